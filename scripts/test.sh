@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: the plain build, the
+# whole suite under AddressSanitizer with UndefinedBehaviorSanitizer, and the
+# threaded tests under ThreadSanitizer.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+bash "$top/scripts/install-deps.sh" test
+export QT_QPA_PLATFORM=offscreen
+
+configure_and_build() {  # folder, extra cmake arguments...
+  local dir=$1; shift
+  cmake -S "$top" -B "$dir" -DKORBU_BUILD_BENCH=OFF "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+
+echo "== sanitized build (address, undefined)"
+configure_and_build "$top/build-asan" -DKORBU_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$top/build-asan" -j"$jobs" --output-on-failure --timeout 600
+
+echo "== threaded tests under ThreadSanitizer"
+configure_and_build "$top/build-tsan" -DKORBU_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug -DKORBU_BUILD_GUI=OFF
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir "$top/build-tsan" -L threaded -j"$jobs" --output-on-failure --timeout 600
+
+echo "== release build, whole suite"
+cmake -S "$top" -B "$top/build" -DKORBU_BUILD_BENCH=ON >/dev/null
+cmake --build "$top/build" -j"$jobs"
+ctest --test-dir "$top/build" -j"$jobs" --output-on-failure --timeout 600

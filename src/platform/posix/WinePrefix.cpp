@@ -1,0 +1,39 @@
+#include "platform/posix/WinePrefix.h"
+
+#include <pwd.h>
+
+#include <cstdlib>
+
+#include "platform/FileSystem.h"
+#include "platform/posix/PosixSupport.h"
+
+namespace korbu::platform::posix {
+namespace {
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+  return {};
+}
+
+bool IsPrefix(const std::string& folder) {
+  return FileExists(folder + "/system.reg") && FileExists(folder + "/user.reg") &&
+         DirectoryExists(folder + "/drive_c");
+}
+
+}  // namespace
+
+std::string FindWinePrefix() {
+  std::string folder;
+  if (const char* named = std::getenv("WINEPREFIX"); named != nullptr && named[0] != '\0') {
+    folder = named;
+  } else {
+    std::string home = HomeFolder();
+    if (home.empty()) return {};
+    folder = home + "/.wine";
+  }
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return IsPrefix(folder) ? folder : std::string();
+}
+
+}  // namespace korbu::platform::posix

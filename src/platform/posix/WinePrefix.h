@@ -1,0 +1,14 @@
+#pragma once
+// The Windows system on POSIX is a Wine prefix: its registry files, its drive_c
+// tree and its dosdevices links.
+
+#include <string>
+
+namespace korbu::platform::posix {
+
+/// The prefix named by WINEPREFIX, else ~/.wine, when it holds system.reg, user.reg
+/// and drive_c; empty when there is none. No other folder is ever taken instead.
+/// Read afresh on every call, so tests may point WINEPREFIX elsewhere.
+std::string FindWinePrefix();
+
+}  // namespace korbu::platform::posix

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Wildcard.h"
+#include "support/TempTree.h"
+
+namespace korbu::platform {
+namespace {
+namespace fs = std::filesystem;
+using test::TempTree;
+
+std::vector<std::string> Names(const std::string& folder, const std::string& mask) {
+  std::vector<std::string> names;
+  ListFolder(folder, mask, [&](const EntryInfo& e) {
+    names.push_back(e.name);
+    return true;
+  });
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Wildcard, FollowsWindowsRules) {
+  EXPECT_TRUE(MatchesWildcard("README", "*.*"));
+  EXPECT_TRUE(MatchesWildcard("a.EXE", "*.exe"));
+  EXPECT_TRUE(MatchesWildcard("Makefile", "Makefile.*"));
+  EXPECT_TRUE(MatchesWildcard("abc", "a?c"));
+  EXPECT_FALSE(MatchesWildcard("ac", "a?c"));
+  EXPECT_FALSE(MatchesWildcard("a.exe.txt", "*.exe"));
+  EXPECT_TRUE(MatchesWildcard("x.bron.y", "*Bron*"));
+  EXPECT_FALSE(MatchesWildcard("", "?"));
+  // Many stars against a long non-matching name must not take exponential time.
+  EXPECT_FALSE(MatchesWildcard(std::string(5000, 'a'), std::string(200, '*') + "b"));
+}
+
+TEST(Path, FullPathIsLexical) {
+  EXPECT_EQ(FullPath("/a/./b//c/../d"), "/a/b/d");
+  EXPECT_EQ(FullPath("/a/b/"), "/a/b/");
+  EXPECT_EQ(FullPath("/"), "/");
+  EXPECT_EQ(FullPath(""), "");
+  EXPECT_EQ(FullPath("x"), IncludeTrailingDelimiter(CurrentDirectory()) + "x");
+  EXPECT_EQ(ExtractFilePath("/a/b.txt"), "/a/");
+  EXPECT_EQ(ExtractFileName("/a/b.txt"), "b.txt");
+}
+
+TEST(ListFolder, ReportsFilesAndFoldersButMarksOtherKinds) {
+  TempTree tree;
+  tree.Write("a.exe", "MZ");
+  tree.Write(".hidden", "x");
+  tree.MakeDir("sub");
+  fs::create_symlink(tree.Path("a.exe"), tree.Path("link.exe"));
+  ASSERT_EQ(::mkfifo(tree.Path("pipe").c_str(), 0600), 0);
+
+  std::vector<EntryInfo> all;
+  ASSERT_TRUE(ListFolder(tree.Path(), "*.*", [&](const EntryInfo& e) {
+    all.push_back(e);
+    return true;
+  }));
+  ASSERT_EQ(all.size(), 5u);
+  for (const auto& e : all) {
+    if (e.name == "a.exe") {
+      EXPECT_EQ(e.kind, EntryKind::Regular);
+      EXPECT_EQ(e.size, 2u);
+      EXPECT_EQ(e.attributes, kAttrArchive);
+    } else if (e.name == ".hidden") {
+      EXPECT_EQ(e.attributes, kAttrArchive | kAttrHidden);
+    } else if (e.name == "sub") {
+      EXPECT_EQ(e.kind, EntryKind::Directory);
+    } else if (e.name == "link.exe") {
+      EXPECT_EQ(e.kind, EntryKind::Link);
+    } else {
+      EXPECT_EQ(e.kind, EntryKind::Other);
+    }
+  }
+  EXPECT_EQ(Names(tree.Path(), "*.EXE"), (std::vector<std::string>{"a.exe", "link.exe"}));
+  EXPECT_FALSE(ListFolder(tree.Path("missing"), "*", [](const EntryInfo&) { return true; }));
+  // A link to a folder is not listed through.
+  fs::create_directory_symlink(tree.Path("sub"), tree.Path("sublink"));
+  EXPECT_FALSE(ListFolder(tree.Path("sublink"), "*", [](const EntryInfo&) { return true; }));
+}
+
+TEST(Files, ReadOnlyAttributeAndDelete) {
+  TempTree tree;
+  auto path = tree.Write("ro.txt", "data");
+  ASSERT_TRUE(SetFileAttributes(path, kAttrReadOnly));
+  EXPECT_EQ(GetEntryInfo(path)->attributes & kAttrReadOnly, kAttrReadOnly);
+  ASSERT_TRUE(SetFileAttributes(path, kAttrNormal));
+  EXPECT_EQ(GetEntryInfo(path)->attributes & kAttrReadOnly, 0u);
+
+  auto target = tree.Write("keep.txt", "keep");
+  fs::create_symlink(target, tree.Path("link"));
+  EXPECT_TRUE(DeleteFile(tree.Path("link")));
+  EXPECT_TRUE(FileExists(target));
+  EXPECT_FALSE(DeleteFile(tree.MakeDir("dir")));
+  EXPECT_TRUE(RemoveDirectory(tree.Path("dir")));
+}
+
+TEST(Files, InputFileAndMappingRefuseNonRegularFiles) {
+  TempTree tree;
+  ASSERT_EQ(::mkfifo(tree.Path("pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(InputFile::Open(tree.Path("pipe"), ShareMode::DenyNone));  // must not block
+  EXPECT_FALSE(MappedFile::Open(tree.Path("pipe")));
+  EXPECT_FALSE(MappedFile::Open(tree.Path()));
+
+  auto empty = tree.Write("empty", "");
+  auto mapped = MappedFile::Open(empty);
+  ASSERT_TRUE(mapped);
+  EXPECT_EQ(mapped->Size(), 0u);
+
+  auto data = tree.Write("data", std::string("a\0b", 3));
+  EXPECT_EQ(*ReadWholeFile(data, ShareMode::DenyWrite), std::string("a\0b", 3));
+  auto view = MappedFile::Open(data);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view->Data()), view->Size()), std::string("a\0b", 3));
+}
+
+TEST(Files, ExclusiveOpenFailsWhileAnotherHolderLocksTheFile) {
+  TempTree tree;
+  auto path = tree.Write("f", "x");
+  EXPECT_TRUE(CanOpenExclusively(path));
+  int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EXPECT_FALSE(CanOpenExclusively(path));
+  ::close(fd);
+  EXPECT_TRUE(CanOpenExclusively(path));
+  EXPECT_FALSE(CanOpenExclusively(tree.Path("missing")));
+}
+
+TEST(Files, ReplaceAtomicallyKeepsModeAndRefusesLinks) {
+  TempTree tree;
+  auto path = tree.Write("system.reg", "old");
+  ::chmod(path.c_str(), 0640);
+  ASSERT_TRUE(ReplaceFileAtomically(path, "new"));
+  EXPECT_EQ(test::ReadFileBytes(path), "new");
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  auto target = tree.Write("elsewhere", "keep");
+  fs::create_symlink(target, tree.Path("hosts"));
+  EXPECT_FALSE(ReplaceFileAtomically(tree.Path("hosts"), "x"));
+  EXPECT_EQ(test::ReadFileBytes(target), "keep");
+  // No temporary file is left behind after a failure.
+  EXPECT_FALSE(ReplaceFileAtomically(tree.Path("nofolder/f"), "x"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(tree.Root()), fs::directory_iterator()), 3);
+}
+
+}  // namespace
+}  // namespace korbu::platform

@@ -1,0 +1,75 @@
+#include "support/TempTree.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+namespace korbu::test {
+namespace fs = std::filesystem;
+
+TempTree::TempTree() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto name = "korbu-test-" + std::to_string(rd()) + "-" + std::to_string(counter++);
+    auto candidate = fs::temp_directory_path() / name;
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      root_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
+}
+
+TempTree::~TempTree() {
+  std::error_code ec;
+  // Tests may leave read-only files and folders behind; give write back first.
+  for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(root_, ec);
+}
+
+std::string TempTree::Path(std::string_view relative) const {
+  if (relative.empty()) return root_.string();
+  return (root_ / fs::path(relative)).string();
+}
+
+std::string TempTree::Write(std::string_view relative, std::string_view bytes) const {
+  auto path = root_ / fs::path(relative);
+  WriteFileBytes(path, bytes);
+  return path.string();
+}
+
+std::string TempTree::MakeDir(std::string_view relative) const {
+  auto path = root_ / fs::path(relative);
+  fs::create_directories(path);
+  return path.string();
+}
+
+void WriteFileBytes(const fs::path& path, std::string_view bytes) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string SharedDir() {
+  std::error_code ec;
+  fs::path dir = KORBU_SHARED_DIR;
+  if (fs::exists(dir / "engine-test-db" / "main.cvd", ec)) return fs::canonical(dir, ec).string();
+  return {};
+}
+
+std::string BuildDir() { return KORBU_BUILD_DIR; }
+
+}  // namespace korbu::test
