@@ -76,3 +76,20 @@ std::string FullPath(std::string_view path) {
 }
 
 }  // namespace korbu::platform
+
+namespace korbu::platform {
+
+bool SameFileName(std::string_view a, std::string_view b) {
+#ifdef _WIN32
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+#else
+  return a == b;
+#endif
+}
+
+}  // namespace korbu::platform

@@ -39,3 +39,11 @@ std::string CurrentDirectory();
 std::string ExecutablePath();
 
 }  // namespace korbu::platform
+
+namespace korbu::platform {
+
+/// True when two file paths name the same file by the platform's rule for names:
+/// letter case ignored on Windows, exact on POSIX.
+bool SameFileName(std::string_view a, std::string_view b);
+
+}  // namespace korbu::platform

@@ -1,0 +1,77 @@
+#include "scan/DetectionList.h"
+
+#include "platform/Path.h"
+
+namespace korbu {
+namespace {
+
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// Registry locations start with the root key's name, which no file path does.
+bool LooksLikeRegistryLocation(std::string_view name) { return name.substr(0, 5) == "HKEY_"; }
+
+}  // namespace
+
+RowKind KindOf(const DetectionRow& row) {
+  if (row.information == kInfoCleaned) return RowKind::Cleaned;
+  if (row.information == kInfoDeleted) return RowKind::Deleted;
+  if (row.information == kInfoMemory) return RowKind::Memory;
+  if (row.information == kInfoRegistry) return RowKind::Registry;
+  return RowKind::File;
+}
+
+bool IsPending(const DetectionRow& row) {
+  RowKind kind = KindOf(row);
+  return kind != RowKind::Cleaned && kind != RowKind::Deleted;
+}
+
+bool DetectionList::IsDetected(const std::string& fileName) const {
+  const bool registry = LooksLikeRegistryLocation(fileName);
+  for (const auto& row : rows_) {
+    if (registry ? EqualIgnoringAsciiCase(row.fileName, fileName)
+                 : platform::SameFileName(row.fileName, fileName)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void DetectionList::AddDetection(const std::string& fileName, const std::string& virusName,
+                                 const std::string& information) {
+  rows_.push_back(DetectionRow{fileName, virusName, information, false});
+  Changed(rows_.size() - 1);
+}
+
+void DetectionList::SetChecked(std::size_t index, bool checked) {
+  auto& row = rows_.at(index);
+  const bool value = checked && IsPending(row);
+  if (row.checked == value) return;
+  row.checked = value;
+  Changed(index);
+}
+
+void DetectionList::SetInformation(std::size_t index, const std::string& information) {
+  auto& row = rows_.at(index);
+  if (row.information == information) return;
+  row.information = information;
+  if (!IsPending(row)) row.checked = false;
+  Changed(index);
+}
+
+void DetectionList::Clear() {
+  rows_.clear();
+  Changed(npos);
+}
+
+void DetectionList::Changed(std::size_t index) const {
+  if (onChange_) onChange_(index);
+}
+
+}  // namespace korbu

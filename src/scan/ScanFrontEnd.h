@@ -1,0 +1,42 @@
+#pragma once
+// The seam between the scan pipeline and the program that shows it: the desktop
+// window implements it, and so does the command-line scanner. Every call comes on
+// the main thread; the walk's worker reaches it only through the main-thread
+// hand-over of the file search.
+
+#include <string>
+
+#include "scan/DetectionList.h"
+
+namespace korbu {
+
+/// The four options of the options page and the chosen location.
+struct ScanOptions {
+  bool subfolders = true;  // "Scan subfolders"
+  bool allFiles = true;    // "Scan all files"
+  bool heuristic = true;   // "Scan for new unknown viruses"
+  bool archive = true;     // "Scan for archive"
+  std::string location;    // folder to walk; empty when none is selected
+};
+
+class ScanFrontEnd {
+ public:
+  virtual ~ScanFrontEnd() = default;
+
+  /// The options and location as the user set them, read once per scan.
+  virtual ScanOptions ReadOptions() const = 0;
+
+  /// The detection list the scan adds its rows to.
+  virtual DetectionList& Detections() = 0;
+
+  /// The current operation, and at the end the summary line.
+  virtual void ShowOperation(const std::string& text) = 0;
+
+  /// The object being scanned now; "Scan stopped by user." after a stop.
+  virtual void ShowObject(const std::string& text) = 0;
+
+  /// Lets the window process pending messages between items of long work.
+  virtual void ProcessPendingMessages() = 0;
+};
+
+}  // namespace korbu
