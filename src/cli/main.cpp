@@ -1,5 +1,9 @@
-#include <cstdio>
-int main() {
-  std::puts("korbu-scan " "1.0.0 RC1");
-  return 0;
+#include <string>
+#include <vector>
+
+#include "cli/CliScan.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return korbu::cli::RunCli(args);
 }

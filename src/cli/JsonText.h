@@ -1,0 +1,20 @@
+#pragma once
+// File names are bytes; JSON text is UTF-8. These turn one into the other without
+// losing what the bytes were.
+
+#include <string>
+#include <string_view>
+
+namespace korbu::cli {
+
+/// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(std::string_view bytes);
+
+/// The bytes with every byte that is not part of a well-formed UTF-8 sequence
+/// replaced by U+FFFD.
+std::string ToUtf8Lossy(std::string_view bytes);
+
+/// Standard base64 with padding.
+std::string Base64(std::string_view bytes);
+
+}  // namespace korbu::cli
