@@ -1,0 +1,158 @@
+#include "detect/ExecutableFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "detect/Crc32.h"
+#include "detect/Heuristic.h"
+#include "platform/FileSystem.h"
+
+namespace korbu {
+namespace {
+
+using platform::InputFile;
+using platform::ShareMode;
+
+// Large enough that the reads cost little next to the checksum, small enough to
+// sit on any thread.
+constexpr std::size_t kBlockSize = 256 * 1024;
+
+struct PassResult {
+  bool opened = false;
+  bool readError = false;
+  bool notMz = false;          // stopped after the first two bytes
+  std::uint64_t length = 0;    // bytes read
+  std::uint32_t crcRegister = kCrc32Start;  // over all but the last 32 bytes read
+  bool patternFound = false;
+};
+
+struct PassRequest {
+  bool requireMz = false;
+  bool crc = false;
+  std::string_view pattern;  // empty: no search
+};
+
+// One pass over the file. The window holds the bytes of the current block after a
+// carry of the previous block's last bytes: enough for a pattern that crosses the
+// block boundary, and for the 32 bytes the checksum holds back until it knows
+// they are not the file's last.
+PassResult ReadOnce(InputFile& file, const PassRequest& request) {
+  PassResult result;
+  result.opened = true;
+  const std::size_t carryMax =
+      std::max<std::size_t>(kCrcIgnoredTail, request.pattern.empty() ? 0 : request.pattern.size() - 1);
+  std::vector<unsigned char> window(carryMax + kBlockSize);
+  const std::boyer_moore_horspool_searcher searcher(request.pattern.begin(), request.pattern.end());
+
+  std::size_t carry = 0;         // bytes at the start of the window from earlier blocks
+  std::uint64_t windowStart = 0; // file offset of window[0]
+  std::uint64_t crcFed = 0;      // file offset up to which the register has seen the data
+  std::uint64_t remaining = file.Size();  // what was appended after the open is not read
+  bool headKnown = false;
+
+  while (remaining > 0) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
+    const std::int64_t got = file.Read(window.data() + carry, want);
+    if (got < 0) {
+      result.readError = true;
+      return result;
+    }
+    if (got == 0) break;  // cut short since it was opened
+    remaining -= static_cast<std::uint64_t>(got);
+    const std::size_t filled = carry + static_cast<std::size_t>(got);
+    const std::uint64_t end = windowStart + filled;
+    result.length = end;
+
+    // While fewer than two bytes have arrived, the window still starts at offset 0.
+    if (!headKnown && end >= 2) {
+      headKnown = true;
+      if (request.requireMz && !(window[0] == 'M' && window[1] == 'Z')) {
+        result.notMz = true;
+        return result;
+      }
+    }
+
+    if (request.crc && end > kCrcIgnoredTail && end - kCrcIgnoredTail > crcFed) {
+      const std::uint64_t feedEnd = end - kCrcIgnoredTail;
+      result.crcRegister = Crc32Update(window.data() + (crcFed - windowStart),
+                                       static_cast<std::int64_t>(feedEnd - crcFed), result.crcRegister);
+      crcFed = feedEnd;
+    }
+
+    if (!request.pattern.empty() && !result.patternFound) {
+      const auto* first = reinterpret_cast<const char*>(window.data());
+      result.patternFound = std::search(first, first + filled, searcher) != first + filled;
+      if (result.patternFound && !request.crc) return result;
+    }
+
+    const std::size_t keep = std::min(filled, carryMax);
+    std::memmove(window.data(), window.data() + filled - keep, keep);
+    carry = keep;
+    windowStart = end - keep;
+  }
+  if (request.requireMz && !headKnown) result.notMz = true;  // fewer than two bytes
+  return result;
+}
+
+PassResult ReadPath(const std::string& path, const PassRequest& request) {
+  auto file = InputFile::Open(path, ShareMode::DenyNone);
+  if (!file) return {};
+  return ReadOnce(*file, request);
+}
+
+}  // namespace
+
+bool IsPEFile(const std::string& path) {
+  auto file = InputFile::Open(path, ShareMode::DenyNone);
+  if (!file) return false;
+  std::array<unsigned char, 2> head{};
+  std::size_t have = 0;
+  while (have < head.size()) {
+    const std::int64_t got = file->Read(head.data() + have, head.size() - have);
+    if (got <= 0) return false;
+    have += static_cast<std::size_t>(got);
+  }
+  return head[0] == 'M' && head[1] == 'Z';
+}
+
+std::optional<std::uint32_t> FileCrc32(const std::string& path) {
+  PassRequest request;
+  request.crc = true;
+  const PassResult pass = ReadPath(path, request);
+  if (!pass.opened || pass.readError || pass.length < kCrcIgnoredTail) return std::nullopt;
+  return ~pass.crcRegister;
+}
+
+ExecutableFacts ExamineExecutable(const std::string& path, ExamineFor what) {
+  PassRequest request;
+  request.requireMz = true;
+  request.crc = what != ExamineFor::Pattern;
+  if (what != ExamineFor::Crc) request.pattern = HeuristicPattern();
+  const PassResult pass = ReadPath(path, request);
+
+  ExecutableFacts facts;
+  if (!pass.opened || pass.notMz || pass.readError) {
+    facts.isMz = pass.opened && !pass.notMz && pass.length >= 2;
+    return facts;
+  }
+  facts.isMz = true;
+  if (request.crc && pass.length >= kCrcIgnoredTail) {
+    facts.crcValid = true;
+    facts.crc = ~pass.crcRegister;
+  }
+  facts.patternFound = pass.patternFound;
+  return facts;
+}
+
+bool GetExeCrc(const std::string& path, std::uint32_t& crc) {
+  const ExecutableFacts facts = ExamineExecutable(path, ExamineFor::Crc);
+  if (!facts.crcValid) return false;
+  crc = facts.crc;
+  return true;
+}
+
+}  // namespace korbu
