@@ -1,0 +1,8 @@
+#include "scan/ScanState.h"
+
+namespace korbu {
+
+bool HeuristicEnabled = false;
+EngineScanner* ScanEngine = nullptr;
+
+}  // namespace korbu
