@@ -1,0 +1,91 @@
+#include "bridge/Engine.h"
+
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+namespace korbu::bridge {
+namespace {
+
+EngineLimitValues ReadLimits(const cl_engine* engine) {
+  EngineLimitValues limits;
+  limits.maxRecursion = cl_engine_get_num(engine, CL_ENGINE_MAX_RECURSION, nullptr);
+  limits.maxFiles = cl_engine_get_num(engine, CL_ENGINE_MAX_FILES, nullptr);
+  limits.maxFileSize = cl_engine_get_num(engine, CL_ENGINE_MAX_FILESIZE, nullptr);
+  return limits;
+}
+
+}  // namespace
+
+Engine::Engine(cl_engine* engine)
+    : engine_(engine), defaults_(ReadLimits(engine)), applied_(defaults_) {}
+
+Engine::~Engine() { cl_engine_free(engine_); }
+
+Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, cl_error_t& status) {
+  signatures = 0;
+  if (path == nullptr || *path == '\0') {
+    status = CL_ENULLARG;
+    return nullptr;
+  }
+  // The two loaders differ only in what they accept: a folder, or one file.
+  std::error_code ec;
+  std::filesystem::file_status type = std::filesystem::status(path, ec);
+  bool isFolder = std::filesystem::is_directory(type);
+  if (ec || isFolder != folder || (!folder && !std::filesystem::is_regular_file(type))) {
+    status = CL_EOPEN;
+    return nullptr;
+  }
+  cl_engine* engine = cl_engine_new();
+  if (engine == nullptr) {
+    status = CL_EMEM;
+    return nullptr;
+  }
+  // libclamav remembers clean files without regard to the options and limits they
+  // were scanned with; since both change from scan to scan here, a remembered
+  // "clean" could hide what a scan with other options finds.
+  status = cl_engine_set_num(engine, CL_ENGINE_DISABLE_CACHE, 1);
+  unsigned int loaded = 0;
+  if (status == CL_SUCCESS) status = cl_load(path, engine, &loaded, CL_DB_STDOPT);
+  if (status != CL_SUCCESS) {
+    cl_engine_free(engine);
+    return nullptr;
+  }
+  signatures = loaded;
+  return new Engine(engine);
+}
+
+cl_error_t Engine::Build() {
+  std::unique_lock lock(mutex_);
+  if (compiled_) return CL_SUCCESS;
+  cl_error_t result = cl_engine_compile(engine_);
+  compiled_ = result == CL_SUCCESS;
+  return result;
+}
+
+cl_error_t Engine::Apply(const EngineLimitValues& limits) {
+  cl_error_t result = cl_engine_set_num(engine_, CL_ENGINE_MAX_RECURSION, limits.maxRecursion);
+  if (result == CL_SUCCESS) result = cl_engine_set_num(engine_, CL_ENGINE_MAX_FILES, limits.maxFiles);
+  if (result == CL_SUCCESS) result = cl_engine_set_num(engine_, CL_ENGINE_MAX_FILESIZE, limits.maxFileSize);
+  // What the engine holds now, whether or not every value was taken.
+  applied_ = ReadLimits(engine_);
+  return result;
+}
+
+cl_error_t Engine::Scan(const clam_limits* limits,
+                        const std::function<cl_error_t(const cl_engine&)>& scan) {
+  EngineLimitValues wanted = LimitsFromRecord(limits, defaults_);
+  {
+    std::shared_lock lock(mutex_);
+    if (!compiled_) return CL_EARG;
+    if (applied_ == wanted) return scan(*engine_);
+  }
+  std::unique_lock lock(mutex_);
+  if (!(applied_ == wanted)) {
+    cl_error_t result = Apply(wanted);
+    if (result != CL_SUCCESS) return result;
+  }
+  return scan(*engine_);
+}
+
+}  // namespace korbu::bridge

@@ -1,0 +1,46 @@
+#pragma once
+// The engine behind a handle of the engine library: a libclamav engine together
+// with the limits it currently scans with.
+
+#include <clamav.h>
+
+#include <cstdint>
+#include <functional>
+#include <shared_mutex>
+
+#include "bridge/LegacyOptions.h"
+#include "bridge/korbu_clam.h"
+
+namespace korbu::bridge {
+
+class Engine {
+ public:
+  /// Loads the databases of a folder (or one database file) into a new engine;
+  /// null on failure, with the result code in status.
+  static Engine* Load(const char* path, bool folder, std::uint32_t& signatures, cl_error_t& status);
+
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+  ~Engine();
+
+  /// Compiles the signatures; compiling a compiled engine again does nothing.
+  cl_error_t Build();
+
+  /// Runs a scan with the engine set to the given limits. Scans with the same
+  /// limits run side by side; a change of limits waits for running scans and
+  /// holds the others off until it has been applied and its scan has run.
+  cl_error_t Scan(const clam_limits* limits,
+                  const std::function<cl_error_t(const cl_engine&)>& scan);
+
+ private:
+  explicit Engine(cl_engine* engine);
+  cl_error_t Apply(const EngineLimitValues& limits);
+
+  cl_engine* engine_;
+  std::shared_mutex mutex_;
+  bool compiled_ = false;
+  EngineLimitValues defaults_;
+  EngineLimitValues applied_;
+};
+
+}  // namespace korbu::bridge

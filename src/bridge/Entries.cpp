@@ -1,0 +1,145 @@
+// The twelve entries of the engine library. Everything else in the library is
+// hidden; these are its whole interface.
+
+#include <clamav.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "bridge/Engine.h"
+#include "bridge/LegacyOptions.h"
+#include "bridge/Library.h"
+#include "bridge/VirusName.h"
+#include "bridge/korbu_clam.h"
+
+using korbu::bridge::CopyVirusName;
+using korbu::bridge::Engine;
+using korbu::bridge::EnsureInitialised;
+
+namespace {
+
+Engine* FromHandle(void* handle) { return static_cast<Engine*>(handle); }
+
+// libclamav counts in blocks of CL_COUNT_PRECISION bytes; the caller's count is 32 bits.
+void StoreScanned(std::uint32_t* scanned, unsigned long blocks) {
+  if (scanned == nullptr) return;
+  *scanned = static_cast<std::uint32_t>(
+      std::min<unsigned long>(blocks, std::numeric_limits<std::uint32_t>::max()));
+}
+
+// The common tail of the scan entries: the name buffer always ends up holding a
+// text, the virus name exactly when the result is CL_VIRUS. libclamav's alert on
+// a scanned file larger than the size limit comes without a name; since 1 must
+// mean "a named virus", that is reported as an error (the file was not scanned).
+int FinishScan(cl_error_t result, const char* virname, char* name) {
+  if (result == CL_VIRUS && (virname == nullptr || *virname == '\0')) result = CL_EMAXSIZE;
+  CopyVirusName(result == CL_VIRUS ? virname : nullptr, name);
+  return static_cast<int>(result);
+}
+
+void* LoadDatabases(const char* path, bool folder, std::uint32_t* signo, std::int32_t* status) {
+  std::uint32_t signatures = 0;
+  cl_error_t result = EnsureInitialised();
+  Engine* engine = nullptr;
+  if (result == CL_SUCCESS) engine = Engine::Load(path, folder, signatures, result);
+  if (signo != nullptr) *signo = signatures;
+  if (status != nullptr) *status = static_cast<std::int32_t>(result);
+  return engine;
+}
+
+}  // namespace
+
+extern "C" {
+
+KORBU_CLAM_API int clam_scanbuff(const char* buffer, uint32_t length, char* name, void* engine) {
+  CopyVirusName(nullptr, name);
+  if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
+  if (buffer == nullptr || engine == nullptr) return CL_ENULLARG;
+  const char* virname = nullptr;
+  cl_error_t result = FromHandle(engine)->Scan(nullptr, [&](const cl_engine& e) {
+    cl_fmap_t* map = cl_fmap_open_memory(buffer, length);
+    if (map == nullptr) return CL_EMEM;
+    cl_scan_options options{};  // raw signatures only, as the legacy entry did
+    unsigned long blocks = 0;
+    cl_error_t r = cl_scanmap_callback(map, nullptr, &virname, &blocks, &e, &options, nullptr);
+    cl_fmap_close(map);
+    return r;
+  });
+  return FinishScan(result, virname, name);
+}
+
+KORBU_CLAM_API int clam_scanfile(const char* path, char* name, uint32_t* scanned, void* engine,
+                                 const struct clam_limits* limits, unsigned int options) {
+  CopyVirusName(nullptr, name);
+  StoreScanned(scanned, 0);
+  if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
+  if (path == nullptr || engine == nullptr) return CL_ENULLARG;
+  const char* virname = nullptr;
+  cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
+  cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e) {
+    unsigned long blocks = 0;
+    cl_error_t r = cl_scanfile(path, &virname, &blocks, &e, &scanOptions);
+    StoreScanned(scanned, blocks);
+    return r;
+  });
+  return FinishScan(result, virname, name);
+}
+
+KORBU_CLAM_API int clam_scandesc(int desc, char* name, uint32_t* scanned, void* engine,
+                                 const struct clam_limits* limits, unsigned int options) {
+  CopyVirusName(nullptr, name);
+  StoreScanned(scanned, 0);
+  if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
+  if (engine == nullptr) return CL_ENULLARG;
+  if (desc < 0) return CL_EARG;
+  const char* virname = nullptr;
+  cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
+  cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e) {
+    unsigned long blocks = 0;
+    cl_error_t r = cl_scandesc(desc, nullptr, &virname, &blocks, &e, &scanOptions);
+    StoreScanned(scanned, blocks);
+    return r;
+  });
+  return FinishScan(result, virname, name);
+}
+
+KORBU_CLAM_API unsigned int clam_retflevel(void) { return cl_retflevel(); }
+
+KORBU_CLAM_API const char* clam_retver(void) { return cl_retver(); }
+
+KORBU_CLAM_API const char* clam_strerror(int code) {
+  if (code < 0 || code >= static_cast<int>(CL_ELAST_ERROR)) return "Unknown error code";
+  return cl_strerror(static_cast<cl_error_t>(code));
+}
+
+#ifndef KORBU_BRIDGE_WITHOUT_DEBUG
+KORBU_CLAM_API void clam_debug(void) {
+  EnsureInitialised();
+  korbu::bridge::EnableDebugMessages();
+}
+#endif
+
+KORBU_CLAM_API int clam_build(void* engine) {
+  if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
+  if (engine == nullptr) return CL_ENULLARG;
+  return static_cast<int>(FromHandle(engine)->Build());
+}
+
+KORBU_CLAM_API void clam_free(void* engine) { delete FromHandle(engine); }
+
+KORBU_CLAM_API void* clam_loaddbdir(const char* folder, uint32_t* signo, int32_t* status) {
+  return LoadDatabases(folder, true, signo, status);
+}
+
+KORBU_CLAM_API void* clam_loaddb(const char* path, uint32_t* signo, int32_t* status) {
+  return LoadDatabases(path, false, signo, status);
+}
+
+KORBU_CLAM_API int clam_cvdverify(const char* path) {
+  if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
+  if (path == nullptr) return CL_ENULLARG;
+  return static_cast<int>(cl_cvdverify(path));
+}
+
+}  // extern "C"

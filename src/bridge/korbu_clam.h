@@ -1,0 +1,108 @@
+/*
+ * The engine library's C interface: twelve "clam_" entries in the style of the
+ * legacy libclamav interface, served over libclamav 1.x. Programs load the library
+ * at run time and look the entries up by name.
+ *
+ * Results: 0 is success (and "clean" for the scan entries), 1 means a virus was
+ * found, other values are libclamav's error codes (clam_strerror tells them).
+ * Strings are zero-terminated byte strings. An engine handle is opaque.
+ */
+#ifndef KORBU_CLAM_H
+#define KORBU_CLAM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define KORBU_CLAM_API __declspec(dllexport)
+#else
+#define KORBU_CLAM_API __attribute__((visibility("default")))
+#endif
+
+/* Size of the virus name buffers the scan entries write to: at most 511 bytes of
+ * name and a terminating zero. */
+#define CLAM_NAME_BUFFER_SIZE 512
+
+/* The legacy limits record, 20 bytes: offsets 0, 4, 8, 12 and 16. A value of 0 or
+ * less leaves libclamav's own default for that limit. maxratio and archivememlim
+ * have no successor in libclamav 1.x and are accepted but not applied. */
+struct clam_limits {
+  int32_t maxreclevel;  /* archive recursion depth */
+  int32_t maxfiles;     /* files scanned inside one archive */
+  int32_t maxratio;     /* compression ratio (not applied) */
+  int16_t archivememlim; /* archive memory limit flag (not applied) */
+  int16_t padding;
+  int32_t maxfilesize;  /* bytes; larger files and members are not scanned */
+};
+
+/* Legacy option bits of the scan entries. */
+#define CLAM_SCAN_ARCHIVE        0x1
+#define CLAM_SCAN_MAIL           0x2
+#define CLAM_SCAN_OLE2           0x4
+#define CLAM_SCAN_BLOCKENCRYPTED 0x8
+#define CLAM_SCAN_HTML           0x10
+#define CLAM_SCAN_PE             0x20
+#define CLAM_SCAN_BLOCKBROKEN    0x40
+#define CLAM_SCAN_MAILURL        0x80
+#define CLAM_SCAN_BLOCKMAX       0x100
+#define CLAM_SCAN_ALGORITHMIC    0x200
+
+/* 1: scans a memory buffer with the engine (no archive or format parsing).
+ * name receives CLAM_NAME_BUFFER_SIZE bytes at most. */
+KORBU_CLAM_API int clam_scanbuff(const char* buffer, uint32_t length, char* name,
+                                 void* engine);
+
+/* 2: scans a file. name receives the virus name when the result is 1 and an empty
+ * text otherwise; scanned receives the amount scanned in 4096-byte blocks; limits
+ * may be null (libclamav's defaults apply). A file larger than maxfilesize is not
+ * scanned; with CLAM_SCAN_BLOCKMAX libclamav alerts on it without a name, which
+ * is reported as its error code for "exceeds max size", never as 1. libclamav
+ * does not remember earlier verdicts, so a scan with other options or limits
+ * always looks at the file anew. */
+KORBU_CLAM_API int clam_scanfile(const char* path, char* name, uint32_t* scanned,
+                                 void* engine, const struct clam_limits* limits,
+                                 unsigned int options);
+
+/* 3: as clam_scanfile, for a file open for reading as descriptor desc. */
+KORBU_CLAM_API int clam_scandesc(int desc, char* name, uint32_t* scanned, void* engine,
+                                 const struct clam_limits* limits, unsigned int options);
+
+/* 4: libclamav's functionality level. */
+KORBU_CLAM_API unsigned int clam_retflevel(void);
+
+/* 5: libclamav's version text; owned by the library. */
+KORBU_CLAM_API const char* clam_retver(void);
+
+/* 6: the text of a result code; owned by the library. */
+KORBU_CLAM_API const char* clam_strerror(int code);
+
+/* 7: switches libclamav's debug messages on (to standard error). Without it only
+ * libclamav's error messages are printed. */
+KORBU_CLAM_API void clam_debug(void);
+
+/* 8: compiles an engine's signatures; 0 when it is ready for scanning. */
+KORBU_CLAM_API int clam_build(void* engine);
+
+/* 9: releases an engine (null is ignored). */
+KORBU_CLAM_API void clam_free(void* engine);
+
+/* 10: a new engine holding the databases of a folder, or null on failure. signo
+ * receives the number of signatures loaded, status the result code; either may be
+ * null. */
+KORBU_CLAM_API void* clam_loaddbdir(const char* folder, uint32_t* signo, int32_t* status);
+
+/* 11: as clam_loaddbdir, for one database file. */
+KORBU_CLAM_API void* clam_loaddb(const char* path, uint32_t* signo, int32_t* status);
+
+/* 12: checks a CVD database's digital signature; 0 when it is intact and valid. */
+KORBU_CLAM_API int clam_cvdverify(const char* path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KORBU_CLAM_H */
