@@ -1,0 +1,88 @@
+#pragma once
+// TClamAV: the signature engine component. Holds the engine's limits and option
+// word, loads a signature database into an engine when made active, and scans one
+// file at a time.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "engine/EngineScanner.h"
+#include "engine/LibClamAV.h"
+
+namespace korbu {
+
+class TClamAV : public EngineScanner {
+ public:
+  /// Default limits (6, 1000, 1000, 0, 10485760), option word 0, inactive; binds
+  /// the engine library (LibraryLoaded tells whether that worked).
+  TClamAV();
+  /// Releases the engine it holds.
+  ~TClamAV() override;
+  TClamAV(const TClamAV&) = delete;
+  TClamAV& operator=(const TClamAV&) = delete;
+
+  /// The component's name ("ClamAV" for the system's one instance).
+  const std::string& Name() const { return name_; }
+  void SetName(std::string name) { name_ = std::move(name); }
+
+  /// An engine with signatures is built and ready.
+  bool Active() const { return active_; }
+  /// Setting true (when not active) binds the library, releases a held engine,
+  /// loads DBFile, or else DBDir, and builds it: Active becomes true only when the
+  /// load gave an engine and its build succeeded. Setting false keeps the engine.
+  void SetActive(bool active);
+
+  /// One database file to load; takes precedence over DBDir. Takes effect at the
+  /// next activation.
+  const std::string& DBFile() const { return dbFile_; }
+  void SetDBFile(std::string path) { dbFile_ = std::move(path); }
+  /// The folder whose databases are loaded when DBFile is empty.
+  const std::string& DBDir() const { return dbDir_; }
+  void SetDBDir(std::string folder) { dbDir_ = std::move(folder); }
+
+  /// The limits record handed to the library with every scan.
+  EngineLimits& Limits() { return limits_; }
+  const EngineLimits& Limits() const { return limits_; }
+
+  /// The option word handed to the library with every scan.
+  std::uint16_t ScanOptions() const { return scanOptions_; }
+  void SetScanOptions(std::uint16_t options) { scanOptions_ = options; }
+
+  /// The engine built from the last load; null when none.
+  void* Engine() const { return engine_; }
+  /// The engine library was found and bound.
+  bool LibraryLoaded() const { return libraryLoaded_; }
+  /// Signatures reported by the last database load (0 when it failed).
+  std::uint32_t SignatureCount() const { return signatureCount_; }
+  /// The verdict of the last Scan; empty means none.
+  const std::string& VirusName() const { return virusName_; }
+
+  /// True when the library is bound and reports the database file intact and
+  /// valid. Does not need Active.
+  bool VerifyDatabase(const std::string& path);
+
+  /// The virus name the engine reports for the file; empty when inactive (the
+  /// library is then not called), clean, unreadable or failed. Not reentrant.
+  std::string Scan(const std::string& path);
+
+  bool IsActive() const override { return Active(); }
+  std::string ScanForVirus(const std::string& path) override { return Scan(path); }
+
+ private:
+  void ReleaseEngine();
+
+  std::string name_;
+  bool active_ = false;
+  std::string dbFile_;
+  std::string dbDir_;
+  EngineLimits limits_;
+  std::uint16_t scanOptions_ = 0;
+  void* engine_ = nullptr;
+  EngineEntries engineEntries_;  // the library that made engine_
+  bool libraryLoaded_ = false;
+  std::uint32_t signatureCount_ = 0;
+  std::string virusName_;
+};
+
+}  // namespace korbu

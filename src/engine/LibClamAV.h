@@ -1,0 +1,79 @@
+#pragma once
+// The binding to the engine library: the library is loaded at run time by name
+// and its twelve "clam_" entries are looked up by name. One binding per process.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace korbu {
+
+/// The limits record handed to "clam_scanfile" by address; its layout is part of
+/// the library's interface.
+struct EngineLimits {
+  std::int32_t maxreclevel = 6;
+  std::int32_t maxfiles = 1000;
+  std::int32_t maxratio = 1000;
+  std::int16_t archivememlim = 0;
+  std::int32_t maxfilesize = 10485760;
+};
+static_assert(offsetof(EngineLimits, maxreclevel) == 0);
+static_assert(offsetof(EngineLimits, maxfiles) == 4);
+static_assert(offsetof(EngineLimits, maxratio) == 8);
+static_assert(offsetof(EngineLimits, archivememlim) == 12);
+static_assert(offsetof(EngineLimits, maxfilesize) == 16);
+static_assert(sizeof(EngineLimits) == 20);
+
+/// Size of the name buffer that "clam_scanfile" writes the virus name into.
+inline constexpr std::size_t kEngineNameBufferSize = 512;
+
+/// The library's file name on this platform.
+extern const char* const kEngineLibraryFileName;
+
+/// The entries of a bound library, with the arguments and results the program
+/// relies on. The six it never calls are only checked to be present.
+struct EngineEntries {
+  using Unused = void (*)();
+  using ScanFile = int (*)(const char* path, char* name, std::uint32_t* scanned, void* engine,
+                           const EngineLimits* limits, unsigned int options);
+  using Build = int (*)(void* engine);
+  using Free = void (*)(void* engine);
+  using LoadDb = void* (*)(const char* path, std::uint32_t* signatures, std::int32_t* status);
+  using CvdVerify = int (*)(const char* path);
+
+  Unused scanbuff = nullptr;
+  ScanFile scanfile = nullptr;
+  Unused scandesc = nullptr;
+  Unused retflevel = nullptr;
+  Unused retver = nullptr;
+  Unused strerror = nullptr;
+  Unused debug = nullptr;
+  Build build = nullptr;
+  Free free = nullptr;
+  LoadDb loaddbdir = nullptr;
+  LoadDb loaddb = nullptr;
+  CvdVerify cvdverify = nullptr;
+};
+
+/// True when the engine library is loaded and all twelve entries were found.
+/// The first success is final: later calls return true at once. A failure keeps
+/// nothing loaded, and the next call tries again. The library is looked for
+/// beside the running executable first, then through the platform's library
+/// search.
+bool LoadEngineLibrary();
+
+/// The entries of the bound library. Only meaningful after LoadEngineLibrary
+/// returned true; every pointer is null before.
+const EngineEntries& EngineLibrary();
+
+/// For tests: bind the library of this file name instead, looked for in folder
+/// first (when not empty), then through the library search. Forgets a binding
+/// made before, as ResetEngineLibraryForTests does.
+void SetEngineLibraryLocationForTests(const std::string& fileName, const std::string& folder);
+
+/// For tests: forgets the binding so that the next LoadEngineLibrary loads anew,
+/// and restores the normal location. A library bound before stays mapped (engines
+/// made by it may still be released through it).
+void ResetEngineLibraryForTests();
+
+}  // namespace korbu
