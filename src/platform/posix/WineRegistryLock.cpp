@@ -1,0 +1,100 @@
+#include "platform/posix/WineRegistryLock.h"
+
+#include <sys/file.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/Path.h"
+#include "platform/posix/PosixSupport.h"
+
+namespace korbu::platform::posix {
+namespace {
+
+std::string HexNumber(unsigned long long value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%llx", value);
+  return buffer;
+}
+
+// The folder name that Debian's Wine keeps in <prefix>/wineserver: one plain name.
+std::string DebianServerTmpName(const std::string& prefix) {
+  auto text = ReadWholeFile(prefix + "/wineserver", ShareMode::DenyNone);
+  if (!text) return {};
+  std::string name = *text;
+  while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+  if (name.empty() || name.size() > 255 || name == "." || name == ".." ||
+      name.find_first_of(std::string_view("/\0\n", 3)) != std::string::npos)
+    return {};
+  return name;
+}
+
+std::vector<std::string> ServerLockFiles(const std::string& prefix, const struct stat& st) {
+  const std::string serverDir = "server-" + HexNumber(static_cast<unsigned long long>(st.st_dev)) + "-" +
+                                HexNumber(static_cast<unsigned long long>(st.st_ino));
+  std::vector<std::string> files;
+  files.push_back("/tmp/.wine-" + std::to_string(::getuid()) + "/" + serverDir + "/lock");
+  if (std::string name = DebianServerTmpName(prefix); !name.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp != nullptr && tmp[0] == '/') files.push_back(std::string(tmp) + "/" + name + "/" + serverDir + "/lock");
+    files.push_back("/tmp/" + name + "/" + serverDir + "/lock");
+  }
+  return files;
+}
+
+// True when some other holder has a lock on the file, or when that cannot be told.
+bool LockHeldByOther(const std::string& lockFile) {
+  UniqueFd fd(RetryOnEintr([&] { return ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK); }));
+  if (!fd.Valid()) return errno != ENOENT && errno != ENOTDIR;
+  struct flock query {};
+  query.l_type = F_WRLCK;
+  query.l_whence = SEEK_SET;
+  // An open-file-description query also sees locks held by this very process
+  // through another descriptor; older kernels only have the per-process one.
+  if (::fcntl(fd.Get(), F_OFD_GETLK, &query) != 0) {
+    query = {};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    if (::fcntl(fd.Get(), F_GETLK, &query) != 0) return true;
+  }
+  return query.l_type != F_UNLCK;
+}
+
+}  // namespace
+
+bool WineServerRunning(const std::string& prefix) {
+  struct stat st {};
+  if (::stat(prefix.c_str(), &st) != 0) return true;
+  for (const std::string& lockFile : ServerLockFiles(prefix, st))
+    if (LockHeldByOther(lockFile)) return true;
+  return false;
+}
+
+std::optional<RegistryWriteLock> RegistryWriteLock::Acquire(const std::string& registryFile) {
+  const std::string lockFile = ExtractFilePath(registryFile) + "." + ExtractFileName(registryFile) + ".lock";
+  UniqueFd fd(RetryOnEintr(
+      [&] { return ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600); }));
+  if (!fd.Valid()) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (RetryOnEintr([&] { return ::flock(fd.Get(), LOCK_EX); }) != 0) return std::nullopt;
+  return RegistryWriteLock(fd.Release());
+}
+
+RegistryWriteLock::RegistryWriteLock(RegistryWriteLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+RegistryWriteLock& RegistryWriteLock::operator=(RegistryWriteLock&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+RegistryWriteLock::~RegistryWriteLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+}
+
+}  // namespace korbu::platform::posix

@@ -1,0 +1,40 @@
+#pragma once
+// Who may write a Wine prefix's registry files, and when.
+//
+// A running wineserver holds the whole registry in memory and writes it back to
+// the files on its own, so a change made to a file meanwhile would be lost: the
+// server's presence is seen from the lock file it holds locked in its server
+// folder. Between writers of this program an exclusive lock on a file beside the
+// registry file orders the read-modify-write cycles.
+
+#include <optional>
+#include <string>
+
+namespace korbu::platform::posix {
+
+/// True when a wineserver runs for the prefix, or when that cannot be ruled out
+/// (a lock file that exists but cannot be examined). The server folder is
+/// server-<dev>-<inode> (hex, of the prefix folder) inside /tmp/.wine-<uid>, or
+/// inside the folder that the prefix's "wineserver" file names below $TMPDIR or
+/// /tmp (Debian's Wine).
+bool WineServerRunning(const std::string& prefix);
+
+/// An exclusive lock held on "<folder>/.<name>.lock" for a registry file, released
+/// on destruction. Other holders are waited for.
+class RegistryWriteLock {
+ public:
+  /// Empty when the lock file cannot be created or locked.
+  static std::optional<RegistryWriteLock> Acquire(const std::string& registryFile);
+
+  RegistryWriteLock(RegistryWriteLock&& other) noexcept;
+  RegistryWriteLock& operator=(RegistryWriteLock&& other) noexcept;
+  RegistryWriteLock(const RegistryWriteLock&) = delete;
+  RegistryWriteLock& operator=(const RegistryWriteLock&) = delete;
+  ~RegistryWriteLock();
+
+ private:
+  explicit RegistryWriteLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+}  // namespace korbu::platform::posix

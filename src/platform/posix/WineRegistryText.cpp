@@ -1,0 +1,265 @@
+#include "platform/posix/WineRegistryText.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/posix/WineRegistryCodec.h"
+
+namespace korbu::platform::posix {
+namespace {
+
+constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
+// Seconds between 1601-01-01 and 1970-01-01, for the FILETIME of #time=.
+constexpr std::int64_t kEpochDifference = 11644473600;
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// Wine's order of keys in its files: depth first, siblings in name order, which is
+// the component-wise order of the paths.
+std::strong_ordering ComparePaths(const WineKeyPath& a, const WineKeyPath& b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    if (auto order = CompareNames(a[i], b[i]); order != std::strong_ordering::equal) return order;
+  }
+  return a.size() <=> b.size();
+}
+
+bool SamePath(const WineKeyPath& a, const WineKeyPath& b) {
+  return ComparePaths(a, b) == std::strong_ordering::equal;
+}
+
+bool IsPrefixOf(const WineKeyPath& prefix, const WineKeyPath& path) {
+  if (prefix.size() > path.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (!SameName(prefix[i], path[i])) return false;
+  return true;
+}
+
+std::optional<WineKeyPath> SplitUnits(std::u16string_view name) {
+  WineKeyPath path;
+  if (name.empty()) return path;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = name.find(u'\\', start);
+    const std::u16string_view part = name.substr(start, end == std::u16string_view::npos ? end : end - start);
+    if (part.empty()) return std::nullopt;
+    path.emplace_back(part);
+    if (end == std::u16string_view::npos) return path;
+    start = end + 1;
+  }
+}
+
+std::string Hex(std::uint64_t value, std::size_t minDigits) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), "0123456789abcdef"[value & 0xFu]);
+    value >>= 4;
+  } while (value != 0);
+  while (digits.size() < minDigits) digits.insert(digits.begin(), '0');
+  return digits;
+}
+
+}  // namespace
+
+WineRegistryText::WineRegistryText(std::string content) : content_(std::move(content)) { Parse(); }
+
+void WineRegistryText::Parse() {
+  std::size_t offset = 0;
+  while (offset < content_.size()) {
+    const std::size_t end = content_.find('\n', offset);
+    LineSpan span;
+    span.begin = offset;
+    span.next = end == std::string::npos ? content_.size() : end + 1;
+    span.length = (end == std::string::npos ? content_.size() : end) - offset;
+    if (span.length > 0 && content_[offset + span.length - 1] == '\r') --span.length;
+    lines_.push_back(span);
+    offset = span.next;
+  }
+  std::vector<std::string_view> views;
+  views.reserve(lines_.size());
+  for (const LineSpan& span : lines_) views.emplace_back(content_.data() + span.begin, span.length);
+
+  if (views.empty() || views[0] != kHeader) return;
+  valid_ = true;
+  if (lines_[0].next - lines_[0].begin == views[0].size() + 2) newline_ = "\r\n";
+
+  Section* current = nullptr;
+  auto close = [&](std::size_t line) {
+    if (current != nullptr) current->endLine = line;
+    current = nullptr;
+  };
+  for (std::size_t i = 1; i < views.size(); ++i) {
+    std::string_view text = views[i];
+    std::size_t pos = 0;
+    while (pos < text.size() && IsSpace(text[pos])) ++pos;
+    if (pos == text.size()) continue;
+    const char lead = text[pos];
+    if (lead == '[') {
+      close(i);
+      std::u16string name;
+      auto used = ParseEscaped(text.substr(pos + 1), ']', name);
+      if (!used) continue;  // a broken header: its values belong to no key, as in Wine
+      auto path = SplitUnits(name);
+      if (!path) continue;
+      Section section;
+      section.path = std::move(*path);
+      section.headerLine = i;
+      section.contentEnd = i + 1;
+      sections_.push_back(std::move(section));
+      current = &sections_.back();
+      continue;
+    }
+    if (current == nullptr) continue;
+    current->contentEnd = i + 1;
+    if (lead != '"' && lead != '@') continue;  // options, comments, unreadable lines
+    if (auto parsed = ParseValueEntry(views, i)) {
+      current->entries.push_back(Entry{std::move(parsed->value), i, parsed->lineCount});
+      i += parsed->lineCount - 1;
+      current->contentEnd = i + 1;
+    }
+  }
+  close(views.size());
+}
+
+bool WineRegistryText::KeyExists(const WineKeyPath& key) const {
+  if (!valid_) return false;
+  if (key.empty()) return true;
+  return std::any_of(sections_.begin(), sections_.end(),
+                     [&](const Section& s) { return IsPrefixOf(key, s.path); });
+}
+
+std::vector<const WineRegistryText::Section*> WineRegistryText::SectionsOf(const WineKeyPath& key) const {
+  std::vector<const Section*> found;
+  for (const Section& section : sections_)
+    if (SamePath(section.path, key)) found.push_back(&section);
+  return found;
+}
+
+std::vector<WineValue> WineRegistryText::Values(const WineKeyPath& key) const {
+  std::vector<WineValue> values;
+  for (const Section* section : SectionsOf(key)) {
+    for (const Entry& entry : section->entries) {
+      auto same = std::find_if(values.begin(), values.end(),
+                               [&](const WineValue& v) { return SameName(v.name, entry.value.name); });
+      if (same == values.end()) {
+        values.push_back(entry.value);
+      } else {
+        same->type = entry.value.type;
+        same->data = entry.value.data;
+      }
+    }
+  }
+  return values;
+}
+
+std::optional<WineValue> WineRegistryText::Find(const WineKeyPath& key, std::u16string_view name) const {
+  std::optional<WineValue> found;
+  for (const Section* section : SectionsOf(key)) {
+    for (const Entry& entry : section->entries) {
+      if (!SameName(entry.value.name, name)) continue;
+      if (found) {
+        found->type = entry.value.type;
+        found->data = entry.value.data;
+      } else {
+        found = entry.value;
+      }
+    }
+  }
+  return found;
+}
+
+std::string WineRegistryText::Splice(std::size_t fromLine, std::size_t toLine, std::string_view insert) const {
+  auto offsetOf = [&](std::size_t line) { return line < lines_.size() ? lines_[line].begin : content_.size(); };
+  const std::size_t from = offsetOf(fromLine);
+  const std::size_t to = offsetOf(toLine);
+  std::string out;
+  out.reserve(content_.size() + insert.size() + 2);
+  out.append(content_, 0, from);
+  // A last line without its line end gets one before anything follows it.
+  if (!insert.empty() && from == content_.size() && !content_.empty() && content_.back() != '\n')
+    out += newline_;
+  out.append(insert);
+  out.append(content_, to, std::string::npos);
+  return out;
+}
+
+std::optional<std::string> WineRegistryText::WithValue(const WineKeyPath& key, const WineValue& value,
+                                                       std::int64_t nowUnixSeconds) const {
+  if (!valid_) return std::nullopt;
+  const auto sections = SectionsOf(key);
+  const Entry* last = nullptr;
+  for (const Section* section : sections)
+    for (const Entry& entry : section->entries)
+      if (SameName(entry.value.name, value.name)) last = &entry;
+  if (last != nullptr) {
+    // The value keeps the spelling of its name, as in Windows.
+    WineValue replaced = value;
+    replaced.name = last->value.name;
+    return Splice(last->firstLine, last->firstLine + last->lineCount, FormatValue(replaced, newline_));
+  }
+  if (sections.empty()) return WithNewSection(key, &value, nowUnixSeconds);
+  const Section& target = *sections.front();
+  std::size_t line = target.contentEnd;
+  for (const Entry& entry : target.entries) {
+    if (CompareNames(entry.value.name, value.name) == std::strong_ordering::greater) {
+      line = entry.firstLine;
+      break;
+    }
+  }
+  return Splice(line, line, FormatValue(value, newline_));
+}
+
+std::optional<std::string> WineRegistryText::WithKey(const WineKeyPath& key, std::int64_t nowUnixSeconds) const {
+  if (!valid_ || KeyExists(key)) return std::nullopt;
+  return WithNewSection(key, nullptr, nowUnixSeconds);
+}
+
+std::optional<std::string> WineRegistryText::WithoutValue(const WineKeyPath& key, std::u16string_view name) const {
+  if (!valid_) return std::nullopt;
+  std::vector<std::pair<std::size_t, std::size_t>> removed;  // line ranges, in file order
+  for (const Section* section : SectionsOf(key))
+    for (const Entry& entry : section->entries)
+      if (SameName(entry.value.name, name)) removed.emplace_back(entry.firstLine, entry.firstLine + entry.lineCount);
+  if (removed.empty()) return std::nullopt;
+  std::string out;
+  out.reserve(content_.size());
+  std::size_t line = 0;
+  for (const auto& [first, end] : removed) {
+    for (; line < first; ++line) out.append(content_, lines_[line].begin, lines_[line].next - lines_[line].begin);
+    line = end;
+  }
+  for (; line < lines_.size(); ++line) out.append(content_, lines_[line].begin, lines_[line].next - lines_[line].begin);
+  return out;
+}
+
+std::string WineRegistryText::NewSectionText(const WineKeyPath& key, const WineValue* value,
+                                             std::int64_t nowUnixSeconds) const {
+  std::string text = "[";
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (i > 0) text += "\\\\";
+    text += DumpEscaped(key[i], '[', ']');
+  }
+  text += "] " + std::to_string(nowUnixSeconds) + newline_;
+  const auto fileTime = static_cast<std::uint64_t>(nowUnixSeconds + kEpochDifference) * 10000000u;
+  text += "#time=" + Hex(fileTime >> 32, 1) + Hex(fileTime & 0xFFFFFFFFu, 8) + newline_;
+  if (value != nullptr) text += FormatValue(*value, newline_);
+  return text;
+}
+
+std::optional<std::string> WineRegistryText::WithNewSection(const WineKeyPath& key, const WineValue* value,
+                                                            std::int64_t nowUnixSeconds) const {
+  const std::string text = NewSectionText(key, value, nowUnixSeconds);
+  for (const Section& section : sections_) {
+    if (ComparePaths(section.path, key) == std::strong_ordering::greater)
+      return Splice(section.headerLine, section.headerLine, text + newline_);
+  }
+  return Splice(lines_.size(), lines_.size(), newline_ + text);
+}
+
+std::optional<WineKeyPath> SplitKeyPath(std::string_view ansiPath) {
+  if (!ansiPath.empty() && ansiPath.back() == '\\') ansiPath.remove_suffix(1);
+  if (ansiPath.empty()) return WineKeyPath{};
+  return SplitUnits(AnsiToUtf16(ansiPath));
+}
+
+}  // namespace korbu::platform::posix
