@@ -1,0 +1,44 @@
+#include "scan/RegistryLocations.h"
+
+namespace korbu {
+namespace {
+
+constexpr std::uint32_t kFirstRoot = 0x80000000u;
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameAsciiText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string RootKeyName(std::uint32_t handle) {
+  if (handle < kFirstRoot || handle - kFirstRoot >= RootKeyNames.size()) return {};
+  return std::string(RootKeyNames[handle - kFirstRoot]);
+}
+
+std::uint32_t RootKeyFromName(std::string_view name) {
+  for (std::size_t i = 0; i < RootKeyNames.size(); ++i)
+    if (SameAsciiText(name, RootKeyNames[i])) return kFirstRoot + static_cast<std::uint32_t>(i);
+  return 0;
+}
+
+bool IsRegistryPath(std::string_view text) { return text.substr(0, text.find('_')) == "HKEY"; }
+
+std::optional<RegistryLocation> SplitRegistryLocation(std::string_view location) {
+  const std::size_t slash = location.find('\\');
+  if (slash == std::string_view::npos) return std::nullopt;
+  const std::uint32_t root = RootKeyFromName(location.substr(0, slash));
+  if (root == 0) return std::nullopt;
+  return RegistryLocation{root, std::string(location.substr(slash + 1))};
+}
+
+std::string MakeRegistryLocation(platform::RootKey root, std::string_view valuePath) {
+  return RootKeyName(root) + "\\" + std::string(valuePath);
+}
+
+}  // namespace korbu

@@ -1,0 +1,85 @@
+#include "services/MiniReg.h"
+
+#include <optional>
+
+namespace korbu {
+namespace {
+
+using platform::KeyAccess;
+using platform::RegistryKey;
+
+struct ValuePath {
+  std::string_view keyPath;
+  std::string_view valueName;
+};
+
+std::optional<ValuePath> SplitValuePath(std::string_view path) {
+  const std::size_t p = LastCharPos('\\', path);
+  if (p == 0) return std::nullopt;
+  return ValuePath{path.substr(0, p - 1), path.substr(p)};
+}
+
+}  // namespace
+
+std::size_t LastCharPos(char c, std::string_view text) {
+  const std::size_t found = text.rfind(c);
+  return found == std::string_view::npos ? 0 : found + 1;
+}
+
+bool WriteRegValue(RootKey root, std::string_view valuePath, std::uint32_t type, const void* data,
+                   std::size_t size) {
+  auto path = SplitValuePath(valuePath);
+  if (!path || (data == nullptr && size != 0) || size > 0xFFFFFFFFu) return false;
+  auto key = RegistryKey::Create(root, path->keyPath);
+  if (!key) return false;
+  const std::string_view bytes = size == 0 ? std::string_view() : std::string_view(static_cast<const char*>(data), size);
+  return key->SetValue(path->valueName, type, bytes);
+}
+
+bool ReadRegValue(RootKey root, std::string_view valuePath, std::uint32_t expectedType,
+                  std::vector<unsigned char>& block) {
+  block.clear();
+  auto path = SplitValuePath(valuePath);
+  if (!path) return false;
+  auto key = RegistryKey::Open(root, path->keyPath, KeyAccess::Read);
+  if (!key) return false;
+  auto value = key->QueryValue(path->valueName);
+  if (!value || value->type != expectedType) return false;
+  block.assign(value->data.begin(), value->data.end());
+  return true;
+}
+
+bool WriteRegString(RootKey root, std::string_view valuePath, std::string_view text) {
+  std::string data(text);
+  data.push_back('\0');
+  return WriteRegValue(root, valuePath, platform::kRegSz, data.data(), data.size());
+}
+
+bool WriteRegDWord(RootKey root, std::string_view valuePath, std::uint32_t value) {
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(value & 0xFFu), static_cast<unsigned char>((value >> 8) & 0xFFu),
+      static_cast<unsigned char>((value >> 16) & 0xFFu), static_cast<unsigned char>((value >> 24) & 0xFFu)};
+  return WriteRegValue(root, valuePath, platform::kRegDword, bytes, sizeof bytes);
+}
+
+bool ReadRegString(RootKey root, std::string_view valuePath, std::string& text) {
+  text.clear();
+  std::vector<unsigned char> block;
+  if (!ReadRegValue(root, valuePath, platform::kRegSz, block)) return false;
+  // Only a terminating zero is dropped: a value stored without one keeps its
+  // last character.
+  std::size_t size = block.size();
+  if (size > 0 && block[size - 1] == 0) --size;
+  text.assign(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(size));
+  return true;
+}
+
+bool DeleteRegValue(RootKey root, std::string_view valuePath) {
+  auto path = SplitValuePath(valuePath);
+  if (!path) return false;
+  auto key = RegistryKey::Open(root, path->keyPath, KeyAccess::Write);
+  if (!key) return false;
+  return key->DeleteValue(path->valueName);
+}
+
+}  // namespace korbu

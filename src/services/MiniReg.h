@@ -1,0 +1,53 @@
+#pragma once
+// Registry values addressed by a root key and one text, the value path: the key
+// path, a backslash, the value name. The path is split at its last backslash:
+// "Software\Run\Name" is value "Name" of key "Software\Run"; a path ending in a
+// backslash names the key's default value; a path whose only backslash is its
+// first character names a value of the root key itself; a path without any
+// backslash is refused at once and the registry is not touched.
+//
+// Every operation opens and closes its key within the call, reports failure only
+// by its result (no message, no error code) and keeps no state, so it may run on
+// any thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Registry.h"
+
+namespace korbu {
+
+using platform::RootKey;
+
+/// 1-based position of the last occurrence of c in text; 0 when it does not occur.
+std::size_t LastCharPos(char c, std::string_view text);
+
+/// Writes a value of any type, creating its key (and missing keys above it) when
+/// needed and replacing a value of the same name whatever its type. data may be
+/// null only when size is 0.
+bool WriteRegValue(RootKey root, std::string_view valuePath, std::uint32_t type, const void* data,
+                   std::size_t size);
+
+/// Reads a value that exists with exactly the expected type into block (its size is
+/// the data size). block is cleared on every failure. No key is created.
+bool ReadRegValue(RootKey root, std::string_view valuePath, std::uint32_t expectedType,
+                  std::vector<unsigned char>& block);
+
+/// Writes a REG_SZ value: the text followed by one zero byte.
+bool WriteRegString(RootKey root, std::string_view valuePath, std::string_view text);
+
+/// Writes a REG_DWORD value: 4 bytes, least significant first.
+bool WriteRegDWord(RootKey root, std::string_view valuePath, std::uint32_t value);
+
+/// Reads a REG_SZ value as text without its terminating zero byte; data stored
+/// without one is returned whole. text is empty whenever the result is false.
+bool ReadRegString(RootKey root, std::string_view valuePath, std::string& text);
+
+/// Removes one value (the default value for a path ending in a backslash); the key
+/// and its other values stay. False when the value did not exist.
+bool DeleteRegValue(RootKey root, std::string_view valuePath);
+
+}  // namespace korbu
