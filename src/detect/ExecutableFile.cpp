@@ -17,9 +17,7 @@ namespace {
 using platform::InputFile;
 using platform::ShareMode;
 
-// Large enough that the reads cost little next to the checksum, small enough to
-// sit on any thread.
-constexpr std::size_t kBlockSize = 256 * 1024;
+constexpr std::size_t kBlockSize = kExamineBlockSize;
 
 struct PassResult {
   bool opened = false;
@@ -40,7 +38,7 @@ struct PassRequest {
 // carry of the previous block's last bytes: enough for a pattern that crosses the
 // block boundary, and for the 32 bytes the checksum holds back until it knows
 // they are not the file's last.
-PassResult ReadOnce(InputFile& file, const PassRequest& request) {
+PassResult ReadOnce(ByteSource& source, std::uint64_t size, const PassRequest& request) {
   PassResult result;
   result.opened = true;
   const std::size_t carryMax =
@@ -51,12 +49,12 @@ PassResult ReadOnce(InputFile& file, const PassRequest& request) {
   std::size_t carry = 0;         // bytes at the start of the window from earlier blocks
   std::uint64_t windowStart = 0; // file offset of window[0]
   std::uint64_t crcFed = 0;      // file offset up to which the register has seen the data
-  std::uint64_t remaining = file.Size();  // what was appended after the open is not read
+  std::uint64_t remaining = size;  // what was appended after the open is not read
   bool headKnown = false;
 
   while (remaining > 0) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
-    const std::int64_t got = file.Read(window.data() + carry, want);
+    const std::int64_t got = source.Read(window.data() + carry, want);
     if (got < 0) {
       result.readError = true;
       return result;
@@ -101,7 +99,31 @@ PassResult ReadOnce(InputFile& file, const PassRequest& request) {
 PassResult ReadPath(const std::string& path, const PassRequest& request) {
   auto file = InputFile::Open(path, ShareMode::DenyNone);
   if (!file) return {};
-  return ReadOnce(*file, request);
+  FileByteSource source(*file);
+  return ReadOnce(source, file->Size(), request);
+}
+
+PassRequest ExamineRequest(ExamineFor what) {
+  PassRequest request;
+  request.requireMz = true;
+  request.crc = what != ExamineFor::Pattern;
+  if (what != ExamineFor::Crc) request.pattern = HeuristicPattern();
+  return request;
+}
+
+ExecutableFacts FactsOf(const PassResult& pass, const PassRequest& request) {
+  ExecutableFacts facts;
+  if (!pass.opened || pass.notMz || pass.readError) {
+    facts.isMz = pass.opened && !pass.notMz && pass.length >= 2;
+    return facts;
+  }
+  facts.isMz = true;
+  if (request.crc && pass.length >= kCrcIgnoredTail) {
+    facts.crcValid = true;
+    facts.crc = ~pass.crcRegister;
+  }
+  facts.patternFound = pass.patternFound;
+  return facts;
 }
 
 }  // namespace
@@ -128,24 +150,13 @@ std::optional<std::uint32_t> FileCrc32(const std::string& path) {
 }
 
 ExecutableFacts ExamineExecutable(const std::string& path, ExamineFor what) {
-  PassRequest request;
-  request.requireMz = true;
-  request.crc = what != ExamineFor::Pattern;
-  if (what != ExamineFor::Crc) request.pattern = HeuristicPattern();
-  const PassResult pass = ReadPath(path, request);
+  const PassRequest request = ExamineRequest(what);
+  return FactsOf(ReadPath(path, request), request);
+}
 
-  ExecutableFacts facts;
-  if (!pass.opened || pass.notMz || pass.readError) {
-    facts.isMz = pass.opened && !pass.notMz && pass.length >= 2;
-    return facts;
-  }
-  facts.isMz = true;
-  if (request.crc && pass.length >= kCrcIgnoredTail) {
-    facts.crcValid = true;
-    facts.crc = ~pass.crcRegister;
-  }
-  facts.patternFound = pass.patternFound;
-  return facts;
+ExecutableFacts ExamineExecutable(ByteSource& source, std::uint64_t size, ExamineFor what) {
+  const PassRequest request = ExamineRequest(what);
+  return FactsOf(ReadOnce(source, size, request), request);
 }
 
 bool GetExeCrc(const std::string& path, std::uint32_t& crc) {

@@ -8,10 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "detect/ByteSource.h"
+
 namespace korbu {
 
 /// The checksum leaves out this many bytes at the end of the file.
 inline constexpr std::uint64_t kCrcIgnoredTail = 32;
+
+/// Files are read in blocks of this many bytes.
+inline constexpr std::size_t kExamineBlockSize = 256 * 1024;
 
 /// True when the file can be opened and its first two bytes are "MZ". Only those
 /// two bytes are read; no PE header is looked at.
@@ -39,5 +44,9 @@ struct ExecutableFacts {
 /// was opened, or earlier where it has been cut short since; a read error leaves
 /// both crcValid and patternFound false.
 ExecutableFacts ExamineExecutable(const std::string& path, ExamineFor what);
+
+/// The same over an open source whose length was size when it was opened: it is
+/// read up to size bytes, or to an earlier end.
+ExecutableFacts ExamineExecutable(ByteSource& source, std::uint64_t size, ExamineFor what);
 
 }  // namespace korbu

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "detect/ExecutableFile.h"
+#include "detect/Heuristic.h"
+#include "detect/VariantTable.h"
+#include "scan/FileVerdict.h"
+#include "scan/ScanState.h"
+#include "support/CrcForge.h"
+#include "support/TempTree.h"
+
+namespace korbu {
+namespace {
+namespace fs = std::filesystem;
+using test::TempTree;
+
+// Stands in for the signature engine: answers one name for every file and
+// remembers what it was asked.
+class FakeEngine : public EngineScanner {
+ public:
+  FakeEngine(bool active, std::string name) : active_(active), name_(std::move(name)) {}
+  bool IsActive() const override { return active_; }
+  std::string ScanForVirus(const std::string& path) override {
+    asked.push_back(path);
+    return name_;
+  }
+  std::vector<std::string> asked;
+
+ private:
+  bool active_;
+  std::string name_;
+};
+
+// Puts the global scan state back as it was.
+class GlobalStateGuard {
+ public:
+  GlobalStateGuard() : heuristic_(HeuristicEnabled), engine_(ScanEngine) {}
+  ~GlobalStateGuard() {
+    HeuristicEnabled = heuristic_;
+    ScanEngine = engine_;
+  }
+  GlobalStateGuard(const GlobalStateGuard&) = delete;
+  GlobalStateGuard& operator=(const GlobalStateGuard&) = delete;
+
+ private:
+  bool heuristic_;
+  EngineScanner* engine_;
+};
+
+class FileVerdictTest : public ::testing::Test {
+ protected:
+  std::string Verdict(const std::string& path, EngineScanner* source, bool heuristic) {
+    std::string verdict = "left over";
+    const bool infected = ScanFile(path, verdict, source, heuristic);
+    EXPECT_EQ(infected, !verdict.empty()) << path;
+    return verdict;
+  }
+
+  TempTree tree;
+  FakeEngine inactive{false, "Never.Asked"};
+  FakeEngine engine{true, "Engine.Name"};
+  FakeEngine silentEngine{true, ""};
+};
+
+TEST_F(FileVerdictTest, VariantTableWithoutEngine) {
+  const std::string path = tree.Write("v7.exe", test::VariantFile(7));
+  EXPECT_EQ(Verdict(path, nullptr, false), "Brontok-12B");
+  EXPECT_EQ(Verdict(path, &inactive, false), "Brontok-12B");
+  EXPECT_TRUE(inactive.asked.empty()) << "an inactive engine was asked";
+}
+
+TEST_F(FileVerdictTest, TableThenHeuristicThenEngine) {
+  const std::string variant = tree.Write("v3.exe", test::VariantFile(3));
+  const std::string patterned = tree.Write("pattern.exe", test::HeuristicFile());
+  const std::string both = tree.Write("both.exe", test::ForgeFileWithCrc(test::HeuristicFile(), VariantCrcTable[12]));
+  const std::string clean = tree.Write("clean.exe", test::MzFile(4000));
+
+  EXPECT_EQ(Verdict(variant, &engine, true), "Brontok-4");
+  EXPECT_EQ(Verdict(variant, &engine, false), "Brontok-4");
+  EXPECT_EQ(Verdict(patterned, &engine, true), "Brontok.Variant");
+  EXPECT_EQ(Verdict(patterned, &engine, false), "Engine.Name");
+  EXPECT_EQ(Verdict(patterned, nullptr, true), "Brontok.Variant");
+  EXPECT_EQ(Verdict(patterned, &silentEngine, true), "Brontok.Variant");
+  EXPECT_EQ(Verdict(both, &engine, true), "Brontok-17A");
+  EXPECT_EQ(Verdict(clean, &engine, true), "Engine.Name");
+  EXPECT_EQ(Verdict(clean, &silentEngine, true), "");
+  // The engine is asked for every file, even those the own tests name.
+  EXPECT_EQ(engine.asked.size(), 6u);
+}
+
+TEST_F(FileVerdictTest, NothingToFindGivesAnEmptyVerdict) {
+  const std::vector<std::string> paths = {
+      tree.Write("text.txt", test::PlantHeuristicPattern(std::string(500, 't'), 100)),
+      tree.Write("empty.exe", ""),
+      tree.Write("tiny.exe", "MZ"),
+      tree.Path("missing.exe"),
+      tree.MakeDir("folder.exe"),
+  };
+  for (const std::string& path : paths) {
+    EXPECT_EQ(Verdict(path, nullptr, true), "") << path;
+    EXPECT_EQ(Verdict(path, &engine, true), "Engine.Name") << path;
+  }
+}
+
+TEST_F(FileVerdictTest, EachCallStartsFromAnEmptyVerdict) {
+  std::string verdict;
+  EXPECT_TRUE(ScanFile(tree.Write("v1.exe", test::VariantFile(1)), verdict, nullptr, false));
+  EXPECT_EQ(verdict, "Brontok-1");
+  EXPECT_FALSE(ScanFile(tree.Write("clean.exe", test::MzFile(100)), verdict, nullptr, false));
+  EXPECT_EQ(verdict, "");
+}
+
+TEST_F(FileVerdictTest, GlobalStateIsWhatTheShortFormReads) {
+  GlobalStateGuard guard;
+  const std::string patterned = tree.Write("pattern.exe", test::HeuristicFile());
+  std::string verdict;
+  ScanEngine = nullptr;
+  HeuristicEnabled = false;
+  EXPECT_FALSE(ScanFile(patterned, verdict));
+  HeuristicEnabled = true;
+  EXPECT_TRUE(ScanFile(patterned, verdict));
+  EXPECT_EQ(verdict, "Brontok.Variant");
+  HeuristicEnabled = false;
+  ScanEngine = &engine;
+  EXPECT_TRUE(ScanFile(patterned, verdict));
+  EXPECT_EQ(verdict, "Engine.Name");
+}
+
+TEST_F(FileVerdictTest, LargeFileIsStreamedAcrossBlocks) {
+  // Several blocks, the pattern across the first boundary, the checksum forged:
+  // every part of the file has to be read and carried over correctly.
+  const std::size_t block = kExamineBlockSize;
+  std::string body = test::PlantHeuristicPattern(test::MzFile(3 * block + 12345, 4), block - 40);
+  const std::string forged = tree.Write("big-v16.exe", test::ForgeFileWithCrc(body, VariantCrcTable[15]));
+  const std::string patterned = tree.Write("big.exe", body);
+  EXPECT_EQ(Verdict(forged, &engine, true), "Brontok-18R");
+  EXPECT_EQ(Verdict(patterned, &engine, true), "Brontok.Variant");
+  EXPECT_EQ(Verdict(patterned, nullptr, false), "");
+}
+
+TEST_F(FileVerdictTest, UnreadableFileGetsOnlyTheEnginesVerdict) {
+  const std::string path = tree.Write("locked.exe", test::VariantFile(2));
+  fs::permissions(path, fs::perms::none);
+  if (IsPEFile(path)) GTEST_SKIP() << "permissions do not keep this user from reading (root)";
+  std::string verdict;
+  EXPECT_NO_THROW(EXPECT_FALSE(ScanFile(path, verdict, nullptr, true)));
+  EXPECT_EQ(Verdict(path, &engine, true), "Engine.Name");
+}
+
+}  // namespace
+}  // namespace korbu
