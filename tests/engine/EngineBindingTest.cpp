@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "EngineTestSupport.h"
+#include "engine/ClamAV.h"
+#include "engine/LibClamAV.h"
+#include "platform/DynamicLibrary.h"
+#include "support/TempTree.h"
+
+namespace korbu {
+namespace {
+using test::EngineStateTest;
+using test::ModuleDir;
+
+using EngineBinding = EngineStateTest;
+
+TEST_F(EngineBinding, MissingLibraryIsNotLoadedAndIsTriedAgain) {
+  test::TempTree tree;
+  SetEngineLibraryLocationForTests("libkorbu-no-such-engine.so", tree.Path());
+  EXPECT_FALSE(LoadEngineLibrary());
+  EXPECT_EQ(EngineLibrary().scanfile, nullptr);
+  // The library appears later: the next call finds it, since a failure keeps nothing.
+  std::filesystem::copy_file(ModuleDir() + "/" + test::kFakeLibrary,
+                             tree.Path("libkorbu-no-such-engine.so"));
+  EXPECT_TRUE(LoadEngineLibrary());
+  EXPECT_NE(EngineLibrary().scanfile, nullptr);
+}
+
+TEST_F(EngineBinding, LibraryLackingOneEntryIsReleased) {
+  std::string path = ModuleDir() + "/" + test::kNoDebugLibrary;
+  ASSERT_FALSE(platform::DynamicLibrary::IsLoaded(path));
+  SetEngineLibraryLocationForTests(test::kNoDebugLibrary, ModuleDir());
+  EXPECT_FALSE(LoadEngineLibrary());
+  EXPECT_FALSE(platform::DynamicLibrary::IsLoaded(path));
+  EXPECT_EQ(EngineLibrary().cvdverify, nullptr);
+  EXPECT_FALSE(LoadEngineLibrary());
+}
+
+TEST_F(EngineBinding, RealLibraryBesideTheExecutableBindsAllEntries) {
+  ASSERT_TRUE(LoadEngineLibrary()) << "the engine library should sit beside the test program";
+  const EngineEntries& e = EngineLibrary();
+  for (auto entry : {e.scanbuff, e.scandesc, e.retflevel, e.retver, e.strerror, e.debug}) {
+    EXPECT_NE(entry, nullptr);
+  }
+  EXPECT_NE(e.scanfile, nullptr);
+  EXPECT_NE(e.build, nullptr);
+  EXPECT_NE(e.free, nullptr);
+  EXPECT_NE(e.loaddbdir, nullptr);
+  EXPECT_NE(e.loaddb, nullptr);
+  EXPECT_NE(e.cvdverify, nullptr);
+  // Bound for good: a second call keeps the same entries.
+  auto scanfile = e.scanfile;
+  EXPECT_TRUE(LoadEngineLibrary());
+  EXPECT_EQ(EngineLibrary().scanfile, scanfile);
+}
+
+TEST_F(EngineBinding, ComponentWithoutLibraryStaysUnbound) {
+  test::TempTree tree;
+  SetEngineLibraryLocationForTests("libkorbu-no-such-engine.so", tree.Path());
+  TClamAV engine;
+  EXPECT_FALSE(engine.LibraryLoaded());
+  engine.SetDBDir(tree.Path());
+  engine.SetActive(true);
+  EXPECT_FALSE(engine.Active());
+  EXPECT_FALSE(engine.VerifyDatabase(tree.Write("main.cvd", "x")));
+  EXPECT_EQ(engine.Scan(tree.Write("f", "NAME:Anything")), "");
+}
+
+}  // namespace
+}  // namespace korbu

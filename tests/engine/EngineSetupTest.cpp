@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "EngineTestSupport.h"
+#include "engine/CvdHeader.h"
+#include "engine/VirusClamAV.h"
+#include "support/TempTree.h"
+
+namespace korbu {
+namespace {
+
+std::string Header(const std::string& fields) {
+  std::string header = fields;
+  header.resize(512, ' ');
+  return header + "body";
+}
+
+TEST(CvdHeader, VersionWholeAndDateCutToDayMonthYear) {
+  CvdHeaderInfo info = ParseCvdHeader("ClamAV-VDB:22 Jun 2021 21-34 -0400:6:14:81:sig:user:1624412045");
+  EXPECT_EQ(info.version, "6");
+  EXPECT_EQ(info.date, "22 Jun 2021");
+  // Runs of separators count as one; a long version is kept whole.
+  info = ParseCvdHeader("ClamAV-VDB::01 Feb 1999 10-00 +0000:::123456789012345678901234567890:x");
+  EXPECT_EQ(info.version, "123456789012345678901234567890");
+  EXPECT_EQ(info.date, "01 Feb 1999");
+}
+
+TEST(CvdHeader, MissingShortOrFieldPoorFilesGiveEmptyTexts) {
+  test::TempTree tree;
+  EXPECT_EQ(ReadCvdHeader(tree.Path("absent.cvd")).version, "");
+  // A shorter file, however well formed, has no complete header.
+  CvdHeaderInfo info = ReadCvdHeader(tree.Write("short.cvd", "ClamAV-VDB:22 Jun 2021:6:14"));
+  EXPECT_EQ(info.version, "");
+  EXPECT_EQ(info.date, "");
+  info = ReadCvdHeader(tree.Write("two.cvd", Header("ClamAV-VDB:22 Jun 2021 21-34")));
+  EXPECT_EQ(info.date, "22 Jun 2021");
+  EXPECT_EQ(info.version, "");
+  info = ReadCvdHeader(tree.Write("one.cvd", Header("ClamAV-VDB")));
+  EXPECT_EQ(info.date, "");
+  EXPECT_EQ(ReadCvdHeader(tree.MakeDir("folder.cvd")).version, "");
+}
+
+TEST(DatabaseFolder, ChosenThenBesideExecutableThenSystem) {
+  test::TempTree tree;
+  std::string exe = tree.MakeDir("bin");
+  std::string system = tree.MakeDir("system");
+  EXPECT_EQ(ChooseDatabaseFolder(tree.Path("mine"), exe, system), tree.Path("mine") + "/");
+  EXPECT_EQ(ChooseDatabaseFolder("", exe, system), system + "/");
+  EXPECT_EQ(ChooseDatabaseFolder("", exe, ""), exe + "/");
+  EXPECT_EQ(ChooseDatabaseFolder("", "", system), system + "/");
+  EXPECT_EQ(ChooseDatabaseFolder("", "", ""), "");
+  tree.Write("bin/main.cvd", "x");
+  EXPECT_EQ(ChooseDatabaseFolder("", exe + "/", system), exe + "/");
+}
+
+class EngineSetup : public test::FakeEngineTest {
+ protected:
+  std::string Databases(const std::string& folder, bool withDaily = true) {
+    tree_.Write(folder + "/main.cvd", Header("ClamAV-VDB:05 May 2005 10-00 +0000:55:1"));
+    if (withDaily) tree_.Write(folder + "/daily.cvd", Header("ClamAV-VDB:06 Jun 2006 10-00 +0000:66:1"));
+    return tree_.Path(folder);
+  }
+  test::TempTree tree_;
+};
+
+TEST_F(EngineSetup, CreatesTheConfiguredInactiveComponent) {
+  CreateVirusEngine();
+  ASSERT_NE(VirusEngine, nullptr);
+  EXPECT_EQ(VirusEngine->Name(), "ClamAV");
+  EXPECT_FALSE(VirusEngine->Active());
+  EXPECT_EQ(VirusEngine->ScanOptions(), 1023);
+  EXPECT_EQ(VirusEngine->Limits().maxreclevel, 6);
+  EXPECT_EQ(VirusEngine->Limits().maxfilesize, 10485760);
+  EXPECT_TRUE(EngineLibraryAvailable());
+  EXPECT_EQ(GetSignatureCount(), 0u);
+}
+
+TEST_F(EngineSetup, LoadsFromTheOneDatabaseFolder) {
+  std::string folder = Databases("good-db");
+  SetDatabaseFolder(folder);
+  CreateVirusEngine();
+  ASSERT_TRUE(LoadVirusDatabase());
+  EXPECT_TRUE(VirusEngine->Active());
+  EXPECT_EQ(VirusEngine->DBDir(), folder + "/");
+  EXPECT_STREQ(Record().lastLoadPath, (folder + "/").c_str());
+  EXPECT_EQ(GetSignatureCount(), 12u);
+
+  EngineInfo info = GetEngineInfo();
+  EXPECT_TRUE(info.libraryLoaded);
+  EXPECT_TRUE(info.databaseLoaded);
+  EXPECT_TRUE(info.active);
+  EXPECT_EQ(info.signatureCount, 12u);
+  EXPECT_EQ(info.databaseFolder, folder + "/");
+  EXPECT_EQ(info.mainVersion, "55");
+  EXPECT_EQ(info.dailyVersion, "66");
+  EXPECT_EQ(info.mainDate, "05 May 2005");
+  EXPECT_EQ(info.dailyDate, "06 Jun 2006");
+}
+
+TEST_F(EngineSetup, LoadedOnlyWhenTheEngineBecameActive) {
+  // Both files present and verified, but the engine cannot be built.
+  SetDatabaseFolder(Databases("good-nobuild"));
+  CreateVirusEngine();
+  EXPECT_FALSE(LoadVirusDatabase());
+  EXPECT_FALSE(VirusEngine->Active());
+  EXPECT_FALSE(GetEngineInfo().databaseLoaded);
+}
+
+TEST_F(EngineSetup, MissingOrUnverifiedDatabaseIsNotLoaded) {
+  SetDatabaseFolder(Databases("good-main-only", false));
+  CreateVirusEngine();
+  EXPECT_FALSE(LoadVirusDatabase());
+  EXPECT_EQ(Record().loaddbdirCalls, 0);
+  std::string mainVersion, dailyVersion, mainDate, dailyDate;
+  GetDatabaseVersions(mainVersion, dailyVersion);
+  GetDatabaseDates(mainDate, dailyDate);
+  EXPECT_EQ(mainVersion, "55");
+  EXPECT_EQ(dailyVersion, "");
+  EXPECT_EQ(mainDate, "05 May 2005");
+  EXPECT_EQ(dailyDate, "");
+
+  SetDatabaseFolder(Databases("unsigned"));  // the fake verifies only "good" paths
+  EXPECT_FALSE(LoadVirusDatabase());
+  EXPECT_FALSE(VirusEngine->Active());
+  EXPECT_EQ(Record().loaddbdirCalls, 0);
+}
+
+TEST_F(EngineSetup, NoLibraryMeansNoDatabaseButHeadersStillRead) {
+  SetEngineLibraryLocationForTests("libkorbu-no-such-engine.so", tree_.Path());
+  SetDatabaseFolder(Databases("good-db"));
+  CreateVirusEngine();
+  EXPECT_FALSE(EngineLibraryAvailable());
+  EXPECT_FALSE(LoadVirusDatabase());
+  EngineInfo info = GetEngineInfo();
+  EXPECT_FALSE(info.libraryLoaded);
+  EXPECT_FALSE(info.active);
+  EXPECT_EQ(info.signatureCount, 0u);
+  EXPECT_EQ(info.mainVersion, "55");
+}
+
+TEST(EngineSetupWithoutEngine, AnswersWithoutCrashing) {
+  VirusEngine.reset();
+  EXPECT_FALSE(EngineLibraryAvailable());
+  EXPECT_FALSE(LoadVirusDatabase());
+  EXPECT_EQ(GetSignatureCount(), 0u);
+}
+
+}  // namespace
+}  // namespace korbu
