@@ -1,0 +1,194 @@
+// The Windows system of a Wine prefix: drives are the links in <prefix>/dosdevices,
+// and names below them are matched the way Wine matches them.
+#include "platform/WindowsSystem.h"
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "platform/posix/PosixSupport.h"
+#include "platform/posix/WinePrefix.h"
+
+namespace korbu::platform {
+namespace {
+
+// Wine keeps its Windows folder here in every prefix, and starts programs in the
+// system folder.
+constexpr std::string_view kWindowsDirectory = "C:\\windows";
+constexpr std::string_view kSystemDirectory = "C:\\windows\\system32";
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string Join(const std::string& folder, std::string_view name) {
+  std::string out = folder;
+  if (out.empty() || out.back() != '/') out.push_back('/');
+  out.append(name);
+  return out;
+}
+
+// The canonical form of a folder (links followed); empty unless it is a directory.
+std::string RealFolder(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  if (!real) return {};
+  struct stat st {};
+  if (::stat(real.get(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  return std::string(real.get());
+}
+
+// The native folder behind a drive letter (already lower case).
+std::string DriveRoot(const std::string& prefix, char letter) {
+  const std::string device = prefix + "/dosdevices/" + letter + ":";
+  struct stat st {};
+  if (::lstat(device.c_str(), &st) == 0) return RealFolder(device);
+  // A prefix that never got its dosdevices links still has its system drive.
+  if (errno == ENOENT && letter == 'c') return RealFolder(prefix + "/drive_c");
+  return {};
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// The name under which a component exists in a folder: the exact name first, else
+// the first entry that equals it ignoring ASCII case. Empty when there is none.
+std::string MatchEntry(const std::string& folder, const std::string& component) {
+  struct stat st {};
+  if (::lstat(Join(folder, component).c_str(), &st) == 0) return component;
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) return {};
+  while (const dirent* entry = ::readdir(dir.get())) {
+    if (EqualsIgnoringCase(entry->d_name, component)) return entry->d_name;
+  }
+  return {};
+}
+
+struct WindowsPath {
+  char drive = 'c';
+  std::vector<std::string> components;
+};
+
+// Splits a Windows path into its drive and its resolved components.
+std::optional<WindowsPath> Parse(std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return std::nullopt;
+  // "\\server\share" and "\\?\" device paths lead nowhere in a prefix.
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return std::nullopt;
+
+  const std::string cwd = WindowsCurrentDirectoryPath();
+  if (cwd.size() < 2) return std::nullopt;
+  const char cwdDrive = AsciiLower(cwd[0]);
+  const std::string_view cwdRest = std::string_view(cwd).substr(2);
+
+  WindowsPath parsed;
+  std::string rest;
+  const bool hasDrive = path.size() >= 2 && path[1] == ':' &&
+                        ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z'));
+  if (hasDrive) {
+    parsed.drive = AsciiLower(path[0]);
+    std::string_view tail = path.substr(2);
+    // "C:name" is relative to the drive's current folder, which is only known for
+    // the current drive; other drives start at their root.
+    if (!tail.empty() && !IsSeparator(tail[0]) && parsed.drive == cwdDrive) {
+      rest = std::string(cwdRest) + "\\" + std::string(tail);
+    } else {
+      rest = std::string(tail);
+    }
+    if (tail.empty() && parsed.drive == cwdDrive) rest = std::string(cwdRest);
+  } else {
+    parsed.drive = cwdDrive;
+    rest = IsSeparator(path[0]) ? std::string(path) : std::string(cwdRest) + "\\" + std::string(path);
+  }
+
+  std::size_t i = 0;
+  while (i < rest.size()) {
+    while (i < rest.size() && IsSeparator(rest[i])) ++i;
+    std::size_t j = i;
+    while (j < rest.size() && !IsSeparator(rest[j])) ++j;
+    std::string part = rest.substr(i, j - i);
+    if (part == "..") {
+      if (!parsed.components.empty()) parsed.components.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parsed.components.push_back(std::move(part));
+    }
+    i = j;
+  }
+  return parsed;
+}
+
+// Maps a parsed path. A folder is resolved whole and must exist; a file path keeps
+// its last component unresolved and may name something missing.
+std::string Map(std::string_view windowsPath, bool folder) {
+  const std::string prefix = posix::FindWinePrefix();
+  if (prefix.empty()) return {};
+  const auto parsed = Parse(windowsPath);
+  if (!parsed) return {};
+  std::string current = DriveRoot(prefix, parsed->drive);
+  if (current.empty()) return {};
+
+  const auto& parts = parsed->components;
+  // The path of a missing entry keeps the rest as the caller wrote it.
+  auto keepRest = [&](std::string base, std::size_t from) {
+    for (std::size_t k = from; k < parts.size(); ++k) base = Join(base, parts[k]);
+    return base;
+  };
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::string name = MatchEntry(current, parts[i]);
+    if (name.empty()) return folder ? std::string() : keepRest(current, i);
+    const std::string entry = Join(current, name);
+    if (i + 1 == parts.size()) return folder ? RealFolder(entry) : entry;
+    std::string next = RealFolder(entry);
+    if (next.empty()) return folder ? std::string() : keepRest(entry, i + 1);
+    current = std::move(next);
+  }
+  return current;  // the drive's root
+}
+
+}  // namespace
+
+std::string WindowsDirectoryPath() {
+  return posix::FindWinePrefix().empty() ? std::string() : std::string(kWindowsDirectory);
+}
+
+std::string SystemDirectoryPath() {
+  return posix::FindWinePrefix().empty() ? std::string() : std::string(kSystemDirectory);
+}
+
+std::string WindowsCurrentDirectoryPath() { return SystemDirectoryPath(); }
+
+std::string NativePath(std::string_view windowsPath) { return Map(windowsPath, false); }
+
+std::string NativeFolder(std::string_view windowsPath) { return Map(windowsPath, true); }
+
+std::string SpecialFolderPath(int csidl) {
+  std::string_view valueName;
+  if (csidl == kCsidlLocalAppData) {
+    valueName = "Local AppData";
+  } else if (csidl == kCsidlMyPictures) {
+    valueName = "My Pictures";
+  } else {
+    return {};
+  }
+  // Wine keeps the resolved folders of the user under Explorer's "Shell Folders".
+  const auto key = RegistryKey::Open(
+      kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+      KeyAccess::Read);
+  if (!key) return {};
+  const auto value = key->QueryValue(valueName);
+  if (!value || value->type != kRegSz) return {};
+  std::string windowsPath = value->data;
+  if (const auto end = windowsPath.find('\0'); end != std::string::npos) windowsPath.resize(end);
+  return windowsPath.empty() ? std::string() : NativeFolder(windowsPath);
+}
+
+}  // namespace korbu::platform
