@@ -1,0 +1,255 @@
+// The freedesktop.org Trash: $XDG_DATA_HOME/Trash for the home's file system,
+// $topdir/.Trash/$uid or $topdir/.Trash-$uid for any other, each with files/ and
+// info/. An item is recorded in info/ (created exclusively, so two trashings never
+// take the same name) before it is renamed into files/.
+#include "platform/Trash.h"
+
+#include <pwd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <optional>
+
+#include "platform/Path.h"
+#include "platform/posix/PosixSupport.h"
+
+namespace korbu::platform {
+namespace {
+
+using posix::RetryOnEintr;
+using posix::UniqueFd;
+
+constexpr std::size_t kMaxNameBytes = 255;  // NAME_MAX of the usual file systems
+constexpr std::string_view kInfoSuffix = ".trashinfo";
+constexpr int kMaxNameAttempts = 10000;
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+  return {};
+}
+
+std::string HomeTrash() {
+  // Only an absolute XDG_DATA_HOME counts; a relative one is ignored.
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+    return std::string(data) + "/Trash";
+  }
+  const std::string home = HomeFolder();
+  return home.empty() ? std::string() : home + "/.local/share/Trash";
+}
+
+std::string ParentOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string Join(const std::string& folder, std::string_view name) {
+  return folder == "/" ? "/" + std::string(name) : folder + "/" + std::string(name);
+}
+
+std::string RealPath(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  return real ? std::string(real.get()) : std::string();
+}
+
+// The file system of a path, or of its nearest ancestor that can be examined (so
+// a broken home trash still counts as the home's and is never bypassed).
+std::optional<dev_t> DeviceOf(std::string path) {
+  while (true) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return st.st_dev;
+    if (path == "/") return std::nullopt;
+    path = ParentOf(path);
+  }
+}
+
+// The top folder of the file system that holds a (canonical) folder.
+std::string MountPointOf(std::string folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return {};
+  while (folder != "/") {
+    const std::string parent = ParentOf(folder);
+    struct stat up {};
+    if (::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+    folder = parent;
+  }
+  return folder;
+}
+
+// Makes a folder and its missing parents, private to the user.
+bool MakeFolders(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (path != "/" && !MakeFolders(ParentOf(path))) return false;
+  return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// A real folder (not a link) that belongs to the user.
+bool IsOwnFolder(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}
+
+// Makes the trash with its files/ and info/ when missing and checks that each is a
+// real folder of the user on the item's file system.
+bool PrepareTrash(const std::string& trash, dev_t device) {
+  if (::mkdir(trash.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (!IsOwnFolder(trash)) return false;
+  for (const char* sub : {"/files", "/info"}) {
+    const std::string folder = trash + sub;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != device) return false;
+  }
+  return true;
+}
+
+struct TrashPlace {
+  std::string folder;
+  std::string topdir;  // empty for the home trash, whose records hold absolute paths
+};
+
+std::optional<TrashPlace> ChooseTrash(const std::string& parent, dev_t device) {
+  const std::string home = HomeTrash();
+  if (!home.empty()) {
+    if (const auto homeDevice = DeviceOf(home); homeDevice && *homeDevice == device) {
+      if (MakeFolders(ParentOf(home)) && PrepareTrash(home, device)) return TrashPlace{home, {}};
+      return std::nullopt;
+    }
+  }
+  const std::string topdir = MountPointOf(parent);
+  if (topdir.empty()) return std::nullopt;
+  const std::string uid = std::to_string(::getuid());
+  // An administrator's shared trash counts only as a sticky real folder.
+  const std::string shared = Join(topdir, ".Trash");
+  struct stat st {};
+  if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0) {
+    const std::string own = shared + "/" + uid;
+    if (PrepareTrash(own, device)) return TrashPlace{own, topdir};
+  }
+  const std::string own = Join(topdir, ".Trash-" + uid);
+  if (PrepareTrash(own, device)) return TrashPlace{own, topdir};
+  return std::nullopt;
+}
+
+// Bytes outside the unreserved set (and '/') become %XX, as in URLs.
+std::string PercentEncode(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool keep = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                      (byte >= '0' && byte <= '9') || c == '-' || c == '_' || c == '.' || c == '~' ||
+                      c == '/';
+    if (keep) {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0x0F]);
+    }
+  }
+  return out;
+}
+
+std::string LocalDeletionDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+  if (::localtime_r(&now, &local) == nullptr) return {};
+  char text[32];
+  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  return std::string(text, n);
+}
+
+// The name in the trash for an attempt: the item's own name first, then with a
+// number; cut so that its record's name still fits the file system.
+std::string TrashName(const std::string& name, int attempt) {
+  const std::string suffix = attempt == 1 ? std::string() : "." + std::to_string(attempt);
+  const std::size_t room = kMaxNameBytes - kInfoSuffix.size() - suffix.size();
+  return name.substr(0, room) + suffix;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = RetryOnEintr([&] { return ::write(fd, text.data() + done, text.size() - done); });
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Renames without ever replacing what is at the target.
+bool RenameNoReplace(const std::string& from, const std::string& to, bool& taken) {
+  taken = false;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) {
+    taken = true;
+    return false;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // The file system cannot refuse a replacement itself; the record we hold keeps
+  // other trashers away, so only a stray entry can be there.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) {
+    taken = true;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool IsSameOrInside(const std::string& path, const std::string& folder) {
+  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                            (folder == "/" || path[folder.size()] == '/'));
+}
+
+}  // namespace
+
+bool MoveToTrash(const std::string& path) {
+  std::string full = FullPath(path);
+  while (full.size() > 1 && full.back() == '/') full.pop_back();
+  if (full.empty() || full == "/") return false;
+  const std::string name = full.substr(full.find_last_of('/') + 1);
+  const std::string parent = RealPath(ParentOf(full));
+  if (parent.empty()) return false;
+  const std::string item = Join(parent, name);
+
+  struct stat st {};
+  if (::lstat(item.c_str(), &st) != 0) return false;
+  const auto place = ChooseTrash(parent, st.st_dev);
+  if (!place) return false;
+  // Neither the trash itself, nor a folder that holds it, nor what is already in it.
+  if (IsSameOrInside(place->folder, item) || IsSameOrInside(item, place->folder)) return false;
+
+  std::string recorded = item;
+  if (!place->topdir.empty()) recorded = place->topdir == "/" ? item.substr(1) : item.substr(place->topdir.size() + 1);
+  const std::string info = "[Trash Info]\nPath=" + PercentEncode(recorded) +
+                           "\nDeletionDate=" + LocalDeletionDate() + "\n";
+
+  for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+    const std::string trashName = TrashName(name, attempt);
+    const std::string infoPath = place->folder + "/info/" + trashName + std::string(kInfoSuffix);
+    UniqueFd fd(RetryOnEintr([&] {
+      return ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }));
+    if (!fd.Valid()) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    const bool written = WriteAll(fd.Get(), info) && ::fsync(fd.Get()) == 0;
+    if (::close(fd.Release()) != 0 || !written) {
+      ::unlink(infoPath.c_str());
+      return false;
+    }
+    bool taken = false;
+    if (RenameNoReplace(item, place->folder + "/files/" + trashName, taken)) return true;
+    ::unlink(infoPath.c_str());
+    if (!taken) return false;
+  }
+  return false;
+}
+
+}  // namespace korbu::platform
