@@ -1,0 +1,28 @@
+#pragma once
+// Writing INI files the way the Windows profile API writes them: sections and keys
+// are found without regard to ASCII letter case, and what the change does not touch
+// stays byte for byte.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korbu::platform {
+
+/// The INI text with key=value set in the section: the first matching key line of
+/// the first matching section is rewritten (its key keeps its spelling); a missing
+/// key is added after the section's last non-blank line; a missing section is
+/// appended at the end. New lines end as the text's lines do (CRLF when it has
+/// none). Section and key are taken without surrounding blanks and tabs. Empty when
+/// the entry cannot be written as one line: an empty section or key, a line break
+/// or zero byte in any part, a ']' in the section or a '=' in the key.
+std::optional<std::string> WithIniEntry(std::string_view content, std::string_view section,
+                                        std::string_view key, std::string_view value);
+
+/// Sets key=value in a section of the INI file at a native path (see WithIniEntry),
+/// creating the file when it is absent. Only a regular file is written, and it is
+/// replaced atomically. False when nothing was written.
+bool WriteIniString(const std::string& path, std::string_view section, std::string_view key,
+                    std::string_view value);
+
+}  // namespace korbu::platform
