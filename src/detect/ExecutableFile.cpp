@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <functional>
 #include <string_view>
-#include <vector>
+#include <memory>
 
 #include "detect/Crc32.h"
 #include "detect/Heuristic.h"
@@ -34,6 +33,22 @@ struct PassRequest {
   std::string_view pattern;  // empty: no search
 };
 
+// memchr finds candidates for the first byte far faster than a byte loop could.
+bool Contains(const unsigned char* data, std::size_t size, std::string_view pattern) {
+  if (pattern.empty() || size < pattern.size()) return pattern.empty();
+  const auto first = static_cast<unsigned char>(pattern[0]);
+  const unsigned char* p = data;
+  const unsigned char* const last = data + (size - pattern.size());  // last possible start
+  while (p <= last) {
+    const void* hit = std::memchr(p, first, static_cast<std::size_t>(last - p) + 1);
+    if (hit == nullptr) return false;
+    p = static_cast<const unsigned char*>(hit);
+    if (std::memcmp(p + 1, pattern.data() + 1, pattern.size() - 1) == 0) return true;
+    ++p;
+  }
+  return false;
+}
+
 // One pass over the file. The window holds the bytes of the current block after a
 // carry of the previous block's last bytes: enough for a pattern that crosses the
 // block boundary, and for the 32 bytes the checksum holds back until it knows
@@ -43,8 +58,9 @@ PassResult ReadOnce(ByteSource& source, std::uint64_t size, const PassRequest& r
   result.opened = true;
   const std::size_t carryMax =
       std::max<std::size_t>(kCrcIgnoredTail, request.pattern.empty() ? 0 : request.pattern.size() - 1);
-  std::vector<unsigned char> window(carryMax + kBlockSize);
-  const std::boyer_moore_horspool_searcher searcher(request.pattern.begin(), request.pattern.end());
+  // Left uninitialised: every byte looked at has been read into it first.
+  const std::size_t blockSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize));
+  const auto window = std::make_unique_for_overwrite<unsigned char[]>(carryMax + blockSize);
 
   std::size_t carry = 0;         // bytes at the start of the window from earlier blocks
   std::uint64_t windowStart = 0; // file offset of window[0]
@@ -53,8 +69,8 @@ PassResult ReadOnce(ByteSource& source, std::uint64_t size, const PassRequest& r
   bool headKnown = false;
 
   while (remaining > 0) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
-    const std::int64_t got = source.Read(window.data() + carry, want);
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockSize));
+    const std::int64_t got = source.Read(window.get() + carry, want);
     if (got < 0) {
       result.readError = true;
       return result;
@@ -76,19 +92,18 @@ PassResult ReadOnce(ByteSource& source, std::uint64_t size, const PassRequest& r
 
     if (request.crc && end > kCrcIgnoredTail && end - kCrcIgnoredTail > crcFed) {
       const std::uint64_t feedEnd = end - kCrcIgnoredTail;
-      result.crcRegister = Crc32Update(window.data() + (crcFed - windowStart),
+      result.crcRegister = Crc32Update(window.get() + (crcFed - windowStart),
                                        static_cast<std::int64_t>(feedEnd - crcFed), result.crcRegister);
       crcFed = feedEnd;
     }
 
     if (!request.pattern.empty() && !result.patternFound) {
-      const auto* first = reinterpret_cast<const char*>(window.data());
-      result.patternFound = std::search(first, first + filled, searcher) != first + filled;
+      result.patternFound = Contains(window.get(), filled, request.pattern);
       if (result.patternFound && !request.crc) return result;
     }
 
     const std::size_t keep = std::min(filled, carryMax);
-    std::memmove(window.data(), window.data() + filled - keep, keep);
+    std::memmove(window.get(), window.get() + filled - keep, keep);
     carry = keep;
     windowStart = end - keep;
   }
