@@ -11,8 +11,8 @@ inline constexpr const char* kBuildText = "1.0.0 RC1";
 inline constexpr const char* kEngineVersionText = "16";
 inline constexpr const char* kScanningFilesText = "Scanning file(s)...";
 inline constexpr const char* kScanStoppedText = "Scan stopped by user.";
-inline constexpr const char* kScanningMemoryText = "Scanning memory...";
-inline constexpr const char* kScanningRegistryText = "Scanning registry...";
+inline constexpr const char* kScanningMemoryText = "Scanning local memory...";
+inline constexpr const char* kScanningRegistryText = "Scanning local registry...";
 
 /// "N file(s) and M Folder(s) scanned. Scan is finished..."
 std::string SummaryLine(std::int32_t filesScanned, std::int32_t foldersScanned);

@@ -1,0 +1,35 @@
+#pragma once
+// The command line's side of the scan seam: options from the arguments, rows kept
+// in a detection list, progress on standard error when it is a terminal.
+
+#include <functional>
+#include <string>
+
+#include "scan/ScanFrontEnd.h"
+
+namespace korbu::cli {
+
+class CliFrontEnd final : public ScanFrontEnd {
+ public:
+  CliFrontEnd(ScanOptions options, bool showProgress);
+  ~CliFrontEnd() override;
+
+  ScanOptions ReadOptions() const override { return options_; }
+  DetectionList& Detections() override { return detections_; }
+  void ShowOperation(const std::string& text) override { operation_ = text; }
+  void ShowObject(const std::string& text) override;
+  void ProcessPendingMessages() override {}
+
+  /// The last operation text: after the walk, the summary line.
+  const std::string& Operation() const { return operation_; }
+
+ private:
+  void ClearProgress();
+  ScanOptions options_;
+  bool showProgress_;
+  bool progressShown_ = false;
+  DetectionList detections_;
+  std::string operation_;
+};
+
+}  // namespace korbu::cli

@@ -1,0 +1,29 @@
+#pragma once
+// What korbu-scan prints: the engine's state, the detections and the summary, as
+// text lines or as one JSON document.
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+#include "engine/VirusClamAV.h"
+#include "scan/DetectionList.h"
+
+namespace korbu::cli {
+
+/// "FILE: VIRUS FOUND", with " (INFORMATION)" when the row has one.
+std::string DetectionLine(const DetectionRow& row);
+
+/// The engine lines of the text output.
+void PrintEngineText(std::ostream& out, const EngineInfo& engine);
+
+struct ScanTotals {
+  std::int32_t filesScanned = 0;
+  std::int32_t foldersScanned = 0;
+};
+
+/// The whole JSON document. action is "clean", "delete" or empty for none.
+std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, const ScanTotals& totals,
+                       const std::string& action);
+
+}  // namespace korbu::cli

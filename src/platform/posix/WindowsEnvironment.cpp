@@ -1,0 +1,108 @@
+#include "platform/WindowsEnvironment.h"
+
+#include <cstdlib>
+#include <map>
+
+#include "platform/Registry.h"
+#include "platform/WindowsSystem.h"
+#include "platform/posix/WinePrefix.h"
+
+namespace korbu::platform {
+namespace {
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+using Variables = std::map<std::string, std::string>;  // upper-case name -> value
+
+std::string Expand(std::string_view text, const Variables& vars) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t open = text.find('%', i);
+    if (open == std::string_view::npos) break;
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string_view::npos) break;
+    out.append(text.substr(i, open - i));
+    auto found = vars.find(Upper(text.substr(open + 1, close - open - 1)));
+    if (close > open + 1 && found != vars.end()) {
+      out += found->second;
+      i = close + 1;
+    } else {
+      // Not a known variable: keep the first '%' and look again from the second.
+      out += '%';
+      i = open + 1;
+    }
+  }
+  out.append(text.substr(i));
+  return out;
+}
+
+std::string TextOf(const RegistryValue& value) {
+  std::string data = value.data;
+  const std::size_t end = data.find('\0');
+  if (end != std::string::npos) data.resize(end);
+  return data;
+}
+
+// Values of one environment key; expandable ones refer to what is known so far.
+void AddKey(Variables& vars, RootKey root, std::string_view keyPath) {
+  auto key = RegistryKey::Open(root, keyPath, KeyAccess::Read);
+  if (!key) return;
+  auto values = key->EnumValues();
+  if (!values) return;
+  for (const auto& value : *values) {
+    if (value.name.empty()) continue;
+    if (value.type == kRegSz) vars[Upper(value.name)] = TextOf(value);
+    else if (value.type == kRegExpandSz) vars[Upper(value.name)] = Expand(TextOf(value), vars);
+  }
+}
+
+std::string UserName() {
+  for (const char* name : {"USER", "LOGNAME"}) {
+    if (const char* value = std::getenv(name); value != nullptr && value[0] != '\0') return value;
+  }
+  return "root";
+}
+
+Variables PrefixVariables() {
+  Variables vars;
+  const std::string windows = WindowsDirectoryPath();
+  if (windows.empty()) return vars;
+  const std::string drive = windows.substr(0, 2);
+  const std::string profile = drive + "\\users\\" + UserName();
+  vars["SYSTEMDRIVE"] = drive;
+  vars["SYSTEMROOT"] = windows;
+  vars["WINDIR"] = windows;
+  vars["PROGRAMFILES"] = drive + "\\Program Files";
+  vars["PROGRAMFILES(X86)"] = drive + "\\Program Files (x86)";
+  vars["COMMONPROGRAMFILES"] = drive + "\\Program Files\\Common Files";
+  vars["PROGRAMDATA"] = drive + "\\ProgramData";
+  vars["ALLUSERSPROFILE"] = drive + "\\ProgramData";
+  vars["PUBLIC"] = drive + "\\users\\Public";
+  vars["USERNAME"] = UserName();
+  vars["USERPROFILE"] = profile;
+  vars["HOMEDRIVE"] = drive;
+  vars["HOMEPATH"] = profile.substr(2);
+  vars["APPDATA"] = profile + "\\AppData\\Roaming";
+  vars["LOCALAPPDATA"] = profile + "\\AppData\\Local";
+  vars["TEMP"] = profile + "\\AppData\\Local\\Temp";
+  vars["TMP"] = vars["TEMP"];
+  AddKey(vars, kHkeyLocalMachine, "System\\CurrentControlSet\\Control\\Session Manager\\Environment");
+  AddKey(vars, kHkeyCurrentUser, "Environment");
+  return vars;
+}
+
+}  // namespace
+
+std::string ExpandWindowsEnvironment(std::string_view text) {
+  if (text.find('%') == std::string_view::npos) return std::string(text);
+  return Expand(text, PrefixVariables());
+}
+
+}  // namespace korbu::platform

@@ -1,0 +1,12 @@
+#pragma once
+#include "scan/ScanFrontEnd.h"
+
+namespace korbu {
+
+/// Gives the image file of every running program (but the scanner's own first
+/// entry) a verdict and lists each infected one as "Memory was infected". Reads
+/// processes only. One path that cannot be judged is skipped, never the rest; a
+/// process table that cannot be read scans nothing.
+void ScanMemory(ScanFrontEnd& frontEnd);
+
+}  // namespace korbu

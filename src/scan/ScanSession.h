@@ -1,0 +1,90 @@
+#pragma once
+// One scan, end to end, for either front end: the options applied, the memory and
+// registry phases on the main thread, then the file walk on a worker whose reports
+// become verdicts and rows, handed to the main thread in order.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "findfile/FindFile.h"
+#include "findfile/MainThreadDispatcher.h"
+#include "scan/ScanFrontEnd.h"
+
+namespace korbu {
+
+/// Files larger than this are never reported by the walk (100 KiB, inclusive).
+inline constexpr std::uint32_t kWalkSizeLimit = 102400;
+inline constexpr const char* kAllFilesMask = "*.*";
+inline constexpr const char* kProgramFilesMask = "*.exe;*.scr;*.pif;*.com";
+/// The engine's option word for every scan; the archive bit is added on request.
+inline constexpr std::uint16_t kScanOptionsWord = 878;
+inline constexpr std::uint16_t kArchiveScanBit = 1;
+
+class ScanSession {
+ public:
+  /// Which phases a scan runs; the desktop program always runs all three.
+  struct Phases {
+    bool memory = true;
+    bool registry = true;
+  };
+
+  /// The front end and the dispatcher outlive the session.
+  ScanSession(ScanFrontEnd& frontEnd, MainThreadDispatcher& dispatcher);
+  /// Stops a walk still running, so that nothing runs after the front end is gone.
+  ~ScanSession();
+  ScanSession(const ScanSession&) = delete;
+  ScanSession& operator=(const ScanSession&) = delete;
+
+  /// Applies the options, runs the memory and registry phases, starts the walk and
+  /// returns as soon as it runs. Main thread.
+  void RunScan(const Phases& phases);
+  void RunScan() { RunScan(Phases{}); }
+
+  /// Writes the options and the location into the walk's criteria, the heuristic
+  /// flag and the engine's option word.
+  void ApplyScanOptions();
+
+  /// Starts the walk; a failure to start ends the search, never the program.
+  void StartFileSearch();
+
+  /// True while the walk runs (until its end has been shown).
+  bool Busy() const { return findFile_.Busy(); }
+  /// Stops the walk; returns once it has ended, its end shown.
+  void Abort() { findFile_.Abort(); }
+  /// Returns when the walk has ended, running the hand-overs meanwhile.
+  void WaitForEnd() { findFile_.WaitForSearchEnd(); }
+
+  std::int32_t FilesScanned() const { return filesScanned_.load(); }
+  std::int32_t FoldersScanned() const { return foldersScanned_.load(); }
+
+  /// Front-end hooks, run on the main thread: the walk began (the list is then
+  /// closed to the user), ended (after the summary line), was stopped.
+  std::function<void()> OnWalkBegin;
+  std::function<void()> OnWalkFinish;
+  std::function<void()> OnWalkAbort;
+
+  /// The walk's component, for tests and for the front end's Busy checks.
+  TFindFile& FindFile() { return findFile_; }
+
+ private:
+  void FileMatch(const std::string& folder, const TSearchRec& fileInfo);
+  void SearchBegin();
+  void SearchFinish();
+
+  ScanFrontEnd& frontEnd_;
+  MainThreadDispatcher& dispatcher_;
+  // Declared before the walk's component, which is destroyed first and may still
+  // run the walker's handlers while it stops.
+  std::atomic<bool> closing_{false};
+  std::atomic<std::int32_t> filesScanned_{0};
+  std::atomic<std::int32_t> foldersScanned_{0};
+  // The worker hands the current-file label over at most this often, so that a
+  // fast walk does not flood the window's event loop.
+  std::chrono::steady_clock::time_point lastLabel_{};
+  TFindFile findFile_;
+};
+
+}  // namespace korbu
