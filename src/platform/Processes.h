@@ -1,0 +1,46 @@
+#pragma once
+// The running processes: a snapshot of the process table, ending a process, and
+// the program's own process id. Every function reports failure by its result.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korbu::platform {
+
+/// One process of a snapshot.
+struct ProcessInfo {
+  std::uint32_t id = 0;
+  /// Native full path of the program the process runs; empty when it cannot be
+  /// read (another user's process, a zombie, a process that has just ended).
+  /// A Windows program under Wine is recorded as its own .exe, not the loader.
+  std::string imagePath;
+  /// The scheduling priority the system gives the process (POSIX: the kernel's
+  /// priority value, 20 for a process of normal niceness).
+  std::int32_t basePriority = 0;
+  std::int32_t threadCount = 0;
+};
+
+/// The running processes: the program's own process first, then every other one
+/// in ascending id order. Kernel threads are not processes and are left out.
+/// Empty when the process table cannot be read at all.
+std::optional<std::vector<ProcessInfo>> SnapshotProcesses();
+
+/// The image path of one process now, as SnapshotProcesses records it; empty
+/// when the process has gone or its image cannot be read.
+std::string ProcessImagePath(std::uint32_t id);
+
+/// Ends a process at once, without letting it clean up. True when the request
+/// was delivered. Refuses id 0 and the program's own process.
+bool TerminateProcess(std::uint32_t id);
+
+/// As TerminateProcess, but only while that process still runs the given image
+/// (compared exactly): guards against the id having been reused by another
+/// program since the image was read. An empty image is refused.
+bool TerminateProcessRunning(std::uint32_t id, const std::string& image);
+
+/// The program's own process id.
+std::uint32_t CurrentProcessId();
+
+}  // namespace korbu::platform

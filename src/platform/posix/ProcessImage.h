@@ -1,0 +1,67 @@
+#pragma once
+// Reading one process out of /proc: its stat line and the program it runs. The
+// text helpers are pure so that the odd shapes /proc can take are testable.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korbu::platform::posix {
+
+/// The fields of /proc/PID/stat that the process table needs.
+struct ProcStat {
+  std::int32_t priority = 0;
+  std::int32_t threadCount = 0;
+  std::uint32_t flags = 0;  // the kernel's PF_* bits
+};
+
+/// The kernel's flag of a kernel thread.
+inline constexpr std::uint32_t kKernelThreadFlag = 0x00200000;
+
+/// Parses a /proc/PID/stat line. The command name between the parentheses may
+/// itself hold blanks and parentheses, so the fields are counted from the last
+/// ")". Empty when the line is cut short or a field is not a number.
+std::optional<ProcStat> ParseProcStat(std::string_view line);
+
+/// Removes the " (deleted)" that the kernel appends to the path of a file that
+/// has been unlinked. isTheFile tells whether a file of the exact name read is the
+/// one meant; then the name really ends that way and is kept whole.
+std::string StripDeletedMark(std::string path, const std::function<bool(const std::string&)>& isTheFile);
+
+/// A file mapping read from /proc/PID/maps.
+struct MappedFileLine {
+  std::string path;  // as the kernel shows it, " (deleted)" mark included
+  std::uint32_t devMajor = 0;
+  std::uint32_t devMinor = 0;
+  std::uint64_t inode = 0;
+};
+
+/// The first mapping in a /proc/PID/maps text of a file whose name (the part
+/// after the last '/') equals fileName ignoring ASCII letter case.
+std::optional<MappedFileLine> FindMappedFile(std::string_view maps, std::string_view fileName);
+
+/// True when an executable path names the Wine loader (wine, wine64 and their
+/// preloaders), the program that every Windows process under Wine runs.
+bool IsWineLoader(std::string_view exePath);
+
+/// The file name of the program in a Wine process's first command-line word,
+/// which Wine sets to the Windows path it runs ("C:\dir\x.exe") or the native
+/// path it was started with.
+std::string WineProgramName(std::string_view firstArgument);
+
+/// The native path of a Windows path under a Wine prefix: "X:\a\b" becomes
+/// <prefix>/dosdevices/x:/a/b with each part matched ignoring ASCII case (the
+/// exact name first), as Wine resolves it. Empty when it names no regular file.
+std::string MapWindowsPathInPrefix(std::string_view windowsPath, const std::string& prefix);
+
+/// The image path of the process whose /proc folder is open as procDir (see
+/// ProcessInfo::imagePath). Reads through the folder descriptor, so all parts
+/// come from the same process even if its id is reused meanwhile.
+std::string ReadProcessImage(int procDir);
+
+/// Reads a whole file below an open /proc folder; empty when it cannot be read.
+std::optional<std::string> ReadProcFile(int procDir, const char* name);
+
+}  // namespace korbu::platform::posix

@@ -1,0 +1,135 @@
+#include "platform/Processes.h"
+
+#include <signal.h>
+#include <sys/syscall.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <memory>
+
+#include "platform/posix/PosixSupport.h"
+#include "platform/posix/ProcessImage.h"
+
+namespace korbu::platform {
+namespace {
+
+using posix::UniqueFd;
+
+// Called through syscall(): the C library's wrappers are recent and, in some
+// versions, not declared for C++.
+int PidfdOpen(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+bool PidfdKill(int pidfd) {
+#ifdef SYS_pidfd_send_signal
+  return ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0;
+#else
+  (void)pidfd;
+  return false;
+#endif
+}
+
+UniqueFd OpenProcFolder(std::uint32_t id) {
+  std::string folder = "/proc/" + std::to_string(id);
+  return UniqueFd(posix::RetryOnEintr(
+      [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+}
+
+// Reads one process; empty when it has ended or is a kernel thread.
+std::optional<ProcessInfo> ReadProcess(std::uint32_t id) {
+  UniqueFd folder = OpenProcFolder(id);
+  if (!folder.Valid()) return std::nullopt;
+  auto statLine = posix::ReadProcFile(folder.Get(), "stat");
+  if (!statLine) return std::nullopt;
+  auto stat = posix::ParseProcStat(*statLine);
+  if (!stat || (stat->flags & posix::kKernelThreadFlag) != 0) return std::nullopt;
+  ProcessInfo info;
+  info.id = id;
+  info.imagePath = posix::ReadProcessImage(folder.Get());
+  info.basePriority = stat->priority;
+  info.threadCount = stat->threadCount;
+  return info;
+}
+
+std::vector<std::uint32_t> ListProcessIds(bool& listed) {
+  std::vector<std::uint32_t> ids;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir("/proc"), ::closedir);
+  listed = dir != nullptr;
+  if (!dir) return ids;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    std::string_view name = entry->d_name;
+    std::uint32_t id = 0;
+    auto [stop, error] = std::from_chars(name.data(), name.data() + name.size(), id);
+    if (error == std::errc() && stop == name.data() + name.size() && id != 0) ids.push_back(id);
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+bool CanTarget(std::uint32_t id) {
+  return id != 0 && id <= static_cast<std::uint32_t>(INT_MAX) && id != CurrentProcessId();
+}
+
+// With a pidfd the signal reaches exactly the process whose image was checked:
+// if that process ends and its id is handed to another one after the check, the
+// signal fails instead of striking the newcomer.
+bool Terminate(std::uint32_t id, const std::string* image) {
+  if (!CanTarget(id)) return false;
+  const auto pid = static_cast<pid_t>(id);
+  UniqueFd handle(PidfdOpen(pid));
+  if (!handle.Valid() && errno != ENOSYS) return false;  // gone, or not ours to see
+  if (image != nullptr) {
+    UniqueFd folder = OpenProcFolder(id);
+    if (!folder.Valid() || posix::ReadProcessImage(folder.Get()) != *image) return false;
+  }
+  if (handle.Valid()) return PidfdKill(handle.Get());
+  // Kernels before 5.3 have no pidfd; the window between check and kill remains.
+  return ::kill(pid, SIGKILL) == 0;
+}
+
+}  // namespace
+
+std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
+  bool listed = false;
+  std::vector<std::uint32_t> ids = ListProcessIds(listed);
+  if (!listed) return std::nullopt;
+  std::vector<ProcessInfo> processes;
+  processes.reserve(ids.size());
+
+  // The program itself stands first, where the snapshot of Windows has its idle
+  // process, which the program reads as its own.
+  const std::uint32_t self = CurrentProcessId();
+  ProcessInfo own;
+  if (auto read = ReadProcess(self)) own = std::move(*read);
+  own.id = self;
+  processes.push_back(std::move(own));
+
+  for (std::uint32_t id : ids) {
+    if (id == self) continue;
+    if (auto info = ReadProcess(id)) processes.push_back(std::move(*info));
+  }
+  return processes;
+}
+
+std::string ProcessImagePath(std::uint32_t id) {
+  UniqueFd folder = OpenProcFolder(id);
+  return folder.Valid() ? posix::ReadProcessImage(folder.Get()) : std::string();
+}
+
+bool TerminateProcess(std::uint32_t id) { return Terminate(id, nullptr); }
+
+bool TerminateProcessRunning(std::uint32_t id, const std::string& image) {
+  return !image.empty() && Terminate(id, &image);
+}
+
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+}  // namespace korbu::platform

@@ -1,0 +1,177 @@
+// The process table over the real system: copies of a small program are started,
+// looked for, and killed by their image path.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "ChildProcess.h"
+#include "platform/Processes.h"
+#include "services/ProcList.h"
+#include "support/TempTree.h"
+
+namespace korbu {
+namespace {
+namespace fs = std::filesystem;
+using test::ChildProcess;
+using test::TempTree;
+using namespace std::chrono_literals;
+
+// Long enough for any loaded machine; a process that is really killed ends at once.
+constexpr auto kEndLimit = 20s;
+
+std::string CopySleeper(const TempTree& tree, const std::string& name) {
+  std::string path = tree.Path(name);
+  fs::copy_file(KORBU_PROCS_SLEEPER, path);
+  fs::permissions(path, fs::perms::owner_all);
+  return path;
+}
+
+ChildProcess StartFrom(const std::string& path, const std::string& threads = "0") {
+  return ChildProcess(path, {path, threads});
+}
+
+long CountOf(const std::vector<std::string>& paths, const std::string& path) {
+  return std::count(paths.begin(), paths.end(), path);
+}
+
+// The snapshot entry of a process, or -1.
+int IndexOf(const TProcessManager& manager, std::uint32_t id) {
+  const auto& ids = manager.ProcessIds();
+  auto found = std::find(ids.begin(), ids.end(), std::to_string(id));
+  return found == ids.end() ? -1 : static_cast<int>(found - ids.begin());
+}
+
+TEST(ProcessTable, FirstEntryIsTheProgramItselfAndIsNeverListed) {
+  TProcessManager manager;
+  EXPECT_EQ(manager.LastIndex(), -1);
+  ASSERT_TRUE(manager.Refresh());
+  ASSERT_GE(manager.LastIndex(), 0);
+  const auto count = static_cast<std::size_t>(manager.LastIndex()) + 1;
+  EXPECT_EQ(manager.ImagePaths().size(), count);
+  EXPECT_EQ(manager.ProcessIds().size(), count);
+  EXPECT_EQ(manager.BasePriorities().size(), count);
+  EXPECT_EQ(manager.ThreadCounts().size(), count);
+
+  const std::string self = fs::canonical("/proc/self/exe").string();
+  EXPECT_EQ(manager.ProcessIds()[0], std::to_string(::getpid()));
+  EXPECT_EQ(manager.ImagePaths()[0], self);
+  // Every other entry is in ascending id order, each id once.
+  for (std::size_t i = 2; i < count; ++i) {
+    EXPECT_LT(std::stoul(manager.ProcessIds()[i - 1]), std::stoul(manager.ProcessIds()[i]));
+  }
+
+  auto paths = GetProcessPaths();
+  ASSERT_TRUE(paths.has_value());
+  EXPECT_EQ(CountOf(*paths, self), 0) << "the scanner lists itself";
+}
+
+TEST(ProcessTable, ListsStartedProcessesWithImageAndThreads) {
+  TempTree tree;
+  // The command name the kernel shows comes from the file name: blanks and
+  // parentheses in it must not shift the fields that follow.
+  std::string odd = CopySleeper(tree, "a) (b c) d");
+  std::string plain = CopySleeper(tree, "plain");
+  ChildProcess first = StartFrom(odd, "3");
+  ChildProcess second = StartFrom(plain);
+  ASSERT_TRUE(first.Started() && second.Started());
+
+  auto paths = GetProcessPaths();
+  ASSERT_TRUE(paths.has_value());
+  EXPECT_EQ(CountOf(*paths, odd), 1);
+  EXPECT_EQ(CountOf(*paths, plain), 1);
+
+  TProcessManager manager;
+  ASSERT_TRUE(manager.Refresh());
+  int index = IndexOf(manager, first.Id());
+  ASSERT_GE(index, 1);
+  auto i = static_cast<std::size_t>(index);
+  EXPECT_EQ(manager.ImagePaths()[i], odd);
+  EXPECT_EQ(manager.ThreadCounts()[i], "4");
+  // A child inherits the test's niceness, so both have the same priority.
+  EXPECT_EQ(manager.BasePriorities()[i], manager.BasePriorities()[0]);
+  int single = IndexOf(manager, second.Id());
+  ASSERT_GE(single, 1);
+  EXPECT_EQ(manager.ThreadCounts()[static_cast<std::size_t>(single)], "1");
+}
+
+TEST(KillByPath, EndsEveryProcessOfThatFileAndNothingElse) {
+  TempTree tree;
+  std::string worm = CopySleeper(tree, "Worm.exe");
+  std::string other = CopySleeper(tree, "other.exe");
+  ChildProcess a = StartFrom(worm);
+  ChildProcess b = StartFrom(worm);
+  ChildProcess bystander = StartFrom(other);
+  ASSERT_TRUE(a.Started() && b.Started() && bystander.Started());
+
+  // Letter case counts: a path differing only in case ends nothing.
+  KillProcessByPath(tree.Path("worm.exe"));
+  KillProcessByPath(tree.Path("WORM.EXE"));
+  KillProcessByPath("");
+  EXPECT_TRUE(a.Running());
+  EXPECT_TRUE(b.Running());
+
+  KillProcessByPath(worm);
+  EXPECT_EQ(a.WaitForEnd(kEndLimit), SIGKILL);
+  EXPECT_EQ(b.WaitForEnd(kEndLimit), SIGKILL);
+  EXPECT_TRUE(bystander.Running());
+}
+
+TEST(KillByPath, NeverEndsTheScannerItself) {
+  // The program's own image is in the table; asking to end it must leave this
+  // test process alive (the test would not finish otherwise).
+  KillProcessByPath(fs::canonical("/proc/self/exe").string());
+  TProcessManager manager;
+  manager.KillProcess(std::to_string(::getpid()));
+  EXPECT_FALSE(platform::TerminateProcess(platform::CurrentProcessId()));
+  EXPECT_FALSE(platform::TerminateProcess(0));
+}
+
+TEST(KillByPath, FindsAProcessWhoseFileWasDeleted) {
+  TempTree tree;
+  std::string worm = CopySleeper(tree, "gone.exe");
+  // A file whose name really ends in the kernel's deletion mark keeps it.
+  std::string marked = CopySleeper(tree, "kept (deleted)");
+  ChildProcess running = StartFrom(worm);
+  ChildProcess markedRun = StartFrom(marked);
+  ASSERT_TRUE(running.Started() && markedRun.Started());
+  fs::remove(worm);
+
+  auto paths = GetProcessPaths();
+  ASSERT_TRUE(paths.has_value());
+  EXPECT_EQ(CountOf(*paths, worm), 1);
+  EXPECT_EQ(CountOf(*paths, worm + " (deleted)"), 0);
+  EXPECT_EQ(CountOf(*paths, marked), 1);
+
+  KillProcessByPath(worm);
+  EXPECT_EQ(running.WaitForEnd(kEndLimit), SIGKILL);
+  EXPECT_TRUE(markedRun.Running());
+}
+
+TEST(KillProcess, ChecksTheImageBeforeKilling) {
+  TempTree tree;
+  std::string path = CopySleeper(tree, "target");
+  ChildProcess child = StartFrom(path);
+  ASSERT_TRUE(child.Started());
+
+  // An id that now runs another image (as after reuse of the id) is spared.
+  EXPECT_FALSE(platform::TerminateProcessRunning(child.Id(), path + "-other"));
+  EXPECT_FALSE(platform::TerminateProcessRunning(child.Id(), ""));
+  EXPECT_TRUE(child.Running());
+
+  TProcessManager manager;
+  manager.KillProcess(" " + std::to_string(child.Id()));
+  manager.KillProcess(std::to_string(child.Id()) + "x");
+  manager.KillProcess("-" + std::to_string(child.Id()));
+  EXPECT_TRUE(child.Running());
+
+  ASSERT_TRUE(manager.Refresh());
+  manager.KillProcess(std::to_string(child.Id()));
+  EXPECT_EQ(child.WaitForEnd(kEndLimit), SIGKILL);
+  // Gone now, and reaped: a second kill is skipped quietly.
+  EXPECT_FALSE(platform::TerminateProcessRunning(child.Id(), path));
+}
+
+}  // namespace
+}  // namespace korbu
