@@ -1,0 +1,198 @@
+// The engine library's entries, called the way any program that loads it would.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/korbu_clam.h"
+#include "platform/DynamicLibrary.h"
+#include "support/TempTree.h"
+
+namespace korbu {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr char kEicar[] =
+    "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+constexpr char kClamExe[] = "/usr/share/clamav-testfiles/clam.exe";
+constexpr char kClamZip[] = "/usr/share/clamav-testfiles/clam.zip";
+
+class BridgeEntries : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    library_ = platform::DynamicLibrary::Open(test::BuildDir() + "/libkorbu-clamav.so");
+  }
+
+  void SetUp() override { ASSERT_TRUE(library_.has_value()) << "engine library not built"; }
+
+  template <typename Fn>
+  static Fn Entry(Fn, const char* name) {
+    return reinterpret_cast<Fn>(library_->FindEntry(name));
+  }
+#define BRIDGE_ENTRY(name) Entry(&::name, #name)
+
+  // An engine over the signed test databases; skips without them.
+  void* LoadTestEngine() {
+    if (test::SharedDir().empty()) {
+      ADD_FAILURE() << "shared test databases not present";
+      return nullptr;
+    }
+    uint32_t signatures = 0;
+    int32_t status = -1;
+    void* engine = BRIDGE_ENTRY(clam_loaddbdir)((test::SharedDir() + "/engine-test-db").c_str(),
+                                                &signatures, &status);
+    EXPECT_NE(engine, nullptr);
+    EXPECT_EQ(signatures, 17u);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(BRIDGE_ENTRY(clam_build)(engine), 0);
+    return engine;
+  }
+
+  static inline std::optional<platform::DynamicLibrary> library_;
+  test::TempTree tree_;
+  const clam_limits limits_{6, 1000, 1000, 0, 0, 10485760};
+};
+
+TEST_F(BridgeEntries, ExportsTheEntriesAndHidesItsInsides) {
+  for (const char* name : {"clam_scanbuff", "clam_scanfile", "clam_scandesc", "clam_retflevel",
+                           "clam_retver", "clam_strerror", "clam_debug", "clam_build", "clam_free",
+                           "clam_loaddbdir", "clam_loaddb", "clam_cvdverify"}) {
+    EXPECT_NE(library_->FindEntry(name), nullptr) << name;
+  }
+  EXPECT_EQ(library_->FindEntry("_ZN5korbu6bridge13CopyVirusNameEPKcPc"), nullptr);
+  EXPECT_EQ(library_->FindEntry("_ZN5korbu6bridge17MapLegacyOptionsEj"), nullptr);
+
+  EXPECT_GT(BRIDGE_ENTRY(clam_retflevel)(), 0u);
+  EXPECT_EQ(std::string(BRIDGE_ENTRY(clam_retver)()).rfind("1.", 0), 0u);
+  EXPECT_STRNE(BRIDGE_ENTRY(clam_strerror)(1), "");
+  EXPECT_STREQ(BRIDGE_ENTRY(clam_strerror)(-3), "Unknown error code");
+  EXPECT_STREQ(BRIDGE_ENTRY(clam_strerror)(100000), "Unknown error code");
+}
+
+TEST_F(BridgeEntries, LoadersTellFoldersFromFilesAndFailWithNull) {
+  if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
+  std::string db = test::SharedDir() + "/engine-test-db";
+  uint32_t signatures = 99;
+  int32_t status = 0;
+  void* engine = BRIDGE_ENTRY(clam_loaddb)((db + "/main.cvd").c_str(), &signatures, &status);
+  ASSERT_NE(engine, nullptr);
+  EXPECT_EQ(signatures, 10u);
+  BRIDGE_ENTRY(clam_free)(engine);
+
+  EXPECT_EQ(BRIDGE_ENTRY(clam_loaddb)(db.c_str(), &signatures, &status), nullptr);
+  EXPECT_EQ(signatures, 0u);
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(BRIDGE_ENTRY(clam_loaddbdir)((db + "/main.cvd").c_str(), &signatures, &status), nullptr);
+  EXPECT_EQ(BRIDGE_ENTRY(clam_loaddbdir)(tree_.Path("absent").c_str(), nullptr, nullptr), nullptr);
+  EXPECT_EQ(BRIDGE_ENTRY(clam_loaddbdir)(nullptr, &signatures, &status), nullptr);
+  // A folder without databases is no engine either.
+  EXPECT_EQ(BRIDGE_ENTRY(clam_loaddbdir)(tree_.MakeDir("empty").c_str(), &signatures, &status), nullptr);
+  BRIDGE_ENTRY(clam_free)(nullptr);
+
+  EXPECT_EQ(BRIDGE_ENTRY(clam_cvdverify)((db + "/daily.cvd").c_str()), 0);
+  EXPECT_NE(BRIDGE_ENTRY(clam_cvdverify)(tree_.Write("fake.cvd", std::string(600, 'x')).c_str()), 0);
+  EXPECT_NE(BRIDGE_ENTRY(clam_cvdverify)(nullptr), 0);
+}
+
+TEST_F(BridgeEntries, ScanEntriesNameWhatTheyFind) {
+  if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
+  void* engine = LoadTestEngine();
+  ASSERT_NE(engine, nullptr);
+  char name[CLAM_NAME_BUFFER_SIZE] = "stale";
+  uint32_t scanned = 77;
+
+  std::string eicar = tree_.Write("eicar.com", kEicar);
+  EXPECT_EQ(BRIDGE_ENTRY(clam_scanfile)(eicar.c_str(), name, &scanned, engine, &limits_, 878), 1);
+  EXPECT_STREQ(name, "Eicar-Test-Signature");
+  std::string clean = tree_.Write("clean.txt", "nothing to see");
+  EXPECT_EQ(BRIDGE_ENTRY(clam_scanfile)(clean.c_str(), name, &scanned, engine, &limits_, 878), 0);
+  EXPECT_STREQ(name, "");
+  EXPECT_NE(BRIDGE_ENTRY(clam_scanfile)(tree_.Path("absent").c_str(), name, &scanned, engine, &limits_, 878), 1);
+  EXPECT_NE(BRIDGE_ENTRY(clam_scanfile)(eicar.c_str(), name, &scanned, nullptr, &limits_, 878), 1);
+
+  EXPECT_EQ(BRIDGE_ENTRY(clam_scanbuff)(kEicar, sizeof kEicar - 1, name, engine), 1);
+  EXPECT_STREQ(name, "Eicar-Test-Signature");
+  EXPECT_EQ(BRIDGE_ENTRY(clam_scanbuff)("harmless", 8, name, engine), 0);
+
+  int fd = ::open(eicar.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(BRIDGE_ENTRY(clam_scandesc)(fd, name, &scanned, engine, nullptr, 878), 1);
+  ::close(fd);
+  EXPECT_STREQ(name, "Eicar-Test-Signature");
+  BRIDGE_ENTRY(clam_free)(engine);
+}
+
+TEST_F(BridgeEntries, UnbuiltEngineScansNothing) {
+  if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
+  void* engine = BRIDGE_ENTRY(clam_loaddbdir)((test::SharedDir() + "/engine-test-db").c_str(), nullptr, nullptr);
+  ASSERT_NE(engine, nullptr);
+  char name[CLAM_NAME_BUFFER_SIZE];
+  std::string eicar = tree_.Write("eicar.com", kEicar);
+  EXPECT_NE(BRIDGE_ENTRY(clam_scanfile)(eicar.c_str(), name, nullptr, engine, &limits_, 878), 1);
+  EXPECT_STREQ(name, "");
+  BRIDGE_ENTRY(clam_free)(engine);
+}
+
+TEST_F(BridgeEntries, OptionsAndLimitsApplyToEachScan) {
+  if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
+  if (!fs::exists(kClamZip)) GTEST_SKIP() << "clamav-testfiles not installed";
+  void* engine = LoadTestEngine();
+  ASSERT_NE(engine, nullptr);
+  auto scan = BRIDGE_ENTRY(clam_scanfile);
+  char name[CLAM_NAME_BUFFER_SIZE];
+
+  // No verdict is carried over from a scan with other options.
+  EXPECT_EQ(scan(kClamZip, name, nullptr, engine, &limits_, 878), 0);
+  EXPECT_EQ(scan(kClamZip, name, nullptr, engine, &limits_, 879), 1);
+  EXPECT_STREQ(name, "Clamav.Test.File-6");
+  EXPECT_EQ(scan(kClamZip, name, nullptr, engine, &limits_, 878), 0);
+
+  // The zip's member is 544 bytes: a smaller size limit leaves it unscanned.
+  clam_limits small = limits_;
+  small.maxfilesize = 500;
+  EXPECT_NE(scan(kClamZip, name, nullptr, engine, &small, 879 & ~CLAM_SCAN_BLOCKMAX), 1);
+  EXPECT_EQ(scan(kClamZip, name, nullptr, engine, &limits_, 879), 1);
+
+  // Beyond the size limit a file is not scanned, and not a nameless virus.
+  std::string big = tree_.Write("big.bin", "MZ");
+  fs::resize_file(big, 11u << 20);
+  EXPECT_NE(scan(big.c_str(), name, nullptr, engine, &limits_, 878), 1);
+  EXPECT_STREQ(name, "");
+  EXPECT_EQ(scan(big.c_str(), name, nullptr, engine, nullptr, 878), 0);  // libclamav's own limits
+  BRIDGE_ENTRY(clam_free)(engine);
+}
+
+TEST_F(BridgeEntries, ScansWithDifferentLimitsFromSeveralThreads) {
+  if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
+  if (!fs::exists(kClamZip)) GTEST_SKIP() << "clamav-testfiles not installed";
+  void* engine = LoadTestEngine();
+  ASSERT_NE(engine, nullptr);
+  auto scan = BRIDGE_ENTRY(clam_scanfile);
+  clam_limits small = limits_;
+  small.maxfilesize = 500;
+  std::vector<int> wrong(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      const clam_limits* mine = t % 2 == 0 ? &limits_ : &small;
+      int expected = t % 2 == 0 ? 1 : 0;
+      char name[CLAM_NAME_BUFFER_SIZE];
+      for (int i = 0; i < 20; ++i) {
+        if (scan(kClamZip, name, nullptr, engine, mine, 879 & ~CLAM_SCAN_BLOCKMAX) != expected) ++wrong[t];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+  BRIDGE_ENTRY(clam_free)(engine);
+}
+
+}  // namespace
+}  // namespace korbu
