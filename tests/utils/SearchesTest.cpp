@@ -13,78 +13,48 @@ namespace {
 
 using Offsets = std::vector<std::int32_t>;
 
-// All results of SearchFirst and then SearchNext up to and including the first -1.
-Offsets AllMatches(TBaseSearch& search) {
-  Offsets found{search.SearchFirst()};
-  while (found.back() != -1 && found.size() < 10000) found.push_back(search.SearchNext());
-  return found;
-}
-
+// SearchFirst, then SearchNext up to and including the first -1.
 Offsets Search(std::string_view buffer, std::string_view pattern, bool caseSensitive = true) {
   TBaseSearch search;
   search.SetCaseSensitive(caseSensitive);
   search.SetPattern(pattern);
   search.SetBuffer(buffer.data(), buffer.size());
-  return AllMatches(search);
+  Offsets found{search.SearchFirst()};
+  while (found.back() != -1 && found.size() <= buffer.size()) found.push_back(search.SearchNext());
+  return found;
 }
 
 // Successive non-overlapping matches found by plain comparison.
 Offsets NaiveMatches(std::string buffer, std::string pattern, bool caseSensitive) {
-  auto lower = [](std::string& s) {
-    for (char& c : s) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (std::string* s : {&buffer, &pattern}) {
+    for (char& c : *s) {
+      if (!caseSensitive && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-  };
-  if (!caseSensitive) {
-    lower(buffer);
-    lower(pattern);
   }
   Offsets found;
-  if (!pattern.empty()) {
-    for (std::size_t at = buffer.find(pattern); at != std::string::npos; at = buffer.find(pattern, at + pattern.size())) {
-      found.push_back(static_cast<std::int32_t>(at));
-    }
+  for (auto at = buffer.find(pattern); !pattern.empty() && at != std::string::npos;
+       at = buffer.find(pattern, at + pattern.size())) {
+    found.push_back(static_cast<std::int32_t>(at));
   }
   found.push_back(-1);
   return found;
 }
 
-TEST(TBaseSearch, SuccessiveMatchesDoNotOverlap) {
+TEST(TBaseSearch, FindsSuccessiveMatchesThatDoNotOverlap) {
   EXPECT_EQ(Search("abcabc", "abc"), (Offsets{0, 3, -1}));
   EXPECT_EQ(Search("aaaa", "aa"), (Offsets{0, 2, -1}));
   EXPECT_EQ(Search("aaaa", "a"), (Offsets{0, 1, 2, 3, -1}));
-  EXPECT_EQ(Search("xyz", "z"), (Offsets{2, -1}));
-  EXPECT_EQ(Search("abc", "abc"), (Offsets{0, -1}));
   EXPECT_EQ(Search("ab", "abc"), (Offsets{-1}));
   EXPECT_EQ(Search("abc", ""), (Offsets{-1}));
   // The last byte "b" occurs earlier in the pattern: after a mismatch on it the
   // search moves by 2, not by the whole length, and still finds offset 2.
   EXPECT_EQ(Search("ababcb", "abcb"), (Offsets{2, -1}));
-  EXPECT_EQ(Search(std::string("\0\0x\0", 4), std::string("x\0", 2)), (Offsets{2, -1}));
-}
-
-TEST(TBaseSearch, LetterCaseOfAsciiOnlyIsIgnoredWhenAsked) {
   EXPECT_EQ(Search("xxabcxx", "ABC", false), (Offsets{2, -1}));
   EXPECT_EQ(Search("xxabcxx", "ABC", true), (Offsets{-1}));
-  EXPECT_EQ(Search("xxAbCxx", "aBc", false), (Offsets{2, -1}));
-  // Bytes above 127 are not folded: Latin-1 capital and small a-umlaut differ.
+  // Only A-Z fold: not Latin-1 letters, not "[" against "{" (also 0x20 apart).
   EXPECT_EQ(Search("x\xe4y", "\xc4", false), (Offsets{-1}));
-  // "[" and "{" are 0x20 apart like a letter pair, yet are no letters.
   EXPECT_EQ(Search("{", "[", false), (Offsets{-1}));
 
-  // Changing the case mode after a search takes effect at the next one.
-  const std::string buffer = "xxabcxx";
-  TBaseSearch search;
-  search.SetPattern("ABC");
-  search.SetBuffer(buffer.data(), buffer.size());
-  EXPECT_EQ(search.SearchFirst(), 2);
-  search.SetCaseSensitive(true);
-  EXPECT_EQ(search.SearchFirst(), -1);
-  search.SetPattern("abc");
-  EXPECT_EQ(search.SearchFirst(), 2);
-}
-
-TEST(TBaseSearch, AgreesWithPlainComparisonOnRandomInput) {
   std::mt19937 random(20240601);
   const std::string alphabet("abAB\0c", 6);
   auto text = [&](std::size_t maxLength) {
@@ -94,40 +64,40 @@ TEST(TBaseSearch, AgreesWithPlainComparisonOnRandomInput) {
     return s;
   };
   for (int round = 0; round < 3000; ++round) {
-    const std::string buffer = text(60);
-    const std::string pattern = text(5);
+    const std::string buffer = text(60), pattern = text(5);
     const bool caseSensitive = round % 2 == 0;
     ASSERT_EQ(Search(buffer, pattern, caseSensitive), NaiveMatches(buffer, pattern, caseSensitive))
         << "buffer '" << buffer << "' pattern '" << pattern << "' case " << caseSensitive;
   }
 }
 
-TEST(TBaseSearch, SearchesStayInsideTheBuffer) {
-  const std::string buffer = "abcdefabcdef";
+TEST(TBaseSearch, ChangesBetweenSearchesStayInsideTheBuffer) {
+  // On the heap and exactly sized, so that a sanitizer sees any byte outside it.
+  const std::string text = "abcdefabcdef";
+  const std::vector<char> buffer(text.begin(), text.end());
   TBaseSearch search;
   EXPECT_EQ(search.SearchNext(), -1);  // nothing attached yet
   search.SetPattern("def");
   search.SetBuffer(buffer.data(), buffer.size());
-  // Without SearchFirst the search starts at the beginning.
-  EXPECT_EQ(search.SearchNext(), 3);
-  // A longer pattern after a match: the next comparison must not reach before
-  // the buffer's start or past its end.
-  search.SetBuffer(buffer.data(), buffer.size());
+  EXPECT_EQ(search.SearchNext(), 3);  // without SearchFirst: from the beginning
+  search.SetCaseSensitive(true);
   search.SetPattern("a");
   EXPECT_EQ(search.SearchFirst(), 0);
-  search.SetPattern("abcdefab");
+  search.SetPattern("abcdefab");  // longer than the distance searched so far
   EXPECT_EQ(search.SearchNext(), 0);
   EXPECT_EQ(search.SearchNext(), -1);
+  search.SetPattern("ABC");  // the case mode set earlier still holds
+  EXPECT_EQ(search.SearchFirst(), -1);
+  search.SetCaseSensitive(false);
+  EXPECT_EQ(search.SearchFirst(), 0);
 
   search.SetBuffer(nullptr, 5);
-  EXPECT_EQ(search.SearchFirst(), -1);
-  search.SetBuffer(buffer.data(), 0);
   EXPECT_EQ(search.SearchFirst(), -1);
   search.SetBuffer(buffer.data(), TBaseSearch::kMaxBufferLength + 1);  // refused, never read
   EXPECT_EQ(search.SearchFirst(), -1);
 }
 
-TEST(FindInFile, FindsExactBytesInAFile) {
+TEST(FindInFile, FindsExactBytesInAMappedFile) {
   test::TempTree tree;
   // A UTF-16 mark inside binary data, as scheduled-task files hold them.
   const std::string mark("B\0r\0o\0n\0", 8);
@@ -135,7 +105,6 @@ TEST(FindInFile, FindsExactBytesInAFile) {
   content.replace(4321, mark.size(), mark);
   const std::string job = tree.Write("task.job", content);
   EXPECT_EQ(FindInFile(mark, job), 4321);
-  EXPECT_EQ(FindInFile("Bron", job), -1);
   EXPECT_EQ(FindInFile(std::string("b\0r\0o\0n\0", 8), job), -1);  // exact case
   EXPECT_EQ(FindInFile("", job), -1);
   EXPECT_EQ(FindInFile(mark, tree.Write("empty.job", "")), -1);
@@ -143,27 +112,16 @@ TEST(FindInFile, FindsExactBytesInAFile) {
   EXPECT_EQ(FindInFile(mark, tree.MakeDir("folder.job")), -1);
   std::filesystem::create_symlink(job, tree.Path("link.job"));
   EXPECT_EQ(FindInFile(mark, tree.Path("link.job")), -1);
-}
 
-TEST(TFileSearch, ReplacingOrClearingTheFileReleasesTheOldOne) {
-  test::TempTree tree;
-  const std::string first = tree.Write("first", "..needle..");
-  const std::string second = tree.Write("second", "needle");
   TFileSearch search;
   search.SetPattern("needle");
-  EXPECT_EQ(search.Filename(), "");
-  search.SetFilename(first);
-  EXPECT_EQ(search.Filename(), first);
+  search.SetFilename(tree.Write("first", "..needle.."));
   EXPECT_EQ(search.SearchFirst(), 2);
+  const std::string second = tree.Write("second", "needle");
   search.SetFilename(second);
   EXPECT_EQ(search.Filename(), second);
   EXPECT_EQ(search.SearchFirst(), 0);
-  EXPECT_EQ(search.SearchNext(), -1);
   search.SetFilename(tree.Path("missing"));
-  EXPECT_EQ(search.Filename(), "");
-  EXPECT_EQ(search.SearchFirst(), -1);
-  search.SetFilename(first);
-  search.SetFilename("");
   EXPECT_EQ(search.Filename(), "");
   EXPECT_EQ(search.SearchFirst(), -1);
 }
