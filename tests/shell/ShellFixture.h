@@ -1,6 +1,5 @@
 #pragma once
-// Test helpers for the Windows-system services: environment variables set for one
-// test, and a handwritten Wine prefix in a temporary tree.
+// Environment variables set for one test, and a handwritten Wine prefix.
 
 #include <optional>
 #include <string>
@@ -22,19 +21,17 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-/// A minimal Wine prefix: system.reg, user.reg with the user's Shell Folders,
-/// drive_c/windows/system32 and dosdevices/c: -> ../drive_c. WINEPREFIX points at
-/// it while the object lives; HOME points into the tree as well.
+/// system.reg, user.reg with the user's Shell Folders, drive_c/windows/system32
+/// and dosdevices/c: -> ../drive_c; WINEPREFIX and HOME point into it meanwhile.
 class FakePrefix {
  public:
   FakePrefix();
-
-  const TempTree& Tree() const { return tree_; }
-  /// Path below the prefix folder.
-  std::string Path(const std::string& relative = {}) const;
-  /// Canonical native path below drive_c (the tree holds no links above it).
-  std::string DriveC(const std::string& relative = {}) const;
-  /// Writes a file below drive_c; returns its canonical path.
+  std::string Path(const std::string& relative) const { return prefix_ + "/" + relative; }
+  /// Canonical native path below drive_c.
+  std::string DriveC(const std::string& relative = {}) const {
+    return Path(relative.empty() ? "drive_c" : "drive_c/" + relative);
+  }
+  /// Writes a file below drive_c; returns its native path.
   std::string WriteC(const std::string& relative, const std::string& bytes = "MZ") const;
 
  private:
