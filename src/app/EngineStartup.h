@@ -1,0 +1,31 @@
+#pragma once
+// What start-up asks of the signature engine, in the order it asks. The program
+// uses the engine set-up of src/engine; tests stand in their own.
+
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace korbu {
+
+class EngineStartup {
+ public:
+  virtual ~EngineStartup() = default;
+
+  /// Creates the one engine component, inactive.
+  virtual void CreateEngine() = 0;
+  /// True when the engine library and all its entries were loaded.
+  virtual bool LibraryAvailable() = 0;
+  /// True when the databases were found, verified and loaded into an active engine.
+  virtual bool LoadDatabase() = 0;
+
+  virtual long long SignatureCount() = 0;
+  /// (main, daily), each empty when that database is missing.
+  virtual std::pair<std::string, std::string> DatabaseVersions() = 0;
+  virtual std::pair<std::string, std::string> DatabaseDates() = 0;
+};
+
+/// The start-up steps over the program's engine set-up.
+std::unique_ptr<EngineStartup> MakeEngineStartup();
+
+}  // namespace korbu

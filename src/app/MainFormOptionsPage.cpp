@@ -1,0 +1,115 @@
+// The options page: the location tree in the left column, the scan options over
+// the engine information in the right one, the instruction and buttons below.
+
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/FolderTree.h"
+#include "app/MainForm.h"
+#include "app/WindowStyle.h"
+
+namespace korbu {
+namespace {
+
+constexpr int kMargin = 8;
+constexpr int kBarHeight = 20;
+constexpr int kLeftWidth = 250;
+constexpr int kRightLeft = kMargin + kLeftWidth + 8;
+constexpr int kRightWidth = TMainForm::kClientWidth - kRightLeft - kMargin;
+constexpr int kGroupsBottom = 318;
+
+QLabel* CaptionValueRow(QWidget* page, const char* captionName, const char* caption,
+                        const char* valueName, int top) {
+  MakeLabel(page, QString::fromLatin1(captionName), QString::fromLatin1(caption))
+      ->setGeometry(kRightLeft + 12, top, 112, 16);
+  QLabel* value = MakeLabel(page, QString::fromLatin1(valueName), QString());
+  value->setGeometry(kRightLeft + 128, top, kRightWidth - 136, 16);
+  return value;
+}
+
+}  // namespace
+
+void TMainForm::BuildOptionsPage() {
+  QWidget* page = sheetUtama_;
+
+  pnlLocation_ = MakeHeadingBar(page, QStringLiteral("pnlLocation"),
+                                QStringLiteral("   Location to Scan"));
+  pnlLocation_->setGeometry(kMargin, kMargin, kLeftWidth, kBarHeight);
+  tvLocation_ = new TFolderTree(page);
+  tvLocation_->setObjectName(QStringLiteral("tvLocation"));
+  tvLocation_->setFont(WindowFont());
+  tvLocation_->setGeometry(kMargin, kMargin + kBarHeight, kLeftWidth,
+                           kGroupsBottom - kMargin - kBarHeight);
+  tvLocation_->setStyleSheet(QStringLiteral("QTreeView#tvLocation { border: 1px solid %1; }")
+                                 .arg(kFrameBlue.name()));
+
+  // Scan options.
+  pnlOptions_ = MakeHeadingBar(page, QStringLiteral("pnlOptions"),
+                               QStringLiteral("    Scan Options"));
+  pnlOptions_->setGeometry(kRightLeft, kMargin, kRightWidth, kBarHeight);
+  const int optionsTop = kMargin + kBarHeight;
+  MakeGroupFrame(page, QStringLiteral("frmOptions"))
+      ->setGeometry(kRightLeft, optionsTop, kRightWidth, 150);
+  const int boxLeft = kRightLeft + 12;
+  const int boxWidth = kRightWidth - 24;
+  chkSubfolders_ = MakeFlatCheckBox(page, QStringLiteral("chkSubfolders"),
+                                    QStringLiteral("Scan subfolders"));
+  chkSubfolders_->setGeometry(boxLeft, optionsTop + 8, boxWidth, 18);
+  chkAllFiles_ =
+      MakeFlatCheckBox(page, QStringLiteral("chkAllFiles"), QStringLiteral("Scan all files"));
+  chkAllFiles_->setGeometry(boxLeft, optionsTop + 30, boxWidth, 18);
+  MakeLabel(page, QStringLiteral("Label1"),
+            QStringLiteral("    Clear this item to scan program files only"))
+      ->setGeometry(boxLeft, optionsTop + 48, boxWidth, 16);
+  chkNewVirus_ = MakeFlatCheckBox(page, QStringLiteral("chkNewVirus"),
+                                  QStringLiteral("Scan for new unknown viruses"));
+  chkNewVirus_->setGeometry(boxLeft, optionsTop + 68, boxWidth, 18);
+  MakeLabel(page, QStringLiteral("Label2"),
+            QStringLiteral("    Use unique heuristic algorithms to detect new viruses"))
+      ->setGeometry(boxLeft, optionsTop + 86, boxWidth, 16);
+  chkArchive_ =
+      MakeFlatCheckBox(page, QStringLiteral("chkArchive"), QStringLiteral("Scan for archive"));
+  chkArchive_->setGeometry(boxLeft, optionsTop + 106, boxWidth, 18);
+  QLabel* label8 = MakeLabel(page, QStringLiteral("Label8"),
+                             QStringLiteral("Scan compressed file (.zip) for viruses"));
+  // Its caption has no leading spaces; indent it to line up with the other two.
+  const int indent = QFontMetrics(label8->font()).horizontalAdvance(QStringLiteral("    "));
+  label8->setGeometry(boxLeft + indent, optionsTop + 124, boxWidth - indent, 16);
+
+  // Engine information.
+  const int infoBarTop = optionsTop + 150 + 8;
+  pnlInfo_ = MakeHeadingBar(page, QStringLiteral("pnlInfo"),
+                            QStringLiteral("   KORBU Informations"));
+  pnlInfo_->setGeometry(kRightLeft, infoBarTop, kRightWidth, kBarHeight);
+  const int infoTop = infoBarTop + kBarHeight;
+  MakeGroupFrame(page, QStringLiteral("frmInfo"))
+      ->setGeometry(kRightLeft, infoTop, kRightWidth, kGroupsBottom - infoTop);
+  lbBuild_ = CaptionValueRow(page, "Label3", "Build                         :", "lbBuild",
+                             infoTop + 8);
+  lbEngineVer_ = CaptionValueRow(page, "Label4", "Engine Version       :", "lbEngineVer",
+                                 infoTop + 24);
+  lbVirSign_ = CaptionValueRow(page, "Label5", "Virus Signature      :", "lbVirSign",
+                               infoTop + 40);
+  lbCVDVer_ = CaptionValueRow(page, "Label6", "CVD Version            :", "lbCVDVer",
+                              infoTop + 56);
+  lbCVDDateMain_ = CaptionValueRow(page, "Label7", "CVD Date Created :", "lbCVDDateMain",
+                                   infoTop + 72);
+  lbCVDDateDaily_ = MakeLabel(page, QStringLiteral("lbCVDDateDaily"), QString());
+  lbCVDDateDaily_->setGeometry(kRightLeft + 128, infoTop + 88, kRightWidth - 136, 16);
+
+  // Instruction and buttons.
+  lbScan_ = MakeLabel(page, QStringLiteral("lbScan"),
+                      QStringLiteral("Select location and click Scan to scan your computer "
+                                     "for viruses."),
+                      true);
+  lbScan_->setStyleSheet(QStringLiteral("color: %1;").arg(kNavy.name()));
+  lbScan_->setGeometry(kMargin, kGroupsBottom + 12, 460, 16);
+  btnScan_ = MakeButton(page, QStringLiteral("btnScan"), QStringLiteral("Scan"));
+  btnScan_->setGeometry(kClientWidth - kMargin - 2 * 75 - 8, kGroupsBottom + 8, 75, 25);
+  btnCancel_ = MakeButton(page, QStringLiteral("btnCancel"), QStringLiteral("Exit"));
+  btnCancel_->setGeometry(kClientWidth - kMargin - 75, kGroupsBottom + 8, 75, 25);
+}
+
+}  // namespace korbu

@@ -1,0 +1,75 @@
+// The scan page: the progress group over the detection list, buttons below.
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "app/DetectionListView.h"
+#include "app/MainForm.h"
+#include "app/WindowStyle.h"
+
+namespace korbu {
+namespace {
+
+constexpr int kMargin = 8;
+constexpr int kBarHeight = 20;
+constexpr int kWidth = TMainForm::kClientWidth - 2 * kMargin;
+constexpr int kCaptionLeft = kMargin + 12;
+constexpr int kValueLeft = kCaptionLeft + 104;
+constexpr int kValueWidth = TMainForm::kClientWidth - kMargin - 8 - kValueLeft;
+
+}  // namespace
+
+void TMainForm::BuildScanPage() {
+  QWidget* page = sheetScan_;
+
+  MakeHeadingBar(page, QStringLiteral("pnlStatus"), QStringLiteral("    Current Operation"))
+      ->setGeometry(kMargin, kMargin, kWidth, kBarHeight);
+  const int statusTop = kMargin + kBarHeight;
+  MakeGroupFrame(page, QStringLiteral("frmStatus"))->setGeometry(kMargin, statusTop, kWidth, 64);
+  MakeLabel(page, QStringLiteral("lbFileScaned"), QStringLiteral("Objects Scanned :"))
+      ->setGeometry(kCaptionLeft, statusTop + 8, 100, 16);
+  lbFileScan_ = MakeLabel(page, QStringLiteral("lbFileScan"), QString());
+  lbFileScan_->setGeometry(kValueLeft, statusTop + 8, kValueWidth, 16);
+  MakeLabel(page, QStringLiteral("lbFileDetected"), QStringLiteral("Objects Detected:"))
+      ->setGeometry(kCaptionLeft, statusTop + 26, 100, 16);
+  lbFileDetCount_ = MakeLabel(page, QStringLiteral("lbFileDetCount"), QString());
+  lbFileDetCount_->setGeometry(kValueLeft, statusTop + 26, kValueWidth, 16);
+  MakeLabel(page, QStringLiteral("lbInfo"), QStringLiteral("Information          :"))
+      ->setGeometry(kCaptionLeft, statusTop + 44, 100, 16);
+  lbInfoScan_ = MakeLabel(page, QStringLiteral("lbInfoScan"), QString());
+  lbInfoScan_->setGeometry(kValueLeft, statusTop + 44, kValueWidth, 16);
+
+  // The list's heading bar holds the select-all box at its left end.
+  const int listBarTop = statusTop + 64 + 8;
+  QLabel* pnlDetected = MakeHeadingBar(page, QStringLiteral("pnlDetected"),
+                                       QStringLiteral("        List of Detected Files"));
+  pnlDetected->setGeometry(kMargin, listBarTop, kWidth, kBarHeight);
+  cbSelAll_ = MakeFlatCheckBox(pnlDetected, QStringLiteral("cbSelAll"), QString());
+  cbSelAll_->setToolTip(QStringLiteral("Check this box for select all."));
+  cbSelAll_->setGeometry(4, 2, 16, 16);
+  cbSelAll_->setEnabled(false);
+
+  const int listTop = listBarTop + kBarHeight;
+  LvFound_ = new QTreeWidget(page);
+  LvFound_->setObjectName(QStringLiteral("LvFound"));
+  DetectionListView::ConfigureControl(LvFound_);
+  LvFound_->setGeometry(kMargin, listTop, kWidth, 318 - listTop);
+  listView_ = new DetectionListView(LvFound_, detections_, [this](std::size_t) { lvFoundChange(); });
+
+  const int buttonsTop = 318 + 8;
+  const int right = kClientWidth - kMargin;
+  btnCancel2_ = MakeButton(page, QStringLiteral("btnCancel2"), QStringLiteral("Exit"));
+  btnCancel2_->setGeometry(right - 75, buttonsTop, 75, 25);
+  btnDelete_ = MakeButton(page, QStringLiteral("btnDelete"), QStringLiteral("Delete"));
+  btnDelete_->setGeometry(right - 2 * 75 - 8, buttonsTop, 75, 25);
+  btnDelete_->setEnabled(false);
+  btnClean_ = MakeButton(page, QStringLiteral("btnClean"), QStringLiteral("Clean"));
+  btnClean_->setGeometry(right - 3 * 75 - 16, buttonsTop, 75, 25);
+  btnClean_->setEnabled(false);
+  btnBack_ = MakeButton(page, QStringLiteral("btnBack"), QStringLiteral("Back"));
+  btnBack_->setGeometry(right - 4 * 75 - 24, buttonsTop, 75, 25);
+}
+
+}  // namespace korbu

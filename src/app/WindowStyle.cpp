@@ -1,0 +1,65 @@
+#include "app/WindowStyle.h"
+
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+
+namespace korbu {
+
+QFont WindowFont(int pointSize, bool bold) {
+  static const bool hasTahoma = QFontDatabase::hasFamily(QStringLiteral("Tahoma"));
+  QFont font = hasTahoma ? QFont(QStringLiteral("Tahoma")) : QGuiApplication::font();
+  font.setPointSize(pointSize);
+  font.setBold(bold);
+  return font;
+}
+
+QLabel* MakeHeadingBar(QWidget* parent, const QString& name, const QString& caption) {
+  auto* bar = new QLabel(caption, parent);
+  bar->setObjectName(name);
+  bar->setFont(WindowFont(8, true));
+  bar->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // The face with a blue shadow along the right and bottom edges.
+  bar->setStyleSheet(QStringLiteral("QLabel { background-color: %1; color: %2; "
+                                    "border: 0px; border-right: 1px solid %3; "
+                                    "border-bottom: 1px solid %3; }")
+                         .arg(kBarFace.name(), kNavy.name(), kFrameBlue.name()));
+  return bar;
+}
+
+QFrame* MakeGroupFrame(QWidget* parent, const QString& name) {
+  auto* frame = new QFrame(parent);
+  frame->setObjectName(name);
+  frame->setStyleSheet(
+      QStringLiteral("QFrame#%1 { border: 1px solid %2; background: transparent; }")
+          .arg(name, kFrameBlue.name()));
+  return frame;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& caption, bool bold) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setFont(WindowFont(8, bold));
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& caption) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setFont(WindowFont());
+  button->setCursor(Qt::PointingHandCursor);
+  return button;
+}
+
+QCheckBox* MakeFlatCheckBox(QWidget* parent, const QString& name, const QString& caption) {
+  auto* box = new QCheckBox(caption, parent);
+  box->setObjectName(name);
+  box->setFont(WindowFont(8, true));
+  return box;
+}
+
+}  // namespace korbu

@@ -1,0 +1,321 @@
+// The main window: every control of both pages with its text, the sizes, colours
+// and window flags, the folder tree, the detection list view and the progress labels.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "AppTestSupport.h"
+#include "support/TempTree.h"
+#include "app/FolderTree.h"
+#include "app/MainForm.h"
+
+using korbu::TMainForm;
+using korbu::test::Control;
+using korbu::test::ScriptedEngine;
+
+namespace {
+
+std::unique_ptr<TMainForm> ReadyForm() {
+  auto form = std::make_unique<TMainForm>(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+  form->FormActivate();
+  return form;
+}
+
+QString TextOf(QWidget* control) {
+  if (auto* label = qobject_cast<QLabel*>(control)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(control)) return button->text();
+  return QStringLiteral("<no text>");
+}
+
+bool Near(QColor colour, int r, int g, int b) {
+  return std::abs(colour.red() - r) <= 2 && std::abs(colour.green() - g) <= 2 &&
+         std::abs(colour.blue() - b) <= 2;
+}
+
+// True when some pixel of the picture is close to the colour (text is anti-aliased).
+bool HasColour(const QImage& picture, int r, int g, int b, int tolerance) {
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x) {
+      const QColor pixel = picture.pixelColor(x, y);
+      if (std::abs(pixel.red() - r) <= tolerance && std::abs(pixel.green() - g) <= tolerance &&
+          std::abs(pixel.blue() - b) <= tolerance) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+class MainFormTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void EveryControlCarriesItsCaption_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    const char* rows[][2] = {
+        {"pnlLocation", "   Location to Scan"},
+        {"pnlOptions", "    Scan Options"},
+        {"chkSubfolders", "Scan subfolders"},
+        {"chkAllFiles", "Scan all files"},
+        {"Label1", "    Clear this item to scan program files only"},
+        {"chkNewVirus", "Scan for new unknown viruses"},
+        {"Label2", "    Use unique heuristic algorithms to detect new viruses"},
+        {"chkArchive", "Scan for archive"},
+        {"Label8", "Scan compressed file (.zip) for viruses"},
+        {"pnlInfo", "   KORBU Informations"},
+        {"Label3", "Build                         :"},
+        {"Label4", "Engine Version       :"},
+        {"Label5", "Virus Signature      :"},
+        {"Label6", "CVD Version            :"},
+        {"Label7", "CVD Date Created :"},
+        {"lbScan", "Select location and click Scan to scan your computer for viruses."},
+        {"btnScan", "Scan"},
+        {"btnCancel", "Exit"},
+        {"pnlStatus", "    Current Operation"},
+        {"lbFileScaned", "Objects Scanned :"},
+        {"lbFileDetected", "Objects Detected:"},
+        {"lbInfo", "Information          :"},
+        {"pnlDetected", "        List of Detected Files"},
+        {"cbSelAll", ""},
+        {"btnBack", "Back"},
+        {"btnClean", "Clean"},
+        {"btnDelete", "Delete"},
+        {"btnCancel2", "Exit"},
+        // Value labels start blank.
+        {"lbBuild", ""},
+        {"lbEngineVer", ""},
+        {"lbVirSign", ""},
+        {"lbCVDVer", ""},
+        {"lbCVDDateMain", ""},
+        {"lbCVDDateDaily", ""},
+        {"lbFileScan", ""},
+        {"lbFileDetCount", ""},
+        {"lbInfoScan", ""},
+    };
+    for (const auto& row : rows) {
+      QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
+    }
+  }
+  void EveryControlCarriesItsCaption() {
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    auto* control = form.findChild<QWidget*>(name);
+    QVERIFY2(control != nullptr, qPrintable(name));
+    QCOMPARE(TextOf(control), caption);
+  }
+
+  void WindowHasItsFixedShape() {
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    QCOMPARE(form.windowTitle(), QStringLiteral("KORBU"));
+    QCOMPARE(form.size(), QSize(658, 454));
+    QCOMPARE(form.minimumSize(), QSize(658, 454));
+    QCOMPARE(form.maximumSize(), QSize(658, 454));
+    const Qt::WindowFlags flags = form.windowFlags();
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    QVERIFY(flags & Qt::WindowSystemMenuHint);
+    QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(form.font().pointSize(), 8);
+
+    auto* header = Control<QLabel>(&form, "imgHeader");
+    QCOMPARE(header->geometry(), QRect(0, 0, 658, 81));
+    QCOMPARE(header->pixmap().size(), QSize(658, 81));
+
+    // Two pages, switched by the program only: no tabs anywhere.
+    auto* pages = Control<QStackedWidget>(&form, "pcMain");
+    QCOMPARE(pages->count(), 2);
+    QCOMPARE(pages->currentWidget(), Control<QWidget>(&form, "sheetUtama"));
+    QVERIFY(form.findChildren<QTabBar*>().isEmpty());
+  }
+
+  void ControlsHaveTheirLookAndCursor() {
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    for (const char* name : {"chkSubfolders", "chkAllFiles", "chkNewVirus", "chkArchive"}) {
+      QVERIFY2(Control<QCheckBox>(&form, name)->font().bold(), name);
+    }
+    QVERIFY(Control<QLabel>(&form, "lbScan")->font().bold());
+    for (const char* name : {"btnScan", "btnCancel", "btnBack", "btnClean", "btnDelete", "btnCancel2"}) {
+      QCOMPARE(Control<QPushButton>(&form, name)->cursor().shape(), Qt::PointingHandCursor);
+    }
+    QCOMPARE(Control<QCheckBox>(&form, "cbSelAll")->toolTip(),
+             QStringLiteral("Check this box for select all."));
+    QVERIFY(!Control<QCheckBox>(&form, "cbSelAll")->isEnabled());
+    QVERIFY(!Control<QPushButton>(&form, "btnClean")->isEnabled());
+    QVERIFY(!Control<QPushButton>(&form, "btnDelete")->isEnabled());
+    // The select-all box sits at the left end of the list's heading bar.
+    QCOMPARE(Control<QCheckBox>(&form, "cbSelAll")->parentWidget(),
+             Control<QWidget>(&form, "pnlDetected"));
+  }
+
+  void BarsAndFramesAreDrawnInTheirColours() {
+    auto form = ReadyForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    auto* bar = Control<QLabel>(form.get(), "pnlOptions");
+    const QImage face = bar->grab().toImage();
+    // Right of the caption the bar shows its face; the last column is its shadow.
+    QVERIFY(Near(face.pixelColor(face.width() - 20, face.height() / 2), 202, 240, 255));
+    QVERIFY(Near(face.pixelColor(face.width() - 1, face.height() / 2), 0, 128, 255));
+    QVERIFY(HasColour(face, 0, 0, 128, 40));  // navy caption
+    QVERIFY(bar->font().bold());
+    const QImage frame = Control<QWidget>(form.get(), "frmOptions")->grab().toImage();
+    QVERIFY(Near(frame.pixelColor(0, frame.height() / 2), 0, 128, 255));
+  }
+
+  void DetectionListHasItsColumns() {
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    auto* list = Control<QTreeWidget>(&form, "LvFound");
+    QCOMPARE(list->columnCount(), 3);
+    const QTreeWidgetItem* head = list->headerItem();
+    QCOMPARE(head->text(0), QStringLiteral("File Name"));
+    QCOMPARE(head->text(1), QStringLiteral("Virus Name"));
+    QCOMPARE(head->text(2), QStringLiteral("Information"));
+    QCOMPARE(list->columnWidth(0), 250);
+    QCOMPARE(list->columnWidth(1), 150);
+    QCOMPARE(list->columnWidth(2), 180);
+    QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+  }
+
+  void ListFollowsTheDetectionRows() {
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    auto* list = Control<QTreeWidget>(&form, "LvFound");
+    auto* count = Control<QLabel>(&form, "lbFileDetCount");
+    korbu::DetectionList& rows = form.Detections();
+    rows.AddDetection("/tmp/a/worm.exe", "Brontok-1", std::string(korbu::kInfoMemory));
+    rows.AddDetection("HKEY_LOCAL_MACHINE\\Software\\Run\\x", "Brontok-2", "");
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("/tmp/a/worm.exe"));
+    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("Brontok-1"));
+    QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("Memory was infected"));
+    QCOMPARE(list->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    QCOMPARE(count->text(), QStringLiteral("2"));
+
+    // A mark set in the control reaches the row, and one set on the row the control.
+    list->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    QVERIFY(rows.Row(1).checked);
+    rows.SetChecked(0, true);
+    QCOMPARE(list->topLevelItem(0)->checkState(0), Qt::Checked);
+
+    // A handled row refuses the mark, and the control shows it unchecked again.
+    rows.SetInformation(0, std::string(korbu::kInfoCleaned));
+    QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("This object was cleaned!"));
+    QCOMPARE(list->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    list->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    QVERIFY(!rows.Row(0).checked);
+    QCOMPARE(list->topLevelItem(0)->checkState(0), Qt::Unchecked);
+
+    rows.Clear();
+    QCOMPARE(list->topLevelItemCount(), 0);
+  }
+
+  void ProgressLabelsShowTheScan() {
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    form.ShowOperation("Scanning file(s)...");
+    QCOMPARE(Control<QLabel>(&form, "lbInfoScan")->text(), QStringLiteral("Scanning file(s)..."));
+    auto* object = Control<QLabel>(&form, "lbFileScan");
+    form.ShowObject("/home/user/a.exe");
+    QCOMPARE(object->text(), QStringLiteral("/home/user/a.exe"));
+    // A path too long for the label is cut in the middle, keeping both ends.
+    std::string deep = "/home";
+    for (int i = 0; i < 40; ++i) deep += "/folder" + std::to_string(i);
+    deep += "/worm.exe";
+    form.ShowObject(deep);
+    const QString shown = object->text();
+    QVERIFY(shown.size() < static_cast<qsizetype>(deep.size()));
+    QVERIFY(shown.startsWith(QStringLiteral("/home/folder0")));
+    QVERIFY(shown.endsWith(QStringLiteral("worm.exe")));
+    QVERIFY(object->fontMetrics().horizontalAdvance(shown) <= object->width());
+    QCOMPARE(object->toolTip(), QString::fromStdString(deep));
+  }
+
+  void OptionsAreReadFromTheBoxesAndTheTree() {
+    korbu::test::TempTree tree;
+    tree.MakeDir("scan here");
+    tree.Write("scan here/a.exe", "MZ");
+    auto form = ReadyForm();
+    form->show();
+    auto* folders = Control<korbu::TFolderTree>(form.get(), "tvLocation");
+    QCOMPARE(form->ReadOptions().location, std::string());
+    const QString target = QString::fromStdString(tree.Path("scan here"));
+    QTRY_VERIFY(folders->SelectPath(target));
+    Control<QCheckBox>(form.get(), "chkAllFiles")->setChecked(false);
+    Control<QCheckBox>(form.get(), "chkArchive")->setChecked(false);
+    const korbu::ScanOptions options = form->ReadOptions();
+    QVERIFY(options.subfolders);
+    QVERIFY(!options.allFiles);
+    QVERIFY(options.heuristic);
+    QVERIFY(!options.archive);
+    QCOMPARE(options.location, tree.Path("scan here"));
+  }
+
+  void TreeShowsFoldersOnlyUnderTheComputerNode() {
+    korbu::test::TempTree tree;
+    tree.MakeDir("inner");
+    tree.Write("file.txt", "x");
+    korbu::TFolderTree folders;
+    folders.resize(300, 400);
+    folders.show();
+    QAbstractItemModel* model = folders.model();
+    QCOMPARE(model->rowCount(), 1);
+    const QModelIndex computer = model->index(0, 0);
+    QCOMPARE(computer.data().toString(), QStringLiteral("Computer"));
+
+    const QString root = QString::fromStdString(tree.Path());
+    QTRY_VERIFY(folders.SelectPath(root));
+    const QModelIndex here = folders.currentIndex();
+    folders.expand(here);
+    QTRY_COMPARE(model->rowCount(here), 1);  // the file is not listed
+    QCOMPARE(model->index(0, 0, here).data().toString(), QStringLiteral("inner"));
+
+    // The tree follows folders made after it was shown.
+    tree.MakeDir("later");
+    QTRY_COMPARE(model->rowCount(here), 2);
+
+    // A right click selects the folder under the pointer.
+    const QModelIndex inner = model->index(0, 0, here);
+    folders.scrollTo(inner);
+    const QRect cell = folders.visualRect(inner);
+    QVERIFY(cell.isValid());
+    QTest::mouseClick(folders.viewport(), Qt::RightButton, Qt::NoModifier, cell.center());
+    QCOMPARE(folders.SelectedPath(), tree.Path("inner"));
+  }
+
+  void ScreenshotsOfBothPages() {
+    auto form = ReadyForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    auto* folders = Control<korbu::TFolderTree>(form.get(), "tvLocation");
+    QTRY_VERIFY(folders->SelectPath(QDir::homePath()) || folders->SelectPath(QStringLiteral("/tmp")));
+    const QString dir = korbu::test::ArtefactDir("screenshots");
+    QVERIFY(form->grab().save(dir + QStringLiteral("/options.png")));
+
+    form->Detections().AddDetection("/home/user/Local Settings/Application Data/smss.exe",
+                                    "Brontok-1", std::string(korbu::kInfoMemory));
+    form->Detections().AddDetection(
+        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Tok-Cirrhatus",
+        "Brontok-1", std::string(korbu::kInfoRegistry));
+    form->Detections().AddDetection("/home/user/Downloads/eicar.com", "Eicar-Test-Signature", "");
+    form->ShowObject("/home/user/Downloads/eicar.com");
+    form->ShowOperation("Scanning file(s)...");
+    Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));
+    QVERIFY(form->grab().save(dir + QStringLiteral("/scan.png")));
+  }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "MainFormTest.moc"
