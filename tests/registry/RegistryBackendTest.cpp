@@ -1,0 +1,334 @@
+// The registry interface over a hand-made Wine prefix.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "RegistryTestPrefix.h"
+#include "platform/Registry.h"
+
+namespace korbu::platform {
+namespace {
+namespace fs = std::filesystem;
+using test::ReadFileBytes;
+using test::ScopedEnv;
+using test::TestPrefix;
+using test::WriteFileBytes;
+
+constexpr const char* kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kTypes = "Software\\Wine\\Types";
+
+std::string ReplaceOnce(std::string text, std::string_view from, std::string_view to) {
+  const auto pos = text.find(from);
+  EXPECT_NE(pos, std::string::npos) << from;
+  if (pos != std::string::npos) text.replace(pos, from.size(), to);
+  return text;
+}
+
+std::vector<std::string> Names(const RegistryKey& key) {
+  std::vector<std::string> names;
+  for (const RegistryValue& value : key.EnumValues().value_or(std::vector<RegistryValue>{}))
+    names.push_back(value.name);
+  return names;
+}
+
+std::optional<std::string> Query(RootKey root, const char* key, std::string_view name) {
+  auto opened = RegistryKey::Open(root, key, KeyAccess::Read);
+  if (!opened) return std::nullopt;
+  auto value = opened->QueryValue(name);
+  if (!value) return std::nullopt;
+  return value->data;
+}
+
+TEST(WineRegistry, RootsMapToThePrefixFiles) {
+  TestPrefix prefix;
+  EXPECT_EQ(Query(kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                  "local appdata"),
+            std::string("C:\\users\\korbu\\AppData\\Local\0", 29));
+  EXPECT_EQ(Query(kHkeyLocalMachine, kRun, "Alpha"), std::string("C:\\windows\\alpha.exe\0", 21));
+  EXPECT_FALSE(Query(kHkeyCurrentUser, kRun, "Alpha"));
+  EXPECT_EQ(Query(kHkeyClassesRoot, "exefile\\shell\\open\\command", ""), std::string("\"%1\" %*\0", 8));
+
+  for (RootKey root : {kHkeyUsers, kHkeyPerformanceData, kHkeyCurrentConfig, kHkeyDynData, RootKey{0}}) {
+    EXPECT_FALSE(RegistryKey::Open(root, "", KeyAccess::Read)) << root;
+    EXPECT_FALSE(RegistryKey::Create(root, "Software")) << root;
+  }
+  EXPECT_TRUE(RegistryKey::Open(kHkeyLocalMachine, "", KeyAccess::Read));
+  EXPECT_TRUE(RegistryKey::Open(kHkeyLocalMachine, "SOFTWARE\\microsoft", KeyAccess::Read));
+  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, "Software\\Micro", KeyAccess::Read));
+  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, "Software\\\\Wine", KeyAccess::Read));
+}
+
+TEST(WineRegistry, NothingOpensWithoutAPrefix) {
+  test::TempTree empty;
+  empty.Write("system.reg", test::kSampleSystemReg);  // no user.reg, no drive_c: no prefix
+  ScopedEnv env("WINEPREFIX", empty.Path());
+  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Read));
+  EXPECT_FALSE(RegistryKey::Create(kHkeyLocalMachine, "Software\\New"));
+  EXPECT_EQ(ReadFileBytes(empty.Path("system.reg")), test::kSampleSystemReg);
+}
+
+TEST(WineRegistry, ValuesOfEveryTypeComeBackAsWritten) {
+  TestPrefix prefix;
+  auto key = RegistryKey::Create(kHkeyLocalMachine, kTypes);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(Names(*key), (std::vector<std::string>{"", "Binary", "Dword", "Expand", "Long", "Multi", "Qword"}));
+  EXPECT_EQ(key->QueryValue("multi")->data, std::string("one\0two\0\0", 9));
+  EXPECT_EQ(key->QueryValue("Qword")->type, kRegQword);
+
+  const std::vector<RegistryValue> written = {
+      {"s", kRegSz, std::string("text\0", 5)},
+      {"unterminated", kRegSz, "no zero"},
+      {"e", kRegExpandSz, std::string("%TEMP%\\x\0", 9)},
+      {"m", kRegMultiSz, std::string("a\0b\0\0", 5)},
+      {"b", kRegBinary, std::string("\0\xff\x10", 3)},
+      {"d", kRegDword, std::string("\x78\x56\x34\x12", 4)},
+      {"n", kRegNone, ""},
+      {"q", kRegQword, std::string(8, '\x01')},
+  };
+  for (const RegistryValue& value : written) ASSERT_TRUE(key->SetValue(value.name, value.type, value.data));
+  for (const RegistryValue& value : written) {
+    auto read = key->QueryValue(value.name);
+    ASSERT_TRUE(read) << value.name;
+    EXPECT_EQ(read->type, value.type) << value.name;
+    EXPECT_EQ(read->data, value.data) << value.name;
+  }
+  const std::string file = prefix.SystemText();
+  EXPECT_NE(file.find("\"d\"=dword:12345678\n"), std::string::npos);
+  EXPECT_NE(file.find("\"unterminated\"=hex(1):6e,00,6f,00,20,00,7a,00,65,00,72,00,6f,00\n"), std::string::npos);
+  EXPECT_NE(file.find("\"e\"=str(2):\"%TEMP%\\\\x\"\n"), std::string::npos);
+}
+
+TEST(WineRegistry, AChangeLeavesEveryOtherByteOfTheFile) {
+  TestPrefix prefix;
+  const std::string userBefore = prefix.UserText();
+  auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  ASSERT_TRUE(key);
+  ASSERT_TRUE(key->SetValue("alpha", kRegSz, std::string("D:\\other.exe\0", 13)));
+  EXPECT_EQ(prefix.SystemText(), ReplaceOnce(std::string(test::kSampleSystemReg), "\"Alpha\"=\"C:\\\\windows\\\\alpha.exe\"",
+                                             "\"Alpha\"=\"D:\\\\other.exe\""));
+  EXPECT_EQ(prefix.UserText(), userBefore);
+
+  ASSERT_TRUE(key->DeleteValue("ALPHA"));
+  EXPECT_FALSE(key->DeleteValue("Alpha"));
+  EXPECT_EQ(Names(*key), std::vector<std::string>{"Zulu"});
+  EXPECT_EQ(prefix.SystemText(),
+            ReplaceOnce(std::string(test::kSampleSystemReg), "\"Alpha\"=\"C:\\\\windows\\\\alpha.exe\"\n", ""));
+}
+
+TEST(WineRegistry, AnsiTextRoundTripsThroughTheFile) {
+  TestPrefix prefix;
+  auto key = RegistryKey::Create(kHkeyCurrentUser, "Software\\Caf\xe9");
+  ASSERT_TRUE(key);
+  ASSERT_TRUE(key->SetValue("Pr\xe9" "f\x80", kRegSz, std::string("C:\\Caf\xe9\\\x80\x81.exe\0", 15)));
+  const std::string file = prefix.UserText();
+  EXPECT_NE(file.find("[Software\\\\Caf\\xe9] "), std::string::npos);
+  EXPECT_NE(file.find("\"Pr\\x00e9f\\x20ac\"=\"C:\\\\Caf\\xe9\\\\\\x20ac\\x81.exe\"\n"), std::string::npos);
+  EXPECT_EQ(Query(kHkeyCurrentUser, "SOFTWARE\\CAF\xc9", "pr\xc9" "F\x80"),
+            std::string("C:\\Caf\xe9\\\x80\x81.exe\0", 15));
+
+  std::string every;
+  for (int b = 1; b < 256; ++b) every.push_back(static_cast<char>(b));
+  every.push_back('\0');
+  ASSERT_TRUE(key->SetValue("every", kRegSz, every));
+  EXPECT_EQ(key->QueryValue("every")->data, every);
+}
+
+TEST(WineRegistry, CreateMakesMissingParentsAndDefaultValuesStandAlone) {
+  TestPrefix prefix;
+  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, "Software\\A", KeyAccess::Read));
+  auto key = RegistryKey::Create(kHkeyLocalMachine, "Software\\A\\B\\C");
+  ASSERT_TRUE(key);
+  EXPECT_TRUE(RegistryKey::Open(kHkeyLocalMachine, "Software\\a", KeyAccess::Read));
+  EXPECT_TRUE(RegistryKey::Open(kHkeyLocalMachine, "Software\\A\\b\\c\\", KeyAccess::Read));
+  EXPECT_EQ(key->EnumValues()->size(), 0u);
+
+  ASSERT_TRUE(key->SetValue("", kRegSz, std::string("default\0", 8)));
+  ASSERT_TRUE(key->SetValue("named", kRegSz, std::string("named\0", 6)));
+  ASSERT_TRUE(key->DeleteValue(""));
+  EXPECT_EQ(Names(*key), std::vector<std::string>{"named"});
+  EXPECT_FALSE(key->DeleteValue(""));
+
+  // Creating a key that exists writes nothing.
+  const std::string before = prefix.SystemText();
+  EXPECT_TRUE(RegistryKey::Create(kHkeyLocalMachine, "software\\a\\b"));
+  EXPECT_TRUE(RegistryKey::Create(kHkeyClassesRoot, "exefile"));
+  EXPECT_EQ(prefix.SystemText(), before);
+}
+
+TEST(WineRegistry, AccessIsWhatTheKeyWasOpenedFor) {
+  TestPrefix prefix;
+  auto reader = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Read);
+  auto writer = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Write);
+  ASSERT_TRUE(reader && writer);
+  EXPECT_FALSE(reader->SetValue("x", kRegDword, std::string(4, '\0')));
+  EXPECT_FALSE(reader->DeleteValue("Alpha"));
+  EXPECT_FALSE(writer->QueryValue("Alpha"));
+  EXPECT_FALSE(writer->EnumValues());
+  EXPECT_EQ(prefix.SystemText(), test::kSampleSystemReg);
+}
+
+TEST(WineRegistry, AFileThatIsNoRegistryIsNeitherReadNorWritten) {
+  const std::string junk = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n\"x\"=\"y\"\n";
+  TestPrefix prefix(junk);
+  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, "", KeyAccess::Read));
+  EXPECT_FALSE(RegistryKey::Create(kHkeyLocalMachine, "Software"));
+  EXPECT_EQ(prefix.SystemText(), junk);
+}
+
+TEST(WineRegistry, AChangeMadeByAnotherWriterAfterOpeningIsKept) {
+  TestPrefix prefix;
+  auto first = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  ASSERT_TRUE(first);
+  // Another program changes the file after this key was opened and read.
+  WriteFileBytes(prefix.SystemReg(),
+                 ReplaceOnce(prefix.SystemText(), "\"Zulu\"=", "\"Other\"=\"written elsewhere\"\n\"Zulu\"="));
+  ASSERT_TRUE(first->SetValue("Mine", kRegSz, std::string("mine\0", 5)));
+  EXPECT_EQ(Names(*first), (std::vector<std::string>{"Alpha", "Mine", "Other", "Zulu"}));
+}
+
+TEST(WineRegistry, ConcurrentWritersLoseNoChange) {
+  TestPrefix prefix;
+  constexpr int kThreads = 4;
+  constexpr int kEach = 15;
+  std::vector<std::thread> threads;
+  std::vector<int> failures(kThreads, 0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < kEach; ++i) {
+        auto key = RegistryKey::Create(kHkeyCurrentUser, "Software\\Load");
+        const std::string name = "v" + std::to_string(t) + "_" + std::to_string(i);
+        if (!key || !key->SetValue(name, kRegDword, std::string(4, static_cast<char>(i)))) ++failures[static_cast<std::size_t>(t)];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
+  auto key = RegistryKey::Open(kHkeyCurrentUser, "Software\\Load", KeyAccess::Read);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->EnumValues()->size(), static_cast<std::size_t>(kThreads * kEach));
+  // Racing creators make the key's section once.
+  const std::string file = prefix.UserText();
+  EXPECT_EQ(file.find("[Software\\\\Load]"), file.rfind("[Software\\\\Load]"));
+}
+
+TEST(WineRegistry, AKilledWriterLeavesTheOldOrTheNewFile) {
+  TestPrefix prefix;
+  // A temporary file left by an earlier crash changes nothing.
+  prefix.Tree().Write(".system.reg.Ab12Cd", "WINE REGISTRY Version 2\n[Half");
+  ASSERT_TRUE(Query(kHkeyLocalMachine, kRun, "Alpha"));
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Write);
+    for (unsigned i = 0; key; ++i) key->SetValue("Counter", kRegDword, std::string(4, static_cast<char>(i)));
+    ::_exit(1);
+  }
+  // Let the child get well into its loop, then kill it wherever it is.
+  for (int i = 0; i < 200 && prefix.SystemText().find("Counter") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(37));
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+
+  const std::string after = prefix.SystemText();
+  const std::size_t line = after.find("\"Counter\"=dword:");
+  ASSERT_NE(line, std::string::npos) << "the child never wrote";
+  const std::size_t lineEnd = after.find('\n', line);
+  ASSERT_EQ(lineEnd - line, 24u);
+  EXPECT_EQ(after.substr(0, line) + after.substr(lineEnd + 1),
+            std::string(test::kSampleSystemReg));
+  auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  ASSERT_TRUE(key);
+  EXPECT_TRUE(key->SetValue("After", kRegSz, std::string("ok\0", 3)));
+}
+
+// Takes Wine's lock on "<folder>/lock", as wineserver does, until destroyed. An
+// open-file-description lock, so that the backend's own look at the file (which
+// closes a descriptor of it) cannot drop it, as it would a per-process lock
+// taken by this same process.
+class HeldServerLock {
+ public:
+  explicit HeldServerLock(const fs::path& folder) {
+    fs::create_directories(folder);
+    fd_ = ::open((folder / "lock").c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_len = 1;
+    locked_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;
+  }
+  ~HeldServerLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Locked() const { return locked_; }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+};
+
+std::string ServerDirName(const std::string& prefixFolder) {
+  struct stat st {};
+  if (::stat(prefixFolder.c_str(), &st) != 0) return {};
+  char name[64];
+  std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  return name;
+}
+
+void ExpectWritesFailAndReadsWork(const TestPrefix& prefix) {
+  const std::string before = prefix.SystemText();
+  auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->EnumValues()->size(), 2u);
+  EXPECT_TRUE(key->QueryValue("Zulu"));
+  EXPECT_FALSE(key->SetValue("New", kRegDword, std::string(4, '\0')));
+  EXPECT_FALSE(key->DeleteValue("Alpha"));
+  EXPECT_FALSE(RegistryKey::Create(kHkeyLocalMachine, "Software\\Missing"));
+  EXPECT_EQ(prefix.SystemText(), before);
+}
+
+TEST(WineRegistry, WritesFailWhileWineServerRuns) {
+  TestPrefix prefix;
+  const std::string serverDir = ServerDirName(prefix.Folder());
+  ASSERT_FALSE(serverDir.empty());
+  {
+    // Debian's Wine: the prefix names its server's folder below $TMPDIR.
+    test::TempTree tmp;
+    ScopedEnv tmpdir("TMPDIR", tmp.Path());
+    prefix.Tree().Write("wineserver", "wine-Xy12Zq\n");
+    HeldServerLock server(tmp.Root() / "wine-Xy12Zq" / serverDir);
+    ASSERT_TRUE(server.Locked());
+    ExpectWritesFailAndReadsWork(prefix);
+  }
+  {
+    // Wine's own layout: /tmp/.wine-<uid>/server-<dev>-<inode>.
+    const fs::path base = "/tmp/.wine-" + std::to_string(::getuid());
+    const bool hadBase = fs::exists(base);
+    {
+      HeldServerLock server(base / serverDir);
+      ASSERT_TRUE(server.Locked());
+      ExpectWritesFailAndReadsWork(prefix);
+    }
+    std::error_code ec;
+    fs::remove_all(base / serverDir, ec);
+    if (!hadBase) fs::remove(base, ec);
+  }
+  // A lock file that nobody holds is what a server leaves when it ends.
+  auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  ASSERT_TRUE(key);
+  EXPECT_TRUE(key->SetValue("New", kRegDword, std::string(4, '\0')));
+}
+
+}  // namespace
+}  // namespace korbu::platform
