@@ -75,50 +75,61 @@ void WineRegistryText::Parse() {
     lines_.push_back(span);
     offset = span.next;
   }
-  std::vector<std::string_view> views;
-  views.reserve(lines_.size());
-  for (const LineSpan& span : lines_) views.emplace_back(content_.data() + span.begin, span.length);
-
-  if (views.empty() || views[0] != kHeader) return;
+  auto view = [&](std::size_t line) { return std::string_view(content_.data() + lines_[line].begin, lines_[line].length); };
+  if (lines_.empty() || view(0) != kHeader) return;
   valid_ = true;
-  if (lines_[0].next - lines_[0].begin == views[0].size() + 2) newline_ = "\r\n";
+  if (lines_[0].next - lines_[0].begin == kHeader.size() + 2) newline_ = "\r\n";
 
   Section* current = nullptr;
   auto close = [&](std::size_t line) {
     if (current != nullptr) current->endLine = line;
     current = nullptr;
   };
-  for (std::size_t i = 1; i < views.size(); ++i) {
-    std::string_view text = views[i];
+  for (std::size_t i = 1; i < lines_.size(); ++i) {
+    const std::string_view text = view(i);
     std::size_t pos = 0;
     while (pos < text.size() && IsSpace(text[pos])) ++pos;
     if (pos == text.size()) continue;
-    const char lead = text[pos];
-    if (lead == '[') {
-      close(i);
-      std::u16string name;
-      auto used = ParseEscaped(text.substr(pos + 1), ']', name);
-      if (!used) continue;  // a broken header: its values belong to no key, as in Wine
-      auto path = SplitUnits(name);
-      if (!path) continue;
-      Section section;
-      section.path = std::move(*path);
-      section.headerLine = i;
-      section.contentEnd = i + 1;
-      sections_.push_back(std::move(section));
-      current = &sections_.back();
+    if (text[pos] != '[') {
+      // Values, options, comments and unreadable lines; a hex list's continuation
+      // lines never begin with "[".
+      if (current != nullptr) current->contentEnd = i + 1;
       continue;
     }
-    if (current == nullptr) continue;
-    current->contentEnd = i + 1;
-    if (lead != '"' && lead != '@') continue;  // options, comments, unreadable lines
-    if (auto parsed = ParseValueEntry(views, i)) {
-      current->entries.push_back(Entry{std::move(parsed->value), i, parsed->lineCount});
-      i += parsed->lineCount - 1;
-      current->contentEnd = i + 1;
+    close(i);
+    std::u16string name;
+    auto used = ParseEscaped(text.substr(pos + 1), ']', name);
+    if (!used) continue;  // a broken header: its values belong to no key, as in Wine
+    auto path = SplitUnits(name);
+    if (!path) continue;
+    Section section;
+    section.path = std::move(*path);
+    section.headerLine = i;
+    section.contentEnd = i + 1;
+    sections_.push_back(std::move(section));
+    current = &sections_.back();
+  }
+  close(lines_.size());
+}
+
+std::vector<WineRegistryText::Entry> WineRegistryText::EntriesOf(const std::vector<const Section*>& sections) const {
+  std::vector<Entry> entries;
+  for (const Section* section : sections) {
+    std::vector<std::string_view> views;
+    views.reserve(section->endLine - section->headerLine - 1);
+    for (std::size_t line = section->headerLine + 1; line < section->endLine; ++line)
+      views.emplace_back(content_.data() + lines_[line].begin, lines_[line].length);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+      std::size_t pos = 0;
+      while (pos < views[i].size() && IsSpace(views[i][pos])) ++pos;
+      if (pos == views[i].size() || (views[i][pos] != '"' && views[i][pos] != '@')) continue;
+      if (auto parsed = ParseValueEntry(views, i)) {
+        entries.push_back(Entry{std::move(parsed->value), section->headerLine + 1 + i, parsed->lineCount});
+        i += parsed->lineCount - 1;
+      }
     }
   }
-  close(views.size());
+  return entries;
 }
 
 bool WineRegistryText::KeyExists(const WineKeyPath& key) const {
@@ -137,16 +148,14 @@ std::vector<const WineRegistryText::Section*> WineRegistryText::SectionsOf(const
 
 std::vector<WineValue> WineRegistryText::Values(const WineKeyPath& key) const {
   std::vector<WineValue> values;
-  for (const Section* section : SectionsOf(key)) {
-    for (const Entry& entry : section->entries) {
-      auto same = std::find_if(values.begin(), values.end(),
-                               [&](const WineValue& v) { return SameName(v.name, entry.value.name); });
-      if (same == values.end()) {
-        values.push_back(entry.value);
-      } else {
-        same->type = entry.value.type;
-        same->data = entry.value.data;
-      }
+  for (const Entry& entry : EntriesOf(SectionsOf(key))) {
+    auto same = std::find_if(values.begin(), values.end(),
+                             [&](const WineValue& v) { return SameName(v.name, entry.value.name); });
+    if (same == values.end()) {
+      values.push_back(entry.value);
+    } else {
+      same->type = entry.value.type;
+      same->data = entry.value.data;
     }
   }
   return values;
@@ -154,15 +163,13 @@ std::vector<WineValue> WineRegistryText::Values(const WineKeyPath& key) const {
 
 std::optional<WineValue> WineRegistryText::Find(const WineKeyPath& key, std::u16string_view name) const {
   std::optional<WineValue> found;
-  for (const Section* section : SectionsOf(key)) {
-    for (const Entry& entry : section->entries) {
-      if (!SameName(entry.value.name, name)) continue;
-      if (found) {
-        found->type = entry.value.type;
-        found->data = entry.value.data;
-      } else {
-        found = entry.value;
-      }
+  for (const Entry& entry : EntriesOf(SectionsOf(key))) {
+    if (!SameName(entry.value.name, name)) continue;
+    if (found) {
+      found->type = entry.value.type;
+      found->data = entry.value.data;
+    } else {
+      found = entry.value;
     }
   }
   return found;
@@ -187,10 +194,10 @@ std::optional<std::string> WineRegistryText::WithValue(const WineKeyPath& key, c
                                                        std::int64_t nowUnixSeconds) const {
   if (!valid_) return std::nullopt;
   const auto sections = SectionsOf(key);
+  const auto entries = EntriesOf(sections);
   const Entry* last = nullptr;
-  for (const Section* section : sections)
-    for (const Entry& entry : section->entries)
-      if (SameName(entry.value.name, value.name)) last = &entry;
+  for (const Entry& entry : entries)
+    if (SameName(entry.value.name, value.name)) last = &entry;
   if (last != nullptr) {
     // The value keeps the spelling of its name, as in Windows.
     WineValue replaced = value;
@@ -200,7 +207,8 @@ std::optional<std::string> WineRegistryText::WithValue(const WineKeyPath& key, c
   if (sections.empty()) return WithNewSection(key, &value, nowUnixSeconds);
   const Section& target = *sections.front();
   std::size_t line = target.contentEnd;
-  for (const Entry& entry : target.entries) {
+  for (const Entry& entry : entries) {
+    if (entry.firstLine >= target.endLine) break;  // only the first section's values
     if (CompareNames(entry.value.name, value.name) == std::strong_ordering::greater) {
       line = entry.firstLine;
       break;
@@ -217,9 +225,8 @@ std::optional<std::string> WineRegistryText::WithKey(const WineKeyPath& key, std
 std::optional<std::string> WineRegistryText::WithoutValue(const WineKeyPath& key, std::u16string_view name) const {
   if (!valid_) return std::nullopt;
   std::vector<std::pair<std::size_t, std::size_t>> removed;  // line ranges, in file order
-  for (const Section* section : SectionsOf(key))
-    for (const Entry& entry : section->entries)
-      if (SameName(entry.value.name, name)) removed.emplace_back(entry.firstLine, entry.firstLine + entry.lineCount);
+  for (const Entry& entry : EntriesOf(SectionsOf(key)))
+    if (SameName(entry.value.name, name)) removed.emplace_back(entry.firstLine, entry.firstLine + entry.lineCount);
   if (removed.empty()) return std::nullopt;
   std::string out;
   out.reserve(content_.size());

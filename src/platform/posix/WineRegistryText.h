@@ -66,7 +66,6 @@ class WineRegistryText {
     std::size_t headerLine = 0;
     std::size_t endLine = 0;      // one past the section's last line
     std::size_t contentEnd = 0;   // one past its last line that is not blank
-    std::vector<Entry> entries;
   };
   struct LineSpan {
     std::size_t begin = 0;  // offset of the line in content_
@@ -76,6 +75,9 @@ class WineRegistryText {
 
   void Parse();
   std::vector<const Section*> SectionsOf(const WineKeyPath& key) const;
+  // Values are read only for the sections asked about: a large file is mostly
+  // values of keys nobody looks at.
+  std::vector<Entry> EntriesOf(const std::vector<const Section*>& sections) const;
   std::string Splice(std::size_t fromLine, std::size_t toLine, std::string_view insert) const;
   std::string NewSectionText(const WineKeyPath& key, const WineValue* value,
                              std::int64_t nowUnixSeconds) const;
