@@ -18,11 +18,13 @@
 #include "app/JpegPicture.h"
 #include "app/SplashForm.h"
 #include "app/WindowStyle.h"
+#include "services/ShellUtils.h"
 
 namespace korbu {
 namespace {
 
 constexpr int kHeaderHeight = 81;
+constexpr int kLocalAppDataFolderId = 28;  // CSIDL_LOCAL_APPDATA
 
 QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text); }
 
@@ -59,6 +61,9 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
   pcMain_->addWidget(sheetScan_);
   BuildOptionsPage();
   BuildScanPage();
+
+  // Resolved once; the repair asks for it per row.
+  localAppData_ = GetSpecialFolderPath(kLocalAppDataFolderId);
 
   // No scan may start before the engine's state is known: the page stays disabled
   // until the splash window hides.

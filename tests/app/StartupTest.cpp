@@ -11,6 +11,9 @@
 #include "AppTestSupport.h"
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
+#include "engine/LibClamAV.h"
+#include "engine/VirusClamAV.h"
+#include "support/TempTree.h"
 
 using korbu::TMainForm;
 using korbu::TSplashForm;
@@ -20,6 +23,17 @@ using korbu::test::ScriptedEngine;
 namespace {
 
 QString Text(QWidget* window, const char* name) { return Control<QLabel>(window, name)->text(); }
+
+// Runs start-up with the program's own engine set-up; the statuses it showed.
+QStringList StartWithRealEngine(TMainForm& form) {
+  auto* splash = new TSplashForm;
+  form.AttachSplash(splash);
+  QSignalSpy statuses(splash, &TSplashForm::StatusChanged);
+  form.FormActivate();
+  QStringList seen;
+  for (const auto& arguments : statuses) seen << arguments.at(0).toString();
+  return seen;
+}
 
 }  // namespace
 
@@ -187,6 +201,38 @@ class StartupTest : public QObject {
     QCOMPARE(Text(&form, "lbBuild"), QStringLiteral("1.0.0 RC1"));
     QCOMPARE(Text(&form, "lbCVDDateMain"), QStringLiteral("[Main: 22 Jun 2021]"));
     if (failVersions) QCOMPARE(Text(&form, "lbCVDVer"), QStringLiteral("[Main: ; Daily: ]"));
+  }
+
+  void RealEngineWithTheTestDatabases() {
+    const std::string shared = korbu::test::SharedDir();
+    if (shared.empty()) QSKIP("the shared test databases are not here");
+    korbu::SetDatabaseFolder(shared + "/engine-test-db");
+    TMainForm form(korbu::MakeEngineStartup());
+    const QStringList seen = StartWithRealEngine(form);
+    korbu::SetDatabaseFolder("");
+    QCOMPARE(seen, (QStringList{"DLL initialization...", "DLL loaded.",
+                                "Database initialization...", "Database loaded."}));
+    QCOMPARE(Text(&form, "lbVirSign"), QStringLiteral("33 viruses"));
+    QCOMPARE(Text(&form, "lbCVDVer"), QStringLiteral("[Main: 6; Daily: 3]"));
+    QCOMPARE(Text(&form, "lbCVDDateMain"), QStringLiteral("[Main: 22 Jun 2021]"));
+    QCOMPARE(Text(&form, "lbCVDDateDaily"), QStringLiteral("[Daily: 22 Jun 2021]"));
+  }
+
+  void RealEngineWithoutLibraryOrDatabases() {
+    korbu::test::TempTree empty;
+    korbu::SetDatabaseFolder(empty.Path());
+    korbu::SetEngineLibraryLocationForTests("libkorbu-no-such-engine.so", empty.Path());
+    TMainForm form(korbu::MakeEngineStartup());
+    const QStringList seen = StartWithRealEngine(form);
+    korbu::ResetEngineLibraryForTests();
+    korbu::SetDatabaseFolder("");
+    QCOMPARE(seen, (QStringList{"DLL initialization...", "DLL NOT loaded.",
+                                "Database initialization...", "Database NOT loaded."}));
+    QVERIFY(Control<QWidget>(&form, "sheetUtama")->isEnabled());
+    QCOMPARE(Text(&form, "lbVirSign"), QStringLiteral("16 viruses"));
+    QCOMPARE(Text(&form, "lbCVDVer"), QStringLiteral("[Main: ; Daily: ]"));
+    QCOMPARE(Text(&form, "lbCVDDateMain"), QStringLiteral("[Main: ]"));
+    QCOMPARE(Text(&form, "lbCVDDateDaily"), QStringLiteral("[Daily: ]"));
   }
 };
 
