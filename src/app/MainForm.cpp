@@ -89,7 +89,11 @@ void TMainForm::AttachSplash(TSplashForm* splash) {
 
 bool TMainForm::event(QEvent* event) {
   const bool handled = QWidget::event(event);
-  if (event->type() == QEvent::WindowActivate) FormActivate();
+  // Queued: the toolkit is still going through its windows for this activation,
+  // and start-up destroys one of them (the splash).
+  if (event->type() == QEvent::WindowActivate && !startupFinished_ && !activating_) {
+    QMetaObject::invokeMethod(this, &TMainForm::FormActivate, Qt::QueuedConnection);
+  }
   return handled;
 }
 
@@ -115,7 +119,8 @@ void TMainForm::FormActivate() {
   // Whatever happened above, the splash must not stay over a disabled page.
   if (splash_) {
     splash_->hide();
-    delete splash_.data();
+    splash_->deleteLater();  // its own events may still be queued
+    splash_ = nullptr;
   }
   FormHide();
   activating_ = false;
