@@ -32,11 +32,13 @@ class BridgeEntries : public ::testing::Test {
 
   void SetUp() override { ASSERT_TRUE(library_.has_value()) << "engine library not built"; }
 
+  // The entry of the loaded library, typed by the header's declaration (only its
+  // type is used: the test does not link the library).
   template <typename Fn>
-  static Fn Entry(Fn, const char* name) {
+  static Fn Entry(const char* name) {
     return reinterpret_cast<Fn>(library_->FindEntry(name));
   }
-#define BRIDGE_ENTRY(name) Entry(&::name, #name)
+#define BRIDGE_ENTRY(name) Entry<decltype(&::name)>(#name)
 
   // An engine over the signed test databases; skips without them.
   void* LoadTestEngine() {
