@@ -11,6 +11,7 @@
 #include "scan/ScanState.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
+#include "WithoutRoot.h"
 
 namespace korbu {
 namespace {
@@ -142,12 +143,21 @@ TEST_F(FileVerdictTest, LargeFileIsStreamedAcrossBlocks) {
 }
 
 TEST_F(FileVerdictTest, UnreadableFileGetsOnlyTheEnginesVerdict) {
-  const std::string path = tree.Write("locked.exe", test::VariantFile(2));
+  const std::string path = tree.Write("locked.exe", test::HeuristicFile(10, 10));
+  const std::string forged = tree.Write("locked-v2.exe", test::VariantFile(2));
   fs::permissions(path, fs::perms::none);
-  if (IsPEFile(path)) GTEST_SKIP() << "permissions do not keep this user from reading (root)";
-  std::string verdict;
-  EXPECT_NO_THROW(EXPECT_FALSE(ScanFile(path, verdict, nullptr, true)));
-  EXPECT_EQ(Verdict(path, &engine, true), "Engine.Name");
+  fs::permissions(forged, fs::perms::none);
+  const auto result = test::RunWithoutRoot([&] {
+    if (IsPEFile(path)) return false;  // readable after all: nothing would be shown
+    std::string verdict = "left over";
+    FakeEngine named(true, "Engine.Name");
+    bool sound = !ScanFile(path, verdict, nullptr, true) && verdict.empty();
+    sound = sound && !ScanFile(forged, verdict, nullptr, true);
+    sound = sound && ScanFile(path, verdict, &named, true) && verdict == "Engine.Name";
+    return sound;
+  });
+  if (!result) GTEST_SKIP() << "cannot run the check as a user that the permissions keep out";
+  EXPECT_TRUE(*result);
 }
 
 }  // namespace
