@@ -9,41 +9,19 @@
 #include "detect/Heuristic.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
+#include "FakeFile.h"
 #include "WithoutRoot.h"
 
 namespace korbu {
 namespace {
 namespace fs = std::filesystem;
+using test::FakeFile;
 using test::TempTree;
 
 // FileCrc32 computed the plain way: the CRC-32 of everything but the last 32 bytes.
 std::uint32_t ReferenceFileCrc(const std::string& content) {
   return Crc32Of(std::string_view(content).substr(0, content.size() - 32));
 }
-
-// A file as a test wants it to behave while it is read: short reads, an error
-// after some bytes, or fewer bytes than its size at open (cut short).
-class FakeFile : public ByteSource {
- public:
-  explicit FakeFile(std::string bytes, std::size_t step = SIZE_MAX, std::int64_t failAt = -1)
-      : bytes_(std::move(bytes)), step_(step), failAt_(failAt) {}
-  std::int64_t Read(void* buffer, std::size_t count) override {
-    if (failAt_ >= 0 && static_cast<std::int64_t>(position_) >= failAt_) return -1;
-    std::size_t n = std::min({count, step_, bytes_.size() - position_});
-    if (failAt_ >= 0) n = std::min(n, static_cast<std::size_t>(failAt_) - position_);
-    std::copy_n(bytes_.data() + position_, n, static_cast<char*>(buffer));
-    position_ += n;
-    return static_cast<std::int64_t>(n);
-  }
-  void Append(const std::string& more) { bytes_ += more; }
-  std::size_t Position() const { return position_; }
-
- private:
-  std::string bytes_;
-  std::size_t step_;
-  std::int64_t failAt_;
-  std::size_t position_ = 0;
-};
 
 TEST(IsPEFile, OnlyTheTwoBytesMZInFileOrder) {
   TempTree tree;
