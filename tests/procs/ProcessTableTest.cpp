@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "ChildProcess.h"
 #include "platform/Processes.h"
@@ -82,11 +83,18 @@ TEST(ProcessTable, ListsStartedProcessesWithImageAndThreads) {
   EXPECT_EQ(CountOf(*paths, odd), 1);
   EXPECT_EQ(CountOf(*paths, plain), 1);
 
+  // The helper makes its threads after it has started: look until they are there.
   TProcessManager manager;
-  ASSERT_TRUE(manager.Refresh());
-  int index = IndexOf(manager, first.Id());
-  ASSERT_GE(index, 1);
-  auto i = static_cast<std::size_t>(index);
+  std::size_t i = 0;
+  const auto until = std::chrono::steady_clock::now() + kEndLimit;
+  do {
+    ASSERT_TRUE(manager.Refresh());
+    int index = IndexOf(manager, first.Id());
+    ASSERT_GE(index, 1);
+    i = static_cast<std::size_t>(index);
+    if (manager.ThreadCounts()[i] == "4") break;
+    std::this_thread::sleep_for(10ms);
+  } while (std::chrono::steady_clock::now() < until);
   EXPECT_EQ(manager.ImagePaths()[i], odd);
   EXPECT_EQ(manager.ThreadCounts()[i], "4");
   // A child inherits the test's niceness, so both have the same priority.
