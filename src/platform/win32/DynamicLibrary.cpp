@@ -1,0 +1,52 @@
+#include "platform/DynamicLibrary.h"
+
+#include <cstring>
+#include <utility>
+
+#include "platform/win32/WindowsSupport.h"
+
+namespace korbu::platform {
+
+std::optional<DynamicLibrary> DynamicLibrary::Open(const std::string& nameOrPath) {
+  if (nameOrPath.empty()) return std::nullopt;
+  // No "cannot find the DLL" message box when the library is missing.
+  const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HMODULE module = ::LoadLibraryA(nameOrPath.c_str());
+  ::SetErrorMode(oldMode);
+  if (module == nullptr) return std::nullopt;
+  return DynamicLibrary(module);
+}
+
+bool DynamicLibrary::IsLoaded(const std::string& nameOrPath) {
+  if (nameOrPath.empty()) return false;
+  return ::GetModuleHandleA(nameOrPath.c_str()) != nullptr;
+}
+
+DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)) {}
+
+DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != nullptr) ::FreeLibrary(static_cast<HMODULE>(handle_));
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+DynamicLibrary::~DynamicLibrary() {
+  if (handle_ != nullptr) ::FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+DynamicLibrary::Entry DynamicLibrary::FindEntry(const char* name) const {
+  if (handle_ == nullptr || name == nullptr) return nullptr;
+  FARPROC address = ::GetProcAddress(static_cast<HMODULE>(handle_), name);
+  if (address == nullptr) return nullptr;
+  Entry entry = nullptr;
+  static_assert(sizeof(entry) == sizeof(address));
+  std::memcpy(&entry, &address, sizeof(entry));
+  return entry;
+}
+
+void DynamicLibrary::KeepLoaded() { handle_ = nullptr; }
+
+}  // namespace korbu::platform

@@ -1,0 +1,250 @@
+#include "platform/FileSystem.h"
+
+#include <climits>
+
+#include "platform/Path.h"
+#include "platform/Wildcard.h"
+#include "platform/win32/WindowsSupport.h"
+
+namespace korbu::platform {
+namespace {
+
+using win32::UniqueHandle;
+
+EntryInfo FromFindData(const WIN32_FIND_DATAA& d) {
+  EntryInfo info;
+  info.name = d.cFileName;
+  info.attributes = d.dwFileAttributes;
+  if ((d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    info.kind = EntryKind::Link;
+  } else if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    info.kind = EntryKind::Directory;
+  } else if ((d.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    info.kind = EntryKind::Other;
+  } else {
+    info.kind = EntryKind::Regular;
+    info.size = (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+  }
+  info.creationTime = win32::ToTicks(d.ftCreationTime);
+  info.lastAccessTime = win32::ToTicks(d.ftLastAccessTime);
+  info.lastWriteTime = win32::ToTicks(d.ftLastWriteTime);
+  return info;
+}
+
+DWORD ShareFlags(ShareMode share) {
+  return share == ShareMode::DenyWrite ? FILE_SHARE_READ
+                                       : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+}
+
+// A regular disk file open for reading; invalid for folders, devices and pipes.
+UniqueHandle OpenForReading(const std::string& path, DWORD share) {
+  UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (h.Valid() && ::GetFileType(h.Get()) != FILE_TYPE_DISK) h.Reset();
+  return h;
+}
+
+}  // namespace
+
+std::optional<EntryInfo> GetEntryInfo(const std::string& path) {
+  if (path.empty() || path.find_first_of("*?") != std::string::npos) return std::nullopt;
+  WIN32_FIND_DATAA data;
+  win32::UniqueFind find(::FindFirstFileA(path.c_str(), &data));
+  if (!find.Valid()) return std::nullopt;
+  EntryInfo info = FromFindData(data);
+  info.name = ExtractFileName(path);
+  return info;
+}
+
+bool FileExists(const std::string& path) {
+  auto info = GetEntryInfo(path);
+  return info && info->kind == EntryKind::Regular;
+}
+
+bool DirectoryExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool ListFolder(const std::string& folder, const std::string& mask,
+                const std::function<bool(const EntryInfo&)>& visit) {
+  if (folder.empty() || !DirectoryExists(folder)) return false;
+  // Every entry is listed and matched here: the system's own matching also
+  // compares short 8.3 names, which would report names the mask does not fit.
+  WIN32_FIND_DATAA data;
+  win32::UniqueFind find(::FindFirstFileA((IncludeTrailingDelimiter(folder) + "*").c_str(), &data));
+  if (!find.Valid()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    const std::string_view name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    if (!MatchesWildcard(name, mask)) continue;
+    if (!visit(FromFindData(data))) break;
+  } while (::FindNextFileA(find.Get(), &data));
+  return true;
+}
+
+bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  if (path.empty()) return false;
+  return ::SetFileAttributesA(path.c_str(), attributes) != 0;
+}
+
+bool CanOpenExclusively(const std::string& path) {
+  if (path.empty()) return false;
+  UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  return h.Valid() && ::GetFileType(h.Get()) == FILE_TYPE_DISK;
+}
+
+bool DeleteFile(const std::string& path) {
+  if (path.empty()) return false;
+  return ::DeleteFileA(path.c_str()) != 0;
+}
+
+bool RemoveDirectory(const std::string& path) {
+  if (path.empty()) return false;
+  return ::RemoveDirectoryA(path.c_str()) != 0;
+}
+
+std::optional<InputFile> InputFile::Open(const std::string& path, ShareMode share) {
+  if (path.empty()) return std::nullopt;
+  UniqueHandle h = OpenForReading(path, ShareFlags(share));
+  if (!h.Valid()) return std::nullopt;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(h.Get(), &size)) return std::nullopt;
+  return InputFile(reinterpret_cast<std::intptr_t>(h.Release()), static_cast<std::uint64_t>(size.QuadPart));
+}
+
+InputFile::InputFile(InputFile&& other) noexcept : handle_(other.handle_), size_(other.size_) {
+  other.handle_ = 0;
+}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != 0) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = other.handle_;
+    size_ = other.size_;
+    other.handle_ = 0;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (handle_ != 0) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+std::int64_t InputFile::Read(void* buffer, std::size_t count) {
+  const DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+  DWORD got = 0;
+  if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, chunk, &got, nullptr)) return -1;
+  return static_cast<std::int64_t>(got);
+}
+
+std::int64_t InputFile::ReadAt(void* buffer, std::size_t count, std::uint64_t offset) {
+  LARGE_INTEGER here{};
+  LARGE_INTEGER zero{};
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  if (!::SetFilePointerEx(h, zero, &here, FILE_CURRENT)) return -1;
+  if (!Seek(offset)) return -1;
+  const std::int64_t got = Read(buffer, count);
+  ::SetFilePointerEx(h, here, nullptr, FILE_BEGIN);
+  return got;
+}
+
+bool InputFile::Seek(std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(LLONG_MAX)) return false;
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return ::SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN) != 0;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, ShareMode share) {
+  auto file = InputFile::Open(path, share);
+  if (!file) return std::nullopt;
+  if (file->Size() > static_cast<std::uint64_t>(SIZE_MAX / 2)) return std::nullopt;
+  std::string content(static_cast<std::size_t>(file->Size()), '\0');
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const std::int64_t got = file->Read(content.data() + done, content.size() - done);
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  content.resize(done);
+  char chunk[65536];
+  while (true) {
+    const std::int64_t got = file->Read(chunk, sizeof chunk);
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    content.append(chunk, static_cast<std::size_t>(got));
+  }
+  return content;
+}
+
+std::optional<MappedFile> MappedFile::Open(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  UniqueHandle file = OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (!file.Valid()) return std::nullopt;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file.Get(), &size)) return std::nullopt;
+  if (size.QuadPart == 0) return MappedFile(nullptr, 0);
+  UniqueHandle mapping(::CreateFileMappingA(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping.Valid()) return std::nullopt;
+  void* view = ::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0);
+  if (view == nullptr) return std::nullopt;
+  // The view keeps the mapping alive after both handles are closed.
+  return MappedFile(static_cast<const unsigned char*>(view), static_cast<std::uint64_t>(size.QuadPart));
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept : data_(other.data_), size_(other.size_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    if (data_ != nullptr) ::UnmapViewOfFile(data_);
+    data_ = other.data_;
+    size_ = other.size_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  return *this;
+}
+
+MappedFile::~MappedFile() {
+  if (data_ != nullptr) ::UnmapViewOfFile(data_);
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
+  if (path.empty()) return false;
+  const DWORD old = ::GetFileAttributesA(path.c_str());
+  if (old != INVALID_FILE_ATTRIBUTES &&
+      (old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return false;
+  }
+  const std::string temp = ExtractFilePath(path) + "~" + ExtractFileName(path) + "." +
+                           std::to_string(::GetCurrentProcessId()) + ".tmp";
+  bool ok = false;
+  {
+    UniqueHandle h(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) return false;
+    ok = true;
+    std::size_t done = 0;
+    while (ok && done < content.size()) {
+      const std::size_t left = content.size() - done;
+      const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+      DWORD wrote = 0;
+      if (!::WriteFile(h.Get(), content.data() + done, chunk, &wrote, nullptr) || wrote == 0) ok = false;
+      done += wrote;
+    }
+    if (ok) ok = ::FlushFileBuffers(h.Get()) != 0;
+  }
+  if (ok) ok = ::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok) ::DeleteFileA(temp.c_str());
+  return ok;
+}
+
+}  // namespace korbu::platform

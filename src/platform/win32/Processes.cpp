@@ -1,0 +1,134 @@
+// Processes through the tool-help snapshot, whose entries are looked up at run
+// time in kernel32.dll as systems without them must still start the program.
+#include "platform/Processes.h"
+
+
+#include <algorithm>
+
+#include "platform/Path.h"
+#include "platform/win32/WindowsSupport.h"
+
+namespace korbu::platform {
+namespace {
+
+using win32::UniqueHandle;
+using SnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
+using WalkFn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32);
+
+struct ToolHelp {
+  SnapshotFn snapshot = nullptr;
+  WalkFn first = nullptr;
+  WalkFn next = nullptr;
+};
+
+template <typename Fn>
+Fn Lookup(HMODULE module, const char* name) {
+  FARPROC address = ::GetProcAddress(module, name);
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
+}
+
+const ToolHelp& Entries() {
+  static const ToolHelp entries = [] {
+    ToolHelp t;
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return t;
+    t.snapshot = Lookup<SnapshotFn>(kernel, "CreateToolhelp32Snapshot");
+    t.first = Lookup<WalkFn>(kernel, "Process32First");
+    t.next = Lookup<WalkFn>(kernel, "Process32Next");
+    return t;
+  }();
+  return entries;
+}
+
+// The debug privilege lets the program open other users' processes; without it
+// the snapshot still works for the user's own.
+void EnableDebugPrivilege() {
+  static const bool done = [] {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw)) return true;
+    UniqueHandle token(raw);
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (::LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
+      ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
+    }
+    return true;
+  }();
+  (void)done;
+}
+
+}  // namespace
+
+std::string ProcessImagePath(std::uint32_t id) {
+  EnableDebugPrivilege();
+  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (!process.Valid()) return {};
+  std::string buffer(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (::QueryFullProcessImageNameA(process.Get(), 0, buffer.data(), &size)) return buffer.substr(0, size);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+  return {};
+}
+
+std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
+  const ToolHelp& t = Entries();
+  if (t.snapshot == nullptr || t.first == nullptr || t.next == nullptr) return std::nullopt;
+  EnableDebugPrivilege();
+  UniqueHandle snapshot(t.snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) return std::nullopt;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  std::vector<ProcessInfo> others;
+  ProcessInfo self;
+  const DWORD selfId = ::GetCurrentProcessId();
+  if (!t.first(snapshot.Get(), &entry)) return std::nullopt;
+  do {
+    if (entry.th32ProcessID == 0) continue;  // the idle process is no program
+    ProcessInfo info;
+    info.id = entry.th32ProcessID;
+    info.imagePath = ProcessImagePath(info.id);
+    info.basePriority = static_cast<std::int32_t>(entry.pcPriClassBase);
+    info.threadCount = static_cast<std::int32_t>(entry.cntThreads);
+    if (info.id == selfId) self = std::move(info);
+    else others.push_back(std::move(info));
+    entry.dwSize = sizeof entry;
+  } while (t.next(snapshot.Get(), &entry));
+  std::sort(others.begin(), others.end(), [](const ProcessInfo& a, const ProcessInfo& b) { return a.id < b.id; });
+  std::vector<ProcessInfo> all;
+  all.reserve(others.size() + 1);
+  if (self.id == 0) {
+    self.id = selfId;
+    self.imagePath = ExecutablePath();
+  }
+  all.push_back(std::move(self));
+  for (auto& info : others) all.push_back(std::move(info));
+  return all;
+}
+
+bool TerminateProcess(std::uint32_t id) {
+  if (id == 0 || id == ::GetCurrentProcessId()) return false;
+  EnableDebugPrivilege();
+  UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
+  return process.Valid() && ::TerminateProcess(process.Get(), 0) != 0;
+}
+
+bool TerminateProcessRunning(std::uint32_t id, const std::string& image) {
+  if (id == 0 || image.empty() || id == ::GetCurrentProcessId()) return false;
+  EnableDebugPrivilege();
+  // One handle for the check and the kill: the id cannot be reused in between.
+  UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (!process.Valid()) return false;
+  std::string buffer(32768, '\0');
+  DWORD size = static_cast<DWORD>(buffer.size());
+  if (!::QueryFullProcessImageNameA(process.Get(), 0, buffer.data(), &size)) return false;
+  if (buffer.substr(0, size) != image) return false;
+  return ::TerminateProcess(process.Get(), 0) != 0;
+}
+
+std::uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
+
+}  // namespace korbu::platform

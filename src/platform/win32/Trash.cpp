@@ -1,0 +1,29 @@
+#include "platform/Trash.h"
+
+
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/win32/WindowsSupport.h"
+
+namespace korbu::platform {
+
+bool MoveToTrash(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  const std::string full = FullPath(path);
+  if (::GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  // The shell takes a list of names ended by an empty one: two zero bytes after
+  // the path, whatever its length.
+  std::string from = full;
+  if (from.size() > 3 && from.back() == '\\') from.pop_back();
+  from.append(2, '\0');
+  SHFILEOPSTRUCTA op{};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+  if (::SHFileOperationA(&op) != 0 || op.fAnyOperationsAborted) return false;
+  // Without a recycle bin the shell deletes outright; either way the item is gone,
+  // and only a present item means failure.
+  return ::GetFileAttributesA(from.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace korbu::platform
