@@ -6,13 +6,6 @@
 namespace korbu::test {
 namespace fs = std::filesystem;
 
-ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
-  if (const char* old = std::getenv(name_.c_str())) old_ = old;
-  value ? ::setenv(name_.c_str(), value->c_str(), 1) : ::unsetenv(name_.c_str());
-}
-
-ScopedEnv::~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
-
 FakePrefix::FakePrefix()
     : prefix_(fs::canonical(tree_.Root()).string() + "/prefix"),
       wineprefix_("WINEPREFIX", prefix_),

@@ -4,22 +4,12 @@
 #include <optional>
 #include <string>
 
+#include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 
 namespace korbu::test {
 
-/// Sets (or, with no value, removes) an environment variable until destroyed.
-class ScopedEnv {
- public:
-  ScopedEnv(std::string name, const std::optional<std::string>& value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using ScopedEnv = ScopedEnvironment;
 
 /// system.reg, user.reg with the user's Shell Folders, drive_c/windows/system32
 /// and dosdevices/c: -> ../drive_c; WINEPREFIX and HOME point into it meanwhile.

@@ -8,18 +8,6 @@
 namespace korbu::test {
 namespace fs = std::filesystem;
 
-ScopedEnvironment::ScopedEnvironment(std::string name, const std::optional<std::string>& value)
-    : name_(std::move(name)) {
-  if (const char* old = std::getenv(name_.c_str())) old_ = old;
-  if (value) ::setenv(name_.c_str(), value->c_str(), 1);
-  else ::unsetenv(name_.c_str());
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-  if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
-  else ::unsetenv(name_.c_str());
-}
-
 std::string WineRegString(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {

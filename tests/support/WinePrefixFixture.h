@@ -8,22 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 
 namespace korbu::test {
-
-/// Sets (or, without a value, removes) an environment variable until destroyed.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(std::string name, const std::optional<std::string>& value);
-  ~ScopedEnvironment();
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 class WinePrefixFixture {
  public:
