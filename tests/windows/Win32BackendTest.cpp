@@ -84,6 +84,9 @@ TEST(Win32System, FoldersAndPathsAreNative) {
   EXPECT_TRUE(DirectoryExists(windows));
   EXPECT_TRUE(DirectoryExists(SystemDirectoryPath()));
   EXPECT_EQ(NativeFolder(windows + "\\"), windows);
+  auto root = GetEntryInfo(windows.substr(0, 3));  // "C:\" is no search result
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->kind, EntryKind::Directory);
   EXPECT_EQ(NativePath("C:\\a\\.\\b\\..\\x.exe"), "C:\\a\\x.exe");
   EXPECT_EQ(NativePath("\\\\server\\share\\x"), "");
   const std::string appData = SpecialFolderPath(kCsidlLocalAppData);

@@ -48,9 +48,16 @@ UniqueHandle OpenForReading(const std::string& path, DWORD share) {
 
 std::optional<EntryInfo> GetEntryInfo(const std::string& path) {
   if (path.empty() || path.find_first_of("*?") != std::string::npos) return std::nullopt;
-  WIN32_FIND_DATAA data;
-  win32::UniqueFind find(::FindFirstFileA(path.c_str(), &data));
-  if (!find.Valid()) return std::nullopt;
+  // The attribute query also answers for drive roots, which a search does not list.
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes)) return std::nullopt;
+  WIN32_FIND_DATAA data{};
+  data.dwFileAttributes = attributes.dwFileAttributes;
+  data.ftCreationTime = attributes.ftCreationTime;
+  data.ftLastAccessTime = attributes.ftLastAccessTime;
+  data.ftLastWriteTime = attributes.ftLastWriteTime;
+  data.nFileSizeHigh = attributes.nFileSizeHigh;
+  data.nFileSizeLow = attributes.nFileSizeLow;
   EntryInfo info = FromFindData(data);
   info.name = ExtractFileName(path);
   return info;
