@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <string>
 
+#include "detect/ExecutableFile.h"
+#include "detect/VariantTable.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "services/FileUtils.h"
 #include "services/ProcList.h"
 #include "services/ShellUtils.h"
+#include "support/CrcForge.h"
 #include "support/TempTree.h"
 
 namespace korbu {
@@ -31,12 +34,16 @@ bool HolderRuns(const std::string& image) {
 TEST(WindowsServices, LockedWhileAnotherProgramHoldsItAndFreeAfterItsKill) {
   test::TempTree tree;
   const std::string file = tree.Write("locked.dat", "x");
-  // A copy of the holder under a name of its own, so that only this one is killed.
+  // A copy of the holder under a name of its own, so that only this one is killed,
+  // forged to carry a worm variant's checksum as the scanner would find it.
   const std::string holder = tree.Path("holder-copy.exe");
   if (!platform::FileExists(HolderProgram())) GTEST_SKIP() << "helper program not built";
   auto bytes = platform::ReadWholeFile(HolderProgram(), platform::ShareMode::DenyNone);
   ASSERT_TRUE(bytes);
-  test::WriteFileBytes(holder, *bytes);
+  test::WriteFileBytes(holder, test::ForgeFileWithCrc(*bytes, VariantCrcTable[0]));
+  auto crc = FileCrc32(holder);
+  ASSERT_TRUE(crc);
+  EXPECT_EQ(*crc, VariantCrcTable[0]);
   EXPECT_FALSE(IsFileLocked(file));
   EXPECT_FALSE(IsFileLocked(tree.Path("missing")));
   FILE* pipe = ::_popen(("\"\"" + holder + "\" \"" + file + "\"\"").c_str(), "r");
