@@ -47,7 +47,9 @@ echo "SKIP: the other test areas (detect, findfile, utils, platform, registry, p
 
 echo "== End-to-end scan: korbu-scan.exe against the Linux korbu-scan"
 tree=$work/tree
-timeout 120 "$wine" "$build/windows_make_scan_tree.exe" "Z:${tree//\//\\}" >/dev/null 2>&1 \
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+timeout 120 "$wine" "$build/windows_make_scan_tree.exe" "$(winpath "$tree")" \
+  "$(winpath "$build/windows_test_holder.exe")" >/dev/null 2>&1 \
   || fail "making the scan tree"
 if [ ! -x "$linux_build/korbu-scan" ]; then
   echo "   (building the Linux korbu-scan in $linux_build)"
@@ -88,6 +90,18 @@ if grep -q "^DLL NOT loaded." "$work/win.txt"; then
   echo "   korbu-scan.exe ran without the engine library (\"DLL NOT loaded.\")"
 else
   fail "korbu-scan.exe did not report the missing engine library"
+fi
+
+echo "== Memory phase: a running program with a worm's checksum under Wine"
+"$wine" "$work/tree.run/holder.exe" "$(winpath "$work/tree.run/held.dat")" >/dev/null 2>&1 &
+sleep 3
+mkdir -p "$work/empty"
+timeout 300 "$wine" "$build/korbu-scan.exe" --no-registry "$(winpath "$work/empty")" >"$work/mem.txt" 2>&1
+if grep -qi "tree.run.holder.exe: Brontok.* FOUND" "$work/mem.txt"; then
+  echo "   the running holder.exe was found"
+else
+  cat "$work/mem.txt"
+  fail "korbu-scan.exe did not find the running forged program"
 fi
 
 echo "== Done in $(( $(date +%s) - start )) s; $failures failure(s)"

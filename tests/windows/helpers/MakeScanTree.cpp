@@ -1,15 +1,18 @@
 // Writes a tree of known worm variants, a heuristic catch and clean files into the
-// folder given, for comparing the detections of two builds of the scanner.
+// folder given, for comparing the detections of two builds of the scanner. With a
+// second argument, that program is also copied as <folder>.run/holder.exe, forged
+// to carry a worm variant's checksum, to be started and found in memory.
 #include <filesystem>
 #include <iostream>
 #include <string>
 
+#include "detect/VariantTable.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: make_scan_tree FOLDER\n";
+  if (argc != 2 && argc != 3) {
+    std::cerr << "usage: make_scan_tree FOLDER [PROGRAM]\n";
     return 2;
   }
   namespace fs = std::filesystem;
@@ -24,6 +27,15 @@ int main(int argc, char** argv) {
     korbu::test::WriteFileBytes(root / "readme.txt", "hello");
     korbu::test::WriteFileBytes(root / "empty.exe", "");
     korbu::test::WriteFileBytes(root / "d1" / "fake.exe", "MZ but nothing else");
+    if (argc == 3) {
+      const std::string program = korbu::test::ReadFileBytes(argv[2]);
+      if (program.empty()) throw std::runtime_error("cannot read the program");
+      fs::path run = root;
+      run += ".run";
+      korbu::test::WriteFileBytes(run / "holder.exe",
+                                  korbu::test::ForgeFileWithCrc(program, korbu::VariantCrcTable[4]));
+      korbu::test::WriteFileBytes(run / "held.dat", "held");
+    }
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";
     return 1;
