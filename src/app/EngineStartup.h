@@ -2,6 +2,7 @@
 // What start-up asks of the signature engine, in the order it asks. The program
 // uses the engine set-up of src/engine; tests stand in their own.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,7 +20,8 @@ class EngineStartup {
   /// True when the databases were found, verified and loaded into an active engine.
   virtual bool LoadDatabase() = 0;
 
-  virtual long long SignatureCount() = 0;
+  /// Signatures the engine loaded, without the own variant table.
+  virtual std::uint32_t SignatureCount() = 0;
   /// (main, daily), each empty when that database is missing.
   virtual std::pair<std::string, std::string> DatabaseVersions() = 0;
   virtual std::pair<std::string, std::string> DatabaseDates() = 0;

@@ -11,7 +11,7 @@ class ClamAVStartup final : public EngineStartup {
   void CreateEngine() override { CreateVirusEngine(); }
   bool LibraryAvailable() override { return EngineLibraryAvailable(); }
   bool LoadDatabase() override { return LoadVirusDatabase(); }
-  long long SignatureCount() override { return static_cast<long long>(GetSignatureCount()); }
+  std::uint32_t SignatureCount() override { return GetSignatureCount(); }
   std::pair<std::string, std::string> DatabaseVersions() override {
     std::pair<std::string, std::string> versions;
     GetDatabaseVersions(versions.first, versions.second);

@@ -13,11 +13,12 @@
 #include <QStackedWidget>
 
 #include "app/DetectionListView.h"
-#include "app/EngineInfoText.h"
 #include "app/FolderTree.h"
 #include "app/JpegPicture.h"
 #include "app/SplashForm.h"
 #include "app/WindowStyle.h"
+#include "scan/ScanSession.h"
+#include "scan/ScanTexts.h"
 #include "services/ShellUtils.h"
 
 namespace korbu {
@@ -61,6 +62,7 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
   pcMain_->addWidget(sheetScan_);
   BuildOptionsPage();
   BuildScanPage();
+  ConnectScanControl();
 
   // Resolved once; the repair asks for it per row.
   localAppData_ = GetSpecialFolderPath(kLocalAppDataFolderId);
@@ -78,6 +80,8 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+  // A walk still running ends here, while the controls it reports to still exist.
+  session_.reset();
   delete listView_;  // gives the list's change handler back before the list goes
   listView_ = nullptr;
 }
@@ -158,28 +162,28 @@ void TMainForm::ShowEngineInfo() {
   lbEngineVer_->setText(QString::fromLatin1(kEngineVersionText));
 
   // Each figure on its own: a damaged database header must not blank the others.
-  long long count = 0;
+  std::uint32_t count = 0;
   try {
     count = engine_->SignatureCount();
   } catch (...) {
     count = 0;
   }
-  lbVirSign_->setText(FromBytes(SignatureText(count)));
+  lbVirSign_->setText(FromBytes(SignatureLabel(count)));
   std::pair<std::string, std::string> versions;
   try {
     versions = engine_->DatabaseVersions();
   } catch (...) {
     versions = {};
   }
-  lbCVDVer_->setText(FromBytes(VersionText(versions.first, versions.second)));
+  lbCVDVer_->setText(FromBytes(DatabaseVersionLabel(versions.first, versions.second)));
   std::pair<std::string, std::string> dates;
   try {
     dates = engine_->DatabaseDates();
   } catch (...) {
     dates = {};
   }
-  lbCVDDateMain_->setText(FromBytes(MainDateText(dates.first)));
-  lbCVDDateDaily_->setText(FromBytes(DailyDateText(dates.second)));
+  lbCVDDateMain_->setText(FromBytes(MainDateLabel(dates.first)));
+  lbCVDDateDaily_->setText(FromBytes(DailyDateLabel(dates.second)));
 }
 
 ScanOptions TMainForm::ReadOptions() const {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/EngineStartup.h"
+#include "app/QtMainThreadDispatcher.h"
 #include "scan/DetectionList.h"
 #include "scan/ScanFrontEnd.h"
 
@@ -22,6 +23,7 @@ class QTreeWidget;
 namespace korbu {
 
 class DetectionListView;
+class ScanSession;
 class TFolderTree;
 class TSplashForm;
 
@@ -57,8 +59,21 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   void ShowObject(const std::string& text) override;
   void ProcessPendingMessages() override;
 
+  // Scan control.
+  void btnScanClick();
+  void btnCancelClick();
+  void btnCancel2Click();
+  void btnBackClick();
+  /// Clears the scan page's labels and the counters for a new scan.
+  void ResetScanView();
+  /// True while the file walk runs.
+  bool ScanBusy() const;
+  /// Rows in the list, as last shown beside "Objects Detected:".
+  int DetectedCount() const { return detectedCount_; }
+
  protected:
   bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildOptionsPage();
@@ -67,6 +82,11 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   void RunEngineSteps();
   void lvFoundChange();
   void FormHide();
+  void ConnectScanControl();
+  void FindFileSearchBegin();
+  void FindFileSearchFinish();
+  void FindFileSearchAbort();
+  void ShowOptionsPage();
 
   std::unique_ptr<EngineStartup> engine_;
   QPointer<TSplashForm> splash_;
@@ -75,6 +95,10 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   std::string localAppData_;
   DetectionList detections_;
   int detectedCount_ = 0;
+  QtMainThreadDispatcher dispatcher_;
+  std::unique_ptr<ScanSession> session_;  // made after the controls, stopped before them
+  bool phasesRunning_ = false;   // memory and registry phases, before the walk
+  bool closeRequested_ = false;  // the window was closed while the phases ran
 
   QLabel* imgHeader_ = nullptr;
   QStackedWidget* pcMain_ = nullptr;

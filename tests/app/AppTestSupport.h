@@ -20,7 +20,7 @@ class ScriptedEngine final : public EngineStartup {
   struct Script {
     bool library = true;
     bool database = true;
-    long long signatures = 17;
+    std::uint32_t signatures = 17;
     std::pair<std::string, std::string> versions{"6", "3"};
     std::pair<std::string, std::string> dates{"22 Jun 2021", "22 Jun 2021"};
     bool failVersions = false;  // a damaged header: the read throws
@@ -40,7 +40,7 @@ class ScriptedEngine final : public EngineStartup {
     if (script_.failLoad) throw std::runtime_error("cannot read main.cvd");
     return script_.database;
   }
-  long long SignatureCount() override { return script_.signatures; }
+  std::uint32_t SignatureCount() override { return script_.signatures; }
   std::pair<std::string, std::string> DatabaseVersions() override {
     if (script_.failVersions) throw std::runtime_error("damaged header");
     return script_.versions;
