@@ -1,0 +1,33 @@
+#pragma once
+// Looking at one registry value without changing it: what the repair needs to
+// show a value's current data and to tell afterwards whether a value is gone.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Registry.h"
+
+namespace korbu {
+
+enum class ValuePresence {
+  Present,
+  Absent,   // its key or the value itself does not exist
+  Unknown,  // the root cannot be opened, or the path cannot address a value
+};
+
+/// Whether the value at root + value path (key path, "\", value name) exists.
+ValuePresence RegistryValuePresence(platform::RootKey root, std::string_view valuePath);
+
+/// Whether the value a registry location names exists; Unknown for a text that
+/// is no registry location.
+ValuePresence RegistryLocationPresence(std::string_view location);
+
+/// The value's type and data, when it exists.
+std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath);
+
+/// Data in a form for people: strings quoted, a DWORD in decimal, other types
+/// as hex bytes, and "(none)" for a value that does not exist.
+std::string FormatRegistryData(const std::optional<platform::RegistryValue>& value);
+
+}  // namespace korbu

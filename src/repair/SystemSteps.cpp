@@ -1,0 +1,221 @@
+// The seven steps that undo the worm's changes to the Windows system.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Wildcard.h"
+#include "platform/WindowsSystem.h"
+#include "repair/VirusClean.h"
+#include "scan/RegistryLocations.h"
+#include "services/FileUtils.h"
+#include "services/Searches.h"
+#include "services/ShellUtils.h"
+
+namespace korbu {
+namespace {
+
+using platform::EntryInfo;
+using platform::EntryKind;
+
+// A file of the Windows system by its Windows path below a Windows folder;
+// empty without a system.
+std::string SystemFile(const std::string& windowsFolder, std::string_view relative) {
+  if (windowsFolder.empty()) return std::string();
+  return platform::NativePath(windowsFolder + "\\" + std::string(relative));
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return platform::IncludeTrailingDelimiter(folder) + name;
+}
+
+// The entries of a folder that match a mask, listed before anything is changed.
+std::vector<EntryInfo> Entries(const std::string& folder, const std::string& mask) {
+  std::vector<EntryInfo> entries;
+  if (folder.empty()) return entries;
+  platform::ListFolder(folder, mask, [&](const EntryInfo& entry) {
+    entries.push_back(entry);
+    return true;
+  });
+  return entries;
+}
+
+// Windows refuses to delete a read-only file; the steps that do not clear the
+// flag first keep such files, as they would there.
+void DeleteUnlessReadOnly(const EntryInfo& entry, const std::string& path, ChangeSink& sink) {
+  if ((entry.attributes & platform::kAttrReadOnly) != 0) return;
+  sink.DeleteFile(path);
+}
+
+struct Setting {
+  platform::RootKey root;
+  const char* valuePath;
+  bool isText;
+  const char* text;
+};
+
+constexpr const char* kAdvanced = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced\\";
+constexpr const char* kPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\";
+
+const std::array<Setting, 15>& RegistrySettings() {
+  static const std::array<Setting, 15> settings = {{
+      {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\AlternateShell", true, "cmd.exe"},
+      {HKEY_CURRENT_USER, "Hidden", false, nullptr},
+      {HKEY_CURRENT_USER, "HideFileExt", false, nullptr},
+      {HKEY_CURRENT_USER, "SuperHidden", false, nullptr},
+      {HKEY_CURRENT_USER, "ShowSuperHidden", false, nullptr},
+      {HKEY_LOCAL_MACHINE, "Software\\CLASSES\\batfile\\shell\\open\\command\\", true, "\"%1\" %*"},
+      {HKEY_LOCAL_MACHINE, "Software\\CLASSES\\comfile\\shell\\open\\command\\", true, "\"%1\" %*"},
+      {HKEY_LOCAL_MACHINE, "Software\\CLASSES\\exefile\\shell\\open\\command\\", true, "\"%1\" %*"},
+      {HKEY_LOCAL_MACHINE, "Software\\CLASSES\\piffile\\shell\\open\\command\\", true, "\"%1\" %*"},
+      {HKEY_LOCAL_MACHINE, "Software\\CLASSES\\regfile\\shell\\open\\command\\", true, "regedit.exe \"%1\""},
+      {HKEY_LOCAL_MACHINE, "Software\\CLASSES\\scrfile\\shell\\open\\command\\", true, "\"%1\" /S"},
+      {HKEY_CURRENT_USER, "Explorer\\NoFolderOptions", false, nullptr},
+      {HKEY_CURRENT_USER, "System\\DisableTaskMgr", false, nullptr},
+      {HKEY_CURRENT_USER, "System\\DisableRegistryTools", false, nullptr},
+      {HKEY_CURRENT_USER, "System\\DisableCMD", false, nullptr},
+  }};
+  return settings;
+}
+
+std::string SettingPath(std::size_t index, const Setting& setting) {
+  // Entries 1-4 are Explorer's Advanced values, 11-14 the policies; the rest are whole paths.
+  if (index >= 1 && index <= 4) return std::string(kAdvanced) + setting.valuePath;
+  if (index >= 11) return std::string(kPolicies) + setting.valuePath;
+  return setting.valuePath;
+}
+
+constexpr std::string_view kAutoexecText = "pause";
+constexpr std::string_view kHostsLine = "127.0.0.1\tlocalhost";
+constexpr std::string_view kHtmlMarker = "JowoBot #VM Community";
+constexpr int kMaxBackups = 1000;
+
+std::string Utf16Le(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+// The first free name among hosts.bak, hosts.bak.1, hosts.bak.2 ...
+std::string FreeBackupName(const std::string& path) {
+  const std::string base = path + ".bak";
+  if (!platform::GetEntryInfo(base)) return base;
+  for (int n = 1; n <= kMaxBackups; ++n) {
+    std::string candidate = base + "." + std::to_string(n);
+    if (!platform::GetEntryInfo(candidate)) return candidate;
+  }
+  return std::string();
+}
+
+bool IsVisible(const EntryInfo& entry) {
+  return (entry.attributes & (platform::kAttrHidden | platform::kAttrSystem)) == 0;
+}
+
+}  // namespace
+
+void RepairSystemSettings(ChangeSink& sink) {
+  const std::string systemIni = SystemFile(platform::WindowsDirectoryPath(), "system.ini");
+  if (!systemIni.empty()) sink.WriteIniValue(systemIni, "boot", "shell", "Explorer.exe");
+  const auto& settings = RegistrySettings();
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    const std::string path = SettingPath(i, settings[i]);
+    if (settings[i].isText) {
+      sink.WriteRegString(settings[i].root, path, settings[i].text);
+    } else {
+      sink.WriteRegDWord(settings[i].root, path, 0);
+    }
+  }
+}
+
+void DeleteWormFiles(ChangeSink& sink) {
+  const std::string root = GetSpecialFolderPath(platform::kCsidlLocalAppData);
+  if (root.empty()) return;
+  // Depth first with an explicit stack: a deep tree cannot exhaust ours. Only real
+  // folders are entered; a link is moved away as a link at most.
+  std::vector<std::string> pending{root};
+  while (!pending.empty()) {
+    const std::string folder = std::move(pending.back());
+    pending.pop_back();
+    for (const EntryInfo& entry : Entries(folder, "*")) {
+      const std::string path = Join(folder, entry.name);
+      if (entry.kind == EntryKind::Directory) {
+        pending.push_back(path);
+        continue;
+      }
+      if (!platform::MatchesWildcard(entry.name, "*Bron*.*")) continue;
+      if (entry.kind == EntryKind::Link) {
+        sink.MoveToTrash(path);
+      } else if (entry.kind == EntryKind::Regular) {
+        if ((entry.attributes & platform::kAttrReadOnly) != 0) sink.ClearAttributes(path);
+        if (!IsFileLocked(path)) sink.MoveToTrash(path);
+      }
+    }
+  }
+}
+
+void RepairAutoexec(ChangeSink& sink) {
+  const std::string windows = platform::WindowsDirectoryPath();
+  if (windows.empty()) return;
+  const std::string path = platform::NativePath(windows.substr(0, 1) + ":\\Autoexec.bat");
+  const auto info = platform::GetEntryInfo(path);
+  if (!info || info->kind != EntryKind::Regular) return;
+  std::string text;
+  try {
+    text = ReadFileToString(path);
+  } catch (const FileReadError&) {
+    return;  // unreadable: left as it is
+  }
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (text == kAutoexecText) DeleteUnlessReadOnly(*info, path, sink);
+}
+
+void RepairHostsFile(ChangeSink& sink) {
+  const std::string path = SystemFile(platform::SystemDirectoryPath(), "drivers\\etc\\hosts");
+  if (path.empty() || !platform::FileExists(path)) return;
+  const auto current = platform::ReadWholeFile(path, platform::ShareMode::DenyNone);
+  if (!current || *current == kHostsLine) return;
+  const std::string backup = FreeBackupName(path);
+  if (backup.empty()) return;  // never replace what cannot be kept
+  sink.ReplaceFileKeepingBackup(path, std::string(kHostsLine), backup);
+}
+
+void DeleteMarkedHtmlFiles(ChangeSink& sink) {
+  const std::string folder = GetPicturesFolder();
+  for (const EntryInfo& entry : Entries(folder, "*.html")) {
+    if (entry.kind != EntryKind::Regular) continue;
+    const std::string path = Join(folder, entry.name);
+    if (FindTextInFile(path, kHtmlMarker) != -1) DeleteUnlessReadOnly(entry, path, sink);
+  }
+}
+
+void DeleteWormTasks(ChangeSink& sink) {
+  const std::string folder = SystemFile(platform::WindowsDirectoryPath(), "Tasks");
+  if (folder.empty() || !platform::DirectoryExists(folder)) return;
+  static const std::string patternA = Utf16Le("Documents and Settings");
+  static const std::string patternB("B\0r\0o", 5);
+  static const std::string patternC("r\0o\0n\0t\0o\0k", 11);
+  std::vector<std::pair<EntryInfo, std::string>> marked;
+  for (const EntryInfo& entry : Entries(folder, "*.job")) {
+    if (entry.kind != EntryKind::Regular) continue;
+    const std::string path = Join(folder, entry.name);
+    if (FindInFile(patternA, path) == -1) continue;
+    if (FindInFile(patternB, path) != -1 || FindInFile(patternC, path) != -1) marked.emplace_back(entry, path);
+  }
+  for (const auto& [entry, path] : marked) DeleteUnlessReadOnly(entry, path, sink);
+}
+
+void DeleteWormFolders(ChangeSink& sink) {
+  const std::string folder = GetSpecialFolderPath(platform::kCsidlLocalAppData);
+  for (const EntryInfo& entry : Entries(folder, "*bron*")) {
+    if (entry.kind == EntryKind::Other || !IsVisible(entry)) continue;
+    sink.MoveToTrash(Join(folder, entry.name));
+  }
+}
+
+}  // namespace korbu

@@ -1,0 +1,43 @@
+#include "repair/VirusClean.h"
+
+#include "platform/FileSystem.h"
+#include "scan/RegistryLocations.h"
+#include "services/TextUtils.h"
+
+namespace korbu {
+
+bool IsBrontokVerdict(std::string_view virusName) {
+  std::string lowered(virusName);
+  for (char& c : lowered) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return MatchesMask(lowered, BrontokMask);
+}
+
+bool DeleteInfectedFile(const std::string& path, ChangeSink& sink) {
+  if (!platform::FileExists(path)) return false;
+  sink.EndProcesses(path);
+  sink.ClearAttributes(path);
+  return sink.DeleteFile(path);
+}
+
+bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink) {
+  if (!IsRegistryPath(location)) return false;
+  const auto split = SplitRegistryLocation(location);
+  if (!split) return false;  // no backslash, or no root of that name
+  return sink.DeleteRegValue(split->root, split->valuePath);
+}
+
+bool CleanSystem(const std::string& path, ChangeSink& sink) {
+  const bool deleted = DeleteInfectedFile(path, sink);
+  RepairSystemSettings(sink);
+  DeleteWormFiles(sink);
+  RepairAutoexec(sink);
+  RepairHostsFile(sink);
+  DeleteMarkedHtmlFiles(sink);
+  DeleteWormTasks(sink);
+  DeleteWormFolders(sink);
+  return deleted;
+}
+
+}  // namespace korbu

@@ -1,0 +1,64 @@
+#pragma once
+// The repair of one detection: deleting the detected file or registry value, and
+// undoing what the Brontok worm family does to the Windows system (on POSIX: the
+// system of the Wine prefix; without one, every system step does nothing).
+//
+// Every function takes the sink its changes go through: ApplyChanges() makes
+// them, a PreviewSink only records them. Nothing here throws for a failed change;
+// results say what was achieved (for a preview: what would be tried).
+
+#include <string>
+#include <string_view>
+
+#include "repair/RepairChanges.h"
+
+namespace korbu {
+
+/// The wildcard pattern a lower-cased verdict name is matched against.
+inline constexpr std::string_view BrontokMask = "*brontok*";
+
+/// True when the verdict name contains "brontok" in any letter case.
+bool IsBrontokVerdict(std::string_view virusName);
+
+/// Ends the programs running the file, clears its attributes and deletes it.
+/// False when no regular file is at the path or it could not be deleted.
+bool DeleteInfectedFile(const std::string& path, ChangeSink& sink = ApplyChanges());
+
+/// Deletes the registry value that a registry location names (the key stays).
+/// False for a text that is no registry location or names no value.
+bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink = ApplyChanges());
+
+/// DeleteInfectedFile, then the seven system steps in order, each exactly once
+/// whatever the earlier ones achieved. The result is DeleteInfectedFile's.
+bool CleanSystem(const std::string& path, ChangeSink& sink = ApplyChanges());
+
+/// The worm's "system.ini" shell, safe-mode shell, Explorer settings, open
+/// commands and policies set back: sixteen writes, each tried whatever the others do.
+void RepairSystemSettings(ChangeSink& sink = ApplyChanges());
+
+/// Moves every file named "*Bron*.*" under the local application-data folder, at
+/// any depth, to the recycle bin; read-only flags are cleared first and files in
+/// use stay. Links are moved as links and never entered.
+void DeleteWormFiles(ChangeSink& sink = ApplyChanges());
+
+/// Deletes "Autoexec.bat" at the root of the Windows drive when its whole text is
+/// "pause" in any letter case.
+void RepairAutoexec(ChangeSink& sink = ApplyChanges());
+
+/// Resets the hosts file to "127.0.0.1<TAB>localhost", keeping the old content
+/// in hosts.bak (or hosts.bak.N when that exists). Only a regular file is touched,
+/// and one that already holds exactly that line is left alone.
+void RepairHostsFile(ChangeSink& sink = ApplyChanges());
+
+/// Deletes the ".html" pages directly in the pictures folder that hold the
+/// worm's marker text; read-only pages stay.
+void DeleteMarkedHtmlFiles(ChangeSink& sink = ApplyChanges());
+
+/// Deletes the worm's scheduled-task files from the Tasks folder of Windows.
+void DeleteWormTasks(ChangeSink& sink = ApplyChanges());
+
+/// Moves the visible entries named "*bron*" directly in the local
+/// application-data folder to the recycle bin.
+void DeleteWormFolders(ChangeSink& sink = ApplyChanges());
+
+}  // namespace korbu
