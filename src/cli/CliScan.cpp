@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "cli/CliActions.h"
 #include "cli/CliFrontEnd.h"
 #include "cli/CommandLine.h"
 #include "cli/ScanReport.h"
@@ -78,9 +79,12 @@ int RunCli(const std::vector<std::string>& args) {
   session.WaitForEnd();
   rows.SetChangeHandler(nullptr);
 
+  // The JSON document stays alone on standard output.
+  RunRowAction(options.action, options.dryRun, rows, options.json ? std::cerr : std::cout);
+
   const ScanTotals totals{session.FilesScanned(), session.FoldersScanned()};
   if (options.json) {
-    std::cout << JsonReport(engine, rows, totals, std::string());
+    std::cout << JsonReport(engine, rows, totals, ActionName(options.action));
   } else {
     std::cout << frontEnd.Operation() << "\n";
   }
