@@ -1,0 +1,233 @@
+// The selection rules and the Clean and Delete row loops.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "DamagedPrefix.h"
+#include "repair/RegistryValues.h"
+#include "repair/RowActions.h"
+#include "scan/RegistryLocations.h"
+#include "services/MiniReg.h"
+
+namespace korbu {
+namespace {
+namespace fs = std::filesystem;
+using test::ReadFileBytes;
+
+constexpr const char* kRunValue =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Bron-Spizaetus";
+constexpr const char* kKeepValue = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Keep";
+constexpr const char* kTaskMgr = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr";
+
+bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
+
+// Three pending rows (worm, other virus, worm) and one handled row.
+DetectionList MixedRows() {
+  DetectionList rows;
+  rows.AddDetection("/a/worm.exe", "Brontok-4", "");
+  rows.AddDetection("/a/eicar.com", "Eicar-Test-Signature", "Memory was infected");
+  rows.AddDetection("HKEY_CURRENT_USER\\Run\\x", "Brontok.Variant", "Registry was infected");
+  rows.AddDetection("/a/done.exe", "Brontok-1", "This object was deleted!");
+  return rows;
+}
+
+TEST(SelectionTest, CountsAndButtonsFollowTheCheckedPendingRows) {
+  DetectionList rows = MixedRows();
+  EXPECT_EQ(PendingCount(rows), 3u);
+  EXPECT_FALSE(AllRowsHandled(rows));
+  EXPECT_TRUE(AllRowsHandled(DetectionList()));
+  EXPECT_FALSE(ButtonRule(rows).clean);
+  EXPECT_FALSE(ButtonRule(rows).del);
+
+  rows.SetChecked(1, true);  // only another virus: Delete, not Clean
+  EXPECT_EQ(CheckedOtherCount(rows), 1u);
+  EXPECT_FALSE(ButtonRule(rows).clean);
+  EXPECT_TRUE(ButtonRule(rows).del);
+
+  rows.SetChecked(2, true);
+  EXPECT_EQ(CheckedWormCount(rows), 1u);
+  EXPECT_TRUE(ButtonRule(rows).clean);
+  EXPECT_TRUE(ButtonRule(rows).del);
+}
+
+TEST(SelectionTest, SelectAllSkipsHandledRowsAndAListClickKeepsTheRest) {
+  DetectionList rows = MixedRows();
+  bool box = true;
+  SelectAllClicked(rows, box);
+  EXPECT_EQ(CheckedCount(rows), 3u);
+  EXPECT_FALSE(rows.Row(3).checked);
+
+  // A click that changes no mark: not every row is checked (one is handled), so the
+  // box unchecks, and since every pending row is checked, all marks go.
+  ListClicked(rows, box);
+  EXPECT_FALSE(box);
+  EXPECT_EQ(CheckedCount(rows), 0u);
+}
+
+TEST(SelectionTest, RemovingOneMarkUnchecksTheBoxOnly) {
+  DetectionList rows;
+  for (const char* name : {"/x/1", "/x/2", "/x/3"}) rows.AddDetection(name, "Brontok-2", "");
+  bool box = false;
+  ListClicked(rows, box);
+  EXPECT_FALSE(box);
+  box = true;
+  SelectAllClicked(rows, box);
+  EXPECT_EQ(CheckedCount(rows), 3u);
+  ListClicked(rows, box);
+  EXPECT_TRUE(box);
+
+  rows.SetChecked(1, false);
+  const ActionButtons buttons = ListClicked(rows, box);
+  EXPECT_FALSE(box);
+  EXPECT_EQ(CheckedCount(rows), 2u);
+  EXPECT_TRUE(buttons.clean);
+}
+
+TEST(SelectionTest, UpdateActionButtonsNeverEnablesTheBox) {
+  DetectionList rows = MixedRows();
+  EXPECT_TRUE(UpdateActionButtons(rows, true).selectAllEnabled);
+  EXPECT_FALSE(UpdateActionButtons(rows, false).selectAllEnabled);
+  EXPECT_FALSE(UpdateActionButtons(DetectionList(), true).selectAllEnabled);
+  DetectionList done;
+  done.AddDetection("/x", "Brontok-1", "This object was cleaned!");
+  const ActionControls controls = UpdateActionButtons(done, true);
+  EXPECT_FALSE(controls.selectAllEnabled);
+  EXPECT_FALSE(controls.buttons.clean);
+  EXPECT_FALSE(controls.buttons.del);
+}
+
+class RowLoopTest : public ::testing::Test {
+ protected:
+  test::DamagedPrefix damage;
+  std::vector<RowResult> results;
+  RowReporter Reporter() {
+    return [this](const RowResult& r) { results.push_back(r); };
+  }
+  static void CheckAll(DetectionList& rows) {
+    for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
+  }
+};
+
+TEST_F(RowLoopTest, CleanRepairsWormRowsAndLeavesOthersChecked) {
+  DetectionList rows;
+  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  const std::string other = damage.Prefix().WriteC("windows/eicar.com", "x");
+  rows.AddDetection(other, "Eicar-Test-Signature", "");
+  rows.AddDetection(kKeepValue, "Eicar-Test-Signature", "Registry was infected");
+  CheckAll(rows);
+  int events = 0;
+  CleanRows(rows, ApplyChanges(), [&] { ++events; }, Reporter());
+
+  EXPECT_EQ(events, 2);
+  EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
+  EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
+  EXPECT_FALSE(rows.Row(0).checked);
+  EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
+  EXPECT_FALSE(Exists(damage.wormFile));
+  EXPECT_EQ(ReadFileBytes(damage.Hosts()), "127.0.0.1\tlocalhost");
+  // Another virus: nothing done, still pending and checked.
+  EXPECT_TRUE(rows.Row(2).checked);
+  EXPECT_EQ(rows.Row(2).information, "");
+  EXPECT_TRUE(Exists(other));
+  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Present);
+  ASSERT_EQ(results.size(), 4u);
+  EXPECT_FALSE(results[2].handled);
+  EXPECT_FALSE(results[2].reason.empty());
+}
+
+TEST_F(RowLoopTest, CleanOfARegistryRowDoesNoSystemRepair) {
+  DetectionList rows;
+  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  CheckAll(rows);
+  CleanRows(rows, ApplyChanges(), nullptr, nullptr);
+  EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
+  EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
+  EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string("\1\0\0\0", 4));
+}
+
+TEST_F(RowLoopTest, TwoWormRowsRunTheWholeRepairTwice) {
+  DetectionList rows;
+  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  rows.AddDetection(damage.Prefix().WriteC("windows/second.exe", "MZ"), "Brontok.Variant", "Memory was infected");
+  CheckAll(rows);
+  int events = 0;
+  // The worm strikes again between the rows: the second repair must undo it too.
+  CleanRows(rows, ApplyChanges(), [&] {
+    if (events++ == 0) {
+      WriteRegDWord(HKEY_CURRENT_USER, kTaskMgr, 1);
+      damage.Prefix().WriteC("autoexec.bat", "pause");
+    }
+  }, nullptr);
+  EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string(4, '\0'));
+  EXPECT_FALSE(Exists(damage.Prefix().DriveC("autoexec.bat")));
+  EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
+}
+
+TEST_F(RowLoopTest, ARowWhoseObjectStaysIsNotReportedCleaned) {
+  DetectionList rows;
+  const std::string folder = damage.Prefix().DriveC("windows/worm.exe");
+  fs::create_directories(folder);  // not a file: cannot be deleted
+  rows.AddDetection(folder, "Brontok-3", "");
+  rows.AddDetection("HKEY_USERS\\S-1\\Software\\Run\\x", "Brontok-3", "Registry was infected");
+  CheckAll(rows);
+  CleanRows(rows, ApplyChanges(), nullptr, Reporter());
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(KindOf(rows.Row(i)), i == 0 ? RowKind::File : RowKind::Registry);
+    EXPECT_TRUE(rows.Row(i).checked);
+  }
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].reason, "it is not a regular file");
+  EXPECT_EQ(results[1].reason, "the registry value cannot be reached");
+  EXPECT_TRUE(UpdateActionButtons(rows, true).buttons.clean);
+}
+
+TEST_F(RowLoopTest, DeleteRemovesEachKindAndKeepsAGoneFilePending) {
+  DetectionList rows;
+  const std::string other = damage.Prefix().WriteC("windows/eicar.com", "x");
+  rows.AddDetection(other, "Eicar-Test-Signature", "");
+  rows.AddDetection(kKeepValue, "Eicar-Test-Signature", "Registry was infected");
+  rows.AddDetection(damage.Prefix().DriveC("windows/gone.com"), "Eicar-Test-Signature", "");
+  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  CheckAll(rows);
+  DeleteRows(rows, ApplyChanges(), nullptr, Reporter());
+  EXPECT_FALSE(Exists(other));
+  EXPECT_EQ(rows.Row(0).information, "This object was deleted!");
+  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Absent);
+  EXPECT_EQ(rows.Row(1).information, "This object was deleted!");
+  EXPECT_TRUE(rows.Row(2).checked);
+  EXPECT_EQ(rows.Row(2).information, "");
+  EXPECT_EQ(rows.Row(3).information, "This object was deleted!");
+  EXPECT_FALSE(Exists(damage.Prefix().DriveC("autoexec.bat")));  // the full repair ran
+  EXPECT_TRUE(UpdateActionButtons(rows, true).buttons.del);
+}
+
+TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
+  DetectionList rows;
+  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  CheckAll(rows);
+  const std::string before = damage.Prefix().Snapshot();
+  PreviewSink preview;
+  DeleteRows(rows, preview, nullptr, Reporter());
+  EXPECT_EQ(damage.Prefix().Snapshot(), before);
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_FALSE(results[0].handled);
+  EXPECT_EQ(rows.Row(0).information, "");
+  EXPECT_EQ(rows.Row(1).information, "Registry was infected");
+  EXPECT_FALSE(preview.Changes().empty());
+}
+
+TEST_F(RowLoopTest, AListClearedWhileMessagesRunEndsTheLoop) {
+  DetectionList rows;
+  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  rows.AddDetection(kKeepValue, "Brontok-4", "Registry was infected");
+  CheckAll(rows);
+  CleanRows(rows, ApplyChanges(), [&] { rows.Clear(); }, Reporter());
+  EXPECT_EQ(rows.Count(), 0u);
+  EXPECT_TRUE(results.empty());
+  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Present);
+}
+
+}  // namespace
+}  // namespace korbu
