@@ -56,6 +56,8 @@ class StartupTest : public QObject {
     QVERIFY(!image->pixmap().isNull());
     QCOMPARE(image->pixmap().size(), QSize(400, 110));
     QCOMPARE(Control<QWidget>(&splash, "Shape1")->geometry(), QRect(0, 0, 400, 110));
+    splash.SetStatus(QStringLiteral("Database initialization..."));
+    QVERIFY(splash.grab().save(korbu::test::ArtefactDir("screenshots") + QStringLiteral("/splash.png")));
   }
 
   void StatusTextsFollowTheEngineSteps_data() {
