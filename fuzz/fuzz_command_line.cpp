@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string clean = korbu::CleanFileName(text);
   Check(clean.size() <= 254, "a clean name has at most 254 characters");
-  for (unsigned char c : clean) {
-    Check(c >= 0x20 && std::string_view(":,\\/*?\"<>|").find(static_cast<char>(c)) ==
+  for (char ch : clean) {
+    auto c = static_cast<unsigned char>(ch);
+    Check(c >= 0x20 && std::string_view(":,\\/*?\"<>|").find(ch) ==
                            std::string_view::npos,
           "a clean name holds no forbidden character");
   }

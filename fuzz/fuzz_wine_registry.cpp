@@ -73,7 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   auto removed = again.WithoutValue(key, added.name);
   Check(removed.has_value(), "the value just set can be removed");
-  if (keyExisted && !valueExisted) Check(*removed == content, "add then remove gives the file back");
+  // The only byte an edit may add elsewhere is the line end of an unended last line.
+  std::string original = content;
+  if (!original.empty() && original.back() != '\n' && removed->size() == original.size() + 1) {
+    original += removed->back();
+  }
+  if (keyExisted && !valueExisted) Check(*removed == original, "add then remove gives the file back");
   Check(!WineRegistryText(*removed).Find(key, added.name), "the removed value is gone");
   return 0;
 }
