@@ -1,0 +1,130 @@
+#pragma once
+// TFindFile walks folder trees, tests every directory entry against its criteria and
+// reports each accepted file through an event, on the caller's thread or on a worker
+// thread of its own.
+//
+// Threads: OnSearchBegin runs on the caller of Start; OnFolderChange and OnFileMatch
+// on the walker (the worker when Threaded; they are called there directly and must
+// hand over to the main thread what they share with it); OnSearchAbort on the caller
+// of Abort; OnSearchFinish, for a threaded search, on the main thread through the
+// dispatcher, otherwise on the caller of Start. Events are set before Start and left
+// alone while the search is Busy.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "findfile/MainThreadDispatcher.h"
+#include "findfile/SearchCriteria.h"
+#include "findfile/SearchRec.h"
+#include "findfile/TargetSearch.h"
+
+namespace korbu {
+
+/// What the walk skips in a folder, chosen by an OnFolderChange handler.
+enum class TFolderIgnore {
+  fiNothing,             // search the folder's files and descend
+  fiFiles,               // skip its files, still descend
+  fiSubfolders,          // search its files, do not descend
+  fiFilesAndSubfolders,  // skip both
+};
+
+class TFindFile {
+ public:
+  using TFileMatchEvent =
+      std::function<void(TFindFile& sender, const std::string& folder, const TSearchRec& fileInfo)>;
+  using TFolderChangeEvent =
+      std::function<void(TFindFile& sender, const std::string& folder, TFolderIgnore& ignoreFolder)>;
+  using TNotifyEvent = std::function<void(TFindFile& sender)>;
+
+  /// mainThread hands the end of a threaded search to the main thread and lets
+  /// Abort wait there; a search that is never Threaded needs none.
+  explicit TFindFile(MainThreadDispatcher* mainThread = nullptr);
+  /// Aborts a running search with its begin, finish and abort events suppressed and
+  /// waits for it to end.
+  virtual ~TFindFile();
+  TFindFile(const TFindFile&) = delete;
+  TFindFile& operator=(const TFindFile&) = delete;
+
+  TSearchCriteria& Criteria() { return criteria_; }
+  const TSearchCriteria& Criteria() const { return criteria_; }
+  void SetCriteria(const TSearchCriteria& criteria) { criteria_.Assign(criteria); }
+
+  bool Threaded = false;
+
+  TFileMatchEvent OnFileMatch;
+  TFolderChangeEvent OnFolderChange;
+  TNotifyEvent OnSearchBegin;
+  TNotifyEvent OnSearchFinish;
+  TNotifyEvent OnSearchAbort;
+
+  /// True from Start until the end of the search (OnSearchFinish included) has run.
+  bool Busy() const { return busy_.load(); }
+  /// Set by Abort, cleared by Start.
+  bool Aborted() const { return aborted_.load(); }
+  /// Depth of the folder being walked; a target folder itself is level 1.
+  std::uint16_t CurrentLevel() const { return currentLevel_.load(std::memory_order_relaxed); }
+  /// The target folder being walked (for the walker's handlers).
+  const TTargetFolder* CurrentTarget() const { return currentTarget_; }
+
+  /// Begins a search with the current criteria; does nothing while Busy. Returns at
+  /// once when Threaded, otherwise when the walk and its end are done. An exception
+  /// of the walk or of a handler ends the search (OnSearchFinish runs) and goes on to
+  /// the caller. Threaded without a dispatcher throws std::logic_error.
+  void Start();
+
+  /// Stops a running search; does nothing when not Busy or already Aborted. With a
+  /// worker running it returns once the search has ended (Busy is false): on the
+  /// main thread it keeps running hand-overs meanwhile. Called from a walker's own
+  /// handler it only asks the walk to stop, which happens when the handler returns.
+  void Abort();
+
+  /// Returns once the running search (if any) has ended; on the main thread it runs
+  /// the hand-overs meanwhile. The command line's way of waiting for a threaded
+  /// search. Does not wait when called from the walker itself.
+  void WaitForSearchEnd();
+
+ protected:
+  virtual void DoSearchBegin();
+  virtual void DoSearchFinish();
+  virtual void DoSearchAbort();
+  virtual TFolderIgnore DoFolderChange(const std::string& folder);
+  virtual void DoFileMatch(const std::string& folder, const TSearchRec& fileInfo);
+  virtual bool AcceptFile(const std::string& folder, const TSearchRec& fileInfo) const;
+
+ private:
+  void WalkTargets();
+  void WalkFolder(const std::string& folder);
+  void WorkerBody();
+  void ThreadEnd();
+  void EndOfSearch();
+  void MarkEnded();
+  void JoinWorker();
+  bool OnWalkerThread() const;
+
+  TSearchCriteria criteria_;
+  MainThreadDispatcher* const dispatcher_;
+  std::unique_ptr<TTargetSearch> targetSearch_;
+  const TTargetFolder* currentTarget_ = nullptr;
+
+  std::atomic<bool> busy_{false};
+  std::atomic<bool> aborted_{false};
+  std::atomic<bool> destroying_{false};
+  std::atomic<bool> workerRunning_{false};  // until the thread-end handler starts
+  int abortsRunning_ = 0;  // OnSearchAbort handlers still running (under stateMutex_)
+  std::atomic<std::uint16_t> currentLevel_{0};
+  std::atomic<bool> threadedSearch_{false};
+  std::thread worker_;
+
+  std::mutex stateMutex_;
+  std::condition_variable ended_;
+  std::uint64_t searchNumber_ = 0;  // searches started
+  bool finishing_ = false;          // the thread-end handler has begun
+};
+
+}  // namespace korbu

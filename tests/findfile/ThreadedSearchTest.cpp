@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "WalkRecorder.h"
+#include "findfile/QueuedDispatcher.h"
+#include "support/TempTree.h"
+
+namespace korbu {
+namespace {
+
+using Events = std::vector<std::string>;
+using test::TempTree;
+using test::WalkRecorder;
+
+struct Threaded : ::testing::Test {
+  TempTree tree;
+  QueuedDispatcher mainThread;
+  std::unique_ptr<TFindFile> search = std::make_unique<TFindFile>(&mainThread);
+  WalkRecorder log{*search, tree.Path() + "/"};
+  std::atomic<int> matches{0};
+
+  void SetUp() override {
+    for (int i = 0; i < 300; ++i) tree.Write("f" + std::to_string(i), "x");
+    search->Threaded = true;
+    search->Criteria().Files.FileName = "*.*";
+    search->Criteria().Files.Location = tree.Path();
+  }
+  // Counts the matches; with handOver each one also goes to the main thread. The
+  // fifth report is held until the search is aborted, so Abort meets a running walk.
+  void CountMatches(bool handOver) {
+    search->OnFileMatch = [this, handOver](TFindFile& f, const std::string&, const TSearchRec&) {
+      ++matches;
+      if (handOver) mainThread.RunOnMainThread([this] { log.Add("file"); });
+      if (matches == 5) SpinUntil([&] { return f.Aborted(); });
+    };
+  }
+  void SpinUntil(const std::function<bool()>& done) {
+    while (!done()) std::this_thread::yield();
+  }
+  bool AbortBeforeFinish() const {
+    // A hand-over of the report in progress may still land between the two.
+    const Events e = log.Events();
+    return std::count(e.begin(), e.end(), "abort") == 1 && e.back() == "finish" &&
+           std::count(e.begin(), e.end(), "finish") == 1;
+  }
+};
+
+TEST_F(Threaded, EventsRunOnTheirThreadsAndEndOnMain) {
+  const auto mainId = std::this_thread::get_id();
+  std::atomic<bool> walkerOnMain{false}, finishOffMain{false};
+  search->OnFolderChange = [&](TFindFile&, const std::string&, TFolderIgnore&) {
+    if (std::this_thread::get_id() == mainId) walkerOnMain = true;
+  };
+  search->OnSearchFinish = [&](TFindFile& f) {
+    finishOffMain = std::this_thread::get_id() != mainId || !f.Busy();
+    log.Add("finish");
+  };
+  search->Start();
+  EXPECT_TRUE(search->Busy());
+  search->WaitForSearchEnd();
+  EXPECT_FALSE(search->Busy());
+  EXPECT_FALSE(walkerOnMain);
+  EXPECT_FALSE(finishOffMain);
+  const Events e = log.Events();
+  EXPECT_EQ(e.front(), "begin");
+  EXPECT_EQ(std::count(e.begin(), e.end(), "finish"), 1);
+  EXPECT_EQ(log.Files().size(), 300u);
+}
+
+TEST_F(Threaded, AbortOnMainRunsPendingHandOversAndStopsReports) {
+  CountMatches(true);
+  search->Start();
+  mainThread.WaitWithMessages([&] { return matches >= 5; });
+  search->Abort();
+  EXPECT_FALSE(search->Busy());
+  EXPECT_TRUE(search->Aborted());
+  const int atReturn = matches;
+  EXPECT_EQ(atReturn, 5);
+  EXPECT_TRUE(AbortBeforeFinish());
+  search.reset();  // joins the worker
+  EXPECT_EQ(matches, atReturn);
+}
+
+TEST_F(Threaded, AbortFromAnotherThreadReturnsWhenSearchEnded) {
+  CountMatches(false);
+  search->Start();
+  std::atomic<bool> busyAtReturn{true};
+  std::atomic<int> atReturn{-1};
+  std::thread stopper([&] {
+    SpinUntil([&] { return matches >= 5; });
+    search->Abort();  // while the fifth report is in progress
+    busyAtReturn = search->Busy();
+    atReturn = matches.load();
+  });
+  search->WaitForSearchEnd();
+  stopper.join();
+  EXPECT_FALSE(busyAtReturn);
+  EXPECT_EQ(atReturn, 5);
+  EXPECT_TRUE(AbortBeforeFinish()) << ::testing::PrintToString(log.Events());
+  search.reset();
+  EXPECT_EQ(matches, atReturn);
+}
+
+TEST_F(Threaded, AbortAfterWalkButBeforeEndOfSearchStillRaisesAbort) {
+  search->Start();
+  SpinUntil([&] { return mainThread.PendingCount() == 1; });  // the end of search waits
+  EXPECT_TRUE(search->Busy());
+  search->Abort();
+  EXPECT_FALSE(search->Busy());
+  EXPECT_EQ(log.Files().size(), 300u);
+  EXPECT_TRUE(AbortBeforeFinish());
+}
+
+TEST_F(Threaded, StartFromFinishDoesNothingAndNextStartWorks) {
+  search->OnSearchFinish = [&](TFindFile& f) {
+    log.Add("finish");
+    f.Start();
+  };
+  search->Start();
+  search->WaitForSearchEnd();
+  search->Start();
+  search->WaitForSearchEnd();
+  const Events e = log.Events();
+  EXPECT_EQ(std::count(e.begin(), e.end(), "begin"), 2);
+  EXPECT_EQ(std::count(e.begin(), e.end(), "finish"), 2);
+  EXPECT_EQ(log.Files().size(), 600u);
+}
+
+TEST_F(Threaded, DestroyingWhileRunningSuppressesEvents) {
+  CountMatches(true);
+  search->Start();
+  mainThread.WaitWithMessages([&] { return matches >= 3; });
+  search.reset();
+  const Events e = log.Events();
+  EXPECT_EQ(std::count(e.begin(), e.end(), "finish") + std::count(e.begin(), e.end(), "abort"), 0);
+  EXPECT_LE(matches, 5);
+}
+
+TEST_F(Threaded, WalkerErrorEndsSearchQuietly) {
+  search->OnFileMatch = [](TFindFile&, const std::string&, const TSearchRec&) { throw std::runtime_error("x"); };
+  search->Start();
+  search->WaitForSearchEnd();
+  EXPECT_EQ(log.Events().back(), "finish");
+}
+
+TEST_F(Threaded, AbortFromTheWalkersOwnHandlerDoesNotWaitForItself) {
+  search->OnFileMatch = [](TFindFile& f, const std::string&, const TSearchRec&) { f.Abort(); };
+  search->Start();
+  search->WaitForSearchEnd();
+  EXPECT_TRUE(AbortBeforeFinish());
+}
+
+TEST(ThreadedSetup, NeedsADispatcher) {
+  TFindFile search;
+  search.Threaded = true;
+  EXPECT_THROW(search.Start(), std::logic_error);
+  EXPECT_FALSE(search.Busy());
+}
+
+TEST(QueuedDispatcher, RunsHandOversOnMainInOrderAndReturnsErrors) {
+  QueuedDispatcher mainThread;
+  const auto mainId = std::this_thread::get_id();
+  std::vector<int> order;
+  std::atomic<bool> rethrown{false}, offMain{false}, lastRan{false};
+  std::thread worker([&] {
+    for (int i = 0; i < 50; ++i) {
+      mainThread.RunOnMainThread([&, i] {
+        offMain = offMain || std::this_thread::get_id() != mainId;
+        order.push_back(i);
+      });
+    }
+    try {
+      mainThread.RunOnMainThread([&] {
+        lastRan = true;
+        throw std::runtime_error("x");
+      });
+    } catch (const std::runtime_error&) {
+      rethrown = true;
+    }
+  });
+  // The wait ends through a hand-over: the last one marks itself.
+  mainThread.WaitWithMessages([&] { return lastRan.load(); });
+  worker.join();
+  EXPECT_TRUE(rethrown);
+  EXPECT_FALSE(offMain);
+  ASSERT_EQ(order.size(), 50u);
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  bool inline_ = false;
+  mainThread.RunOnMainThread([&] { inline_ = true; });  // the main thread's own call runs at once
+  EXPECT_TRUE(inline_);
+}
+
+}  // namespace
+}  // namespace korbu
