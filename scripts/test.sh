@@ -30,3 +30,10 @@ echo "== optimised build with the benchmarks, whole suite but the Wine tests (ru
 cmake -S "$top" -B "$top/build" -DKORBU_BUILD_BENCH=ON >/dev/null
 cmake --build "$top/build" -j"$jobs"
 ctest --test-dir "$top/build" -j"$jobs" -LE wine --output-on-failure --timeout 600
+
+echo "== Windows build under Wine"
+bash "$top/scripts/test-windows.sh"
+
+# The closing summary the CI reads: the whole suite of the optimised build again,
+# a quick pass, so the last lines report every test.
+ctest --test-dir "$top/build" -j"$jobs" -LE wine --timeout 600 | tail -n 3
