@@ -17,7 +17,7 @@ namespace korbu {
 namespace {
 namespace fs = std::filesystem;
 
-std::string Run(const std::string& command) {
+std::string Output(const std::string& command) {
   std::string out;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return out;
@@ -56,12 +56,12 @@ TEST(WineCleanTest, CleanedSettingsReadBackThroughWine) {
   EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
 
   const std::string query = env + "wine reg query ";
-  const std::string policies = Run(query + "'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System' 2>&1");
+  const std::string policies = Output(query + "'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System' 2>&1");
   EXPECT_NE(policies.find("DisableTaskMgr"), std::string::npos) << policies;
   EXPECT_NE(policies.find("0x0"), std::string::npos) << policies;
-  const std::string runKey = Run(query + "'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run' 2>&1");
+  const std::string runKey = Output(query + "'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run' 2>&1");
   EXPECT_EQ(runKey.find("Bron-Spizaetus"), std::string::npos) << runKey;
-  const std::string exe = Run(query + "'HKLM\\Software\\Classes\\exefile\\shell\\open\\command' 2>&1");
+  const std::string exe = Output(query + "'HKLM\\Software\\Classes\\exefile\\shell\\open\\command' 2>&1");
   EXPECT_NE(exe.find("\"%1\" %*"), std::string::npos) << exe;
   std::system((env + "wineserver -k >/dev/null 2>&1; " + env + "wineserver -w").c_str());
 }
