@@ -1,5 +1,6 @@
 #include "findfile/FindFile.h"
 
+#include <exception>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -213,16 +214,25 @@ void TFindFile::WalkFolder(const std::string& folder) {
 
   if (SearchesFiles(ignore) && level >= target.MinLevel) {
     for (auto mask = target.FileMasks.rbegin(); mask != target.FileMasks.rend() && !aborted_; ++mask) {
+      // An error of a handler stops the listing first, so that the platform closes
+      // the folder, and then goes on to the caller.
+      std::exception_ptr error;
       platform::ListFolder(folder, *mask, [&](const platform::EntryInfo& info) {
         if (aborted_) return false;
         // Links, FIFOs, sockets and devices are never opened nor reported.
         if (info.kind != platform::EntryKind::Regular && info.kind != platform::EntryKind::Directory) {
           return true;
         }
-        const TSearchRec rec = MakeSearchRec(info);
-        if (AcceptFile(folder, rec)) DoFileMatch(folder, rec);
+        try {
+          const TSearchRec rec = MakeSearchRec(info);
+          if (AcceptFile(folder, rec)) DoFileMatch(folder, rec);
+        } catch (...) {
+          error = std::current_exception();
+          return false;
+        }
         return !aborted_;
       });
+      if (error) std::rethrow_exception(error);
     }
   }
 
