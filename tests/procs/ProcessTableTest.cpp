@@ -61,7 +61,10 @@ TEST(ProcessTable, FirstEntryIsTheProgramItselfAndIsNeverListed) {
 
   auto paths = GetProcessPaths();
   ASSERT_TRUE(paths.has_value());
-  EXPECT_EQ(CountOf(*paths, self), 0) << "the scanner lists itself";
+  // Other copies of this test program may run beside it; only our own entry is left out.
+  int others = 0;
+  for (std::size_t i = 1; i < count; ++i) others += manager.ImagePaths()[i] == self ? 1 : 0;
+  EXPECT_LE(CountOf(*paths, self), others) << "the scanner lists itself";
 }
 
 TEST(ProcessTable, ListsStartedProcessesWithImageAndThreads) {

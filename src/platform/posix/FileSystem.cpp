@@ -96,6 +96,11 @@ bool ListFolder(const std::string& folder, const std::string& mask,
     ::close(fd);
     return false;
   }
+  // Closed on every way out, a visitor's exception included.
+  struct DirCloser {
+    DIR* d;
+    ~DirCloser() { ::closedir(d); }
+  } closer{dir};
   const int dirFd = ::dirfd(dir);
   while (true) {
     errno = 0;
@@ -109,7 +114,6 @@ bool ListFolder(const std::string& folder, const std::string& mask,
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!visit(posix::EntryFromStat(name, st))) break;
   }
-  ::closedir(dir);
   return true;
 }
 
