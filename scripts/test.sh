@@ -17,7 +17,7 @@ configure_and_build() {  # folder, extra cmake arguments...
 echo "== sanitized build (address, undefined)"
 configure_and_build "$top/build-asan" -DKORBU_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir "$top/build-asan" -j"$jobs" --output-on-failure --timeout 600
+  ctest --test-dir "$top/build-asan" -j"$jobs" --output-on-failure --timeout 180 --repeat until-pass:2
 
 echo "== threaded tests under ThreadSanitizer"
 cmake -S "$top" -B "$top/build-tsan" -DKORBU_BUILD_BENCH=OFF -DKORBU_SANITIZE=thread \
