@@ -28,10 +28,12 @@ std::string Output(const std::string& command) {
   return out;
 }
 
-bool HaveWine() { return std::system("command -v wine64 >/dev/null 2>&1") == 0; }
+bool HaveWine() {
+  return std::system("{ command -v wine && command -v wineboot && command -v wineserver; } >/dev/null 2>&1") == 0;
+}
 
 TEST(WineCleanTest, CleanedSettingsReadBackThroughWine) {
-  if (!HaveWine()) GTEST_SKIP() << "wine64 is not installed";
+  if (!HaveWine()) GTEST_SKIP() << "Wine is not installed";
   test::TempTree tree;
   const std::string prefix = tree.Path("prefix");
   test::ScopedEnvironment wineprefix("WINEPREFIX", prefix);

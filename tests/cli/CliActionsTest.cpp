@@ -1,0 +1,118 @@
+// korbu-scan's --clean, --delete and --dry-run: the row step in process, and the
+// real program over a handwritten Wine prefix.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/CliActions.h"
+#include "support/CrcForge.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempTree.h"
+#include "support/WinePrefixFixture.h"
+
+namespace korbu::cli {
+namespace {
+namespace fs = std::filesystem;
+using test::ReadFileBytes;
+
+struct Infected {
+  test::WinePrefixFixture prefix;
+  test::TempTree home;
+  test::ScopedEnvironment data{"XDG_DATA_HOME", home.Path("data")};
+  std::string worm = prefix.WriteC("scan/worm.exe", test::VariantFile(1));
+  std::string other = prefix.WriteC("scan/other.com", "x");
+  std::string autoexec = prefix.WriteC("autoexec.bat", "pause");
+};
+
+DetectionList Rows(const Infected& system) {
+  DetectionList rows;
+  rows.AddDetection(system.worm, "Brontok-1", "");
+  rows.AddDetection(system.other, "Eicar-Test-Signature", "");
+  return rows;
+}
+
+TEST(CliActions, CleanPrintsEachRowAndWhyOneStaysPending) {
+  Infected system;
+  DetectionList rows = Rows(system);
+  std::ostringstream out;
+  RunRowAction(Action::Clean, false, rows, out);
+  EXPECT_EQ(out.str(), system.worm + ": Brontok-1 FOUND (This object was cleaned!)\n" + system.other +
+                           ": Eicar-Test-Signature FOUND\n"
+                           "  not handled: not of the Brontok family: Clean leaves it, Delete removes it\n");
+  EXPECT_FALSE(fs::exists(system.worm));
+  EXPECT_FALSE(fs::exists(system.autoexec));
+  EXPECT_TRUE(fs::exists(system.other));
+
+  std::ostringstream deleted;
+  RunRowAction(Action::Delete, false, rows, deleted);
+  EXPECT_EQ(deleted.str(), system.other + ": Eicar-Test-Signature FOUND (This object was deleted!)\n");
+  EXPECT_FALSE(fs::exists(system.other));
+}
+
+TEST(CliActions, DryRunListsThePlanAndChangesNothing) {
+  Infected system;
+  system.prefix.WriteC("windows/system32/drivers/etc/hosts", "10.0.0.1 intranet\n");
+  DetectionList rows = Rows(system);
+  const std::string before = system.prefix.Snapshot();
+  std::ostringstream out;
+  RunRowAction(Action::Delete, true, rows, out);
+  EXPECT_EQ(system.prefix.Snapshot(), before);
+  EXPECT_FALSE(fs::exists(system.home.Path("data")));
+  const std::string text = out.str();
+  EXPECT_NE(text.find("  would delete " + system.worm + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  would delete " + system.autoexec + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  would delete " + system.other + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("would replace content of " + system.prefix.SystemFolder() + "/drivers/etc/hosts"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("DisableTaskMgr: (none) -> dword:0"), std::string::npos) << text;
+  EXPECT_NE(text.find("  not handled: dry run: nothing was changed\n"), std::string::npos);
+  EXPECT_EQ(rows.Row(0).information, "");
+}
+
+std::string Quote(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+int RunScan(const std::vector<std::string>& args, std::string& out) {
+  std::string command = Quote(KORBU_SCAN_EXE);
+  for (const auto& a : args) command += " " + Quote(a);
+  command += " 2>/dev/null </dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CliActions, TheProgramCleansAndReportsTheRowsAsTheyStand) {
+  Infected system;
+  const std::string db = system.home.MakeDir("db");
+  const std::string folder = system.prefix.DriveC("scan");
+  const std::string before = system.prefix.Snapshot();
+  std::string dry;
+  EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--database", db, "--clean", "--dry-run", folder}, dry), 1);
+  EXPECT_EQ(system.prefix.Snapshot(), before);
+  EXPECT_NE(dry.find("  would delete " + system.worm + "\n"), std::string::npos) << dry;
+
+  std::string json;
+  EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--database", db, "--clean", "--json", folder}, json), 1);
+  const auto doc = nlohmann::json::parse(json);
+  EXPECT_EQ(doc["action"], "clean");
+  ASSERT_EQ(doc["detections"].size(), 1u);
+  EXPECT_EQ(doc["detections"][0]["file"], system.worm);
+  EXPECT_EQ(doc["detections"][0]["information"], "This object was cleaned!");
+  EXPECT_FALSE(fs::exists(system.worm));
+  EXPECT_FALSE(fs::exists(system.autoexec));
+}
+
+}  // namespace
+}  // namespace korbu::cli
