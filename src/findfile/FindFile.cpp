@@ -134,6 +134,11 @@ void TFindFile::Abort() {
 void TFindFile::WaitForSearchEnd() {
   if (!Busy() || OnWalkerThread()) return;
   if (threadedSearch_ && dispatcher_ != nullptr && dispatcher_->IsMainThread()) {
+    {
+      // Inside the end of search itself (a finish handler) there is nothing to wait for.
+      std::lock_guard lock(stateMutex_);
+      if (finishing_) return;
+    }
     dispatcher_->WaitWithMessages([this] { return !Busy(); });
     return;
   }

@@ -91,10 +91,6 @@ TEST_F(Walk, LevelsPrefixesAndFolderIgnore) {
   EXPECT_EQ(files([](TFindFile& f) { f.Criteria().Files.MaxLevel = 2; }), (Events{"top.txt", "a/mid.txt"}));
   EXPECT_EQ(files([](TFindFile& f) { f.Criteria().Files.MinLevel = 2; }), (Events{"a/mid.txt", "a/b/low.txt"}));
   EXPECT_EQ(files([&](TFindFile& f) { f.Criteria().Files.Location = "<" + tree.Path(); }), (Events{"top.txt"}));
-  EXPECT_EQ(files([&](TFindFile& f) {
-              f.Criteria().Files.Subfolders = false;
-              f.Criteria().Files.Location = ">" + tree.Path();
-            }).size(), 3u);
   auto ignoring = [&](TFolderIgnore value) {
     return files([&](TFindFile& f) {
       f.OnFolderChange = [&, value](TFindFile&, const std::string& folder, TFolderIgnore& ignore) {
