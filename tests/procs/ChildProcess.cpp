@@ -40,7 +40,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) == 0) pid_ = pid;
 }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_), endSignal_(other.endSignal_) {
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(other.pid_), endSignal_(other.endSignal_), exitCode_(other.exitCode_) {
   other.pid_ = -1;
 }
 
@@ -59,6 +60,7 @@ int ChildProcess::WaitForEnd(std::chrono::milliseconds limit) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       endSignal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+      if (WIFEXITED(status)) exitCode_ = WEXITSTATUS(status);
       return endSignal_;
     }
     if (std::chrono::steady_clock::now() >= until) return -1;

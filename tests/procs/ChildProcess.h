@@ -33,9 +33,13 @@ class ChildProcess {
   /// True while the process has not ended (a brief look, no waiting).
   bool Running() { return WaitForEnd(std::chrono::milliseconds(0)) == -1; }
 
+  /// The exit status once the process has exited by itself, -1 before or after a signal.
+  int ExitCode() const { return exitCode_; }
+
  private:
   pid_t pid_ = -1;
   int endSignal_ = -1;
+  int exitCode_ = -1;
 };
 
 }  // namespace korbu::test
