@@ -63,6 +63,7 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
   BuildOptionsPage();
   BuildScanPage();
   ConnectScanControl();
+  ConnectActions();
 
   // Resolved once; the repair asks for it per row.
   localAppData_ = GetSpecialFolderPath(kLocalAppDataFolderId);

@@ -24,6 +24,8 @@ namespace korbu {
 
 class DetectionListView;
 class ScanSession;
+class TListControl;
+struct ActionButtons;
 class TFolderTree;
 class TSplashForm;
 
@@ -71,6 +73,15 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   /// Rows in the list, as last shown beside "Objects Detected:".
   int DetectedCount() const { return detectedCount_; }
 
+  // Selection and actions.
+  void cbSelAllClick(bool checked);
+  void lvFoundClick();
+  void lvFoundDblClick();
+  void btnCleanClick();
+  void btnDeleteClick();
+  /// True while "Clean" or "Delete" works through the rows.
+  bool ActionRunning() const { return actionRunning_; }
+
  protected:
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -87,6 +98,10 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   void FindFileSearchFinish();
   void FindFileSearchAbort();
   void ShowOptionsPage();
+  void ConnectActions();
+  void ApplyButtons(const ActionButtons& buttons);
+  template <typename RowLoop>
+  void RunAction(RowLoop loop);
 
   std::unique_ptr<EngineStartup> engine_;
   QPointer<TSplashForm> splash_;
@@ -99,6 +114,8 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   std::unique_ptr<ScanSession> session_;  // made after the controls, stopped before them
   bool phasesRunning_ = false;   // memory and registry phases, before the walk
   bool closeRequested_ = false;  // the window was closed while the phases ran
+  bool actionRunning_ = false;   // "Clean" or "Delete" is working through the rows
+  bool closeAfterAction_ = false;
 
   QLabel* imgHeader_ = nullptr;
   QStackedWidget* pcMain_ = nullptr;
@@ -129,7 +146,7 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   QLabel* lbFileDetCount_ = nullptr;
   QLabel* lbInfoScan_ = nullptr;
   QCheckBox* cbSelAll_ = nullptr;
-  QTreeWidget* LvFound_ = nullptr;
+  TListControl* LvFound_ = nullptr;
   DetectionListView* listView_ = nullptr;
   QPushButton* btnBack_ = nullptr;
   QPushButton* btnClean_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 
 #include "app/ConfirmBox.h"
+#include "app/ListControl.h"
 #include "app/MainForm.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
@@ -113,6 +114,13 @@ void TMainForm::FindFileSearchFinish() {
 void TMainForm::FindFileSearchAbort() { btnCancel2_->setText(QStringLiteral("Exit")); }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  if (actionRunning_) {
+    // The rows being cleaned or deleted belong to the window: it closes when the
+    // action has finished its current row and the rest.
+    closeAfterAction_ = true;
+    event->ignore();
+    return;
+  }
   // No question here; a running walk is stopped before the window goes away.
   if (phasesRunning_) closeRequested_ = true;
   if (ScanBusy()) session_->Abort();

@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 
 #include "app/DetectionListView.h"
+#include "app/ListControl.h"
 #include "app/MainForm.h"
 #include "app/WindowStyle.h"
 
@@ -52,7 +53,7 @@ void TMainForm::BuildScanPage() {
   cbSelAll_->setEnabled(false);
 
   const int listTop = listBarTop + kBarHeight;
-  LvFound_ = new QTreeWidget(page);
+  LvFound_ = new TListControl(page);
   LvFound_->setObjectName(QStringLiteral("LvFound"));
   DetectionListView::ConfigureControl(LvFound_);
   LvFound_->setGeometry(kMargin, listTop, kWidth, 318 - listTop);
