@@ -177,6 +177,7 @@ class ActionsTest : public QObject {
     if (allHandled) QVERIFY(!SelectAll()->isEnabled());
     QVERIFY(!Button("btnClean")->isEnabled());
     QVERIFY(!Button("btnDelete")->isEnabled());
+    QVERIFY(form_->grab().save(korbu::test::ArtefactDir("screenshots") + QStringLiteral("/actions.png")));
   }
 
   void DeleteOfAFileAlreadyGoneKeepsItsRowChecked() {
