@@ -1,0 +1,257 @@
+#!/usr/bin/env python3
+"""compare.py: the measurements behind compare.sh, printed as one Markdown table.
+
+  compare.py --build DIR --tree DIR --work DIR --runs N [--database DIR]
+             [--variants N] [--engine-files N]
+
+Each pair of commands runs once to warm the page cache, then RUNS times
+alternately, so a load change on the machine hits both sides alike; the table
+holds the medians and their ratios. Peak resident memory comes from
+/usr/bin/time -f %M when installed, else from the rusage that wait4 reports for
+the child (the same figure).
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+GNU_TIME = "/usr/bin/time"
+
+# clamscan set up as korbu's engine is: option word 879 (archives, mail, OLE2 and
+# PE parsed; encrypted, broken and over-limit files and the engine's heuristics
+# alerted; no HTML, ELF, PDF, ... parsers), its limits, and no scan cache.
+CLAMSCAN_OPTIONS = [
+    "--scan-archive=yes", "--scan-mail=yes", "--scan-ole2=yes", "--scan-pe=yes",
+    "--scan-html=no", "--scan-elf=no", "--scan-pdf=no", "--scan-swf=no",
+    "--scan-xmldocs=no", "--scan-hwp3=no", "--scan-onenote=no", "--scan-image=no",
+    "--scan-image-fuzzy-hash=no", "--heuristic-alerts=yes", "--alert-broken=yes",
+    "--alert-encrypted=yes", "--alert-exceeds-max=yes",
+    "--max-recursion=6", "--max-files=1000", "--max-filesize=10M", "--disable-cache",
+]
+
+
+class Failed(Exception):
+    pass
+
+
+def run_once(command, out_path, work):
+    """Runs command with stdout to out_path; returns (seconds, peak KiB, status)."""
+    memory_file = os.path.join(work, "peak-rss")
+    wrapped = command
+    if os.access(GNU_TIME, os.X_OK):
+        wrapped = [GNU_TIME, "-f", "%M", "-o", memory_file] + command
+    with open(out_path, "wb") as out, open(os.path.join(work, "stderr"), "wb") as err:
+        start = time.perf_counter()
+        child = subprocess.Popen(wrapped, stdout=out, stderr=err)
+        _, status, usage = os.wait4(child.pid, 0)
+        seconds = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if wrapped is command:
+        peak = usage.ru_maxrss
+    else:
+        with open(memory_file) as f:
+            # GNU time writes "Command exited with non-zero status N" first then.
+            peak = int(f.read().split()[-1])
+    return seconds, peak, child.returncode
+
+
+def measure_pair(first, second, runs, work, accepted=(0, 1)):
+    """Warm-up run of each, then runs alternating runs; medians per command."""
+    results = []
+    for label, command in (first, second):
+        out = os.path.join(work, label + ".out")
+        _, _, status = run_once(command, out, work)
+        if status not in accepted:
+            with open(os.path.join(work, "stderr"), errors="replace") as f:
+                raise Failed("%s exited with %d: %s" % (label, status, f.read().strip()[-500:]))
+    times = {first[0]: [], second[0]: []}
+    peaks = {first[0]: [], second[0]: []}
+    for _ in range(runs):
+        for label, command in (first, second):
+            seconds, peak, status = run_once(command, os.path.join(work, label + ".out"), work)
+            if status not in accepted:
+                raise Failed("%s exited with %d during the timed runs" % (label, status))
+            times[label].append(seconds)
+            peaks[label].append(peak)
+    for label, _ in (first, second):
+        results.append((statistics.median(times[label]), statistics.median(peaks[label])))
+    return results
+
+
+def crc_figures(build, runs):
+    """Median nanoseconds per call of the own CRC-32, zlib's and the bytewise table."""
+    command = [os.path.join(build, "crc_bench"), "--benchmark_filter=^Crc(Korbu|Zlib|Bytewise)/",
+               "--benchmark_repetitions=%d" % runs, "--benchmark_report_aggregates_only=true",
+               "--benchmark_format=json"]
+    done = subprocess.run(command, capture_output=True, check=False)
+    if done.returncode != 0:
+        raise Failed("crc_bench exited with %d: %s" % (done.returncode, done.stderr.decode(errors="replace")))
+    figures = {}
+    for bench in json.loads(done.stdout)["benchmarks"]:
+        match = re.fullmatch(r"Crc(\w+)/(\d+)_median", bench["name"])
+        if match and bench.get("aggregate_name") == "median":
+            scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[bench["time_unit"]]
+            figures[(match.group(1), int(match.group(2)))] = bench["real_time"] * scale
+    return figures
+
+
+def own_crc_name(build):
+    flags = os.path.join(build, "src/detect/CMakeFiles/korbu_detect.dir/flags.make")
+    try:
+        with open(flags) as f:
+            text = f.read()
+    except OSError:
+        return "own"
+    if "KORBU_HAVE_LIBDEFLATE" in text:
+        return "own (libdeflate)"
+    return "own (zlib)" if "KORBU_HAVE_ZLIB" in text else "own (slicing-by-8)"
+
+
+def korbu_report(path):
+    with open(path, "rb") as f:
+        return json.loads(f.read().decode("utf-8", errors="replace"))
+
+
+def clamscan_found(path, tree):
+    found = {}
+    with open(path, "rb") as f:
+        for line in f.read().decode("utf-8", errors="replace").splitlines():
+            match = re.fullmatch(r"(.*): (.+) FOUND", line)
+            if match and match.group(1).startswith(tree):
+                found[match.group(1)] = match.group(2)
+    return found
+
+
+def seconds_text(ns_or_s, unit):
+    if unit == "ns":
+        return "%.1f µs" % (ns_or_s / 1e3) if ns_or_s < 1e6 else "%.2f ms" % (ns_or_s / 1e6)
+    return "%.3f s" % ns_or_s if ns_or_s < 10 else "%.1f s" % ns_or_s
+
+
+def kib_text(kib):
+    return "%.1f MiB" % (kib / 1024.0)
+
+
+def row(what, ours, theirs, ratio):
+    return "| %s | %s | %s | %s |" % (what, ours, theirs, ("%.3f" % ratio) if ratio < 0.1 else ("%.2f" % ratio))
+
+
+def tree_summary(tree):
+    files = size = 0
+    for folder, _, names in os.walk(tree):
+        for name in names:
+            files += 1
+            size += os.lstat(os.path.join(folder, name)).st_size
+    return files, size
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--tree", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--database")
+    parser.add_argument("--variants", type=int, default=0)
+    parser.add_argument("--engine-files", type=int, default=0)
+    args = parser.parse_args()
+    scan = os.path.join(args.build, "korbu-scan")
+    tree = os.path.abspath(args.tree)
+    no_database = os.path.join(args.work, "no-database")
+    os.makedirs(no_database, exist_ok=True)
+    os.environ["WINEPREFIX"] = os.path.join(args.work, "no-prefix")  # files only
+    problems = []
+    lines = []
+
+    files, size = tree_summary(tree)
+    load_before = os.getloadavg()[0]
+
+    crc = crc_figures(args.build, args.runs)
+    own = own_crc_name(args.build)
+    for length in sorted({n for _, n in crc}):
+        label = "%d KiB" % (length // 1024) if length < 1 << 20 else "%d MiB" % (length >> 20)
+        ours = crc[("Korbu", length)]
+        for other, name in (("Zlib", "zlib"), ("Bytewise", "bytewise table")):
+            lines.append(row("CRC-32 of %s: %s / %s" % (label, own, name), seconds_text(ours, "ns"),
+                             seconds_text(crc[(other, length)], "ns"), ours / crc[(other, length)]))
+
+    walk_cmd = [scan, "--no-memory", "--no-registry", "--json", "--database", no_database, tree]
+    read_cmd = ["find", tree, "-type", "f", "-exec", "cat", "{}", "+"]
+    (walk_t, walk_m), (read_t, read_m) = measure_pair(("walk", walk_cmd), ("read", read_cmd), args.runs,
+                                                      args.work)
+    walk = korbu_report(os.path.join(args.work, "walk.out"))
+    lines.append(row("walk with own detection: korbu-scan / find + cat", seconds_text(walk_t, "s"),
+                     seconds_text(read_t, "s"), walk_t / read_t))
+    lines.append(row("peak memory: korbu-scan walk / find + cat", kib_text(walk_m), kib_text(read_m),
+                     walk_m / read_m))
+    own_found = [d for d in walk["detections"] if d["virus"].startswith("Brontok")]
+    checks = ["own detection (walk): %d of %d variant files, %d of %d files scanned"
+              % (len(own_found), args.variants, walk["files_scanned"], files)]
+    if walk["engine"]["active"]:
+        problems.append("the walk ran with an active engine")
+    if len(own_found) != args.variants:
+        problems.append("the walk found %d variant files, not %d" % (len(own_found), args.variants))
+    if walk["files_scanned"] != files:
+        problems.append("korbu-scan scanned %d of the %d files" % (walk["files_scanned"], files))
+
+    database_line = "databases: none found, engine comparison left out"
+    if args.database and shutil.which("clamscan"):
+        full_cmd = [scan, "--no-memory", "--no-registry", "--json", "--database", args.database, tree]
+        clam_cmd = ["clamscan", "-r", "--no-summary", "--infected", "--database=" + args.database] \
+            + CLAMSCAN_OPTIONS + [tree]
+        (full_t, full_m), (clam_t, clam_m) = measure_pair(("full", full_cmd), ("clamscan", clam_cmd),
+                                                          args.runs, args.work)
+        full = korbu_report(os.path.join(args.work, "full.out"))
+        engine = full["engine"]
+        database_line = "databases: %s (main.cvd version %s, daily.cvd version %s, %s signatures), " \
+                        "loaded by both korbu-scan --database and clamscan -d" % (
+                            args.database, engine["main_version"], engine["daily_version"], engine["signatures"])
+        lines.append(row("full scan with engine: korbu-scan / clamscan -r", seconds_text(full_t, "s"),
+                         seconds_text(clam_t, "s"), full_t / clam_t))
+        lines.append(row("peak memory: korbu-scan full scan / clamscan -r", kib_text(full_m), kib_text(clam_m),
+                         full_m / clam_m))
+        ours = {d["file"]: d["virus"] for d in full["detections"] if not d["virus"].startswith("Brontok")}
+        theirs = clamscan_found(os.path.join(args.work, "clamscan.out"), tree)
+        checks.append("engine detections: korbu-scan %d, clamscan %d (%d engine test files)"
+                      % (len(ours), len(theirs), args.engine_files))
+        if not engine["active"]:
+            problems.append("the engine was not active in the full scan")
+        if ours != theirs:
+            for path in sorted(set(ours) | set(theirs)):
+                if ours.get(path) != theirs.get(path):
+                    problems.append("%s: korbu-scan %r, clamscan %r" % (path, ours.get(path), theirs.get(path)))
+        if len(ours) < args.engine_files:
+            problems.append("fewer engine detections than engine test files")
+    elif args.database:
+        database_line = "databases: %s, but clamscan is not installed" % args.database
+
+    load_after = os.getloadavg()[0]
+    print("Medians of %d runs each; a ratio below 1 means korbu is faster or smaller." % args.runs)
+    print("tree: %d files, %.0f MiB (generated files of up to 100 KiB, a tenth \"MZ\", plus detections)"
+          % (files, size / 1048576.0))
+    print(database_line)
+    print("clamscan options: " + " ".join(CLAMSCAN_OPTIONS))
+    print("load average (1 min) before %.2f, after %.2f" % (load_before, load_after))
+    print()
+    print("| Comparison | korbu | other | ratio |")
+    print("|---|---:|---:|---:|")
+    print("\n".join(lines))
+    print()
+    for line in checks:
+        print(line)
+    for problem in problems:
+        print("MISMATCH: " + problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except Failed as failure:
+        print("compare: %s" % failure, file=sys.stderr)
+        sys.exit(2)
