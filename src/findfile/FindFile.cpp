@@ -36,6 +36,15 @@ class AtExit {
   Step step_;
 };
 
+// The path the platform lists for a folder of the walk. A subfolder is named
+// without its final delimiter: a link put in its place after the parent's listing
+// is then refused, where the delimiter would have the link followed. A target
+// folder is listed as the user named it.
+std::string ListingPath(const std::string& folder, std::uint16_t level) {
+  if (level <= 1 || folder.size() < 2 || !platform::IsPathDelimiter(folder.back())) return folder;
+  return folder.substr(0, folder.size() - 1);
+}
+
 }  // namespace
 
 TFindFile::TFindFile(MainThreadDispatcher* mainThread) : dispatcher_(mainThread) {}
@@ -216,13 +225,14 @@ void TFindFile::WalkFolder(const std::string& folder) {
 
   const TFolderIgnore ignore = DoFolderChange(folder);
   const TTargetFolder& target = *currentTarget_;
+  const std::string listed = ListingPath(folder, level);
 
   if (SearchesFiles(ignore) && level >= target.MinLevel) {
     for (auto mask = target.FileMasks.rbegin(); mask != target.FileMasks.rend() && !aborted_; ++mask) {
       // An error of a handler stops the listing first, so that the platform closes
       // the folder, and then goes on to the caller.
       std::exception_ptr error;
-      platform::ListFolder(folder, *mask, [&](const platform::EntryInfo& info) {
+      platform::ListFolder(listed, *mask, [&](const platform::EntryInfo& info) {
         if (aborted_) return false;
         // Links, FIFOs, sockets and devices are never opened nor reported.
         if (info.kind != platform::EntryKind::Regular && info.kind != platform::EntryKind::Directory) {
@@ -248,7 +258,7 @@ void TFindFile::WalkFolder(const std::string& folder) {
   // Only real directories are entered: a link to a folder (a loop included) is not.
   // A folder that cannot be listed, or vanished, yields nothing.
   std::vector<std::string> subfolders;
-  platform::ListFolder(folder, "*.*", [&](const platform::EntryInfo& info) {
+  platform::ListFolder(listed, "*.*", [&](const platform::EntryInfo& info) {
     if (aborted_) return false;
     if (info.kind == platform::EntryKind::Directory) subfolders.push_back(info.name);
     return true;
