@@ -1,5 +1,5 @@
-// INI entries written into any text: the writer gives one line per entry, and
-// writing the same entry again changes nothing.
+// INI entries written into any text: the writer gives one line per entry, writing
+// the same entry again changes nothing, and a written entry is found again.
 
 #include <cstdint>
 #include <string>
@@ -17,15 +17,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view content = input.Rest();
 
   auto written = korbu::platform::WithIniEntry(content, section, key, value);
-  if (!written) return 0;
-  // A key that begins with '[' is written as Windows writes it, and then reads as
-  // a section header, so the entry cannot be found again.
-  if (key.find_first_not_of(" \t") != std::string_view::npos &&
-      key[key.find_first_not_of(" \t")] == '[') {
+  // A key that begins with '[' could read as a section header: it is refused.
+  const auto keyStart = key.find_first_not_of(" \t");
+  if (keyStart != std::string_view::npos && key[keyStart] == '[') {
+    Check(!written, "a key that begins with '[' is refused");
     return 0;
   }
+  if (!written) return 0;
   Check(written->find(value) != std::string::npos, "the value is in the text");
   auto again = korbu::platform::WithIniEntry(*written, section, key, value);
   Check(again && *again == *written, "writing the same entry twice changes nothing");
+  // The entry is found again: another value replaces it, and the first value
+  // written once more gives the same text back.
+  auto other = korbu::platform::WithIniEntry(*written, section, key, "korbu-other");
+  Check(other.has_value(), "a written entry can be written again");
+  auto back = korbu::platform::WithIniEntry(*other, section, key, value);
+  Check(back && *back == *written, "the entry is found again");
   return 0;
 }

@@ -22,7 +22,10 @@ std::vector<Line> SplitLines(std::string_view text) {
     line.begin = pos;
     const auto lf = text.find('\n', pos);
     if (lf == std::string_view::npos) {
-      line.end = line.next = text.size();
+      // A '\r' at the very end is the first half of a line break, as it becomes
+      // once anything is added after it.
+      line.next = text.size();
+      line.end = text.back() == '\r' ? text.size() - 1 : text.size();
     } else {
       line.end = (lf > pos && text[lf - 1] == '\r') ? lf - 1 : lf;
       line.next = lf + 1;
@@ -63,6 +66,12 @@ std::string_view KeyName(std::string_view line) {
   return Trim(line.substr(0, line.find('=')));
 }
 
+// What ends the text's last line before anything is added after it.
+std::string_view BreakAfterLastLine(std::string_view text, std::string_view newline) {
+  if (text.empty() || text.back() == '\n') return {};
+  return text.back() == '\r' ? "\n" : newline;
+}
+
 bool HasLineBreakOrZero(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
 
 }  // namespace
@@ -71,9 +80,11 @@ std::optional<std::string> WithIniEntry(std::string_view content, std::string_vi
                                         std::string_view key, std::string_view value) {
   section = Trim(section);
   key = Trim(key);
+  // A key line that begins with '[' can read as a section header, and then the
+  // entry could never be found again.
   if (section.empty() || key.empty() || HasLineBreakOrZero(section) || HasLineBreakOrZero(key) ||
       HasLineBreakOrZero(value) || section.find(']') != std::string_view::npos ||
-      key.find('=') != std::string_view::npos) {
+      key.find('=') != std::string_view::npos || key.front() == '[') {
     return std::nullopt;
   }
 
@@ -98,7 +109,7 @@ std::optional<std::string> WithIniEntry(std::string_view content, std::string_vi
   std::string out;
   if (i == lines.size()) {
     out = std::string(content);
-    if (!out.empty() && out.back() != '\n') out += newline;
+    out += BreakAfterLastLine(content, newline);
     out += "[" + std::string(section) + "]" + std::string(newline);
     out += std::string(key) + "=" + std::string(value) + std::string(newline);
     return out;
@@ -121,7 +132,7 @@ std::optional<std::string> WithIniEntry(std::string_view content, std::string_vi
 
   const Line& after = lines[lastFilled];
   out = std::string(content.substr(0, after.next));
-  if (after.next == after.end) out += newline;  // the last line had no break
+  if (after.next == content.size()) out += BreakAfterLastLine(content, newline);
   out += std::string(key) + "=" + std::string(value) + std::string(newline);
   out += std::string(content.substr(after.next));
   return out;

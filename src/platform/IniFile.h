@@ -15,7 +15,8 @@ namespace korbu::platform {
 /// appended at the end. New lines end as the text's lines do (CRLF when it has
 /// none). Section and key are taken without surrounding blanks and tabs. Empty when
 /// the entry cannot be written as one line: an empty section or key, a line break
-/// or zero byte in any part, a ']' in the section or a '=' in the key.
+/// or zero byte in any part, a ']' in the section, a '=' in the key or a key that
+/// begins with '['.
 std::optional<std::string> WithIniEntry(std::string_view content, std::string_view section,
                                         std::string_view key, std::string_view value);
 

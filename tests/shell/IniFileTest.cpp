@@ -29,16 +29,30 @@ TEST(IniEntry, MissingKeyOrSectionIsAdded) {
             "[boot]\nuser.exe=user.exe\nshell=e\n\n[386Enh]\n");
   EXPECT_EQ(Set("[boot]\r\nx=1", "boot", "shell", "e"), "[boot]\r\nx=1\r\nshell=e\r\n");
   EXPECT_EQ(Set("", "boot", "shell", "e"), "[boot]\r\nshell=e\r\n");
+  // A lone '\r' at the end is completed to a line break, not doubled, so the key
+  // before it is found by the next write.
+  EXPECT_EQ(Set("[boot]\nx=1\r", "boot", "shell", "e"), "[boot]\nx=1\r\nshell=e\n");
+  EXPECT_EQ(Set("[boot]\nshell\r", "boot", "shell", "e"), "[boot]\nshell=e\r");
+  EXPECT_EQ(Set("[a]\r", "boot", "shell", "e"), "[a]\r\n[boot]\r\nshell=e\r\n");
   // Neither a comment nor a header without its bracket is the section.
   EXPECT_EQ(Set(";[boot]\nshell=x\n[boot\n", "boot", "shell", "e"), ";[boot]\nshell=x\n[boot\n[boot]\nshell=e\n");
 }
 
 TEST(IniEntry, RefusesWhatWouldBreakTheFile) {
   for (auto [section, key, value] : {std::tuple{"boot", "shell", "a\r\n[evil]"}, {"bo]ot", "shell", "x"},
-                                     {"boot", "sh=ell", "x"}, {" ", "shell", "x"}, {"boot", "", "x"}}) {
+                                     {"boot", "sh=ell", "x"}, {" ", "shell", "x"}, {"boot", "", "x"},
+                                     {"boot", "[evil]", "x"}, {"boot", " \t[a", "b]"}}) {
     EXPECT_EQ(Set("", section, key, value), "<refused>") << section << "/" << key << "/" << value;
   }
   EXPECT_EQ(Set("", "boot", "shell", std::string("a\0b", 3)), "<refused>");
+  // A key line "[a=b]" would read as the header of a section "a=b".
+  EXPECT_EQ(Set("[boot]\nshell=x\n", "boot", "[a", "b]"), "<refused>");
+  EXPECT_EQ(Set("[boot]\nshell=x\n", "boot", "a[b", "c]"), "[boot]\nshell=x\na[b=c]\n");
+
+  test::TempTree tree;
+  const std::string path = tree.Write("system.ini", "[boot]\nshell=x\n");
+  EXPECT_FALSE(WriteIniString(path, "boot", "[shell]", "y"));
+  EXPECT_EQ(ReadFileBytes(path), "[boot]\nshell=x\n");
 }
 
 TEST(IniFile, WritesRegularFilesOnly) {
