@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/IniFile.h"
 #include "platform/Registry.h"
 #include "scan/FileVerdict.h"
 #include "support/TempTree.h"
@@ -55,35 +54,6 @@ TEST(FileChangesDuringScan, VanishedOrTruncatedFileGetsNoVerdict) {
   tree.MakeDir("now-a-folder.exe");
   verdict = "stale";
   EXPECT_FALSE(ScanFile(tree.Path("now-a-folder.exe"), verdict, nullptr, true));
-}
-
-// Runs a fresh tmpfs of 64 KiB under the tree, when the tests may mount one.
-std::optional<std::string> SmallDisk(const TempTree& tree) {
-  const std::string dir = tree.MakeDir("disk");
-  const std::string command = "mount -t tmpfs -o size=64k korbu-robust " + dir + " 2>/dev/null";
-  if (std::system(command.c_str()) != 0) return std::nullopt;
-  return dir;
-}
-
-void Unmount(const std::string& dir) {
-  const std::string command = "umount " + dir + " 2>/dev/null";
-  (void)std::system(command.c_str());
-}
-
-TEST(DiskFull, IniFileSurvivesWholeWhenTheNewOneCannotBeWritten) {
-  TempTree tree;
-  auto disk = SmallDisk(tree);
-  if (!disk) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount)";
-  const std::string ini = *disk + "/system.ini";
-  const std::string original = "[boot]\r\nshell=Explorer.exe\r\n";
-  test::WriteFileBytes(ini, original);
-  // Fill the disk so that no replacement fits beside the old file.
-  test::WriteFileBytes(*disk + "/filler", std::string(60 * 1024, 'f'));
-  const bool written = platform::WriteIniString(ini, "boot", "shell", std::string(8192, 'x'));
-  const std::string after = ReadFileBytes(ini);
-  Unmount(*disk);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(after, original);
 }
 
 class WinePrefixFixture : public ::testing::Test {
