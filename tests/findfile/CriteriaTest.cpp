@@ -5,6 +5,8 @@
 
 #include "findfile/ContentMatch.h"
 #include "findfile/TargetSearch.h"
+#include "platform/LocalTime.h"
+#include "platform/Path.h"
 #include "support/TempTree.h"
 
 namespace korbu {
@@ -30,19 +32,25 @@ TEST(SplitCriteriaList, TrimsDropsEmptyAndRepeatedPieces) {
 TEST(TargetSearch, PreparesFoldersWithPrefixesMasksAndOrder) {
   TSearchCriteria c;
   c.Files.FileName = "*.exe;*.com";
-  c.Files.Location = "<" + std::string("/x/one") + ";>/x/two;/x/one/;/x/three";
-  c.Files.Included = {">/x/inc/*.txt"};
+#ifdef _WIN32
+  const std::string x = "C:\\x\\";  // a full path begins with its drive there
+#else
+  const std::string x = "/x/";
+#endif
+  const char d = platform::kPathDelim;
+  c.Files.Location = "<" + x + "one;>" + x + "two;" + x + "one" + d + ";" + x + "three";
+  c.Files.Included = {">" + x + "inc" + d + "*.txt"};
   c.Files.Subfolders = false;
   c.Files.MaxLevel = 3;
   TTargetSearch search(c);
   const TTargetFolderList& folders = search.TargetFolders;
   ASSERT_EQ(folders.Count(), 4u);
-  EXPECT_EQ(folders[0].Folder, "/x/inc/");
+  EXPECT_EQ(folders[0].Folder, x + "inc" + d);
   EXPECT_EQ(folders[0].FileMasks, (TStringList{"*.txt"}));
   EXPECT_TRUE(folders[0].Recursive);
   // Written once without and once with a trailing separator: one folder, masks twice,
   // recursion from the latest entry.
-  EXPECT_EQ(folders[1].Folder, "/x/one/");
+  EXPECT_EQ(folders[1].Folder, x + "one" + d);
   EXPECT_EQ(folders[1].FileMasks, (TStringList{"*.exe", "*.com", "*.exe", "*.com"}));
   EXPECT_FALSE(folders[1].Recursive);
   EXPECT_TRUE(folders[2].Recursive);
@@ -71,10 +79,16 @@ TEST(TargetSearch, AttributeAndSizeTests) {
 }
 
 TEST(TargetSearch, TimeBoundsCompareDaysTimesOrBoth) {
-  setenv("TZ", "UTC", 1);
-  tzset();
   // 2024-03-10 06:00 UTC: day 45361 since 1899-12-30, a quarter of a day.
   const std::int64_t fileTime = (1710050400LL + 11644473600LL) * 10000000LL;
+#ifdef _WIN32
+  // The system's own time zone counts there, and TZ does not change it.
+  const auto local = platform::FileTimeToLocalTime(fileTime);
+  if (!local || local->hour != 6 || local->day != 10) GTEST_SKIP() << "the system's time zone is not UTC";
+#else
+  setenv("TZ", "UTC", 1);
+  tzset();
+#endif
   ASSERT_DOUBLE_EQ(*FileTimeToDateTime(fileTime), 45361.25);
   TSearchRec rec = Rec(1);
   rec.LastWriteTime = fileTime;
@@ -91,8 +105,10 @@ TEST(TargetSearch, TimeBoundsCompareDaysTimesOrBoth) {
   EXPECT_FALSE(accepts(0.2, 0));
   EXPECT_FALSE(accepts(45361.2, 0));  // full value
   EXPECT_TRUE(accepts(45361.3, 45361.2));
+#ifndef _WIN32
   unsetenv("TZ");
   tzset();
+#endif
 }
 
 TEST(ContentMatch, FindsPhraseAcrossBlocksWithCaseAndWordRules) {

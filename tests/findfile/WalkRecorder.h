@@ -40,8 +40,17 @@ class WalkRecorder {
   }
 
  private:
+  // Paths are shown with '/' on every platform, so that one expectation fits both.
+  static std::string Slashed(std::string path) {
+#ifdef _WIN32
+    for (char& c : path) if (c == '\\') c = '/';
+#endif
+    return path;
+  }
   std::string Relative(const std::string& path) const {
-    return path.rfind(root_, 0) == 0 ? path.substr(root_.size()) : path;
+    const std::string slashed = Slashed(path);
+    const std::string root = Slashed(root_);
+    return slashed.rfind(root, 0) == 0 ? slashed.substr(root.size()) : slashed;
   }
   std::string root_;
   mutable std::mutex mutex_;

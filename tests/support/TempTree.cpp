@@ -36,17 +36,18 @@ TempTree::~TempTree() {
 
 std::string TempTree::Path(std::string_view relative) const {
   if (relative.empty()) return root_.string();
-  return (root_ / fs::path(relative)).string();
+  // Native separators throughout, so that paths compare equal to what a listing gives.
+  return (root_ / fs::path(relative)).make_preferred().string();
 }
 
 std::string TempTree::Write(std::string_view relative, std::string_view bytes) const {
-  auto path = root_ / fs::path(relative);
+  auto path = (root_ / fs::path(relative)).make_preferred();
   WriteFileBytes(path, bytes);
   return path.string();
 }
 
 std::string TempTree::MakeDir(std::string_view relative) const {
-  auto path = root_ / fs::path(relative);
+  auto path = (root_ / fs::path(relative)).make_preferred();
   fs::create_directories(path);
   return path.string();
 }

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -25,6 +31,17 @@ std::string ReadOnly(const std::string& path) {
   return path;
 }
 
+#ifdef _WIN32
+// The file open without sharing, as another program using it would hold it there.
+struct HeldLock {
+  explicit HeldLock(const std::string& path) { ::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, 0); }
+  ~HeldLock() {
+    if (fd >= 0) ::_close(fd);
+  }
+  bool Take() const { return fd >= 0; }
+  int fd = -1;
+};
+#else
 // An exclusive advisory lock on a file, as another program using it would hold.
 struct HeldLock {
   explicit HeldLock(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
@@ -32,16 +49,19 @@ struct HeldLock {
   bool Take() const { return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
   int fd;
 };
+#endif
 
 TEST(FileAttributesAndLocks, ClearNeverActsThroughALinkAndOnlyUseLocks) {
   TempTree tree;
   const std::string file = ReadOnly(tree.Write("ro.txt", "x"));
   EXPECT_TRUE(ClearFileAttributes(file));
   EXPECT_TRUE(OwnerMayWrite(file));
+#ifndef _WIN32  // links are a POSIX matter here
   const std::string target = ReadOnly(tree.Write("target.txt", "x"));
   fs::create_symlink(target, tree.Path("link.txt"));
   EXPECT_FALSE(ClearFileAttributes(tree.Path("link.txt")));
   EXPECT_FALSE(OwnerMayWrite(target));
+#endif
 
   EXPECT_FALSE(IsFileLocked(tree.Path("missing.exe")));
   EXPECT_FALSE(IsFileLocked(tree.Path()));
@@ -62,8 +82,12 @@ TEST(DeleteFilesRecursive, DeletesMatchingFilesAtAnyDepthAndNothingElse) {
   TempTree outside;
   const std::string victim = outside.Write("victim.Bron.txt", "1");
   const std::string target = outside.Write("target.Bron.txt", "1");
+#ifndef _WIN32
   fs::create_directory_symlink(outside.Path(), tree.Path("linkdir"));
   fs::create_symlink(target, tree.Path("link.Bron.txt"));
+#else
+  tree.Write("link.Bron.txt", "1");  // the same name as a plain file there
+#endif
   const std::string gone[] = {
       tree.Write("a.Bron.exe", "1"), tree.Write("WINBRONTOK.EXE", "1"),
       ReadOnly(tree.Write("ro.Bron.txt", "1")), tree.Write(".hidden.Bron.sys", "1"),
