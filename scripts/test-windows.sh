@@ -19,11 +19,19 @@ if [ -z "$wine" ]; then
   exit 1
 fi
 
+# The test areas whose cases apply on Windows; each runs as <area>_tests.exe.
+areas=(detect utils findfile scan cli shell platform)
+area_list="windows"
+for a in "${areas[@]}"; do area_list="$area_list;$a"; done
+area_targets=()
+for a in "${areas[@]}"; do area_targets+=("${a}_tests"); done
+
 echo "== Building the Windows targets in $build"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DKORBU_WINDOWS_TEST_AREAS=windows >/dev/null || exit 1
+  -DCMAKE_BUILD_TYPE=Release "-DKORBU_WINDOWS_TEST_AREAS=$area_list" >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" --target korbu-scan windows_tests windows_test_holder \
-  windows_make_scan_tree >/dev/null || { echo "FAIL: the Windows build"; exit 1; }
+  windows_make_scan_tree "${area_targets[@]}" >/dev/null || { echo "FAIL: the Windows build"; exit 1; }
+echo "   built in $(( $(date +%s) - start )) s"
 
 work=$(mktemp -d /tmp/korbu-windows-test.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -36,14 +44,37 @@ trap cleanup EXIT
 echo "== Making a fresh Wine prefix"
 timeout 300 "$wine" wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot"; exit 1; }
 
+# Runs one test program under Wine with a time limit; its skipped cases are listed
+# with their reasons.
+run_tests() {
+  local name=$1; shift
+  local log="$work/$name.log"
+  if timeout 300 "$wine" "$build/$name.exe" --gtest_brief=1 "$@" >"$log" 2>&1; then
+    echo "   $name: $(grep -E '^\[  (PASSED|SKIPPED) \]' "$log" | sed 's/^\[ *\([A-Z]*\) *\] /\1 /' | tr '\n' ' ')"
+    # Each skip prints "file:line: Skipped" and then its reason.
+    grep -A1 ': Skipped$' "$log" | grep -vE ': Skipped$|^--$' | sort | uniq -c |
+      while read -r count reason; do echo "   $name skipped $count case(s): $reason"; done
+  else
+    local status=$?
+    cat "$log"
+    fail "$name.exe (status $status)"
+  fi
+}
+
 echo "== Windows unit tests"
-if timeout 300 "$wine" "$build/windows_tests.exe" --gtest_brief=1 >"$work/unit.log" 2>&1; then
-  grep -E "PASSED|SKIPPED" "$work/unit.log"
-else
-  cat "$work/unit.log"
-  fail "windows_tests.exe"
-fi
-echo "SKIP: the other test areas (detect, findfile, utils, platform, registry, procs, scan, cli, shell, bridge, engine) use POSIX calls or a Wine prefix from the Linux side and are not built for Windows"
+# The repair tests may damage this prefix's registry and system.ini: it is a fresh one.
+KORBU_WINDOWS_DAMAGE_TESTS=1 run_tests windows_tests
+for a in "${areas[@]}"; do
+  case $a in
+    # The INI file's mode bits and links, and a handwritten prefix's Windows folder,
+    # are the POSIX backend's; the INI entry cases run.
+    shell) run_tests shell_tests --gtest_filter=-IniFile.WritesRegularFilesOnly:IniFile.BareNamesLiveInTheWindowsFolder
+           skip "shell: IniFile.WritesRegularFilesOnly (mode bits, links) and IniFile.BareNamesLiveInTheWindowsFolder (a handwritten prefix) are POSIX-only" ;;
+    *) run_tests "${a}_tests" ;;
+  esac
+done
+skip "not built for Windows: registry, procs, repair (a Wine prefix from the Linux side, /proc), bridge and engine (libclamav is not built for Windows), app (no Qt), robust and scale"
+skip "POSIX-only cases inside the areas (links, FIFOs, fork, mode bits, handwritten prefixes, the engine library) are left out of their Windows builds"
 
 echo "== End-to-end scan: korbu-scan.exe against the Linux korbu-scan"
 tree=$work/tree
