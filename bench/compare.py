@@ -127,6 +127,11 @@ def clamscan_found(path, tree):
     return found
 
 
+def name_counts(found):
+    names = sorted(set(found.values()))
+    return ", ".join("%s %d" % (name, list(found.values()).count(name)) for name in names) or "none"
+
+
 def seconds_text(ns_or_s, unit):
     if unit == "ns":
         return "%.1f µs" % (ns_or_s / 1e3) if ns_or_s < 1e6 else "%.2f ms" % (ns_or_s / 1e6)
@@ -217,8 +222,8 @@ def main():
                          full_m / clam_m))
         ours = {d["file"]: d["virus"] for d in full["detections"] if not d["virus"].startswith("Brontok")}
         theirs = clamscan_found(os.path.join(args.work, "clamscan.out"), tree)
-        checks.append("engine detections: korbu-scan %d, clamscan %d (%d engine test files)"
-                      % (len(ours), len(theirs), args.engine_files))
+        checks.append("engine detections: korbu-scan %d, clamscan %d (%d engine test files); %s"
+                      % (len(ours), len(theirs), args.engine_files, name_counts(theirs)))
         if not engine["active"]:
             problems.append("the engine was not active in the full scan")
         if ours != theirs:
