@@ -1,77 +1,162 @@
 // Wine registry files: any text is read without harm, and an edit changes only
-// the lines it is about: adding a value and removing it again gives the file back
-// byte for byte, and every other key keeps its values.
+// what it is about: a value set (new or changed) reads back as set, every other
+// value of every key stays as it was, and adding a value and removing it again
+// gives the file back byte for byte.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
+#include "platform/posix/WineRegistryCodec.h"
 #include "platform/posix/WineRegistryText.h"
 
 using korbu::fuzz::Check;
+using korbu::platform::posix::ParseEscaped;
+using korbu::platform::posix::SameName;
 using korbu::platform::posix::WineKeyPath;
 using korbu::platform::posix::WineRegistryText;
 using korbu::platform::posix::WineValue;
 
 namespace {
 
-// The key of the first section header, split at its "\\" separators.
-WineKeyPath FirstSectionKey(const std::string& text) {
-  WineKeyPath key;
-  auto open = text.find("\n[");
-  if (open == std::string::npos) return key;
-  auto close = text.find(']', open);
-  if (close == std::string::npos) return key;
-  std::string inner = text.substr(open + 2, close - open - 2);
-  std::size_t start = 0;
-  while (start <= inner.size()) {
-    auto sep = inner.find("\\\\", start);
-    std::string part = inner.substr(start, sep == std::string::npos ? std::string::npos : sep - start);
-    if (part.empty()) return {};
-    key.emplace_back(part.begin(), part.end());
-    if (sep == std::string::npos) break;
-    start = sep + 2;
+constexpr std::size_t kMaxKeys = 8;
+
+// The keys of the first section headers, decoded as a reader of the format
+// decodes them; raw holds the same headers split at their literal "\\" only.
+void SectionKeys(const std::string& text, std::vector<WineKeyPath>& decoded, std::vector<WineKeyPath>& raw) {
+  std::size_t pos = 0;
+  while (pos < text.size() && decoded.size() < kMaxKeys) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + pos, end - pos);
+    pos = end + 1;
+    const std::size_t open = line.find_first_not_of(" \t\r\v\f");
+    if (open == std::string_view::npos || line[open] != '[') continue;
+    std::u16string name;
+    if (!ParseEscaped(line.substr(open + 1), ']', name)) continue;
+    WineKeyPath key;
+    std::size_t start = 0;
+    bool whole = true;
+    while (!name.empty()) {
+      const std::size_t sep = name.find(u'\\', start);
+      std::u16string part = name.substr(start, sep == std::u16string::npos ? sep : sep - start);
+      if (part.empty()) whole = false;
+      key.push_back(std::move(part));
+      if (sep == std::u16string::npos) break;
+      start = sep + 1;
+    }
+    if (!whole) continue;
+    decoded.push_back(std::move(key));
+
+    WineKeyPath literal;
+    const std::size_t close = line.find(']', open);
+    std::string_view inner = line.substr(open + 1, close == std::string_view::npos ? close : close - open - 1);
+    while (!inner.empty()) {
+      const std::size_t sep = inner.find("\\\\");
+      std::string_view part = inner.substr(0, sep);
+      literal.emplace_back(part.begin(), part.end());
+      if (sep == std::string_view::npos) break;
+      inner.remove_prefix(sep + 2);
+    }
+    raw.push_back(std::move(literal));
   }
-  return key;
+}
+
+bool SameValue(const WineValue& a, const WineValue& b) {
+  return a.name == b.name && a.type == b.type && a.data == b.data;
 }
 
 bool SameValues(const std::vector<WineValue>& a, const std::vector<WineValue>& b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].data != b[i].data) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!SameValue(a[i], b[i])) return false;
+  return true;
+}
+
+bool SamePath(const WineKeyPath& a, const WineKeyPath& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!SameName(a[i], b[i])) return false;
+  return true;
+}
+
+// The same values, in any order (a new value goes where its name sorts).
+bool SameValueSet(const std::vector<WineValue>& a, const std::vector<WineValue>& b) {
+  if (a.size() != b.size()) return false;
+  for (const WineValue& value : a) {
+    bool found = false;
+    for (const WineValue& other : b) found = found || SameValue(value, other);
+    if (!found) return false;
   }
   return true;
+}
+
+// The values of the key once name is set to value, as a reader should see them.
+std::vector<WineValue> Expected(std::vector<WineValue> values, const WineValue& value) {
+  for (WineValue& existing : values) {
+    if (SameName(existing.name, value.name)) {
+      existing.type = value.type;
+      existing.data = value.data;
+      return values;
+    }
+  }
+  values.push_back(value);
+  return values;
+}
+
+// Sets the value and checks that the key reads as expected and no other key moved.
+std::string SetAndCheck(const WineRegistryText& text, const WineKeyPath& key, const WineValue& value,
+                        const std::vector<WineKeyPath>& keys) {
+  auto changed = text.WithValue(key, value, 1700000000);
+  Check(changed.has_value(), "a value can be set in a valid file");
+  const WineRegistryText again(*changed);
+  Check(again.Valid(), "the edited file stays valid");
+  auto back = again.Find(key, value.name);
+  Check(back && back->type == value.type && back->data == value.data, "the value reads back");
+  Check(SameValueSet(again.Values(key), Expected(text.Values(key), value)), "the key's other values stay");
+  for (const WineKeyPath& other : keys) {
+    if (SamePath(other, key)) continue;
+    Check(SameValues(text.Values(other), again.Values(other)), "other keys unchanged");
+  }
+  return *changed;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string content(reinterpret_cast<const char*>(data), size);
-  WineRegistryText text(content);
+  const std::string content(reinterpret_cast<const char*>(data), size);
+  const WineRegistryText text(content);
   if (!text.Valid()) return 0;
 
-  WineKeyPath found = FirstSectionKey(content);
-  const WineKeyPath other{u"Software", u"Other"};
-  for (const WineKeyPath& key : {found, other, WineKeyPath{}}) {
+  std::vector<WineKeyPath> keys;
+  std::vector<WineKeyPath> raw;
+  SectionKeys(content, keys, raw);
+  keys.push_back({u"Software", u"Other"});
+  keys.push_back({});
+  for (const WineKeyPath& key : keys) {
     (void)text.Values(key);
     (void)text.Find(key, u"");
   }
+  // A key whose name holds a backslash or an empty component has no header that
+  // reads back as it: such a key is refused, never written as another one.
+  for (const WineKeyPath& key : raw) {
+    bool representable = true;
+    for (const auto& part : key)
+      if (part.empty() || part.find(u'\\') != std::u16string::npos) representable = false;
+    if (!representable) {
+      const WineValue any{u"v", 4, std::string(4, '\0')};
+      Check(!text.WithValue(key, any, 1) && !text.WithKey(key, 1), "an unwritable key is refused");
+    }
+  }
 
-  const WineKeyPath key = found.empty() ? WineKeyPath{u"Software", u"Korbu"} : found;
+  const WineKeyPath key = keys.size() > 2 ? keys.front() : WineKeyPath{u"Software", u"Korbu"};
   const WineValue added{u"KorbuFuzzValue", 1, std::string("f\0u\0z\0z\0\0\0", 10)};
   const bool keyExisted = text.KeyExists(key);
   const bool valueExisted = text.Find(key, added.name).has_value();
-  auto otherBefore = text.Values(other);
 
-  auto changed = text.WithValue(key, added, 1700000000);
-  Check(changed.has_value(), "a value can be set in a valid file");
-  WineRegistryText again(*changed);
-  Check(again.Valid(), "the edited file stays valid");
-  auto back = again.Find(key, added.name);
-  Check(back && back->type == added.type && back->data == added.data, "the value reads back");
-  if (key != other) Check(SameValues(otherBefore, again.Values(other)), "other keys unchanged");
-
-  auto removed = again.WithoutValue(key, added.name);
+  const std::string withAdded = SetAndCheck(text, key, added, keys);
+  auto removed = WineRegistryText(withAdded).WithoutValue(key, added.name);
   Check(removed.has_value(), "the value just set can be removed");
   // The only byte an edit may add elsewhere is the line end of an unended last line.
   std::string original = content;
@@ -80,5 +165,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (keyExisted && !valueExisted) Check(*removed == original, "add then remove gives the file back");
   Check(!WineRegistryText(*removed).Find(key, added.name), "the removed value is gone");
+
+  // Every value the key has is changed, in turn, to data of another form and back.
+  const auto values = text.Values(key);
+  for (std::size_t i = 0; i < values.size() && i < 4; ++i) {
+    WineValue other = values[i];
+    other.type = other.type == 4 ? 3 : 4;
+    other.data = other.type == 4 ? std::string("\x01\x02\x03\x04", 4) : std::string(90, '\x5a');
+    const std::string changed = SetAndCheck(text, key, other, keys);
+    const WineRegistryText changedText(changed);
+    auto spelled = changedText.Values(key);
+    Check(spelled.size() == values.size() && spelled[i].name == values[i].name, "a changed value keeps its name");
+    (void)SetAndCheck(changedText, key, values[i], keys);
+  }
   return 0;
 }

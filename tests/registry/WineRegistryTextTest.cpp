@@ -103,6 +103,9 @@ TEST(WineRegistryText, WritesValuesAsWineDoes) {
   EXPECT_EQ(FormatValue(Value(u"S", kRegSz, "ab"), "\n"), "\"S\"=hex(1):61,62\n");
   EXPECT_EQ(FormatValue(Value(u"S", kRegSz, ""), "\n"), "\"S\"=hex(1):\n");
   EXPECT_EQ(FormatValue(Value(u"W", kRegDword, Bytes({1, 2})), "\n"), "\"W\"=hex(4):01,02\n");
+  // Only string data has a terminator to leave out; a name keeps its last zero unit.
+  EXPECT_EQ(FormatValue(Value(std::u16string(u"n\0", 2), kRegSz, Wide(std::u16string(u"x\0", 2))), "\n"),
+            "\"n\\0\"=\"x\\0\"\n");
 
   // Long lists wrap after 76 columns with a continuation, as in Wine's files.
   const std::string formatted = FormatValue(Value(u"FilterData", kRegBinary, std::string(40, '\x33')), "\n");
@@ -126,12 +129,15 @@ TEST(WineRegistryText, EveryValueSurvivesWritingAndReading) {
       Value(u"odd", kRegSz, std::string("abc", 3)),
       Value(u"link", kRegLink, Bytes({0x5c, 0})),
       Value(u"big", 0xffffffffu, Bytes({7})),
+      Value(std::u16string(u"zero\0", 5), kRegDword, Bytes({1, 2, 3, 4})),
+      Value(std::u16string(u"\0", 1), kRegSz, Wide(std::u16string(u"\0", 1))),
   };
   for (const WineValue& sample : samples) {
     const std::string file = "WINE REGISTRY Version 2\n\n[K] 1\n" + FormatValue(sample, "\n");
     const WineRegistryText text{file};
     const auto found = text.Find({u"K"}, sample.name);
     ASSERT_TRUE(found) << file;
+    EXPECT_EQ(text.Values({u"K"}).front().name, sample.name) << file;
     EXPECT_EQ(found->type, sample.type) << file;
     EXPECT_EQ(found->data, sample.data) << file;
   }
@@ -164,6 +170,35 @@ TEST(WineRegistryText, ChangingAValueTouchesOnlyItsLines) {
   EXPECT_FALSE(text.WithoutValue({u"No", u"Key"}, u"Alpha"));
 }
 
+TEST(WineRegistryText, ChangesKeepNamesAndNeighboursWhole) {
+  // A raw zero byte ends the name "Tra\0"; changing the value keeps that name,
+  // written with an escape.
+  static constexpr char kFile[] = "WINE REGISTRY Version 2\n[A] 1\n\"Tra\0\"=\"x\"\n";
+  const std::string file(kFile, sizeof kFile - 1);
+  const std::u16string name(u"Tra\0", 4);
+  ASSERT_TRUE(WineRegistryText{file}.Find({u"A"}, name));
+  auto changed = WineRegistryText{file}.WithValue({u"A"}, Value(name, kRegDword, Bytes({1, 2, 3, 4})), 1);
+  ASSERT_TRUE(changed);
+  EXPECT_EQ(*changed, "WINE REGISTRY Version 2\n[A] 1\n\"Tra\\0\"=dword:04030201\n");
+  const WineRegistryText reread{*changed};
+  ASSERT_EQ(reread.Values({u"A"}).size(), 1u);
+  EXPECT_EQ(reread.Values({u"A"})[0].name, name);
+  EXPECT_EQ(reread.Find({u"A"}, name)->data, Bytes({1, 2, 3, 4}));
+  EXPECT_FALSE(reread.Find({u"A"}, u"Tra"));
+
+  // A list whose continuation is a blank line ends there: a new value goes after it,
+  // not in between, where it would be taken for the list's next line.
+  const std::string hex = "WINE REGISTRY Version 2\n[A] 1\n\"a\"=hex:01,\\\n\n[B] 1\n";
+  const WineRegistryText listed{hex};
+  ASSERT_EQ(listed.Find({u"A"}, u"a")->data, Bytes({1}));
+  changed = listed.WithValue({u"A"}, Value(u"b", kRegDword, Bytes({0, 0, 0, 0})), 1);
+  ASSERT_TRUE(changed);
+  EXPECT_EQ(*changed, ReplaceOnce(hex, "\n\n[B]", "\n\n\"b\"=dword:00000000\n[B]"));
+  const WineRegistryText both{*changed};
+  EXPECT_EQ(both.Find({u"A"}, u"a")->data, Bytes({1}));
+  EXPECT_TRUE(both.Find({u"A"}, u"b"));
+}
+
 TEST(WineRegistryText, NewKeysGoWhereWineWouldPutThem) {
   const std::string original(kSampleSystemReg);
   const WineRegistryText text{original};
@@ -190,6 +225,23 @@ TEST(WineRegistryText, NewKeysGoWhereWineWouldPutThem) {
   EXPECT_FALSE(text.WithKey({}, now));
   EXPECT_TRUE(text.KeyExists({u"Software", u"Classes", u"exefile"}));
   EXPECT_FALSE(text.KeyExists({u"Software", u"Class"}));
+
+  // A component that is empty or holds a backslash has no header that reads back
+  // as it ("[Sof\Korbu]" is the key "SofKorbu"): such a key is refused.
+  const WineRegistryText single{"WINE REGISTRY Version 2\n\n[Sof\\Korbu] 1\n"};
+  EXPECT_TRUE(single.KeyExists({u"SofKorbu"}));
+  for (const WineKeyPath& bad : {WineKeyPath{u"Sof\\Korbu"}, WineKeyPath{u"A", u""}, WineKeyPath{u"\\"}}) {
+    EXPECT_FALSE(single.WithValue(bad, Value(u"v", kRegSz, Wide(u"x")), now));
+    EXPECT_FALSE(single.WithKey(bad, now));
+  }
+  changed = single.WithValue({u"SofKorbu"}, Value(u"v", kRegSz, Wide(u"x")), now);
+  ASSERT_TRUE(changed);
+  EXPECT_EQ(WineRegistryText{*changed}.Find({u"SofKorbu"}, u"v")->data, Wide(u"x"));
+  // A last zero unit is part of the key's name.
+  changed = single.WithKey({std::u16string(u"Z\0", 2)}, now);
+  ASSERT_TRUE(changed);
+  EXPECT_TRUE(WineRegistryText{*changed}.KeyExists({std::u16string(u"Z\0", 2)}));
+  EXPECT_FALSE(WineRegistryText{*changed}.KeyExists({u"Z"}));
 
   // A file whose last line has no line end gets one before the new text.
   const WineRegistryText unterminated{"WINE REGISTRY Version 2\n[A] 1\n\"x\"=\"1\""};

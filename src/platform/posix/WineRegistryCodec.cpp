@@ -218,7 +218,6 @@ std::string DumpEscaped(std::u16string_view text, char escape1, char escape2) {
       continue;
     }
     if (unit < 0x20) {
-      if (unit == 0 && !hasNext) continue;
       out.push_back('\\');
       if (kCEscapes[unit] != '.') {
         out.push_back(kCEscapes[unit]);

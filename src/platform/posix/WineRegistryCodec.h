@@ -49,8 +49,8 @@ std::optional<std::size_t> ParseEscaped(std::string_view source, char endChar,
 
 /// Encodes units the way Wine writes them: units above 0x7F as \x escapes, control
 /// units as C or octal escapes, and the backslash and the two given characters
-/// preceded by a backslash. A final zero unit is left out (the terminator of string
-/// data); zero units elsewhere are written as \0.
+/// preceded by a backslash. Every unit is written, a zero unit as \0: string data
+/// is passed without its terminator.
 std::string DumpEscaped(std::u16string_view text, char escape1, char escape2);
 
 }  // namespace korbu::platform::posix

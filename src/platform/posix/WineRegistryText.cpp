@@ -49,6 +49,14 @@ std::optional<WineKeyPath> SplitUnits(std::u16string_view name) {
   }
 }
 
+// A header names its key as the components joined by backslashes, so a component
+// that is empty or holds a backslash would read back as another key.
+bool Writable(const WineKeyPath& key) {
+  return std::none_of(key.begin(), key.end(), [](const std::u16string& part) {
+    return part.empty() || part.find(u'\\') != std::u16string::npos;
+  });
+}
+
 std::string Hex(std::uint64_t value, std::size_t minDigits) {
   std::string digits;
   do {
@@ -192,7 +200,7 @@ std::string WineRegistryText::Splice(std::size_t fromLine, std::size_t toLine, s
 
 std::optional<std::string> WineRegistryText::WithValue(const WineKeyPath& key, const WineValue& value,
                                                        std::int64_t nowUnixSeconds) const {
-  if (!valid_) return std::nullopt;
+  if (!valid_ || !Writable(key)) return std::nullopt;
   const auto sections = SectionsOf(key);
   const auto entries = EntriesOf(sections);
   const Entry* last = nullptr;
@@ -206,7 +214,12 @@ std::optional<std::string> WineRegistryText::WithValue(const WineKeyPath& key, c
   }
   if (sections.empty()) return WithNewSection(key, &value, nowUnixSeconds);
   const Section& target = *sections.front();
+  // After the section's last line that is not blank, or after its last entry when
+  // that entry's list goes on over blank lines: a line put in between would be
+  // read as part of the list.
   std::size_t line = target.contentEnd;
+  for (const Entry& entry : entries)
+    if (entry.firstLine < target.endLine) line = std::max(line, entry.firstLine + entry.lineCount);
   for (const Entry& entry : entries) {
     if (entry.firstLine >= target.endLine) break;  // only the first section's values
     if (CompareNames(entry.value.name, value.name) == std::strong_ordering::greater) {
@@ -218,7 +231,7 @@ std::optional<std::string> WineRegistryText::WithValue(const WineKeyPath& key, c
 }
 
 std::optional<std::string> WineRegistryText::WithKey(const WineKeyPath& key, std::int64_t nowUnixSeconds) const {
-  if (!valid_ || KeyExists(key)) return std::nullopt;
+  if (!valid_ || !Writable(key) || KeyExists(key)) return std::nullopt;
   return WithNewSection(key, nullptr, nowUnixSeconds);
 }
 

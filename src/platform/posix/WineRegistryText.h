@@ -44,12 +44,14 @@ class WineRegistryText {
   std::optional<WineValue> Find(const WineKeyPath& key, std::u16string_view name) const;
 
   /// The text with the value set (an entry replaced or added), and the key's section
-  /// added when it has none; a new section is stamped with nowUnixSeconds.
+  /// added when it has none; a new section is stamped with nowUnixSeconds. Empty
+  /// when the text is not valid or a component of the key is empty or holds a
+  /// backslash (no header could name it).
   std::optional<std::string> WithValue(const WineKeyPath& key, const WineValue& value,
                                        std::int64_t nowUnixSeconds) const;
 
   /// The text with an empty section for the key added; empty when the key exists
-  /// already or the text is not valid.
+  /// already, cannot be named (as for WithValue) or the text is not valid.
   std::optional<std::string> WithKey(const WineKeyPath& key, std::int64_t nowUnixSeconds) const;
 
   /// The text without any entry of the value; empty when there is none.

@@ -162,7 +162,8 @@ std::string FormatValue(const WineValue& value, std::string_view newline) {
 
   if (WritableAsText(value)) {
     if (value.type != kRegSz) out += "str(" + HexNumber(value.type, 1) + "):";
-    out += "\"" + DumpEscaped(BytesToUtf16(value.data), '"', '"') + "\"";
+    const std::u16string units = BytesToUtf16(value.data);
+    out += "\"" + DumpEscaped(std::u16string_view(units).substr(0, units.size() - 1), '"', '"') + "\"";
     out += newline;
     return out;
   }
