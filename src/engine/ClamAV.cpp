@@ -37,6 +37,12 @@ void TClamAV::SetActive(bool active) {
     return;
   }
   engineEntries_ = entries;
+  // A database caught empty or half rewritten can load as nothing at all: an
+  // engine without signatures would pass for a loaded database that finds nothing.
+  if (signatureCount_ == 0) {
+    ReleaseEngine();
+    return;
+  }
   active_ = entries.build(engine_) == 0;
 }
 

@@ -30,7 +30,8 @@ class TClamAV : public EngineScanner {
   bool Active() const { return active_; }
   /// Setting true (when not active) binds the library, releases a held engine,
   /// loads DBFile, or else DBDir, and builds it: Active becomes true only when the
-  /// load gave an engine and its build succeeded. Setting false keeps the engine.
+  /// load gave an engine with at least one signature and its build succeeded.
+  /// Setting false keeps the engine.
   void SetActive(bool active);
 
   /// One database file to load; takes precedence over DBDir. Takes effect at the

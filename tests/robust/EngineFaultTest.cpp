@@ -40,7 +40,11 @@ class EngineDatabaseFaults : public ::testing::Test {
     if (!fs::exists(test::BuildDir() + "/" + kEngineLibraryFileName)) GTEST_SKIP() << "engine library not built";
     ResetEngineLibraryForTests();
     db_ = tree_.MakeDir("db");
-    for (const char* name : {"main.cvd", "daily.cvd"}) fs::copy_file(shared + "/" + name, db_ + "/" + name);
+    for (const char* name : {"main.cvd", "daily.cvd"}) {
+      fs::copy_file(shared + "/" + name, db_ + "/" + name);
+      // The shared files are read-only; the copies are there to be damaged.
+      fs::permissions(db_ + "/" + name, fs::perms::owner_write, fs::perm_options::add);
+    }
     daily_ = ReadFileBytes(db_ + "/daily.cvd");
     ASSERT_GT(daily_.size(), 1024u);
     variant_ = tree_.Write("worm.exe", test::VariantFile(3));
@@ -92,6 +96,17 @@ TEST_F(EngineDatabaseFaults, DamagedDatabaseFailsTheLoadAndTheOwnDetectionRunsOn
       ExpectOwnDetection(engine);
     }
   }
+  // A signature file without signatures loads as an engine with nothing in it,
+  // which is no loaded database either.
+  for (const char* name : {"empty.hdb", "comments.ndb"}) {
+    SCOPED_TRACE(name);
+    TClamAV engine;
+    engine.SetDBFile(tree_.Write(name, std::string(name) == "empty.hdb" ? "" : "# nothing here\n"));
+    engine.SetActive(true);
+    EXPECT_FALSE(engine.Active());
+    EXPECT_EQ(engine.SignatureCount(), 0u);
+    ExpectOwnDetection(engine);
+  }
   // Whole again, the same component loads it.
   WriteFileBytes(db_ + "/daily.cvd", daily_);
   TClamAV engine;
@@ -102,11 +117,12 @@ TEST_F(EngineDatabaseFaults, DamagedDatabaseFailsTheLoadAndTheOwnDetectionRunsOn
 }
 
 // Replaces the database over and over while it runs: by a rename of a whole copy,
-// as an updater does, and every third time also by rewriting it in place in
-// pieces, as a plain copy does.
+// as an updater does, or also by rewriting it in place in pieces, as a plain copy
+// does.
 class DatabaseChurn {
  public:
-  DatabaseChurn(std::string path, std::string bytes) : path_(std::move(path)), bytes_(std::move(bytes)) {
+  DatabaseChurn(std::string path, std::string bytes, bool inPlace)
+      : path_(std::move(path)), bytes_(std::move(bytes)), inPlace_(inPlace) {
     thread_ = std::thread([this] { Run(); });
   }
   ~DatabaseChurn() { Stop(); }
@@ -127,7 +143,7 @@ class DatabaseChurn {
       fs::rename(spare, path_);
       // Whole for a while, so that some loads see it so.
       std::this_thread::sleep_for(std::chrono::milliseconds(3));
-      if (rounds_ % 3 == 2) {
+      if (inPlace_) {
         std::ofstream out(path_, std::ios::binary | std::ios::trunc);
         const std::size_t piece = bytes_.size() / 4 + 1;
         for (std::size_t at = 0; at < bytes_.size() && !stop_; at += piece) {
@@ -143,44 +159,64 @@ class DatabaseChurn {
 
   const std::string path_;
   const std::string bytes_;
+  const bool inPlace_;
   std::atomic<bool> stop_{false};
   std::atomic<int> rounds_{0};
   std::thread thread_;
 };
 
+struct LoadOutcomes {
+  int whole = 0;
+  int refused = 0;
+};
+
+// Reloads the engine while the database churns; every load that makes the engine
+// active must have the whole database (both files, or daily.cvd alone).
+LoadOutcomes LoadRepeatedly(TClamAV& engine, const std::string& db, const std::string& eicar, bool folders) {
+  LoadOutcomes outcomes;
+  for (int round = 0; round < 100; ++round) {
+    const bool oneFile = !folders || round % 2 == 1;
+    engine.SetDBFile(oneFile ? db + "/daily.cvd" : std::string());
+    engine.SetDBDir(db);
+    engine.SetActive(false);
+    engine.SetActive(true);
+    if (!engine.Active()) {
+      ++outcomes.refused;
+      continue;
+    }
+    ++outcomes.whole;
+    if (oneFile) {
+      EXPECT_EQ(engine.SignatureCount(), kDailySignatureCount) << "round " << round;
+    } else {
+      EXPECT_EQ(engine.SignatureCount(), kWholeSignatureCount) << "round " << round;
+      EXPECT_EQ(engine.Scan(eicar), "Eicar-Test-Signature") << "round " << round;
+    }
+  }
+  return outcomes;
+}
+
 TEST_F(EngineDatabaseFaults, DatabaseReplacedWhileLoadingGivesAWholeDatabaseOrNone) {
   TClamAV engine;
   ASSERT_TRUE(engine.LibraryLoaded());
   engine.SetScanOptions(878);
-  int loaded = 0;
-  int refused = 0;
-  {
-    DatabaseChurn churn(db_ + "/daily.cvd", daily_);
-    for (int round = 0; round < 100; ++round) {
-      // Half of the loads take the folder, half the one file that changes.
-      engine.SetDBFile(round % 2 == 0 ? std::string() : db_ + "/daily.cvd");
-      engine.SetDBDir(db_);
-      engine.SetActive(false);
-      engine.SetActive(true);
-      if (engine.Active()) {
-        ++loaded;
-        if (round % 2 == 0) {
-          EXPECT_EQ(engine.SignatureCount(), kWholeSignatureCount) << "round " << round;
-          EXPECT_EQ(engine.Scan(eicar_), "Eicar-Test-Signature") << "round " << round;
-        } else {
-          EXPECT_EQ(engine.SignatureCount(), kDailySignatureCount) << "round " << round;
-        }
-      } else {
-        ++refused;
-      }
-      ExpectOwnDetection(engine);
-    }
-    churn.Stop();
-    RecordProperty("churn_rounds", churn.Rounds());
+  const struct {
+    const char* what;
+    bool inPlace;
+    bool folders;
+  } churns[] = {
+      {"renamed, folder and file loads", false, true},
+      {"rewritten in place, file loads", true, false},
+  };
+  for (const auto& churn : churns) {
+    SCOPED_TRACE(churn.what);
+    DatabaseChurn writer(db_ + "/daily.cvd", daily_, churn.inPlace);
+    const LoadOutcomes outcomes = LoadRepeatedly(engine, db_, eicar_, churn.folders);
+    writer.Stop();
+    ExpectOwnDetection(engine);
+    RecordProperty(std::string(churn.inPlace ? "in_place" : "renamed") + "_loads_whole", outcomes.whole);
+    RecordProperty(std::string(churn.inPlace ? "in_place" : "renamed") + "_loads_refused", outcomes.refused);
+    std::printf("database %s: %d loads whole, %d refused\n", churn.what, outcomes.whole, outcomes.refused);
   }
-  RecordProperty("loads_whole", loaded);
-  RecordProperty("loads_refused", refused);
-  std::printf("database replaced during loads: %d whole, %d refused\n", loaded, refused);
 
   // Left whole, it loads again.
   engine.SetDBFile("");
