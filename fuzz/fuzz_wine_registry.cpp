@@ -122,6 +122,31 @@ std::string SetAndCheck(const WineRegistryText& text, const WineKeyPath& key, co
   return *changed;
 }
 
+// The same text, or the same but for one comment line ";" that ends a list cut off
+// after its "\" (it is kept, as a value after it would else be taken for the list's).
+// Besides, an unended last line may have got its line end.
+bool GivesBack(std::string edited, std::string original) {
+  if (!original.empty() && original.back() != '\n' && edited.compare(0, original.size(), original) == 0) {
+    for (std::string_view end : {"\r\n", "\n"}) {
+      if (std::string_view(edited).substr(original.size(), end.size()) == end) {
+        original += end;
+        break;
+      }
+    }
+  }
+  if (edited == original) return true;
+  std::size_t at = 0;
+  while (at < edited.size() && at < original.size() && edited[at] == original[at]) ++at;
+  while (at > 0 && edited[at - 1] != '\n') --at;
+  for (std::string_view separator : {";\r\n", ";\n"}) {
+    if (std::string_view(edited).substr(at, separator.size()) == separator) {
+      edited.erase(at, separator.size());
+      return edited == original;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -158,13 +183,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string withAdded = SetAndCheck(text, key, added, keys);
   auto removed = WineRegistryText(withAdded).WithoutValue(key, added.name);
   Check(removed.has_value(), "the value just set can be removed");
-  // The only byte an edit may add elsewhere is the line end of an unended last line.
-  std::string original = content;
-  if (!original.empty() && original.back() != '\n' && removed->size() == original.size() + 1) {
-    original += removed->back();
-  }
-  if (keyExisted && !valueExisted) Check(*removed == original, "add then remove gives the file back");
+  if (keyExisted && !valueExisted) Check(GivesBack(*removed, content), "add then remove gives the file back");
   Check(!WineRegistryText(*removed).Find(key, added.name), "the removed value is gone");
+
+  // New keys among the others and after all of them.
+  for (const WineKeyPath& fresh : {WineKeyPath{u"KorbuFuzzKey"}, WineKeyPath{u"\uffee"}}) {
+    if (text.KeyExists(fresh)) continue;
+    (void)SetAndCheck(text, fresh, added, keys);
+    auto made = text.WithKey(fresh, 1700000000);
+    Check(made && WineRegistryText(*made).KeyExists(fresh), "a new key exists");
+  }
 
   // Every value the key has is changed, in turn, to data of another form and back.
   const auto values = text.Values(key);

@@ -310,6 +310,19 @@ TEST(WineRegistryText, UnreadableLinesAreKeptAndSkipped) {
   auto changed = text.WithValue({u"A"}, Value(u"zz", kRegDword, Bytes({0, 0, 0, 0})), 1);
   ASSERT_TRUE(changed);
   EXPECT_EQ(*changed, ReplaceOnce(file, "\"good\"=\"yes\"\n", "\"good\"=\"yes\"\n\"zz\"=dword:00000000\n"));
+
+  // Lines added after the cut-off list at the end are parted from it by a comment,
+  // so the list stays unreadable and the new lines read as themselves.
+  changed = text.WithValue({u"B"}, Value(u"x", kRegDword, Bytes({1, 0, 0, 0})), 1);
+  ASSERT_TRUE(changed);
+  EXPECT_EQ(*changed, file + ";\n\"x\"=dword:00000001\n");
+  EXPECT_EQ(WineRegistryText{*changed}.Values({u"B"}).size(), 1u);
+  changed = text.WithKey({u"C"}, 1700000100);
+  ASSERT_TRUE(changed);
+  EXPECT_EQ(*changed, file + ";\n\n[C] 1700000100\n#time=1da17480207ca00\n");
+  const WineRegistryText added{*changed};
+  EXPECT_TRUE(added.Values({u"B"}).empty());
+  EXPECT_TRUE(added.KeyExists({u"C"}));
 }
 
 TEST(WineRegistryText, RefusesWhatIsNoRegistryFile) {

@@ -183,6 +183,19 @@ std::optional<WineValue> WineRegistryText::Find(const WineKeyPath& key, std::u16
   return found;
 }
 
+bool WineRegistryText::WaitsForNextLine(std::size_t line) const {
+  std::string_view text(content_.data() + lines_[line].begin, lines_[line].length);
+  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+  if (text.empty()) return false;
+  // Read as the entry reader reads it, with a blank line after it: an entry that
+  // takes that line, or a list's line that would go on, waits for the next line.
+  std::string entry;
+  if (text.front() != '"' && text.front() != '@') entry = "@=hex:";
+  entry += text;
+  const auto parsed = ParseValueEntry({entry, std::string_view()}, 0);
+  return parsed && parsed->lineCount == 2;
+}
+
 std::string WineRegistryText::Splice(std::size_t fromLine, std::size_t toLine, std::string_view insert) const {
   auto offsetOf = [&](std::size_t line) { return line < lines_.size() ? lines_[line].begin : content_.size(); };
   const std::size_t from = offsetOf(fromLine);
@@ -193,6 +206,10 @@ std::string WineRegistryText::Splice(std::size_t fromLine, std::size_t toLine, s
   // A last line without its line end gets one before anything follows it.
   if (!insert.empty() && from == content_.size() && !content_.empty() && content_.back() != '\n')
     out += newline_;
+  // A list cut off after its "\" would take the next line for its own: a comment
+  // line ends it as it was (unreadable), so the new lines read as themselves.
+  if (!insert.empty() && fromLine > 0 && fromLine <= lines_.size() && WaitsForNextLine(fromLine - 1))
+    out += ";" + newline_;
   out.append(insert);
   out.append(content_, to, std::string::npos);
   return out;

@@ -80,6 +80,8 @@ class WineRegistryText {
   // Values are read only for the sections asked about: a large file is mostly
   // values of keys nobody looks at.
   std::vector<Entry> EntriesOf(const std::vector<const Section*>& sections) const;
+  // True when the line ends in the "\" of a list that goes on on the next line.
+  bool WaitsForNextLine(std::size_t line) const;
   std::string Splice(std::size_t fromLine, std::size_t toLine, std::string_view insert) const;
   std::string NewSectionText(const WineKeyPath& key, const WineValue* value,
                              std::int64_t nowUnixSeconds) const;
