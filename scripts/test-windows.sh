@@ -27,8 +27,11 @@ area_targets=()
 for a in "${areas[@]}"; do area_targets+=("${a}_tests"); done
 
 echo "== Building the Windows targets in $build"
+# -O1: the tests and the scan comparison need no more, and the build from an empty
+# folder takes about a third less time than at -O3.
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release "-DKORBU_WINDOWS_TEST_AREAS=$area_list" >/dev/null || exit 1
+  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG" \
+  "-DKORBU_WINDOWS_TEST_AREAS=$area_list" >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" --target korbu-scan windows_tests windows_test_holder \
   windows_make_scan_tree "${area_targets[@]}" >/dev/null || { echo "FAIL: the Windows build"; exit 1; }
 echo "   built in $(( $(date +%s) - start )) s"
@@ -50,9 +53,10 @@ run_tests() {
   local name=$1; shift
   local log="$work/$name.log"
   if timeout 300 "$wine" "$build/$name.exe" --gtest_brief=1 "$@" >"$log" 2>&1; then
-    echo "   $name: $(grep -E '^\[  (PASSED|SKIPPED) \]' "$log" | sed 's/^\[ *\([A-Z]*\) *\] /\1 /' | tr '\n' ' ')"
+    tr -d '\r' <"$log" >"$log.txt"
+    echo "   $name: $(grep -E '^\[  (PASSED|SKIPPED) *\]' "$log.txt" | sed 's/^\[ *\([A-Z]*\) *\] /\1 /' | tr '\n' ' ')"
     # Each skip prints "file:line: Skipped" and then its reason.
-    grep -A1 ': Skipped$' "$log" | grep -vE ': Skipped$|^--$' | sort | uniq -c |
+    grep -A1 ': Skipped$' "$log.txt" | grep -vE ': Skipped$|^--$' | sort | uniq -c |
       while read -r count reason; do echo "   $name skipped $count case(s): $reason"; done
   else
     local status=$?
