@@ -1,30 +1,53 @@
-#!/bin/sh
-# Builds the fuzz targets in build-fuzz (clang, ASan+UBSan, libFuzzer) and runs each
-# for a bounded time over a seed corpus generated here. Fails on any crash, leak or
-# sanitizer report.
-#   scripts/fuzz.sh [seconds-per-target (default 60)] [target ...]
-set -eu
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang, ASan+UBSan, libFuzzer) and runs each for a bounded
+# time over a small seed corpus generated here, two targets at a time. Prints one
+# line per target and exits non-zero on any crash, leak, timeout or sanitizer
+# report; the report is shown and the input that caused it is kept.
+#
+#   scripts/fuzz.sh [--build DIR] [seconds-per-target (default 60)] [target ...]
+#
+# The build folder is DIR, else $FUZZ_BUILD, else build-fuzz in the repository; it
+# is configured when it holds no build yet. FUZZ_JOBS sets how many targets run at
+# once (default 2).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${FUZZ_BUILD:-$root/build-fuzz}
+while [ $# -gt 0 ]; do
+  case $1 in
+    --build) build=$2; shift 2 ;;
+    --build=*) build=${1#--build=}; shift ;;
+    *) break ;;
+  esac
+done
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-fuzz
-targets=${*:-"fuzz_wine_registry fuzz_wine_value fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file"}
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DKORBU_BUILD_FUZZ=ON \
-    -DKORBU_BUILD_TESTS=OFF -DKORBU_BUILD_BENCH=OFF -DKORBU_BUILD_GUI=OFF \
-    -DKORBU_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link -O1" >/dev/null
-fi
-# shellcheck disable=SC2086
-cmake --build "$build" -j"$(nproc)" --target $targets >/dev/null
+case $seconds in '' | *[!0-9]*) echo "fuzz.sh: seconds must be a number, not '$seconds'" >&2; exit 2 ;; esac
+all="fuzz_wine_registry fuzz_wine_value fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file"
+read -r -a targets <<<"${*:-$all}"
+parallel=${FUZZ_JOBS:-2}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export TMPDIR="$work"
 
+# Build; the log is shown only when the build fails.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  if ! CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DKORBU_BUILD_FUZZ=ON \
+      -DKORBU_BUILD_TESTS=OFF -DKORBU_BUILD_BENCH=OFF -DKORBU_BUILD_GUI=OFF \
+      -DKORBU_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug \
+      -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link -O1" >"$work/configure.log" 2>&1; then
+    cat "$work/configure.log"; echo "fuzz.sh: configuring $build failed" >&2; exit 1
+  fi
+fi
+if ! cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >"$work/build.log" 2>&1; then
+  tail -n 60 "$work/build.log"; echo "fuzz.sh: building the fuzz targets failed" >&2; exit 1
+fi
+
+# Seed corpora: a few small, fixed inputs per target.
 seed() {  # seed TARGET NAME printf-format...
-  dir=$work/corpus-$1; name=$2; shift 2
+  local dir=$work/corpus-$1 name=$2
+  shift 2
   mkdir -p "$dir"
   # shellcheck disable=SC2059
   printf "$@" >"$dir/$name"
@@ -50,20 +73,50 @@ seed fuzz_searches b '\000\002abab\000ab'
 seed fuzz_scan_file a 'MZ\220\000\003\000\000\000\004\000\000\000\377\377\000\000'
 seed fuzz_scan_file b 'not an executable'
 
-status=0
-for target in $targets; do
-  mkdir -p "$work/corpus-$target" "$work/found-$target"
-  printf '%s: ' "$target"
-  if "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="$work/found-$target/" "$work/corpus-$target" \
-      >"$work/$target.log" 2>&1; then
-    grep -E '^#[0-9]+.*DONE' "$work/$target.log" | tail -1 || echo done
-  else
-    status=1
-    echo FAILED
-    grep -E 'ERROR|SUMMARY|fuzz check failed|Test unit written' "$work/$target.log" | head -5
-    mkdir -p "$root/build-fuzz/artifacts"
-    cp -r "$work/found-$target" "$root/build-fuzz/artifacts/" 2>/dev/null || true
+# Findings of this run only: what an earlier run left is cleared.
+findings=$build/fuzz-findings
+rm -rf "$findings"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+run_one() {  # run_one TARGET: writes $work/TARGET.result as "executions status"
+  local target=$1 log=$work/$1.log found=$findings/$1 status=ok
+  mkdir -p "$work/corpus-$target" "$found" "$work/tmp-$target"
+  # The outer limit catches a target that hangs where libFuzzer's own -timeout cannot.
+  if ! TMPDIR="$work/tmp-$target" timeout --kill-after=10 $((seconds + 120)) \
+      "$build/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$found/" "$work/corpus-$target" >"$log" 2>&1; then
+    status=FAILED
   fi
+  # A sanitizer report fails the run even when the process ended well.
+  if grep -qE '^(==[0-9]+==)?ERROR: |runtime error: |^SUMMARY: ' "$log"; then status=FAILED; fi
+  local runs
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  [ -n "$runs" ] || runs=$(grep -oE '^#[0-9]+' "$log" | tail -n 1 | tr -d '#')
+  echo "${runs:-0} $status" >"$work/$target.result"
+  [ "$status" = ok ] && rm -rf "$found"
+  return 0
+}
+
+for target in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+  run_one "$target" &
 done
-exit $status
+wait
+
+failed=0
+for target in "${targets[@]}"; do
+  read -r runs status <"$work/$target.result"
+  printf '%-20s %12s runs  %s\n' "$target" "$runs" "$status"
+  [ "$status" = ok ] || failed=1
+done
+for target in "${targets[@]}"; do
+  read -r _ status <"$work/$target.result"
+  [ "$status" = ok ] && continue
+  echo
+  echo "== $target: report (inputs kept in $findings/$target/)"
+  grep -vE '^(#[0-9]+|INFO:|MS:|	NEW_FUNC)' "$work/$target.log" | head -n 80
+  ls -l "$findings/$target/" 2>/dev/null || true
+  echo "Reproduce: $build/$target $findings/$target/<file>"
+done
+exit $failed
