@@ -87,7 +87,9 @@ def crc_figures(build, runs):
     """Median nanoseconds per call of the own CRC-32, zlib's and the bytewise table."""
     command = [os.path.join(build, "crc_bench"), "--benchmark_filter=^Crc(Korbu|Zlib|Bytewise)/",
                "--benchmark_repetitions=%d" % runs, "--benchmark_report_aggregates_only=true",
-               "--benchmark_format=json"]
+               "--benchmark_format=json",
+               # Repetitions of the three in shuffled order, so a load change is shared.
+               "--benchmark_enable_random_interleaving=true"]
     done = subprocess.run(command, capture_output=True, check=False)
     if done.returncode != 0:
         raise Failed("crc_bench exited with %d: %s" % (done.returncode, done.stderr.decode(errors="replace")))
