@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "services/FileUtils.h"
 #include "support/TempTree.h"
@@ -94,6 +95,13 @@ TEST(DeleteFilesRecursive, DeletesMatchingFilesAtAnyDepthAndNothingElse) {
       ReadOnly(tree.Write("l1/l2/l3/.deep.Bron.dat", "1")), tree.Path("link.Bron.txt")};
   const std::string kept[] = {tree.Write("keep.txt", "1"), tree.Write("l1/l2/l3/keep.dat", "1"),
                               tree.Write("l1/Bron.d/x.txt", "1"), victim, target};
+#ifdef _WIN32
+  // Hidden and system are attributes there, not a leading dot.
+  for (const char* name : {".hidden.Bron.sys", "l1/l2/l3/.deep.Bron.dat"}) {
+    ASSERT_TRUE(platform::SetFileAttributes(tree.Path(name), platform::kAttrHidden | platform::kAttrSystem |
+                                                                 platform::kAttrReadOnly));
+  }
+#endif
   const std::string locked = ReadOnly(tree.Write("l1/locked.Bron.exe", "1"));
   HeldLock lock(locked);
   ASSERT_TRUE(lock.Take());
