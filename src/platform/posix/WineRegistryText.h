@@ -12,7 +12,9 @@
 //
 // Every edit returns the whole new text: only the lines of the changed value are
 // replaced or removed, and a new value or key goes where wineserver would put it
-// (in name order), so every other byte of the file stays as it was.
+// (in name order), so every other byte of the file stays as it was. The one line
+// an edit may add besides is a comment ";" after a list cut off at its "\", which
+// would otherwise take the new line for its own.
 
 #include <cstdint>
 #include <optional>
