@@ -22,6 +22,7 @@
 #include "scan/RegistryScan.h"
 #include "scan/ScanState.h"
 #include "support/WinePrefixFixture.h"
+#include "support/ListOnlyFrontEnd.h"
 
 namespace korbu {
 namespace {
@@ -80,15 +81,7 @@ bool MakeSparseProgram(const std::string& path) {
   return made;
 }
 
-class FrontEnd : public ScanFrontEnd {
- public:
-  DetectionList list;
-  ScanOptions ReadOptions() const override { return {}; }
-  DetectionList& Detections() override { return list; }
-  void ShowOperation(const std::string&) override {}
-  void ShowObject(const std::string&) override {}
-  void ProcessPendingMessages() override {}
-};
+using FrontEnd = test::ListOnlyFrontEnd;
 
 // The growth of the peak resident size while step runs, in KiB.
 template <typename Step>

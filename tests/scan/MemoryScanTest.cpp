@@ -15,20 +15,13 @@
 #include "scan/MemoryScan.h"
 #include "scan/ScanState.h"
 #include "support/TempTree.h"
+#include "support/ListOnlyFrontEnd.h"
 
 namespace korbu {
 namespace {
 namespace fs = std::filesystem;
 
-class ListOnly : public ScanFrontEnd {
- public:
-  DetectionList list;
-  ScanOptions ReadOptions() const override { return {}; }
-  DetectionList& Detections() override { return list; }
-  void ShowOperation(const std::string&) override {}
-  void ShowObject(const std::string&) override {}
-  void ProcessPendingMessages() override {}
-};
+using ListOnly = test::ListOnlyFrontEnd;
 
 std::string Md5Of(const std::string& path) {
   std::string command = "md5sum '" + path + "'";

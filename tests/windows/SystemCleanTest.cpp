@@ -20,6 +20,7 @@
 #include "services/MiniReg.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
+#include "support/ListOnlyFrontEnd.h"
 
 namespace korbu {
 namespace {
@@ -52,15 +53,7 @@ std::optional<std::string> Text(RootKey root, const std::string& valuePath) {
   return text;
 }
 
-class ListOnly : public ScanFrontEnd {
- public:
-  DetectionList list;
-  ScanOptions ReadOptions() const override { return {}; }
-  DetectionList& Detections() override { return list; }
-  void ShowOperation(const std::string&) override {}
-  void ShowObject(const std::string&) override {}
-  void ProcessPendingMessages() override {}
-};
+using ListOnly = test::ListOnlyFrontEnd;
 
 class SystemClean : public ::testing::Test {
  protected:
