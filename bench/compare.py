@@ -40,7 +40,9 @@ class Failed(Exception):
 
 
 def run_once(command, out_path, work):
-    """Runs command with stdout to out_path; returns (seconds, peak KiB, status)."""
+    """Runs command with stdout to out_path; returns (seconds, CPU seconds, peak KiB,
+    status). The CPU time is user + system of the command and its children (when
+    wrapped in GNU time, time's own share is a few milliseconds)."""
     memory_file = os.path.join(work, "peak-rss")
     wrapped = command
     if os.access(GNU_TIME, os.X_OK):
@@ -51,13 +53,14 @@ def run_once(command, out_path, work):
         _, status, usage = os.wait4(child.pid, 0)
         seconds = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
+    cpu = usage.ru_utime + usage.ru_stime
     if wrapped is command:
         peak = usage.ru_maxrss
     else:
         with open(memory_file) as f:
             # GNU time writes "Command exited with non-zero status N" first then.
             peak = int(f.read().split()[-1])
-    return seconds, peak, child.returncode
+    return seconds, cpu, peak, child.returncode
 
 
 def measure_pair(first, second, runs, work, accepted=(0, 1)):
@@ -65,21 +68,24 @@ def measure_pair(first, second, runs, work, accepted=(0, 1)):
     results = []
     for label, command in (first, second):
         out = os.path.join(work, label + ".out")
-        _, _, status = run_once(command, out, work)
+        _, _, _, status = run_once(command, out, work)
         if status not in accepted:
             with open(os.path.join(work, "stderr"), errors="replace") as f:
                 raise Failed("%s exited with %d: %s" % (label, status, f.read().strip()[-500:]))
     times = {first[0]: [], second[0]: []}
+    cpus = {first[0]: [], second[0]: []}
     peaks = {first[0]: [], second[0]: []}
     for _ in range(runs):
         for label, command in (first, second):
-            seconds, peak, status = run_once(command, os.path.join(work, label + ".out"), work)
+            seconds, cpu, peak, status = run_once(command, os.path.join(work, label + ".out"), work)
             if status not in accepted:
                 raise Failed("%s exited with %d during the timed runs" % (label, status))
             times[label].append(seconds)
+            cpus[label].append(cpu)
             peaks[label].append(peak)
     for label, _ in (first, second):
-        results.append((statistics.median(times[label]), statistics.median(peaks[label])))
+        results.append((statistics.median(times[label]), statistics.median(cpus[label]),
+                        statistics.median(peaks[label])))
     return results
 
 
@@ -189,11 +195,13 @@ def main():
 
     walk_cmd = [scan, "--no-memory", "--no-registry", "--json", "--database", no_database, tree]
     read_cmd = ["find", tree, "-type", "f", "-exec", "cat", "{}", "+"]
-    (walk_t, walk_m), (read_t, read_m) = measure_pair(("walk", walk_cmd), ("read", read_cmd), args.runs,
+    (walk_t, walk_c, walk_m), (read_t, read_c, read_m) = measure_pair(("walk", walk_cmd), ("read", read_cmd), args.runs,
                                                       args.work)
     walk = korbu_report(os.path.join(args.work, "walk.out"))
     lines.append(row("walk with own detection: korbu-scan / find + cat", seconds_text(walk_t, "s"),
                      seconds_text(read_t, "s"), walk_t / read_t))
+    lines.append(row("CPU time (user + system): korbu-scan walk / find + cat", seconds_text(walk_c, "s"),
+                     seconds_text(read_c, "s"), walk_c / read_c))
     lines.append(row("peak memory: korbu-scan walk / find + cat", kib_text(walk_m), kib_text(read_m),
                      walk_m / read_m))
     own_found = [d for d in walk["detections"] if d["virus"].startswith("Brontok")]
@@ -211,7 +219,7 @@ def main():
         full_cmd = [scan, "--no-memory", "--no-registry", "--json", "--database", args.database, tree]
         clam_cmd = ["clamscan", "-r", "--no-summary", "--infected", "--database=" + args.database] \
             + CLAMSCAN_OPTIONS + [tree]
-        (full_t, full_m), (clam_t, clam_m) = measure_pair(("full", full_cmd), ("clamscan", clam_cmd),
+        (full_t, full_c, full_m), (clam_t, clam_c, clam_m) = measure_pair(("full", full_cmd), ("clamscan", clam_cmd),
                                                           args.runs, args.work)
         full = korbu_report(os.path.join(args.work, "full.out"))
         engine = full["engine"]
@@ -220,6 +228,8 @@ def main():
                             args.database, engine["main_version"], engine["daily_version"], engine["signatures"])
         lines.append(row("full scan with engine: korbu-scan / clamscan -r", seconds_text(full_t, "s"),
                          seconds_text(clam_t, "s"), full_t / clam_t))
+        lines.append(row("CPU time (user + system): korbu-scan full scan / clamscan -r",
+                         seconds_text(full_c, "s"), seconds_text(clam_c, "s"), full_c / clam_c))
         lines.append(row("peak memory: korbu-scan full scan / clamscan -r", kib_text(full_m), kib_text(clam_m),
                          full_m / clam_m))
         ours = {d["file"]: d["virus"] for d in full["detections"] if not d["virus"].startswith("Brontok")}

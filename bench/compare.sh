@@ -17,23 +17,32 @@ build=${1:-$top/build-rel}
 files=${KORBU_BENCH_FILES:-20000}
 runs=${KORBU_BENCH_RUNS:-5}
 
+# An existing build of another kind is refused, never reconfigured: the folder may
+# be someone's debug or sanitizer build, and its figures would mean nothing.
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+if [[ -f "$build/CMakeCache.txt" ]]; then
+  type=$(cache_value CMAKE_BUILD_TYPE)
+  case "$type" in
+    Release | RelWithDebInfo | MinSizeRel) ;;
+    *) echo "compare.sh: $build is a '$type' build; measure an optimised one" >&2; exit 2 ;;
+  esac
+  sanitize=$(cache_value KORBU_SANITIZE)
+  [[ -z "$sanitize" ]] || { echo "compare.sh: $build is built with sanitizers ($sanitize)" >&2; exit 2; }
+fi
 needed=(korbu-scan libkorbu-clamav.so crc_bench)
 missing=0
 for target in "${needed[@]}"; do [[ -e "$build/$target" ]] || missing=1; done
 if ((missing)); then
   echo "building korbu-scan and crc_bench (Release) in $build" >&2
-  cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORBU_BUILD_BENCH=ON \
-    -DKORBU_BUILD_GUI=OFF -DKORBU_SANITIZE= >/dev/null
+  if [[ -f "$build/CMakeCache.txt" ]]; then
+    cmake -S "$top" -B "$build" -DKORBU_BUILD_BENCH=ON >/dev/null
+  else
+    cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORBU_BUILD_BENCH=ON -DKORBU_BUILD_GUI=OFF >/dev/null
+  fi
   cmake --build "$build" -j"$(nproc)" --target korbu-scan crc_bench >/dev/null
 fi
 build=$(cd "$build" && pwd)
-type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")
-sanitize=$(sed -n 's/^KORBU_SANITIZE:STRING=//p' "$build/CMakeCache.txt")
-case "$type" in
-  Release | RelWithDebInfo | MinSizeRel) ;;
-  *) echo "compare.sh: $build is a '$type' build; measure an optimised one" >&2; exit 2 ;;
-esac
-[[ -z "$sanitize" ]] || { echo "compare.sh: $build is built with sanitizers ($sanitize)" >&2; exit 2; }
+type=$(cache_value CMAKE_BUILD_TYPE)
 
 database=${KORBU_BENCH_DB:-}
 if [[ -z "$database" ]]; then
