@@ -59,6 +59,13 @@ function(korbu_test name)
     KORBU_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared"
     KORBU_BUILD_DIR="${CMAKE_BINARY_DIR}")
   korbu_warnings(${name})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${name};${ARG_LABELS}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_LIST ${name}_TESTS)
+  # Labels go on after discovery: a list given to the discovery's PROPERTIES keeps
+  # only its first entry. This file runs after the discovered tests are defined.
+  set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  file(WRITE ${labels_file}
+    "if(DEFINED ${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${name};${ARG_LABELS}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()
