@@ -8,7 +8,7 @@ python3 - "$dir" "$files" "$max" <<'PY'
 import os, random, sys
 root, files, biggest = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 rng = random.Random(20261208)
-pool = os.urandom(biggest + 4096)
+pool = rng.randbytes(biggest + 4096)
 for i in range(files):
     folder = os.path.join(root, "d%02d" % (i % 100), "s%d" % (i % 7))
     os.makedirs(folder, exist_ok=True)
