@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the Windows targets with MinGW-w64 in build-mingw and runs them under Wine
 # in a fresh prefix: the Win32 backend's tests, then a korbu-scan.exe scan of a
-# generated tree whose detections must equal those of the Linux korbu-scan.
+# generated tree whose detections must equal those of the Linux korbu-scan, and a
+# clean of a planted worm file and Run value that must match the Linux clean.
 # Exits 0 only when everything it ran passed; says what it skipped.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -126,6 +127,122 @@ if grep -q "^DLL NOT loaded." "$work/win.txt"; then
 else
   fail "korbu-scan.exe did not report the missing engine library"
 fi
+
+echo "== Cleaning: korbu-scan.exe --clean against the Linux korbu-scan --clean"
+# The same worm file and Run value, planted twice in this prefix, must be cleaned
+# with the same rows and leave the same registry behind on both sides.
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+policy_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\System'
+shellnew=$WINEPREFIX/drive_c/windows/ShellNew
+clean_start=$(date +%s)
+# A file of the tree that the Linux scan named as a table variant.
+worm=$(python3 - "$work/linux.json" <<'PY'
+import json, re, sys
+try:
+    doc = json.load(open(sys.argv[1], encoding="latin-1"))
+except (OSError, ValueError):
+    sys.exit(0)
+names = sorted(d["file"] for d in doc.get("detections", []) if re.fullmatch(r"Brontok-\d+", d.get("virus", "")))
+if names: print(names[0])
+PY
+)
+wine_reg() { timeout 60 "$wine" reg "$@" >/dev/null 2>&1; }
+plant_damage() {
+  wine_reg add "$run_key" /v Bron-Spizaetus /d 'C:\windows\ShellNew\sempalong.exe' /f &&
+    wine_reg add "$run_key" /v Keep /d 'C:\windows\notepad.exe' /f &&
+    wine_reg add "$policy_key" /v DisableTaskMgr /t REG_DWORD /d 1 /f &&
+    mkdir -p "$shellnew" && cp "$worm" "$shellnew/sempalong.exe"
+}
+# What a clean must leave: the worm's value and file gone, the other value kept,
+# Task Manager allowed again.
+check_cleaned() {
+  local side=$1
+  wine_reg query "$run_key" /v Bron-Spizaetus && fail "$side: the Bron-Spizaetus Run value is still there"
+  wine_reg query "$run_key" /v Keep || fail "$side: the unrelated Run value Keep was removed"
+  timeout 60 "$wine" reg query "$policy_key" /v DisableTaskMgr 2>/dev/null | tr -d '\r' |
+    grep -qE 'DisableTaskMgr +REG_DWORD +0x0$' || fail "$side: DisableTaskMgr does not read 0x0"
+  [ ! -e "$shellnew/sempalong.exe" ] || fail "$side: the worm file is still there"
+}
+# True while a wineserver holds this prefix's server lock (a fcntl lock in the
+# server folder named after the prefix's device and inode).
+server_holds_prefix() {
+  python3 - "$WINEPREFIX" <<'PY'
+import fcntl, os, struct, sys
+prefix = sys.argv[1]
+st = os.stat(prefix)
+sub = "server-%x-%x" % (st.st_dev, st.st_ino)
+dirs = ["/tmp/.wine-%d" % os.getuid()]
+try:
+    name = open(os.path.join(prefix, "wineserver")).read().strip()
+    if name: dirs += [os.path.join(os.environ.get("TMPDIR", "/tmp"), name), os.path.join("/tmp", name)]
+except OSError:
+    pass
+for d in dirs:
+    try:
+        fd = os.open(os.path.join(d, sub, "lock"), os.O_RDONLY)
+    except OSError:
+        continue
+    query = struct.pack("hhqqi", fcntl.F_WRLCK, 0, 0, 0, 0)
+    held = struct.unpack("hhqqi", fcntl.fcntl(fd, fcntl.F_GETLK, query))[0] != fcntl.F_UNLCK
+    os.close(fd)
+    if held: sys.exit(0)
+sys.exit(1)
+PY
+}
+if [ -z "$worm" ] || [ ! -f "$worm" ]; then
+  fail "the Linux scan of the tree named no table variant to plant"
+elif ! plant_damage; then
+  fail "planting the worm's file and registry values (Windows side)"
+else
+  timeout 120 "$wine" "$build/korbu-scan.exe" --no-memory --clean --json 'C:\windows\ShellNew' \
+    >"$work/win-clean.json" 2>"$work/win-clean.err"
+  win_status=$?
+  check_cleaned "korbu-scan.exe"
+  if ! plant_damage; then
+    fail "planting the worm's file and registry values (Linux side)"
+  else
+    # The Linux build refuses registry writes while the prefix's wineserver runs.
+    timeout 30 wineserver -w >/dev/null 2>&1 || wineserver -k >/dev/null 2>&1
+    for _ in $(seq 50); do server_holds_prefix || break; sleep 0.2; done
+    if server_holds_prefix; then
+      fail "the wineserver of the prefix did not stop"
+    else
+      linux_scan=$linux_build/korbu-scan
+      [ -x "$work/noengine/korbu-scan" ] && linux_scan=$work/noengine/korbu-scan
+      timeout 120 "$linux_scan" --no-memory --clean --json "$shellnew" \
+        >"$work/linux-clean.json" 2>"$work/linux-clean.err"
+      linux_status=$?
+      check_cleaned "korbu-scan"
+      python3 - "$work/win-clean.json" "$work/linux-clean.json" "$shellnew" <<'PY' || fail "cleaning rows differ"
+import json, sys
+def load(path, strip):
+    try:
+        doc = json.load(open(path, encoding="latin-1"))
+    except (OSError, ValueError) as e:
+        print("   cannot read %s: %s" % (path, e))
+        return []
+    rows = []
+    for d in doc.get("detections", []):
+        where = d.get("file", "")
+        if not where.upper().startswith("HKEY_"):
+            where = where.replace("\\", "/")
+            for p in strip:
+                if where.lower().startswith(p.lower()): where = where[len(p):]
+            where = where.lower()
+        rows.append((where, d.get("virus", ""), d.get("information", "")))
+    return sorted(rows)
+win = load(sys.argv[1], ["C:/windows/ShellNew"])
+lin = load(sys.argv[2], [sys.argv[3]])
+for side, rows in (("Windows", win), ("Linux", lin)):
+    print("   %s: %d row(s)" % (side, len(rows)))
+    for r in rows: print("     ", r)
+sys.exit(0 if win == lin and win else 1)
+PY
+      [ "$win_status" = "$linux_status" ] || fail "cleaning exit status: Windows $win_status, Linux $linux_status"
+    fi
+  fi
+fi
+echo "   cleaning compared in $(( $(date +%s) - clean_start )) s"
 
 echo "== Memory phase: a running program with a worm's checksum under Wine"
 "$wine" "$work/tree.run/holder.exe" "$(winpath "$work/tree.run/held.dat")" >/dev/null 2>&1 &
