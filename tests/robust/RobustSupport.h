@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the fault tests: a front end that records what a scan shows, a run
-// without root for checks that rely on file permissions, and a disk that fills up.
+// Helpers of the fault tests: a run without root for checks that rely on file
+// permissions, and a disk that fills up.
 
 #include <functional>
 #include <optional>
@@ -9,23 +9,9 @@
 
 #include "scan/ScanFrontEnd.h"
 #include "support/TempTree.h"
+#include "support/TestFrontEnds.h"
 
 namespace korbu::test {
-
-/// Keeps every text and row a scan shows; all calls come on the main thread.
-class RecordingFrontEnd : public ScanFrontEnd {
- public:
-  ScanOptions options;
-  DetectionList list;
-  std::vector<std::string> operations;
-  std::vector<std::string> objects;
-
-  ScanOptions ReadOptions() const override { return options; }
-  DetectionList& Detections() override { return list; }
-  void ShowOperation(const std::string& text) override { operations.push_back(text); }
-  void ShowObject(const std::string& text) override { objects.push_back(text); }
-  void ProcessPendingMessages() override {}
-};
 
 enum class CheckRun { Passed, Failed, CannotRun };
 

@@ -22,7 +22,7 @@
 #include "scan/RegistryScan.h"
 #include "scan/ScanState.h"
 #include "support/WinePrefixFixture.h"
-#include "support/ListOnlyFrontEnd.h"
+#include "support/TestFrontEnds.h"
 
 namespace korbu {
 namespace {

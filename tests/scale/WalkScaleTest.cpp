@@ -23,6 +23,7 @@
 #include "findfile/QueuedDispatcher.h"
 #include "scan/ScanSession.h"
 #include "support/TempTree.h"
+#include "support/TestFrontEnds.h"
 
 namespace korbu {
 namespace {
@@ -33,17 +34,7 @@ constexpr int kFilesPerFolder = 999;  // with the folders, one million entries
 constexpr int kFiles = kFolders * kFilesPerFolder;
 constexpr std::int64_t kFlatBoundKiB = 64 * 1024;
 
-class FrontEnd : public ScanFrontEnd {
- public:
-  ScanOptions options;
-  DetectionList list;
-  std::string lastOperation;
-  ScanOptions ReadOptions() const override { return options; }
-  DetectionList& Detections() override { return list; }
-  void ShowOperation(const std::string& text) override { lastOperation = text; }
-  void ShowObject(const std::string&) override {}
-  void ProcessPendingMessages() override {}
-};
+using FrontEnd = test::RecordingFrontEnd;
 
 std::string FolderName(int folder) { return "d" + std::to_string(folder); }
 
@@ -178,8 +169,9 @@ TEST(MillionEntries, WalkReportsEveryFileOnceWithFlatMemoryAndStopsPartWayOnAbor
     EXPECT_EQ(missing, 0);
     EXPECT_EQ(twice, 0);
     EXPECT_TRUE(scan->frontEnd.list.Rows().empty());
-    EXPECT_NE(scan->frontEnd.lastOperation.find(std::to_string(kFiles) + " file(s)"), std::string::npos)
-        << scan->frontEnd.lastOperation;
+    ASSERT_FALSE(scan->frontEnd.operations.empty());
+    EXPECT_NE(scan->frontEnd.operations.back().find(std::to_string(kFiles) + " file(s)"), std::string::npos)
+        << scan->frontEnd.operations.back();
     EXPECT_LT(after - before, kFlatBoundKiB) << "memory grew with the tree";
   }
   {

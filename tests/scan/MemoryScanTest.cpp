@@ -15,7 +15,7 @@
 #include "scan/MemoryScan.h"
 #include "scan/ScanState.h"
 #include "support/TempTree.h"
-#include "support/ListOnlyFrontEnd.h"
+#include "support/TestFrontEnds.h"
 
 namespace korbu {
 namespace {

@@ -20,7 +20,7 @@
 #include "services/MiniReg.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
-#include "support/ListOnlyFrontEnd.h"
+#include "support/TestFrontEnds.h"
 
 namespace korbu {
 namespace {
