@@ -32,13 +32,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Build; the log is shown only when the build fails.
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  if ! CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DKORBU_BUILD_FUZZ=ON \
-      -DKORBU_BUILD_TESTS=OFF -DKORBU_BUILD_BENCH=OFF -DKORBU_BUILD_GUI=OFF \
-      -DKORBU_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug \
-      -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link -O1" >"$work/configure.log" 2>&1; then
-    cat "$work/configure.log"; echo "fuzz.sh: configuring $build failed" >&2; exit 1
-  fi
+# Configured every time with every option it relies on: a folder left configured
+# otherwise must not change what is fuzzed.
+if ! CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DKORBU_BUILD_FUZZ=ON \
+    -DKORBU_BUILD_TESTS=OFF -DKORBU_BUILD_BENCH=OFF -DKORBU_BUILD_GUI=OFF \
+    -DKORBU_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link -O1" >"$work/configure.log" 2>&1; then
+  cat "$work/configure.log"; echo "fuzz.sh: configuring $build failed" >&2; exit 1
 fi
 if ! cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >"$work/build.log" 2>&1; then
   tail -n 60 "$work/build.log"; echo "fuzz.sh: building the fuzz targets failed" >&2; exit 1

@@ -5,12 +5,15 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 folder=${1:-$PWD}
 bash "$top/scripts/install-deps.sh" run
-cmake -S "$top" -B "$top/build" -DKORBU_BUILD_TESTS=OFF -DKORBU_BUILD_BENCH=OFF >/dev/null
-cmake --build "$top/build" -j"$(nproc)"
-if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && -x "$top/build/korbu" ]]; then
-  exec "$top/build/korbu"
+# A folder of its own: the test script's builds keep their tests and options.
+build=$top/build-run
+cmake -S "$top" -B "$build" -DKORBU_BUILD_TESTS=OFF -DKORBU_BUILD_BENCH=OFF \
+  -DKORBU_BUILD_GUI=ON -DKORBU_BUILD_FUZZ=OFF -DKORBU_SANITIZE= -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && -x "$build/korbu" ]]; then
+  exec "$build/korbu"
 fi
-if [[ -x "$top/build/korbu" ]]; then
-  echo "No display: scanning '$folder' with korbu-scan. For the window: xvfb-run $top/build/korbu" >&2
+if [[ -x "$build/korbu" ]]; then
+  echo "No display: scanning '$folder' with korbu-scan. For the window: xvfb-run $build/korbu" >&2
 fi
-exec "$top/build/korbu-scan" "$folder"
+exec "$build/korbu-scan" "$folder"

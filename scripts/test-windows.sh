@@ -32,6 +32,7 @@ echo "== Building the Windows targets in $build"
 # folder takes about a third less time than at -O3.
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG" \
+  -DKORBU_BUILD_TESTS=ON -DKORBU_BUILD_BENCH=OFF -DKORBU_BUILD_FUZZ=OFF -DKORBU_SANITIZE= \
   "-DKORBU_WINDOWS_TEST_AREAS=$area_list" >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" --target korbu-scan windows_tests windows_test_holder \
   windows_make_scan_tree "${area_targets[@]}" >/dev/null || { echo "FAIL: the Windows build"; exit 1; }
@@ -89,7 +90,8 @@ timeout 120 "$wine" "$build/windows_make_scan_tree.exe" "$(winpath "$tree")" \
   || fail "making the scan tree"
 if [ ! -x "$linux_build/korbu-scan" ]; then
   echo "   (building the Linux korbu-scan in $linux_build)"
-  cmake -S "$root" -B "$linux_build" -DKORBU_BUILD_GUI=OFF -DKORBU_BUILD_BENCH=OFF >/dev/null &&
+  cmake -S "$root" -B "$linux_build" -DKORBU_BUILD_GUI=OFF -DKORBU_BUILD_BENCH=OFF \
+    -DKORBU_BUILD_TESTS=OFF -DKORBU_SANITIZE= >/dev/null &&
     cmake --build "$linux_build" -j"$jobs" --target korbu-scan >/dev/null || fail "the Linux build"
 fi
 # Both without the engine library and without the running programs or Run keys of
