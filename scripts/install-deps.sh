@@ -4,7 +4,8 @@
 set -euo pipefail
 
 run_packages=(cmake g++ make pkg-config zlib1g-dev nlohmann-json3-dev libclamav-dev
-  libjpeg62-turbo-dev libdeflate-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev)
+  libjpeg62-turbo-dev libdeflate-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-wine)
 test_packages=("${run_packages[@]}" clamav clamav-testfiles clang libclang-rt-14-dev
   wine wine64 xvfb xauth g++-mingw-w64-x86-64 fonts-dejavu-core time bc)
 

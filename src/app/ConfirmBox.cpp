@@ -4,11 +4,13 @@
 #include <QPushButton>
 
 #include <optional>
+#include <utility>
 
 namespace korbu {
 namespace {
 
 std::optional<bool> gNextAnswer;
+std::function<void()> gWhileOpen;
 int gQuestionsAsked = 0;
 QString gLastQuestion;
 
@@ -20,6 +22,7 @@ bool ConfirmBox::Ask(QWidget* parent, const QString& question) {
   if (gNextAnswer) {
     const bool answer = *gNextAnswer;
     gNextAnswer.reset();
+    if (auto whileOpen = std::exchange(gWhileOpen, {})) whileOpen();
     return answer;
   }
   QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), question, QMessageBox::NoButton,
@@ -32,7 +35,10 @@ bool ConfirmBox::Ask(QWidget* parent, const QString& question) {
   return box.clickedButton() == yes;
 }
 
-void ConfirmBox::SetNextAnswer(bool yes) { gNextAnswer = yes; }
+void ConfirmBox::SetNextAnswer(bool yes, std::function<void()> whileOpen) {
+  gNextAnswer = yes;
+  gWhileOpen = std::move(whileOpen);
+}
 int ConfirmBox::QuestionsAsked() { return gQuestionsAsked; }
 QString ConfirmBox::LastQuestion() { return gLastQuestion; }
 

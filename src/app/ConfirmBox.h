@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 namespace korbu {
@@ -14,8 +16,9 @@ class ConfirmBox {
   /// answer is taken (once) and no box is shown.
   static bool Ask(QWidget* parent, const QString& question);
 
-  /// For tests: the answer to give to the next question instead of showing a box.
-  static void SetNextAnswer(bool yes);
+  /// For tests: the answer to give to the next question instead of showing a box;
+  /// whileOpen runs first, standing for what happens while the box is open.
+  static void SetNextAnswer(bool yes, std::function<void()> whileOpen = {});
   /// For tests: how many questions were asked since the start.
   static int QuestionsAsked();
   static QString LastQuestion();

@@ -71,13 +71,18 @@ void DetectionListView::ShowRow(std::size_t index) {
   const QString texts[] = {Text(row.fileName), Text(row.virusName), Text(row.information)};
   for (int column = 0; column < 3; ++column) {
     const QString& text = texts[column];
-    if (item->text(column) != text) {
-      item->setText(column, text);
-      item->setToolTip(column, text);  // the whole text where the column cuts it
-    }
+    if (item->text(column) != text) item->setText(column, text);
   }
   const Qt::CheckState mark = row.checked ? Qt::Checked : Qt::Unchecked;
   if (item->checkState(0) != mark) item->setCheckState(0, mark);
+  following_ = false;
+}
+
+void DetectionListView::SetRowReason(std::size_t index, const std::string& reason) {
+  if (index >= static_cast<std::size_t>(view_->topLevelItemCount())) return;
+  QTreeWidgetItem* item = view_->topLevelItem(static_cast<int>(index));
+  following_ = true;
+  for (int column = 0; column < view_->columnCount(); ++column) item->setToolTip(column, Text(reason));
   following_ = false;
 }
 

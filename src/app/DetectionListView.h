@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 
 #include "scan/DetectionList.h"
 
@@ -24,6 +25,10 @@ class DetectionListView : public QObject {
   DetectionListView(QTreeWidget* view, DetectionList& list,
                     std::function<void(std::size_t)> onChange);
   ~DetectionListView() override;
+
+  /// Why the row stays pending after an action, shown as its tool tip; an empty
+  /// reason removes it.
+  void SetRowReason(std::size_t index, const std::string& reason);
 
   /// Sets up the control: three columns, check boxes, full-row selection.
   static void ConfigureControl(QTreeWidget* view);

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QTimer>
 
 #include "app/DetectionListView.h"
 #include "app/FolderTree.h"
@@ -26,6 +27,7 @@ namespace {
 
 constexpr int kHeaderHeight = 81;
 constexpr int kLocalAppDataFolderId = 28;  // CSIDL_LOCAL_APPDATA
+constexpr int kActivationWaitMs = 500;
 
 QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text); }
 
@@ -102,8 +104,22 @@ bool TMainForm::event(QEvent* event) {
   return handled;
 }
 
+void TMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (startupFinished_ || startupTimerArmed_) return;
+  startupTimerArmed_ = true;
+  // Without a window manager the window that maps last lies on top: the splash is
+  // raised again over this one.
+  if (splash_) splash_->raise();
+  // A window manager that prevents focus stealing may never activate the window;
+  // start-up then runs anyway, a moment after the window is shown.
+  QTimer::singleShot(kActivationWaitMs, this, &TMainForm::FormActivate);
+}
+
 void TMainForm::SetSplashStatus(const char* text) {
-  if (splash_) splash_->SetStatus(QString::fromLatin1(text));
+  if (!splash_) return;
+  splash_->raise();
+  splash_->SetStatus(QString::fromLatin1(text));
 }
 
 void TMainForm::FormActivate() {

@@ -85,6 +85,7 @@ class TMainForm : public QWidget, public ScanFrontEnd {
  protected:
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildOptionsPage();
@@ -107,6 +108,7 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   QPointer<TSplashForm> splash_;
   bool activating_ = false;
   bool startupFinished_ = false;
+  bool startupTimerArmed_ = false;
   std::string localAppData_;
   DetectionList detections_;
   int detectedCount_ = 0;

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+#include "app/DetectionListView.h"
 #include "app/ListControl.h"
 #include "app/MainForm.h"
 #include "repair/RowActions.h"
@@ -27,15 +28,19 @@ void TMainForm::ApplyButtons(const ActionButtons& buttons) {
 }
 
 void TMainForm::cbSelAllClick(bool checked) {
-  if (actionRunning_) return;
+  // During a scan the buttons stay disabled whatever is marked.
+  if (actionRunning_ || phasesRunning_ || ScanBusy()) return;
   ApplyButtons(SelectAllClicked(detections_, checked));
 }
 
 void TMainForm::lvFoundClick() {
-  if (actionRunning_) return;
+  if (actionRunning_ || phasesRunning_ || ScanBusy()) return;
   try {
     bool boxChecked = cbSelAll_->isChecked();
     const ActionButtons buttons = ListClicked(detections_, boxChecked);
+    // With no pending row (an empty list, or every row handled) "all checked"
+    // holds trivially; a ticked box would then stand over nothing it could mark.
+    if (PendingCount(detections_) == 0) boxChecked = false;
     // The box's own change runs cbSelAllClick, which has already applied the marks.
     cbSelAll_->setChecked(boxChecked);
     ApplyButtons(buttons);
@@ -56,7 +61,13 @@ void TMainForm::RunAction(RowLoop loop) {
   QWidget* const locked[] = {LvFound_, cbSelAll_, btnClean_, btnDelete_, btnBack_, btnCancel2_};
   for (QWidget* control : locked) control->setEnabled(false);
   try {
-    loop(detections_, ApplyChanges(), [this] { ProcessPendingMessages(); }, RowReporter());
+    // Each row shows its result, or why it stays pending, as soon as it is done.
+    loop(detections_, ApplyChanges(), [this] { ProcessPendingMessages(); },
+         [this](const RowResult& result) {
+           listView_->SetRowReason(result.index,
+                                   result.handled ? std::string() : result.reason);
+           ProcessPendingMessages();
+         });
   } catch (...) {
     // A row that fails stays pending; the rows after it keep what the loop did.
   }
@@ -64,6 +75,7 @@ void TMainForm::RunAction(RowLoop loop) {
   LvFound_->setEnabled(true);
   btnBack_->setEnabled(true);
   btnCancel2_->setEnabled(true);
+  if (PendingCount(detections_) == 0) cbSelAll_->setChecked(false);
   const ActionControls controls = UpdateActionButtons(detections_, selectAllEnabled);
   cbSelAll_->setEnabled(controls.selectAllEnabled);
   ApplyButtons(controls.buttons);

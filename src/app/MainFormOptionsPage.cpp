@@ -20,12 +20,27 @@ constexpr int kRightLeft = kMargin + kLeftWidth + 8;
 constexpr int kRightWidth = TMainForm::kClientWidth - kRightLeft - kMargin;
 constexpr int kGroupsBottom = 318;
 
-QLabel* CaptionValueRow(QWidget* page, const char* captionName, const char* caption,
-                        const char* valueName, int top) {
-  MakeLabel(page, QString::fromLatin1(captionName), QString::fromLatin1(caption))
-      ->setGeometry(kRightLeft + 12, top, 112, 16);
+// The caption labels are padded with spaces before their colons; each is as wide
+// as the widest, so that every colon shows.
+const char* const kInfoCaptions[] = {"Build                         :", "Engine Version       :",
+                                     "Virus Signature      :", "CVD Version            :",
+                                     "CVD Date Created :"};
+
+int InfoCaptionWidth() {
+  QStringList captions;
+  for (const char* caption : kInfoCaptions) captions.push_back(QString::fromLatin1(caption));
+  return CaptionWidth(captions);
+}
+
+QLabel* CaptionValueRow(QWidget* page, const char* captionName, int row, const char* valueName,
+                        int top) {
+  const int captionLeft = kRightLeft + 12;
+  const int captionWidth = InfoCaptionWidth();
+  MakeLabel(page, QString::fromLatin1(captionName), QString::fromLatin1(kInfoCaptions[row]))
+      ->setGeometry(captionLeft, top, captionWidth, 16);
   QLabel* value = MakeLabel(page, QString::fromLatin1(valueName), QString());
-  value->setGeometry(kRightLeft + 128, top, kRightWidth - 136, 16);
+  const int valueLeft = captionLeft + captionWidth + 4;
+  value->setGeometry(valueLeft, top, kRightLeft + kRightWidth - 8 - valueLeft, 16);
   return value;
 }
 
@@ -86,18 +101,13 @@ void TMainForm::BuildOptionsPage() {
   const int infoTop = infoBarTop + kBarHeight;
   MakeGroupFrame(page, QStringLiteral("frmInfo"))
       ->setGeometry(kRightLeft, infoTop, kRightWidth, kGroupsBottom - infoTop);
-  lbBuild_ = CaptionValueRow(page, "Label3", "Build                         :", "lbBuild",
-                             infoTop + 8);
-  lbEngineVer_ = CaptionValueRow(page, "Label4", "Engine Version       :", "lbEngineVer",
-                                 infoTop + 24);
-  lbVirSign_ = CaptionValueRow(page, "Label5", "Virus Signature      :", "lbVirSign",
-                               infoTop + 40);
-  lbCVDVer_ = CaptionValueRow(page, "Label6", "CVD Version            :", "lbCVDVer",
-                              infoTop + 56);
-  lbCVDDateMain_ = CaptionValueRow(page, "Label7", "CVD Date Created :", "lbCVDDateMain",
-                                   infoTop + 72);
+  lbBuild_ = CaptionValueRow(page, "Label3", 0, "lbBuild", infoTop + 8);
+  lbEngineVer_ = CaptionValueRow(page, "Label4", 1, "lbEngineVer", infoTop + 24);
+  lbVirSign_ = CaptionValueRow(page, "Label5", 2, "lbVirSign", infoTop + 40);
+  lbCVDVer_ = CaptionValueRow(page, "Label6", 3, "lbCVDVer", infoTop + 56);
+  lbCVDDateMain_ = CaptionValueRow(page, "Label7", 4, "lbCVDDateMain", infoTop + 72);
   lbCVDDateDaily_ = MakeLabel(page, QStringLiteral("lbCVDDateDaily"), QString());
-  lbCVDDateDaily_->setGeometry(kRightLeft + 128, infoTop + 88, kRightWidth - 136, 16);
+  lbCVDDateDaily_->setGeometry(lbCVDDateMain_->geometry().translated(0, 16));
 
   // Instruction and buttons.
   lbScan_ = MakeLabel(page, QStringLiteral("lbScan"),

@@ -8,7 +8,11 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 
+#include <exception>
+#include <optional>
+
 #include "app/ConfirmBox.h"
+#include "app/ErrorBox.h"
 #include "app/ListControl.h"
 #include "app/MainForm.h"
 #include "scan/ScanSession.h"
@@ -50,19 +54,30 @@ void TMainForm::btnScanClick() {
   btnClean_->setEnabled(false);
   btnDelete_->setEnabled(false);
   cbSelAll_->setEnabled(false);
+  // The memory and registry phases add rows too; they are marked after the walk.
+  LvFound_->setEnabled(false);
   btnCancel2_->setText(QStringLiteral("Stop"));
   // The memory and registry phases let messages run between items; "Back" then
   // would leave them adding rows behind the options page, so it waits for the walk.
   btnBack_->setEnabled(false);
   phasesRunning_ = true;
+  // A phase that fails ends the scan before the walk; the user is told why.
+  std::optional<QString> failure;
   try {
     session_->RunScan();
+  } catch (const std::exception& error) {
+    failure = QString::fromLocal8Bit(error.what());
   } catch (...) {
-    // A phase that fails ends the scan early; the page stays usable.
+    failure = QStringLiteral("The scan failed.");
   }
   phasesRunning_ = false;
   btnBack_->setEnabled(true);
   if (!ScanBusy()) btnCancel2_->setText(QStringLiteral("Exit"));
+  if (failure) {
+    // No walk will end this scan: the rows found so far become usable now.
+    if (!ScanBusy()) FindFileSearchFinish();
+    ErrorBox::Show(this, *failure);
+  }
   if (closeRequested_) {
     // Closed while the phases ran: do not leave a walk running behind the window.
     session_->Abort();
@@ -78,6 +93,8 @@ void TMainForm::btnCancel2Click() {
   }
   if (!ConfirmBox::Ask(this, QString::fromLatin1(kStopQuestion))) return;
   ProcessPendingMessages();
+  // The walk may have ended while the question was open: its summary stands.
+  if (!ScanBusy()) return;
   session_->Abort();
   ShowObject(kScanStoppedText);
   btnCancel2_->setText(QStringLiteral("Exit"));

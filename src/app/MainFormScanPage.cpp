@@ -17,8 +17,6 @@ constexpr int kMargin = 8;
 constexpr int kBarHeight = 20;
 constexpr int kWidth = TMainForm::kClientWidth - 2 * kMargin;
 constexpr int kCaptionLeft = kMargin + 12;
-constexpr int kValueLeft = kCaptionLeft + 104;
-constexpr int kValueWidth = TMainForm::kClientWidth - kMargin - 8 - kValueLeft;
 
 }  // namespace
 
@@ -29,18 +27,23 @@ void TMainForm::BuildScanPage() {
       ->setGeometry(kMargin, kMargin, kWidth, kBarHeight);
   const int statusTop = kMargin + kBarHeight;
   MakeGroupFrame(page, QStringLiteral("frmStatus"))->setGeometry(kMargin, statusTop, kWidth, 64);
-  MakeLabel(page, QStringLiteral("lbFileScaned"), QStringLiteral("Objects Scanned :"))
-      ->setGeometry(kCaptionLeft, statusTop + 8, 100, 16);
+  const QString captions[] = {QStringLiteral("Objects Scanned :"), QStringLiteral("Objects Detected:"),
+                              QStringLiteral("Information          :")};
+  const int captionWidth = CaptionWidth({captions[0], captions[1], captions[2]});
+  const int valueLeft = kCaptionLeft + captionWidth + 4;
+  const int valueWidth = TMainForm::kClientWidth - kMargin - 8 - valueLeft;
+  MakeLabel(page, QStringLiteral("lbFileScaned"), captions[0])
+      ->setGeometry(kCaptionLeft, statusTop + 8, captionWidth, 16);
   lbFileScan_ = MakeLabel(page, QStringLiteral("lbFileScan"), QString());
-  lbFileScan_->setGeometry(kValueLeft, statusTop + 8, kValueWidth, 16);
-  MakeLabel(page, QStringLiteral("lbFileDetected"), QStringLiteral("Objects Detected:"))
-      ->setGeometry(kCaptionLeft, statusTop + 26, 100, 16);
+  lbFileScan_->setGeometry(valueLeft, statusTop + 8, valueWidth, 16);
+  MakeLabel(page, QStringLiteral("lbFileDetected"), captions[1])
+      ->setGeometry(kCaptionLeft, statusTop + 26, captionWidth, 16);
   lbFileDetCount_ = MakeLabel(page, QStringLiteral("lbFileDetCount"), QString());
-  lbFileDetCount_->setGeometry(kValueLeft, statusTop + 26, kValueWidth, 16);
-  MakeLabel(page, QStringLiteral("lbInfo"), QStringLiteral("Information          :"))
-      ->setGeometry(kCaptionLeft, statusTop + 44, 100, 16);
+  lbFileDetCount_->setGeometry(valueLeft, statusTop + 26, valueWidth, 16);
+  MakeLabel(page, QStringLiteral("lbInfo"), captions[2])
+      ->setGeometry(kCaptionLeft, statusTop + 44, captionWidth, 16);
   lbInfoScan_ = MakeLabel(page, QStringLiteral("lbInfoScan"), QString());
-  lbInfoScan_->setGeometry(kValueLeft, statusTop + 44, kValueWidth, 16);
+  lbInfoScan_->setGeometry(valueLeft, statusTop + 44, valueWidth, 16);
 
   // The list's heading bar holds the select-all box at its left end.
   const int listBarTop = statusTop + 64 + 8;

@@ -2,15 +2,33 @@
 
 #include <QCheckBox>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace korbu {
 
+namespace {
+
+// Windows has Tahoma; Debian's fonts-wine brings it, outside the font folders that
+// the font configuration searches, so the program adds it for itself.
+bool FindTahoma() {
+  const QString family = QStringLiteral("Tahoma");
+  if (QFontDatabase::hasFamily(family)) return true;
+  for (const char* file : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
+    QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+  }
+  return QFontDatabase::hasFamily(family);
+}
+
+}  // namespace
+
 QFont WindowFont(int pointSize, bool bold) {
-  static const bool hasTahoma = QFontDatabase::hasFamily(QStringLiteral("Tahoma"));
+  static const bool hasTahoma = FindTahoma();
   QFont font = hasTahoma ? QFont(QStringLiteral("Tahoma")) : QGuiApplication::font();
   font.setPointSize(pointSize);
   font.setBold(bold);
@@ -37,6 +55,13 @@ QFrame* MakeGroupFrame(QWidget* parent, const QString& name) {
       QStringLiteral("QFrame#%1 { border: 1px solid %2; background: transparent; }")
           .arg(name, kFrameBlue.name()));
   return frame;
+}
+
+int CaptionWidth(const QStringList& captions) {
+  const QFontMetrics metrics(WindowFont());
+  int widest = 0;
+  for (const QString& caption : captions) widest = std::max(widest, metrics.horizontalAdvance(caption));
+  return widest + 2;  // the label's own margin
 }
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& caption, bool bold) {

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 class QCheckBox;
 class QFrame;
@@ -27,6 +28,9 @@ QLabel* MakeHeadingBar(QWidget* parent, const QString& name, const QString& capt
 
 /// A one-pixel blue frame around a group.
 QFrame* MakeGroupFrame(QWidget* parent, const QString& name);
+
+/// The width that shows the widest of the captions whole in the window's font.
+int CaptionWidth(const QStringList& captions);
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& caption,
                   bool bold = false);

@@ -1,17 +1,17 @@
 // The desktop program: a splash window while the engine loads, then the main window.
 
 #include <QApplication>
-#include <QStyleFactory>
 
 #include <memory>
 
+#include "app/Application.h"
 #include "app/EngineStartup.h"
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  korbu::SetUpApplication();
 
   // Shown and painted before the main window exists; the main window destroys it
   // at the end of its first activation.
@@ -19,9 +19,6 @@ int main(int argc, char** argv) {
   splash->show();
   splash->repaint();
   QApplication::processEvents();
-
-  // The application title; the main window keeps its own caption "KORBU".
-  QApplication::setApplicationName(QStringLiteral("Selvo Antivirus"));
 
   korbu::TMainForm mainForm(korbu::MakeEngineStartup());
   mainForm.AttachSplash(splash);

@@ -223,9 +223,12 @@ void TFindFile::WalkFolder(const std::string& folder) {
   currentLevel_ = level;
   AtExit leave([this] { currentLevel_ = static_cast<std::uint16_t>(currentLevel_ - 1); });
 
+  const std::string listed = ListingPath(folder, level);
+  // proc, sysfs, devices and the like hold no files of anyone's; some of their
+  // entries block or never end when read.
+  if (platform::IsVirtualFileSystem(listed)) return;
   const TFolderIgnore ignore = DoFolderChange(folder);
   const TTargetFolder& target = *currentTarget_;
-  const std::string listed = ListingPath(folder, level);
 
   if (SearchesFiles(ignore) && level >= target.MinLevel) {
     for (auto mask = target.FileMasks.rbegin(); mask != target.FileMasks.rend() && !aborted_; ++mask) {

@@ -47,6 +47,11 @@ bool FileExists(const std::string& path);
 /// True when a real directory (not a link) is at the path.
 bool DirectoryExists(const std::string& path);
 
+/// True when the folder lies on a file system that the kernel makes up rather than
+/// stores (proc, sysfs, devices, cgroups, tracing and the like): walks never enter
+/// such folders. Always false on Windows.
+bool IsVirtualFileSystem(const std::string& folder);
+
 /// Calls visit for each entry of the folder whose name matches the Windows wildcard
 /// mask (see MatchesWildcard), "." and ".." excluded, in the platform's order,
 /// until visit returns false. Returns false when the folder cannot be listed.

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QFontInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,7 +18,9 @@
 
 #include "AppTestSupport.h"
 #include "support/TempTree.h"
+#include "app/Application.h"
 #include "app/FolderTree.h"
+#include "app/ListControl.h"
 #include "app/MainForm.h"
 
 using korbu::TMainForm;
@@ -293,6 +297,64 @@ class MainFormTest : public QObject {
     QVERIFY(cell.isValid());
     QTest::mouseClick(folders.viewport(), Qt::RightButton, Qt::NoModifier, cell.center());
     QCOMPARE(folders.SelectedPath(), tree.Path("inner"));
+  }
+
+  void ComputerNodeNamesNoFolderAndListsTheVolumes() {
+    korbu::TFolderTree folders;
+    const QStringList volumes = folders.Volumes();
+    QVERIFY(!volumes.isEmpty());
+    QCOMPARE(volumes.first(), QDir::rootPath());
+    for (const QString& root : volumes) {
+      QVERIFY2(!root.startsWith(QStringLiteral("/proc")) && !root.startsWith(QStringLiteral("/sys")),
+               qPrintable(root));
+    }
+    QTreeWidgetItem* computer = folders.topLevelItem(0);
+    QCOMPARE(folders.topLevelItemCount(), 1);
+    QCOMPARE(computer->childCount(), volumes.size());
+    folders.setCurrentItem(computer);
+    QCOMPARE(folders.SelectedPath(), std::string());
+    // Every node carries an icon: the computer, the volumes, the folders.
+    QVERIFY(folders.SelectPath(QDir::tempPath()));
+    QCOMPARE(folders.SelectedPath(), QDir::tempPath().toStdString());
+    for (const QTreeWidgetItem* node = folders.currentItem(); node != nullptr; node = node->parent()) {
+      QVERIFY2(!node->icon(0).isNull(), qPrintable(node->text(0)));
+    }
+  }
+
+  void TheApplicationIsTitledAndTheCaptionsShowWhole() {
+    korbu::SetUpApplication();
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Selvo Antivirus"));
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    QCOMPARE(form.windowTitle(), QStringLiteral("KORBU"));
+    for (const char* name : {"Label3", "Label4", "Label5", "Label6", "Label7", "lbFileScaned",
+                             "lbFileDetected", "lbInfo"}) {
+      auto* caption = Control<QLabel>(&form, name);
+      QVERIFY2(caption->fontMetrics().horizontalAdvance(caption->text()) <= caption->contentsRect().width(),
+               name);
+    }
+    // The values start right of the widest caption.
+    QVERIFY(Control<QLabel>(&form, "lbBuild")->x() >= Control<QLabel>(&form, "Label7")->geometry().right());
+    QVERIFY(Control<QLabel>(&form, "lbInfoScan")->x() >= Control<QLabel>(&form, "lbInfo")->geometry().right());
+    if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"))) {
+      QSKIP("Tahoma not installed (Debian package fonts-wine)");
+    }
+    QCOMPARE(QFontInfo(Control<QLabel>(&form, "Label3")->font()).family(), QStringLiteral("Tahoma"));
+  }
+
+  void ListCellsTellOnlyWhatTheyCut() {
+    auto form = ReadyForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    std::string deep = "/home/user";
+    for (int i = 0; i < 10; ++i) deep += "/folder" + std::to_string(i);
+    form->Detections().AddDetection("/a.exe", "Brontok-1", "");
+    form->Detections().AddDetection(deep + "/worm.exe", "Brontok-1", "");
+    auto* list = Control<korbu::TListControl>(form.get(), "LvFound");
+    const auto at = [&](int row, int column) { return list->visualRect(list->model()->index(row, column)).center(); };
+    QCOMPARE(list->ToolTipAt(at(0, 0)), QString());
+    QCOMPARE(list->ToolTipAt(at(0, 1)), QString());
+    QCOMPARE(list->ToolTipAt(at(1, 0)), QString::fromStdString(deep + "/worm.exe"));
+    QCOMPARE(list->ToolTipAt(QPoint(5, list->viewport()->height() - 2)), QString());
   }
 
   void ScreenshotsOfBothPages() {

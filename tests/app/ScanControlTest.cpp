@@ -10,14 +10,20 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <functional>
+#include <stdexcept>
+#include <utility>
+
 #include "AppTestSupport.h"
 #include "app/ConfirmBox.h"
+#include "app/ErrorBox.h"
 #include "app/FolderTree.h"
 #include "app/MainForm.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
 
 using korbu::ConfirmBox;
+using korbu::ErrorBox;
 using korbu::TMainForm;
 using korbu::test::Control;
 using korbu::test::ScriptedEngine;
@@ -32,6 +38,24 @@ QString Text(QWidget* window, const char* name) {
 
 const QString kQuestion = QStringLiteral("Scanning is under process, would you want to stop?");
 
+// A window whose front-end calls the test steps into: what the user does while
+// the memory and registry phases let messages run, and an options read that fails.
+class SteppedForm final : public TMainForm {
+ public:
+  using TMainForm::TMainForm;
+  std::function<void()> duringPhases;
+  bool failOptions = false;
+
+  korbu::ScanOptions ReadOptions() const override {
+    if (failOptions) throw std::runtime_error("cannot read the location");
+    return TMainForm::ReadOptions();
+  }
+  void ProcessPendingMessages() override {
+    if (duringPhases && !ScanBusy()) std::exchange(duringPhases, {})();
+    TMainForm::ProcessPendingMessages();
+  }
+};
+
 }  // namespace
 
 class ScanControlTest : public QObject {
@@ -43,12 +67,14 @@ class ScanControlTest : public QObject {
 
   // A ready window with the tree selected as the location.
   void OpenWindow() {
-    form_ = std::make_unique<TMainForm>(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    form_ = std::make_unique<SteppedForm>(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
     form_->FormActivate();
     form_->show();
     auto* folders = Control<korbu::TFolderTree>(form_.get(), "tvLocation");
     QTRY_VERIFY(folders->SelectPath(QString::fromStdString(tree_->Path())));
   }
+
+  SteppedForm* Stepped() { return static_cast<SteppedForm*>(form_.get()); }
 
   void StartScan() {
     Control<QPushButton>(form_.get(), "btnScan")->click();
@@ -60,6 +86,7 @@ class ScanControlTest : public QObject {
     // The registry phase must not touch the user's own Wine prefix.
     noPrefix_ = std::make_unique<korbu::test::TempTree>();
     qputenv("WINEPREFIX", QByteArray::fromStdString(noPrefix_->Path()));
+    ErrorBox::Record();
   }
 
   void init() {
@@ -109,6 +136,9 @@ class ScanControlTest : public QObject {
     QTRY_VERIFY(!form_->ScanBusy());
     QCOMPARE(Text(form_.get(), "lbFileDetCount"), QStringLiteral("0"));
     QVERIFY(!Control<QWidget>(form_.get(), "cbSelAll")->isEnabled());
+    // A click in the empty list ticks nothing: there is no row to select.
+    QTest::mouseClick(Control<QTreeWidget>(form_.get(), "LvFound")->viewport(), Qt::LeftButton);
+    QVERIFY(!Control<QCheckBox>(form_.get(), "cbSelAll")->isChecked());
   }
 
   void StopAsksAndOnlyYesStops() {
@@ -130,6 +160,51 @@ class ScanControlTest : public QObject {
     QVERIFY(Text(form_.get(), "lbInfoScan").endsWith(QStringLiteral(" Folder(s) scanned. Scan is finished...")));
     QVERIFY(Control<QWidget>(form_.get(), "LvFound")->isEnabled());
     QVERIFY(form_->isVisible());
+  }
+
+  void MarksDuringTheMemoryAndRegistryPhasesEnableNothing() {
+    bool listOpen = true;
+    Stepped()->duringPhases = [&] {
+      listOpen = Control<QWidget>(form_.get(), "LvFound")->isEnabled();
+      form_->Detections().AddDetection("/proc/1/exe", "Brontok-1", "Memory was infected");
+      form_->Detections().SetChecked(0, true);
+      form_->lvFoundClick();  // what a click in the list would run
+    };
+    StartScan();
+    QVERIFY(!listOpen);
+    QVERIFY(!Control<QWidget>(form_.get(), "btnClean")->isEnabled());
+    QVERIFY(!Control<QWidget>(form_.get(), "btnDelete")->isEnabled());
+    QTRY_VERIFY(!form_->ScanBusy());
+    QVERIFY(!Control<QWidget>(form_.get(), "btnClean")->isEnabled());
+    // Checked after the walk: now they respond.
+    form_->lvFoundClick();
+    QVERIFY(Control<QWidget>(form_.get(), "btnClean")->isEnabled());
+  }
+
+  void YesAfterTheWalkEndedLeavesTheSummaryAlone() {
+    StartScan();
+    // The walk ends while the question is open.
+    bool endedWhileOpen = false;
+    ConfirmBox::SetNextAnswer(true, [&] {
+      endedWhileOpen = QTest::qWaitFor([this] { return !form_->ScanBusy(); });
+    });
+    Control<QPushButton>(form_.get(), "btnCancel2")->click();
+    QVERIFY(endedWhileOpen);
+    QCOMPARE(Text(form_.get(), "lbFileScan"), QString());
+    QCOMPARE(Text(form_.get(), "lbInfoScan"),
+             QStringLiteral("3 file(s) and 2 Folder(s) scanned. Scan is finished..."));
+    QCOMPARE(Text(form_.get(), "btnCancel2"), QStringLiteral("Exit"));
+  }
+
+  void AnErrorOfTheScanIsShownInAMessageBox() {
+    Stepped()->failOptions = true;
+    const int shown = ErrorBox::Shown();
+    Control<QPushButton>(form_.get(), "btnScan")->click();
+    QCOMPARE(ErrorBox::Shown(), shown + 1);
+    QCOMPARE(ErrorBox::LastMessage(), QStringLiteral("cannot read the location"));
+    QVERIFY(!form_->ScanBusy());
+    QCOMPARE(Text(form_.get(), "btnCancel2"), QStringLiteral("Exit"));
+    QVERIFY(Control<QWidget>(form_.get(), "btnBack")->isEnabled());
   }
 
   void BackDuringTheWalkStopsItAndClearsTheList() {

@@ -144,6 +144,23 @@ class StartupTest : public QObject {
     QCOMPARE(calls->size(), std::size_t{3});
   }
 
+  void StartUpRunsWhenTheWindowIsNeverActivated() {
+    // A window manager that prevents focus stealing: no activation ever arrives.
+    struct NoActivation : QObject {
+      bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::WindowActivate; }
+    } filter;
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    auto* splash = new TSplashForm;
+    splash->show();
+    QPointer<TSplashForm> watch(splash);
+    form.AttachSplash(splash);
+    form.installEventFilter(&filter);
+    form.show();
+    QTRY_VERIFY(form.StartupFinished());
+    QTRY_VERIFY(watch.isNull());
+    QVERIFY(Control<QWidget>(&form, "sheetUtama")->isEnabled());
+  }
+
   void LabelsShowTheEngineFigures_data() {
     QTest::addColumn<bool>("loaded");
     QTest::addColumn<QString>("signatures");

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "WalkRecorder.h"
+#include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "support/TempTree.h"
 
@@ -161,6 +162,36 @@ TEST_F(Walk, DeepTreeUsesLittleStackPerLevel) {
   std::printf("stack per level: %zu bytes\n", static_cast<std::size_t>(perLevel));
   EXPECT_LT(perLevel, 4096u);
 }
+
+
+#ifndef _WIN32
+// proc and sysfs are never entered, named as the location or met below one; an
+// ordinary folder still is.
+TEST(WalkVirtual, KernelFileSystemsAreNeverEntered) {
+  if (!platform::DirectoryExists("/proc/sys")) GTEST_SKIP() << "no /proc mounted";
+  EXPECT_FALSE(platform::IsVirtualFileSystem("/"));
+  TempTree tree;
+  tree.Write("a.txt", "1");
+  EXPECT_FALSE(platform::IsVirtualFileSystem(tree.Path()));
+  TFindFile search;
+  search.Criteria().Files.FileName = "*.*";
+  std::string location = "/proc;" + tree.Path();
+  if (platform::DirectoryExists("/sys/kernel")) location += ";/sys";
+  search.Criteria().Files.Location = location;
+  int folders = 0;
+  std::vector<std::string> files;
+  search.OnFolderChange = [&](TFindFile&, const std::string& folder, TFolderIgnore&) {
+    ++folders;
+    EXPECT_EQ(folder.rfind(tree.Path(), 0), 0u) << folder;
+  };
+  search.OnFileMatch = [&](TFindFile&, const std::string&, const TSearchRec& rec) {
+    files.push_back(rec.Name);
+  };
+  search.Start();
+  EXPECT_EQ(folders, 1);
+  EXPECT_EQ(files, (Events{"a.txt"}));
+}
+#endif
 
 }  // namespace
 }  // namespace korbu

@@ -75,6 +75,8 @@ bool DirectoryExists(const std::string& path) {
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
+bool IsVirtualFileSystem(const std::string&) { return false; }
+
 bool ListFolder(const std::string& folder, const std::string& mask,
                 const std::function<bool(const EntryInfo&)>& visit) {
   if (folder.empty() || !DirectoryExists(folder)) return false;
