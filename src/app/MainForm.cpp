@@ -109,8 +109,8 @@ void TMainForm::showEvent(QShowEvent* event) {
   if (startupFinished_ || startupTimerArmed_) return;
   startupTimerArmed_ = true;
   // Without a window manager the window that maps last lies on top: the splash is
-  // raised again over this one.
-  if (splash_) splash_->raise();
+  // raised again over this one once it has been mapped (after this handler).
+  if (splash_) QTimer::singleShot(0, splash_.data(), &QWidget::raise);
   // A window manager that prevents focus stealing may never activate the window;
   // start-up then runs anyway, a moment after the window is shown.
   QTimer::singleShot(kActivationWaitMs, this, &TMainForm::FormActivate);
