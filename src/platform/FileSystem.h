@@ -105,6 +105,7 @@ class InputFile {
   bool Seek(std::uint64_t offset);
 
  private:
+  friend class Folder;  // opens the files of a held folder
   InputFile(std::intptr_t handle, std::uint64_t size) : handle_(handle), size_(size) {}
   std::intptr_t handle_;
   std::uint64_t size_;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 
 namespace korbu::platform {
 namespace {
@@ -140,16 +141,21 @@ std::optional<std::string> WithIniEntry(std::string_view content, std::string_vi
 
 bool WriteIniString(const std::string& path, std::string_view section, std::string_view key,
                     std::string_view value) {
+  // The folder is held: a folder on the path swapped for a link meanwhile cannot
+  // send the write elsewhere.
+  const auto parent = OpenParent(path);
+  if (!parent) return false;
+  const auto& [folder, name] = *parent;
   std::string content;
-  if (const auto info = GetEntryInfo(path)) {
+  if (const auto info = folder.Entry(name)) {
     if (info->kind != EntryKind::Regular) return false;
-    auto old = ReadWholeFile(path, ShareMode::DenyWrite);
+    auto old = folder.ReadFile(name, kMaxIniFileBytes);
     if (!old) return false;
     content = std::move(*old);
   }
   const auto updated = WithIniEntry(content, section, key, value);
   if (!updated) return false;
-  return ReplaceFileAtomically(path, *updated);
+  return folder.ReplaceContent(name, *updated);
 }
 
 }  // namespace korbu::platform

@@ -3,6 +3,7 @@
 // are found without regard to ASCII letter case, and what the change does not touch
 // stays byte for byte.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,9 +21,13 @@ namespace korbu::platform {
 std::optional<std::string> WithIniEntry(std::string_view content, std::string_view section,
                                         std::string_view key, std::string_view value);
 
+/// The largest INI file that is rewritten: an INI file is a few KiB of text.
+inline constexpr std::uint64_t kMaxIniFileBytes = 1ULL << 20;
+
 /// Sets key=value in a section of the INI file at a native path (see WithIniEntry),
-/// creating the file when it is absent. Only a regular file is written, and it is
-/// replaced atomically. False when nothing was written.
+/// creating the file when it is absent. Only a regular file of at most
+/// kMaxIniFileBytes is written, and it is replaced atomically; a link on the path
+/// is refused. False when nothing was written.
 bool WriteIniString(const std::string& path, std::string_view section, std::string_view key,
                     std::string_view value);
 

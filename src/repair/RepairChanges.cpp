@@ -20,7 +20,7 @@ class ApplySink final : public ChangeSink {
   bool Applies() const override { return true; }
   void EndProcesses(const std::string& imagePath) override { KillProcessByPath(imagePath); }
   bool ClearAttributes(const std::string& path) override { return ClearFileAttributes(path); }
-  bool DeleteFile(const std::string& path) override { return platform::DeleteFile(path); }
+  bool DeleteFile(const std::string& path) override { return RemoveFile(path); }
   bool MoveToTrash(const std::string& path) override { return RecycleFile(path); }
   bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view value) override {
@@ -37,11 +37,7 @@ class ApplySink final : public ChangeSink {
   }
   bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
                                 const std::string& backupPath) override {
-    if (!platform::FileExists(path) || platform::GetEntryInfo(backupPath)) return false;
-    const auto old = platform::ReadWholeFile(path, platform::ShareMode::DenyWrite);
-    if (!old) return false;
-    if (!platform::ReplaceFileAtomically(backupPath, *old)) return false;
-    return platform::ReplaceFileAtomically(path, content);
+    return korbu::ReplaceFileKeepingBackup(path, content, backupPath, kMaxReplacedFileBytes);
   }
 };
 
@@ -162,7 +158,7 @@ bool PreviewSink::WriteIniValue(const std::string& path, std::string_view sectio
   std::string before = "(none)";
   if (const auto info = platform::GetEntryInfo(path)) {
     if (info->kind != platform::EntryKind::Regular) return false;
-    const auto content = platform::ReadWholeFile(path, platform::ShareMode::DenyNone);
+    const auto content = ReadSmallFile(path, platform::kMaxIniFileBytes);
     if (!content) return false;
     const std::string current = IniValueOf(*content, section, key);
     if (!current.empty()) before = "\"" + current + "\"";
@@ -196,7 +192,7 @@ bool PreviewSink::DeleteRegValue(platform::RootKey root, std::string_view valueP
 
 bool PreviewSink::ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
                                            const std::string& backupPath) {
-  const auto old = platform::ReadWholeFile(path, platform::ShareMode::DenyNone);
+  const auto old = ReadSmallFile(path, kMaxReplacedFileBytes);
   if (!old) return false;
   changes_.push_back({ChangeKind::ReplaceFile, path, *old, content, backupPath});
   return true;

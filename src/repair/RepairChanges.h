@@ -35,6 +35,10 @@ struct PlannedChange {
 /// One line describing a change, for people.
 std::string DescribeChange(const PlannedChange& change);
 
+/// The largest file whose content the repair replaces (the hosts file: even long
+/// block lists stay below it).
+inline constexpr std::uint64_t kMaxReplacedFileBytes = 16ULL << 20;
+
 class ChangeSink {
  public:
   virtual ~ChangeSink() = default;
@@ -55,7 +59,8 @@ class ChangeSink {
   virtual bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) = 0;
   virtual bool DeleteRegValue(platform::RootKey root, std::string_view valuePath) = 0;
   /// Saves the file's current content at backupPath (a new file), then replaces
-  /// the file's content atomically; nothing is replaced when the copy fails.
+  /// the file's content atomically; nothing is replaced when the copy fails or the
+  /// file holds more than kMaxReplacedFileBytes.
   virtual bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
                                         const std::string& backupPath) = 0;
 };

@@ -1,9 +1,12 @@
 // The seven steps that undo the worm's changes to the Windows system.
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/Path.h"
 #include "platform/Wildcard.h"
 #include "platform/WindowsSystem.h"
@@ -26,15 +29,16 @@ std::string SystemFile(const std::string& windowsFolder, std::string_view relati
   return platform::NativePath(windowsFolder + "\\" + std::string(relative));
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
-  return platform::IncludeTrailingDelimiter(folder) + name;
+// A folder of the Windows system held open; empty without a system or folder.
+std::optional<platform::Folder> HeldFolder(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  return platform::Folder::Open(path);
 }
 
-// The entries of a folder that match a mask, listed before anything is changed.
-std::vector<EntryInfo> Entries(const std::string& folder, const std::string& mask) {
+// The entries of a held folder that match a mask, listed before anything is changed.
+std::vector<EntryInfo> Entries(const platform::Folder& folder, const std::string& mask) {
   std::vector<EntryInfo> entries;
-  if (folder.empty()) return entries;
-  platform::ListFolder(folder, mask, [&](const EntryInfo& entry) {
+  folder.List(mask, [&](const EntryInfo& entry) {
     entries.push_back(entry);
     return true;
   });
@@ -87,6 +91,8 @@ std::string SettingPath(std::size_t index, const Setting& setting) {
 }
 
 constexpr std::string_view kAutoexecText = "pause";
+// Larger files cannot be the worm's "pause" and are not read.
+constexpr std::uint64_t kMaxAutoexecBytes = 4096;
 constexpr std::string_view kHostsLine = "127.0.0.1\tlocalhost";
 constexpr std::string_view kHtmlMarker = "JowoBot #VM Community";
 constexpr int kMaxBackups = 1000;
@@ -101,12 +107,12 @@ std::string Utf16Le(std::string_view text) {
 }
 
 // The first free name among hosts.bak, hosts.bak.1, hosts.bak.2 ...
-std::string FreeBackupName(const std::string& path) {
-  const std::string base = path + ".bak";
-  if (!platform::GetEntryInfo(base)) return base;
+std::string FreeBackupName(const platform::Folder& folder, const std::string& name) {
+  const std::string base = name + ".bak";
+  if (!folder.Entry(base)) return base;
   for (int n = 1; n <= kMaxBackups; ++n) {
     std::string candidate = base + "." + std::to_string(n);
-    if (!platform::GetEntryInfo(candidate)) return candidate;
+    if (!folder.Entry(candidate)) return candidate;
   }
   return std::string();
 }
@@ -132,21 +138,14 @@ void RepairSystemSettings(ChangeSink& sink) {
 }
 
 void DeleteWormFiles(ChangeSink& sink) {
-  const std::string root = GetSpecialFolderPath(platform::kCsidlLocalAppData);
-  if (root.empty()) return;
-  // Depth first with an explicit stack: a deep tree cannot exhaust ours. Only real
-  // folders are entered; a link is moved away as a link at most.
-  std::vector<std::string> pending{root};
-  while (!pending.empty()) {
-    const std::string folder = std::move(pending.back());
-    pending.pop_back();
-    for (const EntryInfo& entry : Entries(folder, "*")) {
-      const std::string path = Join(folder, entry.name);
-      if (entry.kind == EntryKind::Directory) {
-        pending.push_back(path);
-        continue;
-      }
-      if (!platform::MatchesWildcard(entry.name, "*Bron*.*")) continue;
+  const auto root = HeldFolder(GetSpecialFolderPath(platform::kCsidlLocalAppData));
+  if (!root) return;
+  // Only real folders are entered; a link is moved away as a link at most. Each
+  // change reaches its file through the folders held on the way down again, so a
+  // folder swapped for a link meanwhile is refused, never followed.
+  ForEachFolderBelow(*root, "*Bron*.*", [&](const platform::Folder& folder, const std::vector<EntryInfo>& entries) {
+    for (const EntryInfo& entry : entries) {
+      const std::string path = folder.PathOf(entry.name);
       if (entry.kind == EntryKind::Link) {
         sink.MoveToTrash(path);
       } else if (entry.kind == EntryKind::Regular) {
@@ -154,67 +153,73 @@ void DeleteWormFiles(ChangeSink& sink) {
         if (!IsFileLocked(path)) sink.MoveToTrash(path);
       }
     }
-  }
+  });
 }
 
 void RepairAutoexec(ChangeSink& sink) {
   const std::string windows = platform::WindowsDirectoryPath();
   if (windows.empty()) return;
-  const std::string path = platform::NativePath(windows.substr(0, 1) + ":\\Autoexec.bat");
-  const auto info = platform::GetEntryInfo(path);
+  const auto parent = platform::OpenParent(platform::NativePath(windows.substr(0, 1) + ":\\Autoexec.bat"));
+  if (!parent) return;
+  const auto& [folder, name] = *parent;
+  const auto info = folder.Entry(name);
   if (!info || info->kind != EntryKind::Regular) return;
-  std::string text;
-  try {
-    text = ReadFileToString(path);
-  } catch (const FileReadError&) {
-    return;  // unreadable: left as it is
-  }
-  for (char& c : text) {
+  auto text = folder.ReadFile(name, kMaxAutoexecBytes);
+  if (!text) return;  // unreadable or far too large: left as it is
+  for (char& c : *text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (text == kAutoexecText) DeleteUnlessReadOnly(*info, path, sink);
+  if (*text == kAutoexecText) DeleteUnlessReadOnly(*info, folder.PathOf(name), sink);
 }
 
 void RepairHostsFile(ChangeSink& sink) {
   const std::string path = SystemFile(platform::SystemDirectoryPath(), "drivers\\etc\\hosts");
-  if (path.empty() || !platform::FileExists(path)) return;
-  const auto current = platform::ReadWholeFile(path, platform::ShareMode::DenyNone);
+  if (path.empty()) return;
+  const auto parent = platform::OpenParent(path);
+  if (!parent) return;
+  const auto& [folder, name] = *parent;
+  const auto info = folder.Entry(name);
+  if (!info || info->kind != EntryKind::Regular) return;
+  const auto current = folder.ReadFile(name, kMaxReplacedFileBytes);
   if (!current || *current == kHostsLine) return;
-  const std::string backup = FreeBackupName(path);
+  const std::string backup = FreeBackupName(folder, name);
   if (backup.empty()) return;  // never replace what cannot be kept
-  sink.ReplaceFileKeepingBackup(path, std::string(kHostsLine), backup);
+  sink.ReplaceFileKeepingBackup(folder.PathOf(name), std::string(kHostsLine), folder.PathOf(backup));
 }
 
 void DeleteMarkedHtmlFiles(ChangeSink& sink) {
-  const std::string folder = GetPicturesFolder();
-  for (const EntryInfo& entry : Entries(folder, "*.html")) {
+  const auto folder = HeldFolder(GetPicturesFolder());
+  if (!folder) return;
+  for (const EntryInfo& entry : Entries(*folder, "*.html")) {
     if (entry.kind != EntryKind::Regular) continue;
-    const std::string path = Join(folder, entry.name);
-    if (FindTextInFile(path, kHtmlMarker) != -1) DeleteUnlessReadOnly(entry, path, sink);
+    auto page = folder->OpenFile(entry.name);
+    if (page && FindInOpenFile(*page, kHtmlMarker) != -1) DeleteUnlessReadOnly(entry, folder->PathOf(entry.name), sink);
   }
 }
 
 void DeleteWormTasks(ChangeSink& sink) {
-  const std::string folder = SystemFile(platform::WindowsDirectoryPath(), "Tasks");
-  if (folder.empty() || !platform::DirectoryExists(folder)) return;
+  const auto folder = HeldFolder(SystemFile(platform::WindowsDirectoryPath(), "Tasks"));
+  if (!folder) return;
   static const std::string patternA = Utf16Le("Documents and Settings");
   static const std::string patternB("B\0r\0o", 5);
   static const std::string patternC("r\0o\0n\0t\0o\0k", 11);
-  std::vector<std::pair<EntryInfo, std::string>> marked;
-  for (const EntryInfo& entry : Entries(folder, "*.job")) {
+  std::vector<EntryInfo> marked;
+  for (const EntryInfo& entry : Entries(*folder, "*.job")) {
     if (entry.kind != EntryKind::Regular) continue;
-    const std::string path = Join(folder, entry.name);
-    if (FindInFile(patternA, path) == -1) continue;
-    if (FindInFile(patternB, path) != -1 || FindInFile(patternC, path) != -1) marked.emplace_back(entry, path);
+    // Read in blocks from one descriptor: a task file cut short meanwhile just ends.
+    auto task = folder->OpenFile(entry.name);
+    if (!task || FindInOpenFile(*task, patternA) == -1) continue;
+    if (FindInOpenFile(*task, patternB) != -1 || FindInOpenFile(*task, patternC) != -1) marked.push_back(entry);
   }
-  for (const auto& [entry, path] : marked) DeleteUnlessReadOnly(entry, path, sink);
+  for (const EntryInfo& entry : marked) DeleteUnlessReadOnly(entry, folder->PathOf(entry.name), sink);
 }
 
 void DeleteWormFolders(ChangeSink& sink) {
-  const std::string folder = GetSpecialFolderPath(platform::kCsidlLocalAppData);
-  for (const EntryInfo& entry : Entries(folder, "*bron*")) {
+  const auto folder = HeldFolder(GetSpecialFolderPath(platform::kCsidlLocalAppData));
+  if (!folder) return;
+  for (const EntryInfo& entry : Entries(*folder, "*bron*")) {
     if (entry.kind == EntryKind::Other || !IsVisible(entry)) continue;
-    sink.MoveToTrash(Join(folder, entry.name));
+    sink.MoveToTrash(folder->PathOf(entry.name));
   }
 }
 

@@ -1,5 +1,7 @@
 #include "repair/VirusClean.h"
 
+#include <exception>
+
 #include "platform/FileSystem.h"
 #include "scan/RegistryLocations.h"
 #include "services/TextUtils.h"
@@ -28,15 +30,30 @@ bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink) {
   return sink.DeleteRegValue(split->root, split->valuePath);
 }
 
+namespace {
+
+// One step's failure (out of memory, an exception from below) is its own: the
+// steps after it still run.
+template <typename Step>
+void Contained(Step step) {
+  try {
+    step();
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
+
 bool CleanSystem(const std::string& path, ChangeSink& sink) {
-  const bool deleted = DeleteInfectedFile(path, sink);
-  RepairSystemSettings(sink);
-  DeleteWormFiles(sink);
-  RepairAutoexec(sink);
-  RepairHostsFile(sink);
-  DeleteMarkedHtmlFiles(sink);
-  DeleteWormTasks(sink);
-  DeleteWormFolders(sink);
+  bool deleted = false;
+  Contained([&] { deleted = DeleteInfectedFile(path, sink); });
+  Contained([&] { RepairSystemSettings(sink); });
+  Contained([&] { DeleteWormFiles(sink); });
+  Contained([&] { RepairAutoexec(sink); });
+  Contained([&] { RepairHostsFile(sink); });
+  Contained([&] { DeleteMarkedHtmlFiles(sink); });
+  Contained([&] { DeleteWormTasks(sink); });
+  Contained([&] { DeleteWormFolders(sink); });
   return deleted;
 }
 

@@ -29,7 +29,9 @@ bool DeleteInfectedFile(const std::string& path, ChangeSink& sink = ApplyChanges
 bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink = ApplyChanges());
 
 /// DeleteInfectedFile, then the seven system steps in order, each exactly once
-/// whatever the earlier ones achieved. The result is DeleteInfectedFile's.
+/// whatever the earlier ones achieved or threw. The result is DeleteInfectedFile's.
+/// Every file step acts through folders it holds open (see platform::Folder): a
+/// folder swapped for a link while it runs is refused, never followed.
 bool CleanSystem(const std::string& path, ChangeSink& sink = ApplyChanges());
 
 /// The worm's "system.ini" shell, safe-mode shell, Explorer settings, open
@@ -42,12 +44,13 @@ void RepairSystemSettings(ChangeSink& sink = ApplyChanges());
 void DeleteWormFiles(ChangeSink& sink = ApplyChanges());
 
 /// Deletes "Autoexec.bat" at the root of the Windows drive when its whole text is
-/// "pause" in any letter case.
+/// "pause" in any letter case; one of more than 4 KiB is not even read.
 void RepairAutoexec(ChangeSink& sink = ApplyChanges());
 
 /// Resets the hosts file to "127.0.0.1<TAB>localhost", keeping the old content
-/// in hosts.bak (or hosts.bak.N when that exists). Only a regular file is touched,
-/// and one that already holds exactly that line is left alone.
+/// in hosts.bak (or hosts.bak.N when that exists). Only a regular file of at most
+/// kMaxReplacedFileBytes is touched, and one that already holds exactly that line
+/// is left alone.
 void RepairHostsFile(ChangeSink& sink = ApplyChanges());
 
 /// Deletes the ".html" pages directly in the pictures folder that hold the

@@ -7,65 +7,94 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/Wildcard.h"
+#include "services/Searches.h"
 
 namespace korbu {
 
 bool ClearFileAttributes(const std::string& path) {
-  return platform::SetFileAttributes(path, platform::kAttrNormal);
+  const auto parent = platform::OpenParent(path);
+  return parent && parent->first.SetAttributes(parent->second, platform::kAttrNormal);
 }
 
 bool IsFileLocked(const std::string& path) {
-  if (!platform::FileExists(path)) return false;
-  return !platform::CanOpenExclusively(path);
+  const auto parent = platform::OpenParent(path);
+  if (!parent) return false;
+  const auto entry = parent->first.Entry(parent->second);
+  if (!entry || entry->kind != platform::EntryKind::Regular) return false;
+  return !parent->first.CanOpenExclusively(parent->second);
 }
 
-namespace {
+bool RemoveFile(const std::string& path) {
+  const auto parent = platform::OpenParent(path);
+  return parent && parent->first.DeleteFile(parent->second);
+}
 
-void DeleteMatchingFiles(const std::string& folder, const std::string& mask) {
-  platform::ListFolder(folder, mask, [&](const platform::EntryInfo& entry) {
-    const std::string path = platform::IncludeTrailingDelimiter(folder) + entry.name;
-    if (entry.kind == platform::EntryKind::Link) {
-      platform::DeleteFile(path);  // removes the link itself
-    } else if (entry.kind == platform::EntryKind::Regular) {
-      if ((entry.attributes & platform::kAttrReadOnly) != 0) {
-        platform::SetFileAttributes(path, entry.attributes & ~platform::kAttrReadOnly);
-      }
-      if (!IsFileLocked(path)) platform::DeleteFile(path);
+std::optional<std::string> ReadSmallFile(const std::string& path, std::uint64_t maxBytes) {
+  const auto parent = platform::OpenParent(path);
+  if (!parent) return std::nullopt;
+  return parent->first.ReadFile(parent->second, maxBytes);
+}
+
+bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content, const std::string& backupPath,
+                              std::uint64_t maxBytes) {
+  const auto parent = platform::OpenParent(path);
+  const auto backup = platform::OpenParent(backupPath);
+  if (!parent || !backup) return false;
+  const auto old = parent->first.ReadFile(parent->second, maxBytes);
+  if (!old) return false;
+  if (!backup->first.CreateNewFile(backup->second, *old)) return false;
+  return parent->first.ReplaceContent(parent->second, content);
+}
+
+void ForEachFolderBelow(const platform::Folder& root, const std::string& mask,
+                        const std::function<void(const platform::Folder&, const std::vector<platform::EntryInfo>&)>& visit) {
+  // An explicit stack, so that a deep tree cannot exhaust ours: each pending
+  // subfolder is named by its depth and name, and only the folders on the way down
+  // to the current one are held open.
+  std::vector<platform::Folder> chain{root};
+  std::vector<std::pair<std::size_t, std::string>> pending;
+  while (true) {
+    const platform::Folder& current = chain.back();
+    std::vector<platform::EntryInfo> matching;
+    std::vector<std::string> subfolders;
+    current.List("*", [&](const platform::EntryInfo& entry) {
+      if (platform::MatchesWildcard(entry.name, mask)) matching.push_back(entry);
+      if (entry.kind == platform::EntryKind::Directory) subfolders.push_back(entry.name);
+      return true;
+    });
+    visit(current, matching);
+    for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) pending.emplace_back(chain.size(), std::move(*it));
+    std::optional<platform::Folder> next;
+    while (!next && !pending.empty()) {
+      auto [depth, name] = std::move(pending.back());
+      pending.pop_back();
+      chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(depth), chain.end());
+      next = chain.back().Child(name);
     }
-    return true;
-  });
+    if (!next) return;
+    chain.push_back(std::move(*next));
+  }
 }
-
-std::vector<std::string> RealSubfolders(const std::string& folder) {
-  std::vector<std::string> subfolders;
-  platform::ListFolder(folder, "*", [&](const platform::EntryInfo& entry) {
-    // Without a trailing separator the listing refuses a link swapped in later.
-    if (entry.kind == platform::EntryKind::Directory) {
-      subfolders.push_back(platform::IncludeTrailingDelimiter(folder) + entry.name);
-    }
-    return true;
-  });
-  return subfolders;
-}
-
-}  // namespace
 
 void DeleteFilesRecursive(const std::string& pathWithMask) {
   const std::string folder = platform::ExtractFilePath(pathWithMask);
   const std::string mask = platform::ExtractFileName(pathWithMask);
   if (folder.empty() || mask.empty()) return;
-
-  // Depth first, a folder's own files before its subfolders, subfolders in
-  // listing order; an explicit stack so that a deep tree cannot exhaust ours.
-  std::vector<std::string> pending{folder};
-  while (!pending.empty()) {
-    const std::string current = std::move(pending.back());
-    pending.pop_back();
-    DeleteMatchingFiles(current, mask);
-    std::vector<std::string> subfolders = RealSubfolders(current);
-    pending.insert(pending.end(), std::make_move_iterator(subfolders.rbegin()),
-                   std::make_move_iterator(subfolders.rend()));
-  }
+  const auto root = platform::Folder::Open(folder);
+  if (!root) return;
+  ForEachFolderBelow(*root, mask, [](const platform::Folder& current, const std::vector<platform::EntryInfo>& entries) {
+    for (const platform::EntryInfo& entry : entries) {
+      if (entry.kind == platform::EntryKind::Link) {
+        current.DeleteFile(entry.name);  // removes the link itself
+      } else if (entry.kind == platform::EntryKind::Regular) {
+        if ((entry.attributes & platform::kAttrReadOnly) != 0) {
+          current.SetAttributes(entry.name, entry.attributes & ~platform::kAttrReadOnly);
+        }
+        if (current.CanOpenExclusively(entry.name)) current.DeleteFile(entry.name);
+      }
+    }
+  });
 }
 
 std::string ReadFileToString(const std::string& path) {
@@ -74,47 +103,13 @@ std::string ReadFileToString(const std::string& path) {
   return std::move(*content);
 }
 
-namespace {
-
-constexpr std::size_t kFindBlockSize = 32768;
-
-// Reads up to count bytes at offset, as many as there are; -1 on a read error.
-std::int64_t ReadFully(platform::InputFile& file, char* buffer, std::size_t count, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < count) {
-    const std::int64_t got = file.ReadAt(buffer + done, count - done, offset + done);
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return static_cast<std::int64_t>(done);
-}
-
-}  // namespace
-
 std::int64_t FindTextInFile(const std::string& path, std::string_view text) {
   if (text.empty() || path.empty()) return -1;
   // A match lies within a zero-free run of the file, so such a text never matches.
   if (text.find('\0') != std::string_view::npos) return -1;
   std::optional<platform::InputFile> file = platform::InputFile::Open(path, platform::ShareMode::DenyNone);
   if (!file) return -1;
-
-  // Consecutive blocks overlap by the text's length less one byte, so that a match
-  // across a boundary lies whole in the next block; a block holds at least two
-  // texts so that each step moves on.
-  const std::size_t blockSize = std::max(kFindBlockSize, 2 * text.size());
-  const std::size_t step = blockSize - (text.size() - 1);
-  std::vector<char> block(blockSize);
-  std::uint64_t offset = 0;
-  while (true) {
-    const std::int64_t got = ReadFully(*file, block.data(), blockSize, offset);
-    if (got <= 0) return -1;
-    const std::string_view view(block.data(), static_cast<std::size_t>(got));
-    const std::size_t at = view.find(text);
-    if (at != std::string_view::npos) return static_cast<std::int64_t>(offset + at);
-    if (static_cast<std::size_t>(got) < blockSize) return -1;  // that was the end
-    offset += step;
-  }
+  return FindInOpenFile(*file, text);
 }
 
 }  // namespace korbu

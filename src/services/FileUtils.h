@@ -1,13 +1,19 @@
 #pragma once
 // File services over the platform layer: attributes, the "in use" test, a
 // recursive delete by name mask, reading a whole file and finding a text in one.
-// The changing ones never follow a symbolic link; the reading ones read a regular
-// file, also when a final link names it.
+// The changing ones act through the held folder of the file (see Folder): a
+// symbolic link in any component of the path is refused, never followed. The
+// reading ones read a regular file, also when a final link names it.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/FolderHandle.h"
 
 namespace korbu {
 
@@ -21,6 +27,28 @@ class FileReadError : public std::runtime_error {
  private:
   std::string path_;
 };
+
+/// Removes a file or a symbolic link (never what it points to); refuses folders.
+bool RemoveFile(const std::string& path);
+
+/// The whole content of a regular file when it holds at most maxBytes; empty when
+/// it is larger, cannot be read, or a link is on its path.
+std::optional<std::string> ReadSmallFile(const std::string& path, std::uint64_t maxBytes);
+
+/// Saves the current content of the regular file at path as a new file at
+/// backupPath, then replaces the file's content atomically; nothing is replaced
+/// when the copy fails, the backup's name is taken, or the file holds more than
+/// maxBytes.
+bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content, const std::string& backupPath,
+                              std::uint64_t maxBytes);
+
+/// Visits a folder and every real folder below it, depth first, a folder before
+/// its subfolders, subfolders in listing order: visit gets the held folder and its
+/// entries matching the mask, listed before visit changes anything. Links are
+/// never entered; a subfolder swapped for a link meanwhile is skipped. The open
+/// folders are those on the way down to the one visited.
+void ForEachFolderBelow(const platform::Folder& root, const std::string& mask,
+                        const std::function<void(const platform::Folder&, const std::vector<platform::EntryInfo>&)>& visit);
 
 /// Clears read-only, hidden, system and archive (as far as the platform keeps
 /// them; on POSIX this gives the owner write permission back). False when the
@@ -38,11 +66,12 @@ bool IsFileLocked(const std::string& path);
 /// IsFileLocked reports it in use; failures are ignored and folders stay.
 /// A matching symbolic link is removed as a link, never its target, and a link
 /// to a folder is never entered, so nothing outside the folder is touched.
-/// The folder is opened as the caller names it. Does nothing when the argument
-/// has no folder part or an empty mask.
+/// Does nothing when the argument has no folder part or an empty mask, or a link
+/// is on the folder's path.
 void DeleteFilesRecursive(const std::string& pathWithMask);
 
-/// The whole content of a regular file, zero bytes included.
+/// The whole content of a regular file, zero bytes included. Meant for files of
+/// the program's own; a file the repair examines is read with ReadSmallFile.
 /// Throws FileReadError when the file cannot be opened or read.
 std::string ReadFileToString(const std::string& path);
 

@@ -1,5 +1,11 @@
 #include "services/Searches.h"
 
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "platform/FolderHandle.h"
+
 namespace korbu {
 
 TBaseSearch::TBaseSearch() {
@@ -87,37 +93,75 @@ std::int32_t TBaseSearch::SearchNext() {
   return -1;
 }
 
-TFileSearch::~TFileSearch() { CloseMapping(); }
+TFileSearch::~TFileSearch() { CloseFile(); }
 
-void TFileSearch::CloseMapping() {
+void TFileSearch::CloseFile() {
   ClearBuffer();
-  mapping_.reset();
+  content_.clear();
+  content_.shrink_to_fit();
   filename_.clear();
 }
 
 void TFileSearch::SetFilename(const std::string& name) {
-  CloseMapping();
-  if (name.empty() || !platform::FileExists(name)) return;
-  mapping_ = platform::MappedFile::Open(name);
-  if (!mapping_ || mapping_->Size() < 1 || mapping_->Size() > kMaxBufferLength) {
-    mapping_.reset();
-    return;
+  CloseFile();
+  const auto parent = platform::OpenParent(name);
+  if (!parent) return;
+  auto content = parent->first.ReadFile(parent->second, kMaxFileLength);
+  if (!content || content->empty()) return;
+  content_ = std::move(*content);
+  SetBuffer(content_.data(), content_.size());
+  if (HasBuffer()) filename_ = name;
+}
+
+namespace {
+
+constexpr std::size_t kBlockSize = 65536;
+
+// Fills the buffer from offset as far as the file goes; the count read, or -1.
+std::int64_t ReadBlock(platform::InputFile& file, char* buffer, std::size_t count, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < count) {
+    const std::int64_t got = file.ReadAt(buffer + done, count - done, offset + done);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
   }
-  SetBuffer(mapping_->Data(), static_cast<std::size_t>(mapping_->Size()));
-  if (HasBuffer()) {
-    filename_ = name;
-  } else {
-    mapping_.reset();
+  return static_cast<std::int64_t>(done);
+}
+
+}  // namespace
+
+std::int64_t FindInOpenFile(platform::InputFile& file, std::string_view pattern) {
+  if (pattern.empty() || pattern.size() > TBaseSearch::kMaxBufferLength) return -1;
+  // Consecutive blocks overlap by the pattern's length less one byte, so that a
+  // match across a boundary lies whole in the next block; a block holds at least
+  // two patterns so that each step moves on.
+  const std::size_t blockSize = std::max(kBlockSize, 2 * pattern.size());
+  const std::size_t step = blockSize - (pattern.size() - 1);
+  const std::boyer_moore_horspool_searcher searcher(pattern.begin(), pattern.end());
+  std::vector<char> block(blockSize);
+  std::uint64_t offset = 0;
+  while (offset < TBaseSearch::kMaxBufferLength) {
+    const std::uint64_t left = TBaseSearch::kMaxBufferLength - offset;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, left));
+    const std::int64_t got = ReadBlock(file, block.data(), want, offset);
+    if (got <= 0) return -1;
+    const auto end = block.begin() + got;
+    const auto at = std::search(block.begin(), end, searcher);
+    if (at != end) return static_cast<std::int64_t>(offset) + (at - block.begin());
+    if (static_cast<std::size_t>(got) < blockSize) return -1;  // that was the end
+    offset += step;
   }
+  return -1;
 }
 
 std::int32_t FindInFile(std::string_view pattern, const std::string& fileName) {
-  TFileSearch search;
-  search.SetCaseSensitive(true);
-  search.SetFilename(fileName);
-  search.SetPattern(pattern);
   if (pattern.empty()) return -1;
-  return search.SearchFirst();
+  const auto parent = platform::OpenParent(fileName);
+  if (!parent) return -1;
+  auto file = parent->first.OpenFile(parent->second);
+  if (!file) return -1;
+  return static_cast<std::int32_t>(FindInOpenFile(*file, pattern));
 }
 
 }  // namespace korbu

@@ -1,12 +1,12 @@
 #pragma once
 // Byte-pattern search in memory (Horspool skip table), byte-exact or ignoring the
-// case of the letters A-Z, and its variant that searches a whole file mapped
-// read-only. Successive searches give successive, non-overlapping matches.
+// case of the letters A-Z, and its variant that searches a whole file read into
+// memory. Successive searches give successive, non-overlapping matches. Files are
+// read, never mapped: one that shrinks while it is searched just ends sooner.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,28 +63,37 @@ class TBaseSearch {
   const unsigned char* buffer_ = nullptr;
 };
 
-/// Searches the whole content of one file, mapped read-only (never copied).
+/// Searches the whole content of one file, read into memory.
 class TFileSearch : public TBaseSearch {
  public:
+  /// The largest file it reads.
+  static constexpr std::uint64_t kMaxFileLength = 256ULL << 20;
+
   TFileSearch() = default;
   ~TFileSearch() override;
 
-  /// The file currently searched; empty when none is mapped.
+  /// The file currently searched; empty when none is read.
   const std::string& Filename() const { return filename_; }
-  /// Releases the current file and maps the named one. A missing, empty or
-  /// unreadable file, a symbolic link, or one larger than kMaxBufferLength leaves
+  /// Releases the current file and reads the named one. A missing, empty or
+  /// unreadable file, a symbolic link, or one larger than kMaxFileLength leaves
   /// no buffer and Filename empty; every search then gives -1.
   void SetFilename(const std::string& name);
 
  private:
-  void CloseMapping();
+  void CloseFile();
 
   std::string filename_;
-  std::optional<platform::MappedFile> mapping_;
+  std::string content_;
 };
 
-/// Offset of the first occurrence of the pattern's exact bytes in the file, or -1
-/// (also for an empty pattern or a file that cannot be searched).
+/// Offset of the first occurrence of the pattern's exact bytes in an open file,
+/// read from its start in blocks of bounded size (a match across two blocks is
+/// found), or -1 when there is none, the pattern is empty or a read fails. Only
+/// the first kMaxBufferLength bytes are searched.
+std::int64_t FindInOpenFile(platform::InputFile& file, std::string_view pattern);
+
+/// FindInOpenFile on the file at a path, reached without following any link; -1
+/// also for a file that cannot be opened.
 std::int32_t FindInFile(std::string_view pattern, const std::string& fileName);
 
 }  // namespace korbu

@@ -12,14 +12,12 @@
 #include <memory>
 #include <optional>
 
+#include "platform/FolderHandle.h"
 #include "platform/Path.h"
 #include "platform/posix/PosixSupport.h"
 
 namespace korbu::platform {
 namespace {
-
-using posix::RetryOnEintr;
-using posix::UniqueFd;
 
 constexpr std::size_t kMaxNameBytes = 255;  // NAME_MAX of the usual file systems
 constexpr std::string_view kInfoSuffix = ".trashinfo";
@@ -172,35 +170,6 @@ std::string TrashName(const std::string& name, int attempt) {
   return name.substr(0, room) + suffix;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = RetryOnEintr([&] { return ::write(fd, text.data() + done, text.size() - done); });
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Renames without ever replacing what is at the target.
-bool RenameNoReplace(const std::string& from, const std::string& to, bool& taken) {
-  taken = false;
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno == EEXIST) {
-    taken = true;
-    return false;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // The file system cannot refuse a replacement itself; the record we hold keeps
-  // other trashers away, so only a stray entry can be there.
-  struct stat st {};
-  if (::lstat(to.c_str(), &st) == 0) {
-    taken = true;
-    return false;
-  }
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 bool IsSameOrInside(const std::string& path, const std::string& folder) {
   return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
                             (folder == "/" || path[folder.size()] == '/'));
@@ -209,20 +178,27 @@ bool IsSameOrInside(const std::string& path, const std::string& folder) {
 }  // namespace
 
 bool MoveToTrash(const std::string& path) {
-  std::string full = FullPath(path);
-  while (full.size() > 1 && full.back() == '/') full.pop_back();
-  if (full.empty() || full == "/") return false;
-  const std::string name = full.substr(full.find_last_of('/') + 1);
-  const std::string parent = RealPath(ParentOf(full));
-  if (parent.empty()) return false;
-  const std::string item = Join(parent, name);
+  // The item's folder is held from here on: a folder on its path swapped for a
+  // link later cannot send the move anywhere else.
+  auto parent = OpenParent(path);
+  if (!parent) return false;
+  const Folder& folder = parent->first;
+  const std::string& name = parent->second;
+  // Opened without links, so its path is the canonical one.
+  std::string item = folder.PathOf(name);
+  while (item.size() > 1 && item.back() == '/') item.pop_back();
 
   struct stat st {};
-  if (::lstat(item.c_str(), &st) != 0) return false;
-  const auto place = ChooseTrash(parent, st.st_dev);
+  if (::fstatat(static_cast<int>(folder.NativeHandle()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  const auto place = ChooseTrash(ParentOf(item), st.st_dev);
   if (!place) return false;
+  const std::string trashFolder = RealPath(place->folder);
   // Neither the trash itself, nor a folder that holds it, nor what is already in it.
-  if (IsSameOrInside(place->folder, item) || IsSameOrInside(item, place->folder)) return false;
+  if (trashFolder.empty() || IsSameOrInside(trashFolder, item) || IsSameOrInside(item, trashFolder)) return false;
+  const auto trash = Folder::Open(trashFolder);
+  const auto files = trash ? trash->Child("files") : std::nullopt;
+  const auto infos = trash ? trash->Child("info") : std::nullopt;
+  if (!files || !infos || !files->SameVolume(folder)) return false;
 
   std::string recorded = item;
   if (!place->topdir.empty()) recorded = place->topdir == "/" ? item.substr(1) : item.substr(place->topdir.size() + 1);
@@ -231,22 +207,15 @@ bool MoveToTrash(const std::string& path) {
 
   for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
     const std::string trashName = TrashName(name, attempt);
-    const std::string infoPath = place->folder + "/info/" + trashName + std::string(kInfoSuffix);
-    UniqueFd fd(RetryOnEintr([&] {
-      return ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    }));
-    if (!fd.Valid()) {
-      if (errno == EEXIST) continue;
-      return false;
-    }
-    const bool written = WriteAll(fd.Get(), info) && ::fsync(fd.Get()) == 0;
-    if (::close(fd.Release()) != 0 || !written) {
-      ::unlink(infoPath.c_str());
+    const std::string infoName = trashName + std::string(kInfoSuffix);
+    // Created exclusively: the record reserves the name against other trashers.
+    if (!infos->CreateNewFile(infoName, info)) {
+      if (infos->Entry(infoName)) continue;
       return false;
     }
     bool taken = false;
-    if (RenameNoReplace(item, place->folder + "/files/" + trashName, taken)) return true;
-    ::unlink(infoPath.c_str());
+    if (folder.MoveTo(name, *files, trashName, taken)) return true;
+    infos->DeleteFile(infoName);
     if (!taken) return false;
   }
   return false;

@@ -2,6 +2,7 @@
 
 
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/Path.h"
 #include "platform/win32/WindowsSupport.h"
 
@@ -9,7 +10,10 @@ namespace korbu::platform {
 
 bool MoveToTrash(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return false;
-  const std::string full = FullPath(path);
+  // Held while the shell works: no folder on the path can be swapped meanwhile.
+  const auto parent = OpenParent(path);
+  if (!parent) return false;
+  const std::string full = parent->first.PathOf(parent->second);
   if (::GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   // The shell takes a list of names ended by an empty one: two zero bytes after
   // the path, whatever its length.

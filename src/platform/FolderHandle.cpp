@@ -1,0 +1,42 @@
+// The parts of Folder that need no system call of their own.
+#include "platform/FolderHandle.h"
+
+#include "platform/Path.h"
+
+namespace korbu::platform {
+
+std::string Folder::PathOf(const std::string& name) const { return IncludeTrailingDelimiter(path_) + name; }
+
+std::optional<std::string> Folder::ReadFile(const std::string& name, std::uint64_t maxBytes) const {
+  auto file = OpenFile(name);
+  if (!file || file->Size() > maxBytes) return std::nullopt;
+  // The file may grow while it is read: one byte more than allowed tells.
+  const std::size_t limit = static_cast<std::size_t>(maxBytes);
+  std::string content(static_cast<std::size_t>(file->Size()), '\0');
+  std::size_t done = 0;
+  while (true) {
+    if (done == content.size()) {
+      if (done > limit) return std::nullopt;
+      content.resize(done + std::min<std::size_t>(65536, limit - done + 1));
+    }
+    const std::int64_t got = file->Read(content.data() + done, content.size() - done);
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  content.resize(done);
+  return content;
+}
+
+std::optional<std::pair<Folder, std::string>> OpenParent(const std::string& path) {
+  std::string full = FullPath(path);
+  while (full.size() > 1 && IsPathDelimiter(full.back()) && full.back() != ':') full.pop_back();
+  const std::string name = ExtractFileName(full);
+  const std::string folder = ExtractFilePath(full);
+  if (name.empty() || name == "." || name == ".." || folder.empty()) return std::nullopt;
+  auto opened = Folder::Open(folder);
+  if (!opened) return std::nullopt;
+  return std::make_pair(std::move(*opened), name);
+}
+
+}  // namespace korbu::platform
