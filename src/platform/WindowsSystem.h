@@ -5,8 +5,11 @@
 // Wine prefix and every function here is empty when there is none (nothing is
 // ever taken from the Linux side instead).
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/FolderHandle.h"
 
 namespace korbu::platform {
 
@@ -42,5 +45,20 @@ std::string NativeFolder(std::string_view windowsPath);
 /// The native path of a shell special folder of the current user (see the kCsidl
 /// constants); empty when the folder is unknown or does not exist.
 std::string SpecialFolderPath(int csidl);
+
+/// The Windows path of a shell special folder of the current user; empty when it
+/// is unknown.
+std::string SpecialFolderWindowsPath(int csidl);
+
+/// A Windows folder held open for changes inside it: the drive's root as
+/// NativeFolder finds it, then each component matched as NativePath matches it and
+/// opened without following a link, so a folder on the way that is (or becomes)
+/// a link is refused rather than followed. Empty when a component is missing or
+/// a link, and without a system.
+std::optional<Folder> OpenSystemFolder(std::string_view windowsPath);
+
+/// The name under which an entry of a held folder of the system exists, matched
+/// as NativePath matches it; the name as given when there is none.
+std::string SystemEntryName(const Folder& folder, const std::string& name);
 
 }  // namespace korbu::platform

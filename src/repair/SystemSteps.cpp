@@ -22,17 +22,14 @@ namespace {
 using platform::EntryInfo;
 using platform::EntryKind;
 
-// A file of the Windows system by its Windows path below a Windows folder;
-// empty without a system.
-std::string SystemFile(const std::string& windowsFolder, std::string_view relative) {
-  if (windowsFolder.empty()) return std::string();
-  return platform::NativePath(windowsFolder + "\\" + std::string(relative));
+// A folder of the Windows system held open; empty without a system or folder.
+std::optional<platform::Folder> HeldFolder(const std::string& windowsPath) {
+  if (windowsPath.empty()) return std::nullopt;
+  return platform::OpenSystemFolder(windowsPath);
 }
 
-// A folder of the Windows system held open; empty without a system or folder.
-std::optional<platform::Folder> HeldFolder(const std::string& path) {
-  if (path.empty()) return std::nullopt;
-  return platform::Folder::Open(path);
+std::optional<platform::Folder> SpecialFolder(int csidl) {
+  return HeldFolder(platform::SpecialFolderWindowsPath(csidl));
 }
 
 // The entries of a held folder that match a mask, listed before anything is changed.
@@ -124,8 +121,10 @@ bool IsVisible(const EntryInfo& entry) {
 }  // namespace
 
 void RepairSystemSettings(ChangeSink& sink) {
-  const std::string systemIni = SystemFile(platform::WindowsDirectoryPath(), "system.ini");
-  if (!systemIni.empty()) sink.WriteIniValue(systemIni, "boot", "shell", "Explorer.exe");
+  if (const auto windows = HeldFolder(platform::WindowsDirectoryPath())) {
+    const std::string systemIni = windows->PathOf(platform::SystemEntryName(*windows, "system.ini"));
+    sink.WriteIniValue(systemIni, "boot", "shell", "Explorer.exe");
+  }
   const auto& settings = RegistrySettings();
   for (std::size_t i = 0; i < settings.size(); ++i) {
     const std::string path = SettingPath(i, settings[i]);
@@ -138,7 +137,7 @@ void RepairSystemSettings(ChangeSink& sink) {
 }
 
 void DeleteWormFiles(ChangeSink& sink) {
-  const auto root = HeldFolder(GetSpecialFolderPath(platform::kCsidlLocalAppData));
+  const auto root = SpecialFolder(platform::kCsidlLocalAppData);
   if (!root) return;
   // Only real folders are entered; a link is moved away as a link at most. Each
   // change reaches its file through the folders held on the way down again, so a
@@ -159,9 +158,10 @@ void DeleteWormFiles(ChangeSink& sink) {
 void RepairAutoexec(ChangeSink& sink) {
   const std::string windows = platform::WindowsDirectoryPath();
   if (windows.empty()) return;
-  const auto parent = platform::OpenParent(platform::NativePath(windows.substr(0, 1) + ":\\Autoexec.bat"));
-  if (!parent) return;
-  const auto& [folder, name] = *parent;
+  const auto drive = HeldFolder(windows.substr(0, 1) + ":\\");
+  if (!drive) return;
+  const platform::Folder& folder = *drive;
+  const std::string name = platform::SystemEntryName(folder, "Autoexec.bat");
   const auto info = folder.Entry(name);
   if (!info || info->kind != EntryKind::Regular) return;
   auto text = folder.ReadFile(name, kMaxAutoexecBytes);
@@ -173,11 +173,11 @@ void RepairAutoexec(ChangeSink& sink) {
 }
 
 void RepairHostsFile(ChangeSink& sink) {
-  const std::string path = SystemFile(platform::SystemDirectoryPath(), "drivers\\etc\\hosts");
-  if (path.empty()) return;
-  const auto parent = platform::OpenParent(path);
-  if (!parent) return;
-  const auto& [folder, name] = *parent;
+  const std::string system = platform::SystemDirectoryPath();
+  const auto etc = HeldFolder(system.empty() ? system : system + "\\drivers\\etc");
+  if (!etc) return;
+  const platform::Folder& folder = *etc;
+  const std::string name = platform::SystemEntryName(folder, "hosts");
   const auto info = folder.Entry(name);
   if (!info || info->kind != EntryKind::Regular) return;
   const auto current = folder.ReadFile(name, kMaxReplacedFileBytes);
@@ -188,7 +188,7 @@ void RepairHostsFile(ChangeSink& sink) {
 }
 
 void DeleteMarkedHtmlFiles(ChangeSink& sink) {
-  const auto folder = HeldFolder(GetPicturesFolder());
+  const auto folder = SpecialFolder(platform::kCsidlMyPictures);
   if (!folder) return;
   for (const EntryInfo& entry : Entries(*folder, "*.html")) {
     if (entry.kind != EntryKind::Regular) continue;
@@ -198,7 +198,8 @@ void DeleteMarkedHtmlFiles(ChangeSink& sink) {
 }
 
 void DeleteWormTasks(ChangeSink& sink) {
-  const auto folder = HeldFolder(SystemFile(platform::WindowsDirectoryPath(), "Tasks"));
+  const std::string windows = platform::WindowsDirectoryPath();
+  const auto folder = HeldFolder(windows.empty() ? windows : windows + "\\Tasks");
   if (!folder) return;
   static const std::string patternA = Utf16Le("Documents and Settings");
   static const std::string patternB("B\0r\0o", 5);
@@ -215,7 +216,7 @@ void DeleteWormTasks(ChangeSink& sink) {
 }
 
 void DeleteWormFolders(ChangeSink& sink) {
-  const auto folder = HeldFolder(GetSpecialFolderPath(platform::kCsidlLocalAppData));
+  const auto folder = SpecialFolder(platform::kCsidlLocalAppData);
   if (!folder) return;
   for (const EntryInfo& entry : Entries(*folder, "*bron*")) {
     if (entry.kind == EntryKind::Other || !IsVisible(entry)) continue;

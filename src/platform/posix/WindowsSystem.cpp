@@ -170,7 +170,7 @@ std::string NativePath(std::string_view windowsPath) { return Map(windowsPath, f
 
 std::string NativeFolder(std::string_view windowsPath) { return Map(windowsPath, true); }
 
-std::string SpecialFolderPath(int csidl) {
+std::string SpecialFolderWindowsPath(int csidl) {
   std::string_view valueName;
   if (csidl == kCsidlLocalAppData) {
     valueName = "Local AppData";
@@ -188,7 +188,38 @@ std::string SpecialFolderPath(int csidl) {
   if (!value || value->type != kRegSz) return {};
   std::string windowsPath = value->data;
   if (const auto end = windowsPath.find('\0'); end != std::string::npos) windowsPath.resize(end);
+  return windowsPath;
+}
+
+std::string SpecialFolderPath(int csidl) {
+  const std::string windowsPath = SpecialFolderWindowsPath(csidl);
   return windowsPath.empty() ? std::string() : NativeFolder(windowsPath);
+}
+
+std::optional<Folder> OpenSystemFolder(std::string_view windowsPath) {
+  const std::string prefix = posix::FindWinePrefix();
+  if (prefix.empty()) return std::nullopt;
+  const auto parsed = Parse(windowsPath);
+  if (!parsed) return std::nullopt;
+  const std::string root = DriveRoot(prefix, parsed->drive);
+  if (root.empty()) return std::nullopt;
+  auto folder = Folder::Open(root);
+  for (const std::string& part : parsed->components) {
+    if (!folder) return std::nullopt;
+    folder = folder->Child(SystemEntryName(*folder, part));
+  }
+  return folder;
+}
+
+std::string SystemEntryName(const Folder& folder, const std::string& name) {
+  if (folder.Entry(name)) return name;
+  std::string found = name;
+  folder.List("*", [&](const EntryInfo& entry) {
+    if (!EqualsIgnoringCase(entry.name, name)) return true;
+    found = entry.name;
+    return false;
+  });
+  return found;
 }
 
 }  // namespace korbu::platform

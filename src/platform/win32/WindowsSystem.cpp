@@ -39,6 +39,18 @@ std::string NativeFolder(std::string_view windowsPath) {
   return path;
 }
 
+std::string SpecialFolderWindowsPath(int csidl) { return SpecialFolderPath(csidl); }
+
+std::optional<Folder> OpenSystemFolder(std::string_view windowsPath) {
+  if (windowsPath.empty()) return std::nullopt;
+  return Folder::Open(std::string(windowsPath));
+}
+
+std::string SystemEntryName(const Folder& folder, const std::string& name) {
+  (void)folder;  // the file system itself ignores letter case
+  return name;
+}
+
 std::string SpecialFolderPath(int csidl) {
   LPITEMIDLIST list = nullptr;
   if (::SHGetSpecialFolderLocation(nullptr, csidl, &list) != S_OK || list == nullptr) return {};
