@@ -57,6 +57,12 @@ std::string SpecialFolderWindowsPath(int csidl);
 /// a link, and without a system.
 std::optional<Folder> OpenSystemFolder(std::string_view windowsPath);
 
+/// A shell special folder of the current user held open as OpenSystemFolder
+/// holds a folder. On POSIX the special folder itself may be the link Wine makes
+/// to the user's own folder ("Pictures" to ~/Pictures): it is then held at its
+/// target when that lies inside the home folder; a link anywhere else is refused.
+std::optional<Folder> OpenSpecialFolder(int csidl);
+
 /// The name under which an entry of a held folder of the system exists, matched
 /// as NativePath matches it; the name as given when there is none.
 std::string SystemEntryName(const Folder& folder, const std::string& name);

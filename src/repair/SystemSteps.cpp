@@ -28,9 +28,7 @@ std::optional<platform::Folder> HeldFolder(const std::string& windowsPath) {
   return platform::OpenSystemFolder(windowsPath);
 }
 
-std::optional<platform::Folder> SpecialFolder(int csidl) {
-  return HeldFolder(platform::SpecialFolderWindowsPath(csidl));
-}
+std::optional<platform::Folder> SpecialFolder(int csidl) { return platform::OpenSpecialFolder(csidl); }
 
 // The entries of a held folder that match a mask, listed before anything is changed.
 std::vector<EntryInfo> Entries(const platform::Folder& folder, const std::string& mask) {

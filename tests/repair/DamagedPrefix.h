@@ -26,6 +26,8 @@ class DamagedPrefix {
   bool InTrash(std::string_view name) const;
   /// Outside the prefix: what links inside it point at.
   std::string Outside(std::string_view relative = {}) const { return outside_.Path(relative); }
+  /// Inside the home folder the test set up.
+  std::string Home(std::string_view relative = {}) const { return home_.Path(relative); }
   std::string Hosts() const { return prefix_.SystemFolder() + "/drivers/etc/hosts"; }
 
   /// The detected worm file.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "DamagedPrefix.h"
@@ -161,6 +162,21 @@ TEST_F(SystemRepairTest, MarkedPagesGoOnlyFromThePicturesFolderItself) {
   EXPECT_TRUE(Exists(Pictures("plain.html")));      // other letter case
   EXPECT_TRUE(Exists(Pictures("sub/deep.html")));   // subfolders are not examined
   EXPECT_TRUE(Exists(Pictures("locked.html")));     // read-only
+}
+
+// Wine links "Pictures" to the user's own folder: that link is the folder named,
+// but a link to anywhere outside the home is not.
+TEST_F(SystemRepairTest, MarkedPagesGoFromWinesLinkIntoTheHomeOnly) {
+  const std::string page = ReadFileBytes(Pictures("big.html"));
+  fs::remove_all(prefix.Pictures());
+  for (const std::string& target : {damage.Outside("pictures"), damage.Home("Pictures")}) {
+    fs::create_directories(target);
+    std::ofstream(target + "/big.html", std::ios::binary) << page;
+    fs::remove(prefix.Pictures());
+    fs::create_directory_symlink(target, prefix.Pictures());
+    DeleteMarkedHtmlFiles();
+    EXPECT_EQ(Exists(target + "/big.html"), target == damage.Outside("pictures")) << target;
+  }
 }
 
 TEST_F(SystemRepairTest, JobFilesNeedMarkAAndEitherOther) {

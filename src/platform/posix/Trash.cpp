@@ -4,8 +4,6 @@
 // take the same name) before it is renamed into files/.
 #include "platform/Trash.h"
 
-#include <pwd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -15,6 +13,7 @@
 #include "platform/FolderHandle.h"
 #include "platform/Path.h"
 #include "platform/posix/PosixSupport.h"
+#include "platform/posix/WinePrefix.h"
 
 namespace korbu::platform {
 namespace {
@@ -23,18 +22,12 @@ constexpr std::size_t kMaxNameBytes = 255;  // NAME_MAX of the usual file system
 constexpr std::string_view kInfoSuffix = ".trashinfo";
 constexpr int kMaxNameAttempts = 10000;
 
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
-  return {};
-}
-
 std::string HomeTrash() {
   // Only an absolute XDG_DATA_HOME counts; a relative one is ignored.
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
     return std::string(data) + "/Trash";
   }
-  const std::string home = HomeFolder();
+  const std::string home = posix::HomeFolder();
   return home.empty() ? std::string() : home + "/.local/share/Trash";
 }
 

@@ -211,6 +211,21 @@ std::optional<Folder> OpenSystemFolder(std::string_view windowsPath) {
   return folder;
 }
 
+std::optional<Folder> OpenSpecialFolder(int csidl) {
+  const std::string windowsPath = SpecialFolderWindowsPath(csidl);
+  if (windowsPath.empty()) return std::nullopt;
+  if (auto folder = OpenSystemFolder(windowsPath)) return folder;
+  // Refused: perhaps the folder is Wine's link to the user's own one. Its target,
+  // resolved once, is held without following any further link.
+  const std::string target = NativeFolder(windowsPath);
+  const std::string home = RealFolder(posix::HomeFolder());
+  if (target.empty() || home.size() < 2 || target.size() <= home.size() + 1 ||
+      target.compare(0, home.size(), home) != 0 || target[home.size()] != '/') {
+    return std::nullopt;
+  }
+  return Folder::Open(target);
+}
+
 std::string SystemEntryName(const Folder& folder, const std::string& name) {
   if (folder.Entry(name)) return name;
   std::string found = name;

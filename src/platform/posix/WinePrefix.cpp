@@ -10,18 +10,18 @@
 namespace korbu::platform::posix {
 namespace {
 
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
-  return {};
-}
-
 bool IsPrefix(const std::string& folder) {
   return FileExists(folder + "/system.reg") && FileExists(folder + "/user.reg") &&
          DirectoryExists(folder + "/drive_c");
 }
 
 }  // namespace
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+  return {};
+}
 
 std::string FindWinePrefix() {
   std::string folder;

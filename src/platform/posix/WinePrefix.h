@@ -11,4 +11,8 @@ namespace korbu::platform::posix {
 /// Read afresh on every call, so tests may point WINEPREFIX elsewhere.
 std::string FindWinePrefix();
 
+/// The user's home folder: HOME when it is an absolute path, else the password
+/// database's; empty when neither names one.
+std::string HomeFolder();
+
 }  // namespace korbu::platform::posix

@@ -46,6 +46,10 @@ std::optional<Folder> OpenSystemFolder(std::string_view windowsPath) {
   return Folder::Open(std::string(windowsPath));
 }
 
+std::optional<Folder> OpenSpecialFolder(int csidl) {
+  return OpenSystemFolder(SpecialFolderWindowsPath(csidl));
+}
+
 std::string SystemEntryName(const Folder& folder, const std::string& name) {
   (void)folder;  // the file system itself ignores letter case
   return name;
