@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/FileSystem.h"
+#include "platform/OpenedFile.h"
 
 namespace korbu {
 
@@ -25,6 +26,18 @@ class FileByteSource : public ByteSource {
 
  private:
   platform::InputFile& file_;
+};
+
+/// Reads an opened file from its start by offset, so that another reader of the
+/// same open file (the engine) cannot move this one's place in it.
+class OpenedFileByteSource : public ByteSource {
+ public:
+  explicit OpenedFileByteSource(platform::OpenedFile& file) : file_(file) {}
+  std::int64_t Read(void* buffer, std::size_t count) override;
+
+ private:
+  platform::OpenedFile& file_;
+  std::uint64_t offset_ = 0;
 };
 
 /// Reads a buffer that outlives the source.

@@ -128,6 +128,7 @@ PassRequest ExamineRequest(ExamineFor what) {
 
 ExecutableFacts FactsOf(const PassResult& pass, const PassRequest& request) {
   ExecutableFacts facts;
+  facts.readError = pass.readError;
   if (!pass.opened || pass.notMz || pass.readError) {
     facts.isMz = pass.opened && !pass.notMz && pass.length >= 2;
     return facts;
@@ -167,6 +168,12 @@ std::optional<std::uint32_t> FileCrc32(const std::string& path) {
 ExecutableFacts ExamineExecutable(const std::string& path, ExamineFor what) {
   const PassRequest request = ExamineRequest(what);
   return FactsOf(ReadPath(path, request), request);
+}
+
+ExecutableFacts ExamineExecutable(platform::OpenedFile& file, ExamineFor what) {
+  if (!file.IsOpen()) return {};
+  OpenedFileByteSource source(file);
+  return ExamineExecutable(source, file.Size(), what);
 }
 
 ExecutableFacts ExamineExecutable(ByteSource& source, std::uint64_t size, ExamineFor what) {

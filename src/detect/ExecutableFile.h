@@ -37,6 +37,7 @@ struct ExecutableFacts {
   bool crcValid = false;     // an MZ file of at least 32 bytes, read to its end
   std::uint32_t crc = 0;     // FileCrc32 of it, when crcValid
   bool patternFound = false; // an MZ file holding the heuristic pattern, read without error
+  bool readError = false;    // a read failed before everything asked was known
 };
 
 /// Reads the file once for everything asked. A file that is not an MZ file is read
@@ -44,6 +45,9 @@ struct ExecutableFacts {
 /// was opened, or earlier where it has been cut short since; a read error leaves
 /// both crcValid and patternFound false.
 ExecutableFacts ExamineExecutable(const std::string& path, ExamineFor what);
+
+/// The same over a file opened once for the whole verdict, read from its start.
+ExecutableFacts ExamineExecutable(platform::OpenedFile& file, ExamineFor what);
 
 /// The same over an open source whose length was size when it was opened: it is
 /// read up to size bytes, or to an earlier end.

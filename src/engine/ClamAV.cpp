@@ -1,7 +1,9 @@
 #include "engine/ClamAV.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 
 namespace korbu {
 
@@ -51,18 +53,47 @@ bool TClamAV::VerifyDatabase(const std::string& path) {
   return EngineLibrary().cvdverify(path.c_str()) == 0;
 }
 
-std::string TClamAV::Scan(const std::string& path) {
+std::string TClamAV::Scan(platform::OpenedFile& file) {
   virusName_.clear();
+  readError_.clear();
   if (!active_) return virusName_;
+  if (!file.IsOpen()) {
+    readError_ = file.Error();
+    return virusName_;
+  }
+  const int desc = file.Descriptor();
+  if (desc < 0) {
+    readError_ = "no descriptor for the engine";
+    return virusName_;
+  }
   std::array<char, kEngineNameBufferSize> name{};
   std::uint32_t scanned = 0;
-  int result = engineEntries_.scanfile(path.c_str(), name.data(), &scanned, engine_, &limits_,
-                                       scanOptions_);
+  const int result = engineEntries_.scandesc(desc, name.data(), &scanned, engine_, &limits_, scanOptions_);
   if (result == 1) {
     // Up to the first zero, never beyond the buffer, whatever the library wrote.
     virusName_.assign(name.data(), ::strnlen(name.data(), name.size()));
+  } else if (std::find(std::begin(kEngineReadErrors), std::end(kEngineReadErrors), result) !=
+             std::end(kEngineReadErrors)) {
+    const char* text = engineEntries_.strerror != nullptr ? engineEntries_.strerror(result) : nullptr;
+    readError_ = text != nullptr && *text != '\0' ? text : "read error";
   }
   return virusName_;
+}
+
+std::string TClamAV::Scan(const std::string& path) {
+  if (!active_) {
+    virusName_.clear();
+    readError_.clear();
+    return virusName_;
+  }
+  platform::OpenedFile file = platform::OpenedFile::Open(path);
+  return Scan(file);
+}
+
+std::string TClamAV::ScanForVirus(platform::OpenedFile& file, std::string& error) {
+  std::string name = Scan(file);
+  error = readError_;
+  return name;
 }
 
 }  // namespace korbu

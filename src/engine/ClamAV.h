@@ -63,12 +63,17 @@ class TClamAV : public EngineScanner {
   /// valid. Does not need Active.
   bool VerifyDatabase(const std::string& path);
 
-  /// The virus name the engine reports for the file; empty when inactive (the
-  /// library is then not called), clean, unreadable or failed. Not reentrant.
+  /// The virus name the engine reports for the open file, scanned through its
+  /// descriptor; empty when inactive (the library is then not called), clean,
+  /// unreadable or failed. Not reentrant.
+  std::string Scan(platform::OpenedFile& file);
+  /// The same for the file at path, opened once (see OpenedFile).
   std::string Scan(const std::string& path);
+  /// Why the last Scan could not read its file; empty when it could.
+  const std::string& ReadError() const { return readError_; }
 
   bool IsActive() const override { return Active(); }
-  std::string ScanForVirus(const std::string& path) override { return Scan(path); }
+  std::string ScanForVirus(platform::OpenedFile& file, std::string& error) override;
 
  private:
   void ReleaseEngine();
@@ -84,6 +89,7 @@ class TClamAV : public EngineScanner {
   bool libraryLoaded_ = false;
   std::uint32_t signatureCount_ = 0;
   std::string virusName_;
+  std::string readError_;
 };
 
 }  // namespace korbu

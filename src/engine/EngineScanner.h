@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/OpenedFile.h"
+
 namespace korbu {
 
 class EngineScanner {
@@ -13,9 +15,11 @@ class EngineScanner {
   /// True when an engine with signatures is built and ready for scanning.
   virtual bool IsActive() const = 0;
 
-  /// The virus name the engine reports for the file; empty when it reports none,
-  /// cannot read the file or fails. Not reentrant: one caller at a time.
-  virtual std::string ScanForVirus(const std::string& path) = 0;
+  /// The virus name the engine reports for the open file, read through that
+  /// file alone (never again by its name); empty when it reports none or fails.
+  /// error receives why the engine could not read the file, and is emptied
+  /// otherwise. Not reentrant: one caller at a time.
+  virtual std::string ScanForVirus(platform::OpenedFile& file, std::string& error) = 0;
 };
 
 }  // namespace korbu

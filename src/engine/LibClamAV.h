@@ -8,7 +8,7 @@
 
 namespace korbu {
 
-/// The limits record handed to "clam_scanfile" by address; its layout is part of
+/// The limits record handed to the scan entries by address; its layout is part of
 /// the library's interface.
 struct EngineLimits {
   std::int32_t maxreclevel = 6;
@@ -24,14 +24,18 @@ static_assert(offsetof(EngineLimits, archivememlim) == 12);
 static_assert(offsetof(EngineLimits, maxfilesize) == 16);
 static_assert(sizeof(EngineLimits) == 20);
 
-/// Size of the name buffer that "clam_scanfile" writes the virus name into.
+/// Size of the name buffer that the scan entries write the virus name into.
 inline constexpr std::size_t kEngineNameBufferSize = 512;
 
 /// The library's file name on this platform.
 extern const char* const kEngineLibraryFileName;
 
+/// Results of the scan entries that mean the file could not be read (libclamav's
+/// open, stat, read, seek, dup, access and map errors), as opposed to a verdict.
+inline constexpr int kEngineReadErrors[] = {8, 11, 12, 13, 15, 16, 19};
+
 /// The entries of a bound library, with the arguments and results the program
-/// relies on. The six it never calls are only checked to be present.
+/// relies on. The five it never calls are only checked to be present.
 struct EngineEntries {
   using Unused = void (*)();
   using ScanFile = int (*)(const char* path, char* name, std::uint32_t* scanned, void* engine,
@@ -39,14 +43,17 @@ struct EngineEntries {
   using Build = int (*)(void* engine);
   using Free = void (*)(void* engine);
   using LoadDb = void* (*)(const char* path, std::uint32_t* signatures, std::int32_t* status);
+  using ScanDesc = int (*)(int desc, char* name, std::uint32_t* scanned, void* engine,
+                           const EngineLimits* limits, unsigned int options);
   using CvdVerify = int (*)(const char* path);
+  using StrError = const char* (*)(int code);
 
   Unused scanbuff = nullptr;
   ScanFile scanfile = nullptr;
-  Unused scandesc = nullptr;
+  ScanDesc scandesc = nullptr;
   Unused retflevel = nullptr;
   Unused retver = nullptr;
-  Unused strerror = nullptr;
+  StrError strerror = nullptr;
   Unused debug = nullptr;
   Build build = nullptr;
   Free free = nullptr;

@@ -10,12 +10,16 @@
 namespace korbu {
 
 /// Gives the file a verdict from ScanEngine and HeuristicEnabled. Returns true
-/// when verdict (always rewritten) names a virus. The file is read once, in
-/// bounded blocks; an unreadable file simply gets no verdict from the own tests.
-bool ScanFile(const std::string& path, std::string& verdict);
+/// when verdict (always rewritten) names a virus. The file is opened once (a
+/// link, FIFO or anything else that is not a regular file is refused) and every
+/// test reads that one open file, the own ones in bounded blocks. When error is
+/// given it receives why the file could not be judged, or judged only in part
+/// ("Permission denied", "not a regular file", a read error), and is emptied when
+/// the file was read as needed.
+bool ScanFile(const std::string& path, std::string& verdict, std::string* error = nullptr);
 
 /// The same with the sources given: engine may be null or inactive.
 bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
-              bool heuristicEnabled);
+              bool heuristicEnabled, std::string* error = nullptr);
 
 }  // namespace korbu

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "detect/ExecutableFile.h"
@@ -24,11 +25,12 @@ class FakeEngine : public EngineScanner {
  public:
   FakeEngine(bool active, std::string name) : active_(active), name_(std::move(name)) {}
   bool IsActive() const override { return active_; }
-  std::string ScanForVirus(const std::string& path) override {
-    asked.push_back(path);
+  std::string ScanForVirus(platform::OpenedFile& file, std::string& error) override {
+    asked.push_back(file.Size());
+    error.clear();
     return name_;
   }
-  std::vector<std::string> asked;
+  std::vector<std::uint64_t> asked;  // the sizes of the files it was handed
 
  private:
   bool active_;
@@ -97,13 +99,30 @@ TEST_F(FileVerdictTest, NothingToFindGivesAnEmptyVerdict) {
       tree.Write("text.txt", test::PlantHeuristicPattern(std::string(500, 't'), 100)),
       tree.Write("empty.exe", ""),
       tree.Write("tiny.exe", "MZ"),
-      tree.Path("missing.exe"),
-      tree.MakeDir("folder.exe"),
   };
   for (const std::string& path : paths) {
     EXPECT_EQ(Verdict(path, nullptr, true), "") << path;
     EXPECT_EQ(Verdict(path, &engine, true), "Engine.Name") << path;
   }
+}
+
+TEST_F(FileVerdictTest, WhatCannotBeOpenedReachesNoTestAndTellsWhy) {
+  const std::pair<std::string, std::string> cases[] = {
+      {tree.Path("missing.exe"), "No such file or directory"},
+      {tree.MakeDir("folder.exe"), "not a regular file"},
+  };
+  for (const auto& [path, why] : cases) {
+    std::string verdict = "left over";
+    std::string error;
+    EXPECT_FALSE(ScanFile(path, verdict, &engine, true, &error)) << path;
+    EXPECT_EQ(verdict, "");
+    EXPECT_EQ(error, why) << path;
+  }
+  EXPECT_TRUE(engine.asked.empty()) << "the engine was handed what could not be opened";
+  std::string verdict;
+  std::string error = "left over";
+  EXPECT_TRUE(ScanFile(tree.Write("v1.exe", test::VariantFile(1)), verdict, &engine, true, &error));
+  EXPECT_EQ(error, "");
 }
 
 TEST_F(FileVerdictTest, EachCallStartsFromAnEmptyVerdict) {
@@ -142,7 +161,7 @@ TEST_F(FileVerdictTest, LargeFileIsStreamedAcrossBlocks) {
   EXPECT_EQ(Verdict(patterned, nullptr, false), "");
 }
 
-TEST_F(FileVerdictTest, UnreadableFileGetsOnlyTheEnginesVerdict) {
+TEST_F(FileVerdictTest, UnreadableFileGetsNoVerdictFromAnyTest) {
   const std::string path = tree.Write("locked.exe", test::HeuristicFile(10, 10));
   const std::string forged = tree.Write("locked-v2.exe", test::VariantFile(2));
   fs::permissions(path, fs::perms::none);
@@ -150,11 +169,12 @@ TEST_F(FileVerdictTest, UnreadableFileGetsOnlyTheEnginesVerdict) {
   const auto result = test::RunWithoutRoot([&] {
     if (IsPEFile(path)) return false;  // readable after all: nothing would be shown
     std::string verdict = "left over";
+    std::string error;
     FakeEngine named(true, "Engine.Name");
     bool sound = !ScanFile(path, verdict, nullptr, true) && verdict.empty();
     sound = sound && !ScanFile(forged, verdict, nullptr, true);
-    sound = sound && ScanFile(path, verdict, &named, true) && verdict == "Engine.Name";
-    return sound;
+    sound = sound && !ScanFile(path, verdict, &named, true, &error) && named.asked.empty();
+    return sound && error == "Permission denied";
   });
   if (!result) GTEST_SKIP() << "cannot run the check as a user that the permissions keep out";
   EXPECT_TRUE(*result);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "EngineTestSupport.h"
@@ -65,20 +68,20 @@ TEST_F(ClamAVComponent, FailedLoadOrBuildLeavesItInactive) {
   EXPECT_FALSE(engine.Active());
   EXPECT_NE(engine.Engine(), nullptr);
   EXPECT_EQ(engine.Scan(tree_.Write("infected", "NAME:X")), "");
-  EXPECT_EQ(Record().scanfileCalls, 0);
+  EXPECT_EQ(Record().scandescCalls, 0);
 }
 
 TEST_F(ClamAVComponent, ScanHandsOverLimitsRecordAndOptionWord) {
   TClamAV engine;
   std::string clean = tree_.Write("clean", "nothing here");
   EXPECT_EQ(engine.Scan(clean), "");
-  EXPECT_EQ(Record().scanfileCalls, 0) << "an inactive engine must not call the library";
+  EXPECT_EQ(Record().scandescCalls, 0) << "an inactive engine must not call the library";
 
   engine.SetDBDir(tree_.MakeDir("good"));
   engine.SetActive(true);
   engine.SetScanOptions(879);
   EXPECT_EQ(engine.Scan(clean), "");
-  ASSERT_EQ(Record().scanfileCalls, 1);
+  ASSERT_EQ(Record().scandescCalls, 1);
   EXPECT_EQ(Record().lastOptions, 879u);
   // Read back from the bytes the library was given, at the record's offsets.
   auto int32At = [&](std::size_t offset) {
@@ -128,7 +131,32 @@ TEST_F(ClamAVComponent, VirusNameOnlyForResultOneAndNeverBeyondTheBuffer) {
 
   EngineScanner& seam = engine;
   EXPECT_TRUE(seam.IsActive());
-  EXPECT_EQ(seam.ScanForVirus(tree_.Path("a")), "Worm.Test");
+  platform::OpenedFile opened = platform::OpenedFile::Open(tree_.Path("a"));
+  std::string error = "left over";
+  EXPECT_EQ(seam.ScanForVirus(opened, error), "Worm.Test");
+  EXPECT_EQ(error, "");
+}
+
+TEST_F(ClamAVComponent, ReadErrorsAreToldAndOnlyRegularFilesReachTheLibrary) {
+  TClamAV engine;
+  engine.SetDBDir(tree_.MakeDir("good"));
+  engine.SetActive(true);
+  ASSERT_TRUE(engine.Active());
+  EXPECT_EQ(engine.Scan(tree_.Write("unread", "CODE:12")), "");
+  EXPECT_EQ(engine.ReadError(), "fake read error");
+  EXPECT_EQ(engine.Scan(tree_.Write("clean", "CODE:0")), "");
+  EXPECT_EQ(engine.ReadError(), "");
+  const int calls = Record().scandescCalls;
+  // A link to an infected file is never followed, a FIFO never opened.
+  std::filesystem::create_symlink(tree_.Write("target", "NAME:Worm.Test"), tree_.Path("link"));
+  EXPECT_EQ(engine.Scan(tree_.Path("link")), "");
+  EXPECT_EQ(engine.ReadError(), "not a regular file");
+  ASSERT_EQ(::mkfifo(tree_.Path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(engine.Scan(tree_.Path("fifo")), "");
+  EXPECT_EQ(engine.ReadError(), "not a regular file");
+  EXPECT_EQ(engine.Scan(tree_.Path("absent")), "");
+  EXPECT_EQ(engine.ReadError(), "No such file or directory");
+  EXPECT_EQ(Record().scandescCalls, calls);
 }
 
 TEST_F(ClamAVComponent, VerifyDatabaseNeedsNoActivation) {

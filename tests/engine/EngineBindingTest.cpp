@@ -40,10 +40,12 @@ TEST_F(EngineBinding, LibraryLackingOneEntryIsReleased) {
 TEST_F(EngineBinding, RealLibraryBesideTheExecutableBindsAllEntries) {
   ASSERT_TRUE(LoadEngineLibrary()) << "the engine library should sit beside the test program";
   const EngineEntries& e = EngineLibrary();
-  for (auto entry : {e.scanbuff, e.scandesc, e.retflevel, e.retver, e.strerror, e.debug}) {
+  for (auto entry : {e.scanbuff, e.retflevel, e.retver, e.debug}) {
     EXPECT_NE(entry, nullptr);
   }
   EXPECT_NE(e.scanfile, nullptr);
+  EXPECT_NE(e.scandesc, nullptr);
+  EXPECT_NE(e.strerror, nullptr);
   EXPECT_NE(e.build, nullptr);
   EXPECT_NE(e.free, nullptr);
   EXPECT_NE(e.loaddbdir, nullptr);

@@ -3,7 +3,7 @@
 //   12 for a folder) and fails otherwise; a path containing "nobuild" gives an
 //   engine whose build fails;
 // - clam_cvdverify accepts a path containing "good";
-// - clam_scanfile reads the file: "NAME:<bytes>" answers 1 and copies up to 512
+// - clam_scanfile and clam_scandesc read the file: "NAME:<bytes>" answers 1 and copies up to 512
 //   of the bytes into the buffer unterminated (as a careless library might);
 //   "CODE:<n>" answers n with a name left in the buffer; anything else is clean.
 
@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <unistd.h>
 
 #include "fake/FakeEngineRecord.h"
 
@@ -39,26 +41,21 @@ std::string ReadFile(const char* path) {
   return content;
 }
 
-}  // namespace
+std::string ReadDescriptor(int desc) {
+  std::string content;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = ::pread(desc, chunk, sizeof chunk, static_cast<off_t>(content.size()))) > 0) {
+    content.append(chunk, static_cast<std::size_t>(n));
+  }
+  return content;
+}
 
-#define FAKE_API extern "C" __attribute__((visibility("default")))
-
-FAKE_API korbu::test::FakeEngineRecord* fake_record() { return &record; }
-
-FAKE_API int clam_scanbuff() { return 0; }
-FAKE_API int clam_scandesc() { return 0; }
-FAKE_API unsigned int clam_retflevel() { return 0; }
-FAKE_API const char* clam_retver() { return "fake"; }
-FAKE_API const char* clam_strerror(int) { return "fake"; }
-FAKE_API void clam_debug() {}
-
-FAKE_API int clam_scanfile(const char* path, char* name, uint32_t* scanned, void* /*engine*/,
-                           const void* limits, unsigned int options) {
-  ++record.scanfileCalls;
+int Answer(const std::string& content, char* name, uint32_t* scanned, const void* limits,
+           unsigned int options) {
   if (limits != nullptr) std::memcpy(record.lastLimits, limits, sizeof record.lastLimits);
   record.lastOptions = options;
   if (scanned != nullptr) *scanned = 1;
-  std::string content = ReadFile(path);
   if (content.rfind("NAME:", 0) == 0) {
     std::string text = content.substr(5, 512);
     std::memcpy(name, text.data(), text.size());
@@ -71,6 +68,30 @@ FAKE_API int clam_scanfile(const char* path, char* name, uint32_t* scanned, void
   }
   name[0] = '\0';
   return 0;
+}
+
+}  // namespace
+
+#define FAKE_API extern "C" __attribute__((visibility("default")))
+
+FAKE_API korbu::test::FakeEngineRecord* fake_record() { return &record; }
+
+FAKE_API int clam_scanbuff() { return 0; }
+FAKE_API unsigned int clam_retflevel() { return 0; }
+FAKE_API const char* clam_retver() { return "fake"; }
+FAKE_API const char* clam_strerror(int code) { return code == 12 ? "fake read error" : "fake"; }
+FAKE_API void clam_debug() {}
+
+FAKE_API int clam_scanfile(const char* path, char* name, uint32_t* scanned, void* /*engine*/,
+                           const void* limits, unsigned int options) {
+  ++record.scanfileCalls;
+  return Answer(ReadFile(path), name, scanned, limits, options);
+}
+
+FAKE_API int clam_scandesc(int desc, char* name, uint32_t* scanned, void* /*engine*/,
+                           const void* limits, unsigned int options) {
+  ++record.scandescCalls;
+  return Answer(ReadDescriptor(desc), name, scanned, limits, options);
 }
 
 FAKE_API int clam_build(void*) {

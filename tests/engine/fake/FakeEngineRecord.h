@@ -12,8 +12,9 @@ struct FakeEngineRecord {
   int buildCalls = 0;
   int freeCalls = 0;
   int scanfileCalls = 0;
+  int scandescCalls = 0;
   char lastLoadPath[512] = {};
-  // The limits record and option word of the last clam_scanfile, as handed over.
+  // The limits record and option word of the last scan entry, as handed over.
   unsigned char lastLimits[20] = {};
   unsigned int lastOptions = 0;
 };
