@@ -49,6 +49,8 @@ int RunCli(const std::vector<std::string>& args) {
   }
   const std::string& folder = options.scan.location;
   if (!folder.empty()) {
+    // A relative folder needs a current folder to be found in.
+    if (platform::FullPath(folder).empty()) return Fail("the current folder has been removed: " + folder);
     if (!platform::DirectoryExists(folder)) return Fail("not a folder: " + folder);
     if (!CanList(folder)) return Fail("cannot read folder: " + folder);
   }

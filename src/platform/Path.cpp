@@ -33,6 +33,22 @@ std::string ExtractFileName(std::string_view path) {
   return std::string(path);
 }
 
+namespace {
+
+// A current directory to resolve against: one that is itself absolute. A folder
+// removed while current has none, and resolving against its empty name would
+// recurse without end.
+bool IsAbsoluteBase(const std::string& base) {
+#ifdef _WIN32
+  return (base.size() >= 3 && base[1] == ':' && IsPathDelimiter(base[2])) ||
+         (base.size() >= 2 && (base[0] == '\\' || base[0] == '/') && (base[1] == '\\' || base[1] == '/'));
+#else
+  return !base.empty() && base[0] == '/';
+#endif
+}
+
+}  // namespace
+
 std::string FullPath(std::string_view path) {
   if (path.empty()) return {};
   std::string prefix;
@@ -45,11 +61,16 @@ std::string FullPath(std::string_view path) {
   const bool absolute = !rest.empty() && (rest[0] == '\\' || rest[0] == '/');
   if (!absolute || prefix.empty()) {
     std::string base = CurrentDirectory();
+    if (!IsAbsoluteBase(base)) return {};
     if (!absolute) return FullPath(IncludeTrailingDelimiter(base) + std::string(rest));
     prefix = base.substr(0, 2);
   }
 #else
-  if (rest[0] != '/') return FullPath(IncludeTrailingDelimiter(CurrentDirectory()) + std::string(path));
+  if (rest[0] != '/') {
+    const std::string base = CurrentDirectory();
+    if (!IsAbsoluteBase(base)) return {};
+    return FullPath(IncludeTrailingDelimiter(base) + std::string(path));
+  }
 #endif
   std::vector<std::string_view> parts;
   std::size_t i = 0;

@@ -29,10 +29,12 @@ std::string ExtractFileName(std::string_view path);
 
 /// The absolute form of a path, made against the current directory and normalised
 /// lexically ("." and ".." resolved, repeated separators folded). Links are not
-/// resolved. Empty for an empty path.
+/// resolved. Empty for an empty path, and for a relative one when there is no
+/// current directory to resolve it against (it has been removed).
 std::string FullPath(std::string_view path);
 
-/// The current directory with no trailing separator (unless it is the root).
+/// The current directory with no trailing separator (unless it is the root);
+/// empty when it cannot be told (it has been removed).
 std::string CurrentDirectory();
 
 /// Full path of the running executable; empty when it cannot be told.

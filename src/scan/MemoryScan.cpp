@@ -2,7 +2,6 @@
 
 #include <exception>
 
-#include "platform/FileSystem.h"
 #include "scan/FileVerdict.h"
 #include "scan/ScanTexts.h"
 #include "services/ProcList.h"
@@ -18,8 +17,9 @@ void ScanMemory(ScanFrontEnd& frontEnd) {
     frontEnd.ShowObject(path);
     try {
       std::string verdict;
-      if (!path.empty() && platform::FileExists(path) && ScanFile(path, verdict) &&
-          !list.IsDetected(path)) {
+      // The verdict opens the program's file once and refuses anything but a
+      // regular file, so no separate look at the name comes first.
+      if (!path.empty() && ScanFile(path, verdict) && !list.IsDetected(path)) {
         list.AddDetection(path, verdict, std::string(kInfoMemory));
       }
     } catch (const std::exception&) {

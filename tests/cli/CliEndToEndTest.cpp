@@ -108,6 +108,25 @@ TEST(CliEndToEnd, CleanTreeAndErrors) {
   EXPECT_EQ(version.out, "korbu-scan 1.0.0 RC1\n");
 }
 
+#ifndef _WIN32  // Windows does not let a folder in use as current be removed
+TEST(CliEndToEnd, ARemovedCurrentFolderEndsWithAnError) {
+  TempTree tree;
+  const std::string gone = tree.MakeDir("gone");
+  const std::string command = "cd " + Quote(gone) + " && rmdir " + Quote(gone) + " && WINEPREFIX=/nonexistent-prefix exec " +
+                              Quote(KORBU_SCAN_EXE) + " --no-memory --no-registry . 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status) << "\n" << out;
+  EXPECT_EQ(WEXITSTATUS(status), 2) << out;
+  EXPECT_NE(out.find("the current folder has been removed: ."), std::string::npos) << out;
+}
+#endif
+
 TEST(CliEndToEnd, WalkIgnoresFifosAndLinkLoops) {
   TempTree tree;
   tree.Write("d/worm.exe", test::VariantFile(1));
