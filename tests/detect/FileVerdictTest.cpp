@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -107,10 +110,17 @@ TEST_F(FileVerdictTest, NothingToFindGivesAnEmptyVerdict) {
 }
 
 TEST_F(FileVerdictTest, WhatCannotBeOpenedReachesNoTestAndTellsWhy) {
-  const std::pair<std::string, std::string> cases[] = {
+  std::vector<std::pair<std::string, std::string>> cases = {
       {tree.Path("missing.exe"), "No such file or directory"},
       {tree.MakeDir("folder.exe"), "not a regular file"},
   };
+#ifndef _WIN32
+  // A link is not followed, even to a known variant; a FIFO is not waited on.
+  fs::create_symlink(tree.Write("v2.exe", test::VariantFile(2)), tree.Path("link.exe"));
+  ASSERT_EQ(::mkfifo(tree.Path("fifo.exe").c_str(), 0600), 0);
+  cases.emplace_back(tree.Path("link.exe"), "not a regular file");
+  cases.emplace_back(tree.Path("fifo.exe"), "not a regular file");
+#endif
   for (const auto& [path, why] : cases) {
     std::string verdict = "left over";
     std::string error;
