@@ -4,14 +4,21 @@
 #include <mutex>
 #include <system_error>
 
+#include "bridge/ClamLibrary.h"
+
 namespace korbu::bridge {
 namespace {
 
+using namespace clam;
+
+// Only reached once libclamav is bound and initialised.
+const ClamFunctions& Lib() { return *Clam(); }
+
 EngineLimitValues ReadLimits(const cl_engine* engine) {
   EngineLimitValues limits;
-  limits.maxRecursion = cl_engine_get_num(engine, CL_ENGINE_MAX_RECURSION, nullptr);
-  limits.maxFiles = cl_engine_get_num(engine, CL_ENGINE_MAX_FILES, nullptr);
-  limits.maxFileSize = cl_engine_get_num(engine, CL_ENGINE_MAX_FILESIZE, nullptr);
+  limits.maxRecursion = Lib().engine_get_num(engine, CL_ENGINE_MAX_RECURSION, nullptr);
+  limits.maxFiles = Lib().engine_get_num(engine, CL_ENGINE_MAX_FILES, nullptr);
+  limits.maxFileSize = Lib().engine_get_num(engine, CL_ENGINE_MAX_FILESIZE, nullptr);
   return limits;
 }
 
@@ -20,7 +27,7 @@ EngineLimitValues ReadLimits(const cl_engine* engine) {
 Engine::Engine(cl_engine* engine)
     : engine_(engine), defaults_(ReadLimits(engine)), applied_(defaults_) {}
 
-Engine::~Engine() { cl_engine_free(engine_); }
+Engine::~Engine() { Lib().engine_free(engine_); }
 
 Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, cl_error_t& status) {
   signatures = 0;
@@ -36,7 +43,7 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
     status = CL_EOPEN;
     return nullptr;
   }
-  cl_engine* engine = cl_engine_new();
+  cl_engine* engine = Lib().engine_new();
   if (engine == nullptr) {
     status = CL_EMEM;
     return nullptr;
@@ -44,11 +51,11 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
   // libclamav remembers clean files without regard to the options and limits they
   // were scanned with; since both change from scan to scan here, a remembered
   // "clean" could hide what a scan with other options finds.
-  status = cl_engine_set_num(engine, CL_ENGINE_DISABLE_CACHE, 1);
+  status = Lib().engine_set_num(engine, CL_ENGINE_DISABLE_CACHE, 1);
   unsigned int loaded = 0;
-  if (status == CL_SUCCESS) status = cl_load(path, engine, &loaded, CL_DB_STDOPT);
+  if (status == CL_SUCCESS) status = Lib().load(path, engine, &loaded, kDbStandardOptions);
   if (status != CL_SUCCESS) {
-    cl_engine_free(engine);
+    Lib().engine_free(engine);
     return nullptr;
   }
   signatures = loaded;
@@ -58,15 +65,15 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
 cl_error_t Engine::Build() {
   std::unique_lock lock(mutex_);
   if (compiled_) return CL_SUCCESS;
-  cl_error_t result = cl_engine_compile(engine_);
+  cl_error_t result = Lib().engine_compile(engine_);
   compiled_ = result == CL_SUCCESS;
   return result;
 }
 
 cl_error_t Engine::Apply(const EngineLimitValues& limits) {
-  cl_error_t result = cl_engine_set_num(engine_, CL_ENGINE_MAX_RECURSION, limits.maxRecursion);
-  if (result == CL_SUCCESS) result = cl_engine_set_num(engine_, CL_ENGINE_MAX_FILES, limits.maxFiles);
-  if (result == CL_SUCCESS) result = cl_engine_set_num(engine_, CL_ENGINE_MAX_FILESIZE, limits.maxFileSize);
+  cl_error_t result = Lib().engine_set_num(engine_, CL_ENGINE_MAX_RECURSION, limits.maxRecursion);
+  if (result == CL_SUCCESS) result = Lib().engine_set_num(engine_, CL_ENGINE_MAX_FILES, limits.maxFiles);
+  if (result == CL_SUCCESS) result = Lib().engine_set_num(engine_, CL_ENGINE_MAX_FILESIZE, limits.maxFileSize);
   // What the engine holds now, whether or not every value was taken.
   applied_ = ReadLimits(engine_);
   return result;

@@ -2,16 +2,18 @@
 // The engine behind a handle of the engine library: a libclamav engine together
 // with the limits it currently scans with.
 
-#include <clamav.h>
-
 #include <cstdint>
 #include <functional>
 #include <shared_mutex>
 
+#include "bridge/ClamTypes.h"
 #include "bridge/LegacyOptions.h"
 #include "bridge/korbu_clam.h"
 
 namespace korbu::bridge {
+
+using clam::cl_engine;
+using clam::cl_error_t;
 
 class Engine {
  public:

@@ -1,18 +1,20 @@
 // The twelve entries of the engine library. Everything else in the library is
 // hidden; these are its whole interface.
 
-#include <clamav.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 
+#include "bridge/ClamLibrary.h"
 #include "bridge/Engine.h"
 #include "bridge/LegacyOptions.h"
 #include "bridge/Library.h"
 #include "bridge/VirusName.h"
 #include "bridge/korbu_clam.h"
 
+using namespace korbu::bridge::clam;
+using korbu::bridge::Clam;
+using korbu::bridge::ClamProblem;
 using korbu::bridge::CopyVirusName;
 using korbu::bridge::Engine;
 using korbu::bridge::EnsureInitialised;
@@ -58,12 +60,12 @@ KORBU_CLAM_API int clam_scanbuff(const char* buffer, uint32_t length, char* name
   if (buffer == nullptr || engine == nullptr) return CL_ENULLARG;
   const char* virname = nullptr;
   cl_error_t result = FromHandle(engine)->Scan(nullptr, [&](const cl_engine& e) {
-    cl_fmap_t* map = cl_fmap_open_memory(buffer, length);
+    cl_fmap_t* map = Clam()->fmap_open_memory(buffer, length);
     if (map == nullptr) return CL_EMEM;
     cl_scan_options options{};  // raw signatures only, as the legacy entry did
     unsigned long blocks = 0;
-    cl_error_t r = cl_scanmap_callback(map, nullptr, &virname, &blocks, &e, &options, nullptr);
-    cl_fmap_close(map);
+    cl_error_t r = Clam()->scanmap_callback(map, nullptr, &virname, &blocks, &e, &options, nullptr);
+    Clam()->fmap_close(map);
     return r;
   });
   return FinishScan(result, virname, name);
@@ -79,7 +81,7 @@ KORBU_CLAM_API int clam_scanfile(const char* path, char* name, uint32_t* scanned
   cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
   cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e) {
     unsigned long blocks = 0;
-    cl_error_t r = cl_scanfile(path, &virname, &blocks, &e, &scanOptions);
+    cl_error_t r = Clam()->scanfile(path, &virname, &blocks, &e, &scanOptions);
     StoreScanned(scanned, blocks);
     return r;
   });
@@ -97,21 +99,24 @@ KORBU_CLAM_API int clam_scandesc(int desc, char* name, uint32_t* scanned, void* 
   cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
   cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e) {
     unsigned long blocks = 0;
-    cl_error_t r = cl_scandesc(desc, nullptr, &virname, &blocks, &e, &scanOptions);
+    cl_error_t r = Clam()->scandesc(desc, nullptr, &virname, &blocks, &e, &scanOptions);
     StoreScanned(scanned, blocks);
     return r;
   });
   return FinishScan(result, virname, name);
 }
 
-KORBU_CLAM_API unsigned int clam_retflevel(void) { return cl_retflevel(); }
+KORBU_CLAM_API unsigned int clam_retflevel(void) { return Clam() != nullptr ? Clam()->retflevel() : 0; }
 
-KORBU_CLAM_API const char* clam_retver(void) { return cl_retver(); }
+KORBU_CLAM_API const char* clam_retver(void) { return Clam() != nullptr ? Clam()->retver() : ""; }
 
 KORBU_CLAM_API const char* clam_strerror(int code) {
   if (code < 0 || code >= static_cast<int>(CL_ELAST_ERROR)) return "Unknown error code";
-  return cl_strerror(static_cast<cl_error_t>(code));
+  if (Clam() == nullptr) return code == CL_SUCCESS ? "Success" : "No libclamav";
+  return Clam()->strerror(static_cast<cl_error_t>(code));
 }
+
+KORBU_CLAM_API const char* korbu_engine_problem(void) { return ClamProblem().c_str(); }
 
 #ifndef KORBU_BRIDGE_WITHOUT_DEBUG
 KORBU_CLAM_API void clam_debug(void) {
@@ -139,7 +144,7 @@ KORBU_CLAM_API void* clam_loaddb(const char* path, uint32_t* signo, int32_t* sta
 KORBU_CLAM_API int clam_cvdverify(const char* path) {
   if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
   if (path == nullptr) return CL_ENULLARG;
-  return static_cast<int>(cl_cvdverify(path));
+  return static_cast<int>(Clam()->cvdverify(path));
 }
 
 }  // extern "C"

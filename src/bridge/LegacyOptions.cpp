@@ -11,20 +11,21 @@ static_assert(offsetof(clam_limits, maxratio) == 8);
 static_assert(offsetof(clam_limits, archivememlim) == 12);
 static_assert(offsetof(clam_limits, maxfilesize) == 16);
 
-cl_scan_options MapLegacyOptions(unsigned int legacy) {
+clam::cl_scan_options MapLegacyOptions(unsigned int legacy) {
+  using namespace clam;
   cl_scan_options options{};
   auto has = [legacy](unsigned int bit) { return (legacy & bit) != 0; };
-  if (has(CLAM_SCAN_ARCHIVE)) options.parse |= CL_SCAN_PARSE_ARCHIVE;
-  if (has(CLAM_SCAN_MAIL)) options.parse |= CL_SCAN_PARSE_MAIL;
-  if (has(CLAM_SCAN_OLE2)) options.parse |= CL_SCAN_PARSE_OLE2;
-  if (has(CLAM_SCAN_HTML)) options.parse |= CL_SCAN_PARSE_HTML;
-  if (has(CLAM_SCAN_PE)) options.parse |= CL_SCAN_PARSE_PE;
+  if (has(CLAM_SCAN_ARCHIVE)) options.parse |= kScanParseArchive;
+  if (has(CLAM_SCAN_MAIL)) options.parse |= kScanParseMail;
+  if (has(CLAM_SCAN_OLE2)) options.parse |= kScanParseOle2;
+  if (has(CLAM_SCAN_HTML)) options.parse |= kScanParseHtml;
+  if (has(CLAM_SCAN_PE)) options.parse |= kScanParsePe;
   if (has(CLAM_SCAN_BLOCKENCRYPTED)) {
-    options.heuristic |= CL_SCAN_HEURISTIC_ENCRYPTED_ARCHIVE | CL_SCAN_HEURISTIC_ENCRYPTED_DOC;
+    options.heuristic |= kScanHeuristicEncryptedArchive | kScanHeuristicEncryptedDoc;
   }
-  if (has(CLAM_SCAN_BLOCKBROKEN)) options.heuristic |= CL_SCAN_HEURISTIC_BROKEN;
-  if (has(CLAM_SCAN_BLOCKMAX)) options.heuristic |= CL_SCAN_HEURISTIC_EXCEEDS_MAX;
-  if (has(CLAM_SCAN_ALGORITHMIC)) options.general |= CL_SCAN_GENERAL_HEURISTICS;
+  if (has(CLAM_SCAN_BLOCKBROKEN)) options.heuristic |= kScanHeuristicBroken;
+  if (has(CLAM_SCAN_BLOCKMAX)) options.heuristic |= kScanHeuristicExceedsMax;
+  if (has(CLAM_SCAN_ALGORITHMIC)) options.general |= kScanGeneralHeuristics;
   return options;
 }
 

@@ -1,17 +1,16 @@
 #pragma once
 // The legacy option word and limits record in libclamav 1.x terms.
 
-#include <clamav.h>
-
 #include <cstdint>
 
+#include "bridge/ClamTypes.h"
 #include "bridge/korbu_clam.h"
 
 namespace korbu::bridge {
 
 /// The scan options that stand for a legacy option word. Bits without a
 /// successor (MAILURL, and everything above ALGORITHMIC) are ignored.
-cl_scan_options MapLegacyOptions(unsigned int legacy);
+clam::cl_scan_options MapLegacyOptions(unsigned int legacy);
 
 /// The libclamav limits an engine scans with.
 struct EngineLimitValues {

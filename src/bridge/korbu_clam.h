@@ -101,6 +101,11 @@ KORBU_CLAM_API void* clam_loaddb(const char* path, uint32_t* signo, int32_t* sta
 /* 12: checks a CVD database's digital signature; 0 when it is intact and valid. */
 KORBU_CLAM_API int clam_cvdverify(const char* path);
 
+/* Beyond the twelve: why the library cannot scan (no libclamav found, or one
+ * older than 1.2), or an empty text when it can. Owned by the library. While it
+ * cannot, clam_retflevel returns 0 and every other entry fails. */
+KORBU_CLAM_API const char* korbu_engine_problem(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include <clamav.h>
+
 #include "bridge/LegacyOptions.h"
 #include "bridge/VirusName.h"
 
@@ -30,7 +32,7 @@ TEST(VirusNameCopy, LongNamesAreCutInsideTheBuffer) {
 }
 
 TEST(LegacyOptionWord, MapsTheProgramsWords) {
-  cl_scan_options o = MapLegacyOptions(878);
+  clam::cl_scan_options o = MapLegacyOptions(878);
   EXPECT_EQ(o.parse, static_cast<uint32_t>(CL_SCAN_PARSE_MAIL | CL_SCAN_PARSE_OLE2 | CL_SCAN_PARSE_PE));
   EXPECT_EQ(o.heuristic,
             static_cast<uint32_t>(CL_SCAN_HEURISTIC_ENCRYPTED_ARCHIVE | CL_SCAN_HEURISTIC_ENCRYPTED_DOC |
@@ -38,15 +40,15 @@ TEST(LegacyOptionWord, MapsTheProgramsWords) {
   EXPECT_EQ(o.general, static_cast<uint32_t>(CL_SCAN_GENERAL_HEURISTICS));
   EXPECT_EQ(o.mail, 0u);
 
-  cl_scan_options archive = MapLegacyOptions(879);
+  clam::cl_scan_options archive = MapLegacyOptions(879);
   EXPECT_EQ(archive.parse, o.parse | CL_SCAN_PARSE_ARCHIVE);
   EXPECT_EQ(archive.heuristic, o.heuristic);
 
-  cl_scan_options all = MapLegacyOptions(1023);
+  clam::cl_scan_options all = MapLegacyOptions(1023);
   EXPECT_EQ(all.parse & CL_SCAN_PARSE_HTML, static_cast<uint32_t>(CL_SCAN_PARSE_HTML));
 
   // MAILURL and the bits above ALGORITHMIC have no successor.
-  cl_scan_options none = MapLegacyOptions(CLAM_SCAN_MAILURL | 0xFC00u);
+  clam::cl_scan_options none = MapLegacyOptions(CLAM_SCAN_MAILURL | 0xFC00u);
   EXPECT_EQ(none.general | none.parse | none.heuristic | none.mail | none.dev, 0u);
 }
 

@@ -20,6 +20,9 @@ TEST_F(EngineBinding, MissingLibraryIsNotLoadedAndIsTriedAgain) {
   SetEngineLibraryLocationForTests("libkorbu-no-such-engine.so", tree.Path());
   EXPECT_FALSE(LoadEngineLibrary());
   EXPECT_EQ(EngineLibrary().scanfile, nullptr);
+  // The reason names where the library was looked for.
+  EXPECT_NE(EngineLibraryProblem().find(tree.Path("libkorbu-no-such-engine.so")), std::string::npos)
+      << EngineLibraryProblem();
   // The library appears later: the next call finds it, since a failure keeps nothing.
   std::filesystem::copy_file(ModuleDir() + "/" + test::kFakeLibrary,
                              tree.Path("libkorbu-no-such-engine.so"));
@@ -35,6 +38,27 @@ TEST_F(EngineBinding, LibraryLackingOneEntryIsReleased) {
   EXPECT_FALSE(platform::DynamicLibrary::IsLoaded(path));
   EXPECT_EQ(EngineLibrary().cvdverify, nullptr);
   EXPECT_FALSE(LoadEngineLibrary());
+  EXPECT_NE(EngineLibraryProblem().find("clam_debug"), std::string::npos) << EngineLibraryProblem();
+}
+
+TEST_F(EngineBinding, LibclamavHiddenFromTheLoaderMeansNoLibraryAndOwnDetection) {
+  // The engine library is there, but the libclamav it looks for is not.
+  std::string path = ModuleDir() + "/" + test::kHiddenClamLibrary;
+  SetEngineLibraryLocationForTests(test::kHiddenClamLibrary, ModuleDir());
+  EXPECT_FALSE(LoadEngineLibrary());
+  EXPECT_FALSE(platform::DynamicLibrary::IsLoaded(path));
+  EXPECT_NE(EngineLibraryProblem().find("libkorbu-no-such-clamav.so.12"), std::string::npos)
+      << EngineLibraryProblem();
+
+  test::TempTree tree;
+  SetDatabaseFolder(tree.Path());
+  CreateVirusEngine();
+  EXPECT_FALSE(EngineLibraryAvailable());
+  EXPECT_FALSE(LoadVirusDatabase());
+  EngineInfo info = GetEngineInfo();
+  EXPECT_FALSE(info.active);
+  EXPECT_NE(info.problem.find("no engine library"), std::string::npos) << info.problem;
+  EXPECT_NE(info.problem.find(tree.Path()), std::string::npos) << info.problem;
 }
 
 TEST_F(EngineBinding, RealLibraryBesideTheExecutableBindsAllEntries) {
@@ -43,6 +67,7 @@ TEST_F(EngineBinding, RealLibraryBesideTheExecutableBindsAllEntries) {
   for (auto entry : {e.scanbuff, e.retflevel, e.retver, e.debug}) {
     EXPECT_NE(entry, nullptr);
   }
+  EXPECT_EQ(EngineLibraryProblem(), "");
   EXPECT_NE(e.scanfile, nullptr);
   EXPECT_NE(e.scandesc, nullptr);
   EXPECT_NE(e.strerror, nullptr);

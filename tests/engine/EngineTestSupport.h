@@ -17,6 +17,7 @@ namespace korbu::test {
 inline std::string ModuleDir() { return KORBU_TEST_MODULE_DIR; }
 inline constexpr char kFakeLibrary[] = "libkorbu-fake-clamav.so";
 inline constexpr char kNoDebugLibrary[] = "libkorbu-clamav-nodebug.so";
+inline constexpr char kHiddenClamLibrary[] = "libkorbu-clamav-hidden.so";
 
 /// Resets the per-process engine state around each test.
 class EngineStateTest : public ::testing::Test {
