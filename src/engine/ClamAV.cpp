@@ -6,6 +6,14 @@
 #include <iterator>
 
 namespace korbu {
+namespace {
+
+std::string StatusText(const EngineEntries& entries, int status) {
+  const char* text = entries.strerror != nullptr ? entries.strerror(status) : nullptr;
+  return std::string(text != nullptr ? text : "error") + " (" + std::to_string(status) + ")";
+}
+
+}  // namespace
 
 TClamAV::TClamAV() { libraryLoaded_ = LoadEngineLibrary(); }
 
@@ -23,6 +31,7 @@ void TClamAV::SetActive(bool active) {
     active_ = false;
     return;
   }
+  loadError_ = "no engine library";
   if (!LoadEngineLibrary()) return;
   libraryLoaded_ = true;
   ReleaseEngine();
@@ -36,6 +45,7 @@ void TClamAV::SetActive(bool active) {
   }
   if (engine_ == nullptr) {
     signatureCount_ = 0;
+    loadError_ = dbFile_.empty() && dbDir_.empty() ? "no database given" : StatusText(entries, status);
     return;
   }
   engineEntries_ = entries;
@@ -43,9 +53,12 @@ void TClamAV::SetActive(bool active) {
   // engine without signatures would pass for a loaded database that finds nothing.
   if (signatureCount_ == 0) {
     ReleaseEngine();
+    loadError_ = "no signatures loaded";
     return;
   }
-  active_ = entries.build(engine_) == 0;
+  int built = entries.build(engine_);
+  active_ = built == 0;
+  loadError_ = active_ ? std::string() : "build: " + StatusText(entries, built);
 }
 
 bool TClamAV::VerifyDatabase(const std::string& path) {

@@ -56,6 +56,8 @@ class TClamAV : public EngineScanner {
   bool LibraryLoaded() const { return libraryLoaded_; }
   /// Signatures reported by the last database load (0 when it failed).
   std::uint32_t SignatureCount() const { return signatureCount_; }
+  /// Why the last activation left the engine inactive; empty when it did not.
+  const std::string& LoadError() const { return loadError_; }
   /// The verdict of the last Scan; empty means none.
   const std::string& VirusName() const { return virusName_; }
 
@@ -90,6 +92,7 @@ class TClamAV : public EngineScanner {
   std::uint32_t signatureCount_ = 0;
   std::string virusName_;
   std::string readError_;
+  std::string loadError_;
 };
 
 }  // namespace korbu

@@ -24,6 +24,7 @@ struct Binding {
   EngineEntries entries;
   std::string fileName = kEngineLibraryFileName;
   std::optional<std::string> folder;  // empty: the executable's folder
+  std::string problem;
 };
 
 Binding& State() {
@@ -32,21 +33,31 @@ Binding& State() {
 }
 
 template <typename Entry>
-bool Find(const platform::DynamicLibrary& library, const char* name, Entry& entry) {
+bool Find(const platform::DynamicLibrary& library, const char* name, Entry& entry,
+          std::string* missing = nullptr) {
   // Every entry is cast back to its own type before it is called.
   entry = reinterpret_cast<Entry>(library.FindEntry(name));
+  if (entry == nullptr && missing != nullptr) *missing += std::string(missing->empty() ? "" : ", ") + name;
   return entry != nullptr;
 }
 
-std::optional<platform::DynamicLibrary> OpenLibrary(const Binding& b) {
+std::optional<platform::DynamicLibrary> OpenLibrary(Binding& b) {
   std::string folder = b.folder ? *b.folder : platform::ExtractFilePath(platform::ExecutablePath());
-  if (!folder.empty()) {
-    std::string beside = platform::IncludeTrailingDelimiter(folder) + b.fileName;
-    if (platform::FileExists(beside)) {
-      if (auto library = platform::DynamicLibrary::Open(beside)) return library;
-    }
+  std::string beside = platform::IncludeTrailingDelimiter(folder) + b.fileName;
+  std::string besideError;
+  if (!folder.empty() && platform::FileExists(beside)) {
+    if (auto library = platform::DynamicLibrary::Open(beside)) return library;
+    besideError = platform::DynamicLibrary::LastOpenError();
   }
-  return platform::DynamicLibrary::Open(b.fileName);
+  if (auto library = platform::DynamicLibrary::Open(b.fileName)) return library;
+  if (!besideError.empty()) {
+    b.problem = beside + " does not load: " + besideError;
+  } else {
+    b.problem = b.fileName + " is neither beside the program";
+    if (!folder.empty()) b.problem += " (" + beside + ")";
+    b.problem += " nor found by the library search: " + platform::DynamicLibrary::LastOpenError();
+  }
+  return std::nullopt;
 }
 
 void Forget(Binding& b) {
@@ -64,21 +75,33 @@ bool LoadEngineLibrary() {
   std::optional<platform::DynamicLibrary> library = OpenLibrary(b);
   if (!library) return false;
   EngineEntries e;
+  std::string missing;
   // Every entry is looked up, even after one is missing.
   bool all = true;
-  all &= Find(*library, "clam_scanbuff", e.scanbuff);
-  all &= Find(*library, "clam_scanfile", e.scanfile);
-  all &= Find(*library, "clam_scandesc", e.scandesc);
-  all &= Find(*library, "clam_retflevel", e.retflevel);
-  all &= Find(*library, "clam_retver", e.retver);
-  all &= Find(*library, "clam_strerror", e.strerror);
-  all &= Find(*library, "clam_debug", e.debug);
-  all &= Find(*library, "clam_build", e.build);
-  all &= Find(*library, "clam_free", e.free);
-  all &= Find(*library, "clam_loaddbdir", e.loaddbdir);
-  all &= Find(*library, "clam_loaddb", e.loaddb);
-  all &= Find(*library, "clam_cvdverify", e.cvdverify);
-  if (!all) return false;  // the library is released as it goes out of scope
+  all &= Find(*library, "clam_scanbuff", e.scanbuff, &missing);
+  all &= Find(*library, "clam_scanfile", e.scanfile, &missing);
+  all &= Find(*library, "clam_scandesc", e.scandesc, &missing);
+  all &= Find(*library, "clam_retflevel", e.retflevel, &missing);
+  all &= Find(*library, "clam_retver", e.retver, &missing);
+  all &= Find(*library, "clam_strerror", e.strerror, &missing);
+  all &= Find(*library, "clam_debug", e.debug, &missing);
+  all &= Find(*library, "clam_build", e.build, &missing);
+  all &= Find(*library, "clam_free", e.free, &missing);
+  all &= Find(*library, "clam_loaddbdir", e.loaddbdir, &missing);
+  all &= Find(*library, "clam_loaddb", e.loaddb, &missing);
+  all &= Find(*library, "clam_cvdverify", e.cvdverify, &missing);
+  // The library is released as it goes out of scope.
+  if (!all) {
+    b.problem = b.fileName + " lacks " + missing;
+    return false;
+  }
+  Find(*library, "korbu_engine_problem", e.problem);
+  const char* complaint = e.problem != nullptr ? e.problem() : nullptr;
+  if (complaint != nullptr && *complaint != '\0') {
+    b.problem = complaint;
+    return false;
+  }
+  b.problem.clear();
   library->KeepLoaded();
   b.entries = e;
   b.loaded = true;
@@ -86,6 +109,12 @@ bool LoadEngineLibrary() {
 }
 
 const EngineEntries& EngineLibrary() { return State().entries; }
+
+std::string EngineLibraryProblem() {
+  Binding& b = State();
+  std::lock_guard lock(b.mutex);
+  return b.problem;
+}
 
 void SetEngineLibraryLocationForTests(const std::string& fileName, const std::string& folder) {
   Binding& b = State();

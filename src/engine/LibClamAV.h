@@ -47,6 +47,7 @@ struct EngineEntries {
                            const EngineLimits* limits, unsigned int options);
   using CvdVerify = int (*)(const char* path);
   using StrError = const char* (*)(int code);
+  using Problem = const char* (*)();
 
   Unused scanbuff = nullptr;
   ScanFile scanfile = nullptr;
@@ -60,6 +61,9 @@ struct EngineEntries {
   LoadDb loaddbdir = nullptr;
   LoadDb loaddb = nullptr;
   CvdVerify cvdverify = nullptr;
+  /// Optional, beyond the twelve: why the library cannot scan (it found no usable
+  /// libclamav); empty or null when it can.
+  Problem problem = nullptr;
 };
 
 /// True when the engine library is loaded and all twelve entries were found.
@@ -68,6 +72,11 @@ struct EngineEntries {
 /// beside the running executable first, then through the platform's library
 /// search.
 bool LoadEngineLibrary();
+
+/// Why the last LoadEngineLibrary failed: the library file and folder it looked
+/// for and the loader's error, a missing entry, or the library's own complaint
+/// (no usable libclamav). Empty once the library is bound.
+std::string EngineLibraryProblem();
 
 /// The entries of the bound library. Only meaningful after LoadEngineLibrary
 /// returned true; every pointer is null before.

@@ -1,5 +1,6 @@
 #include "engine/VirusClamAV.h"
 
+#include <cstdlib>
 #include <optional>
 
 #include "engine/CvdHeader.h"
@@ -21,12 +22,35 @@ constexpr char kSystemDatabaseFolder[] = "/var/lib/clamav";
 std::string chosenFolder;
 std::optional<std::string> decidedFolder;
 bool databaseLoaded = false;
+std::string databaseProblem;
 
 // Never a bare name: without a folder nothing is looked up (not in the current one).
 CvdHeaderInfo HeaderOf(const char* name) {
   std::string folder = DatabaseFolder();
   if (folder.empty()) return {};
-  return ReadCvdHeader(folder + name);
+  std::string path = DatabaseFile(folder, name);
+  return path.empty() ? CvdHeaderInfo{} : ReadCvdHeader(path);
+}
+
+unsigned long VersionNumber(const std::string& path) {
+  return std::strtoul(ReadCvdHeader(path).version.c_str(), nullptr, 10);
+}
+
+// The reason of a failed load, or empty after a successful one.
+std::string LoadProblem(const std::string& folder) {
+  std::string where = "database folder \"" + folder + "\": ";
+  if (folder.empty()) return "no database folder (none given, none beside the program, no system one)";
+  if (!VirusEngine->LibraryLoaded()) return where + "no engine library: " + EngineLibraryProblem();
+  for (const char* name : {kMainDatabaseName, kDailyDatabaseName}) {
+    std::string path = DatabaseFile(folder, name);
+    if (path.empty()) return where + name + ".cvd or " + name + ".cld is missing";
+    if (!VirusEngine->VerifyDatabase(path)) {
+      return where + platform::ExtractFileName(path) + " failed verification";
+    }
+  }
+  VirusEngine->SetActive(true);
+  if (VirusEngine->Active()) return {};
+  return where + "the engine did not load it: " + VirusEngine->LoadError();
 }
 
 }  // namespace
@@ -38,6 +62,7 @@ void CreateVirusEngine() {
   VirusEngine->Limits() = EngineLimits{};
   VirusEngine->SetScanOptions(kInitialScanOptions);
   databaseLoaded = false;
+  databaseProblem.clear();
 }
 
 bool EngineLibraryAvailable() {
@@ -55,7 +80,7 @@ std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& e
                                  const std::string& systemFolder) {
   if (!chosen.empty()) return platform::IncludeTrailingDelimiter(chosen);
   std::string beside = platform::IncludeTrailingDelimiter(executableFolder);
-  if (!beside.empty() && (systemFolder.empty() || platform::FileExists(beside + kMainDatabaseName))) {
+  if (!beside.empty() && (systemFolder.empty() || !DatabaseFile(beside, kMainDatabaseName).empty())) {
     return beside;
   }
   return platform::IncludeTrailingDelimiter(systemFolder);
@@ -70,21 +95,29 @@ std::string DatabaseFolder() {
   return *decidedFolder;
 }
 
+std::string DatabaseFile(const std::string& folder, const char* name) {
+  std::string cvd = folder + name + ".cvd";
+  std::string cld = folder + name + ".cld";
+  bool haveCvd = platform::FileExists(cvd);
+  bool haveCld = platform::FileExists(cld);
+  if (haveCvd && haveCld) return VersionNumber(cvd) > VersionNumber(cld) ? cvd : cld;
+  if (haveCld) return cld;
+  return haveCvd ? cvd : std::string();
+}
+
 bool LoadVirusDatabase() {
   databaseLoaded = false;
+  databaseProblem = "no engine component";
   if (!VirusEngine) return false;
   // One folder for every step, so the answer speaks of what the engine loaded.
   std::string folder = DatabaseFolder();
-  if (folder.empty()) return false;
-  VirusEngine->SetDBDir(folder);
-  std::string mainPath = folder + kMainDatabaseName;
-  std::string dailyPath = folder + kDailyDatabaseName;
-  if (!platform::FileExists(mainPath) || !platform::FileExists(dailyPath)) return false;
-  if (!VirusEngine->VerifyDatabase(mainPath) || !VirusEngine->VerifyDatabase(dailyPath)) return false;
-  VirusEngine->SetActive(true);
-  databaseLoaded = VirusEngine->Active();
+  if (!folder.empty()) VirusEngine->SetDBDir(folder);
+  databaseProblem = LoadProblem(folder);
+  databaseLoaded = databaseProblem.empty();
   return databaseLoaded;
 }
+
+std::string DatabaseProblem() { return databaseProblem; }
 
 std::uint32_t GetSignatureCount() { return VirusEngine ? VirusEngine->SignatureCount() : 0; }
 
@@ -107,6 +140,7 @@ EngineInfo GetEngineInfo() {
   info.databaseFolder = DatabaseFolder();
   GetDatabaseVersions(info.mainVersion, info.dailyVersion);
   GetDatabaseDates(info.mainDate, info.dailyDate);
+  if (!databaseLoaded) info.problem = databaseProblem.empty() ? "not set up yet" : databaseProblem;
   return info;
 }
 

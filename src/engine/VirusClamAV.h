@@ -14,8 +14,10 @@ namespace korbu {
 /// The engine component, made by CreateVirusEngine; null before.
 extern std::unique_ptr<TClamAV> VirusEngine;
 
-inline constexpr char kMainDatabaseName[] = "main.cvd";
-inline constexpr char kDailyDatabaseName[] = "daily.cvd";
+/// The two databases the start-up checks; each is a "<name>.cvd" or, as freshclam
+/// keeps it, a "<name>.cld" (the same header over an uncompressed body).
+inline constexpr char kMainDatabaseName[] = "main";
+inline constexpr char kDailyDatabaseName[] = "daily";
 /// The option word of a new engine; the scan driver sets its own before a scan.
 inline constexpr std::uint16_t kInitialScanOptions = 1023;
 
@@ -33,23 +35,33 @@ void SetDatabaseFolder(const std::string& folder);
 
 /// The database folder, ending in a separator, decided at the first call after
 /// start or SetDatabaseFolder: the one set with SetDatabaseFolder;
-/// otherwise the executable's folder, except that on Linux, when that folder holds
-/// no "main.cvd", it is the system's ClamAV database folder.
+/// otherwise the executable's folder when it holds a main database, else the
+/// system's ClamAV database folder (when there is one).
 std::string DatabaseFolder();
 
 /// The choice DatabaseFolder makes, given its inputs (each may be empty).
 std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& executableFolder,
                                  const std::string& systemFolder);
 
+/// The file of one database in a folder (ending in a separator): its ".cvd" or
+/// ".cld", the one with the higher header version when both are there (the
+/// ".cld" on a tie, as freshclam's is the newer form); empty when neither exists.
+std::string DatabaseFile(const std::string& folder, const char* name);
+
 /// Checks that both databases are in the database folder and verify, then
 /// activates VirusEngine on that folder. True only when the engine became active.
 bool LoadVirusDatabase();
 
+/// Why the last LoadVirusDatabase did not load the engine, naming the folder it
+/// tried: no engine library (and where it was looked for), a missing database,
+/// one that failed verification, or the engine's load error. Empty after a load.
+std::string DatabaseProblem();
+
 /// Signatures loaded by VirusEngine; 0 when none were (or there is no engine).
 std::uint32_t GetSignatureCount();
 
-/// The versions of "main.cvd" and "daily.cvd" in the database folder; empty for a
-/// file that is missing or has no readable header.
+/// The versions of the main and daily databases in the database folder; empty for
+/// a file that is missing or has no readable header.
 void GetDatabaseVersions(std::string& mainVersion, std::string& dailyVersion);
 
 /// The build dates ("22 Jun 2021") of the two databases, empty in the same cases.
@@ -66,6 +78,7 @@ struct EngineInfo {
   std::string dailyVersion;
   std::string mainDate;
   std::string dailyDate;
+  std::string problem;  // why the engine is not loaded; empty when it is
 };
 
 /// The engine's state now, with the result of the last LoadVirusDatabase.

@@ -18,6 +18,9 @@ class DynamicLibrary {
   /// are resolved at load time. Empty when it cannot be loaded.
   static std::optional<DynamicLibrary> Open(const std::string& nameOrPath);
 
+  /// The loader's message for this thread's last failed Open.
+  static std::string LastOpenError();
+
   /// True when a library with this name or path is loaded in the process already
   /// (by anyone); never loads it.
   static bool IsLoaded(const std::string& nameOrPath);

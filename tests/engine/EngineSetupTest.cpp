@@ -50,8 +50,21 @@ TEST(DatabaseFolder, ChosenThenBesideExecutableThenSystem) {
   EXPECT_EQ(ChooseDatabaseFolder("", exe, ""), exe + "/");
   EXPECT_EQ(ChooseDatabaseFolder("", "", system), system + "/");
   EXPECT_EQ(ChooseDatabaseFolder("", "", ""), "");
-  tree.Write("bin/main.cvd", "x");
+  tree.Write("bin/main.cld", "x");  // freshclam's form counts as well
   EXPECT_EQ(ChooseDatabaseFolder("", exe + "/", system), exe + "/");
+}
+
+TEST(DatabaseFile, CvdOrCldAndTheNewerVersionWhenBoth) {
+  test::TempTree tree;
+  std::string folder = tree.Path() + "/";
+  EXPECT_EQ(DatabaseFile(folder, "daily"), "");
+  tree.Write("daily.cvd", Header("ClamAV-VDB:06 Jun 2006 10-00 +0000:9:1"));
+  EXPECT_EQ(DatabaseFile(folder, "daily"), folder + "daily.cvd");
+  tree.Write("daily.cld", Header("ClamAV-VDB:07 Jun 2006 10-00 +0000:10:1"));
+  EXPECT_EQ(DatabaseFile(folder, "daily"), folder + "daily.cld");  // 10 > 9, not "10" < "9"
+  tree.Write("daily.cvd", Header("ClamAV-VDB:08 Jun 2006 10-00 +0000:11:1"));
+  EXPECT_EQ(DatabaseFile(folder, "daily"), folder + "daily.cvd");
+  EXPECT_EQ(DatabaseFile(folder, "main"), "");
 }
 
 class EngineSetup : public test::FakeEngineTest {
@@ -105,6 +118,8 @@ TEST_F(EngineSetup, LoadedOnlyWhenTheEngineBecameActive) {
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_FALSE(VirusEngine->Active());
   EXPECT_FALSE(GetEngineInfo().databaseLoaded);
+  EXPECT_NE(GetEngineInfo().problem.find("the engine did not load it: build: fake"), std::string::npos)
+      << GetEngineInfo().problem;
 }
 
 TEST_F(EngineSetup, MissingOrUnverifiedDatabaseIsNotLoaded) {
@@ -120,8 +135,10 @@ TEST_F(EngineSetup, MissingOrUnverifiedDatabaseIsNotLoaded) {
   EXPECT_EQ(mainDate, "05 May 2005");
   EXPECT_EQ(dailyDate, "");
 
+  EXPECT_NE(DatabaseProblem().find("daily.cvd or daily.cld is missing"), std::string::npos);
   SetDatabaseFolder(Databases("unsigned"));  // the fake verifies only "good" paths
   EXPECT_FALSE(LoadVirusDatabase());
+  EXPECT_NE(DatabaseProblem().find("main.cvd failed verification"), std::string::npos);
   EXPECT_FALSE(VirusEngine->Active());
   EXPECT_EQ(Record().loaddbdirCalls, 0);
 }

@@ -1,6 +1,7 @@
 // The engine library over libclamav with the signed test databases.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <string>
@@ -17,6 +18,25 @@ namespace fs = std::filesystem;
 constexpr char kTestFiles[] = "/usr/share/clamav-testfiles";
 constexpr char kEicar[] =
     "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+
+// The unpacked bytes of a gzip stream; empty when it is damaged.
+std::string Gunzip(const std::string& packed) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return {};
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+  stream.avail_in = static_cast<uInt>(packed.size());
+  std::string out;
+  int result = Z_OK;
+  while (result == Z_OK) {
+    char chunk[65536];
+    stream.next_out = reinterpret_cast<Bytef*>(chunk);
+    stream.avail_out = sizeof chunk;
+    result = inflate(&stream, Z_NO_FLUSH);
+    out.append(chunk, sizeof chunk - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return result == Z_STREAM_END ? out : std::string();
+}
 
 class RealEngine : public test::EngineStateTest {
  protected:
@@ -98,11 +118,13 @@ TEST_F(RealEngine, MissingOrTamperedDatabasesAreNotLoaded) {
   EXPECT_FALSE(VirusEngine->VerifyDatabase(db + "/daily.cvd"));
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_FALSE(VirusEngine->Active());
+  EXPECT_EQ(DatabaseProblem(), "database folder \"" + db + "/\": daily.cvd failed verification");
 
   fs::remove(db + "/daily.cvd");
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_EQ(GetSignatureCount(), 0u);  // shown as "16 viruses"
   EngineInfo info = GetEngineInfo();
+  EXPECT_EQ(info.problem, "database folder \"" + db + "/\": daily.cvd or daily.cld is missing");
   EXPECT_EQ(info.mainVersion, "6");
   EXPECT_EQ(info.dailyVersion, "");
   EXPECT_EQ(info.dailyDate, "");
@@ -110,6 +132,26 @@ TEST_F(RealEngine, MissingOrTamperedDatabasesAreNotLoaded) {
   fs::remove(db + "/main.cvd");
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_EQ(GetEngineInfo().mainVersion, "");
+}
+
+// freshclam keeps "daily" as a .cld: the .cvd's header over its unpacked body.
+TEST_F(RealEngine, FreshclamFolderWithCldLoadsAndDetects) {
+  std::string db = tree_.MakeDir("freshclam");
+  fs::copy_file(databases_ + "/main.cvd", db + "/main.cvd");
+  std::string cvd = test::ReadFileBytes(databases_ + "/daily.cvd");
+  std::string body = Gunzip(cvd.substr(512));
+  ASSERT_FALSE(body.empty());
+  test::WriteFileBytes(db + "/daily.cld", cvd.substr(0, 512) + body);
+  SetDatabaseFolder(db);
+  CreateVirusEngine();
+  ASSERT_TRUE(LoadVirusDatabase()) << DatabaseProblem();
+  EngineInfo info = GetEngineInfo();
+  EXPECT_EQ(info.signatureCount, 17u);
+  EXPECT_EQ(info.dailyVersion, "3");
+  EXPECT_EQ(info.dailyDate, "22 Jun 2021");
+  EXPECT_EQ(info.problem, "");
+  VirusEngine->SetScanOptions(878);
+  EXPECT_EQ(VirusEngine->Scan(tree_.Write("eicar.com", kEicar)), "Eicar-Test-Signature");
 }
 
 TEST_F(RealEngine, OneDatabaseFileAlone) {

@@ -6,14 +6,27 @@
 #include <utility>
 
 namespace korbu::platform {
+namespace {
+
+thread_local std::string lastOpenError;
+
+}  // namespace
 
 std::optional<DynamicLibrary> DynamicLibrary::Open(const std::string& nameOrPath) {
+  lastOpenError = "no library name";
   if (nameOrPath.empty()) return std::nullopt;
   // RTLD_LOCAL: the library's own symbols must not satisfy anybody else's lookups.
   void* handle = ::dlopen(nameOrPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) return std::nullopt;
+  if (handle == nullptr) {
+    const char* error = ::dlerror();
+    lastOpenError = error != nullptr ? error : "cannot be loaded";
+    return std::nullopt;
+  }
+  lastOpenError.clear();
   return DynamicLibrary(handle);
 }
+
+std::string DynamicLibrary::LastOpenError() { return lastOpenError; }
 
 bool DynamicLibrary::IsLoaded(const std::string& nameOrPath) {
   if (nameOrPath.empty()) return false;

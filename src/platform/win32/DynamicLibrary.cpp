@@ -1,19 +1,33 @@
 #include "platform/DynamicLibrary.h"
 
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "platform/win32/WindowsSupport.h"
 
 namespace korbu::platform {
+namespace {
+
+thread_local std::string lastOpenError;
+
+}  // namespace
+
+std::string DynamicLibrary::LastOpenError() { return lastOpenError; }
 
 std::optional<DynamicLibrary> DynamicLibrary::Open(const std::string& nameOrPath) {
+  lastOpenError = "no library name";
   if (nameOrPath.empty()) return std::nullopt;
   // No "cannot find the DLL" message box when the library is missing.
   const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   HMODULE module = ::LoadLibraryA(nameOrPath.c_str());
+  const DWORD error = ::GetLastError();
   ::SetErrorMode(oldMode);
-  if (module == nullptr) return std::nullopt;
+  if (module == nullptr) {
+    lastOpenError = "LoadLibrary error " + std::to_string(error);
+    return std::nullopt;
+  }
+  lastOpenError.clear();
   return DynamicLibrary(module);
 }
 
