@@ -186,6 +186,13 @@ void TMainForm::ShowEngineInfo() {
     count = 0;
   }
   lbVirSign_->setText(FromBytes(SignatureLabel(count)));
+  std::string reason;
+  try {
+    reason = engine_->NotLoadedReason();
+  } catch (...) {
+    reason.clear();
+  }
+  lbVirSign_->setToolTip(FromBytes(reason));
   std::pair<std::string, std::string> versions;
   try {
     versions = engine_->DatabaseVersions();

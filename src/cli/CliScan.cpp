@@ -62,6 +62,7 @@ int RunCli(const std::vector<std::string>& args) {
   }
 
   const EngineInfo engine = SetUpEngine();
+  if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
   if (!options.json) PrintEngineText(std::cout, engine);
 
   QueuedDispatcher dispatcher;

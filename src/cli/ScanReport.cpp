@@ -50,6 +50,7 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   PutText(e, "daily_version", engine.dailyVersion);
   PutText(e, "main_date", engine.mainDate);
   PutText(e, "daily_date", engine.dailyDate);
+  if (!engine.problem.empty()) PutText(e, "not_loaded_reason", engine.problem);
   doc["engine"] = e;
   nlohmann::json list = nlohmann::json::array();
   for (const auto& row : rows.Rows()) {

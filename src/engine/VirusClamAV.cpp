@@ -13,11 +13,17 @@ std::unique_ptr<TClamAV> VirusEngine;
 
 namespace {
 
+// ClamAV's own database folder: Debian's, or that of the Windows installation
+// whose libclamav the engine library uses.
+std::string SystemDatabaseFolder() {
 #ifdef _WIN32
-constexpr char kSystemDatabaseFolder[] = "";
+  const EngineEntries& entries = EngineLibrary();
+  const char* folder = entries.clamavFolder != nullptr ? entries.clamavFolder() : nullptr;
+  return folder != nullptr && *folder != '\0' ? std::string(folder) + "\\database" : std::string();
 #else
-constexpr char kSystemDatabaseFolder[] = "/var/lib/clamav";
+  return "/var/lib/clamav";
 #endif
+}
 
 std::string chosenFolder;
 std::optional<std::string> decidedFolder;
@@ -41,9 +47,14 @@ std::string LoadProblem(const std::string& folder) {
   std::string where = "database folder \"" + folder + "\": ";
   if (folder.empty()) return "no database folder (none given, none beside the program, no system one)";
   if (!VirusEngine->LibraryLoaded()) return where + "no engine library: " + EngineLibraryProblem();
-  for (const char* name : {kMainDatabaseName, kDailyDatabaseName}) {
-    std::string path = DatabaseFile(folder, name);
-    if (path.empty()) return where + name + ".cvd or " + name + ".cld is missing";
+  // Both must be there before either is verified.
+  const char* const names[] = {kMainDatabaseName, kDailyDatabaseName};
+  std::string files[2];
+  for (int i = 0; i < 2; ++i) {
+    files[i] = DatabaseFile(folder, names[i]);
+    if (files[i].empty()) return where + names[i] + ".cvd or " + names[i] + ".cld is missing";
+  }
+  for (const std::string& path : files) {
     if (!VirusEngine->VerifyDatabase(path)) {
       return where + platform::ExtractFileName(path) + " failed verification";
     }
@@ -90,7 +101,7 @@ std::string DatabaseFolder() {
   // Decided once, so that a database appearing later cannot split the steps.
   if (!decidedFolder) {
     decidedFolder = ChooseDatabaseFolder(
-        chosenFolder, platform::ExtractFilePath(platform::ExecutablePath()), kSystemDatabaseFolder);
+        chosenFolder, platform::ExtractFilePath(platform::ExecutablePath()), SystemDatabaseFolder());
   }
   return *decidedFolder;
 }

@@ -25,6 +25,7 @@ class ScriptedEngine final : public EngineStartup {
     std::pair<std::string, std::string> dates{"22 Jun 2021", "22 Jun 2021"};
     bool failVersions = false;  // a damaged header: the read throws
     bool failLoad = false;
+    std::string reason;  // why the engine is not loaded
   };
 
   explicit ScriptedEngine(Script script, std::shared_ptr<std::vector<std::string>> calls = {})
@@ -46,6 +47,7 @@ class ScriptedEngine final : public EngineStartup {
     return script_.versions;
   }
   std::pair<std::string, std::string> DatabaseDates() override { return script_.dates; }
+  std::string NotLoadedReason() override { return script_.reason; }
 
  private:
   void Note(const char* step) {

@@ -184,9 +184,12 @@ class StartupTest : public QObject {
       script.signatures = 0;
       script.versions = {};
       script.dates = {};
+      script.reason = "database folder \"/db/\": main.cvd or main.cld is missing";
     }
     TMainForm form(std::make_unique<ScriptedEngine>(script));
     form.FormActivate();
+    // The reason sits in the signature count's tool tip; the label keeps its text.
+    QCOMPARE(Control<QLabel>(&form, "lbVirSign")->toolTip(), QString::fromStdString(script.reason));
     QCOMPARE(Text(&form, "lbBuild"), QStringLiteral("1.0.0 RC1"));
     QCOMPARE(Text(&form, "lbEngineVer"), QStringLiteral("16"));
     QCOMPARE(Text(&form, "lbVirSign"), signatures);

@@ -56,10 +56,10 @@ std::string Quote(const std::string& arg) {
 }
 
 // No Wine prefix is looked at and no running program is scanned unless a test asks.
-ScanRun Scan(const std::vector<std::string>& args) {
+ScanRun Scan(const std::vector<std::string>& args, bool withStderr = false) {
   std::string command = "WINEPREFIX=/nonexistent-prefix " + Quote(KORBU_SCAN_EXE);
   for (const auto& a : args) command += " " + Quote(a);
-  command += " 2>/dev/null";
+  command += withStderr ? " 2>&1" : " 2>/dev/null";
   ScanRun run;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -207,6 +207,15 @@ TEST(CliEndToEnd, EngineStaysOffWithoutItsDatabases) {
   EXPECT_FALSE(doc["engine"]["database_loaded"].get<bool>());
   EXPECT_FALSE(doc["engine"]["active"].get<bool>());
   EXPECT_EQ(doc["engine"]["daily_version"], "");
+  EXPECT_NE(doc["engine"]["not_loaded_reason"].get<std::string>().find("daily.cld is missing"),
+            std::string::npos);
+#ifndef _WIN32
+  const std::string reason =
+      "database folder \"" + tree.Path("only") + "/\": daily.cvd or daily.cld is missing";
+  EXPECT_EQ(doc["engine"]["not_loaded_reason"], reason);
+  ScanRun text = Scan({"--no-memory", "--no-registry", "--database", tree.Path("only"), tree.Path()}, true);
+  EXPECT_NE(text.out.find("korbu-scan: engine not loaded: " + reason + "\n"), std::string::npos) << text.out;
+#endif
 }
 
 }  // namespace
