@@ -34,7 +34,8 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake
   -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG" \
   -DKORBU_BUILD_TESTS=ON -DKORBU_BUILD_BENCH=OFF -DKORBU_BUILD_FUZZ=OFF -DKORBU_SANITIZE= \
   "-DKORBU_WINDOWS_TEST_AREAS=$area_list" >/dev/null || exit 1
-cmake --build "$build" -j"$jobs" --target korbu-scan windows_tests windows_test_holder \
+cmake --build "$build" -j"$jobs" --target korbu-scan korbu_bridge korbu_standin_clamav_current \
+  korbu_standin_clamav_old windows_tests windows_test_holder \
   windows_make_scan_tree "${area_targets[@]}" >/dev/null || { echo "FAIL: the Windows build"; exit 1; }
 echo "   built in $(( $(date +%s) - start )) s"
 
@@ -79,7 +80,7 @@ for a in "${areas[@]}"; do
     *) run_tests "${a}_tests" ;;
   esac
 done
-skip "not built for Windows: registry, procs, repair (a Wine prefix from the Linux side, /proc), bridge and engine (libclamav is not built for Windows), app (no Qt), robust and scale"
+skip "not built for Windows: registry, procs, repair (a Wine prefix from the Linux side, /proc), bridge and engine (no ClamAV for Windows here: the engine library is tried with a stand-in below), app (no Qt), robust and scale"
 skip "POSIX-only cases inside the areas (links, FIFOs, fork, mode bits, handwritten prefixes, the engine library) are left out of their Windows builds"
 
 echo "== End-to-end scan: korbu-scan.exe against the Linux korbu-scan"
@@ -257,6 +258,63 @@ else
   cat "$work/mem.txt"
   fail "korbu-scan.exe did not find the running forged program"
 fi
+
+echo "== Engine library: a stand-in ClamAV libclamav.dll at each place it is looked for"
+# korbu-scan.exe with its engine library (libclamav.dll) in a folder of its own;
+# the stand-in finds files holding its marker and takes any CVD header as valid.
+app=$work/app
+engine_db=$work/engine-db
+engine_tree=$work/engine-tree
+mkdir -p "$app" "$engine_db" "$engine_tree"
+cp "$build/korbu-scan.exe" "$build/libclamav.dll" "$app/"
+for name in main.cvd daily.cld; do
+  printf 'ClamAV-VDB:09 Dec 2026 10-00 +0000:7:1:90:x:y:z' >"$engine_db/$name"
+  truncate -s 600 "$engine_db/$name"
+done
+echo "text KORBU-STANDIN-ENGINE-MARKER text" >"$engine_tree/marked.txt"
+echo "nothing here" >"$engine_tree/clean.txt"
+installer_key='HKLM\SOFTWARE\Kitware\CMake\Packages\ClamAV'
+program_files="$WINEPREFIX/drive_c/Program Files/ClamAV"
+# engine_scan NAME EXPECTED [--database]: one scan; EXPECTED is "found" or a text
+# that the output must hold.
+engine_scan() {
+  local name=$1 expected=$2; shift 2
+  timeout 120 "$wine" "$app/korbu-scan.exe" --no-memory --no-registry "$@" "$(winpath "$engine_tree")" \
+    >"$work/engine-$name.txt" 2>&1
+  tr -d '\r' <"$work/engine-$name.txt" >"$work/engine-$name.log"
+  if [ "$expected" = found ]; then
+    if grep -q "^DLL loaded.$" "$work/engine-$name.log" && grep -q "^Database loaded.$" "$work/engine-$name.log" &&
+      grep -q "marked.txt: Korbu.StandIn.Marker FOUND" "$work/engine-$name.log" &&
+      ! grep -q "clean.txt" "$work/engine-$name.log"; then
+      echo "   $name: the stand-in engine loaded the databases and found the marked file"
+    else
+      cat "$work/engine-$name.log"; fail "engine library: $name"
+    fi
+  elif grep -q "^DLL NOT loaded.$" "$work/engine-$name.log" && grep -qF "$expected" "$work/engine-$name.log"; then
+    echo "   $name: \"DLL NOT loaded.\" ($expected)"
+  else
+    cat "$work/engine-$name.log"; fail "engine library: $name"
+  fi
+}
+engine_scan none "no ClamAV libclamav.dll" --database "$(winpath "$engine_db")"
+mkdir -p "$app/clamav"
+cp "$build/standin/current/libclamav.dll" "$app/clamav/"
+engine_scan beside-program found --database "$(winpath "$engine_db")"
+cp "$build/standin/old/libclamav.dll" "$app/clamav/"
+engine_scan older-than-1.2 "older than 1.2 (functionality level 180)" --database "$(winpath "$engine_db")"
+rm -r "$app/clamav"
+mkdir -p "$WINEPREFIX/drive_c/Installed ClamAV"
+cp "$build/standin/current/libclamav.dll" "$WINEPREFIX/drive_c/Installed ClamAV/"
+wine_reg add "$installer_key" /v D9F136C1-3691-47E3-9079-4FE9C9010400 /d 'C:\Installed ClamAV\' /f ||
+  fail "recording the stand-in's installation folder"
+engine_scan installer-record found --database "$(winpath "$engine_db")"
+wine_reg delete "$installer_key" /f
+# %ProgramFiles%\ClamAV, whose database folder serves when no --database is given.
+mkdir -p "$program_files/database"
+cp "$build/standin/current/libclamav.dll" "$program_files/"
+cp "$engine_db"/* "$program_files/database/"
+engine_scan program-files found
+rm -r "$program_files"
 
 echo "== Done in $(( $(date +%s) - start )) s; $failures failure(s)"
 [ "$failures" = 0 ]

@@ -1,19 +1,11 @@
 #include "bridge/ClamLibrary.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
-#include <mutex>
+
+#include "bridge/ClamLoader.h"
 
 namespace korbu::bridge {
 namespace {
-
-// libclamav 1.2 to 1.4 (12) and the 1.0 long-term releases (11), which are then
-// refused by their functionality level with a clear reason.
-#ifndef KORBU_BRIDGE_LIBCLAMAV
-#define KORBU_BRIDGE_LIBCLAMAV "libclamav.so.12", "libclamav.so.11"
-#endif
-constexpr const char* kLibraryNames[] = {KORBU_BRIDGE_LIBCLAMAV};
 
 struct Binding {
   ClamFunctions functions{};
@@ -23,28 +15,16 @@ struct Binding {
 
 template <typename Function>
 void Find(void* library, const char* name, Function& function, std::string& missing) {
-  void* address = ::dlsym(library, name);
-  // POSIX guarantees that an object pointer from dlsym holds a function address.
+  void* address = LibclamavFunction(library, name);
+  // The loaders give function addresses as object pointers of the same size.
   static_assert(sizeof(function) == sizeof(address));
   std::memcpy(&function, &address, sizeof(function));
   if (address == nullptr) missing += std::string(missing.empty() ? "" : ", ") + name;
 }
 
-void* OpenLibrary(std::string& problem) {
-  std::string errors;
-  for (const char* name : kLibraryNames) {
-    // RTLD_LOCAL: libclamav's symbols must not satisfy anybody else's lookups.
-    if (void* library = ::dlopen(name, RTLD_NOW | RTLD_LOCAL)) return library;
-    const char* error = ::dlerror();
-    errors += std::string(errors.empty() ? "" : "; ") + (error != nullptr ? error : name);
-  }
-  problem = "no libclamav found by the library search (" + errors + ")";
-  return nullptr;
-}
-
 Binding Bind() {
   Binding b;
-  void* library = OpenLibrary(b.problem);
+  void* library = OpenLibclamav(b.problem);
   if (library == nullptr) return b;
   ClamFunctions& f = b.functions;
   std::string missing;
@@ -66,6 +46,7 @@ Binding Bind() {
   Find(library, "cl_fmap_open_memory", f.fmap_open_memory, missing);
   Find(library, "cl_fmap_close", f.fmap_close, missing);
   Find(library, "cl_scanmap_callback", f.scanmap_callback, missing);
+  Find(library, "cl_fmap_open_handle", f.fmap_open_handle, missing);
   if (!missing.empty()) {
     b.problem = "libclamav lacks " + missing;
   } else if (unsigned int level = f.retflevel(); level < clam::kMinimumFunctionalityLevel) {
@@ -76,7 +57,7 @@ Binding Bind() {
     b.bound = true;  // kept loaded for the rest of the process
     return b;
   }
-  ::dlclose(library);
+  CloseLibclamav(library);
   b.functions = ClamFunctions{};
   return b;
 }

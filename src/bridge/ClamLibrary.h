@@ -30,6 +30,8 @@ struct ClamFunctions {
                                unsigned long* scanned, const clam::cl_engine* engine,
                                clam::cl_scan_options* options);
   clam::cl_fmap_t* (*fmap_open_memory)(const void* start, std::size_t length);
+  clam::cl_fmap_t* (*fmap_open_handle)(void* handle, std::size_t offset, std::size_t length,
+                                       clam::clcb_pread read, int useAging);
   void (*fmap_close)(clam::cl_fmap_t* map);
   clam::cl_error_t (*scanmap_callback)(clam::cl_fmap_t* map, const char* filename,
                                        const char** virname, unsigned long* scanned,

@@ -1,11 +1,17 @@
 // The twelve entries of the engine library. Everything else in the library is
 // hidden; these are its whole interface.
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 
 #include "bridge/ClamLibrary.h"
+#include "bridge/ClamLoader.h"
 #include "bridge/Engine.h"
 #include "bridge/LegacyOptions.h"
 #include "bridge/Library.h"
@@ -49,6 +55,42 @@ void* LoadDatabases(const char* path, bool folder, std::uint32_t* signo, std::in
   if (status != nullptr) *status = static_cast<std::int32_t>(result);
   return engine;
 }
+
+#ifdef _WIN32
+// libclamav reads the file through this: offset and result are off_t there, whose
+// width on Windows depends on libclamav's build. libclamav scans no file of 2 GiB
+// or more, so only the offset's lower 32 bits are used, and the result fits in
+// either width.
+extern "C" long long ReadHandle(void* handle, void* buffer, std::size_t count, long long offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset) & 0xFFFFFFFFu);
+  DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(count, 0x7FFFFFFF));
+  DWORD got = 0;
+  if (!::ReadFile(static_cast<HANDLE>(handle), buffer, wanted, &got, &at)) {
+    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  }
+  return got;
+}
+
+// A descriptor of this library's C runtime means nothing to libclamav's, which is
+// another one: libclamav gets the descriptor's system handle, read by the bridge.
+cl_error_t ScanDescriptor(int desc, const char** virname, unsigned long* blocks, const cl_engine& engine,
+                          cl_scan_options& options) {
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(desc));
+  LARGE_INTEGER size{};
+  if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &size)) return CL_EARG;
+  cl_fmap_t* map = Clam()->fmap_open_handle(handle, 0, static_cast<std::size_t>(size.QuadPart), ReadHandle, 0);
+  if (map == nullptr) return CL_EMAP;
+  cl_error_t result = Clam()->scanmap_callback(map, nullptr, virname, blocks, &engine, &options, nullptr);
+  Clam()->fmap_close(map);
+  return result;
+}
+#else
+cl_error_t ScanDescriptor(int desc, const char** virname, unsigned long* blocks, const cl_engine& engine,
+                          cl_scan_options& options) {
+  return Clam()->scandesc(desc, nullptr, virname, blocks, &engine, &options);
+}
+#endif
 
 }  // namespace
 
@@ -99,7 +141,7 @@ KORBU_CLAM_API int clam_scandesc(int desc, char* name, uint32_t* scanned, void* 
   cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
   cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e) {
     unsigned long blocks = 0;
-    cl_error_t r = Clam()->scandesc(desc, nullptr, &virname, &blocks, &e, &scanOptions);
+    cl_error_t r = ScanDescriptor(desc, &virname, &blocks, e, scanOptions);
     StoreScanned(scanned, blocks);
     return r;
   });
@@ -117,6 +159,10 @@ KORBU_CLAM_API const char* clam_strerror(int code) {
 }
 
 KORBU_CLAM_API const char* korbu_engine_problem(void) { return ClamProblem().c_str(); }
+
+KORBU_CLAM_API const char* korbu_clamav_folder(void) {
+  return Clam() != nullptr ? korbu::bridge::LibclamavFolder().c_str() : "";
+}
 
 #ifndef KORBU_BRIDGE_WITHOUT_DEBUG
 KORBU_CLAM_API void clam_debug(void) {

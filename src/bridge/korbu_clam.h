@@ -106,6 +106,10 @@ KORBU_CLAM_API int clam_cvdverify(const char* path);
  * cannot, clam_retflevel returns 0 and every other entry fails. */
 KORBU_CLAM_API const char* korbu_engine_problem(void);
 
+/* The folder of the installed ClamAV whose libclamav the library uses (Windows),
+ * or an empty text when libclamav came from the library search. */
+KORBU_CLAM_API const char* korbu_clamav_folder(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -96,6 +96,7 @@ bool LoadEngineLibrary() {
     return false;
   }
   Find(*library, "korbu_engine_problem", e.problem);
+  Find(*library, "korbu_clamav_folder", e.clamavFolder);
   const char* complaint = e.problem != nullptr ? e.problem() : nullptr;
   if (complaint != nullptr && *complaint != '\0') {
     b.problem = complaint;

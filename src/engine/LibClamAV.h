@@ -64,6 +64,8 @@ struct EngineEntries {
   /// Optional, beyond the twelve: why the library cannot scan (it found no usable
   /// libclamav); empty or null when it can.
   Problem problem = nullptr;
+  /// Optional: the folder of the installed ClamAV the library uses, or empty.
+  Problem clamavFolder = nullptr;
 };
 
 /// True when the engine library is loaded and all twelve entries were found.

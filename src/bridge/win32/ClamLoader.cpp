@@ -1,0 +1,122 @@
+#include "bridge/ClamLoader.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace korbu::bridge {
+namespace {
+
+// ClamAV's installer (CPack WiX) records its installation folder as a value of
+// this key, named by the installer's upgrade code.
+constexpr wchar_t kInstallerKey[] = L"SOFTWARE\\Kitware\\CMake\\Packages\\ClamAV";
+
+std::string folderOfLibclamav;
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                          nullptr, nullptr);
+  }
+  return out;
+}
+
+std::wstring ProgramFolder() {
+  std::wstring path(32768, L'\0');
+  DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return {};
+  path.resize(length);
+  std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::vector<std::wstring> InstallerFolders() {
+  std::vector<std::wstring> folders;
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerKey, 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+      ERROR_SUCCESS) {
+    return folders;
+  }
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    DWORD type = 0;
+    BYTE data[2 * MAX_PATH + 2];
+    DWORD dataLength = sizeof data - sizeof(wchar_t);
+    LONG result = ::RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataLength);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS || type != REG_SZ) continue;
+    data[dataLength] = 0;
+    data[dataLength + 1] = 0;  // the stored text need not end in a zero
+    std::wstring folder(reinterpret_cast<const wchar_t*>(data));
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  ::RegCloseKey(key);
+  return folders;
+}
+
+std::vector<std::wstring> CandidateFolders() {
+  std::vector<std::wstring> folders;
+  std::wstring program = ProgramFolder();
+  if (!program.empty()) folders.push_back(program + L"\\clamav");
+  for (const std::wstring& folder : InstallerFolders()) folders.push_back(folder);
+  wchar_t programFiles[MAX_PATH];
+  DWORD length = ::GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) folders.push_back(std::wstring(programFiles, length) + L"\\ClamAV");
+  return folders;
+}
+
+HMODULE LoadByFullPath(const std::wstring& path) {
+  // The library's own folder is searched for its dependencies (OpenSSL, json-c...),
+  // and no "missing DLL" box stops the program.
+  UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  ::SetErrorMode(oldMode);
+  return module;
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+void* OpenLibclamav(std::string& problem) {
+  std::string tried;
+  for (const std::wstring& folder : CandidateFolders()) {
+    std::wstring path = folder + L"\\libclamav.dll";
+    tried += (tried.empty() ? "" : ", ") + Narrow(path);
+    if (!Exists(path)) continue;
+    // libclamav loads its unrar module by bare name, which would find whatever
+    // the search order offers first: it is loaded here from its own folder.
+    for (const wchar_t* unrar : {L"\\libclamunrar.dll", L"\\libclamunrar_iface.dll"}) {
+      if (Exists(folder + unrar)) LoadByFullPath(folder + unrar);
+    }
+    if (HMODULE module = LoadByFullPath(path)) {
+      folderOfLibclamav = Narrow(folder);
+      return module;
+    }
+    problem = Narrow(path) + " does not load (error " + std::to_string(::GetLastError()) + ")";
+    return nullptr;
+  }
+  problem = "no ClamAV libclamav.dll (looked for " + tried + ")";
+  return nullptr;
+}
+
+void* LibclamavFunction(void* library, const char* name) {
+  FARPROC address = ::GetProcAddress(static_cast<HMODULE>(library), name);
+  return reinterpret_cast<void*>(address);
+}
+
+void CloseLibclamav(void* library) {
+  ::FreeLibrary(static_cast<HMODULE>(library));
+  folderOfLibclamav.clear();
+}
+
+const std::string& LibclamavFolder() { return folderOfLibclamav; }
+
+}  // namespace korbu::bridge

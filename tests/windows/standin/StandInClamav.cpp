@@ -1,0 +1,132 @@
+// A stand-in for ClamAV's libclamav.dll: the cl_ functions the engine library
+// uses, with a trivial matcher. A file holding the marker is a virus; a database
+// is any file starting with a CVD header; a folder loads as one signature.
+// KORBU_STANDIN_FLEVEL sets the functionality level it reports.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#define STANDIN_API extern "C" __declspec(dllexport)
+
+namespace {
+
+constexpr char kMarker[] = "KORBU-STANDIN-ENGINE-MARKER";
+constexpr char kVirusName[] = "Korbu.StandIn.Marker";
+constexpr int kSuccess = 0, kVirus = 1, kNullArg = 2, kOpen = 8, kVerify = 6, kEmem = 20;
+
+struct StandInEngine {
+  long long limits[32] = {};
+  bool compiled = false;
+};
+struct StandInMap {
+  std::string bytes;
+};
+struct Options {
+  unsigned int general, parse, heuristic, mail, dev;
+};
+using ReadFunction = long long (*)(void* handle, void* buffer, std::size_t count, long long offset);
+
+int Match(const std::string& bytes, const char** virname) {
+  if (bytes.find(kMarker) == std::string::npos) return kSuccess;
+  if (virname != nullptr) *virname = kVirusName;
+  return kVirus;
+}
+
+bool ReadWhole(const char* path, std::string& bytes) {
+  FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
+  std::fclose(file);
+  return true;
+}
+
+}  // namespace
+
+STANDIN_API int cl_init(unsigned int) { return kSuccess; }
+STANDIN_API void cl_set_clcb_msg(void*) {}
+STANDIN_API void cl_debug() {}
+STANDIN_API unsigned int cl_retflevel() { return KORBU_STANDIN_FLEVEL; }
+STANDIN_API const char* cl_retver() { return KORBU_STANDIN_FLEVEL >= 190 ? "1.4.0-standin" : "1.0.0-standin"; }
+STANDIN_API const char* cl_strerror(int code) { return code == 0 ? "No viruses detected" : "stand-in error"; }
+
+STANDIN_API void* cl_engine_new() { return new StandInEngine; }
+STANDIN_API int cl_engine_free(void* engine) {
+  delete static_cast<StandInEngine*>(engine);
+  return kSuccess;
+}
+STANDIN_API int cl_engine_set_num(void* engine, int field, long long value) {
+  if (engine == nullptr || field < 0 || field >= 32) return kNullArg;
+  static_cast<StandInEngine*>(engine)->limits[field] = value;
+  return kSuccess;
+}
+STANDIN_API long long cl_engine_get_num(const void* engine, int field, int* err) {
+  if (err != nullptr) *err = 0;
+  if (engine == nullptr || field < 0 || field >= 32) return -1;
+  return static_cast<const StandInEngine*>(engine)->limits[field];
+}
+STANDIN_API int cl_engine_compile(void* engine) {
+  if (engine == nullptr) return kNullArg;
+  static_cast<StandInEngine*>(engine)->compiled = true;
+  return kSuccess;
+}
+STANDIN_API int cl_load(const char* path, void* engine, unsigned int* signo, unsigned int) {
+  if (path == nullptr || engine == nullptr) return kNullArg;
+  if (::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return kOpen;
+  if (signo != nullptr) *signo += 1;
+  return kSuccess;
+}
+STANDIN_API int cl_cvdverify(const char* path) {
+  std::string bytes;
+  if (path == nullptr || !ReadWhole(path, bytes)) return kOpen;
+  return bytes.rfind("ClamAV-VDB:", 0) == 0 ? kSuccess : kVerify;
+}
+
+STANDIN_API int cl_scanfile(const char* path, const char** virname, unsigned long* scanned,
+                            const void* engine, Options*) {
+  std::string bytes;
+  if (path == nullptr || engine == nullptr) return kNullArg;
+  if (!ReadWhole(path, bytes)) return kOpen;
+  if (scanned != nullptr) *scanned = static_cast<unsigned long>(bytes.size() / 4096);
+  return Match(bytes, virname);
+}
+// The engine library scans descriptors through cl_fmap_open_handle; a call here
+// would mean a C-runtime descriptor crossed over, so it fails visibly.
+STANDIN_API int cl_scandesc(int, const char*, const char**, unsigned long*, const void*, Options*) {
+  return kOpen;
+}
+
+STANDIN_API void* cl_fmap_open_memory(const void* start, std::size_t length) {
+  if (start == nullptr) return nullptr;
+  return new StandInMap{std::string(static_cast<const char*>(start), length)};
+}
+STANDIN_API void* cl_fmap_open_handle(void* handle, std::size_t offset, std::size_t length,
+                                      ReadFunction read, int) {
+  if (read == nullptr) return nullptr;
+  auto* map = new StandInMap;
+  char chunk[4096];
+  while (map->bytes.size() < length) {
+    std::size_t want = length - map->bytes.size() < sizeof chunk ? length - map->bytes.size() : sizeof chunk;
+    long long got = read(handle, chunk, want, static_cast<long long>(offset + map->bytes.size()));
+    if (got < 0) {
+      delete map;
+      return nullptr;
+    }
+    if (got == 0) break;
+    map->bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  return map;
+}
+STANDIN_API void cl_fmap_close(void* map) { delete static_cast<StandInMap*>(map); }
+STANDIN_API int cl_scanmap_callback(void* map, const char*, const char** virname, unsigned long* scanned,
+                                    const void* engine, Options*, void*) {
+  if (map == nullptr || engine == nullptr) return kNullArg;
+  const std::string& bytes = static_cast<StandInMap*>(map)->bytes;
+  if (scanned != nullptr) *scanned = static_cast<unsigned long>(bytes.size() / 4096);
+  return Match(bytes, virname);
+}
