@@ -35,7 +35,7 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake
   -DKORBU_BUILD_TESTS=ON -DKORBU_BUILD_BENCH=OFF -DKORBU_BUILD_FUZZ=OFF -DKORBU_SANITIZE= \
   "-DKORBU_WINDOWS_TEST_AREAS=$area_list" >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" --target korbu-scan korbu_bridge korbu_standin_clamav_current \
-  korbu_standin_clamav_old windows_tests windows_test_holder \
+  korbu_standin_clamav_old windows_engine_probe windows_tests windows_test_holder \
   windows_make_scan_tree "${area_targets[@]}" >/dev/null || { echo "FAIL: the Windows build"; exit 1; }
 echo "   built in $(( $(date +%s) - start )) s"
 
@@ -300,6 +300,16 @@ engine_scan none "no ClamAV libclamav.dll" --database "$(winpath "$engine_db")"
 mkdir -p "$app/clamav"
 cp "$build/standin/current/libclamav.dll" "$app/clamav/"
 engine_scan beside-program found --database "$(winpath "$engine_db")"
+# A descriptor scan: libclamav must get the descriptor's system handle (the
+# stand-in fails any cl_scandesc, as a descriptor of another runtime would).
+cp "$build/windows_engine_probe.exe" "$app/"
+probe=$(timeout 120 "$wine" "$app/windows_engine_probe.exe" "$(winpath "$engine_db")" \
+  "$(winpath "$engine_tree/marked.txt")" 2>&1 | tr -d '\r')
+if [ "$probe" = "1 Korbu.StandIn.Marker open" ]; then
+  echo "   descriptor scan: the marked file found through its system handle"
+else
+  echo "$probe"; fail "engine library: descriptor scan"
+fi
 cp "$build/standin/old/libclamav.dll" "$app/clamav/"
 engine_scan older-than-1.2 "older than 1.2 (functionality level 180)" --database "$(winpath "$engine_db")"
 rm -r "$app/clamav"
