@@ -1,5 +1,6 @@
-// The twelve entries of the engine library. Everything else in the library is
-// hidden; these are its whole interface.
+// The entries of the engine library: the twelve "clam_" ones and two that tell
+// about the libclamav behind them. Everything else in the library is hidden;
+// these are its whole interface.
 
 #ifdef _WIN32
 #include <io.h>
