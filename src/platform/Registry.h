@@ -24,14 +24,16 @@
 // HKEY_LOCAL_MACHINE is its system.reg, HKEY_CURRENT_USER its user.reg and
 // HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes; other roots, and every
 // root when there is no prefix, cannot be opened. The ANSI code page there is
-// Windows-1252. While the prefix's wineserver runs it owns the registry files:
-// then reads work and every write fails.
+// Windows-1252. While the prefix's wineserver runs it owns the registry files
+// (they lag behind it, and it would overwrite them): then every call goes through
+// Wine's own reg tool in that prefix, and a write counts only once it reads back.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace korbu::platform {
@@ -119,6 +121,43 @@ class RegistryKey {
 
  private:
   explicit RegistryKey(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+/// One value a RegistryBatch changed that did not read back as written.
+struct RegistryWriteFailure {
+  RootKey root = 0;
+  std::string keyPath;
+  std::string valueName;
+  bool deletion = false;  // the value was to be removed
+};
+
+/// Groups the registry calls one task makes on its thread (a scan's reads of the
+/// Run keys, a repair's writes), for a registry that is costly to reach: Wine's
+/// while its server runs, where each reach is one Wine start. While a batch
+/// lives, a key read once is served from that reading (and from the batch's own
+/// changes), and writes and deletions are collected (they report success when
+/// accepted) and made together by Commit, which reads them back. Without such a
+/// cost (Windows; Wine's files with no server) every call acts at once and
+/// Commit has nothing left to do. Batches do not nest: an inner one is ignored.
+class RegistryBatch {
+ public:
+  RegistryBatch();
+  RegistryBatch(const RegistryBatch&) = delete;
+  RegistryBatch& operator=(const RegistryBatch&) = delete;
+  /// Collected changes that were not committed are dropped.
+  ~RegistryBatch();
+
+  /// Reads these keys ahead, all in one reach.
+  void Prefetch(const std::vector<std::pair<RootKey, std::string>>& keys);
+
+  /// Makes the collected changes and reads each back; the ones that did not take
+  /// effect (all of them when the registry could not be reached).
+  std::vector<RegistryWriteFailure> Commit();
+
+  struct State;
+
+ private:
   std::unique_ptr<State> state_;
 };
 

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "RegistryTestPrefix.h"
+#include "platform/Registry.h"
 #include "services/MiniReg.h"
 
 namespace korbu {
@@ -108,16 +109,40 @@ TEST_F(WineInterop, ValuesPassBothWaysAndDeletionsReachWine) {
   ASSERT_EQ(Wine("wineserver -w"), 0);
 }
 
-TEST_F(WineInterop, WritesAreRefusedWhileTheServerRuns) {
+TEST_F(WineInterop, WhileTheServerRunsCallsGoThroughWineAndReadBack) {
   ASSERT_EQ(Wine("wineserver -p"), 0);  // a server that stays until it is killed
+  // Wine's server holds this value; the file on disk does not have it yet.
+  ASSERT_EQ(Wine("wine reg add 'HKCU\\Software\\Korbu' /v Fresh /t REG_SZ /d 'seen live' /f"), 0);
   std::string text;
-  EXPECT_TRUE(ReadRegString(kHkeyCurrentUser,
-                            "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\Local AppData",
-                            text));
-  EXPECT_FALSE(text.empty());
-  EXPECT_FALSE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", "lost"));
+  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Fresh", text));
+  EXPECT_EQ(text, "seen live");
+
+  // One by one, and grouped by a batch: odd names and data survive the trip.
+  EXPECT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", "kept \"q\" \\ caf\xe9"));
+  {
+    platform::RegistryBatch batch;
+    auto key = platform::RegistryKey::Create(kHkeyCurrentUser, "Software\\Korbu\\New");
+    ASSERT_TRUE(key);
+    EXPECT_TRUE(key->SetValue("a\\b", platform::kRegDword, std::string("\x07\0\0\0", 4)));
+    EXPECT_TRUE(key->SetValue("", platform::kRegSz, std::string("def\0", 4)));
+    EXPECT_TRUE(DeleteRegValue(kHkeyCurrentUser, "Software\\Korbu\\Fresh"));
+    EXPECT_TRUE(batch.Commit().empty());
+  }
+  std::string output;
+  ASSERT_EQ(Wine("wine reg query 'HKCU\\Software\\Korbu' /v WhileRunning", &output), 0);
+  EXPECT_NE(output.find("kept \"q\" \\ caf"), std::string::npos) << output;
+  EXPECT_NE(Wine("wine reg query 'HKCU\\Software\\Korbu' /v Fresh"), 0);
+  output.clear();
+  ASSERT_EQ(Wine("wine reg query 'HKCU\\Software\\Korbu\\New'", &output), 0);
+  EXPECT_NE(output.find("a\\b    REG_DWORD    0x7"), std::string::npos) << output;
+  EXPECT_NE(output.find("REG_SZ    def"), std::string::npos) << output;
+
+  // After the server ends, the files hold what was written through it.
   ASSERT_EQ(Wine("wineserver -k"), 0);
   Wine("wineserver -w");
+  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", text));
+  EXPECT_EQ(text, "kept \"q\" \\ caf\xe9");
+  EXPECT_FALSE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Fresh", text));
   EXPECT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\AfterServer", "kept"));
 }
 

@@ -135,4 +135,12 @@ bool RegistryKey::DeleteValue(std::string_view name) {
   return ::RegDeleteValueA(state_->key.Get(), valueName.c_str()) == ERROR_SUCCESS;
 }
 
+// Windows' registry is reached directly by every call: a batch has nothing to group.
+struct RegistryBatch::State {};
+
+RegistryBatch::RegistryBatch() = default;
+RegistryBatch::~RegistryBatch() = default;
+void RegistryBatch::Prefetch(const std::vector<std::pair<RootKey, std::string>>&) {}
+std::vector<RegistryWriteFailure> RegistryBatch::Commit() { return {}; }
+
 }  // namespace korbu::platform
