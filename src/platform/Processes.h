@@ -40,6 +40,11 @@ bool TerminateProcess(std::uint32_t id);
 /// program since the image was read. An empty image is refused.
 bool TerminateProcessRunning(std::uint32_t id, const std::string& image);
 
+/// True when two paths name the same existing file, through whatever links and
+/// other names (a Wine drive letter's link, a different letter case on Windows)
+/// lead to it.
+bool SameImageFile(const std::string& a, const std::string& b);
+
 /// The program's own process id.
 std::uint32_t CurrentProcessId();
 

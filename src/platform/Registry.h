@@ -79,6 +79,13 @@ enum class KeyAccess {
   ReadWrite,  // both (KEY_ALL_ACCESS)
 };
 
+/// What can be told of a key without opening it for use.
+enum class KeyState {
+  Exists,
+  Missing,      // the registry answered: there is no such key
+  Unreachable,  // no registry to ask (no prefix, a root that never opens, Wine not answering)
+};
+
 /// An open registry key. Moves, never copies.
 class RegistryKey {
  public:
@@ -92,6 +99,10 @@ class RegistryKey {
   /// it first. Empty when the root cannot be opened, the path is malformed or a
   /// missing key could not be created (for instance while Wine's server runs).
   static std::optional<RegistryKey> Create(RootKey root, std::string_view keyPath);
+
+  /// Whether the key exists, telling a missing key from a registry that cannot
+  /// be asked: a value that cannot be read is gone only in the first case.
+  static KeyState Probe(RootKey root, std::string_view keyPath);
 
   RegistryKey(RegistryKey&& other) noexcept;
   RegistryKey& operator=(RegistryKey&& other) noexcept;
@@ -139,7 +150,8 @@ struct RegistryWriteFailure {
 /// changes), and writes and deletions are collected (they report success when
 /// accepted) and made together by Commit, which reads them back. Without such a
 /// cost (Windows; Wine's files with no server) every call acts at once and
-/// Commit has nothing left to do. Batches do not nest: an inner one is ignored.
+/// Commit has nothing left to do. Batches nest: the innermost one serves (a
+/// repair run while a scan lets pending messages run has its own).
 class RegistryBatch {
  public:
   RegistryBatch();

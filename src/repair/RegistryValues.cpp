@@ -2,51 +2,53 @@
 
 #include <cstdint>
 
-#include "scan/RegistryLocations.h"
+#include "services/MiniReg.h"
 
 namespace korbu {
 namespace {
 
 using platform::KeyAccess;
+using platform::KeyState;
 using platform::RegistryKey;
 
-struct SplitPath {
-  std::string_view keyPath;
-  std::string_view valueName;
-};
-
-// As the registry access splits a value path: at its last backslash.
-std::optional<SplitPath> Split(std::string_view valuePath) {
-  const std::size_t at = valuePath.rfind('\\');
-  if (at == std::string_view::npos) return std::nullopt;
-  return SplitPath{valuePath.substr(0, at), valuePath.substr(at + 1)};
+std::optional<RegistryValueLocation> FromValuePath(platform::RootKey root, std::string_view valuePath) {
+  const auto path = SplitValuePath(valuePath);
+  if (!path) return std::nullopt;
+  return RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)};
 }
 
 }  // namespace
 
+ValuePresence RegistryValuePresence(const RegistryValueLocation& value) {
+  switch (RegistryKey::Probe(value.root, value.keyPath)) {
+    case KeyState::Unreachable: return ValuePresence::Unknown;
+    case KeyState::Missing: return ValuePresence::Absent;
+    case KeyState::Exists: break;
+  }
+  const auto key = RegistryKey::Open(value.root, value.keyPath, KeyAccess::Read);
+  if (!key) return ValuePresence::Unknown;
+  return key->QueryValue(value.valueName) ? ValuePresence::Present : ValuePresence::Absent;
+}
+
 ValuePresence RegistryValuePresence(platform::RootKey root, std::string_view valuePath) {
-  const auto path = Split(valuePath);
-  if (!path) return ValuePresence::Unknown;
-  // Without its root nothing can be told: no prefix, or a root that never opens.
-  if (!RegistryKey::Open(root, "", KeyAccess::Read)) return ValuePresence::Unknown;
-  const auto key = RegistryKey::Open(root, path->keyPath, KeyAccess::Read);
-  if (!key) return ValuePresence::Absent;
-  return key->QueryValue(path->valueName) ? ValuePresence::Present : ValuePresence::Absent;
+  const auto value = FromValuePath(root, valuePath);
+  return value ? RegistryValuePresence(*value) : ValuePresence::Unknown;
 }
 
 ValuePresence RegistryLocationPresence(std::string_view location) {
-  if (!IsRegistryPath(location)) return ValuePresence::Unknown;
-  const auto split = SplitRegistryLocation(location);
-  if (!split) return ValuePresence::Unknown;
-  return RegistryValuePresence(split->root, split->valuePath);
+  const auto value = ParseRegistryLocation(location);
+  return value ? RegistryValuePresence(*value) : ValuePresence::Unknown;
+}
+
+std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueLocation& value) {
+  const auto key = RegistryKey::Open(value.root, value.keyPath, KeyAccess::Read);
+  if (!key) return std::nullopt;
+  return key->QueryValue(value.valueName);
 }
 
 std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath) {
-  const auto path = Split(valuePath);
-  if (!path) return std::nullopt;
-  const auto key = RegistryKey::Open(root, path->keyPath, KeyAccess::Read);
-  if (!key) return std::nullopt;
-  return key->QueryValue(path->valueName);
+  const auto value = FromValuePath(root, valuePath);
+  return value ? CurrentRegistryValue(*value) : std::nullopt;
 }
 
 std::string FormatRegistryData(const std::optional<platform::RegistryValue>& value) {

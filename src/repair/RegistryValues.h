@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/Registry.h"
+#include "scan/RegistryLocations.h"
 
 namespace korbu {
 
@@ -16,6 +17,9 @@ enum class ValuePresence {
   Unknown,  // the root cannot be opened, or the path cannot address a value
 };
 
+/// Whether the value exists.
+ValuePresence RegistryValuePresence(const RegistryValueLocation& value);
+
 /// Whether the value at root + value path (key path, "\", value name) exists.
 ValuePresence RegistryValuePresence(platform::RootKey root, std::string_view valuePath);
 
@@ -24,6 +28,7 @@ ValuePresence RegistryValuePresence(platform::RootKey root, std::string_view val
 ValuePresence RegistryLocationPresence(std::string_view location);
 
 /// The value's type and data, when it exists.
+std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueLocation& value);
 std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath);
 
 /// Data in a form for people: strings quoted, a DWORD in decimal, other types

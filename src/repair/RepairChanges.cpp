@@ -18,7 +18,7 @@ namespace {
 class ApplySink final : public ChangeSink {
  public:
   bool Applies() const override { return true; }
-  void EndProcesses(const std::string& imagePath) override { KillProcessByPath(imagePath); }
+  void EndProcesses(const std::string& imagePath) override { EndProcessesOfFile(imagePath); }
   bool ClearAttributes(const std::string& path) override { return ClearFileAttributes(path); }
   bool DeleteFile(const std::string& path) override { return RemoveFile(path); }
   bool MoveToTrash(const std::string& path) override { return RecycleFile(path); }
@@ -32,8 +32,8 @@ class ApplySink final : public ChangeSink {
   bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
     return korbu::WriteRegDWord(root, valuePath, value);
   }
-  bool DeleteRegValue(platform::RootKey root, std::string_view valuePath) override {
-    return korbu::DeleteRegValue(root, valuePath);
+  bool DeleteRegValue(const RegistryValueLocation& value) override {
+    return korbu::DeleteRegValue(value.root, value.keyPath, value.valueName);
   }
   bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
                                 const std::string& backupPath) override {
@@ -182,10 +182,10 @@ bool PreviewSink::WriteRegDWord(platform::RootKey root, std::string_view valuePa
   return true;
 }
 
-bool PreviewSink::DeleteRegValue(platform::RootKey root, std::string_view valuePath) {
-  const auto current = CurrentRegistryValue(root, valuePath);
+bool PreviewSink::DeleteRegValue(const RegistryValueLocation& value) {
+  const auto current = CurrentRegistryValue(value);
   if (!current) return false;  // nothing there to delete
-  changes_.push_back({ChangeKind::DeleteRegistry, MakeRegistryLocation(root, valuePath),
+  changes_.push_back({ChangeKind::DeleteRegistry, RegistryLocationText(value),
                       FormatRegistryData(current), "(none)", {}});
   return true;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "scan/RegistryLocations.h"
 
 namespace korbu {
 
@@ -57,7 +58,8 @@ class ChangeSink {
                              std::string_view value) = 0;
   virtual bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) = 0;
   virtual bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) = 0;
-  virtual bool DeleteRegValue(platform::RootKey root, std::string_view valuePath) = 0;
+  /// Removes exactly that value, whatever its name holds.
+  virtual bool DeleteRegValue(const RegistryValueLocation& value) = 0;
   /// Saves the file's current content at backupPath (a new file), then replaces
   /// the file's content atomically; nothing is replaced when the copy fails or the
   /// file holds more than kMaxReplacedFileBytes.
@@ -81,7 +83,7 @@ class PreviewSink final : public ChangeSink {
                      std::string_view value) override;
   bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
   bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
-  bool DeleteRegValue(platform::RootKey root, std::string_view valuePath) override;
+  bool DeleteRegValue(const RegistryValueLocation& value) override;
   bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
                                 const std::string& backupPath) override;
 

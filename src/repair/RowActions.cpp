@@ -1,10 +1,17 @@
 #include "repair/RowActions.h"
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include "platform/FileSystem.h"
+#include "platform/Registry.h"
 #include "repair/RegistryValues.h"
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
+#include "scan/RegistryScan.h"
 #include "services/FileUtils.h"
+#include "services/ShellUtils.h"
 
 namespace korbu {
 namespace {
@@ -24,15 +31,23 @@ void SetAllChecked(DetectionList& rows, bool checked) {
 
 constexpr const char* kDryRun = "dry run: nothing was changed";
 
+// The registry value a row names: the one the scan found, or the one its text names.
+std::optional<RegistryValueLocation> RowValue(const DetectionRow& row) {
+  if (row.registryValue) return row.registryValue;
+  return ParseRegistryLocation(row.fileName);
+}
+
 // Why an object that an action worked on is still there; empty when it is gone.
-std::string StillPresentReason(const std::string& fileName) {
-  if (IsRegistryPath(fileName)) {
-    switch (RegistryLocationPresence(fileName)) {
+std::string StillPresentReason(const DetectionRow& row) {
+  if (IsRegistryPath(row.fileName)) {
+    const auto value = RowValue(row);
+    switch (value ? RegistryValuePresence(*value) : ValuePresence::Unknown) {
       case ValuePresence::Absent: return std::string();
       case ValuePresence::Unknown: return "the registry value cannot be reached";
       case ValuePresence::Present: return "the registry value could not be deleted";
     }
   }
+  const std::string& fileName = row.fileName;
   const auto info = platform::GetEntryInfo(fileName);
   if (!info) return std::string();
   if (info->kind != platform::EntryKind::Regular) return "it is not a regular file";
@@ -40,22 +55,121 @@ std::string StillPresentReason(const std::string& fileName) {
   return "the file could not be deleted";
 }
 
-// Marks a row handled when its object is gone, and tells the reporter.
-void Conclude(DetectionList& rows, std::size_t index, ChangeSink& sink, std::string_view handledText,
-              const RowReporter& report) {
+bool SameLocation(const std::string& a, const std::string& b) {
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Passes every change on and notes the registry writes of one row's repair, so
+// the row can tell afterwards whether they took effect.
+class RowRecorder final : public ChangeSink {
+ public:
+  explicit RowRecorder(ChangeSink& inner) : inner_(inner) {}
+  bool Applies() const override { return inner_.Applies(); }
+  void EndProcesses(const std::string& imagePath) override { inner_.EndProcesses(imagePath); }
+  bool ClearAttributes(const std::string& path) override { return inner_.ClearAttributes(path); }
+  bool DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
+  bool MoveToTrash(const std::string& path) override { return inner_.MoveToTrash(path); }
+  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
+                     std::string_view value) override {
+    return inner_.WriteIniValue(path, section, key, value);
+  }
+  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+    return Note(root, valuePath, inner_.WriteRegString(root, valuePath, text));
+  }
+  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+    return Note(root, valuePath, inner_.WriteRegDWord(root, valuePath, value));
+  }
+  // A detection's value is judged by whether it is gone afterwards.
+  bool DeleteRegValue(const RegistryValueLocation& value) override { return inner_.DeleteRegValue(value); }
+  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
+                                const std::string& backupPath) override {
+    return inner_.ReplaceFileKeepingBackup(path, content, backupPath);
+  }
+
+  std::vector<std::string> written;  // locations of the values set
+  std::vector<std::string> refused;  // locations whose write failed at once
+
+ private:
+  bool Note(platform::RootKey root, std::string_view valuePath, bool ok) {
+    std::string location = MakeRegistryLocation(root, valuePath);
+    if (!ok) refused.push_back(location);
+    written.push_back(std::move(location));
+    return ok;
+  }
+  ChangeSink& inner_;
+};
+
+// What one row's repair left to judge once every row has been repaired.
+struct RowWork {
+  std::size_t index = 0;
+  std::string handledText;
+  std::string reason;  // set when the row is already known to stay pending
+  std::vector<std::string> written;
+  std::vector<std::string> refused;
+};
+
+// Why the writes of a row's repair did not take effect; empty when they all did.
+// Without a Windows system there is nothing for them to repair.
+std::string RepairReason(const RowWork& work, const std::vector<std::string>& failedLater) {
+  if (GetWindowsDir().empty()) return std::string();
+  std::vector<std::string> failed = work.refused;
+  for (const std::string& location : work.written)
+    for (const std::string& later : failedLater)
+      if (SameLocation(location, later)) failed.push_back(location);
+  if (failed.empty()) return std::string();
+  std::string reason = "the repair could not set " + failed.front();
+  if (failed.size() > 1) reason += " (and " + std::to_string(failed.size() - 1) + " more values)";
+  return reason;
+}
+
+// Marks a row handled when its object is gone and its repair took effect, and
+// tells the reporter.
+void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
+              const std::vector<std::string>& failedLater, const RowReporter& report) {
+  const std::size_t index = work.index;
   if (index >= rows.Count()) return;  // the list was cleared while messages ran
-  RowResult result{index, false, std::string()};
-  if (!sink.Applies()) {
-    result.reason = kDryRun;
-  } else {
-    result.reason = StillPresentReason(rows.Row(index).fileName);
-    if (result.reason.empty()) {
-      rows.SetInformation(index, std::string(handledText));
-      rows.SetChecked(index, false);
-      result.handled = true;
+  RowResult result{index, false, work.reason};
+  if (result.reason.empty()) {
+    if (!sink.Applies()) {
+      result.reason = kDryRun;
+    } else {
+      result.reason = StillPresentReason(rows.Row(index));
+      if (result.reason.empty()) result.reason = RepairReason(work, failedLater);
+      if (result.reason.empty()) {
+        rows.SetInformation(index, work.handledText);
+        rows.SetChecked(index, false);
+        result.handled = true;
+      }
     }
   }
   if (report) report(result);
+}
+
+// The worm's programs are ended before anything is repaired, so none of them
+// writes its values back afterwards: each checked worm row's file, and the
+// program a worm row's registry value starts.
+void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
+  for (const DetectionRow& row : rows.Rows()) {
+    if (!row.checked || !IsPending(row) || !IsBrontokVerdict(row.virusName)) continue;
+    if (!IsRegistryPath(row.fileName)) {
+      if (platform::FileExists(row.fileName)) sink.EndProcesses(row.fileName);
+      continue;
+    }
+    const auto value = RowValue(row);
+    const auto data = value ? CurrentRegistryValue(*value) : std::nullopt;
+    const std::string program = data ? ProgramOfRunValue(*data) : std::string();
+    if (!program.empty()) sink.EndProcesses(program);
+  }
+}
+
+// Makes the collected registry changes and judges every row.
+void ConcludeAll(DetectionList& rows, const std::vector<RowWork>& work, ChangeSink& sink,
+                 platform::RegistryBatch& batch, const RowReporter& report) {
+  std::vector<std::string> failedLater;
+  for (const platform::RegistryWriteFailure& failure : batch.Commit())
+    failedLater.push_back(RegistryLocationText({failure.root, failure.keyPath, failure.valueName}));
+  for (const RowWork& item : work) Conclude(rows, item, sink, failedLater, report);
 }
 
 void Run(const PendingMessages& processEvents) {
@@ -119,44 +233,56 @@ ActionButtons ListClicked(DetectionList& rows, bool& boxChecked) {
 
 void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                const RowReporter& report) {
+  // Where each reach of the registry is costly (Wine's, while its server runs),
+  // every row's changes are made together and read back once.
+  platform::RegistryBatch batch;
+  EndWormPrograms(rows, sink);
+  std::vector<RowWork> work;
   const std::size_t count = rows.Count();
   for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
-    if (!rows.Row(i).checked) continue;
-    const std::string fileName = rows.Row(i).fileName;
-    if (!IsBrontokVerdict(rows.Row(i).virusName)) {
-      if (report) report(RowResult{i, false, "not of the Brontok family: Clean leaves it, Delete removes it"});
+    const DetectionRow row = rows.Row(i);
+    if (!row.checked) continue;
+    if (!IsBrontokVerdict(row.virusName)) {
+      work.push_back({i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}});
       continue;
     }
-    if (IsRegistryPath(fileName)) {
-      DeleteRegistryDetection(fileName, sink);
+    RowRecorder recorder(sink);
+    if (IsRegistryPath(row.fileName)) {
+      if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else {
-      CleanSystem(fileName, sink);
+      CleanSystem(row.fileName, recorder);
     }
+    work.push_back({i, std::string(kInfoCleaned), {}, std::move(recorder.written), std::move(recorder.refused)});
     Run(processEvents);
-    Conclude(rows, i, sink, kInfoCleaned, report);
   }
+  ConcludeAll(rows, work, sink, batch, report);
 }
 
 void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                 const RowReporter& report) {
+  platform::RegistryBatch batch;
+  EndWormPrograms(rows, sink);
+  std::vector<RowWork> work;
   const std::size_t count = rows.Count();
   for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
-    if (!rows.Row(i).checked) continue;
-    const std::string fileName = rows.Row(i).fileName;
-    if (IsRegistryPath(fileName)) {
-      DeleteRegistryDetection(fileName, sink);
-    } else if (IsBrontokVerdict(rows.Row(i).virusName)) {
-      CleanSystem(fileName, sink);
-    } else if (!DeleteInfectedFile(fileName, sink)) {
+    const DetectionRow row = rows.Row(i);
+    if (!row.checked) continue;
+    RowRecorder recorder(sink);
+    if (IsRegistryPath(row.fileName)) {
+      if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
+    } else if (IsBrontokVerdict(row.virusName)) {
+      CleanSystem(row.fileName, recorder);
+    } else if (!DeleteInfectedFile(row.fileName, recorder)) {
       // Only what this call deleted counts, so a file already gone stays listed.
-      std::string reason = StillPresentReason(fileName);
+      std::string reason = StillPresentReason(row);
       if (reason.empty()) reason = "the file no longer exists";
-      if (report) report(RowResult{i, false, reason});
+      work.push_back({i, {}, std::move(reason), {}, {}});
       continue;
     }
+    work.push_back({i, std::string(kInfoDeleted), {}, std::move(recorder.written), std::move(recorder.refused)});
     Run(processEvents);
-    Conclude(rows, i, sink, kInfoDeleted, report);
   }
+  ConcludeAll(rows, work, sink, batch, report);
 }
 
 }  // namespace korbu

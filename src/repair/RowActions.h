@@ -58,19 +58,25 @@ struct RowResult {
 using PendingMessages = std::function<void()>;
 using RowReporter = std::function<void(const RowResult&)>;
 
-/// "Clean" over the checked rows: a worm-family registry row loses its value, a
-/// worm-family file or memory row gets the full system repair; rows of other
-/// viruses stay checked. A row reads "This object was cleaned!" only when its
-/// file or value is gone afterwards; otherwise it stays pending and checked.
-/// processEvents runs after each repaired row; report gets each checked row.
+/// "Clean" over the checked rows: first the programs of the checked worm-family
+/// rows are ended (a file row's file, the program a registry row's value starts),
+/// then a worm-family registry row loses exactly its value and a worm-family file
+/// or memory row gets the full system repair; rows of other viruses stay checked.
+/// The registry changes of all rows are made together (one RegistryBatch) and
+/// read back. A row reads "This object was cleaned!" only when its file or value
+/// is gone and every registry value its repair set took effect; otherwise it
+/// stays pending and checked, and its result tells why.
+/// processEvents runs after each repaired row; report gets each checked row once
+/// all rows are repaired.
 /// With a sink that does not apply, no row changes. Call UpdateActionButtons after.
 void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                const RowReporter& report);
 
 /// "Delete" over the checked rows: a registry row loses its value, a worm-family
-/// file row gets the full repair, any other file is deleted. A row reads
-/// "This object was deleted!" only when its object is gone afterwards (for a
-/// plain file: when this call deleted it). Same callbacks as CleanRows.
+/// file row gets the full repair, any other file is deleted; worm programs are
+/// ended first as for CleanRows. A row reads "This object was deleted!" only when
+/// its object is gone afterwards (for a plain file: when this call deleted it)
+/// and its repair's registry values took effect. Same callbacks as CleanRows.
 void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                 const RowReporter& report);
 

@@ -24,10 +24,13 @@ bool DeleteInfectedFile(const std::string& path, ChangeSink& sink) {
 }
 
 bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink) {
-  if (!IsRegistryPath(location)) return false;
-  const auto split = SplitRegistryLocation(location);
-  if (!split) return false;  // no backslash, or no root of that name
-  return sink.DeleteRegValue(split->root, split->valuePath);
+  const auto value = ParseRegistryLocation(location);
+  if (!value) return false;  // no registry location, or one that names no value
+  return DeleteRegistryDetection(*value, sink);
+}
+
+bool DeleteRegistryDetection(const RegistryValueLocation& value, ChangeSink& sink) {
+  return sink.DeleteRegValue(value);
 }
 
 namespace {

@@ -28,6 +28,9 @@ bool DeleteInfectedFile(const std::string& path, ChangeSink& sink = ApplyChanges
 /// False for a text that is no registry location or names no value.
 bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink = ApplyChanges());
 
+/// Deletes exactly that registry value (the key stays); false when it names no value.
+bool DeleteRegistryDetection(const RegistryValueLocation& value, ChangeSink& sink = ApplyChanges());
+
 /// DeleteInfectedFile, then the seven system steps in order, each exactly once
 /// whatever the earlier ones achieved or threw. The result is DeleteInfectedFile's.
 /// Every file step acts through folders it holds open (see platform::Folder): a

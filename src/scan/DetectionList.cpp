@@ -14,9 +14,6 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Registry locations start with the root key's name, which no file path does.
-bool LooksLikeRegistryLocation(std::string_view name) { return name.substr(0, 5) == "HKEY_"; }
-
 }  // namespace
 
 RowKind KindOf(const DetectionRow& row) {
@@ -33,7 +30,7 @@ bool IsPending(const DetectionRow& row) {
 }
 
 bool DetectionList::IsDetected(const std::string& fileName) const {
-  const bool registry = LooksLikeRegistryLocation(fileName);
+  const bool registry = IsRegistryPath(fileName);
   for (const auto& row : rows_) {
     if (registry ? EqualIgnoringAsciiCase(row.fileName, fileName)
                  : platform::SameFileName(row.fileName, fileName)) {
@@ -45,7 +42,13 @@ bool DetectionList::IsDetected(const std::string& fileName) const {
 
 void DetectionList::AddDetection(const std::string& fileName, const std::string& virusName,
                                  const std::string& information) {
-  rows_.push_back(DetectionRow{fileName, virusName, information, false});
+  rows_.push_back(DetectionRow{fileName, virusName, information, false, std::nullopt});
+  Changed(rows_.size() - 1);
+}
+
+void DetectionList::AddRegistryDetection(const RegistryValueLocation& value, const std::string& virusName,
+                                         const std::string& information) {
+  rows_.push_back(DetectionRow{RegistryLocationText(value), virusName, information, false, value});
   Changed(rows_.size() - 1);
 }
 

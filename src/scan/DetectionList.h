@@ -4,9 +4,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "scan/RegistryLocations.h"
 
 namespace korbu {
 
@@ -23,6 +26,8 @@ struct DetectionRow {
   std::string virusName;
   std::string information;  // empty for a file found by the walk
   bool checked = false;
+  /// A registry detection's value exactly; fileName is its location text.
+  std::optional<RegistryValueLocation> registryValue;
 };
 
 /// The kind of a row by its Information text; an unknown text counts as handled
@@ -46,6 +51,11 @@ class DetectionList {
   /// Appends an unchecked row; callers test IsDetected first.
   void AddDetection(const std::string& fileName, const std::string& virusName,
                     const std::string& information);
+
+  /// Appends an unchecked row for a registry value, its location text as the file
+  /// name; callers test IsDetected of that text first.
+  void AddRegistryDetection(const RegistryValueLocation& value, const std::string& virusName,
+                            const std::string& information);
 
   std::size_t Count() const { return rows_.size(); }
   const DetectionRow& Row(std::size_t index) const { return rows_.at(index); }

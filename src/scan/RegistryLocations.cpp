@@ -1,5 +1,7 @@
 #include "scan/RegistryLocations.h"
 
+#include "services/MiniReg.h"
+
 namespace korbu {
 namespace {
 
@@ -39,6 +41,19 @@ std::optional<RegistryLocation> SplitRegistryLocation(std::string_view location)
 
 std::string MakeRegistryLocation(platform::RootKey root, std::string_view valuePath) {
   return RootKeyName(root) + "\\" + std::string(valuePath);
+}
+
+std::string RegistryLocationText(const RegistryValueLocation& location) {
+  return RootKeyName(location.root) + "\\" + location.keyPath + "\\" + location.valueName;
+}
+
+std::optional<RegistryValueLocation> ParseRegistryLocation(std::string_view text) {
+  if (!IsRegistryPath(text)) return std::nullopt;
+  const auto split = SplitRegistryLocation(text);
+  if (!split) return std::nullopt;
+  const auto path = SplitValuePath(split->valuePath);
+  if (!path) return std::nullopt;
+  return RegistryValueLocation{split->root, std::string(path->keyPath), std::string(path->valueName)};
 }
 
 }  // namespace korbu

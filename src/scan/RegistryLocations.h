@@ -49,4 +49,20 @@ std::optional<RegistryLocation> SplitRegistryLocation(std::string_view location)
 /// The location of a value: RootKeyName(root) + "\" + valuePath.
 std::string MakeRegistryLocation(platform::RootKey root, std::string_view valuePath);
 
+/// One registry value by its root key, key path and name, held apart so that a
+/// name with a backslash in it still names exactly its value.
+struct RegistryValueLocation {
+  platform::RootKey root = 0;
+  std::string keyPath;
+  std::string valueName;
+};
+
+/// The text a detection shows: root key name, "\", key path, "\", value name.
+std::string RegistryLocationText(const RegistryValueLocation& location);
+
+/// The one test of a registry location text: it passes IsRegistryPath, names a
+/// root key before its first backslash, and the rest is split as a value path
+/// (at its last backslash). Empty for any other text.
+std::optional<RegistryValueLocation> ParseRegistryLocation(std::string_view text);
+
 }  // namespace korbu

@@ -11,6 +11,7 @@
 #include "scan/RegistryLocations.h"
 #include "scan/ScanTexts.h"
 #include "services/CommandLine.h"
+#include "services/MiniReg.h"
 
 namespace korbu {
 namespace {
@@ -34,12 +35,26 @@ std::optional<std::string> CommandLineOf(const platform::RegistryValue& value) {
 
 }  // namespace
 
+std::string ProgramOfRunValue(const platform::RegistryValue& value) {
+  const auto commandLine = CommandLineOf(value);
+  if (!commandLine) return std::string();
+  std::string path = CommandLineToFilePath(*commandLine);
+  if (path.empty() || !platform::FileExists(path)) return std::string();
+  return path;
+}
+
 void ScanRegistry(ScanFrontEnd& frontEnd) {
   frontEnd.ShowOperation(kScanningRegistryText);
   frontEnd.ProcessPendingMessages();
-  for (platform::RootKey root : {platform::kHkeyLocalMachine, platform::kHkeyCurrentUser}) {
-    for (const char* keyPath : kRunKeys) ScanRunKey(frontEnd, root, keyPath);
-  }
+  constexpr platform::RootKey kRoots[] = {platform::kHkeyLocalMachine, platform::kHkeyCurrentUser};
+  // Where reaching the registry is costly (Wine's, while its server runs) the six
+  // keys are read together, once.
+  platform::RegistryBatch batch;
+  std::vector<std::pair<platform::RootKey, std::string>> keys;
+  for (platform::RootKey root : kRoots)
+    for (const char* keyPath : kRunKeys) keys.emplace_back(root, keyPath);
+  batch.Prefetch(keys);
+  for (const auto& [root, keyPath] : keys) ScanRunKey(frontEnd, root, keyPath);
 }
 
 void ScanRunKey(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string& keyPath) {
@@ -54,7 +69,7 @@ void ScanRunKey(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string
   for (auto& value : *values) names.push_back(std::move(value.name));
   for (const std::string& name : names) {
     try {
-      ScanRunValue(frontEnd, rootKey, keyPath + "\\" + name);
+      ScanRunValue(frontEnd, RegistryValueLocation{rootKey, keyPath, name});
     } catch (const std::exception&) {
       // One value that cannot be judged does not end the phase.
     }
@@ -62,25 +77,27 @@ void ScanRunKey(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string
 }
 
 bool ScanRunValue(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string& valuePath) {
-  const std::size_t split = valuePath.rfind('\\');
-  if (split == std::string::npos) return false;
-  std::optional<std::string> commandLine;
-  if (auto key = platform::RegistryKey::Open(rootKey, valuePath.substr(0, split), platform::KeyAccess::Read)) {
-    if (auto value = key->QueryValue(valuePath.substr(split + 1))) commandLine = CommandLineOf(*value);
+  const auto path = SplitValuePath(valuePath);
+  if (!path) return false;
+  return ScanRunValue(frontEnd, RegistryValueLocation{rootKey, std::string(path->keyPath), std::string(path->valueName)});
+}
+
+bool ScanRunValue(ScanFrontEnd& frontEnd, const RegistryValueLocation& value) {
+  std::string path;
+  if (auto key = platform::RegistryKey::Open(value.root, value.keyPath, platform::KeyAccess::Read)) {
+    if (auto data = key->QueryValue(value.valueName)) path = ProgramOfRunValue(*data);
   }
   frontEnd.ProcessPendingMessages();
-  const std::string location = MakeRegistryLocation(rootKey, valuePath);
+  const std::string location = RegistryLocationText(value);
   frontEnd.ShowOperation(location);
-  if (!commandLine) return false;
-  const std::string path = CommandLineToFilePath(*commandLine);
   // A value whose program cannot be found is left alone: the rule cannot resolve
   // every legitimate command line, and a scan must not change the system.
-  if (path.empty() || !platform::FileExists(path)) return false;
+  if (path.empty()) return false;
   frontEnd.ShowObject(path);
   std::string verdict;
   if (!ScanFile(path, verdict)) return false;
   DetectionList& list = frontEnd.Detections();
-  if (!list.IsDetected(location)) list.AddDetection(location, verdict, std::string(kInfoRegistry));
+  if (!list.IsDetected(location)) list.AddRegistryDetection(value, verdict, std::string(kInfoRegistry));
   return true;
 }
 

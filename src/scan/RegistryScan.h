@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Registry.h"
+#include "scan/RegistryLocations.h"
 #include "scan/ScanFrontEnd.h"
 
 namespace korbu {
@@ -15,7 +17,15 @@ void ScanRegistry(ScanFrontEnd& frontEnd);
 /// Scans every value directly in one key; a key that cannot be opened is skipped.
 void ScanRunKey(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string& keyPath);
 
-/// Judges one value; true when its program file got a verdict name.
+/// Judges one value; true when its program file got a verdict name. The row it
+/// adds carries the value's location exactly, whatever its name holds.
+bool ScanRunValue(ScanFrontEnd& frontEnd, const RegistryValueLocation& value);
+
+/// ScanRunValue of the value a value path names (split at its last backslash).
 bool ScanRunValue(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string& valuePath);
+
+/// The program file a Run value starts: its command line (plain or expandable
+/// string) turned into a path; empty for other types or when no file is found.
+std::string ProgramOfRunValue(const platform::RegistryValue& value);
 
 }  // namespace korbu

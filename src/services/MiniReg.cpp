@@ -8,18 +8,13 @@ namespace {
 using platform::KeyAccess;
 using platform::RegistryKey;
 
-struct ValuePath {
-  std::string_view keyPath;
-  std::string_view valueName;
-};
+}  // namespace
 
 std::optional<ValuePath> SplitValuePath(std::string_view path) {
   const std::size_t p = LastCharPos('\\', path);
   if (p == 0) return std::nullopt;
   return ValuePath{path.substr(0, p - 1), path.substr(p)};
 }
-
-}  // namespace
 
 std::size_t LastCharPos(char c, std::string_view text) {
   const std::size_t found = text.rfind(c);
@@ -77,9 +72,13 @@ bool ReadRegString(RootKey root, std::string_view valuePath, std::string& text) 
 bool DeleteRegValue(RootKey root, std::string_view valuePath) {
   auto path = SplitValuePath(valuePath);
   if (!path) return false;
-  auto key = RegistryKey::Open(root, path->keyPath, KeyAccess::Write);
+  return DeleteRegValue(root, path->keyPath, path->valueName);
+}
+
+bool DeleteRegValue(RootKey root, std::string_view keyPath, std::string_view valueName) {
+  auto key = RegistryKey::Open(root, keyPath, KeyAccess::Write);
   if (!key) return false;
-  return key->DeleteValue(path->valueName);
+  return key->DeleteValue(valueName);
 }
 
 }  // namespace korbu

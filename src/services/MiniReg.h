@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,17 @@ using platform::RootKey;
 
 /// 1-based position of the last occurrence of c in text; 0 when it does not occur.
 std::size_t LastCharPos(char c, std::string_view text);
+
+/// A value path taken apart.
+struct ValuePath {
+  std::string_view keyPath;
+  std::string_view valueName;
+};
+
+/// The one splitting of value paths: at the last backslash. Empty for a path
+/// without one. A value whose name holds a backslash cannot be named this way;
+/// callers that know the name pass key path and name apart instead.
+std::optional<ValuePath> SplitValuePath(std::string_view path);
 
 /// Writes a value of any type, creating its key (and missing keys above it) when
 /// needed and replacing a value of the same name whatever its type. data may be
@@ -49,5 +61,8 @@ bool ReadRegString(RootKey root, std::string_view valuePath, std::string& text);
 /// Removes one value (the default value for a path ending in a backslash); the key
 /// and its other values stay. False when the value did not exist.
 bool DeleteRegValue(RootKey root, std::string_view valuePath);
+
+/// DeleteRegValue of a value named apart from its key: any name, backslashes too.
+bool DeleteRegValue(RootKey root, std::string_view keyPath, std::string_view valueName);
 
 }  // namespace korbu

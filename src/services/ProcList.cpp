@@ -1,7 +1,9 @@
 #include "services/ProcList.h"
 
 #include <charconv>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "platform/Processes.h"
 #include "platform/WindowsSystem.h"
@@ -111,6 +113,25 @@ std::optional<std::vector<std::string>> GetProcessPaths() {
 void KillProcessByPath(const std::string& path) {
   TProcessManager manager;
   manager.KillByPath(path);
+}
+
+bool EndProcessesOfFile(const std::string& path) {
+  if (path.empty()) return true;
+  constexpr int kRounds = 50;  // up to about two and a half seconds
+  for (int round = 0; round < kRounds; ++round) {
+    const auto processes = platform::SnapshotProcesses();
+    if (!processes) return false;
+    bool running = false;
+    for (const platform::ProcessInfo& process : *processes) {
+      if (process.id == platform::CurrentProcessId() || process.imagePath.empty()) continue;
+      if (process.imagePath != path && !platform::SameImageFile(process.imagePath, path)) continue;
+      running = true;
+      platform::TerminateProcessRunning(process.id, process.imagePath);
+    }
+    if (!running) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 }  // namespace korbu

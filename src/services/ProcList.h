@@ -74,4 +74,10 @@ std::optional<std::vector<std::string>> GetProcessPaths();
 /// Ends every running process whose image path is exactly path.
 void KillProcessByPath(const std::string& path);
 
+/// Ends every running process whose image is the file at path, by whatever name
+/// the system reports it (under Wine: through a drive letter's link), and waits
+/// a little for them to be gone, so that none of them changes anything after
+/// this returns. True when none is left running.
+bool EndProcessesOfFile(const std::string& path);
+
 }  // namespace korbu

@@ -126,6 +126,12 @@ std::string ProcessImagePath(std::uint32_t id) {
 
 bool TerminateProcess(std::uint32_t id) { return Terminate(id, nullptr); }
 
+bool SameImageFile(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  if (a.empty() || b.empty() || ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+  return S_ISREG(first.st_mode) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool TerminateProcessRunning(std::uint32_t id, const std::string& image) {
   return !image.empty() && Terminate(id, &image);
 }

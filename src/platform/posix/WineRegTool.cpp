@@ -160,7 +160,10 @@ bool RunWineBatch(const std::string& prefix, const std::string& folder) {
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
-  std::string arg0 = "wine", arg1 = "cmd", arg2 = "/c", arg3 = "korbu.cmd";
+  // The Wine loader named by WINE (as winetricks takes it), else `wine` on PATH.
+  const char* named = std::getenv("WINE");
+  std::string arg0 = named != nullptr && named[0] != '\0' ? named : "wine";
+  std::string arg1 = "cmd", arg2 = "/c", arg3 = "korbu.cmd";
   char* argv[] = {arg0.data(), arg1.data(), arg2.data(), arg3.data(), nullptr};
 
   posix_spawn_file_actions_t actions;
@@ -178,7 +181,7 @@ bool RunWineBatch(const std::string& prefix, const std::string& folder) {
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attr, 0);
   pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, "wine", &actions, &attr, argv, envp.data());
+  const int spawned = posix_spawnp(&pid, arg0.c_str(), &actions, &attr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (spawned != 0) return false;

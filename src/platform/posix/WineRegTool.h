@@ -44,7 +44,7 @@ std::optional<std::string> FormatRegImport(const std::vector<WineRegChange>& cha
 /// empty when the file is no export or has no section of that key.
 std::optional<std::vector<WineValue>> ParseRegExport(std::string_view bytes, std::u16string_view keyName);
 
-/// Runs Wine's tools once in the prefix: imports importText when given, then
+/// Runs Wine's tools once in the prefix (the loader WINE names, else `wine`): imports importText when given, then
 /// exports each key. Empty when Wine could not be run to the end (not installed,
 /// a key name that is not portable, no time left after two minutes).
 std::optional<WineRegExports> RunRegTool(const std::string& prefix, const std::optional<std::string>& importText,

@@ -48,6 +48,7 @@ struct RegistryBatch::State {
   std::map<std::u16string, std::optional<std::vector<posix::WineValue>>, NameLess> cache;
   std::vector<posix::WineRegChange> pending;
   std::vector<Origin> origins;  // parallel to pending
+  State* outer = nullptr;       // the batch this one was made inside
 };
 
 namespace {
@@ -143,9 +144,9 @@ RegistryBatch::State* BatchFor(const std::string& prefix) {
   return currentBatch->prefix == prefix ? currentBatch : nullptr;
 }
 
-// The values of a key as Wine sees them: empty when the key does not exist or
-// Wine cannot be reached (both mean the key cannot be opened).
-LiveValues ReadLive(const RegistryKey::State& state) {
+// The values of a key as Wine sees them, empty for a key that does not exist;
+// nothing at all when Wine cannot be reached.
+std::optional<LiveValues> ReachLive(const RegistryKey::State& state) {
   RegistryBatch::State* batch = BatchFor(state.prefix);
   if (batch != nullptr) {
     if (auto cached = batch->cache.find(state.liveName); cached != batch->cache.end()) return cached->second;
@@ -154,6 +155,13 @@ LiveValues ReadLive(const RegistryKey::State& state) {
   if (!exports) return std::nullopt;
   if (batch != nullptr) batch->cache[state.liveName] = exports->front();
   return std::move(exports->front());
+}
+
+// Empty when the key does not exist or Wine cannot be reached: either way the
+// key cannot be opened.
+LiveValues ReadLive(const RegistryKey::State& state) {
+  auto reached = ReachLive(state);
+  return reached ? std::move(*reached) : LiveValues();
 }
 
 const posix::WineValue* FindLive(const std::vector<posix::WineValue>& values, std::u16string_view name) {
@@ -199,14 +207,13 @@ bool ChangeLive(const RegistryKey::State& state, posix::WineRegChange change, st
 
 }  // namespace
 
-RegistryBatch::RegistryBatch() {
-  if (currentBatch != nullptr) return;  // the outer batch groups this task's calls
-  state_ = std::make_unique<State>();
+RegistryBatch::RegistryBatch() : state_(std::make_unique<State>()) {
+  state_->outer = currentBatch;
   currentBatch = state_.get();
 }
 
 RegistryBatch::~RegistryBatch() {
-  if (state_ && currentBatch == state_.get()) currentBatch = nullptr;
+  if (currentBatch == state_.get()) currentBatch = state_->outer;
 }
 
 void RegistryBatch::Prefetch(const std::vector<std::pair<RootKey, std::string>>& keys) {
@@ -273,6 +280,20 @@ std::optional<RegistryKey> RegistryKey::Open(RootKey root, std::string_view keyP
   auto text = ReadText(state->file);
   if (!text || !text->KeyExists(state->path)) return std::nullopt;
   return RegistryKey(std::make_unique<State>(std::move(*state)));
+}
+
+KeyState RegistryKey::Probe(RootKey root, std::string_view keyPath) {
+  auto state = Locate(root, keyPath, KeyAccess::Read);
+  if (!state) return posix::SplitKeyPath(keyPath) ? KeyState::Unreachable : KeyState::Missing;
+  if (state->live) {
+    if (state->path.empty()) return KeyState::Exists;
+    const auto reached = ReachLive(*state);
+    if (!reached) return KeyState::Unreachable;
+    return *reached ? KeyState::Exists : KeyState::Missing;
+  }
+  const auto text = ReadText(state->file);
+  if (!text) return KeyState::Unreachable;
+  return text->KeyExists(state->path) ? KeyState::Exists : KeyState::Missing;
 }
 
 std::optional<RegistryKey> RegistryKey::Create(RootKey root, std::string_view keyPath) {

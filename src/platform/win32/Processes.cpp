@@ -4,6 +4,7 @@
 
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/Path.h"
 #include "platform/win32/WindowsSupport.h"
@@ -114,6 +115,29 @@ bool TerminateProcess(std::uint32_t id) {
   EnableDebugPrivilege();
   UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
   return process.Valid() && ::TerminateProcess(process.Get(), 0) != 0;
+}
+
+namespace {
+
+std::optional<BY_HANDLE_FILE_INFORMATION> FileIdentity(const std::string& path) {
+  const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool read = ::GetFileInformationByHandle(file, &info) != FALSE;
+  ::CloseHandle(file);
+  if (!read || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
+  return info;
+}
+
+}  // namespace
+
+bool SameImageFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  const auto first = FileIdentity(a);
+  const auto second = FileIdentity(b);
+  return first && second && first->dwVolumeSerialNumber == second->dwVolumeSerialNumber &&
+         first->nFileIndexHigh == second->nFileIndexHigh && first->nFileIndexLow == second->nFileIndexLow;
 }
 
 bool TerminateProcessRunning(std::uint32_t id, const std::string& image) {

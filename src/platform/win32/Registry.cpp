@@ -52,6 +52,18 @@ std::optional<RegistryKey> RegistryKey::Open(RootKey root, std::string_view keyP
   return RegistryKey(std::move(state));
 }
 
+KeyState RegistryKey::Probe(RootKey root, std::string_view keyPath) {
+  if (!WellFormed(keyPath)) return KeyState::Missing;
+  const std::string path(keyPath);
+  HKEY key = nullptr;
+  const LONG status = ::RegOpenKeyExA(RootHandle(root), path.c_str(), 0, KEY_READ, &key);
+  if (status == ERROR_SUCCESS) {
+    ::RegCloseKey(key);
+    return KeyState::Exists;
+  }
+  return status == ERROR_FILE_NOT_FOUND ? KeyState::Missing : KeyState::Unreachable;
+}
+
 std::optional<RegistryKey> RegistryKey::Create(RootKey root, std::string_view keyPath) {
   if (!WellFormed(keyPath)) return std::nullopt;
   const std::string path(keyPath);
