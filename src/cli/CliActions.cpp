@@ -16,8 +16,9 @@ std::string ActionName(Action action) {
   return std::string();
 }
 
-void RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out) {
-  if (action == Action::None) return;
+std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out) {
+  std::vector<std::string> reasons(rows.Count());
+  if (action == Action::None) return reasons;
   for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
 
   PreviewSink preview;
@@ -27,7 +28,10 @@ void RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream&
     for (const PlannedChange& change : preview.TakeChanges()) {
       out << "  would " << DescribeChange(change) << "\n";
     }
-    if (!result.handled) out << "  not handled: " << result.reason << "\n";
+    if (!result.handled) {
+      out << "  not handled: " << result.reason << "\n";
+      if (result.index < reasons.size()) reasons[result.index] = result.reason;
+    }
   };
   if (action == Action::Clean) {
     CleanRows(rows, sink, PendingMessages(), report);
@@ -35,6 +39,7 @@ void RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream&
     DeleteRows(rows, sink, PendingMessages(), report);
   }
   out.flush();
+  return reasons;
 }
 
 }  // namespace korbu::cli

@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "cli/CommandLine.h"
 #include "scan/DetectionList.h"
@@ -16,7 +17,8 @@ std::string ActionName(Action action);
 /// Checks every row and runs the Clean or Delete row loop over them, changing
 /// nothing with dryRun. For each row it writes to out the row's line as it
 /// stands afterwards, a dry run's planned changes, and for a row that stays
-/// pending why. Nothing is asked. Does nothing for Action::None.
-void RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out);
+/// pending why. Nothing is asked. Does nothing for Action::None. Returns, by row
+/// index, why each row the action left pending stays so (empty for the others).
+std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out);
 
 }  // namespace korbu::cli

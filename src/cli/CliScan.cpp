@@ -83,11 +83,11 @@ int RunCli(const std::vector<std::string>& args) {
   rows.SetChangeHandler(nullptr);
 
   // The JSON document stays alone on standard output.
-  RunRowAction(options.action, options.dryRun, rows, options.json ? std::cerr : std::cout);
+  const auto reasons = RunRowAction(options.action, options.dryRun, rows, options.json ? std::cerr : std::cout);
 
   const ScanTotals totals{session.FilesScanned(), session.FoldersScanned()};
   if (options.json) {
-    std::cout << JsonReport(engine, rows, totals, ActionName(options.action));
+    std::cout << JsonReport(engine, rows, totals, ActionName(options.action), reasons);
   } else {
     std::cout << frontEnd.Operation() << "\n";
   }

@@ -39,7 +39,7 @@ void PrintEngineText(std::ostream& out, const EngineInfo& engine) {
 }
 
 std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, const ScanTotals& totals,
-                       const std::string& action) {
+                       const std::string& action, const std::vector<std::string>& reasons) {
   nlohmann::json doc;
   nlohmann::json e;
   e["library_loaded"] = engine.libraryLoaded;
@@ -53,11 +53,13 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   if (!engine.problem.empty()) PutText(e, "not_loaded_reason", engine.problem);
   doc["engine"] = e;
   nlohmann::json list = nlohmann::json::array();
-  for (const auto& row : rows.Rows()) {
+  for (std::size_t i = 0; i < rows.Count(); ++i) {
+    const DetectionRow& row = rows.Row(i);
     nlohmann::json item;
     PutText(item, "file", row.fileName);
     PutText(item, "virus", row.virusName);
     PutText(item, "information", row.information);
+    if (i < reasons.size() && !reasons[i].empty()) PutText(item, "reason", reasons[i]);
     list.push_back(std::move(item));
   }
   doc["detections"] = std::move(list);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "engine/VirusClamAV.h"
 #include "scan/DetectionList.h"
@@ -22,8 +23,9 @@ struct ScanTotals {
   std::int32_t foldersScanned = 0;
 };
 
-/// The whole JSON document. action is "clean", "delete" or empty for none.
+/// The whole JSON document. action is "clean", "delete" or empty for none;
+/// reasons, by row index, why the action left a row pending (its "reason" field).
 std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, const ScanTotals& totals,
-                       const std::string& action);
+                       const std::string& action, const std::vector<std::string>& reasons = {});
 
 }  // namespace korbu::cli

@@ -150,6 +150,7 @@ void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
 // writes its values back afterwards: each checked worm row's file, and the
 // program a worm row's registry value starts.
 void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
+  if (!sink.Applies()) return;  // a dry run lists them with each row's repair
   for (const DetectionRow& row : rows.Rows()) {
     if (!row.checked || !IsPending(row) || !IsBrontokVerdict(row.virusName)) continue;
     if (!IsRegistryPath(row.fileName)) {
@@ -161,6 +162,14 @@ void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
     const std::string program = data ? ProgramOfRunValue(*data) : std::string();
     if (!program.empty()) sink.EndProcesses(program);
   }
+}
+
+// A dry run changes nothing, so each row is told at once, with the changes its
+// repair would make.
+void ConcludeDryRun(DetectionList& rows, std::vector<RowWork>& work, ChangeSink& sink, const RowReporter& report) {
+  if (sink.Applies() || work.empty()) return;
+  Conclude(rows, work.back(), sink, {}, report);
+  work.pop_back();
 }
 
 // Makes the collected registry changes and judges every row.
@@ -244,6 +253,7 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
     if (!row.checked) continue;
     if (!IsBrontokVerdict(row.virusName)) {
       work.push_back({i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}});
+      ConcludeDryRun(rows, work, sink, report);
       continue;
     }
     RowRecorder recorder(sink);
@@ -254,6 +264,7 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
     }
     work.push_back({i, std::string(kInfoCleaned), {}, std::move(recorder.written), std::move(recorder.refused)});
     Run(processEvents);
+    ConcludeDryRun(rows, work, sink, report);
   }
   ConcludeAll(rows, work, sink, batch, report);
 }
@@ -277,10 +288,12 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
       std::string reason = StillPresentReason(row);
       if (reason.empty()) reason = "the file no longer exists";
       work.push_back({i, {}, std::move(reason), {}, {}});
+      ConcludeDryRun(rows, work, sink, report);
       continue;
     }
     work.push_back({i, std::string(kInfoDeleted), {}, std::move(recorder.written), std::move(recorder.refused)});
     Run(processEvents);
+    ConcludeDryRun(rows, work, sink, report);
   }
   ConcludeAll(rows, work, sink, batch, report);
 }

@@ -182,8 +182,11 @@ bool TookEffect(const posix::WineRegChange& change, const LiveValues& key) {
 }
 
 // The change as the batch's cache will show it until the batch commits.
+// A key not read yet stays unread: its other values are not known.
 void ApplyToCache(RegistryBatch::State& batch, const posix::WineRegChange& change) {
-  auto& key = batch.cache[change.keyName];
+  const auto found = batch.cache.find(change.keyName);
+  if (found == batch.cache.end()) return;
+  auto& key = found->second;
   if (!key) key.emplace();
   const std::u16string& name = change.value ? change.value->name : change.deletedName.value_or(std::u16string());
   if (!change.value && !change.deletedName) return;
@@ -300,7 +303,9 @@ std::optional<RegistryKey> RegistryKey::Create(RootKey root, std::string_view ke
   auto state = Locate(root, keyPath, KeyAccess::ReadWrite);
   if (!state) return std::nullopt;
   if (state->live) {
-    if (!state->path.empty() && !ReadLive(*state) &&
+    // Within a batch the key is made with the commit (making an existing key
+    // changes nothing), so it need not be read first.
+    if (!state->path.empty() && (BatchFor(state->prefix) != nullptr || !ReadLive(*state)) &&
         !ChangeLive(*state, posix::WineRegChange{state->liveName, std::nullopt, std::nullopt}, std::string()))
       return std::nullopt;
     return RegistryKey(std::make_unique<State>(std::move(*state)));
