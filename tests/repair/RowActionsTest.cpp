@@ -7,6 +7,7 @@
 #include "repair/RegistryValues.h"
 #include "repair/RowActions.h"
 #include "scan/RegistryLocations.h"
+#include "platform/Registry.h"
 #include "services/MiniReg.h"
 
 namespace korbu {
@@ -210,6 +211,62 @@ TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
   EXPECT_EQ(rows.Row(0).information, "");
   EXPECT_EQ(rows.Row(1).information, "Registry was infected");
   EXPECT_FALSE(preview.Changes().empty());
+}
+
+// The system refuses one of the repair's registry writes.
+class RefusingSink final : public ChangeSink {
+ public:
+  bool Applies() const override { return true; }
+  void EndProcesses(const std::string& imagePath) override { ApplyChanges().EndProcesses(imagePath); }
+  bool ClearAttributes(const std::string& path) override { return ApplyChanges().ClearAttributes(path); }
+  bool DeleteFile(const std::string& path) override { return ApplyChanges().DeleteFile(path); }
+  bool MoveToTrash(const std::string& path) override { return ApplyChanges().MoveToTrash(path); }
+  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
+                     std::string_view value) override {
+    return ApplyChanges().WriteIniValue(path, section, key, value);
+  }
+  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+    return ApplyChanges().WriteRegString(root, valuePath, text);
+  }
+  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+    if (valuePath == kTaskMgr) return false;
+    return ApplyChanges().WriteRegDWord(root, valuePath, value);
+  }
+  bool DeleteRegValue(const RegistryValueLocation& value) override { return ApplyChanges().DeleteRegValue(value); }
+  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
+                                const std::string& backupPath) override {
+    return ApplyChanges().ReplaceFileKeepingBackup(path, content, backupPath);
+  }
+};
+
+TEST_F(RowLoopTest, ARefusedRepairWriteKeepsTheRowPendingWithTheReason) {
+  DetectionList rows;
+  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  CheckAll(rows);
+  RefusingSink sink;
+  CleanRows(rows, sink, nullptr, Reporter());
+  EXPECT_FALSE(Exists(damage.wormFile));  // the file went, the repair did not hold
+  EXPECT_TRUE(rows.Row(0).checked);
+  EXPECT_EQ(rows.Row(0).information, "");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_FALSE(results[0].handled);
+  EXPECT_EQ(results[0].reason, std::string("the repair could not set HKEY_CURRENT_USER\\") + kTaskMgr);
+}
+
+TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
+  ASSERT_TRUE(run);
+  ASSERT_TRUE(run->SetValue("Bron\\Tok", platform::kRegSz, std::string("x\0", 2)));
+  ASSERT_TRUE(run->SetValue("Tok", platform::kRegSz, std::string("y\0", 2)));  // what the text would name
+  DetectionList rows;
+  rows.AddRegistryDetection({HKEY_CURRENT_USER, key, "Bron\\Tok"}, "Brontok-4", "Registry was infected");
+  EXPECT_EQ(rows.Row(0).fileName, "HKEY_CURRENT_USER\\" + key + "\\Bron\\Tok");
+  CheckAll(rows);
+  DeleteRows(rows, ApplyChanges(), nullptr, Reporter());
+  EXPECT_EQ(rows.Row(0).information, "This object was deleted!");
+  EXPECT_FALSE(run->QueryValue("Bron\\Tok"));
+  EXPECT_TRUE(run->QueryValue("Tok"));
 }
 
 TEST_F(RowLoopTest, AListClearedWhileMessagesRunEndsTheLoop) {

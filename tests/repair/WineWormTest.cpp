@@ -27,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kRun = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";  // as the scan names it
 
 std::string Output(const std::string& command) {
   std::string out;
@@ -122,15 +123,20 @@ TEST_F(WineWorm, OneCleanStopsItAndItsRepairHoldsThroughARestart) {
   ScanRegistry(scan);
   const std::string worm = prefix_ + "/dosdevices/c:/windows/bronworm.exe";
   bool inMemory = false, runValue = false, backslashValue = false;
+  std::string listed;
   for (const DetectionRow& row : scan.list.Rows()) {
+    listed += row.fileName + " (" + row.information + ")\n";
     inMemory = inMemory || (row.information == kInfoMemory && fs::equivalent(row.fileName, worm));
-    runValue = runValue || row.fileName == std::string(kRun) + "\\Bron-Spizaetus";
-    backslashValue = backslashValue || (row.fileName == std::string(kRun) + "\\Bron\\Tok" &&
-                                        row.registryValue && row.registryValue->valueName == "Bron\\Tok");
+    const auto& value = row.registryValue;
+    const bool inRun = value && value->root == HKEY_CURRENT_USER && value->keyPath == kRunKey;
+    runValue = runValue || (inRun && value->valueName == "Bron-Spizaetus");
+    // Named with a backslash: listed under the exact name, shown as root\key\name.
+    backslashValue = backslashValue || (inRun && value->valueName == "Bron\\Tok" &&
+                                        row.fileName == RegistryLocationText(*value));
   }
-  EXPECT_TRUE(inMemory);
-  EXPECT_TRUE(runValue);
-  EXPECT_TRUE(backslashValue);
+  EXPECT_TRUE(inMemory) << listed;
+  EXPECT_TRUE(runValue) << listed;
+  EXPECT_TRUE(backslashValue) << listed;
 
   fs::remove(calls);
   DetectionList& rows = scan.list;
