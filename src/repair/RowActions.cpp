@@ -164,21 +164,16 @@ void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
   }
 }
 
-// A dry run changes nothing, so each row is told at once, with the changes its
-// repair would make.
-void ConcludeDryRun(DetectionList& rows, std::vector<RowWork>& work, ChangeSink& sink, const RowReporter& report) {
-  if (sink.Applies() || work.empty()) return;
-  Conclude(rows, work.back(), sink, {}, report);
-  work.pop_back();
-}
-
-// Makes the collected registry changes and judges every row.
-void ConcludeAll(DetectionList& rows, const std::vector<RowWork>& work, ChangeSink& sink,
-                 platform::RegistryBatch& batch, const RowReporter& report) {
+// Makes the registry changes the row's repair collected, reads them back and
+// tells the row's result at once, before the next row is repaired.
+void ConcludeLast(DetectionList& rows, std::vector<RowWork>& work, ChangeSink& sink,
+                  platform::RegistryBatch& batch, const RowReporter& report) {
+  if (work.empty()) return;
   std::vector<std::string> failedLater;
   for (const platform::RegistryWriteFailure& failure : batch.Commit())
     failedLater.push_back(RegistryLocationText({failure.root, failure.keyPath, failure.valueName}));
-  for (const RowWork& item : work) Conclude(rows, item, sink, failedLater, report);
+  Conclude(rows, work.back(), sink, failedLater, report);
+  work.pop_back();
 }
 
 void Run(const PendingMessages& processEvents) {
@@ -253,7 +248,7 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
     if (!row.checked) continue;
     if (!IsBrontokVerdict(row.virusName)) {
       work.push_back({i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}});
-      ConcludeDryRun(rows, work, sink, report);
+      ConcludeLast(rows, work, sink, batch, report);
       continue;
     }
     RowRecorder recorder(sink);
@@ -264,9 +259,8 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
     }
     work.push_back({i, std::string(kInfoCleaned), {}, std::move(recorder.written), std::move(recorder.refused)});
     Run(processEvents);
-    ConcludeDryRun(rows, work, sink, report);
+    ConcludeLast(rows, work, sink, batch, report);
   }
-  ConcludeAll(rows, work, sink, batch, report);
 }
 
 void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
@@ -288,14 +282,13 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
       std::string reason = StillPresentReason(row);
       if (reason.empty()) reason = "the file no longer exists";
       work.push_back({i, {}, std::move(reason), {}, {}});
-      ConcludeDryRun(rows, work, sink, report);
+      ConcludeLast(rows, work, sink, batch, report);
       continue;
     }
     work.push_back({i, std::string(kInfoDeleted), {}, std::move(recorder.written), std::move(recorder.refused)});
     Run(processEvents);
-    ConcludeDryRun(rows, work, sink, report);
+    ConcludeLast(rows, work, sink, batch, report);
   }
-  ConcludeAll(rows, work, sink, batch, report);
 }
 
 }  // namespace korbu

@@ -62,12 +62,12 @@ using RowReporter = std::function<void(const RowResult&)>;
 /// rows are ended (a file row's file, the program a registry row's value starts),
 /// then a worm-family registry row loses exactly its value and a worm-family file
 /// or memory row gets the full system repair; rows of other viruses stay checked.
-/// The registry changes of all rows are made together (one RegistryBatch) and
-/// read back. A row reads "This object was cleaned!" only when its file or value
+/// Each row's registry changes are made together (one RegistryBatch commit)
+/// and read back. A row reads "This object was cleaned!" only when its file or value
 /// is gone and every registry value its repair set took effect; otherwise it
 /// stays pending and checked, and its result tells why.
-/// processEvents runs after each repaired row; report gets each checked row once
-/// all rows are repaired.
+/// processEvents runs after each repaired row; report then gets the row, before
+/// the next row is repaired.
 /// With a sink that does not apply, no row changes. Call UpdateActionButtons after.
 void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                const RowReporter& report);

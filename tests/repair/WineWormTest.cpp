@@ -149,7 +149,9 @@ TEST_F(WineWorm, OneCleanStopsItAndItsRepairHoldsThroughARestart) {
   const auto wineCalls = std::count(std::istreambuf_iterator<char>(counted), std::istreambuf_iterator<char>(), '\n');
   std::printf("Clean of %zu rows with Wine running: %ld Wine calls, %.1f s\n", rows.Count(),
               static_cast<long>(wineCalls), seconds);
-  EXPECT_LE(wineCalls, 3);
+  // Bounded by the rows, never by the values: the Run key and the shell folders
+  // read once, and each row's changes made and read back together.
+  EXPECT_LE(static_cast<std::size_t>(wineCalls), rows.Count() + 2);
   for (const RowResult& result : results) {
     EXPECT_TRUE(result.handled) << rows.Row(result.index).fileName << ": " << result.reason;
   }
