@@ -126,7 +126,8 @@ TEST_F(WineWorm, OneCleanStopsItAndItsRepairHoldsThroughARestart) {
   std::string listed;
   for (const DetectionRow& row : scan.list.Rows()) {
     listed += row.fileName + " (" + row.information + ")\n";
-    inMemory = inMemory || (row.information == kInfoMemory && fs::equivalent(row.fileName, worm));
+    std::error_code ec;
+    inMemory = inMemory || (row.information == kInfoMemory && fs::equivalent(row.fileName, worm, ec));
     const auto& value = row.registryValue;
     const bool inRun = value && value->root == HKEY_CURRENT_USER && value->keyPath == kRunKey;
     runValue = runValue || (inRun && value->valueName == "Bron-Spizaetus");
