@@ -2,10 +2,14 @@
 
 #include <cstdio>
 
+#include "cli/DisplayText.h"
+
 namespace korbu::cli {
 namespace {
 constexpr std::size_t kProgressWidth = 76;
-}
+// A few times a second: enough to see it move, little enough to cost nothing.
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+}  // namespace
 
 CliFrontEnd::CliFrontEnd(ScanOptions options, bool showProgress)
     : options_(std::move(options)), showProgress_(showProgress) {}
@@ -18,14 +22,21 @@ void CliFrontEnd::ShowObject(const std::string& text) {
     ClearProgress();
     return;
   }
-  // Keep the end of a long path: that is where the file's name is.
-  std::string shown = text.size() > kProgressWidth
-                          ? "..." + text.substr(text.size() - (kProgressWidth - 3))
-                          : text;
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  const auto now = std::chrono::steady_clock::now();
+  if (progressShown_ && now - lastShown_ < kProgressInterval) return;
+  lastShown_ = now;
+  std::string counts = std::to_string(FilesSoFar ? FilesSoFar() : 0) + " file(s), " +
+                       std::to_string(detections_.Count()) + " detection(s): ";
+  std::string shown = ReadableFileName(text);
+  const std::size_t room = kProgressWidth > counts.size() + 10 ? kProgressWidth - counts.size() : 10;
+  if (shown.size() > room) {
+    // Keep the end of a long path, where the file's name is, starting on a whole
+    // character.
+    std::size_t from = shown.size() - (room - 3);
+    while (from < shown.size() && (static_cast<unsigned char>(shown[from]) & 0xC0) == 0x80) ++from;
+    shown = "..." + shown.substr(from);
   }
-  std::fprintf(stderr, "\r\033[K%s", shown.c_str());
+  std::fprintf(stderr, "\r\033[K%s%s", counts.c_str(), shown.c_str());
   std::fflush(stderr);
   progressShown_ = true;
 }

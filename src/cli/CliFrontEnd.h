@@ -2,6 +2,7 @@
 // The command line's side of the scan seam: options from the arguments, rows kept
 // in a detection list, progress on standard error when it is a terminal.
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -23,11 +24,17 @@ class CliFrontEnd final : public ScanFrontEnd {
   /// The last operation text: after the walk, the summary line.
   const std::string& Operation() const { return operation_; }
 
- private:
+  /// The files scanned so far, shown before the current path.
+  std::function<long long()> FilesSoFar;
+
+  /// Takes the progress line off the terminal (before other output).
   void ClearProgress();
+
+ private:
   ScanOptions options_;
   bool showProgress_;
   bool progressShown_ = false;
+  std::chrono::steady_clock::time_point lastShown_{};
   DetectionList detections_;
   std::string operation_;
 };

@@ -1,17 +1,23 @@
 #include "cli/CliScan.h"
 
+#include <chrono>
 #include <iostream>
+#include <sstream>
 
 #include "cli/CliActions.h"
 #include "cli/CliFrontEnd.h"
 #include "cli/CommandLine.h"
+#include "cli/PathFilter.h"
+#include "cli/PathScan.h"
 #include "cli/ScanReport.h"
+#include "cli/StopSignal.h"
+#include "cli/TextReport.h"
 #include "engine/VirusClamAV.h"
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
-#include "platform/Path.h"
 #include "scan/ScanSession.h"
+#include "scan/ScanTexts.h"
 
 namespace korbu::cli {
 namespace {
@@ -19,11 +25,6 @@ namespace {
 int Fail(const std::string& message) {
   std::cerr << "korbu-scan: " << message << "\n";
   return 2;
-}
-
-// A folder that cannot be listed would make the walk silently find nothing.
-bool CanList(const std::string& folder) {
-  return platform::ListFolder(folder, "*", [](const platform::EntryInfo&) { return false; });
 }
 
 EngineInfo SetUpEngine() {
@@ -36,6 +37,7 @@ EngineInfo SetUpEngine() {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args) {
+  const auto started = std::chrono::steady_clock::now();
   ParseResult parsed = ParseCommandLine(args);
   if (!parsed.error.empty()) return Fail(parsed.error + " (see --help)");
   const CliOptions& options = parsed.options;
@@ -47,13 +49,9 @@ int RunCli(const std::vector<std::string>& args) {
     std::cout << "korbu-scan " << KORBU_BUILD_NAME << "\n";
     return 0;
   }
-  const std::string& folder = options.scan.location;
-  if (!folder.empty()) {
-    // A relative folder needs a current folder to be found in.
-    if (platform::FullPath(folder).empty()) return Fail("the current folder has been removed: " + folder);
-    if (!platform::DirectoryExists(folder)) return Fail("not a folder: " + folder);
-    if (!CanList(folder)) return Fail("cannot read folder: " + folder);
-  }
+  std::string error;
+  const std::optional<PathFilter> filter = PathFilter::Compile(options.patterns, error);
+  if (!filter) return Fail(error);
   if (options.database) {
     if (!platform::DirectoryExists(*options.database)) {
       return Fail("not a database folder: " + *options.database);
@@ -61,39 +59,70 @@ int RunCli(const std::vector<std::string>& args) {
     SetDatabaseFolder(*options.database);
   }
 
+  // The session walks no folder of its own: the PATHs follow, one by one.
+  ScanOptions scanOptions = options.scan;
+  scanOptions.location.clear();
+  CliFrontEnd frontEnd(scanOptions, !options.json && !options.quiet && platform::StderrIsTerminal());
+  TextReport report(options.json, options.quiet, [&] { frontEnd.ClearProgress(); });
+  if (options.logFile && !report.OpenLog(*options.logFile, error)) {
+    return Fail("cannot open the log file " + *options.logFile + ": " + error);
+  }
+  InstallStopSignals();
+
   const EngineInfo engine = SetUpEngine();
-  if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
-  if (!options.json) PrintEngineText(std::cout, engine);
+  if (!engine.problem.empty()) report.Error("korbu-scan: engine not loaded: " + engine.problem);
+  std::ostringstream engineText;
+  PrintEngineText(engineText, engine);
+  report.Info(engineText.str());
 
+  ScanTotals totals;
   QueuedDispatcher dispatcher;
-  CliFrontEnd frontEnd(options.scan, !options.json && platform::StderrIsTerminal());
   DetectionList& rows = frontEnd.Detections();
-  if (!options.json) {
-    // Detections are shown as they are found.
-    rows.SetChangeHandler([&](std::size_t index) {
-      if (index != DetectionList::npos && index + 1 == rows.Count() && !rows.Row(index).checked) {
-        frontEnd.ShowObject(std::string());
-        std::cout << DetectionLine(rows.Row(index)) << std::endl;
-      }
+  // Detections are shown as they are found.
+  rows.SetChangeHandler([&](std::size_t index) {
+    if (index != DetectionList::npos && index + 1 == rows.Count() && !rows.Row(index).checked) {
+      report.Detection(DetectionLine(rows.Row(index)));
+    }
+  });
+  {
+    ScanSession session(frontEnd, dispatcher);
+    PathScan paths(session, dispatcher, rows, options, *filter, [&](const ScanError& e) {
+      totals.errors.push_back(e);
+      report.Error(ErrorLine(e));
     });
+    frontEnd.FilesSoFar = [&] { return static_cast<long long>(paths.FilesSoFar()); };
+    StopWatcher watcher([&] { session.Abort(); });
+    session.RunScan(ScanSession::Phases{options.memory, options.registry});
+    session.WaitForEnd();
+    for (const std::string& path : options.paths) {
+      if (StopRequested()) break;
+      paths.Scan(path);
+    }
+    totals.filesScanned = paths.FilesScanned();
+    totals.foldersScanned = paths.FoldersScanned();
+    totals.bytesRead = paths.BytesRead();
+    totals.interrupted = StopRequested();
   }
-  ScanSession session(frontEnd, dispatcher);
-  session.RunScan(ScanSession::Phases{options.memory, options.registry});
-  session.WaitForEnd();
   rows.SetChangeHandler(nullptr);
+  frontEnd.ClearProgress();
 
-  // The JSON document stays alone on standard output.
-  const auto reasons = RunRowAction(options.action, options.dryRun, rows, options.json ? std::cerr : std::cout);
-
-  const ScanTotals totals{session.FilesScanned(), session.FoldersScanned()};
-  if (options.json) {
-    std::cout << JsonReport(engine, rows, totals, ActionName(options.action), reasons);
-  } else {
-    std::cout << frontEnd.Operation() << "\n";
+  // A stopped scan changes nothing.
+  std::vector<std::string> reasons;
+  if (!totals.interrupted && options.action != Action::None) {
+    std::ostringstream actionText;
+    reasons = RunRowAction(options.action, options.dryRun, rows, actionText);
+    report.Action(actionText.str());
   }
+
+  totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (totals.interrupted) report.Info(kScanStoppedText);
+  report.Info(SummaryLine(totals.filesScanned, totals.foldersScanned));
+  if (!options.noSummary) report.Info(SummaryBlock(rows.Count(), totals));
+  if (options.json) std::cout << JsonReport(engine, rows, totals, ActionName(options.action), reasons);
   std::cout.flush();
-  if (!std::cout) return Fail("cannot write the report");
-  return rows.Count() > 0 ? 1 : 0;
+  if (!report.Written()) return Fail("cannot write the report");
+  if (rows.Count() > 0) return 1;
+  return totals.errors.empty() ? 0 : 2;
 }
 
 }  // namespace korbu::cli

@@ -1,55 +1,142 @@
 #include "cli/CommandLine.h"
 
+#include <array>
+#include <limits>
+#include <utility>
+
 namespace korbu::cli {
+namespace {
+
+// Options that take a value, with their long and short spellings.
+enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize };
+
+struct ValuedName {
+  const char* longName;
+  const char* shortName;  // nullptr when there is none
+  Valued which;
+};
+
+constexpr std::array<ValuedName, 7> kValued{{
+    {"--database", "-d", Valued::Database},
+    {"--log", "-l", Valued::Log},
+    {"--exclude", nullptr, Valued::Exclude},
+    {"--exclude-dir", nullptr, Valued::ExcludeDir},
+    {"--include", nullptr, Valued::Include},
+    {"--include-dir", nullptr, Valued::IncludeDir},
+    {"--max-filesize", nullptr, Valued::MaxFileSize},
+}};
+
+bool SetFlag(const std::string& arg, CliOptions& o) {
+  if (arg == "--no-subfolders") o.scan.subfolders = false;
+  else if (arg == "--program-files-only") o.scan.allFiles = false;
+  else if (arg == "--no-heuristic") o.scan.heuristic = false;
+  else if (arg == "--no-archive") o.scan.archive = false;
+  else if (arg == "--no-memory") o.memory = false;
+  else if (arg == "--no-registry") o.registry = false;
+  else if (arg == "--json") o.json = true;
+  else if (arg == "--quiet") o.quiet = true;
+  else if (arg == "--no-summary") o.noSummary = true;
+  else if (arg == "--help" || arg == "-h") o.help = true;
+  else if (arg == "--version" || arg == "-V") o.version = true;
+  else if (arg == "--clean") o.action = Action::Clean;
+  else if (arg == "--delete") o.action = Action::Delete;
+  else if (arg == "--dry-run") o.dryRun = true;
+  else return false;
+  return true;
+}
+
+// The error text, empty when the value was taken.
+std::string SetValue(Valued which, const std::string& name, std::string value, CliOptions& o) {
+  if (value.empty()) return "option " + name + " needs a value";
+  switch (which) {
+    case Valued::Database: o.database = std::move(value); break;
+    case Valued::Log: o.logFile = std::move(value); break;
+    case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
+    case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
+    case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
+    case Valued::IncludeDir: o.patterns.includeFolders.push_back(std::move(value)); break;
+    case Valued::MaxFileSize: {
+      const auto size = ParseSize(value);
+      if (!size) return "option " + name + " takes a size below 4G, such as 100K, 20M or 0 for none: " + value;
+      o.maxFileSize = *size;
+      break;
+    }
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseSize(const std::string& text) {
+  std::uint64_t value = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  }
+  if (i == 0) return std::nullopt;
+  if (i + 1 == text.size()) {
+    switch (text[i]) {
+      case 'k': case 'K': value <<= 10; break;
+      case 'm': case 'M': value <<= 20; break;
+      case 'g': case 'G': value <<= 30; break;
+      default: return std::nullopt;
+    }
+  } else if (i != text.size()) {
+    return std::nullopt;
+  }
+  if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   ParseResult result;
   CliOptions& o = result.options;
-  bool folderSeen = false;
   bool optionsEnded = false;
   bool sawClean = false, sawDelete = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      if (arg == "--") optionsEnded = true;
-      else if (arg == "--no-subfolders") o.scan.subfolders = false;
-      else if (arg == "--program-files-only") o.scan.allFiles = false;
-      else if (arg == "--no-heuristic") o.scan.heuristic = false;
-      else if (arg == "--no-archive") o.scan.archive = false;
-      else if (arg == "--no-memory") o.memory = false;
-      else if (arg == "--no-registry") o.registry = false;
-      else if (arg == "--json") o.json = true;
-      else if (arg == "--help" || arg == "-h") o.help = true;
-      else if (arg == "--version") o.version = true;
-      else if (arg == "--clean") { o.action = Action::Clean; sawClean = true; }
-      else if (arg == "--delete") { o.action = Action::Delete; sawDelete = true; }
-      else if (arg == "--dry-run") o.dryRun = true;
-      else if (arg == "--database" || arg.rfind("--database=", 0) == 0) {
-        if (arg == "--database") {
-          if (i + 1 >= args.size()) {
-            result.error = "option --database needs a folder";
-            return result;
-          }
-          o.database = args[++i];
-        } else {
-          o.database = arg.substr(11);
-        }
-        if (o.database->empty()) {
-          result.error = "option --database needs a folder";
-          return result;
-        }
-      } else {
-        result.error = "unknown option: " + arg;
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      // A path is taken as written; an empty one names nothing.
+      if (arg.empty()) {
+        result.error = "an empty path names no file or folder";
         return result;
       }
+      o.paths.push_back(arg);
       continue;
     }
-    if (folderSeen) {
-      result.error = "only one folder can be scanned: " + arg;
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (SetFlag(arg, o)) {
+      sawClean = sawClean || arg == "--clean";
+      sawDelete = sawDelete || arg == "--delete";
+      continue;
+    }
+    bool known = false;
+    for (const ValuedName& v : kValued) {
+      const std::string longName = v.longName;
+      std::string error;
+      if (arg == longName || (v.shortName != nullptr && arg == v.shortName)) {
+        if (i + 1 >= args.size()) error = "option " + arg + " needs a value";
+        else error = SetValue(v.which, arg, args[++i], o);
+      } else if (arg.rfind(longName + "=", 0) == 0) {
+        error = SetValue(v.which, longName, arg.substr(longName.size() + 1), o);
+      } else {
+        continue;
+      }
+      known = true;
+      if (!error.empty()) {
+        result.error = error;
+        return result;
+      }
+      break;
+    }
+    if (!known) {
+      result.error = "unknown option: " + arg;
       return result;
     }
-    folderSeen = true;
-    o.scan.location = arg;
   }
   if (sawClean && sawDelete) result.error = "--clean and --delete exclude each other";
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
@@ -57,29 +144,47 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-  return "Usage: korbu-scan [OPTIONS] [FOLDER]\n"
+  return "Usage: korbu-scan [OPTIONS] [PATH...]\n"
          "Scans the running programs, the programs started by the registry's Run keys\n"
-         "and the files under FOLDER, and lists every detection.\n"
+         "and then each PATH in turn (a folder is walked, a file is judged whatever its\n"
+         "name), and lists every detection. Each PATH is taken literally.\n"
          "\n"
          "Options (each clears one option of the desktop program, all set by default):\n"
-         "  --no-subfolders        scan only the files directly in FOLDER\n"
-         "  --program-files-only   scan only *.exe, *.scr, *.pif and *.com files\n"
+         "  --no-subfolders        scan only the files directly in each folder\n"
+         "  --program-files-only   walk only *.exe, *.scr, *.pif and *.com files\n"
          "  --no-heuristic         do not look for new unknown viruses\n"
          "  --no-archive           do not look inside archives\n"
+         "What is scanned:\n"
+         "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"
+         "                         default is 100K (102400 bytes), as in the desktop\n"
+         "                         program; 0 lifts the limit\n"
+         "  --exclude REGEX        skip files whose full path matches REGEX\n"
+         "  --exclude-dir REGEX    skip folders whose full path matches REGEX\n"
+         "  --include REGEX        walk only files whose full path matches REGEX\n"
+         "  --include-dir REGEX    enter only subfolders whose full path matches REGEX\n"
+         "                         (POSIX extended expressions, found anywhere in the\n"
+         "                         path; a folder's path ends in a separator)\n"
          "Phases:\n"
          "  --no-memory            do not scan the running programs\n"
          "  --no-registry          do not scan the programs of the Run keys\n"
          "Engine:\n"
-         "  --database DIR         load the signature databases from DIR\n"
+         "  -d, --database DIR     load the signature databases from DIR; without it they\n"
+         "                         are looked for in the program's folder, then in the\n"
+         "                         system's ClamAV folder (/var/lib/clamav)\n"
          "Actions on every detection after the scan:\n"
          "  --clean                stop, remove and repair what the worm family did\n"
          "  --delete               delete the detected files and registry values\n"
          "  --dry-run              with --clean or --delete: show what would change, change nothing\n"
          "Output:\n"
          "  --json                 one JSON document on standard output\n"
-         "  --help, --version\n"
+         "  -l, --log FILE         append the text report to FILE as well\n"
+         "  --quiet                print only detections and errors\n"
+         "  --no-summary           leave out the summary at the end\n"
+         "  -h, --help, -V, --version\n"
          "\n"
-         "Exit status: 0 nothing detected, 1 something detected, 2 error.\n";
+         "Ctrl-C stops the scan and reports what was done; no action is then started.\n"
+         "Exit status: 1 something was detected, else 2 an error occurred (a file or\n"
+         "folder that could not be read, a bad option), else 0.\n";
 }
 
 }  // namespace korbu::cli

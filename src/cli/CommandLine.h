@@ -1,6 +1,7 @@
 #pragma once
-// The command line of korbu-scan.
+// The command line of korbu-scan, named as clamscan names its options.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,14 +12,28 @@ namespace korbu::cli {
 
 enum class Action { None, Clean, Delete };
 
+/// Regular expressions (POSIX extended) matched against full paths.
+struct PathPatterns {
+  std::vector<std::string> excludeFiles;    // --exclude
+  std::vector<std::string> excludeFolders;  // --exclude-dir
+  std::vector<std::string> includeFiles;    // --include
+  std::vector<std::string> includeFolders;  // --include-dir
+};
+
 struct CliOptions {
   ScanOptions scan;                       // the four options, all checked unless cleared
+  std::vector<std::string> paths;         // folders and files, each taken literally
+  PathPatterns patterns;
+  std::uint32_t maxFileSize = 102400;     // the walk's limit in bytes; 0 for none
+  std::optional<std::string> logFile;     // -l, --log
+  bool quiet = false;
+  bool noSummary = false;
   bool json = false;
   bool help = false;
   bool version = false;
   bool memory = true;                     // --no-memory clears
   bool registry = true;                   // --no-registry clears
-  std::optional<std::string> database;    // --database DIR
+  std::optional<std::string> database;    // -d, --database DIR
   Action action = Action::None;
   bool dryRun = false;
 };
@@ -28,9 +43,14 @@ struct ParseResult {
   std::string error;  // empty when the command line is good
 };
 
-/// Parses the arguments after the program name. FOLDER, when given, becomes the
-/// location; "--" ends the options.
+/// Parses the arguments after the program name. Every argument that is not an
+/// option is a path; "--" ends the options. An option's value follows it as the
+/// next argument or after "=".
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+/// A size with an optional K, M or G suffix (powers of 1024); empty when it is not
+/// one or does not fit in 32 bits.
+std::optional<std::uint32_t> ParseSize(const std::string& text);
 
 /// The text of --help.
 std::string UsageText();

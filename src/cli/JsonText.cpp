@@ -3,10 +3,8 @@
 #include <cstdint>
 
 namespace korbu::cli {
-namespace {
 
-// Length of the well-formed UTF-8 sequence at bytes[i], or 0 when it is not one.
-std::size_t SequenceLength(std::string_view bytes, std::size_t i) {
+std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
   const unsigned char b0 = byte(i);
   if (b0 < 0x80) return 1;
@@ -29,11 +27,9 @@ std::size_t SequenceLength(std::string_view bytes, std::size_t i) {
   return length;
 }
 
-}  // namespace
-
 bool IsValidUtf8(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
-    std::size_t n = SequenceLength(bytes, i);
+    std::size_t n = Utf8SequenceLength(bytes, i);
     if (n == 0) return false;
     i += n;
   }
@@ -44,7 +40,7 @@ std::string ToUtf8Lossy(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size();) {
-    std::size_t n = SequenceLength(bytes, i);
+    std::size_t n = Utf8SequenceLength(bytes, i);
     if (n == 0) {
       out += "\xEF\xBF\xBD";
       ++i;

@@ -7,6 +7,9 @@
 
 namespace korbu::cli {
 
+/// Length of the well-formed UTF-8 sequence at bytes[i], or 0 when it is not one.
+std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t i);
+
 /// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view bytes);
 

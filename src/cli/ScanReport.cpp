@@ -1,8 +1,11 @@
 #include "cli/ScanReport.h"
 
+#include <cmath>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "cli/DisplayText.h"
 #include "cli/JsonText.h"
 #include "scan/ScanTexts.h"
 
@@ -22,9 +25,27 @@ void PutText(nlohmann::json& object, const char* key, const std::string& bytes) 
 }  // namespace
 
 std::string DetectionLine(const DetectionRow& row) {
-  std::string line = row.fileName + ": " + row.virusName + " FOUND";
+  std::string line = ReadableRowName(row.fileName) + ": " + row.virusName + " FOUND";
   if (!row.information.empty()) line += " (" + row.information + ")";
   return line;
+}
+
+std::string ErrorLine(const ScanError& error) {
+  return ReadableFileName(error.file) + ": " + error.reason + " ERROR";
+}
+
+std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
+  const auto whole = static_cast<long long>(totals.seconds);
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "----------- SCAN SUMMARY -----------\n"
+                "Detections: %zu\n"
+                "Errors: %zu\n"
+                "Data read: %.2f MB\n"
+                "Time: %.3f sec (%lld m %lld s)\n",
+                detections, totals.errors.size(), static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0),
+                totals.seconds, whole / 60, whole % 60);
+  return text;
 }
 
 void PrintEngineText(std::ostream& out, const EngineInfo& engine) {
@@ -65,6 +86,17 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   doc["detections"] = std::move(list);
   doc["files_scanned"] = totals.filesScanned;
   doc["folders_scanned"] = totals.foldersScanned;
+  nlohmann::json errors = nlohmann::json::array();
+  for (const ScanError& error : totals.errors) {
+    nlohmann::json item;
+    PutText(item, "file", error.file);
+    PutText(item, "error", error.reason);
+    errors.push_back(std::move(item));
+  }
+  doc["errors"] = std::move(errors);
+  doc["data_read"] = totals.bytesRead;
+  doc["elapsed_seconds"] = std::round(totals.seconds * 1000.0) / 1000.0;
+  doc["interrupted"] = totals.interrupted;
   if (!action.empty()) doc["action"] = action;
   return doc.dump(2) + "\n";
 }

@@ -12,16 +12,33 @@
 
 namespace korbu::cli {
 
-/// "FILE: VIRUS FOUND", with " (INFORMATION)" when the row has one.
+/// "FILE: VIRUS FOUND", with " (INFORMATION)" when the row has one; the name
+/// made readable (see DisplayText.h).
 std::string DetectionLine(const DetectionRow& row);
 
 /// The engine lines of the text output.
 void PrintEngineText(std::ostream& out, const EngineInfo& engine);
 
+/// A file or folder that could not be scanned, and why.
+struct ScanError {
+  std::string file;
+  std::string reason;
+};
+
 struct ScanTotals {
   std::int32_t filesScanned = 0;
   std::int32_t foldersScanned = 0;
+  std::uint64_t bytesRead = 0;  // sizes of the files the walks and the PATH files judged
+  double seconds = 0;
+  bool interrupted = false;
+  std::vector<ScanError> errors;
 };
+
+/// "FILE: REASON ERROR", the line of an error.
+std::string ErrorLine(const ScanError& error);
+
+/// The summary block that ends the text report.
+std::string SummaryBlock(std::size_t detections, const ScanTotals& totals);
 
 /// The whole JSON document. action is "clean", "delete" or empty for none;
 /// reasons, by row index, why the action left a row pending (its "reason" field).

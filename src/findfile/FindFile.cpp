@@ -1,7 +1,9 @@
 #include "findfile/FindFile.h"
 
+#include <cerrno>
 #include <exception>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -230,12 +232,22 @@ void TFindFile::WalkFolder(const std::string& folder) {
   const TFolderIgnore ignore = DoFolderChange(folder);
   const TTargetFolder& target = *currentTarget_;
 
+  bool unlisted = false;
+  const auto list = [&](const std::string& mask, const std::function<bool(const platform::EntryInfo&)>& visit) {
+    errno = 0;
+    if (!platform::ListFolder(listed, mask, visit) && !unlisted) {
+      unlisted = true;
+      DoWalkError(folder);
+    }
+  };
+
   if (SearchesFiles(ignore) && level >= target.MinLevel) {
-    for (auto mask = target.FileMasks.rbegin(); mask != target.FileMasks.rend() && !aborted_; ++mask) {
+    for (auto mask = target.FileMasks.rbegin(); mask != target.FileMasks.rend() && !aborted_ && !unlisted;
+         ++mask) {
       // An error of a handler stops the listing first, so that the platform closes
       // the folder, and then goes on to the caller.
       std::exception_ptr error;
-      platform::ListFolder(listed, *mask, [&](const platform::EntryInfo& info) {
+      list(*mask, [&](const platform::EntryInfo& info) {
         if (aborted_) return false;
         // Links, FIFOs, sockets and devices are never opened nor reported.
         if (info.kind != platform::EntryKind::Regular && info.kind != platform::EntryKind::Directory) {
@@ -255,13 +267,13 @@ void TFindFile::WalkFolder(const std::string& folder) {
   }
 
   if (!target.Recursive || !Descends(ignore) || (target.MaxLevel != 0 && target.MaxLevel <= level) ||
-      aborted_) {
+      aborted_ || unlisted) {
     return;
   }
   // Only real directories are entered: a link to a folder (a loop included) is not.
-  // A folder that cannot be listed, or vanished, yields nothing.
+  // A folder that cannot be listed, or vanished, yields nothing but its error.
   std::vector<std::string> subfolders;
-  platform::ListFolder(listed, "*.*", [&](const platform::EntryInfo& info) {
+  list("*.*", [&](const platform::EntryInfo& info) {
     if (aborted_) return false;
     if (info.kind == platform::EntryKind::Directory) subfolders.push_back(info.name);
     return true;
@@ -282,6 +294,13 @@ void TFindFile::DoSearchFinish() {
 
 void TFindFile::DoSearchAbort() {
   if (OnSearchAbort && !destroying_) OnSearchAbort(*this);
+}
+
+void TFindFile::DoWalkError(const std::string& folder) {
+  if (!OnWalkError || aborted_) return;
+  // The platform's reason where it left one in errno.
+  const int code = errno;
+  OnWalkError(*this, folder, code != 0 ? std::generic_category().message(code) : "cannot be listed");
 }
 
 TFolderIgnore TFindFile::DoFolderChange(const std::string& folder) {

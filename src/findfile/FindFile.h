@@ -41,6 +41,8 @@ class TFindFile {
   using TFolderChangeEvent =
       std::function<void(TFindFile& sender, const std::string& folder, TFolderIgnore& ignoreFolder)>;
   using TNotifyEvent = std::function<void(TFindFile& sender)>;
+  using TWalkErrorEvent =
+      std::function<void(TFindFile& sender, const std::string& folder, const std::string& reason)>;
 
   /// mainThread hands the end of a threaded search to the main thread and lets
   /// Abort wait there; a search that is never Threaded needs none.
@@ -62,6 +64,9 @@ class TFindFile {
   TNotifyEvent OnSearchBegin;
   TNotifyEvent OnSearchFinish;
   TNotifyEvent OnSearchAbort;
+  /// A folder of the walk could not be listed (unreadable, vanished): raised on the
+  /// walker, once per folder, not once Aborted. The walk goes on without it.
+  TWalkErrorEvent OnWalkError;
 
   /// True from Start until the end of the search (OnSearchFinish included) has run.
   bool Busy() const { return busy_.load(); }
@@ -100,6 +105,7 @@ class TFindFile {
  private:
   void WalkTargets();
   void WalkFolder(const std::string& folder);
+  void DoWalkError(const std::string& folder);
   void WorkerBody();
   void ThreadEnd();
   void EndOfSearch();

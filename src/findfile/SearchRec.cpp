@@ -26,6 +26,7 @@ TSearchRec MakeSearchRec(const platform::EntryInfo& info) {
   TSearchRec rec;
   rec.Name = info.name;
   rec.Size = static_cast<std::uint32_t>(info.size & 0xFFFFFFFFu);
+  rec.FullSize = info.size;
   rec.Attr = info.attributes;
   rec.CreationTime = info.creationTime;
   rec.LastAccessTime = info.lastAccessTime;

@@ -13,6 +13,7 @@ namespace korbu {
 struct TSearchRec {
   std::string Name;        // without its folder
   std::uint32_t Size = 0;  // low 32 bits of the size in bytes
+  std::uint64_t FullSize = 0;  // the whole size: what the size test compares
   std::uint32_t Attr = 0;  // Windows attribute bits
   std::int32_t Time = 0;   // local last-write time packed as DOS date and time; 0 if out of range
   // File times as the platform gives them (100-ns ticks since 1601-01-01 UTC).

@@ -140,8 +140,10 @@ bool TTargetSearch::AttributesPass(const TSearchRec& entry) const {
   return (attributes & ~allowed) == 0;
 }
 
+// The whole size: its low 32 bits would let a file of 4 GiB and 100 bytes pass a
+// limit of 102400 as a file of 100 bytes, and then be read in full.
 bool TTargetSearch::SizePasses(const TSearchRec& entry) const {
-  return (Size.Min == 0 || entry.Size >= Size.Min) && (Size.Max == 0 || entry.Size <= Size.Max);
+  return (Size.Min == 0 || entry.FullSize >= Size.Min) && (Size.Max == 0 || entry.FullSize <= Size.Max);
 }
 
 bool TTargetSearch::TimesPass(const TSearchRec& entry) const {

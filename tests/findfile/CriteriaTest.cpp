@@ -14,10 +14,11 @@ namespace {
 
 using test::TempTree;
 
-TSearchRec Rec(std::uint32_t size, std::uint32_t attr = ffArchive, std::string name = "a.exe") {
+TSearchRec Rec(std::uint64_t size, std::uint32_t attr = ffArchive, std::string name = "a.exe") {
   TSearchRec rec;
   rec.Name = std::move(name);
-  rec.Size = size;
+  rec.Size = static_cast<std::uint32_t>(size);
+  rec.FullSize = size;
   rec.Attr = attr;
   return rec;
 }
@@ -65,6 +66,7 @@ TEST(TargetSearch, AttributeAndSizeTests) {
   TTargetSearch search(c);
   EXPECT_TRUE(search.AcceptEntry("/", Rec(102400)));
   EXPECT_FALSE(search.AcceptEntry("/", Rec(102401)));
+  EXPECT_FALSE(search.AcceptEntry("/", Rec((std::uint64_t{1} << 32) + 100)));  // not its low 32 bits
   EXPECT_TRUE(search.AcceptEntry("/", Rec(0)));
   EXPECT_TRUE(search.AcceptEntry("/", Rec(1, ffArchive | ffHidden | ffSystem | ffReadonly)));
   EXPECT_TRUE(search.AcceptEntry("/", Rec(1, 0x800 | 0x100 | ffArchive)));  // compressed, temporary

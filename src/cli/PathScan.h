@@ -1,0 +1,55 @@
+#pragma once
+// The PATH arguments of korbu-scan, scanned one after the other after the memory
+// and registry phases: a folder is walked by the session's file search, a file is
+// judged at once whatever its name.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/CommandLine.h"
+#include "cli/PathFilter.h"
+#include "cli/ScanReport.h"
+#include "findfile/MainThreadDispatcher.h"
+#include "scan/ScanSession.h"
+
+namespace korbu::cli {
+
+class PathScan {
+ public:
+  /// Binds the filters, the byte count and the walk's errors to the session's file
+  /// search; onError runs on the main thread for each error as it happens.
+  PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, DetectionList& rows,
+           const CliOptions& options, const PathFilter& filter,
+           std::function<void(const ScanError&)> onError);
+
+  /// Scans one PATH, taken literally; returns when its walk has ended.
+  void Scan(const std::string& path);
+
+  std::int32_t FilesScanned() const { return files_; }
+  std::int32_t FoldersScanned() const { return folders_; }
+  std::uint64_t BytesRead() const { return bytes_.load(); }
+  /// Files scanned so far, the running walk's included.
+  std::int32_t FilesSoFar() const;
+  bool Walking() const { return walking_; }
+
+ private:
+  void Walk(const std::string& folder);
+  void Judge(const std::string& file, std::uint64_t size);
+  void Error(const std::string& path, const std::string& reason);
+
+  ScanSession& session_;
+  MainThreadDispatcher& dispatcher_;
+  DetectionList& rows_;
+  const CliOptions& options_;
+  const PathFilter& filter_;
+  std::function<void(const ScanError&)> onError_;
+  std::int32_t files_ = 0;
+  std::int32_t folders_ = 0;
+  bool walking_ = false;
+  std::atomic<std::uint64_t> bytes_{0};
+};
+
+}  // namespace korbu::cli
