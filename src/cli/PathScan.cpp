@@ -86,8 +86,10 @@ void PathScan::Judge(const std::string& file, std::uint64_t size) {
   }
   ++files_;
   bytes_.fetch_add(size, std::memory_order_relaxed);
+  // Named as the walk names its files, so that an action finds it from anywhere.
+  const std::string full = platform::FullPath(file);
   std::string verdict;
-  if (ScanFile(file, verdict) && !rows_.IsDetected(file)) rows_.AddDetection(file, verdict, std::string());
+  if (ScanFile(full, verdict) && !rows_.IsDetected(full)) rows_.AddDetection(full, verdict, std::string());
 }
 
 }  // namespace korbu::cli

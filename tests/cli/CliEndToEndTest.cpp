@@ -1,13 +1,18 @@
 // Runs the real korbu-scan binary on generated trees.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "platform/Path.h"
 #include "support/CrcForge.h"
@@ -21,12 +26,13 @@ using test::TempTree;
 struct ScanRun {
   int status = -1;
   std::string out;
+  std::string err;  // standard error (not kept on Windows)
 };
 
 #ifdef _WIN32
 // The command interpreter: arguments in double quotes (no test path holds one), and
 // the whole line quoted once more, since it drops the outer quotes.
-ScanRun Scan(const std::vector<std::string>& args) {
+ScanRun Scan(const std::vector<std::string>& args, const std::string& = std::string()) {
   const std::string program =
       platform::IncludeTrailingDelimiter(platform::ExtractFilePath(platform::ExecutablePath())) + "korbu-scan.exe";
   std::string command = "\"\"" + program + "\"";
@@ -56,10 +62,13 @@ std::string Quote(const std::string& arg) {
 }
 
 // No Wine prefix is looked at and no running program is scanned unless a test asks.
-ScanRun Scan(const std::vector<std::string>& args, bool withStderr = false) {
-  std::string command = "WINEPREFIX=/nonexistent-prefix " + Quote(KORBU_SCAN_EXE);
+// prefix goes before the program (a change of folder, of user).
+ScanRun Scan(const std::vector<std::string>& args, const std::string& prefix = std::string()) {
+  TempTree errTree;
+  const std::string errFile = errTree.Path("stderr");
+  std::string command = prefix + " env WINEPREFIX=/nonexistent-prefix " + Quote(KORBU_SCAN_EXE);
   for (const auto& a : args) command += " " + Quote(a);
-  command += withStderr ? " 2>&1" : " 2>/dev/null";
+  command += " 2>" + Quote(errFile);
   ScanRun run;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -68,6 +77,7 @@ ScanRun Scan(const std::vector<std::string>& args, bool withStderr = false) {
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
   int status = ::pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.err = test::ReadFileBytes(errFile);
   return run;
 }
 #endif
@@ -101,7 +111,7 @@ TEST(CliEndToEnd, CleanTreeAndErrors) {
   EXPECT_NE(none.out.find("\n0 file(s) and 0 Folder(s) scanned. Scan is finished...\n"), std::string::npos);
   EXPECT_EQ(Scan({"--frobnicate", tree.Path()}).status, 2);
   EXPECT_EQ(Scan({tree.Path("missing")}).status, 2);
-  EXPECT_EQ(Scan({tree.Path("a.txt")}).status, 2);
+  EXPECT_EQ(Scan({"--no-memory", "--no-registry", tree.Path("a.txt")}).status, 0);  // a file is judged
   EXPECT_EQ(Scan({"--database", tree.Path("missing"), tree.Path()}).status, 2);
   ScanRun version = Scan({"--version"});
   EXPECT_EQ(version.status, 0);
@@ -213,10 +223,153 @@ TEST(CliEndToEnd, EngineStaysOffWithoutItsDatabases) {
   const std::string reason =
       "database folder \"" + tree.Path("only") + "/\": daily.cvd or daily.cld is missing";
   EXPECT_EQ(doc["engine"]["not_loaded_reason"], reason);
-  ScanRun text = Scan({"--no-memory", "--no-registry", "--database", tree.Path("only"), tree.Path()}, true);
-  EXPECT_NE(text.out.find("korbu-scan: engine not loaded: " + reason + "\n"), std::string::npos) << text.out;
+  ScanRun text = Scan({"--no-memory", "--no-registry", "--database", tree.Path("only"), tree.Path()});
+  EXPECT_NE(text.err.find("korbu-scan: engine not loaded: " + reason + "\n"), std::string::npos) << text.err;
 #endif
 }
+
+// A line of the detections of a JSON report, by file.
+std::vector<std::string> DetectedFiles(const nlohmann::json& doc) {
+  std::vector<std::string> files;
+  for (const auto& row : doc["detections"]) files.push_back(row["file"]);
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+#ifndef _WIN32
+// Relative odd names, as a shell user types them: none may be read as the walk's
+// criteria list (";" splits, "<" takes away the subfolders, blanks are trimmed).
+// A named file is judged whatever its name; decoys sit where a misreading leads.
+TEST(CliEndToEnd, PathsAreTakenLiterallySeveralInOrderAndFilesWhateverTheirName) {
+  TempTree tree;
+  const auto semi = tree.Write("a;b/w.exe", test::VariantFile(1));
+  const auto blank = tree.Write(" lead/w.exe", test::VariantFile(2));
+  const auto lt = tree.Write("<lt/sub/w.exe", test::VariantFile(3));
+  const auto named = tree.Write("f/readme.txt", test::VariantFile(4));
+  tree.Write("a/decoy.exe", test::VariantFile(5));
+  tree.Write("b/decoy.exe", test::VariantFile(5));
+  tree.Write("lead/decoy.exe", test::VariantFile(5));
+  tree.Write("lt/decoy.exe", test::VariantFile(5));
+  ScanRun run = Scan({"--no-memory", "--no-registry", "--json", "--program-files-only", "a;b", " lead", "<lt",
+                      "f/readme.txt"},
+                     "cd " + Quote(tree.Path()) + " &&");
+  ASSERT_EQ(run.status, 1) << run.err;
+  auto doc = nlohmann::json::parse(run.out);
+  EXPECT_EQ(DetectedFiles(doc), (std::vector<std::string>{blank, lt, semi, named}));
+  EXPECT_EQ(doc["files_scanned"], 4);
+  EXPECT_EQ(doc["folders_scanned"], 4);  // "<lt" and its subfolder
+  EXPECT_TRUE(doc["errors"].empty());
+}
+
+// Tests run as root, who reads everything: the scan runs as "nobody" then.
+TEST(CliEndToEnd, WhatCannotBeReadIsAnErrorNamedOnStderrAndInJson) {
+  std::string asUser;
+  if (::geteuid() == 0) {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "running as root and setpriv is not there to drop it";
+    asUser = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+  }
+  TempTree tree;
+  fs::permissions(tree.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                   fs::perms::others_read | fs::perms::others_exec);
+  tree.Write("ok.txt", "fine");
+  const auto locked = tree.Write("locked/w.exe", test::VariantFile(6));
+  fs::permissions(tree.Path("locked"), fs::perms::owner_all);
+  ScanRun run = Scan({"--no-memory", "--no-registry", tree.Path()}, asUser);
+  EXPECT_EQ(run.status, 2) << run.out << run.err;
+  EXPECT_NE(run.err.find(tree.Path("locked") + "/: Permission denied ERROR\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Errors: 1\n"), std::string::npos) << run.out;
+
+  ScanRun json = Scan({"--no-memory", "--no-registry", "--json", tree.Path("missing"), tree.Path()}, asUser);
+  EXPECT_EQ(json.status, 2);
+  auto doc = nlohmann::json::parse(json.out);
+  ASSERT_EQ(doc["errors"].size(), 2u) << json.out;
+  EXPECT_EQ(doc["errors"][0]["file"], tree.Path("missing"));
+  EXPECT_EQ(doc["errors"][1]["file"], tree.Path("locked") + "/");
+  EXPECT_EQ(doc["errors"][1]["error"], "Permission denied");
+}
+
+// The limit holds for the whole size: a sparse file of 4 GiB and 100 bytes is not
+// a file of 100 bytes.
+TEST(CliEndToEnd, SizeLimitComparesTheWholeSize) {
+  TempTree tree;
+  tree.Write("a.bin", std::string(1024, 'a'));
+  const auto big = tree.Write("b.bin", std::string(1025, 'b'));
+  const auto sparse = tree.Write("huge.bin", "");
+  fs::resize_file(sparse, (std::uintmax_t{1} << 32) + 100);
+  ScanRun byDefault = Scan({"--no-memory", "--no-registry", "--json", tree.Path()});
+  EXPECT_EQ(nlohmann::json::parse(byDefault.out)["files_scanned"], 2);
+  ScanRun limited = Scan({"--no-memory", "--no-registry", "--json", "--max-filesize", "1K", tree.Path()});
+  EXPECT_EQ(nlohmann::json::parse(limited.out)["files_scanned"], 1);
+  // A named file over the limit is said to be left unscanned.
+  ScanRun named = Scan({"--no-memory", "--no-registry", "--max-filesize=1K", big});
+  EXPECT_EQ(named.status, 2);
+  EXPECT_NE(named.err.find(big + ": larger than 1024 bytes"), std::string::npos) << named.err;
+}
+#endif
+
+TEST(CliEndToEnd, LogFileGetsTheTextReportAndExclusionsSkip) {
+  TempTree tree;
+  const auto keep = tree.Write("keep/w.exe", test::VariantFile(7));
+  tree.Write("skip/w.exe", test::VariantFile(7));
+  tree.Write("keep/w3.exe", test::VariantFile(7));
+  const std::string log = tree.Path("report.log");
+  const std::vector<std::string> common = {"--no-memory", "--no-registry", "--exclude-dir", "skip.$",
+                                           "--exclude", "w3\\.exe$", "-l", log, tree.Path()};
+  ScanRun run = Scan(common);
+  EXPECT_EQ(run.status, 1);
+  const std::string found = keep + ": Brontok-12B FOUND\n";
+  EXPECT_NE(run.out.find(found), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("skip"), std::string::npos);
+  EXPECT_EQ(run.out.find("w3.exe"), std::string::npos);
+  EXPECT_NE(run.out.find("Detections: 1\n"), std::string::npos);
+  EXPECT_EQ(test::ReadFileBytes(log), run.out);
+
+  std::vector<std::string> quiet = common;
+  quiet.insert(quiet.begin(), "--quiet");
+  ScanRun second = Scan(quiet);
+  EXPECT_EQ(second.out, found);
+  EXPECT_EQ(test::ReadFileBytes(log), run.out + found);  // appended
+  EXPECT_EQ(Scan({"--no-memory", "--no-registry", "--exclude", "(", tree.Path()}).status, 2);
+}
+
+#ifndef _WIN32
+// Ctrl-C in the middle of the walk: one whole JSON document says what was done.
+TEST(CliEndToEnd, InterruptedJsonScanStillReportsWhatWasDone) {
+  TempTree tree;
+  const auto worm = tree.Write("worm.exe", test::VariantFile(9));  // reported before any subfolder
+  constexpr int kFolders = 40, kFiles = 250;
+  for (int d = 0; d < kFolders; ++d) {
+    for (int f = 0; f < kFiles; ++f) tree.Write("d" + std::to_string(d) + "/" + std::to_string(f), "x");
+  }
+  const std::string log = tree.Path("log");
+  const std::string out = tree.Path("out.json");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::FILE* redirected = std::freopen(out.c_str(), "w", stdout);
+    if (redirected == nullptr) ::_exit(99);
+    ::setenv("WINEPREFIX", "/nonexistent-prefix", 1);
+    ::execl(KORBU_SCAN_EXE, KORBU_SCAN_EXE, "--no-memory", "--no-registry", "--json", "-l", log.c_str(),
+            tree.Path().c_str(), static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  // The detection is logged as soon as it is found: the walk is under way then.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (test::ReadFileBytes(log).find("FOUND") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  auto doc = nlohmann::json::parse(test::ReadFileBytes(out));
+  EXPECT_TRUE(doc["interrupted"].get<bool>());
+  EXPECT_EQ(DetectedFiles(doc), std::vector<std::string>{worm});
+  EXPECT_LT(doc["files_scanned"].get<int>(), kFolders * kFiles);
+  EXPECT_NE(test::ReadFileBytes(log).find("Scan stopped by user.\n"), std::string::npos);
+}
+#endif
 
 }  // namespace
 }  // namespace korbu::cli

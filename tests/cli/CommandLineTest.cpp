@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/CommandLine.h"
+#include "cli/DisplayText.h"
 #include "cli/JsonText.h"
 
 namespace korbu::cli {
@@ -13,17 +14,21 @@ TEST(CommandLine, EachOptionClearsOneBox) {
   EXPECT_FALSE(r.options.scan.allFiles);
   EXPECT_FALSE(r.options.scan.heuristic);
   EXPECT_FALSE(r.options.scan.archive);
-  EXPECT_EQ(r.options.scan.location, "dir");
+  EXPECT_EQ(r.options.paths, (std::vector<std::string>{"dir"}));
 
   auto defaults = ParseCommandLine({});
   EXPECT_TRUE(defaults.options.scan.subfolders && defaults.options.scan.allFiles &&
               defaults.options.scan.heuristic && defaults.options.scan.archive);
-  EXPECT_EQ(defaults.options.scan.location, "");
+  EXPECT_TRUE(defaults.options.paths.empty());
+  EXPECT_EQ(defaults.options.maxFileSize, 102400u);
 }
 
 TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_EQ(ParseCommandLine({"--bogus"}).error, "unknown option: --bogus");
-  EXPECT_NE(ParseCommandLine({"a", "b"}).error, "");
+  EXPECT_NE(ParseCommandLine({"a", ""}).error, "");  // an empty path names nothing
+  EXPECT_NE(ParseCommandLine({"--max-filesize", "4G"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--max-filesize=12X"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--exclude"}).error, "");
   EXPECT_NE(ParseCommandLine({"--database"}).error, "");
   EXPECT_NE(ParseCommandLine({"--database="}).error, "");
   EXPECT_NE(ParseCommandLine({"--clean", "--delete"}).error, "");
@@ -33,7 +38,28 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_EQ(*r.options.database, "db");
   EXPECT_EQ(r.options.action, Action::Delete);
   EXPECT_TRUE(r.options.dryRun);
-  EXPECT_EQ(r.options.scan.location, "--odd-folder");
+  EXPECT_EQ(r.options.paths, (std::vector<std::string>{"--odd-folder"}));
+}
+
+TEST(CommandLine, ClamscanSpellingsAndSizes) {
+  auto r = ParseCommandLine({"-d", "db", "-l", "log", "--max-filesize=2M", "--exclude", "x;y", "--include-dir=^/a",
+                             "--quiet", "--no-summary", "a;b", " lead", "<c"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(*r.options.database, "db");
+  EXPECT_EQ(*r.options.logFile, "log");
+  EXPECT_EQ(r.options.maxFileSize, 2u << 20);
+  EXPECT_EQ(r.options.patterns.excludeFiles, (std::vector<std::string>{"x;y"}));
+  EXPECT_EQ(r.options.patterns.includeFolders, (std::vector<std::string>{"^/a"}));
+  EXPECT_TRUE(r.options.quiet && r.options.noSummary);
+  EXPECT_EQ(r.options.paths, (std::vector<std::string>{"a;b", " lead", "<c"}));
+  EXPECT_TRUE(ParseCommandLine({"-V"}).options.version);
+  EXPECT_EQ(ParseSize("0"), 0u);
+  EXPECT_EQ(ParseSize("100K"), 102400u);
+  EXPECT_EQ(ParseSize("4095M"), 4095u << 20);
+  EXPECT_EQ(ParseSize("4294967295"), 4294967295u);
+  EXPECT_FALSE(ParseSize("4294967296"));
+  EXPECT_FALSE(ParseSize("K"));
+  EXPECT_FALSE(ParseSize("1KB"));
 }
 
 TEST(JsonText, ReplacesEachBadByteAndKeepsTheRawBytes) {
@@ -49,6 +75,16 @@ TEST(JsonText, ReplacesEachBadByteAndKeepsTheRawBytes) {
   EXPECT_EQ(Base64("fo"), "Zm8=");
   EXPECT_EQ(Base64("foo"), "Zm9v");
   EXPECT_EQ(Base64(std::string_view("\xFF\x00\x80", 3)), "/wCA");
+}
+
+TEST(DisplayText, NamesReachTheTerminalReadable) {
+#ifdef _WIN32
+  EXPECT_EQ(ReadableRowName("C:\\d\\a\xE9\n.exe"), "C:\\d\\a\xE9\\x0A.exe");  // ANSI text stays
+#else
+  EXPECT_EQ(ReadableRowName("/d/\xC3\xA9t\xC3\xA9\xFF\n.exe"), "/d/\xC3\xA9t\xC3\xA9\\xFF\\x0A.exe");
+  // Registry names are Windows-1252 there.
+  EXPECT_EQ(ReadableRowName("HKEY_CURRENT_USER\\Run\\caf\xE9\x80"), "HKEY_CURRENT_USER\\Run\\caf\xC3\xA9\xE2\x82\xAC");
+#endif
 }
 
 }  // namespace
