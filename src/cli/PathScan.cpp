@@ -45,15 +45,21 @@ void PathScan::Error(const std::string& path, const std::string& reason) {
 }
 
 void PathScan::Scan(const std::string& path) {
-  if (platform::DirectoryExists(path)) {
-    Walk(path);
+  // Named as the walk names its files, so that an action finds it from anywhere.
+  const std::string full = platform::FullPath(path);
+  if (full.empty()) {
+    Error(path, "the current folder has been removed");  // a relative path has no full form then
     return;
   }
-  if (auto entry = platform::GetEntryInfo(path); entry && entry->kind == platform::EntryKind::Regular) {
-    Judge(path, entry->size);
+  if (platform::DirectoryExists(full)) {
+    Walk(full);
     return;
   }
-  if (platform::GetEntryInfo(path)) {
+  if (auto entry = platform::GetEntryInfo(full); entry && entry->kind == platform::EntryKind::Regular) {
+    Judge(full, entry->size);
+    return;
+  }
+  if (platform::GetEntryInfo(full)) {
     Error(path, "not a regular file or folder");  // links are not followed, devices not read
   } else {
     Error(path, "no such file or folder");
@@ -66,7 +72,7 @@ void PathScan::Walk(const std::string& folder) {
   TSearchCriteria& criteria = session_.FindFile().Criteria();
   criteria.Files.Location.clear();
   criteria.Files.Included.clear();
-  const std::string full = platform::IncludeTrailingDelimiter(platform::FullPath(folder));
+  const std::string full = platform::IncludeTrailingDelimiter(folder);
   for (const std::string& mask : SplitCriteriaList(options_.scan.allFiles ? kAllFilesMask : kProgramFilesMask)) {
     criteria.Files.Included.push_back(full + mask);
   }
@@ -86,10 +92,8 @@ void PathScan::Judge(const std::string& file, std::uint64_t size) {
   }
   ++files_;
   bytes_.fetch_add(size, std::memory_order_relaxed);
-  // Named as the walk names its files, so that an action finds it from anywhere.
-  const std::string full = platform::FullPath(file);
   std::string verdict;
-  if (ScanFile(full, verdict) && !rows_.IsDetected(full)) rows_.AddDetection(full, verdict, std::string());
+  if (ScanFile(file, verdict) && !rows_.IsDetected(file)) rows_.AddDetection(file, verdict, std::string());
 }
 
 }  // namespace korbu::cli
