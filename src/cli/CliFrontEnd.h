@@ -20,6 +20,12 @@ class CliFrontEnd final : public ScanFrontEnd {
   void ShowOperation(const std::string& text) override { operation_ = text; }
   void ShowObject(const std::string& text) override;
   void ProcessPendingMessages() override {}
+  void ShowFileError(const std::string& path, const std::string& reason) override {
+    if (OnFileError) OnFileError(path, reason);
+  }
+
+  /// Where the walk's file errors go.
+  std::function<void(const std::string& path, const std::string& reason)> OnFileError;
 
   /// The last operation text: after the walk, the summary line.
   const std::string& Operation() const { return operation_; }

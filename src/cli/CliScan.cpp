@@ -90,6 +90,10 @@ int RunCli(const std::vector<std::string>& args) {
       totals.errors.push_back(e);
       report.Error(ErrorLine(e));
     });
+    frontEnd.OnFileError = [&](const std::string& path, const std::string& reason) {
+      totals.errors.push_back(ScanError{path, reason});
+      report.Error(ErrorLine(totals.errors.back()));
+    };
     frontEnd.FilesSoFar = [&] { return static_cast<long long>(paths.FilesSoFar()); };
     StopWatcher watcher([&] { session.Abort(); });
     session.RunScan(ScanSession::Phases{options.memory, options.registry});

@@ -93,7 +93,11 @@ void PathScan::Judge(const std::string& file, std::uint64_t size) {
   ++files_;
   bytes_.fetch_add(size, std::memory_order_relaxed);
   std::string verdict;
-  if (ScanFile(file, verdict) && !rows_.IsDetected(file)) rows_.AddDetection(file, verdict, std::string());
+  std::string error;
+  if (ScanFile(file, verdict, &error) && !rows_.IsDetected(file)) {
+    rows_.AddDetection(file, verdict, std::string());
+  }
+  if (!error.empty()) Error(file, error);
 }
 
 }  // namespace korbu::cli

@@ -37,6 +37,13 @@ class ScanFrontEnd {
 
   /// Lets the window process pending messages between items of long work.
   virtual void ProcessPendingMessages() = 0;
+
+  /// A walked file could not be judged, or only in part, and why. The window
+  /// shows nothing of it; the command line reports it.
+  virtual void ShowFileError(const std::string& path, const std::string& reason) {
+    (void)path;
+    (void)reason;
+  }
 };
 
 }  // namespace korbu

@@ -89,7 +89,14 @@ void ScanSession::FileMatch(const std::string& folder, const TSearchRec& fileInf
       });
     }
     std::string verdict;
-    if (ScanFile(path, verdict)) {
+    std::string error;
+    const bool detected = ScanFile(path, verdict, &error);
+    if (!error.empty()) {
+      dispatcher_.RunOnMainThread([&] {
+        if (!closing_) frontEnd_.ShowFileError(path, error);
+      });
+    }
+    if (detected) {
       dispatcher_.RunOnMainThread([&] {
         if (closing_) return;
         DetectionList& list = frontEnd_.Detections();

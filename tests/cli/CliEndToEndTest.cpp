@@ -133,7 +133,7 @@ TEST(CliEndToEnd, ARemovedCurrentFolderEndsWithAnError) {
   const int status = ::pclose(pipe);
   ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status) << "\n" << out;
   EXPECT_EQ(WEXITSTATUS(status), 2) << out;
-  EXPECT_NE(out.find("the current folder has been removed: ."), std::string::npos) << out;
+  EXPECT_NE(out.find(".: the current folder has been removed ERROR\n"), std::string::npos) << out;
 }
 #endif
 
@@ -272,20 +272,24 @@ TEST(CliEndToEnd, WhatCannotBeReadIsAnErrorNamedOnStderrAndInJson) {
   fs::permissions(tree.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                    fs::perms::others_read | fs::perms::others_exec);
   tree.Write("ok.txt", "fine");
+  const auto secret = tree.Write("secret.exe", test::VariantFile(6));
+  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
   const auto locked = tree.Write("locked/w.exe", test::VariantFile(6));
   fs::permissions(tree.Path("locked"), fs::perms::owner_all);
   ScanRun run = Scan({"--no-memory", "--no-registry", tree.Path()}, asUser);
   EXPECT_EQ(run.status, 2) << run.out << run.err;
   EXPECT_NE(run.err.find(tree.Path("locked") + "/: Permission denied ERROR\n"), std::string::npos) << run.err;
-  EXPECT_NE(run.out.find("Errors: 1\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find(secret + ": Permission denied ERROR\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Errors: 2\n"), std::string::npos) << run.out;
 
   ScanRun json = Scan({"--no-memory", "--no-registry", "--json", tree.Path("missing"), tree.Path()}, asUser);
   EXPECT_EQ(json.status, 2);
   auto doc = nlohmann::json::parse(json.out);
-  ASSERT_EQ(doc["errors"].size(), 2u) << json.out;
+  ASSERT_EQ(doc["errors"].size(), 3u) << json.out;
   EXPECT_EQ(doc["errors"][0]["file"], tree.Path("missing"));
-  EXPECT_EQ(doc["errors"][1]["file"], tree.Path("locked") + "/");
-  EXPECT_EQ(doc["errors"][1]["error"], "Permission denied");
+  EXPECT_EQ(doc["errors"][1]["file"], secret);  // a folder's files come before its subfolders
+  EXPECT_EQ(doc["errors"][2]["file"], tree.Path("locked") + "/");
+  EXPECT_EQ(doc["errors"][2]["error"], "Permission denied");
 }
 
 // The limit holds for the whole size: a sparse file of 4 GiB and 100 bytes is not
