@@ -1,0 +1,33 @@
+#pragma once
+// What start-up asks of the signature engine, in the order it asks. The programs
+// use the engine set-up of src/engine; tests stand in their own.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace korbu {
+
+class EngineStartup {
+ public:
+  virtual ~EngineStartup() = default;
+
+  /// Creates the one engine component, inactive.
+  virtual void CreateEngine() = 0;
+  /// True when the engine library and all its entries were loaded.
+  virtual bool LibraryAvailable() = 0;
+  /// True when the databases were found, verified and loaded into an active engine.
+  virtual bool LoadDatabase() = 0;
+
+  /// Signatures the engine loaded, without the own variant table.
+  virtual std::uint32_t SignatureCount() = 0;
+  /// (main, daily), each empty when that database is missing.
+  virtual std::pair<std::string, std::string> DatabaseVersions() = 0;
+  virtual std::pair<std::string, std::string> DatabaseDates() = 0;
+};
+
+/// The start-up steps over the program's engine set-up.
+std::unique_ptr<EngineStartup> MakeEngineStartup();
+
+}  // namespace korbu

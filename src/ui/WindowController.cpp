@@ -1,0 +1,341 @@
+#include "ui/WindowController.h"
+
+#include <exception>
+
+#include "repair/RepairChanges.h"
+#include "repair/RowActions.h"
+#include "scan/ScanSession.h"
+#include "scan/ScanTexts.h"
+
+namespace korbu {
+
+WindowController::WindowController(WindowView& view, MainThreadDispatcher& dispatcher,
+                                   std::unique_ptr<EngineStartup> engine)
+    : view_(view), engine_(std::move(engine)) {
+  detections_.SetChangeHandler([this](std::size_t index) { ListChanged(index); });
+  session_ = std::make_unique<ScanSession>(*this, dispatcher);
+  session_->OnWalkBegin = [this] { WalkBegin(); };
+  session_->OnWalkFinish = [this] { WalkFinish(); };
+  session_->OnWalkAbort = [this] { view_.SetStopCaption("Exit"); };
+}
+
+WindowController::~WindowController() {
+  session_.reset();
+  detections_.SetChangeHandler(nullptr);
+}
+
+// ---- Start-up ----
+
+void WindowController::FormCreate() {
+  view_.ShowPage(WindowPage::Options);
+  view_.SetEnabled(WindowControl::OptionsPage, false);
+  view_.SetStopCaption("Exit");
+  for (WindowControl control : {WindowControl::SelectAll, WindowControl::Clean, WindowControl::Delete}) {
+    view_.SetEnabled(control, false);
+  }
+}
+
+void WindowController::FormActivate() {
+  // A second activation, also one arriving while messages run in the first, does nothing.
+  if (activating_ || startupFinished_) return;
+  activating_ = true;
+  try {
+    RunEngineSteps();
+  } catch (...) {
+    // The engine stays as it is; scans still have the own detection.
+  }
+  try {
+    ShowEngineInfo();
+  } catch (...) {
+    // Labels that could not be filled stay blank.
+  }
+  // Whatever failed above, the splash must not stay over a disabled page.
+  view_.HideSplash();
+  view_.SetEnabled(WindowControl::OptionsPage, true);
+  view_.FocusScan();
+  activating_ = false;
+  startupFinished_ = true;
+}
+
+void WindowController::RunEngineSteps() {
+  engine_->CreateEngine();
+  view_.ProcessPendingMessages();
+  view_.SetText(WindowLabel::SplashStatus, "DLL initialization...");
+  view_.SetText(WindowLabel::SplashStatus,
+                engine_->LibraryAvailable() ? "DLL loaded." : "DLL NOT loaded.");
+  view_.SetText(WindowLabel::SplashStatus, "Database initialization...");
+  view_.ProcessPendingMessages();
+  bool loaded = false;
+  try {
+    loaded = engine_->LoadDatabase();
+  } catch (...) {
+    loaded = false;
+  }
+  view_.SetText(WindowLabel::SplashStatus, loaded ? "Database loaded." : "Database NOT loaded.");
+}
+
+void WindowController::ShowEngineInfo() {
+  for (ScanOption option : {ScanOption::Subfolders, ScanOption::AllFiles, ScanOption::NewVirus,
+                            ScanOption::Archive}) {
+    view_.SetOption(option, true);
+  }
+  view_.SetText(WindowLabel::Build, kBuildText);
+  view_.SetText(WindowLabel::EngineVersion, kEngineVersionText);
+  // Each figure on its own: a damaged database header must not blank the others.
+  std::uint32_t count = 0;
+  try {
+    count = engine_->SignatureCount();
+  } catch (...) {
+  }
+  view_.SetText(WindowLabel::Signatures, SignatureLabel(count));
+  std::pair<std::string, std::string> versions;
+  try {
+    versions = engine_->DatabaseVersions();
+  } catch (...) {
+    versions = {};
+  }
+  view_.SetText(WindowLabel::CvdVersion, DatabaseVersionLabel(versions.first, versions.second));
+  std::pair<std::string, std::string> dates;
+  try {
+    dates = engine_->DatabaseDates();
+  } catch (...) {
+    dates = {};
+  }
+  view_.SetText(WindowLabel::CvdDateMain, MainDateLabel(dates.first));
+  view_.SetText(WindowLabel::CvdDateDaily, DailyDateLabel(dates.second));
+}
+
+// ---- Scan control ----
+
+bool WindowController::ScanBusy() const { return session_ && session_->Busy(); }
+
+void WindowController::ResetScanView() {
+  view_.SetText(WindowLabel::FileScan, std::string());
+  view_.SetText(WindowLabel::DetectedCount, std::string());
+  view_.SetText(WindowLabel::InfoScan, std::string());
+  SetSelectAll(false);
+  detectedCount_ = 0;
+}
+
+void WindowController::btnScanClick() {
+  if (ScanRunning() || actionRunning_) return;
+  ResetScanView();
+  view_.ShowPage(WindowPage::Scan);
+  selectAllEnabled_ = false;
+  // The list and both actions stay closed from here until the walk has ended;
+  // "Back" too, which would leave the phases adding rows behind the options page.
+  for (WindowControl control : {WindowControl::Clean, WindowControl::Delete, WindowControl::SelectAll,
+                                WindowControl::List, WindowControl::Back}) {
+    view_.SetEnabled(control, false);
+  }
+  view_.SetStopCaption("Stop");
+  phasesRunning_ = true;
+  std::string error;
+  try {
+    session_->RunScan();
+  } catch (const std::exception& e) {
+    error = e.what();
+  } catch (...) {
+    error = "The scan failed.";
+  }
+  phasesRunning_ = false;
+  view_.SetEnabled(WindowControl::Back, true);
+  if (!ScanBusy() && !error.empty()) {
+    // The walk never started: nothing else opens the list again.
+    view_.SetStopCaption("Exit");
+    ShowDetectedCount();
+    selectAllEnabled_ = detectedCount_ > 0;
+    view_.SetEnabled(WindowControl::SelectAll, selectAllEnabled_);
+    view_.SetEnabled(WindowControl::List, true);
+  }
+  if (!error.empty()) view_.ShowMessage(error);
+  if (closePending_) {
+    // Closed while the phases ran: no walk may run on behind the window.
+    session_->Abort();
+    view_.CloseWindow();
+  }
+}
+
+void WindowController::btnCancelClick() { view_.CloseWindow(); }
+
+bool WindowController::ConfirmStop() {
+  if (!view_.AskConfirm(kStopQuestion)) return false;
+  // The walk may have ended while the question was open.
+  if (!ScanBusy()) return false;
+  view_.ProcessPendingMessages();
+  session_->Abort();
+  return true;
+}
+
+void WindowController::btnCancel2Click() {
+  if (actionRunning_) return;
+  if (!ScanBusy()) {
+    view_.CloseWindow();
+    return;
+  }
+  if (!ConfirmStop()) return;
+  ShowObject(kScanStoppedText);
+  view_.SetStopCaption("Exit");
+}
+
+void WindowController::btnBackClick() {
+  if (phasesRunning_ || actionRunning_) return;
+  try {
+    if (ScanBusy() && !view_.AskConfirm(kStopQuestion)) return;
+    if (ScanBusy()) {
+      view_.ProcessPendingMessages();
+      session_->Abort();
+    }
+    view_.ShowPage(WindowPage::Options);
+    detections_.Clear();
+  } catch (...) {
+    // Leaving the scan page never fails for the user.
+  }
+}
+
+bool WindowController::CloseQuery() {
+  if (phasesRunning_ || actionRunning_) {
+    closePending_ = true;
+    return false;
+  }
+  // No question; a walk still running stops before the window goes.
+  if (ScanBusy()) session_->Abort();
+  return true;
+}
+
+void WindowController::WalkBegin() { view_.SetEnabled(WindowControl::List, false); }
+
+void WindowController::WalkFinish() {
+  ShowDetectedCount();
+  if (detectedCount_ > 0) {
+    selectAllEnabled_ = true;
+    view_.SetEnabled(WindowControl::SelectAll, true);
+  }
+  view_.SetStopCaption("Exit");
+  view_.SetEnabled(WindowControl::List, true);
+}
+
+ScanOptions WindowController::ReadOptions() const {
+  ScanOptions options;
+  options.subfolders = view_.OptionChecked(ScanOption::Subfolders);
+  options.allFiles = view_.OptionChecked(ScanOption::AllFiles);
+  options.heuristic = view_.OptionChecked(ScanOption::NewVirus);
+  options.archive = view_.OptionChecked(ScanOption::Archive);
+  options.location = view_.SelectedLocation();
+  return options;
+}
+
+void WindowController::ShowOperation(const std::string& text) {
+  view_.SetText(WindowLabel::InfoScan, text);
+}
+
+void WindowController::ShowObject(const std::string& text) {
+  view_.SetText(WindowLabel::FileScan, text);
+}
+
+// ---- Detection list ----
+
+void WindowController::ListChanged(std::size_t index) {
+  if (index == DetectionList::npos) {
+    tips_.clear();
+    view_.ClearRows();
+  } else if (index < detections_.Count()) {
+    tips_.resize(detections_.Count());
+    view_.ShowRow(index, detections_.Row(index), tips_[index]);
+  }
+  ShowDetectedCount();
+}
+
+void WindowController::ShowDetectedCount() {
+  detectedCount_ = static_cast<int>(detections_.Count());
+  view_.SetText(WindowLabel::DetectedCount, std::to_string(detectedCount_));
+}
+
+std::string WindowController::RowTip(std::size_t index) const {
+  return index < tips_.size() ? tips_[index] : std::string();
+}
+
+// ---- Selection and actions ----
+
+void WindowController::ApplyButtons(bool clean, bool del) {
+  view_.SetEnabled(WindowControl::Clean, clean);
+  view_.SetEnabled(WindowControl::Delete, del);
+}
+
+void WindowController::SetSelectAll(bool checked) {
+  if (checked == selectAll_) return;
+  view_.SetSelectAllChecked(checked);
+  // A change of the box's state acts as a click on it.
+  cbSelAllClick(checked);
+}
+
+void WindowController::cbSelAllClick(bool checked) {
+  selectAll_ = checked;
+  // During a scan or an action the marks and buttons are not the user's to change.
+  if (ScanRunning() || actionRunning_) return;
+  const ActionButtons buttons = SelectAllClicked(detections_, checked);
+  ApplyButtons(buttons.clean, buttons.del);
+  // Nothing left to select: a ticked box would look broken.
+  if (checked && PendingCount(detections_) == 0) SetSelectAll(false);
+}
+
+void WindowController::LvFoundItemChecked(std::size_t index, bool checked) {
+  if (index >= detections_.Count()) return;
+  if (!ScanRunning() && !actionRunning_) detections_.SetChecked(index, checked);
+  // A refused mark (a handled row, or the list is busy) changes nothing in the
+  // list: put the view back in step.
+  if (detections_.Row(index).checked != checked) view_.ShowRow(index, detections_.Row(index), RowTip(index));
+}
+
+void WindowController::lvFoundClick() {
+  if (ScanRunning() || actionRunning_) return;
+  try {
+    const std::size_t rows = detections_.Count();
+    SetSelectAll(rows > 0 && CheckedCount(detections_) == rows);
+    const ActionButtons buttons = ButtonRule(detections_);
+    ApplyButtons(buttons.clean, buttons.del);
+  } catch (...) {
+    // A click in the list never fails for the user.
+  }
+}
+
+template <typename RowLoop>
+void WindowController::RunAction(RowLoop loop) {
+  if (actionRunning_ || ScanRunning()) return;
+  // Messages run between rows: nothing the user clicks meanwhile may change the
+  // list under the loop or start a second action over the same rows.
+  actionRunning_ = true;
+  for (WindowControl control : {WindowControl::List, WindowControl::SelectAll, WindowControl::Clean,
+                                WindowControl::Delete, WindowControl::Back, WindowControl::Stop}) {
+    view_.SetEnabled(control, false);
+  }
+  const RowReporter report = [this](const RowResult& result) {
+    if (result.index >= detections_.Count()) return;
+    tips_.resize(detections_.Count());
+    tips_[result.index] = result.handled ? std::string() : result.reason;
+    view_.ShowRow(result.index, detections_.Row(result.index), tips_[result.index]);
+    // The row's result shows now, not after the next row's repair.
+    view_.ProcessPendingMessages();
+  };
+  try {
+    loop(detections_, ApplyChanges(), [this] { view_.ProcessPendingMessages(); }, report);
+  } catch (...) {
+    // A row that fails stays pending; the rows before it keep what the loop did.
+  }
+  actionRunning_ = false;
+  for (WindowControl control : {WindowControl::List, WindowControl::Back, WindowControl::Stop}) {
+    view_.SetEnabled(control, true);
+  }
+  const ActionControls controls = UpdateActionButtons(detections_, selectAllEnabled_);
+  selectAllEnabled_ = controls.selectAllEnabled;
+  view_.SetEnabled(WindowControl::SelectAll, selectAllEnabled_);
+  ApplyButtons(controls.buttons.clean, controls.buttons.del);
+  if (PendingCount(detections_) == 0) SetSelectAll(false);
+  if (closePending_) view_.CloseWindow();
+}
+
+void WindowController::btnCleanClick() { RunAction(CleanRows); }
+
+void WindowController::btnDeleteClick() { RunAction(DeleteRows); }
+
+}  // namespace korbu

@@ -1,0 +1,206 @@
+// The window logic through a fake view: start-up, a scan with its stop question,
+// "Back", an error of the scan, the select-all box and the two actions.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "FakeWindowView.h"
+#include "findfile/QueuedDispatcher.h"
+#include "scan/ScanSession.h"
+#include "support/CrcForge.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempTree.h"
+#include "ui/WindowController.h"
+
+namespace korbu {
+namespace {
+
+using test::FakeEngine;
+using test::FakeWindowView;
+
+class WindowControllerTest : public ::testing::Test {
+ protected:
+  WindowControllerTest()
+      : noPrefix_("WINEPREFIX", prefix_.Path()), view_(dispatcher_) {
+    auto engine = std::make_unique<FakeEngine>();
+    engine_ = engine.get();
+    engine_->library = true;
+    engine_->signatures = 999;
+    controller_ = std::make_unique<WindowController>(view_, dispatcher_, std::move(engine));
+    controller_->FormCreate();
+    worm_ = tree_.Write("worm.exe", test::VariantFile(1));
+    tree_.Write("docs/tool.exe", test::MzFile(300));
+    view_.location = tree_.Path();
+  }
+  ~WindowControllerTest() override { controller_.reset(); }
+
+  void Start() {
+    controller_->FormActivate();
+    view_.onPump = nullptr;
+  }
+  // Rows as the phases would add them, on a ready scan page.
+  void ListOf(std::initializer_list<std::pair<std::string, std::string>> rows) {
+    Start();
+    view_.location = std::string();
+    controller_->btnScanClick();
+    for (const auto& [file, virus] : rows) controller_->Detections().AddDetection(file, virus, "");
+    controller_->Session().WaitForEnd();
+  }
+
+  test::TempTree prefix_;  // the registry phase must not reach the user's own prefix
+  test::ScopedEnvironment noPrefix_;
+  test::TempTree tree_;
+  std::string worm_;
+  QueuedDispatcher dispatcher_;
+  FakeWindowView view_;
+  FakeEngine* engine_ = nullptr;
+  std::unique_ptr<WindowController> controller_;
+};
+
+TEST_F(WindowControllerTest, StartUpReportsEachStepOnceAndOpensTheOptionsPage) {
+  EXPECT_FALSE(view_.On(WindowControl::OptionsPage));
+  Start();
+  controller_->FormActivate();  // a later activation loads nothing again
+  EXPECT_EQ(view_.splash, (std::vector<std::string>{"DLL initialization...", "DLL loaded.",
+                                                    "Database initialization...",
+                                                    "Database NOT loaded."}));
+  EXPECT_TRUE(view_.splashHidden);
+  EXPECT_TRUE(view_.On(WindowControl::OptionsPage));
+  EXPECT_EQ(view_.Text(WindowLabel::Build), "1.0.0 RC1");
+  EXPECT_EQ(view_.Text(WindowLabel::EngineVersion), "16");
+  EXPECT_EQ(view_.Text(WindowLabel::Signatures), "1.015 viruses");
+  EXPECT_EQ(view_.Text(WindowLabel::CvdVersion), "[Main: 6; Daily: ]");
+  EXPECT_EQ(view_.Text(WindowLabel::CvdDateDaily), "[Daily: ]");
+  EXPECT_TRUE(view_.OptionChecked(ScanOption::Archive));
+}
+
+TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEnd) {
+  Start();
+  // A row found by the memory phase and marked while the phases still run.
+  bool cleanEnabledEarly = false;
+  view_.onPump = [&] {
+    if (controller_->Detections().Count() == 0) {
+      controller_->Detections().AddDetection(tree_.Path("docs/tool.exe"), "Brontok-2", "Memory was infected");
+    }
+    controller_->LvFoundItemChecked(0, true);
+    controller_->lvFoundClick();
+    cleanEnabledEarly = cleanEnabledEarly || view_.On(WindowControl::Clean) || view_.On(WindowControl::Delete);
+  };
+  controller_->btnScanClick();
+  view_.onPump = nullptr;
+  ASSERT_TRUE(controller_->ScanBusy());
+  EXPECT_EQ(view_.page, WindowPage::Scan);
+  EXPECT_EQ(view_.stopCaption, "Stop");
+  EXPECT_FALSE(view_.On(WindowControl::List));
+  controller_->Session().WaitForEnd();
+
+  EXPECT_FALSE(cleanEnabledEarly);
+  ASSERT_EQ(view_.rows.size(), 2u);
+  EXPECT_FALSE(view_.rows[0].first.checked);
+  EXPECT_EQ(view_.rows[1].first.fileName, worm_);
+  EXPECT_EQ(view_.rows[1].first.virusName, "Brontok-1");
+  EXPECT_EQ(view_.Text(WindowLabel::DetectedCount), "2");
+  EXPECT_EQ(view_.Text(WindowLabel::InfoScan), "2 file(s) and 2 Folder(s) scanned. Scan is finished...");
+  EXPECT_EQ(view_.stopCaption, "Exit");
+  EXPECT_TRUE(view_.On(WindowControl::List));
+  EXPECT_TRUE(view_.On(WindowControl::SelectAll));
+  EXPECT_FALSE(view_.On(WindowControl::Clean));
+  EXPECT_TRUE(view_.questions.empty());
+}
+
+TEST_F(WindowControllerTest, StopAsksAndStopsOnlyAWalkThatStillRuns) {
+  Start();
+  controller_->btnScanClick();
+  view_.answer = false;
+  controller_->btnCancel2Click();
+  EXPECT_TRUE(controller_->ScanBusy());
+  EXPECT_EQ(view_.stopCaption, "Stop");
+
+  view_.answer = true;
+  controller_->btnCancel2Click();
+  EXPECT_FALSE(controller_->ScanBusy());
+  EXPECT_EQ(view_.Text(WindowLabel::FileScan), "Scan stopped by user.");
+  EXPECT_NE(view_.Text(WindowLabel::InfoScan).find("Scan is finished..."), std::string::npos);
+  EXPECT_EQ(view_.stopCaption, "Exit");
+  EXPECT_EQ(view_.questions, (std::vector<std::string>(2, kStopQuestion)));
+
+  // The walk ends while the question is open: "Yes" then stops nothing.
+  controller_->btnBackClick();
+  controller_->btnScanClick();
+  view_.beforeAnswer = [this] { controller_->Session().WaitForEnd(); };
+  controller_->btnCancel2Click();
+  EXPECT_EQ(view_.Text(WindowLabel::FileScan), "");
+  EXPECT_EQ(view_.closeRequests, 0);
+  controller_->btnCancel2Click();  // now "Exit"
+  EXPECT_EQ(view_.closeRequests, 1);
+}
+
+TEST_F(WindowControllerTest, BackDuringTheWalkStopsItAndClearsTheList) {
+  Start();
+  controller_->btnScanClick();
+  controller_->Detections().AddDetection(worm_, "Brontok-1", "Memory was infected");
+  controller_->btnBackClick();
+  EXPECT_FALSE(controller_->ScanBusy());
+  EXPECT_EQ(view_.page, WindowPage::Options);
+  EXPECT_TRUE(view_.rows.empty());
+  EXPECT_EQ(view_.questions.size(), 1u);
+  EXPECT_TRUE(controller_->CloseQuery());
+}
+
+TEST_F(WindowControllerTest, AnErrorOfTheScanIsShownAndLeavesThePageUsable) {
+  Start();
+  view_.failLocation = true;
+  controller_->btnScanClick();
+  EXPECT_EQ(view_.messages, std::vector<std::string>{"The location tree is gone."});
+  EXPECT_FALSE(controller_->ScanRunning());
+  EXPECT_EQ(view_.stopCaption, "Exit");
+  EXPECT_TRUE(view_.On(WindowControl::Back));
+  EXPECT_TRUE(view_.On(WindowControl::List));
+}
+
+TEST_F(WindowControllerTest, TheSelectAllBoxIsNeverLeftTickedWithoutPendingRows) {
+  ListOf({});
+  controller_->lvFoundClick();  // in the empty list
+  EXPECT_FALSE(view_.selectAll);
+
+  controller_->btnBackClick();
+  ListOf({{tree_.Path("docs/tool.exe"), "Eicar-Test-Signature"}});
+  view_.selectAll = true;
+  controller_->cbSelAllClick(true);
+  EXPECT_TRUE(view_.rows[0].first.checked);
+  EXPECT_TRUE(view_.On(WindowControl::Delete));
+  EXPECT_FALSE(view_.On(WindowControl::Clean));
+  controller_->btnDeleteClick();
+  EXPECT_EQ(view_.rows[0].first.information, "This object was deleted!");
+  EXPECT_FALSE(view_.selectAll);
+  EXPECT_FALSE(view_.On(WindowControl::SelectAll));
+  EXPECT_FALSE(view_.On(WindowControl::Delete));
+}
+
+TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
+  const std::string gone = tree_.Path("gone.exe");
+  const std::string first = tree_.Write("a.exe", "a");
+  const std::string second = tree_.Write("b.exe", "b");
+  ListOf({{gone, "Other"}, {first, "Other"}, {second, "Other"}});
+  controller_->cbSelAllClick(true);
+  // The second file's deletion must not be the first to show the first's result.
+  bool firstShownAlone = false;
+  view_.onPump = [&] {
+    firstShownAlone = firstShownAlone || (view_.rows[1].first.information == kInfoDeleted &&
+                                          std::filesystem::exists(second));
+  };
+  controller_->btnDeleteClick();
+  EXPECT_TRUE(firstShownAlone);
+  EXPECT_FALSE(std::filesystem::exists(second));
+  EXPECT_TRUE(view_.rows[0].first.checked);
+  EXPECT_EQ(view_.rows[0].second, "the file no longer exists");
+  EXPECT_EQ(controller_->RowTip(0), "the file no longer exists");
+  EXPECT_TRUE(view_.On(WindowControl::Delete));
+  EXPECT_TRUE(view_.On(WindowControl::SelectAll));
+  EXPECT_TRUE(view_.On(WindowControl::Back));
+}
+
+}  // namespace
+}  // namespace korbu
