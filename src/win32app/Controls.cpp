@@ -1,0 +1,152 @@
+#include "win32app/Controls.h"
+
+#include <memory>
+
+namespace korbu::win32app {
+namespace {
+
+const char* const kPageClass = "KorbuPage";
+
+std::vector<RECT>* Frames(HWND page) {
+  return reinterpret_cast<std::vector<RECT>*>(GetWindowLongPtrA(page, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message >= WM_APP && message <= 0xBFFF) return SendMessageA(GetParent(page), message, wParam, lParam);
+  switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_DRAWITEM:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      return SendMessageA(GetParent(page), message, wParam, lParam);
+    case WM_SETCURSOR:
+      if (IsPushButton(reinterpret_cast<HWND>(wParam)) && LOWORD(lParam) == HTCLIENT) {
+        SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HAND)));
+        return TRUE;
+      }
+      break;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(page, &paint);
+      if (const auto* frames = Frames(page)) {
+        HBRUSH blue = CreateSolidBrush(kFrameBlue);
+        for (const RECT& frame : *frames) FrameRect(dc, &frame, blue);
+        DeleteObject(blue);
+      }
+      EndPaint(page, &paint);
+      return 0;
+    }
+    case WM_NCDESTROY:
+      delete Frames(page);
+      SetWindowLongPtrA(page, GWLP_USERDATA, 0);
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(page, message, wParam, lParam);
+}
+
+HWND Make(const char* type, HWND parent, int id, const char* text, DWORD style, int x, int y,
+          int width, int height, bool bold) {
+  HWND control = CreateWindowExA(0, type, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                                 parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 GetModuleHandleA(nullptr), nullptr);
+  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(bold)), FALSE);
+  return control;
+}
+
+}  // namespace
+
+HFONT WindowFont(bool bold) {
+  static HFONT fonts[2] = {};
+  HFONT& font = fonts[bold ? 1 : 0];
+  if (font == nullptr) {
+    HDC screen = GetDC(nullptr);
+    const int height = -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72);
+    ReleaseDC(nullptr, screen);
+    font = CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, "Tahoma");
+  }
+  return font;
+}
+
+std::string WindowText(HWND window) {
+  const int length = GetWindowTextLengthA(window);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  const int copied = GetWindowTextA(window, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(copied < 0 ? 0 : copied));
+  return text;
+}
+
+HWND MakePage(HWND parent, int x, int y, int width, int height) {
+  static const bool registered = [] {
+    WNDCLASSA type{};
+    type.lpfnWndProc = PageProc;
+    type.hInstance = GetModuleHandleA(nullptr);
+    type.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    type.lpszClassName = kPageClass;
+    return RegisterClassA(&type) != 0;
+  }();
+  (void)registered;
+  HWND page = CreateWindowExA(WS_EX_CONTROLPARENT, kPageClass, "",
+                              WS_CHILD | WS_CLIPSIBLINGS, x, y, width, height, parent, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+  SetWindowLongPtrA(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new std::vector<RECT>));
+  return page;
+}
+
+void AddFrame(HWND page, RECT frame) {
+  if (auto* frames = Frames(page)) frames->push_back(frame);
+}
+
+HWND MakeLabel(HWND parent, int id, const char* text, int x, int y, int width, int height,
+               bool bold, DWORD style) {
+  return Make("STATIC", parent, id, text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | style, x, y, width, height, bold);
+}
+
+HWND MakeBar(HWND parent, int id, const char* text, int x, int y, int width, int height) {
+  return Make("STATIC", parent, id, text, SS_OWNERDRAW | WS_CLIPSIBLINGS, x, y, width, height, true);
+}
+
+HWND MakeCheckBox(HWND parent, int id, const char* text, int x, int y, int width, int height) {
+  return Make("BUTTON", parent, id, text, BS_AUTOCHECKBOX | BS_FLAT | WS_TABSTOP, x, y, width,
+              height, true);
+}
+
+HWND MakeButton(HWND parent, int id, const char* text, int x, int y, int width, int height) {
+  return Make("BUTTON", parent, id, text, BS_PUSHBUTTON | WS_TABSTOP, x, y, width, height, false);
+}
+
+void DrawBar(const DRAWITEMSTRUCT& item) {
+  RECT face = item.rcItem;
+  HBRUSH shadow = CreateSolidBrush(kFrameBlue);
+  FillRect(item.hDC, &face, shadow);
+  DeleteObject(shadow);
+  face.right -= 1;
+  face.bottom -= 1;
+  HBRUSH light = CreateSolidBrush(kBarFace);
+  FillRect(item.hDC, &face, light);
+  DeleteObject(light);
+  const std::string text = WindowText(item.hwndItem);
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, kNavy);
+  HGDIOBJ old = SelectObject(item.hDC, WindowFont(true));
+  DrawTextA(item.hDC, text.c_str(), static_cast<int>(text.size()), &face,
+            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(item.hDC, old);
+}
+
+bool IsPushButton(HWND control) {
+  if (control == nullptr) return false;
+  char type[16] = {};
+  GetClassNameA(control, type, static_cast<int>(sizeof type));
+  if (lstrcmpiA(type, "BUTTON") != 0) return false;
+  const LONG_PTR style = GetWindowLongPtrA(control, GWL_STYLE) & BS_TYPEMASK;
+  return style == BS_PUSHBUTTON || style == BS_DEFPUSHBUTTON;
+}
+
+}  // namespace korbu::win32app

@@ -1,0 +1,33 @@
+#pragma once
+// The window's building blocks: labels, heading bars, flat bold check boxes and
+// buttons in the window's font and colours, and the pages they sit on.
+
+#include <vector>
+
+#include "win32app/Win32Api.h"
+
+namespace korbu::win32app {
+
+inline constexpr COLORREF kBarFace = RGB(202, 240, 255);
+inline constexpr COLORREF kNavy = RGB(0, 0, 128);
+inline constexpr COLORREF kFrameBlue = RGB(0, 128, 255);
+
+/// A page: a plain white child window that passes its controls' notifications to
+/// its parent and draws the frames around its groups.
+HWND MakePage(HWND parent, int x, int y, int width, int height);
+/// Adds a group frame (drawn in the frame colour) to a page.
+void AddFrame(HWND page, RECT frame);
+
+HWND MakeLabel(HWND parent, int id, const char* text, int x, int y, int width, int height,
+               bool bold = false, DWORD style = 0);
+/// A heading bar: light blue face, navy bold text, a medium blue shadow.
+HWND MakeBar(HWND parent, int id, const char* text, int x, int y, int width, int height);
+HWND MakeCheckBox(HWND parent, int id, const char* text, int x, int y, int width, int height);
+HWND MakeButton(HWND parent, int id, const char* text, int x, int y, int width, int height);
+
+/// Draws a heading bar for its WM_DRAWITEM.
+void DrawBar(const DRAWITEMSTRUCT& item);
+/// True for the push buttons, which carry the hand cursor.
+bool IsPushButton(HWND control);
+
+}  // namespace korbu::win32app

@@ -1,0 +1,138 @@
+#include "win32app/DetectionListControl.h"
+
+#include <cstring>
+
+namespace korbu::win32app {
+namespace {
+
+constexpr int kColumnWidths[] = {250, 150, 180};
+const char* const kColumnNames[] = {"File Name", "Virus Name", "Information"};
+
+// The check box is the item's state image: 1 unchecked, 2 checked.
+bool CheckedState(UINT state) { return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2; }
+
+}  // namespace
+
+DetectionListControl::DetectionListControl(HWND parent, int id, int x, int y, int width, int height) {
+  list_ = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
+                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
+                              LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
+                          x, y, width, height, parent,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                          GetModuleHandleA(nullptr), nullptr);
+  SendMessageA(list_, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(false)), FALSE);
+  ListView_SetExtendedListViewStyle(list_, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES |
+                                               LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP |
+                                               LVS_EX_INFOTIP);
+  for (int column = 0; column < 3; ++column) {
+    LVCOLUMNA data{};
+    data.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    data.cx = kColumnWidths[column];
+    data.pszText = const_cast<char*>(kColumnNames[column]);
+    data.iSubItem = column;
+    SendMessageA(list_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&data));
+  }
+}
+
+void DetectionListControl::ShowRow(std::size_t index, const DetectionRow& row, const std::string& tip) {
+  following_ = true;
+  // Rows are only ever appended, so the control is at most the new rows behind.
+  while (RowCount() <= index) {
+    LVITEMA item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(RowCount());
+    item.pszText = const_cast<char*>("");
+    SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  if (tips_.size() <= index) tips_.resize(index + 1);
+  tips_[index] = tip;
+  const std::string* texts[] = {&row.fileName, &row.virusName, &row.information};
+  for (int column = 0; column < 3; ++column) {
+    if (CellText(index, column) == *texts[column]) continue;
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(texts[column]->c_str());
+    SendMessageA(list_, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
+  }
+  if (Checked(index) != row.checked) ListView_SetCheckState(list_, static_cast<int>(index), row.checked);
+  following_ = false;
+}
+
+void DetectionListControl::Clear() {
+  following_ = true;
+  ListView_DeleteAllItems(list_);
+  tips_.clear();
+  following_ = false;
+}
+
+std::size_t DetectionListControl::RowCount() const {
+  const auto count = ListView_GetItemCount(list_);
+  return count < 0 ? 0 : static_cast<std::size_t>(count);
+}
+
+std::string DetectionListControl::CellText(std::size_t row, int column) const {
+  // Doubled until the text fits: the control cuts what does not.
+  for (std::size_t size = 256; size <= 65536; size *= 2) {
+    std::string text(size, '\0');
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = text.data();
+    item.cchTextMax = static_cast<int>(size);
+    const auto length = SendMessageA(list_, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    if (length < 0) return std::string();
+    if (static_cast<std::size_t>(length) + 1 < size) {
+      text.resize(static_cast<std::size_t>(length));
+      return text;
+    }
+  }
+  return std::string();
+}
+
+bool DetectionListControl::Checked(std::size_t row) const {
+  return ListView_GetCheckState(list_, static_cast<int>(row)) != 0;
+}
+
+bool DetectionListControl::Notify(const NMHDR& header, LRESULT& result) {
+  if (header.hwndFrom != list_) return false;
+  switch (header.code) {
+    case LVN_ITEMCHANGED: {
+      const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+      const bool markChanged = (change.uChanged & LVIF_STATE) != 0 &&
+                               ((change.uNewState ^ change.uOldState) & LVIS_STATEIMAGEMASK) != 0 &&
+                               (change.uOldState & LVIS_STATEIMAGEMASK) != 0;
+      if (!following_ && markChanged && change.iItem >= 0 && OnItemChecked) {
+        OnItemChecked(static_cast<std::size_t>(change.iItem), CheckedState(change.uNewState));
+      }
+      result = 0;
+      return true;
+    }
+    case NM_CLICK:
+    case NM_DBLCLK:
+      // Handled once the click is over: the control changes the mark after telling.
+      PostMessageA(GetParent(list_), kListClicked, 0, reinterpret_cast<LPARAM>(list_));
+      result = 0;
+      return true;
+    case LVN_KEYDOWN:
+      if (reinterpret_cast<const NMLVKEYDOWN&>(header).wVKey == VK_SPACE) {
+        PostMessageA(GetParent(list_), kListClicked, 0, reinterpret_cast<LPARAM>(list_));
+      }
+      result = 0;
+      return true;
+    case LVN_GETINFOTIPA: {
+      auto& tip = const_cast<NMLVGETINFOTIPA&>(reinterpret_cast<const NMLVGETINFOTIPA&>(header));
+      const std::string text = tip.iItem >= 0 ? Tip(static_cast<std::size_t>(tip.iItem)) : std::string();
+      if (!text.empty() && tip.pszText != nullptr && tip.cchTextMax > 0) {
+        const auto room = static_cast<std::size_t>(tip.cchTextMax) - 1;
+        const std::size_t length = text.size() < room ? text.size() : room;
+        std::memcpy(tip.pszText, text.data(), length);
+        tip.pszText[length] = '\0';
+      }
+      result = 0;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace korbu::win32app

@@ -1,0 +1,165 @@
+#include "win32app/FolderTree.h"
+
+namespace korbu::win32app {
+namespace {
+
+// My Computer's parsing name: a text that names no folder on disk.
+const char* const kMyComputer = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
+
+LPITEMIDLIST ItemPidl(HWND tree, HTREEITEM item) {
+  TVITEMA data{};
+  data.mask = TVIF_PARAM;
+  data.hItem = item;
+  if (!TreeView_GetItem(tree, &data)) return nullptr;
+  return reinterpret_cast<LPITEMIDLIST>(data.lParam);
+}
+
+}  // namespace
+
+FolderTree::FolderTree(HWND parent, int id, int x, int y, int width, int height) {
+  tree_ = CreateWindowExA(0, WC_TREEVIEWA, "",
+                          WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | TVS_HASBUTTONS |
+                              TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS,
+                          x, y, width, height, parent,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                          GetModuleHandleA(nullptr), nullptr);
+  SendMessageA(tree_, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(false)), FALSE);
+  // The shell's own small icons; the list belongs to the system.
+  SHFILEINFOA info{};
+  auto icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoA(
+      "C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+  if (icons != nullptr) TreeView_SetImageList(tree_, icons, TVSIL_NORMAL);
+
+  LPITEMIDLIST computer = nullptr;
+  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer))) {
+    root_ = Add(TVI_ROOT, computer);
+    if (root_ != nullptr) {
+      Fill(root_);
+      TreeView_Expand(tree_, root_, TVE_EXPAND);
+    }
+  }
+}
+
+FolderTree::~FolderTree() = default;
+
+HTREEITEM FolderTree::Add(HTREEITEM parent, void* pidlBytes) {
+  auto pidl = static_cast<LPITEMIDLIST>(pidlBytes);
+  SHFILEINFOA info{};
+  SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl), 0, &info, sizeof info,
+                 SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+  SHFILEINFOA open{};
+  SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl), 0, &open, sizeof open,
+                 SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_OPENICON);
+  TVINSERTSTRUCTA insert{};
+  insert.hParent = parent;
+  insert.hInsertAfter = TVI_LAST;
+  insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+  insert.item.pszText = info.szDisplayName;
+  insert.item.lParam = reinterpret_cast<LPARAM>(pidl);
+  insert.item.cChildren = 1;  // known once the node opens
+  insert.item.iImage = info.iIcon;
+  insert.item.iSelectedImage = open.iIcon;
+  HTREEITEM item = TreeView_InsertItem(tree_, &insert);
+  if (item == nullptr) CoTaskMemFree(pidl);
+  return item;
+}
+
+void FolderTree::Fill(HTREEITEM parent) {
+  if (TreeView_GetChild(tree_, parent) != nullptr) return;
+  LPITEMIDLIST parentPidl = ItemPidl(tree_, parent);
+  IShellFolder* desktop = nullptr;
+  if (parentPidl == nullptr || FAILED(SHGetDesktopFolder(&desktop))) return;
+  IShellFolder* folder = nullptr;
+  IEnumIDList* children = nullptr;
+  if (SUCCEEDED(desktop->BindToObject(parentPidl, nullptr, IID_IShellFolder,
+                                      reinterpret_cast<void**>(&folder))) &&
+      folder->EnumObjects(nullptr, SHCONTF_FOLDERS, &children) == S_OK && children != nullptr) {
+    LPITEMIDLIST child = nullptr;
+    ULONG fetched = 0;
+    while (children->Next(1, &child, &fetched) == S_OK && fetched == 1) {
+      // Folders of the file system and what holds them (drives); no virtual folders.
+      SFGAOF attributes = SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR | SFGAO_HASSUBFOLDER;
+      LPCITEMIDLIST relative = child;
+      folder->GetAttributesOf(1, &relative, &attributes);
+      if ((attributes & SFGAO_FOLDER) != 0 &&
+          (attributes & (SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR)) != 0) {
+        Add(parent, ILCombine(parentPidl, child));
+      }
+      CoTaskMemFree(child);
+    }
+  }
+  if (children != nullptr) children->Release();
+  if (folder != nullptr) folder->Release();
+  desktop->Release();
+  if (TreeView_GetChild(tree_, parent) == nullptr) {
+    TVITEMA data{};
+    data.mask = TVIF_CHILDREN;
+    data.hItem = parent;
+    data.cChildren = 0;
+    TreeView_SetItem(tree_, &data);
+  }
+}
+
+std::string FolderTree::SelectedPath() const {
+  HTREEITEM selected = TreeView_GetSelection(tree_);
+  if (selected == nullptr) return std::string();
+  LPITEMIDLIST pidl = ItemPidl(tree_, selected);
+  char path[MAX_PATH] = {};
+  if (pidl != nullptr && SHGetPathFromIDListA(pidl, path) && path[0] != '\0') return path;
+  return kMyComputer;
+}
+
+bool FolderTree::SelectPath(const std::string& path) {
+  LPITEMIDLIST target = ILCreateFromPathA(path.c_str());
+  if (target == nullptr || root_ == nullptr) {
+    if (target != nullptr) ILFree(target);
+    return false;
+  }
+  HTREEITEM item = root_;
+  bool found = false;
+  while (item != nullptr) {
+    LPITEMIDLIST pidl = ItemPidl(tree_, item);
+    if (pidl != nullptr && ILIsEqual(pidl, target)) {
+      found = true;
+      break;
+    }
+    if (pidl != nullptr && ILIsParent(pidl, target, FALSE)) {
+      Fill(item);
+      TreeView_Expand(tree_, item, TVE_EXPAND);
+      item = TreeView_GetChild(tree_, item);
+    } else {
+      item = TreeView_GetNextSibling(tree_, item);
+    }
+  }
+  ILFree(target);
+  if (found) TreeView_SelectItem(tree_, item);
+  return found;
+}
+
+bool FolderTree::Notify(const NMHDR& header, LRESULT& result) {
+  if (header.hwndFrom != tree_) return false;
+  if (header.code == TVN_ITEMEXPANDINGA || header.code == TVN_ITEMEXPANDINGW) {
+    const auto& change = reinterpret_cast<const NMTREEVIEWA&>(header);
+    if (change.action == TVE_EXPAND) Fill(change.itemNew.hItem);
+    result = FALSE;
+    return true;
+  }
+  if (header.code == TVN_DELETEITEMA || header.code == TVN_DELETEITEMW) {
+    // Each node owns its item id list.
+    CoTaskMemFree(reinterpret_cast<void*>(reinterpret_cast<const NMTREEVIEWA&>(header).itemOld.lParam));
+    result = 0;
+    return true;
+  }
+  if (header.code == NM_RCLICK) {
+    // A right click selects the node under the pointer.
+    TVHITTESTINFO hit{};
+    GetCursorPos(&hit.pt);
+    ScreenToClient(tree_, &hit.pt);
+    if (HTREEITEM item = TreeView_HitTest(tree_, &hit)) TreeView_SelectItem(tree_, item);
+    result = TRUE;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace korbu::win32app

@@ -1,0 +1,36 @@
+#pragma once
+// The location tree: My Computer, its drives and their folders from the shell
+// namespace, with the shell's icons; folders only, filled as nodes open.
+
+#include <string>
+
+#include "win32app/Win32Api.h"
+
+namespace korbu::win32app {
+
+class FolderTree {
+ public:
+  FolderTree(HWND parent, int id, int x, int y, int width, int height);
+  ~FolderTree();
+  FolderTree(const FolderTree&) = delete;
+  FolderTree& operator=(const FolderTree&) = delete;
+
+  HWND Handle() const { return tree_; }
+  /// The selected node's folder; for a node that is no folder (My Computer) the
+  /// shell's parsing name, which names no folder; empty when nothing is selected.
+  std::string SelectedPath() const;
+  /// Opens the nodes down to a folder and selects it; false when it is not reached.
+  bool SelectPath(const std::string& path);
+
+  /// The tree's notifications, passed on by its parent; true when handled.
+  bool Notify(const NMHDR& header, LRESULT& result);
+
+ private:
+  void Fill(HTREEITEM parent);
+  HTREEITEM Add(HTREEITEM parent, void* pidl);
+
+  HWND tree_ = nullptr;
+  HTREEITEM root_ = nullptr;
+};
+
+}  // namespace korbu::win32app

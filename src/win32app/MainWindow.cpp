@@ -1,0 +1,300 @@
+#include "win32app/MainWindow.h"
+
+#include <optional>
+
+#include "win32app/Controls.h"
+#include "win32app/Pictures.h"
+
+namespace korbu::win32app {
+namespace {
+
+constexpr int kHeaderHeight = 81;
+const char* const kMainClass = "TMainForm";
+const char* const kApplicationClass = "TApplication";
+const char* const kApplicationTitle = "Selvo Antivirus";
+
+std::optional<bool> gNextAnswer;
+bool gRecordMessages = false;
+std::vector<std::string> gQuestions;
+std::vector<std::string> gMessages;
+
+int LabelId(WindowLabel label) {
+  switch (label) {
+    case WindowLabel::Build: return kLbBuild;
+    case WindowLabel::EngineVersion: return kLbEngineVer;
+    case WindowLabel::Signatures: return kLbVirSign;
+    case WindowLabel::CvdVersion: return kLbCVDVer;
+    case WindowLabel::CvdDateMain: return kLbCVDDateMain;
+    case WindowLabel::CvdDateDaily: return kLbCVDDateDaily;
+    case WindowLabel::FileScan: return kLbFileScan;
+    case WindowLabel::DetectedCount: return kLbFileDetCount;
+    case WindowLabel::InfoScan: return kLbInfoScan;
+    case WindowLabel::SplashStatus: break;
+  }
+  return 0;
+}
+
+int ControlIdOf(WindowControl control) {
+  switch (control) {
+    case WindowControl::List: return kLvFound;
+    case WindowControl::SelectAll: return kCbSelAll;
+    case WindowControl::Back: return kBtnBack;
+    case WindowControl::Clean: return kBtnClean;
+    case WindowControl::Delete: return kBtnDelete;
+    case WindowControl::Stop: return kBtnCancel2;
+    case WindowControl::OptionsPage: break;
+  }
+  return 0;
+}
+
+int OptionId(ScanOption option) {
+  switch (option) {
+    case ScanOption::Subfolders: return kChkSubfolders;
+    case ScanOption::AllFiles: return kChkAllFiles;
+    case ScanOption::NewVirus: return kChkNewVirus;
+    case ScanOption::Archive: return kChkArchive;
+  }
+  return 0;
+}
+
+void Register(const char* name, WNDPROC proc) {
+  WNDCLASSA type{};
+  type.lpfnWndProc = proc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  type.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  type.lpszClassName = name;
+  RegisterClassA(&type);  // a second window registers again, harmlessly
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartup> engine)
+    : dispatcher_(dispatcher), engine_(std::move(engine)) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  Register(kApplicationClass, DefWindowProcA);
+  Register(kMainClass, Proc);
+  // The application's own window: it carries the title, never shows.
+  appWindow_ = CreateWindowExA(0, kApplicationClass, kApplicationTitle, WS_POPUP, 0, 0, 0, 0,
+                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+
+  // Shown and painted before the main window exists.
+  splash_ = std::make_unique<SplashWindow>(appWindow_);
+  ShowWindow(splash_->Handle(), SW_SHOWNOACTIVATE);
+  UpdateWindow(splash_->Handle());
+  splashHistory_.push_back(splash_->Status());
+
+  header_ = LoadPicture(kHeaderPicture);
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  RECT frame{0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&frame, style, FALSE, WS_EX_APPWINDOW);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  window_ = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, kMainClass, "KORBU", style,
+                            (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                            (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, appWindow_,
+                            nullptr, GetModuleHandleA(nullptr), this);
+  sheetUtama_ = MakePage(window_, 0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight);
+  sheetScan_ = MakePage(window_, 0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight);
+  BuildOptionsPage();
+  BuildScanPage();
+  controller_ = std::make_unique<WindowController>(*this, dispatcher_, std::move(engine_));
+  list_->OnItemChecked = [this](std::size_t row, bool checked) { controller_->LvFoundItemChecked(row, checked); };
+  controller_->FormCreate();
+
+  ShowWindow(window_, SW_SHOW);
+  UpdateWindow(window_);
+  // The splash stays above the main window while the engine loads.
+  if (splash_) SetWindowPos(splash_->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // Start-up also runs when the window is never activated.
+  PostMessageA(window_, kStartUp, 0, 0);
+}
+
+MainWindow::~MainWindow() {
+  controller_.reset();  // a walk still running ends while the controls exist
+  splash_.reset();
+  if (window_ != nullptr) DestroyWindow(window_);
+  if (appWindow_ != nullptr) DestroyWindow(appWindow_);
+  if (header_ != nullptr) DeleteObject(header_);
+}
+
+HWND MainWindow::Control(int id) const {
+  if (HWND found = GetDlgItem(sheetUtama_, id)) return found;
+  return GetDlgItem(sheetScan_, id);
+}
+
+bool MainWindow::ScanPageShown() const { return IsWindowVisible(sheetScan_) != FALSE; }
+
+void MainWindow::SetNextAnswer(bool yes) { gNextAnswer = yes; }
+void MainWindow::RecordMessages(bool record) { gRecordMessages = record; }
+const std::vector<std::string>& MainWindow::QuestionsAsked() { return gQuestions; }
+const std::vector<std::string>& MainWindow::MessagesShown() { return gMessages; }
+
+LRESULT CALLBACK MainWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    self->window_ = nullptr;
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  if (self->window_ == nullptr) self->window_ = window;  // messages during creation
+  return self->OnMessage(message, wParam, lParam);
+}
+
+LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) != WA_INACTIVE && controller_ && !controller_->StartupFinished()) {
+        // After the activation: start-up destroys a window the system is still
+        // going through.
+        PostMessageA(window_, kStartUp, 0, 0);
+      }
+      break;
+    case kStartUp:
+      if (controller_) controller_->FormActivate();
+      return 0;
+    case kListClicked:
+      if (controller_) controller_->lvFoundClick();
+      return 0;
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED) Command(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      LRESULT result = 0;
+      if (tree_ && tree_->Notify(*header, result)) return result;
+      if (list_ && list_->Notify(*header, result)) return result;
+      break;
+    }
+    case WM_DRAWITEM:
+      DrawBar(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      SetBkColor(dc, RGB(255, 255, 255));
+      if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == kLbScan) SetTextColor(dc, kNavy);
+      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    }
+    case WM_CLOSE:
+      if (!controller_ || controller_->CloseQuery()) DestroyWindow(window_);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(window_, message, wParam, lParam);
+}
+
+void MainWindow::Paint() {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window_, &paint);
+  DrawPicture(dc, header_, 0, 0);
+  EndPaint(window_, &paint);
+}
+
+void MainWindow::Command(int id, int /*code*/) {
+  if (!controller_) return;
+  switch (id) {
+    case kBtnScan: controller_->btnScanClick(); break;
+    case kBtnCancel: controller_->btnCancelClick(); break;
+    case kBtnCancel2: controller_->btnCancel2Click(); break;
+    case kBtnBack: controller_->btnBackClick(); break;
+    case kBtnClean: controller_->btnCleanClick(); break;
+    case kBtnDelete: controller_->btnDeleteClick(); break;
+    case kCbSelAll:
+      controller_->cbSelAllClick(Button_GetCheck(Control(kCbSelAll)) == BST_CHECKED);
+      break;
+    default: break;
+  }
+}
+
+// ---- WindowView ----
+
+void MainWindow::SetText(WindowLabel label, const std::string& text) {
+  if (label == WindowLabel::SplashStatus) {
+    splashHistory_.push_back(text);
+    if (splash_) splash_->SetStatus(text);
+    return;
+  }
+  if (HWND control = Control(LabelId(label))) SetWindowTextA(control, text.c_str());
+}
+
+void MainWindow::SetEnabled(WindowControl control, bool enabled) {
+  HWND target = control == WindowControl::OptionsPage ? sheetUtama_ : Control(ControlIdOf(control));
+  if (target != nullptr) EnableWindow(target, enabled ? TRUE : FALSE);
+}
+
+void MainWindow::SetStopCaption(const std::string& caption) {
+  SetWindowTextA(Control(kBtnCancel2), caption.c_str());
+}
+
+void MainWindow::ShowPage(WindowPage page) {
+  const bool scan = page == WindowPage::Scan;
+  ShowWindow(scan ? sheetScan_ : sheetUtama_, SW_SHOW);
+  ShowWindow(scan ? sheetUtama_ : sheetScan_, SW_HIDE);
+}
+
+void MainWindow::FocusScan() { SetFocus(Control(kBtnScan)); }
+
+void MainWindow::SetOption(ScanOption option, bool checked) {
+  Button_SetCheck(Control(OptionId(option)), checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+bool MainWindow::OptionChecked(ScanOption option) const {
+  return Button_GetCheck(Control(OptionId(option))) == BST_CHECKED;
+}
+
+std::string MainWindow::SelectedLocation() const { return tree_->SelectedPath(); }
+
+void MainWindow::SetSelectAllChecked(bool checked) {
+  Button_SetCheck(Control(kCbSelAll), checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void MainWindow::ShowRow(std::size_t index, const DetectionRow& row, const std::string& tip) {
+  list_->ShowRow(index, row, tip);
+}
+
+void MainWindow::ClearRows() { list_->Clear(); }
+
+bool MainWindow::AskConfirm(const std::string& question) {
+  gQuestions.push_back(question);
+  if (gNextAnswer) {
+    const bool answer = *gNextAnswer;
+    gNextAnswer.reset();
+    return answer;
+  }
+  return MessageBoxA(window_, question.c_str(), "Confirm", MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void MainWindow::ShowMessage(const std::string& text) {
+  gMessages.push_back(text);
+  if (gRecordMessages) return;
+  MessageBoxA(window_, text.c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+}
+
+void MainWindow::ProcessPendingMessages() { dispatcher_.ProcessPendingMessages(); }
+
+void MainWindow::HideSplash() {
+  if (!splash_) return;
+  ShowWindow(splash_->Handle(), SW_HIDE);
+  splash_.reset();
+}
+
+void MainWindow::CloseWindow() {
+  if (window_ != nullptr) PostMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+}  // namespace korbu::win32app

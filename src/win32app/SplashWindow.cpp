@@ -1,0 +1,73 @@
+#include "win32app/SplashWindow.h"
+
+#include "win32app/Pictures.h"
+
+namespace korbu::win32app {
+namespace {
+
+constexpr int kWidth = 400;
+constexpr int kHeight = 110;
+constexpr int kStatusLeft = 236;
+constexpr int kStatusTop = 92;
+const char* const kClassName = "TSplashForm";
+
+}  // namespace
+
+SplashWindow::SplashWindow(HWND owner) : picture_(LoadPicture(kSplashPicture)) {
+  static const bool registered = [] {
+    WNDCLASSA type{};
+    type.lpfnWndProc = Proc;
+    type.hInstance = GetModuleHandleA(nullptr);
+    type.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT));
+    type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    type.lpszClassName = kClassName;
+    return RegisterClassA(&type) != 0;
+  }();
+  (void)registered;
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
+  window_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, "", WS_POPUP, left, top,
+                            kWidth, kHeight, owner, nullptr, GetModuleHandleA(nullptr), this);
+}
+
+SplashWindow::~SplashWindow() {
+  if (window_ != nullptr) DestroyWindow(window_);
+  if (picture_ != nullptr) DeleteObject(picture_);
+}
+
+void SplashWindow::SetStatus(const std::string& text) {
+  status_ = text;
+  if (window_ == nullptr) return;
+  InvalidateRect(window_, nullptr, FALSE);
+  UpdateWindow(window_);
+}
+
+void SplashWindow::Paint() {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window_, &paint);
+  DrawPicture(dc, picture_, 0, 0);
+  // The one-pixel frame around the picture.
+  RECT whole{0, 0, kWidth, kHeight};
+  FrameRect(dc, &whole, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  SetBkMode(dc, TRANSPARENT);
+  HGDIOBJ old = SelectObject(dc, WindowFont(true));
+  TextOutA(dc, kStatusLeft, kStatusTop, status_.c_str(), static_cast<int>(status_.size()));
+  SelectObject(dc, old);
+  EndPaint(window_, &paint);
+}
+
+LRESULT CALLBACK SplashWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<SplashWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self != nullptr && message == WM_PAINT && self->window_ == window) {
+    self->Paint();
+    return 0;
+  }
+  if (message == WM_ERASEBKGND) return 1;  // the picture covers everything
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace korbu::win32app

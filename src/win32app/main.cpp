@@ -1,0 +1,28 @@
+// The desktop program on Windows: a splash window while the engine loads, then the
+// main window, until it is closed.
+
+#include "win32app/MainWindow.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // The shell namespace and the imaging component are COM; the walk's worker
+  // needs neither.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  int status = 0;
+  {
+    korbu::win32app::Win32Dispatcher dispatcher;
+    korbu::win32app::MainWindow window(dispatcher, korbu::MakeEngineStartup());
+    MSG message;
+    // A quit taken by a wait for the walk ends the loop as well.
+    while (!dispatcher.QuitSeen()) {
+      const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+      if (got <= 0) {
+        status = got == 0 ? static_cast<int>(message.wParam) : 1;
+        break;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  CoUninitialize();
+  return status;
+}
