@@ -19,6 +19,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         status = got == 0 ? static_cast<int>(message.wParam) : 1;
         break;
       }
+      // Tab and the arrow keys move between the controls, as in a dialog.
+      if (!window.Closed() && IsDialogMessageA(window.Handle(), &message)) continue;
       TranslateMessage(&message);
       DispatchMessageA(&message);
     }
