@@ -3,7 +3,9 @@
 # medians from one run, printed as a Markdown table:
 #   - CRC-32: the own implementation against zlib and a bytewise table (crc_bench);
 #   - the walk with the own detection (korbu-scan, no engine) against cat of every file;
-#   - the scan with the engine against clamscan -r with the same databases;
+#   - the scan with the engine against clamscan -r with the same databases, set up
+#     as korbu's engine is and with clamscan's own defaults, and against
+#     clamdscan --multiscan over a clamd of its own (when clamd is installed);
 #   - the peak resident memory of each of those commands.
 # BUILD (default build-rel) is configured as an optimised build with the benchmarks
 # and built when korbu-scan, the engine library or crc_bench is missing there.
