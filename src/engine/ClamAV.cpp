@@ -67,30 +67,36 @@ bool TClamAV::VerifyDatabase(const std::string& path) {
 }
 
 std::string TClamAV::Scan(platform::OpenedFile& file) {
-  virusName_.clear();
-  readError_.clear();
-  if (!active_) return virusName_;
+  virusName_ = ScanDescriptor(file, readError_);
+  return virusName_;
+}
+
+// Reads no member the scan changes, so that several threads can scan at once on
+// the one built engine.
+std::string TClamAV::ScanDescriptor(platform::OpenedFile& file, std::string& error) const {
+  error.clear();
+  if (!active_) return std::string();
   if (!file.IsOpen()) {
-    readError_ = file.Error();
-    return virusName_;
+    error = file.Error();
+    return std::string();
   }
   const int desc = file.Descriptor();
   if (desc < 0) {
-    readError_ = "no descriptor for the engine";
-    return virusName_;
+    error = "no descriptor for the engine";
+    return std::string();
   }
   std::array<char, kEngineNameBufferSize> name{};
   std::uint32_t scanned = 0;
   const int result = engineEntries_.scandesc(desc, name.data(), &scanned, engine_, &limits_, scanOptions_);
   if (result == 1) {
     // Up to the first zero, never beyond the buffer, whatever the library wrote.
-    virusName_.assign(name.data(), ::strnlen(name.data(), name.size()));
-  } else if (std::find(std::begin(kEngineReadErrors), std::end(kEngineReadErrors), result) !=
-             std::end(kEngineReadErrors)) {
-    const char* text = engineEntries_.strerror != nullptr ? engineEntries_.strerror(result) : nullptr;
-    readError_ = text != nullptr && *text != '\0' ? text : "read error";
+    return std::string(name.data(), ::strnlen(name.data(), name.size()));
   }
-  return virusName_;
+  if (std::find(std::begin(kEngineReadErrors), std::end(kEngineReadErrors), result) != std::end(kEngineReadErrors)) {
+    const char* text = engineEntries_.strerror != nullptr ? engineEntries_.strerror(result) : nullptr;
+    error = text != nullptr && *text != '\0' ? text : "read error";
+  }
+  return std::string();
 }
 
 std::string TClamAV::Scan(const std::string& path) {
@@ -103,10 +109,5 @@ std::string TClamAV::Scan(const std::string& path) {
   return Scan(file);
 }
 
-std::string TClamAV::ScanForVirus(platform::OpenedFile& file, std::string& error) {
-  std::string name = Scan(file);
-  error = readError_;
-  return name;
-}
 
 }  // namespace korbu

@@ -75,10 +75,14 @@ class TClamAV : public EngineScanner {
   const std::string& ReadError() const { return readError_; }
 
   bool IsActive() const override { return Active(); }
-  std::string ScanForVirus(platform::OpenedFile& file, std::string& error) override;
+  /// Reentrant: it leaves VirusName and ReadError alone.
+  std::string ScanForVirus(platform::OpenedFile& file, std::string& error) override {
+    return ScanDescriptor(file, error);
+  }
 
  private:
   void ReleaseEngine();
+  std::string ScanDescriptor(platform::OpenedFile& file, std::string& error) const;
 
   std::string name_;
   bool active_ = false;

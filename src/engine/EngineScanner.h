@@ -18,7 +18,8 @@ class EngineScanner {
   /// The virus name the engine reports for the open file, read through that
   /// file alone (never again by its name); empty when it reports none or fails.
   /// error receives why the engine could not read the file, and is emptied
-  /// otherwise. Not reentrant: one caller at a time.
+  /// otherwise. Called from several threads at once when a scan judges files in
+  /// parallel.
   virtual std::string ScanForVirus(platform::OpenedFile& file, std::string& error) = 0;
 };
 

@@ -88,6 +88,7 @@ void TFindFile::Start() {
       return;
     }
     WalkTargets();
+    DoWalkEnd();
   } catch (...) {
     workerRunning_ = false;
     // Once the begin event was raised its handler expects the finish event too.
@@ -162,6 +163,10 @@ void TFindFile::WorkerBody() {
   // A failure of the walk ends the worker quietly; the end of search still runs.
   try {
     WalkTargets();
+  } catch (...) {
+  }
+  try {
+    DoWalkEnd();
   } catch (...) {
   }
   try {
@@ -290,6 +295,10 @@ void TFindFile::DoSearchBegin() {
 
 void TFindFile::DoSearchFinish() {
   if (OnSearchFinish && !destroying_) OnSearchFinish(*this);
+}
+
+void TFindFile::DoWalkEnd() {
+  if (OnWalkEnd) OnWalkEnd(*this);
 }
 
 void TFindFile::DoSearchAbort() {

@@ -34,7 +34,7 @@ enum class TFolderIgnore {
   fiFilesAndSubfolders,  // skip both
 };
 
-class TFindFile {
+class TFindFile final {
  public:
   using TFileMatchEvent =
       std::function<void(TFindFile& sender, const std::string& folder, const TSearchRec& fileInfo)>;
@@ -49,7 +49,7 @@ class TFindFile {
   explicit TFindFile(MainThreadDispatcher* mainThread = nullptr);
   /// Aborts a running search with its begin, finish and abort events suppressed and
   /// waits for it to end.
-  virtual ~TFindFile();
+  ~TFindFile();
   TFindFile(const TFindFile&) = delete;
   TFindFile& operator=(const TFindFile&) = delete;
 
@@ -67,6 +67,10 @@ class TFindFile {
   /// A folder of the walk could not be listed (unreadable, vanished): raised on the
   /// walker, once per folder, not once Aborted. The walk goes on without it.
   TWalkErrorEvent OnWalkError;
+  /// Raised on the walker once the walk has returned (finished or stopped), before
+  /// the end of search is handed to the main thread: what the walker still owes the
+  /// main thread is handed over here.
+  TNotifyEvent OnWalkEnd;
 
   /// True from Start until the end of the search (OnSearchFinish included) has run.
   bool Busy() const { return busy_.load(); }
@@ -94,15 +98,14 @@ class TFindFile {
   /// search. Does not wait when called from the walker itself.
   void WaitForSearchEnd();
 
- protected:
-  virtual void DoSearchBegin();
-  virtual void DoSearchFinish();
-  virtual void DoSearchAbort();
-  virtual TFolderIgnore DoFolderChange(const std::string& folder);
-  virtual void DoFileMatch(const std::string& folder, const TSearchRec& fileInfo);
-  virtual bool AcceptFile(const std::string& folder, const TSearchRec& fileInfo) const;
-
  private:
+  void DoSearchBegin();
+  void DoSearchFinish();
+  void DoSearchAbort();
+  TFolderIgnore DoFolderChange(const std::string& folder);
+  void DoFileMatch(const std::string& folder, const TSearchRec& fileInfo);
+  bool AcceptFile(const std::string& folder, const TSearchRec& fileInfo) const;
+  void DoWalkEnd();
   void WalkTargets();
   void WalkFolder(const std::string& folder);
   void DoWalkError(const std::string& folder);

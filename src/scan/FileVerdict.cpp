@@ -4,13 +4,8 @@
 #include "detect/Heuristic.h"
 #include "detect/VariantTable.h"
 #include "platform/OpenedFile.h"
-#include "scan/ScanState.h"
 
 namespace korbu {
-
-bool ScanFile(const std::string& path, std::string& verdict, std::string* error) {
-  return ScanFile(path, verdict, ScanEngine, HeuristicEnabled, error);
-}
 
 bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
               bool heuristicEnabled, std::string* error) {

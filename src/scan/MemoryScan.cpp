@@ -8,7 +8,7 @@
 
 namespace korbu {
 
-void ScanMemory(ScanFrontEnd& frontEnd) {
+void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
   const auto paths = GetProcessPaths();
   if (!paths) return;
   DetectionList& list = frontEnd.Detections();
@@ -19,7 +19,7 @@ void ScanMemory(ScanFrontEnd& frontEnd) {
       std::string verdict;
       // The verdict opens the program's file once and refuses anything but a
       // regular file, so no separate look at the name comes first.
-      if (!path.empty() && ScanFile(path, verdict) && !list.IsDetected(path)) {
+      if (!path.empty() && ScanFile(path, verdict, context) && !list.IsDetected(path)) {
         list.AddDetection(path, verdict, std::string(kInfoMemory));
       }
     } catch (const std::exception&) {

@@ -1,4 +1,5 @@
 #pragma once
+#include "scan/ScanContext.h"
 #include "scan/ScanFrontEnd.h"
 
 namespace korbu {
@@ -7,6 +8,6 @@ namespace korbu {
 /// entry) a verdict and lists each infected one as "Memory was infected". Reads
 /// processes only. One path that cannot be judged is skipped, never the rest; a
 /// process table that cannot be read scans nothing.
-void ScanMemory(ScanFrontEnd& frontEnd);
+void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context);
 
 }  // namespace korbu

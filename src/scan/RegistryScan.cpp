@@ -43,7 +43,7 @@ std::string ProgramOfRunValue(const platform::RegistryValue& value) {
   return path;
 }
 
-void ScanRegistry(ScanFrontEnd& frontEnd) {
+void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context) {
   frontEnd.ShowOperation(kScanningRegistryText);
   frontEnd.ProcessPendingMessages();
   constexpr platform::RootKey kRoots[] = {platform::kHkeyLocalMachine, platform::kHkeyCurrentUser};
@@ -54,10 +54,10 @@ void ScanRegistry(ScanFrontEnd& frontEnd) {
   for (platform::RootKey root : kRoots)
     for (const char* keyPath : kRunKeys) keys.emplace_back(root, keyPath);
   batch.Prefetch(keys);
-  for (const auto& [root, keyPath] : keys) ScanRunKey(frontEnd, root, keyPath);
+  for (const auto& [root, keyPath] : keys) ScanRunKey(frontEnd, context, root, keyPath);
 }
 
-void ScanRunKey(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string& keyPath) {
+void ScanRunKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey, const std::string& keyPath) {
   // Reading is all the scan does, so a user without write access to a key can
   // still have it scanned.
   auto key = platform::RegistryKey::Open(rootKey, keyPath, platform::KeyAccess::Read);
@@ -69,20 +69,20 @@ void ScanRunKey(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string
   for (auto& value : *values) names.push_back(std::move(value.name));
   for (const std::string& name : names) {
     try {
-      ScanRunValue(frontEnd, RegistryValueLocation{rootKey, keyPath, name});
+      ScanRunValue(frontEnd, context, RegistryValueLocation{rootKey, keyPath, name});
     } catch (const std::exception&) {
       // One value that cannot be judged does not end the phase.
     }
   }
 }
 
-bool ScanRunValue(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string& valuePath) {
+bool ScanRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey, const std::string& valuePath) {
   const auto path = SplitValuePath(valuePath);
   if (!path) return false;
-  return ScanRunValue(frontEnd, RegistryValueLocation{rootKey, std::string(path->keyPath), std::string(path->valueName)});
+  return ScanRunValue(frontEnd, context, RegistryValueLocation{rootKey, std::string(path->keyPath), std::string(path->valueName)});
 }
 
-bool ScanRunValue(ScanFrontEnd& frontEnd, const RegistryValueLocation& value) {
+bool ScanRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const RegistryValueLocation& value) {
   std::string path;
   if (auto key = platform::RegistryKey::Open(value.root, value.keyPath, platform::KeyAccess::Read)) {
     if (auto data = key->QueryValue(value.valueName)) path = ProgramOfRunValue(*data);
@@ -95,7 +95,7 @@ bool ScanRunValue(ScanFrontEnd& frontEnd, const RegistryValueLocation& value) {
   if (path.empty()) return false;
   frontEnd.ShowObject(path);
   std::string verdict;
-  if (!ScanFile(path, verdict)) return false;
+  if (!ScanFile(path, verdict, context)) return false;
   DetectionList& list = frontEnd.Detections();
   if (!list.IsDetected(location)) list.AddRegistryDetection(value, verdict, std::string(kInfoRegistry));
   return true;

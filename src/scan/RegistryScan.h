@@ -4,6 +4,7 @@
 
 #include "platform/Registry.h"
 #include "scan/RegistryLocations.h"
+#include "scan/ScanContext.h"
 #include "scan/ScanFrontEnd.h"
 
 namespace korbu {
@@ -12,17 +13,17 @@ namespace korbu {
 /// infected value by its registry location as "Registry was infected". The scan
 /// reads the registry only: it never deletes or changes a value. One value that
 /// cannot be judged is skipped, never the rest.
-void ScanRegistry(ScanFrontEnd& frontEnd);
+void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context);
 
 /// Scans every value directly in one key; a key that cannot be opened is skipped.
-void ScanRunKey(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string& keyPath);
+void ScanRunKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey, const std::string& keyPath);
 
 /// Judges one value; true when its program file got a verdict name. The row it
 /// adds carries the value's location exactly, whatever its name holds.
-bool ScanRunValue(ScanFrontEnd& frontEnd, const RegistryValueLocation& value);
+bool ScanRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const RegistryValueLocation& value);
 
 /// ScanRunValue of the value a value path names (split at its last backslash).
-bool ScanRunValue(ScanFrontEnd& frontEnd, std::uint32_t rootKey, const std::string& valuePath);
+bool ScanRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey, const std::string& valuePath);
 
 /// The program file a Run value starts: its command line (plain or expandable
 /// string) turned into a path; empty for other types or when no file is found.

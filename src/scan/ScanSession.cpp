@@ -1,12 +1,12 @@
 #include "scan/ScanSession.h"
 
 #include <exception>
+#include <thread>
 
 #include "engine/VirusClamAV.h"
 #include "scan/FileVerdict.h"
 #include "scan/MemoryScan.h"
 #include "scan/RegistryScan.h"
-#include "scan/ScanState.h"
 #include "scan/ScanTexts.h"
 
 namespace korbu {
@@ -24,8 +24,13 @@ ScanSession::ScanSession(ScanFrontEnd& frontEnd, MainThreadDispatcher& dispatche
   findFile_.OnFileMatch = [this](TFindFile&, const std::string& folder, const TSearchRec& rec) {
     FileMatch(folder, rec);
   };
+  findFile_.OnWalkEnd = [this](TFindFile&) {
+    if (verdicts_) verdicts_->Finish([this](const FileVerdictResult& result) { AddRow(result); });
+  };
   findFile_.OnSearchFinish = [this](TFindFile&) { SearchFinish(); };
   findFile_.OnSearchAbort = [this](TFindFile&) {
+    // No verdict starts after a stop; those running still get their rows.
+    if (verdicts_) verdicts_->Stop();
     if (OnWalkAbort) OnWalkAbort();
   };
 }
@@ -35,13 +40,20 @@ ScanSession::~ScanSession() {
   // suppressed; hand-overs still in flight must not reach a front end that may
   // already be half gone.
   closing_ = true;
+  if (verdicts_) verdicts_->Stop();
+}
+
+unsigned ScanSession::VerdictWorkers() const {
+  if (verdictWorkers_ != 0) return verdictWorkers_;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : cores;
 }
 
 void ScanSession::RunScan(const Phases& phases) {
   frontEnd_.ProcessPendingMessages();
   ApplyScanOptions();
-  if (phases.memory) ScanMemory(frontEnd_);
-  if (phases.registry) ScanRegistry(frontEnd_);
+  if (phases.memory) ScanMemory(frontEnd_, context_);
+  if (phases.registry) ScanRegistry(frontEnd_, context_);
   StartFileSearch();
 }
 
@@ -50,11 +62,11 @@ void ScanSession::ApplyScanOptions() {
   TSearchCriteria& criteria = findFile_.Criteria();
   criteria.Files.Subfolders = options.subfolders;
   criteria.Files.FileName = options.allFiles ? kAllFilesMask : kProgramFilesMask;
-  HeuristicEnabled = options.heuristic;
+  context_.heuristic = options.heuristic;
   criteria.Files.Location = options.location;
   criteria.Size.Min = 0;
   criteria.Size.Max = kWalkSizeLimit;
-  ScanEngine = VirusEngine.get();
+  context_.engine = VirusEngine.get();
   if (VirusEngine) {
     VirusEngine->SetScanOptions(
         static_cast<std::uint16_t>(kScanOptionsWord | (options.archive ? kArchiveScanBit : 0)));
@@ -74,13 +86,15 @@ void ScanSession::SearchBegin() {
   foldersScanned_ = 0;
   filesScanned_ = 0;
   lastLabel_ = {};
+  const unsigned workers = VerdictWorkers();
+  verdicts_ = workers > 1 ? std::make_unique<OrderedVerdicts>(workers, context_) : nullptr;
   if (OnWalkBegin) OnWalkBegin();
 }
 
 void ScanSession::FileMatch(const std::string& folder, const TSearchRec& fileInfo) {
   filesScanned_.fetch_add(1, std::memory_order_relaxed);
   try {
-    const std::string path = folder + fileInfo.Name;
+    std::string path = folder + fileInfo.Name;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastLabel_ >= kLabelInterval) {
       lastLabel_ = now;
@@ -88,27 +102,33 @@ void ScanSession::FileMatch(const std::string& folder, const TSearchRec& fileInf
         if (!closing_) frontEnd_.ShowObject(path);
       });
     }
-    std::string verdict;
-    std::string error;
-    const bool detected = ScanFile(path, verdict, &error);
-    if (!error.empty()) {
-      dispatcher_.RunOnMainThread([&] {
-        if (!closing_) frontEnd_.ShowFileError(path, error);
-      });
+    const auto addRow = [this](const FileVerdictResult& result) { AddRow(result); };
+    if (verdicts_) {
+      verdicts_->Submit(std::move(path), addRow);
+      return;
     }
-    if (detected) {
-      dispatcher_.RunOnMainThread([&] {
-        if (closing_) return;
-        DetectionList& list = frontEnd_.Detections();
-        if (!list.IsDetected(path)) list.AddDetection(path, verdict, std::string());
-      });
-    }
+    FileVerdictResult result{std::move(path), {}, {}};
+    ScanFile(result.path, result.verdict, context_, &result.error);
+    AddRow(result);
   } catch (const std::exception&) {
     // A file whose verdict fails gets no row; the walk goes on.
   }
 }
 
+// On the walker: the row is handed to the main thread, where the list lives.
+void ScanSession::AddRow(const FileVerdictResult& result) {
+  if (result.verdict.empty() && result.error.empty()) return;
+  dispatcher_.RunOnMainThread([&] {
+    if (closing_) return;
+    if (!result.error.empty()) frontEnd_.ShowFileError(result.path, result.error);
+    if (result.verdict.empty()) return;
+    DetectionList& list = frontEnd_.Detections();
+    if (!list.IsDetected(result.path)) list.AddDetection(result.path, result.verdict, std::string());
+  });
+}
+
 void ScanSession::SearchFinish() {
+  verdicts_.reset();
   frontEnd_.ShowOperation(SummaryLine(filesScanned_.load(), foldersScanned_.load()));
   frontEnd_.ShowObject(std::string());
   if (OnWalkFinish) OnWalkFinish();

@@ -7,10 +7,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "findfile/FindFile.h"
 #include "findfile/MainThreadDispatcher.h"
+#include "scan/OrderedVerdicts.h"
+#include "scan/ScanContext.h"
 #include "scan/ScanFrontEnd.h"
 
 namespace korbu {
@@ -57,6 +60,16 @@ class ScanSession {
   /// Returns when the walk has ended, running the hand-overs meanwhile.
   void WaitForEnd() { findFile_.WaitForSearchEnd(); }
 
+  /// Workers that judge the walk's files; 0 (the default) means one per core, 1
+  /// judges each file on the walker as it is reported. Rows come in walk order
+  /// either way. Set between scans.
+  void SetVerdictWorkers(unsigned workers) { verdictWorkers_ = workers; }
+  /// The number a scan started now would use.
+  unsigned VerdictWorkers() const;
+
+  /// The engine and heuristic option of the current (or last) scan.
+  const ScanContext& Context() const { return context_; }
+
   std::int32_t FilesScanned() const { return filesScanned_.load(); }
   std::int32_t FoldersScanned() const { return foldersScanned_.load(); }
 
@@ -73,6 +86,7 @@ class ScanSession {
   void FileMatch(const std::string& folder, const TSearchRec& fileInfo);
   void SearchBegin();
   void SearchFinish();
+  void AddRow(const FileVerdictResult& result);
 
   ScanFrontEnd& frontEnd_;
   MainThreadDispatcher& dispatcher_;
@@ -84,6 +98,11 @@ class ScanSession {
   // The worker hands the current-file label over at most this often, so that a
   // fast walk does not flood the window's event loop.
   std::chrono::steady_clock::time_point lastLabel_{};
+  ScanContext context_;
+  unsigned verdictWorkers_ = 0;
+  // Made on the main thread before the walker starts and released there after it
+  // ended; destroyed after the walk's component, whose walker may still use it.
+  std::unique_ptr<OrderedVerdicts> verdicts_;
   TFindFile findFile_;
 };
 

@@ -12,7 +12,6 @@
 #include "detect/Heuristic.h"
 #include "detect/VariantTable.h"
 #include "scan/FileVerdict.h"
-#include "scan/ScanState.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
 #include "WithoutRoot.h"
@@ -38,22 +37,6 @@ class FakeEngine : public EngineScanner {
  private:
   bool active_;
   std::string name_;
-};
-
-// Puts the global scan state back as it was.
-class GlobalStateGuard {
- public:
-  GlobalStateGuard() : heuristic_(HeuristicEnabled), engine_(ScanEngine) {}
-  ~GlobalStateGuard() {
-    HeuristicEnabled = heuristic_;
-    ScanEngine = engine_;
-  }
-  GlobalStateGuard(const GlobalStateGuard&) = delete;
-  GlobalStateGuard& operator=(const GlobalStateGuard&) = delete;
-
- private:
-  bool heuristic_;
-  EngineScanner* engine_;
 };
 
 class FileVerdictTest : public ::testing::Test {
@@ -143,19 +126,13 @@ TEST_F(FileVerdictTest, EachCallStartsFromAnEmptyVerdict) {
   EXPECT_EQ(verdict, "");
 }
 
-TEST_F(FileVerdictTest, GlobalStateIsWhatTheShortFormReads) {
-  GlobalStateGuard guard;
+TEST_F(FileVerdictTest, ContextFormReadsTheScansSources) {
   const std::string patterned = tree.Write("pattern.exe", test::HeuristicFile());
   std::string verdict;
-  ScanEngine = nullptr;
-  HeuristicEnabled = false;
-  EXPECT_FALSE(ScanFile(patterned, verdict));
-  HeuristicEnabled = true;
-  EXPECT_TRUE(ScanFile(patterned, verdict));
+  EXPECT_FALSE(ScanFile(patterned, verdict, ScanContext{nullptr, false}));
+  EXPECT_TRUE(ScanFile(patterned, verdict, ScanContext{nullptr, true}));
   EXPECT_EQ(verdict, "Brontok.Variant");
-  HeuristicEnabled = false;
-  ScanEngine = &engine;
-  EXPECT_TRUE(ScanFile(patterned, verdict));
+  EXPECT_TRUE(ScanFile(patterned, verdict, ScanContext{&engine, false}));
   EXPECT_EQ(verdict, "Engine.Name");
 }
 

@@ -119,8 +119,8 @@ TEST_F(WineWorm, OneCleanStopsItAndItsRepairHoldsThroughARestart) {
   test::ScopedEnvironment wine("WINE", counter);
 
   test::ListOnlyFrontEnd scan;
-  ScanMemory(scan);
-  ScanRegistry(scan);
+  ScanMemory(scan, ScanContext{});
+  ScanRegistry(scan, ScanContext{});
   const std::string worm = prefix_ + "/dosdevices/c:/windows/bronworm.exe";
   bool inMemory = false, runValue = false, backslashValue = false;
   std::string listed;

@@ -18,7 +18,6 @@
 #include "findfile/FindFile.h"
 #include "findfile/QueuedDispatcher.h"
 #include "scan/ScanSession.h"
-#include "scan/ScanState.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
 
@@ -83,9 +82,7 @@ TEST(WalkFaults, FileMadeUnreadableBeforeItsVerdictGetsNoRowAndTheWalkGoesOn) {
   TempTree tree;
   const std::string root = tree.MakeDir("scan");
   for (int i = 0; i < 12; ++i) tree.Write("scan/w" + std::to_string(i) + ".exe", test::VariantFile(1 + i));
-  const bool heuristic = HeuristicEnabled;
   const test::CheckRun run = test::RunUnprivileged(root, [&] { return ScanWhileFilesBecomeUnreadable(root); });
-  HeuristicEnabled = heuristic;
   if (run == test::CheckRun::CannotRun) GTEST_SKIP() << "no user here whom file permissions keep out";
   EXPECT_EQ(run, test::CheckRun::Passed) << "see the messages above";
 }

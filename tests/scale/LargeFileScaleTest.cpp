@@ -20,7 +20,7 @@
 #include "platform/Registry.h"
 #include "scan/FileVerdict.h"
 #include "scan/RegistryScan.h"
-#include "scan/ScanState.h"
+#include "scan/ScanContext.h"
 #include "support/WinePrefixFixture.h"
 #include "support/TestFrontEnds.h"
 
@@ -101,15 +101,12 @@ TEST(LargeProgram, FourGiBFileIsJudgedByBothPhasesWithoutBeingReadIntoMemory) {
   ASSERT_GT(test::PeakResidentKiB(), 0) << "no VmHWM in /proc/self/status";
   const std::string expected = OwnVerdictOfTheContent();
 
-  EngineScanner* const engine = ScanEngine;
-  const bool heuristic = HeuristicEnabled;
-  ScanEngine = nullptr;
-  HeuristicEnabled = true;
+  const ScanContext context{nullptr, true};
 
   // The memory phase: an existing image file given a verdict.
   std::string verdict;
   bool judged = false;
-  const std::int64_t memoryGrowth = PeakGrowth([&] { judged = platform::FileExists(path) && ScanFile(path, verdict); });
+  const std::int64_t memoryGrowth = PeakGrowth([&] { judged = platform::FileExists(path) && ScanFile(path, verdict, context); });
   EXPECT_TRUE(judged);
   EXPECT_EQ(verdict, expected);
 
@@ -117,15 +114,13 @@ TEST(LargeProgram, FourGiBFileIsJudgedByBothPhasesWithoutBeingReadIntoMemory) {
   FrontEnd frontEnd;
   bool listed = false;
   const std::int64_t registryGrowth =
-      PeakGrowth([&] { listed = ScanRunValue(frontEnd, platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big"); });
+      PeakGrowth([&] { listed = ScanRunValue(frontEnd, context, platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big"); });
   EXPECT_TRUE(listed);
   ASSERT_EQ(frontEnd.list.Rows().size(), 1u);
   EXPECT_EQ(frontEnd.list.Rows()[0].fileName, "HKEY_LOCAL_MACHINE\\" + std::string(kRunKey) + "\\Big");
   EXPECT_EQ(frontEnd.list.Rows()[0].virusName, expected);
   EXPECT_EQ(frontEnd.list.Rows()[0].information, std::string(kInfoRegistry));
 
-  ScanEngine = engine;
-  HeuristicEnabled = heuristic;
   RecordProperty("memory_phase_peak_growth_kib", std::to_string(memoryGrowth));
   RecordProperty("registry_phase_peak_growth_kib", std::to_string(registryGrowth));
   std::printf("4 GiB program: peak resident grew by %lld KiB (memory phase), %lld KiB (registry phase)\n",

@@ -16,7 +16,6 @@
 #include "engine/VirusClamAV.h"
 #include "findfile/QueuedDispatcher.h"
 #include "scan/ScanSession.h"
-#include "scan/ScanState.h"
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"
 
@@ -151,7 +150,6 @@ TEST(HostileTree, NamesFlippingToFifosAndLinksNeitherHangAScanNorLeadOutOfTheTre
     }
     scanner.join();
   }
-  ScanEngine = nullptr;
   VirusEngine.reset();
   SetDatabaseFolder("");
 

@@ -13,7 +13,7 @@
 
 #include "engine/VirusClamAV.h"
 #include "scan/MemoryScan.h"
-#include "scan/ScanState.h"
+#include "scan/ScanContext.h"
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"
 
@@ -64,18 +64,16 @@ TEST(MemoryScan, ARunningProgramTheEngineNamesIsListedOnce) {
   SetDatabaseFolder(db);
   CreateVirusEngine();
   ASSERT_TRUE(LoadVirusDatabase()) << "engine library or databases did not load";
-  ScanEngine = VirusEngine.get();
   VirusEngine->SetScanOptions(878);
 
   pid_t first = StartSleeper(program);
   pid_t second = StartSleeper(program);
   ListOnly frontEnd;
-  ScanMemory(frontEnd);
+  ScanMemory(frontEnd, ScanContext{VirusEngine.get(), false});
   ::kill(first, SIGKILL);
   ::kill(second, SIGKILL);
   ::waitpid(first, nullptr, 0);
   ::waitpid(second, nullptr, 0);
-  ScanEngine = nullptr;
   SetDatabaseFolder("");
 
   std::size_t rows = 0;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -7,7 +9,6 @@
 #include "engine/VirusClamAV.h"
 #include "findfile/QueuedDispatcher.h"
 #include "scan/ScanSession.h"
-#include "scan/ScanState.h"
 #include "scan/ScanTexts.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
@@ -108,7 +109,7 @@ TEST(ScanSession, OptionsNarrowTheWalk) {
   options.heuristic = false;
   Scan scan(options);
   scan.Run();
-  EXPECT_FALSE(HeuristicEnabled);
+  EXPECT_FALSE(scan.session.Context().heuristic);
   EXPECT_EQ(scan.session.FilesScanned(), 2);  // top.com and top.exe
   EXPECT_EQ(scan.session.FoldersScanned(), 1);
   EXPECT_EQ(Names(scan.frontEnd.list), (std::vector<std::string>{tree.Path("top.com") + "|Brontok-1|"}));
@@ -148,6 +149,77 @@ TEST(ScanSession, AbortStopsTheWalkAndShowsTheCountsSoFar) {
   EXPECT_TRUE(aborted);
   EXPECT_EQ(scan.frontEnd.operations.back(),
             SummaryLine(scan.session.FilesScanned(), scan.session.FoldersScanned()));
+}
+
+// A tree with detections of both own kinds spread among clean files over folders.
+std::string MakeMixedTree(const TempTree& tree) {
+  for (int i = 0; i < 240; ++i) {
+    const std::string folder = "d" + std::to_string(i % 7) + "/s" + std::to_string(i % 3) + "/";
+    const std::string name = folder + "f" + std::to_string(i);
+    if (i % 11 == 0) {
+      tree.Write(name + ".exe", test::VariantFile(1 + i % 16));
+    } else if (i % 13 == 0) {
+      tree.Write(name + ".dll", test::HeuristicFile());
+    } else {
+      tree.Write(name + ".txt", test::MzFile(64 + i));
+    }
+  }
+  return tree.Path();
+}
+
+struct WalkOutcome {
+  std::vector<std::string> rows;
+  std::int32_t files = 0;
+  std::int32_t folders = 0;
+};
+
+WalkOutcome ScanWithWorkers(const std::string& location, unsigned workers) {
+  ScanOptions options;
+  options.location = location;
+  Scan scan(options);
+  scan.session.SetVerdictWorkers(workers);
+  scan.Run();
+  EXPECT_FALSE(scan.frontEnd.offMainThread);
+  return {Names(scan.frontEnd.list), scan.session.FilesScanned(), scan.session.FoldersScanned()};
+}
+
+TEST(ScanSession, SeveralVerdictWorkersGiveTheRowsAndCountsOfOneInWalkOrder) {
+  TempTree tree;
+  const std::string root = MakeMixedTree(tree);
+  const WalkOutcome one = ScanWithWorkers(root, 1);
+  ASSERT_EQ(one.files, 240);
+  ASSERT_EQ(one.rows.size(), 22u + 17u);  // every 11th a variant, every 13th (not 11th) heuristic
+  for (unsigned workers : {2u, 4u}) {
+    const WalkOutcome several = ScanWithWorkers(root, workers);
+    EXPECT_EQ(several.rows, one.rows) << workers << " workers";
+    EXPECT_EQ(several.files, one.files);
+    EXPECT_EQ(several.folders, one.folders);
+  }
+}
+
+TEST(ScanSession, StopDuringAParallelWalkEndsPromptlyWithRowsInWalkOrder) {
+  TempTree tree;
+  const std::string root = MakeMixedTree(tree);
+  const std::vector<std::string> all = ScanWithWorkers(root, 1).rows;
+  for (int round = 0; round < 5; ++round) {
+    ScanOptions options;
+    options.location = root;
+    Scan scan(options);
+    scan.session.SetVerdictWorkers(3);
+    scan.session.RunScan(ScanSession::Phases{false, false});
+    std::this_thread::sleep_for(std::chrono::milliseconds(round));
+    scan.session.Abort();
+    EXPECT_FALSE(scan.session.Busy());
+    // Whatever was added is a part of the full list, in the same order.
+    const std::vector<std::string> rows = Names(scan.frontEnd.list);
+    auto next = all.begin();
+    for (const std::string& row : rows) {
+      next = std::find(next, all.end(), row);
+      ASSERT_NE(next, all.end()) << row << " out of walk order or unknown";
+    }
+    EXPECT_EQ(scan.frontEnd.operations.back(),
+              SummaryLine(scan.session.FilesScanned(), scan.session.FoldersScanned()));
+  }
 }
 
 #ifndef _WIN32  // a handwritten Wine prefix stands for the registry on POSIX only

@@ -116,7 +116,7 @@ TEST_F(SystemClean, TheCleanActionUndoesTheDamageAndKeepsEverythingElse) {
 
   // The registry scan lists the Run value; the file row is what the walk would add.
   ListOnly scan;
-  ScanRegistry(scan);
+  ScanRegistry(scan, ScanContext{});
   const std::string location = "HKEY_CURRENT_USER\\" + std::string(kRun) + "Bron-Spizaetus";
   ASSERT_TRUE(scan.list.IsDetected(location));
   EXPECT_FALSE(scan.list.IsDetected("HKEY_CURRENT_USER\\" + std::string(kRun) + "KorbuKeep"));

@@ -1,0 +1,17 @@
+#pragma once
+// What one scan hands every verdict: the engine and the heuristic option of that
+// scan. The session fills it before the phases begin and leaves it alone while
+// they run, so verdicts on several threads read it without a lock.
+
+#include "engine/EngineScanner.h"
+
+namespace korbu {
+
+struct ScanContext {
+  /// The signature engine to ask; null, or not active, leaves the own tests alone.
+  EngineScanner* engine = nullptr;
+  /// The "Scan for new unknown viruses" option: the heuristic test runs only when set.
+  bool heuristic = false;
+};
+
+}  // namespace korbu

@@ -1,8 +1,0 @@
-#include "scan/ScanState.h"
-
-namespace korbu {
-
-bool HeuristicEnabled = false;
-EngineScanner* ScanEngine = nullptr;
-
-}  // namespace korbu
