@@ -86,6 +86,7 @@ int RunCli(const std::vector<std::string>& args) {
   });
   {
     ScanSession session(frontEnd, dispatcher);
+    session.SetVerdictWorkers(options.jobs);
     PathScan paths(session, dispatcher, rows, options, *filter, [&](const ScanError& e) {
       totals.errors.push_back(e);
       report.Error(ErrorLine(e));

@@ -8,7 +8,7 @@ namespace korbu::cli {
 namespace {
 
 // Options that take a value, with their long and short spellings.
-enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize };
+enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs };
 
 struct ValuedName {
   const char* longName;
@@ -16,7 +16,7 @@ struct ValuedName {
   Valued which;
 };
 
-constexpr std::array<ValuedName, 7> kValued{{
+constexpr std::array<ValuedName, 8> kValued{{
     {"--database", "-d", Valued::Database},
     {"--log", "-l", Valued::Log},
     {"--exclude", nullptr, Valued::Exclude},
@@ -24,6 +24,7 @@ constexpr std::array<ValuedName, 7> kValued{{
     {"--include", nullptr, Valued::Include},
     {"--include-dir", nullptr, Valued::IncludeDir},
     {"--max-filesize", nullptr, Valued::MaxFileSize},
+    {"--jobs", "-j", Valued::Jobs},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -59,6 +60,16 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
       const auto size = ParseSize(value);
       if (!size) return "option " + name + " takes a size below 4G, such as 100K, 20M or 0 for none: " + value;
       o.maxFileSize = *size;
+      break;
+    }
+    case Valued::Jobs: {
+      unsigned jobs = 0;
+      for (char c : value) {
+        if (c < '0' || c > '9' || jobs > 1000) return "option " + name + " takes a number of workers from 1 to 1024: " + value;
+        jobs = jobs * 10 + static_cast<unsigned>(c - '0');
+      }
+      if (jobs < 1 || jobs > 1024) return "option " + name + " takes a number of workers from 1 to 1024: " + value;
+      o.jobs = jobs;
       break;
     }
   }
@@ -154,6 +165,8 @@ std::string UsageText() {
          "  --program-files-only   walk only *.exe, *.scr, *.pif and *.com files\n"
          "  --no-heuristic         do not look for new unknown viruses\n"
          "  --no-archive           do not look inside archives\n"
+         "  -j, --jobs N           judge the walked files with N workers (default: one per\n"
+         "                         core; 1 judges each file as the walk reports it)\n"
          "What is scanned:\n"
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"
          "                         default is 100K (102400 bytes), as in the desktop\n"

@@ -36,6 +36,7 @@ struct CliOptions {
   std::optional<std::string> database;    // -d, --database DIR
   Action action = Action::None;
   bool dryRun = false;
+  unsigned jobs = 0;                      // -j, --jobs: verdict workers; 0 for one per core
 };
 
 struct ParseResult {

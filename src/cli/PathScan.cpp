@@ -94,7 +94,7 @@ void PathScan::Judge(const std::string& file, std::uint64_t size) {
   bytes_.fetch_add(size, std::memory_order_relaxed);
   std::string verdict;
   std::string error;
-  if (ScanFile(file, verdict, &error) && !rows_.IsDetected(file)) {
+  if (ScanFile(file, verdict, session_.Context(), &error) && !rows_.IsDetected(file)) {
     rows_.AddDetection(file, verdict, std::string());
   }
   if (!error.empty()) Error(file, error);

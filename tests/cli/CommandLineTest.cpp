@@ -30,6 +30,9 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_NE(ParseCommandLine({"--max-filesize=12X"}).error, "");
   EXPECT_NE(ParseCommandLine({"--exclude"}).error, "");
   EXPECT_NE(ParseCommandLine({"--database"}).error, "");
+  EXPECT_NE(ParseCommandLine({"-j", "0"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--jobs=99999999999"}).error, "");
+  EXPECT_EQ(ParseCommandLine({"-j", "3"}).options.jobs, 3u);
   EXPECT_NE(ParseCommandLine({"--database="}).error, "");
   EXPECT_NE(ParseCommandLine({"--clean", "--delete"}).error, "");
   EXPECT_NE(ParseCommandLine({"--dry-run"}).error, "");
