@@ -6,7 +6,7 @@
 # are skipped with a warning and the program runs on its own detection.
 set -euo pipefail
 
-run_packages=(cmake g++ make pkg-config zlib1g-dev nlohmann-json3-dev
+run_packages=(cmake g++ make pkg-config zlib1g-dev nlohmann-json3-dev nettle-dev
   libjpeg62-turbo-dev libdeflate-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wine libclamav12)
 database_packages=(clamav-freshclam)

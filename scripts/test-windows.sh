@@ -253,7 +253,7 @@ else
     else
       linux_scan=$linux_build/korbu-scan
       [ -x "$work/noengine/korbu-scan" ] && linux_scan=$work/noengine/korbu-scan
-      timeout 120 "$linux_scan" --no-memory --clean --json "$shellnew" \
+      XDG_DATA_HOME="$work/data" timeout 120 "$linux_scan" --no-memory --clean --json "$shellnew" \
         >"$work/linux-clean.json" 2>"$work/linux-clean.err"
       linux_status=$?
       check_cleaned "korbu-scan"

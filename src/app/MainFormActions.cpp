@@ -8,6 +8,7 @@
 #include "app/DetectionListView.h"
 #include "app/ListControl.h"
 #include "app/MainForm.h"
+#include "repair/JournalSink.h"
 #include "repair/RowActions.h"
 
 namespace korbu {
@@ -61,8 +62,10 @@ void TMainForm::RunAction(RowLoop loop) {
   QWidget* const locked[] = {LvFound_, cbSelAll_, btnClean_, btnDelete_, btnBack_, btnCancel2_};
   for (QWidget* control : locked) control->setEnabled(false);
   try {
+    // Every change is journaled first, so that korbu-scan --undo can reverse it.
+    const auto journal = RecordedChanges(loop == &CleanRows ? "clean" : "delete", detections_);
     // Each row shows its result, or why it stays pending, as soon as it is done.
-    loop(detections_, ApplyChanges(), [this] { ProcessPendingMessages(); },
+    loop(detections_, *journal, [this] { ProcessPendingMessages(); },
          [this](const RowResult& result) {
            listView_->SetRowReason(result.index,
                                    result.handled ? std::string() : result.reason);

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cli/ScanReport.h"
+#include "repair/JournalSink.h"
 #include "repair/RowActions.h"
 
 namespace korbu::cli {
@@ -22,7 +23,8 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
   for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
 
   PreviewSink preview;
-  ChangeSink& sink = dryRun ? static_cast<ChangeSink&>(preview) : ApplyChanges();
+  const auto journal = dryRun ? nullptr : RecordedChanges(ActionName(action), rows);
+  ChangeSink& sink = dryRun ? static_cast<ChangeSink&>(preview) : *journal;
   const RowReporter report = [&](const RowResult& result) {
     out << DetectionLine(rows.Row(result.index)) << "\n";
     for (const PlannedChange& change : preview.TakeChanges()) {
@@ -37,6 +39,11 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
     CleanRows(rows, sink, PendingMessages(), report);
   } else {
     DeleteRows(rows, sink, PendingMessages(), report);
+  }
+  if (journal && !journal->Error().empty()) {
+    out << "Changes refused: " << journal->Error() << "\n";
+  } else if (journal && !journal->Id().empty()) {
+    out << "Recorded as action " << journal->Id() << " (korbu-scan --undo " << journal->Id() << " reverses it)\n";
   }
   out.flush();
   return reasons;

@@ -6,6 +6,7 @@
 
 #include "cli/CliActions.h"
 #include "cli/CliFrontEnd.h"
+#include "cli/CliUndo.h"
 #include "cli/CommandLine.h"
 #include "cli/PathFilter.h"
 #include "cli/PathScan.h"
@@ -49,6 +50,8 @@ int RunCli(const std::vector<std::string>& args) {
     std::cout << "korbu-scan " << KORBU_BUILD_NAME << "\n";
     return 0;
   }
+  if (options.history) return PrintHistory(options.json, std::cout);
+  if (options.undo) return RunUndo(*options.undo, options.json, std::cout, std::cerr);
   std::string error;
   const std::optional<PathFilter> filter = PathFilter::Compile(options.patterns, error);
   if (!filter) return Fail(error);

@@ -8,7 +8,7 @@ namespace korbu::cli {
 namespace {
 
 // Options that take a value, with their long and short spellings.
-enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs };
+enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo };
 
 struct ValuedName {
   const char* longName;
@@ -16,7 +16,7 @@ struct ValuedName {
   Valued which;
 };
 
-constexpr std::array<ValuedName, 8> kValued{{
+constexpr std::array<ValuedName, 9> kValued{{
     {"--database", "-d", Valued::Database},
     {"--log", "-l", Valued::Log},
     {"--exclude", nullptr, Valued::Exclude},
@@ -25,6 +25,7 @@ constexpr std::array<ValuedName, 8> kValued{{
     {"--include-dir", nullptr, Valued::IncludeDir},
     {"--max-filesize", nullptr, Valued::MaxFileSize},
     {"--jobs", "-j", Valued::Jobs},
+    {"--undo", nullptr, Valued::Undo},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -42,6 +43,7 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   else if (arg == "--clean") o.action = Action::Clean;
   else if (arg == "--delete") o.action = Action::Delete;
   else if (arg == "--dry-run") o.dryRun = true;
+  else if (arg == "--history") o.history = true;
   else return false;
   return true;
 }
@@ -52,6 +54,7 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
   switch (which) {
     case Valued::Database: o.database = std::move(value); break;
     case Valued::Log: o.logFile = std::move(value); break;
+    case Valued::Undo: o.undo = std::move(value); break;
     case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
     case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
     case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
@@ -151,6 +154,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (sawClean && sawDelete) result.error = "--clean and --delete exclude each other";
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
+  else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
+    result.error = "--undo and --history go alone (with --json)";
+  }
   return result;
 }
 
@@ -188,6 +194,9 @@ std::string UsageText() {
          "  --clean                stop, remove and repair what the worm family did\n"
          "  --delete               delete the detected files and registry values\n"
          "  --dry-run              with --clean or --delete: show what would change, change nothing\n"
+         "Every action is recorded first and can be undone (no scan is run for these):\n"
+         "  --history              list the recorded actions\n"
+         "  --undo ID|last         set back what one action changed, where nothing changed it since\n"
          "Output:\n"
          "  --json                 one JSON document on standard output\n"
          "  -l, --log FILE         append the text report to FILE as well\n"
@@ -197,7 +206,8 @@ std::string UsageText() {
          "\n"
          "Ctrl-C stops the scan and reports what was done; no action is then started.\n"
          "Exit status: 1 something was detected, else 2 an error occurred (a file or\n"
-         "folder that could not be read, a bad option), else 0.\n";
+         "folder that could not be read, a bad option), else 0;\n"
+         "with --undo: 0 all set back, 1 some changes left as they are, 2 error.\n";
 }
 
 }  // namespace korbu::cli

@@ -37,6 +37,8 @@ struct CliOptions {
   Action action = Action::None;
   bool dryRun = false;
   unsigned jobs = 0;                      // -j, --jobs: verdict workers; 0 for one per core
+  std::optional<std::string> undo;        // --undo ID|last: no scan
+  bool history = false;                   // --history: no scan
 };
 
 struct ParseResult {

@@ -12,7 +12,8 @@ namespace korbu::platform {
 /// itself, never what it points to) to the trash, recording where it came from
 /// and when. Paths of any length are taken. True only when the item is in the
 /// trash; false, with the item left in place, when it does not exist, no trash on
-/// its file system can be had, or the move fails.
-bool MoveToTrash(const std::string& path);
+/// its file system can be had, or the move fails. With trashedAt, it receives
+/// where the item now is (left empty where the platform cannot tell).
+bool MoveToTrash(const std::string& path, std::string* trashedAt = nullptr);
 
 }  // namespace korbu::platform

@@ -170,7 +170,7 @@ bool IsSameOrInside(const std::string& path, const std::string& folder) {
 
 }  // namespace
 
-bool MoveToTrash(const std::string& path) {
+bool MoveToTrash(const std::string& path, std::string* trashedAt) {
   // The item's folder is held from here on: a folder on its path swapped for a
   // link later cannot send the move anywhere else.
   auto parent = OpenParent(path);
@@ -207,7 +207,10 @@ bool MoveToTrash(const std::string& path) {
       return false;
     }
     bool taken = false;
-    if (folder.MoveTo(name, *files, trashName, taken)) return true;
+    if (folder.MoveTo(name, *files, trashName, taken)) {
+      if (trashedAt != nullptr) *trashedAt = trashFolder + "/files/" + trashName;
+      return true;
+    }
     infos->DeleteFile(infoName);
     if (!taken) return false;
   }

@@ -8,7 +8,7 @@
 
 namespace korbu::platform {
 
-bool MoveToTrash(const std::string& path) {
+bool MoveToTrash(const std::string& path, std::string*) {
   if (path.empty() || path.find('\0') != std::string::npos) return false;
   // Held while the shell works: no folder on the path can be swapped meanwhile.
   const auto parent = OpenParent(path);

@@ -1,0 +1,108 @@
+#include "platform/DurableFile.h"
+
+#include <pwd.h>
+#include <stdio.h>
+
+#include <cstdlib>
+#include <utility>
+
+#include "platform/posix/PosixSupport.h"
+
+namespace korbu::platform {
+namespace {
+
+using posix::RetryOnEintr;
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+std::string ParentOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::optional<DurableFile> DurableFile::CreateNew(const std::string& path) {
+  const int fd = RetryOnEintr(
+      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
+  if (fd < 0) return std::nullopt;
+  return DurableFile(fd);
+}
+
+std::optional<DurableFile> DurableFile::OpenForAppend(const std::string& path) {
+  const int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC); });
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  return DurableFile(fd);
+}
+
+DurableFile::DurableFile(DurableFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+DurableFile& DurableFile::operator=(DurableFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_ >= 0) ::close(Fd(handle_));
+    handle_ = std::exchange(other.handle_, -1);
+  }
+  return *this;
+}
+
+DurableFile::~DurableFile() {
+  if (handle_ >= 0) ::close(Fd(handle_));
+}
+
+bool DurableFile::Write(std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = RetryOnEintr([&] { return ::write(Fd(handle_), bytes.data() + done, bytes.size() - done); });
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool DurableFile::Sync() { return RetryOnEintr([&] { return ::fsync(Fd(handle_)); }) == 0; }
+
+bool MakePrivateFolders(const std::string& path) {
+  if (path.empty()) return false;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const std::string parent = ParentOf(path);
+  if (parent != path && !MakePrivateFolders(parent)) return false;
+  return ::mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+bool SyncFolder(const std::string& path) {
+  posix::UniqueFd fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+  return fd.Valid() && ::fsync(fd.Get()) == 0;
+}
+
+bool MoveNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system that cannot refuse a replacement: a hard link can, for files.
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  return ::unlink(from.c_str()) == 0;
+}
+
+std::string ProgramDataFolder() {
+  // Only an absolute XDG_DATA_HOME counts, as for the Trash.
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+    return std::string(data) + "/korbu";
+  }
+  std::string home;
+  if (const char* env = std::getenv("HOME"); env != nullptr && env[0] == '/') {
+    home = env;
+  } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+    home = pw->pw_dir;
+  }
+  return home.empty() ? std::string() : home + "/.local/share/korbu";
+}
+
+}  // namespace korbu::platform

@@ -1,0 +1,67 @@
+#pragma once
+// The sink of the front ends' Clean and Delete: it makes each change as
+// ApplyChanges() does, after recording in the action's journal what the change
+// is about to alter, forced to the disk first. Files it deletes go to the
+// action's quarantine before they are removed from their place. When the journal
+// cannot be written, no change is made.
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "repair/Journal.h"
+#include "repair/RepairChanges.h"
+#include "scan/DetectionList.h"
+
+namespace korbu {
+
+class JournalSink final : public ChangeSink {
+ public:
+  /// Records the checked rows of the list as the action's rows; action is
+  /// "clean" or "delete". The action is created at its first change. Changes
+  /// are made through inner; over the applying sink, moves to the Trash are
+  /// made here, so that where the item went can be recorded.
+  JournalSink(std::string_view action, const DetectionList& rows, std::string actionsFolder = ActionsFolder(),
+              ChangeSink& inner = ApplyChanges());
+
+  bool Applies() const override { return inner_.Applies(); }
+  void EndProcesses(const std::string& imagePath) override;
+  bool ClearAttributes(const std::string& path) override;
+  bool DeleteFile(const std::string& path) override;
+  bool MoveToTrash(const std::string& path) override;
+  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
+                     std::string_view value) override;
+  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
+  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
+  bool DeleteRegValue(platform::RootKey root, std::string_view valuePath) override;
+  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
+                                const std::string& backupPath) override;
+
+  /// The action's id once a change was recorded; empty before.
+  const std::string& Id() const { return journal_.Id(); }
+  /// Why changes were refused; empty while the journal works.
+  const std::string& Error() const { return journal_.Error(); }
+
+ private:
+  struct Row {
+    std::string file;
+    std::string virus;
+  };
+  bool Record(nlohmann::json entry);
+  bool RecordRegistry(platform::RootKey root, std::string_view valuePath, const nlohmann::json& after);
+  void Follow(std::string_view object);
+  std::string CurrentVirus() const;
+
+  ChangeSink& inner_;
+  JournalWriter journal_;
+  std::vector<Row> rows_;
+  std::size_t current_ = 0;
+  int changes_ = 0;
+  int quarantined_ = 0;
+};
+
+/// The journaled sink for one action of a front end.
+std::unique_ptr<JournalSink> RecordedChanges(std::string_view action, const DetectionList& rows);
+
+}  // namespace korbu

@@ -1,0 +1,277 @@
+// Clean and Delete through the journal, and undoing them: whole, after a crash,
+// and over things changed since.
+#include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "DamagedPrefix.h"
+#include "platform/Sha256.h"
+#include "repair/JournalSink.h"
+#include "repair/RegistryValues.h"
+#include "repair/RowActions.h"
+#include "repair/Undo.h"
+#include "scan/RegistryLocations.h"
+#include "services/MiniReg.h"
+
+namespace korbu {
+namespace {
+namespace fs = std::filesystem;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
+
+constexpr const char* kRunValue =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Bron-Spizaetus";
+constexpr const char* kPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\";
+
+// Every value the clean touches, and the Run values.
+const std::vector<std::string>& Locations() {
+  static const std::vector<std::string> locations = [] {
+    const std::string adv = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced\\";
+    const std::string pol = std::string("HKEY_CURRENT_USER\\") + kPolicies;
+    std::vector<std::string> l = {
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\AlternateShell",
+        adv + "Hidden", adv + "HideFileExt", adv + "SuperHidden", adv + "ShowSuperHidden",
+        pol + "Explorer\\NoFolderOptions", pol + "System\\DisableTaskMgr", pol + "System\\DisableRegistryTools",
+        pol + "System\\DisableCMD", kRunValue, "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Keep"};
+    for (const char* type : {"bat", "com", "exe", "pif", "reg", "scr"}) {
+      l.push_back(std::string("HKEY_LOCAL_MACHINE\\Software\\CLASSES\\") + type + "file\\shell\\open\\command\\");
+    }
+    return l;
+  }();
+  return locations;
+}
+
+bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
+
+std::string Eicar() { return std::string("X5O!P%@AP[4\\PZX54(P^)7CC)7}$") + "EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*"; }
+
+// Performs the first changes, then ends the action as a crash would.
+class CrashingSink final : public ChangeSink {
+ public:
+  explicit CrashingSink(int allowed) : allowed_(allowed) {}
+  bool Applies() const override { return true; }
+  void EndProcesses(const std::string& p) override { ApplyChanges().EndProcesses(p); }
+  bool ClearAttributes(const std::string& p) override { return Tick() && ApplyChanges().ClearAttributes(p); }
+  bool DeleteFile(const std::string& p) override { return Tick() && ApplyChanges().DeleteFile(p); }
+  bool MoveToTrash(const std::string& p) override { return Tick() && ApplyChanges().MoveToTrash(p); }
+  bool WriteIniValue(const std::string& p, std::string_view s, std::string_view k, std::string_view v) override {
+    return Tick() && ApplyChanges().WriteIniValue(p, s, k, v);
+  }
+  bool WriteRegString(platform::RootKey r, std::string_view p, std::string_view t) override {
+    return Tick() && ApplyChanges().WriteRegString(r, p, t);
+  }
+  bool WriteRegDWord(platform::RootKey r, std::string_view p, std::uint32_t v) override {
+    return Tick() && ApplyChanges().WriteRegDWord(r, p, v);
+  }
+  bool DeleteRegValue(platform::RootKey r, std::string_view p) override {
+    return Tick() && ApplyChanges().DeleteRegValue(r, p);
+  }
+  bool ReplaceFileKeepingBackup(const std::string& p, const std::string& c, const std::string& b) override {
+    return Tick() && ApplyChanges().ReplaceFileKeepingBackup(p, c, b);
+  }
+
+ private:
+  bool Tick() {
+    if (--allowed_ < 0) throw std::runtime_error("power cut");
+    return true;
+  }
+  int allowed_;
+};
+
+class UndoTest : public ::testing::Test {
+ protected:
+  test::DamagedPrefix damage;
+  test::WinePrefixFixture& prefix = damage.Prefix();
+
+  // The worm file and its Run value, checked.
+  DetectionList WormRows() const {
+    DetectionList rows;
+    rows.AddDetection(damage.wormFile, "Brontok-1", "Memory was infected");
+    rows.AddDetection(kRunValue, "Brontok-1", "Registry was infected");
+    for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
+    return rows;
+  }
+
+  // Every file of the prefix (checksum and mode; links by target) except the
+  // registry files, whose key times may change, and every value of Locations().
+  std::string State() const {
+    std::vector<std::string> lines;
+    const fs::path root = prefix.Folder();
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+      const std::string name = fs::relative(it->path(), root).string();
+      if (name.find('/') == std::string::npos && (name.ends_with(".reg") || name.ends_with(".reg.lock"))) continue;
+      if (it->is_symlink()) {
+        lines.push_back(name + " -> " + fs::read_symlink(it->path()).string());
+        it.disable_recursion_pending();
+      } else if (it->is_regular_file()) {
+        lines.push_back(name + " " + platform::Sha256Hex(ReadFileBytes(it->path())) + " mode " +
+                        std::to_string(static_cast<unsigned>(fs::status(it->path()).permissions())));
+      } else {
+        lines.push_back(name + "/");
+      }
+    }
+    for (const std::string& location : Locations()) {
+      const auto split = SplitRegistryLocation(location);
+      const auto value = split ? CurrentRegistryValue(split->root, split->valuePath) : std::nullopt;
+      lines.push_back(location + " = " + (value ? std::to_string(value->type) + ":" + EscapeBytes(value->data) : "(none)"));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const auto& line : lines) out += line + "\n";
+    return out;
+  }
+
+  static std::uint32_t Dword(std::string_view policy) {
+    std::uint32_t value = 0xFFFFFFFF;
+    std::vector<unsigned char> data;
+    if (ReadRegValue(HKEY_CURRENT_USER, std::string(kPolicies) + std::string(policy), platform::kRegDword, data) &&
+        data.size() == 4) {
+      value = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
+    }
+    return value;
+  }
+};
+
+TEST_F(UndoTest, CleanThenUndoLeavesEveryValueAndFileAsBefore) {
+  const std::string before = State();
+  DetectionList rows = WormRows();
+  JournalSink sink("clean", rows);
+  CleanRows(rows, sink, {}, {});
+  ASSERT_TRUE(sink.Error().empty()) << sink.Error();
+  EXPECT_EQ(rows.Row(0).information, kInfoCleaned);
+  EXPECT_EQ(rows.Row(1).information, kInfoCleaned);
+  EXPECT_FALSE(Exists(damage.wormFile));
+  EXPECT_TRUE(damage.InTrash("bron"));
+  ASSERT_NE(State(), before);
+
+  const UndoReport report = UndoAction("last");
+  EXPECT_EQ(report.id, sink.Id());
+  for (const UndoStep& step : report.steps) {
+    EXPECT_TRUE(step.outcome == UndoOutcome::Restored || step.outcome == UndoOutcome::AlreadyAsBefore)
+        << step.object << ": " << step.note;
+  }
+  EXPECT_TRUE(report.Complete());
+  EXPECT_EQ(State(), before);
+  EXPECT_TRUE(fs::is_empty(fs::path(damage.Trashed("")).parent_path().parent_path() / "info"));
+
+  const auto history = ActionHistory();
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].action, "clean");
+  ASSERT_EQ(history[0].rows.size(), 2u);
+  EXPECT_EQ(history[0].rows[0].file, damage.wormFile);
+  EXPECT_GT(history[0].changes, 20);
+  EXPECT_FALSE(history[0].undone.empty());
+  EXPECT_FALSE(UndoAction("last").error.empty());  // nothing left to undo
+}
+
+TEST_F(UndoTest, AnInterruptedActionIsUndoneForThePartDone) {
+  const std::string before = State();
+  DetectionList rows = WormRows();
+  // Attributes, the worm file, system.ini and five registry values, then the
+  // crash: the next change is recorded but never made.
+  CrashingSink crash(8);
+  JournalSink sink("clean", rows, ActionsFolder(), crash);
+  EXPECT_THROW(CleanRows(rows, sink, {}, {}), std::runtime_error);
+  EXPECT_FALSE(Exists(damage.wormFile));
+  EXPECT_NE(State(), before);
+  // A last line whose writing the crash cut short.
+  const std::string journal = InFolder(InFolder(ActionsFolder(), sink.Id()), kJournalFileName);
+  WriteFileBytes(journal, ReadFileBytes(journal) + "{\"op\":\"registry\",\"locat");
+
+  const UndoReport report = UndoAction("last");
+  EXPECT_TRUE(report.Complete());
+  ASSERT_EQ(report.steps.size(), 9u);
+  EXPECT_EQ(report.steps.front().outcome, UndoOutcome::AlreadyAsBefore);  // recorded, never made
+  EXPECT_EQ(State(), before);
+}
+
+TEST_F(UndoTest, WhatChangedSinceTheActionIsLeftAloneAndReported) {
+  DetectionList rows = WormRows();
+  JournalSink sink("clean", rows);
+  CleanRows(rows, sink, {}, {});
+  ASSERT_FALSE(sink.Id().empty());
+  // The user writes a hosts file, sets a policy again and makes an Autoexec.bat.
+  WriteFileBytes(damage.Hosts(), "user's own\n");
+  ASSERT_TRUE(WriteRegDWord(HKEY_CURRENT_USER, std::string(kPolicies) + "System\\DisableCMD", 7));
+  const std::string autoexec = prefix.WriteC("autoexec.bat", "rem mine");
+
+  const UndoReport report = UndoAction(sink.Id());
+  EXPECT_FALSE(report.Complete());
+  std::vector<std::string> leftAlone;
+  for (const UndoStep& step : report.steps) {
+    if (step.outcome == UndoOutcome::LeftAlone) leftAlone.push_back(step.object);
+    EXPECT_NE(step.outcome, UndoOutcome::Failed) << step.object << ": " << step.note;
+  }
+  // Newest first: the hosts file, Autoexec.bat, then the settings.
+  ASSERT_EQ(leftAlone.size(), 3u);
+  EXPECT_TRUE(leftAlone[0].ends_with("/drivers/etc/hosts")) << leftAlone[0];
+  EXPECT_TRUE(leftAlone[1].ends_with("/autoexec.bat")) << leftAlone[1];
+  EXPECT_TRUE(leftAlone[2].ends_with("\\System\\DisableCMD")) << leftAlone[2];
+  EXPECT_EQ(ReadFileBytes(damage.Hosts()), "user's own\n");
+  EXPECT_EQ(ReadFileBytes(autoexec), "rem mine");
+  EXPECT_EQ(Dword("System\\DisableCMD"), 7u);
+  EXPECT_TRUE(Exists(damage.Hosts() + ".bak"));  // the old content stays while hosts is not back
+  // Everything else is back.
+  EXPECT_EQ(Dword("System\\DisableTaskMgr"), 1u);
+  EXPECT_TRUE(Exists(damage.wormFile));
+  EXPECT_TRUE(ActionHistory().at(0).undone.empty());  // not completely undone
+}
+
+TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
+  const std::string eicar = prefix.WriteC("windows/eicar.com", Eicar());
+  fs::permissions(eicar, fs::perms(0755));
+  DetectionList rows;
+  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.SetChecked(0, true);
+  JournalSink sink("delete", rows);
+  DeleteRows(rows, sink, {}, {});
+  EXPECT_EQ(rows.Row(0).information, kInfoDeleted);
+  EXPECT_FALSE(Exists(eicar));
+
+  const fs::path quarantine = InFolder(InFolder(ActionsFolder(), sink.Id()), kQuarantineFolderName);
+  const fs::path item = quarantine / "1.kq";
+  ASSERT_TRUE(fs::is_regular_file(item));
+  EXPECT_EQ(fs::status(item).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadFileBytes(item).find("EICAR"), std::string::npos);
+
+  const UndoReport report = UndoAction(sink.Id());
+  EXPECT_TRUE(report.Complete());
+  EXPECT_EQ(ReadFileBytes(eicar), Eicar());
+  EXPECT_EQ(fs::status(eicar).permissions(), fs::perms(0755));
+
+  // The engine's own scanner: it finds the original, and nothing in the quarantine.
+  const std::string db = test::SharedDir() + "/engine-test-db";
+  if (std::system("command -v clamscan >/dev/null 2>&1") != 0 || !fs::exists(db + "/main.cvd")) {
+    GTEST_SKIP() << "clamscan or the test signature databases are missing";
+  }
+  const auto clamscan = [&](const std::string& target) {
+    const int status = std::system(("clamscan --no-summary --quiet -r -d '" + db + "' '" + target + "'").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(clamscan(eicar), 1);
+  EXPECT_EQ(clamscan(quarantine.string()), 0);
+}
+
+TEST_F(UndoTest, NothingChangesWhenTheJournalCannotBeWritten) {
+  test::TempTree blocked;
+  const std::string notAFolder = blocked.Write("data", "a file where the data folder should be");
+  DetectionList rows = WormRows();
+  JournalSink sink("clean", rows, notAFolder + "/korbu/actions");
+  CleanRows(rows, sink, {}, {});
+  EXPECT_FALSE(sink.Error().empty());
+  EXPECT_TRUE(Exists(damage.wormFile));
+  EXPECT_EQ(Dword("System\\DisableTaskMgr"), 1u);
+  EXPECT_TRUE(IsPending(rows.Row(0)));
+
+  std::string all;
+  for (int byte = 0; byte < 256; ++byte) all += static_cast<char>(byte);
+  EXPECT_EQ(UnescapeBytes(EscapeBytes(all)), all);  // any path or data survives the journal
+}
+
+}  // namespace
+}  // namespace korbu
