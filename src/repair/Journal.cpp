@@ -45,8 +45,8 @@ int HexValue(char c) {
   return -1;
 }
 
-bool AppendLine(const std::string& path, const nlohmann::json& entry, bool create) {
-  auto file = create ? platform::DurableFile::CreateNew(path) : platform::DurableFile::OpenForAppend(path);
+bool AppendLine(const std::string& path, const nlohmann::json& entry) {
+  auto file = platform::DurableFile::OpenForAppend(path);
   return file && file->Write(entry.dump() + "\n") && file->Sync();
 }
 
@@ -112,29 +112,34 @@ bool JournalWriter::Start() {
   if (actionsFolder_.empty()) return Fail("there is no data folder for the undo journal");
   if (!platform::MakePrivateFolders(actionsFolder_)) return Fail("cannot create " + actionsFolder_);
   const UtcParts now = UtcNowParts();
-  for (int n = 1; n <= kMaxIdsPerSecond && id_.empty(); ++n) {
+  header_["journal"] = "korbu";
+  header_["version"] = 1;
+  header_["time"] = now.iso;
+  for (int n = 1; n <= kMaxIdsPerSecond; ++n) {
     const std::string id = now.date + "-" + now.time + "-" + TwoDigits(static_cast<unsigned>(n));
     const std::string folder = InFolder(actionsFolder_, id);
     if (platform::GetEntryInfo(folder)) continue;
     if (!platform::MakePrivateFolders(folder)) return Fail("cannot create " + folder);
+    // The journal is created exclusively: of two programs that took the same
+    // folder at once, the second moves on to the next id.
+    header_["id"] = id;
+    const std::string journal = InFolder(folder, kJournalFileName);
+    auto file = platform::DurableFile::CreateNew(journal);
+    if (!file && platform::GetEntryInfo(journal)) continue;
+    if (!file || !file->Write(header_.dump() + "\n") || !file->Sync() || !platform::SyncFolder(folder) ||
+        !platform::SyncFolder(actionsFolder_)) {
+      return Fail("cannot write the undo journal in " + folder);
+    }
     id_ = id;
     folder_ = folder;
+    return true;
   }
-  if (id_.empty()) return Fail("too many actions within one second");
-  header_["journal"] = "korbu";
-  header_["version"] = 1;
-  header_["id"] = id_;
-  header_["time"] = now.iso;
-  if (!AppendLine(InFolder(folder_, kJournalFileName), header_, true) || !platform::SyncFolder(folder_) ||
-      !platform::SyncFolder(actionsFolder_)) {
-    return Fail("cannot write the undo journal in " + folder_);
-  }
-  return true;
+  return Fail("cannot create an undo journal in " + actionsFolder_);
 }
 
 bool JournalWriter::Append(const nlohmann::json& entry) {
   if (!Start()) return false;
-  if (!AppendLine(InFolder(folder_, kJournalFileName), entry, false)) {
+  if (!AppendLine(InFolder(folder_, kJournalFileName), entry)) {
     return Fail("cannot write the undo journal in " + folder_);
   }
   return true;
@@ -183,7 +188,7 @@ std::optional<ActionRecord> ReadAction(const std::string& actionsFolder, const s
 }
 
 bool AppendToAction(const ActionRecord& action, const nlohmann::json& entry) {
-  return AppendLine(InFolder(action.folder, kJournalFileName), entry, false);
+  return AppendLine(InFolder(action.folder, kJournalFileName), entry);
 }
 
 }  // namespace korbu
