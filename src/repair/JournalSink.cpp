@@ -135,6 +135,16 @@ bool JournalSink::RecordRegistry(platform::RootKey root, std::string_view valueP
                  {"new", after}});
 }
 
+// The key and the name are kept apart as well: a value's name may hold a backslash.
+bool JournalSink::RecordRegistry(const RegistryValueLocation& value, const json& after) {
+  return Record({{"op", "registry"},
+                 {"location", EscapeBytes(RegistryLocationText(value))},
+                 {"key", EscapeBytes(value.keyPath)},
+                 {"name", EscapeBytes(value.valueName)},
+                 {"old", RegistryData(CurrentRegistryValue(value))},
+                 {"new", after}});
+}
+
 bool JournalSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
   // Stored as the registry access stores it: with its terminating zero.
   const platform::RegistryValue after{std::string(), platform::kRegSz, std::string(text) + std::string(1, '\0')};
@@ -151,12 +161,12 @@ bool JournalSink::WriteRegDWord(platform::RootKey root, std::string_view valuePa
   return inner_.WriteRegDWord(root, valuePath, value);
 }
 
-bool JournalSink::DeleteRegValue(platform::RootKey root, std::string_view valuePath) {
-  Follow(MakeRegistryLocation(root, valuePath));
+bool JournalSink::DeleteRegValue(const RegistryValueLocation& value) {
+  Follow(RegistryLocationText(value));
   // Nothing there: nothing to record, and the deletion fails as it would.
-  if (!CurrentRegistryValue(root, valuePath)) return inner_.DeleteRegValue(root, valuePath);
-  if (!RecordRegistry(root, valuePath, nullptr)) return false;
-  return inner_.DeleteRegValue(root, valuePath);
+  if (!CurrentRegistryValue(value)) return inner_.DeleteRegValue(value);
+  if (!RecordRegistry(value, nullptr)) return false;
+  return inner_.DeleteRegValue(value);
 }
 
 bool JournalSink::ReplaceFileKeepingBackup(const std::string& path, const std::string& content,

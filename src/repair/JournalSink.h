@@ -34,7 +34,7 @@ class JournalSink final : public ChangeSink {
                      std::string_view value) override;
   bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
   bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
-  bool DeleteRegValue(platform::RootKey root, std::string_view valuePath) override;
+  bool DeleteRegValue(const RegistryValueLocation& value) override;
   bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
                                 const std::string& backupPath) override;
 
@@ -50,6 +50,7 @@ class JournalSink final : public ChangeSink {
   };
   bool Record(nlohmann::json entry);
   bool RecordRegistry(platform::RootKey root, std::string_view valuePath, const nlohmann::json& after);
+  bool RecordRegistry(const RegistryValueLocation& value, const nlohmann::json& after);
   void Follow(std::string_view object);
   std::string CurrentVirus() const;
 

@@ -7,6 +7,7 @@
 #include "platform/IniFile.h"
 #include "platform/DurableFile.h"
 #include "platform/Path.h"
+#include "platform/Registry.h"
 #include "platform/Sha256.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
@@ -63,30 +64,54 @@ std::optional<RegistryState> RegistryField(const json& entry, const char* field)
   return RegistryState{true, it->value("type", 0u), *data};
 }
 
+// The value a registry entry names: by its key and name where the journal kept
+// them apart (a name may hold a backslash), else by splitting its location.
+std::optional<RegistryValueLocation> EntryValue(const json& entry, const std::string& location) {
+  if (entry.contains("key") && entry.contains("name")) {
+    const auto split = SplitRegistryLocation(location);
+    if (!split) return std::nullopt;
+    return RegistryValueLocation{split->root, Text(entry, "key"), Text(entry, "name")};
+  }
+  const auto split = SplitRegistryLocation(location);
+  if (!split) return std::nullopt;
+  const auto path = SplitValuePath(split->valuePath);
+  if (!path) return std::nullopt;
+  return RegistryValueLocation{split->root, std::string(path->keyPath), std::string(path->valueName)};
+}
+
 UndoStep UndoRegistry(const json& entry) {
   const std::string location = Text(entry, "location");
   UndoStep step{"registry value " + location, UndoOutcome::Failed, std::string()};
-  const auto split = SplitRegistryLocation(location);
+  const auto value = EntryValue(entry, location);
   const auto before = RegistryField(entry, "old");
   const auto after = RegistryField(entry, "new");
-  if (!split || !before || !after) {
+  if (!value || !before || !after) {
     step.note = "the record is damaged";
     return step;
   }
-  if (RegistryValuePresence(split->root, split->valuePath) == ValuePresence::Unknown) {
+  if (RegistryValuePresence(*value) == ValuePresence::Unknown) {
     step.note = "the registry cannot be reached";
     return step;
   }
   RegistryState now;
-  if (const auto value = CurrentRegistryValue(split->root, split->valuePath)) now = {true, value->type, value->data};
+  if (const auto current = CurrentRegistryValue(*value)) now = {true, current->type, current->data};
   if (now == *before) {
     step.outcome = UndoOutcome::AlreadyAsBefore;
-  } else if (now != *after) {
+    return step;
+  }
+  if (now != *after) {
     step.outcome = UndoOutcome::LeftAlone;
     step.note = kChangedSince;
-  } else if (before->present ? WriteRegValue(split->root, split->valuePath, before->type, before->data.data(),
-                                             before->data.size())
-                             : DeleteRegValue(split->root, split->valuePath)) {
+    return step;
+  }
+  bool restored = false;
+  if (before->present) {
+    auto key = platform::RegistryKey::Create(value->root, value->keyPath);
+    restored = key && key->SetValue(value->valueName, before->type, before->data);
+  } else {
+    restored = DeleteRegValue(value->root, value->keyPath, value->valueName);
+  }
+  if (restored) {
     step.outcome = UndoOutcome::Restored;
   } else {
     step.note = "the registry value cannot be written";

@@ -68,9 +68,7 @@ class CrashingSink final : public ChangeSink {
   bool WriteRegDWord(platform::RootKey r, std::string_view p, std::uint32_t v) override {
     return Tick() && ApplyChanges().WriteRegDWord(r, p, v);
   }
-  bool DeleteRegValue(platform::RootKey r, std::string_view p) override {
-    return Tick() && ApplyChanges().DeleteRegValue(r, p);
-  }
+  bool DeleteRegValue(const RegistryValueLocation& v) override { return Tick() && ApplyChanges().DeleteRegValue(v); }
   bool ReplaceFileKeepingBackup(const std::string& p, const std::string& c, const std::string& b) override {
     return Tick() && ApplyChanges().ReplaceFileKeepingBackup(p, c, b);
   }
