@@ -73,7 +73,8 @@ int RunCli(const std::vector<std::string>& args) {
   InstallStopSignals();
 
   const EngineInfo engine = SetUpEngine();
-  if (!engine.problem.empty()) report.Error("korbu-scan: engine not loaded: " + engine.problem);
+  // A note on standard error, not one of the scan's errors (nor of its log).
+  if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
   report.Info(engineText.str());

@@ -34,7 +34,7 @@ PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, Detec
     if (inner) inner(sender, folder, file);
   };
   search.OnWalkError = [this](TFindFile&, const std::string& folder, const std::string& reason) {
-    dispatcher_.RunOnMainThread([&] { Error(folder, reason); });
+    session_.InWalkOrder([this, folder, reason] { dispatcher_.RunOnMainThread([&] { Error(folder, reason); }); });
   };
 }
 

@@ -32,7 +32,9 @@ OrderedVerdicts::~OrderedVerdicts() {
 void OrderedVerdicts::Stop() {
   std::lock_guard lock(mutex_);
   stopped_ = true;
-  for (std::size_t i = nextToStart_; i < jobs_.size(); ++i) jobs_[i].state = State::Dropped;
+  for (std::size_t i = nextToStart_; i < jobs_.size(); ++i) {
+    if (jobs_[i].state == State::Queued) jobs_[i].state = State::Dropped;
+  }
   nextToStart_ = jobs_.size();
   changed_.notify_all();
 }
@@ -42,8 +44,15 @@ void OrderedVerdicts::Submit(std::string path, const Deliver& deliver) {
   if (stopped_) return;
   while (jobs_.size() >= capacity_ && !stopped_) DeliverFront(lock, deliver, true);
   if (stopped_) return;
-  jobs_.push_back(Job{FileVerdictResult{std::move(path), {}, {}}, State::Queued});
+  jobs_.push_back(Job{FileVerdictResult{std::move(path), {}, {}}, State::Queued, nullptr});
   changed_.notify_all();
+  DeliverFront(lock, deliver, false);
+}
+
+void OrderedVerdicts::SubmitNote(std::function<void()> note, const Deliver& deliver) {
+  std::unique_lock lock(mutex_);
+  while (jobs_.size() >= capacity_) DeliverFront(lock, deliver, true);
+  jobs_.push_back(Job{FileVerdictResult{}, State::Done, std::move(note)});
   DeliverFront(lock, deliver, false);
 }
 
@@ -61,9 +70,13 @@ void OrderedVerdicts::DeliverFront(std::unique_lock<std::mutex>& lock, const Del
   while (!jobs_.empty() && (jobs_.front().state == State::Done || jobs_.front().state == State::Dropped)) {
     Job job = std::move(jobs_.front());
     jobs_.pop_front();
-    --nextToStart_;
+    if (nextToStart_ > 0) --nextToStart_;
     changed_.notify_all();  // room in the queue
-    if (job.state == State::Done && deliver) {
+    if (job.note) {
+      lock.unlock();
+      job.note();
+      lock.lock();
+    } else if (job.state == State::Done && deliver) {
       lock.unlock();
       deliver(job.result);
       lock.lock();
@@ -74,7 +87,11 @@ void OrderedVerdicts::DeliverFront(std::unique_lock<std::mutex>& lock, const Del
 void OrderedVerdicts::Work() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return closing_ || nextToStart_ < jobs_.size(); });
+    changed_.wait(lock, [this] {
+      // Notes need no worker.
+      while (nextToStart_ < jobs_.size() && jobs_[nextToStart_].state != State::Queued) ++nextToStart_;
+      return closing_ || nextToStart_ < jobs_.size();
+    });
     if (nextToStart_ >= jobs_.size()) return;  // closing, nothing left to start
     // The job stays in the deque at a stable index relative to its neighbours,
     // but the front may be delivered meanwhile: keep a pointer, which a deque

@@ -42,6 +42,11 @@ class OrderedVerdicts {
   /// the file is dropped.
   void Submit(std::string path, const Deliver& deliver);
 
+  /// Queues a note that runs on the walker in its place among the verdicts, so
+  /// that what the walk reports besides files (a folder it cannot list) keeps
+  /// the walk's order. Notes are never dropped.
+  void SubmitNote(std::function<void()> note, const Deliver& deliver);
+
   /// Waits until every queued file has been delivered, or dropped after Stop.
   void Finish(const Deliver& deliver);
 
@@ -54,6 +59,7 @@ class OrderedVerdicts {
   struct Job {
     FileVerdictResult result;
     State state = State::Queued;
+    std::function<void()> note;  // a note instead of a file: Done from the start
   };
 
   void Work();

@@ -115,6 +115,14 @@ void ScanSession::FileMatch(const std::string& folder, const TSearchRec& fileInf
   }
 }
 
+void ScanSession::InWalkOrder(const std::function<void()>& what) {
+  if (!verdicts_) {
+    what();
+    return;
+  }
+  verdicts_->SubmitNote(what, [this](const FileVerdictResult& result) { AddRow(result); });
+}
+
 // On the walker: the row is handed to the main thread, where the list lives.
 void ScanSession::AddRow(const FileVerdictResult& result) {
   if (result.verdict.empty() && result.error.empty()) return;

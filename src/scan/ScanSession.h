@@ -67,6 +67,10 @@ class ScanSession {
   /// The number a scan started now would use.
   unsigned VerdictWorkers() const;
 
+  /// Runs what on the walker in its place among the walk's verdicts, so that it
+  /// keeps the walk's order whatever the number of workers. Walker only.
+  void InWalkOrder(const std::function<void()>& what);
+
   /// The engine and heuristic option of the current (or last) scan.
   const ScanContext& Context() const { return context_; }
 
