@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
-#include "scan/RegistryLocations.h"
+#include "scan/RegistryValueLocation.h"
 
 namespace korbu {
 

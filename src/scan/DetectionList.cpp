@@ -1,6 +1,7 @@
 #include "scan/DetectionList.h"
 
 #include "platform/Path.h"
+#include "scan/RegistryLocations.h"
 
 namespace korbu {
 namespace {

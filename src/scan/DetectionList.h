@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/RegistryLocations.h"
+#include "scan/RegistryValueLocation.h"
 
 namespace korbu {
 

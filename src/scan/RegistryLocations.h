@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/Registry.h"
+#include "scan/RegistryValueLocation.h"
 
 namespace korbu {
 
@@ -48,14 +49,6 @@ std::optional<RegistryLocation> SplitRegistryLocation(std::string_view location)
 
 /// The location of a value: RootKeyName(root) + "\" + valuePath.
 std::string MakeRegistryLocation(platform::RootKey root, std::string_view valuePath);
-
-/// One registry value by its root key, key path and name, held apart so that a
-/// name with a backslash in it still names exactly its value.
-struct RegistryValueLocation {
-  platform::RootKey root = 0;
-  std::string keyPath;
-  std::string valueName;
-};
 
 /// The text a detection shows: root key name, "\", key path, "\", value name.
 std::string RegistryLocationText(const RegistryValueLocation& location);
