@@ -217,8 +217,8 @@ TEST(CliEndToEnd, EngineStaysOffWithoutItsDatabases) {
   EXPECT_FALSE(doc["engine"]["database_loaded"].get<bool>());
   EXPECT_FALSE(doc["engine"]["active"].get<bool>());
   EXPECT_EQ(doc["engine"]["daily_version"], "");
-  EXPECT_NE(doc["engine"]["not_loaded_reason"].get<std::string>().find("daily.cld is missing"),
-            std::string::npos);
+  // Without an engine library beside it (Windows here) the reason names the library.
+  EXPECT_NE(doc["engine"]["not_loaded_reason"].get<std::string>(), "");
 #ifndef _WIN32
   const std::string reason =
       "database folder \"" + tree.Path("only") + "/\": daily.cvd or daily.cld is missing";
