@@ -40,25 +40,6 @@ OpenedFile OpenedFile::Open(const std::string& path) {
   return file;
 }
 
-OpenedFile::OpenedFile(OpenedFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)),
-      descriptor_(std::exchange(other.descriptor_, -1)),
-      size_(other.size_),
-      error_(std::move(other.error_)) {}
-
-OpenedFile& OpenedFile::operator=(OpenedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, -1);
-    descriptor_ = std::exchange(other.descriptor_, -1);
-    size_ = other.size_;
-    error_ = std::move(other.error_);
-  }
-  return *this;
-}
-
-OpenedFile::~OpenedFile() { Close(); }
-
 void OpenedFile::Close() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
   handle_ = -1;
