@@ -19,32 +19,34 @@ configure() {  # folder, cmake arguments...
 # A stage that finds no test fails; no failing test is retried (a flaky test is a
 # defect to mend, not to hide).
 run_ctest() { ctest --no-tests=error --no-label-summary "$@"; }
+# Each stage line tells the minutes spent so far, to keep the whole run short.
+stage() { echo "== $* (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
 
-echo "== sanitized build (address, undefined)"
+stage "sanitized build (address, undefined)"
 configure "$top/build-asan" -DKORBU_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug \
   -DKORBU_BUILD_GUI=ON -DKORBU_BUILD_BENCH=OFF
 cmake --build "$top/build-asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_ctest --test-dir "$top/build-asan" -j"$jobs" -LE scale --output-on-failure --timeout 180
 
-echo "== threaded tests under ThreadSanitizer"
+stage "threaded tests under ThreadSanitizer"
 configure "$top/build-tsan" -DKORBU_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
   -DKORBU_BUILD_GUI=OFF -DKORBU_BUILD_BENCH=OFF
 cmake --build "$top/build-tsan" -j"$jobs" --target findfile_tests scan_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_ctest --test-dir "$top/build-tsan" -L threaded -j"$jobs" --output-on-failure --timeout 600
 
-echo "== fuzz targets, 45 s each"
-bash "$top/scripts/fuzz.sh" 45
+stage "fuzz targets, 25 s each"
+bash "$top/scripts/fuzz.sh" 25
 
-echo "== optimised build with the benchmarks"
+stage "optimised build with the benchmarks"
 configure "$top/build" -DKORBU_SANITIZE= -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORBU_BUILD_GUI=ON -DKORBU_BUILD_BENCH=ON
 cmake --build "$top/build" -j"$jobs"
 
-echo "== Windows build under Wine"
+stage "Windows build under Wine"
 KORBU_LINUX_BUILD="$top/build" bash "$top/scripts/test-windows.sh"
 
 # Last, so that ctest's own closing lines end the output.
-echo "== optimised build: whole suite but the Wine tests (run above under the sanitizers)"
+stage "optimised build: whole suite but the Wine tests (run above under the sanitizers)"
 run_ctest --test-dir "$top/build" -j"$jobs" -LE wine --output-on-failure --timeout 600
