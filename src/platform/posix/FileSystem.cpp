@@ -61,6 +61,31 @@ int OpenRegularFileForReading(const char* path) {
   return fd;
 }
 
+bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) {
+  if (fd < 0) return false;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  // Closed on every way out, a visitor's exception included.
+  struct DirCloser {
+    DIR* d;
+    ~DirCloser() { ::closedir(d); }
+  } closer{dir};
+  const int dirFd = ::dirfd(dir);
+  while (const dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (!MatchesWildcard(name, mask)) continue;
+    struct stat st {};
+    // An entry that vanished since the listing is simply not reported.
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!visit(EntryFromStat(name, st))) break;
+  }
+  return true;
+}
+
 }  // namespace posix
 
 using posix::RetryOnEintr;
@@ -87,34 +112,9 @@ bool DirectoryExists(const std::string& path) {
 bool ListFolder(const std::string& folder, const std::string& mask,
                 const std::function<bool(const EntryInfo&)>& visit) {
   if (folder.empty()) return false;
-  int fd = RetryOnEintr([&] {
+  return posix::ListOpenFolder(RetryOnEintr([&] {
     return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  });
-  if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    ::close(fd);
-    return false;
-  }
-  // Closed on every way out, a visitor's exception included.
-  struct DirCloser {
-    DIR* d;
-    ~DirCloser() { ::closedir(d); }
-  } closer{dir};
-  const int dirFd = ::dirfd(dir);
-  while (true) {
-    errno = 0;
-    struct dirent* entry = ::readdir(dir);
-    if (entry == nullptr) break;
-    const char* name = entry->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    if (!MatchesWildcard(name, mask)) continue;
-    struct stat st {};
-    // An entry that vanished since the listing is simply not reported.
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (!visit(posix::EntryFromStat(name, st))) break;
-  }
-  return true;
+  }), mask, visit);
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {

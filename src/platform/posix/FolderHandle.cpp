@@ -96,26 +96,8 @@ std::optional<EntryInfo> Folder::Entry(const std::string& name) const {
 
 bool Folder::List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const {
   // A description of its own, so that listings never share a position.
-  const int fd = RetryOnEintr([&] { return ::openat(handle_->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    ::close(fd);
-    return false;
-  }
-  struct DirCloser {
-    DIR* d;
-    ~DirCloser() { ::closedir(d); }
-  } closer{dir};
-  while (const dirent* entry = ::readdir(dir)) {
-    const char* name = entry->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    if (!MatchesWildcard(name, mask)) continue;
-    struct stat st {};
-    if (::fstatat(handle_->fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (!visit(posix::EntryFromStat(name, st))) break;
-  }
-  return true;
+  return posix::ListOpenFolder(
+      RetryOnEintr([&] { return ::openat(handle_->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }), mask, visit);
 }
 
 std::optional<InputFile> Folder::OpenFile(const std::string& name) const {

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "platform/FileSystem.h"
 
@@ -58,5 +60,8 @@ int OpenRegularFileForReading(const char* path);
 
 /// The EntryInfo of a stat record, named.
 EntryInfo EntryFromStat(const char* name, const struct stat& st);
+
+/// Lists the open folder fd (taken over and closed; -1 gives false) as ListFolder does.
+bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit);
 
 }  // namespace korbu::platform::posix
