@@ -3,6 +3,7 @@
 // info/. An item is recorded in info/ (created exclusively, so two trashings never
 // take the same name) before it is renamed into files/.
 #include "platform/Trash.h"
+#include "platform/HexText.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -128,7 +129,6 @@ std::optional<TrashPlace> ChooseTrash(const std::string& parent, dev_t device) {
 
 // Bytes outside the unreserved set (and '/') become %XX, as in URLs.
 std::string PercentEncode(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (char c : path) {
     const auto byte = static_cast<unsigned char>(c);
@@ -139,8 +139,7 @@ std::string PercentEncode(std::string_view path) {
       out.push_back(c);
     } else {
       out.push_back('%');
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 0x0F]);
+      AppendHexByte(out, byte, true);
     }
   }
   return out;

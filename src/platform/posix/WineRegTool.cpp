@@ -1,4 +1,5 @@
 #include "platform/posix/WineRegTool.h"
+#include "platform/HexText.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -73,7 +74,6 @@ bool NameFits(std::u16string_view name) {
 }
 
 std::u16string HexData(const WineValue& value) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string text;
   if (value.type == 3) {
     text = "hex:";
@@ -85,8 +85,7 @@ std::u16string HexData(const WineValue& value) {
   for (std::size_t i = 0; i < value.data.size(); ++i) {
     const auto byte = static_cast<unsigned char>(value.data[i]);
     if (i > 0) text += ',';
-    text += kHex[byte >> 4];
-    text += kHex[byte & 0x0F];
+    AppendHexByte(text, byte);
   }
   std::u16string out;
   AppendAscii(out, text);

@@ -1,4 +1,5 @@
 #include "platform/posix/WineRegistryCodec.h"
+#include "platform/HexText.h"
 
 #include <array>
 #include <cstdint>
@@ -25,16 +26,6 @@ char16_t UpperUnit(char16_t c) {
     case 0x0192: return 0x0191;
     default: return c;
   }
-}
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned HexValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-  return static_cast<unsigned>(c - 'A' + 10);
 }
 
 // Reads one UTF-8 sequence at source[pos]; the code point and its length, or
@@ -67,18 +58,6 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
     out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
     out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
   }
-}
-
-void AppendHex(std::string& out, unsigned value, int minDigits) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  char buffer[8];
-  int n = 0;
-  do {
-    buffer[n++] = kDigits[value & 0xFu];
-    value >>= 4;
-  } while (value != 0 && n < 8);
-  while (n < minDigits) buffer[n++] = '0';
-  while (n > 0) out.push_back(buffer[--n]);
 }
 
 }  // namespace
@@ -180,7 +159,7 @@ std::optional<std::size_t> ParseEscaped(std::string_view source, char endChar, s
         }
         unsigned value = 0;
         for (int digits = 0; digits < 4 && pos < source.size() && IsHexDigit(source[pos]); ++digits)
-          value = value * 16 + HexValue(source[pos++]);
+          value = value * 16 + HexDigitValue(source[pos++]);
         out.push_back(static_cast<char16_t>(value));
         break;
       }
@@ -214,7 +193,7 @@ std::string DumpEscaped(std::u16string_view text, char escape1, char escape2) {
       // A following hex digit would be read as part of a short escape.
       const bool pad = hasNext && next < 0x80 && IsHexDigit(static_cast<char>(next));
       out += "\\x";
-      AppendHex(out, unit, pad ? 4 : 1);
+      out += HexNumber(unit, pad ? 4 : 1);
       continue;
     }
     if (unit < 0x20) {

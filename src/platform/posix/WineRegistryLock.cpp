@@ -1,4 +1,5 @@
 #include "platform/posix/WineRegistryLock.h"
+#include "platform/HexText.h"
 
 #include <sys/file.h>
 
@@ -11,12 +12,6 @@
 
 namespace korbu::platform::posix {
 namespace {
-
-std::string HexNumber(unsigned long long value) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%llx", value);
-  return buffer;
-}
 
 // The folder name that Debian's Wine keeps in <prefix>/wineserver: one plain name.
 std::string DebianServerTmpName(const std::string& prefix) {

@@ -1,4 +1,5 @@
 #include "platform/posix/WineRegistryText.h"
+#include "platform/HexText.h"
 
 #include <algorithm>
 #include <utility>
@@ -55,16 +56,6 @@ bool Writable(const WineKeyPath& key) {
   return std::none_of(key.begin(), key.end(), [](const std::u16string& part) {
     return part.empty() || part.find(u'\\') != std::u16string::npos;
   });
-}
-
-std::string Hex(std::uint64_t value, std::size_t minDigits) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), "0123456789abcdef"[value & 0xFu]);
-    value >>= 4;
-  } while (value != 0);
-  while (digits.size() < minDigits) digits.insert(digits.begin(), '0');
-  return digits;
 }
 
 }  // namespace
@@ -278,7 +269,7 @@ std::string WineRegistryText::NewSectionText(const WineKeyPath& key, const WineV
   }
   text += "] " + std::to_string(nowUnixSeconds) + newline_;
   const auto fileTime = static_cast<std::uint64_t>(nowUnixSeconds + kEpochDifference) * 10000000u;
-  text += "#time=" + Hex(fileTime >> 32, 1) + Hex(fileTime & 0xFFFFFFFFu, 8) + newline_;
+  text += "#time=" + HexNumber(fileTime >> 32) + HexNumber(fileTime & 0xFFFFFFFFu, 8) + newline_;
   if (value != nullptr) text += FormatValue(*value, newline_);
   return text;
 }

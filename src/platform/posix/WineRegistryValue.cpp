@@ -1,4 +1,5 @@
 #include "platform/posix/WineRegistryValue.h"
+#include "platform/HexText.h"
 
 #include "platform/Registry.h"
 #include "platform/posix/WineRegistryCodec.h"
@@ -7,16 +8,6 @@ namespace korbu::platform::posix {
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned HexValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-  return static_cast<unsigned>(c - 'A' + 10);
-}
 
 void SkipSpaces(std::string_view text, std::size_t& pos) {
   while (pos < text.size() && IsSpace(text[pos])) ++pos;
@@ -27,7 +18,7 @@ std::optional<std::uint32_t> ReadHexNumber(std::string_view text, std::size_t& p
   const std::size_t start = pos;
   std::uint64_t value = 0;
   while (pos < text.size() && IsHexDigit(text[pos])) {
-    value = value * 16 + HexValue(text[pos++]);
+    value = value * 16 + HexDigitValue(text[pos++]);
     if (value > limit) return std::nullopt;
   }
   if (pos == start) return std::nullopt;
@@ -70,21 +61,6 @@ std::optional<TypeTag> ReadTypeTag(std::string_view text) {
   auto type = ReadHexNumber(text, pos, 0xFFFFFFFFu);
   if (!type || text.substr(pos, 2) != "):") return std::nullopt;
   return TypeTag{*type, DataForm::Hex, pos + 2};
-}
-
-std::string Hex2(unsigned value) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  return {kDigits[(value >> 4) & 0xFu], kDigits[value & 0xFu]};
-}
-
-std::string HexNumber(std::uint32_t value, std::size_t minDigits) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), "0123456789abcdef"[value & 0xFu]);
-    value >>= 4;
-  } while (value != 0);
-  while (digits.size() < minDigits) digits.insert(digits.begin(), '0');
-  return digits;
 }
 
 // Wine writes string data as text only when it is a whole number of units ending
@@ -180,7 +156,7 @@ std::string FormatValue(const WineValue& value, std::string_view newline) {
   count += tag.size();
   // Lines are wrapped as wineserver wraps them, after about 76 columns.
   for (std::size_t i = 0; i < value.data.size(); ++i) {
-    out += Hex2(static_cast<unsigned char>(value.data[i]));
+    AppendHexByte(out, static_cast<unsigned char>(value.data[i]));
     count += 2;
     if (i + 1 < value.data.size()) {
       out.push_back(',');
