@@ -1,6 +1,7 @@
 #include "win32app/MainWindow.h"
 
 #include <optional>
+#include <stdexcept>
 
 #include "win32app/Controls.h"
 #include "win32app/Pictures.h"
@@ -12,6 +13,7 @@ constexpr int kHeaderHeight = 81;
 const char* const kMainClass = "TMainForm";
 const char* const kApplicationClass = "TApplication";
 const char* const kApplicationTitle = "Selvo Antivirus";
+const char* const kNoWindow = "The main window cannot be created: is there a display?";
 
 std::optional<bool> gNextAnswer;
 bool gRecordMessages = false;
@@ -79,6 +81,8 @@ MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartu
   // The application's own window: it carries the title, never shows.
   appWindow_ = CreateWindowExA(0, kApplicationClass, kApplicationTitle, WS_POPUP, 0, 0, 0, 0,
                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  // Without a window nothing would ever start the engine steps or end the program.
+  if (appWindow_ == nullptr) throw std::runtime_error(kNoWindow);
 
   // Shown and painted before the main window exists.
   splash_ = std::make_unique<SplashWindow>(appWindow_);
@@ -96,6 +100,12 @@ MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartu
                             (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                             (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, appWindow_,
                             nullptr, GetModuleHandleA(nullptr), this);
+  if (window_ == nullptr) {
+    splash_.reset();
+    DestroyWindow(appWindow_);
+    if (header_ != nullptr) DeleteObject(header_);
+    throw std::runtime_error(kNoWindow);
+  }
   sheetUtama_ = MakePage(window_, 0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight);
   sheetScan_ = MakePage(window_, 0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight);
   BuildOptionsPage();

@@ -35,7 +35,8 @@ class MainWindow final : public WindowView {
   static constexpr int kClientHeight = 454;
 
   /// Shows the splash window, then builds the main window (options page shown,
-  /// disabled) and shows it. The dispatcher outlives the window.
+  /// disabled) and shows it. The dispatcher outlives the window. Throws
+  /// std::runtime_error when the windows cannot be created (no display).
   MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartup> engine);
   ~MainWindow() override;
   MainWindow(const MainWindow&) = delete;

@@ -1,6 +1,9 @@
 // The desktop program on Windows: a splash window while the engine loads, then the
 // main window, until it is closed.
 
+#include <cstdio>
+#include <stdexcept>
+
 #include "win32app/MainWindow.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -8,7 +11,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // needs neither.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int status = 0;
-  {
+  try {
     korbu::win32app::Win32Dispatcher dispatcher;
     korbu::win32app::MainWindow window(dispatcher, korbu::MakeEngineStartup());
     MSG message;
@@ -24,6 +27,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       TranslateMessage(&message);
       DispatchMessageA(&message);
     }
+  } catch (const std::runtime_error& error) {
+    // No window could be made: say so and end rather than run on unseen.
+    std::fprintf(stderr, "korbu: %s\n", error.what());
+    MessageBoxA(nullptr, error.what(), "Selvo Antivirus", MB_OK | MB_ICONERROR);
+    status = 1;
   }
   CoUninitialize();
   return status;

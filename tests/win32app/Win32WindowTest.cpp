@@ -21,12 +21,14 @@ namespace {
 
 const char* const kSummaryEnd = "Scan is finished...";
 
-// Saves what the screen shows of the window as a 24-bit BMP.
+// Saves what the screen shows of the window's client area as a 24-bit BMP (the
+// frame is the window manager's, absent on a bare virtual display).
 void Screenshot(HWND window, const char* name) {
   const char* dir = std::getenv("KORBU_SCREENSHOT_DIR");
   if (dir == nullptr || window == nullptr) return;
   RECT box;
-  GetWindowRect(window, &box);
+  GetClientRect(window, &box);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&box), 2);
   const int width = box.right - box.left;
   const int height = box.bottom - box.top;
   HDC screen = GetDC(nullptr);
