@@ -13,9 +13,32 @@
 namespace korbu {
 namespace {
 
-// The search whose worker runs on this thread, so that its own handlers can call
-// Abort without waiting for themselves.
-thread_local const TFindFile* tWalking = nullptr;
+// The searches this thread is running a part of (begin event, walk, abort event or
+// end), innermost first: their handlers call Abort or WaitForSearchEnd without
+// waiting for themselves.
+struct InsideFrame {
+  const TFindFile* search;
+  const InsideFrame* outer;
+};
+thread_local const InsideFrame* tInside = nullptr;
+
+class InsideSearch {
+ public:
+  explicit InsideSearch(const TFindFile* search) : frame_{search, tInside} { tInside = &frame_; }
+  InsideSearch(const InsideSearch&) = delete;
+  InsideSearch& operator=(const InsideSearch&) = delete;
+  ~InsideSearch() { tInside = frame_.outer; }
+
+ private:
+  InsideFrame frame_;
+};
+
+bool IsInside(const TFindFile* search) {
+  for (const InsideFrame* frame = tInside; frame != nullptr; frame = frame->outer) {
+    if (frame->search == search) return true;
+  }
+  return false;
+}
 
 bool SearchesFiles(TFolderIgnore ignore) {
   return ignore == TFolderIgnore::fiNothing || ignore == TFolderIgnore::fiSubfolders;
@@ -54,112 +77,106 @@ TFindFile::TFindFile(MainThreadDispatcher* mainThread) : dispatcher_(mainThread)
 TFindFile::~TFindFile() {
   destroying_ = true;
   Abort();
-  WaitForSearchEnd();
   JoinWorker();
 }
 
-bool TFindFile::OnWalkerThread() const { return tWalking == this; }
+bool TFindFile::Busy() const {
+  std::lock_guard lock(mutex_);
+  return phase_ != Phase::Idle;
+}
 
 void TFindFile::Start() {
   {
-    std::lock_guard lock(stateMutex_);
-    if (busy_) return;
-    busy_ = true;
+    std::lock_guard lock(mutex_);
+    if (phase_ != Phase::Idle) return;
+    if (Threaded && dispatcher_ == nullptr) {
+      throw std::logic_error("a threaded file search needs a main-thread dispatcher");
+    }
+    phase_ = Phase::Walking;
     aborted_ = false;
-    finishing_ = false;
-    ++searchNumber_;
+    ++search_;
   }
-  // The last worker has run its end of search already; it only has to return.
+  // The last worker has handed its end over already; it only has to return.
   JoinWorker();
-  threadedSearch_ = Threaded;
-  if (threadedSearch_ && dispatcher_ == nullptr) {
-    MarkEnded();
-    throw std::logic_error("a threaded file search needs a main-thread dispatcher");
-  }
 
   bool begun = false;
   try {
     targetSearch_ = std::make_unique<TTargetSearch>(criteria_);
     begun = true;
+    InsideSearch inside(this);
     DoSearchBegin();
-    if (threadedSearch_) {
-      workerRunning_ = true;
+    if (Threaded) {
       worker_ = std::thread([this] { WorkerBody(); });
       return;
     }
     WalkTargets();
     DoWalkEnd();
   } catch (...) {
-    workerRunning_ = false;
     // Once the begin event was raised its handler expects the finish event too.
     if (begun) {
-      EndOfSearch();
+      WalkOver();
     } else {
       targetSearch_.reset();
       MarkEnded();
     }
     throw;
   }
-  EndOfSearch();
+  WalkOver();
 }
 
 void TFindFile::Abort() {
   std::uint64_t search = 0;
+  bool raise = false;
   {
-    std::unique_lock lock(stateMutex_);
-    if (!busy_ || aborted_) return;
-    if (finishing_) {
-      // The end of search has begun: nothing is left to stop, but the caller on
-      // another thread still gets the search ended when this returns.
-      if (OnWalkerThread() || (dispatcher_ != nullptr && dispatcher_->IsMainThread())) return;
-      const std::uint64_t running = searchNumber_;
-      ended_.wait(lock, [&] { return !busy_ || searchNumber_ != running; });
-      return;
+    std::lock_guard lock(mutex_);
+    if (phase_ == Phase::Idle) return;
+    search = search_;
+    raise = !aborted_ && phase_ != Phase::Ending;
+    if (raise) {
+      aborted_ = true;
+      raisingAbort_ = true;
     }
-    aborted_ = true;
-    search = searchNumber_;
-    ++abortsRunning_;
   }
-  const bool onMain = dispatcher_ != nullptr && dispatcher_->IsMainThread();
-  {
-    AtExit done([&] {
-      bool endWaits = false;
-      {
-        std::lock_guard lock(stateMutex_);
-        --abortsRunning_;
-        endWaits = finishing_ && abortsRunning_ == 0;
-      }
-      // The thread-end handler waits on the main thread for this handler: wake it.
-      if (endWaits && !onMain) dispatcher_->RunOnMainThread([] {});
-    });
-    DoSearchAbort();
+  if (raise) {
+    InsideSearch inside(this);
+    try {
+      DoSearchAbort();
+    } catch (...) {
+      AbortRaised();
+      throw;
+    }
+    AbortRaised();
   }
-  if (!workerRunning_ || OnWalkerThread()) return;
-  if (onMain) {
-    dispatcher_->WaitWithMessages([this] { return !workerRunning_; });
-  } else {
-    std::unique_lock lock(stateMutex_);
-    ended_.wait(lock, [&] { return !busy_ || searchNumber_ != search; });
-  }
+  AwaitEnd(search);
 }
 
 void TFindFile::WaitForSearchEnd() {
-  if (!Busy() || OnWalkerThread()) return;
-  if (threadedSearch_ && dispatcher_ != nullptr && dispatcher_->IsMainThread()) {
-    {
-      // Inside the end of search itself (a finish handler) there is nothing to wait for.
-      std::lock_guard lock(stateMutex_);
-      if (finishing_) return;
-    }
-    dispatcher_->WaitWithMessages([this] { return !Busy(); });
+  std::uint64_t search = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (phase_ == Phase::Idle) return;
+    search = search_;
+  }
+  AwaitEnd(search);
+}
+
+void TFindFile::AwaitEnd(std::uint64_t search) {
+  if (IsInside(this)) return;  // it would wait for itself
+  const auto ended = [this, search] { return phase_ == Phase::Idle || search_ != search; };
+  // Only a threaded search's end comes to the main thread as a hand-over.
+  if (dispatcher_ != nullptr && dispatcher_->IsMainThread() && Threaded) {
+    dispatcher_->WaitWithMessages([&] {
+      std::lock_guard lock(mutex_);
+      return ended();
+    });
     return;
   }
-  std::unique_lock lock(stateMutex_);
-  ended_.wait(lock, [&] { return !busy_; });
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, ended);
 }
 
 void TFindFile::WorkerBody() {
-  tWalking = this;
+  InsideSearch inside(this);
   // A failure of the walk ends the worker quietly; the end of search still runs.
   try {
     WalkTargets();
@@ -169,33 +186,70 @@ void TFindFile::WorkerBody() {
     DoWalkEnd();
   } catch (...) {
   }
+  WalkOver();
+}
+
+// The walker's part is done. A threaded search hands its end over now, or leaves
+// that to the abort event being raised. A search without a worker ends here, on
+// the caller of Start, once that event is done.
+void TFindFile::WalkOver() {
+  {
+    std::unique_lock lock(mutex_);
+    if (!Threaded) {
+      changed_.wait(lock, [this] { return !raisingAbort_; });
+      phase_ = Phase::Ending;
+    } else if (raisingAbort_) {
+      phase_ = Phase::WalkOver;
+      return;
+    } else {
+      phase_ = Phase::EndHandedOver;
+    }
+  }
+  if (Threaded) {
+    HandOverEnd();
+  } else {
+    Finish();
+  }
+}
+
+void TFindFile::AbortRaised() {
+  bool handOver = false;
+  {
+    std::lock_guard lock(mutex_);
+    raisingAbort_ = false;
+    handOver = phase_ == Phase::WalkOver;
+    if (handOver) phase_ = Phase::EndHandedOver;
+  }
+  changed_.notify_all();
+  if (handOver) HandOverEnd();
+}
+
+// Threaded only: the end goes to the main thread, once per hand-over.
+void TFindFile::HandOverEnd() {
+  // Neither a worker nor an aborting thread has anyone to give a finish handler's
+  // error to.
   try {
-    dispatcher_->RunOnMainThread([this] { ThreadEnd(); });
+    dispatcher_->RunOnMainThread([this] {
+      {
+        std::lock_guard lock(mutex_);
+        // An abort event is being raised (on another thread, or below on this one
+        // with its handler running the hand-overs): it hands the end over again
+        // when it is done.
+        if (raisingAbort_) {
+          phase_ = Phase::WalkOver;
+          return;
+        }
+        phase_ = Phase::Ending;
+      }
+      Finish();
+    });
   } catch (...) {
   }
-  tWalking = nullptr;
 }
 
-void TFindFile::ThreadEnd() {
-  workerRunning_ = false;
-  bool abortRuns = false;
-  {
-    std::lock_guard lock(stateMutex_);
-    finishing_ = true;
-    abortRuns = abortsRunning_ > 0;
-  }
-  // An abort raised on another thread finishes its event before the finish event.
-  if (abortRuns) {
-    dispatcher_->WaitWithMessages([this] {
-      std::lock_guard lock(stateMutex_);
-      return abortsRunning_ == 0;
-    });
-  }
-  EndOfSearch();
-}
-
-void TFindFile::EndOfSearch() {
-  AtExit finish([this] {
+void TFindFile::Finish() {
+  InsideSearch inside(this);
+  AtExit ended([this] {
     targetSearch_.reset();
     MarkEnded();
   });
@@ -204,10 +258,10 @@ void TFindFile::EndOfSearch() {
 
 void TFindFile::MarkEnded() {
   {
-    std::lock_guard lock(stateMutex_);
-    busy_ = false;
+    std::lock_guard lock(mutex_);
+    phase_ = Phase::Idle;
   }
-  ended_.notify_all();
+  changed_.notify_all();
 }
 
 void TFindFile::JoinWorker() {

@@ -7,8 +7,12 @@
 // on the walker (the worker when Threaded; they are called there directly and must
 // hand over to the main thread what they share with it); OnSearchAbort on the caller
 // of Abort; OnSearchFinish, for a threaded search, on the main thread through the
-// dispatcher, otherwise on the caller of Start. Events are set before Start and left
-// alone while the search is Busy.
+// dispatcher, otherwise on the caller of Start. Threaded and the events are set
+// before Start and left alone while the search is Busy.
+//
+// The end of a search (OnSearchFinish, then Busy false) runs once the walk is over
+// and no OnSearchAbort is being raised, so that an abort always comes first;
+// whichever of the two is done last hands the end over, once.
 
 #include <atomic>
 #include <condition_variable>
@@ -73,7 +77,7 @@ class TFindFile final {
   TNotifyEvent OnWalkEnd;
 
   /// True from Start until the end of the search (OnSearchFinish included) has run.
-  bool Busy() const { return busy_.load(); }
+  bool Busy() const;
   /// Set by Abort, cleared by Start.
   bool Aborted() const { return aborted_.load(); }
   /// Depth of the folder being walked; a target folder itself is level 1.
@@ -87,15 +91,17 @@ class TFindFile final {
   /// the caller. Threaded without a dispatcher throws std::logic_error.
   void Start();
 
-  /// Stops a running search; does nothing when not Busy or already Aborted. With a
-  /// worker running it returns once the search has ended (Busy is false): on the
-  /// main thread it keeps running hand-overs meanwhile. Called from a walker's own
-  /// handler it only asks the walk to stop, which happens when the handler returns.
+  /// Stops a running search: sets Aborted and raises OnSearchAbort, unless the search
+  /// is not Busy, already Aborted or its end has begun. Then it returns once the
+  /// search has ended (Busy is false), on the main thread running hand-overs
+  /// meanwhile. Called from the search's own handlers (on the walker, or in its
+  /// begin, abort or finish event) it does not wait: the walk stops when the
+  /// handler returns.
   void Abort();
 
   /// Returns once the running search (if any) has ended; on the main thread it runs
   /// the hand-overs meanwhile. The command line's way of waiting for a threaded
-  /// search. Does not wait when called from the walker itself.
+  /// search. Does not wait when called from the search's own handlers.
   void WaitForSearchEnd();
 
  private:
@@ -110,30 +116,40 @@ class TFindFile final {
   void WalkFolder(const std::string& folder);
   void DoWalkError(const std::string& folder);
   void WorkerBody();
-  void ThreadEnd();
-  void EndOfSearch();
+  void WalkOver();
+  void AbortRaised();
+  void HandOverEnd();
+  void Finish();
   void MarkEnded();
+  void AwaitEnd(std::uint64_t search);
   void JoinWorker();
-  bool OnWalkerThread() const;
+
+  // Where a search stands, from Start to the end of search.
+  enum class Phase {
+    Idle,           // no search: Busy is false
+    Walking,        // begun; the walk (or its begin event) runs
+    WalkOver,       // the walk is over; the end waits for the abort event being raised
+    EndHandedOver,  // the end is due and on its way to the thread that runs it
+    Ending,         // OnSearchFinish runs; too late for an abort event
+  };
 
   TSearchCriteria criteria_;
   MainThreadDispatcher* const dispatcher_;
   std::unique_ptr<TTargetSearch> targetSearch_;
   const TTargetFolder* currentTarget_ = nullptr;
-
-  std::atomic<bool> busy_{false};
-  std::atomic<bool> aborted_{false};
-  std::atomic<bool> destroying_{false};
-  std::atomic<bool> workerRunning_{false};  // until the thread-end handler starts
-  int abortsRunning_ = 0;  // OnSearchAbort handlers still running (under stateMutex_)
   std::atomic<std::uint16_t> currentLevel_{0};
-  std::atomic<bool> threadedSearch_{false};
   std::thread worker_;
 
-  std::mutex stateMutex_;
-  std::condition_variable ended_;
-  std::uint64_t searchNumber_ = 0;  // searches started
-  bool finishing_ = false;          // the thread-end handler has begun
+  // The stop and end protocol. aborted_ is polled by the walker between entries;
+  // destroying_ mutes the begin, abort and finish events. The rest is guarded by
+  // mutex_ and its changes are signalled through changed_.
+  std::atomic<bool> aborted_{false};
+  std::atomic<bool> destroying_{false};
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  Phase phase_ = Phase::Idle;
+  bool raisingAbort_ = false;  // OnSearchAbort runs (at most once a search)
+  std::uint64_t search_ = 0;   // searches begun: a waiter's search ended once it changes
 };
 
 }  // namespace korbu

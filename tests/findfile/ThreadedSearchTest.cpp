@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -152,6 +153,77 @@ TEST_F(Threaded, AbortFromTheWalkersOwnHandlerDoesNotWaitForItself) {
   search->Start();
   search->WaitForSearchEnd();
   EXPECT_TRUE(AbortBeforeFinish());
+}
+
+// The end of a search comes after an abort event still running: on another thread
+// while a search without a worker ends its walk, or while a threaded search's end
+// already waits on the main thread; or on the main thread, its handler running
+// the hand-overs (the end among them).
+TEST_F(Threaded, TheEndWaitsForAnAbortEventStillRunning) {
+  std::atomic<bool> inAbort{false};
+  std::atomic<bool> release{false};
+  const auto lastSearchAbortedThenFinished = [&] {
+    const Events e = log.Events();
+    const Events last(std::find(e.rbegin(), e.rend(), "begin").base(), e.end());
+    return last.size() >= 2 && last[last.size() - 2] == "abort" && last.back() == "finish" &&
+           std::count(last.begin(), last.end(), "finish") == 1;
+  };
+  search->OnSearchAbort = [&](TFindFile&) {
+    inAbort = true;
+    SpinUntil([&] { return release.load(); });
+    // Leaves a finish raised too early the time to show up first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    log.Add("abort");
+  };
+  std::thread stopper;
+  const auto abortOnAnotherThread = [&] {
+    inAbort = false;
+    release = false;
+    stopper = std::thread([&] { search->Abort(); });
+    SpinUntil([&] { return inAbort.load(); });
+  };
+
+  search->Threaded = false;
+  search->OnFileMatch = [&](TFindFile&, const std::string&, const TSearchRec&) {
+    if (++matches == 5) abortOnAnotherThread();
+  };
+  search->OnWalkEnd = [&](TFindFile&) { release = true; };
+  search->Start();
+  stopper.join();
+  EXPECT_TRUE(lastSearchAbortedThenFinished()) << ::testing::PrintToString(log.Events());
+
+  search->Threaded = true;
+  search->OnFileMatch = nullptr;
+  search->OnWalkEnd = nullptr;
+  search->Start();
+  SpinUntil([&] { return mainThread.PendingCount() == 1; });  // the end waits on the main thread
+  abortOnAnotherThread();
+  mainThread.ProcessPendingMessages();
+  EXPECT_TRUE(search->Busy());
+  release = true;
+  search->WaitForSearchEnd();
+  stopper.join();
+  EXPECT_TRUE(lastSearchAbortedThenFinished()) << ::testing::PrintToString(log.Events());
+
+  search->OnSearchAbort = [&](TFindFile&) {
+    mainThread.ProcessPendingMessages();
+    log.Add("abort");
+  };
+  search->Start();
+  SpinUntil([&] { return mainThread.PendingCount() == 1; });
+  search->Abort();
+  EXPECT_FALSE(search->Busy());
+  EXPECT_TRUE(lastSearchAbortedThenFinished()) << ::testing::PrintToString(log.Events());
+}
+
+TEST_F(Threaded, DestroyingWhileTheEndWaitsOnTheMainThreadSuppressesEvents) {
+  search->Start();
+  SpinUntil([&] { return mainThread.PendingCount() == 1; });
+  search.reset();
+  const Events e = log.Events();
+  EXPECT_EQ(std::count(e.begin(), e.end(), "finish") + std::count(e.begin(), e.end(), "abort"), 0);
+  EXPECT_EQ(log.Files().size(), 300u);
+  EXPECT_EQ(mainThread.PendingCount(), 0u);
 }
 
 TEST(QueuedDispatcher, RunsHandOversInOrderAndReturnsTheirErrors) {
