@@ -128,8 +128,8 @@ class TFindFile final {
   enum class Phase {
     Idle,           // no search: Busy is false
     Walking,        // begun; the walk (or its begin event) runs
-    WalkOver,       // the walk is over; the end waits for the abort event being raised
-    EndHandedOver,  // the end is due and on its way to the thread that runs it
+    WalkOver,       // a worker's walk is over; the end waits for the abort event being raised
+    EndHandedOver,  // a worker's end is due and on its way to the main thread
     Ending,         // OnSearchFinish runs; too late for an abort event
   };
 
