@@ -114,14 +114,14 @@ void TFindFile::Start() {
   } catch (...) {
     // Once the begin event was raised its handler expects the finish event too.
     if (begun) {
-      WalkOver();
+      WalkReturned();
     } else {
       targetSearch_.reset();
       MarkEnded();
     }
     throw;
   }
-  WalkOver();
+  WalkReturned();
 }
 
 void TFindFile::Abort() {
@@ -186,13 +186,13 @@ void TFindFile::WorkerBody() {
     DoWalkEnd();
   } catch (...) {
   }
-  WalkOver();
+  WalkReturned();
 }
 
 // The walker's part is done. A threaded search hands its end over now, or leaves
 // that to the abort event being raised. A search without a worker ends here, on
 // the caller of Start, once that event is done.
-void TFindFile::WalkOver() {
+void TFindFile::WalkReturned() {
   {
     std::unique_lock lock(mutex_);
     if (!Threaded) {

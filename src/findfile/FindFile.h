@@ -116,7 +116,7 @@ class TFindFile final {
   void WalkFolder(const std::string& folder);
   void DoWalkError(const std::string& folder);
   void WorkerBody();
-  void WalkOver();
+  void WalkReturned();
   void AbortRaised();
   void HandOverEnd();
   void Finish();
