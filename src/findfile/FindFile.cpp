@@ -292,9 +292,12 @@ void TFindFile::WalkFolder(const std::string& folder) {
   const TTargetFolder& target = *currentTarget_;
 
   bool unlisted = false;
-  const auto list = [&](const std::string& mask, const std::function<bool(const platform::EntryInfo&)>& visit) {
+  // mask null: every name, real folders only.
+  const auto list = [&](const std::string* mask, const std::function<bool(const platform::EntryInfo&)>& visit) {
     errno = 0;
-    if (!platform::ListFolder(listed, mask, visit) && !unlisted) {
+    const bool listedOk = mask == nullptr ? platform::ListSubfolders(listed, visit)
+                                          : platform::ListFolder(listed, *mask, visit);
+    if (!listedOk && !unlisted) {
       unlisted = true;
       DoWalkError(folder);
     }
@@ -306,7 +309,7 @@ void TFindFile::WalkFolder(const std::string& folder) {
       // An error of a handler stops the listing first, so that the platform closes
       // the folder, and then goes on to the caller.
       std::exception_ptr error;
-      list(*mask, [&](const platform::EntryInfo& info) {
+      list(&*mask, [&](const platform::EntryInfo& info) {
         if (aborted_) return false;
         // Links, FIFOs, sockets and devices are never opened nor reported.
         if (info.kind != platform::EntryKind::Regular && info.kind != platform::EntryKind::Directory) {
@@ -332,7 +335,7 @@ void TFindFile::WalkFolder(const std::string& folder) {
   // Only real directories are entered: a link to a folder (a loop included) is not.
   // A folder that cannot be listed, or vanished, yields nothing but its error.
   std::vector<std::string> subfolders;
-  list("*.*", [&](const platform::EntryInfo& info) {
+  list(nullptr, [&](const platform::EntryInfo& info) {
     if (aborted_) return false;
     if (info.kind == platform::EntryKind::Directory) subfolders.push_back(info.name);
     return true;

@@ -58,6 +58,10 @@ bool IsVirtualFileSystem(const std::string& folder);
 bool ListFolder(const std::string& folder, const std::string& mask,
                 const std::function<bool(const EntryInfo&)>& visit);
 
+/// ListFolder with every name, reporting only the real folders (no links to
+/// one); cheaper where the system tells an entry's type without a look at it.
+bool ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit);
+
 /// Sets the attributes of a file or folder from Windows bits: on POSIX only the
 /// read-only bit has an effect (it takes the owner's write permission away).
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes);

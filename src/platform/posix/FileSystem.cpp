@@ -61,7 +61,8 @@ int OpenRegularFileForReading(const char* path) {
   return fd;
 }
 
-bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) {
+bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit,
+                    bool foldersOnly) {
   if (fd < 0) return false;
   DIR* dir = ::fdopendir(fd);
   if (dir == nullptr) {
@@ -78,9 +79,12 @@ bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(co
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     if (!MatchesWildcard(name, mask)) continue;
+    // The entry's type, where the file system gives it, spares a stat per file.
+    if (foldersOnly && entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) continue;
     struct stat st {};
     // An entry that vanished since the listing is simply not reported.
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (foldersOnly && !S_ISDIR(st.st_mode)) continue;
     if (!visit(EntryFromStat(name, st))) break;
   }
   return true;
@@ -115,6 +119,13 @@ bool ListFolder(const std::string& folder, const std::string& mask,
   return posix::ListOpenFolder(RetryOnEintr([&] {
     return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   }), mask, visit);
+}
+
+bool ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit) {
+  if (folder.empty()) return false;
+  return posix::ListOpenFolder(RetryOnEintr([&] {
+    return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }), "*", visit, true);
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {

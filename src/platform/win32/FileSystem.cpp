@@ -94,6 +94,13 @@ bool ListFolder(const std::string& folder, const std::string& mask,
   return true;
 }
 
+bool ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit) {
+  // The listing already holds every entry's attributes.
+  return ListFolder(folder, "*", [&](const EntryInfo& info) {
+    return info.kind != EntryKind::Directory || visit(info);
+  });
+}
+
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   if (path.empty()) return false;
   return ::SetFileAttributesA(path.c_str(), attributes) != 0;
