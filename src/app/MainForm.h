@@ -4,7 +4,6 @@
 // It shows what WindowController decides and forwards the user's doing to it.
 
 #include <QPointer>
-#include <QString>
 #include <QWidget>
 
 #include <memory>
