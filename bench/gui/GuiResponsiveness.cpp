@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/EngineStartup.h"
 #include "app/FolderTree.h"
 #include "app/MainForm.h"
+#include "ui/EngineStartup.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
   clock.start();
   ticker.start();
   scan->click();  // runs the memory and registry phases, then starts the walk
-  while (form.ScanBusy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  while (form.Controller().ScanBusy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
   ticker.stop();
 

@@ -1,7 +1,7 @@
 #pragma once
 // The program's main window: the header picture over two pages that only the
 // program switches, the options page (sheetUtama) and the scan page (sheetScan).
-// It is the scan pipeline's front end.
+// It shows what WindowController decides and forwards the user's doing to it.
 
 #include <QPointer>
 #include <QWidget>
@@ -9,27 +9,24 @@
 #include <memory>
 #include <string>
 
-#include "app/EngineStartup.h"
 #include "app/QtMainThreadDispatcher.h"
-#include "scan/DetectionList.h"
-#include "scan/ScanFrontEnd.h"
+#include "ui/EngineStartup.h"
+#include "ui/WindowController.h"
+#include "ui/WindowView.h"
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
-class QTreeWidget;
 
 namespace korbu {
 
 class DetectionListView;
-class ScanSession;
 class TListControl;
-struct ActionButtons;
 class TFolderTree;
 class TSplashForm;
 
-class TMainForm : public QWidget, public ScanFrontEnd {
+class TMainForm : public QWidget, public WindowView {
   Q_OBJECT
 
  public:
@@ -44,43 +41,28 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   void AttachSplash(TSplashForm* splash);
 
   /// Start-up's engine steps; runs on the first activation only (FormActivate).
-  void FormActivate();
-  /// True once the first activation has finished.
-  bool StartupFinished() const { return startupFinished_; }
+  void FormActivate() { controller_->FormActivate(); }
 
-  /// Checks the four options and fills the information labels from the engine.
-  void ShowEngineInfo();
+  WindowController& Controller() { return *controller_; }
 
-  /// The user's local application data folder; empty when it cannot be resolved.
-  std::string LocalAppDataFolder() const { return localAppData_; }
-
-  // ScanFrontEnd
-  ScanOptions ReadOptions() const override;
-  DetectionList& Detections() override { return detections_; }
-  void ShowOperation(const std::string& text) override;
-  void ShowObject(const std::string& text) override;
+  // WindowView
+  void SetText(WindowLabel label, const std::string& text) override;
+  void SetTip(WindowLabel label, const std::string& tip) override;
+  void SetEnabled(WindowControl control, bool enabled) override;
+  void SetStopCaption(const std::string& caption) override;
+  void ShowPage(WindowPage page) override;
+  void FocusScan() override;
+  void SetOption(ScanOption option, bool checked) override;
+  bool OptionChecked(ScanOption option) const override;
+  std::string SelectedLocation() const override;
+  void SetSelectAllChecked(bool checked) override;
+  void ShowRow(std::size_t index, const DetectionRow& row, const std::string& tip) override;
+  void ClearRows() override;
+  bool AskConfirm(const std::string& question) override;
+  void ShowMessage(const std::string& text) override;
   void ProcessPendingMessages() override;
-
-  // Scan control.
-  void btnScanClick();
-  void btnCancelClick();
-  void btnCancel2Click();
-  void btnBackClick();
-  /// Clears the scan page's labels and the counters for a new scan.
-  void ResetScanView();
-  /// True while the file walk runs.
-  bool ScanBusy() const;
-  /// Rows in the list, as last shown beside "Objects Detected:".
-  int DetectedCount() const { return detectedCount_; }
-
-  // Selection and actions.
-  void cbSelAllClick(bool checked);
-  void lvFoundClick();
-  void lvFoundDblClick();
-  void btnCleanClick();
-  void btnDeleteClick();
-  /// True while "Clean" or "Delete" works through the rows.
-  bool ActionRunning() const { return actionRunning_; }
+  void HideSplash() override;
+  void CloseWindow() override;
 
  protected:
   bool event(QEvent* event) override;
@@ -90,34 +72,15 @@ class TMainForm : public QWidget, public ScanFrontEnd {
  private:
   void BuildOptionsPage();
   void BuildScanPage();
-  void SetSplashStatus(const char* text);
-  void RunEngineSteps();
-  void lvFoundChange();
-  void FormHide();
-  void ConnectScanControl();
-  void FindFileSearchBegin();
-  void FindFileSearchFinish();
-  void FindFileSearchAbort();
-  void ShowOptionsPage();
-  void ConnectActions();
-  void ApplyButtons(const ActionButtons& buttons);
-  template <typename RowLoop>
-  void RunAction(RowLoop loop);
+  void ConnectControls();
+  QLabel* Label(WindowLabel label) const;
+  QWidget* ControlOf(WindowControl control) const;
+  QCheckBox* OptionBox(ScanOption option) const;
+  void ShowObject(const QString& text);
 
-  std::unique_ptr<EngineStartup> engine_;
   QPointer<TSplashForm> splash_;
-  bool activating_ = false;
-  bool startupFinished_ = false;
   bool startupTimerArmed_ = false;
-  std::string localAppData_;
-  DetectionList detections_;
-  int detectedCount_ = 0;
   QtMainThreadDispatcher dispatcher_;
-  std::unique_ptr<ScanSession> session_;  // made after the controls, stopped before them
-  bool phasesRunning_ = false;   // memory and registry phases, before the walk
-  bool closeRequested_ = false;  // the window was closed while the phases ran
-  bool actionRunning_ = false;   // "Clean" or "Delete" is working through the rows
-  bool closeAfterAction_ = false;
 
   QLabel* imgHeader_ = nullptr;
   QStackedWidget* pcMain_ = nullptr;
@@ -154,7 +117,9 @@ class TMainForm : public QWidget, public ScanFrontEnd {
   QPushButton* btnClean_ = nullptr;
   QPushButton* btnDelete_ = nullptr;
   QPushButton* btnCancel2_ = nullptr;
-  QString objectText_;  // lbFileScan's whole text, elided to fit when shown
+
+  // Last: made after the controls, and a walk still running stops before they go.
+  std::unique_ptr<WindowController> controller_;
 };
 
 }  // namespace korbu

@@ -60,7 +60,7 @@ void TMainForm::BuildScanPage() {
   LvFound_->setObjectName(QStringLiteral("LvFound"));
   DetectionListView::ConfigureControl(LvFound_);
   LvFound_->setGeometry(kMargin, listTop, kWidth, 318 - listTop);
-  listView_ = new DetectionListView(LvFound_, detections_, [this](std::size_t) { lvFoundChange(); });
+  listView_ = new DetectionListView(LvFound_);
 
   const int buttonsTop = 318 + 8;
   const int right = kClientWidth - kMargin;

@@ -59,9 +59,4 @@ void TSplashForm::CenterOnScreen() {
   move(box.topLeft());
 }
 
-void TSplashForm::hideEvent(QHideEvent* event) {
-  QWidget::hideEvent(event);
-  emit Hidden();
-}
-
 }  // namespace korbu

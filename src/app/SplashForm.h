@@ -28,11 +28,6 @@ class TSplashForm : public QWidget {
 
  signals:
   void StatusChanged(const QString& text);
-  /// Raised when the window hides (FormHide); start-up enables the options page then.
-  void Hidden();
-
- protected:
-  void hideEvent(QHideEvent* event) override;
 
  private:
   QLabel* Image1_ = nullptr;

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "app/Application.h"
-#include "app/EngineStartup.h"
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
+#include "ui/EngineStartup.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

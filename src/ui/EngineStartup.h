@@ -25,6 +25,8 @@ class EngineStartup {
   /// (main, daily), each empty when that database is missing.
   virtual std::pair<std::string, std::string> DatabaseVersions() = 0;
   virtual std::pair<std::string, std::string> DatabaseDates() = 0;
+  /// Why the engine is not loaded (the folder tried and the reason); empty when it is.
+  virtual std::string NotLoadedReason() { return {}; }
 };
 
 /// The start-up steps over the program's engine set-up.

@@ -22,6 +22,7 @@ class ClamAVStartup final : public EngineStartup {
     GetDatabaseDates(dates.first, dates.second);
     return dates;
   }
+  std::string NotLoadedReason() override { return GetEngineInfo().problem; }
 };
 
 }  // namespace

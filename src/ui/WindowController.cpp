@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "repair/RepairChanges.h"
+#include "repair/JournalSink.h"
 #include "repair/RowActions.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
@@ -88,6 +88,13 @@ void WindowController::ShowEngineInfo() {
   } catch (...) {
   }
   view_.SetText(WindowLabel::Signatures, SignatureLabel(count));
+  std::string reason;
+  try {
+    reason = engine_->NotLoadedReason();
+  } catch (...) {
+    reason.clear();
+  }
+  view_.SetTip(WindowLabel::Signatures, reason);
   std::pair<std::string, std::string> versions;
   try {
     versions = engine_->DatabaseVersions();
@@ -300,7 +307,7 @@ void WindowController::lvFoundClick() {
 }
 
 template <typename RowLoop>
-void WindowController::RunAction(RowLoop loop) {
+void WindowController::RunAction(const char* action, RowLoop loop) {
   if (actionRunning_ || ScanRunning()) return;
   // Messages run between rows: nothing the user clicks meanwhile may change the
   // list under the loop or start a second action over the same rows.
@@ -318,7 +325,9 @@ void WindowController::RunAction(RowLoop loop) {
     view_.ProcessPendingMessages();
   };
   try {
-    loop(detections_, ApplyChanges(), [this] { view_.ProcessPendingMessages(); }, report);
+    // Every change is journaled first, so that korbu-scan --undo can reverse it.
+    const auto journal = RecordedChanges(action, detections_);
+    loop(detections_, *journal, [this] { view_.ProcessPendingMessages(); }, report);
   } catch (...) {
     // A row that fails stays pending; the rows before it keep what the loop did.
   }
@@ -334,8 +343,8 @@ void WindowController::RunAction(RowLoop loop) {
   if (closePending_) view_.CloseWindow();
 }
 
-void WindowController::btnCleanClick() { RunAction(CleanRows); }
+void WindowController::btnCleanClick() { RunAction("clean", CleanRows); }
 
-void WindowController::btnDeleteClick() { RunAction(DeleteRows); }
+void WindowController::btnDeleteClick() { RunAction("delete", DeleteRows); }
 
 }  // namespace korbu

@@ -85,7 +85,7 @@ class WindowController final : public ScanFrontEnd {
   void SetSelectAll(bool checked);
   void ApplyButtons(bool clean, bool del);
   template <typename RowLoop>
-  void RunAction(RowLoop loop);
+  void RunAction(const char* action, RowLoop loop);
   void WalkBegin();
   void WalkFinish();
 

@@ -37,6 +37,9 @@ class WindowView {
   virtual ~WindowView() = default;
 
   virtual void SetText(WindowLabel label, const std::string& text) = 0;
+  /// A label's tool tip, empty for none; a toolkit whose labels carry no tips
+  /// leaves it out.
+  virtual void SetTip(WindowLabel /*label*/, const std::string& /*tip*/) {}
   virtual void SetEnabled(WindowControl control, bool enabled) = 0;
   /// The scan page's last button: "Stop" while a scan runs, "Exit" otherwise.
   virtual void SetStopCaption(const std::string& caption) = 0;

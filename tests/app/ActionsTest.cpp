@@ -85,9 +85,9 @@ class ActionsTest : public QObject {
     const std::string folder = damage_->Prefix().DriveC("windows/ShellNew");
     QTRY_VERIFY(folders->SelectPath(QString::fromStdString(folder)));
     Button("btnScan")->click();
-    QTRY_VERIFY(!form_->ScanBusy());
+    QTRY_VERIFY(!form_->Controller().ScanBusy());
     // The engine is not loaded in this test; the other virus's row is listed by hand.
-    form_->Detections().AddDetection(other_, "Eicar-Test-Signature", "");
+    form_->Controller().Detections().AddDetection(other_, "Eicar-Test-Signature", "");
     wormRow_ = RowOf(damage_->wormFile);
     registryRow_ = RowOf(kRunValue);
     otherRow_ = RowOf(other_);
@@ -235,7 +235,7 @@ class ActionsTest : public QObject {
     bool exitLocked = false;
     // Runs while the action lets messages through after its first row.
     QTimer::singleShot(0, form_.get(), [&] {
-      QVERIFY(form_->ActionRunning());
+      QVERIFY(form_->Controller().ActionRunning());
       backLocked = !Button("btnBack")->isEnabled();
       exitLocked = !Button("btnCancel2")->isEnabled();
       Button("btnBack")->click();
@@ -245,7 +245,7 @@ class ActionsTest : public QObject {
     });
     Button("btnClean")->click();
     QVERIFY(backLocked && exitLocked);
-    QVERIFY(!form_->ActionRunning());
+    QVERIFY(!form_->Controller().ActionRunning());
     // "Back" did not clear the list under the loop; the close came afterwards.
     QCOMPARE(List()->topLevelItemCount(), rows);
     QCOMPARE(Item(wormRow_)->text(2), kCleaned);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/EngineStartup.h"
+#include "ui/EngineStartup.h"
 
 namespace korbu::test {
 

@@ -180,6 +180,44 @@ class MainFormTest : public QObject {
     QVERIFY(Near(frame.pixelColor(0, frame.height() / 2), 0, 128, 255));
   }
 
+  void TheLogicReachesEachNamedControl() {
+    TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
+    korbu::WindowView& view = form;
+    using korbu::WindowLabel;
+    const std::pair<WindowLabel, const char*> labels[] = {
+        {WindowLabel::Build, "lbBuild"},           {WindowLabel::EngineVersion, "lbEngineVer"},
+        {WindowLabel::Signatures, "lbVirSign"},    {WindowLabel::CvdVersion, "lbCVDVer"},
+        {WindowLabel::CvdDateMain, "lbCVDDateMain"}, {WindowLabel::CvdDateDaily, "lbCVDDateDaily"},
+        {WindowLabel::FileScan, "lbFileScan"},     {WindowLabel::DetectedCount, "lbFileDetCount"},
+        {WindowLabel::InfoScan, "lbInfoScan"}};
+    for (const auto& [label, name] : labels) {
+      view.SetText(label, name);
+      QCOMPARE(Control<QLabel>(&form, name)->text(), QString::fromLatin1(name));
+    }
+    using korbu::WindowControl;
+    const std::pair<WindowControl, const char*> controls[] = {
+        {WindowControl::OptionsPage, "sheetUtama"}, {WindowControl::List, "LvFound"},
+        {WindowControl::SelectAll, "cbSelAll"},     {WindowControl::Back, "btnBack"},
+        {WindowControl::Clean, "btnClean"},         {WindowControl::Delete, "btnDelete"},
+        {WindowControl::Stop, "btnCancel2"}};
+    for (const auto& [control, name] : controls) {
+      view.SetEnabled(control, true);
+      QVERIFY2(Control<QWidget>(&form, name)->isEnabled(), name);
+      view.SetEnabled(control, false);
+      QVERIFY2(!Control<QWidget>(&form, name)->isEnabled(), name);
+    }
+    using korbu::ScanOption;
+    const std::pair<ScanOption, const char*> options[] = {
+        {ScanOption::Subfolders, "chkSubfolders"}, {ScanOption::AllFiles, "chkAllFiles"},
+        {ScanOption::NewVirus, "chkNewVirus"},     {ScanOption::Archive, "chkArchive"}};
+    for (const auto& [option, name] : options) {
+      view.SetOption(option, true);
+      QVERIFY2(Control<QCheckBox>(&form, name)->isChecked(), name);
+      Control<QCheckBox>(&form, name)->setChecked(false);
+      QVERIFY2(!view.OptionChecked(option), name);
+    }
+  }
+
   void DetectionListHasItsColumns() {
     TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
     auto* list = Control<QTreeWidget>(&form, "LvFound");
@@ -199,7 +237,7 @@ class MainFormTest : public QObject {
     TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
     auto* list = Control<QTreeWidget>(&form, "LvFound");
     auto* count = Control<QLabel>(&form, "lbFileDetCount");
-    korbu::DetectionList& rows = form.Detections();
+    korbu::DetectionList& rows = form.Controller().Detections();
     rows.AddDetection("/tmp/a/worm.exe", "Brontok-1", std::string(korbu::kInfoMemory));
     rows.AddDetection("HKEY_LOCAL_MACHINE\\Software\\Run\\x", "Brontok-2", "");
     QCOMPARE(list->topLevelItemCount(), 2);
@@ -229,16 +267,16 @@ class MainFormTest : public QObject {
 
   void ProgressLabelsShowTheScan() {
     TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
-    form.ShowOperation("Scanning file(s)...");
+    form.Controller().ShowOperation("Scanning file(s)...");
     QCOMPARE(Control<QLabel>(&form, "lbInfoScan")->text(), QStringLiteral("Scanning file(s)..."));
     auto* object = Control<QLabel>(&form, "lbFileScan");
-    form.ShowObject("/home/user/a.exe");
+    form.Controller().ShowObject("/home/user/a.exe");
     QCOMPARE(object->text(), QStringLiteral("/home/user/a.exe"));
     // A path too long for the label is cut in the middle, keeping both ends.
     std::string deep = "/home";
     for (int i = 0; i < 40; ++i) deep += "/folder" + std::to_string(i);
     deep += "/worm.exe";
-    form.ShowObject(deep);
+    form.Controller().ShowObject(deep);
     const QString shown = object->text();
     QVERIFY(shown.size() < static_cast<qsizetype>(deep.size()));
     QVERIFY(shown.startsWith(QStringLiteral("/home/folder0")));
@@ -254,12 +292,12 @@ class MainFormTest : public QObject {
     auto form = ReadyForm();
     form->show();
     auto* folders = Control<korbu::TFolderTree>(form.get(), "tvLocation");
-    QCOMPARE(form->ReadOptions().location, std::string());
+    QCOMPARE(form->Controller().ReadOptions().location, std::string());
     const QString target = QString::fromStdString(tree.Path("scan here"));
     QTRY_VERIFY(folders->SelectPath(target));
     Control<QCheckBox>(form.get(), "chkAllFiles")->setChecked(false);
     Control<QCheckBox>(form.get(), "chkArchive")->setChecked(false);
-    const korbu::ScanOptions options = form->ReadOptions();
+    const korbu::ScanOptions options = form->Controller().ReadOptions();
     QVERIFY(options.subfolders);
     QVERIFY(!options.allFiles);
     QVERIFY(options.heuristic);
@@ -347,8 +385,8 @@ class MainFormTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     std::string deep = "/home/user";
     for (int i = 0; i < 10; ++i) deep += "/folder" + std::to_string(i);
-    form->Detections().AddDetection("/a.exe", "Brontok-1", "");
-    form->Detections().AddDetection(deep + "/worm.exe", "Brontok-1", "");
+    form->Controller().Detections().AddDetection("/a.exe", "Brontok-1", "");
+    form->Controller().Detections().AddDetection(deep + "/worm.exe", "Brontok-1", "");
     auto* list = Control<korbu::TListControl>(form.get(), "LvFound");
     const auto at = [&](int row, int column) { return list->visualRect(list->model()->index(row, column)).center(); };
     QCOMPARE(list->ToolTipAt(at(0, 0)), QString());
@@ -366,14 +404,14 @@ class MainFormTest : public QObject {
     const QString dir = korbu::test::ArtefactDir("screenshots");
     QVERIFY(form->grab().save(dir + QStringLiteral("/options.png")));
 
-    form->Detections().AddDetection("/home/user/Local Settings/Application Data/smss.exe",
+    form->Controller().Detections().AddDetection("/home/user/Local Settings/Application Data/smss.exe",
                                     "Brontok-1", std::string(korbu::kInfoMemory));
-    form->Detections().AddDetection(
+    form->Controller().Detections().AddDetection(
         "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Tok-Cirrhatus",
         "Brontok-1", std::string(korbu::kInfoRegistry));
-    form->Detections().AddDetection("/home/user/Downloads/eicar.com", "Eicar-Test-Signature", "");
-    form->ShowObject("/home/user/Downloads/eicar.com");
-    form->ShowOperation("Scanning file(s)...");
+    form->Controller().Detections().AddDetection("/home/user/Downloads/eicar.com", "Eicar-Test-Signature", "");
+    form->Controller().ShowObject("/home/user/Downloads/eicar.com");
+    form->Controller().ShowOperation("Scanning file(s)...");
     Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));
     QVERIFY(form->grab().save(dir + QStringLiteral("/scan.png")));
   }

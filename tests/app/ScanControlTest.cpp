@@ -46,12 +46,12 @@ class SteppedForm final : public TMainForm {
   std::function<void()> duringPhases;
   bool failOptions = false;
 
-  korbu::ScanOptions ReadOptions() const override {
+  std::string SelectedLocation() const override {
     if (failOptions) throw std::runtime_error("cannot read the location");
-    return TMainForm::ReadOptions();
+    return TMainForm::SelectedLocation();
   }
   void ProcessPendingMessages() override {
-    if (duringPhases && !ScanBusy()) std::exchange(duringPhases, {})();
+    if (duringPhases && !Controller().ScanBusy()) std::exchange(duringPhases, {})();
     TMainForm::ProcessPendingMessages();
   }
 };
@@ -78,7 +78,7 @@ class ScanControlTest : public QObject {
 
   void StartScan() {
     Control<QPushButton>(form_.get(), "btnScan")->click();
-    QVERIFY(form_->ScanBusy());
+    QVERIFY(form_->Controller().ScanBusy());
   }
 
  private slots:
@@ -112,7 +112,7 @@ class ScanControlTest : public QObject {
     QVERIFY(!Control<QWidget>(form_.get(), "LvFound")->isEnabled());
     QVERIFY(!Control<QWidget>(form_.get(), "btnClean")->isEnabled());
 
-    QTRY_VERIFY(!form_->ScanBusy());
+    QTRY_VERIFY(!form_->Controller().ScanBusy());
     auto* list = Control<QTreeWidget>(form_.get(), "LvFound");
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(list->topLevelItem(0)->text(0), QString::fromStdString(tree_->Path("worm.exe")));
@@ -133,7 +133,7 @@ class ScanControlTest : public QObject {
     QVERIFY(QFile::remove(QString::fromStdString(tree_->Path("worm.exe"))));
     StartScan();
     QCOMPARE(Text(form_.get(), "lbFileDetCount"), QString());
-    QTRY_VERIFY(!form_->ScanBusy());
+    QTRY_VERIFY(!form_->Controller().ScanBusy());
     QCOMPARE(Text(form_.get(), "lbFileDetCount"), QStringLiteral("0"));
     QVERIFY(!Control<QWidget>(form_.get(), "cbSelAll")->isEnabled());
     // A click in the empty list ticks nothing: there is no row to select.
@@ -148,13 +148,13 @@ class ScanControlTest : public QObject {
     Control<QPushButton>(form_.get(), "btnCancel2")->click();
     QCOMPARE(ConfirmBox::QuestionsAsked(), asked + 1);
     QCOMPARE(ConfirmBox::LastQuestion(), kQuestion);
-    QVERIFY(form_->ScanBusy());
+    QVERIFY(form_->Controller().ScanBusy());
     QCOMPARE(Text(form_.get(), "btnCancel2"), QStringLiteral("Stop"));
 
     ConfirmBox::SetNextAnswer(true);
     Control<QPushButton>(form_.get(), "btnCancel2")->click();
     // Stopping returns with the walk ended and its end shown.
-    QVERIFY(!form_->ScanBusy());
+    QVERIFY(!form_->Controller().ScanBusy());
     QCOMPARE(Text(form_.get(), "lbFileScan"), QStringLiteral("Scan stopped by user."));
     QCOMPARE(Text(form_.get(), "btnCancel2"), QStringLiteral("Exit"));
     QVERIFY(Text(form_.get(), "lbInfoScan").endsWith(QStringLiteral(" Folder(s) scanned. Scan is finished...")));
@@ -166,18 +166,18 @@ class ScanControlTest : public QObject {
     bool listOpen = true;
     Stepped()->duringPhases = [&] {
       listOpen = Control<QWidget>(form_.get(), "LvFound")->isEnabled();
-      form_->Detections().AddDetection("/proc/1/exe", "Brontok-1", "Memory was infected");
-      form_->Detections().SetChecked(0, true);
-      form_->lvFoundClick();  // what a click in the list would run
+      form_->Controller().Detections().AddDetection("/proc/1/exe", "Brontok-1", "Memory was infected");
+      form_->Controller().Detections().SetChecked(0, true);
+      form_->Controller().lvFoundClick();  // what a click in the list would run
     };
     StartScan();
     QVERIFY(!listOpen);
     QVERIFY(!Control<QWidget>(form_.get(), "btnClean")->isEnabled());
     QVERIFY(!Control<QWidget>(form_.get(), "btnDelete")->isEnabled());
-    QTRY_VERIFY(!form_->ScanBusy());
+    QTRY_VERIFY(!form_->Controller().ScanBusy());
     QVERIFY(!Control<QWidget>(form_.get(), "btnClean")->isEnabled());
     // Checked after the walk: now they respond.
-    form_->lvFoundClick();
+    form_->Controller().lvFoundClick();
     QVERIFY(Control<QWidget>(form_.get(), "btnClean")->isEnabled());
   }
 
@@ -186,7 +186,7 @@ class ScanControlTest : public QObject {
     // The walk ends while the question is open.
     bool endedWhileOpen = false;
     ConfirmBox::SetNextAnswer(true, [&] {
-      endedWhileOpen = QTest::qWaitFor([this] { return !form_->ScanBusy(); });
+      endedWhileOpen = QTest::qWaitFor([this] { return !form_->Controller().ScanBusy(); });
     });
     Control<QPushButton>(form_.get(), "btnCancel2")->click();
     QVERIFY(endedWhileOpen);
@@ -202,34 +202,34 @@ class ScanControlTest : public QObject {
     Control<QPushButton>(form_.get(), "btnScan")->click();
     QCOMPARE(ErrorBox::Shown(), shown + 1);
     QCOMPARE(ErrorBox::LastMessage(), QStringLiteral("cannot read the location"));
-    QVERIFY(!form_->ScanBusy());
+    QVERIFY(!form_->Controller().ScanBusy());
     QCOMPARE(Text(form_.get(), "btnCancel2"), QStringLiteral("Exit"));
     QVERIFY(Control<QWidget>(form_.get(), "btnBack")->isEnabled());
   }
 
   void BackDuringTheWalkStopsItAndClearsTheList() {
     StartScan();
-    form_->Detections().AddDetection("/somewhere/else.exe", "Brontok-2", "Memory was infected");
+    form_->Controller().Detections().AddDetection("/somewhere/else.exe", "Brontok-2", "Memory was infected");
     ConfirmBox::SetNextAnswer(true);
     Control<QPushButton>(form_.get(), "btnBack")->click();
-    QVERIFY(!form_->ScanBusy());
+    QVERIFY(!form_->Controller().ScanBusy());
     QCOMPARE(Control<QStackedWidget>(form_.get(), "pcMain")->currentWidget(),
              Control<QWidget>(form_.get(), "sheetUtama"));
-    QCOMPARE(form_->Detections().Count(), std::size_t{0});
+    QCOMPARE(form_->Controller().Detections().Count(), std::size_t{0});
     QCOMPARE(Control<QTreeWidget>(form_.get(), "LvFound")->topLevelItemCount(), 0);
   }
 
   void BackAfterTheScanAsksNothingAndANewScanStartsAfresh() {
     StartScan();
-    QTRY_VERIFY(!form_->ScanBusy());
+    QTRY_VERIFY(!form_->Controller().ScanBusy());
     const int asked = ConfirmBox::QuestionsAsked();
     Control<QPushButton>(form_.get(), "btnBack")->click();
     QCOMPARE(ConfirmBox::QuestionsAsked(), asked);
-    QCOMPARE(form_->Detections().Count(), std::size_t{0});
+    QCOMPARE(form_->Controller().Detections().Count(), std::size_t{0});
     StartScan();
     QCOMPARE(Text(form_.get(), "lbFileDetCount"), QString());
-    QTRY_VERIFY(!form_->ScanBusy());
-    QCOMPARE(form_->Detections().Count(), std::size_t{1});
+    QTRY_VERIFY(!form_->Controller().ScanBusy());
+    QCOMPARE(form_->Controller().Detections().Count(), std::size_t{1});
     QCOMPARE(Text(form_.get(), "lbInfoScan"),
              QStringLiteral("3 file(s) and 2 Folder(s) scanned. Scan is finished..."));
   }
@@ -238,7 +238,7 @@ class ScanControlTest : public QObject {
     StartScan();
     const int asked = ConfirmBox::QuestionsAsked();
     QVERIFY(form_->close());
-    QVERIFY(!form_->ScanBusy());
+    QVERIFY(!form_->Controller().ScanBusy());
     QVERIFY(!form_->isVisible());
     QCOMPARE(ConfirmBox::QuestionsAsked(), asked);
   }
@@ -258,7 +258,7 @@ class ScanControlTest : public QObject {
     QFETCH(bool, fromScanPage);
     if (fromScanPage) {
       StartScan();
-      QTRY_VERIFY(!form_->ScanBusy());
+      QTRY_VERIFY(!form_->Controller().ScanBusy());
     }
     const int asked = ConfirmBox::QuestionsAsked();
     Control<QPushButton>(form_.get(), fromScanPage ? "btnCancel2" : "btnCancel")->click();

@@ -108,7 +108,7 @@ class StartupTest : public QObject {
     QVERIFY(options->isEnabled());
     QVERIFY(!watch->isVisible());
     QTRY_VERIFY(watch.isNull());  // destroyed once control is back in the event loop
-    QVERIFY(form.StartupFinished());
+    QVERIFY(form.Controller().StartupFinished());
   }
 
   void LaterActivationsLoadNothing() {
@@ -133,7 +133,7 @@ class StartupTest : public QObject {
     form.show();
     form.activateWindow();
     if (!QTest::qWaitForWindowActive(&form)) QSKIP("this platform does not activate windows");
-    QTRY_VERIFY(form.StartupFinished());
+    QTRY_VERIFY(form.Controller().StartupFinished());
     QTRY_VERIFY(watch.isNull());
     QWidget other;
     other.show();
@@ -156,7 +156,7 @@ class StartupTest : public QObject {
     form.AttachSplash(splash);
     form.installEventFilter(&filter);
     form.show();
-    QTRY_VERIFY(form.StartupFinished());
+    QTRY_VERIFY(form.Controller().StartupFinished());
     QTRY_VERIFY(watch.isNull());
     QVERIFY(Control<QWidget>(&form, "sheetUtama")->isEnabled());
   }

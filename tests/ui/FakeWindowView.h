@@ -23,6 +23,7 @@ class FakeWindowView final : public WindowView {
     texts[label] = text;
     if (label == WindowLabel::SplashStatus) splash.push_back(text);
   }
+  void SetTip(WindowLabel label, const std::string& tip) override { tips[label] = tip; }
   void SetEnabled(WindowControl control, bool on) override { enabled[control] = on; }
   void SetStopCaption(const std::string& caption) override { stopCaption = caption; }
   void ShowPage(WindowPage shown) override { page = shown; }
@@ -65,6 +66,7 @@ class FakeWindowView final : public WindowView {
   }
 
   std::map<WindowLabel, std::string> texts;
+  std::map<WindowLabel, std::string> tips;
   std::vector<std::string> splash;
   std::map<WindowControl, bool> enabled;
   std::map<ScanOption, bool> options;
@@ -92,12 +94,14 @@ class FakeEngine final : public EngineStartup {
   bool library = false;
   bool database = false;
   std::uint32_t signatures = 0;
+  std::string reason;
   void CreateEngine() override {}
   bool LibraryAvailable() override { return library; }
   bool LoadDatabase() override { return database; }
   std::uint32_t SignatureCount() override { return signatures; }
   std::pair<std::string, std::string> DatabaseVersions() override { return {"6", ""}; }
   std::pair<std::string, std::string> DatabaseDates() override { return {"22 Jun 2021", ""}; }
+  std::string NotLoadedReason() override { return reason; }
 };
 
 }  // namespace korbu::test

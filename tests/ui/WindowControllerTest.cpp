@@ -8,6 +8,7 @@
 
 #include "FakeWindowView.h"
 #include "findfile/QueuedDispatcher.h"
+#include "repair/Undo.h"
 #include "scan/ScanSession.h"
 #include "support/CrcForge.h"
 #include "support/ScopedEnvironment.h"
@@ -23,11 +24,13 @@ using test::FakeWindowView;
 class WindowControllerTest : public ::testing::Test {
  protected:
   WindowControllerTest()
-      : noPrefix_("WINEPREFIX", prefix_.Path()), view_(dispatcher_) {
+      : noPrefix_("WINEPREFIX", prefix_.Path()), ownData_("XDG_DATA_HOME", prefix_.Path("data")),
+        view_(dispatcher_) {
     auto engine = std::make_unique<FakeEngine>();
     engine_ = engine.get();
     engine_->library = true;
     engine_->signatures = 999;
+    engine_->reason = "database folder \"/db/\": main.cvd or main.cld is missing";
     controller_ = std::make_unique<WindowController>(view_, dispatcher_, std::move(engine));
     controller_->FormCreate();
     worm_ = tree_.Write("worm.exe", test::VariantFile(1));
@@ -51,6 +54,7 @@ class WindowControllerTest : public ::testing::Test {
 
   test::TempTree prefix_;  // the registry phase must not reach the user's own prefix
   test::ScopedEnvironment noPrefix_;
+  test::ScopedEnvironment ownData_;  // the actions' journals and quarantine
   test::TempTree tree_;
   std::string worm_;
   QueuedDispatcher dispatcher_;
@@ -71,6 +75,7 @@ TEST_F(WindowControllerTest, StartUpReportsEachStepOnceAndOpensTheOptionsPage) {
   EXPECT_EQ(view_.Text(WindowLabel::Build), "1.0.0 RC1");
   EXPECT_EQ(view_.Text(WindowLabel::EngineVersion), "16");
   EXPECT_EQ(view_.Text(WindowLabel::Signatures), "1.015 viruses");
+  EXPECT_EQ(view_.tips[WindowLabel::Signatures], engine_->reason);
   EXPECT_EQ(view_.Text(WindowLabel::CvdVersion), "[Main: 6; Daily: ]");
   EXPECT_EQ(view_.Text(WindowLabel::CvdDateDaily), "[Daily: ]");
   EXPECT_TRUE(view_.OptionChecked(ScanOption::Archive));
@@ -191,6 +196,7 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
     firstShownAlone = firstShownAlone || (view_.rows[1].first.information == kInfoDeleted &&
                                           std::filesystem::exists(second));
   };
+  const std::size_t actionsBefore = ActionHistory().size();
   controller_->btnDeleteClick();
   EXPECT_TRUE(firstShownAlone);
   EXPECT_FALSE(std::filesystem::exists(second));
@@ -200,6 +206,11 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
   EXPECT_TRUE(view_.On(WindowControl::Delete));
   EXPECT_TRUE(view_.On(WindowControl::SelectAll));
   EXPECT_TRUE(view_.On(WindowControl::Back));
+  // What the action changed is journaled for korbu-scan --undo.
+  const std::vector<ActionSummary> history = ActionHistory();
+  ASSERT_EQ(history.size(), actionsBefore + 1);
+  EXPECT_EQ(history.back().action, "delete");
+  EXPECT_EQ(history.back().rows.size(), 3u);
 }
 
 }  // namespace
