@@ -32,6 +32,10 @@ QFont WindowFont(int pointSize, bool bold) {
   QFont font = hasTahoma ? QFont(QStringLiteral("Tahoma")) : QGuiApplication::font();
   font.setPointSize(pointSize);
   font.setBold(bold);
+  // Wine's Tahoma has its small bold sizes only as embedded bitmaps, which
+  // antialiased text never uses: smoothed, the bold captions came out regular.
+  // Unsmoothed it is drawn from those bitmaps, as Windows draws it.
+  if (hasTahoma) font.setStyleStrategy(QFont::NoAntialias);
   return font;
 }
 
