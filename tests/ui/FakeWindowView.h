@@ -39,6 +39,7 @@ class FakeWindowView final : public WindowView {
   }
   void SetSelectAllChecked(bool checked) override { selectAll = checked; }
   void ShowRow(std::size_t index, const DetectionRow& row, const std::string& tip) override {
+    rowsInOrder = rowsInOrder && index <= rows.size();  // a new row comes right after the last
     if (rows.size() <= index) rows.resize(index + 1);
     rows[index] = {row, tip};
   }
@@ -76,6 +77,7 @@ class FakeWindowView final : public WindowView {
   bool failLocation = false;
   bool selectAll = false;
   std::vector<std::pair<DetectionRow, std::string>> rows;  // as shown, with the tip
+  bool rowsInOrder = true;
   std::vector<std::string> questions;
   std::vector<std::string> messages;
   bool answer = true;

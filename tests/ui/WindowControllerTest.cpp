@@ -1,5 +1,6 @@
 // The window logic through a fake view: start-up, a scan with its stop question,
-// "Back", an error of the scan, the select-all box and the two actions.
+// "Back", rows in walk order, an error of the scan, the select-all box and the
+// two actions.
 
 #include <gtest/gtest.h>
 
@@ -113,6 +114,24 @@ TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEn
   EXPECT_TRUE(view_.On(WindowControl::SelectAll));
   EXPECT_FALSE(view_.On(WindowControl::Clean));
   EXPECT_TRUE(view_.questions.empty());
+}
+
+TEST_F(WindowControllerTest, SeveralVerdictWorkersShowTheRowsOfOneInWalkOrder) {
+  for (int i = 0; i < 48; ++i) {
+    tree_.Write("d" + std::to_string(i % 3) + "/w" + std::to_string(i) + ".exe", test::VariantFile(i % 16 + 1));
+  }
+  Start();
+  std::vector<std::string> shown[2];
+  for (const unsigned workers : {1u, 4u}) {
+    controller_->Session().SetVerdictWorkers(workers);
+    controller_->btnScanClick();
+    controller_->Session().WaitForEnd();
+    for (const auto& [row, tip] : view_.rows) shown[workers > 1].push_back(row.fileName + " " + row.virusName);
+    controller_->btnBackClick();
+  }
+  EXPECT_EQ(shown[0].size(), 49u);
+  EXPECT_EQ(shown[1], shown[0]);
+  EXPECT_TRUE(view_.rowsInOrder);
 }
 
 TEST_F(WindowControllerTest, StopAsksAndStopsOnlyAWalkThatStillRuns) {
