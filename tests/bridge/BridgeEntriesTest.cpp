@@ -173,6 +173,38 @@ TEST_F(BridgeEntries, OptionsAndLimitsApplyToEachScan) {
   BRIDGE_ENTRY(clam_free)(engine);
 }
 
+TEST_F(BridgeEntries, DescriptorScansAgreeWithPathScans) {
+  // Small files are mapped by the bridge, large ones by libclamav: both sides of
+  // that bound, and of the size limit, give the answers of a scan by path.
+  if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
+  if (!fs::exists(kClamZip)) GTEST_SKIP() << "clamav-testfiles not installed";
+  void* engine = LoadTestEngine();
+  ASSERT_NE(engine, nullptr);
+  clam_limits small = limits_;
+  small.maxfilesize = 500;
+  std::string large(9u << 20, 'x');
+  large.replace(0, sizeof kEicar - 1, kEicar);
+  const std::vector<std::string> files = {kClamZip, kClamExe, tree_.Write("empty", ""),
+                                          tree_.Write("short.exe", "MZ\x90"), tree_.Write("large", large)};
+  for (const std::string& file : files) {
+    for (const clam_limits* limits : {&limits_, static_cast<const clam_limits*>(&small)}) {
+      for (unsigned int options : {878u, 879u}) {
+        char byPath[CLAM_NAME_BUFFER_SIZE], byDesc[CLAM_NAME_BUFFER_SIZE];
+        const int pathResult = BRIDGE_ENTRY(clam_scanfile)(file.c_str(), byPath, nullptr, engine, limits, options);
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0) << file;
+        const int descResult = BRIDGE_ENTRY(clam_scandesc)(fd, byDesc, nullptr, engine, limits, options);
+        ::close(fd);
+        const std::string what = file + " limit " + std::to_string(limits->maxfilesize) + " options " +
+                                 std::to_string(options);
+        EXPECT_EQ(descResult, pathResult) << what;
+        EXPECT_STREQ(byDesc, byPath) << what;
+      }
+    }
+  }
+  BRIDGE_ENTRY(clam_free)(engine);
+}
+
 TEST_F(BridgeEntries, ScansWithDifferentLimitsFromSeveralThreads) {
   if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
   if (!fs::exists(kClamZip)) GTEST_SKIP() << "clamav-testfiles not installed";
