@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 #include <memory>
+#include <utility>
 
 #include "detect/Crc32.h"
 #include "detect/Heuristic.h"
@@ -60,7 +61,10 @@ PassResult ReadOnce(ByteSource& source, std::uint64_t size, const PassRequest& r
       std::max<std::size_t>(kCrcIgnoredTail, request.pattern.empty() ? 0 : request.pattern.size() - 1);
   // Left uninitialised: every byte looked at has been read into it first.
   const std::size_t blockSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize));
-  const auto window = std::make_unique_for_overwrite<unsigned char[]>(carryMax + blockSize);
+  // A pass that stops at the head of most files (they are not MZ files) reads a
+  // small head first, and takes a window for whole blocks only for an MZ file.
+  std::size_t readSize = request.requireMz ? std::min(blockSize, kExamineHeadSize) : blockSize;
+  auto window = std::make_unique_for_overwrite<unsigned char[]>(carryMax + readSize);
 
   std::size_t carry = 0;         // bytes at the start of the window from earlier blocks
   std::uint64_t windowStart = 0; // file offset of window[0]
@@ -69,7 +73,7 @@ PassResult ReadOnce(ByteSource& source, std::uint64_t size, const PassRequest& r
   bool headKnown = false;
 
   while (remaining > 0) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockSize));
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, readSize));
     const std::int64_t got = source.Read(window.get() + carry, want);
     if (got < 0) {
       result.readError = true;
@@ -103,7 +107,14 @@ PassResult ReadOnce(ByteSource& source, std::uint64_t size, const PassRequest& r
     }
 
     const std::size_t keep = std::min(filled, carryMax);
-    std::memmove(window.get(), window.get() + filled - keep, keep);
+    if (headKnown && readSize < blockSize) {
+      readSize = blockSize;
+      auto wider = std::make_unique_for_overwrite<unsigned char[]>(carryMax + readSize);
+      std::memcpy(wider.get(), window.get() + filled - keep, keep);
+      window = std::move(wider);
+    } else {
+      std::memmove(window.get(), window.get() + filled - keep, keep);
+    }
     carry = keep;
     windowStart = end - keep;
   }

@@ -18,6 +18,9 @@ inline constexpr std::uint64_t kCrcIgnoredTail = 32;
 /// Files are read in blocks of this many bytes.
 inline constexpr std::size_t kExamineBlockSize = 256 * 1024;
 
+/// A pass that wants only MZ files reads at most this many bytes of any other file.
+inline constexpr std::size_t kExamineHeadSize = 4096;
+
 /// True when the file can be opened and its first two bytes are "MZ". Only those
 /// two bytes are read; no PE header is looked at.
 bool IsPEFile(const std::string& path);

@@ -97,14 +97,16 @@ TEST(ExamineExecutable, SameAnswersForAnyReadSizes) {
 TEST(ExamineExecutable, BlockBoundariesOfALargeFile) {
   // Sizes where the held-back tail and the pattern overlap straddle a block end.
   const std::size_t block = kExamineBlockSize;
-  for (std::size_t size : {block - 32, block - 31, block + 31, block + 32, block + 33, 2 * block + 1}) {
+  const std::size_t head = kExamineHeadSize;
+  for (std::size_t size : {head + 31, head + 33, block - 32, block - 31, block + 31, block + 32, block + 33,
+                           2 * block + 1}) {
     const std::string content = test::MzFile(size, 5);
     FakeFile file(content);
     const ExecutableFacts facts = ExamineExecutable(file, size, ExamineFor::Crc);
     ASSERT_TRUE(facts.crcValid);
     EXPECT_EQ(facts.crc, ReferenceFileCrc(content)) << size << " bytes";
   }
-  for (std::size_t offset : {block - 96, block - 95, block - 48, block - 1, block}) {
+  for (std::size_t offset : {head - 48, head - 1, block - 96, block - 95, block - 48, block - 1, block}) {
     const std::string content = test::PlantHeuristicPattern(test::MzFile(2 * block, 2), offset);
     FakeFile file(content);
     EXPECT_TRUE(ExamineExecutable(file, content.size(), ExamineFor::Pattern).patternFound)
@@ -119,7 +121,7 @@ TEST(ExamineExecutable, NotMzStopsAfterTwoBytes) {
   EXPECT_FALSE(facts.isMz);
   EXPECT_FALSE(facts.crcValid);
   EXPECT_FALSE(facts.patternFound);
-  EXPECT_LE(file.Position(), kExamineBlockSize);
+  EXPECT_LE(file.Position(), kExamineHeadSize);
 }
 
 TEST(ExamineExecutable, FileThatChangesWhileRead) {
