@@ -102,14 +102,14 @@ extern "C" long long ReadDescriptor(void* handle, void* buffer, std::size_t coun
 }
 
 // Up to this size a file is mapped on the heap, above it libclamav maps it itself.
-constexpr std::uint64_t kHeapMapLimit = 8u << 20;
+constexpr std::uint64_t kHeapMapLimit = 1u << 20;
 
 // libclamav's own map of a descriptor takes fresh pages from the system for every
 // file and gives them back after it; in a process with several threads each give-back
 // interrupts the other cores to flush their address caches, which cost a tenth of a
 // scan's time. A map on the heap, as on Windows, reuses the same memory file after
-// file; libclamav's map of a large file keeps only part of it in memory, so large
-// files stay with it.
+// file. Larger files stay with libclamav's map: for them that cost is small beside
+// the scan, and the heap keeps no large blocks after them.
 cl_error_t ScanDescriptor(int desc, const char** virname, unsigned long* blocks, const cl_engine& engine,
                           cl_scan_options& options) {
   struct stat st {};
