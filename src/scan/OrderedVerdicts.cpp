@@ -36,7 +36,8 @@ void OrderedVerdicts::Stop() {
     if (jobs_[i].state == State::Queued) jobs_[i].state = State::Dropped;
   }
   nextToStart_ = jobs_.size();
-  changed_.notify_all();
+  workQueued_.notify_all();
+  frontDone_.notify_all();
 }
 
 void OrderedVerdicts::Submit(std::string path, const Deliver& deliver) {
@@ -45,7 +46,7 @@ void OrderedVerdicts::Submit(std::string path, const Deliver& deliver) {
   while (jobs_.size() >= capacity_ && !stopped_) DeliverFront(lock, deliver, true);
   if (stopped_) return;
   jobs_.push_back(Job{FileVerdictResult{std::move(path), {}, {}}, State::Queued, nullptr});
-  changed_.notify_all();
+  workQueued_.notify_one();
   DeliverFront(lock, deliver, false);
 }
 
@@ -63,7 +64,7 @@ void OrderedVerdicts::Finish(const Deliver& deliver) {
 
 void OrderedVerdicts::DeliverFront(std::unique_lock<std::mutex>& lock, const Deliver& deliver, bool wait) {
   if (wait) {
-    changed_.wait(lock, [this] {
+    frontDone_.wait(lock, [this] {
       return jobs_.empty() || jobs_.front().state == State::Done || jobs_.front().state == State::Dropped;
     });
   }
@@ -71,7 +72,6 @@ void OrderedVerdicts::DeliverFront(std::unique_lock<std::mutex>& lock, const Del
     Job job = std::move(jobs_.front());
     jobs_.pop_front();
     if (nextToStart_ > 0) --nextToStart_;
-    changed_.notify_all();  // room in the queue
     if (job.note) {
       lock.unlock();
       job.note();
@@ -87,7 +87,7 @@ void OrderedVerdicts::DeliverFront(std::unique_lock<std::mutex>& lock, const Del
 void OrderedVerdicts::Work() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] {
+    workQueued_.wait(lock, [this] {
       // Notes need no worker.
       while (nextToStart_ < jobs_.size() && jobs_[nextToStart_].state != State::Queued) ++nextToStart_;
       return closing_ || nextToStart_ < jobs_.size();
@@ -110,7 +110,7 @@ void OrderedVerdicts::Work() {
     lock.lock();
     job->result = std::move(result);
     job->state = State::Done;
-    changed_.notify_all();
+    if (job == &jobs_.front()) frontDone_.notify_one();
   }
 }
 

@@ -70,7 +70,10 @@ class OrderedVerdicts {
   const ScanContext context_;
   const std::size_t capacity_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // Separate wake-ups, so that a file queued wakes one worker, not the walker, and
+  // a verdict finished wakes the walker only when it is the one delivered next.
+  std::condition_variable workQueued_;   // workers wait: a job to start, or closing
+  std::condition_variable frontDone_;    // the walker waits: the front job finished
   std::deque<Job> jobs_;         // from the oldest not yet delivered
   std::size_t nextToStart_ = 0;  // index into jobs_ of the first queued job
   bool stopped_ = false;
