@@ -36,11 +36,11 @@ cmake --build "$top/build-tsan" -j"$jobs" --target findfile_tests scan_tests ui_
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_ctest --test-dir "$top/build-tsan" -L threaded -j"$jobs" --output-on-failure --timeout 600
 
-stage "fuzz targets, 25 s each"
-bash "$top/scripts/fuzz.sh" 25
+stage "fuzz targets, 15 s each"
+bash "$top/scripts/fuzz.sh" 15
 
 stage "optimised build with the benchmarks"
-configure "$top/build" -DKORBU_SANITIZE= -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+configure "$top/build" -DKORBU_SANITIZE= -DCMAKE_BUILD_TYPE=Release \
   -DKORBU_BUILD_GUI=ON -DKORBU_BUILD_BENCH=ON
 cmake --build "$top/build" -j"$jobs"
 
