@@ -81,17 +81,19 @@ std::string WindowText(HWND window) {
   return text;
 }
 
+void RegisterWindowClass(const char* name, WNDPROC proc, LPCSTR cursor) {
+  WNDCLASSA type{};
+  type.lpfnWndProc = proc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.hCursor = LoadCursorA(nullptr, cursor);
+  type.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  type.lpszClassName = name;
+  RegisterClassA(&type);
+}
+
 HWND MakePage(HWND parent, int x, int y, int width, int height) {
-  static const bool registered = [] {
-    WNDCLASSA type{};
-    type.lpfnWndProc = PageProc;
-    type.hInstance = GetModuleHandleA(nullptr);
-    type.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    type.lpszClassName = kPageClass;
-    return RegisterClassA(&type) != 0;
-  }();
-  (void)registered;
+  RegisterWindowClass(kPageClass, PageProc);
   HWND page = CreateWindowExA(WS_EX_CONTROLPARENT, kPageClass, "",
                               WS_CHILD | WS_CLIPSIBLINGS, x, y, width, height, parent, nullptr,
                               GetModuleHandleA(nullptr), nullptr);

@@ -12,6 +12,10 @@ inline constexpr COLORREF kBarFace = RGB(202, 240, 255);
 inline constexpr COLORREF kNavy = RGB(0, 0, 128);
 inline constexpr COLORREF kFrameBlue = RGB(0, 128, 255);
 
+/// Registers a window class with a white background, the application icon and the
+/// given cursor; registering the same class again fails harmlessly.
+void RegisterWindowClass(const char* name, WNDPROC proc, LPCSTR cursor = reinterpret_cast<LPCSTR>(IDC_ARROW));
+
 /// A page: a plain white child window that passes its controls' notifications to
 /// its parent and draws the frames around its groups.
 HWND MakePage(HWND parent, int x, int y, int width, int height);

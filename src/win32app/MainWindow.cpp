@@ -59,25 +59,14 @@ int OptionId(ScanOption option) {
   return 0;
 }
 
-void Register(const char* name, WNDPROC proc) {
-  WNDCLASSA type{};
-  type.lpfnWndProc = proc;
-  type.hInstance = GetModuleHandleA(nullptr);
-  type.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  type.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-  type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-  type.lpszClassName = name;
-  RegisterClassA(&type);  // a second window registers again, harmlessly
-}
-
 }  // namespace
 
 MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartup> engine)
     : dispatcher_(dispatcher), engine_(std::move(engine)) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  Register(kApplicationClass, DefWindowProcA);
-  Register(kMainClass, Proc);
+  RegisterWindowClass(kApplicationClass, DefWindowProcA);
+  RegisterWindowClass(kMainClass, Proc);
   // The application's own window: it carries the title, never shows.
   appWindow_ = CreateWindowExA(0, kApplicationClass, kApplicationTitle, WS_POPUP, 0, 0, 0, 0,
                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);

@@ -1,5 +1,6 @@
 #include "win32app/SplashWindow.h"
 
+#include "win32app/Controls.h"
 #include "win32app/Pictures.h"
 
 namespace korbu::win32app {
@@ -14,16 +15,7 @@ const char* const kClassName = "TSplashForm";
 }  // namespace
 
 SplashWindow::SplashWindow(HWND owner) : picture_(LoadPicture(kSplashPicture)) {
-  static const bool registered = [] {
-    WNDCLASSA type{};
-    type.lpfnWndProc = Proc;
-    type.hInstance = GetModuleHandleA(nullptr);
-    type.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT));
-    type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    type.lpszClassName = kClassName;
-    return RegisterClassA(&type) != 0;
-  }();
-  (void)registered;
+  RegisterWindowClass(kClassName, Proc, reinterpret_cast<LPCSTR>(IDC_WAIT));
   const int left = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
   window_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, "", WS_POPUP, left, top,
