@@ -62,6 +62,15 @@ void* LoadDatabases(const char* path, bool folder, std::uint32_t* signo, std::in
   return engine;
 }
 
+// Scans the map and closes it; a null map (mapping failed) gives failed.
+cl_error_t ScanAndClose(cl_fmap_t* map, cl_error_t failed, const char** virname, unsigned long* blocks,
+                        const cl_engine& engine, cl_scan_options& options) {
+  if (map == nullptr) return failed;
+  const cl_error_t result = Clam()->scanmap_callback(map, nullptr, virname, blocks, &engine, &options, nullptr);
+  Clam()->fmap_close(map);
+  return result;
+}
+
 #ifdef _WIN32
 // libclamav reads the file through this: offset and result are off_t there, whose
 // width on Windows depends on libclamav's build. libclamav scans no file of 2 GiB
@@ -85,11 +94,8 @@ cl_error_t ScanDescriptor(int desc, const char** virname, unsigned long* blocks,
   HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(desc));
   LARGE_INTEGER size{};
   if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &size)) return CL_EARG;
-  cl_fmap_t* map = Clam()->fmap_open_handle(handle, 0, static_cast<std::size_t>(size.QuadPart), ReadHandle, 0);
-  if (map == nullptr) return CL_EMAP;
-  cl_error_t result = Clam()->scanmap_callback(map, nullptr, virname, blocks, &engine, &options, nullptr);
-  Clam()->fmap_close(map);
-  return result;
+  return ScanAndClose(Clam()->fmap_open_handle(handle, 0, static_cast<std::size_t>(size.QuadPart), ReadHandle, 0),
+                      CL_EMAP, virname, blocks, engine, options);
 }
 #else
 extern "C" long long ReadDescriptor(void* handle, void* buffer, std::size_t count, long long offset) {
@@ -117,12 +123,9 @@ cl_error_t ScanDescriptor(int desc, const char** virname, unsigned long* blocks,
       static_cast<std::uint64_t>(st.st_size) > kHeapMapLimit) {
     return Clam()->scandesc(desc, nullptr, virname, blocks, &engine, &options);
   }
-  cl_fmap_t* map = Clam()->fmap_open_handle(reinterpret_cast<void*>(static_cast<std::intptr_t>(desc)), 0,
-                                            static_cast<std::size_t>(st.st_size), ReadDescriptor, 0);
-  if (map == nullptr) return CL_EMAP;
-  cl_error_t result = Clam()->scanmap_callback(map, nullptr, virname, blocks, &engine, &options, nullptr);
-  Clam()->fmap_close(map);
-  return result;
+  return ScanAndClose(Clam()->fmap_open_handle(reinterpret_cast<void*>(static_cast<std::intptr_t>(desc)), 0,
+                                               static_cast<std::size_t>(st.st_size), ReadDescriptor, 0),
+                      CL_EMAP, virname, blocks, engine, options);
 }
 #endif
 
@@ -136,13 +139,9 @@ KORBU_CLAM_API int clam_scanbuff(const char* buffer, uint32_t length, char* name
   if (buffer == nullptr || engine == nullptr) return CL_ENULLARG;
   const char* virname = nullptr;
   cl_error_t result = FromHandle(engine)->Scan(nullptr, [&](const cl_engine& e) {
-    cl_fmap_t* map = Clam()->fmap_open_memory(buffer, length);
-    if (map == nullptr) return CL_EMEM;
     cl_scan_options options{};  // raw signatures only, as the legacy entry did
     unsigned long blocks = 0;
-    cl_error_t r = Clam()->scanmap_callback(map, nullptr, &virname, &blocks, &e, &options, nullptr);
-    Clam()->fmap_close(map);
-    return r;
+    return ScanAndClose(Clam()->fmap_open_memory(buffer, length), CL_EMEM, &virname, &blocks, e, options);
   });
   return FinishScan(result, virname, name);
 }
