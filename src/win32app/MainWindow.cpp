@@ -95,6 +95,7 @@ MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartu
     if (header_ != nullptr) DeleteObject(header_);
     throw std::runtime_error(kNoWindow);
   }
+  tips_ = std::make_unique<ToolTips>(window_);
   sheetUtama_ = MakePage(window_, 0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight);
   sheetScan_ = MakePage(window_, 0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight);
   BuildOptionsPage();
@@ -228,8 +229,18 @@ void MainWindow::SetText(WindowLabel label, const std::string& text) {
     if (splash_) splash_->SetStatus(text);
     return;
   }
-  if (HWND control = Control(LabelId(label))) SetWindowTextA(control, text.c_str());
+  HWND control = Control(LabelId(label));
+  if (control == nullptr) return;
+  SetWindowTextA(control, text.c_str());
+  // A path cut by the label's ellipsis shows whole in its tip.
+  if (label == WindowLabel::FileScan) tips_->Set(control, TextFits(control, text) ? std::string() : text);
 }
+
+void MainWindow::SetTip(WindowLabel label, const std::string& tip) {
+  tips_->Set(Control(LabelId(label)), tip);
+}
+
+std::string MainWindow::TipOf(int id) const { return tips_->Get(Control(id)); }
 
 void MainWindow::SetEnabled(WindowControl control, bool enabled) {
   HWND target = control == WindowControl::OptionsPage ? sheetUtama_ : Control(ControlIdOf(control));

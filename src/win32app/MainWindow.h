@@ -14,6 +14,7 @@
 #include "win32app/DetectionListControl.h"
 #include "win32app/FolderTree.h"
 #include "win32app/SplashWindow.h"
+#include "win32app/ToolTips.h"
 #include "win32app/Win32Api.h"
 #include "win32app/Win32Dispatcher.h"
 
@@ -53,6 +54,8 @@ class MainWindow final : public WindowView {
   /// Every status text the splash window showed, in order.
   const std::vector<std::string>& SplashHistory() const { return splashHistory_; }
   bool ScanPageShown() const;
+  /// The tool tip the control of that id carries now, empty for none.
+  std::string TipOf(int id) const;
 
   /// For tests: the answer to the next question instead of a box, and the texts of
   /// message boxes recorded instead of shown.
@@ -63,6 +66,7 @@ class MainWindow final : public WindowView {
 
   // WindowView
   void SetText(WindowLabel label, const std::string& text) override;
+  void SetTip(WindowLabel label, const std::string& tip) override;
   void SetEnabled(WindowControl control, bool enabled) override;
   void SetStopCaption(const std::string& caption) override;
   void ShowPage(WindowPage page) override;
@@ -95,6 +99,7 @@ class MainWindow final : public WindowView {
   HWND sheetScan_ = nullptr;
   HBITMAP header_ = nullptr;
   std::unique_ptr<SplashWindow> splash_;
+  std::unique_ptr<ToolTips> tips_;
   std::vector<std::string> splashHistory_;
   std::unique_ptr<FolderTree> tree_;
   std::unique_ptr<DetectionListControl> list_;

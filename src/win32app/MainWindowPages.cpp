@@ -20,9 +20,10 @@ constexpr int kButtonHeight = 25;
 constexpr int kCaptionWidth = 124;
 constexpr int kValueLeft = kRightLeft + 12 + kCaptionWidth + 4;
 
-void CaptionValueRow(HWND page, int captionId, const char* caption, int valueId, int top) {
+HWND CaptionValueRow(HWND page, int captionId, const char* caption, int valueId, int top, DWORD valueStyle = 0) {
   MakeLabel(page, captionId, caption, kRightLeft + 12, top, kCaptionWidth, 16);
-  MakeLabel(page, valueId, "", kValueLeft, top, kRightLeft + kRightWidth - 8 - kValueLeft, 16);
+  return MakeLabel(page, valueId, "", kValueLeft, top, kRightLeft + kRightWidth - 8 - kValueLeft, 16, false,
+                   valueStyle);
 }
 
 }  // namespace
@@ -57,7 +58,9 @@ void MainWindow::BuildOptionsPage() {
   AddFrame(page, RECT{kRightLeft, infoTop, kRightLeft + kRightWidth, kGroupsBottom});
   CaptionValueRow(page, kLabel3, "Build                         :", kLbBuild, infoTop + 8);
   CaptionValueRow(page, kLabel4, "Engine Version       :", kLbEngineVer, infoTop + 24);
-  CaptionValueRow(page, kLabel5, "Virus Signature      :", kLbVirSign, infoTop + 40);
+  // Its tip tells why no databases are loaded.
+  tips_->Set(CaptionValueRow(page, kLabel5, "Virus Signature      :", kLbVirSign, infoTop + 40, SS_NOTIFY),
+             std::string());
   CaptionValueRow(page, kLabel6, "CVD Version            :", kLbCVDVer, infoTop + 56);
   CaptionValueRow(page, kLabel7, "CVD Date Created :", kLbCVDDateMain, infoTop + 72);
   MakeLabel(page, kLbCVDDateDaily, "", kValueLeft, infoTop + 88, kRightLeft + kRightWidth - 8 - kValueLeft, 16);
@@ -82,7 +85,9 @@ void MainWindow::BuildScanPage() {
   AddFrame(page, RECT{kMargin, statusTop, kMargin + width, statusTop + 64});
   MakeLabel(page, kLbFileScaned, "Objects Scanned :", captionLeft, statusTop + 8, 108, 16);
   // Deep paths are cut in the middle so that both the drive and the name show.
-  MakeLabel(page, kLbFileScan, "", valueLeft, statusTop + 8, valueWidth, 16, false, SS_PATHELLIPSIS);
+  tips_->Set(MakeLabel(page, kLbFileScan, "", valueLeft, statusTop + 8, valueWidth, 16, false,
+                       SS_PATHELLIPSIS | SS_NOTIFY),
+             std::string());
   MakeLabel(page, kLbFileDetected, "Objects Detected:", captionLeft, statusTop + 26, 108, 16);
   MakeLabel(page, kLbFileDetCount, "", valueLeft, statusTop + 26, valueWidth, 16);
   MakeLabel(page, kLbInfo, "Information          :", captionLeft, statusTop + 44, 108, 16);
@@ -93,17 +98,7 @@ void MainWindow::BuildScanPage() {
   MakeBar(page, kPnlDetected, "        List of Detected Files", kMargin, listBarTop, width, kBarHeight);
   HWND selectAll = MakeCheckBox(page, kCbSelAll, "", kMargin + 4, listBarTop + 2, 16, 16);
   SetWindowPos(selectAll, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  // The box's hint.
-  HWND tips = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
-                              nullptr, GetModuleHandleA(nullptr), nullptr);
-  TTTOOLINFOA tool{};
-  tool.cbSize = sizeof tool;
-  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  tool.hwnd = page;
-  tool.uId = reinterpret_cast<UINT_PTR>(selectAll);
-  tool.lpszText = const_cast<char*>("Check this box for select all.");
-  SendMessageA(tips, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  tips_->Set(selectAll, "Check this box for select all.");
 
   const int listTop = listBarTop + kBarHeight;
   list_ = std::make_unique<DetectionListControl>(page, kLvFound, kMargin, listTop, width,

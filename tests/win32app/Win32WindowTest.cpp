@@ -157,6 +157,17 @@ TEST_F(Win32WindowTest, StartUpReportsEachStepAndShowsTheEngineInformation) {
   GetTextFaceA(dc, LF_FACESIZE, face);
   EXPECT_STREQ(face, "Tahoma");
   ReleaseDC(window_->Handle(), dc);
+  // Tips: why no databases are loaded, and a path the label cuts, whole.
+  EXPECT_NE(window_->TipOf(kLbVirSign), "");
+  EXPECT_EQ(window_->TipOf(kCbSelAll), "Check this box for select all.");
+  window_->Controller().ShowObject("C:\\a.exe");
+  EXPECT_EQ(window_->TipOf(kLbFileScan), "");
+  std::string deep = "C:";
+  for (int i = 0; i < 40; ++i) deep += "\\folder" + std::to_string(i);
+  window_->Controller().ShowObject(deep);
+  EXPECT_EQ(Text(kLbFileScan), deep);
+  EXPECT_EQ(window_->TipOf(kLbFileScan), deep);
+  window_->Controller().ShowObject(std::string());
   // My Computer names no folder; its drives are below it.
   HWND folders = window_->Control(kTvLocation);
   TreeView_SelectItem(folders, TreeView_GetRoot(folders));
