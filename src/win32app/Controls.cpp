@@ -56,6 +56,31 @@ HWND Make(const char* type, HWND parent, int id, const char* text, DWORD style, 
   return control;
 }
 
+int CALLBACK NoteFamily(const LOGFONTA* /*font*/, const TEXTMETRICA* /*metrics*/, DWORD /*type*/, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+// Wine carries Tahoma among its own files, yet a prefix need not list it (Debian's
+// Wine 8 draws a wider face instead, which cuts the captions): the program then takes
+// Wine's files for itself. Windows has Tahoma and never loads anything here.
+void ProvideTahoma(HDC screen) {
+  LOGFONTA wanted{};
+  wanted.lfCharSet = DEFAULT_CHARSET;
+  lstrcpynA(wanted.lfFaceName, "Tahoma", LF_FACESIZE);
+  bool present = false;
+  EnumFontFamiliesExA(screen, &wanted, NoteFamily, reinterpret_cast<LPARAM>(&present), 0);
+  if (present) return;
+  char data[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("WINEDATADIR", data, sizeof data);
+  if (length == 0 || length >= sizeof data) return;
+  std::string folder(data, length);
+  if (folder.rfind("\\??\\", 0) == 0) folder.erase(0, 4);  // an NT path: \??\Z:\usr\share\wine
+  for (const char* file : {"\\fonts\\tahoma.ttf", "\\fonts\\tahomabd.ttf"}) {
+    AddFontResourceExA((folder + file).c_str(), FR_PRIVATE, nullptr);
+  }
+}
+
 }  // namespace
 
 HFONT WindowFont(bool bold) {
@@ -63,6 +88,7 @@ HFONT WindowFont(bool bold) {
   HFONT& font = fonts[bold ? 1 : 0];
   if (font == nullptr) {
     HDC screen = GetDC(nullptr);
+    if (fonts[0] == nullptr && fonts[1] == nullptr) ProvideTahoma(screen);
     const int height = -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72);
     ReleaseDC(nullptr, screen);
     font = CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
