@@ -44,6 +44,9 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   else if (arg == "--delete") o.action = Action::Delete;
   else if (arg == "--dry-run") o.dryRun = true;
   else if (arg == "--history") o.history = true;
+  // clamscan's "-r -i": subfolders are walked and only detections listed anyway.
+  else if (arg == "-r" || arg == "--recursive") o.scan.subfolders = true;
+  else if (arg == "-i" || arg == "--infected") {}
   else return false;
   return true;
 }
@@ -171,6 +174,7 @@ std::string UsageText() {
          "  --program-files-only   walk only *.exe, *.scr, *.pif and *.com files\n"
          "  --no-heuristic         do not look for new unknown viruses\n"
          "  --no-archive           do not look inside archives\n"
+         "  -r, --recursive        scan subfolders (the default; taken as clamscan takes it)\n"
          "  -j, --jobs N           judge the walked files with N workers (default: one per\n"
          "                         core; 1 judges each file as the walk reports it)\n"
          "What is scanned:\n"
@@ -200,6 +204,8 @@ std::string UsageText() {
          "Output:\n"
          "  --json                 one JSON document on standard output\n"
          "  -l, --log FILE         append the text report to FILE as well\n"
+         "  -i, --infected         list only detections (the default; taken as clamscan\n"
+         "                         takes it)\n"
          "  --quiet                print only detections and errors\n"
          "  --no-summary           leave out the summary at the end\n"
          "  -h, --help, -V, --version\n"

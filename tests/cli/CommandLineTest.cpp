@@ -56,6 +56,11 @@ TEST(CommandLine, ClamscanSpellingsAndSizes) {
   EXPECT_TRUE(r.options.quiet && r.options.noSummary);
   EXPECT_EQ(r.options.paths, (std::vector<std::string>{"a;b", " lead", "<c"}));
   EXPECT_TRUE(ParseCommandLine({"-V"}).options.version);
+  // "clamscan -r -i" habits: the later of -r and --no-subfolders holds.
+  auto habits = ParseCommandLine({"--no-subfolders", "-r", "-i", "--infected", "dir"});
+  ASSERT_EQ(habits.error, "");
+  EXPECT_TRUE(habits.options.scan.subfolders);
+  EXPECT_FALSE(ParseCommandLine({"--recursive", "--no-subfolders"}).options.scan.subfolders);
   EXPECT_EQ(ParseSize("0"), 0u);
   EXPECT_EQ(ParseSize("100K"), 102400u);
   EXPECT_EQ(ParseSize("4095M"), 4095u << 20);
