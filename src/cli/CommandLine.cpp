@@ -82,6 +82,27 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
   return std::string();
 }
 
+// A cluster of short options as getopt reads it ("-ri", "-j4", "-rd db"): letters
+// that take no value, then at most one that takes the rest of the cluster or, when
+// nothing is left, the next argument. Empty on success, else the error.
+std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, CliOptions& o) {
+  const std::string& arg = args[i];
+  for (std::size_t k = 1; k < arg.size(); ++k) {
+    const std::string letter{'-', arg[k]};
+    if (letter != "-h" && letter != "-V" && letter != "-r" && letter != "-i") {
+      for (const ValuedName& v : kValued) {
+        if (v.shortName == nullptr || letter != v.shortName) continue;
+        if (k + 1 < arg.size()) return SetValue(v.which, letter, arg.substr(k + 1), o);
+        if (i + 1 >= args.size()) return "option " + letter + " needs a value";
+        return SetValue(v.which, letter, args[++i], o);
+      }
+      return "unknown option: " + arg;
+    }
+    SetFlag(letter, o);
+  }
+  return std::string();
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> ParseSize(const std::string& text) {
@@ -129,6 +150,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (SetFlag(arg, o)) {
       sawClean = sawClean || arg == "--clean";
       sawDelete = sawDelete || arg == "--delete";
+      continue;
+    }
+    if (arg[1] != '-' && arg.size() > 2) {
+      result.error = SetCluster(args, i, o);
+      if (!result.error.empty()) return result;
       continue;
     }
     bool known = false;
@@ -209,6 +235,7 @@ std::string UsageText() {
          "  --quiet                print only detections and errors\n"
          "  --no-summary           leave out the summary at the end\n"
          "  -h, --help, -V, --version\n"
+         "Short options may run together, as in -ri or -j4.\n"
          "\n"
          "Ctrl-C stops the scan and reports what was done; no action is then started.\n"
          "Exit status: 1 something was detected, else 2 an error occurred (a file or\n"

@@ -61,6 +61,17 @@ TEST(CommandLine, ClamscanSpellingsAndSizes) {
   ASSERT_EQ(habits.error, "");
   EXPECT_TRUE(habits.options.scan.subfolders);
   EXPECT_FALSE(ParseCommandLine({"--recursive", "--no-subfolders"}).options.scan.subfolders);
+  // Short options run together as getopt takes them; the value is the rest or the next.
+  auto cluster = ParseCommandLine({"--no-subfolders", "-ri", "-j4", "-rd", "db", "-l-x", "dir"});
+  ASSERT_EQ(cluster.error, "");
+  EXPECT_TRUE(cluster.options.scan.subfolders);
+  EXPECT_EQ(cluster.options.jobs, 4u);
+  EXPECT_EQ(*cluster.options.database, "db");
+  EXPECT_EQ(*cluster.options.logFile, "-x");
+  EXPECT_EQ(cluster.options.paths, (std::vector<std::string>{"dir"}));
+  EXPECT_EQ(ParseCommandLine({"-rx"}).error, "unknown option: -rx");
+  EXPECT_NE(ParseCommandLine({"-rj"}).error, "");
+  EXPECT_NE(ParseCommandLine({"-j0"}).error, "");
   EXPECT_EQ(ParseSize("0"), 0u);
   EXPECT_EQ(ParseSize("100K"), 102400u);
   EXPECT_EQ(ParseSize("4095M"), 4095u << 20);
