@@ -89,16 +89,14 @@ std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, Cli
   const std::string& arg = args[i];
   for (std::size_t k = 1; k < arg.size(); ++k) {
     const std::string letter{'-', arg[k]};
-    if (letter != "-h" && letter != "-V" && letter != "-r" && letter != "-i") {
-      for (const ValuedName& v : kValued) {
-        if (v.shortName == nullptr || letter != v.shortName) continue;
-        if (k + 1 < arg.size()) return SetValue(v.which, letter, arg.substr(k + 1), o);
-        if (i + 1 >= args.size()) return "option " + letter + " needs a value";
-        return SetValue(v.which, letter, args[++i], o);
-      }
-      return "unknown option: " + arg;
+    if (SetFlag(letter, o)) continue;
+    for (const ValuedName& v : kValued) {
+      if (v.shortName == nullptr || letter != v.shortName) continue;
+      if (k + 1 < arg.size()) return SetValue(v.which, letter, arg.substr(k + 1), o);
+      if (i + 1 >= args.size()) return "option " + letter + " needs a value";
+      return SetValue(v.which, letter, args[++i], o);
     }
-    SetFlag(letter, o);
+    return "unknown option: " + arg;
   }
   return std::string();
 }

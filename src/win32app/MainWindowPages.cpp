@@ -20,10 +20,9 @@ constexpr int kButtonHeight = 25;
 constexpr int kCaptionWidth = 124;
 constexpr int kValueLeft = kRightLeft + 12 + kCaptionWidth + 4;
 
-HWND CaptionValueRow(HWND page, int captionId, const char* caption, int valueId, int top, DWORD valueStyle = 0) {
+void CaptionValueRow(HWND page, int captionId, const char* caption, int valueId, int top, DWORD valueStyle = 0) {
   MakeLabel(page, captionId, caption, kRightLeft + 12, top, kCaptionWidth, 16);
-  return MakeLabel(page, valueId, "", kValueLeft, top, kRightLeft + kRightWidth - 8 - kValueLeft, 16, false,
-                   valueStyle);
+  MakeLabel(page, valueId, "", kValueLeft, top, kRightLeft + kRightWidth - 8 - kValueLeft, 16, false, valueStyle);
 }
 
 }  // namespace
@@ -58,9 +57,8 @@ void MainWindow::BuildOptionsPage() {
   AddFrame(page, RECT{kRightLeft, infoTop, kRightLeft + kRightWidth, kGroupsBottom});
   CaptionValueRow(page, kLabel3, "Build                         :", kLbBuild, infoTop + 8);
   CaptionValueRow(page, kLabel4, "Engine Version       :", kLbEngineVer, infoTop + 24);
-  // Its tip tells why no databases are loaded.
-  tips_->Set(CaptionValueRow(page, kLabel5, "Virus Signature      :", kLbVirSign, infoTop + 40, SS_NOTIFY),
-             std::string());
+  // SS_NOTIFY: the label sees the mouse for its tip, which tells why no databases are loaded.
+  CaptionValueRow(page, kLabel5, "Virus Signature      :", kLbVirSign, infoTop + 40, SS_NOTIFY);
   CaptionValueRow(page, kLabel6, "CVD Version            :", kLbCVDVer, infoTop + 56);
   CaptionValueRow(page, kLabel7, "CVD Date Created :", kLbCVDDateMain, infoTop + 72);
   MakeLabel(page, kLbCVDDateDaily, "", kValueLeft, infoTop + 88, kRightLeft + kRightWidth - 8 - kValueLeft, 16);
@@ -84,10 +82,9 @@ void MainWindow::BuildScanPage() {
   const int statusTop = kMargin + kBarHeight;
   AddFrame(page, RECT{kMargin, statusTop, kMargin + width, statusTop + 64});
   MakeLabel(page, kLbFileScaned, "Objects Scanned :", captionLeft, statusTop + 8, 108, 16);
-  // Deep paths are cut in the middle so that both the drive and the name show.
-  tips_->Set(MakeLabel(page, kLbFileScan, "", valueLeft, statusTop + 8, valueWidth, 16, false,
-                       SS_PATHELLIPSIS | SS_NOTIFY),
-             std::string());
+  // Deep paths are cut in the middle so that both the drive and the name show, and
+  // show whole in the label's tip.
+  MakeLabel(page, kLbFileScan, "", valueLeft, statusTop + 8, valueWidth, 16, false, SS_PATHELLIPSIS | SS_NOTIFY);
   MakeLabel(page, kLbFileDetected, "Objects Detected:", captionLeft, statusTop + 26, 108, 16);
   MakeLabel(page, kLbFileDetCount, "", valueLeft, statusTop + 26, valueWidth, 16);
   MakeLabel(page, kLbInfo, "Information          :", captionLeft, statusTop + 44, 108, 16);

@@ -5,8 +5,9 @@
 namespace korbu::win32app {
 namespace {
 
-TTTOOLINFOA ToolOf(HWND control) {
-  TTTOOLINFOA tool{};
+template <typename Info>  // TTTOOLINFOA or TTTOOLINFOW
+Info ToolOf(HWND control) {
+  Info tool{};
   tool.cbSize = sizeof tool;
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = GetParent(control);
@@ -26,7 +27,7 @@ ToolTips::ToolTips(HWND owner)
 
 void ToolTips::Set(HWND control, const std::string& tip) {
   if (tips_ == nullptr || control == nullptr) return;
-  TTTOOLINFOA tool = ToolOf(control);
+  auto tool = ToolOf<TTTOOLINFOA>(control);
   tool.lpszText = const_cast<char*>(tip.c_str());
   if (std::find(tools_.begin(), tools_.end(), control) == tools_.end()) {
     if (SendMessageA(tips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool)) != FALSE) tools_.push_back(control);
@@ -40,11 +41,7 @@ std::string ToolTips::Get(HWND control) const {
   // The ANSI message gives at most 80 bytes; the wide one up to INFOTIPSIZE characters,
   // whatever size is passed.
   std::wstring wide(INFOTIPSIZE + 1, L'\0');
-  TTTOOLINFOW tool{};
-  tool.cbSize = sizeof tool;
-  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  tool.hwnd = GetParent(control);
-  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  auto tool = ToolOf<TTTOOLINFOW>(control);
   tool.lpszText = wide.data();
   SendMessageW(tips_, TTM_GETTEXTW, INFOTIPSIZE, reinterpret_cast<LPARAM>(&tool));
   wide.resize(wide.find(L'\0'));
