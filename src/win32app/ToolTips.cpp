@@ -45,12 +45,7 @@ std::string ToolTips::Get(HWND control) const {
   tool.lpszText = wide.data();
   SendMessageW(tips_, TTM_GETTEXTW, INFOTIPSIZE, reinterpret_cast<LPARAM>(&tool));
   wide.resize(wide.find(L'\0'));
-  if (wide.empty()) return std::string();
-  const int length = static_cast<int>(wide.size());
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), length, text.data(), bytes, nullptr, nullptr);
-  return text;
+  return platform::win32::Narrow(wide);
 }
 
 bool TextFits(HWND label, const std::string& text) {

@@ -1,6 +1,6 @@
 #include "bridge/ClamLoader.h"
 
-#include <windows.h>
+#include "platform/win32/WindowsSupport.h"
 
 #include <string>
 #include <vector>
@@ -8,23 +8,13 @@
 namespace korbu::bridge {
 namespace {
 
+using platform::win32::Narrow;
+
 // ClamAV's installer (CPack WiX) records its installation folder as a value of
 // this key, named by the installer's upgrade code.
 constexpr wchar_t kInstallerKey[] = L"SOFTWARE\\Kitware\\CMake\\Packages\\ClamAV";
 
 std::string folderOfLibclamav;
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                          nullptr, nullptr);
-  }
-  return out;
-}
 
 std::wstring ProgramFolder() {
   std::wstring path(32768, L'\0');

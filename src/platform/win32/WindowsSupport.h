@@ -17,9 +17,20 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace korbu::platform::win32 {
+
+/// Wide text as bytes of the ANSI code page, the encoding of the program's texts.
+inline std::string Narrow(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, out.data(), size, nullptr, nullptr);
+  return out;
+}
 
 /// Owns a kernel handle (files, processes, mappings, snapshots).
 class UniqueHandle {
