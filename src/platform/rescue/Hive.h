@@ -1,0 +1,86 @@
+#pragma once
+// A registry hive file of a Windows installation mounted on this system, read and
+// changed through libhivex. Names come and go as WTF-8, exactly as the hive holds
+// them (a worm may give a value a name no UTF-8 can spell); data is the bytes the
+// hive holds, whatever the type. Changes stay in memory until Commit, which
+// writes the whole hive to a new file beside it and renames that over the hive
+// only once it is complete and on the disk: a crash leaves the old hive or the
+// new one, never a mix.
+//
+// Key paths use '\' between components and are relative to the hive's root (the
+// empty path is the root); names compare ignoring ASCII letter case. A missing
+// key or value fails with the code kHiveNotFound.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Expected.h"
+#include "platform/FolderHandle.h"
+
+namespace korbu::platform::rescue {
+
+/// The error code of a key or value that does not exist (ENOENT).
+inline constexpr int kHiveNotFound = 2;
+
+/// The largest data libhivex writes back in the form Windows reads: larger data
+/// belongs in "big data" records, which libhivex does not write. A key holding a
+/// larger value is not changed.
+inline constexpr std::size_t kMaxRewrittenValueBytes = 16344;
+
+struct HiveValue {
+  std::string name;  // WTF-8; empty for the default value
+  std::uint32_t type = 0;
+  std::string data;
+};
+
+class Hive {
+ public:
+  enum class Access { Read, Write };
+
+  /// Opens the hive file `name` of a held folder, never through a link. With
+  /// Write the changes are kept until Commit.
+  static Expected<Hive> Open(const Folder& folder, const std::string& name, Access access);
+
+  Hive(Hive&& other) noexcept;
+  Hive& operator=(Hive&& other) noexcept;
+  Hive(const Hive&) = delete;
+  Hive& operator=(const Hive&) = delete;
+  ~Hive();
+
+  /// The path of the hive file, for messages.
+  const std::string& Path() const;
+
+  /// The names of a key's subkeys, in the hive's order.
+  Expected<std::vector<std::string>> Subkeys(std::string_view keyPath) const;
+  /// Every value of a key, in the hive's order.
+  Expected<std::vector<HiveValue>> Values(std::string_view keyPath) const;
+  /// One value of a key by name (empty: the default value).
+  Expected<HiveValue> Value(std::string_view keyPath, std::string_view name) const;
+
+  /// Sets a value (replacing one of that name whatever its type), creating the
+  /// key and the keys above it when missing. Refused when a name cannot be
+  /// written exactly or the key holds a value libhivex cannot write back.
+  Status SetValue(std::string_view keyPath, const HiveValue& value);
+  /// Removes one value; the key and its other values stay.
+  Status DeleteValue(std::string_view keyPath, std::string_view name);
+  /// Removes a key that holds no values and no subkeys.
+  Status DeleteEmptyKey(std::string_view keyPath);
+
+  /// True when changes wait for Commit.
+  bool Changed() const;
+  /// Writes the changes (nothing to do without any): the whole hive to a new
+  /// file in the hive's folder, forced to the disk, then renamed over the hive.
+  /// Refused when the hive file was replaced since it was opened.
+  Status Commit();
+
+  struct State;
+
+ private:
+  explicit Hive(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace korbu::platform::rescue

@@ -1,0 +1,26 @@
+#pragma once
+// Names as a hive stores them (Latin-1 or UTF-16LE) and as the program carries
+// them (WTF-8), and what libhivex can write back.
+
+#include <string>
+#include <string_view>
+
+#include "platform/Expected.h"
+
+namespace korbu::platform::rescue {
+
+/// A name stored compressed (one byte a character, Latin-1) as UTF-8.
+std::string Latin1ToUtf8(std::string_view bytes);
+
+/// A name stored as UTF-16LE units as WTF-8: a lone surrogate keeps its three
+/// bytes, so every unit sequence comes back whole. An odd last byte is dropped.
+std::string Utf16LeToWtf8(std::string_view bytes);
+
+/// Registry names compare ignoring ASCII letter case.
+bool NamesEqual(std::string_view a, std::string_view b);
+
+/// Whether libhivex writes the name exactly: it takes a zero-terminated UTF-8
+/// text, so a zero byte or a lone surrogate cannot go through it.
+Status CheckWritableName(std::string_view name);
+
+}  // namespace korbu::platform::rescue
