@@ -61,7 +61,10 @@ TEST(Hive, ChangesReachTheFileOnlyOnCommitAndWhole) {
   EXPECT_TRUE(ReadHiveValue(path, kRun, "Worm")) << "written before Commit";
   EXPECT_EQ(Inode(path), before);
 
-  ASSERT_TRUE(hive.Commit()) << "commit";
+  {
+    Status committed = hive.Commit();
+    ASSERT_TRUE(committed) << committed.Reason();
+  }
   EXPECT_FALSE(hive.Changed());
   EXPECT_NE(Inode(path), before) << "the hive is replaced by a new file, not rewritten in place";
   EXPECT_FALSE(ReadHiveValue(path, kRun, "Worm"));
@@ -70,8 +73,12 @@ TEST(Hive, ChangesReachTheFileOnlyOnCommitAndWhole) {
   EXPECT_EQ(ReadHiveValue(path, "Policies\\System", "DisableTaskMgr"), (HiveData{4, test::DwordData(0)}));
   // Nothing is left beside it.
   std::size_t files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(tree.Path())) ++files;
-  EXPECT_EQ(files, 1u);
+  std::string names;
+  for (const auto& entry : std::filesystem::directory_iterator(tree.Path())) {
+    ++files;
+    names += entry.path().filename().string() + " ";
+  }
+  EXPECT_EQ(files, 1u) << names;
   // A key emptied by an undo can go again, its parent staying.
   ASSERT_TRUE(hive.DeleteValue("Policies\\System", "DisableTaskMgr"));
   ASSERT_TRUE(hive.DeleteEmptyKey("Policies\\System"));

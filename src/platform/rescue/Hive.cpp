@@ -44,12 +44,24 @@ Error HivexError(std::string_view what) {
   return (code != 0 ? SystemError(code) : Failure("libhivex reported no reason")).Context(what);
 }
 
+// A read-only view of a whole file.
 struct Mapping {
   Mapping() = default;
   Mapping(const Mapping&) = delete;
   Mapping& operator=(const Mapping&) = delete;
-  ~Mapping() {
+  ~Mapping() { Reset(); }
+  void Reset() {
     if (data != nullptr) ::munmap(data, size);
+    data = nullptr;
+    size = 0;
+  }
+  bool Map(int fd, std::size_t bytes) {
+    Reset();
+    void* mapped = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED) return false;
+    data = mapped;
+    size = bytes;
+    return true;
   }
   void* data = nullptr;
   std::size_t size = 0;
@@ -98,7 +110,7 @@ struct Hive::State {
   std::string path;
   std::string fileName;
   UniqueFd folder;       // the hive's folder, where Commit writes
-  Mapping original;      // the file as opened: names of records not written here
+  Mapping original;      // the file as last read or written: names of records not written here
   dev_t device = 0;      // which file the hive is, to tell a replaced one
   ino_t inode = 0;
   mode_t mode = 0600;
@@ -261,12 +273,7 @@ Expected<Hive> Hive::Open(const Folder& folder, const std::string& name, Access 
   state->mode = st.st_mode & 07777;
   state->owner = st.st_uid;
   state->group = st.st_gid;
-  state->original.size = static_cast<std::size_t>(st.st_size);
-  state->original.data = ::mmap(nullptr, state->original.size, PROT_READ, MAP_PRIVATE, fd.Get(), 0);
-  if (state->original.data == MAP_FAILED) {
-    state->original.data = nullptr;
-    return LastSystemError().Context(context);
-  }
+  if (!state->original.Map(fd.Get(), static_cast<std::size_t>(st.st_size))) return LastSystemError().Context(context);
   errno = 0;
   state->hive.reset(hivex_open(DescriptorPath(fd.Get()).c_str(), access == Access::Write ? HIVEX_OPEN_WRITE : 0));
   if (!state->hive) return HivexError(context);
@@ -370,7 +377,7 @@ Status Hive::Commit() {
 
   const std::string temporary = s.fileName + ".korbu-" + std::to_string(::getpid()) + ".new";
   UniqueFd fd(RetryOnEintr([&] {
-    return ::openat(s.folder.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return ::openat(s.folder.Get(), temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   }));
   if (!fd.Valid()) return LastSystemError().Context(context + " (new file " + temporary + ")");
   auto fail = [&](Error error) {
@@ -384,10 +391,18 @@ Status Hive::Commit() {
   if (::fchown(fd.Get(), s.owner, s.group) != 0 && errno != EPERM) return fail(LastSystemError());
   if (::fchmod(fd.Get(), s.mode) != 0 || ::fsync(fd.Get()) != 0) return fail(LastSystemError());
   if (::fstat(fd.Get(), &st) != 0) return fail(LastSystemError());
+  // The new file holds every record of the old one at the same place, and nothing
+  // keeps the old one alive once it is replaced (a FUSE volume would keep it as a
+  // hidden file while it is mapped).
+  Mapping renamed;
+  if (!renamed.Map(fd.Get(), static_cast<std::size_t>(st.st_size))) return fail(LastSystemError());
   fd.Reset();
   if (::renameat(s.folder.Get(), temporary.c_str(), s.folder.Get(), s.fileName.c_str()) != 0) {
     return fail(LastSystemError());
   }
+  std::swap(s.original.data, renamed.data);
+  std::swap(s.original.size, renamed.size);
+  renamed.Reset();
   s.device = st.st_dev;
   s.inode = st.st_ino;
   s.changed = false;
