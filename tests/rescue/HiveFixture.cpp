@@ -40,6 +40,13 @@ std::size_t AddCell(std::string& bin, std::size_t bytes) {
   return at;
 }
 
+// The base block's checksum: the XOR of its first 127 double words.
+void SetChecksum(std::string& base) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < 0x1FC; i += 4) sum ^= Get32(base, i);
+  Put32(base, 0x1FC, sum);
+}
+
 struct HiveCloser {
   void operator()(hive_h* h) const { hivex_close(h); }
 };
@@ -128,10 +135,15 @@ void WriteEmptyHive(const std::string& path, const std::vector<RawRootValue>& ro
   Put32(base, 0x24, static_cast<std::uint32_t>(root));
   Put32(base, 0x28, kBlock);
   Put32(base, 0x2C, 1);
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < 0x1FC; i += 4) sum ^= Get32(base, i);
-  Put32(base, 0x1FC, sum);
+  SetChecksum(base);
   WriteFileBytes(path, base + bin);
+}
+
+void MarkHiveDirty(const std::string& path) {
+  std::string hive = ReadFileBytes(path);
+  Put32(hive, 4, Get32(hive, 8) + 1);
+  SetChecksum(hive);
+  WriteFileBytes(path, hive);
 }
 
 HiveEdit::HiveEdit(const std::string& path) : path_(path), hive_(hivex_open(path.c_str(), HIVEX_OPEN_WRITE)) {

@@ -27,6 +27,16 @@ struct HiveData {
   bool operator==(const HiveData&) const = default;
 };
 
+/// Makes a hive dirty as a crash leaves it: the primary sequence number one
+/// ahead of the secondary, the header's checksum right.
+void MarkHiveDirty(const std::string& path);
+
+/// The error code of a failed result, 0 for a success.
+template <typename Result>
+int ErrorCode(const Result& result) {
+  return result ? 0 : result.error().code;
+}
+
 /// A hive opened for changes through libhivex; changes are written by Commit.
 class HiveEdit {
  public:

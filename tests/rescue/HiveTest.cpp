@@ -24,11 +24,6 @@ ino_t Inode(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-template <typename T>
-int CodeOf(const Expected<T>& result) {
-  return result ? 0 : result.error().code;
-}
-
 Hive OpenHive(const test::TempTree& tree, const std::string& name, Hive::Access access) {
   auto folder = Folder::Open(tree.Path());
   EXPECT_TRUE(folder);
@@ -82,7 +77,7 @@ TEST(Hive, ChangesReachTheFileOnlyOnCommitAndWhole) {
   // A key emptied by an undo can go again, its parent staying.
   ASSERT_TRUE(hive.DeleteValue("Policies\\System", "DisableTaskMgr"));
   ASSERT_TRUE(hive.DeleteEmptyKey("Policies\\System"));
-  EXPECT_EQ(CodeOf(hive.DeleteEmptyKey("Microsoft")), ENOTEMPTY);
+  EXPECT_EQ(test::ErrorCode(hive.DeleteEmptyKey("Microsoft")), ENOTEMPTY);
   ASSERT_TRUE(hive.Commit());
   EXPECT_EQ(test::HiveValueNames(path, kRun), (std::vector<std::string>{"Good", "Blob"}));
   auto subkeys = hive.Subkeys("Policies");
@@ -126,9 +121,9 @@ TEST(Hive, RefusesWhatWouldLoseData) {
 
   {
     Hive readOnly = OpenHive(tree, "SOFTWARE", Hive::Access::Read);
-    EXPECT_EQ(CodeOf(readOnly.SetValue("Big", {"A", 4, test::DwordData(0)})), EROFS);
-    EXPECT_EQ(CodeOf(readOnly.Values("Missing")), kHiveNotFound);
-    EXPECT_EQ(CodeOf(readOnly.Value("Big", "Missing")), kHiveNotFound);
+    EXPECT_EQ(test::ErrorCode(readOnly.SetValue("Big", {"A", 4, test::DwordData(0)})), EROFS);
+    EXPECT_EQ(test::ErrorCode(readOnly.Values("Missing")), kHiveNotFound);
+    EXPECT_EQ(test::ErrorCode(readOnly.Value("Big", "Missing")), kHiveNotFound);
     EXPECT_FALSE(readOnly.Values("Big\\\\x")) << "an empty component";
   }
 

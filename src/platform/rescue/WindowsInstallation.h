@@ -27,6 +27,7 @@ struct WindowsInstallation {
   std::string config;                       // its System32\config folder, native
   std::string softwareHive;                 // names of the machine hives in it, as spelt there
   std::string systemHive;
+  int controlSet = 1;  // the control set CurrentControlSet names (SYSTEM's Select\Current)
   std::vector<WindowsUser> users;
 
   /// The drive letter Windows gives the volume, upper case.
@@ -35,7 +36,7 @@ struct WindowsInstallation {
 
 /// Finds the installation whose volume is mounted at root: its Windows folder
 /// (as the SOFTWARE hive's SystemRoot names it, else "Windows"), the machine
-/// hives, and every user that the hive's ProfileList names or that has a profile
+/// hives, the control set in use, and every user that the hive's ProfileList names or that has a profile
 /// folder with an NTUSER.DAT under Users (or Documents and Settings). Service
 /// accounts and the template profiles (Default, Public) are not users. Fails
 /// saying what is missing.
