@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/Registry.h"
+#include "platform/WindowsSystem.h"
+#include "platform/rescue/UserFolders.h"
 #include "rescue/HiveFixture.h"
 #include "rescue/WindowsVolume.h"
 
@@ -85,6 +87,34 @@ TEST(InstallationRegistry, RefusesToWriteWhatCouldLoseDataAndStillReads) {
   EXPECT_NE(refused.Reason().find("hibernated"), std::string::npos) << refused.Reason();
   EXPECT_TRUE(registry.Commit());
   EXPECT_EQ(ReadHiveValue(volume.UserHive("bob"), kPolicies, "DisableTaskMgr"), (HiveData{4, DwordData(1)}));
+}
+
+}  // namespace
+}  // namespace korbu::platform::rescue
+
+namespace korbu::platform::rescue {
+namespace {
+
+TEST(UserFolders, AsTheUsersHiveRecordsThemElseWhereWindowsPutsThem) {
+  test::WindowsVolume volume;
+  const std::string explorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+  test::HiveEdit(volume.UserHive("alice"))
+      .Set(explorer + "User Shell Folders", "Local AppData", 2, StringData("%USERPROFILE%\\AppData\\Local"))
+      .Commit();
+  test::HiveEdit(volume.UserHive("carol"))
+      .SetString(explorer + "Shell Folders", "My Pictures", "C:\\Users\\carol\\Bilder")
+      .Commit();
+  volume.Write("Users/bob/Local Settings/Application Data/x", "");
+  volume.Write("Users/alice/Pictures/x", "");
+  volume.Write("Users/carol/Bilder/x", "");
+  InstallationRegistry registry(Find(volume));
+  const auto& users = registry.Installation().users;
+  ASSERT_EQ(users.size(), 3u);
+  EXPECT_EQ(UserShellFolderPath(registry, users[0], kCsidlLocalAppData), "C:\\Users\\alice\\AppData\\Local");
+  EXPECT_EQ(UserShellFolderPath(registry, users[0], kCsidlMyPictures), "C:\\Users\\alice\\Pictures");
+  EXPECT_EQ(UserShellFolderPath(registry, users[1], kCsidlLocalAppData), "C:\\Users\\Bob\\Local Settings\\Application Data");
+  EXPECT_EQ(UserShellFolderPath(registry, users[1], kCsidlMyPictures), "");
+  EXPECT_EQ(UserShellFolderPath(registry, users[2], kCsidlMyPictures), "C:\\Users\\carol\\Bilder");
 }
 
 }  // namespace

@@ -59,33 +59,6 @@ std::optional<std::vector<std::string>> Components(char drive, std::string_view 
   return parts;
 }
 
-// The text of string data: UTF-16LE units up to the first zero unit.
-std::string StringData(const HiveValue& value) {
-  std::string_view data = value.data;
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    if (data[i] == '\0' && data[i + 1] == '\0') {
-      data = data.substr(0, i);
-      break;
-    }
-  }
-  return Utf16LeToWtf8(data);
-}
-
-// %SystemDrive%, %SystemRoot% and %windir%, the variables profile paths use.
-std::string ExpandProfilePath(std::string text, const WindowsInstallation& installation) {
-  const std::array<std::pair<std::string_view, std::string>, 3> variables = {{
-      {"%SystemDrive%", installation.windowsPath.substr(0, 2)},
-      {"%SystemRoot%", installation.windowsPath},
-      {"%windir%", installation.windowsPath},
-  }};
-  for (const auto& [name, value] : variables) {
-    if (text.size() >= name.size() && NamesEqual(std::string_view(text).substr(0, name.size()), name)) {
-      return value + text.substr(name.size());
-    }
-  }
-  return text;
-}
-
 // The subfolder of that name ignoring case; empty when missing or a link.
 std::optional<Folder> Subfolder(const Folder& folder, const std::string& name) {
   return folder.Child(SystemEntryName(folder, name));
@@ -114,7 +87,7 @@ void AddProfileListUsers(WindowsInstallation& installation, const Hive& software
     if (IsOneOf(sid, kServiceSids)) continue;
     const auto value = software.Value(std::string(kProfileList) + "\\" + sid, "ProfileImagePath");
     if (!value || (value->type != kRegSz && value->type != kRegExpandSz)) continue;
-    const std::string path = ExpandProfilePath(StringData(*value), installation);
+    const std::string path = ExpandInstallationPath(HiveText(value->data), installation);
     if (const auto folder = OpenInstallationFolder(installation, path)) AddUser(installation, sid, path, *folder);
   }
 }
@@ -137,6 +110,29 @@ void AddProfileFolderUsers(WindowsInstallation& installation, const Folder& root
 }
 
 }  // namespace
+
+std::string HiveText(std::string_view data) {
+  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+    if (data[i] == '\0' && data[i + 1] == '\0') return Utf16LeToWtf8(data.substr(0, i));
+  }
+  return Utf16LeToWtf8(data);
+}
+
+std::string ExpandInstallationPath(std::string_view text, const WindowsInstallation& installation,
+                                   const WindowsUser* user) {
+  const std::array<std::pair<std::string_view, std::string>, 4> variables = {{
+      {"%SystemDrive%", installation.windowsPath.substr(0, 2)},
+      {"%SystemRoot%", installation.windowsPath},
+      {"%windir%", installation.windowsPath},
+      {"%USERPROFILE%", user != nullptr ? user->profilePath : std::string()},
+  }};
+  for (const auto& [name, value] : variables) {
+    if (!value.empty() && text.size() >= name.size() && NamesEqual(text.substr(0, name.size()), name)) {
+      return value + std::string(text.substr(name.size()));
+    }
+  }
+  return std::string(text);
+}
 
 Expected<WindowsInstallation> FindWindowsInstallation(const std::string& rootPath) {
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(rootPath.c_str(), nullptr), &std::free);
@@ -171,7 +167,7 @@ Expected<WindowsInstallation> FindWindowsInstallation(const std::string& rootPat
   // The drive letter Windows gives its volume, and the folder's own spelling.
   if (const auto systemRoot = software->Value(kCurrentVersion, "SystemRoot");
       systemRoot && (systemRoot->type == kRegSz || systemRoot->type == kRegExpandSz)) {
-    const std::string path = StringData(*systemRoot);
+    const std::string path = HiveText(systemRoot->data);
     const auto parts = path.size() >= 2 ? Components(Upper(path[0]), path) : std::nullopt;
     if (parts && parts->size() == 1 && NamesEqual((*parts)[0], ExtractFileName(windows->Path()))) {
       installation.windowsPath = std::string(1, Upper(path[0])) + ":\\" + (*parts)[0];

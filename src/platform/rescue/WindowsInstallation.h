@@ -42,6 +42,15 @@ struct WindowsInstallation {
 /// saying what is missing.
 Expected<WindowsInstallation> FindWindowsInstallation(const std::string& root);
 
+/// A path that begins with %SystemDrive%, %SystemRoot%, %windir% or (given a
+/// user) %USERPROFILE% with that variable replaced, as profile and shell-folder
+/// paths are stored; any other text as it is.
+std::string ExpandInstallationPath(std::string_view text, const WindowsInstallation& installation,
+                                   const WindowsUser* user = nullptr);
+
+/// The text of registry string data (UTF-16LE) up to its first zero unit, as WTF-8.
+std::string HiveText(std::string_view data);
+
 /// The native path of a Windows path on the installation's drive, each existing
 /// component matched ignoring ASCII case and the rest kept as written; "." and
 /// ".." resolved without leaving the drive. Empty for another drive, a relative

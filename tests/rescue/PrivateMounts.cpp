@@ -1,0 +1,53 @@
+#include "rescue/PrivateMounts.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "support/TempTree.h"
+
+namespace korbu::test {
+namespace {
+
+ScriptRun Run(const std::string& command) {
+  ScriptRun run;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+}  // namespace
+
+std::string ShellQuote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string PrivateMountsUnavailable() {
+  if (::geteuid() != 0) return "mounting needs root";
+  const ScriptRun probe = Run("unshare --mount --propagation private true");
+  if (probe.status != 0) return "no mount namespace can be made here: " + probe.output;
+  return {};
+}
+
+std::string NtfsUnavailable() {
+  if (std::string why = PrivateMountsUnavailable(); !why.empty()) return why;
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) return "no /dev/fuse";
+  if (Run("command -v mkntfs && command -v ntfs-3g").status != 0) return "mkntfs or ntfs-3g is not installed (ntfs-3g)";
+  return {};
+}
+
+ScriptRun RunWithPrivateMounts(const std::string& script) {
+  TempTree tree;
+  const std::string file = tree.Write("script.sh", script);
+  return Run("unshare --mount --propagation private sh -eu " + ShellQuote(file));
+}
+
+}  // namespace korbu::test
