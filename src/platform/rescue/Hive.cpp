@@ -102,6 +102,29 @@ std::vector<std::string_view> SplitKeyPath(std::string_view keyPath, bool& valid
   return parts;
 }
 
+// What NTFS keeps of a file beside its content, as ntfs-3g shows it: the
+// security descriptor and the attribute bits (hives are hidden system files).
+constexpr const char* kNtfsAttributes[] = {"system.ntfs_acl", "system.ntfs_attrib"};
+
+// Gives the new file what the file system keeps of the old one beside its
+// content; where it keeps none (not NTFS) there is nothing to give.
+Status CopyNtfsAttributes(int from, int to) {
+  for (const char* name : kNtfsAttributes) {
+    const ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+    if (size < 0) {
+      if (errno == ENODATA || errno == ENOTSUP) continue;
+      return LastSystemError().Context(std::string("cannot read ") + name);
+    }
+    std::string value(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = ::fgetxattr(from, name, value.data(), value.size());
+    if (got < 0) return LastSystemError().Context(std::string("cannot read ") + name);
+    if (::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0) {
+      return LastSystemError().Context(std::string("cannot set ") + name);
+    }
+  }
+  return Ok();
+}
+
 }  // namespace
 
 struct Hive::State {
@@ -389,7 +412,15 @@ Status Hive::Commit() {
   // The new file takes the old one's owner and mode; an owner that cannot be
   // given (no right to) leaves it the writer's.
   if (::fchown(fd.Get(), s.owner, s.group) != 0 && errno != EPERM) return fail(LastSystemError());
-  if (::fchmod(fd.Get(), s.mode) != 0 || ::fsync(fd.Get()) != 0) return fail(LastSystemError());
+  if (::fchmod(fd.Get(), s.mode) != 0) return fail(LastSystemError());
+  {
+    UniqueFd old(RetryOnEintr([&] {
+      return ::openat(s.folder.Get(), s.fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    }));
+    if (!old.Valid()) return fail(LastSystemError());
+    if (Status copied = CopyNtfsAttributes(old.Get(), fd.Get()); !copied) return fail(copied.error());
+  }
+  if (::fsync(fd.Get()) != 0) return fail(LastSystemError());
   if (::fstat(fd.Get(), &st) != 0) return fail(LastSystemError());
   // The new file holds every record of the old one at the same place, and nothing
   // keeps the old one alive once it is replaced (a FUSE volume would keep it as a

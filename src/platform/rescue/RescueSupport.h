@@ -5,6 +5,7 @@
 #include <hivex.h>
 #include <sys/mman.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 
 #include <string>
 
