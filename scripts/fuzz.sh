@@ -22,7 +22,7 @@ done
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 case $seconds in '' | *[!0-9]*) echo "fuzz.sh: seconds must be a number, not '$seconds'" >&2; exit 2 ;; esac
-all="fuzz_wine_registry fuzz_wine_value fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file"
+all="fuzz_wine_registry fuzz_wine_value fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file fuzz_cli_text"
 read -r -a targets <<<"${*:-$all}"
 parallel=${FUZZ_JOBS:-2}
 mkdir -p "$build"

@@ -85,7 +85,8 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
 // A cluster of short options as getopt reads it ("-ri", "-j4", "-rd db"): letters
 // that take no value, then at most one that takes the rest of the cluster or, when
 // nothing is left, the next argument. Empty on success, else the error.
-std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, CliOptions& o) {
+// lastTakenBy names the option when it took the next argument as its value.
+std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, CliOptions& o, std::string& lastTakenBy) {
   const std::string& arg = args[i];
   for (std::size_t k = 1; k < arg.size(); ++k) {
     const std::string letter{'-', arg[k]};
@@ -94,6 +95,7 @@ std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, Cli
       if (v.shortName == nullptr || letter != v.shortName) continue;
       if (k + 1 < arg.size()) return SetValue(v.which, letter, arg.substr(k + 1), o);
       if (i + 1 >= args.size()) return "option " + letter + " needs a value";
+      lastTakenBy = letter;
       return SetValue(v.which, letter, args[++i], o);
     }
     return "unknown option: " + arg;
@@ -130,8 +132,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions& o = result.options;
   bool optionsEnded = false;
   bool sawClean = false, sawDelete = false;
+  std::string takenBy;  // the option that took the last argument as its value
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    takenBy.clear();
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       // A path is taken as written; an empty one names nothing.
       if (arg.empty()) {
@@ -151,7 +155,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       continue;
     }
     if (arg[1] != '-' && arg.size() > 2) {
-      result.error = SetCluster(args, i, o);
+      result.error = SetCluster(args, i, o, takenBy);
       if (!result.error.empty()) return result;
       continue;
     }
@@ -160,8 +164,12 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       const std::string longName = v.longName;
       std::string error;
       if (arg == longName || (v.shortName != nullptr && arg == v.shortName)) {
-        if (i + 1 >= args.size()) error = "option " + arg + " needs a value";
-        else error = SetValue(v.which, arg, args[++i], o);
+        if (i + 1 >= args.size()) {
+          error = "option " + arg + " needs a value";
+        } else {
+          takenBy = arg;
+          error = SetValue(v.which, arg, args[++i], o);
+        }
       } else if (arg.rfind(longName + "=", 0) == 0) {
         error = SetValue(v.which, longName, arg.substr(longName.size() + 1), o);
       } else {
@@ -183,6 +191,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
   else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
     result.error = "--undo and --history go alone (with --json)";
+  } else if (o.paths.empty() && !o.undo && !o.history && !o.help && !o.version) {
+    // As clamscan: no PATH scans the current folder. But a last argument that an
+    // option took as its value was more likely meant as the PATH.
+    if (!takenBy.empty()) {
+      result.error = "no PATH given: \"" + args.back() + "\" was taken as the value of " + takenBy +
+                     "; name the PATH after it (. for the current folder)";
+    } else {
+      o.paths.push_back(".");
+    }
   }
   return result;
 }
