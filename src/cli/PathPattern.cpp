@@ -1,6 +1,10 @@
 #include "cli/PathPattern.h"
 
+#include <algorithm>
+#include <array>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -390,56 +394,118 @@ Expected<PathPattern> PathPattern::Compile(std::string_view pattern, bool ignore
   return PatternCompiler(pattern, ignoreCase).Compile();
 }
 
-bool PathPattern::Found(std::string_view text) const {
-  const std::size_t states = program_.size();
-  // mark[s] is 1 + the text position whose set already holds state s.
-  std::vector<std::size_t> mark(states, 0);
-  std::vector<std::uint32_t> current, next, stack;
-  current.reserve(states);
-  next.reserve(states);
-  stack.reserve(states);
+// The sets of states met so far, each with its move on every byte once taken.
+struct PathPattern::Dfa {
+  std::mutex lock;
+  std::map<StateSet, std::int32_t> ids;
+  std::vector<StateSet> sets;
+  std::vector<std::array<std::int32_t, 256>> moves;  // -1 until taken
+  std::vector<bool> matches;
+  std::int32_t start = -1;  // the set at the text's first position
+  std::vector<std::size_t> mark;  // scratch of Closure
+  std::size_t generation = 0;
 
-  // Follows the moves that read nothing from state `from` at position pos; the
-  // states that read a byte join `into`. True when the match state is reached.
-  const auto add = [&](std::uint32_t from, std::size_t pos, std::vector<std::uint32_t>& into) {
-    stack.clear();
-    stack.push_back(from);
-    while (!stack.empty()) {
-      const std::uint32_t s = stack.back();
-      stack.pop_back();
-      if (s >= states || mark[s] == pos + 1) continue;
-      mark[s] = pos + 1;
-      const Instruction& in = program_[s];
-      switch (in.op) {
-        case Op::Bytes: into.push_back(s); break;
-        case Op::Split:
-          stack.push_back(in.y);
-          stack.push_back(in.x);
-          break;
-        case Op::Jump: stack.push_back(in.x); break;
-        case Op::LineStart:
-          if (pos == 0) stack.push_back(s + 1);
-          break;
-        case Op::LineEnd:
-          if (pos == text.size()) stack.push_back(s + 1);
-          break;
-        case Op::Match: return true;
-      }
-    }
-    return false;
-  };
+  // Kept small: a pattern whose sets keep growing starts afresh, so memory stays
+  // bounded and each byte still costs at most one closure.
+  static constexpr std::size_t kMaxSets = 2000;
 
-  for (std::size_t pos = 0;; ++pos) {
-    // A match may begin at any position.
-    if (add(0, pos, current)) return true;
-    if (pos == text.size()) return false;
-    const auto byte = static_cast<unsigned char>(text[pos]);
-    next.clear();
-    for (std::uint32_t s : current) {
-      if (sets_[program_[s].x].Has(byte) && add(s + 1, pos + 1, next)) return true;
+  std::int32_t Intern(StateSet set, bool match) {
+    if (const auto found = ids.find(set); found != ids.end()) return found->second;
+    if (sets.size() >= kMaxSets) {
+      ids.clear();
+      sets.clear();
+      moves.clear();
+      matches.clear();
+      start = -1;
     }
-    current.swap(next);
+    const auto id = static_cast<std::int32_t>(sets.size());
+    ids.emplace(set, id);
+    sets.push_back(std::move(set));
+    moves.emplace_back();
+    moves.back().fill(-1);
+    matches.push_back(match);
+    return id;
   }
+};
+
+PathPattern::PathPattern() : dfa_(std::make_unique<Dfa>()) {}
+PathPattern::PathPattern(PathPattern&&) noexcept = default;
+PathPattern& PathPattern::operator=(PathPattern&&) noexcept = default;
+PathPattern::~PathPattern() = default;
+
+PathPattern::StateSet PathPattern::Closure(const StateSet& seeds, bool atStart, bool atEnd, bool& match) const {
+  Dfa& dfa = *dfa_;
+  if (dfa.mark.size() != program_.size()) dfa.mark.assign(program_.size(), 0);
+  const std::size_t generation = ++dfa.generation;
+  StateSet out;
+  StateSet stack(seeds.rbegin(), seeds.rend());
+  match = false;
+  while (!stack.empty()) {
+    const std::uint32_t s = stack.back();
+    stack.pop_back();
+    if (s >= program_.size() || dfa.mark[s] == generation) continue;
+    dfa.mark[s] = generation;
+    const Instruction& in = program_[s];
+    switch (in.op) {
+      case Op::Bytes: out.push_back(s); break;
+      case Op::Split:
+        stack.push_back(in.y);
+        stack.push_back(in.x);
+        break;
+      case Op::Jump: stack.push_back(in.x); break;
+      case Op::LineStart:
+        if (atStart) stack.push_back(s + 1);
+        break;
+      case Op::LineEnd:
+        if (atEnd) stack.push_back(s + 1);
+        else out.push_back(s);  // waits: the text may end here
+        break;
+      case Op::Match:
+        match = true;
+        out.push_back(s);  // part of the set's identity
+        break;
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+bool PathPattern::Found(std::string_view text) const {
+  Dfa& dfa = *dfa_;
+  std::lock_guard<std::mutex> hold(dfa.lock);
+  bool match = false;
+  if (dfa.start < 0) {
+    StateSet first = Closure({0}, true, false, match);
+    dfa.start = dfa.Intern(std::move(first), match);
+  }
+  std::int32_t current = dfa.start;
+  for (const char c : text) {
+    if (dfa.matches[static_cast<std::size_t>(current)]) return true;
+    const auto byte = static_cast<unsigned char>(c);
+    std::int32_t next = dfa.moves[static_cast<std::size_t>(current)][byte];
+    if (next < 0) {
+      // The states that read this byte move on; a match may also begin here.
+      StateSet seeds{0};
+      for (std::uint32_t s : dfa.sets[static_cast<std::size_t>(current)]) {
+        if (program_[s].op == Op::Bytes && sets_[program_[s].x].Has(byte)) seeds.push_back(s + 1);
+      }
+      StateSet reached = Closure(seeds, false, false, match);
+      const std::size_t before = dfa.sets.size();
+      next = dfa.Intern(std::move(reached), match);
+      // Unless the cache started afresh, the move is kept.
+      if (dfa.sets.size() >= before) dfa.moves[static_cast<std::size_t>(current)][byte] = next;
+    }
+    current = next;
+  }
+  if (dfa.matches[static_cast<std::size_t>(current)]) return true;
+  // At the end, the states that wait for it go on.
+  StateSet waiting;
+  for (std::uint32_t s : dfa.sets[static_cast<std::size_t>(current)]) {
+    if (program_[s].op == Op::LineEnd) waiting.push_back(s);
+  }
+  if (waiting.empty()) return false;
+  Closure(waiting, text.empty(), true, match);
+  return match;
 }
 
 }  // namespace korbu::cli

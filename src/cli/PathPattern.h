@@ -2,7 +2,8 @@
 // A POSIX extended regular expression over bytes, as clamscan reads the patterns of
 // its --exclude and --include options, matched in time linear in the text's length
 // whatever the pattern: no backtracking, one pass over the text with the set of
-// states the pattern can be in (Thompson's construction). The same code on every
+// states the pattern can be in (Thompson's construction), each set and its moves
+// kept once met (a lazily built DFA of bounded size). The same code on every
 // platform, so a pattern means the same everywhere.
 //
 // Grammar: alternation |, groups ( ), the repeats * + ? {n} {n,} {n,m} (at most
@@ -12,6 +13,7 @@
 // are bytes.
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -26,8 +28,12 @@ class PathPattern {
   static Expected<PathPattern> Compile(std::string_view pattern, bool ignoreCase);
 
   /// True when the pattern matches somewhere in text. Safe to call from several
-  /// threads at once.
+  /// threads at once (they take turns).
   bool Found(std::string_view text) const;
+
+  PathPattern(PathPattern&&) noexcept;
+  PathPattern& operator=(PathPattern&&) noexcept;
+  ~PathPattern();
 
   /// The number of states: what a match costs per byte of text, at most.
   std::size_t Size() const { return program_.size(); }
@@ -49,8 +55,17 @@ class PathPattern {
     void Add(unsigned char c) { bits[c >> 6] |= std::uint64_t{1} << (c & 63); }
   };
 
+  struct Dfa;
+  using StateSet = std::vector<std::uint32_t>;
+
+  PathPattern();
+  /// The states that read a byte or wait for the text's end, reached from seeds
+  /// without reading; true in `match` when the match state is among them.
+  StateSet Closure(const StateSet& seeds, bool atStart, bool atEnd, bool& match) const;
+
   std::vector<Instruction> program_;  // state 0 is the start
   std::vector<ByteSet> sets_;
+  std::unique_ptr<Dfa> dfa_;  // the sets met so far and their moves
 };
 
 }  // namespace korbu::cli
