@@ -266,7 +266,7 @@ std::string UsageText() {
          "Short options may run together, as in -ri or -j4.\n"
          "Names print on one line as UTF-8: control characters, line and paragraph\n"
          "separators, bidirectional controls and bytes that are not UTF-8 as \\xHH, and a\n"
-         "backslash before x or before another backslash as \\\\.\n"
+         "backslash that would read as the start of such an escape as \\\\.\n"
          "\n"
          "Ctrl-C or SIGTERM stops the scan and reports what was done (no action is\n"
          "then started); the program then ends by that signal, so a shell sees 130 or\n"

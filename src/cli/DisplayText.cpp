@@ -40,6 +40,13 @@ bool Shown(std::uint32_t c) {
   return true;
 }
 
+bool IsEscapeDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+// "xHH", as an escape prints after its backslash.
+bool LooksLikeEscape(std::string_view text) {
+  return text.size() >= 3 && text[0] == 'x' && IsEscapeDigit(text[1]) && IsEscapeDigit(text[2]);
+}
+
 // True when the character at bytes[i] is written as escapes.
 bool Escaped(std::string_view bytes, std::size_t i) {
   const std::size_t n = Utf8SequenceLength(bytes, i);
@@ -74,8 +81,8 @@ std::string ReadableFileName(std::string_view bytes) {
     } else if (sequence == "\\") {
       // Doubled when what is printed next would make it read as an escape.
       const std::size_t next = i + 1;
-      const bool ambiguous =
-          next < bytes.size() && (bytes[next] == 'x' || bytes[next] == '\\' || Escaped(bytes, next));
+      const bool ambiguous = next < bytes.size() && (bytes[next] == '\\' || Escaped(bytes, next) ||
+                                                     LooksLikeEscape(bytes.substr(next)));
       out += ambiguous ? "\\\\" : "\\";
     } else {
       out.append(sequence);

@@ -16,9 +16,10 @@ namespace korbu::cli {
 /// a bidirectional control (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to
 /// U+2069) is written as \xHH, as is every byte that is not part of well-formed
 /// UTF-8. A backslash that could be read as the start of an escape (one before
-/// "x" or before another backslash) is written as \\; any other stays single, so
-/// Windows paths and registry locations read as usual. Reading "\\" as a
-/// backslash, "\xHH" as that byte and any other "\" as itself gives the bytes back.
+/// another backslash, before an escaped character or before "x" and two digits
+/// of 0-9A-F) is written as \\; any other stays single, so Windows paths and
+/// registry locations read as usual. Reading "\\" as a backslash, "\xHH" as that
+/// byte and any other "\" as itself gives the bytes back.
 std::string ReadableFileName(std::string_view bytes);
 
 /// A registry location, in the ANSI code page of the registry it came from, as

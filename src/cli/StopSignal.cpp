@@ -21,8 +21,11 @@ void OnStopSignal(int signal) {
 }  // namespace
 
 void InstallStopSignals() {
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  for (int signal : {SIGINT, SIGTERM}) {
+    // A signal the program was started ignoring (nohup, a shell's background job)
+    // stays ignored.
+    if (std::signal(signal, OnStopSignal) == SIG_IGN) std::signal(signal, SIG_IGN);
+  }
 }
 
 bool StopRequested() { return gStopSignal.load() != 0; }

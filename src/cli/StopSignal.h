@@ -10,7 +10,8 @@
 namespace korbu::cli {
 
 /// From now on SIGINT and SIGTERM are noted instead of ending the program; a
-/// second one ends it as usual.
+/// second one ends it as usual. One that the program was started ignoring stays
+/// ignored.
 void InstallStopSignals();
 
 /// True once a stop signal arrived.

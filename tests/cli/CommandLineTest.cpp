@@ -111,12 +111,13 @@ TEST(DisplayText, EveryNamePrintsOnOneLineAndNoTwoAlike) {
             "\\xE2\\x80\\xA8\\xE2\\x80\\xA9\\xE2\\x80\\xAEexe.txt\\xE2\\x81\\xA6\\xE2\\x80\\x8F");
   EXPECT_EQ(ReadableFileName("\xE2\x80\xA7\xE2\x81\xAA"), "\xE2\x80\xA7\xE2\x81\xAA");  // neighbours stay
   // A backslash stays single where it cannot start an escape: paths read as usual.
-  EXPECT_EQ(ReadableFileName("C:\\Windows\\a.exe"), "C:\\Windows\\a.exe");
+  EXPECT_EQ(ReadableFileName("C:\\Windows\\xampp\\a.exe"), "C:\\Windows\\xampp\\a.exe");
+  EXPECT_EQ(ReadableFileName("C:\\x64\\a.exe"), "C:\\\\x64\\a.exe");
   EXPECT_EQ(ReadableFileName("d\\x0A"), "d\\\\x0A");
   EXPECT_EQ(ReadableFileName("d\\\n"), "d\\\\\\x0A");
   // Names that an escape could confuse print apart.
   const std::vector<std::string> names = {"a\n", "a\\x0A", "a\\\n", "a\\\\x0A", "a\\", "a\\\\", "a\\\\\\",
-                                          "a\xE2\x80\xAE", "a\\xE2\\x80\\xAE", "a\\n", "a\\\\n"};
+                                          "a\xE2\x80\xAE", "a\\xE2\\x80\\xAE", "a\\n", "a\\\\n", "a\\xe2", "a\\\\xe2"};
   for (std::size_t i = 0; i < names.size(); ++i) {
     for (std::size_t k = i + 1; k < names.size(); ++k) {
       EXPECT_NE(ReadableFileName(names[i]), ReadableFileName(names[k])) << i << " " << k;
