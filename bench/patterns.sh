@@ -8,11 +8,13 @@
 #   pathological: --exclude-dir '^(.*/)*node_modules/$' --exclude '(.*)*#'
 # BUILD (default build-rel) must hold korbu-scan; its build type is printed, since a
 # sanitizer build is slower on both sides alike. KORBU_BENCH_RUNS: timed runs per
-# side (default 5), alternating the two sides after one warm-up run of each.
+# side (default 5), alternating the two sides after one warm-up run of each;
+# KORBU_BENCH_FILES: files in the tree, half at each end (default 1000).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build-rel}
 runs=${KORBU_BENCH_RUNS:-5}
+files=${KORBU_BENCH_FILES:-1000}
 exe=$build/korbu-scan
 [[ -x "$exe" ]] || { echo "patterns.sh: no korbu-scan in $build (cmake --build $build --target korbu-scan)" >&2; exit 2; }
 type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
@@ -26,7 +28,7 @@ long=$work/tree/long
 for i in $(seq 15); do long=$long/$(printf "%0250d" "$i"); done
 mkdir -p "$chain" "$long"
 for folder in "$chain" "$long"; do
-  for i in $(seq 500); do echo "file $i" >"$folder/f$i.txt"; done
+  for i in $(seq $((files / 2))); do echo "file $i" >"$folder/f$i.txt"; done
 done
 
 now() { date +%s%N; }
@@ -50,7 +52,7 @@ done
 median() { printf "%s\n" "$@" | sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 p=$(median "${plainTimes[@]}")
 q=$(median "${pathoTimes[@]}")
-echo "korbu-scan (${type:-unknown} build), 1,000 files, longest path $(( ${#long} + 9 )) bytes, $runs runs each:"
+echo "korbu-scan (${type:-unknown} build), $((files / 2 * 2)) files, longest path $(( ${#long} + 9 )) bytes, $runs runs each:"
 echo "| patterns | median scan time |"
 echo "|---|---:|"
 echo "| plain | $p s |"
