@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "cli/CliActions.h"
@@ -14,7 +15,7 @@
 #include "cli/ScanReport.h"
 #include "cli/StopSignal.h"
 #include "cli/TextReport.h"
-#include "engine/VirusClamAV.h"
+#include "engine/EngineStartup.h"
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
@@ -37,13 +38,6 @@ int Written(int status) {
   return status;
 }
 
-EngineInfo SetUpEngine() {
-  CreateVirusEngine();
-  EngineLibraryAvailable();
-  LoadVirusDatabase();
-  return GetEngineInfo();
-}
-
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args) {
@@ -64,11 +58,8 @@ int RunCli(const std::vector<std::string>& args) {
   std::string error;
   const Expected<PathFilter> filter = PathFilter::Compile(options.patterns);
   if (!filter) return Fail(filter.error().reason);
-  if (options.database) {
-    if (!platform::DirectoryExists(*options.database)) {
-      return Fail("not a database folder: " + *options.database);
-    }
-    SetDatabaseFolder(*options.database);
+  if (options.database && !platform::DirectoryExists(*options.database)) {
+    return Fail("not a database folder: " + *options.database);
   }
 
   // The session walks no folder of its own: the PATHs follow, one by one.
@@ -81,7 +72,8 @@ int RunCli(const std::vector<std::string>& args) {
   }
   InstallStopSignals();
 
-  const EngineInfo engine = SetUpEngine();
+  const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(options.database.value_or(std::string()));
+  const EngineInfo engine = StartEngine(*startup);
   // A note on standard error, not one of the scan's errors (nor of its log).
   if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
   std::ostringstream engineText;
@@ -98,7 +90,7 @@ int RunCli(const std::vector<std::string>& args) {
     }
   });
   {
-    ScanSession session(frontEnd, dispatcher);
+    ScanSession session(frontEnd, dispatcher, startup->Engine());
     session.SetVerdictWorkers(options.jobs);
     PathScan paths(session, dispatcher, rows, options, *filter, [&](const ScanError& e) {
       totals.errors.push_back(e);
