@@ -64,7 +64,7 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
     DeleteRows(rows, sink, PendingMessages(), report);
   }
   if (journal && !journal->Error().empty()) {
-    out << "Changes refused: " << journal->Error() << "\n";
+    out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
   } else if (journal && !journal->Id().empty()) {
     out << "Recorded as action " << journal->Id() << " (korbu-scan --undo " << journal->Id() << " reverses it)\n";
   }
