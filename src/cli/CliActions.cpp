@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "cli/DisplayText.h"
 #include "cli/ScanReport.h"
 #include "repair/JournalSink.h"
 #include "repair/RowActions.h"
@@ -31,7 +32,7 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
       out << "  would " << DescribeChange(change) << "\n";
     }
     if (!result.handled) {
-      out << "  not handled: " << result.reason << "\n";
+      out << "  not handled: " << ReadableFileName(result.reason) << "\n";
       if (result.index < reasons.size()) reasons[result.index] = result.reason;
     }
   };
@@ -41,8 +42,8 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
     DeleteRows(rows, sink, PendingMessages(), report);
   }
   if (journal && !journal->Error().empty()) {
-    out << "Changes refused: " << journal->Error() << "\n";
-  } else if (journal && !journal->Id().empty()) {
+    out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
+  } else if (journal && journal->ChangesMade() > 0) {
     out << "Recorded as action " << journal->Id() << " (korbu-scan --undo " << journal->Id() << " reverses it)\n";
   }
   out.flush();

@@ -50,7 +50,7 @@ int RunCli(const std::vector<std::string>& args) {
     std::cout << "korbu-scan " << KORBU_BUILD_NAME << "\n";
     return 0;
   }
-  if (options.history) return PrintHistory(options.json, std::cout);
+  if (options.history) return PrintHistory(options.json, std::cout, std::cerr);
   if (options.undo) return RunUndo(*options.undo, options.json, std::cout, std::cerr);
   std::string error;
   const std::optional<PathFilter> filter = PathFilter::Compile(options.patterns, error);

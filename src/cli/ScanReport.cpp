@@ -10,19 +10,6 @@
 #include "scan/ScanTexts.h"
 
 namespace korbu::cli {
-namespace {
-
-// JSON strings must be UTF-8; names that are not keep their raw bytes beside.
-void PutText(nlohmann::json& object, const char* key, const std::string& bytes) {
-  if (IsValidUtf8(bytes)) {
-    object[key] = bytes;
-  } else {
-    object[key] = ToUtf8Lossy(bytes);
-    object[std::string(key) + "_base64"] = Base64(bytes);
-  }
-}
-
-}  // namespace
 
 std::string DetectionLine(const DetectionRow& row) {
   std::string line = ReadableRowName(row.fileName) + ": " + row.virusName + " FOUND";

@@ -32,6 +32,8 @@ class DurableFile {
   bool Sync();
 
  private:
+  friend class Folder;  // opens and creates the files of a held folder
+  friend class NewFile;
   explicit DurableFile(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_;
 };
