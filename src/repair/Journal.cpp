@@ -209,18 +209,19 @@ JournalWriter::JournalWriter(std::string actionsFolder, ActionHeader header)
   header_.id.clear();
 }
 
-JournalWriter::~JournalWriter() { Abandon(); }
+JournalWriter::~JournalWriter() {
+  if (entries_ == 0) Discard();
+}
 
 bool JournalWriter::Fail(std::string why) {
   error_ = std::move(why);
   return false;
 }
 
-// An action that recorded nothing changed nothing: it leaves no trace. A copy in
-// its quarantine whose record could not be written belongs to a file that was
-// never deleted.
-void JournalWriter::Abandon() {
-  if (!folder_ || entries_ > 0) return;
+// A copy in the quarantine of an action that changed nothing belongs to a file
+// that was never deleted.
+void JournalWriter::Discard() {
+  if (!folder_) return;
   if (quarantine_) {
     quarantine_->List("*", [&](const platform::EntryInfo& entry) {
       if (entry.kind == platform::EntryKind::Regular) quarantine_->DeleteFile(entry.name);
@@ -231,6 +232,8 @@ void JournalWriter::Abandon() {
   journal_.reset();
   folder_->DeleteFile(std::string(kJournalFileName));
   (void)store_->Folder().RemoveEmptyFolder(header_.id);
+  quarantine_.reset();
+  folder_.reset();
 }
 
 bool JournalWriter::Start() {

@@ -116,6 +116,8 @@ class JournalWriter {
   bool Start();
   /// The action's quarantine folder, made at its first use.
   Expected<platform::Folder> Quarantine();
+  /// Removes the action's records again: for an action that changed nothing.
+  void Discard();
 
   /// Empty until started.
   const std::string& Id() const { return header_.id; }
@@ -125,7 +127,6 @@ class JournalWriter {
 
  private:
   bool Fail(std::string why);
-  void Abandon();
   std::string actionsFolder_;
   ActionHeader header_;
   std::string error_;

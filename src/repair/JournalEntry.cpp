@@ -119,6 +119,7 @@ struct ToJsonVisitor {
   json operator()(const AttributesChange& c) const {
     return {{"op", "attributes"}, {"path", EscapeBytes(c.path)}, {"old", c.before}};
   }
+  json operator()(const NotMadeNote& c) const { return {{"op", "not-made"}, {"n", c.change}}; }
   json operator()(const UndoneNote& c) const { return {{"op", "undone"}, {"time", c.time}, {"complete", c.complete}}; }
 };
 
@@ -197,6 +198,11 @@ Expected<JournalRecord> RecordFromJson(const std::string& op, const Fields& f) {
     if (!before) return before.error();
     return AttributesChange{std::move(*path), *before};
   }
+  if (op == "not-made") {
+    const auto change = f.Unsigned<int>("n");
+    if (!change) return change.error();
+    return NotMadeNote{*change};
+  }
   if (op == "undone") return UndoneNote{f.Text("time"), f.Flag("complete")};
   return Failure("its record is of an unknown kind (\"" + EscapeBytes(op) + "\")");
 }
@@ -248,7 +254,7 @@ Expected<JournalEntry> EntryFromJson(const json& line) {
   auto record = RecordFromJson(op, fields);
   if (!record) return record.error();
   JournalEntry entry{0, std::move(*record)};
-  if (op != "trashed") entry.n = fields.MaybeUnsigned<int>("n").value_or(0);
+  if (!IsNote(entry.record)) entry.n = fields.MaybeUnsigned<int>("n").value_or(0);
   return entry;
 }
 
@@ -276,6 +282,11 @@ Expected<ActionHeader> HeaderFromJson(const json& line) {
   return header;
 }
 
+bool IsNote(const JournalRecord& record) {
+  return std::holds_alternative<TrashedNote>(record) || std::holds_alternative<NotMadeNote>(record) ||
+         std::holds_alternative<UndoneNote>(record);
+}
+
 std::string ObjectOf(const JournalRecord& record) {
   struct Visitor {
     std::string operator()(const RegistryChange& c) const { return "registry value " + c.location; }
@@ -285,6 +296,7 @@ std::string ObjectOf(const JournalRecord& record) {
     std::string operator()(const TrashChange& c) const { return c.path; }
     std::string operator()(const TrashedNote& c) const { return c.path; }
     std::string operator()(const AttributesChange& c) const { return "attributes of " + c.path; }
+    std::string operator()(const NotMadeNote&) const { return "a change not made"; }
     std::string operator()(const UndoneNote&) const { return "an undo"; }
   };
   return std::visit(Visitor{}, record);

@@ -100,6 +100,11 @@ struct TrashedNote {
   std::string at;
 };
 
+/// The change numbered change was refused at once: nothing of it was made.
+struct NotMadeNote {
+  int change = 0;
+};
+
 /// Attributes cleared: the Windows bits before.
 struct AttributesChange {
   std::string path;
@@ -113,7 +118,10 @@ struct UndoneNote {
 };
 
 using JournalRecord = std::variant<RegistryChange, IniChange, ReplaceChange, DeleteChange, TrashChange, TrashedNote,
-                                   AttributesChange, UndoneNote>;
+                                   AttributesChange, NotMadeNote, UndoneNote>;
+
+/// True for the records that note something about a change rather than make one.
+bool IsNote(const JournalRecord& record);
 
 /// One line of the journal after its header.
 struct JournalEntry {

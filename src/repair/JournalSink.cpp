@@ -37,17 +37,29 @@ JournalSink::JournalSink(std::string_view action, const DetectionList& rows, std
   }
 }
 
+JournalSink::~JournalSink() {
+  if (made_ == 0) journal_.Discard();
+}
+
 bool JournalSink::Record(JournalRecord record) {
   return journal_.Append(JournalEntry{++changes_, std::move(record)});
 }
 
 korbu::Error JournalSink::Refused() const { return Failure("changes refused: " + journal_.Error()); }
 
+// Counts a change made; one refused at once is noted as such, so that its undo
+// does not look for what never happened.
 template <typename Result>
 Result JournalSink::Made(Result result) {
-  if (result) ++made_;
+  if (result) {
+    ++made_;
+  } else {
+    NotMade();
+  }
   return result;
 }
+
+void JournalSink::NotMade() { journal_.Append(JournalEntry{0, NotMadeNote{changes_}}); }
 
 // The row being repaired: the one whose file or value a change names; the steps
 // that follow belong to it.
@@ -66,7 +78,9 @@ void JournalSink::EndProcesses(const std::string& imagePath) {
 
 Status JournalSink::ClearAttributes(const platform::Folder& folder, const std::string& name) {
   const auto info = folder.Entry(name);
-  if (!info) return inner_.ClearAttributes(folder, name);  // nothing there: it fails as it would
+  // Nothing there, it fails as it would; nothing read-only, it changes nothing
+  // an undo would set back.
+  if (!info || (info->attributes & platform::kAttrReadOnly) == 0) return inner_.ClearAttributes(folder, name);
   if (!Record(AttributesChange{folder.PathOf(name), info->attributes})) return Refused();
   return Made(inner_.ClearAttributes(folder, name));
 }
@@ -91,7 +105,10 @@ Status JournalSink::DeleteFile(const platform::Folder& folder, const std::string
   if (!kept) return kept.error().Context("could not be quarantined");
   if (!Record(DeleteChange{path, item, kept->size, kept->sha256, kept->ownership, CurrentVirus()})) return Refused();
   const auto now = folder.StatusOf(name);
-  if (!now || !now->SameFile(held->status)) return Failure("the file was replaced while it was being quarantined");
+  if (!now || !now->SameFile(held->status)) {
+    NotMade();
+    return Failure("the file was replaced while it was being quarantined");
+  }
   return Made(inner_.DeleteFile(folder, name));
 }
 

@@ -25,6 +25,8 @@ class JournalSink final : public ChangeSink {
   /// made here, so that where the item went can be recorded.
   JournalSink(std::string_view action, const DetectionList& rows, std::string actionsFolder = ActionsFolder(),
               ChangeSink& inner = ApplyChanges());
+  /// Ends the action; one that changed nothing leaves no record.
+  ~JournalSink() override;
 
   bool Applies() const override { return inner_.Applies(); }
   void EndProcesses(const std::string& imagePath) override;
@@ -49,6 +51,7 @@ class JournalSink final : public ChangeSink {
  private:
   bool Record(JournalRecord record);
   korbu::Error Refused() const;
+  void NotMade();
   template <typename Result>
   Result Made(Result result);
   bool RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after);

@@ -356,8 +356,10 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
     }
   }
   std::map<int, std::string> trashedAt;
+  std::set<int> notMade;
   for (const JournalEntry& entry : action.entries) {
     if (const auto* note = std::get_if<TrashedNote>(&entry.record)) trashedAt[note->change] = note->at;
+    if (const auto* note = std::get_if<NotMadeNote>(&entry.record)) notMade.insert(note->change);
   }
   // Newest first; notes about changes undo nothing themselves.
   struct Undoer {
@@ -372,10 +374,11 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
     void operator()(const TrashChange& c) const { steps.push_back(UndoTrash(c, trashedAt[n])); }
     void operator()(const AttributesChange& c) const { steps.push_back(UndoAttributes(c)); }
     void operator()(const TrashedNote&) const {}
+    void operator()(const NotMadeNote&) const {}
     void operator()(const UndoneNote&) const {}
   };
   for (auto it = action.entries.rbegin(); it != action.entries.rend(); ++it) {
-    std::visit(Undoer{steps, quarantine, trashedAt, it->n}, it->record);
+    if (notMade.count(it->n) == 0) std::visit(Undoer{steps, quarantine, trashedAt, it->n}, it->record);
   }
 }
 
@@ -456,7 +459,9 @@ Expected<std::vector<ActionSummary>> ActionHistory(const std::string& actionsFol
     for (const JournalEntry& entry : action->entries) {
       if (const auto* undone = std::get_if<UndoneNote>(&entry.record)) {
         summary.undone = undone->complete ? undone->time : std::string();
-      } else if (!std::holds_alternative<TrashedNote>(entry.record)) {
+      } else if (std::holds_alternative<NotMadeNote>(entry.record)) {
+        --summary.changes;
+      } else if (!IsNote(entry.record)) {
         ++summary.changes;
       }
     }

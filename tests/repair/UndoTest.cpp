@@ -2,10 +2,14 @@
 // and over things changed since.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <stdexcept>
 
@@ -284,6 +288,79 @@ TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
   EXPECT_EQ(clamscan(eicar), 1);
   EXPECT_EQ(clamscan(quarantine.string()), 0);
 }
+
+#ifndef _WIN32
+// Runs work in a child process; gives what it returned and how much its peak
+// memory grew meanwhile (KiB).
+std::pair<std::string, long> InChild(const std::function<std::string()>& work) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {"no pipe", -1};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);  // a child's peak starts at what it holds
+    const std::string result = work();
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const std::string out = std::to_string(after.ru_maxrss - before.ru_maxrss) + "\n" + result;
+    const ssize_t ignored = ::write(fds[1], out.data(), out.size());
+    (void)ignored;
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  ::waitpid(pid, nullptr, 0);
+  const std::size_t line = out.find('\n');
+  if (line == std::string::npos) return {"the child ended early", -1};
+  return {out.substr(line + 1), std::stol(out.substr(0, line))};
+}
+
+TEST_F(UndoTest, ALargeFileIsQuarantinedAndGivenBackInBoundedMemory) {
+  constexpr off_t kSize = 32 << 20;  // read whole, it would add twice as much at the peak
+  const std::string big = prefix.WriteC("big.bin", "head");
+  ASSERT_EQ(::truncate(big.c_str(), kSize), 0);
+  const auto shaOf = [](const std::string& path) {
+    auto file = platform::InputFile::Open(path, platform::ShareMode::DenyNone);
+    return file ? platform::Sha256OfFile(*file) : std::nullopt;
+  };
+  const auto sha = shaOf(big);
+  ASSERT_TRUE(sha);
+  auto deleteRow = [&] {
+    DetectionList rows;
+    rows.AddDetection(big, "Some.Other.Virus", "");
+    rows.SetChecked(0, true);
+    std::string reason;
+    JournalSink sink("delete", rows);
+    DeleteRows(rows, sink, {}, [&](const RowResult& result) { reason = result.reason; });
+    return reason;
+  };
+  // Where the quarantine cannot be written, the row says why and the file stays.
+  const std::string refused = InChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{1 << 20, 1 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    return deleteRow();
+  }).first;
+  EXPECT_TRUE(refused.starts_with("could not be quarantined: ")) << refused;
+  EXPECT_NE(refused.find("File too large"), std::string::npos) << refused;
+  EXPECT_TRUE(Exists(big));
+  EXPECT_TRUE(ActionHistory()->empty()) << "an action that changed nothing left a record";
+
+  const auto [reason, grown] = InChild([&] {
+    const std::string deleted = deleteRow();
+    const UndoReport report = UndoAction("last");
+    return deleted + "|" + (report.Complete() ? "complete" : "incomplete");
+  });
+  EXPECT_EQ(reason, "|complete");
+  EXPECT_LT(grown, kSize / 2 / 1024) << "KiB more at the peak, whatever the size (about 11 MiB under ASan)";
+  EXPECT_EQ(shaOf(big), sha);
+}
+#endif
 
 TEST_F(UndoTest, NothingChangesWhenTheJournalCannotBeWritten) {
   test::TempTree blocked;
