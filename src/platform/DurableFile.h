@@ -1,7 +1,7 @@
 #pragma once
 // Files that must survive a crash: records written and forced to the disk before
 // the program goes on (opened and created through a held folder, see
-// Folder::OpenForAppend and Folder::CreateFile), kept private to the user.
+// Folder::OpenForAppend and Folder::BeginFile), kept private to the user.
 
 #include <cstdint>
 #include <optional>

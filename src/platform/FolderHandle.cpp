@@ -2,6 +2,7 @@
 #include "platform/FolderHandle.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/Path.h"
 #include "platform/SystemError.h"
@@ -46,6 +47,20 @@ Status Folder::RemoveIfSame(const std::string& name, const FileStatus& expected)
   if (!DeleteFile(name)) return LastSystemError().Context(PathOf(name));
   return Ok();
 }
+
+NewFile::NewFile(Folder folder, std::string name, std::string tempName, DurableFile file)
+    : folder_(std::move(folder)), name_(std::move(name)), tempName_(std::move(tempName)), file_(std::move(file)) {}
+
+NewFile::NewFile(NewFile&& other) noexcept
+    : folder_(other.folder_),
+      name_(std::move(other.name_)),
+      tempName_(std::move(other.tempName_)),
+      file_(std::move(other.file_)),
+      committed_(std::exchange(other.committed_, true)) {}
+
+Status NewFile::Commit() { return Finish(false); }
+
+Status NewFile::CommitReplacing() { return Finish(true); }
 
 std::optional<std::pair<Folder, std::string>> OpenParent(const std::string& path) {
   std::string full = FullPath(path);

@@ -132,7 +132,7 @@ class Folder {
   Expected<Folder> MakeChild(const std::string& name) const;
 
   /// Starts a new file that is to become the entry name (see NewFile).
-  Expected<NewFile> CreateFile(const std::string& name) const;
+  Expected<NewFile> BeginFile(const std::string& name) const;
 
   /// Removes the entry only while it is still the file expected describes, so
   /// that a file put in its place meanwhile is never lost.
@@ -141,7 +141,7 @@ class Folder {
   /// Replaces a regular file's content atomically, as ReplaceContent does,
   /// saying why not. The new file keeps the old one's owner and permission
   /// bits, except set-user-ID and set-group-ID, which no rewritten file keeps.
-  Status ReplaceFile(const std::string& name, std::string_view content) const;
+  Status RewriteFile(const std::string& name, std::string_view content) const;
 
   /// The platform's handle of the folder (a file descriptor on POSIX), for the
   /// backend's own use.

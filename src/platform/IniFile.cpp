@@ -190,7 +190,7 @@ Status WriteIniString(const Folder& folder, const std::string& name, std::string
   }
   const auto updated = WithIniEntry(content, section, key, value);
   if (!updated) return Failure("the entry cannot be written as one line of an INI file");
-  return folder.ReplaceFile(name, *updated);
+  return folder.RewriteFile(name, *updated);
 }
 
 }  // namespace korbu::platform

@@ -77,7 +77,8 @@ Status CheckOwnRecord(const platform::FileStatus& status, const std::string& pat
   if (platform::IsPrivateToUser(status)) return Ok();
   std::string owner = status.owner ? "user " + std::to_string(*status.owner) : std::string("another user");
   return Failure(path + " is not the user's own (owner " + owner + ", mode " + OctalMode(status.mode) +
-                 "): the records must belong to the user running korbu and be writable by nobody else");
+                     "): the records must belong to the user running korbu and be writable by nobody else",
+                 kRecordsUntrusted);
 }
 
 bool ActionRecord::UndoneCompletely() const {
@@ -140,7 +141,7 @@ Expected<platform::Folder> OwnSubfolder(const platform::Folder& folder, std::str
   if (!child) {
     const auto status = folder.StatusOf(std::string(name));
     if (!status) return status.error();
-    return Failure(path + " is not a real folder");
+    return Failure(path + " is not a real folder", kRecordsUntrusted);
   }
   const auto status = child->OwnStatus();
   if (!status) return status.error();
@@ -254,7 +255,7 @@ bool JournalWriter::Start() {
       return Fail("cannot create the undo journal: " + folder.error().reason);
     }
     header_.id = id;
-    auto journal = folder->CreateFile(std::string(kJournalFileName));
+    auto journal = folder->BeginFile(std::string(kJournalFileName));
     Status written = journal ? Ok() : Status(journal.error());
     if (written && !journal->Content().Write(ToJson(header_).dump() + "\n")) written = platform::LastSystemError();
     if (written) written = journal->Commit();

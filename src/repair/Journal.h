@@ -42,8 +42,11 @@ std::string UtcNow();
 /// The path of a file or folder inside a folder.
 std::string InFolder(const std::string& folder, std::string_view name);
 
-/// Why a file or folder of the records cannot be trusted; Ok when it is the
-/// running user's own (see platform::IsPrivateToUser).
+/// The error code of records that are not the running user's own.
+inline constexpr int kRecordsUntrusted = -13;
+
+/// Why a file or folder of the records cannot be trusted (code kRecordsUntrusted);
+/// Ok when it is the running user's own (see platform::IsPrivateToUser).
 Status CheckOwnRecord(const platform::FileStatus& status, const std::string& path);
 
 /// One recorded action as read back.

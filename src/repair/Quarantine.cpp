@@ -85,7 +85,7 @@ Expected<QuarantinedFile> QuarantineFile(platform::Folder::HeldFile& source, con
   if (file.ownership.owner) record["owner"] = *file.ownership.owner;
   if (file.ownership.group) record["group"] = *file.ownership.group;
 
-  auto item = quarantine.CreateFile(itemName);
+  auto item = quarantine.BeginFile(itemName);
   if (!item) return item.error();
   platform::DurableFile& out = item->Content();
   if (!out.Write(kMagic) || !out.Write(record.dump() + "\n")) {

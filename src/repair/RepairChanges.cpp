@@ -26,7 +26,7 @@ Status ReplaceKeepingBackup(const platform::Folder& folder, const std::string& n
                             const std::string& backupName) {
   auto old = ReadRegularFile(folder, name, kMaxReplacedFileBytes);
   if (!old) return old.error();
-  auto backup = folder.CreateFile(backupName);
+  auto backup = folder.BeginFile(backupName);
   if (!backup) return backup.error();
   if (!backup->Content().Write(old->bytes)) return platform::LastSystemError().Context(folder.PathOf(backupName));
   // The copy belongs to whom the file belongs (root repairing a user's hosts
@@ -35,7 +35,7 @@ Status ReplaceKeepingBackup(const platform::Folder& folder, const std::string& n
   Status kept = backup->SetMode(old->status.mode & ~platform::kSetIdBits);
   if (kept) kept = backup->Commit();
   if (!kept) return kept;
-  return folder.ReplaceFile(name, content);
+  return folder.RewriteFile(name, content);
 }
 
 class ApplySink final : public ChangeSink {

@@ -125,7 +125,7 @@ UndoStep UndoIni(const IniChange& change) {
     return step;
   }
   if (*now == change.after) {
-    if (change.before) return Written(step, place->folder.ReplaceFile(place->name, *change.before));
+    if (change.before) return Written(step, place->folder.RewriteFile(place->name, *change.before));
     const auto status = place->folder.StatusOf(place->name);  // the action made the file: it goes again
     return Written(step, status ? place->folder.RemoveIfSame(place->name, *status) : Status(status.error()));
   }
@@ -134,7 +134,7 @@ UndoStep UndoIni(const IniChange& change) {
   if (*now && old && platform::IniValue(**now, change.section, change.key) ==
                          platform::IniValue(change.after, change.section, change.key)) {
     if (const auto restored = platform::WithIniEntry(**now, change.section, change.key, *old)) {
-      return Written(step, place->folder.ReplaceFile(place->name, *restored));
+      return Written(step, place->folder.RewriteFile(place->name, *restored));
     }
   }
   step.outcome = UndoOutcome::LeftAlone;
@@ -156,7 +156,7 @@ void UndoReplace(const ReplaceChange& change, std::vector<UndoStep>& steps) {
     step.outcome = UndoOutcome::LeftAlone;
     step.note = kChangedSince;
   } else {
-    step = Written(step, place->folder.ReplaceFile(place->name, change.before));
+    step = Written(step, place->folder.RewriteFile(place->name, change.before));
   }
   steps.push_back(step);
   // The copy the action made goes only once the file itself is back.
@@ -202,7 +202,7 @@ UndoStep UndoDelete(const DeleteChange& change, const Expected<platform::Folder>
     step.note = "its quarantined copy cannot be used: " + quarantine.error().reason;
     return step;
   }
-  auto file = place->folder.CreateFile(place->name);
+  auto file = place->folder.BeginFile(place->name);
   if (!file) {
     step.note = "it cannot be written back: " + file.error().reason;
     return step;
@@ -453,7 +453,8 @@ Expected<std::vector<ActionSummary>> ActionHistory(const std::string& actionsFol
   if (!*store) return store->error();
   for (const std::string& id : (*store)->Ids()) {
     const auto action = (*store)->Read(id);
-    if (!action) return action.error();
+    if (!action && action.error().code == kRecordsUntrusted) return action.error();
+    if (!action) continue;  // no journal of ours: nothing to list
     ActionSummary summary{id, action->header.time, action->header.action, action->header.rows, 0,
                           static_cast<int>(action->unreadable.size()), std::string()};
     for (const JournalEntry& entry : action->entries) {

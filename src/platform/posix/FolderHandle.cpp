@@ -199,7 +199,7 @@ Expected<Folder> Folder::MakeChild(const std::string& name) const {
   return Folder(std::make_shared<const Handle>(fd.Release()), PathOf(name));
 }
 
-Expected<NewFile> Folder::CreateFile(const std::string& name) const {
+Expected<NewFile> Folder::BeginFile(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
   std::string temp;
   UniqueFd fd = CreateTemporary(handle_->fd, name, temp);
@@ -242,15 +242,15 @@ bool Folder::DeleteFile(const std::string& name) const {
 }
 
 bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
-  auto file = CreateFile(name);
+  auto file = BeginFile(name);
   return file && file->Content().Write(content) && file->Commit();
 }
 
-Status Folder::ReplaceFile(const std::string& name, std::string_view content) const {
+Status Folder::RewriteFile(const std::string& name, std::string_view content) const {
   const auto old = StatusOf(name);
   if (!old && old.error().code != ENOENT) return old.error();
   if (old && old->kind != EntryKind::Regular) return Failure(name + " is not a regular file", EINVAL);
-  auto file = CreateFile(name);
+  auto file = BeginFile(name);
   if (!file) return file.error();
   if (!file->Content().Write(content)) return LastSystemError().Context(name);
   if (old) {
@@ -264,7 +264,7 @@ Status Folder::ReplaceFile(const std::string& name, std::string_view content) co
 }
 
 bool Folder::ReplaceContent(const std::string& name, const std::string& content) const {
-  return ReplaceFile(name, content).has_value();
+  return RewriteFile(name, content).has_value();
 }
 
 bool Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const {
@@ -294,16 +294,6 @@ bool Folder::SameVolume(const Folder& other) const {
 }
 
 std::intptr_t Folder::NativeHandle() const { return handle_->fd; }
-
-NewFile::NewFile(Folder folder, std::string name, std::string tempName, DurableFile file)
-    : folder_(std::move(folder)), name_(std::move(name)), tempName_(std::move(tempName)), file_(std::move(file)) {}
-
-NewFile::NewFile(NewFile&& other) noexcept
-    : folder_(other.folder_),
-      name_(std::move(other.name_)),
-      tempName_(std::move(other.tempName_)),
-      file_(std::move(other.file_)),
-      committed_(std::exchange(other.committed_, true)) {}
 
 NewFile::~NewFile() {
   if (committed_ || file_.handle_ < 0) return;
@@ -335,10 +325,6 @@ Expected<FileStatus> NewFile::OwnStatus() const {
   if (::fstat(static_cast<int>(file_.handle_), &st) != 0) return LastSystemError();
   return StatusFromStat(st);
 }
-
-Status NewFile::Commit() { return Finish(false); }
-
-Status NewFile::CommitReplacing() { return Finish(true); }
 
 Status NewFile::Finish(bool replace) {
   if (committed_) return Ok();

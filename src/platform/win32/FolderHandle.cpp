@@ -252,7 +252,7 @@ Expected<Folder> Folder::MakeChild(const std::string& name) const {
   return std::move(*child);
 }
 
-Expected<NewFile> Folder::CreateFile(const std::string& name) const {
+Expected<NewFile> Folder::BeginFile(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const std::string temp = name.substr(0, 200) + "." + std::to_string(::GetTickCount() + attempt) + ".tmp";
@@ -264,20 +264,10 @@ Expected<NewFile> Folder::CreateFile(const std::string& name) const {
   return LastSystemError().Context("a new file beside " + PathOf(name));
 }
 
-Status Folder::ReplaceFile(const std::string& name, std::string_view content) const {
+Status Folder::RewriteFile(const std::string& name, std::string_view content) const {
   if (!ReplaceContent(name, std::string(content))) return LastSystemError().Context(PathOf(name));
   return Ok();
 }
-
-NewFile::NewFile(Folder folder, std::string name, std::string tempName, DurableFile file)
-    : folder_(std::move(folder)), name_(std::move(name)), tempName_(std::move(tempName)), file_(std::move(file)) {}
-
-NewFile::NewFile(NewFile&& other) noexcept
-    : folder_(other.folder_),
-      name_(std::move(other.name_)),
-      tempName_(std::move(other.tempName_)),
-      file_(std::move(other.file_)),
-      committed_(std::exchange(other.committed_, true)) {}
 
 NewFile::~NewFile() {
   if (committed_ || file_.handle_ == -1) return;
@@ -297,10 +287,6 @@ Status NewFile::SetMode(unsigned mode) {
 }
 
 Expected<FileStatus> NewFile::OwnStatus() const { return StatusOfHandle(reinterpret_cast<HANDLE>(file_.handle_)); }
-
-Status NewFile::Commit() { return Finish(false); }
-
-Status NewFile::CommitReplacing() { return Finish(true); }
 
 Status NewFile::Finish(bool replace) {
   if (committed_) return Ok();
