@@ -27,14 +27,6 @@ int Refuse(const std::string& why, std::ostream& err) {
   return 2;
 }
 
-// The exit status once the output is written: 2 when it could not be.
-int Finish(int status, std::ostream& out, std::ostream& err) {
-  out.flush();
-  if (out) return status;
-  err << "korbu-scan: cannot write the output\n";
-  return 2;
-}
-
 }  // namespace
 
 int PrintHistory(bool json, std::ostream& out, std::ostream& err) {
@@ -60,7 +52,7 @@ int PrintHistory(bool json, std::ostream& out, std::ostream& err) {
       actions.push_back(std::move(item));
     }
     out << nlohmann::json{{"actions", actions}}.dump(2) << "\n";
-    return Finish(0, out, err);
+    return 0;
   }
   if (history->empty()) out << "No action has been recorded.\n";
   for (const ActionSummary& action : *history) {
@@ -73,7 +65,7 @@ int PrintHistory(bool json, std::ostream& out, std::ostream& err) {
       out << "    " << ReadableRowName(row.file) << ": " << ReadableFileName(row.virus) << "\n";
     }
   }
-  return Finish(0, out, err);
+  return 0;
 }
 
 int RunUndo(const std::string& idOrLast, bool json, std::ostream& out, std::ostream& err) {
@@ -100,7 +92,7 @@ int RunUndo(const std::string& idOrLast, bool json, std::ostream& out, std::ostr
     out << (report.Complete() ? "Everything the action changed is as it was before.\n"
                               : "Not everything the action changed is as it was before (see above).\n");
   }
-  return Finish(report.Complete() ? 0 : 1, out, err);
+  return report.Complete() ? 0 : 1;
 }
 
 }  // namespace korbu::cli
