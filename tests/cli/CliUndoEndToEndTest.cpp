@@ -220,6 +220,7 @@ TEST_F(RootUndoTest, RecordsSomebodyElseCanWriteAreRefused) {
   }
   const ProgramRun action = KorbuScan(Scan("--delete", again));
   EXPECT_NE(action.out.find("Changes refused: "), std::string::npos) << action.out;
+  EXPECT_EQ(action.out.find("Recorded as action"), std::string::npos) << action.out;
   EXPECT_TRUE(fs::exists(again));
   EXPECT_FALSE(fs::exists(worm));
   // Root's own folder, open to all, is no better.
