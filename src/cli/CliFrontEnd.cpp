@@ -1,6 +1,6 @@
 #include "cli/CliFrontEnd.h"
 
-#include <cstdio>
+#include <iostream>
 
 #include "cli/DisplayText.h"
 
@@ -36,15 +36,14 @@ void CliFrontEnd::ShowObject(const std::string& text) {
     while (from < shown.size() && (static_cast<unsigned char>(shown[from]) & 0xC0) == 0x80) ++from;
     shown = "..." + shown.substr(from);
   }
-  std::fprintf(stderr, "\r\033[K%s%s", counts.c_str(), shown.c_str());
-  std::fflush(stderr);
+  // Through the stream, which on a Windows console shows every character.
+  std::cerr << "\r\033[K" << counts << shown << std::flush;
   progressShown_ = true;
 }
 
 void CliFrontEnd::ClearProgress() {
   if (!progressShown_) return;
-  std::fprintf(stderr, "\r\033[K");
-  std::fflush(stderr);
+  std::cerr << "\r\033[K" << std::flush;
   progressShown_ = false;
 }
 

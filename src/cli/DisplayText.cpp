@@ -41,12 +41,7 @@ std::string ReadableFileName(std::string_view bytes) {
   out.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size();) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
-#ifdef _WIN32
-    // Names there are text in the ANSI code page already, as the console shows it.
-    const std::size_t n = 1;
-#else
     const std::size_t n = Utf8SequenceLength(bytes, i);
-#endif
     if (n == 0 || IsControl(byte)) {
       PutEscaped(out, byte);
       ++i;
@@ -59,20 +54,18 @@ std::string ReadableFileName(std::string_view bytes) {
 }
 
 std::string ReadableRegistryName(std::string_view ansi) {
-  std::string out;
 #ifdef _WIN32
-  for (char c : ansi) {
-    if (IsControl(static_cast<unsigned char>(c))) PutEscaped(out, static_cast<unsigned char>(c));
-    else out += c;
-  }
+  // The Windows backend's texts are UTF-8, names as well.
+  return ReadableFileName(ansi);
 #else
+  std::string out;
   // Wine's registry, whose ANSI code page is Windows-1252.
   for (char16_t unit : platform::posix::AnsiToUtf16(ansi)) {
     if (unit < 0x80 && IsControl(static_cast<unsigned char>(unit))) PutEscaped(out, static_cast<unsigned char>(unit));
     else PutUtf8(out, unit);
   }
-#endif
   return out;
+#endif
 }
 
 std::string ReadableRowName(std::string_view fileName) {

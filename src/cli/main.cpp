@@ -1,9 +1,7 @@
-#include <string>
-#include <vector>
-
 #include "cli/CliScan.h"
+#include "platform/Console.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return korbu::cli::RunCli(args);
+  korbu::platform::UseConsoleText();
+  return korbu::cli::RunCli(korbu::platform::ProgramArguments(argc, argv));
 }
