@@ -346,7 +346,8 @@ echo "== Engine library: a stand-in ClamAV libclamav.dll at each place it is loo
 # korbu-scan.exe with its engine library (libclamav.dll) in a folder of its own;
 # the stand-in finds files holding its marker and takes any CVD header as valid.
 app=$work/app
-engine_db=$work/engine-db
+# Named outside the ANSI code page: the databases are reached by that name.
+engine_db=$work/engine-db-$'\xe4\xb8\xad\xe6\x96\x87'
 engine_tree=$work/engine-tree
 mkdir -p "$app" "$engine_db" "$engine_tree"
 cp "$build/korbu-scan.exe" "$build/libclamav.dll" "$app/"
@@ -396,9 +397,11 @@ fi
 cp "$build/standin/old/libclamav.dll" "$app/clamav/"
 engine_scan older-than-1.2 "older than 1.2 (functionality level 180)" --database "$(winpath "$engine_db")"
 rm -r "$app/clamav"
-mkdir -p "$WINEPREFIX/drive_c/Installed ClamAV"
-cp "$build/standin/current/libclamav.dll" "$WINEPREFIX/drive_c/Installed ClamAV/"
-wine_reg add "$installer_key" /v D9F136C1-3691-47E3-9079-4FE9C9010400 /d 'C:\Installed ClamAV\' /f ||
+# An installation folder outside the ANSI code page: ClamAV's library is loaded by it.
+installed="Installed ClamAV "$'\xce\x95\xce\xbb\xce\xbb\xce\xac\xce\xb4\xce\xb1'
+mkdir -p "$WINEPREFIX/drive_c/$installed"
+cp "$build/standin/current/libclamav.dll" "$WINEPREFIX/drive_c/$installed/"
+wine_reg add "$installer_key" /v D9F136C1-3691-47E3-9079-4FE9C9010400 /d "C:\\$installed\\" /f ||
   fail "recording the stand-in's installation folder"
 engine_scan installer-record found --database "$(winpath "$engine_db")"
 wine_reg delete "$installer_key" /f
