@@ -194,9 +194,10 @@ check_lines() {
 # Written to a file: UTF-8.
 tr -d '\r' <"$work/win.txt" >"$work/win.log"
 check_lines "redirected output" "$work/win.log"
-# On a console (a terminal, which Wine's console hands UTF-16 text to as UTF-8).
+# On a console (a terminal, which Wine's console hands UTF-16 text to as UTF-8),
+# wide enough for the deepest line.
 if command -v script >/dev/null; then
-  timeout 120 script -qec "$wine $build/korbu-scan.exe --no-memory --no-registry $(printf %q "$(winpath "$names")")" \
+  timeout 120 script -qec "stty cols 1000; $wine $build/korbu-scan.exe --no-memory --no-registry $(printf %q "$(winpath "$names")")" \
     /dev/null >"$work/console.txt" 2>&1
   tr -d '\r' <"$work/console.txt" >"$work/console.log"
   check_lines "console output" "$work/console.log"
@@ -335,7 +336,7 @@ holder=$work/tree.run/$'\xe4\xb8\xad\xe6\x96\x87\xe5\xa4\xb9'/T$'\xc3\xb6'k.exe
 sleep 3
 mkdir -p "$work/empty"
 timeout 300 "$wine" "$build/korbu-scan.exe" --no-registry "$(winpath "$work/empty")" >"$work/mem.txt" 2>&1
-if tr -d '\r' <"$work/mem.txt" | grep -qiF "$(winpath "$holder"): Brontok-5 FOUND"; then
+if tr -d '\r' <"$work/mem.txt" | grep -qiF "$(winpath "$holder"): Brontok-10 FOUND"; then
   echo "   the running $(basename "$holder") was found"
 else
   cat "$work/mem.txt"

@@ -45,7 +45,7 @@ std::string ToolTips::Get(HWND control) const {
   tool.lpszText = wide.data();
   SendMessageW(tips_, TTM_GETTEXTW, INFOTIPSIZE, reinterpret_cast<LPARAM>(&tool));
   wide.resize(wide.find(L'\0'));
-  return platform::win32::Narrow(wide);
+  return platform::win32::Utf8(wide);
 }
 
 bool TextFits(HWND label, const std::string& text) {

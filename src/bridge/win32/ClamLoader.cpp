@@ -8,7 +8,7 @@
 namespace korbu::bridge {
 namespace {
 
-using platform::win32::Narrow;
+using platform::win32::Utf8;
 
 // ClamAV's installer (CPack WiX) records its installation folder as a value of
 // this key, named by the installer's upgrade code.
@@ -89,7 +89,7 @@ void* OpenLibclamav(std::string& problem) {
   std::string tried;
   for (const std::wstring& folder : CandidateFolders()) {
     std::wstring path = folder + L"\\libclamav.dll";
-    tried += (tried.empty() ? "" : ", ") + Narrow(path);
+    tried += (tried.empty() ? "" : ", ") + Utf8(path);
     if (!Exists(path)) continue;
     // libclamav loads its unrar module by bare name, which would find whatever
     // the search order offers first: it is loaded here from its own folder.
@@ -97,10 +97,10 @@ void* OpenLibclamav(std::string& problem) {
       if (Exists(folder + unrar)) LoadByFullPath(folder + unrar);
     }
     if (HMODULE module = LoadByFullPath(path)) {
-      folderOfLibclamav = Narrow(folder);
+      folderOfLibclamav = Utf8(folder);
       return module;
     }
-    problem = Narrow(path) + " does not load (error " + std::to_string(::GetLastError()) + ")";
+    problem = Utf8(path) + " does not load (error " + std::to_string(::GetLastError()) + ")";
     return nullptr;
   }
   problem = "no ClamAV libclamav.dll (looked for " + tried + ")";

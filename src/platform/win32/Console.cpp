@@ -56,7 +56,7 @@ class ConsoleBuffer : public std::streambuf {
 
  private:
   bool Write(std::size_t count) {
-    const std::wstring wide = win32::WideForDisplay(std::string_view(pending_).substr(0, count));
+    const std::wstring wide = win32::Wide(std::string_view(pending_).substr(0, count));
     pending_.erase(0, count);
     std::wstring_view rest = wide;
     while (!rest.empty()) {
@@ -118,7 +118,7 @@ std::vector<std::string> ProgramArguments(int, char**) {
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (wide == nullptr) return {};
   std::vector<std::string> arguments;
-  for (int i = 1; i < count; ++i) arguments.push_back(win32::Narrow(wide[i]));
+  for (int i = 1; i < count; ++i) arguments.push_back(win32::Utf8(wide[i]));
   ::LocalFree(wide);
   return arguments;
 }

@@ -84,7 +84,7 @@ bool MoveNoReplace(const std::string& from, const std::string& to) {
 std::string ProgramDataFolder() {
   wchar_t buffer[MAX_PATH] = {};
   if (::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) return {};
-  return IncludeTrailingDelimiter(win32::Narrow(buffer)) + "KORBU";
+  return IncludeTrailingDelimiter(win32::Utf8(buffer)) + "KORBU";
 }
 
 }  // namespace korbu::platform

@@ -19,14 +19,13 @@ std::string DynamicLibrary::LastOpenError() { return lastOpenError; }
 std::optional<DynamicLibrary> DynamicLibrary::Open(const std::string& nameOrPath) {
   lastOpenError = "no library name";
   if (nameOrPath.empty()) return std::nullopt;
-  const auto wide = win32::Wide(nameOrPath);
-  if (!wide || wide->find(L'\0') != std::wstring::npos) {
+  if (nameOrPath.find('\0') != std::string::npos) {
     lastOpenError = "not a file name";
     return std::nullopt;
   }
   // No "cannot find the DLL" message box when the library is missing.
   const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = ::LoadLibraryW(wide->c_str());
+  HMODULE module = ::LoadLibraryW(win32::Wide(nameOrPath).c_str());
   const DWORD error = ::GetLastError();
   ::SetErrorMode(oldMode);
   if (module == nullptr) {
@@ -38,8 +37,8 @@ std::optional<DynamicLibrary> DynamicLibrary::Open(const std::string& nameOrPath
 }
 
 bool DynamicLibrary::IsLoaded(const std::string& nameOrPath) {
-  const auto wide = win32::Wide(nameOrPath);
-  return wide && !wide->empty() && ::GetModuleHandleW(wide->c_str()) != nullptr;
+  if (nameOrPath.empty() || nameOrPath.find('\0') != std::string::npos) return false;
+  return ::GetModuleHandleW(win32::Wide(nameOrPath).c_str()) != nullptr;
 }
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept

@@ -15,7 +15,7 @@ using win32::WidePath;
 
 EntryInfo FromFindData(const WIN32_FIND_DATAW& d) {
   EntryInfo info;
-  info.name = win32::Narrow(d.cFileName);
+  info.name = win32::Utf8(d.cFileName);
   info.attributes = d.dwFileAttributes;
   if ((d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     info.kind = EntryKind::Link;

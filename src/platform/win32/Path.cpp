@@ -17,7 +17,7 @@ std::string ExecutablePath() {
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
     // A full buffer means the name was cut short.
-    if (n < buffer.size()) return win32::Narrow(std::wstring_view(buffer).substr(0, n));
+    if (n < buffer.size()) return win32::Utf8(std::wstring_view(buffer).substr(0, n));
     buffer.resize(buffer.size() * 2);
   }
   return {};

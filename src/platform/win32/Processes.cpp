@@ -69,7 +69,7 @@ std::string ImageOf(HANDLE process) {
   std::wstring buffer(32768, L'\0');
   DWORD size = static_cast<DWORD>(buffer.size());
   if (!::QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return {};
-  return win32::Narrow(std::wstring_view(buffer).substr(0, size));
+  return win32::Utf8(std::wstring_view(buffer).substr(0, size));
 }
 
 }  // namespace

@@ -18,13 +18,12 @@ bool MoveToTrash(const std::string& path, std::string*) {
   if (!held || ::GetFileAttributesW(held->c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   // The shell takes the plain form only (no extended-length prefix), and a list of
   // names ended by an empty one: two zeros after the path, whatever its length.
-  auto from = win32::Wide(full);
-  if (!from) return false;
-  if (from->size() > 3 && from->back() == L'\\') from->pop_back();
-  from->append(2, L'\0');
+  std::wstring from = win32::Wide(full);
+  if (from.size() > 3 && from.back() == L'\\') from.pop_back();
+  from.append(2, L'\0');
   SHFILEOPSTRUCTW op{};
   op.wFunc = FO_DELETE;
-  op.pFrom = from->c_str();
+  op.pFrom = from.c_str();
   op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
   if (::SHFileOperationW(&op) != 0 || op.fAnyOperationsAborted) return false;
   // Without a recycle bin the shell deletes outright; either way the item is gone,

@@ -37,24 +37,21 @@ std::string NetworkPath(std::string_view rest) {
 }  // namespace
 
 std::optional<std::wstring> WidePath(std::string_view path) {
-  std::optional<std::wstring> wide;
-  if (path.empty() || path.find('\0') != std::string_view::npos) {
-    // no name
-  } else if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == '?' || path[2] == '.') &&
-             IsSeparator(path[3])) {
-    wide = Wide(path);  // already a form the system takes as it is
-  } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-    wide = Wide("\\\\?\\UNC\\" + NetworkPath(path.substr(2)));
-  } else {
-    const std::string full = FullPath(path);
-    if (full.size() >= 3 && full[1] == ':') {
-      wide = Wide("\\\\?\\" + full);
-    } else {
-      wide = Wide(path);
-    }
+  // Bytes that come back other than they went are no name of the system's: taken
+  // as U+FFFD they could name another file.
+  if (path.empty() || path.find('\0') != std::string_view::npos || Utf8(Wide(path)) != path) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return std::nullopt;
   }
-  if (!wide) ::SetLastError(ERROR_INVALID_NAME);
-  return wide;
+  if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == '?' || path[2] == '.') &&
+      IsSeparator(path[3])) {
+    return Wide(path);  // already a form the system takes as it is
+  }
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    return Wide("\\\\?\\UNC\\" + NetworkPath(path.substr(2)));
+  }
+  const std::string full = FullPath(path);
+  return Wide(full.size() >= 3 && full[1] == ':' ? "\\\\?\\" + full : std::string(path));
 }
 
 }  // namespace korbu::platform::win32

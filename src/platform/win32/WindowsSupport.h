@@ -26,20 +26,17 @@ namespace korbu::platform::win32 {
 // The program's texts are UTF-8; the system's are UTF-16. Names that are not valid
 // UTF-16 (a surrogate without its partner) travel as WTF-8: such a surrogate is
 // written as the three bytes UTF-8 would give its code point, so that every name
-// the system holds comes back to it unchanged. These two functions are the only
+// the system holds comes back to it unchanged. Wide and Utf8 are the only
 // conversion between the two forms.
 
-namespace detail {
-
-// Decodes WTF-8 into UTF-16. strict: false on a byte that is not part of a
-// well-formed sequence (and for a surrogate pair written as two sequences, which
-// would make two texts of one name); otherwise such a byte becomes U+FFFD.
-inline bool DecodeWtf8(std::string_view text, std::wstring& out, bool strict) {
-  out.clear();
+/// The program's UTF-8 (WTF-8) text as UTF-16 for the "W" functions. A byte that
+/// begins no well-formed sequence becomes U+FFFD, as the system's own conversion
+/// does.
+inline std::wstring Wide(std::string_view text) {
+  std::wstring out;
   out.reserve(text.size());
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const auto continuation = [&](std::size_t k) { return k < text.size() && (byte(k) & 0xC0) == 0x80; };
-  bool afterLoneHigh = false;
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char lead = byte(i);
     std::uint32_t point = 0;
@@ -57,11 +54,8 @@ inline bool DecodeWtf8(std::string_view text, std::wstring& out, bool strict) {
       point = (lead & 0x07u) << 18 | (byte(i + 1) & 0x3Fu) << 12 | (byte(i + 2) & 0x3Fu) << 6 | (byte(i + 3) & 0x3Fu);
       if (point >= 0x10000 && point <= 0x10FFFF) length = 4;
     }
-    const bool lowSurrogate = length == 3 && point >= 0xDC00 && point <= 0xDFFF;
-    if (length == 0 || (lowSurrogate && afterLoneHigh)) {
-      if (strict) return false;
+    if (length == 0) {
       out.push_back(static_cast<wchar_t>(0xFFFD));
-      afterLoneHigh = false;
       ++i;
       continue;
     }
@@ -72,31 +66,14 @@ inline bool DecodeWtf8(std::string_view text, std::wstring& out, bool strict) {
     } else {
       out.push_back(static_cast<wchar_t>(point));
     }
-    afterLoneHigh = length == 3 && point >= 0xD800 && point <= 0xDBFF;
     i += length;
   }
-  return true;
-}
-
-}  // namespace detail
-
-/// UTF-16 of a WTF-8 text; empty when a byte is not part of a well-formed sequence,
-/// since no name of the system can be meant by it.
-inline std::optional<std::wstring> Wide(std::string_view text) {
-  std::wstring out;
-  if (!detail::DecodeWtf8(text, out, true)) return std::nullopt;
   return out;
 }
 
-/// UTF-16 of a text to be shown: what is not WTF-8 shows as U+FFFD.
-inline std::wstring WideForDisplay(std::string_view text) {
-  std::wstring out;
-  detail::DecodeWtf8(text, out, false);
-  return out;
-}
-
-/// WTF-8 of UTF-16 text: UTF-8, with a lone surrogate kept as its code point.
-inline std::string Narrow(std::wstring_view text) {
+/// UTF-16 as the program's text: UTF-8, with a lone surrogate kept as its code
+/// point (WTF-8).
+inline std::string Utf8(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -132,7 +109,8 @@ inline std::string Narrow(std::wstring_view text) {
 /// first, gets the extended-length prefix (\\?\C:\..., \\?\UNC\server\share\...),
 /// which also reaches names the plain form cannot (trailing dots and blanks,
 /// device names such as "con"). Empty for an empty path, a path holding a zero
-/// byte, or one that is not WTF-8; the thread's last error then says so.
+/// byte, or one that is not exactly the WTF-8 of some UTF-16 (no name of the
+/// system can be meant by it); the thread's last error then says so.
 std::optional<std::wstring> WidePath(std::string_view path);
 
 /// Owns a kernel handle (files, processes, mappings, snapshots).
@@ -220,7 +198,7 @@ std::string FillString(Fill fill) {
     if (n == 0) return {};
     if (n < buffer.size()) {
       buffer.resize(n);
-      return Narrow(buffer);
+      return Utf8(buffer);
     }
     buffer.resize(static_cast<std::size_t>(n) + 1 > buffer.size() * 2 ? static_cast<std::size_t>(n) + 1
                                                                       : buffer.size() * 2);

@@ -62,7 +62,7 @@ std::string SpecialFolderPath(int csidl) {
   const BOOL ok = ::SHGetPathFromIDListW(list, buffer);
   ::CoTaskMemFree(list);
   if (!ok) return {};
-  std::string path = win32::Narrow(buffer);
+  std::string path = win32::Utf8(buffer);
   return DirectoryExists(path) ? path : std::string();
 }
 
