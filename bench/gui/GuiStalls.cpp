@@ -10,7 +10,9 @@
 //                              so that a harmless program stands in for the worm
 //
 // Prints one line per measured stretch:
-//   <what> seconds=S max_gap_ms=M [details]
+//   <what> seconds=S max_gap_ms=M at_s=A [details]
+// where A is when the longest gap ended, counted from the stretch's start; an
+// "idle" stretch of the ready window gives what the machine's own load costs.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -53,27 +55,44 @@ class OwnDetectionOnly final : public korbu::EngineStartup {
 struct Stretch {
   double seconds = 0;
   double maxGapMs = 0;
+  double maxGapAt = 0;
 };
 
 Stretch Measure(const std::function<void()>& start, const std::function<bool()>& done) {
   QElapsedTimer clock;
   qint64 last = 0;
   qint64 longest = 0;
+  qint64 longestAt = 0;
+  const auto tick = [&] {
+    const qint64 now = clock.nsecsElapsed();
+    if (now - last > longest) {
+      longest = now - last;
+      longestAt = now;
+    }
+    last = now;
+  };
   QTimer ticker;
   ticker.setInterval(5);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    const qint64 now = clock.nsecsElapsed();
-    longest = std::max(longest, now - last);
-    last = now;
-  });
+  QObject::connect(&ticker, &QTimer::timeout, tick);
   clock.start();
   ticker.start();
   start();
   while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-  const qint64 end = clock.nsecsElapsed();
-  longest = std::max(longest, end - last);
+  tick();
   ticker.stop();
-  return {static_cast<double>(end) / 1e9, static_cast<double>(longest) / 1e6};
+  return {static_cast<double>(last) / 1e9, static_cast<double>(longest) / 1e6, static_cast<double>(longestAt) / 1e9};
+}
+
+void Print(const char* what, const Stretch& stretch, const std::string& details = {}) {
+  std::printf("%s seconds=%.3f max_gap_ms=%.1f at_s=%.3f%s%s\n", what, stretch.seconds, stretch.maxGapMs,
+              stretch.maxGapAt, details.empty() ? "" : " ", details.c_str());
+  std::fflush(stdout);
+}
+
+void MeasureIdle() {
+  QElapsedTimer idle;
+  idle.start();
+  Print("idle", Measure([] {}, [&] { return idle.elapsed() >= 3000; }));
 }
 
 int StartUp(const char* databases) {
@@ -84,8 +103,9 @@ int StartUp(const char* databases) {
   form.AttachSplash(splash);
   const Stretch stretch = Measure([&] { form.show(); }, [&] { return form.Controller().StartupFinished(); });
   const auto* signatures = form.findChild<QLabel*>(QStringLiteral("lbVirSign"));
-  std::printf("startup seconds=%.3f max_gap_ms=%.1f signatures=\"%s\"\n", stretch.seconds, stretch.maxGapMs,
-              signatures != nullptr ? signatures->text().toLocal8Bit().constData() : "");
+  Print("startup", stretch,
+        "signatures=\"" + (signatures != nullptr ? signatures->text().toStdString() : std::string()) + "\"");
+  MeasureIdle();
   return 0;
 }
 
@@ -110,9 +130,9 @@ int ScanAndClean(const char* folder) {
   }
 
   auto& logic = form.Controller();
+  MeasureIdle();
   const Stretch scanned = Measure([&] { scan->click(); }, [&] { return !logic.ScanRunning(); });
-  std::printf("scan seconds=%.3f max_gap_ms=%.1f rows=%d\n", scanned.seconds, scanned.maxGapMs,
-              list->topLevelItemCount());
+  Print("scan", scanned, "rows=" + std::to_string(list->topLevelItemCount()));
   if (!selectAll->isEnabled() || list->topLevelItemCount() == 0) {
     std::fprintf(stderr, "the scan listed nothing to clean\n");
     return 1;
@@ -123,8 +143,7 @@ int ScanAndClean(const char* folder) {
   for (int i = 0; i < list->topLevelItemCount(); ++i) {
     if (list->topLevelItem(i)->text(2) == QStringLiteral("This object was cleaned!")) ++handled;
   }
-  std::printf("clean seconds=%.3f max_gap_ms=%.1f rows=%d cleaned=%d\n", cleaned.seconds, cleaned.maxGapMs,
-              list->topLevelItemCount(), handled);
+  Print("clean", cleaned, "rows=" + std::to_string(list->topLevelItemCount()) + " cleaned=" + std::to_string(handled));
   return 0;
 }
 

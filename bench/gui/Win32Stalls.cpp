@@ -1,6 +1,6 @@
 // korbu-win32-stalls: how long the Win32 window's main thread goes without
-// answering, measured by a 5 ms timer on that thread (the longest gap between two
-// of its ticks). Runs under Wine on a display.
+// answering, measured by a message sent to the window every 5 ms from another
+// thread (the longest wait for the answer). Runs under Wine on a display.
 //
 //   korbu-win32-stalls startup SECONDS   start-up with an engine whose database
 //                                        load takes SECONDS (no ClamAV for Windows
@@ -9,13 +9,16 @@
 //                                        detection only), then "Clean" of every row
 //
 // Prints one line per measured stretch:
-//   <what> seconds=S max_gap_ms=M [details]
+//   <what> seconds=S max_gap_ms=M at_s=A [details]
+// where M is the longest wait and A when it ended, counted from the stretch's start; an
+// "idle" stretch of the ready window gives what the machine's own load costs.
 
-#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -26,6 +29,12 @@ namespace korbu::win32app {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+struct Stretch {
+  double seconds = 0;
+  double maxGapMs = 0;
+  double maxGapAt = 0;
+};
 
 class SlowEngine final : public EngineStartup {
  public:
@@ -44,38 +53,82 @@ class SlowEngine final : public EngineStartup {
   double seconds_;
 };
 
-Clock::time_point gLastTick;
-Clock::duration gLongest{};
+// A probe thread sends the window a message every 5 ms and times how long the
+// main thread takes to take it: sent messages are taken whenever it looks at its
+// queue, in its own loop and in every wait and modal loop alike. (A timer of the
+// main thread is no probe here: its ticks come only once no other message waits.)
+class AnswerProbe {
+ public:
+  explicit AnswerProbe(HWND window) : window_(window), thread_([this] { Run(); }) {}
+  ~AnswerProbe() {
+    stop_ = true;
+    thread_.join();
+  }
+  // Restarts the figures.
+  void Reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    begin_ = Clock::now();
+    longest_ = {};
+    longestAt_ = begin_;
+  }
+  Stretch Read() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {std::chrono::duration<double>(Clock::now() - begin_).count(),
+            std::chrono::duration<double, std::milli>(longest_).count(),
+            std::chrono::duration<double>(longestAt_ - begin_).count()};
+  }
 
-void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-  const auto now = Clock::now();
-  gLongest = std::max(gLongest, now - gLastTick);
-  gLastTick = now;
-}
+ private:
+  void Run() {
+    while (!stop_) {
+      const auto sent = Clock::now();
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(window_, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored);
+      const auto answered = Clock::now();
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (sent >= begin_ && answered - sent > longest_) {
+          longest_ = answered - sent;
+          longestAt_ = answered;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
 
-struct Stretch {
-  double seconds = 0;
-  double maxGapMs = 0;
+  HWND window_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  Clock::time_point begin_ = Clock::now();
+  Clock::duration longest_{};
+  Clock::time_point longestAt_ = begin_;
+  std::thread thread_;
 };
 
-// Runs the window's messages until done holds, timing the ticks meanwhile. Work
-// that start() runs inside itself (the window of old ran its actions inside the
+AnswerProbe* gProbe = nullptr;
+
+// Runs the window's messages until done holds, probing meanwhile. Work that
+// start() runs inside itself (the window of old ran its actions inside the
 // click) counts as well.
 Stretch Measure(Win32Dispatcher& dispatcher, const std::function<void()>& start, const std::function<bool()>& done) {
-  const auto begin = Clock::now();
-  gLastTick = begin;
-  gLongest = {};
-  const UINT_PTR timer = SetTimer(nullptr, 0, 5, Tick);
+  gProbe->Reset();
   start();
   while (!done() && !dispatcher.QuitSeen()) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     dispatcher.ProcessPendingMessages();
   }
-  const auto end = Clock::now();
-  gLongest = std::max(gLongest, end - gLastTick);
-  KillTimer(nullptr, timer);
-  return {std::chrono::duration<double>(end - begin).count(),
-          std::chrono::duration<double, std::milli>(gLongest).count()};
+  return gProbe->Read();
+}
+
+void Print(const char* what, const Stretch& stretch, const std::string& details = {}) {
+  std::printf("%s seconds=%.3f max_gap_ms=%.1f at_s=%.3f%s%s\n", what, stretch.seconds, stretch.maxGapMs,
+              stretch.maxGapAt, details.empty() ? "" : " ", details.c_str());
+  std::fflush(stdout);
+}
+
+void MeasureIdle(Win32Dispatcher& dispatcher) {
+  const auto begin = Clock::now();
+  Print("idle", Measure(dispatcher, [] {}, [&] { return Clock::now() - begin >= std::chrono::seconds(3); }));
 }
 
 void Click(MainWindow& window, int id) {
@@ -86,23 +139,28 @@ void Click(MainWindow& window, int id) {
 int StartUp(double seconds) {
   Win32Dispatcher dispatcher;
   MainWindow window(dispatcher, std::make_unique<SlowEngine>(seconds));
-  const Stretch stretch = Measure(dispatcher, [] {}, [&] { return window.Controller().StartupFinished(); });
-  std::printf("startup seconds=%.3f max_gap_ms=%.1f\n", stretch.seconds, stretch.maxGapMs);
+  AnswerProbe probe(window.Handle());
+  gProbe = &probe;
+  Print("startup", Measure(dispatcher, [] {}, [&] { return window.Controller().StartupFinished(); }));
+  MeasureIdle(dispatcher);
   return 0;
 }
 
 int ScanAndClean(const char* folder) {
   Win32Dispatcher dispatcher;
   MainWindow window(dispatcher, std::make_unique<SlowEngine>(0));
+  AnswerProbe probe(window.Handle());
+  gProbe = &probe;
   Measure(dispatcher, [] {}, [&] { return window.Controller().StartupFinished(); });
   if (!window.Tree().SelectPath(folder)) {
     std::fprintf(stderr, "the folder tree does not show %s\n", folder);
     return 2;
   }
   WindowController& logic = window.Controller();
+  MeasureIdle(dispatcher);
   const Stretch scanned = Measure(dispatcher, [&] { Click(window, kBtnScan); }, [&] { return !logic.ScanRunning(); });
   const std::size_t rows = window.List().RowCount();
-  std::printf("scan seconds=%.3f max_gap_ms=%.1f rows=%zu\n", scanned.seconds, scanned.maxGapMs, rows);
+  Print("scan", scanned, "rows=" + std::to_string(rows));
   if (rows == 0) {
     std::fprintf(stderr, "the scan listed nothing to clean\n");
     return 1;
@@ -115,8 +173,7 @@ int ScanAndClean(const char* folder) {
   for (std::size_t i = 0; i < rows; ++i) {
     if (window.List().CellText(i, 2) == "This object was cleaned!") ++handled;
   }
-  std::printf("clean seconds=%.3f max_gap_ms=%.1f rows=%zu cleaned=%zu\n", cleaned.seconds, cleaned.maxGapMs, rows,
-              handled);
+  Print("clean", cleaned, "rows=" + std::to_string(rows) + " cleaned=" + std::to_string(handled));
   return 0;
 }
 

@@ -158,7 +158,6 @@ void WindowController::btnScanClick() {
   }
   view_.SetStopCaption("Stop");
   phasesRunning_ = true;
-  scanStopped_ = false;
   try {
     session_->ApplyScanOptions();
   } catch (...) {

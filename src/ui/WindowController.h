@@ -124,7 +124,6 @@ class WindowController final : public ScanFrontEnd {
   bool phasesRunning_ = false;   // memory and registry phases, before the walk
   bool actionRunning_ = false;   // "Clean" or "Delete" works through the rows
   bool closePending_ = false;    // closed while one of the two ran
-  bool scanStopped_ = false;     // "Yes" to the stop question during the phases
   std::unique_ptr<ScanSession> session_;
   PhaseRelay relay_;
   // Last: each waits for its work, whose hand-overs use what is above.

@@ -16,6 +16,23 @@ LPITEMIDLIST ItemPidl(HWND tree, HTREEITEM item) {
   return reinterpret_cast<LPITEMIDLIST>(data.lParam);
 }
 
+// Reads no further than the first subfolder the shell would list (hidden ones are
+// not listed).
+bool HasVisibleSubdirectory(const std::string& folder) {
+  WIN32_FIND_DATAA entry{};
+  HANDLE search = FindFirstFileExA((folder + (folder.back() == '\\' ? "*" : "\\*")).c_str(), FindExInfoBasic, &entry,
+                                   FindExSearchLimitToDirectories, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  do {
+    const std::string name = entry.cFileName;
+    found = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) == 0 && name != "." && name != "..";
+  } while (!found && FindNextFileA(search, &entry));
+  FindClose(search);
+  return found;
+}
+
 }  // namespace
 
 FolderTree::FolderTree(HWND parent, int id, int x, int y, int width, int height) {
@@ -123,6 +140,10 @@ bool FolderTree::HasSubfolders(HTREEITEM item) const {
       (info.dwAttributes & SFGAO_REMOVABLE) != 0) {
     return true;
   }
+  // A folder on disk is asked directly: the shell's listing costs far more, and
+  // this runs while the tree paints.
+  char path[MAX_PATH] = {};
+  if (SHGetPathFromIDListA(pidl, path) && path[0] != '\0') return HasVisibleSubdirectory(path);
   bool found = false;
   ForEachSubfolder(pidl, [&](void* child) {
     found = true;
