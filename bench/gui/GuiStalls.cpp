@@ -25,17 +25,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "app/FolderTree.h"
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
 #include "detect/VariantTable.h"
-#include "engine/VirusClamAV.h"
+#include "engine/EngineStartup.h"
 #include "support/CrcForge.h"
-#include "ui/EngineStartup.h"
 
 namespace {
 
@@ -96,10 +95,9 @@ void MeasureIdle() {
 }
 
 int StartUp(const char* databases) {
-  korbu::SetDatabaseFolder(databases);
   auto* splash = new korbu::TSplashForm;
   splash->show();
-  korbu::TMainForm form(korbu::MakeEngineStartup());
+  korbu::TMainForm form(korbu::MakeEngineStartup(databases));
   form.AttachSplash(splash);
   const Stretch stretch = Measure([&] { form.show(); }, [&] { return form.Controller().StartupFinished(); });
   const auto* signatures = form.findChild<QLabel*>(QStringLiteral("lbVirSign"));

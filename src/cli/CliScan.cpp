@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "cli/CliActions.h"
@@ -13,7 +14,7 @@
 #include "cli/ScanReport.h"
 #include "cli/StopSignal.h"
 #include "cli/TextReport.h"
-#include "engine/VirusClamAV.h"
+#include "engine/EngineStartup.h"
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
@@ -26,13 +27,6 @@ namespace {
 int Fail(const std::string& message) {
   std::cerr << "korbu-scan: " << message << "\n";
   return 2;
-}
-
-EngineInfo SetUpEngine() {
-  CreateVirusEngine();
-  EngineLibraryAvailable();
-  LoadVirusDatabase();
-  return GetEngineInfo();
 }
 
 }  // namespace
@@ -55,11 +49,8 @@ int RunCli(const std::vector<std::string>& args) {
   std::string error;
   const std::optional<PathFilter> filter = PathFilter::Compile(options.patterns, error);
   if (!filter) return Fail(error);
-  if (options.database) {
-    if (!platform::DirectoryExists(*options.database)) {
-      return Fail("not a database folder: " + *options.database);
-    }
-    SetDatabaseFolder(*options.database);
+  if (options.database && !platform::DirectoryExists(*options.database)) {
+    return Fail("not a database folder: " + *options.database);
   }
 
   // The session walks no folder of its own: the PATHs follow, one by one.
@@ -72,7 +63,8 @@ int RunCli(const std::vector<std::string>& args) {
   }
   InstallStopSignals();
 
-  const EngineInfo engine = SetUpEngine();
+  const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(options.database.value_or(std::string()));
+  const EngineInfo engine = StartEngine(*startup);
   // A note on standard error, not one of the scan's errors (nor of its log).
   if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
   std::ostringstream engineText;
@@ -89,7 +81,7 @@ int RunCli(const std::vector<std::string>& args) {
     }
   });
   {
-    ScanSession session(frontEnd, dispatcher);
+    ScanSession session(frontEnd, dispatcher, startup->Engine());
     session.SetVerdictWorkers(options.jobs);
     PathScan paths(session, dispatcher, rows, options, *filter, [&](const ScanError& e) {
       totals.errors.push_back(e);

@@ -22,7 +22,8 @@ WindowController::WindowController(WindowView& view, MainThreadDispatcher& dispa
       phases_(dispatcher),
       action_(dispatcher) {
   detections_.SetChangeHandler([this](std::size_t index) { ListChanged(index); });
-  session_ = std::make_unique<ScanSession>(*this, dispatcher);
+  // The engine reaches the session once start-up has made it.
+  session_ = std::make_unique<ScanSession>(*this, dispatcher, nullptr);
   session_->OnWalkBegin = [this] { WalkBegin(); };
   session_->OnWalkFinish = [this] { WalkFinish(); };
   session_->OnWalkAbort = [this] { view_.SetStopCaption("Exit"); };
@@ -83,6 +84,7 @@ void WindowController::SplashStatus(const std::string& text) {
 }
 
 void WindowController::FinishStartup() {
+  session_->SetEngine(engine_->Engine());
   try {
     ShowEngineInfo();
   } catch (...) {

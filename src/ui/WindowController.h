@@ -18,8 +18,8 @@
 #include "repair/RowActions.h"
 #include "scan/DetectionList.h"
 #include "scan/ScanFrontEnd.h"
+#include "engine/EngineStartup.h"
 #include "ui/BackgroundWork.h"
-#include "ui/EngineStartup.h"
 #include "ui/PhaseRelay.h"
 #include "ui/WindowView.h"
 

@@ -119,6 +119,17 @@ TEST_F(WindowControllerTest, StartUpLoadsOffTheMainThreadReportingEachStepOnce) 
   EXPECT_TRUE(view_.OptionChecked(ScanOption::Archive));
 }
 
+TEST_F(WindowControllerTest, ScansUseTheEngineThatStartUpMade) {
+  TClamAV engine;
+  engine_->engine = &engine;
+  Start();
+  view_.location = std::string();
+  controller_->btnScanClick();
+  controller_->Session().WaitForEnd();
+  EXPECT_EQ(controller_->Session().Context().engine, &engine);
+  EXPECT_EQ(engine.ScanOptions(), 879);  // every option checked, archives included
+}
+
 TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEnd) {
   Start();
   controller_->btnScanClick();
