@@ -33,20 +33,11 @@
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
 #include "detect/VariantTable.h"
+#include "OwnDetectionOnly.h"
 #include "engine/EngineStartup.h"
 #include "support/CrcForge.h"
 
 namespace {
-
-class OwnDetectionOnly final : public korbu::EngineStartup {
- public:
-  void CreateEngine() override {}
-  bool LibraryAvailable() override { return false; }
-  bool LoadDatabase() override { return false; }
-  std::uint32_t SignatureCount() override { return 0; }
-  std::pair<std::string, std::string> DatabaseVersions() override { return {}; }
-  std::pair<std::string, std::string> DatabaseDates() override { return {}; }
-};
 
 // Runs the event loop until done holds, timing the main thread's ticks meanwhile.
 // Work started by start() may run inside it (the old window ran actions inside the
@@ -108,7 +99,7 @@ int StartUp(const char* databases) {
 }
 
 int ScanAndClean(const char* folder) {
-  korbu::TMainForm form(std::make_unique<OwnDetectionOnly>());
+  korbu::TMainForm form(std::make_unique<korbu::bench::OwnDetectionOnly>());
   form.show();
   Measure([] {}, [&] { return form.Controller().StartupFinished(); });
   auto* folders = form.findChild<korbu::TFolderTree*>(QStringLiteral("tvLocation"));
