@@ -124,7 +124,7 @@ TEST_F(WindowControllerTest, ScansUseTheEngineThatStartUpMade) {
   engine_->engine = &engine;
   Start();
   view_.location = std::string();
-  controller_->btnScanClick();
+  ScanToTheWalk();
   controller_->Session().WaitForEnd();
   EXPECT_EQ(controller_->Session().Context().engine, &engine);
   EXPECT_EQ(engine.ScanOptions(), 879);  // every option checked, archives included
