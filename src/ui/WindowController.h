@@ -4,10 +4,10 @@
 // in the window, the selection rules and the "Clean" and "Delete" actions. The
 // toolkit's window forwards its events here and implements WindowView.
 //
-// Everything here runs on the main thread. The long work (loading the engine, the
-// memory and registry phases, an action's repairs) runs on a worker, which hands
-// what it shows to the main thread in order; the file walk has a worker of its
-// own. So the window paints and answers throughout.
+// The controller and its state live on the main thread. Its long work (loading
+// the engine, the memory and registry phases, an action's repairs) runs on a
+// worker, which hands what it shows to the main thread in order; the file walk has
+// a worker of its own. So the window paints and answers throughout.
 
 #include <cstddef>
 #include <memory>
