@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "bridge/ClamLibrary.h"
+#include "platform/FileSystemPath.h"
 
 namespace korbu::bridge {
 namespace {
@@ -37,7 +38,7 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
   }
   // The two loaders differ only in what they accept: a folder, or one file.
   std::error_code ec;
-  std::filesystem::file_status type = std::filesystem::status(path, ec);
+  std::filesystem::file_status type = std::filesystem::status(platform::FileSystemPath(path), ec);
   bool isFolder = std::filesystem::is_directory(type);
   if (ec || isFolder != folder || (!folder && !std::filesystem::is_regular_file(type))) {
     status = CL_EOPEN;

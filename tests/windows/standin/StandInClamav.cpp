@@ -36,8 +36,17 @@ int Match(const std::string& bytes, const char** virname) {
   return kVirus;
 }
 
+// Paths as ClamAV's Windows build takes them: UTF-8.
+std::wstring WidePath(const char* path) {
+  const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.data(), length);
+  return wide;
+}
+
 bool ReadWhole(const char* path, std::string& bytes) {
-  FILE* file = std::fopen(path, "rb");
+  FILE* file = ::_wfopen(WidePath(path).c_str(), L"rb");
   if (file == nullptr) return false;
   char chunk[4096];
   std::size_t n;
@@ -77,7 +86,7 @@ STANDIN_API int cl_engine_compile(void* engine) {
 }
 STANDIN_API int cl_load(const char* path, void* engine, unsigned int* signo, unsigned int) {
   if (path == nullptr || engine == nullptr) return kNullArg;
-  if (::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return kOpen;
+  if (::GetFileAttributesW(WidePath(path).c_str()) == INVALID_FILE_ATTRIBUTES) return kOpen;
   if (signo != nullptr) *signo += 1;
   return kSuccess;
 }
