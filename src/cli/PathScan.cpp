@@ -3,16 +3,13 @@
 #include "findfile/TargetSearch.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
-#include "scan/FileVerdict.h"
 
 namespace korbu::cli {
 
-PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, DetectionList& rows,
-                   const CliOptions& options, const PathFilter& filter,
-                   std::function<void(const ScanError&)> onError)
+PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, const CliOptions& options,
+                   const PathFilter& filter, std::function<void(const ScanError&)> onError)
     : session_(session),
       dispatcher_(dispatcher),
-      rows_(rows),
       options_(options),
       filter_(filter),
       onError_(std::move(onError)) {
@@ -92,12 +89,7 @@ void PathScan::Judge(const std::string& file, std::uint64_t size) {
   }
   ++files_;
   bytes_.fetch_add(size, std::memory_order_relaxed);
-  std::string verdict;
-  std::string error;
-  if (ScanFile(file, verdict, session_.Context(), &error) && !rows_.IsDetected(file)) {
-    rows_.AddDetection(file, verdict, std::string());
-  }
-  if (!error.empty()) Error(file, error);
+  session_.ScanOneFile(file);
 }
 
 }  // namespace korbu::cli
