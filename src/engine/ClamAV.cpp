@@ -76,6 +76,12 @@ void TClamAV::SetActive(bool active) {
   loadError_ = active_ ? std::string() : "build: " + StatusText(entries, built);
 }
 
+std::string TClamAV::LibraryVersion() const {
+  const EngineEntries& entries = EngineLibrary();
+  const char* version = libraryLoaded_ && entries.retver != nullptr ? entries.retver() : nullptr;
+  return version != nullptr ? version : std::string();
+}
+
 bool TClamAV::VerifyDatabase(const std::string& path) {
   if (!LoadEngineLibrary()) return false;
   return EngineLibrary().cvdverify(path.c_str()) == 0;

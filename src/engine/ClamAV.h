@@ -55,6 +55,8 @@ class TClamAV : public EngineScanner {
   void* Engine() const { return engine_; }
   /// The engine library was found and bound.
   bool LibraryLoaded() const { return libraryLoaded_; }
+  /// The version of the libclamav behind the engine library; empty when unbound.
+  std::string LibraryVersion() const;
   /// Signatures reported by the last database load (0 when it failed).
   std::uint32_t SignatureCount() const { return signatureCount_; }
   /// Why the last activation left the engine inactive; empty when it did not.
@@ -84,6 +86,7 @@ class TClamAV : public EngineScanner {
     std::optional<std::string> decidedFolder;  // decided at its first use
     bool loaded = false;                       // the last load activated the engine
     std::string problem;                       // why it did not; empty before any load
+    std::string loadedSet;                     // digest of the files the last load read
   };
   DatabaseSetup& Databases() { return databases_; }
   const DatabaseSetup& Databases() const { return databases_; }

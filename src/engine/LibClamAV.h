@@ -55,12 +55,13 @@ struct EngineEntries {
   using CvdVerify = int (*)(const char* path);
   using StrError = const char* (*)(int code);
   using Problem = const char* (*)();
+  using Version = const char* (*)();
 
   Unused scanbuff = nullptr;
   ScanFile scanfile = nullptr;
   ScanDesc scandesc = nullptr;
   Unused retflevel = nullptr;
-  Unused retver = nullptr;
+  Version retver = nullptr;
   StrError strerror = nullptr;
   Unused debug = nullptr;
   Build build = nullptr;
