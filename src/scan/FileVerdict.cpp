@@ -10,14 +10,15 @@
 namespace korbu {
 
 FileVerdictResult JudgeFile(std::string path, const ScanContext& context) {
-  FileVerdictResult result{std::move(path), {}, {}, std::nullopt};
   // One open for every test: whatever is swapped in under the name afterwards is
   // never read, and a FIFO or link put there is refused without blocking.
-  platform::OpenedFile file = platform::OpenedFile::Open(result.path);
-  if (!file.IsOpen()) {
-    result.error = file.Error();
-    return result;
-  }
+  platform::OpenedFile file = platform::OpenedFile::Open(path);
+  if (!file.IsOpen()) return FileVerdictResult{std::move(path), {}, file.Error(), std::nullopt};
+  return JudgeOpenedFile(file, std::move(path), context);
+}
+
+FileVerdictResult JudgeOpenedFile(platform::OpenedFile& file, std::string name, const ScanContext& context) {
+  FileVerdictResult result{std::move(name), {}, {}, std::nullopt};
   EngineVerdict engine;
   // The engine's name is only a default: both own tests take precedence over it.
   if (context.engine != nullptr && context.engine->IsActive()) engine = context.engine->ScanForVirus(file);

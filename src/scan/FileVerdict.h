@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/EngineScanner.h"
+#include "platform/OpenedFile.h"
 #include "scan/ScanContext.h"
 #include "scan/ScanFrontEnd.h"
 
@@ -31,6 +32,10 @@ struct FileVerdictResult {
 /// "not a regular file", a read error); notWhole, the engine's limit that stopped
 /// it. Reentrant: verdicts of one scan may run on several threads at once.
 FileVerdictResult JudgeFile(std::string path, const ScanContext& context);
+
+/// The same for a file already open (standard input kept in a temporary file),
+/// reported under name.
+FileVerdictResult JudgeOpenedFile(platform::OpenedFile& file, std::string name, const ScanContext& context);
 
 /// Gives the file a verdict from the engine and the heuristic option given (the
 /// engine may be null or inactive). Returns true when verdict (always rewritten)

@@ -122,6 +122,10 @@ void ScanSession::InWalkOrder(const std::function<void()>& what) {
 
 void ScanSession::ScanOneFile(const std::string& path) { AddRow(JudgeFile(path, context_)); }
 
+void ScanSession::ScanOneFile(platform::OpenedFile& file, const std::string& name) {
+  AddRow(JudgeOpenedFile(file, name, context_));
+}
+
 // On the walker: the row is handed to the main thread, where the list lives.
 void ScanSession::AddRow(const FileVerdictResult& result) {
   if (result.verdict.empty() && result.error.empty() && !result.notWhole) return;

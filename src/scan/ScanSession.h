@@ -76,6 +76,8 @@ class ScanSession {
   /// error and a verdict not judged whole reach the front end. Main thread, after
   /// RunScan.
   void ScanOneFile(const std::string& path);
+  /// The same for a file already open, reported under name.
+  void ScanOneFile(platform::OpenedFile& file, const std::string& name);
 
   /// Runs what on the walker in its place among the walk's verdicts, so that it
   /// keeps the walk's order whatever the number of workers. Walker only.
