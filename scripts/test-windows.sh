@@ -386,7 +386,7 @@ mkdir -p "$app/clamav"
 cp "$build/standin/current/libclamav.dll" "$app/clamav/"
 engine_scan beside-program found --database "$(winpath "$engine_db")"
 # A descriptor scan: libclamav must get the descriptor's system handle (the
-# stand-in fails any cl_scandesc, as a descriptor of another runtime would).
+# stand-in fails any descriptor scan, as a descriptor of another runtime would).
 cp "$build/windows_engine_probe.exe" "$app/"
 probe=$(timeout 120 "$wine" "$app/windows_engine_probe.exe" "$(winpath "$engine_db")" \
   "$(winpath "$engine_tree/marked.txt")" 2>&1 | tr -d '\r')
