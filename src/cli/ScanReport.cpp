@@ -10,6 +10,18 @@
 #include "scan/ScanTexts.h"
 
 namespace korbu::cli {
+namespace {
+
+// What kept the engine from judging a whole file, in a reader's words.
+std::string LimitText(const EngineLimitReached& limit) {
+  const std::string value = std::to_string(limit.value);
+  if (limit.name == "maxfilesize") return "the engine judges no more than " + value + " bytes of a file";
+  if (limit.name == "maxfiles") return "the engine judges no more than " + value + " files of an archive";
+  if (limit.name == "maxreclevel") return "the engine unpacks no more than " + value + " levels";
+  return "a limit of the engine: " + limit.name + " " + value;
+}
+
+}  // namespace
 
 std::string DetectionLine(const DetectionRow& row) {
   std::string line = ReadableRowName(row.fileName) + ": " + ReadableFileName(row.virusName) + " FOUND";
@@ -21,6 +33,10 @@ std::string ErrorLine(const ScanError& error) {
   return ReadableRowName(error.file) + ": " + ReadableFileName(error.reason) + " ERROR";
 }
 
+std::string NotWholeLine(const NotScannedWhole& file) {
+  return ReadableFileName(file.file) + ": NOT SCANNED WHOLE (" + LimitText(file.limit) + ")";
+}
+
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
   const auto whole = static_cast<long long>(totals.seconds);
   char text[256];
@@ -28,10 +44,11 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
                 "----------- SCAN SUMMARY -----------\n"
                 "Detections: %zu\n"
                 "Errors: %zu\n"
+                "Not scanned whole: %zu\n"
                 "Data read: %.2f MB\n"
                 "Time: %.3f sec (%lld m %lld s)\n",
-                detections, totals.errors.size(), static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0),
-                totals.seconds, whole / 60, whole % 60);
+                detections, totals.errors.size(), totals.notWhole.size(),
+                static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.seconds, whole / 60, whole % 60);
   return text;
 }
 
@@ -81,6 +98,15 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
     errors.push_back(std::move(item));
   }
   doc["errors"] = std::move(errors);
+  nlohmann::json notWhole = nlohmann::json::array();
+  for (const NotScannedWhole& file : totals.notWhole) {
+    nlohmann::json item;
+    PutText(item, "file", file.file);
+    item["limit"] = file.limit.name;
+    item["limit_value"] = file.limit.value;
+    notWhole.push_back(std::move(item));
+  }
+  doc["not_scanned_whole"] = std::move(notWhole);
   doc["data_read"] = totals.bytesRead;
   doc["elapsed_seconds"] = std::round(totals.seconds * 1000.0) / 1000.0;
   doc["interrupted"] = totals.interrupted;

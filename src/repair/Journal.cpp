@@ -113,12 +113,13 @@ Expected<ActionStore> ActionStore::Open(const std::string& actionsFolder, bool c
   return ActionStore(std::move(*actions));
 }
 
-std::vector<std::string> ActionStore::Ids() const {
+Expected<std::vector<std::string>> ActionStore::Ids() const {
   std::vector<std::string> ids;
-  actions_.List("*", [&](const platform::EntryInfo& entry) {
+  const Status listed = actions_.List("*", [&](const platform::EntryInfo& entry) {
     if (entry.kind == platform::EntryKind::Directory && IsActionId(entry.name)) ids.push_back(entry.name);
     return true;
   });
+  if (!listed) return listed.error();
   // Fixed-width ids sort by time.
   std::sort(ids.begin(), ids.end());
   return ids;
@@ -224,7 +225,8 @@ bool JournalWriter::Fail(std::string why) {
 void JournalWriter::Discard() {
   if (!folder_) return;
   if (quarantine_) {
-    quarantine_->List("*", [&](const platform::EntryInfo& entry) {
+    // What cannot be listed or deleted stays, in the user's own private folder.
+    (void)quarantine_->List("*", [&](const platform::EntryInfo& entry) {
       if (entry.kind == platform::EntryKind::Regular) quarantine_->DeleteFile(entry.name);
       return true;
     });

@@ -78,8 +78,9 @@ class ActionStore {
   const platform::Folder& Folder() const { return actions_; }
 
   /// The ids of the recorded actions, oldest first; folders not named as an id
-  /// are no action of this program and are left out.
-  std::vector<std::string> Ids() const;
+  /// are no action of this program and are left out. Fails when the folder
+  /// cannot be listed whole.
+  Expected<std::vector<std::string>> Ids() const;
 
   /// Reads an action, its folder and journal checked with CheckOwnRecord. An
   /// error for an id that names no action, or records that cannot be trusted.

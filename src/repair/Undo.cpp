@@ -324,16 +324,18 @@ std::string WhatTornRecordNames(const std::string& text) {
 }
 
 // Files a cut-short record may have deleted: the quarantine items no record names.
-std::vector<DeleteChange> UnnamedQuarantineItems(const ActionRecord& action, const platform::Folder& quarantine) {
+Expected<std::vector<DeleteChange>> UnnamedQuarantineItems(const ActionRecord& action,
+                                                           const platform::Folder& quarantine) {
   std::set<std::string> named;
   for (const JournalEntry& entry : action.entries) {
     if (const auto* deleted = std::get_if<DeleteChange>(&entry.record)) named.insert(deleted->quarantine);
   }
   std::vector<std::string> items;
-  quarantine.List("*.kq", [&](const platform::EntryInfo& entry) {
+  const Status listed = quarantine.List("*.kq", [&](const platform::EntryInfo& entry) {
     if (entry.kind == platform::EntryKind::Regular && named.count(entry.name) == 0) items.push_back(entry.name);
     return true;
   });
+  if (!listed) return listed.error();
   std::sort(items.begin(), items.end());
   std::vector<DeleteChange> changes;
   for (const std::string& item : items) {
@@ -351,7 +353,12 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
                      line.reason + ": whether and how the action changed it cannot be told; check it by hand"});
   }
   if (!action.unreadable.empty() && quarantine) {
-    for (const DeleteChange& change : UnnamedQuarantineItems(action, *quarantine)) {
+    const auto unnamed = UnnamedQuarantineItems(action, *quarantine);
+    if (!unnamed) {
+      steps.push_back({quarantine->Path(), "files the cut-short record may have deleted", UndoOutcome::Uncertain,
+                       "the quarantine cannot be listed: " + unnamed.error().reason});
+    }
+    for (const DeleteChange& change : unnamed ? *unnamed : std::vector<DeleteChange>{}) {
       steps.push_back(UndoDelete(change, quarantine));
     }
   }
@@ -413,7 +420,11 @@ UndoReport UndoAction(std::string_view idOrLast, const std::string& actionsFolde
   if (idOrLast == "last") {
     id.clear();
     const auto ids = (*store)->Ids();
-    for (auto it = ids.rbegin(); it != ids.rend() && id.empty(); ++it) {
+    if (!ids) {
+      report.error = ids.error().reason;
+      return report;
+    }
+    for (auto it = ids->rbegin(); it != ids->rend() && id.empty(); ++it) {
       const auto action = (*store)->Read(*it);
       if (!action) {
         report.error = action.error().reason;
@@ -451,7 +462,9 @@ Expected<std::vector<ActionSummary>> ActionHistory(const std::string& actionsFol
   const auto store = OpenStore(actionsFolder);
   if (!store) return history;
   if (!*store) return store->error();
-  for (const std::string& id : (*store)->Ids()) {
+  const auto ids = (*store)->Ids();
+  if (!ids) return ids.error();
+  for (const std::string& id : *ids) {
     const auto action = (*store)->Read(id);
     if (!action && action.error().code == kRecordsUntrusted) return action.error();
     if (!action) continue;  // no journal of ours: nothing to list

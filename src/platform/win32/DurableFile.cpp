@@ -46,13 +46,14 @@ bool MakePrivateFolders(const std::string& path) {
   while (parent.size() > 3 && IsPathDelimiter(parent.back())) parent.pop_back();
   if (!parent.empty() && parent != path && !MakePrivateFolders(parent)) return false;
   // The user's own profile folder already keeps others out.
-  return ::CreateDirectoryA(path.c_str(), nullptr) != 0 || DirectoryExists(path);
+  const auto wide = win32::WidePath(path);
+  return wide && (::CreateDirectoryW(wide->c_str(), nullptr) != 0 || DirectoryExists(path));
 }
 
 std::string ProgramDataFolder() {
-  char buffer[MAX_PATH] = {};
-  if (::SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) return {};
-  return IncludeTrailingDelimiter(buffer) + "KORBU";
+  wchar_t buffer[MAX_PATH] = {};
+  if (::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) return {};
+  return IncludeTrailingDelimiter(win32::Utf8(buffer)) + "KORBU";
 }
 
 }  // namespace korbu::platform

@@ -11,9 +11,11 @@ namespace korbu::platform {
 
 Expected<ExclusiveLock> ExclusiveLock::Take(const Folder& folder, const std::string& name,
                                             std::chrono::milliseconds wait) {
-  win32::UniqueHandle h(::CreateFileA(folder.PathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const auto wide = win32::WidePath(folder.PathOf(name));
+  if (!wide) return LastSystemError().Context(folder.PathOf(name));
+  win32::UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
   if (!h.Valid()) return LastSystemError().Context(folder.PathOf(name));
   const auto deadline = std::chrono::steady_clock::now() + wait;
   while (true) {

@@ -24,6 +24,7 @@ struct Folder::Handle {
 namespace {
 
 using win32::UniqueHandle;
+using win32::WidePath;
 
 bool IsPlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:*?\"<>|") == std::string::npos &&
@@ -32,7 +33,9 @@ bool IsPlainName(const std::string& name) {
 
 // A real folder held so that nobody can rename or delete it meanwhile.
 std::shared_ptr<const Folder::Handle> HoldFolder(const std::string& path, std::shared_ptr<const Folder::Handle> parent) {
-  UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const auto wide = WidePath(path);
+  if (!wide) return nullptr;
+  UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!h.Valid()) return nullptr;
   BY_HANDLE_FILE_INFORMATION info;
@@ -89,13 +92,15 @@ std::optional<EntryInfo> Folder::Entry(const std::string& name) const {
   return GetEntryInfo(PathOf(name));
 }
 
-bool Folder::List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const {
+Status Folder::List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const {
   return ListFolder(path_, mask, visit);
 }
 
 std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
   if (!IsPlainName(name)) return std::nullopt;
-  UniqueHandle h(::CreateFileA(PathOf(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  const auto wide = WidePath(PathOf(name));
+  if (!wide) return std::nullopt;
+  UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!h.Valid() || ::GetFileType(h.Get()) != FILE_TYPE_DISK) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info;
@@ -110,7 +115,9 @@ std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
 bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
   if (!IsPlainName(name)) return false;
   const std::string path = PathOf(name);
-  const DWORD old = ::GetFileAttributesA(path.c_str());
+  const auto wide = WidePath(path);
+  if (!wide) return false;
+  const DWORD old = ::GetFileAttributesW(wide->c_str());
   if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
   return platform::SetFileAttributes(path, attributes);
 }
@@ -125,14 +132,15 @@ bool Folder::DeleteFile(const std::string& name) const {
 
 bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
   if (!IsPlainName(name)) return false;
-  const std::string path = PathOf(name);
+  const auto path = WidePath(PathOf(name));
+  if (!path) return false;
   bool ok = false;
   {
-    UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle h(::CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.Valid()) return false;
     ok = WriteAll(h.Get(), content) && ::FlushFileBuffers(h.Get()) != 0;
   }
-  if (!ok) ::DeleteFileA(path.c_str());
+  if (!ok) ::DeleteFileW(path->c_str());
   return ok;
 }
 
@@ -143,8 +151,10 @@ bool Folder::ReplaceContent(const std::string& name, const std::string& content)
 bool Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const {
   taken = false;
   if (!IsPlainName(name) || !IsPlainName(newName)) return false;
-  const std::string to = target.PathOf(newName);
-  if (::MoveFileExA(PathOf(name).c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  const auto from = WidePath(PathOf(name));
+  const auto to = WidePath(target.PathOf(newName));
+  if (!from || !to) return false;
+  if (::MoveFileExW(from->c_str(), to->c_str(), MOVEFILE_WRITE_THROUGH)) return true;
   const DWORD error = ::GetLastError();
   taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
   return false;
@@ -167,6 +177,14 @@ std::intptr_t Folder::NativeHandle() const { return reinterpret_cast<std::intptr
 namespace {
 
 Error NotPlain(const std::string& name) { return Failure("not a plain file name: " + name, ERROR_INVALID_NAME); }
+
+// CreateFileW on the program's path; a path the system cannot name fails as the
+// call would, with the thread's last error saying why.
+HANDLE CreateAt(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+  const auto wide = WidePath(path);
+  if (!wide) return INVALID_HANDLE_VALUE;
+  return ::CreateFileW(wide->c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
 
 FileStatus StatusFromInfo(const BY_HANDLE_FILE_INFORMATION& info) {
   FileStatus status;
@@ -205,9 +223,8 @@ Expected<FileStatus> Folder::OwnStatus() const { return StatusOfHandle(handle_->
 
 Expected<FileStatus> Folder::StatusOf(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
-  UniqueHandle h(::CreateFileA(PathOf(name).c_str(), FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle h(CreateAt(PathOf(name), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
   if (!h.Valid()) return LastSystemError().Context(PathOf(name));
   return StatusOfHandle(h.Get());
 }
@@ -222,8 +239,8 @@ Expected<Folder::HeldFile> Folder::OpenRegular(const std::string& name) const {
 
 Expected<DurableFile> Folder::OpenForAppend(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
-  UniqueHandle h(::CreateFileA(PathOf(name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle h(CreateAt(PathOf(name), FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT));
   if (!h.Valid()) return LastSystemError().Context(PathOf(name));
   const auto status = StatusOfHandle(h.Get());
   if (!status) return status.error();
@@ -236,17 +253,20 @@ Status Folder::Sync() const { return Ok(); }  // NTFS orders its own metadata
 Status Folder::RemoveEmptyFolder(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
   const std::string path = PathOf(name);
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const auto wide = WidePath(path);
+  if (!wide) return LastSystemError().Context(path);
+  const DWORD attributes = ::GetFileAttributesW(wide->c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return Failure(path + " is a link");
   }
-  if (!::RemoveDirectoryA(path.c_str())) return LastSystemError().Context(path);
+  if (!::RemoveDirectoryW(wide->c_str())) return LastSystemError().Context(path);
   return Ok();
 }
 
 Expected<Folder> Folder::MakeChild(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
-  if (!::CreateDirectoryA(PathOf(name).c_str(), nullptr)) return LastSystemError().Context(PathOf(name));
+  const auto wide = WidePath(PathOf(name));
+  if (!wide || !::CreateDirectoryW(wide->c_str(), nullptr)) return LastSystemError().Context(PathOf(name));
   auto child = Child(name);
   if (!child) return Failure(PathOf(name) + " cannot be held open");
   return std::move(*child);
@@ -256,8 +276,8 @@ Expected<NewFile> Folder::BeginFile(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const std::string temp = name.substr(0, 200) + "." + std::to_string(::GetTickCount() + attempt) + ".tmp";
-    HANDLE h = ::CreateFileA(PathOf(temp).c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateAt(PathOf(temp), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL);
     if (h != INVALID_HANDLE_VALUE) return NewFile(*this, name, temp, DurableFile(reinterpret_cast<std::intptr_t>(h)));
     if (::GetLastError() != ERROR_FILE_EXISTS) break;
   }
@@ -272,7 +292,7 @@ Status Folder::RewriteFile(const std::string& name, std::string_view content) co
 NewFile::~NewFile() {
   if (committed_ || file_.handle_ == -1) return;
   file_ = DurableFile(-1);
-  ::DeleteFileA(folder_.PathOf(tempName_).c_str());
+  if (const auto wide = WidePath(folder_.PathOf(tempName_))) ::DeleteFileW(wide->c_str());
 }
 
 Status NewFile::SetOwner(std::uint32_t, std::uint32_t) { return Ok(); }  // no POSIX owner on Windows
@@ -292,7 +312,9 @@ Status NewFile::Finish(bool replace) {
   if (committed_) return Ok();
   if (!file_.Sync()) return LastSystemError().Context(folder_.PathOf(name_));
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (!::MoveFileExA(folder_.PathOf(tempName_).c_str(), folder_.PathOf(name_).c_str(), flags)) {
+  const auto from = WidePath(folder_.PathOf(tempName_));
+  const auto to = WidePath(folder_.PathOf(name_));
+  if (!from || !to || !::MoveFileExW(from->c_str(), to->c_str(), flags)) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
       return Failure("something else is already at " + folder_.PathOf(name_), kNameTaken);
