@@ -53,7 +53,7 @@ int RunCli(const std::vector<std::string>& args) {
     std::cout << "korbu-scan " << KORBU_BUILD_NAME << "\n";
     return Written(0);
   }
-  if (options.history) return Written(PrintHistory(options.json, std::cout));
+  if (options.history) return Written(PrintHistory(options.json, std::cout, std::cerr));
   if (options.undo) return Written(RunUndo(*options.undo, options.json, std::cout, std::cerr));
   std::string error;
   const Expected<PathFilter> filter = PathFilter::Compile(options.patterns);

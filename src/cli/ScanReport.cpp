@@ -12,16 +12,6 @@
 namespace korbu::cli {
 namespace {
 
-// JSON strings must be UTF-8; names that are not keep their raw bytes beside.
-void PutText(nlohmann::json& object, const char* key, const std::string& bytes) {
-  if (IsValidUtf8(bytes)) {
-    object[key] = bytes;
-  } else {
-    object[key] = ToUtf8Lossy(bytes);
-    object[std::string(key) + "_base64"] = Base64(bytes);
-  }
-}
-
 // What kept the engine from judging a whole file, in a reader's words.
 std::string LimitText(const EngineLimitReached& limit) {
   const std::string value = std::to_string(limit.value);
