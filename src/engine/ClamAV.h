@@ -33,6 +33,13 @@ class TClamAV : public EngineScanner {
   /// load gave an engine with at least one signature and its build succeeded.
   /// Setting false keeps the engine.
   void SetActive(bool active);
+  /// Makes this, when not active, an engine of the databases of two folders: those
+  /// of official loaded as the signature provider's own, then those of local
+  /// (either may be empty), built and active. False, LoadError telling why, when
+  /// the library has no such entry, or the load or build fails.
+  bool ActivateFolders(const std::string& official, const std::string& local);
+  /// When the last activation began to read the databases (see platform::NowNs).
+  std::int64_t LoadStartedNs() const { return loadStartedNs_; }
 
   /// One database file to load; takes precedence over DBDir. Takes effect at the
   /// next activation.
@@ -82,6 +89,8 @@ class TClamAV : public EngineScanner {
 
  private:
   void ReleaseEngine();
+  // Builds the engine just loaded (signatureCount_ of them) and sets active_.
+  void Build(const EngineEntries& entries, std::int32_t status);
   std::string ScanDescriptor(platform::OpenedFile& file, std::string& error) const;
 
   std::string name_;
@@ -94,6 +103,7 @@ class TClamAV : public EngineScanner {
   EngineEntries engineEntries_;  // the library that made engine_
   bool libraryLoaded_ = false;
   std::uint32_t signatureCount_ = 0;
+  std::int64_t loadStartedNs_ = 0;
   std::string virusName_;
   std::string readError_;
   std::string loadError_;

@@ -35,7 +35,7 @@ extern const char* const kEngineLibraryFileName;
 inline constexpr int kEngineReadErrors[] = {8, 11, 12, 13, 15, 16, 19};
 
 /// The entries of a bound library, with the arguments and results the program
-/// relies on. The five it never calls are only checked to be present.
+/// relies on. The three it never calls are only checked to be present.
 struct EngineEntries {
   using Unused = void (*)();
   using ScanFile = int (*)(const char* path, char* name, std::uint32_t* scanned, void* engine,
@@ -48,12 +48,16 @@ struct EngineEntries {
   using CvdVerify = int (*)(const char* path);
   using StrError = const char* (*)(int code);
   using Problem = const char* (*)();
+  using FunctionalityLevel = unsigned int (*)();
+  using VersionText = const char* (*)();
+  using LoadDbDirs = void* (*)(const char* official, const char* local, std::uint32_t* signatures,
+                               std::int32_t* status);
 
   Unused scanbuff = nullptr;
   ScanFile scanfile = nullptr;
   ScanDesc scandesc = nullptr;
-  Unused retflevel = nullptr;
-  Unused retver = nullptr;
+  FunctionalityLevel retflevel = nullptr;
+  VersionText retver = nullptr;
   StrError strerror = nullptr;
   Unused debug = nullptr;
   Build build = nullptr;
@@ -66,6 +70,9 @@ struct EngineEntries {
   Problem problem = nullptr;
   /// Optional: the folder of the installed ClamAV the library uses, or empty.
   Problem clamavFolder = nullptr;
+  /// Optional: a new engine from the databases of a folder loaded as the
+  /// signature provider's own and of a local one (either may be null).
+  LoadDbDirs loaddbdirs = nullptr;
 };
 
 /// True when the engine library is loaded and all twelve entries were found.
