@@ -29,9 +29,9 @@ inline constexpr char kLockFileName[] = "lock";
 /// Bytes per entry, and entries per bucket.
 inline constexpr std::size_t kSlotSize = 32;
 inline constexpr std::size_t kBucketSlots = 8;
-/// A new store holds this many entries; it grows fourfold while more than three
+/// A new store has room for this many entries (128 KiB); it grows fourfold while more than three
 /// quarters are taken, up to the bound (64 MiB: two million files).
-inline constexpr std::uint32_t kInitialSlots = 1u << 16;
+inline constexpr std::uint32_t kInitialSlots = 1u << 12;
 inline constexpr std::uint32_t kMaxSlots = 1u << 21;
 
 class VerdictStore {

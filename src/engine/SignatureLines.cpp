@@ -81,6 +81,11 @@ class ContainerBody {
     return Ok();
   }
   std::uint64_t Unpacked() const { return unpacked_; }
+  /// True when the data ends here (not when it cannot be read).
+  bool AtEnd() {
+    if (used_ < ready_.size()) return false;
+    return !Refill() && exhausted_;
+  }
 
  private:
   Status Refill() {
@@ -98,13 +103,14 @@ class ContainerBody {
     ready_.clear();
     used_ = 0;
     while (ready_.empty()) {
-      if (ended_) return Failure("the database ends early");
+      if (ended_) return Exhausted();
       const bool needInput = !gzip_ || Remaining() == 0;
       if (needInput) {
         raw_.resize(kChunk);
         const std::int64_t got = file_.ReadAt(raw_.data(), raw_.size(), offset_);
         if (got < 0) return Failure(file_.Error());
-        if (got == 0) return Failure("the database ends early");
+        // A gzip stream must reach its own end; plain data ends with the file.
+        if (got == 0) return gzip_ ? Failure("the database ends early") : Exhausted();
         offset_ += static_cast<std::uint64_t>(got);
         raw_.resize(static_cast<std::size_t>(got));
         if (!gzip_) {
@@ -130,6 +136,11 @@ class ContainerBody {
     return Ok();
   }
 
+  Status Exhausted() {
+    exhausted_ = true;
+    return Failure("the database ends early");
+  }
+
   std::size_t Remaining() const {
 #ifdef KORBU_HAVE_ZLIB
     return stream_.avail_in;
@@ -146,6 +157,7 @@ class ContainerBody {
   std::size_t used_ = 0;
   std::string raw_;  // read from the file, not yet unpacked
   bool ended_ = false;
+  bool exhausted_ = false;
   std::uint64_t unpacked_ = 0;
 #ifdef KORBU_HAVE_ZLIB
   z_stream stream_{};
@@ -177,6 +189,8 @@ Status WalkContainer(const std::string& path, std::uint64_t maxUnpacked,
   ContainerBody body(file);
   char block[kHeaderSize];
   for (;;) {
+    // The provider's archives may end without the two empty blocks of a tar's end.
+    if (body.AtEnd()) return Ok();
     if (Status read = body.Read(block, kHeaderSize); !read) return read;
     if (block[0] == '\0') return Ok();  // the archive's end
     std::string name(block, ::strnlen(block, 100));
