@@ -50,7 +50,7 @@ class VerdictCache {
       Recheck,  // clean but for the signatures added since: judge it with engine alone
     };
     Kind kind = Kind::Judge;
-    const TClamAV* engine = nullptr;  // the small engine of the added signatures (Recheck)
+    TClamAV* engine = nullptr;  // the small engine of the added signatures (Recheck)
   };
   Answer Find(const platform::FileStamp& stamp);
 
@@ -59,6 +59,9 @@ class VerdictCache {
   /// stamp. A file changed in the clock tick the stamp was taken is not kept: a
   /// change later in that tick would leave its stamps as they are.
   void KeepClean(const platform::FileStamp& stamp, std::int64_t stampTakenNs);
+
+  /// Forgets the file in this state: it was judged in full and found infected.
+  void Forget(const platform::FileStamp& stamp) { store_->Forget(stamp); }
 
   /// Files found clean in the cache, and files judged only against added
   /// signatures, since the scan began.

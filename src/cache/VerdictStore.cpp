@@ -190,6 +190,19 @@ std::optional<ContextId> VerdictStore::Find(const platform::FileStamp& stamp) {
   return std::nullopt;
 }
 
+void VerdictStore::Forget(const platform::FileStamp& stamp) {
+  std::lock_guard lock(mutex_);
+  const std::string tag = Tag(stamp);
+  const std::size_t first = BucketOf(tag) * kBucketSlots;
+  for (std::size_t slot = first; slot < first + kBucketSlots; ++slot) {
+    unsigned char* at = &table_[slot * kSlotSize];
+    if (std::memcmp(at, tag.data(), kTagSize) != 0 || !SlotValid(slot)) continue;
+    std::memset(at, 0, kSlotSize);
+    --entries_;
+    WriteSlot(slot);
+  }
+}
+
 void VerdictStore::Put(const platform::FileStamp& stamp, ContextId context) {
   if (context == 0) return;
   std::lock_guard lock(mutex_);

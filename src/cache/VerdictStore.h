@@ -49,6 +49,9 @@ class VerdictStore {
   /// Keeps a clean verdict for the file in this state, in place of any earlier one.
   void Put(const platform::FileStamp& stamp, ContextId context);
 
+  /// Drops the verdict kept for the file in this state, if any.
+  void Forget(const platform::FileStamp& stamp);
+
   /// How many entries each context had when the store was opened.
   const std::map<ContextId, std::size_t>& ContextsAtOpen() const { return contextsAtOpen_; }
 

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "cache/VerdictCache.h"
 #include "cli/CliActions.h"
 #include "cli/CliFrontEnd.h"
 #include "cli/CliUndo.h"
@@ -17,6 +18,7 @@
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
+#include "platform/SharedFile.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
 
@@ -73,6 +75,15 @@ int RunCli(const std::vector<std::string>& args) {
   InstallStopSignals();
 
   const EngineInfo engine = SetUpEngine();
+  std::unique_ptr<cache::VerdictCache> verdicts;
+  if (options.cache) {
+    Expected<std::unique_ptr<cache::VerdictCache>> opened = cache::VerdictCache::Open(platform::ProgramCacheFolder());
+    if (opened) {
+      verdicts = std::move(*opened);
+    } else {
+      std::cerr << "korbu-scan: verdict cache not used: " << opened.error().reason << "\n";
+    }
+  }
   // A note on standard error, not one of the scan's errors (nor of its log).
   if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
   std::ostringstream engineText;
@@ -91,6 +102,7 @@ int RunCli(const std::vector<std::string>& args) {
   {
     ScanSession session(frontEnd, dispatcher);
     session.SetVerdictWorkers(options.jobs);
+    session.SetVerdictCache(verdicts.get());
     PathScan paths(session, dispatcher, rows, options, *filter, [&](const ScanError& e) {
       totals.errors.push_back(e);
       report.Error(ErrorLine(e));
@@ -102,6 +114,9 @@ int RunCli(const std::vector<std::string>& args) {
     frontEnd.FilesSoFar = [&] { return static_cast<long long>(paths.FilesSoFar()); };
     StopWatcher watcher([&] { session.Abort(); });
     session.RunScan(ScanSession::Phases{options.memory, options.registry});
+    if (!session.CacheProblem().empty()) {
+      std::cerr << "korbu-scan: verdict cache not used: " << session.CacheProblem() << "\n";
+    }
     session.WaitForEnd();
     for (const std::string& path : options.paths) {
       if (StopRequested()) break;
@@ -111,6 +126,11 @@ int RunCli(const std::vector<std::string>& args) {
     totals.foldersScanned = paths.FoldersScanned();
     totals.bytesRead = paths.BytesRead();
     totals.interrupted = StopRequested();
+    if (session.Context().cache != nullptr) {
+      totals.cacheUsed = true;
+      totals.fromCache = session.Context().cache->FromCache();
+      totals.rechecked = session.Context().cache->Rechecked();
+    }
   }
   rows.SetChangeHandler(nullptr);
   frontEnd.ClearProgress();

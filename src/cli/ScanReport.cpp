@@ -42,9 +42,10 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
                 "Detections: %zu\n"
                 "Errors: %zu\n"
                 "Data read: %.2f MB\n"
+                "From cache: %lld file(s), %lld more checked against new signatures only\n"
                 "Time: %.3f sec (%lld m %lld s)\n",
                 detections, totals.errors.size(), static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0),
-                totals.seconds, whole / 60, whole % 60);
+                totals.fromCache, totals.rechecked, totals.seconds, whole / 60, whole % 60);
   return text;
 }
 
@@ -95,6 +96,9 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   }
   doc["errors"] = std::move(errors);
   doc["data_read"] = totals.bytesRead;
+  doc["cache"] = {{"used", totals.cacheUsed},
+                  {"from_cache", totals.fromCache},
+                  {"checked_against_new_signatures", totals.rechecked}};
   doc["elapsed_seconds"] = std::round(totals.seconds * 1000.0) / 1000.0;
   doc["interrupted"] = totals.interrupted;
   if (!action.empty()) doc["action"] = action;

@@ -4,11 +4,21 @@
 #include "detect/Heuristic.h"
 #include "detect/VariantTable.h"
 #include "platform/OpenedFile.h"
+#include "scan/CachedVerdict.h"
 
 namespace korbu {
 
 bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
               bool heuristicEnabled, std::string* error) {
+  ScanContext context;
+  context.engine = engine;
+  context.heuristic = heuristicEnabled;
+  return ScanFile(path, verdict, context, error);
+}
+
+bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context, std::string* error) {
+  EngineScanner* const engine = context.engine;
+  const bool heuristicEnabled = context.heuristic;
   verdict.clear();
   if (error != nullptr) error->clear();
   // One open for every test: whatever is swapped in under the name afterwards is
@@ -18,6 +28,11 @@ bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engi
     if (error != nullptr) *error = file.Error();
     return false;
   }
+  // What the cache knows of the file in the state it was opened in.
+  CacheLookup cached(context.cache, file);
+  if (cached.Clean() || cached.CleanAgainstAddedSignatures(file)) return false;
+  // Anything else, a detection by the added signatures too, is judged in full, so
+  // that its name is the one a scan without the cache gives.
   std::string engineError;
   // The engine's name is only a default: both own tests take precedence over it.
   if (engine != nullptr && engine->IsActive()) verdict = engine->ScanForVirus(file, engineError);
@@ -30,7 +45,10 @@ bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engi
   } else if (heuristicEnabled && facts.patternFound) {
     verdict = kHeuristicVerdictName;
   }
-  if (error != nullptr) *error = facts.readError ? file.Error() : engineError;
+  const std::string why = facts.readError ? file.Error() : engineError;
+  if (error != nullptr) *error = why;
+  if (verdict.empty() && why.empty()) cached.KeepClean();
+  if (!verdict.empty()) cached.Forget();
   return !verdict.empty();
 }
 

@@ -21,10 +21,11 @@ namespace korbu {
 bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
               bool heuristicEnabled, std::string* error = nullptr);
 
-/// The same with the sources of one scan.
-inline bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context,
-                     std::string* error = nullptr) {
-  return ScanFile(path, verdict, context.engine, context.heuristic, error);
-}
+/// The same with the sources of one scan, and its verdict cache: a file the cache
+/// knows clean in the state it is opened in is not read; one clean before a
+/// database update is judged against the added signatures alone; a clean verdict
+/// read whole is kept.
+bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context,
+              std::string* error = nullptr);
 
 }  // namespace korbu
