@@ -140,7 +140,7 @@ if [ ! -x "$linux_build/korbu-scan" ]; then
 fi
 # Both without the engine library and without the running programs or Run keys of
 # either side: only the own detection of the files differs, if anything does.
-opts=(--no-memory --no-registry --json)
+opts=(--no-memory --no-registry --no-cache --json)
 timeout 300 "$wine" "$build/korbu-scan.exe" "${opts[@]}" "Z:${tree//\//\\}" >"$work/win.json" 2>"$work/win.err"
 win_status=$?
 (cd "$work" && mkdir -p noengine && cp "$linux_build/korbu-scan" noengine/ &&
@@ -255,7 +255,7 @@ else
     else
       linux_scan=$linux_build/korbu-scan
       [ -x "$work/noengine/korbu-scan" ] && linux_scan=$work/noengine/korbu-scan
-      XDG_DATA_HOME="$work/data" timeout 120 "$linux_scan" --no-memory --clean --json "$shellnew" \
+      XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" timeout 120 "$linux_scan" --no-memory --clean --json "$shellnew" \
         >"$work/linux-clean.json" 2>"$work/linux-clean.err"
       linux_status=$?
       check_cleaned "korbu-scan"

@@ -150,9 +150,17 @@ std::string VerdictStore::Tag(const platform::FileStamp& stamp) const {
   return hash.Digest().substr(0, kTagSize);
 }
 
-std::size_t VerdictStore::BucketOf(const std::string& tag) const {
+std::vector<std::size_t> VerdictStore::SlotsOf(const std::string& tag) const {
   const std::size_t buckets = table_.size() / kSlotSize / kBucketSlots;
-  return static_cast<std::size_t>(GetLe(reinterpret_cast<const unsigned char*>(tag.data()), 8) & (buckets - 1));
+  const auto* bytes = reinterpret_cast<const unsigned char*>(tag.data());
+  const std::size_t first = static_cast<std::size_t>(GetLe(bytes, 8) & (buckets - 1));
+  const std::size_t second = static_cast<std::size_t>(GetLe(bytes + 8, 8) & (buckets - 1));
+  std::vector<std::size_t> slots;
+  for (std::size_t bucket : {first, second}) {
+    if (bucket == second && bucket == first && !slots.empty()) break;
+    for (std::size_t slot = bucket * kBucketSlots; slot < (bucket + 1) * kBucketSlots; ++slot) slots.push_back(slot);
+  }
+  return slots;
 }
 
 bool VerdictStore::SlotValid(std::size_t slot) const {
@@ -175,8 +183,7 @@ void VerdictStore::WriteSlot(std::size_t slot) {
 std::optional<ContextId> VerdictStore::Find(const platform::FileStamp& stamp) {
   std::lock_guard lock(mutex_);
   const std::string tag = Tag(stamp);
-  const std::size_t first = BucketOf(tag) * kBucketSlots;
-  for (std::size_t slot = first; slot < first + kBucketSlots; ++slot) {
+  for (std::size_t slot : SlotsOf(tag)) {
     unsigned char* at = &table_[slot * kSlotSize];
     if (std::memcmp(at, tag.data(), kTagSize) != 0 || !SlotValid(slot)) continue;
     const std::uint32_t now = HoursNow();
@@ -193,8 +200,7 @@ std::optional<ContextId> VerdictStore::Find(const platform::FileStamp& stamp) {
 void VerdictStore::Forget(const platform::FileStamp& stamp) {
   std::lock_guard lock(mutex_);
   const std::string tag = Tag(stamp);
-  const std::size_t first = BucketOf(tag) * kBucketSlots;
-  for (std::size_t slot = first; slot < first + kBucketSlots; ++slot) {
+  for (std::size_t slot : SlotsOf(tag)) {
     unsigned char* at = &table_[slot * kSlotSize];
     if (std::memcmp(at, tag.data(), kTagSize) != 0 || !SlotValid(slot)) continue;
     std::memset(at, 0, kSlotSize);
@@ -207,14 +213,22 @@ void VerdictStore::Put(const platform::FileStamp& stamp, ContextId context) {
   if (context == 0) return;
   std::lock_guard lock(mutex_);
   const std::string tag = Tag(stamp);
-  const std::size_t first = BucketOf(tag) * kBucketSlots;
-  std::size_t chosen = first;
+  // Of the two buckets a file may go in: its own entry, else a free slot of the
+  // emptier bucket, else the least recently used entry of both.
+  std::size_t chosen = 0;
   int rank = -1;  // 2: the same file's entry, 1: a free slot, 0: the oldest so far
   std::uint32_t oldest = 0xFFFFFFFFu;
-  for (std::size_t slot = first; slot < first + kBucketSlots && rank < 2; ++slot) {
+  std::size_t freeInBucket[2] = {0, 0};
+  const std::vector<std::size_t> slots = SlotsOf(tag);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (!SlotValid(slots[i])) ++freeInBucket[i / kBucketSlots];
+  }
+  for (std::size_t i = 0; i < slots.size() && rank < 2; ++i) {
+    const std::size_t slot = slots[i];
     const unsigned char* at = &table_[slot * kSlotSize];
     if (!SlotValid(slot)) {
-      if (rank < 1) chosen = slot, rank = 1;
+      const bool emptier = freeInBucket[i / kBucketSlots] >= freeInBucket[1 - i / kBucketSlots];
+      if (rank < 1 && emptier) chosen = slot, rank = 1;
     } else if (std::memcmp(at, tag.data(), kTagSize) == 0) {
       chosen = slot, rank = 2;
     } else if (rank < 1 && GetLe(at + kUsedAt, 4) < oldest) {
@@ -228,9 +242,9 @@ void VerdictStore::Put(const platform::FileStamp& stamp, ContextId context) {
   PutLe(at + kContextAt, context, 8);
   PutLe(at + kUsedAt, HoursNow(), 4);
   WriteSlot(chosen);
-  const std::size_t slots = table_.size() / kSlotSize;
+  const std::size_t count = table_.size() / kSlotSize;
   // A store that cannot grow now goes on replacing its oldest entries.
-  if (entries_ * 4 > slots * 3 && slots < maxSlots_ && file_) (void)Grow();
+  if (entries_ * 4 > count * 3 && count < maxSlots_ && file_) (void)Grow();
 }
 
 // The entries move into a table four times as large (at most the bound), written
@@ -258,8 +272,7 @@ Status VerdictStore::Grow() {
     const unsigned char* from = &old[slot * kSlotSize];
     if (GetLe(from + kContextAt, 8) == 0 || GetLe(from + kCheckAt, 4) != Check(seed_, from, kCheckAt)) continue;
     const std::string tag(reinterpret_cast<const char*>(from), kTagSize);
-    const std::size_t first = BucketOf(tag) * kBucketSlots;
-    for (std::size_t to = first; to < first + kBucketSlots; ++to) {
+    for (std::size_t to : SlotsOf(tag)) {
       if (GetLe(&table_[to * kSlotSize + kContextAt], 8) != 0) continue;
       std::memcpy(&table_[to * kSlotSize], from, kSlotSize);
       ++entries_;

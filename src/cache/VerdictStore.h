@@ -4,8 +4,10 @@
 // grouped in buckets, read whole when opened and written slot by slot, so that
 // several scans (threads and processes) use it at once without waiting: each slot
 // carries a check, and a slot torn by a crash or by two writers at once, like a
-// file that is not a store at all, is taken for empty. The table grows up to a
-// bound; beyond it a new entry replaces the least recently used of its bucket.
+// file that is not a store at all, is taken for empty. An entry may go in either
+// of two buckets, so that buckets seldom overflow before the table is full. The
+// table grows up to a bound; beyond it a new entry replaces the least recently
+// used of its two buckets.
 
 #include <cstdint>
 #include <map>
@@ -66,7 +68,8 @@ class VerdictStore {
   Status Create(std::uint32_t slots);
   Status Grow();
   std::string Tag(const platform::FileStamp& stamp) const;
-  std::size_t BucketOf(const std::string& tag) const;
+  // The slots of the two buckets a file's entry may be in.
+  std::vector<std::size_t> SlotsOf(const std::string& tag) const;
   bool SlotValid(std::size_t slot) const;
   void WriteSlot(std::size_t slot);
 
