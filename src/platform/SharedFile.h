@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/Expected.h"
 
@@ -25,9 +26,10 @@ Status EnsurePrivateFolder(const std::string& path);
 /// A regular file of the user, open for reading and writing at offsets.
 class SharedFile {
  public:
-  /// Opens an existing file. Refused when it is a link, not a regular file, or
-  /// another user's; a file of the user's own that others may read is made 0600.
-  static Expected<SharedFile> Open(const std::string& path);
+  /// Opens an existing file (or, with create, makes it when absent). Refused when
+  /// it is a link, not a regular file, or another user's; a file of the user's own
+  /// that others may read is made 0600.
+  static Expected<SharedFile> Open(const std::string& path, bool create = false);
 
   SharedFile(SharedFile&& other) noexcept;
   SharedFile& operator=(SharedFile&& other) noexcept;
@@ -43,6 +45,7 @@ class SharedFile {
   Status WriteAt(std::string_view bytes, std::uint64_t offset);
 
  private:
+  friend class FileLock;
   explicit SharedFile(std::intptr_t handle) : handle_(handle) {}
   void Close();
   std::intptr_t handle_ = -1;
@@ -55,16 +58,12 @@ class FileLock {
   /// file is made when absent. Fails when it is still held then.
   static Expected<FileLock> Acquire(const std::string& path, std::chrono::milliseconds wait);
 
-  FileLock(FileLock&& other) noexcept;
-  FileLock& operator=(FileLock&& other) noexcept;
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  ~FileLock();
-
  private:
-  explicit FileLock(std::intptr_t handle) : handle_(handle) {}
-  void Release();
-  std::intptr_t handle_ = -1;
+  explicit FileLock(SharedFile file) : file_(std::move(file)) {}
+  // Holding the lock file open holds the lock; closing it lets go.
+  SharedFile file_;
+  // Tries once to take the lock: true when taken, false when held elsewhere.
+  static Expected<bool> TryLock(SharedFile& file);
 };
 
 }  // namespace korbu::platform

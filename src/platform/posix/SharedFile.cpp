@@ -4,7 +4,6 @@
 #include <sys/file.h>
 
 #include <cstdlib>
-#include <thread>
 #include <utility>
 
 #include "platform/DurableFile.h"
@@ -68,26 +67,14 @@ Status EnsurePrivateFolder(const std::string& path) {
   return Ok();
 }
 
-Expected<SharedFile> SharedFile::Open(const std::string& path) {
-  UniqueFd fd(RetryOnEintr(
-      [&] { return ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); }));
+Expected<SharedFile> SharedFile::Open(const std::string& path, bool create) {
+  const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0);
+  UniqueFd fd(RetryOnEintr([&] { return ::open(path.c_str(), flags, 0600); }));
   if (!fd.Valid()) return WithErrno(errno);
   Status own = CheckOwnAndPrivate(fd.Get(), false, 0600);
   if (!own) return own.error();
   return SharedFile(fd.Release());
 }
-
-SharedFile::SharedFile(SharedFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-SharedFile::~SharedFile() { Close(); }
 
 void SharedFile::Close() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
@@ -126,37 +113,10 @@ Status SharedFile::WriteAt(std::string_view bytes, std::uint64_t offset) {
   return Ok();
 }
 
-Expected<FileLock> FileLock::Acquire(const std::string& path, std::chrono::milliseconds wait) {
-  UniqueFd fd(RetryOnEintr(
-      [&] { return ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600); }));
-  if (!fd.Valid()) return WithErrno(errno).Context(path);
-  Status own = CheckOwnAndPrivate(fd.Get(), false, 0600);
-  if (!own) return own.error().Context(path);
-  const auto until = std::chrono::steady_clock::now() + wait;
-  while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) return LastSystemError().Context(path);
-    if (std::chrono::steady_clock::now() >= until) return Failure("held by another scan").Context(path);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return FileLock(fd.Release());
-}
-
-FileLock::FileLock(FileLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-  if (this != &other) {
-    Release();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-FileLock::~FileLock() { Release(); }
-
-// Closing the descriptor lets go of the lock.
-void FileLock::Release() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
-  handle_ = -1;
+Expected<bool> FileLock::TryLock(SharedFile& file) {
+  if (::flock(static_cast<int>(file.handle_), LOCK_EX | LOCK_NB) == 0) return true;
+  if (errno == EWOULDBLOCK || errno == EINTR) return false;
+  return LastSystemError();
 }
 
 }  // namespace korbu::platform

@@ -3,7 +3,6 @@
 #include <aclapi.h>
 
 #include <memory>
-#include <thread>
 #include <utility>
 
 #include "platform/DurableFile.h"
@@ -80,25 +79,14 @@ Status EnsurePrivateFolder(const std::string& path) {
   return Ok();
 }
 
-Expected<SharedFile> SharedFile::Open(const std::string& path) {
-  win32::UniqueHandle file(OpenEntry(path, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, OPEN_EXISTING, 0));
+Expected<SharedFile> SharedFile::Open(const std::string& path, bool create) {
+  win32::UniqueHandle file(
+      OpenEntry(path, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, create ? OPEN_ALWAYS : OPEN_EXISTING, 0));
   if (!file.Valid()) return LastSystemError();
   Status own = CheckOwn(file.Get(), false);
   if (!own) return own.error();
   return SharedFile(reinterpret_cast<std::intptr_t>(file.Release()));
 }
-
-SharedFile::SharedFile(SharedFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-SharedFile::~SharedFile() { Close(); }
 
 void SharedFile::Close() {
   if (handle_ != -1) ::CloseHandle(AsHandle(handle_));
@@ -146,38 +134,13 @@ Status SharedFile::WriteAt(std::string_view bytes, std::uint64_t offset) {
   return Ok();
 }
 
-Expected<FileLock> FileLock::Acquire(const std::string& path, std::chrono::milliseconds wait) {
-  win32::UniqueHandle file(OpenEntry(path, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, OPEN_ALWAYS, 0));
-  if (!file.Valid()) return LastSystemError().Context(path);
-  Status own = CheckOwn(file.Get(), false);
-  if (!own) return own.error().Context(path);
-  const auto until = std::chrono::steady_clock::now() + wait;
-  for (;;) {
-    OVERLAPPED whole{};
-    if (::LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) break;
-    if (::GetLastError() != ERROR_LOCK_VIOLATION) return LastSystemError().Context(path);
-    if (std::chrono::steady_clock::now() >= until) return Failure("held by another scan").Context(path);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+Expected<bool> FileLock::TryLock(SharedFile& file) {
+  OVERLAPPED whole{};
+  if (::LockFileEx(AsHandle(file.handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+    return true;
   }
-  return FileLock(reinterpret_cast<std::intptr_t>(file.Release()));
-}
-
-FileLock::FileLock(FileLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-  if (this != &other) {
-    Release();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-FileLock::~FileLock() { Release(); }
-
-// Closing the handle lets go of the lock.
-void FileLock::Release() {
-  if (handle_ != -1) ::CloseHandle(AsHandle(handle_));
-  handle_ = -1;
+  if (::GetLastError() == ERROR_LOCK_VIOLATION) return false;
+  return LastSystemError();
 }
 
 }  // namespace korbu::platform
