@@ -7,18 +7,28 @@
 #include "scan/CachedVerdict.h"
 
 namespace korbu {
+namespace {
 
-bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
-              bool heuristicEnabled, std::string* error) {
+ScanContext Sources(EngineScanner* engine, bool heuristicEnabled) {
   ScanContext context;
   context.engine = engine;
   context.heuristic = heuristicEnabled;
-  return ScanFile(path, verdict, context, error);
+  return context;
+}
+
+}  // namespace
+
+bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
+              bool heuristicEnabled, std::string* error) {
+  return ScanFile(path, verdict, Sources(engine, heuristicEnabled), error);
+}
+
+bool ScanOpenedFile(platform::OpenedFile& file, std::string& verdict, EngineScanner* engine,
+                    bool heuristicEnabled, std::string* error) {
+  return ScanOpenedFile(file, verdict, Sources(engine, heuristicEnabled), error);
 }
 
 bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context, std::string* error) {
-  EngineScanner* const engine = context.engine;
-  const bool heuristicEnabled = context.heuristic;
   verdict.clear();
   if (error != nullptr) error->clear();
   // One open for every test: whatever is swapped in under the name afterwards is
@@ -28,6 +38,15 @@ bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& 
     if (error != nullptr) *error = file.Error();
     return false;
   }
+  return ScanOpenedFile(file, verdict, context, error);
+}
+
+bool ScanOpenedFile(platform::OpenedFile& file, std::string& verdict, const ScanContext& context,
+                    std::string* error) {
+  EngineScanner* const engine = context.engine;
+  const bool heuristicEnabled = context.heuristic;
+  verdict.clear();
+  if (error != nullptr) error->clear();
   // What the cache knows of the file in the state it was opened in.
   CacheLookup cached(context.cache, file);
   if (cached.Clean() || cached.CleanAgainstAddedSignatures(file)) return false;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/EngineScanner.h"
+#include "platform/OpenedFile.h"
 #include "scan/ScanContext.h"
 
 namespace korbu {
@@ -21,11 +22,17 @@ namespace korbu {
 bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
               bool heuristicEnabled, std::string* error = nullptr);
 
+/// The same for a file already open (standard input kept in a temporary file).
+bool ScanOpenedFile(platform::OpenedFile& file, std::string& verdict, EngineScanner* engine,
+                    bool heuristicEnabled, std::string* error = nullptr);
+
 /// The same with the sources of one scan, and its verdict cache: a file the cache
 /// knows clean in the state it is opened in is not read; one clean before a
 /// database update is judged against the added signatures alone; a clean verdict
 /// read whole is kept.
 bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context,
               std::string* error = nullptr);
+bool ScanOpenedFile(platform::OpenedFile& file, std::string& verdict, const ScanContext& context,
+                    std::string* error = nullptr);
 
 }  // namespace korbu

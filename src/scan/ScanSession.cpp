@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "cache/VerdictCache.h"
-#include "engine/VirusClamAV.h"
 #include "scan/FileVerdict.h"
 #include "scan/MemoryScan.h"
 #include "scan/RegistryScan.h"
@@ -15,8 +14,8 @@ namespace {
 constexpr auto kLabelInterval = std::chrono::milliseconds(40);
 }
 
-ScanSession::ScanSession(ScanFrontEnd& frontEnd, MainThreadDispatcher& dispatcher)
-    : frontEnd_(frontEnd), dispatcher_(dispatcher), findFile_(&dispatcher) {
+ScanSession::ScanSession(ScanFrontEnd& frontEnd, MainThreadDispatcher& dispatcher, TClamAV* engine)
+    : frontEnd_(frontEnd), dispatcher_(dispatcher), engine_(engine), findFile_(&dispatcher) {
   findFile_.Threaded = true;
   findFile_.OnSearchBegin = [this](TFindFile&) { SearchBegin(); };
   findFile_.OnFolderChange = [this](TFindFile&, const std::string&, TFolderIgnore&) {
@@ -67,16 +66,16 @@ void ScanSession::ApplyScanOptions() {
   criteria.Files.Location = options.location;
   criteria.Size.Min = 0;
   criteria.Size.Max = kWalkSizeLimit;
-  context_.engine = VirusEngine.get();
-  if (VirusEngine) {
-    VirusEngine->SetScanOptions(
+  context_.engine = engine_;
+  if (engine_ != nullptr) {
+    engine_->SetScanOptions(
         static_cast<std::uint16_t>(kScanOptionsWord | (options.archive ? kArchiveScanBit : 0)));
   }
   // The cache learns the settings last, once the engine's option word is set.
   context_.cache = nullptr;
   cacheProblem_.clear();
   if (cache_ != nullptr) {
-    const Status ready = cache_->BeginScan(cache::VerdictSettings{VirusEngine.get(), options.heuristic});
+    const Status ready = cache_->BeginScan(cache::VerdictSettings{engine_, options.heuristic});
     if (ready) {
       context_.cache = cache_;
     } else {
