@@ -68,6 +68,8 @@ Expected<std::unique_ptr<VerdictCache>> VerdictCache::Open(const std::string& fo
   return std::unique_ptr<VerdictCache>(new VerdictCache(folder, std::move(*store)));
 }
 
+Expected<std::unique_ptr<VerdictCache>> VerdictCache::OpenForUser() { return Open(platform::ProgramCacheFolder()); }
+
 Status VerdictCache::BeginScan(const VerdictSettings& settings) {
   ready_ = false;
   stillClean_.clear();

@@ -36,6 +36,8 @@ class VerdictCache {
   /// The cache in a folder private to the user (made when missing); refused when
   /// the folder is not the user's own.
   static Expected<std::unique_ptr<VerdictCache>> Open(const std::string& folder);
+  /// The user's own cache (see platform::ProgramCacheFolder).
+  static Expected<std::unique_ptr<VerdictCache>> OpenForUser();
 
   /// Prepares for a scan with these settings (call it after the engine's options
   /// are set). On failure (the databases changed since the engine loaded them, the

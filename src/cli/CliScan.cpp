@@ -20,7 +20,6 @@
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
-#include "platform/SharedFile.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
 
@@ -78,7 +77,7 @@ int RunCli(const std::vector<std::string>& args) {
   const EngineInfo engine = StartEngine(*startup);
   std::unique_ptr<cache::VerdictCache> verdicts;
   if (options.cache) {
-    Expected<std::unique_ptr<cache::VerdictCache>> opened = cache::VerdictCache::Open(platform::ProgramCacheFolder());
+    Expected<std::unique_ptr<cache::VerdictCache>> opened = cache::VerdictCache::OpenForUser();
     if (opened) {
       verdicts = std::move(*opened);
     } else {
