@@ -230,6 +230,14 @@ Expected<SignatureRecord> CacheIndex::Record(const std::string& digest, const st
   return record;
 }
 
+Status CacheIndex::KeepRecord(const std::string& digest, const std::string& kind, const std::string& path) {
+  if (!IsHexName(digest) || !IsKind(kind)) return Failure("not a database digest");
+  if (platform::SharedFile::Open(Join(Join(folder_, kRecordsFolder), digest + "." + kind + ".rec"))) return Ok();
+  Expected<SignatureRecord> record = Record(digest, kind, path);
+  if (!record) return record.error();
+  return Ok();
+}
+
 Expected<CacheIndex::SmallEngineFolders> CacheIndex::SmallEngine(const std::string& from, const std::string& to,
                                                                  const std::function<DeltaPlan()>& make) {
   if (!IsHexName(from) || !IsHexName(to)) return Failure("not a set digest");

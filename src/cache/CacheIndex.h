@@ -54,6 +54,10 @@ class CacheIndex {
   Expected<SignatureRecord> Record(const std::string& digest, const std::string& kind,
                                    const std::string& path = std::string());
 
+  /// Makes and keeps the record of a database file unless one of the user's own is
+  /// kept already (it is checked when it is read).
+  Status KeepRecord(const std::string& digest, const std::string& kind, const std::string& path);
+
   /// The folder of a small engine planned for verdicts of set from, judged now
   /// under set to: its plan, read back or made with make and kept.
   struct SmallEngineFolders {

@@ -94,7 +94,7 @@ Status VerdictCache::BeginScan(const VerdictSettings& settings) {
     for (const DatabaseFileIdentity& file : set->files) {
       current.databases.push_back({file.name, file.digest});
       // Kept now for the next update, when this set will be the one before.
-      (void)index_.Record(file.digest, DatabaseKind(file.name), file.path);
+      (void)index_.KeepRecord(file.digest, DatabaseKind(file.name), file.path);
     }
   }
   current.id = ContextIdOf(current.settings, current.set);
