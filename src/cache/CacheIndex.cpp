@@ -62,13 +62,19 @@ bool IsKind(const std::string& kind) {
          std::all_of(kind.begin(), kind.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
 
-void RemoveTree(const std::string& path) {
+// The entries of one of the cache's own folders, as far as it could be listed:
+// what a failed listing hides stays until a later scan tidies up.
+std::vector<platform::EntryInfo> EntriesOf(const std::string& path) {
   std::vector<platform::EntryInfo> entries;
-  platform::ListFolder(path, "*", [&](const platform::EntryInfo& entry) {
+  static_cast<void>(platform::ListFolder(path, "*", [&](const platform::EntryInfo& entry) {
     entries.push_back(entry);
     return true;
-  });
-  for (const platform::EntryInfo& entry : entries) {
+  }));
+  return entries;
+}
+
+void RemoveTree(const std::string& path) {
+  for (const platform::EntryInfo& entry : EntriesOf(path)) {
     const std::string inner = Join(path, entry.name);
     if (entry.kind == platform::EntryKind::Directory) {
       RemoveTree(inner);
@@ -174,20 +180,18 @@ Status CacheIndex::Use(const ContextEntry& context, const DatabaseSet* set) {
   }
   const std::string records = Join(folder_, kRecordsFolder);
   std::vector<std::string> stale;
-  platform::ListFolder(records, "*", [&](const platform::EntryInfo& entry) {
+  for (const platform::EntryInfo& entry : EntriesOf(records)) {
     if (needed.count(entry.name) == 0) stale.push_back(entry.name);
-    return true;
-  });
+  }
   for (const std::string& name : stale) platform::DeleteFile(Join(records, name));
   const std::string small = Join(folder_, kSmallEnginesFolder);
   stale.clear();
   const std::string suffix = "-" + ShortName(context.set);
-  platform::ListFolder(small, "*", [&](const platform::EntryInfo& entry) {
+  for (const platform::EntryInfo& entry : EntriesOf(small)) {
     const bool leadsHere = entry.name.size() > suffix.size() &&
                            entry.name.compare(entry.name.size() - suffix.size(), suffix.size(), suffix) == 0;
     if (!leadsHere || entry.name.front() == '.') stale.push_back(entry.name);
-    return true;
-  });
+  }
   for (const std::string& name : stale) RemoveTree(Join(small, name));
   return Write();
 }

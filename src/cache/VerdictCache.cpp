@@ -41,7 +41,7 @@ std::string SettingsDigest(const VerdictSettings& settings) {
     return hash.HexDigest();
   }
   const EngineEntries& library = EngineLibrary();
-  Add(hash, library.retver != nullptr ? library.retver() : "");
+  Add(hash, engine->LibraryVersion());
   Add(hash, std::to_string(library.retflevel != nullptr ? library.retflevel() : 0));
   const EngineLimits& limits = engine->Limits();
   Add(hash, std::to_string(engine->ScanOptions()) + " " + std::to_string(limits.maxreclevel) + " " +

@@ -51,12 +51,11 @@ std::string DatabaseSet::Versions() const {
 Expected<DatabaseSet> IdentifyDatabases(const std::string& folder, std::int64_t loadStartedNs,
                                         const KnownDigest& known) {
   std::vector<std::string> names;
-  if (!platform::ListFolder(folder, "*", [&](const platform::EntryInfo& entry) {
-        if (IsDatabaseFileName(entry.name)) names.push_back(entry.name);
-        return true;
-      })) {
-    return Failure("cannot list " + folder);
-  }
+  const Status listed = platform::ListFolder(folder, "*", [&](const platform::EntryInfo& entry) {
+    if (IsDatabaseFileName(entry.name)) names.push_back(entry.name);
+    return true;
+  });
+  if (!listed) return listed.error().Context("cannot list " + folder);
   std::sort(names.begin(), names.end());
   DatabaseSet set;
   platform::Sha256 setHash;

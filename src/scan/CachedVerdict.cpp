@@ -16,9 +16,8 @@ CacheLookup::CacheLookup(cache::VerdictCache* cache, platform::OpenedFile& file)
 
 bool CacheLookup::CleanAgainstAddedSignatures(platform::OpenedFile& file) {
   if (answer_.kind != cache::VerdictCache::Answer::Kind::Recheck || answer_.engine == nullptr) return false;
-  std::string error;
-  const std::string name = answer_.engine->ScanForVirus(file, error);
-  if (!name.empty() || !error.empty()) return false;
+  const EngineVerdict added = answer_.engine->ScanForVirus(file);
+  if (!added.virusName.empty() || !added.readError.empty() || added.notWhole) return false;
   KeepClean();
   return true;
 }

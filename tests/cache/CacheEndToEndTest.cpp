@@ -80,12 +80,11 @@ void PutBackModified(const std::string& path, const struct stat& old) {
 TEST(CacheEndToEnd, NoChangeToAFileEscapesTheCache) {
   TempTree tree;
   const std::string cache = tree.MakeDir("cache");
-  const std::string empty = tree.MakeDir("no-database");
   const std::string infected = test::VariantFile(4);
   const char* names[] = {"rewritten.exe", "renamed.exe", "same-size.exe", "reused.exe"};
   for (std::uint32_t i = 0; i < 4; ++i) tree.Write(std::string("t/") + names[i], test::MzFile(infected.size(), i + 1));
   LetTheClockTick();
-  const std::vector<std::string> args = {"--database", empty, tree.Path("t")};
+  const std::vector<std::string> args = {"--no-engine", tree.Path("t")};
   ScanRun first = Scan(cache, args);
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(FromCache(first), 0);
@@ -194,7 +193,7 @@ TEST(CacheEndToEnd, AnotherUsersCacheFolderIsRefused) {
   const std::string theirs = tree.MakeDir("theirs/korbu");
   ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
   tree.Write("t/a.txt", "clean");
-  ScanRun run = Scan(tree.Path("theirs"), {"--database", tree.MakeDir("no-database"), tree.Path("t")});
+  ScanRun run = Scan(tree.Path("theirs"), {"--no-engine", tree.Path("t")});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("verdict cache not used"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("another user"), std::string::npos) << run.err;

@@ -68,7 +68,8 @@ TEST_F(EngineBinding, RealLibraryBesideTheExecutableBindsAllEntries) {
     EXPECT_NE(entry, nullptr);
   }
   EXPECT_NE(e.retflevel, nullptr);
-  EXPECT_NE(e.retver, nullptr);
+  ASSERT_NE(e.retver, nullptr);
+  EXPECT_EQ(std::string(e.retver()).rfind("1.", 0), 0u) << e.retver();
   EXPECT_EQ(EngineLibraryProblem(), "");
   EXPECT_NE(e.scanfile, nullptr);
   EXPECT_NE(e.scandesc, nullptr);
