@@ -15,7 +15,7 @@
 # (timed runs per command, default 5), KORBU_BENCH_DB (database folder, default the
 # shared test databases, else the system's ClamAV folder when it holds main.cvd),
 # KORBU_BENCH_SYNTHETIC (random signatures added to a copy of the databases for the
-# cache's rows, default 0).
+# cache's rows, default 100,000).
 # Exit status: 0 done, 1 the two scanners disagree on the detections, 2 error.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

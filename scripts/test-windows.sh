@@ -175,6 +175,18 @@ if grep -q "^DLL NOT loaded." "$work/win.txt"; then
 else
   fail "korbu-scan.exe did not report the missing engine library"
 fi
+# That scan kept its clean files in %LOCALAPPDATA%\KORBU\cache: the same scan again
+# takes them from there.
+timeout 300 "$wine" "$build/korbu-scan.exe" --no-memory --no-registry --json "Z:${tree//\//\\}" \
+  >"$work/win-again.json" 2>"$work/win-again.err"
+python3 - "$work/win-again.json" <<'PY' || { cat "$work/win-again.err"; fail "korbu-scan.exe took nothing from its verdict cache"; }
+import json, sys
+doc = json.load(open(sys.argv[1], encoding="latin-1"))
+print("   rescan: %d of %d files from the verdict cache" % (doc["cache"]["from_cache"], doc["files_scanned"]))
+sys.exit(0 if doc["cache"]["used"] and doc["cache"]["from_cache"] > 0 else 1)
+PY
+[ -n "$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -path '*/AppData/Local/KORBU/cache' -type d)" ] ||
+  fail "no verdict cache in %LOCALAPPDATA%\\KORBU\\cache"
 
 echo "== Names outside the ANSI code page and past MAX_PATH: shown, deleted and undone"
 names_start=$(date +%s)

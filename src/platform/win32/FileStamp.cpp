@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "platform/SystemError.h"
 #include "platform/win32/WindowsSupport.h"
@@ -23,11 +24,15 @@ bool TrustedVolume(HANDLE file) {
     return false;
   }
   if (std::wcscmp(fileSystem, L"NTFS") != 0 && std::wcscmp(fileSystem, L"ReFS") != 0) return false;
-  wchar_t path[MAX_PATH + 1] = {};
-  const DWORD length = ::GetFinalPathNameByHandleW(file, path, MAX_PATH, VOLUME_NAME_DOS);
-  if (length == 0 || length > MAX_PATH) return false;
+  // The name whole, however long: only its drive matters.
+  const DWORD needed = ::GetFinalPathNameByHandleW(file, nullptr, 0, VOLUME_NAME_DOS);
+  if (needed == 0) return false;
+  std::wstring path(needed, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(file, path.data(), needed, VOLUME_NAME_DOS);
+  if (length == 0 || length >= needed) return false;
+  path.resize(length);
   // "\\?\C:\..." names its drive; anything else (a network share) is not trusted.
-  if (std::wcsncmp(path, L"\\\\?\\", 4) != 0 || path[5] != L':') return false;
+  if (path.size() < 6 || path.compare(0, 4, L"\\\\?\\") != 0 || path[5] != L':') return false;
   const wchar_t root[] = {path[4], L':', L'\\', L'\0'};
   const UINT type = ::GetDriveTypeW(root);
   return type == DRIVE_FIXED || type == DRIVE_REMOVABLE;
