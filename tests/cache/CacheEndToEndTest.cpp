@@ -1,6 +1,7 @@
 // The verdict cache through the real korbu-scan: no change to a file escapes it,
 // a database update is judged against the added signatures with the verdicts of a
-// full scan, and another user's cache folder is refused.
+// full scan, a file not judged whole is never kept, and another user's cache
+// folder is refused.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -185,6 +186,16 @@ TEST_F(CacheWithEngine, AnUpdateIsJudgedAgainstTheAddedSignaturesWithTheVerdicts
   ScanRun retyped = ScanBothWays();
   EXPECT_EQ(FromCache(retyped), 0);
   EXPECT_EQ(Rechecked(retyped), 0);
+}
+
+TEST_F(CacheWithEngine, AFileNotJudgedWholeIsNeverKept) {
+  tree_.Write("t/large.bin", std::string(std::size_t{11} << 20, 'x'));  // past the engine's 10 MiB
+  LetTheClockTick();
+  const std::vector<std::string> args = {"--max-filesize=0", "--database", database_, tree_.Path("t")};
+  Scan(tree_.Path("cache"), args);
+  ScanRun again = Scan(tree_.Path("cache"), args);
+  EXPECT_EQ(FromCache(again), 0) << again.err;
+  EXPECT_EQ(again.report["not_scanned_whole"].size(), 1u) << again.report.dump();
 }
 
 TEST(CacheEndToEnd, AnotherUsersCacheFolderIsRefused) {
