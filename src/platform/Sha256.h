@@ -20,6 +20,8 @@ class Sha256 {
   /// The digest of everything given so far, as 64 lower-case hex digits; the
   /// object then starts afresh.
   std::string HexDigest();
+  /// The same digest as its 32 bytes.
+  std::string Digest() { return RawDigest(); }
 
   struct State;
 
