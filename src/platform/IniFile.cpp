@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 
@@ -43,15 +44,6 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 // The section name of a header line ("[name]"), or nothing for any other line.
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -104,7 +96,7 @@ std::optional<std::string> WithIniEntry(std::string_view content, std::string_vi
   std::size_t i = 0;
   for (; i < lines.size(); ++i) {
     const auto name = SectionName(lineText(lines[i]));
-    if (name && SameName(*name, section)) break;
+    if (name && EqualsIgnoringCase(*name, section)) break;
   }
 
   std::string out;
@@ -121,7 +113,7 @@ std::optional<std::string> WithIniEntry(std::string_view content, std::string_vi
     const std::string_view text = lineText(lines[j]);
     if (SectionName(text)) break;
     if (Trim(text).empty()) continue;
-    if (SameName(KeyName(text), key)) {
+    if (EqualsIgnoringCase(KeyName(text), key)) {
       out = std::string(content.substr(0, lines[j].begin));
       const std::string_view indent = text.substr(0, text.find_first_not_of(" \t"));
       out += std::string(indent) + std::string(KeyName(text)) + "=" + std::string(value);
