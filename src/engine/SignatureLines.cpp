@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/AsciiCase.h"
 #include "platform/OpenedFile.h"
 
 #ifdef KORBU_HAVE_ZLIB
@@ -22,7 +23,6 @@ constexpr std::string_view kDatabaseKinds[] = {
 constexpr std::size_t kHeaderSize = 512;  // of a container, and of a tar block
 constexpr std::size_t kChunk = 1u << 16;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Cuts a stream of bytes into lines and hands them on.
 class LineSplitter {
@@ -228,7 +228,7 @@ std::string DatabaseKind(std::string_view name) {
   const auto dot = name.find_last_of('.');
   if (dot == std::string_view::npos) return std::string();
   std::string kind;
-  for (char c : name.substr(dot + 1)) kind.push_back(Lower(c));
+  for (char c : name.substr(dot + 1)) kind.push_back(platform::AsciiLower(c));
   return kind;
 }
 

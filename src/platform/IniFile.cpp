@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 
@@ -43,15 +44,6 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 // The section name of a header line ("[name]"), or nothing for any other line.
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -99,7 +91,7 @@ EntryPlace FindEntry(std::string_view content, std::string_view section, std::st
   place.section = place.key = none;
   for (std::size_t i = 0; i < none; ++i) {
     const auto name = SectionName(place.Text(content, i));
-    if (name && SameName(*name, section)) {
+    if (name && EqualsIgnoringCase(*name, section)) {
       place.section = i;
       break;
     }
@@ -110,7 +102,7 @@ EntryPlace FindEntry(std::string_view content, std::string_view section, std::st
     const std::string_view text = place.Text(content, j);
     if (SectionName(text)) break;
     if (Trim(text).empty()) continue;
-    if (SameName(KeyName(text), key)) {
+    if (EqualsIgnoringCase(KeyName(text), key)) {
       place.key = j;
       break;
     }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/Registry.h"
@@ -56,11 +57,6 @@ std::string StillPresentReason(const DetectionRow& row) {
   return "the file could not be deleted";
 }
 
-bool SameLocation(const std::string& a, const std::string& b) {
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // Passes every change on and notes the registry writes of one row's repair, so
 // the row can tell afterwards whether they took effect, and why its own file
 // was not deleted.
@@ -110,7 +106,7 @@ std::string RepairReason(const RowWork& work, const std::vector<std::string>& fa
   std::vector<std::string> failed = work.refused;
   for (const std::string& location : work.written)
     for (const std::string& later : failedLater)
-      if (SameLocation(location, later)) failed.push_back(location);
+      if (platform::EqualsIgnoringCase(location, later)) failed.push_back(location);
   if (failed.empty()) return std::string();
   std::string reason = "the repair could not set " + failed.front();
   if (failed.size() > 1) reason += " (and " + std::to_string(failed.size() - 1) + " more values)";

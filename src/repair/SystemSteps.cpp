@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 #include "platform/Path.h"
@@ -164,10 +165,7 @@ void RepairAutoexec(ChangeSink& sink) {
   if (!info || info->kind != EntryKind::Regular) return;
   auto text = folder.ReadFile(name, kMaxAutoexecBytes);
   if (!text) return;  // unreadable or far too large: left as it is
-  for (char& c : *text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  if (*text == kAutoexecText) DeleteUnlessReadOnly(folder, *info, sink);
+  if (platform::AsciiLowered(*text) == kAutoexecText) DeleteUnlessReadOnly(folder, *info, sink);
 }
 
 void RepairHostsFile(ChangeSink& sink) {

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 #include "scan/RegistryLocations.h"
@@ -10,11 +11,7 @@
 namespace korbu {
 
 bool IsBrontokVerdict(std::string_view virusName) {
-  std::string lowered(virusName);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return MatchesMask(lowered, BrontokMask);
+  return MatchesMask(platform::AsciiLowered(virusName), BrontokMask);
 }
 
 bool DeleteInfectedFile(const std::string& path, ChangeSink& sink) {
