@@ -23,7 +23,6 @@ constexpr std::string_view kDatabaseKinds[] = {
 constexpr std::size_t kHeaderSize = 512;  // of a container, and of a tar block
 constexpr std::size_t kChunk = 1u << 16;
 
-
 // Cuts a stream of bytes into lines and hands them on.
 class LineSplitter {
  public:
