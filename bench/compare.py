@@ -21,31 +21,9 @@ import subprocess
 import sys
 import time
 
+from clamscan_setup import CLAMD_OPTIONS, CLAMSCAN_OPTIONS, clamscan_results
+
 GNU_TIME = "/usr/bin/time"
-
-# clamscan set up as korbu's engine is: option word 879 (archives, mail, OLE2 and
-# PE parsed; encrypted, broken and over-limit files and the engine's heuristics
-# alerted; no HTML, ELF, PDF, ... parsers), its limits, and no scan cache.
-CLAMSCAN_OPTIONS = [
-    "--scan-archive=yes", "--scan-mail=yes", "--scan-ole2=yes", "--scan-pe=yes",
-    "--scan-html=no", "--scan-elf=no", "--scan-pdf=no", "--scan-swf=no",
-    "--scan-xmldocs=no", "--scan-hwp3=no", "--scan-onenote=no", "--scan-image=no",
-    "--scan-image-fuzzy-hash=no", "--heuristic-alerts=yes", "--alert-broken=yes",
-    "--alert-encrypted=yes", "--alert-exceeds-max=yes",
-    "--max-recursion=6", "--max-files=1000", "--max-filesize=10M", "--disable-cache",
-]
-
-
-# The same set-up for clamd, whose clamdscan --multiscan spreads one tree over
-# clamd's threads: the nearest thing ClamAV has to a parallel scan.
-CLAMD_OPTIONS = [
-    "ScanArchive yes", "ScanMail yes", "ScanOLE2 yes", "ScanPE yes", "ScanHTML no",
-    "ScanELF no", "ScanPDF no", "ScanSWF no", "ScanXMLDOCS no", "ScanHWP3 no",
-    "ScanOneNote no", "ScanImage no", "ScanImageFuzzyHash no", "HeuristicAlerts yes",
-    "AlertBrokenExecutables yes", "AlertEncrypted yes", "AlertExceedsMax yes",
-    "MaxRecursion 6", "MaxFiles 1000", "MaxFileSize 10M", "DisableCache yes",
-]
-
 
 class Failed(Exception):
     pass
@@ -189,13 +167,8 @@ def korbu_report(path):
 
 
 def clamscan_found(path, tree):
-    found = {}
-    with open(path, "rb") as f:
-        for line in f.read().decode("utf-8", errors="replace").splitlines():
-            match = re.fullmatch(r"(.*): (.+) FOUND", line)
-            if match and match.group(1).startswith(tree):
-                found[match.group(1)] = match.group(2)
-    return found
+    """The detections in a clamscan output: file -> virus name."""
+    return {f: name for f, name in clamscan_results(path, tree).items() if name != "OK"}
 
 
 def name_counts(found):
@@ -238,9 +211,9 @@ def main():
     args = parser.parse_args()
     scan = os.path.join(args.build, "korbu-scan")
     tree = os.path.abspath(args.tree)
-    no_database = os.path.join(args.work, "no-database")
-    os.makedirs(no_database, exist_ok=True)
     os.environ["WINEPREFIX"] = os.path.join(args.work, "no-prefix")  # files only
+    # A verdict cache of the run's own, never the user's; only the cache's own rows use it.
+    os.environ["XDG_CACHE_HOME"] = os.path.join(args.work, "cache-home")
     problems = []
     lines = []
 
@@ -256,7 +229,7 @@ def main():
             lines.append(row("CRC-32 of %s: %s / %s" % (label, own, name), seconds_text(ours, "ns"),
                              seconds_text(crc[(other, length)], "ns"), ours / crc[(other, length)]))
 
-    walk_cmd = [scan, "--no-memory", "--no-registry", "--json", "--database", no_database, tree]
+    walk_cmd = [scan, "--no-memory", "--no-registry", "--no-cache", "--json", "--no-engine", tree]
     # cat's output goes to /dev/null: into a regular file, GNU cat hands the copy to the
     # kernel (copy_file_range) and never reads the bytes, which is no reading of the tree.
     read_cmd = ["find", tree, "-type", "f", "-exec", "cat", "{}", "+"]
@@ -281,7 +254,7 @@ def main():
 
     database_line = "databases: none found, engine comparison left out"
     if args.database and shutil.which("clamscan"):
-        full_cmd = [scan, "--no-memory", "--no-registry", "--json", "--database", args.database, tree]
+        full_cmd = [scan, "--no-memory", "--no-registry", "--no-cache", "--json", "--database", args.database, tree]
         clam_cmd = ["clamscan", "-r", "--no-summary", "--infected", "--database=" + args.database] \
             + CLAMSCAN_OPTIONS + [tree]
         (full_t, full_c, full_m), (clam_t, clam_c, clam_m) = measure_pair(("full", full_cmd), ("clamscan", clam_cmd),
@@ -341,6 +314,13 @@ def main():
             problems.append("fewer engine detections than engine test files")
     elif args.database:
         database_line = "databases: %s, but clamscan is not installed" % args.database
+    if args.database:
+        from cache_bench import cache_figures
+        cache_lines, cache_checks, cache_problems = cache_figures(scan, tree, args.database, args.work, args.runs,
+                                                                  files)
+        lines += cache_lines
+        checks += cache_checks
+        problems += cache_problems
 
     load_after = os.getloadavg()[0]
     print("Medians of %d runs each; a ratio below 1 means korbu is faster or smaller." % args.runs)

@@ -2,12 +2,16 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/Application.h"
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
+#include "cache/VerdictCache.h"
 #include "engine/EngineStartup.h"
+#include "scan/ScanSession.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -20,9 +24,20 @@ int main(int argc, char** argv) {
   splash->repaint();
   QApplication::processEvents();
 
+  // Scans take what they found clean before from the user's verdict cache; without
+  // one (another user's folder, no home) every file is judged, as before.
+  auto cache = korbu::cache::VerdictCache::OpenForUser();
   korbu::TMainForm mainForm(korbu::MakeEngineStartup());
+  if (cache) mainForm.Controller().Session().SetVerdictCache(cache->get());
   mainForm.AttachSplash(splash);
   mainForm.show();
   mainForm.activateWindow();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // Closed while the databases still load, which nothing can cut short: nothing
+  // has been changed yet, so the program ends now instead of waiting for them.
+  if (mainForm.Controller().StartupRunning()) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }

@@ -25,17 +25,30 @@ struct ScanError {
   std::string reason;
 };
 
+/// A file that came out clean although the engine could not judge all of it.
+struct NotScannedWhole {
+  std::string file;
+  EngineLimitReached limit;
+};
+
 struct ScanTotals {
   std::int32_t filesScanned = 0;
   std::int32_t foldersScanned = 0;
   std::uint64_t bytesRead = 0;  // sizes of the files the walks and the PATH files judged
   double seconds = 0;
+  bool cacheUsed = false;          // the verdict cache took part
+  long long fromCache = 0;         // files found clean in the verdict cache
+  long long rechecked = 0;         // of those clean before a database update, judged against the added signatures
   bool interrupted = false;
   std::vector<ScanError> errors;
+  std::vector<NotScannedWhole> notWhole;
 };
 
 /// "FILE: REASON ERROR", the line of an error.
 std::string ErrorLine(const ScanError& error);
+
+/// "FILE: NOT SCANNED WHOLE (WHY)", the line of a file the engine could not judge whole.
+std::string NotWholeLine(const NotScannedWhole& file);
 
 /// The summary block that ends the text report.
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals);

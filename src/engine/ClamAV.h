@@ -34,6 +34,13 @@ class TClamAV : public EngineScanner {
   /// load gave an engine with at least one signature and its build succeeded.
   /// Setting false keeps the engine.
   void SetActive(bool active);
+  /// Makes this, when not active, an engine of the databases of two folders: those
+  /// of official loaded as the signature provider's own, then those of local
+  /// (either may be empty), built and active. False, LoadError telling why, when
+  /// the library has no such entry, or the load or build fails.
+  bool ActivateFolders(const std::string& official, const std::string& local);
+  /// When the last activation began to read the databases (see platform::NowNs).
+  std::int64_t LoadStartedNs() const { return loadStartedNs_; }
 
   /// One database file to load; takes precedence over DBDir. Takes effect at the
   /// next activation.
@@ -55,12 +62,14 @@ class TClamAV : public EngineScanner {
   void* Engine() const { return engine_; }
   /// The engine library was found and bound.
   bool LibraryLoaded() const { return libraryLoaded_; }
+  /// The version of the libclamav behind the engine library; empty when unbound.
+  std::string LibraryVersion() const;
   /// Signatures reported by the last database load (0 when it failed).
   std::uint32_t SignatureCount() const { return signatureCount_; }
   /// Why the last activation left the engine inactive; empty when it did not.
   const std::string& LoadError() const { return loadError_; }
   /// The verdict of the last Scan; empty means none.
-  const std::string& VirusName() const { return virusName_; }
+  const std::string& VirusName() const { return last_.virusName; }
 
   /// True when the library is bound and reports the database file intact and
   /// valid. Does not need Active.
@@ -68,12 +77,14 @@ class TClamAV : public EngineScanner {
 
   /// The virus name the engine reports for the open file, scanned through its
   /// descriptor; empty when inactive (the library is then not called), clean,
-  /// unreadable or failed. Not reentrant.
+  /// unreadable, not judged whole or failed. Not reentrant.
   std::string Scan(platform::OpenedFile& file);
   /// The same for the file at path, opened once (see OpenedFile).
   std::string Scan(const std::string& path);
   /// Why the last Scan could not read its file; empty when it could.
-  const std::string& ReadError() const { return readError_; }
+  const std::string& ReadError() const { return last_.readError; }
+  /// The whole verdict of the last Scan.
+  const EngineVerdict& LastVerdict() const { return last_; }
 
   /// What the start-up decided and found for this engine's databases (see
   /// VirusClamAV.h); kept here so that every step speaks of the same folder.
@@ -87,14 +98,14 @@ class TClamAV : public EngineScanner {
   const DatabaseSetup& Databases() const { return databases_; }
 
   bool IsActive() const override { return Active(); }
-  /// Reentrant: it leaves VirusName and ReadError alone.
-  std::string ScanForVirus(platform::OpenedFile& file, std::string& error) override {
-    return ScanDescriptor(file, error);
-  }
+  /// Reentrant: it leaves the last Scan's verdict alone.
+  EngineVerdict ScanForVirus(platform::OpenedFile& file) override { return ScanDescriptor(file); }
 
  private:
   void ReleaseEngine();
-  std::string ScanDescriptor(platform::OpenedFile& file, std::string& error) const;
+  // Builds the engine just loaded (signatureCount_ of them) and sets active_.
+  void Build(const EngineEntries& entries, std::int32_t status);
+  EngineVerdict ScanDescriptor(platform::OpenedFile& file) const;
 
   std::string name_;
   bool active_ = false;
@@ -106,8 +117,8 @@ class TClamAV : public EngineScanner {
   EngineEntries engineEntries_;  // the library that made engine_
   bool libraryLoaded_ = false;
   std::uint32_t signatureCount_ = 0;
-  std::string virusName_;
-  std::string readError_;
+  std::int64_t loadStartedNs_ = 0;
+  EngineVerdict last_;
   std::string loadError_;
   DatabaseSetup databases_;
 };

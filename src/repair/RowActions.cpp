@@ -4,7 +4,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "platform/Registry.h"
 #include "repair/RegistryValues.h"
 #include "repair/VirusClean.h"
@@ -55,24 +57,16 @@ std::string StillPresentReason(const DetectionRow& row) {
   return "the file could not be deleted";
 }
 
-bool SameLocation(const std::string& a, const std::string& b) {
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // Passes every change on and notes the registry writes of one row's repair, so
-// the row can tell afterwards whether they took effect.
-class RowRecorder final : public ChangeSink {
+// the row can tell afterwards whether they took effect, and why its own file
+// was not deleted.
+class RowRecorder final : public ForwardingSink {
  public:
-  explicit RowRecorder(ChangeSink& inner) : inner_(inner) {}
-  bool Applies() const override { return inner_.Applies(); }
-  void EndProcesses(const std::string& imagePath) override { inner_.EndProcesses(imagePath); }
-  bool ClearAttributes(const std::string& path) override { return inner_.ClearAttributes(path); }
-  bool DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
-  bool MoveToTrash(const std::string& path) override { return inner_.MoveToTrash(path); }
-  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                     std::string_view value) override {
-    return inner_.WriteIniValue(path, section, key, value);
+  RowRecorder(ChangeSink& inner, const std::string& rowFile) : ForwardingSink(inner), rowFile_(platform::FullPath(rowFile)) {}
+  Status DeleteFile(const platform::Folder& folder, const std::string& name) override {
+    Status done = inner_.DeleteFile(folder, name);
+    if (!done && folder.PathOf(name) == rowFile_) fileFailure = done.error().reason;
+    return done;
   }
   bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
     return Note(root, valuePath, inner_.WriteRegString(root, valuePath, text));
@@ -80,15 +74,10 @@ class RowRecorder final : public ChangeSink {
   bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
     return Note(root, valuePath, inner_.WriteRegDWord(root, valuePath, value));
   }
-  // A detection's value is judged by whether it is gone afterwards.
-  bool DeleteRegValue(const RegistryValueLocation& value) override { return inner_.DeleteRegValue(value); }
-  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                const std::string& backupPath) override {
-    return inner_.ReplaceFileKeepingBackup(path, content, backupPath);
-  }
 
   std::vector<std::string> written;  // locations of the values set
   std::vector<std::string> refused;  // locations whose write failed at once
+  std::string fileFailure;           // why the row's own file was not deleted
 
  private:
   bool Note(platform::RootKey root, std::string_view valuePath, bool ok) {
@@ -97,7 +86,7 @@ class RowRecorder final : public ChangeSink {
     written.push_back(std::move(location));
     return ok;
   }
-  ChangeSink& inner_;
+  std::string rowFile_;
 };
 
 // What one row's repair left to judge once every row has been repaired.
@@ -107,6 +96,7 @@ struct RowWork {
   std::string reason;  // set when the row is already known to stay pending
   std::vector<std::string> written;
   std::vector<std::string> refused;
+  std::string fileFailure;  // why its file was not deleted, where the change said
 };
 
 // Why the writes of a row's repair did not take effect; empty when they all did.
@@ -116,7 +106,7 @@ std::string RepairReason(const RowWork& work, const std::vector<std::string>& fa
   std::vector<std::string> failed = work.refused;
   for (const std::string& location : work.written)
     for (const std::string& later : failedLater)
-      if (SameLocation(location, later)) failed.push_back(location);
+      if (platform::EqualsIgnoringCase(location, later)) failed.push_back(location);
   if (failed.empty()) return std::string();
   std::string reason = "the repair could not set " + failed.front();
   if (failed.size() > 1) reason += " (and " + std::to_string(failed.size() - 1) + " more values)";
@@ -135,6 +125,7 @@ void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
       result.reason = kDryRun;
     } else {
       result.reason = StillPresentReason(rows.Row(index));
+      if (!result.reason.empty() && !work.fileFailure.empty()) result.reason = work.fileFailure;
       if (result.reason.empty()) result.reason = RepairReason(work, failedLater);
       if (result.reason.empty()) {
         rows.SetInformation(index, work.handledText);
@@ -247,17 +238,18 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
     const DetectionRow row = rows.Row(i);
     if (!row.checked) continue;
     if (!IsBrontokVerdict(row.virusName)) {
-      work.push_back({i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}});
+      work.push_back({i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}, {}});
       ConcludeLast(rows, work, sink, batch, report);
       continue;
     }
-    RowRecorder recorder(sink);
+    RowRecorder recorder(sink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else {
       CleanSystem(row.fileName, recorder);
     }
-    work.push_back({i, std::string(kInfoCleaned), {}, std::move(recorder.written), std::move(recorder.refused)});
+    work.push_back({i, std::string(kInfoCleaned), {}, std::move(recorder.written), std::move(recorder.refused),
+                    std::move(recorder.fileFailure)});
     Run(processEvents);
     ConcludeLast(rows, work, sink, batch, report);
   }
@@ -272,7 +264,7 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
   for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
     const DetectionRow row = rows.Row(i);
     if (!row.checked) continue;
-    RowRecorder recorder(sink);
+    RowRecorder recorder(sink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else if (IsBrontokVerdict(row.virusName)) {
@@ -280,12 +272,14 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
     } else if (!DeleteInfectedFile(row.fileName, recorder)) {
       // Only what this call deleted counts, so a file already gone stays listed.
       std::string reason = StillPresentReason(row);
+      if (!reason.empty() && !recorder.fileFailure.empty()) reason = recorder.fileFailure;
       if (reason.empty()) reason = "the file no longer exists";
-      work.push_back({i, {}, std::move(reason), {}, {}});
+      work.push_back({i, {}, std::move(reason), {}, {}, {}});
       ConcludeLast(rows, work, sink, batch, report);
       continue;
     }
-    work.push_back({i, std::string(kInfoDeleted), {}, std::move(recorder.written), std::move(recorder.refused)});
+    work.push_back({i, std::string(kInfoDeleted), {}, std::move(recorder.written), std::move(recorder.refused),
+                    std::move(recorder.fileFailure)});
     Run(processEvents);
     ConcludeLast(rows, work, sink, batch, report);
   }

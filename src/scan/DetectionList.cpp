@@ -1,21 +1,10 @@
 #include "scan/DetectionList.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/Path.h"
 #include "scan/RegistryLocations.h"
 
 namespace korbu {
-namespace {
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 RowKind KindOf(const DetectionRow& row) {
   if (row.information == kInfoCleaned) return RowKind::Cleaned;
@@ -33,7 +22,7 @@ bool IsPending(const DetectionRow& row) {
 bool DetectionList::IsDetected(const std::string& fileName) const {
   const bool registry = IsRegistryPath(fileName);
   for (const auto& row : rows_) {
-    if (registry ? EqualIgnoringAsciiCase(row.fileName, fileName)
+    if (registry ? platform::EqualsIgnoringCase(row.fileName, fileName)
                  : platform::SameFileName(row.fileName, fileName)) {
       return true;
     }

@@ -19,7 +19,7 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
       std::string verdict;
       // The verdict opens the program's file once and refuses anything but a
       // regular file, so no separate look at the name comes first.
-      if (!path.empty() && ScanFile(path, verdict, context) && !list.IsDetected(path)) {
+      if (!path.empty() && ScanFile(path, verdict, context, frontEnd) && !list.IsDetected(path)) {
         list.AddDetection(path, verdict, std::string(kInfoMemory));
       }
     } catch (const std::exception&) {

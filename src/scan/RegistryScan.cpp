@@ -95,7 +95,7 @@ bool ScanRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const Regi
   if (path.empty()) return false;
   frontEnd.ShowObject(path);
   std::string verdict;
-  if (!ScanFile(path, verdict, context)) return false;
+  if (!ScanFile(path, verdict, context, frontEnd)) return false;
   DetectionList& list = frontEnd.Detections();
   if (!list.IsDetected(location)) list.AddRegistryDetection(value, verdict, std::string(kInfoRegistry));
   return true;

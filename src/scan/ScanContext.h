@@ -6,12 +6,17 @@
 #include "engine/EngineScanner.h"
 
 namespace korbu {
+namespace cache {
+class VerdictCache;
+}
 
 struct ScanContext {
   /// The signature engine to ask; null, or not active, leaves the own tests alone.
   EngineScanner* engine = nullptr;
   /// The "Scan for new unknown viruses" option: the heuristic test runs only when set.
   bool heuristic = false;
+  /// Clean verdicts kept from earlier scans, ready for this one; null judges every file.
+  cache::VerdictCache* cache = nullptr;
 };
 
 }  // namespace korbu

@@ -3,6 +3,7 @@
 #include <exception>
 #include <thread>
 
+#include "cache/VerdictCache.h"
 #include "scan/FileVerdict.h"
 #include "scan/MemoryScan.h"
 #include "scan/RegistryScan.h"
@@ -70,6 +71,17 @@ void ScanSession::ApplyScanOptions() {
     engine_->SetScanOptions(
         static_cast<std::uint16_t>(kScanOptionsWord | (options.archive ? kArchiveScanBit : 0)));
   }
+  // The cache learns the settings last, once the engine's option word is set.
+  context_.cache = nullptr;
+  cacheProblem_.clear();
+  if (cache_ != nullptr) {
+    const Status ready = cache_->BeginScan(cache::VerdictSettings{engine_, options.heuristic});
+    if (ready) {
+      context_.cache = cache_;
+    } else {
+      cacheProblem_ = ready.error().reason;
+    }
+  }
 }
 
 void ScanSession::StartFileSearch() {
@@ -106,9 +118,7 @@ void ScanSession::FileMatch(const std::string& folder, const TSearchRec& fileInf
       verdicts_->Submit(std::move(path), addRow);
       return;
     }
-    FileVerdictResult result{std::move(path), {}, {}};
-    ScanFile(result.path, result.verdict, context_, &result.error);
-    AddRow(result);
+    AddRow(JudgeFile(std::move(path), context_));
   } catch (const std::exception&) {
     // A file whose verdict fails gets no row; the walk goes on.
   }
@@ -122,13 +132,22 @@ void ScanSession::InWalkOrder(const std::function<void()>& what) {
   verdicts_->SubmitNote(what, [this](const FileVerdictResult& result) { AddRow(result); });
 }
 
+void ScanSession::ScanOneFile(const std::string& path) { AddRow(JudgeFile(path, context_)); }
+
+void ScanSession::ScanOneFile(platform::OpenedFile& file, const std::string& name) {
+  AddRow(JudgeOpenedFile(file, name, context_));
+}
+
 // On the walker: the row is handed to the main thread, where the list lives.
 void ScanSession::AddRow(const FileVerdictResult& result) {
-  if (result.verdict.empty() && result.error.empty()) return;
+  if (result.verdict.empty() && result.error.empty() && !result.notWhole) return;
   dispatcher_.RunOnMainThread([&] {
     if (closing_) return;
     if (!result.error.empty()) frontEnd_.ShowFileError(result.path, result.error);
-    if (result.verdict.empty()) return;
+    if (result.verdict.empty()) {
+      if (result.notWhole) frontEnd_.ShowNotJudgedWhole(result.path, *result.notWhole);
+      return;
+    }
     DetectionList& list = frontEnd_.Detections();
     if (!list.IsDetected(result.path)) list.AddDetection(result.path, result.verdict, std::string());
   });

@@ -72,9 +72,23 @@ class ScanSession {
   /// The number a scan started now would use.
   unsigned VerdictWorkers() const;
 
+  /// Judges one file outside the walk as the walk judges its files: its row, its
+  /// error and a verdict not judged whole reach the front end. Main thread, after
+  /// RunScan.
+  void ScanOneFile(const std::string& path);
+  /// The same for a file already open, reported under name.
+  void ScanOneFile(platform::OpenedFile& file, const std::string& name);
+
   /// Runs what on the walker in its place among the walk's verdicts, so that it
   /// keeps the walk's order whatever the number of workers. Walker only.
   void InWalkOrder(const std::function<void()>& what);
+
+  /// The verdict cache the scans use (null, the default, for none); it outlives
+  /// the session. Set between scans.
+  void SetVerdictCache(cache::VerdictCache* cache) { cache_ = cache; }
+  /// Why the current (or last) scan judges every file although a cache is set;
+  /// empty when it uses the cache.
+  const std::string& CacheProblem() const { return cacheProblem_; }
 
   /// The engine and heuristic option of the current (or last) scan.
   const ScanContext& Context() const { return context_; }
@@ -109,6 +123,8 @@ class ScanSession {
   std::chrono::steady_clock::time_point lastLabel_{};
   TClamAV* engine_;
   ScanContext context_;
+  cache::VerdictCache* cache_ = nullptr;
+  std::string cacheProblem_;
   unsigned verdictWorkers_ = 0;
   // Made on the main thread before the walker starts and released there after it
   // ended; destroyed after the walk's component, whose walker may still use it.

@@ -2,8 +2,11 @@
 // main window, until it is closed.
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
+#include "cache/VerdictCache.h"
+#include "scan/ScanSession.h"
 #include "win32app/MainWindow.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -13,24 +16,33 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int status = 0;
   try {
     korbu::win32app::Win32Dispatcher dispatcher;
+    // Scans take what they found clean before from the user's verdict cache.
+    auto cache = korbu::cache::VerdictCache::OpenForUser();
     korbu::win32app::MainWindow window(dispatcher, korbu::MakeEngineStartup());
+    if (cache) window.Controller().Session().SetVerdictCache(cache->get());
     MSG message;
     // A quit taken by a wait for the walk ends the loop as well.
     while (!dispatcher.QuitSeen()) {
-      const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+      const BOOL got = GetMessageW(&message, nullptr, 0, 0);
       if (got <= 0) {
         status = got == 0 ? static_cast<int>(message.wParam) : 1;
         break;
       }
       // Tab and the arrow keys move between the controls, as in a dialog.
-      if (!window.Closed() && IsDialogMessageA(window.Handle(), &message)) continue;
+      if (!window.Closed() && IsDialogMessageW(window.Handle(), &message)) continue;
       TranslateMessage(&message);
-      DispatchMessageA(&message);
+      DispatchMessageW(&message);
+    }
+    // Closed while the databases still load, which nothing can cut short: nothing
+    // has been changed yet, so the program ends now instead of waiting for them.
+    if (window.Controller().StartupRunning()) {
+      std::fflush(nullptr);
+      std::_Exit(status);
     }
   } catch (const std::runtime_error& error) {
     // No window could be made: say so and end rather than run on unseen.
     std::fprintf(stderr, "korbu: %s\n", error.what());
-    MessageBoxA(nullptr, error.what(), "Selvo Antivirus", MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, korbu::platform::win32::Wide(error.what()).c_str(), L"Selvo Antivirus", MB_OK | MB_ICONERROR);
     status = 1;
   }
   CoUninitialize();

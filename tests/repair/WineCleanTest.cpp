@@ -95,8 +95,10 @@ TEST(WineCleanTest, UndoneValuesReadBackThroughWineAsBeforeTheClean) {
   rows.AddDetection("HKEY_CURRENT_USER\\" + run, "Brontok-4", "Registry was infected");
   rows.AddDetection(tree.Write("worm.exe", "MZ"), "Brontok-4", "");
   for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
-  JournalSink sink("clean", rows);
-  CleanRows(rows, sink, nullptr, nullptr);
+  {
+    JournalSink sink("clean", rows);
+    CleanRows(rows, sink, nullptr, nullptr);
+  }  // the action ends, and with it its hold on the records
   ASSERT_EQ(rows.Row(0).information, "This object was cleaned!");
   const UndoReport report = UndoAction("last");
   EXPECT_TRUE(report.Complete());

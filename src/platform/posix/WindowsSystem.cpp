@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/Registry.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/WinePrefix.h"
@@ -18,16 +19,6 @@ namespace {
 // system folder.
 constexpr std::string_view kWindowsDirectory = "C:\\windows";
 constexpr std::string_view kSystemDirectory = "C:\\windows\\system32";
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -229,7 +220,8 @@ std::optional<Folder> OpenSpecialFolder(int csidl) {
 std::string SystemEntryName(const Folder& folder, const std::string& name) {
   if (folder.Entry(name)) return name;
   std::string found = name;
-  folder.List("*", [&](const EntryInfo& entry) {
+  // Unlisted, the name stays as it was asked for.
+  (void)folder.List("*", [&](const EntryInfo& entry) {
     if (!EqualsIgnoringCase(entry.name, name)) return true;
     found = entry.name;
     return false;
