@@ -9,6 +9,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/AsciiCase.h"
 #include "platform/SystemError.h"
 #include "platform/rescue/HiveNames.h"
 #include "platform/rescue/RescueSupport.h"
@@ -192,7 +193,7 @@ struct Hive::State {
     for (hive_node_h child : *children) {
       auto childName = NodeName(child);
       if (!childName) return childName.error();
-      if (NamesEqual(*childName, name)) return child;
+      if (EqualsIgnoringCase(*childName, name)) return child;
     }
     return hive_node_h{0};
   }
@@ -329,7 +330,7 @@ Expected<HiveValue> Hive::Value(std::string_view keyPath, std::string_view name)
   auto values = Values(keyPath);
   if (!values) return values.error();
   for (HiveValue& value : *values) {
-    if (NamesEqual(value.name, name)) return std::move(value);
+    if (EqualsIgnoringCase(value.name, name)) return std::move(value);
   }
   return NotFound("no value \"" + std::string(name) + "\" in \"" + std::string(keyPath) + "\"");
 }
@@ -344,7 +345,7 @@ Status Hive::SetValue(std::string_view keyPath, const HiveValue& value) {
   if (!values) return values.error();
   bool replaced = false;
   for (HiveValue& existing : *values) {
-    if (!replaced && NamesEqual(existing.name, value.name)) {
+    if (!replaced && EqualsIgnoringCase(existing.name, value.name)) {
       existing = value;
       replaced = true;
     }
@@ -362,7 +363,7 @@ Status Hive::DeleteValue(std::string_view keyPath, std::string_view name) {
   std::vector<HiveValue> kept;
   bool found = false;
   for (HiveValue& existing : *values) {
-    if (!found && NamesEqual(existing.name, name)) {
+    if (!found && EqualsIgnoringCase(existing.name, name)) {
       found = true;
     } else {
       kept.push_back(std::move(existing));

@@ -23,8 +23,6 @@ void AppendCodePoint(std::string& out, std::uint32_t cp) {
   }
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The length of the well-formed UTF-8 sequence at i (surrogates excluded); 0 when
 // none begins there.
 std::size_t SequenceLength(std::string_view text, std::size_t i) {
@@ -79,14 +77,6 @@ std::string Utf16LeToWtf8(std::string_view bytes) {
     }
   }
   return out;
-}
-
-bool NamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
 }
 
 Status CheckWritableName(std::string_view name) {

@@ -16,9 +16,6 @@ std::string Latin1ToUtf8(std::string_view bytes);
 /// bytes, so every unit sequence comes back whole. An odd last byte is dropped.
 std::string Utf16LeToWtf8(std::string_view bytes);
 
-/// Registry names compare ignoring ASCII letter case.
-bool NamesEqual(std::string_view a, std::string_view b);
-
 /// Whether libhivex writes the name exactly: it takes a zero-terminated UTF-8
 /// text, so a zero byte or a lone surrogate cannot go through it.
 Status CheckWritableName(std::string_view name);

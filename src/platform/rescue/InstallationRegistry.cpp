@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/AsciiCase.h"
 #include "platform/Registry.h"
 #include "platform/SystemError.h"
 #include "platform/rescue/HiveNames.h"
@@ -55,16 +56,16 @@ Expected<InstallationRegistry::Target> InstallationRegistry::Locate(std::uint32_
     case kHkeyLocalMachine:
       if (keyPath.empty()) {
         target.kind = Target::Kind::Machine;
-      } else if (NamesEqual(first, "SOFTWARE")) {
+      } else if (EqualsIgnoringCase(first, "SOFTWARE")) {
         target.file = installation_.softwareHive;
         target.path = std::string(rest);
-      } else if (NamesEqual(first, "SYSTEM")) {
+      } else if (EqualsIgnoringCase(first, "SYSTEM")) {
         target.file = installation_.systemHive;
         // CurrentControlSet exists only while Windows runs: it is the set in use.
         const auto [set, below] = Head(rest);
         char number[16];
         std::snprintf(number, sizeof number, "ControlSet%03d", installation_.controlSet);
-        target.path = NamesEqual(set, "CurrentControlSet") ? Join(number, below) : std::string(rest);
+        target.path = EqualsIgnoringCase(set, "CurrentControlSet") ? Join(number, below) : std::string(rest);
       } else {
         return NotFound("HKEY_LOCAL_MACHINE\\" + std::string(first) + " is not in the installation's hives");
       }
@@ -84,7 +85,7 @@ Expected<InstallationRegistry::Target> InstallationRegistry::Locate(std::uint32_
         return target;
       }
       for (const WindowsUser& user : installation_.users) {
-        if (!NamesEqual(user.key, first)) continue;
+        if (!EqualsIgnoringCase(user.key, first)) continue;
         target.folder = user.profile;
         target.file = user.hiveName;
         target.path = std::string(rest);

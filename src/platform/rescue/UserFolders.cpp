@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "platform/AsciiCase.h"
 #include "platform/Registry.h"
 #include "platform/WindowsSystem.h"
 #include "platform/rescue/HiveNames.h"
@@ -29,7 +30,7 @@ std::string RecordedPath(InstallationRegistry& registry, const WindowsUser& user
   auto values = registry.Values(kHkeyUsers, user.key + "\\" + std::string(kExplorer) + std::string(key));
   if (!values) return {};
   for (const HiveValue& value : *values) {
-    if (!NamesEqual(value.name, valueName) || (value.type != kRegSz && value.type != kRegExpandSz)) continue;
+    if (!EqualsIgnoringCase(value.name, valueName) || (value.type != kRegSz && value.type != kRegExpandSz)) continue;
     return ExpandInstallationPath(HiveText(value.data), registry.Installation(), &user);
   }
   return {};

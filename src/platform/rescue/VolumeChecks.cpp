@@ -3,14 +3,13 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/AsciiCase.h"
 #include "platform/SystemError.h"
 #include "platform/WindowsSystem.h"
 #include "platform/rescue/RescueSupport.h"
 
 namespace korbu::platform::rescue {
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::uint32_t Le32(const char* p) {
   const auto b = [&](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])); };
@@ -46,8 +45,7 @@ Status CheckNotHibernated(const Folder& root) {
   if (entry->kind != EntryKind::Regular) return Failure(root.PathOf(name) + " is not a regular file");
   auto head = ReadHead(root, name, 4);
   if (!head) return head.error().Context("cannot tell whether Windows is hibernated");
-  std::string signature = *head;
-  for (char& c : signature) c = Lower(c);
+  const std::string signature = AsciiLowered(*head);
   // "hibr": an image to resume from; "rstr": an image being resumed. Windows
   // clears the signature (or writes "wake") once it has resumed.
   if (signature == "hibr" || signature == "rstr") {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/Registry.h"
@@ -25,13 +26,12 @@ constexpr std::array<std::string_view, 7> kNotUsers = {"Default",        "Defaul
                                                        "systemprofile"};
 constexpr std::array<std::string_view, 3> kServiceSids = {"S-1-5-18", "S-1-5-19", "S-1-5-20"};
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 template <std::size_t N>
 bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names) {
   for (std::string_view candidate : names) {
-    if (NamesEqual(name, candidate)) return true;
+    if (EqualsIgnoringCase(name, candidate)) return true;
   }
   return false;
 }
@@ -39,7 +39,7 @@ bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names
 // The components of an absolute Windows path on the given drive, "." and ".."
 // resolved; empty when it is on another drive or not absolute.
 std::optional<std::vector<std::string>> Components(char drive, std::string_view path) {
-  if (path.size() < 2 || path[1] != ':' || Upper(path[0]) != drive) return std::nullopt;
+  if (path.size() < 2 || path[1] != ':' || AsciiUpper(path[0]) != drive) return std::nullopt;
   if (path.find('\0') != std::string_view::npos) return std::nullopt;
   if (path.size() > 2 && !IsSeparator(path[2])) return std::nullopt;
   std::vector<std::string> parts;
@@ -75,7 +75,7 @@ void AddUser(WindowsInstallation& installation, std::string key, std::string pro
   const std::string hive = FileName(profile, "NTUSER.DAT");
   if (hive.empty()) return;
   for (const WindowsUser& user : installation.users) {
-    if (user.profile == profile.Path() || NamesEqual(user.key, key)) return;
+    if (user.profile == profile.Path() || EqualsIgnoringCase(user.key, key)) return;
   }
   installation.users.push_back({std::move(key), std::move(profilePath), profile.Path(), hive});
 }
@@ -92,21 +92,25 @@ void AddProfileListUsers(WindowsInstallation& installation, const Hive& software
   }
 }
 
-void AddProfileFolderUsers(WindowsInstallation& installation, const Folder& root) {
+// Fails when a profiles folder cannot be listed: a user left out would be left
+// unrepaired without a word.
+Status AddProfileFolderUsers(WindowsInstallation& installation, const Folder& root) {
   for (std::string_view base : kProfileFolders) {
     const auto folder = Subfolder(root, std::string(base));
     if (!folder) continue;
     std::vector<std::string> names;
-    folder->List("*", [&](const EntryInfo& entry) {
+    const Status listed = folder->List("*", [&](const EntryInfo& entry) {
       if (entry.kind == EntryKind::Directory && !IsOneOf(entry.name, kNotUsers)) names.push_back(entry.name);
       return true;
     });
+    if (!listed) return listed.error().Context("cannot list the profiles in " + folder->Path());
     for (const std::string& name : names) {
       if (const auto profile = folder->Child(name)) {
         AddUser(installation, name, installation.windowsPath.substr(0, 3) + std::string(base) + "\\" + name, *profile);
       }
     }
   }
+  return Ok();
 }
 
 }  // namespace
@@ -127,7 +131,7 @@ std::string ExpandInstallationPath(std::string_view text, const WindowsInstallat
       {"%USERPROFILE%", user != nullptr ? user->profilePath : std::string()},
   }};
   for (const auto& [name, value] : variables) {
-    if (!value.empty() && text.size() >= name.size() && NamesEqual(text.substr(0, name.size()), name)) {
+    if (!value.empty() && text.size() >= name.size() && EqualsIgnoringCase(text.substr(0, name.size()), name)) {
       return value + std::string(text.substr(name.size()));
     }
   }
@@ -168,9 +172,9 @@ Expected<WindowsInstallation> FindWindowsInstallation(const std::string& rootPat
   if (const auto systemRoot = software->Value(kCurrentVersion, "SystemRoot");
       systemRoot && (systemRoot->type == kRegSz || systemRoot->type == kRegExpandSz)) {
     const std::string path = HiveText(systemRoot->data);
-    const auto parts = path.size() >= 2 ? Components(Upper(path[0]), path) : std::nullopt;
-    if (parts && parts->size() == 1 && NamesEqual((*parts)[0], ExtractFileName(windows->Path()))) {
-      installation.windowsPath = std::string(1, Upper(path[0])) + ":\\" + (*parts)[0];
+    const auto parts = path.size() >= 2 ? Components(AsciiUpper(path[0]), path) : std::nullopt;
+    if (parts && parts->size() == 1 && EqualsIgnoringCase((*parts)[0], ExtractFileName(windows->Path()))) {
+      installation.windowsPath = std::string(1, AsciiUpper(path[0])) + ":\\" + (*parts)[0];
     }
   }
   if (auto system = Hive::Open(*config, installation.systemHive, Hive::Access::Read)) {
@@ -184,7 +188,7 @@ Expected<WindowsInstallation> FindWindowsInstallation(const std::string& rootPat
     return system.error();
   }
   AddProfileListUsers(installation, *software);
-  AddProfileFolderUsers(installation, *root);
+  if (Status listed = AddProfileFolderUsers(installation, *root); !listed) return listed.error();
   return installation;
 }
 
