@@ -100,7 +100,10 @@ int RunCli(const std::vector<std::string>& args) {
       report.Error(ErrorLine(totals.errors.back()));
     };
     frontEnd.FilesSoFar = [&] { return static_cast<long long>(paths.FilesSoFar()); };
-    StopWatcher watcher([&] { session.Abort(); });
+    StopWatcher watcher([&] {
+      session.StopPhases();
+      session.Abort();
+    });
     session.RunScan(ScanSession::Phases{options.memory, options.registry});
     session.WaitForEnd();
     for (const std::string& path : options.paths) {

@@ -11,9 +11,9 @@ namespace korbu::cli {
 /// control byte (a line end in a name included), written as \xHH.
 std::string ReadableFileName(std::string_view bytes);
 
-/// A registry location, in the ANSI code page of the registry it came from, as
-/// UTF-8; control bytes written as \xHH.
-std::string ReadableRegistryName(std::string_view ansi);
+/// A registry location (UTF-8, see platform/Registry.h) with every byte that is
+/// not part of well-formed UTF-8, and every control byte, written as \xHH.
+std::string ReadableRegistryName(std::string_view name);
 
 /// A row's File Name, read as one or the other by its form.
 std::string ReadableRowName(std::string_view fileName);

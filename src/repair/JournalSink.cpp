@@ -4,9 +4,11 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Trash.h"
+#include "platform/WindowsSystemChoice.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
 #include "scan/RegistryLocations.h"
+#include "services/MiniReg.h"
 
 namespace korbu {
 namespace {
@@ -128,26 +130,35 @@ bool JournalSink::WriteIniValue(const std::string& path, std::string_view sectio
   return inner_.WriteIniValue(path, section, key, value);
 }
 
-bool JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath, const json& after) {
-  return Record({{"op", "registry"},
-                 {"location", EscapeBytes(MakeRegistryLocation(root, valuePath))},
-                 {"old", RegistryData(CurrentRegistryValue(root, valuePath))},
-                 {"new", after}});
+// A registry record names its value exactly (key and name apart: a name may hold
+// a backslash), the Wine prefix it belongs to, its data before and after as
+// exact bytes, and the topmost key the change creates, which undo removes again
+// once it is empty.
+bool JournalSink::RecordRegistry(const RegistryValueLocation& value, const json& after) {
+  // What cannot be read cannot be recorded, and so is not changed.
+  if (RegistryValuePresence(value) == ValuePresence::Unknown) return false;
+  json entry = {{"op", "registry"},
+                {"location", EscapeBytes(RegistryLocationText(value))},
+                {"key", EscapeBytes(value.keyPath)},
+                {"name", EscapeBytes(value.valueName)},
+                {"old", RegistryData(CurrentRegistryValue(value))},
+                {"new", after}};
+  if (const std::string prefix = platform::ChosenWinePrefix(); !prefix.empty()) entry["prefix"] = EscapeBytes(prefix);
+  if (!after.is_null()) {
+    if (const auto created = FirstMissingKey(value.root, value.keyPath)) entry["created"] = EscapeBytes(*created);
+  }
+  return Record(std::move(entry));
 }
 
-// The key and the name are kept apart as well: a value's name may hold a backslash.
-bool JournalSink::RecordRegistry(const RegistryValueLocation& value, const json& after) {
-  return Record({{"op", "registry"},
-                 {"location", EscapeBytes(RegistryLocationText(value))},
-                 {"key", EscapeBytes(value.keyPath)},
-                 {"name", EscapeBytes(value.valueName)},
-                 {"old", RegistryData(CurrentRegistryValue(value))},
-                 {"new", after}});
+bool JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath, const json& after) {
+  const auto path = SplitValuePath(valuePath);
+  if (!path) return false;
+  return RecordRegistry(RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)}, after);
 }
 
 bool JournalSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
-  // Stored as the registry access stores it: with its terminating zero.
-  const platform::RegistryValue after{std::string(), platform::kRegSz, std::string(text) + std::string(1, '\0')};
+  // Stored as the registry access stores it: wide, with its terminating zero.
+  const platform::RegistryValue after{std::string(), platform::kRegSz, platform::RegistryStringData(text)};
   if (!RecordRegistry(root, valuePath, RegistryData(after))) return false;
   return inner_.WriteRegString(root, valuePath, text);
 }

@@ -1,5 +1,6 @@
 #include "repair/Undo.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -9,6 +10,7 @@
 #include "platform/Path.h"
 #include "platform/Registry.h"
 #include "platform/Sha256.h"
+#include "platform/WindowsSystemChoice.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
 #include "repair/RepairChanges.h"
@@ -79,45 +81,136 @@ std::optional<RegistryValueLocation> EntryValue(const json& entry, const std::st
   return RegistryValueLocation{split->root, std::string(path->keyPath), std::string(path->valueName)};
 }
 
-UndoStep UndoRegistry(const json& entry) {
-  const std::string location = Text(entry, "location");
-  UndoStep step{"registry value " + location, UndoOutcome::Failed, std::string()};
-  const auto value = EntryValue(entry, location);
-  const auto before = RegistryField(entry, "old");
-  const auto after = RegistryField(entry, "new");
-  if (!value || !before || !after) {
-    step.note = "the record is damaged";
-    return step;
-  }
-  if (RegistryValuePresence(*value) == ValuePresence::Unknown) {
-    step.note = "the registry cannot be reached";
-    return step;
-  }
-  RegistryState now;
-  if (const auto current = CurrentRegistryValue(*value)) now = {true, current->type, current->data};
-  if (now == *before) {
-    step.outcome = UndoOutcome::AlreadyAsBefore;
-    return step;
-  }
-  if (now != *after) {
-    step.outcome = UndoOutcome::LeftAlone;
-    step.note = kChangedSince;
-    return step;
-  }
-  bool restored = false;
-  if (before->present) {
-    auto key = platform::RegistryKey::Create(value->root, value->keyPath);
-    restored = key && key->SetValue(value->valueName, before->type, before->data);
-  } else {
-    restored = DeleteRegValue(value->root, value->keyPath, value->valueName);
-  }
-  if (restored) {
-    step.outcome = UndoOutcome::Restored;
-  } else {
-    step.note = "the registry value cannot be written";
-  }
-  return step;
+// The Windows system a registry record was made in: the Wine prefix it names.
+platform::WindowsSystemRef EntrySystem(const json& entry) {
+  const std::string prefix = Text(entry, "prefix");
+  return prefix.empty() ? platform::WindowsSystemRef{} : platform::WindowsSystemRef::Prefix(prefix);
 }
+
+// Registry records are undone together, as a clean makes them: the keys they
+// name read ahead in one reach per Wine prefix, the changes collected and made
+// at the end in one more, then each read back. Steps whose change did not take
+// effect are marked so at the end.
+class RegistryUndo {
+ public:
+  explicit RegistryUndo(const std::vector<json>& entries) {
+    std::vector<std::pair<platform::WindowsSystemRef, std::vector<std::pair<platform::RootKey, std::string>>>> keys;
+    for (const json& entry : entries) {
+      if (entry.value("op", "") != "registry") continue;
+      const auto value = EntryValue(entry, Text(entry, "location"));
+      if (!value) continue;
+      const auto system = EntrySystem(entry);
+      auto group = std::find_if(keys.begin(), keys.end(), [&](const auto& g) { return g.first == system; });
+      if (group == keys.end()) group = keys.insert(keys.end(), {system, {}});
+      group->second.emplace_back(value->root, value->keyPath);
+    }
+    for (const auto& [system, list] : keys) {
+      platform::ScopedWindowsSystem chosen(system);
+      (void)batch_.Prefetch(list);  // a failure shows in the records' own steps
+    }
+  }
+
+  void Undo(const json& entry, std::vector<UndoStep>& steps) {
+    platform::ScopedWindowsSystem chosen(EntrySystem(entry));
+    const std::string location = Text(entry, "location");
+    UndoStep step{"registry value " + location, UndoOutcome::Failed, std::string()};
+    const auto value = EntryValue(entry, location);
+    const auto before = RegistryField(entry, "old");
+    const auto after = RegistryField(entry, "new");
+    if (!value || !before || !after) {
+      step.note = "the record is damaged";
+      steps.push_back(step);
+      return;
+    }
+    if (RegistryValuePresence(*value) == ValuePresence::Unknown) {
+      step.note = "the registry cannot be reached";
+      steps.push_back(step);
+      return;
+    }
+    RegistryState now;
+    if (const auto current = CurrentRegistryValue(*value)) now = {true, current->type, current->data};
+    if (now == *before) {
+      step.outcome = UndoOutcome::AlreadyAsBefore;
+    } else if (now != *after) {
+      step.outcome = UndoOutcome::LeftAlone;
+      step.note = kChangedSince;
+    } else {
+      Status restored;
+      if (before->present) {
+        auto key = platform::RegistryKey::Create(value->root, value->keyPath);
+        restored = key ? key->SetValue(value->valueName, before->type, before->data) : Status(key.error());
+      } else {
+        auto key = platform::RegistryKey::Open(value->root, value->keyPath, platform::KeyAccess::Write);
+        restored = key ? key->DeleteValue(value->valueName) : Status(key.error());
+      }
+      if (restored) {
+        step.outcome = UndoOutcome::Restored;
+        Remember(steps.size(), *value, false);
+      } else {
+        step.note = "the registry value cannot be written: " + restored.error().reason;
+      }
+    }
+    steps.push_back(step);
+    const bool absentNow = step.outcome == UndoOutcome::AlreadyAsBefore || step.outcome == UndoOutcome::Restored;
+    if (!before->present && absentNow) RemoveCreatedKeys(entry, *value, steps);
+  }
+
+  // Makes the collected changes; the steps whose change did not take effect say why.
+  void Finish(std::vector<UndoStep>& steps) {
+    for (const platform::RegistryWriteFailure& failure : batch_.Commit()) {
+      for (const Pending& pending : pending_) {
+        if (pending.system != failure.system || pending.key != failure.key || pending.value.root != failure.root ||
+            pending.value.keyPath != failure.keyPath || pending.value.valueName != failure.valueName)
+          continue;
+        UndoStep& step = steps[pending.step];
+        const bool stillUsed = pending.key && failure.reason == kKeyNotEmpty;
+        step.outcome = stillUsed ? UndoOutcome::LeftAlone : UndoOutcome::Failed;
+        step.note = stillUsed ? kKeyInUse : "the change did not take effect: " + failure.reason;
+      }
+    }
+  }
+
+ private:
+  static constexpr const char* kKeyNotEmpty = "the key is not empty";
+  static constexpr const char* kKeyInUse = "it holds other values or keys now: left as it is";
+
+  struct Pending {
+    std::size_t step = 0;
+    std::string system;
+    RegistryValueLocation value;
+    bool key = false;
+  };
+
+  void Remember(std::size_t step, const RegistryValueLocation& value, bool key) {
+    if (batch_.HasPending()) pending_.push_back({step, platform::ChosenWinePrefix(), value, key});
+  }
+
+  // The keys the action created for the value, deepest first, each only while
+  // it holds nothing.
+  void RemoveCreatedKeys(const json& entry, const RegistryValueLocation& value, std::vector<UndoStep>& steps) {
+    const std::string created = Text(entry, "created");
+    if (created.empty() || !(value.keyPath == created || value.keyPath.starts_with(created + "\\"))) return;
+    auto keys = KeyAndParents(value.keyPath);
+    std::erase_if(keys, [&](const std::string& key) { return key.size() < created.size(); });
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+      UndoStep step{"registry key " + RootKeyName(value.root) + "\\" + *key, UndoOutcome::Restored, std::string()};
+      const Status removed = platform::RegistryKey::DeleteEmptyKey(value.root, *key);
+      if (!removed && platform::IsNotFound(removed.error())) continue;  // gone already
+      if (!removed) {
+        const bool stillUsed = removed.error().reason == kKeyNotEmpty;
+        step.outcome = stillUsed ? UndoOutcome::LeftAlone : UndoOutcome::Failed;
+        step.note = stillUsed ? kKeyInUse : "the key cannot be removed: " + removed.error().reason;
+        steps.push_back(step);
+        return;
+      }
+      Remember(steps.size(), RegistryValueLocation{value.root, *key, std::string()}, true);
+      steps.push_back(step);
+    }
+  }
+
+  platform::RegistryBatch batch_;
+  std::vector<Pending> pending_;
+};
 
 UndoStep UndoIni(const json& entry) {
   const std::string path = Text(entry, "path");
@@ -316,19 +409,21 @@ UndoReport UndoAction(std::string_view idOrLast, const std::string& actionsFolde
   }
   report.id = action->id;
   std::map<int, std::string> trashedAt;
+  RegistryUndo registry(action->entries);
   for (const json& entry : action->entries) {
     if (entry.value("op", "") == "trashed") trashedAt[entry.value("n", 0)] = Text(entry, "at");
   }
   for (auto it = action->entries.rbegin(); it != action->entries.rend(); ++it) {
     const json& entry = *it;
     const std::string op = entry.value("op", "");
-    if (op == "registry") report.steps.push_back(UndoRegistry(entry));
+    if (op == "registry") registry.Undo(entry, report.steps);
     else if (op == "ini") report.steps.push_back(UndoIni(entry));
     else if (op == "replace") UndoReplace(entry, report.steps);
     else if (op == "delete") report.steps.push_back(UndoDelete(entry, action->folder));
     else if (op == "trash") report.steps.push_back(UndoTrash(entry, trashedAt[entry.value("n", 0)]));
     else if (op == "attributes") report.steps.push_back(UndoAttributes(entry));
   }
+  registry.Finish(report.steps);
   AppendToAction(*action, {{"op", "undone"}, {"time", UtcNow()}, {"complete", report.Complete()}});
   return report;
 }

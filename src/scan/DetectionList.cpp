@@ -42,14 +42,14 @@ bool DetectionList::IsDetected(const std::string& fileName) const {
 }
 
 void DetectionList::AddDetection(const std::string& fileName, const std::string& virusName,
-                                 const std::string& information) {
-  rows_.push_back(DetectionRow{fileName, virusName, information, false, std::nullopt});
+                                 const std::string& information, const std::string& prefix) {
+  rows_.push_back(DetectionRow{fileName, virusName, information, false, std::nullopt, prefix});
   Changed(rows_.size() - 1);
 }
 
 void DetectionList::AddRegistryDetection(const RegistryValueLocation& value, const std::string& virusName,
                                          const std::string& information) {
-  rows_.push_back(DetectionRow{RegistryLocationText(value), virusName, information, false, value});
+  rows_.push_back(DetectionRow{RegistryLocationText(value), virusName, information, false, value, {}});
   Changed(rows_.size() - 1);
 }
 

@@ -28,6 +28,9 @@ struct DetectionRow {
   bool checked = false;
   /// A registry detection's value exactly; fileName is its location text.
   std::optional<RegistryValueLocation> registryValue;
+  /// The Wine prefix a memory row's program runs in (the one whose wineserver
+  /// serves it): its repair acts on that prefix. Empty: the current system.
+  std::string prefix;
 };
 
 /// The kind of a row by its Information text; an unknown text counts as handled
@@ -48,9 +51,9 @@ class DetectionList {
   /// ignoring ASCII letter case, file paths by the platform's rule.
   bool IsDetected(const std::string& fileName) const;
 
-  /// Appends an unchecked row; callers test IsDetected first.
+  /// Appends an unchecked row; callers test IsDetected first. prefix: see DetectionRow.
   void AddDetection(const std::string& fileName, const std::string& virusName,
-                    const std::string& information);
+                    const std::string& information, const std::string& prefix = {});
 
   /// Appends an unchecked row for a registry value, its location text as the file
   /// name; callers test IsDetected of that text first.

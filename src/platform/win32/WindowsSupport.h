@@ -20,7 +20,20 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/Utf16Text.h"
+
 namespace korbu::platform::win32 {
+
+/// The program's UTF-8 text (WTF-8, see Utf16Text.h) as wide text for the "W"
+/// functions, and back: the one conversion at the boundary of the backend.
+inline std::wstring Wide(std::string_view text) {
+  const std::u16string units = Wtf8ToUtf16(text);
+  return std::wstring(units.begin(), units.end());
+}
+inline std::string Utf8(std::wstring_view text) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  return Utf16ToWtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
 
 /// Wide text as bytes of the ANSI code page, the encoding of the program's texts.
 inline std::string Narrow(std::wstring_view text) {
