@@ -34,6 +34,10 @@ const WindowsSystemRef& CurrentWindowsSystem();
 /// keeps, so that undoing it acts on the same prefix whatever WINEPREFIX says then.
 std::string ChosenWinePrefix();
 
+/// True when two folders are the same Wine prefix, whatever links lead to it
+/// (false on Windows, where there are none).
+bool SamePrefixFolder(const std::string& a, const std::string& b);
+
 /// Makes the calls of this thread act on another system while it lives; nests.
 class ScopedWindowsSystem {
  public:

@@ -6,6 +6,8 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
+#include "platform/WindowsEnvironment.h"
+#include "platform/WindowsSystem.h"
 #include "platform/WindowsSystemChoice.h"
 #include "repair/RegistryValues.h"
 #include "repair/VirusClean.h"
@@ -205,24 +207,34 @@ void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
 // checked rows look at or write to, and the keys above them (the journal tells
 // which keys a write creates).
 void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
-  std::vector<std::pair<platform::WindowsSystemRef, std::vector<std::pair<platform::RootKey, std::string>>>> bySystem;
+  struct Group {
+    platform::WindowsSystemRef system;
+    std::string prefix;  // as the system resolves now: rows of one prefix share a reach
+    std::vector<std::pair<platform::RootKey, std::string>> keys;
+  };
+  std::vector<Group> groups;
   for (const DetectionRow& row : rows.Rows()) {
     if (!row.checked || !IsPending(row)) continue;
     const platform::WindowsSystemRef system = SystemOf(row);
-    auto group = std::find_if(bySystem.begin(), bySystem.end(), [&](const auto& entry) { return entry.first == system; });
-    if (group == bySystem.end()) group = bySystem.insert(bySystem.end(), {system, {}});
-    auto& keys = group->second;
+    platform::ScopedWindowsSystem chosen(system);
+    const std::string prefix = platform::ChosenWinePrefix();
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.prefix == prefix; });
+    if (group == groups.end()) {
+      group = groups.insert(groups.end(), Group{system, prefix, {}});
+      for (const auto& [root, keyPath] : platform::SpecialFolderRegistryKeys()) group->keys.emplace_back(root, keyPath);
+      for (const auto& [root, keyPath] : platform::EnvironmentRegistryKeys()) group->keys.emplace_back(root, keyPath);
+    }
     const auto add = [&](platform::RootKey root, const std::string& keyPath) {
-      for (const std::string& key : KeyAndParents(keyPath)) keys.emplace_back(root, key);
+      for (const std::string& key : KeyAndParents(keyPath)) group->keys.emplace_back(root, key);
     };
     if (const auto value = IsRegistryPath(row.fileName) ? RowValue(row) : std::nullopt) add(value->root, value->keyPath);
     if (!IsRegistryPath(row.fileName) && IsBrontokVerdict(row.virusName)) {
       for (const auto& [root, keyPath] : RepairedRegistryKeys()) add(root, keyPath);
     }
   }
-  for (const auto& [system, keys] : bySystem) {
-    platform::ScopedWindowsSystem chosen(system);
-    (void)batch.Prefetch(keys);  // a failure shows in the rows' own results
+  for (const Group& group : groups) {
+    platform::ScopedWindowsSystem chosen(group.system);
+    (void)batch.Prefetch(group.keys);  // a failure shows in the rows' own results
   }
 }
 

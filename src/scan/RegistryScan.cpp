@@ -1,5 +1,6 @@
 #include "scan/RegistryScan.h"
 
+#include <algorithm>
 #include <exception>
 #include <set>
 #include <unordered_map>
@@ -9,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/WindowsEnvironment.h"
+#include "platform/WindowsSystemChoice.h"
 #include "scan/FileVerdict.h"
 #include "scan/RegistryLocations.h"
 #include "scan/ScanTexts.h"
@@ -51,9 +53,10 @@ std::string ProgramOf(const platform::RegistryValue& value, PhaseMemory* memory)
   return found->second;
 }
 
-// Judges one value whose data is known.
+// Judges one value whose data is known; a row it adds names prefix (see DetectionRow).
 bool JudgeRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const RegistryValueLocation& location,
-                   const std::optional<platform::RegistryValue>& data, PhaseMemory* memory) {
+                   const std::optional<platform::RegistryValue>& data, PhaseMemory* memory,
+                   const std::string& prefix = {}) {
   const std::string path = data ? ProgramOf(*data, memory) : std::string();
   frontEnd.ProcessPendingMessages();
   const std::string text = RegistryLocationText(location);
@@ -74,12 +77,12 @@ bool JudgeRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const Reg
     return false;
   }
   DetectionList& list = frontEnd.Detections();
-  if (!list.IsDetected(text)) list.AddRegistryDetection(location, verdict, std::string(kInfoRegistry));
+  if (!list.IsRegistryDetected(text, prefix)) list.AddRegistryDetection(location, verdict, std::string(kInfoRegistry), prefix);
   return true;
 }
 
 std::string ScanKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey,
-                    const std::string& keyPath, PhaseMemory* memory) {
+                    const std::string& keyPath, PhaseMemory* memory, const std::string& prefix = {}) {
   // Reading is all the scan does, so a user without write access to a key can
   // still have it scanned.
   auto key = platform::RegistryKey::Open(rootKey, keyPath, platform::KeyAccess::Read);
@@ -90,12 +93,34 @@ std::string ScanKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uin
     if (Stopped(context)) break;
     RegistryValueLocation location{rootKey, keyPath, value.name};
     try {
-      JudgeRunValue(frontEnd, context, location, std::move(value), memory);
+      JudgeRunValue(frontEnd, context, location, std::move(value), memory, prefix);
     } catch (const std::exception&) {
       // One value that cannot be judged does not end the phase.
     }
   }
   return std::string();
+}
+
+// The six keys of one Windows system (the chosen one); its rows name prefix.
+void ScanSystem(ScanFrontEnd& frontEnd, const ScanContext& context, const std::string& prefix) {
+  constexpr platform::RootKey kRoots[] = {platform::kHkeyLocalMachine, platform::kHkeyCurrentUser};
+  // Where reaching the registry is costly (Wine's, while its server runs) the six
+  // keys are read together, once, with what expanding their data needs.
+  platform::RegistryBatch batch(context.stop);
+  std::vector<std::pair<platform::RootKey, std::string>> keys;
+  for (platform::RootKey root : kRoots)
+    for (const char* keyPath : kRunKeys) keys.emplace_back(root, keyPath);
+  std::vector<std::pair<platform::RootKey, std::string>> ahead = keys;
+  for (const auto& [root, keyPath] : platform::EnvironmentRegistryKeys()) ahead.emplace_back(root, keyPath);
+  (void)batch.Prefetch(ahead);  // a failure shows in the keys' own reading below
+  PhaseMemory memory;
+  for (const auto& [root, keyPath] : keys) {
+    if (Stopped(context)) return;
+    const std::string reason = ScanKey(frontEnd, context, root, keyPath, &memory, prefix);
+    if (reason.empty() || Stopped(context) || !memory.reportedReasons.insert(reason).second) continue;
+    const std::string where = prefix.empty() ? std::string() : " (Wine prefix " + prefix + ")";
+    frontEnd.ShowFileError(RootKeyName(root) + "\\" + keyPath + where, reason);
+  }
 }
 
 }  // namespace
@@ -111,20 +136,19 @@ std::string ProgramOfRunValue(const platform::RegistryValue& value) {
 void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context) {
   frontEnd.ShowOperation(kScanningRegistryText);
   frontEnd.ProcessPendingMessages();
-  constexpr platform::RootKey kRoots[] = {platform::kHkeyLocalMachine, platform::kHkeyCurrentUser};
-  // Where reaching the registry is costly (Wine's, while its server runs) the six
-  // keys are read together, once.
-  platform::RegistryBatch batch(context.stop);
-  std::vector<std::pair<platform::RootKey, std::string>> keys;
-  for (platform::RootKey root : kRoots)
-    for (const char* keyPath : kRunKeys) keys.emplace_back(root, keyPath);
-  (void)batch.Prefetch(keys);  // a failure shows in the keys' own reading below
-  PhaseMemory memory;
-  for (const auto& [root, keyPath] : keys) {
+  ScanSystem(frontEnd, context, std::string());
+  // A worm the memory phase found running in another Wine prefix starts from
+  // that prefix's Run keys: they are scanned too, their rows naming the prefix.
+  const std::string current = platform::ChosenWinePrefix();
+  std::vector<std::string> others;
+  for (const DetectionRow& row : frontEnd.Detections().Rows()) {
+    if (row.prefix.empty() || platform::SamePrefixFolder(row.prefix, current)) continue;
+    if (std::find(others.begin(), others.end(), row.prefix) == others.end()) others.push_back(row.prefix);
+  }
+  for (const std::string& prefix : others) {
     if (Stopped(context)) return;
-    const std::string reason = ScanKey(frontEnd, context, root, keyPath, &memory);
-    if (!reason.empty() && !Stopped(context) && memory.reportedReasons.insert(reason).second)
-      frontEnd.ShowFileError(RootKeyName(root) + "\\" + keyPath, reason);
+    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Prefix(prefix));
+    ScanSystem(frontEnd, context, prefix);
   }
 }
 

@@ -16,6 +16,9 @@ namespace korbu {
 /// (no Wine answering, a file that cannot be read) is told through ShowFileError,
 /// each reason once; a key that does not exist is passed over. The work grows in
 /// step with the number of values, and a set context.stop ends the phase at once.
+/// Besides the current system, the Run keys of every other Wine prefix in which
+/// the memory phase found a listed program running are scanned; their rows name
+/// that prefix.
 void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context);
 
 /// Scans every value directly in one key; a key that does not exist is skipped.

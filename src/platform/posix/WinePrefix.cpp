@@ -45,4 +45,10 @@ namespace korbu::platform {
 
 std::string ChosenWinePrefix() { return posix::FindWinePrefix(); }
 
+bool SamePrefixFolder(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  if (a.empty() || b.empty() || ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 }  // namespace korbu::platform

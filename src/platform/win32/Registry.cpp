@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/SystemError.h"
+#include "platform/WindowsEnvironment.h"
+#include "platform/WindowsSystem.h"
 #include "platform/WindowsSystemChoice.h"
 #include "platform/win32/NtRegistryValues.h"
 #include "platform/win32/WindowsSupport.h"
@@ -69,6 +71,12 @@ Expected<win32::UniqueKey> OpenKey(RootKey root, std::string_view keyPath, REGSA
 }  // namespace
 
 std::string ChosenWinePrefix() { return std::string(); }
+bool SamePrefixFolder(const std::string&, const std::string&) { return false; }
+
+// Windows tells its special folders and environment through the shell and the
+// process, not through keys a task would read ahead.
+std::vector<std::pair<std::uint32_t, std::string>> SpecialFolderRegistryKeys() { return {}; }
+std::vector<std::pair<std::uint32_t, std::string>> EnvironmentRegistryKeys() { return {}; }
 
 RegistryKey::RegistryKey(std::unique_ptr<State> state) : state_(std::move(state)) {}
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;
