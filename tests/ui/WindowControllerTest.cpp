@@ -9,6 +9,7 @@
 
 #include "FakeWindowView.h"
 #include "findfile/QueuedDispatcher.h"
+#include "platform/Processes.h"
 #include "repair/Undo.h"
 #include "scan/ScanSession.h"
 #include "support/CrcForge.h"
@@ -27,6 +28,8 @@ class WindowControllerTest : public ::testing::Test {
   WindowControllerTest()
       : noPrefix_("WINEPREFIX", prefix_.Path()), ownData_("XDG_DATA_HOME", prefix_.Path("data")),
         view_(dispatcher_) {
+    // The memory phase sees only what these tests start, whatever else runs here.
+    platform::LimitSnapshotsToDescendants();
     auto engine = std::make_unique<FakeEngine>();
     engine_ = engine.get();
     engine_->library = true;
