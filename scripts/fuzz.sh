@@ -22,7 +22,7 @@ done
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 case $seconds in '' | *[!0-9]*) echo "fuzz.sh: seconds must be a number, not '$seconds'" >&2; exit 2 ;; esac
-all="fuzz_wine_registry fuzz_wine_value fuzz_wine_reply fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file"
+all="fuzz_wine_registry fuzz_wine_value fuzz_wine_reply fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file fuzz_cli_text"
 read -r -a targets <<<"${*:-$all}"
 parallel=${FUZZ_JOBS:-2}
 mkdir -p "$build"
@@ -74,6 +74,8 @@ seed fuzz_searches a '\003\004BronThis file holds brontok and BRONTOK twice'
 seed fuzz_searches b '\000\002abab\000ab'
 seed fuzz_scan_file a 'MZ\220\000\003\000\000\000\004\000\000\000\377\377\000\000'
 seed fuzz_scan_file b 'not an executable'
+seed fuzz_cli_text a '\025^(.*/)*node_modules/$/home/a/a/node_modules/x'
+seed fuzz_cli_text b '\027[[:alpha:]]{2,3}(x|\\.)+C:\\d\\x0A\342\200\256\n'
 
 # Findings of this run only: what an earlier run left is cleared.
 findings=$build/fuzz-findings

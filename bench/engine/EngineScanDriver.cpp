@@ -3,12 +3,13 @@
 // paths with it, printing "path: name FOUND" per detection and a final count.
 
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "engine/VirusClamAV.h"
+#include "engine/EngineStartup.h"
 
 namespace fs = std::filesystem;
 
@@ -30,13 +31,13 @@ int main(int argc, char** argv) {
     std::fputs("usage: engine-scan-driver --database DIR [--archive] PATH...\n", stderr);
     return 2;
   }
-  korbu::SetDatabaseFolder(database);
-  korbu::CreateVirusEngine();
-  if (!korbu::EngineLibraryAvailable() || !korbu::LoadVirusDatabase()) {
-    std::fputs("engine not loaded\n", stderr);
+  const std::unique_ptr<korbu::EngineStartup> startup = korbu::MakeEngineStartup(database);
+  const korbu::EngineInfo info = korbu::StartEngine(*startup);
+  if (!info.active) {
+    std::fprintf(stderr, "engine not loaded: %s\n", info.problem.c_str());
     return 2;
   }
-  korbu::TClamAV& engine = *korbu::VirusEngine;
+  korbu::TClamAV& engine = *startup->Engine();
   engine.SetScanOptions(archive ? 879 : 878);
   unsigned long files = 0, found = 0;
   auto scan = [&](const fs::path& file) {

@@ -16,7 +16,7 @@
 
 #include "app/FolderTree.h"
 #include "app/MainForm.h"
-#include "ui/EngineStartup.h"
+#include "engine/EngineStartup.h"
 
 namespace {
 

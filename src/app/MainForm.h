@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/QtMainThreadDispatcher.h"
-#include "ui/EngineStartup.h"
+#include "engine/EngineStartup.h"
 #include "ui/WindowController.h"
 #include "ui/WindowView.h"
 

@@ -7,7 +7,7 @@
 #include "app/Application.h"
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
-#include "ui/EngineStartup.h"
+#include "engine/EngineStartup.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -2,9 +2,11 @@
 
 #include <ostream>
 
+#include "cli/DisplayText.h"
 #include "cli/ScanReport.h"
 #include "repair/JournalSink.h"
 #include "repair/RowActions.h"
+#include "repair/VirusClean.h"
 
 namespace korbu::cli {
 
@@ -17,10 +19,26 @@ std::string ActionName(Action action) {
   return std::string();
 }
 
-std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out) {
+std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
+                                      const std::function<void(const ScanError&)>& onError) {
   std::vector<std::string> reasons(rows.Count());
   if (action == Action::None) return reasons;
-  for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
+  // A row the action leaves: printed under the row in a dry run, else an error.
+  const auto notHandled = [&](std::size_t index, const std::string& reason) {
+    if (index < reasons.size()) reasons[index] = reason;
+    if (dryRun) out << "  not handled: " << ReadableFileName(reason) << "\n";
+    else if (onError) onError(ScanError{rows.Row(index).fileName, reason});
+  };
+  for (std::size_t i = 0; i < rows.Count(); ++i) {
+    // Standard input's row names no file; a file that happens to be called so
+    // must not pay for it.
+    if (rows.Row(i).fileName == kStandardInputName) {
+      out << DetectionLine(rows.Row(i)) << "\n";
+      notHandled(i, "standard input is no file: there is nothing to clean or delete");
+      continue;
+    }
+    rows.SetChecked(i, true);
+  }
 
   PreviewSink preview;
   const auto journal = dryRun ? nullptr : RecordedChanges(ActionName(action), rows);
@@ -28,11 +46,16 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
   const RowReporter report = [&](const RowResult& result) {
     out << DetectionLine(rows.Row(result.index)) << "\n";
     for (const PlannedChange& change : preview.TakeChanges()) {
-      out << "  would " << DescribeChange(change) << "\n";
+      out << "  would " << ReadableFileName(DescribeChange(change)) << "\n";
     }
-    if (!result.handled) {
-      out << "  not handled: " << result.reason << "\n";
-      if (result.index < reasons.size()) reasons[result.index] = result.reason;
+    if (result.handled) return;
+    // A row whose changes the journal refused was not even tried: that is the
+    // cause, not what its object looks like now. Clean tries only the family's rows.
+    const bool tried = action == Action::Delete || IsBrontokVerdict(rows.Row(result.index).virusName);
+    if (tried && journal && !journal->Error().empty()) {
+      notHandled(result.index, "changes refused: " + journal->Error());
+    } else {
+      notHandled(result.index, result.reason);
     }
   };
   if (action == Action::Clean) {
@@ -41,7 +64,7 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
     DeleteRows(rows, sink, PendingMessages(), report);
   }
   if (journal && !journal->Error().empty()) {
-    out << "Changes refused: " << journal->Error() << "\n";
+    out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
   } else if (journal && !journal->Id().empty()) {
     out << "Recorded as action " << journal->Id() << " (korbu-scan --undo " << journal->Id() << " reverses it)\n";
   }

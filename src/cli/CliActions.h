@@ -2,11 +2,13 @@
 // korbu-scan --clean and --delete: the desktop program's row actions run over
 // every row of the finished scan.
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/ScanReport.h"
 #include "scan/DetectionList.h"
 
 namespace korbu::cli {
@@ -16,9 +18,12 @@ std::string ActionName(Action action);
 
 /// Checks every row and runs the Clean or Delete row loop over them, changing
 /// nothing with dryRun. For each row it writes to out the row's line as it
-/// stands afterwards, a dry run's planned changes, and for a row that stays
-/// pending why. Nothing is asked. Does nothing for Action::None. Returns, by row
-/// index, why each row the action left pending stays so (empty for the others).
-std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out);
+/// stands afterwards and a dry run's planned changes; each row the action could
+/// not handle goes to onError with its cause (a dry run's rows are not errors).
+/// The row of standard input is never acted on: it names no file. Nothing is
+/// asked. Does nothing for Action::None. Returns, by row index, why each row the
+/// action left pending stays so (empty for the others).
+std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
+                                      const std::function<void(const ScanError&)>& onError);
 
 }  // namespace korbu::cli

@@ -1,6 +1,8 @@
 #include "cli/CliFrontEnd.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "cli/DisplayText.h"
 
@@ -27,14 +29,21 @@ void CliFrontEnd::ShowObject(const std::string& text) {
   lastShown_ = now;
   std::string counts = std::to_string(FilesSoFar ? FilesSoFar() : 0) + " file(s), " +
                        std::to_string(detections_.Count()) + " detection(s): ";
-  std::string shown = ReadableFileName(text);
   const std::size_t room = kProgressWidth > counts.size() + 10 ? kProgressWidth - counts.size() : 10;
+  std::string shown = ReadableFileName(text);
   if (shown.size() > room) {
-    // Keep the end of a long path, where the file's name is, starting on a whole
-    // character.
-    std::size_t from = shown.size() - (room - 3);
-    while (from < shown.size() && (static_cast<unsigned char>(shown[from]) & 0xC0) == 0x80) ++from;
-    shown = "..." + shown.substr(from);
+    // Keep the end of a long path, where the file's name is: a tail of the name
+    // itself, made readable, so that no escape is cut in two. Each round drops
+    // at least what was too much.
+    std::size_t keep = room - 3;
+    for (;;) {
+      std::size_t from = text.size() > keep ? text.size() - keep : 0;
+      while (from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) ++from;
+      shown = ReadableFileName(std::string_view(text).substr(from));
+      if (shown.size() <= room - 3 || keep == 0) break;
+      keep -= std::min(keep, shown.size() - (room - 3));
+    }
+    shown = "..." + shown;
   }
   std::fprintf(stderr, "\r\033[K%s%s", counts.c_str(), shown.c_str());
   std::fflush(stderr);

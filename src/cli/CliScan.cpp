@@ -2,18 +2,20 @@
 
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "cli/CliActions.h"
 #include "cli/CliFrontEnd.h"
 #include "cli/CliUndo.h"
 #include "cli/CommandLine.h"
+#include "cli/DisplayText.h"
 #include "cli/PathFilter.h"
 #include "cli/PathScan.h"
 #include "cli/ScanReport.h"
 #include "cli/StopSignal.h"
 #include "cli/TextReport.h"
-#include "engine/VirusClamAV.h"
+#include "engine/EngineStartup.h"
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
@@ -24,15 +26,16 @@ namespace korbu::cli {
 namespace {
 
 int Fail(const std::string& message) {
-  std::cerr << "korbu-scan: " << message << "\n";
+  std::cerr << "korbu-scan: " << ReadableFileName(message) << "\n";
   return 2;
 }
 
-EngineInfo SetUpEngine() {
-  CreateVirusEngine();
-  EngineLibraryAvailable();
-  LoadVirusDatabase();
-  return GetEngineInfo();
+// The exit status of a command whose whole output is written by now: 2 when it
+// could not be.
+int Written(int status) {
+  std::cout.flush();
+  if (!std::cout) return Fail("cannot write the output");
+  return status;
 }
 
 }  // namespace
@@ -44,22 +47,19 @@ int RunCli(const std::vector<std::string>& args) {
   const CliOptions& options = parsed.options;
   if (options.help) {
     std::cout << UsageText();
-    return 0;
+    return Written(0);
   }
   if (options.version) {
     std::cout << "korbu-scan " << KORBU_BUILD_NAME << "\n";
-    return 0;
+    return Written(0);
   }
-  if (options.history) return PrintHistory(options.json, std::cout);
-  if (options.undo) return RunUndo(*options.undo, options.json, std::cout, std::cerr);
+  if (options.history) return Written(PrintHistory(options.json, std::cout));
+  if (options.undo) return Written(RunUndo(*options.undo, options.json, std::cout, std::cerr));
   std::string error;
-  const std::optional<PathFilter> filter = PathFilter::Compile(options.patterns, error);
-  if (!filter) return Fail(error);
-  if (options.database) {
-    if (!platform::DirectoryExists(*options.database)) {
-      return Fail("not a database folder: " + *options.database);
-    }
-    SetDatabaseFolder(*options.database);
+  const Expected<PathFilter> filter = PathFilter::Compile(options.patterns);
+  if (!filter) return Fail(filter.error().reason);
+  if (options.database && !platform::DirectoryExists(*options.database)) {
+    return Fail("not a database folder: " + *options.database);
   }
 
   // The session walks no folder of its own: the PATHs follow, one by one.
@@ -72,7 +72,8 @@ int RunCli(const std::vector<std::string>& args) {
   }
   InstallStopSignals();
 
-  const EngineInfo engine = SetUpEngine();
+  const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(options.database.value_or(std::string()));
+  const EngineInfo engine = StartEngine(*startup);
   // A note on standard error, not one of the scan's errors (nor of its log).
   if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
   std::ostringstream engineText;
@@ -89,7 +90,7 @@ int RunCli(const std::vector<std::string>& args) {
     }
   });
   {
-    ScanSession session(frontEnd, dispatcher);
+    ScanSession session(frontEnd, dispatcher, startup->Engine());
     session.SetVerdictWorkers(options.jobs);
     PathScan paths(session, dispatcher, rows, options, *filter, [&](const ScanError& e) {
       totals.errors.push_back(e);
@@ -122,8 +123,14 @@ int RunCli(const std::vector<std::string>& args) {
   std::vector<std::string> reasons;
   if (!totals.interrupted && options.action != Action::None) {
     std::ostringstream actionText;
-    reasons = RunRowAction(options.action, options.dryRun, rows, actionText);
+    std::vector<ScanError> notHandled;
+    reasons = RunRowAction(options.action, options.dryRun, rows, actionText,
+                           [&](const ScanError& e) { notHandled.push_back(e); });
     report.Action(actionText.str());
+    for (const ScanError& e : notHandled) {
+      totals.errors.push_back(e);
+      report.Error(ErrorLine(e));
+    }
   }
 
   totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

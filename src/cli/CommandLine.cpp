@@ -85,7 +85,8 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
 // A cluster of short options as getopt reads it ("-ri", "-j4", "-rd db"): letters
 // that take no value, then at most one that takes the rest of the cluster or, when
 // nothing is left, the next argument. Empty on success, else the error.
-std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, CliOptions& o) {
+// lastTakenBy names the option when it took the next argument as its value.
+std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, CliOptions& o, std::string& lastTakenBy) {
   const std::string& arg = args[i];
   for (std::size_t k = 1; k < arg.size(); ++k) {
     const std::string letter{'-', arg[k]};
@@ -94,6 +95,7 @@ std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, Cli
       if (v.shortName == nullptr || letter != v.shortName) continue;
       if (k + 1 < arg.size()) return SetValue(v.which, letter, arg.substr(k + 1), o);
       if (i + 1 >= args.size()) return "option " + letter + " needs a value";
+      lastTakenBy = letter;
       return SetValue(v.which, letter, args[++i], o);
     }
     return "unknown option: " + arg;
@@ -130,8 +132,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions& o = result.options;
   bool optionsEnded = false;
   bool sawClean = false, sawDelete = false;
+  std::string takenBy;  // the option that took the last argument as its value
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    takenBy.clear();
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       // A path is taken as written; an empty one names nothing.
       if (arg.empty()) {
@@ -151,7 +155,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       continue;
     }
     if (arg[1] != '-' && arg.size() > 2) {
-      result.error = SetCluster(args, i, o);
+      result.error = SetCluster(args, i, o, takenBy);
       if (!result.error.empty()) return result;
       continue;
     }
@@ -160,8 +164,12 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       const std::string longName = v.longName;
       std::string error;
       if (arg == longName || (v.shortName != nullptr && arg == v.shortName)) {
-        if (i + 1 >= args.size()) error = "option " + arg + " needs a value";
-        else error = SetValue(v.which, arg, args[++i], o);
+        if (i + 1 >= args.size()) {
+          error = "option " + arg + " needs a value";
+        } else {
+          takenBy = arg;
+          error = SetValue(v.which, arg, args[++i], o);
+        }
       } else if (arg.rfind(longName + "=", 0) == 0) {
         error = SetValue(v.which, longName, arg.substr(longName.size() + 1), o);
       } else {
@@ -183,6 +191,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
   else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
     result.error = "--undo and --history go alone (with --json)";
+  } else if (o.paths.empty() && !o.undo && !o.history && !o.help && !o.version) {
+    // As clamscan: no PATH scans the current folder. But a last argument that an
+    // option took as its value was more likely meant as the PATH.
+    if (!takenBy.empty()) {
+      result.error = "no PATH given: \"" + args.back() + "\" was taken as the value of " + takenBy +
+                     "; name the PATH after it (. for the current folder)";
+    } else {
+      o.paths.push_back(".");
+    }
   }
   return result;
 }
@@ -191,7 +208,10 @@ std::string UsageText() {
   return "Usage: korbu-scan [OPTIONS] [PATH...]\n"
          "Scans the running programs, the programs started by the registry's Run keys\n"
          "and then each PATH in turn (a folder is walked, a file is judged whatever its\n"
-         "name), and lists every detection. Each PATH is taken literally.\n"
+         "name, - judges standard input, listed as stdin), and lists every detection.\n"
+         "Each PATH is taken literally; without one the current folder is scanned, but\n"
+         "when an option took the last argument as its value the command is refused:\n"
+         "that argument was more likely meant as the PATH (write one after it, . for here).\n"
          "\n"
          "Options (each clears one option of the desktop program, all set by default):\n"
          "  --no-subfolders        scan only the files directly in each folder\n"
@@ -205,12 +225,21 @@ std::string UsageText() {
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"
          "                         default is 100K (102400 bytes), as in the desktop\n"
          "                         program; 0 lifts the limit\n"
-         "  --exclude REGEX        skip files whose full path matches REGEX\n"
-         "  --exclude-dir REGEX    skip folders whose full path matches REGEX\n"
-         "  --include REGEX        walk only files whose full path matches REGEX\n"
-         "  --include-dir REGEX    enter only subfolders whose full path matches REGEX\n"
-         "                         (POSIX extended expressions, found anywhere in the\n"
-         "                         path; a folder's path ends in a separator)\n"
+         "  --exclude REGEX        skip files whose path matches REGEX\n"
+         "  --exclude-dir REGEX    skip folders whose path matches REGEX\n"
+         "  --include REGEX        scan only files whose path matches REGEX\n"
+         "  --include-dir REGEX    scan only folders whose path matches REGEX\n"
+         "                         As in clamscan: POSIX extended expressions over bytes,\n"
+         "                         found anywhere in the path; a folder's path has no\n"
+         "                         trailing separator, and a REGEX that ends in one is\n"
+         "                         matched against the path with one appended; the\n"
+         "                         folders and files named as PATH are filtered too (so\n"
+         "                         --include-dir must also match a folder named). Unlike\n"
+         "                         clamscan, the path is always the full one, also for a\n"
+         "                         relative PATH (as the report names it), and is never\n"
+         "                         cut short. Letter case counts (on Windows it does not).\n"
+         "                         Matching takes time in proportion to the path's length\n"
+         "                         whatever the REGEX.\n"
          "Phases:\n"
          "  --no-memory            do not scan the running programs\n"
          "  --no-registry          do not scan the programs of the Run keys\n"
@@ -222,6 +251,7 @@ std::string UsageText() {
          "  --clean                stop, remove and repair what the worm family did\n"
          "  --delete               delete the detected files and registry values\n"
          "  --dry-run              with --clean or --delete: show what would change, change nothing\n"
+         "                         A row an action cannot handle is an error, with its cause.\n"
          "Every action is recorded first and can be undone (no scan is run for these):\n"
          "  --history              list the recorded actions\n"
          "  --undo ID|last         set back what one action changed, where nothing changed it since\n"
@@ -234,11 +264,18 @@ std::string UsageText() {
          "  --no-summary           leave out the summary at the end\n"
          "  -h, --help, -V, --version\n"
          "Short options may run together, as in -ri or -j4.\n"
+         "Names print on one line as UTF-8: control characters, line and paragraph\n"
+         "separators, bidirectional controls and bytes that are not UTF-8 as \\xHH, and a\n"
+         "backslash that would read as the start of such an escape as \\\\.\n"
          "\n"
-         "Ctrl-C stops the scan and reports what was done; no action is then started.\n"
+         "Ctrl-C or SIGTERM stops the scan and reports what was done (no action is\n"
+         "then started); the program then ends by that signal, so a shell sees 130 or\n"
+         "143 (on Windows, the status of a program Ctrl-C ended).\n"
          "Exit status: 1 something was detected, else 2 an error occurred (a file or\n"
-         "folder that could not be read, a bad option), else 0;\n"
-         "with --undo: 0 all set back, 1 some changes left as they are, 2 error.\n";
+         "folder that could not be read, a row an action could not handle, output that\n"
+         "could not be written, a bad option), else 0; with --undo: 0 all set back,\n"
+         "1 some changes left as they are, 2 error; any command whose output cannot be\n"
+         "written: 2.\n";
 }
 
 }  // namespace korbu::cli

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scan/ScanFrontEnd.h"
@@ -11,6 +12,10 @@
 namespace korbu::cli {
 
 enum class Action { None, Clean, Delete };
+
+/// The PATH that stands for standard input, and the name its detection is listed by.
+inline constexpr std::string_view kStandardInputArgument = "-";
+inline constexpr std::string_view kStandardInputName = "stdin";
 
 /// Regular expressions (POSIX extended) matched against full paths.
 struct PathPatterns {
@@ -48,7 +53,8 @@ struct ParseResult {
 
 /// Parses the arguments after the program name. Every argument that is not an
 /// option is a path; "--" ends the options. An option's value follows it as the
-/// next argument or after "=".
+/// next argument or after "=". A scan without a path scans the current folder
+/// ("."), unless the last argument was taken as an option's value.
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
 /// A size with an optional K, M or G suffix (powers of 1024); empty when it is not

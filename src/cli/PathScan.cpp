@@ -3,6 +3,7 @@
 #include "findfile/TargetSearch.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "cli/StopSignal.h"
 #include "scan/FileVerdict.h"
 
 namespace korbu::cli {
@@ -17,11 +18,11 @@ PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, Detec
       filter_(filter),
       onError_(std::move(onError)) {
   TFindFile& search = session_.FindFile();
-  // The session counts and judges what these let through; the folders named on the
-  // command line are always entered.
+  // The session counts and judges what these let through, the folders named on the
+  // command line included, as clamscan filters them.
   search.OnFolderChange = [this, inner = search.OnFolderChange](TFindFile& sender, const std::string& folder,
                                                                   TFolderIgnore& ignore) {
-    if (sender.CurrentLevel() > 1 && !filter_.FolderWanted(folder)) {
+    if (!filter_.FolderWanted(folder)) {
       ignore = TFolderIgnore::fiFilesAndSubfolders;
       return;
     }
@@ -45,6 +46,10 @@ void PathScan::Error(const std::string& path, const std::string& reason) {
 }
 
 void PathScan::Scan(const std::string& path) {
+  if (path == kStandardInputArgument) {
+    JudgeStandardInput();
+    return;
+  }
   // Named as the walk names its files, so that an action finds it from anywhere.
   const std::string full = platform::FullPath(path);
   if (full.empty()) {
@@ -56,7 +61,7 @@ void PathScan::Scan(const std::string& path) {
     return;
   }
   if (auto entry = platform::GetEntryInfo(full); entry && entry->kind == platform::EntryKind::Regular) {
-    Judge(full, entry->size);
+    if (filter_.FileWanted(full)) Judge(full, entry->size);
     return;
   }
   if (platform::GetEntryInfo(full)) {
@@ -85,11 +90,36 @@ void PathScan::Walk(const std::string& folder) {
   folders_ += session_.FoldersScanned();
 }
 
-void PathScan::Judge(const std::string& file, std::uint64_t size) {
-  if (options_.maxFileSize != 0 && size > options_.maxFileSize) {
-    Error(file, "larger than " + std::to_string(options_.maxFileSize) + " bytes, not scanned (see --max-filesize)");
+bool PathScan::WithinLimit(const std::string& file, std::uint64_t size) {
+  if (options_.maxFileSize == 0 || size <= options_.maxFileSize) return true;
+  Error(file, "larger than " + std::to_string(options_.maxFileSize) + " bytes, not scanned (see --max-filesize)");
+  return false;
+}
+
+void PathScan::JudgeStandardInput() {
+  const std::string name(kStandardInputName);
+  // One byte over the limit is enough to tell that it is over.
+  const std::uint64_t keep = options_.maxFileSize == 0 ? 0 : std::uint64_t{options_.maxFileSize} + 1;
+  platform::OpenedFile input = platform::OpenedFile::FromStandardInput(keep, [] { return StopRequested(); });
+  if (StopRequested()) return;
+  if (!input.IsOpen()) {
+    Error(name, input.Error());
     return;
   }
+  if (!WithinLimit(name, input.Size())) return;
+  ++files_;
+  bytes_.fetch_add(input.Size(), std::memory_order_relaxed);
+  std::string verdict;
+  std::string error;
+  const ScanContext& context = session_.Context();
+  if (ScanOpenedFile(input, verdict, context.engine, context.heuristic, &error) && !rows_.IsDetected(name)) {
+    rows_.AddDetection(name, verdict, std::string());
+  }
+  if (!error.empty()) Error(name, error);
+}
+
+void PathScan::Judge(const std::string& file, std::uint64_t size) {
+  if (!WithinLimit(file, size)) return;
   ++files_;
   bytes_.fetch_add(size, std::memory_order_relaxed);
   std::string verdict;

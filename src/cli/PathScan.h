@@ -1,7 +1,7 @@
 #pragma once
 // The PATH arguments of korbu-scan, scanned one after the other after the memory
 // and registry phases: a folder is walked by the session's file search, a file is
-// judged at once whatever its name.
+// judged at once whatever its name, "-" judges standard input.
 
 #include <atomic>
 #include <cstdint>
@@ -38,6 +38,9 @@ class PathScan {
  private:
   void Walk(const std::string& folder);
   void Judge(const std::string& file, std::uint64_t size);
+  void JudgeStandardInput();
+  /// False, with the error told, when a named file is over --max-filesize.
+  bool WithinLimit(const std::string& file, std::uint64_t size);
   void Error(const std::string& path, const std::string& reason);
 
   ScanSession& session_;

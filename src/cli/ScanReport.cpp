@@ -25,13 +25,13 @@ void PutText(nlohmann::json& object, const char* key, const std::string& bytes) 
 }  // namespace
 
 std::string DetectionLine(const DetectionRow& row) {
-  std::string line = ReadableRowName(row.fileName) + ": " + row.virusName + " FOUND";
-  if (!row.information.empty()) line += " (" + row.information + ")";
+  std::string line = ReadableRowName(row.fileName) + ": " + ReadableFileName(row.virusName) + " FOUND";
+  if (!row.information.empty()) line += " (" + ReadableFileName(row.information) + ")";
   return line;
 }
 
 std::string ErrorLine(const ScanError& error) {
-  return ReadableFileName(error.file) + ": " + error.reason + " ERROR";
+  return ReadableRowName(error.file) + ": " + ReadableFileName(error.reason) + " ERROR";
 }
 
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {

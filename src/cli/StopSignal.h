@@ -10,11 +10,18 @@
 namespace korbu::cli {
 
 /// From now on SIGINT and SIGTERM are noted instead of ending the program; a
-/// second one ends it as usual.
+/// second one ends it as usual. One that the program was started ignoring stays
+/// ignored.
 void InstallStopSignals();
 
 /// True once a stop signal arrived.
 bool StopRequested();
+
+/// After a stop signal, once the report is written: ends the program by that
+/// signal with its default action, so that the shell sees it (130 for SIGINT,
+/// 143 for SIGTERM); on Windows with the status of a program Ctrl-C ended.
+/// Returns at once when no stop signal arrived.
+void EndIfStopped();
 
 /// While it lives, calls stop on its own thread a few times a second once a stop
 /// signal has arrived (stop must be safe to repeat and to call from any thread).

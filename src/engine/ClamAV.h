@@ -4,6 +4,7 @@
 // file at a time.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -74,6 +75,17 @@ class TClamAV : public EngineScanner {
   /// Why the last Scan could not read its file; empty when it could.
   const std::string& ReadError() const { return readError_; }
 
+  /// What the start-up decided and found for this engine's databases (see
+  /// VirusClamAV.h); kept here so that every step speaks of the same folder.
+  struct DatabaseSetup {
+    std::string chosenFolder;                  // given by the user; empty for the default choice
+    std::optional<std::string> decidedFolder;  // decided at its first use
+    bool loaded = false;                       // the last load activated the engine
+    std::string problem;                       // why it did not; empty before any load
+  };
+  DatabaseSetup& Databases() { return databases_; }
+  const DatabaseSetup& Databases() const { return databases_; }
+
   bool IsActive() const override { return Active(); }
   /// Reentrant: it leaves VirusName and ReadError alone.
   std::string ScanForVirus(platform::OpenedFile& file, std::string& error) override {
@@ -97,6 +109,7 @@ class TClamAV : public EngineScanner {
   std::string virusName_;
   std::string readError_;
   std::string loadError_;
+  DatabaseSetup databases_;
 };
 
 }  // namespace korbu

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 #include "engine/CvdHeader.h"
 #include "platform/FileSystem.h"
@@ -25,17 +26,17 @@ std::string SystemDatabaseFolder() {
 #endif
 }
 
-std::string chosenFolder;
-std::optional<std::string> decidedFolder;
-bool databaseLoaded = false;
-std::string databaseProblem;
-
 // Never a bare name: without a folder nothing is looked up (not in the current one).
-CvdHeaderInfo HeaderOf(const char* name) {
-  std::string folder = DatabaseFolder();
+CvdHeaderInfo HeaderOf(TClamAV& engine, const char* name) {
+  std::string folder = DatabaseFolder(engine);
   if (folder.empty()) return {};
   std::string path = DatabaseFile(folder, name);
   return path.empty() ? CvdHeaderInfo{} : ReadCvdHeader(path);
+}
+
+// The headers of the main and the daily database.
+std::pair<CvdHeaderInfo, CvdHeaderInfo> HeadersOf(TClamAV& engine) {
+  return {HeaderOf(engine, kMainDatabaseName), HeaderOf(engine, kDailyDatabaseName)};
 }
 
 unsigned long VersionNumber(const std::string& path) {
@@ -43,10 +44,10 @@ unsigned long VersionNumber(const std::string& path) {
 }
 
 // The reason of a failed load, or empty after a successful one.
-std::string LoadProblem(const std::string& folder) {
+std::string LoadProblem(TClamAV& engine, const std::string& folder) {
   std::string where = "database folder \"" + folder + "\": ";
   if (folder.empty()) return "no database folder (none given, none beside the program, no system one)";
-  if (!VirusEngine->LibraryLoaded()) return where + "no engine library: " + EngineLibraryProblem();
+  if (!engine.LibraryLoaded()) return where + "no engine library: " + EngineLibraryProblem();
   // Both must be there before either is verified.
   const char* const names[] = {kMainDatabaseName, kDailyDatabaseName};
   std::string files[2];
@@ -55,13 +56,13 @@ std::string LoadProblem(const std::string& folder) {
     if (files[i].empty()) return where + names[i] + ".cvd or " + names[i] + ".cld is missing";
   }
   for (const std::string& path : files) {
-    if (!VirusEngine->VerifyDatabase(path)) {
+    if (!engine.VerifyDatabase(path)) {
       return where + platform::ExtractFileName(path) + " failed verification";
     }
   }
-  VirusEngine->SetActive(true);
-  if (VirusEngine->Active()) return {};
-  return where + "the engine did not load it: " + VirusEngine->LoadError();
+  engine.SetActive(true);
+  if (engine.Active()) return {};
+  return where + "the engine did not load it: " + engine.LoadError();
 }
 
 }  // namespace
@@ -72,8 +73,6 @@ void CreateVirusEngine() {
   VirusEngine->SetActive(false);
   VirusEngine->Limits() = EngineLimits{};
   VirusEngine->SetScanOptions(kInitialScanOptions);
-  databaseLoaded = false;
-  databaseProblem.clear();
 }
 
 bool EngineLibraryAvailable() {
@@ -82,9 +81,25 @@ bool EngineLibraryAvailable() {
   return VirusEngine->LibraryLoaded();
 }
 
-void SetDatabaseFolder(const std::string& folder) {
-  chosenFolder = folder;
-  decidedFolder.reset();
+bool LoadVirusDatabase() { return VirusEngine && LoadDatabases(*VirusEngine); }
+
+std::uint32_t GetSignatureCount() { return VirusEngine ? VirusEngine->SignatureCount() : 0; }
+
+void GetDatabaseVersions(std::string& mainVersion, std::string& dailyVersion) {
+  const auto [mainHeader, dailyHeader] = VirusEngine ? HeadersOf(*VirusEngine) : std::pair<CvdHeaderInfo, CvdHeaderInfo>{};
+  mainVersion = mainHeader.version;
+  dailyVersion = dailyHeader.version;
+}
+
+void GetDatabaseDates(std::string& mainDate, std::string& dailyDate) {
+  const auto [mainHeader, dailyHeader] = VirusEngine ? HeadersOf(*VirusEngine) : std::pair<CvdHeaderInfo, CvdHeaderInfo>{};
+  mainDate = mainHeader.date;
+  dailyDate = dailyHeader.date;
+}
+
+void SetDatabaseFolder(TClamAV& engine, const std::string& folder) {
+  engine.Databases().chosenFolder = folder;
+  engine.Databases().decidedFolder.reset();
 }
 
 std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& executableFolder,
@@ -97,13 +112,14 @@ std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& e
   return platform::IncludeTrailingDelimiter(systemFolder);
 }
 
-std::string DatabaseFolder() {
+std::string DatabaseFolder(TClamAV& engine) {
   // Decided once, so that a database appearing later cannot split the steps.
-  if (!decidedFolder) {
-    decidedFolder = ChooseDatabaseFolder(
-        chosenFolder, platform::ExtractFilePath(platform::ExecutablePath()), SystemDatabaseFolder());
+  std::optional<std::string>& decided = engine.Databases().decidedFolder;
+  if (!decided) {
+    decided = ChooseDatabaseFolder(engine.Databases().chosenFolder,
+                                   platform::ExtractFilePath(platform::ExecutablePath()), SystemDatabaseFolder());
   }
-  return *decidedFolder;
+  return *decided;
 }
 
 std::string DatabaseFile(const std::string& folder, const char* name) {
@@ -116,42 +132,32 @@ std::string DatabaseFile(const std::string& folder, const char* name) {
   return haveCvd ? cvd : std::string();
 }
 
-bool LoadVirusDatabase() {
-  databaseLoaded = false;
-  databaseProblem = "no engine component";
-  if (!VirusEngine) return false;
+bool LoadDatabases(TClamAV& engine) {
+  TClamAV::DatabaseSetup& setup = engine.Databases();
   // One folder for every step, so the answer speaks of what the engine loaded.
-  std::string folder = DatabaseFolder();
-  if (!folder.empty()) VirusEngine->SetDBDir(folder);
-  databaseProblem = LoadProblem(folder);
-  databaseLoaded = databaseProblem.empty();
-  return databaseLoaded;
+  std::string folder = DatabaseFolder(engine);
+  if (!folder.empty()) engine.SetDBDir(folder);
+  setup.problem = LoadProblem(engine, folder);
+  setup.loaded = setup.problem.empty();
+  return setup.loaded;
 }
 
-std::string DatabaseProblem() { return databaseProblem; }
+std::string DatabaseProblem(const TClamAV& engine) { return engine.Databases().problem; }
 
-std::uint32_t GetSignatureCount() { return VirusEngine ? VirusEngine->SignatureCount() : 0; }
-
-void GetDatabaseVersions(std::string& mainVersion, std::string& dailyVersion) {
-  mainVersion = HeaderOf(kMainDatabaseName).version;
-  dailyVersion = HeaderOf(kDailyDatabaseName).version;
-}
-
-void GetDatabaseDates(std::string& mainDate, std::string& dailyDate) {
-  mainDate = HeaderOf(kMainDatabaseName).date;
-  dailyDate = HeaderOf(kDailyDatabaseName).date;
-}
-
-EngineInfo GetEngineInfo() {
+EngineInfo GetEngineInfo(TClamAV& engine) {
   EngineInfo info;
-  info.libraryLoaded = VirusEngine && VirusEngine->LibraryLoaded();
-  info.databaseLoaded = databaseLoaded;
-  info.active = VirusEngine && VirusEngine->Active();
-  info.signatureCount = GetSignatureCount();
-  info.databaseFolder = DatabaseFolder();
-  GetDatabaseVersions(info.mainVersion, info.dailyVersion);
-  GetDatabaseDates(info.mainDate, info.dailyDate);
-  if (!databaseLoaded) info.problem = databaseProblem.empty() ? "not set up yet" : databaseProblem;
+  const TClamAV::DatabaseSetup& setup = engine.Databases();
+  info.libraryLoaded = engine.LibraryLoaded();
+  info.databaseLoaded = setup.loaded;
+  info.active = engine.Active();
+  info.signatureCount = engine.SignatureCount();
+  info.databaseFolder = DatabaseFolder(engine);
+  const auto [mainHeader, dailyHeader] = HeadersOf(engine);
+  info.mainVersion = mainHeader.version;
+  info.dailyVersion = dailyHeader.version;
+  info.mainDate = mainHeader.date;
+  info.dailyDate = dailyHeader.date;
+  if (!setup.loaded) info.problem = setup.problem.empty() ? "not set up yet" : setup.problem;
   return info;
 }
 

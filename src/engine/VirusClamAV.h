@@ -11,7 +11,8 @@
 
 namespace korbu {
 
-/// The engine component, made by CreateVirusEngine; null before.
+/// The engine component, made by CreateVirusEngine; null before. Only the
+/// start-up functions below read it; everything else is handed the engine.
 extern std::unique_ptr<TClamAV> VirusEngine;
 
 /// The two databases the start-up checks; each is a "<name>.cvd" or, as freshclam
@@ -21,6 +22,8 @@ inline constexpr char kDailyDatabaseName[] = "daily";
 /// The option word of a new engine; the scan driver sets its own before a scan.
 inline constexpr std::uint16_t kInitialScanOptions = 1023;
 
+// ---- The start-up functions, over VirusEngine ----
+
 /// Creates VirusEngine ("ClamAV", default limits, option word 1023, inactive),
 /// binding the engine library. A second call replaces the engine made before.
 void CreateVirusEngine();
@@ -29,15 +32,30 @@ void CreateVirusEngine();
 /// False when there is no VirusEngine.
 bool EngineLibraryAvailable();
 
-/// Sets the database folder that every later step uses (the command line's
-/// --database DIR). An empty folder restores the default choice.
-void SetDatabaseFolder(const std::string& folder);
+/// LoadDatabases of VirusEngine; false when there is none.
+bool LoadVirusDatabase();
 
-/// The database folder, ending in a separator, decided at the first call after
-/// start or SetDatabaseFolder: the one set with SetDatabaseFolder;
+/// Signatures loaded by VirusEngine; 0 when none were (or there is no engine).
+std::uint32_t GetSignatureCount();
+
+/// The versions of the main and daily databases in VirusEngine's database folder;
+/// empty for a file that is missing or has no readable header, or without engine.
+void GetDatabaseVersions(std::string& mainVersion, std::string& dailyVersion);
+
+/// The build dates ("22 Jun 2021") of the two databases, empty in the same cases.
+void GetDatabaseDates(std::string& mainDate, std::string& dailyDate);
+
+// ---- The same steps for a given engine ----
+
+/// Sets the database folder that every later step on engine uses (the command
+/// line's --database DIR). An empty folder restores the default choice.
+void SetDatabaseFolder(TClamAV& engine, const std::string& folder);
+
+/// The engine's database folder, ending in a separator, decided at the first call
+/// after its creation or SetDatabaseFolder: the one set with SetDatabaseFolder;
 /// otherwise the executable's folder when it holds a main database, else the
 /// system's ClamAV database folder (when there is one).
-std::string DatabaseFolder();
+std::string DatabaseFolder(TClamAV& engine);
 
 /// The choice DatabaseFolder makes, given its inputs (each may be empty).
 std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& executableFolder,
@@ -48,24 +66,14 @@ std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& e
 /// ".cld" on a tie, as freshclam's is the newer form); empty when neither exists.
 std::string DatabaseFile(const std::string& folder, const char* name);
 
-/// Checks that both databases are in the database folder and verify, then
-/// activates VirusEngine on that folder. True only when the engine became active.
-bool LoadVirusDatabase();
+/// Checks that both databases are in the engine's database folder and verify,
+/// then activates the engine on that folder. True only when it became active.
+bool LoadDatabases(TClamAV& engine);
 
-/// Why the last LoadVirusDatabase did not load the engine, naming the folder it
+/// Why the engine's last LoadDatabases did not load it, naming the folder it
 /// tried: no engine library (and where it was looked for), a missing database,
 /// one that failed verification, or the engine's load error. Empty after a load.
-std::string DatabaseProblem();
-
-/// Signatures loaded by VirusEngine; 0 when none were (or there is no engine).
-std::uint32_t GetSignatureCount();
-
-/// The versions of the main and daily databases in the database folder; empty for
-/// a file that is missing or has no readable header.
-void GetDatabaseVersions(std::string& mainVersion, std::string& dailyVersion);
-
-/// The build dates ("22 Jun 2021") of the two databases, empty in the same cases.
-void GetDatabaseDates(std::string& mainDate, std::string& dailyDate);
+std::string DatabaseProblem(const TClamAV& engine);
 
 /// Everything the front ends show about the engine.
 struct EngineInfo {
@@ -81,7 +89,7 @@ struct EngineInfo {
   std::string problem;  // why the engine is not loaded; empty when it is
 };
 
-/// The engine's state now, with the result of the last LoadVirusDatabase.
-EngineInfo GetEngineInfo();
+/// The engine's state now, with the result of its last LoadDatabases.
+EngineInfo GetEngineInfo(TClamAV& engine);
 
 }  // namespace korbu

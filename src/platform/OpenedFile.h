@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace korbu::platform {
@@ -17,6 +18,12 @@ class OpenedFile {
   /// regular file, the result is closed and Error tells why ("Permission
   /// denied", "not a regular file", ...).
   static OpenedFile Open(const std::string& path);
+
+  /// Copies standard input, at most maxBytes of it (all of it with 0), into a
+  /// temporary file of its own that no other program can open and that goes away
+  /// when it is closed, and opens that. While it waits for input it asks stop a
+  /// few times a second and gives up when stop says so. Error tells why it failed.
+  static OpenedFile FromStandardInput(std::uint64_t maxBytes, const std::function<bool()>& stop);
 
   OpenedFile() = default;
   OpenedFile(OpenedFile&& other) noexcept;

@@ -18,6 +18,13 @@ bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engi
     if (error != nullptr) *error = file.Error();
     return false;
   }
+  return ScanOpenedFile(file, verdict, engine, heuristicEnabled, error);
+}
+
+bool ScanOpenedFile(platform::OpenedFile& file, std::string& verdict, EngineScanner* engine,
+                    bool heuristicEnabled, std::string* error) {
+  verdict.clear();
+  if (error != nullptr) error->clear();
   std::string engineError;
   // The engine's name is only a default: both own tests take precedence over it.
   if (engine != nullptr && engine->IsActive()) verdict = engine->ScanForVirus(file, engineError);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/EngineScanner.h"
+#include "platform/OpenedFile.h"
 #include "scan/ScanContext.h"
 
 namespace korbu {
@@ -20,6 +21,10 @@ namespace korbu {
 /// Reentrant: verdicts of one scan may run on several threads at once.
 bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
               bool heuristicEnabled, std::string* error = nullptr);
+
+/// The same for a file already open (standard input kept in a temporary file).
+bool ScanOpenedFile(platform::OpenedFile& file, std::string& verdict, EngineScanner* engine,
+                    bool heuristicEnabled, std::string* error = nullptr);
 
 /// The same with the sources of one scan.
 inline bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context,

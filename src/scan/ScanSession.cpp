@@ -3,7 +3,6 @@
 #include <exception>
 #include <thread>
 
-#include "engine/VirusClamAV.h"
 #include "scan/FileVerdict.h"
 #include "scan/MemoryScan.h"
 #include "scan/RegistryScan.h"
@@ -14,8 +13,8 @@ namespace {
 constexpr auto kLabelInterval = std::chrono::milliseconds(40);
 }
 
-ScanSession::ScanSession(ScanFrontEnd& frontEnd, MainThreadDispatcher& dispatcher)
-    : frontEnd_(frontEnd), dispatcher_(dispatcher), findFile_(&dispatcher) {
+ScanSession::ScanSession(ScanFrontEnd& frontEnd, MainThreadDispatcher& dispatcher, TClamAV* engine)
+    : frontEnd_(frontEnd), dispatcher_(dispatcher), engine_(engine), findFile_(&dispatcher) {
   findFile_.Threaded = true;
   findFile_.OnSearchBegin = [this](TFindFile&) { SearchBegin(); };
   findFile_.OnFolderChange = [this](TFindFile&, const std::string&, TFolderIgnore&) {
@@ -66,10 +65,10 @@ void ScanSession::ApplyScanOptions() {
   criteria.Files.Location = options.location;
   criteria.Size.Min = 0;
   criteria.Size.Max = kWalkSizeLimit;
-  context_.engine = VirusEngine.get();
+  context_.engine = engine_;
   context_.stop = &phasesStop_;
-  if (VirusEngine) {
-    VirusEngine->SetScanOptions(
+  if (engine_ != nullptr) {
+    engine_->SetScanOptions(
         static_cast<std::uint16_t>(kScanOptionsWord | (options.archive ? kArchiveScanBit : 0)));
   }
 }

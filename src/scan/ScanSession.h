@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/ClamAV.h"
 #include "findfile/FindFile.h"
 #include "findfile/MainThreadDispatcher.h"
 #include "scan/OrderedVerdicts.h"
@@ -34,8 +35,9 @@ class ScanSession {
     bool registry = true;
   };
 
-  /// The front end and the dispatcher outlive the session.
-  ScanSession(ScanFrontEnd& frontEnd, MainThreadDispatcher& dispatcher);
+  /// The front end and the dispatcher outlive the session, and so does the
+  /// engine, which may be null (the own detection then judges alone).
+  ScanSession(ScanFrontEnd& frontEnd, MainThreadDispatcher& dispatcher, TClamAV* engine);
   /// Stops a walk still running, so that nothing runs after the front end is gone.
   ~ScanSession();
   ScanSession(const ScanSession&) = delete;
@@ -63,6 +65,9 @@ class ScanSession {
   void StopPhases() { phasesStop_.store(true); }
   /// Returns when the walk has ended, running the hand-overs meanwhile.
   void WaitForEnd() { findFile_.WaitForSearchEnd(); }
+
+  /// The engine the next scans use, once start-up has made it. Set between scans.
+  void SetEngine(TClamAV* engine) { engine_ = engine; }
 
   /// Workers that judge the walk's files; 0 (the default) means one per core, 1
   /// judges each file on the walker as it is reported. Rows come in walk order
@@ -107,6 +112,7 @@ class ScanSession {
   // The worker hands the current-file label over at most this often, so that a
   // fast walk does not flood the window's event loop.
   std::chrono::steady_clock::time_point lastLabel_{};
+  TClamAV* engine_;
   ScanContext context_;
   unsigned verdictWorkers_ = 0;
   // Made on the main thread before the walker starts and released there after it

@@ -13,7 +13,8 @@ WindowController::WindowController(WindowView& view, MainThreadDispatcher& dispa
                                    std::unique_ptr<EngineStartup> engine)
     : view_(view), engine_(std::move(engine)) {
   detections_.SetChangeHandler([this](std::size_t index) { ListChanged(index); });
-  session_ = std::make_unique<ScanSession>(*this, dispatcher);
+  // The engine reaches the session once start-up has made it.
+  session_ = std::make_unique<ScanSession>(*this, dispatcher, nullptr);
   session_->OnWalkBegin = [this] { WalkBegin(); };
   session_->OnWalkFinish = [this] { WalkFinish(); };
   session_->OnWalkAbort = [this] { view_.SetStopCaption("Exit"); };
@@ -72,6 +73,7 @@ void WindowController::RunEngineSteps() {
     loaded = false;
   }
   view_.SetText(WindowLabel::SplashStatus, loaded ? "Database loaded." : "Database NOT loaded.");
+  session_->SetEngine(engine_->Engine());
 }
 
 void WindowController::ShowEngineInfo() {

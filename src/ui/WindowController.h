@@ -12,7 +12,7 @@
 #include "findfile/MainThreadDispatcher.h"
 #include "scan/DetectionList.h"
 #include "scan/ScanFrontEnd.h"
-#include "ui/EngineStartup.h"
+#include "engine/EngineStartup.h"
 #include "ui/WindowView.h"
 
 namespace korbu {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/EngineStartup.h"
+#include "engine/EngineStartup.h"
 #include "ui/WindowController.h"
 #include "ui/WindowView.h"
 #include "win32app/DetectionListControl.h"

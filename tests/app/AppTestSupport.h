@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/EngineStartup.h"
+#include "engine/EngineStartup.h"
 
 namespace korbu::test {
 

@@ -235,10 +235,8 @@ class StartupTest : public QObject {
   void RealEngineWithTheTestDatabases() {
     const std::string shared = korbu::test::SharedDir();
     if (shared.empty()) QSKIP("the shared test databases are not here");
-    korbu::SetDatabaseFolder(shared + "/engine-test-db");
-    TMainForm form(korbu::MakeEngineStartup());
+    TMainForm form(korbu::MakeEngineStartup(shared + "/engine-test-db"));
     const QStringList seen = StartWithRealEngine(form);
-    korbu::SetDatabaseFolder("");
     QCOMPARE(seen, (QStringList{"DLL initialization...", "DLL loaded.",
                                 "Database initialization...", "Database loaded."}));
     QCOMPARE(Text(&form, "lbVirSign"), QStringLiteral("33 viruses"));
@@ -249,12 +247,10 @@ class StartupTest : public QObject {
 
   void RealEngineWithoutLibraryOrDatabases() {
     korbu::test::TempTree empty;
-    korbu::SetDatabaseFolder(empty.Path());
     korbu::SetEngineLibraryLocationForTests("libkorbu-no-such-engine.so", empty.Path());
-    TMainForm form(korbu::MakeEngineStartup());
+    TMainForm form(korbu::MakeEngineStartup(empty.Path()));
     const QStringList seen = StartWithRealEngine(form);
     korbu::ResetEngineLibraryForTests();
-    korbu::SetDatabaseFolder("");
     QCOMPARE(seen, (QStringList{"DLL initialization...", "DLL NOT loaded.",
                                 "Database initialization...", "Database NOT loaded."}));
     QVERIFY(Control<QWidget>(&form, "sheetUtama")->isEnabled());

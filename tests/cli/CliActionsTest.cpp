@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -45,22 +46,56 @@ std::string RowLines(const std::string& out) {
   return out.substr(0, record);
 }
 
-TEST(CliActions, CleanPrintsEachRowAndWhyOneStaysPending) {
+// The rows an action leaves, as the program counts them among its errors.
+struct Errors {
+  std::vector<ScanError> list;
+  std::function<void(const ScanError&)> Sink() {
+    return [this](const ScanError& e) { list.push_back(e); };
+  }
+};
+
+TEST(CliActions, CleanPrintsEachRowAndARowItLeavesIsAnError) {
   Infected system;
   DetectionList rows = Rows(system);
   std::ostringstream out;
-  RunRowAction(Action::Clean, false, rows, out);
+  Errors errors;
+  RunRowAction(Action::Clean, false, rows, out, errors.Sink());
   EXPECT_EQ(RowLines(out.str()), system.worm + ": Brontok-1 FOUND (This object was cleaned!)\n" + system.other +
-                           ": Eicar-Test-Signature FOUND\n"
-                           "  not handled: not of the Brontok family: Clean leaves it, Delete removes it\n");
+                                     ": Eicar-Test-Signature FOUND\n");
+  ASSERT_EQ(errors.list.size(), 1u);
+  EXPECT_EQ(errors.list[0].file, system.other);
+  EXPECT_EQ(errors.list[0].reason, "not of the Brontok family: Clean leaves it, Delete removes it");
   EXPECT_FALSE(fs::exists(system.worm));
   EXPECT_FALSE(fs::exists(system.autoexec));
   EXPECT_TRUE(fs::exists(system.other));
 
   std::ostringstream deleted;
-  RunRowAction(Action::Delete, false, rows, deleted);
+  Errors none;
+  RunRowAction(Action::Delete, false, rows, deleted, none.Sink());
   EXPECT_EQ(RowLines(deleted.str()), system.other + ": Eicar-Test-Signature FOUND (This object was deleted!)\n");
+  EXPECT_TRUE(none.list.empty());
   EXPECT_FALSE(fs::exists(system.other));
+}
+
+// When the journal cannot be written nothing changes, and every row says so
+// rather than blaming its file.
+TEST(CliActions, ARefusedJournalIsTheCauseOfEachRow) {
+  Infected system;
+  system.home.Write("data", "a file where the data folder would be");
+  DetectionList rows = Rows(system);
+  rows.AddDetection("stdin", "Brontok-1", "");
+  std::ostringstream out;
+  Errors errors;
+  const auto reasons = RunRowAction(Action::Delete, false, rows, out, errors.Sink());
+  ASSERT_EQ(errors.list.size(), 3u) << out.str();
+  EXPECT_EQ(errors.list[0].file, "stdin");  // never acted on: it names no file
+  EXPECT_EQ(errors.list[0].reason, "standard input is no file: there is nothing to clean or delete");
+  for (std::size_t i = 1; i < 3; ++i) {
+    EXPECT_EQ(errors.list[i].reason.rfind("changes refused: ", 0), 0u) << errors.list[i].reason;
+  }
+  EXPECT_EQ(reasons[0], errors.list[1].reason);
+  EXPECT_TRUE(fs::exists(system.worm));
+  EXPECT_TRUE(fs::exists(system.other));
 }
 
 std::string Quote(const std::string& arg) {

@@ -106,9 +106,6 @@ TEST(CliEndToEnd, CleanTreeAndErrors) {
   TempTree tree;
   tree.Write("a.txt", "nothing here");
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", tree.Path()}).status, 0);
-  ScanRun none = Scan({"--no-memory", "--no-registry"});
-  EXPECT_EQ(none.status, 0);
-  EXPECT_NE(none.out.find("\n0 file(s) and 0 Folder(s) scanned. Scan is finished...\n"), std::string::npos);
   EXPECT_EQ(Scan({"--frobnicate", tree.Path()}).status, 2);
   EXPECT_EQ(Scan({tree.Path("missing")}).status, 2);
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", tree.Path("a.txt")}).status, 0);  // a file is judged
@@ -189,6 +186,11 @@ TEST(CliEndToEnd, SignatureEngineJoinsWithTheSharedDatabases) {
   EXPECT_NE(run.out.find("CVD Date Created: [Main: 22 Jun 2021] [Daily: 22 Jun 2021]\n"), std::string::npos);
   EXPECT_NE(run.out.find(eicar + ": Eicar-Test-Signature FOUND\n"), std::string::npos);
   EXPECT_NE(run.out.find(worm + ": Brontok-14 FOUND\n"), std::string::npos);
+#ifndef _WIN32
+  ScanRun piped = Scan({"--no-memory", "--no-registry", "--database", db, "-"}, "exec <" + Quote(eicar) + " &&");
+  EXPECT_EQ(piped.status, 1) << piped.err;
+  EXPECT_NE(piped.out.find("\nstdin: Eicar-Test-Signature FOUND\n"), std::string::npos) << piped.out;
+#endif
 
   ScanRun json = Scan({"--no-memory", "--no-registry", "--json", "--database", db, tree.Path()});
   auto doc = nlohmann::json::parse(json.out);
@@ -317,7 +319,7 @@ TEST(CliEndToEnd, LogFileGetsTheTextReportAndExclusionsSkip) {
   tree.Write("skip/w.exe", test::VariantFile(7));
   tree.Write("keep/w3.exe", test::VariantFile(7));
   const std::string log = tree.Path("report.log");
-  const std::vector<std::string> common = {"--no-memory", "--no-registry", "--exclude-dir", "skip.$",
+  const std::vector<std::string> common = {"--no-memory", "--no-registry", "--exclude-dir", "skip$",
                                            "--exclude", "w3\\.exe$", "-l", log, tree.Path()};
   ScanRun run = Scan(common);
   EXPECT_EQ(run.status, 1);
@@ -342,42 +344,116 @@ TEST(CliEndToEnd, LogFileGetsTheTextReportAndExclusionsSkip) {
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", "--exclude", "(", tree.Path()}).status, 2);
 }
 
+// As clamscan: folders are named without their separator, and the folders and
+// files named on the command line are filtered like those the walk meets.
+TEST(CliEndToEnd, ExclusionsApplyAsClamscanAppliesThem) {
+  TempTree tree;
+  tree.Write("top/sub/w.exe", test::VariantFile(3));
+  const auto kept = tree.Write("top/keep/w.exe", test::VariantFile(3));
+  const auto named = tree.Write("top/a.exe", test::VariantFile(4));
+  const auto files = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"--no-memory", "--no-registry", "--json"};
+    all.insert(all.end(), args.begin(), args.end());
+    ScanRun run = Scan(all);
+    EXPECT_LE(run.status, 1) << run.err;
+    return nlohmann::json::parse(run.out)["files_scanned"].get<int>();
+  };
+  EXPECT_EQ(files({"--exclude-dir", "sub$", tree.Path("top")}), 2);
+  EXPECT_EQ(files({"--exclude-dir=top$", tree.Path("top")}), 0);
+  EXPECT_EQ(files({"--include-dir=keep$", tree.Path("top")}), 0);  // top itself is not "keep"
+  EXPECT_EQ(files({"--exclude", "a\\.exe$", named, kept}), 1);
+  EXPECT_EQ(files({"--include", "a\\.exe$", named, kept}), 1);
+  EXPECT_EQ(files({"--exclude-dir", "top", named}), 1);  // a named file is no folder
+}
+
 #ifndef _WIN32
 // Ctrl-C in the middle of the walk: one whole JSON document says what was done.
-TEST(CliEndToEnd, InterruptedJsonScanStillReportsWhatWasDone) {
+TEST(CliEndToEnd, InterruptedJsonScanStillReportsWhatWasDoneAndEndsByTheSignal) {
   TempTree tree;
   const auto worm = tree.Write("worm.exe", test::VariantFile(9));  // reported before any subfolder
   constexpr int kFolders = 40, kFiles = 250;
   for (int d = 0; d < kFolders; ++d) {
     for (int f = 0; f < kFiles; ++f) tree.Write("d" + std::to_string(d) + "/" + std::to_string(f), "x");
   }
-  const std::string log = tree.Path("log");
-  const std::string out = tree.Path("out.json");
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::FILE* redirected = std::freopen(out.c_str(), "w", stdout);
-    if (redirected == nullptr) ::_exit(99);
-    ::setenv("WINEPREFIX", "/nonexistent-prefix", 1);
-    ::execl(KORBU_SCAN_EXE, KORBU_SCAN_EXE, "--no-memory", "--no-registry", "--json", "-l", log.c_str(),
-            tree.Path().c_str(), static_cast<char*>(nullptr));
-    ::_exit(98);
+  for (int signal : {SIGINT, SIGTERM}) {
+    const std::string log = tree.Path("log" + std::to_string(signal));
+    const std::string out = tree.Path("out.json");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::FILE* redirected = std::freopen(out.c_str(), "w", stdout);
+      if (redirected == nullptr) ::_exit(99);
+      ::setenv("WINEPREFIX", "/nonexistent-prefix", 1);
+      // Patterns that made the old matcher backtrack for minutes on each path.
+      ::execl(KORBU_SCAN_EXE, KORBU_SCAN_EXE, "--no-memory", "--no-registry", "--json", "-l", log.c_str(),
+              "--exclude-dir=^(.*/)*node_modules/$", "--exclude=(.*)*#", tree.Path().c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(98);
+    }
+    // The detection is logged as soon as it is found: the walk is under way then.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (test::ReadFileBytes(log).find("FOUND") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    // The shell sees 128 + the signal: a loop over folders can tell.
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exited with " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), signal);
+    auto doc = nlohmann::json::parse(test::ReadFileBytes(out));
+    EXPECT_TRUE(doc["interrupted"].get<bool>());
+    EXPECT_EQ(DetectedFiles(doc), std::vector<std::string>{worm});
+    EXPECT_LT(doc["files_scanned"].get<int>(), kFolders * kFiles);
+    EXPECT_NE(test::ReadFileBytes(log).find("Scan stopped by user.\n"), std::string::npos);
   }
-  // The detection is logged as soon as it is found: the walk is under way then.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (test::ReadFileBytes(log).find("FOUND") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ::kill(child, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  auto doc = nlohmann::json::parse(test::ReadFileBytes(out));
-  EXPECT_TRUE(doc["interrupted"].get<bool>());
-  EXPECT_EQ(DetectedFiles(doc), std::vector<std::string>{worm});
-  EXPECT_LT(doc["files_scanned"].get<int>(), kFolders * kFiles);
-  EXPECT_NE(test::ReadFileBytes(log).find("Scan stopped by user.\n"), std::string::npos);
+}
+
+TEST(CliEndToEnd, NoPathScansTheCurrentFolder) {
+  TempTree tree;
+  const auto worm = tree.Write("here/w.exe", test::VariantFile(5));
+  ScanRun run = Scan({"--no-memory", "--no-registry", "--json"}, "cd " + Quote(tree.Path("here")) + " &&");
+  ASSERT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(DetectedFiles(nlohmann::json::parse(run.out)), std::vector<std::string>{worm});
+  // An option that took the only PATH as its value scans nothing.
+  ScanRun swallowed = Scan({"--no-memory", "--no-registry", "--exclude-dir", tree.Path("here")},
+                           "cd " + Quote(tree.Path("here")) + " &&");
+  EXPECT_EQ(swallowed.status, 2);
+  EXPECT_EQ(swallowed.out, "");
+}
+
+// "-" is standard input, judged by the own detection (and the engine, see the
+// engine's test) and listed as "stdin"; an action never takes that for a file.
+TEST(CliEndToEnd, DashScansStandardInput) {
+  TempTree tree;
+  const auto input = tree.Write("input", test::VariantFile(11));
+  const auto bystander = tree.Write("cwd/stdin", "a file that happens to be called so");
+  const std::string from = "cd " + Quote(tree.Path("cwd")) + " && exec <" + Quote(input) + " && XDG_DATA_HOME=" +
+                           Quote(tree.Path("data"));
+  ScanRun run = Scan({"--no-memory", "--no-registry", "--delete", "-"}, from);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.out.find("\nstdin: Brontok-16B FOUND\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("stdin: standard input is no file: there is nothing to clean or delete ERROR\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.out.find("Errors: 1\n"), std::string::npos) << run.out;
+  EXPECT_TRUE(fs::exists(bystander));
+
+  ScanRun limited = Scan({"--no-memory", "--no-registry", "--json", "--max-filesize=32", "-"}, from);
+  EXPECT_EQ(limited.status, 2);
+  EXPECT_NE(limited.err.find("stdin: larger than 32 bytes"), std::string::npos) << limited.err;
+}
+
+// Every command says when its output was lost.
+TEST(CliEndToEnd, OutputThatCannotBeWrittenExitsTwo) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  TempTree tree;
+  const std::string full = "XDG_DATA_HOME=" + Quote(tree.Path("data")) + " exec >/dev/full &&";
+  EXPECT_EQ(Scan({"--help"}, full).status, 2);
+  EXPECT_EQ(Scan({"--version"}, full).status, 2);
+  EXPECT_EQ(Scan({"--history"}, full).status, 2);
+  EXPECT_EQ(Scan({"--no-memory", "--no-registry", tree.Path()}, full).status, 2);
 }
 #endif
 

@@ -19,7 +19,7 @@ TEST(CommandLine, EachOptionClearsOneBox) {
   auto defaults = ParseCommandLine({});
   EXPECT_TRUE(defaults.options.scan.subfolders && defaults.options.scan.allFiles &&
               defaults.options.scan.heuristic && defaults.options.scan.archive);
-  EXPECT_TRUE(defaults.options.paths.empty());
+  EXPECT_EQ(defaults.options.paths, (std::vector<std::string>{"."}));  // as clamscan
   EXPECT_EQ(defaults.options.maxFileSize, 102400u);
 }
 
@@ -36,6 +36,13 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_NE(ParseCommandLine({"--database="}).error, "");
   EXPECT_NE(ParseCommandLine({"--clean", "--delete"}).error, "");
   EXPECT_NE(ParseCommandLine({"--dry-run"}).error, "");
+  // A value that ends the command line was more likely meant as the PATH.
+  EXPECT_NE(ParseCommandLine({"--exclude-dir", "/home/me"}).error, "");
+  EXPECT_NE(ParseCommandLine({"-rl", "scan.log"}).error, "");
+  EXPECT_EQ(ParseCommandLine({"--exclude-dir=/home/me"}).options.paths, (std::vector<std::string>{"."}));
+  EXPECT_EQ(ParseCommandLine({"-l", "scan.log", "--"}).options.paths, (std::vector<std::string>{"."}));
+  EXPECT_TRUE(ParseCommandLine({"--history"}).options.paths.empty());
+  EXPECT_EQ(ParseCommandLine({"-", "a"}).options.paths, (std::vector<std::string>{"-", "a"}));
   auto r = ParseCommandLine({"--database", "db", "--delete", "--dry-run", "--", "--odd-folder"});
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(*r.options.database, "db");
@@ -96,13 +103,30 @@ TEST(JsonText, ReplacesEachBadByteAndKeepsTheRawBytes) {
   EXPECT_EQ(Base64(std::string_view("\xFF\x00\x80", 3)), "/wCA");
 }
 
-TEST(DisplayText, NamesReachTheTerminalReadable) {
-#ifdef _WIN32
-  EXPECT_EQ(ReadableRowName("C:\\d\\a\xE9\n.exe"), "C:\\d\\a\xE9\\x0A.exe");  // ANSI text stays
-#else
-  EXPECT_EQ(ReadableRowName("/d/\xC3\xA9t\xC3\xA9\xFF\n.exe"), "/d/\xC3\xA9t\xC3\xA9\\xFF\\x0A.exe");
+TEST(DisplayText, EveryNamePrintsOnOneLineAndNoTwoAlike) {
+  // Controls, separators and bidirectional controls as their bytes; bad UTF-8 too.
+  EXPECT_EQ(ReadableFileName("/d/\xC3\xA9t\xC3\xA9\xFF\n\x1B[2J.exe"), "/d/\xC3\xA9t\xC3\xA9\\xFF\\x0A\\x1B[2J.exe");
+  EXPECT_EQ(ReadableFileName("a\xC2\x85" "b\xC2\x9B" "c\x7F"), "a\\xC2\\x85b\\xC2\\x9Bc\\x7F");
+  EXPECT_EQ(ReadableFileName("\xE2\x80\xA8\xE2\x80\xA9\xE2\x80\xAE" "exe.txt\xE2\x81\xA6\xE2\x80\x8F"),
+            "\\xE2\\x80\\xA8\\xE2\\x80\\xA9\\xE2\\x80\\xAEexe.txt\\xE2\\x81\\xA6\\xE2\\x80\\x8F");
+  EXPECT_EQ(ReadableFileName("\xE2\x80\xA7\xE2\x81\xAA"), "\xE2\x80\xA7\xE2\x81\xAA");  // neighbours stay
+  // A backslash stays single where it cannot start an escape: paths read as usual.
+  EXPECT_EQ(ReadableFileName("C:\\Windows\\xampp\\a.exe"), "C:\\Windows\\xampp\\a.exe");
+  EXPECT_EQ(ReadableFileName("C:\\x64\\a.exe"), "C:\\\\x64\\a.exe");
+  EXPECT_EQ(ReadableFileName("d\\x0A"), "d\\\\x0A");
+  EXPECT_EQ(ReadableFileName("d\\\n"), "d\\\\\\x0A");
+  // Names that an escape could confuse print apart.
+  const std::vector<std::string> names = {"a\n", "a\\x0A", "a\\\n", "a\\\\x0A", "a\\", "a\\\\", "a\\\\\\",
+                                          "a\xE2\x80\xAE", "a\\xE2\\x80\\xAE", "a\\n", "a\\\\n", "a\\xe2", "a\\\\xe2"};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t k = i + 1; k < names.size(); ++k) {
+      EXPECT_NE(ReadableFileName(names[i]), ReadableFileName(names[k])) << i << " " << k;
+    }
+  }
+#ifndef _WIN32
   // Registry names are Windows-1252 there.
-  EXPECT_EQ(ReadableRowName("HKEY_CURRENT_USER\\Run\\caf\xE9\x80"), "HKEY_CURRENT_USER\\Run\\caf\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(ReadableRowName("HKEY_CURRENT_USER\\Run\\caf\xE9\x80\x85"),
+            "HKEY_CURRENT_USER\\Run\\caf\xC3\xA9\xE2\x82\xAC\xE2\x80\xA6");
 #endif
 }
 

@@ -51,11 +51,11 @@ TEST_F(EngineBinding, LibclamavHiddenFromTheLoaderMeansNoLibraryAndOwnDetection)
       << EngineLibraryProblem();
 
   test::TempTree tree;
-  SetDatabaseFolder(tree.Path());
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, tree.Path());
   EXPECT_FALSE(EngineLibraryAvailable());
   EXPECT_FALSE(LoadVirusDatabase());
-  EngineInfo info = GetEngineInfo();
+  EngineInfo info = GetEngineInfo(*VirusEngine);
   EXPECT_FALSE(info.active);
   EXPECT_NE(info.problem.find("no engine library"), std::string::npos) << info.problem;
   EXPECT_NE(info.problem.find(tree.Path()), std::string::npos) << info.problem;

@@ -91,15 +91,15 @@ TEST_F(EngineSetup, CreatesTheConfiguredInactiveComponent) {
 
 TEST_F(EngineSetup, LoadsFromTheOneDatabaseFolder) {
   std::string folder = Databases("good-db");
-  SetDatabaseFolder(folder);
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, folder);
   ASSERT_TRUE(LoadVirusDatabase());
   EXPECT_TRUE(VirusEngine->Active());
   EXPECT_EQ(VirusEngine->DBDir(), folder + "/");
   EXPECT_STREQ(Record().lastLoadPath, (folder + "/").c_str());
   EXPECT_EQ(GetSignatureCount(), 12u);
 
-  EngineInfo info = GetEngineInfo();
+  EngineInfo info = GetEngineInfo(*VirusEngine);
   EXPECT_TRUE(info.libraryLoaded);
   EXPECT_TRUE(info.databaseLoaded);
   EXPECT_TRUE(info.active);
@@ -113,18 +113,18 @@ TEST_F(EngineSetup, LoadsFromTheOneDatabaseFolder) {
 
 TEST_F(EngineSetup, LoadedOnlyWhenTheEngineBecameActive) {
   // Both files present and verified, but the engine cannot be built.
-  SetDatabaseFolder(Databases("good-nobuild"));
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, Databases("good-nobuild"));
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_FALSE(VirusEngine->Active());
-  EXPECT_FALSE(GetEngineInfo().databaseLoaded);
-  EXPECT_NE(GetEngineInfo().problem.find("the engine did not load it: build: fake"), std::string::npos)
-      << GetEngineInfo().problem;
+  EXPECT_FALSE(GetEngineInfo(*VirusEngine).databaseLoaded);
+  EXPECT_NE(GetEngineInfo(*VirusEngine).problem.find("the engine did not load it: build: fake"), std::string::npos)
+      << GetEngineInfo(*VirusEngine).problem;
 }
 
 TEST_F(EngineSetup, MissingOrUnverifiedDatabaseIsNotLoaded) {
-  SetDatabaseFolder(Databases("good-main-only", false));
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, Databases("good-main-only", false));
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_EQ(Record().loaddbdirCalls, 0);
   std::string mainVersion, dailyVersion, mainDate, dailyDate;
@@ -135,21 +135,21 @@ TEST_F(EngineSetup, MissingOrUnverifiedDatabaseIsNotLoaded) {
   EXPECT_EQ(mainDate, "05 May 2005");
   EXPECT_EQ(dailyDate, "");
 
-  EXPECT_NE(DatabaseProblem().find("daily.cvd or daily.cld is missing"), std::string::npos);
-  SetDatabaseFolder(Databases("unsigned"));  // the fake verifies only "good" paths
+  EXPECT_NE(DatabaseProblem(*VirusEngine).find("daily.cvd or daily.cld is missing"), std::string::npos);
+  SetDatabaseFolder(*VirusEngine, Databases("unsigned"));  // the fake verifies only "good" paths
   EXPECT_FALSE(LoadVirusDatabase());
-  EXPECT_NE(DatabaseProblem().find("main.cvd failed verification"), std::string::npos);
+  EXPECT_NE(DatabaseProblem(*VirusEngine).find("main.cvd failed verification"), std::string::npos);
   EXPECT_FALSE(VirusEngine->Active());
   EXPECT_EQ(Record().loaddbdirCalls, 0);
 }
 
 TEST_F(EngineSetup, NoLibraryMeansNoDatabaseButHeadersStillRead) {
   SetEngineLibraryLocationForTests("libkorbu-no-such-engine.so", tree_.Path());
-  SetDatabaseFolder(Databases("good-db"));
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, Databases("good-db"));
   EXPECT_FALSE(EngineLibraryAvailable());
   EXPECT_FALSE(LoadVirusDatabase());
-  EngineInfo info = GetEngineInfo();
+  EngineInfo info = GetEngineInfo(*VirusEngine);
   EXPECT_FALSE(info.libraryLoaded);
   EXPECT_FALSE(info.active);
   EXPECT_EQ(info.signatureCount, 0u);

@@ -24,7 +24,6 @@ class EngineStateTest : public ::testing::Test {
  protected:
   void TearDown() override {
     VirusEngine.reset();
-    SetDatabaseFolder("");
     ResetEngineLibraryForTests();
   }
 };

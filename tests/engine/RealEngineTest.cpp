@@ -59,11 +59,11 @@ class RealEngine : public test::EngineStateTest {
 };
 
 TEST_F(RealEngine, StartUpLoadsBothTestDatabases) {
-  SetDatabaseFolder(databases_);
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, databases_);
   ASSERT_TRUE(EngineLibraryAvailable());
   ASSERT_TRUE(LoadVirusDatabase());
-  EngineInfo info = GetEngineInfo();
+  EngineInfo info = GetEngineInfo(*VirusEngine);
   EXPECT_TRUE(info.active);
   EXPECT_EQ(info.signatureCount, 17u);  // shown as 17 + 16 = "33 viruses"
   EXPECT_EQ(info.mainVersion, "6");
@@ -74,8 +74,8 @@ TEST_F(RealEngine, StartUpLoadsBothTestDatabases) {
 
 TEST_F(RealEngine, DetectsTestFilesArchivesOnlyWithTheArchiveBit) {
   if (!fs::exists(std::string(kTestFiles) + "/clam.exe")) GTEST_SKIP() << "clamav-testfiles not installed";
-  SetDatabaseFolder(databases_);
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, databases_);
   ASSERT_TRUE(LoadVirusDatabase());
   TClamAV& engine = *VirusEngine;
   std::string exe = std::string(kTestFiles) + "/clam.exe";
@@ -96,8 +96,8 @@ TEST_F(RealEngine, DetectsTestFilesArchivesOnlyWithTheArchiveBit) {
 }
 
 TEST_F(RealEngine, FileBeyondTheSizeLimitIsNotANamelessVirus) {
-  SetDatabaseFolder(databases_);
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, databases_);
   ASSERT_TRUE(LoadVirusDatabase());
   std::string big = tree_.Write("big.bin", "MZ");
   fs::resize_file(big, 11u << 20);  // sparse, above the 10 MiB limit
@@ -107,8 +107,8 @@ TEST_F(RealEngine, FileBeyondTheSizeLimitIsNotANamelessVirus) {
 
 TEST_F(RealEngine, MissingOrTamperedDatabasesAreNotLoaded) {
   std::string db = CopyOfDatabases();
-  SetDatabaseFolder(db);
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, db);
 
   // One byte of the signed content changed.
   std::string daily = test::ReadFileBytes(db + "/daily.cvd");
@@ -118,12 +118,12 @@ TEST_F(RealEngine, MissingOrTamperedDatabasesAreNotLoaded) {
   EXPECT_FALSE(VirusEngine->VerifyDatabase(db + "/daily.cvd"));
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_FALSE(VirusEngine->Active());
-  EXPECT_EQ(DatabaseProblem(), "database folder \"" + db + "/\": daily.cvd failed verification");
+  EXPECT_EQ(DatabaseProblem(*VirusEngine), "database folder \"" + db + "/\": daily.cvd failed verification");
 
   fs::remove(db + "/daily.cvd");
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_EQ(GetSignatureCount(), 0u);  // shown as "16 viruses"
-  EngineInfo info = GetEngineInfo();
+  EngineInfo info = GetEngineInfo(*VirusEngine);
   EXPECT_EQ(info.problem, "database folder \"" + db + "/\": daily.cvd or daily.cld is missing");
   EXPECT_EQ(info.mainVersion, "6");
   EXPECT_EQ(info.dailyVersion, "");
@@ -131,7 +131,7 @@ TEST_F(RealEngine, MissingOrTamperedDatabasesAreNotLoaded) {
 
   fs::remove(db + "/main.cvd");
   EXPECT_FALSE(LoadVirusDatabase());
-  EXPECT_EQ(GetEngineInfo().mainVersion, "");
+  EXPECT_EQ(GetEngineInfo(*VirusEngine).mainVersion, "");
 }
 
 // freshclam keeps "daily" as a .cld: the .cvd's header over its unpacked body.
@@ -142,10 +142,10 @@ TEST_F(RealEngine, FreshclamFolderWithCldLoadsAndDetects) {
   std::string body = Gunzip(cvd.substr(512));
   ASSERT_FALSE(body.empty());
   test::WriteFileBytes(db + "/daily.cld", cvd.substr(0, 512) + body);
-  SetDatabaseFolder(db);
   CreateVirusEngine();
-  ASSERT_TRUE(LoadVirusDatabase()) << DatabaseProblem();
-  EngineInfo info = GetEngineInfo();
+  SetDatabaseFolder(*VirusEngine, db);
+  ASSERT_TRUE(LoadVirusDatabase()) << DatabaseProblem(*VirusEngine);
+  EngineInfo info = GetEngineInfo(*VirusEngine);
   EXPECT_EQ(info.signatureCount, 17u);
   EXPECT_EQ(info.dailyVersion, "3");
   EXPECT_EQ(info.dailyDate, "22 Jun 2021");

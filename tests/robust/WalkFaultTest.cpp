@@ -46,7 +46,7 @@ std::optional<bool> ScanWhileFilesBecomeUnreadable(const std::string& root) {
   test::RecordingFrontEnd frontEnd;
   frontEnd.options.location = root;
   QueuedDispatcher dispatcher;
-  ScanSession session(frontEnd, dispatcher);
+  ScanSession session(frontEnd, dispatcher, nullptr);
   TFindFile& walk = session.FindFile();
   const TFindFile::TFileMatchEvent judge = walk.OnFileMatch;
   std::set<std::string> locked;  // written on the worker, read once the walk has ended

@@ -121,7 +121,7 @@ struct CountedScan {
   }
   FrontEnd frontEnd;
   QueuedDispatcher dispatcher;
-  ScanSession session{frontEnd, dispatcher};
+  ScanSession session{frontEnd, dispatcher, nullptr};
   std::vector<unsigned char> seen;  // per file number; worker only while the walk runs
   int strangers = 0;
   std::atomic<int> reported{0};

@@ -99,8 +99,8 @@ class Flipper {
 TEST(HostileTree, NamesFlippingToFifosAndLinksNeitherHangAScanNorLeadOutOfTheTree) {
   const std::string shared = test::SharedDir();
   if (shared.empty()) GTEST_SKIP() << "the shared signature databases are not there";
-  SetDatabaseFolder(shared + "/engine-test-db");
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, shared + "/engine-test-db");
   ASSERT_TRUE(LoadVirusDatabase()) << "engine library or databases did not load";
 
   test::TempTree root;
@@ -116,7 +116,7 @@ TEST(HostileTree, NamesFlippingToFifosAndLinksNeitherHangAScanNorLeadOutOfTheTre
       for (int i = 0; i < kScans; ++i) {
         test::RecordingFrontEnd frontEnd;
         frontEnd.options.location = flipper.Tree();
-        ScanSession session(frontEnd, dispatcher);
+        ScanSession session(frontEnd, dispatcher, VirusEngine.get());
         session.RunScan(ScanSession::Phases{false, false});
         session.WaitForEnd();
         // Every regular file of the tree is clean: any row is the outside file.
@@ -151,7 +151,6 @@ TEST(HostileTree, NamesFlippingToFifosAndLinksNeitherHangAScanNorLeadOutOfTheTre
     scanner.join();
   }
   VirusEngine.reset();
-  SetDatabaseFolder("");
 
   std::printf("%d scans judged %d files; %d hung, %d reported the outside file\n", kScans, judged.load(), hung,
               reportedOutside.load());

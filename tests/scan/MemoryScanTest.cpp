@@ -62,8 +62,8 @@ TEST(MemoryScan, ARunningProgramTheEngineNamesIsListedOnce) {
   fs::copy_file(shared + "/engine-test-db/daily.cvd", db + "/daily.cvd");
   tree.Write("db/own.hdb", Md5Of(program) + ":" + std::to_string(fs::file_size(program)) + ":Korbu.Test.Sleeper\n");
 
-  SetDatabaseFolder(db);
   CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, db);
   ASSERT_TRUE(LoadVirusDatabase()) << "engine library or databases did not load";
   VirusEngine->SetScanOptions(878);
 
@@ -76,7 +76,6 @@ TEST(MemoryScan, ARunningProgramTheEngineNamesIsListedOnce) {
   ::kill(second, SIGKILL);
   ::waitpid(first, nullptr, 0);
   ::waitpid(second, nullptr, 0);
-  SetDatabaseFolder("");
 
   std::size_t rows = 0;
   for (const auto& row : frontEnd.list.Rows()) {

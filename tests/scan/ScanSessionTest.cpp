@@ -56,7 +56,7 @@ struct Scan {
   }
   FakeFrontEnd frontEnd;
   QueuedDispatcher dispatcher;
-  ScanSession session{frontEnd, dispatcher};
+  ScanSession session{frontEnd, dispatcher, nullptr};
 };
 
 std::vector<std::string> Names(const DetectionList& list) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "findfile/QueuedDispatcher.h"
-#include "ui/EngineStartup.h"
+#include "engine/EngineStartup.h"
 #include "ui/WindowView.h"
 
 namespace korbu::test {
@@ -97,6 +97,7 @@ class FakeEngine final : public EngineStartup {
   bool database = false;
   std::uint32_t signatures = 0;
   std::string reason;
+  TClamAV* engine = nullptr;  // what start-up hands the scans
   void CreateEngine() override {}
   bool LibraryAvailable() override { return library; }
   bool LoadDatabase() override { return database; }
@@ -104,6 +105,7 @@ class FakeEngine final : public EngineStartup {
   std::pair<std::string, std::string> DatabaseVersions() override { return {"6", ""}; }
   std::pair<std::string, std::string> DatabaseDates() override { return {"22 Jun 2021", ""}; }
   std::string NotLoadedReason() override { return reason; }
+  TClamAV* Engine() override { return engine; }
 };
 
 }  // namespace korbu::test

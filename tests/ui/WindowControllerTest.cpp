@@ -85,6 +85,17 @@ TEST_F(WindowControllerTest, StartUpReportsEachStepOnceAndOpensTheOptionsPage) {
   EXPECT_TRUE(view_.OptionChecked(ScanOption::Archive));
 }
 
+TEST_F(WindowControllerTest, ScansUseTheEngineThatStartUpMade) {
+  TClamAV engine;
+  engine_->engine = &engine;
+  Start();
+  view_.location = std::string();
+  controller_->btnScanClick();
+  controller_->Session().WaitForEnd();
+  EXPECT_EQ(controller_->Session().Context().engine, &engine);
+  EXPECT_EQ(engine.ScanOptions(), 879);  // every option checked, archives included
+}
+
 TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEnd) {
   Start();
   // A row found by the memory phase and marked while the phases still run.

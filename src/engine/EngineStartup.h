@@ -1,11 +1,15 @@
 #pragma once
-// What start-up asks of the signature engine, in the order it asks. The programs
-// use the engine set-up of src/engine; tests stand in their own.
+// What start-up asks of the signature engine, in the order it asks. Every front
+// end starts the engine through it (the window, korbu-scan, the benchmarks); the
+// programs use the engine set-up of VirusClamAV.h, tests stand in their own.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
+
+#include "engine/ClamAV.h"
+#include "engine/VirusClamAV.h"
 
 namespace korbu {
 
@@ -27,9 +31,18 @@ class EngineStartup {
   virtual std::pair<std::string, std::string> DatabaseDates() = 0;
   /// Why the engine is not loaded (the folder tried and the reason); empty when it is.
   virtual std::string NotLoadedReason() { return {}; }
+
+  /// The engine the steps made, for the scans to use; null before CreateEngine and
+  /// for a start-up without a real engine. It lives as long as the process.
+  virtual TClamAV* Engine() { return nullptr; }
 };
 
-/// The start-up steps over the program's engine set-up.
-std::unique_ptr<EngineStartup> MakeEngineStartup();
+/// The start-up steps over the program's engine set-up. databaseFolder is the
+/// user's choice (--database); empty for the default choice.
+std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder = {});
+
+/// Runs the three steps (create, library, databases) and gathers what the front
+/// ends show of the engine. Exceptions of the steps reach the caller.
+EngineInfo StartEngine(EngineStartup& startup);
 
 }  // namespace korbu

@@ -1,0 +1,61 @@
+// Start-up's engine steps over the engine set-up of VirusClamAV.h.
+
+#include "engine/EngineStartup.h"
+
+#include <tuple>
+
+namespace korbu {
+namespace {
+
+class ClamAVStartup final : public EngineStartup {
+ public:
+  explicit ClamAVStartup(std::string databaseFolder) : databaseFolder_(std::move(databaseFolder)) {}
+
+  void CreateEngine() override {
+    CreateVirusEngine();
+    engine_ = VirusEngine.get();
+    if (!databaseFolder_.empty()) SetDatabaseFolder(*engine_, databaseFolder_);
+  }
+  bool LibraryAvailable() override { return EngineLibraryAvailable(); }
+  bool LoadDatabase() override { return LoadVirusDatabase(); }
+  std::uint32_t SignatureCount() override { return GetSignatureCount(); }
+  std::pair<std::string, std::string> DatabaseVersions() override {
+    std::pair<std::string, std::string> versions;
+    GetDatabaseVersions(versions.first, versions.second);
+    return versions;
+  }
+  std::pair<std::string, std::string> DatabaseDates() override {
+    std::pair<std::string, std::string> dates;
+    GetDatabaseDates(dates.first, dates.second);
+    return dates;
+  }
+  std::string NotLoadedReason() override { return engine_ ? GetEngineInfo(*engine_).problem : "not set up yet"; }
+  TClamAV* Engine() override { return engine_; }
+
+ private:
+  std::string databaseFolder_;
+  TClamAV* engine_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder) {
+  return std::make_unique<ClamAVStartup>(std::move(databaseFolder));
+}
+
+EngineInfo StartEngine(EngineStartup& startup) {
+  EngineInfo info;
+  startup.CreateEngine();
+  info.libraryLoaded = startup.LibraryAvailable();
+  info.databaseLoaded = startup.LoadDatabase();
+  TClamAV* engine = startup.Engine();
+  info.active = engine != nullptr && engine->Active();
+  info.signatureCount = startup.SignatureCount();
+  std::tie(info.mainVersion, info.dailyVersion) = startup.DatabaseVersions();
+  std::tie(info.mainDate, info.dailyDate) = startup.DatabaseDates();
+  if (engine != nullptr) info.databaseFolder = DatabaseFolder(*engine);
+  info.problem = startup.NotLoadedReason();
+  return info;
+}
+
+}  // namespace korbu
