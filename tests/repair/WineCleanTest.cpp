@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/Registry.h"
@@ -19,6 +17,7 @@
 #include "services/MiniReg.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
+#include "support/WineCallCounter.h"
 
 namespace korbu {
 namespace {
@@ -96,21 +95,7 @@ class WineClean : public ::testing::Test {
   std::optional<test::ScopedEnvironment> wineprefix_, debug_, data_;
 };
 
-TEST_F(WineClean, CleanedSettingsReadBackThroughWine) {
-  DetectionList rows = Plant(platform::RegistryStringData("C:\\windows\\worm.exe"));
-  CleanRows(rows, ApplyChanges(), nullptr, nullptr);
-  EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
-  EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
-
-  const std::string policies = Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System");
-  EXPECT_NE(policies.find("DisableTaskMgr    REG_DWORD    0x0"), std::string::npos) << policies;
-  const std::string runKey = Query("HKCU\\" + std::string(kRunKey));
-  EXPECT_EQ(runKey.find("Bron-Spizaetus"), std::string::npos) << runKey;
-  const std::string exe = Query("HKLM\\Software\\Classes\\exefile\\shell\\open\\command");
-  EXPECT_NE(exe.find("\"%1\" %*"), std::string::npos) << exe;
-}
-
-TEST_F(WineClean, UndoWhileWineRunsPutsBackTheExactBytesAndRemovesTheKeysTheCleanMade) {
+TEST_F(WineClean, ACleanAndItsUndoWhileWineRunsMakeThreeWineStartsEachAndPutBackExactBytes) {
   if (std::string(KORBU_REG_DUMP).empty()) GTEST_SKIP() << "no MinGW-w64 to build the registry lister";
   ASSERT_EQ(Shell("wineserver -p"), 0);  // a server that stays until it is killed
   // Text outside Windows-1252, a zero unit inside and a tail after it.
@@ -121,8 +106,8 @@ TEST_F(WineClean, UndoWhileWineRunsPutsBackTheExactBytesAndRemovesTheKeysTheClea
   const std::string lister = Env() + "wine '" + KORBU_REG_DUMP + "' '" + kRunKey + "' 2>/dev/null";
   const std::string before = Output(lister);
   ASSERT_NE(before.find(Hex(planted)), std::string::npos) << before;
-  // A fresh prefix has no batfile key and the like (an earlier test's clean made
-  // them): the clean makes them.
+  // A fresh prefix has no batfile key and the like (an earlier clean may have made
+  // them): the clean makes them, the undo removes them.
   const char* const kMadeTypes[] = {"batfile", "comfile", "piffile", "regfile", "scrfile"};
   for (const char* type : kMadeTypes) {
     const std::string key = std::string("Software\\Classes\\") + type;
@@ -132,25 +117,23 @@ TEST_F(WineClean, UndoWhileWineRunsPutsBackTheExactBytesAndRemovesTheKeysTheClea
     ASSERT_EQ(platform::RegistryKey::Probe(HKEY_LOCAL_MACHINE, key), platform::KeyState::Missing);
   }
 
-  const std::string calls = tree_->Path("calls");
-  const std::string counter = tree_->Write("count-wine", "#!/bin/sh\necho x >> '" + calls + "'\nexec wine \"$@\"\n");
-  fs::permissions(counter, fs::perms::owner_all);
-  test::ScopedEnvironment wine("WINE", counter);
-  const auto wineCalls = [&] {
-    std::ifstream counted(calls);
-    const auto n = std::count(std::istreambuf_iterator<char>(counted), std::istreambuf_iterator<char>(), '\n');
-    fs::remove(calls);
-    return n;
-  };
+  test::WineCallCounter wineCalls(tree_->Path());
 
   JournalSink sink("clean", rows);
   CleanRows(rows, sink, nullptr, nullptr);
   ASSERT_EQ(rows.Row(0).information, "This object was cleaned!");
-  const auto cleanCalls = wineCalls();
+  ASSERT_EQ(rows.Row(1).information, "This object was cleaned!");
+  const long cleanCalls = wineCalls.Take();
+  // As Wine's own reg tool sees the repair.
+  const std::string policies = Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System");
+  EXPECT_NE(policies.find("DisableTaskMgr    REG_DWORD    0x0"), std::string::npos) << policies;
+  EXPECT_EQ(Query("HKCU\\" + std::string(kRunKey)).find("Bron-Spizaetus"), std::string::npos);
+  EXPECT_NE(Query("HKLM\\Software\\Classes\\exefile\\shell\\open\\command").find("\"%1\" %*"), std::string::npos);
+  wineCalls.Take();
   const UndoReport report = UndoAction("last");
-  const auto undoCalls = wineCalls();
+  const long undoCalls = wineCalls.Take();
   std::printf("With Wine running: clean %ld Wine calls, undo of %zu steps %ld Wine calls\n",
-              static_cast<long>(cleanCalls), report.steps.size(), static_cast<long>(undoCalls));
+              cleanCalls, report.steps.size(), undoCalls);
   EXPECT_LE(cleanCalls, 3);
   EXPECT_LE(undoCalls, 3);
   for (const UndoStep& step : report.steps) EXPECT_NE(step.outcome, UndoOutcome::Failed) << step.object << ": " << step.note;

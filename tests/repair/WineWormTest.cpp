@@ -28,6 +28,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"
+#include "support/WineCallCounter.h"
 
 namespace korbu {
 namespace {
@@ -71,14 +72,33 @@ bool WaitFor(Condition condition) {
   return false;
 }
 
-// The names of the values of a prefix's HKCU Run key, as this program reads them.
-std::vector<std::string> RunValues(const std::string& prefix) {
+// What a prefix's registry holds where the worm and its repair write, as this
+// program reads it: through Wine while its server runs (one start), else from the
+// files Wine saved.
+struct Repaired {
+  std::vector<std::string> runNames;
+  std::string disableTaskMgr;  // data, empty when absent
+  std::string exeOpen;         // data of exefile's open command
+};
+
+Repaired ReadRepaired(const std::string& prefix) {
   platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Prefix(prefix));
-  std::vector<std::string> names;
+  constexpr const char* kPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+  constexpr const char* kExeOpen = "Software\\Classes\\exefile\\shell\\open\\command";
+  platform::RegistryBatch batch;
+  (void)batch.Prefetch({{HKEY_CURRENT_USER, kRunKey}, {HKEY_CURRENT_USER, kPolicies}, {HKEY_LOCAL_MACHINE, kExeOpen}});
+  Repaired read;
   if (auto key = platform::RegistryKey::Open(HKEY_CURRENT_USER, kRunKey, platform::KeyAccess::Read))
     if (auto values = key->EnumValues())
-      for (const platform::RegistryValue& value : *values) names.push_back(value.name);
-  return names;
+      for (const platform::RegistryValue& value : *values) read.runNames.push_back(value.name);
+  const auto data = [](platform::RootKey root, const char* key, const char* name) {
+    auto opened = platform::RegistryKey::Open(root, key, platform::KeyAccess::Read);
+    auto value = opened ? opened->QueryValue(name) : Expected<platform::RegistryValue>(Failure("no key"));
+    return value ? value->data : std::string();
+  };
+  read.disableTaskMgr = data(HKEY_CURRENT_USER, kPolicies, "DisableTaskMgr");
+  read.exeOpen = data(HKEY_LOCAL_MACHINE, kExeOpen, "");
+  return read;
 }
 
 class WineWorm : public ::testing::Test {
@@ -137,15 +157,7 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
 
   test::ScopedEnvironment wineprefix("WINEPREFIX", prefixes_[0]);
   test::ScopedEnvironment data("XDG_DATA_HOME", tree_->Path("data"));
-  // Every Wine start of the program is counted.
-  const std::string calls = tree_->Path("calls");
-  const std::string counter = tree_->Write("count-wine", "#!/bin/sh\necho x >> '" + calls + "'\nexec wine \"$@\"\n");
-  fs::permissions(counter, fs::perms::owner_all);
-  test::ScopedEnvironment wine("WINE", counter);
-  const auto wineCalls = [&] {
-    std::ifstream counted(calls);
-    return std::count(std::istreambuf_iterator<char>(counted), std::istreambuf_iterator<char>(), '\n');
-  };
+  test::WineCallCounter wineCalls(tree_->Path());
 
   test::ListOnlyFrontEnd scan;
   ScanMemory(scan, ScanContext{});
@@ -172,40 +184,40 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
       EXPECT_EQ(std::count(runValues[i].begin(), runValues[i].end(), name), 1) << name << " in prefix " << i << ":\n" << listed;
   }
 
-  fs::remove(calls);
+  wineCalls.Take();  // the scan's
   DetectionList& rows = scan.list;
   for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
   std::vector<RowResult> results;
   JournalSink journal("clean", rows);
   CleanRows(rows, journal, nullptr, [&](const RowResult& r) { results.push_back(r); });
-  std::printf("Clean of %zu rows in two prefixes with Wine running: %ld Wine calls\n", rows.Count(),
-              static_cast<long>(wineCalls()));
+  const long cleanCalls = wineCalls.Take();
+  std::printf("Clean of %zu rows in two prefixes with Wine running: %ld Wine calls\n", rows.Count(), cleanCalls);
   // Read ahead and made together: at most three Wine starts per prefix.
-  EXPECT_LE(wineCalls(), 6);
+  EXPECT_LE(cleanCalls, 6);
   for (const RowResult& result : results)
     EXPECT_TRUE(result.handled) << rows.Row(result.index).fileName << ": " << result.reason;
   EXPECT_FALSE(Running("bronworm.exe"));
   EXPECT_TRUE(Running("idle.exe"));
 
-  // As Wine sees each prefix now, a little later (the worms would have struck
-  // again), and after its server has ended and started afresh.
+  // As each prefix is now, a little later (the worms would have struck again):
+  // Wine's own reg tool in the first, the program's reading through Wine in both;
+  // then what the servers saved as they ended.
   std::this_thread::sleep_for(std::chrono::seconds(1));
+  const std::string policy = Query(0, "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System");
+  EXPECT_NE(policy.find("DisableTaskMgr    REG_DWORD    0x0"), std::string::npos) << policy;
+  const std::string open = Query(0, "HKLM\\Software\\Classes\\exefile\\shell\\open\\command");
+  EXPECT_NE(open.find("REG_SZ    \"%1\" %*"), std::string::npos) << open;
   for (int pass = 0; pass < 2; ++pass) {
     for (int i = 0; i < 2; ++i) {
-      SCOPED_TRACE(std::string(pass == 0 ? "while Wine runs" : "after a restart") + ", prefix " + std::to_string(i));
-      const auto run = RunValues(prefixes_[i]);
-      for (const std::string& name : kWormValues) EXPECT_EQ(std::count(run.begin(), run.end(), name), 0) << name;
-      if (i == 0) {
-        EXPECT_EQ(std::count(run.begin(), run.end(), "KeepMe"), 1);
-      }
-      const std::string policy = Query(i, "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System");
-      EXPECT_NE(policy.find("DisableTaskMgr    REG_DWORD    0x0"), std::string::npos) << policy;
-      const std::string open = Query(i, "HKLM\\Software\\Classes\\exefile\\shell\\open\\command");
-      EXPECT_NE(open.find("REG_SZ    \"%1\" %*"), std::string::npos) << open;
-      if (pass == 0) {
-        ASSERT_EQ(std::system((Env(i) + "wineserver -k >/dev/null 2>&1; " + Env(i) + "wineserver -w").c_str()), 0);
-      }
+      SCOPED_TRACE(std::string(pass == 0 ? "while Wine runs" : "after its server ended") + ", prefix " + std::to_string(i));
+      const Repaired now = ReadRepaired(prefixes_[i]);
+      for (const std::string& name : kWormValues) EXPECT_EQ(std::count(now.runNames.begin(), now.runNames.end(), name), 0) << name;
+      EXPECT_EQ(std::count(now.runNames.begin(), now.runNames.end(), "KeepMe"), i == 0 ? 1 : 0);
+      EXPECT_EQ(now.disableTaskMgr, std::string(4, '\0'));
+      EXPECT_EQ(now.exeOpen, platform::RegistryStringData("\"%1\" %*"));
     }
+    for (int i = 0; pass == 0 && i < 2; ++i)
+      ASSERT_EQ(std::system((Env(i) + "wineserver -k >/dev/null 2>&1; " + Env(i) + "wineserver -w").c_str()), 0);
   }
 
   // The other prefix's changes were journaled with it: undone there, exactly.
@@ -214,7 +226,7 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
     EXPECT_TRUE(step.outcome == UndoOutcome::Restored || step.outcome == UndoOutcome::AlreadyAsBefore)
         << step.object << ": " << step.note;
   for (int i = 0; i < 2; ++i) {
-    const auto run = RunValues(prefixes_[i]);
+    const auto run = ReadRepaired(prefixes_[i]).runNames;
     for (const std::string& name : kWormValues) EXPECT_EQ(std::count(run.begin(), run.end(), name), 1) << name << " in " << i;
   }
 }
