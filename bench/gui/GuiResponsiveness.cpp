@@ -16,21 +16,8 @@
 
 #include "app/FolderTree.h"
 #include "app/MainForm.h"
+#include "OwnDetectionOnly.h"
 #include "engine/EngineStartup.h"
-
-namespace {
-
-class OwnDetectionOnly final : public korbu::EngineStartup {
- public:
-  void CreateEngine() override {}
-  bool LibraryAvailable() override { return false; }
-  bool LoadDatabase() override { return false; }
-  std::uint32_t SignatureCount() override { return 0; }
-  std::pair<std::string, std::string> DatabaseVersions() override { return {}; }
-  std::pair<std::string, std::string> DatabaseDates() override { return {}; }
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -38,7 +25,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication app(argc, argv);
-  korbu::TMainForm form(std::make_unique<OwnDetectionOnly>());
+  korbu::TMainForm form(std::make_unique<korbu::bench::OwnDetectionOnly>());
   form.FormActivate();
   form.show();
   auto* folders = form.findChild<korbu::TFolderTree*>(QStringLiteral("tvLocation"));

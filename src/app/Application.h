@@ -3,8 +3,8 @@
 
 namespace korbu {
 
-/// The application's title "Selvo Antivirus" (task bar, window class, message
-/// boxes) and the window style.
+/// The application's name "Selvo Antivirus" (task bar, window class, message
+/// boxes), the window style, and Tahoma for message boxes and tool tips.
 void SetUpApplication();
 
 }  // namespace korbu

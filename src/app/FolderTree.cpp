@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QStorageInfo>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kPopulatedRole = Qt::UserRole + 1;
+constexpr int kLookedRole = Qt::UserRole + 2;  // whether it has subfolders is known
 
 QString PathOf(const QTreeWidgetItem* item) { return item->data(0, kPathRole).toString(); }
 
@@ -47,6 +49,15 @@ QStringList Subfolders(const QString& path) {
     if (!IsVirtual(dir.filePath(name))) names.push_back(name);
   }
   return names;
+}
+
+// Reads no further than the first subfolder a user would pick from.
+bool HasSubfolders(const QString& path) {
+  QDirIterator entries(path, QDir::Dirs | QDir::NoDotAndDotDot);
+  while (entries.hasNext()) {
+    if (!IsVirtual(entries.next())) return true;
+  }
+  return false;
 }
 
 // The theme's icon where the desktop has one, else the style's.
@@ -112,10 +123,22 @@ QTreeWidgetItem* TFolderTree::AddFolder(QTreeWidgetItem* parent, int at, const Q
   item->setData(0, kPathRole, path);
   item->setData(0, kPopulatedRole, false);
   item->setIcon(0, icon);
-  // Opened lazily: the mark to open it shows until its folder has been read.
+  // Opened lazily: the mark to open it shows until its folder has been read, or
+  // was found to hold no subfolder when first drawn.
   item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
   parent->insertChild(at, item);
   return item;
+}
+
+void TFolderTree::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
+  if (QTreeWidgetItem* item = itemFromIndex(index)) LookForSubfolders(item);
+  QTreeWidget::drawBranches(painter, rect, index);
+}
+
+void TFolderTree::LookForSubfolders(QTreeWidgetItem* item) const {
+  if (item == computer_ || item->data(0, kPopulatedRole).toBool() || item->data(0, kLookedRole).toBool()) return;
+  item->setData(0, kLookedRole, true);
+  if (!HasSubfolders(PathOf(item))) item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
 void TFolderTree::Populate(QTreeWidgetItem* item) {

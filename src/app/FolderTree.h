@@ -2,7 +2,8 @@
 // The location tree of the options page: one computer node that names no folder,
 // the file system's root and the mounted volumes below it, as a shell lists
 // drives, and under those the folders only. A folder's subfolders are read when it
-// is first opened and followed as folders come and go.
+// is first opened and followed as folders come and go; whether it has any at all
+// (the mark to open it) is looked up when its node is first drawn.
 
 #include <QFileIconProvider>
 #include <QStringList>
@@ -30,7 +31,11 @@ class TFolderTree : public QTreeWidget {
   /// The folders listed under the computer node: the root, then the volumes.
   QStringList Volumes() const;
 
+ protected:
+  void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+
  private:
+  void LookForSubfolders(QTreeWidgetItem* item) const;
   QTreeWidgetItem* AddFolder(QTreeWidgetItem* parent, int at, const QString& name,
                              const QString& path, const QIcon& icon);
   void Populate(QTreeWidgetItem* item);

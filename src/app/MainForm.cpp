@@ -68,8 +68,9 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
-  // A walk still running ends here, while the controls it reports to still exist.
+  // Work still running ends here, while the controls it reports to still exist.
   controller_.reset();
+  ShowBusy(false);
 }
 
 void TMainForm::ConnectControls() {

@@ -61,6 +61,7 @@ class TMainForm : public QWidget, public WindowView {
   bool AskConfirm(const std::string& question) override;
   void ShowMessage(const std::string& text) override;
   void ProcessPendingMessages() override;
+  void ShowBusy(bool busy) override;
   void HideSplash() override;
   void CloseWindow() override;
 
@@ -80,6 +81,7 @@ class TMainForm : public QWidget, public WindowView {
 
   QPointer<TSplashForm> splash_;
   bool startupTimerArmed_ = false;
+  bool busy_ = false;
   QtMainThreadDispatcher dispatcher_;
 
   QLabel* imgHeader_ = nullptr;

@@ -1,5 +1,6 @@
 // What the window logic shows, over the window's Qt controls.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
@@ -122,6 +123,16 @@ bool TMainForm::AskConfirm(const std::string& question) { return ConfirmBox::Ask
 void TMainForm::ShowMessage(const std::string& text) { ErrorBox::Show(this, FromBytes(text)); }
 
 void TMainForm::ProcessPendingMessages() { QCoreApplication::processEvents(); }
+
+void TMainForm::ShowBusy(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
 
 void TMainForm::HideSplash() {
   if (!splash_) return;

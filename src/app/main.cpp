@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/Application.h"
@@ -24,5 +26,12 @@ int main(int argc, char** argv) {
   mainForm.AttachSplash(splash);
   mainForm.show();
   mainForm.activateWindow();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // Closed while the databases still load, which nothing can cut short: nothing
+  // has been changed yet, so the program ends now instead of waiting for them.
+  if (mainForm.Controller().StartupRunning()) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }

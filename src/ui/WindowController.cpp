@@ -1,9 +1,12 @@
 #include "ui/WindowController.h"
 
 #include <exception>
+#include <memory>
 
 #include "repair/JournalSink.h"
 #include "repair/RowActions.h"
+#include "scan/MemoryScan.h"
+#include "scan/RegistryScan.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
 
@@ -11,7 +14,13 @@ namespace korbu {
 
 WindowController::WindowController(WindowView& view, MainThreadDispatcher& dispatcher,
                                    std::unique_ptr<EngineStartup> engine)
-    : view_(view), engine_(std::move(engine)) {
+    : view_(view),
+      dispatcher_(dispatcher),
+      engine_(std::move(engine)),
+      relay_(*this, dispatcher),
+      startup_(dispatcher),
+      phases_(dispatcher),
+      action_(dispatcher) {
   detections_.SetChangeHandler([this](std::size_t index) { ListChanged(index); });
   // The engine reaches the session once start-up has made it.
   session_ = std::make_unique<ScanSession>(*this, dispatcher, nullptr);
@@ -21,8 +30,17 @@ WindowController::WindowController(WindowView& view, MainThreadDispatcher& dispa
 }
 
 WindowController::~WindowController() {
+  // The work's hand-overs reach the view, which still exists here.
+  relay_.Stop();
+  WaitForWork();
   session_.reset();
   detections_.SetChangeHandler(nullptr);
+}
+
+void WindowController::WaitForWork() {
+  startup_.Wait();
+  phases_.Wait();
+  action_.Wait();
 }
 
 // ---- Start-up ----
@@ -37,14 +55,36 @@ void WindowController::FormCreate() {
 }
 
 void WindowController::FormActivate() {
-  // A second activation, also one arriving while messages run in the first, does nothing.
-  if (activating_ || startupFinished_) return;
-  activating_ = true;
+  // A second activation, also one arriving while the steps run, does nothing.
+  if (startup_.Running() || startupFinished_) return;
+  startup_.Start([this] { RunEngineSteps(); }, [this](std::exception_ptr) { FinishStartup(); });
+}
+
+// On the start-up worker.
+void WindowController::RunEngineSteps() {
   try {
-    RunEngineSteps();
+    engine_->CreateEngine();
+    SplashStatus("DLL initialization...");
+    SplashStatus(engine_->LibraryAvailable() ? "DLL loaded." : "DLL NOT loaded.");
+    SplashStatus("Database initialization...");
+    bool loaded = false;
+    try {
+      loaded = engine_->LoadDatabase();
+    } catch (...) {
+      loaded = false;
+    }
+    SplashStatus(loaded ? "Database loaded." : "Database NOT loaded.");
   } catch (...) {
     // The engine stays as it is; scans still have the own detection.
   }
+}
+
+void WindowController::SplashStatus(const std::string& text) {
+  dispatcher_.RunOnMainThread([&] { view_.SetText(WindowLabel::SplashStatus, text); });
+}
+
+void WindowController::FinishStartup() {
+  session_->SetEngine(engine_->Engine());
   try {
     ShowEngineInfo();
   } catch (...) {
@@ -54,26 +94,7 @@ void WindowController::FormActivate() {
   view_.HideSplash();
   view_.SetEnabled(WindowControl::OptionsPage, true);
   view_.FocusScan();
-  activating_ = false;
   startupFinished_ = true;
-}
-
-void WindowController::RunEngineSteps() {
-  engine_->CreateEngine();
-  view_.ProcessPendingMessages();
-  view_.SetText(WindowLabel::SplashStatus, "DLL initialization...");
-  view_.SetText(WindowLabel::SplashStatus,
-                engine_->LibraryAvailable() ? "DLL loaded." : "DLL NOT loaded.");
-  view_.SetText(WindowLabel::SplashStatus, "Database initialization...");
-  view_.ProcessPendingMessages();
-  bool loaded = false;
-  try {
-    loaded = engine_->LoadDatabase();
-  } catch (...) {
-    loaded = false;
-  }
-  view_.SetText(WindowLabel::SplashStatus, loaded ? "Database loaded." : "Database NOT loaded.");
-  session_->SetEngine(engine_->Engine());
 }
 
 void WindowController::ShowEngineInfo() {
@@ -127,7 +148,7 @@ void WindowController::ResetScanView() {
 }
 
 void WindowController::btnScanClick() {
-  if (ScanRunning() || actionRunning_) return;
+  if (!startupFinished_ || ScanRunning() || actionRunning_) return;
   ResetScanView();
   view_.ShowPage(WindowPage::Scan);
   selectAllEnabled_ = false;
@@ -139,36 +160,70 @@ void WindowController::btnScanClick() {
   }
   view_.SetStopCaption("Stop");
   phasesRunning_ = true;
-  std::string error;
   try {
-    session_->RunScan();
-  } catch (const std::exception& e) {
-    error = e.what();
+    session_->ApplyScanOptions();
   } catch (...) {
-    error = "The scan failed.";
+    PhasesFinished(std::current_exception());
+    return;
   }
+  relay_.Begin();
+  // The phases judge one program after another; a program's verdict may take
+  // seconds, which the window must not wait for.
+  phases_.Start(
+      [this] {
+        try {
+          ScanMemory(relay_, session_->Context());
+          ScanRegistry(relay_, session_->Context());
+        } catch (const PhaseRelay::Stopped&) {
+          // Asked to stop: the phase ends here, the walk does not start.
+        }
+      },
+      [this](std::exception_ptr error) { PhasesFinished(error); });
+}
+
+void WindowController::PhasesFinished(std::exception_ptr error) {
   phasesRunning_ = false;
   view_.SetEnabled(WindowControl::Back, true);
-  if (!ScanBusy() && !error.empty()) {
-    // The walk never started: nothing else opens the list again.
-    view_.SetStopCaption("Exit");
-    ShowDetectedCount();
-    selectAllEnabled_ = detectedCount_ > 0;
-    view_.SetEnabled(WindowControl::SelectAll, selectAllEnabled_);
-    view_.SetEnabled(WindowControl::List, true);
+  std::string message;
+  if (error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      message = e.what();
+    } catch (...) {
+      message = "The scan failed.";
+    }
   }
-  if (!error.empty()) view_.ShowMessage(error);
   if (closePending_) {
-    // Closed while the phases ran: no walk may run on behind the window.
-    session_->Abort();
+    // Closed while the phases ran: no walk may start behind the window.
     view_.CloseWindow();
+    return;
   }
+  if (!message.empty() || relay_.StopAsked()) {
+    EndScanWithoutWalk();
+  } else {
+    session_->StartFileSearch();
+  }
+  if (!message.empty()) view_.ShowMessage(message);
+}
+
+// The walk never started: what its end would show, with the counts at nothing.
+void WindowController::EndScanWithoutWalk() {
+  ShowOperation(SummaryLine(0, 0));
+  ShowObject(std::string());
+  WalkFinish();
 }
 
 void WindowController::btnCancelClick() { view_.CloseWindow(); }
 
 bool WindowController::ConfirmStop() {
   if (!view_.AskConfirm(kStopQuestion)) return false;
+  if (phasesRunning_) {
+    // The program being judged gets its verdict; the phases end after it.
+    relay_.Stop();
+    phases_.Wait();
+    return true;
+  }
   // The walk may have ended while the question was open.
   if (!ScanBusy()) return false;
   view_.ProcessPendingMessages();
@@ -178,7 +233,7 @@ bool WindowController::ConfirmStop() {
 
 void WindowController::btnCancel2Click() {
   if (actionRunning_) return;
-  if (!ScanBusy()) {
+  if (!ScanRunning()) {
     view_.CloseWindow();
     return;
   }
@@ -205,8 +260,12 @@ void WindowController::btnBackClick() {
 bool WindowController::CloseQuery() {
   if (phasesRunning_ || actionRunning_) {
     closePending_ = true;
+    relay_.Stop();
     return false;
   }
+  // The engine steps cannot be cut short; the program ends without them, and
+  // the splash must not keep it alive.
+  if (startup_.Running()) view_.HideSplash();
   // No question; a walk still running stops before the window goes.
   if (ScanBusy()) session_->Abort();
   return true;
@@ -308,32 +367,51 @@ void WindowController::lvFoundClick() {
   }
 }
 
-template <typename RowLoop>
 void WindowController::RunAction(const char* action, RowLoop loop) {
-  if (actionRunning_ || ScanRunning()) return;
-  // Messages run between rows: nothing the user clicks meanwhile may change the
-  // list under the loop or start a second action over the same rows.
+  if (!startupFinished_ || actionRunning_ || ScanRunning()) return;
+  // Nothing the user clicks meanwhile may change the list under the action or
+  // start a second one over the same rows.
   actionRunning_ = true;
   for (WindowControl control : {WindowControl::List, WindowControl::SelectAll, WindowControl::Clean,
                                 WindowControl::Delete, WindowControl::Back, WindowControl::Stop}) {
     view_.SetEnabled(control, false);
   }
-  const RowReporter report = [this](const RowResult& result) {
-    if (result.index >= detections_.Count()) return;
-    tips_.resize(detections_.Count());
-    tips_[result.index] = result.handled ? std::string() : result.reason;
-    view_.ShowRow(result.index, detections_.Row(result.index), tips_[result.index]);
-    // The row's result shows now, not after the next row's repair.
-    view_.ProcessPendingMessages();
-  };
-  try {
-    // Every change is journaled first, so that korbu-scan --undo can reverse it.
-    const auto journal = RecordedChanges(action, detections_);
-    loop(detections_, *journal, [this] { view_.ProcessPendingMessages(); }, report);
-  } catch (...) {
-    // A row that fails stays pending; the rows before it keep what the loop did.
+  view_.ShowBusy(true);
+  // The worker acts on its own copy of the rows; each row's result is handed to
+  // the window's list as soon as it is known, before the next row's repair.
+  auto rows = std::make_shared<DetectionList>(detections_);
+  rows->SetChangeHandler(nullptr);
+  const std::string name = action;
+  action_.Start(
+      [this, rows, name, loop] {
+        // Every change is journaled first, so that korbu-scan --undo can reverse it.
+        const auto journal = RecordedChanges(name, *rows);
+        loop(*rows, *journal, nullptr, [this, &rows](const RowResult& result) {
+          dispatcher_.RunOnMainThread([&] { ShowRowResult(*rows, result); });
+        });
+      },
+      // A row that fails stays pending; the rows before it keep what the loop did.
+      [this, rows](std::exception_ptr) { FinishAction(*rows); });
+}
+
+void WindowController::ShowRowResult(const DetectionList& done, const RowResult& result) {
+  if (result.index >= detections_.Count() || result.index >= done.Count()) return;
+  tips_.resize(detections_.Count());
+  tips_[result.index] = result.handled ? std::string() : result.reason;
+  const DetectionRow& row = done.Row(result.index);
+  detections_.SetInformation(result.index, row.information);
+  detections_.SetChecked(result.index, row.checked);
+  // Also when only the tip changed.
+  view_.ShowRow(result.index, detections_.Row(result.index), tips_[result.index]);
+}
+
+void WindowController::FinishAction(const DetectionList& done) {
+  for (std::size_t i = 0; i < detections_.Count() && i < done.Count(); ++i) {
+    detections_.SetInformation(i, done.Row(i).information);
+    detections_.SetChecked(i, done.Row(i).checked);
   }
   actionRunning_ = false;
+  view_.ShowBusy(false);
   for (WindowControl control : {WindowControl::List, WindowControl::Back, WindowControl::Stop}) {
     view_.SetEnabled(control, true);
   }

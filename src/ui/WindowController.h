@@ -3,6 +3,11 @@
 // texts and engine information, the control of a scan, the detection list shown
 // in the window, the selection rules and the "Clean" and "Delete" actions. The
 // toolkit's window forwards its events here and implements WindowView.
+//
+// The controller and its state live on the main thread. Its long work (loading
+// the engine, the memory and registry phases, an action's repairs) runs on a
+// worker, which hands what it shows to the main thread in order; the file walk has
+// a worker of its own. So the window paints and answers throughout.
 
 #include <cstddef>
 #include <memory>
@@ -10,9 +15,12 @@
 #include <vector>
 
 #include "findfile/MainThreadDispatcher.h"
+#include "repair/RowActions.h"
 #include "scan/DetectionList.h"
 #include "scan/ScanFrontEnd.h"
 #include "engine/EngineStartup.h"
+#include "ui/BackgroundWork.h"
+#include "ui/PhaseRelay.h"
 #include "ui/WindowView.h"
 
 namespace korbu {
@@ -34,9 +42,17 @@ class WindowController final : public ScanFrontEnd {
   // Start-up.
   /// The window was built: the options page shows, disabled until start-up ends.
   void FormCreate();
-  /// The engine steps; on the first activation only, later ones do nothing.
+  /// Starts the engine steps on the first activation; later ones do nothing.
+  /// Returns at once; the steps report to the splash as they go, and the options
+  /// page opens once they have ended.
   void FormActivate();
   bool StartupFinished() const { return startupFinished_; }
+  /// True while the engine steps run; nothing has been changed then, so a
+  /// program closed meanwhile may end without waiting for them.
+  bool StartupRunning() const { return startup_.Running(); }
+  /// Returns once no start-up, scan phase or action works in the background,
+  /// running the hand-overs meanwhile. The walk: Session().WaitForEnd().
+  void WaitForWork();
   /// Checks the four options and fills the information labels from the engine.
   void ShowEngineInfo();
 
@@ -46,7 +62,8 @@ class WindowController final : public ScanFrontEnd {
   void btnCancel2Click();
   void btnBackClick();
   /// The user asks to close the window: true when it may go now. Otherwise it
-  /// closes by itself (CloseWindow) once the work in progress has ended.
+  /// closes by itself (CloseWindow) once the work in progress has ended; the
+  /// memory and registry phases end at their next object for it.
   bool CloseQuery();
 
   // Selection and actions; the view reports the user's doing only.
@@ -78,30 +95,41 @@ class WindowController final : public ScanFrontEnd {
 
  private:
   void RunEngineSteps();
+  void SplashStatus(const std::string& text);
+  void FinishStartup();
   void ResetScanView();
+  void PhasesFinished(std::exception_ptr error);
+  void EndScanWithoutWalk();
   bool ConfirmStop();
   void ListChanged(std::size_t index);
   void ShowDetectedCount();
   void SetSelectAll(bool checked);
   void ApplyButtons(bool clean, bool del);
-  template <typename RowLoop>
+  using RowLoop = void (*)(DetectionList&, ChangeSink&, const PendingMessages&, const RowReporter&);
   void RunAction(const char* action, RowLoop loop);
+  void ShowRowResult(const DetectionList& done, const RowResult& result);
+  void FinishAction(const DetectionList& done);
   void WalkBegin();
   void WalkFinish();
 
   WindowView& view_;
+  MainThreadDispatcher& dispatcher_;
   std::unique_ptr<EngineStartup> engine_;
   DetectionList detections_;
   std::vector<std::string> tips_;  // per row, the reason it stays pending
   int detectedCount_ = 0;
   bool selectAll_ = false;
   bool selectAllEnabled_ = false;
-  bool activating_ = false;
   bool startupFinished_ = false;
   bool phasesRunning_ = false;   // memory and registry phases, before the walk
   bool actionRunning_ = false;   // "Clean" or "Delete" works through the rows
   bool closePending_ = false;    // closed while one of the two ran
-  std::unique_ptr<ScanSession> session_;  // last: stopped before the rest goes
+  std::unique_ptr<ScanSession> session_;
+  PhaseRelay relay_;
+  // Last: each waits for its work, whose hand-overs use what is above.
+  BackgroundWork startup_;
+  BackgroundWork phases_;
+  BackgroundWork action_;
 };
 
 }  // namespace korbu

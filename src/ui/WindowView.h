@@ -69,6 +69,8 @@ class WindowView {
 
   /// Lets the window process pending messages (paints, timers, the worker's hand-overs).
   virtual void ProcessPendingMessages() = 0;
+  /// The busy pointer over the whole program while an action works, or the usual ones.
+  virtual void ShowBusy(bool /*busy*/) {}
   /// Hides and destroys the splash window.
   virtual void HideSplash() = 0;
   /// Closes the main window, which ends the program; the toolkit asks

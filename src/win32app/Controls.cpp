@@ -21,6 +21,8 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CTLCOLORBTN:
       return SendMessageA(GetParent(page), message, wParam, lParam);
     case WM_SETCURSOR:
+      // The window first: it shows the busy pointer over everything while it works.
+      if (SendMessageA(GetParent(page), WM_SETCURSOR, wParam, lParam) != FALSE) return TRUE;
       if (IsPushButton(reinterpret_cast<HWND>(wParam)) && LOWORD(lParam) == HTCLIENT) {
         SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HAND)));
         return TRUE;
@@ -79,6 +81,38 @@ void ProvideTahoma(HDC screen) {
   for (const char* file : {"\\fonts\\tahoma.ttf", "\\fonts\\tahomabd.ttf"}) {
     AddFontResourceExA((folder + file).c_str(), FR_PRIVATE, nullptr);
   }
+}
+
+constexpr int kCheckMarkSize = 13;
+
+LRESULT CALLBACK GreyBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                             DWORD_PTR /*data*/) {
+  if (message == WM_ENABLE) InvalidateRect(box, nullptr, TRUE);
+  if (message != WM_PAINT || IsWindowEnabled(box)) return DefSubclassProc(box, message, wParam, lParam);
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(box, &paint);
+  RECT client;
+  GetClientRect(box, &client);
+  // The background the parent gives its buttons, then the box in the system's
+  // disabled colours: grey face, grey frame, grey mark.
+  auto background = reinterpret_cast<HBRUSH>(
+      SendMessageA(GetParent(box), WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(box)));
+  FillRect(dc, &client, background != nullptr ? background : GetSysColorBrush(COLOR_BTNFACE));
+  const int top = (client.bottom - kCheckMarkSize) / 2;
+  RECT mark{0, top, kCheckMarkSize, top + kCheckMarkSize};
+  FillRect(dc, &mark, GetSysColorBrush(COLOR_BTNFACE));
+  FrameRect(dc, &mark, GetSysColorBrush(COLOR_GRAYTEXT));
+  if (Button_GetCheck(box) == BST_CHECKED) {
+    HPEN grey = CreatePen(PS_SOLID, 2, GetSysColor(COLOR_GRAYTEXT));
+    HGDIOBJ old = SelectObject(dc, grey);
+    MoveToEx(dc, mark.left + 3, top + 6, nullptr);
+    LineTo(dc, mark.left + 5, top + 9);
+    LineTo(dc, mark.left + 10, top + 3);
+    SelectObject(dc, old);
+    DeleteObject(grey);
+  }
+  EndPaint(box, &paint);
+  return 0;
 }
 
 }  // namespace
@@ -144,6 +178,8 @@ HWND MakeCheckBox(HWND parent, int id, const char* text, int x, int y, int width
   return Make("BUTTON", parent, id, text, BS_AUTOCHECKBOX | BS_FLAT | WS_TABSTOP, x, y, width,
               height, true);
 }
+
+void GreyWhenDisabled(HWND checkBox) { SetWindowSubclass(checkBox, GreyBoxProc, 1, 0); }
 
 HWND MakeButton(HWND parent, int id, const char* text, int x, int y, int width, int height) {
   return Make("BUTTON", parent, id, text, BS_PUSHBUTTON | WS_TABSTOP, x, y, width, height, false);

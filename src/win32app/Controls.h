@@ -27,6 +27,9 @@ HWND MakeLabel(HWND parent, int id, const char* text, int x, int y, int width, i
 /// A heading bar: light blue face, navy bold text, a medium blue shadow.
 HWND MakeBar(HWND parent, int id, const char* text, int x, int y, int width, int height);
 HWND MakeCheckBox(HWND parent, int id, const char* text, int x, int y, int width, int height);
+/// A flat check box without a caption that is drawn greyed while disabled (the
+/// common controls draw a disabled flat box almost as an enabled one).
+void GreyWhenDisabled(HWND checkBox);
 HWND MakeButton(HWND parent, int id, const char* text, int x, int y, int width, int height);
 
 /// Draws a heading bar for its WM_DRAWITEM.

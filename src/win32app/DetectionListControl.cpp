@@ -58,6 +58,16 @@ void DetectionListControl::ShowRow(std::size_t index, const DetectionRow& row, c
   following_ = false;
 }
 
+void DetectionListControl::SetEnabled(bool enabled) {
+  EnableWindow(list_, enabled ? TRUE : FALSE);
+  // The control itself looks the same either way.
+  const COLORREF face = GetSysColor(enabled ? COLOR_WINDOW : COLOR_BTNFACE);
+  ListView_SetBkColor(list_, face);
+  ListView_SetTextBkColor(list_, face);
+  ListView_SetTextColor(list_, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+  InvalidateRect(list_, nullptr, TRUE);
+}
+
 void DetectionListControl::Clear() {
   following_ = true;
   ListView_DeleteAllItems(list_);

@@ -19,6 +19,8 @@ class DetectionListControl {
   HWND Handle() const { return list_; }
   void ShowRow(std::size_t index, const DetectionRow& row, const std::string& tip);
   void Clear();
+  /// Takes clicks or not, and looks it: a disabled list is drawn greyed.
+  void SetEnabled(bool enabled);
   std::size_t RowCount() const;
   std::string CellText(std::size_t row, int column) const;
   bool Checked(std::size_t row) const;

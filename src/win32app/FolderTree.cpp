@@ -1,5 +1,7 @@
 #include "win32app/FolderTree.h"
 
+#include <functional>
+
 namespace korbu::win32app {
 namespace {
 
@@ -12,6 +14,23 @@ LPITEMIDLIST ItemPidl(HWND tree, HTREEITEM item) {
   data.hItem = item;
   if (!TreeView_GetItem(tree, &data)) return nullptr;
   return reinterpret_cast<LPITEMIDLIST>(data.lParam);
+}
+
+// Reads no further than the first subfolder the shell would list (hidden ones are
+// not listed).
+bool HasVisibleSubdirectory(const std::string& folder) {
+  WIN32_FIND_DATAA entry{};
+  HANDLE search = FindFirstFileExA((folder + (folder.back() == '\\' ? "*" : "\\*")).c_str(), FindExInfoBasic, &entry,
+                                   FindExSearchLimitToDirectories, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  do {
+    const std::string name = entry.cFileName;
+    found = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) == 0 && name != "." && name != "..";
+  } while (!found && FindNextFileA(search, &entry));
+  FindClose(search);
+  return found;
 }
 
 }  // namespace
@@ -56,7 +75,9 @@ HTREEITEM FolderTree::Add(HTREEITEM parent, void* pidlBytes) {
   insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
   insert.item.pszText = info.szDisplayName;
   insert.item.lParam = reinterpret_cast<LPARAM>(pidl);
-  insert.item.cChildren = 1;  // known once the node opens
+  // Asked for once the node is first drawn: a folder without subfolders gets
+  // no mark to open it.
+  insert.item.cChildren = I_CHILDRENCALLBACK;
   insert.item.iImage = info.iIcon;
   insert.item.iSelectedImage = open.iIcon;
   HTREEITEM item = TreeView_InsertItem(tree_, &insert);
@@ -64,9 +85,11 @@ HTREEITEM FolderTree::Add(HTREEITEM parent, void* pidlBytes) {
   return item;
 }
 
-void FolderTree::Fill(HTREEITEM parent) {
-  if (TreeView_GetChild(tree_, parent) != nullptr) return;
-  LPITEMIDLIST parentPidl = ItemPidl(tree_, parent);
+// Calls visit with each folder of the file system (or one that holds such, as a
+// drive does) directly in the folder of parentPidl, until visit returns false.
+// Virtual folders are left out.
+void FolderTree::ForEachSubfolder(void* parentPidlBytes, const std::function<bool(void*)>& visit) const {
+  auto parentPidl = static_cast<LPITEMIDLIST>(parentPidlBytes);
   IShellFolder* desktop = nullptr;
   if (parentPidl == nullptr || FAILED(SHGetDesktopFolder(&desktop))) return;
   IShellFolder* folder = nullptr;
@@ -76,14 +99,14 @@ void FolderTree::Fill(HTREEITEM parent) {
       folder->EnumObjects(nullptr, SHCONTF_FOLDERS, &children) == S_OK && children != nullptr) {
     LPITEMIDLIST child = nullptr;
     ULONG fetched = 0;
-    while (children->Next(1, &child, &fetched) == S_OK && fetched == 1) {
-      // Folders of the file system and what holds them (drives); no virtual folders.
-      SFGAOF attributes = SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR | SFGAO_HASSUBFOLDER;
+    bool more = true;
+    while (more && children->Next(1, &child, &fetched) == S_OK && fetched == 1) {
+      SFGAOF attributes = SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR;
       LPCITEMIDLIST relative = child;
       folder->GetAttributesOf(1, &relative, &attributes);
       if ((attributes & SFGAO_FOLDER) != 0 &&
           (attributes & (SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR)) != 0) {
-        Add(parent, ILCombine(parentPidl, child));
+        more = visit(ILCombine(parentPidl, child));
       }
       CoTaskMemFree(child);
     }
@@ -91,6 +114,14 @@ void FolderTree::Fill(HTREEITEM parent) {
   if (children != nullptr) children->Release();
   if (folder != nullptr) folder->Release();
   desktop->Release();
+}
+
+void FolderTree::Fill(HTREEITEM parent) {
+  if (TreeView_GetChild(tree_, parent) != nullptr) return;
+  ForEachSubfolder(ItemPidl(tree_, parent), [&](void* pidl) {
+    Add(parent, pidl);
+    return true;
+  });
   if (TreeView_GetChild(tree_, parent) == nullptr) {
     TVITEMA data{};
     data.mask = TVIF_CHILDREN;
@@ -98,6 +129,28 @@ void FolderTree::Fill(HTREEITEM parent) {
     data.cChildren = 0;
     TreeView_SetItem(tree_, &data);
   }
+}
+
+bool FolderTree::HasSubfolders(HTREEITEM item) const {
+  LPITEMIDLIST pidl = ItemPidl(tree_, item);
+  if (pidl == nullptr) return false;
+  // A drive with removable media is not read until the user opens it.
+  SHFILEINFOA info{};
+  if (SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl), 0, &info, sizeof info, SHGFI_PIDL | SHGFI_ATTRIBUTES) != 0 &&
+      (info.dwAttributes & SFGAO_REMOVABLE) != 0) {
+    return true;
+  }
+  // A folder on disk is asked directly: the shell's listing costs far more, and
+  // this runs while the tree paints.
+  char path[MAX_PATH] = {};
+  if (SHGetPathFromIDListA(pidl, path) && path[0] != '\0') return HasVisibleSubdirectory(path);
+  bool found = false;
+  ForEachSubfolder(pidl, [&](void* child) {
+    found = true;
+    CoTaskMemFree(child);
+    return false;
+  });
+  return found;
 }
 
 std::string FolderTree::SelectedPath() const {
@@ -142,6 +195,16 @@ bool FolderTree::Notify(const NMHDR& header, LRESULT& result) {
     const auto& change = reinterpret_cast<const NMTREEVIEWA&>(header);
     if (change.action == TVE_EXPAND) Fill(change.itemNew.hItem);
     result = FALSE;
+    return true;
+  }
+  if (header.code == TVN_GETDISPINFOA || header.code == TVN_GETDISPINFOW) {
+    // Both forms carry the item in the same place; only the child count is asked.
+    auto& info = const_cast<NMTVDISPINFOA&>(reinterpret_cast<const NMTVDISPINFOA&>(header));
+    if ((info.item.mask & TVIF_CHILDREN) != 0) {
+      info.item.cChildren = HasSubfolders(info.item.hItem) ? 1 : 0;
+      info.item.mask |= TVIF_DI_SETITEM;  // kept: asked only once per node
+    }
+    result = 0;
     return true;
   }
   if (header.code == TVN_DELETEITEMA || header.code == TVN_DELETEITEMW) {

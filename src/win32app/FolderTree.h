@@ -1,7 +1,10 @@
 #pragma once
 // The location tree: My Computer, its drives and their folders from the shell
-// namespace, with the shell's icons; folders only, filled as nodes open.
+// namespace, with the shell's icons; folders only, filled as nodes open. A node
+// shows the mark to open it only when its folder has subfolders, looked up when
+// the node is first drawn.
 
+#include <functional>
 #include <string>
 
 #include "win32app/Win32Api.h"
@@ -27,6 +30,8 @@ class FolderTree {
 
  private:
   void Fill(HTREEITEM parent);
+  bool HasSubfolders(HTREEITEM item) const;
+  void ForEachSubfolder(void* parentPidl, const std::function<bool(void*)>& visit) const;
   HTREEITEM Add(HTREEITEM parent, void* pidl);
 
   HWND tree_ = nullptr;

@@ -186,6 +186,14 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == kLbScan) SetTextColor(dc, kNavy);
       return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
     }
+    case WM_SETCURSOR:
+      // Asked by the pages for their controls too, before those set their own.
+      if (busy_) {
+        SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+        return TRUE;
+      }
+      if (reinterpret_cast<HWND>(wParam) != window_) return FALSE;
+      break;
     case WM_CLOSE:
       if (!controller_ || controller_->CloseQuery()) DestroyWindow(window_);
       return 0;
@@ -243,6 +251,10 @@ void MainWindow::SetTip(WindowLabel label, const std::string& tip) {
 std::string MainWindow::TipOf(int id) const { return tips_->Get(Control(id)); }
 
 void MainWindow::SetEnabled(WindowControl control, bool enabled) {
+  if (control == WindowControl::List) {
+    list_->SetEnabled(enabled);
+    return;
+  }
   HWND target = control == WindowControl::OptionsPage ? sheetUtama_ : Control(ControlIdOf(control));
   if (target != nullptr) EnableWindow(target, enabled ? TRUE : FALSE);
 }
@@ -296,6 +308,18 @@ void MainWindow::ShowMessage(const std::string& text) {
 }
 
 void MainWindow::ProcessPendingMessages() { dispatcher_.ProcessPendingMessages(); }
+
+void MainWindow::ShowBusy(bool busy) {
+  busy_ = busy;
+  // At once where the pointer rests, not only once it moves.
+  POINT where;
+  if (GetCursorPos(&where) && window_ != nullptr) {
+    HWND under = WindowFromPoint(where);
+    if (under != nullptr && (under == window_ || IsChild(window_, under))) {
+      SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    }
+  }
+}
 
 void MainWindow::HideSplash() {
   if (!splash_) return;

@@ -80,6 +80,7 @@ class MainWindow final : public WindowView {
   bool AskConfirm(const std::string& question) override;
   void ShowMessage(const std::string& text) override;
   void ProcessPendingMessages() override;
+  void ShowBusy(bool busy) override;
   void HideSplash() override;
   void CloseWindow() override;
 
@@ -103,6 +104,7 @@ class MainWindow final : public WindowView {
   std::vector<std::string> splashHistory_;
   std::unique_ptr<FolderTree> tree_;
   std::unique_ptr<DetectionListControl> list_;
+  bool busy_ = false;
   std::unique_ptr<WindowController> controller_;
 };
 

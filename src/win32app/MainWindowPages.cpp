@@ -95,6 +95,7 @@ void MainWindow::BuildScanPage() {
   MakeBar(page, kPnlDetected, "        List of Detected Files", kMargin, listBarTop, width, kBarHeight);
   HWND selectAll = MakeCheckBox(page, kCbSelAll, "", kMargin + 4, listBarTop + 2, 16, 16);
   SetWindowPos(selectAll, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  GreyWhenDisabled(selectAll);
   tips_->Set(selectAll, "Check this box for select all.");
 
   const int listTop = listBarTop + kBarHeight;

@@ -2,6 +2,7 @@
 // main window, until it is closed.
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "win32app/MainWindow.h"
@@ -26,6 +27,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       if (!window.Closed() && IsDialogMessageA(window.Handle(), &message)) continue;
       TranslateMessage(&message);
       DispatchMessageA(&message);
+    }
+    // Closed while the databases still load, which nothing can cut short: nothing
+    // has been changed yet, so the program ends now instead of waiting for them.
+    if (window.Controller().StartupRunning()) {
+      std::fflush(nullptr);
+      std::_Exit(status);
     }
   } catch (const std::runtime_error& error) {
     // No window could be made: say so and end rather than run on unseen.

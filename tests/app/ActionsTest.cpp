@@ -1,11 +1,11 @@
 // Selection and the two actions from the window: the select-all box, real clicks
 // on the rows' marks, and "Clean" and "Delete" over a scan of a damaged prefix.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QStyleOptionViewItem>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -68,6 +68,12 @@ class ActionsTest : public QObject {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
   }
 
+  // Presses an action's button and waits for the action to end.
+  void Act(const char* button) {
+    Button(button)->click();
+    form_->Controller().WaitForWork();
+  }
+
   // A click in the list that hits no mark.
   void ClickText(int row) {
     QTreeWidget* list = List();
@@ -84,12 +90,13 @@ class ActionsTest : public QObject {
     other_ = damage_->Prefix().WriteC("windows/ShellNew/eicar.com", "not really");
     form_ = std::make_unique<TMainForm>(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
     form_->FormActivate();
+    form_->Controller().WaitForWork();
     form_->show();
     auto* folders = Control<korbu::TFolderTree>(form_.get(), "tvLocation");
     const std::string folder = damage_->Prefix().DriveC("windows/ShellNew");
     QTRY_VERIFY(folders->SelectPath(QString::fromStdString(folder)));
     Button("btnScan")->click();
-    QTRY_VERIFY(!form_->Controller().ScanBusy());
+    QTRY_VERIFY(!form_->Controller().ScanRunning());
     // The engine is not loaded in this test; the other virus's row is listed by hand.
     form_->Controller().Detections().AddDetection(other_, "Eicar-Test-Signature", "");
     wormRow_ = RowOf(damage_->wormFile);
@@ -145,7 +152,7 @@ class ActionsTest : public QObject {
 
   void CleanRepairsTheWormThenDeleteRemovesTheRest() {
     SelectAll()->click();
-    Button("btnClean")->click();
+    Act("btnClean");
     QCOMPARE(Item(wormRow_)->text(2), kCleaned);
     QCOMPARE(Item(registryRow_)->text(2), kCleaned);
     QVERIFY(!Checked(wormRow_));
@@ -169,7 +176,7 @@ class ActionsTest : public QObject {
     QVERIFY(!Button("btnDelete")->isEnabled());
 
     ClickMark(otherRow_);
-    Button("btnDelete")->click();
+    Act("btnDelete");
     QCOMPARE(Item(otherRow_)->text(2), kDeleted);
     QVERIFY(!Exists(other_));
     // Every listed object is handled now: nothing is left to select or act on,
@@ -188,7 +195,7 @@ class ActionsTest : public QObject {
   void DeleteOfAFileAlreadyGoneKeepsItsRowChecked() {
     ClickMark(otherRow_);
     QVERIFY(QFile::remove(QString::fromStdString(other_)));
-    Button("btnDelete")->click();
+    Act("btnDelete");
     QCOMPARE(Item(otherRow_)->text(2), QString());
     QVERIFY(Checked(otherRow_));
     QVERIFY(Button("btnDelete")->isEnabled());
@@ -201,18 +208,15 @@ class ActionsTest : public QObject {
   void EachResultShowsBeforeTheNextRowIsRepaired() {
     ClickMark(wormRow_);
     ClickMark(otherRow_);
-    // Messages run once a row has its result; the other row must be untouched then.
+    // The first result shows while the other row's object is still there.
     bool otherObjectLeft = false;
     bool checkedOnce = false;
     connect(List(), &QTreeWidget::itemChanged, this, [&](QTreeWidgetItem* item, int column) {
       if (column != 2 || item->text(2) != kDeleted || checkedOnce) return;
       checkedOnce = true;
-      const bool wormFirst = item == Item(wormRow_);
-      QTimer::singleShot(0, form_.get(), [&, wormFirst] {
-        otherObjectLeft = Exists(wormFirst ? other_ : damage_->wormFile);
-      });
+      otherObjectLeft = Exists(item == Item(wormRow_) ? other_ : damage_->wormFile);
     });
-    Button("btnDelete")->click();
+    Act("btnDelete");
     QVERIFY(checkedOnce);
     QVERIFY(otherObjectLeft);
     QCOMPARE(Item(wormRow_)->text(2), kDeleted);
@@ -222,7 +226,7 @@ class ActionsTest : public QObject {
   void OnceEveryRowIsHandledTheBoxIsUnticked() {
     SelectAll()->click();
     QVERIFY(SelectAll()->isChecked());
-    Button("btnDelete")->click();
+    Act("btnDelete");
     for (int i = 0; i < List()->topLevelItemCount(); ++i) {
       if (Item(i)->text(2) != kDeleted) QSKIP("the scan listed a row that Delete cannot handle here");
     }
@@ -235,22 +239,19 @@ class ActionsTest : public QObject {
   void TheWindowStaysWholeWhileAnActionRuns() {
     SelectAll()->click();
     const int rows = List()->topLevelItemCount();
-    bool backLocked = false;
-    bool exitLocked = false;
-    // Runs while the action lets messages through after its first row.
-    QTimer::singleShot(0, form_.get(), [&] {
-      QVERIFY(form_->Controller().ActionRunning());
-      backLocked = !Button("btnBack")->isEnabled();
-      exitLocked = !Button("btnCancel2")->isEnabled();
-      Button("btnBack")->click();
-      Button("btnDelete")->click();
-      form_->close();
-      QVERIFY(form_->isVisible());
-    });
     Button("btnClean")->click();
-    QVERIFY(backLocked && exitLocked);
-    QVERIFY(!form_->Controller().ActionRunning());
-    // "Back" did not clear the list under the loop; the close came afterwards.
+    // The repairs run on a worker: the window answers, busy, with nothing to press.
+    QVERIFY(form_->Controller().ActionRunning());
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    for (const char* name : {"btnBack", "btnCancel2", "btnClean", "btnDelete", "cbSelAll", "LvFound"}) {
+      QVERIFY2(!Control<QWidget>(form_.get(), name)->isEnabled(), name);
+    }
+    form_->close();
+    QVERIFY(form_->isVisible());
+    form_->Controller().WaitForWork();
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    // The list is whole and the close came afterwards.
     QCOMPARE(List()->topLevelItemCount(), rows);
     QCOMPARE(Item(wormRow_)->text(2), kCleaned);
     QVERIFY(Exists(other_));

@@ -13,6 +13,7 @@
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -32,6 +33,7 @@ namespace {
 std::unique_ptr<TMainForm> ReadyForm() {
   auto form = std::make_unique<TMainForm>(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
   form->FormActivate();
+  form->Controller().WaitForWork();
   return form;
 }
 
@@ -308,6 +310,7 @@ class MainFormTest : public QObject {
   void TreeShowsFoldersOnlyUnderTheComputerNode() {
     korbu::test::TempTree tree;
     tree.MakeDir("inner");
+    tree.MakeDir("outer/deeper");
     tree.Write("file.txt", "x");
     korbu::TFolderTree folders;
     folders.resize(300, 400);
@@ -321,12 +324,17 @@ class MainFormTest : public QObject {
     QTRY_VERIFY(folders.SelectPath(root));
     const QModelIndex here = folders.currentIndex();
     folders.expand(here);
-    QTRY_COMPARE(model->rowCount(here), 1);  // the file is not listed
+    QTRY_COMPARE(model->rowCount(here), 2);  // the file is not listed
     QCOMPARE(model->index(0, 0, here).data().toString(), QStringLiteral("inner"));
+    // Once drawn, only the folder that has a subfolder keeps the mark to open it.
+    folders.grab();
+    const auto item = [&](int row) { return folders.currentItem()->child(row); };
+    QCOMPARE(item(0)->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    QCOMPARE(item(1)->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
 
     // The tree follows folders made after it was shown.
     tree.MakeDir("later");
-    QTRY_COMPARE(model->rowCount(here), 2);
+    QTRY_COMPARE(model->rowCount(here), 3);
 
     // A right click selects the folder under the pointer.
     const QModelIndex inner = model->index(0, 0, here);
@@ -362,6 +370,11 @@ class MainFormTest : public QObject {
   void TheApplicationIsTitledAndTheCaptionsShowWhole() {
     korbu::SetUpApplication();
     QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Selvo Antivirus"));
+    // No display name of its own, which the toolkit would append to every title
+    // ("KORBU — Selvo Antivirus"): it follows the application's name.
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
+    korbu::SetUpApplication();
     TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
     QCOMPARE(form.windowTitle(), QStringLiteral("KORBU"));
     for (const char* name : {"Label3", "Label4", "Label5", "Label6", "Label7", "lbFileScaned",
@@ -377,6 +390,9 @@ class MainFormTest : public QObject {
       QSKIP("Tahoma not installed (Debian package fonts-wine)");
     }
     QCOMPARE(QFontInfo(Control<QLabel>(&form, "Label3")->font()).family(), QStringLiteral("Tahoma"));
+    // Message boxes and tool tips too.
+    QCOMPARE(QFontInfo(QApplication::font()).family(), QStringLiteral("Tahoma"));
+    QCOMPARE(QFontInfo(QToolTip::font()).family(), QStringLiteral("Tahoma"));
   }
 
   void ListCellsTellOnlyWhatTheyCut() {

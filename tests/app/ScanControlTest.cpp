@@ -10,9 +10,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include <functional>
 #include <stdexcept>
-#include <utility>
 
 #include "AppTestSupport.h"
 #include "platform/Processes.h"
@@ -39,21 +37,15 @@ QString Text(QWidget* window, const char* name) {
 
 const QString kQuestion = QStringLiteral("Scanning is under process, would you want to stop?");
 
-// A window whose front-end calls the test steps into: what the user does while
-// the memory and registry phases let messages run, and an options read that fails.
+// A window whose options read fails when told.
 class SteppedForm final : public TMainForm {
  public:
   using TMainForm::TMainForm;
-  std::function<void()> duringPhases;
   bool failOptions = false;
 
   std::string SelectedLocation() const override {
     if (failOptions) throw std::runtime_error("cannot read the location");
     return TMainForm::SelectedLocation();
-  }
-  void ProcessPendingMessages() override {
-    if (duringPhases && !Controller().ScanBusy()) std::exchange(duringPhases, {})();
-    TMainForm::ProcessPendingMessages();
   }
 };
 
@@ -70,6 +62,7 @@ class ScanControlTest : public QObject {
   void OpenWindow() {
     form_ = std::make_unique<SteppedForm>(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
     form_->FormActivate();
+    form_->Controller().WaitForWork();
     form_->show();
     auto* folders = Control<korbu::TFolderTree>(form_.get(), "tvLocation");
     QTRY_VERIFY(folders->SelectPath(QString::fromStdString(tree_->Path())));
@@ -77,8 +70,10 @@ class ScanControlTest : public QObject {
 
   SteppedForm* Stepped() { return static_cast<SteppedForm*>(form_.get()); }
 
+  // "Scan", and the memory and registry phases run to their end: the walk runs.
   void StartScan() {
     Control<QPushButton>(form_.get(), "btnScan")->click();
+    form_->Controller().WaitForWork();
     QVERIFY(form_->Controller().ScanBusy());
   }
 
@@ -166,22 +161,33 @@ class ScanControlTest : public QObject {
   }
 
   void MarksDuringTheMemoryAndRegistryPhasesEnableNothing() {
-    bool listOpen = true;
-    Stepped()->duringPhases = [&] {
-      listOpen = Control<QWidget>(form_.get(), "LvFound")->isEnabled();
-      form_->Controller().Detections().AddDetection("/proc/1/exe", "Brontok-1", "Memory was infected");
-      form_->Controller().Detections().SetChecked(0, true);
-      form_->Controller().lvFoundClick();  // what a click in the list would run
-    };
-    StartScan();
-    QVERIFY(!listOpen);
+    Control<QPushButton>(form_.get(), "btnScan")->click();
+    // The phases run on their worker until the window next takes its messages.
+    QVERIFY(form_->Controller().ScanRunning());
+    QVERIFY(!Control<QWidget>(form_.get(), "LvFound")->isEnabled());
+    form_->Controller().Detections().AddDetection("/proc/1/exe", "Brontok-1", "Memory was infected");
+    form_->Controller().Detections().SetChecked(0, true);
+    form_->Controller().lvFoundClick();  // what a click in the list would run
     QVERIFY(!Control<QWidget>(form_.get(), "btnClean")->isEnabled());
     QVERIFY(!Control<QWidget>(form_.get(), "btnDelete")->isEnabled());
-    QTRY_VERIFY(!form_->Controller().ScanBusy());
+    QTRY_VERIFY(!form_->Controller().ScanRunning());
     QVERIFY(!Control<QWidget>(form_.get(), "btnClean")->isEnabled());
     // Checked after the walk: now they respond.
     form_->Controller().lvFoundClick();
     QVERIFY(Control<QWidget>(form_.get(), "btnClean")->isEnabled());
+  }
+
+  void StopDuringTheMemoryPhaseAnswersAndYesEndsTheScan() {
+    Control<QPushButton>(form_.get(), "btnScan")->click();
+    QVERIFY(form_->Controller().ScanRunning() && !form_->Controller().ScanBusy());
+    ConfirmBox::SetNextAnswer(true);
+    Control<QPushButton>(form_.get(), "btnCancel2")->click();
+    QCOMPARE(ConfirmBox::LastQuestion(), kQuestion);
+    QVERIFY(!form_->Controller().ScanRunning());
+    QCOMPARE(Text(form_.get(), "lbFileScan"), QStringLiteral("Scan stopped by user."));
+    QCOMPARE(Text(form_.get(), "lbInfoScan"), QStringLiteral("0 file(s) and 0 Folder(s) scanned. Scan is finished..."));
+    QCOMPARE(Text(form_.get(), "btnCancel2"), QStringLiteral("Exit"));
+    QVERIFY(form_->isVisible());
   }
 
   void YesAfterTheWalkEndedLeavesTheSummaryAlone() {
@@ -246,9 +252,19 @@ class ScanControlTest : public QObject {
     QCOMPARE(ConfirmBox::QuestionsAsked(), asked);
   }
 
-  void DestroyingTheWindowDuringTheWalkIsSafe() {
-    StartScan();
-    form_.reset();  // the walk is still blocked on a hand-over to this window
+  void DestroyingTheWindowDuringTheScanIsSafe_data() {
+    QTest::addColumn<bool>("inTheWalk");
+    QTest::newRow("memory phase") << false;
+    QTest::newRow("walk") << true;
+  }
+  void DestroyingTheWindowDuringTheScanIsSafe() {
+    QFETCH(bool, inTheWalk);
+    if (inTheWalk) {
+      StartScan();
+    } else {
+      Control<QPushButton>(form_.get(), "btnScan")->click();
+    }
+    form_.reset();  // the worker is still blocked on a hand-over to this window
     QVERIFY(!form_);
   }
 

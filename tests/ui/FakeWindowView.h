@@ -42,6 +42,7 @@ class FakeWindowView final : public WindowView {
     rowsInOrder = rowsInOrder && index <= rows.size();  // a new row comes right after the last
     if (rows.size() <= index) rows.resize(index + 1);
     rows[index] = {row, tip};
+    if (onRow) onRow(index);
   }
   void ClearRows() override { rows.clear(); }
   bool AskConfirm(const std::string& question) override {
@@ -54,6 +55,7 @@ class FakeWindowView final : public WindowView {
     dispatcher_.ProcessPendingMessages();
     if (onPump) onPump();
   }
+  void ShowBusy(bool on) override { busy = on; }
   void HideSplash() override { splashHidden = true; }
   void CloseWindow() override { ++closeRequests; }
 
@@ -83,6 +85,8 @@ class FakeWindowView final : public WindowView {
   bool answer = true;
   std::function<void()> beforeAnswer;  // runs while the question is open
   std::function<void()> onPump;        // runs at every message pump
+  std::function<void(std::size_t)> onRow;  // runs as a row is shown
+  bool busy = false;
   bool splashHidden = false;
   int closeRequests = 0;
 
@@ -90,7 +94,7 @@ class FakeWindowView final : public WindowView {
   QueuedDispatcher& dispatcher_;
 };
 
-/// An engine start-up that answers as told.
+/// An engine start-up that answers as told; its database load can be held up.
 class FakeEngine final : public EngineStartup {
  public:
   bool library = false;
@@ -98,9 +102,13 @@ class FakeEngine final : public EngineStartup {
   std::uint32_t signatures = 0;
   std::string reason;
   TClamAV* engine = nullptr;  // what start-up hands the scans
+  std::function<void()> whileLoading;  // runs on the loading thread
   void CreateEngine() override {}
   bool LibraryAvailable() override { return library; }
-  bool LoadDatabase() override { return database; }
+  bool LoadDatabase() override {
+    if (whileLoading) whileLoading();
+    return database;
+  }
   std::uint32_t SignatureCount() override { return signatures; }
   std::pair<std::string, std::string> DatabaseVersions() override { return {"6", ""}; }
   std::pair<std::string, std::string> DatabaseDates() override { return {"22 Jun 2021", ""}; }

@@ -1,11 +1,16 @@
 // The window logic through a fake view: start-up, a scan with its stop question,
 // "Back", rows in walk order, an error of the scan, the select-all box and the
-// two actions.
+// two actions. The long work runs on workers whose hand-overs run only while the
+// test pumps, so every "while it runs" step is taken while it still runs.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "FakeWindowView.h"
 #include "findfile/QueuedDispatcher.h"
@@ -45,13 +50,19 @@ class WindowControllerTest : public ::testing::Test {
 
   void Start() {
     controller_->FormActivate();
-    view_.onPump = nullptr;
+    controller_->WaitForWork();
+  }
+  // A scan whose memory and registry phases have ended: the walk runs.
+  void ScanToTheWalk() {
+    controller_->btnScanClick();
+    controller_->WaitForWork();
+    ASSERT_TRUE(controller_->ScanBusy());
   }
   // Rows as the phases would add them, on a ready scan page.
   void ListOf(std::initializer_list<std::pair<std::string, std::string>> rows) {
     Start();
     view_.location = std::string();
-    controller_->btnScanClick();
+    ScanToTheWalk();
     for (const auto& [file, virus] : rows) controller_->Detections().AddDetection(file, virus, "");
     controller_->Session().WaitForEnd();
   }
@@ -67,14 +78,40 @@ class WindowControllerTest : public ::testing::Test {
   std::unique_ptr<WindowController> controller_;
 };
 
-TEST_F(WindowControllerTest, StartUpReportsEachStepOnceAndOpensTheOptionsPage) {
+TEST_F(WindowControllerTest, StartUpLoadsOffTheMainThreadReportingEachStepOnce) {
   EXPECT_FALSE(view_.On(WindowControl::OptionsPage));
-  Start();
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> loading{false};
+  engine_->whileLoading = [&] {
+    loading = true;
+    released.wait();
+  };
+  controller_->FormActivate();
+  // The databases load; the main thread goes on taking its messages meanwhile.
+  while (!loading) {
+    dispatcher_.ProcessPendingMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(view_.splash, (std::vector<std::string>{"DLL initialization...", "DLL loaded.",
+                                                    "Database initialization..."}));
+  EXPECT_FALSE(view_.On(WindowControl::OptionsPage));
+  EXPECT_FALSE(controller_->StartupFinished());
+  controller_->FormActivate();  // activated again while loading: nothing more
+  controller_->btnScanClick();  // not reachable yet: nothing happens
+  EXPECT_EQ(view_.page, WindowPage::Options);
+  // Closed meanwhile: the window may go at once, and no splash keeps the program.
+  EXPECT_TRUE(controller_->CloseQuery());
+  EXPECT_TRUE(view_.splashHidden);
+  EXPECT_TRUE(controller_->StartupRunning());
+  release.set_value();
+  controller_->WaitForWork();
+
   controller_->FormActivate();  // a later activation loads nothing again
+  EXPECT_FALSE(controller_->StartupRunning());
   EXPECT_EQ(view_.splash, (std::vector<std::string>{"DLL initialization...", "DLL loaded.",
                                                     "Database initialization...",
                                                     "Database NOT loaded."}));
-  EXPECT_TRUE(view_.splashHidden);
   EXPECT_TRUE(view_.On(WindowControl::OptionsPage));
   EXPECT_EQ(view_.Text(WindowLabel::Build), "1.0.0 RC1");
   EXPECT_EQ(view_.Text(WindowLabel::EngineVersion), "16");
@@ -90,7 +127,7 @@ TEST_F(WindowControllerTest, ScansUseTheEngineThatStartUpMade) {
   engine_->engine = &engine;
   Start();
   view_.location = std::string();
-  controller_->btnScanClick();
+  ScanToTheWalk();
   controller_->Session().WaitForEnd();
   EXPECT_EQ(controller_->Session().Context().engine, &engine);
   EXPECT_EQ(engine.ScanOptions(), 879);  // every option checked, archives included
@@ -98,25 +135,22 @@ TEST_F(WindowControllerTest, ScansUseTheEngineThatStartUpMade) {
 
 TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEnd) {
   Start();
-  // A row found by the memory phase and marked while the phases still run.
-  bool cleanEnabledEarly = false;
-  view_.onPump = [&] {
-    if (controller_->Detections().Count() == 0) {
-      controller_->Detections().AddDetection(tree_.Path("docs/tool.exe"), "Brontok-2", "Memory was infected");
-    }
-    controller_->LvFoundItemChecked(0, true);
-    controller_->lvFoundClick();
-    cleanEnabledEarly = cleanEnabledEarly || view_.On(WindowControl::Clean) || view_.On(WindowControl::Delete);
-  };
   controller_->btnScanClick();
-  view_.onPump = nullptr;
-  ASSERT_TRUE(controller_->ScanBusy());
+  // The memory and registry phases run: a row found there and marked changes nothing.
+  ASSERT_TRUE(controller_->ScanRunning());
+  EXPECT_FALSE(controller_->ScanBusy());
   EXPECT_EQ(view_.page, WindowPage::Scan);
   EXPECT_EQ(view_.stopCaption, "Stop");
+  EXPECT_FALSE(view_.On(WindowControl::Back));
+  controller_->Detections().AddDetection(tree_.Path("docs/tool.exe"), "Brontok-2", "Memory was infected");
+  controller_->LvFoundItemChecked(0, true);
+  controller_->lvFoundClick();
+  EXPECT_FALSE(view_.On(WindowControl::Clean) || view_.On(WindowControl::Delete));
+  controller_->WaitForWork();
+  ASSERT_TRUE(controller_->ScanBusy());
   EXPECT_FALSE(view_.On(WindowControl::List));
   controller_->Session().WaitForEnd();
 
-  EXPECT_FALSE(cleanEnabledEarly);
   ASSERT_EQ(view_.rows.size(), 2u);
   EXPECT_FALSE(view_.rows[0].first.checked);
   EXPECT_EQ(view_.rows[1].first.fileName, worm_);
@@ -130,6 +164,36 @@ TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEn
   EXPECT_TRUE(view_.questions.empty());
 }
 
+TEST_F(WindowControllerTest, StopDuringTheFirstPhasesAsksAndYesEndsTheScanThere) {
+  Start();
+  controller_->btnScanClick();
+  view_.answer = false;
+  controller_->btnCancel2Click();
+  EXPECT_TRUE(controller_->ScanRunning());
+  EXPECT_EQ(view_.closeRequests, 0);
+  EXPECT_EQ(view_.stopCaption, "Stop");
+
+  view_.answer = true;
+  controller_->btnCancel2Click();
+  // Ended at the next object, before any walk.
+  EXPECT_FALSE(controller_->ScanRunning());
+  EXPECT_EQ(view_.questions, (std::vector<std::string>(2, kStopQuestion)));
+  EXPECT_EQ(view_.Text(WindowLabel::FileScan), "Scan stopped by user.");
+  EXPECT_EQ(view_.Text(WindowLabel::InfoScan), "0 file(s) and 0 Folder(s) scanned. Scan is finished...");
+  EXPECT_EQ(view_.stopCaption, "Exit");
+  EXPECT_TRUE(view_.On(WindowControl::List));
+  EXPECT_TRUE(view_.On(WindowControl::Back));
+  EXPECT_EQ(view_.closeRequests, 0);
+
+  // Closing during the phases ends them the same way, then closes; no walk starts.
+  controller_->btnBackClick();
+  controller_->btnScanClick();
+  EXPECT_FALSE(controller_->CloseQuery());
+  controller_->WaitForWork();
+  EXPECT_EQ(view_.closeRequests, 1);
+  EXPECT_FALSE(controller_->ScanBusy());
+}
+
 TEST_F(WindowControllerTest, SeveralVerdictWorkersShowTheRowsOfOneInWalkOrder) {
   for (int i = 0; i < 48; ++i) {
     tree_.Write("d" + std::to_string(i % 3) + "/w" + std::to_string(i) + ".exe", test::VariantFile(i % 16 + 1));
@@ -138,7 +202,7 @@ TEST_F(WindowControllerTest, SeveralVerdictWorkersShowTheRowsOfOneInWalkOrder) {
   std::vector<std::string> shown[2];
   for (const unsigned workers : {1u, 4u}) {
     controller_->Session().SetVerdictWorkers(workers);
-    controller_->btnScanClick();
+    ScanToTheWalk();
     controller_->Session().WaitForEnd();
     for (const auto& [row, tip] : view_.rows) shown[workers > 1].push_back(row.fileName + " " + row.virusName);
     controller_->btnBackClick();
@@ -150,7 +214,7 @@ TEST_F(WindowControllerTest, SeveralVerdictWorkersShowTheRowsOfOneInWalkOrder) {
 
 TEST_F(WindowControllerTest, StopAsksAndStopsOnlyAWalkThatStillRuns) {
   Start();
-  controller_->btnScanClick();
+  ScanToTheWalk();
   view_.answer = false;
   controller_->btnCancel2Click();
   EXPECT_TRUE(controller_->ScanBusy());
@@ -166,7 +230,7 @@ TEST_F(WindowControllerTest, StopAsksAndStopsOnlyAWalkThatStillRuns) {
 
   // The walk ends while the question is open: "Yes" then stops nothing.
   controller_->btnBackClick();
-  controller_->btnScanClick();
+  ScanToTheWalk();
   view_.beforeAnswer = [this] { controller_->Session().WaitForEnd(); };
   controller_->btnCancel2Click();
   EXPECT_EQ(view_.Text(WindowLabel::FileScan), "");
@@ -177,7 +241,7 @@ TEST_F(WindowControllerTest, StopAsksAndStopsOnlyAWalkThatStillRuns) {
 
 TEST_F(WindowControllerTest, BackDuringTheWalkStopsItAndClearsTheList) {
   Start();
-  controller_->btnScanClick();
+  ScanToTheWalk();
   controller_->Detections().AddDetection(worm_, "Brontok-1", "Memory was infected");
   controller_->btnBackClick();
   EXPECT_FALSE(controller_->ScanBusy());
@@ -211,6 +275,7 @@ TEST_F(WindowControllerTest, TheSelectAllBoxIsNeverLeftTickedWithoutPendingRows)
   EXPECT_TRUE(view_.On(WindowControl::Delete));
   EXPECT_FALSE(view_.On(WindowControl::Clean));
   controller_->btnDeleteClick();
+  controller_->WaitForWork();
   EXPECT_EQ(view_.rows[0].first.information, "This object was deleted!");
   EXPECT_FALSE(view_.selectAll);
   EXPECT_FALSE(view_.On(WindowControl::SelectAll));
@@ -223,14 +288,24 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
   const std::string second = tree_.Write("b.exe", "b");
   ListOf({{gone, "Other"}, {first, "Other"}, {second, "Other"}});
   controller_->cbSelAllClick(true);
-  // The second file's deletion must not be the first to show the first's result.
+  // Each result shows while the next row's file is still there.
   bool firstShownAlone = false;
-  view_.onPump = [&] {
-    firstShownAlone = firstShownAlone || (view_.rows[1].first.information == kInfoDeleted &&
+  view_.onRow = [&](std::size_t index) {
+    firstShownAlone = firstShownAlone || (index == 1 && view_.rows[1].first.information == kInfoDeleted &&
                                           std::filesystem::exists(second));
   };
   const std::size_t actionsBefore = ActionHistory().size();
   controller_->btnDeleteClick();
+  // It works on a worker: the window is free, busy and closed to the user.
+  EXPECT_TRUE(controller_->ActionRunning());
+  EXPECT_TRUE(view_.busy);
+  for (WindowControl control : {WindowControl::Back, WindowControl::Stop, WindowControl::Delete,
+                                WindowControl::List, WindowControl::SelectAll}) {
+    EXPECT_FALSE(view_.On(control));
+  }
+  controller_->btnDeleteClick();  // a second press does nothing
+  controller_->WaitForWork();
+  EXPECT_FALSE(view_.busy);
   EXPECT_TRUE(firstShownAlone);
   EXPECT_FALSE(std::filesystem::exists(second));
   EXPECT_TRUE(view_.rows[0].first.checked);

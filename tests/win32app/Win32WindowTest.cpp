@@ -117,6 +117,12 @@ class Win32WindowTest : public ::testing::Test {
     ASSERT_TRUE(window_->Tree().SelectPath(tree_.Path()));
     Click(kBtnScan);
   }
+  // Clicks an action's button and waits for the action to end.
+  void Act(int id) {
+    Click(id);
+    EXPECT_TRUE(window_->Controller().ActionRunning());
+    window_->Controller().WaitForWork();
+  }
 
   test::TempTree tree_;
   Win32Dispatcher dispatcher_;
@@ -173,6 +179,20 @@ TEST_F(Win32WindowTest, StartUpReportsEachStepAndShowsTheEngineInformation) {
   TreeView_SelectItem(folders, TreeView_GetRoot(folders));
   EXPECT_FALSE(std::filesystem::is_directory(window_->SelectedLocation()));
   EXPECT_NE(TreeView_GetChild(folders, TreeView_GetRoot(folders)), nullptr);
+  // Only a folder with subfolders shows the mark to open it.
+  ASSERT_TRUE(window_->Tree().SelectPath(tree_.Path()));
+  const auto children = [&](HTREEITEM item) {
+    TVITEMA data{};
+    data.mask = TVIF_CHILDREN;
+    data.hItem = item;
+    return TreeView_GetItem(folders, &data) ? data.cChildren : -1;
+  };
+  HTREEITEM here = TreeView_GetSelection(folders);
+  EXPECT_EQ(children(here), 1);
+  TreeView_Expand(folders, here, TVE_EXPAND);
+  HTREEITEM docs = TreeView_GetChild(folders, here);
+  ASSERT_NE(docs, nullptr);
+  EXPECT_EQ(children(docs), 0);
   Settle();
   Screenshot(window_->Handle(), "win32-options");
 }
@@ -182,6 +202,8 @@ TEST_F(Win32WindowTest, AScanListsTheWormFileAndEndsWithTheSummary) {
   EXPECT_TRUE(window_->ScanPageShown());
   EXPECT_EQ(Text(kBtnCancel2), "Stop");
   EXPECT_FALSE(Enabled(kLvFound));
+  // Closed to the user, and it looks it.
+  EXPECT_EQ(ListView_GetBkColor(window_->Control(kLvFound)), GetSysColor(COLOR_BTNFACE));
   ASSERT_TRUE(Pump([this] { return !window_->Controller().ScanRunning(); }));
   DetectionListControl& list = window_->List();
   ASSERT_EQ(list.RowCount(), 1u);
@@ -193,6 +215,7 @@ TEST_F(Win32WindowTest, AScanListsTheWormFileAndEndsWithTheSummary) {
   EXPECT_EQ(Text(kLbFileScan), "");
   EXPECT_EQ(Text(kBtnCancel2), "Exit");
   EXPECT_TRUE(Enabled(kLvFound));
+  EXPECT_EQ(ListView_GetBkColor(window_->Control(kLvFound)), GetSysColor(COLOR_WINDOW));
   EXPECT_TRUE(Enabled(kCbSelAll));
   EXPECT_FALSE(Enabled(kBtnClean));
   Mark(0);
@@ -209,6 +232,7 @@ TEST_F(Win32WindowTest, AScanListsTheWormFileAndEndsWithTheSummary) {
 TEST_F(Win32WindowTest, StopAndYesEndTheWalkWithTheCountsReached) {
   const auto asked = MainWindow::QuestionsAsked().size();
   ScanTree();
+  window_->Controller().WaitForWork();
   // The walk cannot end before the window takes its messages again.
   ASSERT_TRUE(window_->Controller().ScanBusy());
   MainWindow::SetNextAnswer(true);
@@ -239,13 +263,13 @@ TEST_F(Win32WindowTest, CleanAndDeleteHandleTheirRows) {
   DetectionListControl& list = window_->List();
   ASSERT_EQ(list.RowCount(), 2u);
   Mark(0);
-  Click(kBtnClean);
+  Act(kBtnClean);
   EXPECT_EQ(list.CellText(0, 2), "This object was cleaned!");
   EXPECT_FALSE(list.Checked(0));
   EXPECT_FALSE(std::filesystem::exists(tree_.Path("worm.exe")));
   EXPECT_FALSE(Enabled(kBtnClean));
   Mark(1);
-  Click(kBtnDelete);
+  Act(kBtnDelete);
   EXPECT_EQ(list.CellText(1, 2), "This object was deleted!");
   EXPECT_FALSE(std::filesystem::exists(second));
   // Nothing is left to act on.
