@@ -20,6 +20,8 @@
 #include "support/CrcForge.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
+#include "support/TestFrontEnds.h"
+#include "ui/PhaseRelay.h"
 #include "ui/WindowController.h"
 
 namespace korbu {
@@ -319,6 +321,26 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
   ASSERT_EQ(history.size(), actionsBefore + 1);
   EXPECT_EQ(history.back().action, "delete");
   EXPECT_EQ(history.back().rows.size(), 3u);
+}
+
+// A row's prefix decides which Windows system its Clean repairs, so the window
+// must get it from the phases' worker along with the row.
+TEST(PhaseRelayTest, RowsReachTheWindowWithThePrefixTheirProgramRunsIn) {
+  QueuedDispatcher dispatcher;
+  test::ListOnlyFrontEnd window;
+  PhaseRelay relay(window, dispatcher);
+  relay.Begin();
+  std::thread worker([&] {
+    relay.Detections().AddDetection("C:\\w\\worm.exe", "Brontok-1", std::string(kInfoMemory), "/p/B");
+    relay.Detections().AddRegistryDetection({platform::kHkeyCurrentUser, "Software\\Run", "w"}, "Brontok-1",
+                                            std::string(kInfoRegistry), "/p/B");
+  });
+  dispatcher.WaitWithMessages([&] { return window.list.Count() == 2; });
+  worker.join();
+  ASSERT_EQ(window.list.Count(), 2u);
+  EXPECT_EQ(window.list.Row(0).prefix, "/p/B");
+  EXPECT_EQ(window.list.Row(1).prefix, "/p/B");
+  EXPECT_TRUE(window.list.Row(1).registryValue.has_value());
 }
 
 }  // namespace
