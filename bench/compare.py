@@ -21,31 +21,9 @@ import subprocess
 import sys
 import time
 
+from clamscan_setup import CLAMD_OPTIONS, CLAMSCAN_OPTIONS, clamscan_results
+
 GNU_TIME = "/usr/bin/time"
-
-# clamscan set up as korbu's engine is: option word 879 (archives, mail, OLE2 and
-# PE parsed; encrypted, broken and over-limit files and the engine's heuristics
-# alerted; no HTML, ELF, PDF, ... parsers), its limits, and no scan cache.
-CLAMSCAN_OPTIONS = [
-    "--scan-archive=yes", "--scan-mail=yes", "--scan-ole2=yes", "--scan-pe=yes",
-    "--scan-html=no", "--scan-elf=no", "--scan-pdf=no", "--scan-swf=no",
-    "--scan-xmldocs=no", "--scan-hwp3=no", "--scan-onenote=no", "--scan-image=no",
-    "--scan-image-fuzzy-hash=no", "--heuristic-alerts=yes", "--alert-broken=yes",
-    "--alert-encrypted=yes", "--alert-exceeds-max=yes",
-    "--max-recursion=6", "--max-files=1000", "--max-filesize=10M", "--disable-cache",
-]
-
-
-# The same set-up for clamd, whose clamdscan --multiscan spreads one tree over
-# clamd's threads: the nearest thing ClamAV has to a parallel scan.
-CLAMD_OPTIONS = [
-    "ScanArchive yes", "ScanMail yes", "ScanOLE2 yes", "ScanPE yes", "ScanHTML no",
-    "ScanELF no", "ScanPDF no", "ScanSWF no", "ScanXMLDOCS no", "ScanHWP3 no",
-    "ScanOneNote no", "ScanImage no", "ScanImageFuzzyHash no", "HeuristicAlerts yes",
-    "AlertBrokenExecutables yes", "AlertEncrypted yes", "AlertExceedsMax yes",
-    "MaxRecursion 6", "MaxFiles 1000", "MaxFileSize 10M", "DisableCache yes",
-]
-
 
 class Failed(Exception):
     pass
@@ -189,13 +167,8 @@ def korbu_report(path):
 
 
 def clamscan_found(path, tree):
-    found = {}
-    with open(path, "rb") as f:
-        for line in f.read().decode("utf-8", errors="replace").splitlines():
-            match = re.fullmatch(r"(.*): (.+) FOUND", line)
-            if match and match.group(1).startswith(tree):
-                found[match.group(1)] = match.group(2)
-    return found
+    """The detections in a clamscan output: file -> virus name."""
+    return {f: name for f, name in clamscan_results(path, tree).items() if name != "OK"}
 
 
 def name_counts(found):
@@ -238,8 +211,6 @@ def main():
     args = parser.parse_args()
     scan = os.path.join(args.build, "korbu-scan")
     tree = os.path.abspath(args.tree)
-    no_database = os.path.join(args.work, "no-database")
-    os.makedirs(no_database, exist_ok=True)
     os.environ["WINEPREFIX"] = os.path.join(args.work, "no-prefix")  # files only
     problems = []
     lines = []
@@ -256,7 +227,7 @@ def main():
             lines.append(row("CRC-32 of %s: %s / %s" % (label, own, name), seconds_text(ours, "ns"),
                              seconds_text(crc[(other, length)], "ns"), ours / crc[(other, length)]))
 
-    walk_cmd = [scan, "--no-memory", "--no-registry", "--json", "--database", no_database, tree]
+    walk_cmd = [scan, "--no-memory", "--no-registry", "--json", "--no-engine", tree]
     # cat's output goes to /dev/null: into a regular file, GNU cat hands the copy to the
     # kernel (copy_file_range) and never reads the bytes, which is no reading of the tree.
     read_cmd = ["find", tree, "-type", "f", "-exec", "cat", "{}", "+"]

@@ -45,6 +45,8 @@ echo "   built in $(( $(date +%s) - start )) s"
 
 work=$(mktemp -d /tmp/korbu-windows-test.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Names travel between the Linux side and Wine as UTF-8.
+export LC_ALL=C.UTF-8
 unset DISPLAY
 cleanup() {
   WINEPREFIX=$work/prefix wineserver -k >/dev/null 2>&1 || true
@@ -174,6 +176,43 @@ else
   fail "korbu-scan.exe did not report the missing engine library"
 fi
 
+echo "== Names outside the ANSI code page and past MAX_PATH: shown, deleted and undone"
+names_start=$(date +%s)
+names=$tree/names
+deep_dir=$names/$'\xce\x95\xce\xbb\xce\xbb\xce\xac\xce\xb4\xce\xb1'
+for i in $(seq 0 11); do deep_dir=$deep_dir/folder_with_a_rather_long_name_$i; done
+# name: the detection line each of them must print, as the file is named.
+name_lines=("$(winpath "$names")\\"$'\xe4\xb8\xad\xe6\x96\x87\xe5\xa4\xb9\\\xe4\xb8\xad\xe6\x96\x87'".exe: Brontok-10 FOUND"
+  "$(winpath "$names")\\T"$'\xc3\xb6'"k.exe: Brontok-12 FOUND"
+  "$(winpath "$deep_dir")\\deep.exe: Brontok-12B FOUND")
+check_lines() {
+  local what=$1 file=$2 line
+  for line in "${name_lines[@]}"; do
+    grep -qF "$line" "$file" || { cat "$file"; fail "$what: no line \"$line\""; }
+  done
+}
+# Written to a file: UTF-8.
+tr -d '\r' <"$work/win.txt" >"$work/win.log"
+check_lines "redirected output" "$work/win.log"
+# On a console (a terminal, which Wine's console hands UTF-16 text to as UTF-8),
+# wide enough for the deepest line.
+if command -v script >/dev/null; then
+  timeout 120 script -qec "stty cols 1000; $wine $build/korbu-scan.exe --no-memory --no-registry $(printf %q "$(winpath "$names")")" \
+    /dev/null >"$work/console.txt" 2>&1
+  tr -d '\r' <"$work/console.txt" >"$work/console.log"
+  check_lines "console output" "$work/console.log"
+else
+  skip "script (bsdutils) is not installed: the console output is not tried"
+fi
+cp -r "$names" "$work/names.before"
+timeout 120 "$wine" "$build/korbu-scan.exe" --no-memory --no-registry --delete "$(winpath "$names")" \
+  >"$work/names-delete.txt" 2>&1
+[ -z "$(find "$names" -type f)" ] || { cat "$work/names-delete.txt"; fail "--delete left $(find "$names" -type f)"; }
+timeout 120 "$wine" "$build/korbu-scan.exe" --undo last >"$work/names-undo.txt" 2>&1 ||
+  { cat "$work/names-undo.txt"; fail "--undo last did not set everything back"; }
+diff -r "$work/names.before" "$names" >/dev/null || { cat "$work/names-undo.txt"; fail "--undo did not restore the named files"; }
+echo "   shown on a console and in a file, deleted and undone in $(( $(date +%s) - names_start )) s"
+
 echo "== Cleaning: korbu-scan.exe --clean against the Linux korbu-scan --clean"
 # The same worm file and Run value, planted twice in this prefix, must be cleaned
 # with the same rows and leave the same registry behind on both sides.
@@ -291,12 +330,14 @@ fi
 echo "   cleaning compared in $(( $(date +%s) - clean_start )) s"
 
 echo "== Memory phase: a running program with a worm's checksum under Wine"
-"$wine" "$work/tree.run/holder.exe" "$(winpath "$work/tree.run/held.dat")" >/dev/null 2>&1 &
+# Started from a folder and a name outside the ANSI code page.
+holder=$work/tree.run/$'\xe4\xb8\xad\xe6\x96\x87\xe5\xa4\xb9'/T$'\xc3\xb6'k.exe
+"$wine" "$holder" "$(winpath "$work/tree.run/held.dat")" >/dev/null 2>&1 &
 sleep 3
 mkdir -p "$work/empty"
 timeout 300 "$wine" "$build/korbu-scan.exe" --no-registry "$(winpath "$work/empty")" >"$work/mem.txt" 2>&1
-if grep -qi "tree.run.holder.exe: Brontok.* FOUND" "$work/mem.txt"; then
-  echo "   the running holder.exe was found"
+if tr -d '\r' <"$work/mem.txt" | grep -qiF "$(winpath "$holder"): Brontok-10 FOUND"; then
+  echo "   the running $(basename "$holder") was found"
 else
   cat "$work/mem.txt"
   fail "korbu-scan.exe did not find the running forged program"
@@ -306,7 +347,8 @@ echo "== Engine library: a stand-in ClamAV libclamav.dll at each place it is loo
 # korbu-scan.exe with its engine library (libclamav.dll) in a folder of its own;
 # the stand-in finds files holding its marker and takes any CVD header as valid.
 app=$work/app
-engine_db=$work/engine-db
+# Named outside the ANSI code page: the databases are reached by that name.
+engine_db=$work/engine-db-$'\xe4\xb8\xad\xe6\x96\x87'
 engine_tree=$work/engine-tree
 mkdir -p "$app" "$engine_db" "$engine_tree"
 cp "$build/korbu-scan.exe" "$build/libclamav.dll" "$app/"
@@ -344,7 +386,7 @@ mkdir -p "$app/clamav"
 cp "$build/standin/current/libclamav.dll" "$app/clamav/"
 engine_scan beside-program found --database "$(winpath "$engine_db")"
 # A descriptor scan: libclamav must get the descriptor's system handle (the
-# stand-in fails any cl_scandesc, as a descriptor of another runtime would).
+# stand-in fails any descriptor scan, as a descriptor of another runtime would).
 cp "$build/windows_engine_probe.exe" "$app/"
 probe=$(timeout 120 "$wine" "$app/windows_engine_probe.exe" "$(winpath "$engine_db")" \
   "$(winpath "$engine_tree/marked.txt")" 2>&1 | tr -d '\r')
@@ -356,9 +398,11 @@ fi
 cp "$build/standin/old/libclamav.dll" "$app/clamav/"
 engine_scan older-than-1.2 "older than 1.2 (functionality level 180)" --database "$(winpath "$engine_db")"
 rm -r "$app/clamav"
-mkdir -p "$WINEPREFIX/drive_c/Installed ClamAV"
-cp "$build/standin/current/libclamav.dll" "$WINEPREFIX/drive_c/Installed ClamAV/"
-wine_reg add "$installer_key" /v D9F136C1-3691-47E3-9079-4FE9C9010400 /d 'C:\Installed ClamAV\' /f ||
+# An installation folder outside the ANSI code page: ClamAV's library is loaded by it.
+installed="Installed ClamAV "$'\xce\x95\xce\xbb\xce\xbb\xce\xac\xce\xb4\xce\xb1'
+mkdir -p "$WINEPREFIX/drive_c/$installed"
+cp "$build/standin/current/libclamav.dll" "$WINEPREFIX/drive_c/$installed/"
+wine_reg add "$installer_key" /v D9F136C1-3691-47E3-9079-4FE9C9010400 /d "C:\\$installed\\" /f ||
   fail "recording the stand-in's installation folder"
 engine_scan installer-record found --database "$(winpath "$engine_db")"
 wine_reg delete "$installer_key" /f

@@ -44,6 +44,9 @@ configure "$top/build" -DKORBU_SANITIZE= -DCMAKE_BUILD_TYPE=Release \
   -DKORBU_BUILD_GUI=ON -DKORBU_BUILD_BENCH=ON
 cmake --build "$top/build" -j"$jobs"
 
+stage "parity of korbu-scan and clamscan over ClamAV's test files and crafted archives"
+python3 "$top/scripts/parity.py" "$top/build/korbu-scan"
+
 stage "Windows build under Wine"
 KORBU_LINUX_BUILD="$top/build" bash "$top/scripts/test-windows.sh"
 

@@ -44,11 +44,11 @@ timed() {
   done
 }
 
-# Same limits and archive scanning for both.
+# clamscan set up as the engine is (bench/clamscan_setup.py holds the options).
+set -- $(python3 "$here/../clamscan_setup.py")
 korbu=$(timed "$driver" --database "$db" --archive "$tree" | median)
 korbu_found=$(grep -c FOUND "$tree.out" || true)
-clam=$(timed clamscan -r --no-summary --infected --database="$db" --scan-archive=yes \
-  --max-filesize=10M --max-recursion=6 --max-files=1000 "$tree" | median)
+clam=$(timed clamscan -r --no-summary --infected --database="$db" "$@" "$tree" | median)
 clam_found=$(grep -c FOUND "$tree.out" || true)
 rm -f "$tree.out"
 

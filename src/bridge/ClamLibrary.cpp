@@ -41,12 +41,12 @@ Binding Bind() {
   Find(library, "cl_engine_compile", f.engine_compile, missing);
   Find(library, "cl_load", f.load, missing);
   Find(library, "cl_cvdverify", f.cvdverify, missing);
-  Find(library, "cl_scanfile", f.scanfile, missing);
-  Find(library, "cl_scandesc", f.scandesc, missing);
+  Find(library, "cl_engine_set_clcb_file_inspection", f.engine_set_clcb_file_inspection, missing);
+  Find(library, "cl_scanfile_callback", f.scanfile_callback, missing);
+  Find(library, "cl_scandesc_callback", f.scandesc_callback, missing);
   Find(library, "cl_fmap_open_memory", f.fmap_open_memory, missing);
   Find(library, "cl_fmap_close", f.fmap_close, missing);
   Find(library, "cl_scanmap_callback", f.scanmap_callback, missing);
-  Find(library, "cl_fmap_open_handle", f.fmap_open_handle, missing);
   if (!missing.empty()) {
     b.problem = "libclamav lacks " + missing;
   } else if (unsigned int level = f.retflevel(); level < clam::kMinimumFunctionalityLevel) {

@@ -24,14 +24,14 @@ struct ClamFunctions {
   clam::cl_error_t (*load)(const char* path, clam::cl_engine* engine, unsigned int* signo,
                            unsigned int options);
   clam::cl_error_t (*cvdverify)(const char* path);
-  clam::cl_error_t (*scanfile)(const char* path, const char** virname, unsigned long* scanned,
-                               const clam::cl_engine* engine, clam::cl_scan_options* options);
-  clam::cl_error_t (*scandesc)(int desc, const char* filename, const char** virname,
-                               unsigned long* scanned, const clam::cl_engine* engine,
-                               clam::cl_scan_options* options);
+  void (*engine_set_clcb_file_inspection)(clam::cl_engine* engine, clam::clcb_file_inspection callback);
+  clam::cl_error_t (*scanfile_callback)(const char* path, const char** virname, unsigned long* scanned,
+                                        const clam::cl_engine* engine, clam::cl_scan_options* options,
+                                        void* context);
+  clam::cl_error_t (*scandesc_callback)(int desc, const char* filename, const char** virname,
+                                        unsigned long* scanned, const clam::cl_engine* engine,
+                                        clam::cl_scan_options* options, void* context);
   clam::cl_fmap_t* (*fmap_open_memory)(const void* start, std::size_t length);
-  clam::cl_fmap_t* (*fmap_open_handle)(void* handle, std::size_t offset, std::size_t length,
-                                       clam::clcb_pread read, int useAging);
   void (*fmap_close)(clam::cl_fmap_t* map);
   clam::cl_error_t (*scanmap_callback)(clam::cl_fmap_t* map, const char* filename,
                                        const char** virname, unsigned long* scanned,

@@ -100,11 +100,13 @@ using cl_fmap_t = cl_fmap;
 
 extern "C" {
 using clcb_msg = void (*)(cl_msg severity, const char* fullmsg, const char* msg, void* context);
-/// Reads count bytes at offset from a handle given to cl_fmap_open_handle. libclamav
-/// declares offset and result as off_t: 64 bits on Linux; on Windows the width
-/// depends on how libclamav was built, so the offset's upper half is not relied on
-/// there and the result fits either width (see the Windows scan entry).
-using clcb_pread = long long (*)(void* handle, void* buffer, std::size_t count, long long offset);
+/// Called for each layer of a scan (the file itself, then every file extracted
+/// from it) with the context the scan was given.
+using clcb_file_inspection = cl_error_t (*)(int fd, const char* type, const char** ancestors,
+                                            std::size_t parent_file_size, const char* file_name,
+                                            std::size_t file_size, const char* file_buffer,
+                                            std::uint32_t recursion_level, std::uint32_t layer_attributes,
+                                            void* context);
 }
 
 }  // namespace korbu::bridge::clam

@@ -1,10 +1,13 @@
 #include "bridge/Engine.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 
 #include "bridge/ClamLibrary.h"
+#include "platform/FileSystemPath.h"
 
 namespace korbu::bridge {
 namespace {
@@ -22,6 +25,20 @@ EngineLimitValues ReadLimits(const cl_engine* engine) {
   return limits;
 }
 
+// libclamav cuts a member that unpacks to more than the size limit (zip, cab, xar,
+// InstallShield) to exactly that many bytes and scans only those, with no alert.
+// A layer of exactly the limit below the top is taken for such a cut: at worst a
+// member that happens to have that very size is reported as not judged whole.
+extern "C" cl_error_t NoteLayer(int, const char*, const char**, std::size_t, const char*, std::size_t fileSize,
+                                const char*, std::uint32_t recursionLevel, std::uint32_t, void* context) {
+  auto* notes = static_cast<ScanNotes*>(context);
+  if (notes != nullptr && recursionLevel > 0 && notes->maxFileSize > 0 &&
+      fileSize == static_cast<std::size_t>(notes->maxFileSize)) {
+    notes->cutShort = true;
+  }
+  return CL_CLEAN;
+}
+
 }  // namespace
 
 Engine::Engine(cl_engine* engine)
@@ -37,7 +54,7 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
   }
   // The two loaders differ only in what they accept: a folder, or one file.
   std::error_code ec;
-  std::filesystem::file_status type = std::filesystem::status(path, ec);
+  std::filesystem::file_status type = std::filesystem::status(platform::FileSystemPath(path), ec);
   bool isFolder = std::filesystem::is_directory(type);
   if (ec || isFolder != folder || (!folder && !std::filesystem::is_regular_file(type))) {
     status = CL_EOPEN;
@@ -52,6 +69,7 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
   // were scanned with; since both change from scan to scan here, a remembered
   // "clean" could hide what a scan with other options finds.
   status = Lib().engine_set_num(engine, CL_ENGINE_DISABLE_CACHE, 1);
+  Lib().engine_set_clcb_file_inspection(engine, NoteLayer);
   unsigned int loaded = 0;
   if (status == CL_SUCCESS) status = Lib().load(path, engine, &loaded, kDbStandardOptions);
   if (status != CL_SUCCESS) {
@@ -79,20 +97,26 @@ cl_error_t Engine::Apply(const EngineLimitValues& limits) {
   return result;
 }
 
-cl_error_t Engine::Scan(const clam_limits* limits,
-                        const std::function<cl_error_t(const cl_engine&)>& scan) {
+cl_error_t Engine::Scan(const clam_limits* limits, const ScanFunction& scan) {
   EngineLimitValues wanted = LimitsFromRecord(limits, defaults_);
   {
     std::shared_lock lock(mutex_);
     if (!compiled_) return CL_EARG;
-    if (applied_ == wanted) return scan(*engine_);
+    if (applied_ == wanted) return Run(scan);
   }
   std::unique_lock lock(mutex_);
   if (!(applied_ == wanted)) {
     cl_error_t result = Apply(wanted);
     if (result != CL_SUCCESS) return result;
   }
-  return scan(*engine_);
+  return Run(scan);
+}
+
+// Called with the lock held, so that the limits stay those applied.
+cl_error_t Engine::Run(const ScanFunction& scan) {
+  ScanNotes notes{applied_.maxFileSize};
+  const cl_error_t result = scan(*engine_, notes);
+  return result == CL_CLEAN && notes.cutShort ? CL_EMAXSIZE : result;
 }
 
 }  // namespace korbu::bridge

@@ -15,8 +15,17 @@ namespace korbu::bridge {
 using clam::cl_engine;
 using clam::cl_error_t;
 
+/// What one scan learns besides its verdict. Its address is the scan's context,
+/// which libclamav hands to the engine's inspection callback for every layer.
+struct ScanNotes {
+  long long maxFileSize = 0;  // the size limit the scan runs with; 0 for none
+  bool cutShort = false;      // a file extracted by the scan was cut to that limit
+};
+
 class Engine {
  public:
+  using ScanFunction = std::function<cl_error_t(const cl_engine&, ScanNotes&)>;
+
   /// Loads the databases of a folder (or one database file) into a new engine;
   /// null on failure, with the result code in status.
   static Engine* Load(const char* path, bool folder, std::uint32_t& signatures, cl_error_t& status);
@@ -30,13 +39,15 @@ class Engine {
 
   /// Runs a scan with the engine set to the given limits. Scans with the same
   /// limits run side by side; a change of limits waits for running scans and
-  /// holds the others off until it has been applied and its scan has run.
-  cl_error_t Scan(const clam_limits* limits,
-                  const std::function<cl_error_t(const cl_engine&)>& scan);
+  /// holds the others off until it has been applied and its scan has run. A scan
+  /// that found nothing but cut an extracted file short gives CL_EMAXSIZE: the
+  /// file was not judged whole.
+  cl_error_t Scan(const clam_limits* limits, const ScanFunction& scan);
 
  private:
   explicit Engine(cl_engine* engine);
   cl_error_t Apply(const EngineLimitValues& limits);
+  cl_error_t Run(const ScanFunction& scan);
 
   cl_engine* engine_;
   std::shared_mutex mutex_;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 #include "bridge/ClamLibrary.h"
 #include "bridge/ClamLoader.h"
@@ -29,6 +30,7 @@ using korbu::bridge::Clam;
 using korbu::bridge::ClamProblem;
 using korbu::bridge::CopyVirusName;
 using korbu::bridge::Engine;
+using korbu::bridge::ScanNotes;
 using korbu::bridge::EnsureInitialised;
 
 namespace {
@@ -64,68 +66,116 @@ void* LoadDatabases(const char* path, bool folder, std::uint32_t* signo, std::in
 
 // Scans the map and closes it; a null map (mapping failed) gives failed.
 cl_error_t ScanAndClose(cl_fmap_t* map, cl_error_t failed, const char** virname, unsigned long* blocks,
-                        const cl_engine& engine, cl_scan_options& options) {
+                        const cl_engine& engine, cl_scan_options& options, ScanNotes& notes) {
   if (map == nullptr) return failed;
-  const cl_error_t result = Clam()->scanmap_callback(map, nullptr, virname, blocks, &engine, &options, nullptr);
+  const cl_error_t result = Clam()->scanmap_callback(map, nullptr, virname, blocks, &engine, &options, &notes);
   Clam()->fmap_close(map);
   return result;
 }
 
-#ifdef _WIN32
-// libclamav reads the file through this: offset and result are off_t there, whose
-// width on Windows depends on libclamav's build. libclamav scans no file of 2 GiB
-// or more, so only the offset's lower 32 bits are used, and the result fits in
-// either width.
-extern "C" long long ReadHandle(void* handle, void* buffer, std::size_t count, long long offset) {
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset) & 0xFFFFFFFFu);
-  DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(count, 0x7FFFFFFF));
-  DWORD got = 0;
-  if (!::ReadFile(static_cast<HANDLE>(handle), buffer, wanted, &got, &at)) {
-    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-  }
-  return got;
+// The whole of a file that is already in memory, scanned as libclamav scans a
+// descriptor. Only memory maps are handed over: libclamav's maps of a caller's
+// handle take the handle for a descriptor of its own and check the file's time
+// against a time they never recorded, so every read of a page they keep locked
+// fails as "file changed as we read it" (libclamav 1.4), and an archive past a
+// limit then passes without its alert.
+cl_error_t ScanMemory(const void* data, std::size_t size, const char** virname, unsigned long* blocks,
+                      const cl_engine& engine, cl_scan_options& options, ScanNotes& notes) {
+  return ScanAndClose(Clam()->fmap_open_memory(data, size), CL_EMEM, virname, blocks, engine, options, notes);
 }
 
+// libclamav leaves a descriptor of fewer bytes than this unscanned.
+constexpr std::uint64_t kSmallestScanned = 6;
+
+// A file over the engine's size limit is not scanned. libclamav alerts on it only
+// with the over-limit heuristic, and then without a name; either way the caller
+// must learn that the file was not judged, never take it for clean.
+bool OverSizeLimit(std::uint64_t size, const ScanNotes& notes) {
+  return notes.maxFileSize > 0 && size > static_cast<std::uint64_t>(notes.maxFileSize);
+}
+
+cl_error_t ScanPath(const char* path, const char** virname, unsigned long* blocks, const cl_engine& engine,
+                    cl_scan_options& options, ScanNotes& notes) {
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (::GetFileAttributesExA(path, GetFileExInfoStandard, &info) &&
+      OverSizeLimit((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow, notes)) {
+    return CL_EMAXSIZE;
+  }
+#else
+  struct stat st {};
+  if (::stat(path, &st) == 0 && S_ISREG(st.st_mode) && OverSizeLimit(static_cast<std::uint64_t>(st.st_size), notes)) {
+    return CL_EMAXSIZE;
+  }
+#endif
+  return Clam()->scanfile_callback(path, virname, blocks, &engine, &options, &notes);
+}
+
+#ifdef _WIN32
 // A descriptor of this library's C runtime means nothing to libclamav's, which is
-// another one: libclamav gets the descriptor's system handle, read by the bridge.
+// another one. So the bridge does what libclamav's own descriptor scan does on
+// Windows: it maps a view of the file and scans that.
 cl_error_t ScanDescriptor(int desc, const char** virname, unsigned long* blocks, const cl_engine& engine,
-                          cl_scan_options& options) {
+                          cl_scan_options& options, ScanNotes& notes) {
   HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(desc));
   LARGE_INTEGER size{};
-  if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &size)) return CL_EARG;
-  return ScanAndClose(Clam()->fmap_open_handle(handle, 0, static_cast<std::size_t>(size.QuadPart), ReadHandle, 0),
-                      CL_EMAP, virname, blocks, engine, options);
+  if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &size)) return CL_ESTAT;
+  const auto bytes = static_cast<std::uint64_t>(size.QuadPart);
+  if (bytes < kSmallestScanned) return CL_CLEAN;
+  if (OverSizeLimit(bytes, notes)) return CL_EMAXSIZE;
+  if (bytes > std::numeric_limits<SIZE_T>::max()) return CL_EMAP;
+  HANDLE mapping = ::CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return CL_EMAP;
+  const void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(bytes));
+  cl_error_t result = CL_EMAP;
+  if (view != nullptr) {
+    result = ScanMemory(view, static_cast<std::size_t>(bytes), virname, blocks, engine, options, notes);
+    ::UnmapViewOfFile(view);
+  }
+  ::CloseHandle(mapping);
+  return result;
 }
 #else
-extern "C" long long ReadDescriptor(void* handle, void* buffer, std::size_t count, long long offset) {
-  const int desc = static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
-  ssize_t got = 0;
-  do {
-    got = ::pread(desc, buffer, count, static_cast<off_t>(offset));
-  } while (got < 0 && errno == EINTR);
-  return got;
-}
-
-// Up to this size a file is mapped on the heap, above it libclamav maps it itself.
+// Up to this size a file is read whole onto the heap and handed to libclamav as a
+// memory map; above it libclamav maps the descriptor itself.
 constexpr std::uint64_t kHeapMapLimit = 1u << 20;
+
+// Reads the whole file into buffer; the number of bytes read (fewer when the file
+// shrank meanwhile), or -1 on a read error.
+long long ReadWhole(int desc, char* buffer, std::uint64_t size) {
+  std::uint64_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(desc, buffer + got, size - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::uint64_t>(n);
+  }
+  return static_cast<long long>(got);
+}
 
 // libclamav's own map of a descriptor takes fresh pages from the system for every
 // file and gives them back after it; in a process with several threads each give-back
 // interrupts the other cores to flush their address caches, which cost a tenth of a
-// scan's time. A map on the heap, as on Windows, reuses the same memory file after
-// file. Larger files stay with libclamav's map: for them that cost is small beside
-// the scan, and the heap keeps no large blocks after them.
+// scan's time. A buffer of each scanning thread's own holds file after file instead.
+// Larger files stay with libclamav's map: for them that cost is small beside the
+// scan, and no thread keeps a large buffer after them.
 cl_error_t ScanDescriptor(int desc, const char** virname, unsigned long* blocks, const cl_engine& engine,
-                          cl_scan_options& options) {
+                          cl_scan_options& options, ScanNotes& notes) {
   struct stat st {};
-  if (::fstat(desc, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-      static_cast<std::uint64_t>(st.st_size) > kHeapMapLimit) {
-    return Clam()->scandesc(desc, nullptr, virname, blocks, &engine, &options);
+  if (::fstat(desc, &st) != 0 || !S_ISREG(st.st_mode)) {
+    return Clam()->scandesc_callback(desc, nullptr, virname, blocks, &engine, &options, &notes);
   }
-  return ScanAndClose(Clam()->fmap_open_handle(reinterpret_cast<void*>(static_cast<std::intptr_t>(desc)), 0,
-                                               static_cast<std::size_t>(st.st_size), ReadDescriptor, 0),
-                      CL_EMAP, virname, blocks, engine, options);
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (OverSizeLimit(size, notes)) return CL_EMAXSIZE;
+  if (size < kSmallestScanned || size > kHeapMapLimit) {
+    return Clam()->scandesc_callback(desc, nullptr, virname, blocks, &engine, &options, &notes);
+  }
+  thread_local const std::unique_ptr<char[]> buffer(new char[kHeapMapLimit]);
+  const long long got = ReadWhole(desc, buffer.get(), size);
+  if (got < 0) return CL_EREAD;
+  if (static_cast<std::uint64_t>(got) < kSmallestScanned) return CL_CLEAN;
+  return ScanMemory(buffer.get(), static_cast<std::size_t>(got), virname, blocks, engine, options, notes);
 }
 #endif
 
@@ -138,10 +188,10 @@ KORBU_CLAM_API int clam_scanbuff(const char* buffer, uint32_t length, char* name
   if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
   if (buffer == nullptr || engine == nullptr) return CL_ENULLARG;
   const char* virname = nullptr;
-  cl_error_t result = FromHandle(engine)->Scan(nullptr, [&](const cl_engine& e) {
+  cl_error_t result = FromHandle(engine)->Scan(nullptr, [&](const cl_engine& e, ScanNotes& notes) {
     cl_scan_options options{};  // raw signatures only, as the legacy entry did
     unsigned long blocks = 0;
-    return ScanAndClose(Clam()->fmap_open_memory(buffer, length), CL_EMEM, &virname, &blocks, e, options);
+    return ScanMemory(buffer, length, &virname, &blocks, e, options, notes);
   });
   return FinishScan(result, virname, name);
 }
@@ -154,9 +204,9 @@ KORBU_CLAM_API int clam_scanfile(const char* path, char* name, uint32_t* scanned
   if (path == nullptr || engine == nullptr) return CL_ENULLARG;
   const char* virname = nullptr;
   cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
-  cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e) {
+  cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e, ScanNotes& notes) {
     unsigned long blocks = 0;
-    cl_error_t r = Clam()->scanfile(path, &virname, &blocks, &e, &scanOptions);
+    cl_error_t r = ScanPath(path, &virname, &blocks, e, scanOptions, notes);
     StoreScanned(scanned, blocks);
     return r;
   });
@@ -172,9 +222,9 @@ KORBU_CLAM_API int clam_scandesc(int desc, char* name, uint32_t* scanned, void* 
   if (desc < 0) return CL_EARG;
   const char* virname = nullptr;
   cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
-  cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e) {
+  cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e, ScanNotes& notes) {
     unsigned long blocks = 0;
-    cl_error_t r = ScanDescriptor(desc, &virname, &blocks, e, scanOptions);
+    cl_error_t r = ScanDescriptor(desc, &virname, &blocks, e, scanOptions, notes);
     StoreScanned(scanned, blocks);
     return r;
   });

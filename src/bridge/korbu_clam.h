@@ -59,10 +59,10 @@ KORBU_CLAM_API int clam_scanbuff(const char* buffer, uint32_t length, char* name
 /* 2: scans a file. name receives the virus name when the result is 1 and an empty
  * text otherwise; scanned receives the amount scanned in 4096-byte blocks; limits
  * may be null (libclamav's defaults apply). A file larger than maxfilesize is not
- * scanned; with CLAM_SCAN_BLOCKMAX libclamav alerts on it without a name, which
- * is reported as its error code for "exceeds max size", never as 1. libclamav
- * does not remember earlier verdicts, so a scan with other options or limits
- * always looks at the file anew. */
+ * scanned: the result is libclamav's code for "exceeds max size" (24), never 0
+ * or 1, whatever the options; so is it for a scan that found nothing but had to
+ * cut a file it unpacked to maxfilesize. libclamav does not remember earlier
+ * verdicts, so a scan with other options or limits always looks at the file anew. */
 KORBU_CLAM_API int clam_scanfile(const char* path, char* name, uint32_t* scanned,
                                  void* engine, const struct clam_limits* limits,
                                  unsigned int options);

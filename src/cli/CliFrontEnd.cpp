@@ -1,7 +1,7 @@
 #include "cli/CliFrontEnd.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <iostream>
 #include <string_view>
 
 #include "cli/DisplayText.h"
@@ -45,15 +45,14 @@ void CliFrontEnd::ShowObject(const std::string& text) {
     }
     shown = "..." + shown;
   }
-  std::fprintf(stderr, "\r\033[K%s%s", counts.c_str(), shown.c_str());
-  std::fflush(stderr);
+  // Through the stream, which on a Windows console shows every character.
+  std::cerr << "\r\033[K" << counts << shown << std::flush;
   progressShown_ = true;
 }
 
 void CliFrontEnd::ClearProgress() {
   if (!progressShown_) return;
-  std::fprintf(stderr, "\r\033[K");
-  std::fflush(stderr);
+  std::cerr << "\r\033[K" << std::flush;
   progressShown_ = false;
 }
 

@@ -24,8 +24,14 @@ class CliFrontEnd final : public ScanFrontEnd {
     if (OnFileError) OnFileError(path, reason);
   }
 
+  void ShowNotJudgedWhole(const std::string& path, const EngineLimitReached& limit) override {
+    if (OnNotJudgedWhole) OnNotJudgedWhole(path, limit);
+  }
+
   /// Where the walk's file errors go.
   std::function<void(const std::string& path, const std::string& reason)> OnFileError;
+  /// Where the files the engine could not judge whole go.
+  std::function<void(const std::string& path, const EngineLimitReached& limit)> OnNotJudgedWhole;
 
   /// The last operation text: after the walk, the summary line.
   const std::string& Operation() const { return operation_; }

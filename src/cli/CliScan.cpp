@@ -73,12 +73,16 @@ int RunCli(const std::vector<std::string>& args) {
   InstallStopSignals();
 
   const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(options.database.value_or(std::string()));
-  const EngineInfo engine = StartEngine(*startup);
-  // A note on standard error, not one of the scan's errors (nor of its log).
-  if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
+  const EngineInfo engine = StartEngine(*startup, options.engine);
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
   report.Info(engineText.str());
+  // Databases the user named must load: a scan without them would pass for one with them.
+  if (options.database && options.engine && !engine.databaseLoaded) {
+    return Fail("the databases of " + *options.database + " did not load: " + engine.problem);
+  }
+  // Otherwise a note on standard error, not one of the scan's errors (nor of its log).
+  if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
 
   ScanTotals totals;
   QueuedDispatcher dispatcher;
@@ -92,13 +96,17 @@ int RunCli(const std::vector<std::string>& args) {
   {
     ScanSession session(frontEnd, dispatcher, startup->Engine());
     session.SetVerdictWorkers(options.jobs);
-    PathScan paths(session, dispatcher, rows, options, *filter, [&](const ScanError& e) {
+    PathScan paths(session, dispatcher, options, *filter, [&](const ScanError& e) {
       totals.errors.push_back(e);
       report.Error(ErrorLine(e));
     });
     frontEnd.OnFileError = [&](const std::string& path, const std::string& reason) {
       totals.errors.push_back(ScanError{path, reason});
       report.Error(ErrorLine(totals.errors.back()));
+    };
+    frontEnd.OnNotJudgedWhole = [&](const std::string& path, const EngineLimitReached& limit) {
+      totals.notWhole.push_back(NotScannedWhole{path, limit});
+      report.Detection(NotWholeLine(totals.notWhole.back()));
     };
     frontEnd.FilesSoFar = [&] { return static_cast<long long>(paths.FilesSoFar()); };
     StopWatcher watcher([&] {

@@ -35,6 +35,7 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   else if (arg == "--no-archive") o.scan.archive = false;
   else if (arg == "--no-memory") o.memory = false;
   else if (arg == "--no-registry") o.registry = false;
+  else if (arg == "--no-engine") o.engine = false;
   else if (arg == "--json") o.json = true;
   else if (arg == "--quiet") o.quiet = true;
   else if (arg == "--no-summary") o.noSummary = true;
@@ -224,7 +225,10 @@ std::string UsageText() {
          "What is scanned:\n"
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"
          "                         default is 100K (102400 bytes), as in the desktop\n"
-         "                         program; 0 lifts the limit\n"
+         "                         program; 0 lifts this limit, not the engine's own:\n"
+         "                         the engine judges no file over 10M and no more than\n"
+         "                         10M of a member of an archive; a file it could not\n"
+         "                         judge whole is listed as NOT SCANNED WHOLE\n"
          "  --exclude REGEX        skip files whose path matches REGEX\n"
          "  --exclude-dir REGEX    skip folders whose path matches REGEX\n"
          "  --include REGEX        scan only files whose path matches REGEX\n"
@@ -244,9 +248,12 @@ std::string UsageText() {
          "  --no-memory            do not scan the running programs\n"
          "  --no-registry          do not scan the programs of the Run keys\n"
          "Engine:\n"
-         "  -d, --database DIR     load the signature databases from DIR; without it they\n"
-         "                         are looked for in the program's folder, then in the\n"
-         "                         system's ClamAV folder (/var/lib/clamav)\n"
+         "  -d, --database DIR     load the signature databases from DIR, or stop with\n"
+         "                         status 2 when they do not load; without it they are\n"
+         "                         looked for in the program's folder, then in the\n"
+         "                         system's ClamAV folder (/var/lib/clamav), and the scan\n"
+         "                         goes on with the own detection when none load\n"
+         "  --no-engine            load no databases: the own detection alone\n"
          "Actions on every detection after the scan:\n"
          "  --clean                stop, remove and repair what the worm family did\n"
          "  --delete               delete the detected files and registry values\n"
@@ -260,13 +267,14 @@ std::string UsageText() {
          "  -l, --log FILE         append the text report to FILE as well\n"
          "  -i, --infected         list only detections (the default; taken as clamscan\n"
          "                         takes it)\n"
-         "  --quiet                print only detections and errors\n"
+         "  --quiet                print only detections, files not scanned whole and errors\n"
          "  --no-summary           leave out the summary at the end\n"
          "  -h, --help, -V, --version\n"
          "Short options may run together, as in -ri or -j4.\n"
-         "Names print on one line as UTF-8: control characters, line and paragraph\n"
-         "separators, bidirectional controls and bytes that are not UTF-8 as \\xHH, and a\n"
-         "backslash that would read as the start of such an escape as \\\\.\n"
+         "Names print on one line as UTF-8 (on a Windows console in Unicode, whatever\n"
+         "its code page): control characters, line and paragraph separators,\n"
+         "bidirectional controls and bytes that are not UTF-8 as \\xHH, and a backslash\n"
+         "that would read as the start of such an escape as \\\\.\n"
          "\n"
          "Ctrl-C or SIGTERM stops the scan and reports what was done (no action is\n"
          "then started); the program then ends by that signal, so a shell sees 130 or\n"

@@ -39,6 +39,7 @@ struct CliOptions {
   bool memory = true;                     // --no-memory clears
   bool registry = true;                   // --no-registry clears
   std::optional<std::string> database;    // -d, --database DIR
+  bool engine = true;                     // --no-engine clears: the own detection alone
   Action action = Action::None;
   bool dryRun = false;
   unsigned jobs = 0;                      // -j, --jobs: verdict workers; 0 for one per core

@@ -4,16 +4,13 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "cli/StopSignal.h"
-#include "scan/FileVerdict.h"
 
 namespace korbu::cli {
 
-PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, DetectionList& rows,
-                   const CliOptions& options, const PathFilter& filter,
-                   std::function<void(const ScanError&)> onError)
+PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, const CliOptions& options,
+                   const PathFilter& filter, std::function<void(const ScanError&)> onError)
     : session_(session),
       dispatcher_(dispatcher),
-      rows_(rows),
       options_(options),
       filter_(filter),
       onError_(std::move(onError)) {
@@ -109,25 +106,14 @@ void PathScan::JudgeStandardInput() {
   if (!WithinLimit(name, input.Size())) return;
   ++files_;
   bytes_.fetch_add(input.Size(), std::memory_order_relaxed);
-  std::string verdict;
-  std::string error;
-  const ScanContext& context = session_.Context();
-  if (ScanOpenedFile(input, verdict, context.engine, context.heuristic, &error) && !rows_.IsDetected(name)) {
-    rows_.AddDetection(name, verdict, std::string());
-  }
-  if (!error.empty()) Error(name, error);
+  session_.ScanOneFile(input, name);
 }
 
 void PathScan::Judge(const std::string& file, std::uint64_t size) {
   if (!WithinLimit(file, size)) return;
   ++files_;
   bytes_.fetch_add(size, std::memory_order_relaxed);
-  std::string verdict;
-  std::string error;
-  if (ScanFile(file, verdict, session_.Context(), &error) && !rows_.IsDetected(file)) {
-    rows_.AddDetection(file, verdict, std::string());
-  }
-  if (!error.empty()) Error(file, error);
+  session_.ScanOneFile(file);
 }
 
 }  // namespace korbu::cli

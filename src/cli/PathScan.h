@@ -20,10 +20,10 @@ namespace korbu::cli {
 class PathScan {
  public:
   /// Binds the filters, the byte count and the walk's errors to the session's file
-  /// search; onError runs on the main thread for each error as it happens.
-  PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, DetectionList& rows,
-           const CliOptions& options, const PathFilter& filter,
-           std::function<void(const ScanError&)> onError);
+  /// search; onError runs on the main thread for each error of a PATH or folder as
+  /// it happens. A file's row and errors reach the session's front end.
+  PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, const CliOptions& options,
+           const PathFilter& filter, std::function<void(const ScanError&)> onError);
 
   /// Scans one PATH, taken literally; returns when its walk has ended.
   void Scan(const std::string& path);
@@ -45,7 +45,6 @@ class PathScan {
 
   ScanSession& session_;
   MainThreadDispatcher& dispatcher_;
-  DetectionList& rows_;
   const CliOptions& options_;
   const PathFilter& filter_;
   std::function<void(const ScanError&)> onError_;

@@ -22,6 +22,15 @@ void PutText(nlohmann::json& object, const char* key, const std::string& bytes) 
   }
 }
 
+// What kept the engine from judging a whole file, in a reader's words.
+std::string LimitText(const EngineLimitReached& limit) {
+  const std::string value = std::to_string(limit.value);
+  if (limit.name == "maxfilesize") return "the engine judges no more than " + value + " bytes of a file";
+  if (limit.name == "maxfiles") return "the engine judges no more than " + value + " files of an archive";
+  if (limit.name == "maxreclevel") return "the engine unpacks no more than " + value + " levels";
+  return "a limit of the engine: " + limit.name + " " + value;
+}
+
 }  // namespace
 
 std::string DetectionLine(const DetectionRow& row) {
@@ -34,6 +43,10 @@ std::string ErrorLine(const ScanError& error) {
   return ReadableRowName(error.file) + ": " + ReadableFileName(error.reason) + " ERROR";
 }
 
+std::string NotWholeLine(const NotScannedWhole& file) {
+  return ReadableFileName(file.file) + ": NOT SCANNED WHOLE (" + LimitText(file.limit) + ")";
+}
+
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
   const auto whole = static_cast<long long>(totals.seconds);
   char text[256];
@@ -41,10 +54,11 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
                 "----------- SCAN SUMMARY -----------\n"
                 "Detections: %zu\n"
                 "Errors: %zu\n"
+                "Not scanned whole: %zu\n"
                 "Data read: %.2f MB\n"
                 "Time: %.3f sec (%lld m %lld s)\n",
-                detections, totals.errors.size(), static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0),
-                totals.seconds, whole / 60, whole % 60);
+                detections, totals.errors.size(), totals.notWhole.size(),
+                static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.seconds, whole / 60, whole % 60);
   return text;
 }
 
@@ -94,6 +108,15 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
     errors.push_back(std::move(item));
   }
   doc["errors"] = std::move(errors);
+  nlohmann::json notWhole = nlohmann::json::array();
+  for (const NotScannedWhole& file : totals.notWhole) {
+    nlohmann::json item;
+    PutText(item, "file", file.file);
+    item["limit"] = file.limit.name;
+    item["limit_value"] = file.limit.value;
+    notWhole.push_back(std::move(item));
+  }
+  doc["not_scanned_whole"] = std::move(notWhole);
   doc["data_read"] = totals.bytesRead;
   doc["elapsed_seconds"] = std::round(totals.seconds * 1000.0) / 1000.0;
   doc["interrupted"] = totals.interrupted;

@@ -25,6 +25,12 @@ struct ScanError {
   std::string reason;
 };
 
+/// A file that came out clean although the engine could not judge all of it.
+struct NotScannedWhole {
+  std::string file;
+  EngineLimitReached limit;
+};
+
 struct ScanTotals {
   std::int32_t filesScanned = 0;
   std::int32_t foldersScanned = 0;
@@ -32,10 +38,14 @@ struct ScanTotals {
   double seconds = 0;
   bool interrupted = false;
   std::vector<ScanError> errors;
+  std::vector<NotScannedWhole> notWhole;
 };
 
 /// "FILE: REASON ERROR", the line of an error.
 std::string ErrorLine(const ScanError& error);
+
+/// "FILE: NOT SCANNED WHOLE (WHY)", the line of a file the engine could not judge whole.
+std::string NotWholeLine(const NotScannedWhole& file);
 
 /// The summary block that ends the text report.
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals);

@@ -4,6 +4,8 @@
 #include <iostream>
 #include <system_error>
 
+#include "platform/FileSystemPath.h"
+
 namespace korbu::cli {
 
 TextReport::TextReport(bool json, bool quiet, std::function<void()> beforeOutput)
@@ -11,7 +13,7 @@ TextReport::TextReport(bool json, bool quiet, std::function<void()> beforeOutput
 
 bool TextReport::OpenLog(const std::string& path, std::string& reason) {
   errno = 0;
-  log_.open(path, std::ios::out | std::ios::app);
+  log_.open(platform::FileSystemPath(path), std::ios::out | std::ios::app);
   if (!log_) {
     reason = errno != 0 ? std::generic_category().message(errno) : "cannot be opened";
     return false;

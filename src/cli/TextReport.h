@@ -20,7 +20,8 @@ class TextReport {
 
   /// Engine lines and the summary. Text may hold several lines, each ended.
   void Info(const std::string& text);
-  /// A detection line.
+  /// A detection line, and the line of a file not scanned whole: both stay with
+  /// --quiet, since either changes what a clean result means.
   void Detection(const std::string& line);
   /// The result lines of --clean or --delete (on standard error with --json).
   void Action(const std::string& text);

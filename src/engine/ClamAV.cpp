@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 namespace korbu {
 namespace {
@@ -11,6 +12,20 @@ namespace {
 std::string StatusText(const EngineEntries& entries, int status) {
   const char* text = entries.strerror != nullptr ? entries.strerror(status) : nullptr;
   return std::string(text != nullptr ? text : "error") + " (" + std::to_string(status) + ")";
+}
+
+// The limit behind a result that says the file was not judged whole.
+std::optional<EngineLimitReached> LimitOf(int result, const EngineLimits& limits) {
+  switch (result) {
+    case kEngineMaxFileSizeResult:
+      return EngineLimitReached{"maxfilesize", limits.maxfilesize};
+    case kEngineMaxFilesResult:
+      return EngineLimitReached{"maxfiles", limits.maxfiles};
+    case kEngineMaxRecursionResult:
+      return EngineLimitReached{"maxreclevel", limits.maxreclevel};
+    default:
+      return std::nullopt;
+  }
 }
 
 }  // namespace
@@ -61,49 +76,56 @@ void TClamAV::SetActive(bool active) {
   loadError_ = active_ ? std::string() : "build: " + StatusText(entries, built);
 }
 
+std::string TClamAV::LibraryVersion() const {
+  const EngineEntries& entries = EngineLibrary();
+  const char* version = libraryLoaded_ && entries.retver != nullptr ? entries.retver() : nullptr;
+  return version != nullptr ? version : std::string();
+}
+
 bool TClamAV::VerifyDatabase(const std::string& path) {
   if (!LoadEngineLibrary()) return false;
   return EngineLibrary().cvdverify(path.c_str()) == 0;
 }
 
 std::string TClamAV::Scan(platform::OpenedFile& file) {
-  virusName_ = ScanDescriptor(file, readError_);
-  return virusName_;
+  last_ = ScanDescriptor(file);
+  return last_.virusName;
 }
 
 // Reads no member the scan changes, so that several threads can scan at once on
 // the one built engine.
-std::string TClamAV::ScanDescriptor(platform::OpenedFile& file, std::string& error) const {
-  error.clear();
-  if (!active_) return std::string();
+EngineVerdict TClamAV::ScanDescriptor(platform::OpenedFile& file) const {
+  EngineVerdict verdict;
+  if (!active_) return verdict;
   if (!file.IsOpen()) {
-    error = file.Error();
-    return std::string();
+    verdict.readError = file.Error();
+    return verdict;
   }
   const int desc = file.Descriptor();
   if (desc < 0) {
-    error = "no descriptor for the engine";
-    return std::string();
+    verdict.readError = "no descriptor for the engine";
+    return verdict;
   }
   std::array<char, kEngineNameBufferSize> name{};
   std::uint32_t scanned = 0;
   const int result = engineEntries_.scandesc(desc, name.data(), &scanned, engine_, &limits_, scanOptions_);
   if (result == 1) {
     // Up to the first zero, never beyond the buffer, whatever the library wrote.
-    return std::string(name.data(), ::strnlen(name.data(), name.size()));
-  }
-  if (std::find(std::begin(kEngineReadErrors), std::end(kEngineReadErrors), result) != std::end(kEngineReadErrors)) {
+    verdict.virusName.assign(name.data(), ::strnlen(name.data(), name.size()));
+  } else if (std::find(std::begin(kEngineReadErrors), std::end(kEngineReadErrors), result) !=
+             std::end(kEngineReadErrors)) {
     const char* text = engineEntries_.strerror != nullptr ? engineEntries_.strerror(result) : nullptr;
-    error = text != nullptr && *text != '\0' ? text : "read error";
+    verdict.readError = text != nullptr && *text != '\0' ? text : "read error";
+  } else {
+    verdict.notWhole = LimitOf(result, limits_);
   }
-  return std::string();
+  return verdict;
 }
 
 std::string TClamAV::Scan(const std::string& path) {
   if (!active_) {
-    virusName_.clear();
-    readError_.clear();
-    return virusName_;
+    last_ = EngineVerdict{};
+    return last_.virusName;
   }
   platform::OpenedFile file = platform::OpenedFile::Open(path);
   return Scan(file);

@@ -55,12 +55,14 @@ class TClamAV : public EngineScanner {
   void* Engine() const { return engine_; }
   /// The engine library was found and bound.
   bool LibraryLoaded() const { return libraryLoaded_; }
+  /// The version of the libclamav behind the engine library; empty when unbound.
+  std::string LibraryVersion() const;
   /// Signatures reported by the last database load (0 when it failed).
   std::uint32_t SignatureCount() const { return signatureCount_; }
   /// Why the last activation left the engine inactive; empty when it did not.
   const std::string& LoadError() const { return loadError_; }
   /// The verdict of the last Scan; empty means none.
-  const std::string& VirusName() const { return virusName_; }
+  const std::string& VirusName() const { return last_.virusName; }
 
   /// True when the library is bound and reports the database file intact and
   /// valid. Does not need Active.
@@ -68,12 +70,14 @@ class TClamAV : public EngineScanner {
 
   /// The virus name the engine reports for the open file, scanned through its
   /// descriptor; empty when inactive (the library is then not called), clean,
-  /// unreadable or failed. Not reentrant.
+  /// unreadable, not judged whole or failed. Not reentrant.
   std::string Scan(platform::OpenedFile& file);
   /// The same for the file at path, opened once (see OpenedFile).
   std::string Scan(const std::string& path);
   /// Why the last Scan could not read its file; empty when it could.
-  const std::string& ReadError() const { return readError_; }
+  const std::string& ReadError() const { return last_.readError; }
+  /// The whole verdict of the last Scan.
+  const EngineVerdict& LastVerdict() const { return last_; }
 
   /// What the start-up decided and found for this engine's databases (see
   /// VirusClamAV.h); kept here so that every step speaks of the same folder.
@@ -82,19 +86,18 @@ class TClamAV : public EngineScanner {
     std::optional<std::string> decidedFolder;  // decided at its first use
     bool loaded = false;                       // the last load activated the engine
     std::string problem;                       // why it did not; empty before any load
+    std::string loadedSet;                     // digest of the files the last load read
   };
   DatabaseSetup& Databases() { return databases_; }
   const DatabaseSetup& Databases() const { return databases_; }
 
   bool IsActive() const override { return Active(); }
-  /// Reentrant: it leaves VirusName and ReadError alone.
-  std::string ScanForVirus(platform::OpenedFile& file, std::string& error) override {
-    return ScanDescriptor(file, error);
-  }
+  /// Reentrant: it leaves the last Scan's verdict alone.
+  EngineVerdict ScanForVirus(platform::OpenedFile& file) override { return ScanDescriptor(file); }
 
  private:
   void ReleaseEngine();
-  std::string ScanDescriptor(platform::OpenedFile& file, std::string& error) const;
+  EngineVerdict ScanDescriptor(platform::OpenedFile& file) const;
 
   std::string name_;
   bool active_ = false;
@@ -106,8 +109,7 @@ class TClamAV : public EngineScanner {
   EngineEntries engineEntries_;  // the library that made engine_
   bool libraryLoaded_ = false;
   std::uint32_t signatureCount_ = 0;
-  std::string virusName_;
-  std::string readError_;
+  EngineVerdict last_;
   std::string loadError_;
   DatabaseSetup databases_;
 };

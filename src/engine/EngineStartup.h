@@ -42,7 +42,8 @@ class EngineStartup {
 std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder = {});
 
 /// Runs the three steps (create, library, databases) and gathers what the front
-/// ends show of the engine. Exceptions of the steps reach the caller.
-EngineInfo StartEngine(EngineStartup& startup);
+/// ends show of the engine. Without loadDatabases the last step is left out and
+/// the engine stays inactive. Exceptions of the steps reach the caller.
+EngineInfo StartEngine(EngineStartup& startup, bool loadDatabases = true);
 
 }  // namespace korbu

@@ -43,18 +43,18 @@ std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder) {
   return std::make_unique<ClamAVStartup>(std::move(databaseFolder));
 }
 
-EngineInfo StartEngine(EngineStartup& startup) {
+EngineInfo StartEngine(EngineStartup& startup, bool loadDatabases) {
   EngineInfo info;
   startup.CreateEngine();
   info.libraryLoaded = startup.LibraryAvailable();
-  info.databaseLoaded = startup.LoadDatabase();
+  info.databaseLoaded = loadDatabases && startup.LoadDatabase();
   TClamAV* engine = startup.Engine();
   info.active = engine != nullptr && engine->Active();
   info.signatureCount = startup.SignatureCount();
   std::tie(info.mainVersion, info.dailyVersion) = startup.DatabaseVersions();
   std::tie(info.mainDate, info.dailyDate) = startup.DatabaseDates();
   if (engine != nullptr) info.databaseFolder = DatabaseFolder(*engine);
-  info.problem = startup.NotLoadedReason();
+  info.problem = loadDatabases ? startup.NotLoadedReason() : "the databases were not loaded, as asked";
   return info;
 }
 

@@ -34,6 +34,13 @@ extern const char* const kEngineLibraryFileName;
 /// open, stat, read, seek, dup, access and map errors), as opposed to a verdict.
 inline constexpr int kEngineReadErrors[] = {8, 11, 12, 13, 15, 16, 19};
 
+/// Results of the scan entries that mean a limit of the limits record kept the
+/// library from judging the whole file (libclamav's recursion, size and file-count
+/// codes).
+inline constexpr int kEngineMaxRecursionResult = 23;
+inline constexpr int kEngineMaxFileSizeResult = 24;
+inline constexpr int kEngineMaxFilesResult = 25;
+
 /// The entries of a bound library, with the arguments and results the program
 /// relies on. The five it never calls are only checked to be present.
 struct EngineEntries {
@@ -48,12 +55,13 @@ struct EngineEntries {
   using CvdVerify = int (*)(const char* path);
   using StrError = const char* (*)(int code);
   using Problem = const char* (*)();
+  using Version = const char* (*)();
 
   Unused scanbuff = nullptr;
   ScanFile scanfile = nullptr;
   ScanDesc scandesc = nullptr;
   Unused retflevel = nullptr;
-  Unused retver = nullptr;
+  Version retver = nullptr;
   StrError strerror = nullptr;
   Unused debug = nullptr;
   Build build = nullptr;

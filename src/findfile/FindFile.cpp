@@ -1,9 +1,7 @@
 #include "findfile/FindFile.h"
 
-#include <cerrno>
 #include <exception>
 #include <stdexcept>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -294,12 +292,11 @@ void TFindFile::WalkFolder(const std::string& folder) {
   bool unlisted = false;
   // mask null: every name, real folders only.
   const auto list = [&](const std::string* mask, const std::function<bool(const platform::EntryInfo&)>& visit) {
-    errno = 0;
-    const bool listedOk = mask == nullptr ? platform::ListSubfolders(listed, visit)
-                                          : platform::ListFolder(listed, *mask, visit);
+    const Status listedOk = mask == nullptr ? platform::ListSubfolders(listed, visit)
+                                            : platform::ListFolder(listed, *mask, visit);
     if (!listedOk && !unlisted) {
       unlisted = true;
-      DoWalkError(folder);
+      DoWalkError(folder, listedOk.error().reason);
     }
   };
 
@@ -362,11 +359,8 @@ void TFindFile::DoSearchAbort() {
   if (OnSearchAbort && !destroying_) OnSearchAbort(*this);
 }
 
-void TFindFile::DoWalkError(const std::string& folder) {
-  if (!OnWalkError || aborted_) return;
-  // The platform's reason where it left one in errno.
-  const int code = errno;
-  OnWalkError(*this, folder, code != 0 ? std::generic_category().message(code) : "cannot be listed");
+void TFindFile::DoWalkError(const std::string& folder, const std::string& reason) {
+  if (OnWalkError && !aborted_) OnWalkError(*this, folder, reason);
 }
 
 TFolderIgnore TFindFile::DoFolderChange(const std::string& folder) {

@@ -114,7 +114,7 @@ class TFindFile final {
   void DoWalkEnd();
   void WalkTargets();
   void WalkFolder(const std::string& folder);
-  void DoWalkError(const std::string& folder);
+  void DoWalkError(const std::string& folder, const std::string& reason);
   void WorkerBody();
   void WalkReturned();
   void AbortRaised();

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Expected.h"
+
 namespace korbu::platform {
 
 // Windows attribute bits, the form in which the rest of the program reads them.
@@ -54,13 +56,14 @@ bool IsVirtualFileSystem(const std::string& folder);
 
 /// Calls visit for each entry of the folder whose name matches the Windows wildcard
 /// mask (see MatchesWildcard), "." and ".." excluded, in the platform's order,
-/// until visit returns false. Returns false when the folder cannot be listed.
-bool ListFolder(const std::string& folder, const std::string& mask,
-                const std::function<bool(const EntryInfo&)>& visit);
+/// until visit returns false. Fails, with the system's reason, when the folder
+/// cannot be opened or read to its end (entries already visited stay visited).
+Status ListFolder(const std::string& folder, const std::string& mask,
+                  const std::function<bool(const EntryInfo&)>& visit);
 
 /// ListFolder with every name, reporting only the real folders (no links to
 /// one); cheaper where the system tells an entry's type without a look at it.
-bool ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit);
+Status ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit);
 
 /// Sets the attributes of a file or folder from Windows bits: on POSIX only the
 /// read-only bit has an effect (it takes the owner's write permission away).

@@ -35,8 +35,8 @@ class Folder {
   std::optional<EntryInfo> Entry(const std::string& name) const;
 
   /// Calls visit for each entry whose name matches the Windows wildcard mask, as
-  /// ListFolder does. False when the folder cannot be listed.
-  bool List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const;
+  /// ListFolder does, and fails as it does.
+  Status List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const;
 
   /// Opens a regular file of the folder for reading (never a link, never blocking
   /// on a FIFO).

@@ -148,7 +148,8 @@ bool JournalWriter::Append(const nlohmann::json& entry) {
 std::vector<std::string> ActionIds(const std::string& actionsFolder) {
   std::vector<std::string> ids;
   if (actionsFolder.empty()) return ids;
-  platform::ListFolder(actionsFolder, "*", [&](const platform::EntryInfo& entry) {
+  // No actions folder yet means no actions.
+  (void)platform::ListFolder(actionsFolder, "*", [&](const platform::EntryInfo& entry) {
     if (entry.kind == platform::EntryKind::Directory) ids.push_back(entry.name);
     return true;
   });

@@ -5,6 +5,7 @@
 
 #include "platform/DurableFile.h"
 #include "platform/FileSystem.h"
+#include "platform/FileSystemPath.h"
 #include "platform/Path.h"
 #include "platform/Sha256.h"
 #include "repair/Journal.h"
@@ -28,7 +29,7 @@ std::string Neutered(std::string_view bytes) {
 
 unsigned ModeOf(const std::string& path) {
   std::error_code error;
-  const auto status = fs::symlink_status(path, error);
+  const auto status = fs::symlink_status(platform::FileSystemPath(path), error);
   if (error) return 0644;
   return static_cast<unsigned>(status.permissions() & fs::perms::mask);
 }
@@ -95,7 +96,7 @@ bool CreateFileAt(const std::string& path, const std::string& content, unsigned 
   const bool written = file->Write(content) && file->Sync();
   file.reset();
   std::error_code error;
-  fs::permissions(temp, static_cast<fs::perms>(mode & 07777u), error);
+  fs::permissions(platform::FileSystemPath(temp), static_cast<fs::perms>(mode & 07777u), error);
   if (!written || error || !platform::MoveNoReplace(temp, path)) {
     platform::DeleteFile(temp);
     return false;

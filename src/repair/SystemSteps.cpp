@@ -34,7 +34,8 @@ std::optional<platform::Folder> SpecialFolder(int csidl) { return platform::Open
 // The entries of a held folder that match a mask, listed before anything is changed.
 std::vector<EntryInfo> Entries(const platform::Folder& folder, const std::string& mask) {
   std::vector<EntryInfo> entries;
-  folder.List(mask, [&](const EntryInfo& entry) {
+  // A folder that cannot be listed has nothing to change.
+  (void)folder.List(mask, [&](const EntryInfo& entry) {
     entries.push_back(entry);
     return true;
   });

@@ -1,5 +1,7 @@
 #include "scan/FileVerdict.h"
 
+#include <utility>
+
 #include "detect/ExecutableFile.h"
 #include "detect/Heuristic.h"
 #include "detect/VariantTable.h"
@@ -7,37 +9,49 @@
 
 namespace korbu {
 
-bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
-              bool heuristicEnabled, std::string* error) {
-  verdict.clear();
-  if (error != nullptr) error->clear();
+FileVerdictResult JudgeFile(std::string path, const ScanContext& context) {
   // One open for every test: whatever is swapped in under the name afterwards is
   // never read, and a FIFO or link put there is refused without blocking.
   platform::OpenedFile file = platform::OpenedFile::Open(path);
-  if (!file.IsOpen()) {
-    if (error != nullptr) *error = file.Error();
-    return false;
-  }
-  return ScanOpenedFile(file, verdict, engine, heuristicEnabled, error);
+  if (!file.IsOpen()) return FileVerdictResult{std::move(path), {}, file.Error(), std::nullopt};
+  return JudgeOpenedFile(file, std::move(path), context);
 }
 
-bool ScanOpenedFile(platform::OpenedFile& file, std::string& verdict, EngineScanner* engine,
-                    bool heuristicEnabled, std::string* error) {
-  verdict.clear();
-  if (error != nullptr) error->clear();
-  std::string engineError;
+FileVerdictResult JudgeOpenedFile(platform::OpenedFile& file, std::string name, const ScanContext& context) {
+  FileVerdictResult result{std::move(name), {}, {}, std::nullopt};
+  EngineVerdict engine;
   // The engine's name is only a default: both own tests take precedence over it.
-  if (engine != nullptr && engine->IsActive()) verdict = engine->ScanForVirus(file, engineError);
+  if (context.engine != nullptr && context.engine->IsActive()) engine = context.engine->ScanForVirus(file);
+  result.verdict = std::move(engine.virusName);
+  result.notWhole = std::move(engine.notWhole);
 
   const ExecutableFacts facts =
-      ExamineExecutable(file, heuristicEnabled ? ExamineFor::CrcAndPattern : ExamineFor::Crc);
+      ExamineExecutable(file, context.heuristic ? ExamineFor::CrcAndPattern : ExamineFor::Crc);
   int index = 0;
   if (facts.crcValid && FindVariantByCrc(facts.crc, index)) {
-    verdict = VariantName(index);
-  } else if (heuristicEnabled && facts.patternFound) {
-    verdict = kHeuristicVerdictName;
+    result.verdict = VariantName(index);
+  } else if (context.heuristic && facts.patternFound) {
+    result.verdict = kHeuristicVerdictName;
   }
-  if (error != nullptr) *error = facts.readError ? file.Error() : engineError;
+  result.error = facts.readError ? file.Error() : std::move(engine.readError);
+  return result;
+}
+
+bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine, bool heuristicEnabled,
+              std::string* error) {
+  verdict.clear();
+  if (error != nullptr) error->clear();
+  FileVerdictResult result = JudgeFile(path, ScanContext{engine, heuristicEnabled});
+  verdict = std::move(result.verdict);
+  if (error != nullptr) *error = std::move(result.error);
+  return !verdict.empty();
+}
+
+bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context, ScanFrontEnd& frontEnd) {
+  verdict.clear();
+  FileVerdictResult result = JudgeFile(path, context);
+  verdict = std::move(result.verdict);
+  if (verdict.empty() && result.notWhole) frontEnd.ShowNotJudgedWhole(path, *result.notWhole);
   return !verdict.empty();
 }
 

@@ -25,7 +25,7 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
       // The verdict opens the program's file once and refuses anything but a
       // regular file, so no separate look at the name comes first. The row keeps
       // the prefix the program runs in, which its repair acts on.
-      if (!path.empty() && ScanFile(path, verdict, context) && !list.IsDetected(path)) {
+      if (!path.empty() && ScanFile(path, verdict, context, frontEnd) && !list.IsDetected(path)) {
         list.AddDetection(path, verdict, std::string(kInfoMemory), prefixes[i]);
       }
     } catch (const std::exception&) {

@@ -4,7 +4,6 @@
 #include <exception>
 #include <utility>
 
-#include "scan/FileVerdict.h"
 
 namespace korbu {
 namespace {
@@ -45,7 +44,7 @@ void OrderedVerdicts::Submit(std::string path, const Deliver& deliver) {
   if (stopped_) return;
   while (jobs_.size() >= capacity_ && !stopped_) DeliverFront(lock, deliver, true);
   if (stopped_) return;
-  jobs_.push_back(Job{FileVerdictResult{std::move(path), {}, {}}, State::Queued, nullptr});
+  jobs_.push_back(Job{FileVerdictResult{std::move(path), {}, {}, std::nullopt}, State::Queued, nullptr});
   workQueued_.notify_one();
   DeliverFront(lock, deliver, false);
 }
@@ -101,7 +100,7 @@ void OrderedVerdicts::Work() {
     FileVerdictResult result = std::move(job->result);
     lock.unlock();
     try {
-      ScanFile(result.path, result.verdict, context_, &result.error);
+      result = JudgeFile(result.path, context_);
     } catch (const std::exception& failure) {
       // A file whose verdict fails gets no row; the walk goes on.
       result.verdict.clear();

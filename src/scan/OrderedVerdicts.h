@@ -16,15 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "scan/FileVerdict.h"
 #include "scan/ScanContext.h"
 
 namespace korbu {
-
-struct FileVerdictResult {
-  std::string path;
-  std::string verdict;  // empty: clean
-  std::string error;    // why the file could not be judged (in full); empty otherwise
-};
 
 class OrderedVerdicts {
  public:

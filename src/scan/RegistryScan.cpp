@@ -69,11 +69,11 @@ bool JudgeRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const Reg
   if (memory != nullptr) {
     auto [known, added] = memory->verdicts.try_emplace(path);
     if (added) {
-      if (ScanFile(path, verdict, context)) known->second = verdict;
+      if (ScanFile(path, verdict, context, frontEnd)) known->second = verdict;
     }
     if (!known->second) return false;
     verdict = *known->second;
-  } else if (!ScanFile(path, verdict, context)) {
+  } else if (!ScanFile(path, verdict, context, frontEnd)) {
     return false;
   }
   DetectionList& list = frontEnd.Detections();

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "engine/EngineScanner.h"
 #include "scan/DetectionList.h"
 
 namespace korbu {
@@ -43,6 +44,14 @@ class ScanFrontEnd {
   virtual void ShowFileError(const std::string& path, const std::string& reason) {
     (void)path;
     (void)reason;
+  }
+
+  /// A file came out clean, but a limit of the engine kept it from judging all of
+  /// it and no alert named that. The window shows nothing of it; the command line
+  /// reports it.
+  virtual void ShowNotJudgedWhole(const std::string& path, const EngineLimitReached& limit) {
+    (void)path;
+    (void)limit;
   }
 };
 

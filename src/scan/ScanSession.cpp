@@ -107,9 +107,7 @@ void ScanSession::FileMatch(const std::string& folder, const TSearchRec& fileInf
       verdicts_->Submit(std::move(path), addRow);
       return;
     }
-    FileVerdictResult result{std::move(path), {}, {}};
-    ScanFile(result.path, result.verdict, context_, &result.error);
-    AddRow(result);
+    AddRow(JudgeFile(std::move(path), context_));
   } catch (const std::exception&) {
     // A file whose verdict fails gets no row; the walk goes on.
   }
@@ -123,13 +121,22 @@ void ScanSession::InWalkOrder(const std::function<void()>& what) {
   verdicts_->SubmitNote(what, [this](const FileVerdictResult& result) { AddRow(result); });
 }
 
+void ScanSession::ScanOneFile(const std::string& path) { AddRow(JudgeFile(path, context_)); }
+
+void ScanSession::ScanOneFile(platform::OpenedFile& file, const std::string& name) {
+  AddRow(JudgeOpenedFile(file, name, context_));
+}
+
 // On the walker: the row is handed to the main thread, where the list lives.
 void ScanSession::AddRow(const FileVerdictResult& result) {
-  if (result.verdict.empty() && result.error.empty()) return;
+  if (result.verdict.empty() && result.error.empty() && !result.notWhole) return;
   dispatcher_.RunOnMainThread([&] {
     if (closing_) return;
     if (!result.error.empty()) frontEnd_.ShowFileError(result.path, result.error);
-    if (result.verdict.empty()) return;
+    if (result.verdict.empty()) {
+      if (result.notWhole) frontEnd_.ShowNotJudgedWhole(result.path, *result.notWhole);
+      return;
+    }
     DetectionList& list = frontEnd_.Detections();
     if (!list.IsDetected(result.path)) list.AddDetection(result.path, result.verdict, std::string());
   });

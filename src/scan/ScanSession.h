@@ -76,6 +76,13 @@ class ScanSession {
   /// The number a scan started now would use.
   unsigned VerdictWorkers() const;
 
+  /// Judges one file outside the walk as the walk judges its files: its row, its
+  /// error and a verdict not judged whole reach the front end. Main thread, after
+  /// RunScan.
+  void ScanOneFile(const std::string& path);
+  /// The same for a file already open, reported under name.
+  void ScanOneFile(platform::OpenedFile& file, const std::string& name);
+
   /// Runs what on the walker in its place among the walk's verdicts, so that it
   /// keeps the walk's order whatever the number of workers. Walker only.
   void InWalkOrder(const std::function<void()>& what);

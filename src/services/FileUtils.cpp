@@ -58,7 +58,8 @@ void ForEachFolderBelow(const platform::Folder& root, const std::string& mask,
     const platform::Folder& current = chain.back();
     std::vector<platform::EntryInfo> matching;
     std::vector<std::string> subfolders;
-    current.List("*", [&](const platform::EntryInfo& entry) {
+    // A folder that cannot be listed yields no entries.
+    (void)current.List("*", [&](const platform::EntryInfo& entry) {
       if (platform::MatchesWildcard(entry.name, mask)) matching.push_back(entry);
       if (entry.kind == platform::EntryKind::Directory) subfolders.push_back(entry.name);
       return true;

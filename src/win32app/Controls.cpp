@@ -5,26 +5,26 @@
 namespace korbu::win32app {
 namespace {
 
-const char* const kPageClass = "KorbuPage";
+const wchar_t* const kPageClass = L"KorbuPage";
 
 std::vector<RECT>* Frames(HWND page) {
-  return reinterpret_cast<std::vector<RECT>*>(GetWindowLongPtrA(page, GWLP_USERDATA));
+  return reinterpret_cast<std::vector<RECT>*>(GetWindowLongPtrW(page, GWLP_USERDATA));
 }
 
 LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message >= WM_APP && message <= 0xBFFF) return SendMessageA(GetParent(page), message, wParam, lParam);
+  if (message >= WM_APP && message <= 0xBFFF) return SendMessageW(GetParent(page), message, wParam, lParam);
   switch (message) {
     case WM_COMMAND:
     case WM_NOTIFY:
     case WM_DRAWITEM:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-      return SendMessageA(GetParent(page), message, wParam, lParam);
+      return SendMessageW(GetParent(page), message, wParam, lParam);
     case WM_SETCURSOR:
       // The window first: it shows the busy pointer over everything while it works.
-      if (SendMessageA(GetParent(page), WM_SETCURSOR, wParam, lParam) != FALSE) return TRUE;
+      if (SendMessageW(GetParent(page), WM_SETCURSOR, wParam, lParam) != FALSE) return TRUE;
       if (IsPushButton(reinterpret_cast<HWND>(wParam)) && LOWORD(lParam) == HTCLIENT) {
-        SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HAND)));
+        SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
         return TRUE;
       }
       break;
@@ -41,24 +41,24 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     }
     case WM_NCDESTROY:
       delete Frames(page);
-      SetWindowLongPtrA(page, GWLP_USERDATA, 0);
+      SetWindowLongPtrW(page, GWLP_USERDATA, 0);
       break;
     default:
       break;
   }
-  return DefWindowProcA(page, message, wParam, lParam);
+  return DefWindowProcW(page, message, wParam, lParam);
 }
 
-HWND Make(const char* type, HWND parent, int id, const char* text, DWORD style, int x, int y,
+HWND Make(const wchar_t* type, HWND parent, int id, const char* text, DWORD style, int x, int y,
           int width, int height, bool bold) {
-  HWND control = CreateWindowExA(0, type, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+  HWND control = CreateWindowExW(0, type, win32::Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height,
                                  parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(bold)), FALSE);
+                                 GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(bold)), FALSE);
   return control;
 }
 
-int CALLBACK NoteFamily(const LOGFONTA* /*font*/, const TEXTMETRICA* /*metrics*/, DWORD /*type*/, LPARAM found) {
+int CALLBACK NoteFamily(const LOGFONTW* /*font*/, const TEXTMETRICW* /*metrics*/, DWORD /*type*/, LPARAM found) {
   *reinterpret_cast<bool*>(found) = true;
   return 0;
 }
@@ -67,19 +67,20 @@ int CALLBACK NoteFamily(const LOGFONTA* /*font*/, const TEXTMETRICA* /*metrics*/
 // Wine 8 draws a wider face instead, which cuts the captions): the program then takes
 // Wine's files for itself. Windows has Tahoma and never loads anything here.
 void ProvideTahoma(HDC screen) {
-  LOGFONTA wanted{};
+  LOGFONTW wanted{};
   wanted.lfCharSet = DEFAULT_CHARSET;
-  lstrcpynA(wanted.lfFaceName, "Tahoma", LF_FACESIZE);
+  lstrcpynW(wanted.lfFaceName, L"Tahoma", LF_FACESIZE);
   bool present = false;
-  EnumFontFamiliesExA(screen, &wanted, NoteFamily, reinterpret_cast<LPARAM>(&present), 0);
+  EnumFontFamiliesExW(screen, &wanted, NoteFamily, reinterpret_cast<LPARAM>(&present), 0);
   if (present) return;
-  char data[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableA("WINEDATADIR", data, sizeof data);
-  if (length == 0 || length >= sizeof data) return;
-  std::string folder(data, length);
-  if (folder.rfind("\\??\\", 0) == 0) folder.erase(0, 4);  // an NT path: \??\Z:\usr\share\wine
-  for (const char* file : {"\\fonts\\tahoma.ttf", "\\fonts\\tahomabd.ttf"}) {
-    AddFontResourceExA((folder + file).c_str(), FR_PRIVATE, nullptr);
+  const DWORD need = GetEnvironmentVariableW(L"WINEDATADIR", nullptr, 0);
+  std::wstring folder(need, L'\0');
+  const DWORD length = need > 0 ? GetEnvironmentVariableW(L"WINEDATADIR", folder.data(), need) : 0;
+  if (length == 0 || length >= need) return;
+  folder.resize(length);
+  if (folder.rfind(L"\\??\\", 0) == 0) folder.erase(0, 4);  // an NT path: \??\Z:\usr\share\wine
+  for (const wchar_t* file : {L"\\fonts\\tahoma.ttf", L"\\fonts\\tahomabd.ttf"}) {
+    AddFontResourceExW((folder + file).c_str(), FR_PRIVATE, nullptr);
   }
 }
 
@@ -96,7 +97,7 @@ LRESULT CALLBACK GreyBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPara
   // The background the parent gives its buttons, then the box in the system's
   // disabled colours: grey face, grey frame, grey mark.
   auto background = reinterpret_cast<HBRUSH>(
-      SendMessageA(GetParent(box), WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(box)));
+      SendMessageW(GetParent(box), WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(box)));
   FillRect(dc, &client, background != nullptr ? background : GetSysColorBrush(COLOR_BTNFACE));
   const int top = (client.bottom - kCheckMarkSize) / 2;
   RECT mark{0, top, kCheckMarkSize, top + kCheckMarkSize};
@@ -125,39 +126,39 @@ HFONT WindowFont(bool bold) {
     if (fonts[0] == nullptr && fonts[1] == nullptr) ProvideTahoma(screen);
     const int height = -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72);
     ReleaseDC(nullptr, screen);
-    font = CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+    font = CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, "Tahoma");
+                       DEFAULT_PITCH | FF_SWISS, L"Tahoma");
   }
   return font;
 }
 
 std::string WindowText(HWND window) {
-  const int length = GetWindowTextLengthA(window);
+  const int length = GetWindowTextLengthW(window);
   if (length <= 0) return std::string();
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const int copied = GetWindowTextA(window, text.data(), length + 1);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(window, text.data(), length + 1);
   text.resize(static_cast<std::size_t>(copied < 0 ? 0 : copied));
-  return text;
+  return win32::Utf8(text);
 }
 
-void RegisterWindowClass(const char* name, WNDPROC proc, LPCSTR cursor) {
-  WNDCLASSA type{};
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, LPCWSTR cursor) {
+  WNDCLASSW type{};
   type.lpfnWndProc = proc;
-  type.hInstance = GetModuleHandleA(nullptr);
-  type.hCursor = LoadCursorA(nullptr, cursor);
-  type.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  type.hInstance = GetModuleHandleW(nullptr);
+  type.hCursor = LoadCursorW(nullptr, cursor);
+  type.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
   type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   type.lpszClassName = name;
-  RegisterClassA(&type);
+  RegisterClassW(&type);
 }
 
 HWND MakePage(HWND parent, int x, int y, int width, int height) {
   RegisterWindowClass(kPageClass, PageProc);
-  HWND page = CreateWindowExA(WS_EX_CONTROLPARENT, kPageClass, "",
+  HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"",
                               WS_CHILD | WS_CLIPSIBLINGS, x, y, width, height, parent, nullptr,
-                              GetModuleHandleA(nullptr), nullptr);
-  SetWindowLongPtrA(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new std::vector<RECT>));
+                              GetModuleHandleW(nullptr), nullptr);
+  SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new std::vector<RECT>));
   return page;
 }
 
@@ -167,22 +168,22 @@ void AddFrame(HWND page, RECT frame) {
 
 HWND MakeLabel(HWND parent, int id, const char* text, int x, int y, int width, int height,
                bool bold, DWORD style) {
-  return Make("STATIC", parent, id, text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | style, x, y, width, height, bold);
+  return Make(L"STATIC", parent, id, text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | style, x, y, width, height, bold);
 }
 
 HWND MakeBar(HWND parent, int id, const char* text, int x, int y, int width, int height) {
-  return Make("STATIC", parent, id, text, SS_OWNERDRAW | WS_CLIPSIBLINGS, x, y, width, height, true);
+  return Make(L"STATIC", parent, id, text, SS_OWNERDRAW | WS_CLIPSIBLINGS, x, y, width, height, true);
 }
 
 HWND MakeCheckBox(HWND parent, int id, const char* text, int x, int y, int width, int height) {
-  return Make("BUTTON", parent, id, text, BS_AUTOCHECKBOX | BS_FLAT | WS_TABSTOP, x, y, width,
+  return Make(L"BUTTON", parent, id, text, BS_AUTOCHECKBOX | BS_FLAT | WS_TABSTOP, x, y, width,
               height, true);
 }
 
 void GreyWhenDisabled(HWND checkBox) { SetWindowSubclass(checkBox, GreyBoxProc, 1, 0); }
 
 HWND MakeButton(HWND parent, int id, const char* text, int x, int y, int width, int height) {
-  return Make("BUTTON", parent, id, text, BS_PUSHBUTTON | WS_TABSTOP, x, y, width, height, false);
+  return Make(L"BUTTON", parent, id, text, BS_PUSHBUTTON | WS_TABSTOP, x, y, width, height, false);
 }
 
 void DrawBar(const DRAWITEMSTRUCT& item) {
@@ -195,21 +196,21 @@ void DrawBar(const DRAWITEMSTRUCT& item) {
   HBRUSH light = CreateSolidBrush(kBarFace);
   FillRect(item.hDC, &face, light);
   DeleteObject(light);
-  const std::string text = WindowText(item.hwndItem);
+  const std::wstring text = win32::Wide(WindowText(item.hwndItem));
   SetBkMode(item.hDC, TRANSPARENT);
   SetTextColor(item.hDC, kNavy);
   HGDIOBJ old = SelectObject(item.hDC, WindowFont(true));
-  DrawTextA(item.hDC, text.c_str(), static_cast<int>(text.size()), &face,
+  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &face,
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   SelectObject(item.hDC, old);
 }
 
 bool IsPushButton(HWND control) {
   if (control == nullptr) return false;
-  char type[16] = {};
-  GetClassNameA(control, type, static_cast<int>(sizeof type));
-  if (lstrcmpiA(type, "BUTTON") != 0) return false;
-  const LONG_PTR style = GetWindowLongPtrA(control, GWL_STYLE) & BS_TYPEMASK;
+  wchar_t type[16] = {};
+  GetClassNameW(control, type, 16);
+  if (lstrcmpiW(type, L"BUTTON") != 0) return false;
+  const LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK;
   return style == BS_PUSHBUTTON || style == BS_DEFPUSHBUTTON;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The window's building blocks: labels, heading bars, flat bold check boxes and
-// buttons in the window's font and colours, and the pages they sit on.
+// buttons in the window's font and colours, and the pages they sit on. Texts are
+// the program's UTF-8; every window is a Unicode one, so any name shows as it is.
 
 #include <vector>
 
@@ -14,7 +15,7 @@ inline constexpr COLORREF kFrameBlue = RGB(0, 128, 255);
 
 /// Registers a window class with a white background, the application icon and the
 /// given cursor; registering the same class again fails harmlessly.
-void RegisterWindowClass(const char* name, WNDPROC proc, LPCSTR cursor = reinterpret_cast<LPCSTR>(IDC_ARROW));
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, LPCWSTR cursor = reinterpret_cast<LPCWSTR>(IDC_ARROW));
 
 /// A page: a plain white child window that passes its controls' notifications to
 /// its parent and draws the frames around its groups.

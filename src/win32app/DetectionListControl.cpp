@@ -6,7 +6,7 @@ namespace korbu::win32app {
 namespace {
 
 constexpr int kColumnWidths[] = {250, 150, 180};
-const char* const kColumnNames[] = {"File Name", "Virus Name", "Information"};
+const wchar_t* const kColumnNames[] = {L"File Name", L"Virus Name", L"Information"};
 
 // The check box is the item's state image: 1 unchecked, 2 checked.
 bool CheckedState(UINT state) { return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2; }
@@ -14,23 +14,23 @@ bool CheckedState(UINT state) { return ((state & LVIS_STATEIMAGEMASK) >> 12) == 
 }  // namespace
 
 DetectionListControl::DetectionListControl(HWND parent, int id, int x, int y, int width, int height) {
-  list_ = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
+  list_ = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
                               LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
                           x, y, width, height, parent,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                          GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(list_, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(false)), FALSE);
+                          GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(false)), FALSE);
   ListView_SetExtendedListViewStyle(list_, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES |
                                                LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP |
                                                LVS_EX_INFOTIP);
   for (int column = 0; column < 3; ++column) {
-    LVCOLUMNA data{};
+    LVCOLUMNW data{};
     data.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
     data.cx = kColumnWidths[column];
-    data.pszText = const_cast<char*>(kColumnNames[column]);
+    data.pszText = const_cast<wchar_t*>(kColumnNames[column]);
     data.iSubItem = column;
-    SendMessageA(list_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&data));
+    SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&data));
   }
 }
 
@@ -38,21 +38,22 @@ void DetectionListControl::ShowRow(std::size_t index, const DetectionRow& row, c
   following_ = true;
   // Rows are only ever appended, so the control is at most the new rows behind.
   while (RowCount() <= index) {
-    LVITEMA item{};
+    LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = static_cast<int>(RowCount());
-    item.pszText = const_cast<char*>("");
-    SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    item.pszText = const_cast<wchar_t*>(L"");
+    SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
   if (tips_.size() <= index) tips_.resize(index + 1);
   tips_[index] = tip;
   const std::string* texts[] = {&row.fileName, &row.virusName, &row.information};
   for (int column = 0; column < 3; ++column) {
     if (CellText(index, column) == *texts[column]) continue;
-    LVITEMA item{};
+    std::wstring text = win32::Wide(*texts[column]);
+    LVITEMW item{};
     item.iSubItem = column;
-    item.pszText = const_cast<char*>(texts[column]->c_str());
-    SendMessageA(list_, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
+    item.pszText = text.data();
+    SendMessageW(list_, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
   }
   if (Checked(index) != row.checked) ListView_SetCheckState(list_, static_cast<int>(index), row.checked);
   following_ = false;
@@ -83,16 +84,16 @@ std::size_t DetectionListControl::RowCount() const {
 std::string DetectionListControl::CellText(std::size_t row, int column) const {
   // Doubled until the text fits: the control cuts what does not.
   for (std::size_t size = 256; size <= 65536; size *= 2) {
-    std::string text(size, '\0');
-    LVITEMA item{};
+    std::wstring text(size, L'\0');
+    LVITEMW item{};
     item.iSubItem = column;
     item.pszText = text.data();
     item.cchTextMax = static_cast<int>(size);
-    const auto length = SendMessageA(list_, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    const auto length = SendMessageW(list_, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
     if (length < 0) return std::string();
     if (static_cast<std::size_t>(length) + 1 < size) {
       text.resize(static_cast<std::size_t>(length));
-      return text;
+      return win32::Utf8(text);
     }
   }
   return std::string();
@@ -119,23 +120,25 @@ bool DetectionListControl::Notify(const NMHDR& header, LRESULT& result) {
     case NM_CLICK:
     case NM_DBLCLK:
       // Handled once the click is over: the control changes the mark after telling.
-      PostMessageA(GetParent(list_), kListClicked, 0, reinterpret_cast<LPARAM>(list_));
+      PostMessageW(GetParent(list_), kListClicked, 0, reinterpret_cast<LPARAM>(list_));
       result = 0;
       return true;
     case LVN_KEYDOWN:
       if (reinterpret_cast<const NMLVKEYDOWN&>(header).wVKey == VK_SPACE) {
-        PostMessageA(GetParent(list_), kListClicked, 0, reinterpret_cast<LPARAM>(list_));
+        PostMessageW(GetParent(list_), kListClicked, 0, reinterpret_cast<LPARAM>(list_));
       }
       result = 0;
       return true;
-    case LVN_GETINFOTIPA: {
-      auto& tip = const_cast<NMLVGETINFOTIPA&>(reinterpret_cast<const NMLVGETINFOTIPA&>(header));
-      const std::string text = tip.iItem >= 0 ? Tip(static_cast<std::size_t>(tip.iItem)) : std::string();
+    case LVN_GETINFOTIPW: {
+      auto& tip = const_cast<NMLVGETINFOTIPW&>(reinterpret_cast<const NMLVGETINFOTIPW&>(header));
+      const std::wstring text = win32::Wide(tip.iItem >= 0 ? Tip(static_cast<std::size_t>(tip.iItem)) : std::string());
       if (!text.empty() && tip.pszText != nullptr && tip.cchTextMax > 0) {
+        // Cut to the room given, never between the two halves of a surrogate pair.
         const auto room = static_cast<std::size_t>(tip.cchTextMax) - 1;
-        const std::size_t length = text.size() < room ? text.size() : room;
-        std::memcpy(tip.pszText, text.data(), length);
-        tip.pszText[length] = '\0';
+        std::size_t length = text.size() < room ? text.size() : room;
+        if (length < text.size() && length > 0 && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF) --length;
+        std::memcpy(tip.pszText, text.data(), length * sizeof(wchar_t));
+        tip.pszText[length] = L'\0';
       }
       result = 0;
       return true;

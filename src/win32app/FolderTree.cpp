@@ -9,26 +9,40 @@ namespace {
 const char* const kMyComputer = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
 
 LPITEMIDLIST ItemPidl(HWND tree, HTREEITEM item) {
-  TVITEMA data{};
+  TVITEMW data{};
   data.mask = TVIF_PARAM;
   data.hItem = item;
-  if (!TreeView_GetItem(tree, &data)) return nullptr;
+  if (SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data)) == FALSE) return nullptr;
   return reinterpret_cast<LPITEMIDLIST>(data.lParam);
+}
+
+// The file system path of a shell item, whatever its length; empty for a
+// virtual folder.
+std::string PathOfItem(LPCITEMIDLIST pidl) {
+  std::wstring path(32768, L'\0');
+  if (pidl == nullptr || !SHGetPathFromIDListEx(pidl, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT)) {
+    return std::string();
+  }
+  path.resize(path.find(L'\0'));
+  return win32::Utf8(path);
 }
 
 // Reads no further than the first subfolder the shell would list (hidden ones are
 // not listed).
 bool HasVisibleSubdirectory(const std::string& folder) {
-  WIN32_FIND_DATAA entry{};
-  HANDLE search = FindFirstFileExA((folder + (folder.back() == '\\' ? "*" : "\\*")).c_str(), FindExInfoBasic, &entry,
-                                   FindExSearchLimitToDirectories, nullptr, 0);
+  auto pattern = win32::WidePath(folder);
+  if (!pattern) return false;
+  if (pattern->back() != L'\\') pattern->push_back(L'\\');
+  pattern->push_back(L'*');
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &entry, FindExSearchLimitToDirectories, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return false;
   bool found = false;
   do {
-    const std::string name = entry.cFileName;
+    const std::wstring_view name = entry.cFileName;
     found = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-            (entry.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) == 0 && name != "." && name != "..";
-  } while (!found && FindNextFileA(search, &entry));
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) == 0 && name != L"." && name != L"..";
+  } while (!found && FindNextFileW(search, &entry));
   FindClose(search);
   return found;
 }
@@ -36,17 +50,17 @@ bool HasVisibleSubdirectory(const std::string& folder) {
 }  // namespace
 
 FolderTree::FolderTree(HWND parent, int id, int x, int y, int width, int height) {
-  tree_ = CreateWindowExA(0, WC_TREEVIEWA, "",
+  tree_ = CreateWindowExW(0, WC_TREEVIEWW, L"",
                           WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | TVS_HASBUTTONS |
                               TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS,
                           x, y, width, height, parent,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                          GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(tree_, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(false)), FALSE);
+                          GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(tree_, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(false)), FALSE);
   // The shell's own small icons; the list belongs to the system.
-  SHFILEINFOA info{};
-  auto icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoA(
-      "C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+  SHFILEINFOW info{};
+  auto icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(
+      L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
   if (icons != nullptr) TreeView_SetImageList(tree_, icons, TVSIL_NORMAL);
 
   LPITEMIDLIST computer = nullptr;
@@ -63,13 +77,13 @@ FolderTree::~FolderTree() = default;
 
 HTREEITEM FolderTree::Add(HTREEITEM parent, void* pidlBytes) {
   auto pidl = static_cast<LPITEMIDLIST>(pidlBytes);
-  SHFILEINFOA info{};
-  SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl), 0, &info, sizeof info,
+  SHFILEINFOW info{};
+  SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info, sizeof info,
                  SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
-  SHFILEINFOA open{};
-  SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl), 0, &open, sizeof open,
+  SHFILEINFOW open{};
+  SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &open, sizeof open,
                  SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_OPENICON);
-  TVINSERTSTRUCTA insert{};
+  TVINSERTSTRUCTW insert{};
   insert.hParent = parent;
   insert.hInsertAfter = TVI_LAST;
   insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
@@ -80,7 +94,7 @@ HTREEITEM FolderTree::Add(HTREEITEM parent, void* pidlBytes) {
   insert.item.cChildren = I_CHILDRENCALLBACK;
   insert.item.iImage = info.iIcon;
   insert.item.iSelectedImage = open.iIcon;
-  HTREEITEM item = TreeView_InsertItem(tree_, &insert);
+  auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
   if (item == nullptr) CoTaskMemFree(pidl);
   return item;
 }
@@ -123,11 +137,11 @@ void FolderTree::Fill(HTREEITEM parent) {
     return true;
   });
   if (TreeView_GetChild(tree_, parent) == nullptr) {
-    TVITEMA data{};
+    TVITEMW data{};
     data.mask = TVIF_CHILDREN;
     data.hItem = parent;
     data.cChildren = 0;
-    TreeView_SetItem(tree_, &data);
+    SendMessageW(tree_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
   }
 }
 
@@ -135,15 +149,15 @@ bool FolderTree::HasSubfolders(HTREEITEM item) const {
   LPITEMIDLIST pidl = ItemPidl(tree_, item);
   if (pidl == nullptr) return false;
   // A drive with removable media is not read until the user opens it.
-  SHFILEINFOA info{};
-  if (SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl), 0, &info, sizeof info, SHGFI_PIDL | SHGFI_ATTRIBUTES) != 0 &&
+  SHFILEINFOW info{};
+  if (SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info, sizeof info, SHGFI_PIDL | SHGFI_ATTRIBUTES) != 0 &&
       (info.dwAttributes & SFGAO_REMOVABLE) != 0) {
     return true;
   }
   // A folder on disk is asked directly: the shell's listing costs far more, and
   // this runs while the tree paints.
-  char path[MAX_PATH] = {};
-  if (SHGetPathFromIDListA(pidl, path) && path[0] != '\0') return HasVisibleSubdirectory(path);
+  const std::string path = PathOfItem(pidl);
+  if (!path.empty()) return HasVisibleSubdirectory(path);
   bool found = false;
   ForEachSubfolder(pidl, [&](void* child) {
     found = true;
@@ -156,14 +170,12 @@ bool FolderTree::HasSubfolders(HTREEITEM item) const {
 std::string FolderTree::SelectedPath() const {
   HTREEITEM selected = TreeView_GetSelection(tree_);
   if (selected == nullptr) return std::string();
-  LPITEMIDLIST pidl = ItemPidl(tree_, selected);
-  char path[MAX_PATH] = {};
-  if (pidl != nullptr && SHGetPathFromIDListA(pidl, path) && path[0] != '\0') return path;
-  return kMyComputer;
+  const std::string path = PathOfItem(ItemPidl(tree_, selected));
+  return path.empty() ? kMyComputer : path;
 }
 
 bool FolderTree::SelectPath(const std::string& path) {
-  LPITEMIDLIST target = ILCreateFromPathA(path.c_str());
+  LPITEMIDLIST target = ILCreateFromPathW(win32::Wide(path).c_str());
   if (target == nullptr || root_ == nullptr) {
     if (target != nullptr) ILFree(target);
     return false;
@@ -192,14 +204,14 @@ bool FolderTree::SelectPath(const std::string& path) {
 bool FolderTree::Notify(const NMHDR& header, LRESULT& result) {
   if (header.hwndFrom != tree_) return false;
   if (header.code == TVN_ITEMEXPANDINGA || header.code == TVN_ITEMEXPANDINGW) {
-    const auto& change = reinterpret_cast<const NMTREEVIEWA&>(header);
+    const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
     if (change.action == TVE_EXPAND) Fill(change.itemNew.hItem);
     result = FALSE;
     return true;
   }
   if (header.code == TVN_GETDISPINFOA || header.code == TVN_GETDISPINFOW) {
     // Both forms carry the item in the same place; only the child count is asked.
-    auto& info = const_cast<NMTVDISPINFOA&>(reinterpret_cast<const NMTVDISPINFOA&>(header));
+    auto& info = const_cast<NMTVDISPINFOW&>(reinterpret_cast<const NMTVDISPINFOW&>(header));
     if ((info.item.mask & TVIF_CHILDREN) != 0) {
       info.item.cChildren = HasSubfolders(info.item.hItem) ? 1 : 0;
       info.item.mask |= TVIF_DI_SETITEM;  // kept: asked only once per node
@@ -209,7 +221,7 @@ bool FolderTree::Notify(const NMHDR& header, LRESULT& result) {
   }
   if (header.code == TVN_DELETEITEMA || header.code == TVN_DELETEITEMW) {
     // Each node owns its item id list.
-    CoTaskMemFree(reinterpret_cast<void*>(reinterpret_cast<const NMTREEVIEWA&>(header).itemOld.lParam));
+    CoTaskMemFree(reinterpret_cast<void*>(reinterpret_cast<const NMTREEVIEWW&>(header).itemOld.lParam));
     result = 0;
     return true;
   }

@@ -10,9 +10,9 @@ namespace korbu::win32app {
 namespace {
 
 constexpr int kHeaderHeight = 81;
-const char* const kMainClass = "TMainForm";
-const char* const kApplicationClass = "TApplication";
-const char* const kApplicationTitle = "Selvo Antivirus";
+const wchar_t* const kMainClass = L"TMainForm";
+const wchar_t* const kApplicationClass = L"TApplication";
+const wchar_t* const kApplicationTitle = L"Selvo Antivirus";
 const char* const kNoWindow = "The main window cannot be created: is there a display?";
 
 std::optional<bool> gNextAnswer;
@@ -65,11 +65,11 @@ MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartu
     : dispatcher_(dispatcher), engine_(std::move(engine)) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  RegisterWindowClass(kApplicationClass, DefWindowProcA);
+  RegisterWindowClass(kApplicationClass, DefWindowProcW);
   RegisterWindowClass(kMainClass, Proc);
   // The application's own window: it carries the title, never shows.
-  appWindow_ = CreateWindowExA(0, kApplicationClass, kApplicationTitle, WS_POPUP, 0, 0, 0, 0,
-                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  appWindow_ = CreateWindowExW(0, kApplicationClass, kApplicationTitle, WS_POPUP, 0, 0, 0, 0,
+                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   // Without a window nothing would ever start the engine steps or end the program.
   if (appWindow_ == nullptr) throw std::runtime_error(kNoWindow);
 
@@ -85,10 +85,10 @@ MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartu
   AdjustWindowRectEx(&frame, style, FALSE, WS_EX_APPWINDOW);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  window_ = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, kMainClass, "KORBU", style,
+  window_ = CreateWindowExW(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, kMainClass, L"KORBU", style,
                             (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                             (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, appWindow_,
-                            nullptr, GetModuleHandleA(nullptr), this);
+                            nullptr, GetModuleHandleW(nullptr), this);
   if (window_ == nullptr) {
     splash_.reset();
     DestroyWindow(appWindow_);
@@ -109,7 +109,7 @@ MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartu
   // The splash stays above the main window while the engine loads.
   if (splash_) SetWindowPos(splash_->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // Start-up also runs when the window is never activated.
-  PostMessageA(window_, kStartUp, 0, 0);
+  PostMessageW(window_, kStartUp, 0, 0);
 }
 
 MainWindow::~MainWindow() {
@@ -134,15 +134,15 @@ const std::vector<std::string>& MainWindow::MessagesShown() { return gMessages; 
 
 LRESULT CALLBACK MainWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
   if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     self->window_ = nullptr;
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
   }
   if (self->window_ == nullptr) self->window_ = window;  // messages during creation
   return self->OnMessage(message, wParam, lParam);
@@ -157,7 +157,7 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (LOWORD(wParam) != WA_INACTIVE && controller_ && !controller_->StartupFinished()) {
         // After the activation: start-up destroys a window the system is still
         // going through.
-        PostMessageA(window_, kStartUp, 0, 0);
+        PostMessageW(window_, kStartUp, 0, 0);
       }
       break;
     case kStartUp:
@@ -189,7 +189,7 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETCURSOR:
       // Asked by the pages for their controls too, before those set their own.
       if (busy_) {
-        SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+        SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
         return TRUE;
       }
       if (reinterpret_cast<HWND>(wParam) != window_) return FALSE;
@@ -203,7 +203,7 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return DefWindowProcA(window_, message, wParam, lParam);
+  return DefWindowProcW(window_, message, wParam, lParam);
 }
 
 void MainWindow::Paint() {
@@ -239,7 +239,7 @@ void MainWindow::SetText(WindowLabel label, const std::string& text) {
   }
   HWND control = Control(LabelId(label));
   if (control == nullptr) return;
-  SetWindowTextA(control, text.c_str());
+  SetWindowTextW(control, win32::Wide(text).c_str());
   // A path cut by the label's ellipsis shows whole in its tip.
   if (label == WindowLabel::FileScan) tips_->Set(control, TextFits(control, text) ? std::string() : text);
 }
@@ -260,7 +260,7 @@ void MainWindow::SetEnabled(WindowControl control, bool enabled) {
 }
 
 void MainWindow::SetStopCaption(const std::string& caption) {
-  SetWindowTextA(Control(kBtnCancel2), caption.c_str());
+  SetWindowTextW(Control(kBtnCancel2), win32::Wide(caption).c_str());
 }
 
 void MainWindow::ShowPage(WindowPage page) {
@@ -298,13 +298,13 @@ bool MainWindow::AskConfirm(const std::string& question) {
     gNextAnswer.reset();
     return answer;
   }
-  return MessageBoxA(window_, question.c_str(), "Confirm", MB_YESNO | MB_ICONQUESTION) == IDYES;
+  return MessageBoxW(window_, win32::Wide(question).c_str(), L"Confirm", MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void MainWindow::ShowMessage(const std::string& text) {
   gMessages.push_back(text);
   if (gRecordMessages) return;
-  MessageBoxA(window_, text.c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+  MessageBoxW(window_, win32::Wide(text).c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
 }
 
 void MainWindow::ProcessPendingMessages() { dispatcher_.ProcessPendingMessages(); }
@@ -316,7 +316,7 @@ void MainWindow::ShowBusy(bool busy) {
   if (GetCursorPos(&where) && window_ != nullptr) {
     HWND under = WindowFromPoint(where);
     if (under != nullptr && (under == window_ || IsChild(window_, under))) {
-      SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+      SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     }
   }
 }
@@ -328,7 +328,7 @@ void MainWindow::HideSplash() {
 }
 
 void MainWindow::CloseWindow() {
-  if (window_ != nullptr) PostMessageA(window_, WM_CLOSE, 0, 0);
+  if (window_ != nullptr) PostMessageW(window_, WM_CLOSE, 0, 0);
 }
 
 }  // namespace korbu::win32app

@@ -26,8 +26,8 @@ class ComRef {
 }  // namespace
 
 HBITMAP LoadPicture(int resource) {
-  HMODULE module = GetModuleHandleA(nullptr);
-  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(resource), reinterpret_cast<LPCSTR>(RT_RCDATA));
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resource), reinterpret_cast<LPCWSTR>(RT_RCDATA));
   if (found == nullptr) return nullptr;
   HGLOBAL loaded = LoadResource(module, found);
   const DWORD size = SizeofResource(module, found);
@@ -76,7 +76,7 @@ HBITMAP LoadPicture(int resource) {
 void DrawPicture(HDC dc, HBITMAP picture, int x, int y) {
   if (picture == nullptr) return;
   BITMAP shape{};
-  GetObjectA(picture, sizeof shape, &shape);
+  GetObjectW(picture, sizeof shape, &shape);
   HDC source = CreateCompatibleDC(dc);
   HGDIOBJ old = SelectObject(source, picture);
   BitBlt(dc, x, y, shape.bmWidth, shape.bmHeight, source, 0, 0, SRCCOPY);

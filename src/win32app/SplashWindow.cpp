@@ -10,16 +10,16 @@ constexpr int kWidth = 400;
 constexpr int kHeight = 110;
 constexpr int kStatusLeft = 236;
 constexpr int kStatusTop = 92;
-const char* const kClassName = "TSplashForm";
+const wchar_t* const kClassName = L"TSplashForm";
 
 }  // namespace
 
 SplashWindow::SplashWindow(HWND owner) : picture_(LoadPicture(kSplashPicture)) {
-  RegisterWindowClass(kClassName, Proc, reinterpret_cast<LPCSTR>(IDC_WAIT));
+  RegisterWindowClass(kClassName, Proc, reinterpret_cast<LPCWSTR>(IDC_WAIT));
   const int left = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
-  window_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, "", WS_POPUP, left, top,
-                            kWidth, kHeight, owner, nullptr, GetModuleHandleA(nullptr), this);
+  window_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"", WS_POPUP, left, top,
+                            kWidth, kHeight, owner, nullptr, GetModuleHandleW(nullptr), this);
 }
 
 SplashWindow::~SplashWindow() {
@@ -43,23 +43,24 @@ void SplashWindow::Paint() {
   FrameRect(dc, &whole, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   SetBkMode(dc, TRANSPARENT);
   HGDIOBJ old = SelectObject(dc, WindowFont(true));
-  TextOutA(dc, kStatusLeft, kStatusTop, status_.c_str(), static_cast<int>(status_.size()));
+  const std::wstring status = win32::Wide(status_);
+  TextOutW(dc, kStatusLeft, kStatusTop, status.c_str(), static_cast<int>(status.size()));
   SelectObject(dc, old);
   EndPaint(window_, &paint);
 }
 
 LRESULT CALLBACK SplashWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
-  auto* self = reinterpret_cast<SplashWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* self = reinterpret_cast<SplashWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self != nullptr && message == WM_PAINT && self->window_ == window) {
     self->Paint();
     return 0;
   }
   if (message == WM_ERASEBKGND) return 1;  // the picture covers everything
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace korbu::win32app

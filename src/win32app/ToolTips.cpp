@@ -5,9 +5,8 @@
 namespace korbu::win32app {
 namespace {
 
-template <typename Info>  // TTTOOLINFOA or TTTOOLINFOW
-Info ToolOf(HWND control) {
-  Info tool{};
+TTTOOLINFOW ToolOf(HWND control) {
+  TTTOOLINFOW tool{};
   tool.cbSize = sizeof tool;
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = GetParent(control);
@@ -18,34 +17,34 @@ Info ToolOf(HWND control) {
 }  // namespace
 
 ToolTips::ToolTips(HWND owner)
-    : tips_(CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+    : tips_(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
-                            GetModuleHandleA(nullptr), nullptr)) {
+                            GetModuleHandleW(nullptr), nullptr)) {
   // Long tips (a database folder's reason, a deep path) break into lines, not off the screen.
-  if (tips_ != nullptr) SendMessageA(tips_, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN) / 2);
+  if (tips_ != nullptr) SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN) / 2);
 }
 
 void ToolTips::Set(HWND control, const std::string& tip) {
   if (tips_ == nullptr || control == nullptr) return;
-  auto tool = ToolOf<TTTOOLINFOA>(control);
-  tool.lpszText = const_cast<char*>(tip.c_str());
+  std::wstring text = win32::Wide(tip);
+  auto tool = ToolOf(control);
+  tool.lpszText = text.data();
   if (std::find(tools_.begin(), tools_.end(), control) == tools_.end()) {
-    if (SendMessageA(tips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool)) != FALSE) tools_.push_back(control);
+    if (SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) != FALSE) tools_.push_back(control);
   } else {
-    SendMessageA(tips_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
   }
 }
 
 std::string ToolTips::Get(HWND control) const {
   if (std::find(tools_.begin(), tools_.end(), control) == tools_.end()) return std::string();
-  // The ANSI message gives at most 80 bytes; the wide one up to INFOTIPSIZE characters,
-  // whatever size is passed.
+  // Up to INFOTIPSIZE characters, whatever size is passed.
   std::wstring wide(INFOTIPSIZE + 1, L'\0');
-  auto tool = ToolOf<TTTOOLINFOW>(control);
+  auto tool = ToolOf(control);
   tool.lpszText = wide.data();
   SendMessageW(tips_, TTM_GETTEXTW, INFOTIPSIZE, reinterpret_cast<LPARAM>(&tool));
   wide.resize(wide.find(L'\0'));
-  return platform::win32::Narrow(wide);
+  return win32::Utf8(wide);
 }
 
 bool TextFits(HWND label, const std::string& text) {
@@ -53,9 +52,10 @@ bool TextFits(HWND label, const std::string& text) {
   if (GetClientRect(label, &box) == FALSE) return true;
   HDC dc = GetDC(label);
   if (dc == nullptr) return true;
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
   SIZE extent{};
-  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  const std::wstring wide = win32::Wide(text);
+  GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
   SelectObject(dc, old);
   ReleaseDC(label, dc);
   return extent.cx <= box.right - box.left;

@@ -12,6 +12,9 @@
 
 namespace korbu::win32app {
 
+/// The backend's conversion between the program's UTF-8 and the system's UTF-16.
+namespace win32 = platform::win32;
+
 /// Messages of the program's own windows.
 inline constexpr UINT kRunHandOver = WM_APP + 1;   // lParam: the work to run
 inline constexpr UINT kStartUp = WM_APP + 2;       // the first activation's steps
@@ -20,7 +23,7 @@ inline constexpr UINT kListClicked = WM_APP + 3;   // after a click has changed 
 /// The window's font: Tahoma 8 points, bold or not. Made once, lives with the process.
 HFONT WindowFont(bool bold);
 
-/// Window text as bytes of the ANSI code page.
+/// A window's text as the program's UTF-8.
 std::string WindowText(HWND window);
 
 }  // namespace korbu::win32app

@@ -31,20 +31,20 @@ LRESULT CALLBACK HandOverProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     }
     return 0;
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
-const char* const kClassName = "KorbuHandOver";
+const wchar_t* const kClassName = L"KorbuHandOver";
 
 }  // namespace
 
 Win32Dispatcher::Win32Dispatcher() : mainThread_(GetCurrentThreadId()) {
-  WNDCLASSA type{};
+  WNDCLASSW type{};
   type.lpfnWndProc = HandOverProc;
-  type.hInstance = GetModuleHandleA(nullptr);
+  type.hInstance = GetModuleHandleW(nullptr);
   type.lpszClassName = kClassName;
-  RegisterClassA(&type);  // fails harmlessly when a second dispatcher registers again
-  window_ = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+  RegisterClassW(&type);  // fails harmlessly when a second dispatcher registers again
+  window_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                             type.hInstance, nullptr);
   if (window_ == nullptr) throw std::runtime_error("cannot create the hand-over window");
 }
@@ -61,20 +61,20 @@ void Win32Dispatcher::RunOnMainThread(const std::function<void()>& work) {
   // A sent message runs on the window's thread while the sender waits; messages
   // sent from one thread run in the order sent.
   HandOver item{&work, nullptr};
-  SendMessageA(static_cast<HWND>(window_), kRunHandOver, 0, reinterpret_cast<LPARAM>(&item));
+  SendMessageW(static_cast<HWND>(window_), kRunHandOver, 0, reinterpret_cast<LPARAM>(&item));
   if (item.error) std::rethrow_exception(item.error);
 }
 
 void Win32Dispatcher::ProcessPendingMessages() {
   if (!IsMainThread() || quitSeen_) return;
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       quitSeen_ = true;
       return;
     }
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }
 
@@ -88,7 +88,7 @@ void Win32Dispatcher::WaitWithMessages(const std::function<bool()>& done) {
     // short time-out only makes sure a done() turned true otherwise is seen.
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, kWaitQueueStatus);
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         // Ends the wait; the program's loop ends on the flag, not on a re-post.
         quitSeen_ = true;
@@ -96,7 +96,7 @@ void Win32Dispatcher::WaitWithMessages(const std::function<bool()>& done) {
       }
       if (IsUserInput(message.message)) continue;
       TranslateMessage(&message);
-      DispatchMessageA(&message);
+      DispatchMessageW(&message);
       if (done()) return;
     }
   }

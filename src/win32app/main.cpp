@@ -18,15 +18,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     MSG message;
     // A quit taken by a wait for the walk ends the loop as well.
     while (!dispatcher.QuitSeen()) {
-      const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+      const BOOL got = GetMessageW(&message, nullptr, 0, 0);
       if (got <= 0) {
         status = got == 0 ? static_cast<int>(message.wParam) : 1;
         break;
       }
       // Tab and the arrow keys move between the controls, as in a dialog.
-      if (!window.Closed() && IsDialogMessageA(window.Handle(), &message)) continue;
+      if (!window.Closed() && IsDialogMessageW(window.Handle(), &message)) continue;
       TranslateMessage(&message);
-      DispatchMessageA(&message);
+      DispatchMessageW(&message);
     }
     // Closed while the databases still load, which nothing can cut short: nothing
     // has been changed yet, so the program ends now instead of waiting for them.
@@ -37,7 +37,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   } catch (const std::runtime_error& error) {
     // No window could be made: say so and end rather than run on unseen.
     std::fprintf(stderr, "korbu: %s\n", error.what());
-    MessageBoxA(nullptr, error.what(), "Selvo Antivirus", MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, korbu::platform::win32::Wide(error.what()).c_str(), L"Selvo Antivirus", MB_OK | MB_ICONERROR);
     status = 1;
   }
   CoUninitialize();

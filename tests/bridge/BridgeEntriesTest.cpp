@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "CraftedZip.h"
+#include "bridge/ClamTypes.h"
 #include "bridge/korbu_clam.h"
 #include "platform/DynamicLibrary.h"
 #include "support/TempTree.h"
@@ -55,6 +57,25 @@ class BridgeEntries : public ::testing::Test {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(BRIDGE_ENTRY(clam_build)(engine), 0);
     return engine;
+  }
+
+  // What a scan answered: the result and the name.
+  struct Answer {
+    int result;
+    std::string name;
+    friend bool operator==(const Answer&, const Answer&) = default;
+  };
+  // The file scanned by path (libclamav reads it) and through a descriptor (the
+  // bridge reads it, or hands the descriptor on).
+  std::pair<Answer, Answer> ScanBothWays(void* engine, const std::string& file, const clam_limits* limits,
+                                         unsigned int options) {
+    char byPath[CLAM_NAME_BUFFER_SIZE], byDesc[CLAM_NAME_BUFFER_SIZE];
+    const int pathResult = BRIDGE_ENTRY(clam_scanfile)(file.c_str(), byPath, nullptr, engine, limits, options);
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0) << file;
+    const int descResult = BRIDGE_ENTRY(clam_scandesc)(fd, byDesc, nullptr, engine, limits, options);
+    ::close(fd);
+    return {Answer{pathResult, byPath}, Answer{descResult, byDesc}};
   }
 
   static inline std::optional<platform::DynamicLibrary> library_;
@@ -164,18 +185,22 @@ TEST_F(BridgeEntries, OptionsAndLimitsApplyToEachScan) {
   EXPECT_NE(scan(kClamZip, name, nullptr, engine, &small, 879 & ~CLAM_SCAN_BLOCKMAX), 1);
   EXPECT_EQ(scan(kClamZip, name, nullptr, engine, &limits_, 879), 1);
 
-  // Beyond the size limit a file is not scanned, and not a nameless virus.
+  // Beyond the size limit a file is not scanned: neither a nameless virus nor, with
+  // or without the over-limit alert, clean.
   std::string big = tree_.Write("big.bin", "MZ");
   fs::resize_file(big, 11u << 20);
-  EXPECT_NE(scan(big.c_str(), name, nullptr, engine, &limits_, 878), 1);
+  const int over = scan(big.c_str(), name, nullptr, engine, &limits_, 878);
+  EXPECT_NE(over, 1);
+  EXPECT_NE(over, 0);
   EXPECT_STREQ(name, "");
+  EXPECT_EQ(scan(big.c_str(), name, nullptr, engine, &limits_, 878 & ~CLAM_SCAN_BLOCKMAX), over);
   EXPECT_EQ(scan(big.c_str(), name, nullptr, engine, nullptr, 878), 0);  // libclamav's own limits
   BRIDGE_ENTRY(clam_free)(engine);
 }
 
 TEST_F(BridgeEntries, DescriptorScansAgreeWithPathScans) {
-  // Small files are mapped by the bridge, large ones by libclamav: both sides of
-  // that bound, and of the size limit, give the answers of a scan by path.
+  // Small files are read by the bridge, large ones mapped by libclamav: both sides
+  // of that bound, and of the size limit, give the answers of a scan by path.
   if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
   if (!fs::exists(kClamZip)) GTEST_SKIP() << "clamav-testfiles not installed";
   void* engine = LoadTestEngine();
@@ -189,17 +214,37 @@ TEST_F(BridgeEntries, DescriptorScansAgreeWithPathScans) {
   for (const std::string& file : files) {
     for (const clam_limits* limits : {&limits_, static_cast<const clam_limits*>(&small)}) {
       for (unsigned int options : {878u, 879u}) {
-        char byPath[CLAM_NAME_BUFFER_SIZE], byDesc[CLAM_NAME_BUFFER_SIZE];
-        const int pathResult = BRIDGE_ENTRY(clam_scanfile)(file.c_str(), byPath, nullptr, engine, limits, options);
-        const int fd = ::open(file.c_str(), O_RDONLY);
-        ASSERT_GE(fd, 0) << file;
-        const int descResult = BRIDGE_ENTRY(clam_scandesc)(fd, byDesc, nullptr, engine, limits, options);
-        ::close(fd);
-        const std::string what = file + " limit " + std::to_string(limits->maxfilesize) + " options " +
-                                 std::to_string(options);
-        EXPECT_EQ(descResult, pathResult) << what;
-        EXPECT_STREQ(byDesc, byPath) << what;
+        const auto [byPath, byDesc] = ScanBothWays(engine, file, limits, options);
+        EXPECT_EQ(byDesc, byPath) << file << " limit " << limits->maxfilesize << " options " << options;
       }
+    }
+  }
+  BRIDGE_ENTRY(clam_free)(engine);
+}
+
+TEST_F(BridgeEntries, ArchivesPastEachLimitAlertAlikeOnBothSidesOfTheHeapMapBound) {
+  // The bridge reads files of up to 1 MiB itself; whatever way a file is read,
+  // the alert of the limit it reaches must be the same as libclamav's own.
+  if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
+  void* engine = LoadTestEngine();
+  ASSERT_NE(engine, nullptr);
+  constexpr std::size_t kBound = 1u << 20;
+  struct Case {
+    std::vector<test::ZipMember> members;
+    Answer expected;
+  };
+  const Case cases[] = {
+      {test::PastMaxFiles(kEicar), {1, "Heuristics.Limits.Exceeded.MaxFiles"}},
+      {test::PastMaxRecursion(kEicar), {1, "Heuristics.Limits.Exceeded.MaxRecursion"}},
+      // libclamav cuts the member to the limit and scans that part without an
+      // alert: the archive was not judged whole.
+      {test::PastMaxFileSize(kEicar), {bridge::clam::CL_EMAXSIZE, ""}}};
+  for (const Case& c : cases) {
+    for (std::size_t size : {kBound - 1, kBound, kBound + 1}) {
+      const std::string file = tree_.Write("past.zip", test::ZipOfSize(c.members, size));
+      const auto [byPath, byDesc] = ScanBothWays(engine, file, &limits_, 879);
+      EXPECT_EQ(byPath, c.expected) << c.expected.name << ", " << size << " bytes: " << byPath.name;
+      EXPECT_EQ(byDesc, c.expected) << c.expected.name << ", " << size << " bytes: " << byDesc.name;
     }
   }
   BRIDGE_ENTRY(clam_free)(engine);

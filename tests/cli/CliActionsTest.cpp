@@ -119,11 +119,10 @@ int RunScan(const std::vector<std::string>& args, std::string& out) {
 
 TEST(CliActions, TheProgramCleansAndReportsTheRowsAsTheyStand) {
   Infected system;
-  const std::string db = system.home.MakeDir("db");
   const std::string folder = system.prefix.DriveC("scan");
   const std::string before = system.prefix.Snapshot();
   std::string dry;
-  EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--database", db, "--clean", "--dry-run", folder}, dry), 1);
+  EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--no-engine", "--clean", "--dry-run", folder}, dry), 1);
   EXPECT_EQ(system.prefix.Snapshot(), before);
   EXPECT_NE(dry.find("  would delete " + system.worm + "\n"), std::string::npos) << dry;
   EXPECT_NE(dry.find("  would delete " + system.autoexec + "\n"), std::string::npos) << dry;
@@ -132,7 +131,7 @@ TEST(CliActions, TheProgramCleansAndReportsTheRowsAsTheyStand) {
   EXPECT_FALSE(fs::exists(system.home.Path("data")));
 
   std::string json;
-  EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--database", db, "--clean", "--json", folder}, json), 1);
+  EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--no-engine", "--clean", "--json", folder}, json), 1);
   const auto doc = nlohmann::json::parse(json);
   EXPECT_EQ(doc["action"], "clean");
   ASSERT_EQ(doc["detections"].size(), 1u);

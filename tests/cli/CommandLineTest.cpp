@@ -110,6 +110,8 @@ TEST(DisplayText, EveryNamePrintsOnOneLineAndNoTwoAlike) {
   EXPECT_EQ(ReadableFileName("\xE2\x80\xA8\xE2\x80\xA9\xE2\x80\xAE" "exe.txt\xE2\x81\xA6\xE2\x80\x8F"),
             "\\xE2\\x80\\xA8\\xE2\\x80\\xA9\\xE2\\x80\\xAEexe.txt\\xE2\\x81\\xA6\\xE2\\x80\\x8F");
   EXPECT_EQ(ReadableFileName("\xE2\x80\xA7\xE2\x81\xAA"), "\xE2\x80\xA7\xE2\x81\xAA");  // neighbours stay
+  // A lone surrogate of a Windows name (its WTF-8) is no character to show.
+  EXPECT_EQ(ReadableFileName("\xE4\xB8\xAD\xED\xA0\x80"), "\xE4\xB8\xAD\\xED\\xA0\\x80");
   // A backslash stays single where it cannot start an escape: paths read as usual.
   EXPECT_EQ(ReadableFileName("C:\\Windows\\xampp\\a.exe"), "C:\\Windows\\xampp\\a.exe");
   EXPECT_EQ(ReadableFileName("C:\\x64\\a.exe"), "C:\\\\x64\\a.exe");

@@ -25,18 +25,17 @@ using test::TempTree;
 // remembers what it was asked.
 class FakeEngine : public EngineScanner {
  public:
-  FakeEngine(bool active, std::string name) : active_(active), name_(std::move(name)) {}
+  FakeEngine(bool active, std::string name) : active_(active) { answer.virusName = std::move(name); }
   bool IsActive() const override { return active_; }
-  std::string ScanForVirus(platform::OpenedFile& file, std::string& error) override {
+  EngineVerdict ScanForVirus(platform::OpenedFile& file) override {
     asked.push_back(file.Size());
-    error.clear();
-    return name_;
+    return answer;
   }
   std::vector<std::uint64_t> asked;  // the sizes of the files it was handed
+  EngineVerdict answer;
 
  private:
   bool active_;
-  std::string name_;
 };
 
 class FileVerdictTest : public ::testing::Test {
@@ -116,6 +115,18 @@ TEST_F(FileVerdictTest, WhatCannotBeOpenedReachesNoTestAndTellsWhy) {
   std::string error = "left over";
   EXPECT_TRUE(ScanFile(tree.Write("v1.exe", test::VariantFile(1)), verdict, &engine, true, &error));
   EXPECT_EQ(error, "");
+}
+
+TEST_F(FileVerdictTest, AFileTheEngineCouldNotJudgeWholeIsNeverJustClean) {
+  silentEngine.answer.notWhole = EngineLimitReached{"maxfilesize", 10485760};
+  FileVerdictResult result = JudgeFile(tree.Write("big.bin", "data"), ScanContext{&silentEngine, true});
+  EXPECT_EQ(result.verdict, "");
+  EXPECT_EQ(result.notWhole, silentEngine.answer.notWhole);
+  EXPECT_FALSE(result.JudgedWhole());
+  // An own test that names it still decides the verdict.
+  result = JudgeFile(tree.Write("v3.exe", test::VariantFile(3)), ScanContext{&silentEngine, true});
+  EXPECT_EQ(result.verdict, "Brontok-4");
+  EXPECT_TRUE(JudgeFile(tree.Write("small.bin", "data"), ScanContext{&engine, true}).JudgedWhole());
 }
 
 TEST_F(FileVerdictTest, EachCallStartsFromAnEmptyVerdict) {

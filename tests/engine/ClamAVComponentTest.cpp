@@ -132,9 +132,27 @@ TEST_F(ClamAVComponent, VirusNameOnlyForResultOneAndNeverBeyondTheBuffer) {
   EngineScanner& seam = engine;
   EXPECT_TRUE(seam.IsActive());
   platform::OpenedFile opened = platform::OpenedFile::Open(tree_.Path("a"));
-  std::string error = "left over";
-  EXPECT_EQ(seam.ScanForVirus(opened, error), "Worm.Test");
-  EXPECT_EQ(error, "");
+  const EngineVerdict verdict = seam.ScanForVirus(opened);
+  EXPECT_EQ(verdict.virusName, "Worm.Test");
+  EXPECT_EQ(verdict.readError, "");
+  EXPECT_FALSE(verdict.notWhole);
+}
+
+TEST_F(ClamAVComponent, LimitResultsMeanReadButNotJudgedWhole) {
+  TClamAV engine;
+  engine.SetDBDir(tree_.MakeDir("good"));
+  engine.SetActive(true);
+  ASSERT_TRUE(engine.Active());
+  engine.Limits().maxfiles = 77;
+  const std::pair<const char*, EngineLimitReached> results[] = {
+      {"CODE:24", {"maxfilesize", 10485760}}, {"CODE:25", {"maxfiles", 77}}, {"CODE:23", {"maxreclevel", 6}}};
+  for (const auto& [content, limit] : results) {
+    EXPECT_EQ(engine.Scan(tree_.Write("past", content)), "") << content;
+    EXPECT_EQ(engine.ReadError(), "") << content;
+    EXPECT_EQ(engine.LastVerdict().notWhole, limit) << content;
+  }
+  EXPECT_EQ(engine.Scan(tree_.Write("clean", "CODE:0")), "");
+  EXPECT_FALSE(engine.LastVerdict().notWhole);
 }
 
 TEST_F(ClamAVComponent, ReadErrorsAreToldAndOnlyRegularFilesReachTheLibrary) {

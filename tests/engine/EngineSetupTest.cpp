@@ -111,6 +111,27 @@ TEST_F(EngineSetup, LoadsFromTheOneDatabaseFolder) {
   EXPECT_EQ(info.dailyDate, "06 Jun 2006");
 }
 
+TEST_F(EngineSetup, IdentityChangesWithTheLoadedFilesAndTheOptions) {
+  std::string folder = Databases("good-db");
+  CreateVirusEngine();
+  SetDatabaseFolder(*VirusEngine, folder);
+  ASSERT_TRUE(LoadVirusDatabase());
+  VirusEngine->SetScanOptions(879);
+  const EngineIdentity identity = EngineIdentityOf(*VirusEngine);
+  EXPECT_EQ(identity.library, "fake");
+  EXPECT_EQ(identity.mainVersion, "55");
+  EXPECT_EQ(identity.scanOptions, 879);
+  EXPECT_EQ(identity.loadedSet, LoadedSetDigest(folder));
+  EXPECT_EQ(identity.loadedSet.size(), 64u);
+  // Another database beside them, or one rewritten, is another set.
+  tree_.Write("good-db/extra.ndb", "Sig:0:*:41424344");
+  const std::string withExtra = LoadedSetDigest(folder);
+  EXPECT_NE(withExtra, identity.loadedSet);
+  tree_.Write("good-db/extra.ndb", "Sig:0:*:4142434445");
+  EXPECT_NE(LoadedSetDigest(folder), withExtra);
+  EXPECT_EQ(LoadedSetDigest(tree_.Path("absent")), "");
+}
+
 TEST_F(EngineSetup, LoadedOnlyWhenTheEngineBecameActive) {
   // Both files present and verified, but the engine cannot be built.
   CreateVirusEngine();

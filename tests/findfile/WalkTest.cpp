@@ -5,12 +5,14 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 
 #include "WalkRecorder.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "support/TempTree.h"
 
 namespace korbu {
@@ -121,7 +123,17 @@ TEST_F(Walk, SkipsLinksFifosAndFoldersThatVanish) {
     log.Add("folder " + folder.substr(tree.Path().size() + 1));
     if (f.CurrentLevel() == 2) fs::remove_all(tree.Path(folder.find("gone") != std::string::npos ? "stays" : "gone"));
   };
+  std::vector<std::string> reasons;
+  search.OnWalkError = [&](TFindFile&, const std::string&, const std::string& reason) { reasons.push_back(reason); };
   search.Start();
+  // The vanished folder is an error that names its cause in the system's words.
+  ASSERT_EQ(reasons.size(), 1u);
+#ifdef _WIN32
+  EXPECT_TRUE(reasons[0] == platform::SystemError(2).reason || reasons[0] == platform::SystemError(3).reason)
+      << reasons[0];  // file or path not found
+#else
+  EXPECT_EQ(reasons[0], platform::SystemError(ENOENT).reason);
+#endif
   // Only one of the two subfolders is left to report its file.
   const Events files = log.Files();
   ASSERT_EQ(files.size(), 2u);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -11,6 +12,7 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <vector>
 
@@ -26,10 +28,10 @@ using test::TempTree;
 
 std::vector<std::string> Names(const std::string& folder, const std::string& mask) {
   std::vector<std::string> names;
-  ListFolder(folder, mask, [&](const EntryInfo& e) {
+  EXPECT_TRUE(ListFolder(folder, mask, [&](const EntryInfo& e) {
     names.push_back(e.name);
     return true;
-  });
+  }));
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -114,7 +116,8 @@ TEST(ListFolder, ReportsFilesAndFoldersButMarksOtherKinds) {
   EXPECT_EQ(Names(tree.Path(), "*.EXE"), (std::vector<std::string>{"a.exe", "link.exe"}));
   EXPECT_FALSE(ListFolder(tree.Path("missing"), "*", [](const EntryInfo&) { return true; }));
 #ifndef _WIN32
-  // A link to a folder is not listed through.
+  // The reason is the system's; a link to a folder is not listed through.
+  EXPECT_EQ(ListFolder(tree.Path("missing"), "*", [](const EntryInfo&) { return true; }).error().code, ENOENT);
   fs::create_directory_symlink(tree.Path("sub"), tree.Path("sublink"));
   EXPECT_FALSE(ListFolder(tree.Path("sublink"), "*", [](const EntryInfo&) { return true; }));
 #endif

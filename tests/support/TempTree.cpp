@@ -6,8 +6,12 @@
 #include <random>
 #include <system_error>
 
+#include "platform/FileSystemPath.h"
+
 namespace korbu::test {
 namespace fs = std::filesystem;
+using platform::FileSystemPath;
+using platform::ProgramPath;
 
 TempTree::TempTree() {
   static std::atomic<unsigned> counter{0};
@@ -35,28 +39,28 @@ TempTree::~TempTree() {
 }
 
 std::string TempTree::Path(std::string_view relative) const {
-  if (relative.empty()) return root_.string();
+  if (relative.empty()) return ProgramPath(root_);
   // Native separators throughout, so that paths compare equal to what a listing gives.
-  return (root_ / fs::path(relative)).make_preferred().string();
+  return ProgramPath((root_ / FileSystemPath(relative)).make_preferred());
 }
 
 std::string TempTree::Write(std::string_view relative, std::string_view bytes) const {
-  auto path = (root_ / fs::path(relative)).make_preferred();
+  auto path = (root_ / FileSystemPath(relative)).make_preferred();
   WriteFileBytes(path, bytes);
-  return path.string();
+  return ProgramPath(path);
 }
 
 std::string TempTree::MakeDir(std::string_view relative) const {
-  auto path = (root_ / fs::path(relative)).make_preferred();
+  auto path = (root_ / FileSystemPath(relative)).make_preferred();
   fs::create_directories(path);
-  return path.string();
+  return ProgramPath(path);
 }
 
 void WriteFileBytes(const fs::path& path, std::string_view bytes) {
   if (path.has_parent_path()) fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
+  if (!out) throw std::runtime_error("cannot write " + ProgramPath(path));
 }
 
 std::string ReadFileBytes(const fs::path& path) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -227,6 +228,32 @@ TEST_F(Win32WindowTest, AScanListsTheWormFileAndEndsWithTheSummary) {
   Click(kBtnBack);
   EXPECT_FALSE(window_->ScanPageShown());
   EXPECT_EQ(window_->List().RowCount(), 0u);
+}
+
+TEST_F(Win32WindowTest, NamesOutsideTheCodePageAndPastMaxPathShowAsTheyAre) {
+  // "中文夹" and "Tök.exe", and a worm twelve long folders down from "Ελλάδα".
+  const std::string folder = "\xE4\xB8\xAD\xE6\x96\x87\xE5\xA4\xB9";
+  const std::string named = tree_.Write(folder + "/T\xC3\xB6k.exe", test::VariantFile(2));
+  std::string deep = "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1";
+  for (int i = 0; i < 12; ++i) deep += "/folder_with_a_rather_long_name_" + std::to_string(i);
+  const std::string deepWorm = tree_.Write(deep + "/deep.exe", test::VariantFile(3));
+  ASSERT_GT(deepWorm.size(), 300u);
+  // The folder tree reaches the folder by its name and gives it back whole.
+  ASSERT_TRUE(window_->Tree().SelectPath(tree_.Path(folder)));
+  EXPECT_EQ(window_->SelectedLocation(), tree_.Path(folder));
+  ScanTree();
+  ASSERT_TRUE(Pump([this] { return !window_->Controller().ScanRunning(); }));
+  std::vector<std::string> rows;
+  for (std::size_t row = 0; row < window_->List().RowCount(); ++row) rows.push_back(window_->List().CellText(row, 0));
+  std::sort(rows.begin(), rows.end());
+  std::vector<std::string> expected{named, deepWorm, tree_.Path("worm.exe")};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(rows, expected);
+  // Wide enough for the screenshot to show the names past the temporary folder.
+  ListView_SetColumnWidth(window_->Control(kLvFound), 0, LVSCW_AUTOSIZE);
+  ListView_Scroll(window_->Control(kLvFound), static_cast<int>(tree_.Path().size()) * 5, 0);
+  Settle();
+  Screenshot(window_->Handle(), "win32-names");
 }
 
 TEST_F(Win32WindowTest, StopAndYesEndTheWalkWithTheCountsReached) {

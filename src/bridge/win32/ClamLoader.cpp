@@ -8,7 +8,7 @@
 namespace korbu::bridge {
 namespace {
 
-using platform::win32::Narrow;
+using platform::win32::Utf8;
 
 // ClamAV's installer (CPack WiX) records its installation folder as a value of
 // this key, named by the installer's upgrade code.
@@ -32,18 +32,27 @@ std::vector<std::wstring> InstallerFolders() {
       ERROR_SUCCESS) {
     return folders;
   }
+  // Room for the longest name and data the key holds, whatever their length.
+  DWORD longestName = 0;
+  DWORD longestData = 0;
+  if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longestName,
+                         &longestData, nullptr, nullptr) != ERROR_SUCCESS) {
+    ::RegCloseKey(key);
+    return folders;
+  }
+  std::wstring name(static_cast<std::size_t>(longestName) + 1, L'\0');
+  // The stored text need not end in a zero: one is added after it.
+  std::vector<wchar_t> data(static_cast<std::size_t>(longestData) / sizeof(wchar_t) + 2, L'\0');
   for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD nameLength = 256;
+    DWORD nameLength = static_cast<DWORD>(name.size());
     DWORD type = 0;
-    BYTE data[2 * MAX_PATH + 2];
-    DWORD dataLength = sizeof data - sizeof(wchar_t);
-    LONG result = ::RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataLength);
+    DWORD dataLength = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t));
+    LONG result = ::RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type,
+                                  reinterpret_cast<BYTE*>(data.data()), &dataLength);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS || type != REG_SZ) continue;
-    data[dataLength] = 0;
-    data[dataLength + 1] = 0;  // the stored text need not end in a zero
-    std::wstring folder(reinterpret_cast<const wchar_t*>(data));
+    data[dataLength / sizeof(wchar_t)] = L'\0';
+    std::wstring folder(data.data());
     while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
     if (!folder.empty()) folders.push_back(folder);
   }
@@ -56,9 +65,10 @@ std::vector<std::wstring> CandidateFolders() {
   std::wstring program = ProgramFolder();
   if (!program.empty()) folders.push_back(program + L"\\clamav");
   for (const std::wstring& folder : InstallerFolders()) folders.push_back(folder);
-  wchar_t programFiles[MAX_PATH];
-  DWORD length = ::GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) folders.push_back(std::wstring(programFiles, length) + L"\\ClamAV");
+  const DWORD need = ::GetEnvironmentVariableW(L"ProgramFiles", nullptr, 0);
+  std::wstring programFiles(need, L'\0');
+  const DWORD length = need > 0 ? ::GetEnvironmentVariableW(L"ProgramFiles", programFiles.data(), need) : 0;
+  if (length > 0 && length < need) folders.push_back(programFiles.substr(0, length) + L"\\ClamAV");
   return folders;
 }
 
@@ -79,7 +89,7 @@ void* OpenLibclamav(std::string& problem) {
   std::string tried;
   for (const std::wstring& folder : CandidateFolders()) {
     std::wstring path = folder + L"\\libclamav.dll";
-    tried += (tried.empty() ? "" : ", ") + Narrow(path);
+    tried += (tried.empty() ? "" : ", ") + Utf8(path);
     if (!Exists(path)) continue;
     // libclamav loads its unrar module by bare name, which would find whatever
     // the search order offers first: it is loaded here from its own folder.
@@ -87,10 +97,10 @@ void* OpenLibclamav(std::string& problem) {
       if (Exists(folder + unrar)) LoadByFullPath(folder + unrar);
     }
     if (HMODULE module = LoadByFullPath(path)) {
-      folderOfLibclamav = Narrow(folder);
+      folderOfLibclamav = Utf8(folder);
       return module;
     }
-    problem = Narrow(path) + " does not load (error " + std::to_string(::GetLastError()) + ")";
+    problem = Utf8(path) + " does not load (error " + std::to_string(::GetLastError()) + ")";
     return nullptr;
   }
   problem = "no ClamAV libclamav.dll (looked for " + tried + ")";

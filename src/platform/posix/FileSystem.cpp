@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "platform/Wildcard.h"
 #include "platform/posix/PosixSupport.h"
 
@@ -61,13 +62,14 @@ int OpenRegularFileForReading(const char* path) {
   return fd;
 }
 
-bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit,
-                    bool foldersOnly) {
-  if (fd < 0) return false;
+Status ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit,
+                      bool foldersOnly) {
+  if (fd < 0) return LastSystemError();
   DIR* dir = ::fdopendir(fd);
   if (dir == nullptr) {
+    const Error error = LastSystemError();
     ::close(fd);
-    return false;
+    return error;
   }
   // Closed on every way out, a visitor's exception included.
   struct DirCloser {
@@ -75,7 +77,10 @@ bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(co
     ~DirCloser() { ::closedir(d); }
   } closer{dir};
   const int dirFd = ::dirfd(dir);
-  while (const dirent* entry = ::readdir(dir)) {
+  while (true) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) break;
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     if (!MatchesWildcard(name, mask)) continue;
@@ -85,9 +90,11 @@ bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(co
     // An entry that vanished since the listing is simply not reported.
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (foldersOnly && !S_ISDIR(st.st_mode)) continue;
-    if (!visit(EntryFromStat(name, st))) break;
+    if (!visit(EntryFromStat(name, st))) return Ok();
   }
-  return true;
+  // The end of the listing and a failed read look alike but for errno.
+  if (errno != 0) return LastSystemError();
+  return Ok();
 }
 
 }  // namespace posix
@@ -113,16 +120,16 @@ bool DirectoryExists(const std::string& path) {
   return info && info->kind == EntryKind::Directory;
 }
 
-bool ListFolder(const std::string& folder, const std::string& mask,
-                const std::function<bool(const EntryInfo&)>& visit) {
-  if (folder.empty()) return false;
+Status ListFolder(const std::string& folder, const std::string& mask,
+                  const std::function<bool(const EntryInfo&)>& visit) {
+  if (folder.empty()) return SystemError(ENOENT);
   return posix::ListOpenFolder(RetryOnEintr([&] {
     return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   }), mask, visit);
 }
 
-bool ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit) {
-  if (folder.empty()) return false;
+Status ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit) {
+  if (folder.empty()) return SystemError(ENOENT);
   return posix::ListOpenFolder(RetryOnEintr([&] {
     return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   }), "*", visit, true);

@@ -94,7 +94,7 @@ std::optional<EntryInfo> Folder::Entry(const std::string& name) const {
   return posix::EntryFromStat(name.c_str(), st);
 }
 
-bool Folder::List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const {
+Status Folder::List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const {
   // A description of its own, so that listings never share a position.
   return posix::ListOpenFolder(
       RetryOnEintr([&] { return ::openat(handle_->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }), mask, visit);

@@ -61,9 +61,9 @@ int OpenRegularFileForReading(const char* path);
 /// The EntryInfo of a stat record, named.
 EntryInfo EntryFromStat(const char* name, const struct stat& st);
 
-/// Lists the open folder fd (taken over and closed; -1 gives false) as ListFolder
+/// Lists the open folder fd (taken over and closed; -1 fails with errno's reason) as ListFolder
 /// does, or only its real subfolders as ListSubfolders does.
-bool ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit,
-                    bool foldersOnly = false);
+Status ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit,
+                      bool foldersOnly = false);
 
 }  // namespace korbu::platform::posix

@@ -226,7 +226,8 @@ std::optional<Folder> OpenSpecialFolder(int csidl) {
 std::string SystemEntryName(const Folder& folder, const std::string& name) {
   if (folder.Entry(name)) return name;
   std::string found = name;
-  folder.List("*", [&](const EntryInfo& entry) {
+  // Unlisted, the name stays as it was asked for.
+  (void)folder.List("*", [&](const EntryInfo& entry) {
     if (!EqualsIgnoringCase(entry.name, name)) return true;
     found = entry.name;
     return false;

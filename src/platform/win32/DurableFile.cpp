@@ -12,9 +12,10 @@ namespace {
 HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 std::intptr_t Open(const std::string& path, DWORD access, DWORD disposition) {
-  if (path.find('\0') != std::string::npos) return -1;
+  const auto wide = win32::WidePath(path);
+  if (!wide) return -1;
   // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, never followed.
-  HANDLE h = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+  HANDLE h = ::CreateFileW(wide->c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return -1;
   return reinterpret_cast<std::intptr_t>(h);
@@ -68,19 +69,22 @@ bool MakePrivateFolders(const std::string& path) {
   while (parent.size() > 3 && IsPathDelimiter(parent.back())) parent.pop_back();
   if (!parent.empty() && parent != path && !MakePrivateFolders(parent)) return false;
   // The user's own profile folder already keeps others out.
-  return ::CreateDirectoryA(path.c_str(), nullptr) != 0 || DirectoryExists(path);
+  const auto wide = win32::WidePath(path);
+  return wide && (::CreateDirectoryW(wide->c_str(), nullptr) != 0 || DirectoryExists(path));
 }
 
 bool SyncFolder(const std::string&) { return true; }  // NTFS orders its own metadata
 
 bool MoveNoReplace(const std::string& from, const std::string& to) {
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  const auto wideFrom = win32::WidePath(from);
+  const auto wideTo = win32::WidePath(to);
+  return wideFrom && wideTo && ::MoveFileExW(wideFrom->c_str(), wideTo->c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 std::string ProgramDataFolder() {
-  char buffer[MAX_PATH] = {};
-  if (::SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) return {};
-  return IncludeTrailingDelimiter(buffer) + "KORBU";
+  wchar_t buffer[MAX_PATH] = {};
+  if (::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) return {};
+  return IncludeTrailingDelimiter(win32::Utf8(buffer)) + "KORBU";
 }
 
 }  // namespace korbu::platform

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/SystemError.h"
 #include "platform/win32/WindowsSupport.h"
 
 namespace korbu::platform {
@@ -18,13 +19,17 @@ std::string DynamicLibrary::LastOpenError() { return lastOpenError; }
 std::optional<DynamicLibrary> DynamicLibrary::Open(const std::string& nameOrPath) {
   lastOpenError = "no library name";
   if (nameOrPath.empty()) return std::nullopt;
+  if (nameOrPath.find('\0') != std::string::npos) {
+    lastOpenError = "not a file name";
+    return std::nullopt;
+  }
   // No "cannot find the DLL" message box when the library is missing.
   const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = ::LoadLibraryA(nameOrPath.c_str());
+  HMODULE module = ::LoadLibraryW(win32::Wide(nameOrPath).c_str());
   const DWORD error = ::GetLastError();
   ::SetErrorMode(oldMode);
   if (module == nullptr) {
-    lastOpenError = "LoadLibrary error " + std::to_string(error);
+    lastOpenError = SystemError(static_cast<int>(error)).reason;
     return std::nullopt;
   }
   lastOpenError.clear();
@@ -32,8 +37,8 @@ std::optional<DynamicLibrary> DynamicLibrary::Open(const std::string& nameOrPath
 }
 
 bool DynamicLibrary::IsLoaded(const std::string& nameOrPath) {
-  if (nameOrPath.empty()) return false;
-  return ::GetModuleHandleA(nameOrPath.c_str()) != nullptr;
+  if (nameOrPath.empty() || nameOrPath.find('\0') != std::string::npos) return false;
+  return ::GetModuleHandleW(win32::Wide(nameOrPath).c_str()) != nullptr;
 }
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "platform/Wildcard.h"
 #include "platform/win32/WindowsSupport.h"
 
@@ -10,10 +11,11 @@ namespace korbu::platform {
 namespace {
 
 using win32::UniqueHandle;
+using win32::WidePath;
 
-EntryInfo FromFindData(const WIN32_FIND_DATAA& d) {
+EntryInfo FromFindData(const WIN32_FIND_DATAW& d) {
   EntryInfo info;
-  info.name = d.cFileName;
+  info.name = win32::Utf8(d.cFileName);
   info.attributes = d.dwFileAttributes;
   if ((d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     info.kind = EntryKind::Link;
@@ -38,7 +40,9 @@ DWORD ShareFlags(ShareMode share) {
 
 // A regular disk file open for reading; invalid for folders, devices and pipes.
 UniqueHandle OpenForReading(const std::string& path, DWORD share) {
-  UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+  const auto wide = WidePath(path);
+  if (!wide) return UniqueHandle();
+  UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (h.Valid() && ::GetFileType(h.Get()) != FILE_TYPE_DISK) h.Reset();
   return h;
@@ -49,9 +53,10 @@ UniqueHandle OpenForReading(const std::string& path, DWORD share) {
 std::optional<EntryInfo> GetEntryInfo(const std::string& path) {
   if (path.empty() || path.find_first_of("*?") != std::string::npos) return std::nullopt;
   // The attribute query also answers for drive roots, which a search does not list.
+  const auto wide = WidePath(path);
   WIN32_FILE_ATTRIBUTE_DATA attributes;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes)) return std::nullopt;
-  WIN32_FIND_DATAA data{};
+  if (!wide || !::GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &attributes)) return std::nullopt;
+  WIN32_FIND_DATAW data{};
   data.dwFileAttributes = attributes.dwFileAttributes;
   data.ftCreationTime = attributes.ftCreationTime;
   data.ftLastAccessTime = attributes.ftLastAccessTime;
@@ -69,32 +74,47 @@ bool FileExists(const std::string& path) {
 }
 
 bool DirectoryExists(const std::string& path) {
-  if (path.empty()) return false;
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const auto wide = WidePath(path);
+  if (!wide) return false;
+  const DWORD attributes = ::GetFileAttributesW(wide->c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 bool IsVirtualFileSystem(const std::string&) { return false; }
 
-bool ListFolder(const std::string& folder, const std::string& mask,
-                const std::function<bool(const EntryInfo&)>& visit) {
-  if (folder.empty() || !DirectoryExists(folder)) return false;
+Status ListFolder(const std::string& folder, const std::string& mask,
+                  const std::function<bool(const EntryInfo&)>& visit) {
+  auto wide = WidePath(folder);
+  if (!wide) return LastSystemError();
+  const DWORD attributes = ::GetFileAttributesW(wide->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemError();
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return SystemError(ERROR_DIRECTORY);
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Failure("a link (reparse point), not followed");
+  if (wide->back() != L'\\') wide->push_back(L'\\');
+  wide->push_back(L'*');
   // Every entry is listed and matched here: the system's own matching also
   // compares short 8.3 names, which would report names the mask does not fit.
-  WIN32_FIND_DATAA data;
-  win32::UniqueFind find(::FindFirstFileA((IncludeTrailingDelimiter(folder) + "*").c_str(), &data));
-  if (!find.Valid()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  WIN32_FIND_DATAW data;
+  win32::UniqueFind find(::FindFirstFileExW(wide->c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                            FIND_FIRST_EX_LARGE_FETCH));
+  if (!find.Valid()) {
+    // A drive's root holds no "." and "..": with nothing else in it, nothing is found.
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? Ok() : SystemError(static_cast<int>(error));
+  }
   do {
-    const std::string_view name = data.cFileName;
-    if (name == "." || name == "..") continue;
-    if (!MatchesWildcard(name, mask)) continue;
-    if (!visit(FromFindData(data))) break;
-  } while (::FindNextFileA(find.Get(), &data));
-  return true;
+    const std::wstring_view name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    EntryInfo info = FromFindData(data);
+    if (!MatchesWildcard(info.name, mask)) continue;
+    if (!visit(info)) return Ok();
+  } while (::FindNextFileW(find.Get(), &data));
+  const DWORD error = ::GetLastError();
+  return error == ERROR_NO_MORE_FILES ? Ok() : SystemError(static_cast<int>(error));
 }
 
-bool ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit) {
+Status ListSubfolders(const std::string& folder, const std::function<bool(const EntryInfo&)>& visit) {
   // The listing already holds every entry's attributes.
   return ListFolder(folder, "*", [&](const EntryInfo& info) {
     return info.kind != EntryKind::Directory || visit(info);
@@ -102,29 +122,29 @@ bool ListSubfolders(const std::string& folder, const std::function<bool(const En
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
-  if (path.empty()) return false;
-  return ::SetFileAttributesA(path.c_str(), attributes) != 0;
+  const auto wide = WidePath(path);
+  return wide && ::SetFileAttributesW(wide->c_str(), attributes) != 0;
 }
 
 bool CanOpenExclusively(const std::string& path) {
-  if (path.empty()) return false;
-  UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  const auto wide = WidePath(path);
+  if (!wide) return false;
+  UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
   return h.Valid() && ::GetFileType(h.Get()) == FILE_TYPE_DISK;
 }
 
 bool DeleteFile(const std::string& path) {
-  if (path.empty()) return false;
-  return ::DeleteFileA(path.c_str()) != 0;
+  const auto wide = WidePath(path);
+  return wide && ::DeleteFileW(wide->c_str()) != 0;
 }
 
 bool RemoveDirectory(const std::string& path) {
-  if (path.empty()) return false;
-  return ::RemoveDirectoryA(path.c_str()) != 0;
+  const auto wide = WidePath(path);
+  return wide && ::RemoveDirectoryW(wide->c_str()) != 0;
 }
 
 std::optional<InputFile> InputFile::Open(const std::string& path, ShareMode share) {
-  if (path.empty()) return std::nullopt;
   UniqueHandle h = OpenForReading(path, ShareFlags(share));
   if (!h.Valid()) return std::nullopt;
   LARGE_INTEGER size;
@@ -199,13 +219,12 @@ std::optional<std::string> ReadWholeFile(const std::string& path, ShareMode shar
 }
 
 std::optional<MappedFile> MappedFile::Open(const std::string& path) {
-  if (path.empty()) return std::nullopt;
   UniqueHandle file = OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!file.Valid()) return std::nullopt;
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file.Get(), &size)) return std::nullopt;
   if (size.QuadPart == 0) return MappedFile(nullptr, 0);
-  UniqueHandle mapping(::CreateFileMappingA(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  UniqueHandle mapping(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping.Valid()) return std::nullopt;
   void* view = ::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0);
   if (view == nullptr) return std::nullopt;
@@ -234,17 +253,19 @@ MappedFile::~MappedFile() {
 }
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
-  if (path.empty()) return false;
-  const DWORD old = ::GetFileAttributesA(path.c_str());
+  const auto wide = WidePath(path);
+  if (!wide) return false;
+  const DWORD old = ::GetFileAttributesW(wide->c_str());
   if (old != INVALID_FILE_ATTRIBUTES &&
       (old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
     return false;
   }
-  const std::string temp = ExtractFilePath(path) + "~" + ExtractFileName(path) + "." +
-                           std::to_string(::GetCurrentProcessId()) + ".tmp";
+  const auto temp = WidePath(ExtractFilePath(path) + "~" + ExtractFileName(path) + "." +
+                             std::to_string(::GetCurrentProcessId()) + ".tmp");
+  if (!temp) return false;
   bool ok = false;
   {
-    UniqueHandle h(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    UniqueHandle h(::CreateFileW(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.Valid()) return false;
     ok = true;
@@ -258,8 +279,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
     }
     if (ok) ok = ::FlushFileBuffers(h.Get()) != 0;
   }
-  if (ok) ok = ::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok) ::DeleteFileA(temp.c_str());
+  if (ok) ok = ::MoveFileExW(temp->c_str(), wide->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok) ::DeleteFileW(temp->c_str());
   return ok;
 }
 

@@ -21,6 +21,7 @@ struct Folder::Handle {
 namespace {
 
 using win32::UniqueHandle;
+using win32::WidePath;
 
 bool IsPlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:*?\"<>|") == std::string::npos &&
@@ -29,7 +30,9 @@ bool IsPlainName(const std::string& name) {
 
 // A real folder held so that nobody can rename or delete it meanwhile.
 std::shared_ptr<const Folder::Handle> HoldFolder(const std::string& path, std::shared_ptr<const Folder::Handle> parent) {
-  UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const auto wide = WidePath(path);
+  if (!wide) return nullptr;
+  UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!h.Valid()) return nullptr;
   BY_HANDLE_FILE_INFORMATION info;
@@ -86,13 +89,15 @@ std::optional<EntryInfo> Folder::Entry(const std::string& name) const {
   return GetEntryInfo(PathOf(name));
 }
 
-bool Folder::List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const {
+Status Folder::List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const {
   return ListFolder(path_, mask, visit);
 }
 
 std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
   if (!IsPlainName(name)) return std::nullopt;
-  UniqueHandle h(::CreateFileA(PathOf(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  const auto wide = WidePath(PathOf(name));
+  if (!wide) return std::nullopt;
+  UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!h.Valid() || ::GetFileType(h.Get()) != FILE_TYPE_DISK) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info;
@@ -107,7 +112,9 @@ std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
 bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
   if (!IsPlainName(name)) return false;
   const std::string path = PathOf(name);
-  const DWORD old = ::GetFileAttributesA(path.c_str());
+  const auto wide = WidePath(path);
+  if (!wide) return false;
+  const DWORD old = ::GetFileAttributesW(wide->c_str());
   if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
   return platform::SetFileAttributes(path, attributes);
 }
@@ -122,14 +129,15 @@ bool Folder::DeleteFile(const std::string& name) const {
 
 bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
   if (!IsPlainName(name)) return false;
-  const std::string path = PathOf(name);
+  const auto path = WidePath(PathOf(name));
+  if (!path) return false;
   bool ok = false;
   {
-    UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle h(::CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.Valid()) return false;
     ok = WriteAll(h.Get(), content) && ::FlushFileBuffers(h.Get()) != 0;
   }
-  if (!ok) ::DeleteFileA(path.c_str());
+  if (!ok) ::DeleteFileW(path->c_str());
   return ok;
 }
 
@@ -140,8 +148,10 @@ bool Folder::ReplaceContent(const std::string& name, const std::string& content)
 bool Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const {
   taken = false;
   if (!IsPlainName(name) || !IsPlainName(newName)) return false;
-  const std::string to = target.PathOf(newName);
-  if (::MoveFileExA(PathOf(name).c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  const auto from = WidePath(PathOf(name));
+  const auto to = WidePath(target.PathOf(newName));
+  if (!from || !to) return false;
+  if (::MoveFileExW(from->c_str(), to->c_str(), MOVEFILE_WRITE_THROUGH)) return true;
   const DWORD error = ::GetLastError();
   taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
   return false;

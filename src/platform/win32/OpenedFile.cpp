@@ -40,13 +40,18 @@ OpenedFile OpenedFile::Open(const std::string& path) {
   OpenedFile file;
   // The reparse point itself is opened, never what it points to; a folder cannot
   // be opened without backup semantics.
-  win32::UniqueHandle h(::CreateFileA(path.c_str(), GENERIC_READ,
+  const auto wide = win32::WidePath(path);
+  if (!wide) {
+    file.error_ = ErrorText(ERROR_INVALID_NAME);
+    return file;
+  }
+  win32::UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!h.Valid()) {
     const DWORD error = ::GetLastError();
     // A folder is refused as access denied; say what it is instead.
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wide->c_str());
     const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     file.error_ = error == ERROR_ACCESS_DENIED && folder ? kNotRegular : ErrorText(error);
     return file;

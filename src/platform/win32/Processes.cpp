@@ -16,7 +16,7 @@ namespace {
 
 using win32::UniqueHandle;
 using SnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
-using WalkFn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32);
+using WalkFn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32W);
 
 struct ToolHelp {
   SnapshotFn snapshot = nullptr;
@@ -33,11 +33,11 @@ Fn Lookup(HMODULE module, const char* name) {
 const ToolHelp& Entries() {
   static const ToolHelp entries = [] {
     ToolHelp t;
-    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
     if (kernel == nullptr) return t;
     t.snapshot = Lookup<SnapshotFn>(kernel, "CreateToolhelp32Snapshot");
-    t.first = Lookup<WalkFn>(kernel, "Process32First");
-    t.next = Lookup<WalkFn>(kernel, "Process32Next");
+    t.first = Lookup<WalkFn>(kernel, "Process32FirstW");
+    t.next = Lookup<WalkFn>(kernel, "Process32NextW");
     return t;
   }();
   return entries;
@@ -53,7 +53,7 @@ void EnableDebugPrivilege() {
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (::LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
+    if (::LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
       ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
     }
     return true;
@@ -74,6 +74,15 @@ bool Descends(std::uint32_t id, std::uint32_t self, const std::map<std::uint32_t
   return false;
 }
 
+// The image of an open process in the system's Win32 form; empty when it cannot
+// be told. Paths of any length fit: the system's own limit is 32,767 characters.
+std::string ImageOf(HANDLE process) {
+  std::wstring buffer(32768, L'\0');
+  DWORD size = static_cast<DWORD>(buffer.size());
+  if (!::QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return {};
+  return win32::Utf8(std::wstring_view(buffer).substr(0, size));
+}
+
 }  // namespace
 
 void LimitSnapshotsToDescendants() { onlyDescendants = true; }
@@ -82,14 +91,7 @@ std::string ProcessImagePath(std::uint32_t id) {
   EnableDebugPrivilege();
   UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
   if (!process.Valid()) return {};
-  std::string buffer(MAX_PATH, '\0');
-  for (int attempt = 0; attempt < 6; ++attempt) {
-    DWORD size = static_cast<DWORD>(buffer.size());
-    if (::QueryFullProcessImageNameA(process.Get(), 0, buffer.data(), &size)) return buffer.substr(0, size);
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-  return {};
+  return ImageOf(process.Get());
 }
 
 std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
@@ -98,7 +100,7 @@ std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
   EnableDebugPrivilege();
   UniqueHandle snapshot(t.snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.Valid()) return std::nullopt;
-  PROCESSENTRY32 entry{};
+  PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   std::vector<ProcessInfo> others;
   ProcessInfo self;
@@ -140,7 +142,9 @@ bool TerminateProcess(std::uint32_t id) {
 namespace {
 
 std::optional<BY_HANDLE_FILE_INFORMATION> FileIdentity(const std::string& path) {
-  const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  const auto wide = win32::WidePath(path);
+  if (!wide) return std::nullopt;
+  const HANDLE file = ::CreateFileW(wide->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info{};
@@ -166,10 +170,8 @@ bool TerminateProcessRunning(std::uint32_t id, const std::string& image) {
   // One handle for the check and the kill: the id cannot be reused in between.
   UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
   if (!process.Valid()) return false;
-  std::string buffer(32768, '\0');
-  DWORD size = static_cast<DWORD>(buffer.size());
-  if (!::QueryFullProcessImageNameA(process.Get(), 0, buffer.data(), &size)) return false;
-  if (buffer.substr(0, size) != image) return false;
+  const std::string running = ImageOf(process.Get());
+  if (running.empty() || running != image) return false;
   return ::TerminateProcess(process.Get(), 0) != 0;
 }
 

@@ -17,7 +17,7 @@ Error SystemError(int code) {
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
     message.pop_back();
   if (message.empty()) return Error{"system error " + std::to_string(code), code};
-  return Error{win32::Narrow(message), code};
+  return Error{win32::Utf8(message), code};
 }
 
 Error LastSystemError() { return SystemError(static_cast<int>(::GetLastError())); }

@@ -14,20 +14,21 @@ bool MoveToTrash(const std::string& path, std::string*) {
   const auto parent = OpenParent(path);
   if (!parent) return false;
   const std::string full = parent->first.PathOf(parent->second);
-  if (::GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-  // The shell takes a list of names ended by an empty one: two zero bytes after
-  // the path, whatever its length.
-  std::string from = full;
-  if (from.size() > 3 && from.back() == '\\') from.pop_back();
-  from.append(2, '\0');
-  SHFILEOPSTRUCTA op{};
+  const auto held = win32::WidePath(full);
+  if (!held || ::GetFileAttributesW(held->c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  // The shell takes the plain form only (no extended-length prefix), and a list of
+  // names ended by an empty one: two zeros after the path, whatever its length.
+  std::wstring from = win32::Wide(full);
+  if (from.size() > 3 && from.back() == L'\\') from.pop_back();
+  from.append(2, L'\0');
+  SHFILEOPSTRUCTW op{};
   op.wFunc = FO_DELETE;
   op.pFrom = from.c_str();
   op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-  if (::SHFileOperationA(&op) != 0 || op.fAnyOperationsAborted) return false;
+  if (::SHFileOperationW(&op) != 0 || op.fAnyOperationsAborted) return false;
   // Without a recycle bin the shell deletes outright; either way the item is gone,
   // and only a present item means failure.
-  return ::GetFileAttributesA(from.c_str()) == INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(held->c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace korbu::platform

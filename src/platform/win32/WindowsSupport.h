@@ -16,6 +16,7 @@
 #undef SetFileAttributes
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,26 +25,34 @@
 
 namespace korbu::platform::win32 {
 
-/// The program's UTF-8 text (WTF-8, see Utf16Text.h) as wide text for the "W"
-/// functions, and back: the one conversion at the boundary of the backend.
+// The program's texts are UTF-8; the system's are UTF-16. Names that are not valid
+// UTF-16 (a surrogate without its partner) travel as WTF-8 (see Utf16Text.h), so
+// that every name the system holds comes back to it unchanged. Wide and Utf8 are
+// the only conversion between the two forms.
+
+/// The program's UTF-8 (WTF-8) text as UTF-16 for the "W" functions. A byte that
+/// begins no well-formed sequence becomes U+FFFD, as the system's own conversion
+/// does.
 inline std::wstring Wide(std::string_view text) {
   const std::u16string units = Wtf8ToUtf16(text);
   return std::wstring(units.begin(), units.end());
 }
+
+/// UTF-16 as the program's text: UTF-8, with a lone surrogate kept as its code
+/// point (WTF-8).
 inline std::string Utf8(std::wstring_view text) {
   static_assert(sizeof(wchar_t) == sizeof(char16_t));
   return Utf16ToWtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
-/// Wide text as bytes of the ANSI code page, the encoding of the program's texts.
-inline std::string Narrow(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, out.data(), size, nullptr, nullptr);
-  return out;
-}
+/// A file path in the form the wide file functions take whatever its length: an
+/// absolute drive or network path, made absolute and with "." and ".." resolved
+/// first, gets the extended-length prefix (\\?\C:\..., \\?\UNC\server\share\...),
+/// which also reaches names the plain form cannot (trailing dots and blanks,
+/// device names such as "con"). Empty for an empty path, a path holding a zero
+/// byte, or one that is not exactly the WTF-8 of some UTF-16 (no name of the
+/// system can be meant by it); the thread's last error then says so.
+std::optional<std::wstring> WidePath(std::string_view path);
 
 /// Owns a kernel handle (files, processes, mappings, snapshots).
 class UniqueHandle {
@@ -73,7 +82,7 @@ class UniqueHandle {
   HANDLE h_ = nullptr;
 };
 
-/// Owns a FindFirstFileA search.
+/// Owns a FindFirstFileExW search.
 class UniqueFind {
  public:
   explicit UniqueFind(HANDLE h) : h_(h) {}
@@ -119,17 +128,18 @@ inline std::int64_t ToTicks(const FILETIME& t) {
                                    t.dwLowDateTime);
 }
 
-/// Calls an "A" function that fills a buffer and returns the length it needs
-/// (or wrote), growing the buffer until the result fits.
+/// Calls a "W" function that fills a buffer and returns the length it needs (or
+/// wrote), growing the buffer until the result fits; the result as WTF-8, empty
+/// when the call fails.
 template <typename Fill>
 std::string FillString(Fill fill) {
-  std::string buffer(MAX_PATH, '\0');
+  std::wstring buffer(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 8; ++attempt) {
     const DWORD n = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
     if (n < buffer.size()) {
       buffer.resize(n);
-      return buffer;
+      return Utf8(buffer);
     }
     buffer.resize(static_cast<std::size_t>(n) + 1 > buffer.size() * 2 ? static_cast<std::size_t>(n) + 1
                                                                       : buffer.size() * 2);

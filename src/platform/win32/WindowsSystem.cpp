@@ -9,11 +9,11 @@
 namespace korbu::platform {
 
 std::string WindowsDirectoryPath() {
-  return win32::FillString([](char* b, DWORD n) { return ::GetWindowsDirectoryA(b, n); });
+  return win32::FillString([](wchar_t* b, DWORD n) { return ::GetWindowsDirectoryW(b, n); });
 }
 
 std::string SystemDirectoryPath() {
-  return win32::FillString([](char* b, DWORD n) { return ::GetSystemDirectoryA(b, n); });
+  return win32::FillString([](wchar_t* b, DWORD n) { return ::GetSystemDirectoryW(b, n); });
 }
 
 std::string WindowsCurrentDirectoryPath() { return CurrentDirectory(); }
@@ -58,11 +58,11 @@ std::string SystemEntryName(const Folder& folder, const std::string& name) {
 std::string SpecialFolderPath(int csidl) {
   LPITEMIDLIST list = nullptr;
   if (::SHGetSpecialFolderLocation(nullptr, csidl, &list) != S_OK || list == nullptr) return {};
-  char buffer[MAX_PATH] = {};
-  const BOOL ok = ::SHGetPathFromIDListA(list, buffer);
+  wchar_t buffer[MAX_PATH] = {};
+  const BOOL ok = ::SHGetPathFromIDListW(list, buffer);
   ::CoTaskMemFree(list);
   if (!ok) return {};
-  std::string path = buffer;
+  std::string path = win32::Utf8(buffer);
   return DirectoryExists(path) ? path : std::string();
 }
 

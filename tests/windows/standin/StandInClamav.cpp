@@ -28,7 +28,6 @@ struct StandInMap {
 struct Options {
   unsigned int general, parse, heuristic, mail, dev;
 };
-using ReadFunction = long long (*)(void* handle, void* buffer, std::size_t count, long long offset);
 
 int Match(const std::string& bytes, const char** virname) {
   if (bytes.find(kMarker) == std::string::npos) return kSuccess;
@@ -36,8 +35,17 @@ int Match(const std::string& bytes, const char** virname) {
   return kVirus;
 }
 
+// Paths as ClamAV's Windows build takes them: UTF-8.
+std::wstring WidePath(const char* path) {
+  const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.data(), length);
+  return wide;
+}
+
 bool ReadWhole(const char* path, std::string& bytes) {
-  FILE* file = std::fopen(path, "rb");
+  FILE* file = ::_wfopen(WidePath(path).c_str(), L"rb");
   if (file == nullptr) return false;
   char chunk[4096];
   std::size_t n;
@@ -77,7 +85,7 @@ STANDIN_API int cl_engine_compile(void* engine) {
 }
 STANDIN_API int cl_load(const char* path, void* engine, unsigned int* signo, unsigned int) {
   if (path == nullptr || engine == nullptr) return kNullArg;
-  if (::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return kOpen;
+  if (::GetFileAttributesW(WidePath(path).c_str()) == INVALID_FILE_ATTRIBUTES) return kOpen;
   if (signo != nullptr) *signo += 1;
   return kSuccess;
 }
@@ -87,40 +95,25 @@ STANDIN_API int cl_cvdverify(const char* path) {
   return bytes.rfind("ClamAV-VDB:", 0) == 0 ? kSuccess : kVerify;
 }
 
-STANDIN_API int cl_scanfile(const char* path, const char** virname, unsigned long* scanned,
-                            const void* engine, Options*) {
+STANDIN_API void cl_engine_set_clcb_file_inspection(void*, void*) {}
+
+STANDIN_API int cl_scanfile_callback(const char* path, const char** virname, unsigned long* scanned,
+                                     const void* engine, Options*, void*) {
   std::string bytes;
   if (path == nullptr || engine == nullptr) return kNullArg;
   if (!ReadWhole(path, bytes)) return kOpen;
   if (scanned != nullptr) *scanned = static_cast<unsigned long>(bytes.size() / 4096);
   return Match(bytes, virname);
 }
-// The engine library scans descriptors through cl_fmap_open_handle; a call here
-// would mean a C-runtime descriptor crossed over, so it fails visibly.
-STANDIN_API int cl_scandesc(int, const char*, const char**, unsigned long*, const void*, Options*) {
+// The engine library scans descriptors through memory maps of their files; a call
+// here would mean a C-runtime descriptor crossed over, so it fails visibly.
+STANDIN_API int cl_scandesc_callback(int, const char*, const char**, unsigned long*, const void*, Options*, void*) {
   return kOpen;
 }
 
 STANDIN_API void* cl_fmap_open_memory(const void* start, std::size_t length) {
   if (start == nullptr) return nullptr;
   return new StandInMap{std::string(static_cast<const char*>(start), length)};
-}
-STANDIN_API void* cl_fmap_open_handle(void* handle, std::size_t offset, std::size_t length,
-                                      ReadFunction read, int) {
-  if (read == nullptr) return nullptr;
-  auto* map = new StandInMap;
-  char chunk[4096];
-  while (map->bytes.size() < length) {
-    std::size_t want = length - map->bytes.size() < sizeof chunk ? length - map->bytes.size() : sizeof chunk;
-    long long got = read(handle, chunk, want, static_cast<long long>(offset + map->bytes.size()));
-    if (got < 0) {
-      delete map;
-      return nullptr;
-    }
-    if (got == 0) break;
-    map->bytes.append(chunk, static_cast<std::size_t>(got));
-  }
-  return map;
 }
 STANDIN_API void cl_fmap_close(void* map) { delete static_cast<StandInMap*>(map); }
 STANDIN_API int cl_scanmap_callback(void* map, const char*, const char** virname, unsigned long* scanned,
