@@ -178,7 +178,7 @@ EngineIdentity EngineIdentityOf(TClamAV& engine) {
 
 std::string LoadedSetDigest(const std::string& folder) {
   std::map<std::string, std::string> files;
-  const bool listed = platform::ListFolder(folder, "*", [&](const platform::EntryInfo& entry) {
+  const Status listed = platform::ListFolder(folder, "*", [&](const platform::EntryInfo& entry) {
     if (entry.kind == platform::EntryKind::Regular) {
       files[entry.name] = std::to_string(entry.size) + " " + std::to_string(entry.lastWriteTime);
     }
