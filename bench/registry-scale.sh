@@ -7,7 +7,7 @@
 # A fresh Wine prefix gets a Run key of SMALL and then LARGE values naming
 # C:\windows\notepad.exe (as in a flooded Run key), written into user.reg while no
 # server runs. Each figure is the median wall time of korbu-scan --no-memory over
-# an empty folder, with an empty database folder (own detection only).
+# an empty folder, with no databases (own detection only).
 # BUILD (default build-rel) must hold an optimised korbu-scan and korbu-winereg.exe;
 # it is configured (Release) and built when they are missing.
 # Environment: KORBU_BENCH_RUNS (runs per figure, default 3), KORBU_BENCH_SMALL
@@ -34,7 +34,7 @@ work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-mkdir -p "$work/empty" "$work/db"
+mkdir -p "$work/empty"
 timeout 300 wineboot -i >/dev/null 2>&1
 wineserver -w
 cp "$WINEPREFIX/user.reg" "$work/user.reg.orig"
@@ -49,7 +49,14 @@ values = "".join('"Flood%05d"="C:\\\\windows\\\\notepad.exe /n%d"\n' % (i, i) fo
 open(target, "w", encoding="utf-8", errors="surrogateescape").write(text.rstrip("\n") + "\n\n" + section + values)
 PY
 }
-scan() { "$build/korbu-scan" --no-memory --database "$work/db" "$work/empty" >/dev/null 2>&1 || true; }
+# A scan that ends in an error (exit 2) timed nothing of the phase: stop there.
+scan() {
+  local rc=0
+  "$build/korbu-scan" --no-memory --no-engine "$work/empty" >/dev/null 2>"$work/stderr" || rc=$?
+  if [[ $rc -ge 2 ]]; then
+    echo "registry-scale.sh: korbu-scan failed (exit $rc):" >&2; cat "$work/stderr" >&2; exit 2
+  fi
+}
 median() {  # median of the wall times of RUNS scans
   local times=()
   for _ in $(seq "$runs"); do
@@ -61,13 +68,16 @@ median() {  # median of the wall times of RUNS scans
 }
 # Seconds from SIGINT, sent once the registry phase is well under way, to the end.
 stop_time() {
-  "$build/korbu-scan" --no-memory --database "$work/db" "$work/empty" >/dev/null 2>&1 &
-  local pid=$! sent ended
+  # A script's background job starts with SIGINT ignored: give it back its default.
+  env --default-signal=INT "$build/korbu-scan" --no-memory --no-engine "$work/empty" >/dev/null 2>&1 &
+  local pid=$! sent ended rc=0
   sleep "$1"
   sent=$(date +%s.%N)
   kill -INT "$pid" 2>/dev/null || true
-  wait "$pid" || true
+  wait "$pid" || rc=$?
   ended=$(date +%s.%N)
+  # 130: it ended by the signal; anything else means it ran to its end first.
+  [[ $rc -eq 130 ]] || echo "   (the scan ended with $rc, not by the signal)" >&2
   echo "$ended - $sent" | bc
 }
 
