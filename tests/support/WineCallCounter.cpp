@@ -16,7 +16,7 @@ WineCallCounter::WineCallCounter(const std::string& folder) : notes_(folder + "/
 
 long WineCallCounter::Take() {
   std::ifstream notes(notes_);
-  const long count = std::count(std::istreambuf_iterator<char>(notes), std::istreambuf_iterator<char>(), '\n');
+  const long count = static_cast<long>(std::count(std::istreambuf_iterator<char>(notes), std::istreambuf_iterator<char>(), '\n'));
   notes.close();
   std::filesystem::remove(notes_);
   return count;
