@@ -212,6 +212,8 @@ def main():
     scan = os.path.join(args.build, "korbu-scan")
     tree = os.path.abspath(args.tree)
     os.environ["WINEPREFIX"] = os.path.join(args.work, "no-prefix")  # files only
+    # A verdict cache of the run's own, never the user's; only the cache's own rows use it.
+    os.environ["XDG_CACHE_HOME"] = os.path.join(args.work, "cache-home")
     problems = []
     lines = []
 
@@ -227,7 +229,7 @@ def main():
             lines.append(row("CRC-32 of %s: %s / %s" % (label, own, name), seconds_text(ours, "ns"),
                              seconds_text(crc[(other, length)], "ns"), ours / crc[(other, length)]))
 
-    walk_cmd = [scan, "--no-memory", "--no-registry", "--json", "--no-engine", tree]
+    walk_cmd = [scan, "--no-memory", "--no-registry", "--no-cache", "--json", "--no-engine", tree]
     # cat's output goes to /dev/null: into a regular file, GNU cat hands the copy to the
     # kernel (copy_file_range) and never reads the bytes, which is no reading of the tree.
     read_cmd = ["find", tree, "-type", "f", "-exec", "cat", "{}", "+"]
@@ -252,7 +254,7 @@ def main():
 
     database_line = "databases: none found, engine comparison left out"
     if args.database and shutil.which("clamscan"):
-        full_cmd = [scan, "--no-memory", "--no-registry", "--json", "--database", args.database, tree]
+        full_cmd = [scan, "--no-memory", "--no-registry", "--no-cache", "--json", "--database", args.database, tree]
         clam_cmd = ["clamscan", "-r", "--no-summary", "--infected", "--database=" + args.database] \
             + CLAMSCAN_OPTIONS + [tree]
         (full_t, full_c, full_m), (clam_t, clam_c, clam_m) = measure_pair(("full", full_cmd), ("clamscan", clam_cmd),
@@ -312,6 +314,13 @@ def main():
             problems.append("fewer engine detections than engine test files")
     elif args.database:
         database_line = "databases: %s, but clamscan is not installed" % args.database
+    if args.database:
+        from cache_bench import cache_figures
+        cache_lines, cache_checks, cache_problems = cache_figures(scan, tree, args.database, args.work, args.runs,
+                                                                  files)
+        lines += cache_lines
+        checks += cache_checks
+        problems += cache_problems
 
     load_after = os.getloadavg()[0]
     print("Medians of %d runs each; a ratio below 1 means korbu is faster or smaller." % args.runs)

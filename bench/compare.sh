@@ -6,12 +6,16 @@
 #   - the scan with the engine against clamscan -r with the same databases, set up
 #     as korbu's engine is and with clamscan's own defaults, and against
 #     clamdscan --multiscan over a clamd of its own (when clamd is installed);
-#   - the peak resident memory of each of those commands.
+#   - the peak resident memory of each of those commands;
+#   - the verdict cache: a rescan of the unchanged tree against the first scan, and a
+#     rescan after a database update against a full scan (bench/cache_bench.py).
 # BUILD (default build-rel) is configured as an optimised build with the benchmarks
 # and built when korbu-scan, the engine library or crc_bench is missing there.
 # Environment: KORBU_BENCH_FILES (generated files, default 20000), KORBU_BENCH_RUNS
 # (timed runs per command, default 5), KORBU_BENCH_DB (database folder, default the
-# shared test databases, else the system's ClamAV folder when it holds main.cvd).
+# shared test databases, else the system's ClamAV folder when it holds main.cvd),
+# KORBU_BENCH_SYNTHETIC (random signatures added to a copy of the databases for the
+# cache's rows, default 100,000).
 # Exit status: 0 done, 1 the two scanners disagree on the detections, 2 error.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

@@ -14,11 +14,11 @@ export WINEPREFIX=/nonexistent-prefix  # the walk only
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 time_of() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1 || true; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
 find "$tree/t" -type f -exec cat {} + >/dev/null  # warm the cache
-"$scan" --no-memory --no-registry "$tree/t" >/dev/null || true
+"$scan" --no-memory --no-registry --no-cache "$tree/t" >/dev/null || true
 scan_times=(); read_times=()
 for ((i = 0; i < runs; i++)); do
   read_times+=("$(time_of sh -c "find '$tree/t' -type f -exec cat {} + > /dev/null")")
-  scan_times+=("$(time_of "$scan" --no-memory --no-registry "$tree/t")")
+  scan_times+=("$(time_of "$scan" --no-memory --no-registry --no-cache "$tree/t")")
 done
 scan_med=$(printf '%s\n' "${scan_times[@]}" | median)
 read_med=$(printf '%s\n' "${read_times[@]}" | median)

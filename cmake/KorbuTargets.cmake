@@ -62,10 +62,13 @@ function(korbu_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_LIST ${name}_TESTS)
   # Labels go on after discovery: a list given to the discovery's PROPERTIES keeps
   # only its first entry. This file runs after the discovered tests are defined.
+  # A program run by a test keeps its verdict cache in the build folder, never in
+  # the user's home.
   set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
   file(WRITE ${labels_file}
     "if(DEFINED ${name}_TESTS)\n"
-    "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${name};${ARG_LABELS}\")\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${name};${ARG_LABELS}\"\n"
+    "    ENVIRONMENT \"XDG_CACHE_HOME=${CMAKE_CURRENT_BINARY_DIR}/cache-home\")\n"
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()

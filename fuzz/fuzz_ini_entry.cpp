@@ -1,5 +1,6 @@
 // INI entries written into any text: the writer gives one line per entry, writing
-// the same entry again changes nothing, and a written entry is found again.
+// the same entry again changes nothing, and a written entry is found again, by the
+// writer and by the reader.
 
 #include <cstdint>
 #include <string>
@@ -25,6 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!written) return 0;
   Check(written->find(value) != std::string::npos, "the value is in the text");
+  // The reader finds the entry the writer wrote, its value without surrounding blanks.
+  const auto first = value.find_first_not_of(" \t");
+  const std::string_view trimmed =
+      first == std::string_view::npos ? std::string_view() : value.substr(first, value.find_last_not_of(" \t") - first + 1);
+  const auto read = korbu::platform::IniValue(*written, section, key);
+  Check(read && *read == trimmed, "the reader finds what the writer wrote");
   auto again = korbu::platform::WithIniEntry(*written, section, key, value);
   Check(again && *again == *written, "writing the same entry twice changes nothing");
   // The entry is found again: another value replaces it, and the first value

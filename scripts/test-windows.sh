@@ -142,7 +142,7 @@ if [ ! -x "$linux_build/korbu-scan" ]; then
 fi
 # Both without the engine library and without the running programs or Run keys of
 # either side: only the own detection of the files differs, if anything does.
-opts=(--no-memory --no-registry --json)
+opts=(--no-memory --no-registry --no-cache --json)
 timeout 300 "$wine" "$build/korbu-scan.exe" "${opts[@]}" "Z:${tree//\//\\}" >"$work/win.json" 2>"$work/win.err"
 win_status=$?
 (cd "$work" && mkdir -p noengine && cp "$linux_build/korbu-scan" noengine/ &&
@@ -175,6 +175,18 @@ if grep -q "^DLL NOT loaded." "$work/win.txt"; then
 else
   fail "korbu-scan.exe did not report the missing engine library"
 fi
+# That scan kept its clean files in %LOCALAPPDATA%\KORBU\cache: the same scan again
+# takes them from there.
+timeout 300 "$wine" "$build/korbu-scan.exe" --no-memory --no-registry --json "Z:${tree//\//\\}" \
+  >"$work/win-again.json" 2>"$work/win-again.err"
+python3 - "$work/win-again.json" <<'PY' || { cat "$work/win-again.err"; fail "korbu-scan.exe took nothing from its verdict cache"; }
+import json, sys
+doc = json.load(open(sys.argv[1], encoding="latin-1"))
+print("   rescan: %d of %d files from the verdict cache" % (doc["cache"]["from_cache"], doc["files_scanned"]))
+sys.exit(0 if doc["cache"]["used"] and doc["cache"]["from_cache"] > 0 else 1)
+PY
+[ -n "$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -path '*/AppData/Local/KORBU/cache' -type d)" ] ||
+  fail "no verdict cache in %LOCALAPPDATA%\\KORBU\\cache"
 
 echo "== Names outside the ANSI code page and past MAX_PATH: shown, deleted and undone"
 names_start=$(date +%s)
@@ -294,7 +306,7 @@ else
     else
       linux_scan=$linux_build/korbu-scan
       [ -x "$work/noengine/korbu-scan" ] && linux_scan=$work/noengine/korbu-scan
-      XDG_DATA_HOME="$work/data" timeout 120 "$linux_scan" --no-memory --clean --json "$shellnew" \
+      XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" timeout 120 "$linux_scan" --no-memory --clean --json "$shellnew" \
         >"$work/linux-clean.json" 2>"$work/linux-clean.err"
       linux_status=$?
       check_cleaned "korbu-scan"

@@ -12,7 +12,7 @@ bash "$here/../make-tree.sh" "$tree/files" "$files" 4096
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 export WINEPREFIX="$tree/no-prefix"   # the registry phase must not read the user's prefix
 cli_start=$(date +%s.%N)
-"$build/korbu-scan" --no-engine "$tree/files" > /dev/null || [ $? -eq 1 ]
+"$build/korbu-scan" --no-cache --no-engine "$tree/files" > /dev/null || [ $? -eq 1 ]
 cli_end=$(date +%s.%N)
 gui=$("$build/gui-responsiveness" "$tree/files")
 gui_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$gui")

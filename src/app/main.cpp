@@ -9,7 +9,9 @@
 #include "app/Application.h"
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
+#include "cache/VerdictCache.h"
 #include "engine/EngineStartup.h"
+#include "scan/ScanSession.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -22,7 +24,11 @@ int main(int argc, char** argv) {
   splash->repaint();
   QApplication::processEvents();
 
+  // Scans take what they found clean before from the user's verdict cache; without
+  // one (another user's folder, no home) every file is judged, as before.
+  auto cache = korbu::cache::VerdictCache::OpenForUser();
   korbu::TMainForm mainForm(korbu::MakeEngineStartup());
+  if (cache) mainForm.Controller().Session().SetVerdictCache(cache->get());
   mainForm.AttachSplash(splash);
   mainForm.show();
   mainForm.activateWindow();

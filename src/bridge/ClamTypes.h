@@ -89,6 +89,8 @@ inline constexpr std::uint32_t kScanHeuristicEncryptedDoc = 0x80;
 
 /// CL_DB_STDOPT: phishing signatures and URLs, and signed bytecode.
 inline constexpr unsigned int kDbStandardOptions = 0x2 | 0x8 | 0x2000;
+/// CL_DB_OFFICIAL: the signatures are the provider's own (their names as they stand).
+inline constexpr unsigned int kDbOfficial = 0x40;
 inline constexpr unsigned int kInitDefault = 0x0;
 
 /// Bytes per unit of the "scanned" counts (CL_COUNT_PRECISION).

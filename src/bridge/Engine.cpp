@@ -60,6 +60,30 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
     status = CL_EOPEN;
     return nullptr;
   }
+  const char* const paths[2] = {path, nullptr};
+  const unsigned int options[2] = {kDbStandardOptions, 0};
+  return LoadInto(paths, options, signatures, status);
+}
+
+Engine* Engine::LoadFolders(const char* official, const char* local, std::uint32_t& signatures,
+                            cl_error_t& status) {
+  signatures = 0;
+  const char* const paths[2] = {official, local};
+  for (const char* path : paths) {
+    std::error_code ec;
+    if (path != nullptr && *path != '\0' && !std::filesystem::is_directory(std::filesystem::status(path, ec))) {
+      status = CL_EOPEN;
+      return nullptr;
+    }
+  }
+  // Names as the provider's signed containers give them, without the suffix
+  // libclamav puts on local signatures' names.
+  const unsigned int options[2] = {kDbStandardOptions | kDbOfficial, kDbStandardOptions};
+  return LoadInto(paths, options, signatures, status);
+}
+
+Engine* Engine::LoadInto(const char* const paths[2], const unsigned int options[2], std::uint32_t& signatures,
+                         cl_error_t& status) {
   cl_engine* engine = Lib().engine_new();
   if (engine == nullptr) {
     status = CL_EMEM;
@@ -71,7 +95,9 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
   status = Lib().engine_set_num(engine, CL_ENGINE_DISABLE_CACHE, 1);
   Lib().engine_set_clcb_file_inspection(engine, NoteLayer);
   unsigned int loaded = 0;
-  if (status == CL_SUCCESS) status = Lib().load(path, engine, &loaded, kDbStandardOptions);
+  for (int i = 0; i < 2 && status == CL_SUCCESS; ++i) {
+    if (paths[i] != nullptr && *paths[i] != '\0') status = Lib().load(paths[i], engine, &loaded, options[i]);
+  }
   if (status != CL_SUCCESS) {
     Lib().engine_free(engine);
     return nullptr;

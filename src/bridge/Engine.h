@@ -29,6 +29,10 @@ class Engine {
   /// Loads the databases of a folder (or one database file) into a new engine;
   /// null on failure, with the result code in status.
   static Engine* Load(const char* path, bool folder, std::uint32_t& signatures, cl_error_t& status);
+  /// Loads the databases of an official folder as the signature provider's own,
+  /// then those of a local folder, into one new engine; either may be null.
+  static Engine* LoadFolders(const char* official, const char* local, std::uint32_t& signatures,
+                             cl_error_t& status);
 
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -46,6 +50,8 @@ class Engine {
 
  private:
   explicit Engine(cl_engine* engine);
+  static Engine* LoadInto(const char* const paths[2], const unsigned int options[2], std::uint32_t& signatures,
+                          cl_error_t& status);
   cl_error_t Apply(const EngineLimitValues& limits);
   cl_error_t Run(const ScanFunction& scan);
 

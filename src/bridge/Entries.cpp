@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -54,11 +55,12 @@ int FinishScan(cl_error_t result, const char* virname, char* name) {
   return static_cast<int>(result);
 }
 
-void* LoadDatabases(const char* path, bool folder, std::uint32_t* signo, std::int32_t* status) {
+void* LoadDatabases(const std::function<Engine*(std::uint32_t&, cl_error_t&)>& load, std::uint32_t* signo,
+                    std::int32_t* status) {
   std::uint32_t signatures = 0;
   cl_error_t result = EnsureInitialised();
   Engine* engine = nullptr;
-  if (result == CL_SUCCESS) engine = Engine::Load(path, folder, signatures, result);
+  if (result == CL_SUCCESS) engine = load(signatures, result);
   if (signo != nullptr) *signo = signatures;
   if (status != nullptr) *status = static_cast<std::int32_t>(result);
   return engine;
@@ -263,11 +265,18 @@ KORBU_CLAM_API int clam_build(void* engine) {
 KORBU_CLAM_API void clam_free(void* engine) { delete FromHandle(engine); }
 
 KORBU_CLAM_API void* clam_loaddbdir(const char* folder, uint32_t* signo, int32_t* status) {
-  return LoadDatabases(folder, true, signo, status);
+  return LoadDatabases([&](std::uint32_t& n, cl_error_t& r) { return Engine::Load(folder, true, n, r); }, signo,
+                       status);
 }
 
 KORBU_CLAM_API void* clam_loaddb(const char* path, uint32_t* signo, int32_t* status) {
-  return LoadDatabases(path, false, signo, status);
+  return LoadDatabases([&](std::uint32_t& n, cl_error_t& r) { return Engine::Load(path, false, n, r); }, signo,
+                       status);
+}
+
+KORBU_CLAM_API void* korbu_loaddbdirs(const char* official, const char* local, uint32_t* signo, int32_t* status) {
+  return LoadDatabases([&](std::uint32_t& n, cl_error_t& r) { return Engine::LoadFolders(official, local, n, r); },
+                       signo, status);
 }
 
 KORBU_CLAM_API int clam_cvdverify(const char* path) {

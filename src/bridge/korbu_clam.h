@@ -110,6 +110,14 @@ KORBU_CLAM_API const char* korbu_engine_problem(void);
  * or an empty text when libclamav came from the library search. */
 KORBU_CLAM_API const char* korbu_clamav_folder(void);
 
+/* A new engine holding the databases of up to two folders: those of official as
+ * the signature provider's own (their names as its signed containers give them),
+ * then those of local as local signatures; either may be null or empty. signo and
+ * status as for clam_loaddbdir. A small engine of the signatures a database update
+ * added is loaded this way. */
+KORBU_CLAM_API void* korbu_loaddbdirs(const char* official, const char* local, uint32_t* signo,
+                                      int32_t* status);
+
 #ifdef __cplusplus
 }
 #endif

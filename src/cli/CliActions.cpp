@@ -65,7 +65,10 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
   }
   if (journal && !journal->Error().empty()) {
     out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
-  } else if (journal && !journal->Id().empty()) {
+  }
+  // An action that changed nothing has no record; one refused part way has one
+  // for what it changed before.
+  if (journal && journal->ChangesMade() > 0) {
     out << "Recorded as action " << journal->Id() << " (korbu-scan --undo " << journal->Id() << " reverses it)\n";
   }
   out.flush();

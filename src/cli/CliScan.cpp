@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 
+#include "cache/VerdictCache.h"
 #include "cli/CliActions.h"
 #include "cli/CliFrontEnd.h"
 #include "cli/CliUndo.h"
@@ -53,7 +54,7 @@ int RunCli(const std::vector<std::string>& args) {
     std::cout << "korbu-scan " << KORBU_BUILD_NAME << "\n";
     return Written(0);
   }
-  if (options.history) return Written(PrintHistory(options.json, std::cout));
+  if (options.history) return Written(PrintHistory(options.json, std::cout, std::cerr));
   if (options.undo) return Written(RunUndo(*options.undo, options.json, std::cout, std::cerr));
   std::string error;
   const Expected<PathFilter> filter = PathFilter::Compile(options.patterns);
@@ -83,6 +84,15 @@ int RunCli(const std::vector<std::string>& args) {
   }
   // Otherwise a note on standard error, not one of the scan's errors (nor of its log).
   if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
+  std::unique_ptr<cache::VerdictCache> verdicts;
+  if (options.cache) {
+    Expected<std::unique_ptr<cache::VerdictCache>> opened = cache::VerdictCache::OpenForUser();
+    if (opened) {
+      verdicts = std::move(*opened);
+    } else {
+      std::cerr << "korbu-scan: verdict cache not used: " << opened.error().reason << "\n";
+    }
+  }
 
   ScanTotals totals;
   QueuedDispatcher dispatcher;
@@ -96,6 +106,7 @@ int RunCli(const std::vector<std::string>& args) {
   {
     ScanSession session(frontEnd, dispatcher, startup->Engine());
     session.SetVerdictWorkers(options.jobs);
+    session.SetVerdictCache(verdicts.get());
     PathScan paths(session, dispatcher, options, *filter, [&](const ScanError& e) {
       totals.errors.push_back(e);
       report.Error(ErrorLine(e));
@@ -114,6 +125,9 @@ int RunCli(const std::vector<std::string>& args) {
       session.Abort();
     });
     session.RunScan(ScanSession::Phases{options.memory, options.registry});
+    if (!session.CacheProblem().empty()) {
+      std::cerr << "korbu-scan: verdict cache not used: " << session.CacheProblem() << "\n";
+    }
     session.WaitForEnd();
     for (const std::string& path : options.paths) {
       if (StopRequested()) break;
@@ -123,6 +137,11 @@ int RunCli(const std::vector<std::string>& args) {
     totals.foldersScanned = paths.FoldersScanned();
     totals.bytesRead = paths.BytesRead();
     totals.interrupted = StopRequested();
+    if (session.Context().cache != nullptr) {
+      totals.cacheUsed = true;
+      totals.fromCache = session.Context().cache->FromCache();
+      totals.rechecked = session.Context().cache->Rechecked();
+    }
   }
   rows.SetChangeHandler(nullptr);
   frontEnd.ClearProgress();

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "cli/DisplayText.h"
 #include "cli/JsonText.h"
 #include "repair/Undo.h"
 
@@ -12,64 +13,84 @@ namespace {
 const char* OutcomeText(UndoOutcome outcome) {
   switch (outcome) {
     case UndoOutcome::Restored: return "restored";
+    case UndoOutcome::RestoredInPart: return "restored in part";
     case UndoOutcome::AlreadyAsBefore: return "already as before";
     case UndoOutcome::LeftAlone: return "left alone";
     case UndoOutcome::Failed: return "failed";
+    case UndoOutcome::Uncertain: return "uncertain";
   }
   return "failed";
 }
 
+int Refuse(const std::string& why, std::ostream& err) {
+  err << "korbu-scan: " << ReadableFileName(why) << "\n";
+  return 2;
+}
+
 }  // namespace
 
-int PrintHistory(bool json, std::ostream& out) {
+int PrintHistory(bool json, std::ostream& out, std::ostream& err) {
   const auto history = ActionHistory();
+  if (!history) return Refuse(history.error().reason, err);
   if (json) {
     nlohmann::json actions = nlohmann::json::array();
-    for (const ActionSummary& action : history) {
+    for (const ActionSummary& action : *history) {
       nlohmann::json rows = nlohmann::json::array();
-      for (const auto& row : action.rows) rows.push_back({{"file", ToUtf8Lossy(row.file)}, {"virus", ToUtf8Lossy(row.virus)}});
-      actions.push_back({{"id", action.id},
-                         {"time", action.time},
-                         {"action", action.action},
-                         {"rows", rows},
-                         {"changes", action.changes},
-                         {"undone", action.undone.empty() ? nlohmann::json() : nlohmann::json(action.undone)}});
+      for (const auto& row : action.rows) {
+        nlohmann::json item;
+        PutText(item, "file", row.file);
+        PutText(item, "virus", row.virus);
+        rows.push_back(std::move(item));
+      }
+      nlohmann::json item{{"id", action.id},
+                          {"rows", std::move(rows)},
+                          {"changes", action.changes},
+                          {"damaged_records", action.unreadable},
+                          {"undone", action.undone.empty() ? nlohmann::json() : nlohmann::json(action.undone)}};
+      PutText(item, "time", action.time);
+      PutText(item, "action", action.action);
+      actions.push_back(std::move(item));
     }
     out << nlohmann::json{{"actions", actions}}.dump(2) << "\n";
     return 0;
   }
-  if (history.empty()) out << "No action has been recorded.\n";
-  for (const ActionSummary& action : history) {
-    out << action.id << "  " << action.time << "  " << action.action << ", " << action.rows.size() << " row(s), "
-        << action.changes << " change(s)";
-    if (!action.undone.empty()) out << ", undone " << action.undone;
+  if (history->empty()) out << "No action has been recorded.\n";
+  for (const ActionSummary& action : *history) {
+    out << action.id << "  " << ReadableFileName(action.time) << "  " << ReadableFileName(action.action) << ", "
+        << action.rows.size() << " row(s), " << action.changes << " change(s)";
+    if (action.unreadable > 0) out << ", " << action.unreadable << " record(s) cut short or damaged";
+    if (!action.undone.empty()) out << ", undone " << ReadableFileName(action.undone);
     out << "\n";
-    for (const auto& row : action.rows) out << "    " << row.file << ": " << row.virus << "\n";
+    for (const auto& row : action.rows) {
+      out << "    " << ReadableRowName(row.file) << ": " << ReadableFileName(row.virus) << "\n";
+    }
   }
   return 0;
 }
 
 int RunUndo(const std::string& idOrLast, bool json, std::ostream& out, std::ostream& err) {
   const UndoReport report = UndoAction(idOrLast);
-  if (!report.error.empty()) {
-    err << "korbu-scan: " << report.error << "\n";
-    return 2;
-  }
+  if (!report.error.empty()) return Refuse(report.error, err);
   if (json) {
     nlohmann::json steps = nlohmann::json::array();
     for (const UndoStep& step : report.steps) {
-      steps.push_back({{"object", ToUtf8Lossy(step.object)}, {"outcome", OutcomeText(step.outcome)}, {"note", step.note}});
+      nlohmann::json item{{"outcome", OutcomeText(step.outcome)}};
+      PutText(item, "object", step.object);
+      if (!step.aspect.empty()) PutText(item, "aspect", step.aspect);
+      PutText(item, "note", step.note);
+      steps.push_back(std::move(item));
     }
     out << nlohmann::json{{"id", report.id}, {"complete", report.Complete()}, {"steps", steps}}.dump(2) << "\n";
   } else {
     out << "Undoing action " << report.id << "\n";
     for (const UndoStep& step : report.steps) {
-      out << "  " << OutcomeText(step.outcome) << ": " << step.object;
-      if (!step.note.empty()) out << " (" << step.note << ")";
+      out << "  " << OutcomeText(step.outcome) << ": " << ReadableRowName(step.object);
+      if (!step.aspect.empty()) out << ", " << ReadableFileName(step.aspect);
+      if (!step.note.empty()) out << " (" << ReadableFileName(step.note) << ")";
       out << "\n";
     }
     out << (report.Complete() ? "Everything the action changed is as it was before.\n"
-                              : "Some changes were left as they are (see above).\n");
+                              : "Not everything the action changed is as it was before (see above).\n");
   }
   return report.Complete() ? 0 : 1;
 }

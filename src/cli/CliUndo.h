@@ -6,12 +6,14 @@
 
 namespace korbu::cli {
 
-/// Lists the recorded actions; returns the exit status (0).
-int PrintHistory(bool json, std::ostream& out);
+/// Lists the recorded actions; returns the exit status: 0, or 2 when the records
+/// cannot be trusted (err says why).
+int PrintHistory(bool json, std::ostream& out, std::ostream& err);
 
-/// Undoes the action with that id, or "last"; prints each change's outcome.
-/// Returns 0 when everything is as before the action, 1 when some change was
-/// left as it is or could not be set back, 2 when no action was undone.
+/// Undoes the action with that id, or "last"; prints each change's outcome, names
+/// made readable as in the scan report. Returns 0 when everything is as before
+/// the action, 1 when some change is not (left as it is, not set back, or its
+/// record damaged), 2 when no action was undone.
 int RunUndo(const std::string& idOrLast, bool json, std::ostream& out, std::ostream& err);
 
 }  // namespace korbu::cli

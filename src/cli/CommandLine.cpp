@@ -35,6 +35,7 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   else if (arg == "--no-archive") o.scan.archive = false;
   else if (arg == "--no-memory") o.memory = false;
   else if (arg == "--no-registry") o.registry = false;
+  else if (arg == "--no-cache") o.cache = false;
   else if (arg == "--no-engine") o.engine = false;
   else if (arg == "--json") o.json = true;
   else if (arg == "--quiet") o.quiet = true;
@@ -247,6 +248,9 @@ std::string UsageText() {
          "Phases:\n"
          "  --no-memory            do not scan the running programs\n"
          "  --no-registry          do not scan the programs of the Run keys\n"
+         "  --no-cache             judge every file; without it, a file found clean before\n"
+         "                         and unchanged since is taken from the verdict cache\n"
+         "                         ($XDG_CACHE_HOME/korbu, else ~/.cache/korbu)\n"
          "Engine:\n"
          "  -d, --database DIR     load the signature databases from DIR, or stop with\n"
          "                         status 2 when they do not load; without it they are\n"

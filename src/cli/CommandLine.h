@@ -38,6 +38,7 @@ struct CliOptions {
   bool version = false;
   bool memory = true;                     // --no-memory clears
   bool registry = true;                   // --no-registry clears
+  bool cache = true;                      // --no-cache clears: every file is judged
   std::optional<std::string> database;    // -d, --database DIR
   bool engine = true;                     // --no-engine clears: the own detection alone
   Action action = Action::None;

@@ -1,6 +1,7 @@
 #include "cli/JsonText.h"
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 
 namespace korbu::cli {
 
@@ -50,6 +51,15 @@ std::string ToUtf8Lossy(std::string_view bytes) {
     }
   }
   return out;
+}
+
+void PutText(nlohmann::json& object, const std::string& key, std::string_view bytes) {
+  if (IsValidUtf8(bytes)) {
+    object[key] = std::string(bytes);
+  } else {
+    object[key] = ToUtf8Lossy(bytes);
+    object[key + "_base64"] = Base64(bytes);
+  }
 }
 
 std::string Base64(std::string_view bytes) {

@@ -12,16 +12,6 @@
 namespace korbu::cli {
 namespace {
 
-// JSON strings must be UTF-8; names that are not keep their raw bytes beside.
-void PutText(nlohmann::json& object, const char* key, const std::string& bytes) {
-  if (IsValidUtf8(bytes)) {
-    object[key] = bytes;
-  } else {
-    object[key] = ToUtf8Lossy(bytes);
-    object[std::string(key) + "_base64"] = Base64(bytes);
-  }
-}
-
 // What kept the engine from judging a whole file, in a reader's words.
 std::string LimitText(const EngineLimitReached& limit) {
   const std::string value = std::to_string(limit.value);
@@ -49,16 +39,18 @@ std::string NotWholeLine(const NotScannedWhole& file) {
 
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
   const auto whole = static_cast<long long>(totals.seconds);
-  char text[256];
+  char text[512];  // the longest numbers of every line fit
   std::snprintf(text, sizeof text,
                 "----------- SCAN SUMMARY -----------\n"
                 "Detections: %zu\n"
                 "Errors: %zu\n"
                 "Not scanned whole: %zu\n"
                 "Data read: %.2f MB\n"
+                "From cache: %lld file(s), %lld more checked against new signatures only\n"
                 "Time: %.3f sec (%lld m %lld s)\n",
                 detections, totals.errors.size(), totals.notWhole.size(),
-                static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.seconds, whole / 60, whole % 60);
+                static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.fromCache, totals.rechecked,
+                totals.seconds, whole / 60, whole % 60);
   return text;
 }
 
@@ -118,6 +110,9 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   }
   doc["not_scanned_whole"] = std::move(notWhole);
   doc["data_read"] = totals.bytesRead;
+  doc["cache"] = {{"used", totals.cacheUsed},
+                  {"from_cache", totals.fromCache},
+                  {"checked_against_new_signatures", totals.rechecked}};
   doc["elapsed_seconds"] = std::round(totals.seconds * 1000.0) / 1000.0;
   doc["interrupted"] = totals.interrupted;
   if (!action.empty()) doc["action"] = action;

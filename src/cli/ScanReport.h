@@ -36,6 +36,9 @@ struct ScanTotals {
   std::int32_t foldersScanned = 0;
   std::uint64_t bytesRead = 0;  // sizes of the files the walks and the PATH files judged
   double seconds = 0;
+  bool cacheUsed = false;          // the verdict cache took part
+  long long fromCache = 0;         // files found clean in the verdict cache
+  long long rechecked = 0;         // of those clean before a database update, judged against the added signatures
   bool interrupted = false;
   std::vector<ScanError> errors;
   std::vector<NotScannedWhole> notWhole;

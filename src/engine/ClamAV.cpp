@@ -6,6 +6,8 @@
 #include <iterator>
 #include <optional>
 
+#include "platform/FileStamp.h"
+
 namespace korbu {
 namespace {
 
@@ -52,15 +54,42 @@ void TClamAV::SetActive(bool active) {
   ReleaseEngine();
   const EngineEntries& entries = EngineLibrary();
   signatureCount_ = 0;
+  loadStartedNs_ = platform::NowNs();
   std::int32_t status = 0;
   if (!dbFile_.empty()) {
     engine_ = entries.loaddb(dbFile_.c_str(), &signatureCount_, &status);
   } else if (!dbDir_.empty()) {
     engine_ = entries.loaddbdir(dbDir_.c_str(), &signatureCount_, &status);
   }
+  if (engine_ == nullptr && dbFile_.empty() && dbDir_.empty()) {
+    loadError_ = "no database given";
+    return;
+  }
+  Build(entries, status);
+}
+
+bool TClamAV::ActivateFolders(const std::string& official, const std::string& local) {
+  if (active_) return false;
+  loadError_ = "no engine library";
+  if (!LoadEngineLibrary()) return false;
+  libraryLoaded_ = true;
+  ReleaseEngine();
+  const EngineEntries& entries = EngineLibrary();
+  loadError_ = "the engine library cannot load a small engine";
+  if (entries.loaddbdirs == nullptr) return false;
+  signatureCount_ = 0;
+  loadStartedNs_ = platform::NowNs();
+  std::int32_t status = 0;
+  engine_ = entries.loaddbdirs(official.empty() ? nullptr : official.c_str(), local.empty() ? nullptr : local.c_str(),
+                               &signatureCount_, &status);
+  Build(entries, status);
+  return active_;
+}
+
+void TClamAV::Build(const EngineEntries& entries, std::int32_t status) {
   if (engine_ == nullptr) {
     signatureCount_ = 0;
-    loadError_ = dbFile_.empty() && dbDir_.empty() ? "no database given" : StatusText(entries, status);
+    loadError_ = StatusText(entries, status);
     return;
   }
   engineEntries_ = entries;

@@ -34,6 +34,13 @@ class TClamAV : public EngineScanner {
   /// load gave an engine with at least one signature and its build succeeded.
   /// Setting false keeps the engine.
   void SetActive(bool active);
+  /// Makes this, when not active, an engine of the databases of two folders: those
+  /// of official loaded as the signature provider's own, then those of local
+  /// (either may be empty), built and active. False, LoadError telling why, when
+  /// the library has no such entry, or the load or build fails.
+  bool ActivateFolders(const std::string& official, const std::string& local);
+  /// When the last activation began to read the databases (see platform::NowNs).
+  std::int64_t LoadStartedNs() const { return loadStartedNs_; }
 
   /// One database file to load; takes precedence over DBDir. Takes effect at the
   /// next activation.
@@ -86,7 +93,6 @@ class TClamAV : public EngineScanner {
     std::optional<std::string> decidedFolder;  // decided at its first use
     bool loaded = false;                       // the last load activated the engine
     std::string problem;                       // why it did not; empty before any load
-    std::string loadedSet;                     // digest of the files the last load read
   };
   DatabaseSetup& Databases() { return databases_; }
   const DatabaseSetup& Databases() const { return databases_; }
@@ -97,6 +103,8 @@ class TClamAV : public EngineScanner {
 
  private:
   void ReleaseEngine();
+  // Builds the engine just loaded (signatureCount_ of them) and sets active_.
+  void Build(const EngineEntries& entries, std::int32_t status);
   EngineVerdict ScanDescriptor(platform::OpenedFile& file) const;
 
   std::string name_;
@@ -109,6 +117,7 @@ class TClamAV : public EngineScanner {
   EngineEntries engineEntries_;  // the library that made engine_
   bool libraryLoaded_ = false;
   std::uint32_t signatureCount_ = 0;
+  std::int64_t loadStartedNs_ = 0;
   EngineVerdict last_;
   std::string loadError_;
   DatabaseSetup databases_;

@@ -97,6 +97,7 @@ bool LoadEngineLibrary() {
   }
   Find(*library, "korbu_engine_problem", e.problem);
   Find(*library, "korbu_clamav_folder", e.clamavFolder);
+  Find(*library, "korbu_loaddbdirs", e.loaddbdirs);
   const char* complaint = e.problem != nullptr ? e.problem() : nullptr;
   if (complaint != nullptr && *complaint != '\0') {
     b.problem = complaint;

@@ -42,7 +42,7 @@ inline constexpr int kEngineMaxFileSizeResult = 24;
 inline constexpr int kEngineMaxFilesResult = 25;
 
 /// The entries of a bound library, with the arguments and results the program
-/// relies on. The five it never calls are only checked to be present.
+/// relies on. The three it never calls are only checked to be present.
 struct EngineEntries {
   using Unused = void (*)();
   using ScanFile = int (*)(const char* path, char* name, std::uint32_t* scanned, void* engine,
@@ -55,12 +55,15 @@ struct EngineEntries {
   using CvdVerify = int (*)(const char* path);
   using StrError = const char* (*)(int code);
   using Problem = const char* (*)();
+  using FunctionalityLevel = unsigned int (*)();
   using Version = const char* (*)();
+  using LoadDbDirs = void* (*)(const char* official, const char* local, std::uint32_t* signatures,
+                               std::int32_t* status);
 
   Unused scanbuff = nullptr;
   ScanFile scanfile = nullptr;
   ScanDesc scandesc = nullptr;
-  Unused retflevel = nullptr;
+  FunctionalityLevel retflevel = nullptr;
   Version retver = nullptr;
   StrError strerror = nullptr;
   Unused debug = nullptr;
@@ -74,6 +77,9 @@ struct EngineEntries {
   Problem problem = nullptr;
   /// Optional: the folder of the installed ClamAV the library uses, or empty.
   Problem clamavFolder = nullptr;
+  /// Optional: a new engine from the databases of a folder loaded as the
+  /// signature provider's own and of a local one (either may be null).
+  LoadDbDirs loaddbdirs = nullptr;
 };
 
 /// True when the engine library is loaded and all twelve entries were found.

@@ -1,14 +1,12 @@
 #include "engine/VirusClamAV.h"
 
 #include <cstdlib>
-#include <map>
 #include <optional>
 #include <utility>
 
 #include "engine/CvdHeader.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
-#include "platform/Sha256.h"
 
 namespace korbu {
 
@@ -141,7 +139,6 @@ bool LoadDatabases(TClamAV& engine) {
   if (!folder.empty()) engine.SetDBDir(folder);
   setup.problem = LoadProblem(engine, folder);
   setup.loaded = setup.problem.empty();
-  setup.loadedSet = setup.loaded ? LoadedSetDigest(folder) : std::string();
   return setup.loaded;
 }
 
@@ -162,32 +159,6 @@ EngineInfo GetEngineInfo(TClamAV& engine) {
   info.dailyDate = dailyHeader.date;
   if (!setup.loaded) info.problem = setup.problem.empty() ? "not set up yet" : setup.problem;
   return info;
-}
-
-EngineIdentity EngineIdentityOf(TClamAV& engine) {
-  EngineIdentity identity;
-  identity.library = engine.LibraryVersion();
-  const auto [mainHeader, dailyHeader] = HeadersOf(engine);
-  identity.mainVersion = mainHeader.version;
-  identity.dailyVersion = dailyHeader.version;
-  identity.loadedSet = engine.Databases().loadedSet;
-  identity.scanOptions = engine.ScanOptions();
-  identity.limits = engine.Limits();
-  return identity;
-}
-
-std::string LoadedSetDigest(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  const Status listed = platform::ListFolder(folder, "*", [&](const platform::EntryInfo& entry) {
-    if (entry.kind == platform::EntryKind::Regular) {
-      files[entry.name] = std::to_string(entry.size) + " " + std::to_string(entry.lastWriteTime);
-    }
-    return true;
-  });
-  if (!listed) return {};
-  platform::Sha256 digest;
-  for (const auto& [name, facts] : files) digest.Update(name + '\0' + facts + '\n');
-  return digest.HexDigest();
 }
 
 }  // namespace korbu

@@ -92,23 +92,4 @@ struct EngineInfo {
 /// The engine's state now, with the result of its last LoadDatabases.
 EngineInfo GetEngineInfo(TClamAV& engine);
 
-/// What the engine's verdicts depend on besides the file itself, so that a
-/// verdict kept from an earlier scan is reused only while all of it is the same.
-struct EngineIdentity {
-  std::string library;       // libclamav's version behind the engine library
-  std::string mainVersion;   // the database headers' versions
-  std::string dailyVersion;
-  std::string loadedSet;     // see LoadedSetDigest; empty when nothing is loaded
-  std::uint16_t scanOptions = 0;
-  EngineLimits limits;
-};
-
-/// The identity of the engine's verdicts as they stand now.
-EngineIdentity EngineIdentityOf(TClamAV& engine);
-
-/// SHA-256 over the name, size and write time of each file of a database folder,
-/// in name order: what libclamav's own check for changed databases compares.
-/// Empty when the folder cannot be listed.
-std::string LoadedSetDigest(const std::string& folder);
-
 }  // namespace korbu

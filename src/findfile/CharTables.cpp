@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/AsciiCase.h"
+
 namespace korbu {
 namespace {
 
@@ -13,7 +15,7 @@ struct Tables {
     for (int c = 0; c < 256; ++c) {
       const auto i = static_cast<std::size_t>(c);
       identity[i] = static_cast<unsigned char>(c);
-      lower[i] = static_cast<unsigned char>(std::tolower(c));
+      lower[i] = static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(c)));
       alnum[i] = std::isalnum(c) != 0;
     }
   }

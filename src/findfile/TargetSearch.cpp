@@ -4,6 +4,7 @@
 
 #include "findfile/CharTables.h"
 #include "findfile/ContentMatch.h"
+#include "platform/AsciiCase.h"
 #include "platform/Path.h"
 #include "platform/Wildcard.h"
 
@@ -24,14 +25,8 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-bool EqualAsciiIgnoringCase(std::string_view a, std::string_view b) {
-  auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
-}
-
 bool SameFolderName(std::string_view a, std::string_view b) {
-  return kFileNamesIgnoreCase ? EqualAsciiIgnoringCase(a, b) : a == b;
+  return kFileNamesIgnoreCase ? platform::EqualsIgnoringCase(a, b) : a == b;
 }
 
 // Takes a leading "<" (not recursive) or ">" (recursive) off an entry.

@@ -1,7 +1,11 @@
 // The parts of Folder that need no system call of their own.
 #include "platform/FolderHandle.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 
 namespace korbu::platform {
 
@@ -9,24 +13,54 @@ std::string Folder::PathOf(const std::string& name) const { return IncludeTraili
 
 std::optional<std::string> Folder::ReadFile(const std::string& name, std::uint64_t maxBytes) const {
   auto file = OpenFile(name);
-  if (!file || file->Size() > maxBytes) return std::nullopt;
+  if (!file) return std::nullopt;
+  auto content = ReadToEnd(*file, maxBytes);
+  if (!content) return std::nullopt;
+  return std::move(*content);
+}
+
+Expected<std::string> ReadToEnd(InputFile& file, std::uint64_t maxBytes) {
+  const Error tooLarge = Failure("it holds more than " + std::to_string(maxBytes) + " bytes");
+  if (file.Size() > maxBytes) return tooLarge;
   // The file may grow while it is read: one byte more than allowed tells.
   const std::size_t limit = static_cast<std::size_t>(maxBytes);
-  std::string content(static_cast<std::size_t>(file->Size()), '\0');
+  std::string content(static_cast<std::size_t>(file.Size()), '\0');
   std::size_t done = 0;
   while (true) {
     if (done == content.size()) {
-      if (done > limit) return std::nullopt;
+      if (done > limit) return tooLarge;
       content.resize(done + std::min<std::size_t>(65536, limit - done + 1));
     }
-    const std::int64_t got = file->Read(content.data() + done, content.size() - done);
-    if (got < 0) return std::nullopt;
+    const std::int64_t got = file.Read(content.data() + done, content.size() - done);
+    if (got < 0) return LastSystemError();
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
   }
   content.resize(done);
   return content;
 }
+
+Status Folder::RemoveIfSame(const std::string& name, const FileStatus& expected) const {
+  const auto now = StatusOf(name);
+  if (!now) return now.error();
+  if (!now->SameFile(expected)) return Failure(PathOf(name) + " was replaced meanwhile");
+  if (!DeleteFile(name)) return LastSystemError().Context(PathOf(name));
+  return Ok();
+}
+
+NewFile::NewFile(Folder folder, std::string name, std::string tempName, DurableFile file)
+    : folder_(std::move(folder)), name_(std::move(name)), tempName_(std::move(tempName)), file_(std::move(file)) {}
+
+NewFile::NewFile(NewFile&& other) noexcept
+    : folder_(other.folder_),
+      name_(std::move(other.name_)),
+      tempName_(std::move(other.tempName_)),
+      file_(std::move(other.file_)),
+      committed_(std::exchange(other.committed_, true)) {}
+
+Status NewFile::Commit() { return Finish(false); }
+
+Status NewFile::CommitReplacing() { return Finish(true); }
 
 std::optional<std::pair<Folder, std::string>> OpenParent(const std::string& path) {
   std::string full = FullPath(path);

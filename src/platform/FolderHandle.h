@@ -12,15 +12,48 @@
 #include <optional>
 #include <string>
 
+#include "platform/DurableFile.h"
+#include "platform/Expected.h"
 #include "platform/FileSystem.h"
 
 namespace korbu::platform {
+
+/// What a file or folder is, read without following a link: enough to give it
+/// back as it was and to tell it from any other file.
+struct FileStatus {
+  EntryKind kind = EntryKind::Other;
+  std::uint64_t size = 0;
+  std::int64_t lastWriteTime = 0;  // a Windows file time
+  /// The POSIX permission bits with set-user-ID, set-group-ID and sticky; on
+  /// Windows 0444 for a read-only file, else 0644.
+  unsigned mode = 0;
+  std::optional<std::uint32_t> owner;  // user and group ids; none on Windows
+  std::optional<std::uint32_t> group;
+  std::uint64_t device = 0;  // the file system and the file's number on it
+  std::uint64_t index = 0;
+
+  bool SameFile(const FileStatus& other) const { return device == other.device && index == other.index; }
+};
+
+/// The set-user-ID and set-group-ID bits of a mode.
+inline constexpr unsigned kSetIdBits = 06000;
+
+/// True when the running user owns it and neither its group nor others may write
+/// it: what the program's own records must be to be trusted. Always true on
+/// Windows, where the profile's access rules keep the records private and files
+/// have no POSIX owner.
+bool IsPrivateToUser(const FileStatus& status);
+
+class NewFile;
 
 class Folder {
  public:
   /// Opens a real folder by its path, made absolute first; empty when any
   /// component is a link or no folder, or it cannot be opened.
   static std::optional<Folder> Open(const std::string& path);
+  /// As Open, saying why not: which component is a link, missing or no folder,
+  /// or what the system said.
+  static Expected<Folder> Hold(const std::string& path);
 
   /// A real subfolder by its name (one component); empty for a link or anything
   /// else.
@@ -73,6 +106,43 @@ class Folder {
   /// True when both folders lie on one file system (volume).
   bool SameVolume(const Folder& other) const;
 
+  /// The folder's own status, from the held handle.
+  Expected<FileStatus> OwnStatus() const;
+  /// The status of an entry; a link is described as a link.
+  Expected<FileStatus> StatusOf(const std::string& name) const;
+
+  /// A regular file open for reading with its status, both from one open: what
+  /// is read is what the status describes, whatever takes its name meanwhile.
+  struct HeldFile {
+    InputFile file;
+    FileStatus status;
+  };
+  Expected<HeldFile> OpenRegular(const std::string& name) const;
+
+  /// Opens a regular file (never a link) of the folder for writing at its end.
+  Expected<DurableFile> OpenForAppend(const std::string& name) const;
+
+  /// Forces the folder's entries (names made, moved or removed in it) to the disk.
+  Status Sync() const;
+
+  /// Removes an empty subfolder (never a link).
+  Status RemoveEmptyFolder(const std::string& name) const;
+
+  /// Creates a subfolder private to the user; fails when the name is taken.
+  Expected<Folder> MakeChild(const std::string& name) const;
+
+  /// Starts a new file that is to become the entry name (see NewFile).
+  Expected<NewFile> BeginFile(const std::string& name) const;
+
+  /// Removes the entry only while it is still the file expected describes, so
+  /// that a file put in its place meanwhile is never lost.
+  Status RemoveIfSame(const std::string& name, const FileStatus& expected) const;
+
+  /// Replaces a regular file's content atomically, as ReplaceContent does,
+  /// saying why not. The new file keeps the old one's owner and permission
+  /// bits, except set-user-ID and set-group-ID, which no rewritten file keeps.
+  Status RewriteFile(const std::string& name, std::string_view content) const;
+
   /// The platform's handle of the folder (a file descriptor on POSIX), for the
   /// backend's own use.
   std::intptr_t NativeHandle() const;
@@ -80,10 +150,62 @@ class Folder {
   struct Handle;
 
  private:
+  friend class NewFile;
   Folder(std::shared_ptr<const Handle> handle, std::string path) : handle_(std::move(handle)), path_(std::move(path)) {}
   std::shared_ptr<const Handle> handle_;
   std::string path_;
 };
+
+/// A file being written in a held folder. It bears a temporary name until
+/// Commit gives it its own, so nobody ever finds it half written or with its
+/// final owner before its final content; one never committed is removed when
+/// the object goes.
+class NewFile {
+ public:
+  NewFile(NewFile&& other) noexcept;
+  NewFile& operator=(NewFile&& other) = delete;
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  ~NewFile();
+
+  /// The open file: write the content through it.
+  DurableFile& Content() { return file_; }
+
+  /// Gives the file to that owner and group, on the open file. Nothing on
+  /// Windows, which keeps no POSIX owner. Clears set-user-ID and set-group-ID,
+  /// so set the mode after it.
+  Status SetOwner(std::uint32_t owner, std::uint32_t group);
+  /// Sets the permission bits on the open file (on Windows: read-only when the
+  /// owner may not write).
+  Status SetMode(unsigned mode);
+
+  /// Forces the content to the disk and gives the file its name in the folder,
+  /// never replacing anything there (then the error's code is kNameTaken).
+  Status Commit();
+  /// Forces the content to the disk and puts the file in place of whatever
+  /// regular file bears its name, atomically.
+  Status CommitReplacing();
+
+  /// The status of the open file.
+  Expected<FileStatus> OwnStatus() const;
+
+ private:
+  friend class Folder;
+  NewFile(Folder folder, std::string name, std::string tempName, DurableFile file);
+  Status Finish(bool replace);
+  Folder folder_;
+  std::string name_;
+  std::string tempName_;
+  DurableFile file_;
+  bool committed_ = false;
+};
+
+/// The error code of Commit when the name is taken.
+inline constexpr int kNameTaken = -17;
+
+/// The rest of an open file from where it stands; an error when it cannot be
+/// read or holds more than maxBytes (then nothing beyond that is read).
+Expected<std::string> ReadToEnd(InputFile& file, std::uint64_t maxBytes);
 
 /// Opens the folder of a path and gives the path's last component; empty when the
 /// folder cannot be opened (see Folder::Open) or the path ends in no name.

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 
@@ -43,15 +44,6 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 // The section name of a header line ("[name]"), or nothing for any other line.
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -75,7 +67,59 @@ std::string_view BreakAfterLastLine(std::string_view text, std::string_view newl
 
 bool HasLineBreakOrZero(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
 
+// Where an entry of a section stands in a text, found as the profile API finds
+// it: the first section of that name, the first key line of that name in it.
+struct EntryPlace {
+  std::vector<Line> lines;
+  std::size_t bom = 0;           // a UTF-8 byte order mark is no part of the first line
+  std::size_t section = 0;       // the header's line; lines.size() when there is none
+  std::size_t key = 0;           // the key's line; lines.size() when there is none
+  std::size_t lastFilled = 0;    // the header, or the section's last non-blank line
+
+  std::string_view Text(std::string_view content, std::size_t i) const {
+    const Line& line = lines[i];
+    const std::size_t begin = line.begin == 0 ? bom : line.begin;
+    return content.substr(begin, line.end > begin ? line.end - begin : 0);
+  }
+};
+
+EntryPlace FindEntry(std::string_view content, std::string_view section, std::string_view key) {
+  EntryPlace place;
+  place.lines = SplitLines(content);
+  place.bom = content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  const std::size_t none = place.lines.size();
+  place.section = place.key = none;
+  for (std::size_t i = 0; i < none; ++i) {
+    const auto name = SectionName(place.Text(content, i));
+    if (name && EqualsIgnoringCase(*name, section)) {
+      place.section = i;
+      break;
+    }
+  }
+  if (place.section == none) return place;
+  place.lastFilled = place.section;
+  for (std::size_t j = place.section + 1; j < none; ++j) {
+    const std::string_view text = place.Text(content, j);
+    if (SectionName(text)) break;
+    if (Trim(text).empty()) continue;
+    if (EqualsIgnoringCase(KeyName(text), key)) {
+      place.key = j;
+      break;
+    }
+    place.lastFilled = j;
+  }
+  return place;
+}
+
 }  // namespace
+
+std::optional<std::string> IniValue(std::string_view content, std::string_view section, std::string_view key) {
+  const EntryPlace place = FindEntry(content, Trim(section), Trim(key));
+  if (place.key == place.lines.size()) return std::nullopt;
+  const std::string_view text = place.Text(content, place.key);
+  const auto eq = text.find('=');
+  return std::string(eq == std::string_view::npos ? std::string_view() : Trim(text.substr(eq + 1)));
+}
 
 std::optional<std::string> WithIniEntry(std::string_view content, std::string_view section,
                                         std::string_view key, std::string_view value) {
@@ -92,46 +136,26 @@ std::optional<std::string> WithIniEntry(std::string_view content, std::string_vi
   const auto firstLf = content.find('\n');
   const std::string_view newline =
       (firstLf != std::string_view::npos && (firstLf == 0 || content[firstLf - 1] != '\r')) ? "\n" : "\r\n";
-  // A UTF-8 byte order mark is not part of the first line's text.
-  const std::size_t bom = content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
-
-  const auto lines = SplitLines(content);
-  auto lineText = [&](const Line& line) {
-    const std::size_t begin = line.begin == 0 ? bom : line.begin;
-    return content.substr(begin, line.end > begin ? line.end - begin : 0);
-  };
-
-  std::size_t i = 0;
-  for (; i < lines.size(); ++i) {
-    const auto name = SectionName(lineText(lines[i]));
-    if (name && SameName(*name, section)) break;
-  }
+  const EntryPlace place = FindEntry(content, section, key);
+  const auto& lines = place.lines;
 
   std::string out;
-  if (i == lines.size()) {
+  if (place.section == lines.size()) {
     out = std::string(content);
     out += BreakAfterLastLine(content, newline);
     out += "[" + std::string(section) + "]" + std::string(newline);
     out += std::string(key) + "=" + std::string(value) + std::string(newline);
     return out;
   }
-
-  std::size_t lastFilled = i;  // the header, or the last non-blank line after it
-  for (std::size_t j = i + 1; j < lines.size(); ++j) {
-    const std::string_view text = lineText(lines[j]);
-    if (SectionName(text)) break;
-    if (Trim(text).empty()) continue;
-    if (SameName(KeyName(text), key)) {
-      out = std::string(content.substr(0, lines[j].begin));
-      const std::string_view indent = text.substr(0, text.find_first_not_of(" \t"));
-      out += std::string(indent) + std::string(KeyName(text)) + "=" + std::string(value);
-      out += std::string(content.substr(lines[j].end));
-      return out;
-    }
-    lastFilled = j;
+  if (place.key != lines.size()) {
+    const std::string_view text = place.Text(content, place.key);
+    out = std::string(content.substr(0, lines[place.key].begin));
+    const std::string_view indent = text.substr(0, text.find_first_not_of(" \t"));
+    out += std::string(indent) + std::string(KeyName(text)) + "=" + std::string(value);
+    out += std::string(content.substr(lines[place.key].end));
+    return out;
   }
-
-  const Line& after = lines[lastFilled];
+  const Line& after = lines[place.lastFilled];
   out = std::string(content.substr(0, after.next));
   if (after.next == content.size()) out += BreakAfterLastLine(content, newline);
   out += std::string(key) + "=" + std::string(value) + std::string(newline);
@@ -144,18 +168,21 @@ bool WriteIniString(const std::string& path, std::string_view section, std::stri
   // The folder is held: a folder on the path swapped for a link meanwhile cannot
   // send the write elsewhere.
   const auto parent = OpenParent(path);
-  if (!parent) return false;
-  const auto& [folder, name] = *parent;
+  return parent && WriteIniString(parent->first, parent->second, section, key, value);
+}
+
+Status WriteIniString(const Folder& folder, const std::string& name, std::string_view section, std::string_view key,
+                      std::string_view value) {
   std::string content;
   if (const auto info = folder.Entry(name)) {
-    if (info->kind != EntryKind::Regular) return false;
+    if (info->kind != EntryKind::Regular) return Failure(folder.PathOf(name) + " is not a regular file");
     auto old = folder.ReadFile(name, kMaxIniFileBytes);
-    if (!old) return false;
+    if (!old) return Failure(folder.PathOf(name) + " cannot be read, or is larger than an INI file can be");
     content = std::move(*old);
   }
   const auto updated = WithIniEntry(content, section, key, value);
-  if (!updated) return false;
-  return folder.ReplaceContent(name, *updated);
+  if (!updated) return Failure("the entry cannot be written as one line of an INI file");
+  return folder.RewriteFile(name, *updated);
 }
 
 }  // namespace korbu::platform

@@ -8,7 +8,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Expected.h"
+
 namespace korbu::platform {
+
+/// The value of key in section as the profile API reads it, and as WithIniEntry
+/// finds the entry: the first matching key line of the first matching section
+/// (a UTF-8 byte order mark ignored), the text after its first '=' without
+/// surrounding blanks and tabs ("" for a line without '='). Empty when there is
+/// no such entry.
+std::optional<std::string> IniValue(std::string_view content, std::string_view section, std::string_view key);
 
 /// The INI text with key=value set in the section: the first matching key line of
 /// the first matching section is rewritten (its key keeps its spelling); a missing
@@ -30,5 +39,11 @@ inline constexpr std::uint64_t kMaxIniFileBytes = 1ULL << 20;
 /// is refused. False when nothing was written.
 bool WriteIniString(const std::string& path, std::string_view section, std::string_view key,
                     std::string_view value);
+
+class Folder;
+
+/// The same for the file name of a held folder, saying why nothing was written.
+Status WriteIniString(const Folder& folder, const std::string& name, std::string_view section, std::string_view key,
+                      std::string_view value);
 
 }  // namespace korbu::platform

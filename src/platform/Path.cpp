@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/AsciiCase.h"
+
 namespace korbu::platform {
 
 bool IsPathDelimiter(char c) {
@@ -102,12 +104,7 @@ namespace korbu::platform {
 
 bool SameFileName(std::string_view a, std::string_view b) {
 #ifdef _WIN32
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return EqualsIgnoringCase(a, b);
 #else
   return a == b;
 #endif

@@ -1,6 +1,8 @@
 #include "platform/Sha256.h"
 #include "platform/HexText.h"
 
+#include "platform/FileSystem.h"
+
 namespace korbu::platform {
 
 std::string Sha256::HexDigest() {
@@ -10,6 +12,19 @@ std::string Sha256::HexDigest() {
     AppendHexByte(hex, byte);
   }
   return hex;
+}
+
+std::optional<std::string> Sha256OfFile(InputFile& file) {
+  Sha256 hash;
+  std::string block(1 << 16, '\0');
+  std::uint64_t offset = 0;
+  while (true) {
+    const std::int64_t got = file.ReadAt(block.data(), block.size(), offset);
+    if (got < 0) return std::nullopt;
+    if (got == 0) return hash.HexDigest();
+    hash.Update(std::string_view(block.data(), static_cast<std::size_t>(got)));
+    offset += static_cast<std::uint64_t>(got);
+  }
 }
 
 std::string Sha256Hex(std::string_view bytes) {

@@ -3,6 +3,7 @@
 // Windows).
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ class Sha256 {
   /// The digest of everything given so far, as 64 lower-case hex digits; the
   /// object then starts afresh.
   std::string HexDigest();
+  /// The same digest as its 32 bytes.
+  std::string Digest() { return RawDigest(); }
 
   struct State;
 
@@ -29,5 +32,11 @@ class Sha256 {
 
 /// The SHA-256 of a text, as 64 lower-case hex digits.
 std::string Sha256Hex(std::string_view bytes);
+
+class InputFile;
+
+/// The SHA-256 of a whole open file, read in blocks from its start whatever its
+/// position; empty when it cannot be read.
+std::optional<std::string> Sha256OfFile(InputFile& file);
 
 }  // namespace korbu::platform

@@ -8,6 +8,8 @@
 
 namespace korbu::platform {
 
+class Folder;
+
 /// Moves a file, a folder with everything in it, or a symbolic link (the link
 /// itself, never what it points to) to the trash, recording where it came from
 /// and when. Paths of any length are taken. True only when the item is in the
@@ -15,5 +17,8 @@ namespace korbu::platform {
 /// its file system can be had, or the move fails. With trashedAt, it receives
 /// where the item now is (left empty where the platform cannot tell).
 bool MoveToTrash(const std::string& path, std::string* trashedAt = nullptr);
+
+/// The same for the entry name of a held folder.
+bool MoveToTrash(const Folder& folder, const std::string& name, std::string* trashedAt = nullptr);
 
 }  // namespace korbu::platform

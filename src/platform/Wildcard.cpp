@@ -1,9 +1,9 @@
 #include "platform/Wildcard.h"
 
+#include "platform/AsciiCase.h"
+
 namespace korbu::platform {
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Greedy match with one remembered star: each star retry advances the text by one,
 // so the work is bounded by length(name) * length(mask) in the worst case.
@@ -14,7 +14,7 @@ bool Match(std::string_view name, std::string_view mask) {
     if (m < mask.size() && mask[m] == '*') {
       starMask = m++;
       starName = n;
-    } else if (m < mask.size() && (mask[m] == '?' || Lower(mask[m]) == Lower(name[n]))) {
+    } else if (m < mask.size() && (mask[m] == '?' || AsciiLower(mask[m]) == AsciiLower(name[n]))) {
       ++m;
       ++n;
     } else if (starMask != std::string_view::npos) {

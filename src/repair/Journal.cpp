@@ -2,16 +2,19 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 
 #include "platform/DurableFile.h"
-#include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 
 namespace korbu {
 namespace {
 
 constexpr int kMaxIdsPerSecond = 99;
+constexpr std::string_view kLockName = ".lock";
+// A journal holds the whole content of the files its action replaced (a few
+// MiB at most); anything larger is not one of ours.
+constexpr std::uint64_t kMaxJournalBytes = 1ULL << 30;
 
 std::string TwoDigits(unsigned value) {
   return std::string{static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
@@ -38,16 +41,23 @@ UtcParts UtcNowParts() {
   return {year + month + dayText, h + m + s, year + "-" + month + "-" + dayText + "T" + h + ":" + m + ":" + s + "Z"};
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+// "20261209-030501-01": only folders named so are actions of this program.
+bool IsActionId(std::string_view name) {
+  if (name.size() != 18 || name[8] != '-' || name[15] != '-') return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (i != 8 && i != 15 && (name[i] < '0' || name[i] > '9')) return false;
+  }
+  return true;
 }
 
-bool AppendLine(const std::string& path, const nlohmann::json& entry) {
-  auto file = platform::DurableFile::OpenForAppend(path);
-  return file && file->Write(entry.dump() + "\n") && file->Sync();
+std::string OctalMode(unsigned mode) {
+  std::string digits;
+  for (int shift = 9; shift >= 0; shift -= 3) digits += static_cast<char>('0' + ((mode >> shift) & 7u));
+  return digits;
+}
+
+Error RecordsUnusable(const std::string& where, const Error& why) {
+  return Failure("the undo records in " + where + " cannot be used: " + why.reason, why.code);
 }
 
 }  // namespace
@@ -61,135 +71,228 @@ std::string InFolder(const std::string& folder, std::string_view name) {
   return platform::IncludeTrailingDelimiter(folder) + std::string(name);
 }
 
-std::string EscapeBytes(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && c != '%') {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    }
-  }
-  return out;
-}
-
-std::optional<std::string> UnescapeBytes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    const int high = HexValue(text[i + 1]);
-    const int low = HexValue(text[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  return out;
-}
-
 std::string UtcNow() { return UtcNowParts().iso; }
 
-JournalWriter::JournalWriter(std::string actionsFolder, nlohmann::json header)
-    : actionsFolder_(std::move(actionsFolder)), header_(std::move(header)) {}
+Status CheckOwnRecord(const platform::FileStatus& status, const std::string& path) {
+  if (platform::IsPrivateToUser(status)) return Ok();
+  std::string owner = status.owner ? "user " + std::to_string(*status.owner) : std::string("another user");
+  return Failure(path + " is not the user's own (owner " + owner + ", mode " + OctalMode(status.mode) +
+                     "): the records must belong to the user running korbu and be writable by nobody else",
+                 kRecordsUntrusted);
+}
+
+bool ActionRecord::UndoneCompletely() const {
+  return std::any_of(entries.begin(), entries.end(), [](const JournalEntry& entry) {
+    const auto* undone = std::get_if<UndoneNote>(&entry.record);
+    return undone != nullptr && undone->complete;
+  });
+}
+
+Expected<ActionStore> ActionStore::Open(const std::string& actionsFolder, bool create) {
+  if (actionsFolder.empty()) return Failure("there is no data folder for the undo records");
+  std::string data = platform::ExtractFilePath(actionsFolder);
+  while (data.size() > 1 && platform::IsPathDelimiter(data.back()) && data.back() != ':') data.pop_back();
+  const std::string name = platform::ExtractFileName(actionsFolder);
+  if (create && !platform::MakePrivateFolders(actionsFolder)) {
+    return RecordsUnusable(actionsFolder, platform::LastSystemError().Context("it cannot be created"));
+  }
+  auto dataFolder = platform::Folder::Hold(data);
+  if (!dataFolder) return RecordsUnusable(actionsFolder, dataFolder.error());
+  const auto dataStatus = dataFolder->OwnStatus();
+  if (!dataStatus) return RecordsUnusable(actionsFolder, dataStatus.error());
+  if (const Status own = CheckOwnRecord(*dataStatus, data); !own) return RecordsUnusable(actionsFolder, own.error());
+  auto actions = dataFolder->Child(name);
+  if (!actions) {
+    const auto status = dataFolder->StatusOf(name);
+    if (!status) return RecordsUnusable(actionsFolder, status.error());
+    return RecordsUnusable(actionsFolder, Failure(actionsFolder + " is not a real folder"));
+  }
+  const auto status = actions->OwnStatus();
+  if (!status) return RecordsUnusable(actionsFolder, status.error());
+  if (const Status own = CheckOwnRecord(*status, actionsFolder); !own) return RecordsUnusable(actionsFolder, own.error());
+  return ActionStore(std::move(*actions));
+}
+
+Expected<std::vector<std::string>> ActionStore::Ids() const {
+  std::vector<std::string> ids;
+  const Status listed = actions_.List("*", [&](const platform::EntryInfo& entry) {
+    if (entry.kind == platform::EntryKind::Directory && IsActionId(entry.name)) ids.push_back(entry.name);
+    return true;
+  });
+  if (!listed) return listed.error();
+  // Fixed-width ids sort by time.
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+Expected<platform::ExclusiveLock> ActionStore::Lock() const {
+  auto lock = platform::ExclusiveLock::Take(actions_, std::string(kLockName), kRecordsLockWait);
+  if (lock) return lock;
+  if (lock.error().code == platform::kLockBusy) {
+    return Failure("another korbu action or undo is working on the records in " + actions_.Path() +
+                       "; try again once it has ended",
+                   platform::kLockBusy);
+  }
+  return RecordsUnusable(actions_.Path(), lock.error());
+}
+
+Expected<platform::Folder> OwnSubfolder(const platform::Folder& folder, std::string_view name) {
+  const std::string path = folder.PathOf(std::string(name));
+  auto child = folder.Child(std::string(name));
+  if (!child) {
+    const auto status = folder.StatusOf(std::string(name));
+    if (!status) return status.error();
+    return Failure(path + " is not a real folder", kRecordsUntrusted);
+  }
+  const auto status = child->OwnStatus();
+  if (!status) return status.error();
+  if (const Status own = CheckOwnRecord(*status, path); !own) return own.error();
+  return std::move(*child);
+}
+
+Expected<ActionRecord> ActionStore::Read(const std::string& id) const {
+  if (!IsActionId(id) || !actions_.Entry(id)) return Failure("no recorded action has the id " + id);
+  auto folder = OwnSubfolder(actions_, id);
+  if (!folder) return RecordsUnusable(actions_.Path(), folder.error());
+  auto journal = folder->OpenRegular(std::string(kJournalFileName));
+  if (!journal) return RecordsUnusable(actions_.Path(), journal.error());
+  const std::string journalPath = folder->PathOf(std::string(kJournalFileName));
+  if (const Status own = CheckOwnRecord(journal->status, journalPath); !own) {
+    return RecordsUnusable(actions_.Path(), own.error());
+  }
+  const auto text = platform::ReadToEnd(journal->file, kMaxJournalBytes);
+  if (!text) return RecordsUnusable(actions_.Path(), text.error().Context(journalPath));
+
+  ActionRecord action{id, std::move(*folder), {}, {}, {}, true};
+  bool headerRead = false;
+  std::size_t start = 0;
+  while (start < text->size()) {
+    std::size_t end = text->find('\n', start);
+    const bool whole = end != std::string::npos;
+    if (!whole) end = text->size();
+    const std::string_view line(text->data() + start, end - start);
+    start = end + 1;
+    if (!whole) {
+      action.endsWithLineBreak = false;
+      action.unreadable.push_back({std::string(line), "its record was cut short"});
+      break;
+    }
+    const auto parsed = nlohmann::json::parse(line.begin(), line.end(), nullptr, false);
+    if (!headerRead) {
+      auto header = HeaderFromJson(parsed);
+      if (!header) return RecordsUnusable(actions_.Path(), header.error().Context(journalPath));
+      action.header = std::move(*header);
+      action.header.id = id;
+      headerRead = true;
+      continue;
+    }
+    auto entry = EntryFromJson(parsed);
+    if (entry) {
+      action.entries.push_back(std::move(*entry));
+    } else {
+      action.unreadable.push_back({std::string(line), parsed.is_discarded() ? "its record is damaged" : entry.error().reason});
+    }
+  }
+  if (!headerRead) return RecordsUnusable(actions_.Path(), Failure(journalPath + " has no header"));
+  return action;
+}
+
+Status AppendToAction(const ActionRecord& action, const JournalEntry& entry) {
+  auto file = action.folder.OpenForAppend(std::string(kJournalFileName));
+  if (!file) return file.error();
+  // A line cut short stays as it is; the new record starts a line of its own.
+  const std::string line = std::string(action.endsWithLineBreak ? "" : "\n") + ToJson(entry).dump() + "\n";
+  if (!file->Write(line) || !file->Sync()) return platform::LastSystemError().Context(action.folder.Path());
+  return Ok();
+}
+
+JournalWriter::JournalWriter(std::string actionsFolder, ActionHeader header)
+    : actionsFolder_(std::move(actionsFolder)), header_(std::move(header)) {
+  header_.id.clear();
+}
+
+JournalWriter::~JournalWriter() {
+  if (entries_ == 0) Discard();
+}
 
 bool JournalWriter::Fail(std::string why) {
   error_ = std::move(why);
   return false;
 }
 
-bool JournalWriter::Start() {
-  if (!error_.empty()) return false;
-  if (!id_.empty()) return true;
-  if (actionsFolder_.empty()) return Fail("there is no data folder for the undo journal");
-  if (!platform::MakePrivateFolders(actionsFolder_)) return Fail("cannot create " + actionsFolder_);
-  const UtcParts now = UtcNowParts();
-  header_["journal"] = "korbu";
-  header_["version"] = 1;
-  header_["time"] = now.iso;
-  for (int n = 1; n <= kMaxIdsPerSecond; ++n) {
-    const std::string id = now.date + "-" + now.time + "-" + TwoDigits(static_cast<unsigned>(n));
-    const std::string folder = InFolder(actionsFolder_, id);
-    if (platform::GetEntryInfo(folder)) continue;
-    if (!platform::MakePrivateFolders(folder)) return Fail("cannot create " + folder);
-    // The journal is created exclusively: of two programs that took the same
-    // folder at once, the second moves on to the next id.
-    header_["id"] = id;
-    const std::string journal = InFolder(folder, kJournalFileName);
-    auto file = platform::DurableFile::CreateNew(journal);
-    if (!file && platform::GetEntryInfo(journal)) continue;
-    if (!file || !file->Write(header_.dump() + "\n") || !file->Sync() || !platform::SyncFolder(folder) ||
-        !platform::SyncFolder(actionsFolder_)) {
-      return Fail("cannot write the undo journal in " + folder);
-    }
-    id_ = id;
-    folder_ = folder;
-    return true;
+// A copy in the quarantine of an action that changed nothing belongs to a file
+// that was never deleted.
+void JournalWriter::Discard() {
+  if (!folder_) return;
+  if (quarantine_) {
+    // What cannot be listed or deleted stays, in the user's own private folder.
+    (void)quarantine_->List("*", [&](const platform::EntryInfo& entry) {
+      if (entry.kind == platform::EntryKind::Regular) quarantine_->DeleteFile(entry.name);
+      return true;
+    });
+    (void)folder_->RemoveEmptyFolder(std::string(kQuarantineFolderName));
   }
-  return Fail("cannot create an undo journal in " + actionsFolder_);
+  journal_.reset();
+  folder_->DeleteFile(std::string(kJournalFileName));
+  (void)store_->Folder().RemoveEmptyFolder(header_.id);
+  quarantine_.reset();
+  folder_.reset();
 }
 
-bool JournalWriter::Append(const nlohmann::json& entry) {
-  if (!Start()) return false;
-  if (!AppendLine(InFolder(folder_, kJournalFileName), entry)) {
-    return Fail("cannot write the undo journal in " + folder_);
+bool JournalWriter::Start() {
+  if (!error_.empty()) return false;
+  if (journal_) return true;
+  auto store = ActionStore::Open(actionsFolder_, true);
+  if (!store) return Fail(store.error().reason);
+  auto lock = store->Lock();
+  if (!lock) return Fail(lock.error().reason);
+  const UtcParts now = UtcNowParts();
+  header_.time = now.iso;
+  for (int n = 1; n <= kMaxIdsPerSecond; ++n) {
+    const std::string id = now.date + "-" + now.time + "-" + TwoDigits(static_cast<unsigned>(n));
+    // Made exclusively: of two programs that chose the same id, the second moves on.
+    auto folder = store->Folder().MakeChild(id);
+    if (!folder) {
+      if (store->Folder().Entry(id)) continue;
+      return Fail("cannot create the undo journal: " + folder.error().reason);
+    }
+    header_.id = id;
+    auto journal = folder->BeginFile(std::string(kJournalFileName));
+    Status written = journal ? Ok() : Status(journal.error());
+    if (written && !journal->Content().Write(ToJson(header_).dump() + "\n")) written = platform::LastSystemError();
+    if (written) written = journal->Commit();
+    if (written) written = store->Folder().Sync();
+    if (!written) {
+      (void)store->Folder().RemoveEmptyFolder(id);
+      header_.id.clear();
+      return Fail("cannot write the undo journal in " + folder->Path() + ": " + written.error().reason);
+    }
+    store_.emplace(std::move(*store));
+    lock_.emplace(std::move(*lock));
+    folder_.emplace(std::move(*folder));
+    journal_.emplace(std::move(*journal));
+    return true;
   }
+  return Fail("cannot create an undo journal in " + actionsFolder_ + ": too many actions this second");
+}
+
+bool JournalWriter::Append(const JournalEntry& entry) {
+  if (!Start()) return false;
+  platform::DurableFile& file = journal_->Content();
+  if (!file.Write(ToJson(entry).dump() + "\n") || !file.Sync()) {
+    return Fail("cannot write the undo journal in " + folder_->Path() + ": " + platform::LastSystemError().reason);
+  }
+  ++entries_;
   return true;
 }
 
-std::vector<std::string> ActionIds(const std::string& actionsFolder) {
-  std::vector<std::string> ids;
-  if (actionsFolder.empty()) return ids;
-  // No actions folder yet means no actions.
-  (void)platform::ListFolder(actionsFolder, "*", [&](const platform::EntryInfo& entry) {
-    if (entry.kind == platform::EntryKind::Directory) ids.push_back(entry.name);
-    return true;
-  });
-  // Fixed-width ids sort by time.
-  std::sort(ids.begin(), ids.end());
-  return ids;
-}
-
-std::optional<ActionRecord> ReadAction(const std::string& actionsFolder, const std::string& id) {
-  if (actionsFolder.empty() || id.empty() || id.find_first_of("/\\") != std::string::npos || id[0] == '.') {
-    return std::nullopt;
-  }
-  ActionRecord action;
-  action.id = id;
-  action.folder = InFolder(actionsFolder, id);
-  const auto text = platform::ReadWholeFile(InFolder(action.folder, kJournalFileName), platform::ShareMode::DenyNone);
-  if (!text) return std::nullopt;
-  std::size_t start = 0;
-  bool first = true;
-  while (start < text->size()) {
-    std::size_t end = text->find('\n', start);
-    if (end == std::string::npos) break;  // a line whose writing never finished
-    auto line = nlohmann::json::parse(text->begin() + static_cast<std::ptrdiff_t>(start),
-                                      text->begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
-    start = end + 1;
-    if (line.is_discarded() || !line.is_object()) continue;
-    if (first) {
-      if (line.value("journal", "") != "korbu") return std::nullopt;
-      action.header = std::move(line);
-      first = false;
-    } else {
-      action.entries.push_back(std::move(line));
-    }
-  }
-  if (first) return std::nullopt;
-  return action;
-}
-
-bool AppendToAction(const ActionRecord& action, const nlohmann::json& entry) {
-  return AppendLine(InFolder(action.folder, kJournalFileName), entry);
+Expected<platform::Folder> JournalWriter::Quarantine() {
+  if (quarantine_) return *quarantine_;
+  if (!Start()) return Failure(error_);
+  auto made = folder_->MakeChild(std::string(kQuarantineFolderName));
+  if (!made) return made.error();
+  quarantine_.emplace(std::move(*made));
+  return *quarantine_;
 }
 
 }  // namespace korbu

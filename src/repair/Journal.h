@@ -4,81 +4,142 @@
 // Each action has a folder of its own below the actions folder, named by its id
 // ("20261209-030501-01": UTC date, time and a counter within the second):
 //   journal.jsonl     one JSON object per line; the first line is the header
-//                     (action, time, rows), every other line one change, written
-//                     and forced to the disk before the change is made
+//                     (action, time, rows), every other line one entry (see
+//                     JournalEntry.h), written and forced to the disk before the
+//                     change it describes is made
 //   quarantine/N.kq   the files the action removed, neutered (see Quarantine.h)
-// Byte strings (paths, registry data, file contents) are stored escaped (see
-// EscapeBytes), so every line is plain ASCII whatever the bytes are.
+// The records decide what an undo writes where, so they are trusted only while
+// they are the running user's own: the data folder, the actions folder, each
+// action's folder and every file in it must belong to that user and be writable
+// by nobody else. One action or undo at a time works on them (a lock).
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "platform/ExclusiveLock.h"
+#include "platform/Expected.h"
+#include "platform/FolderHandle.h"
+#include "repair/JournalEntry.h"
 
 namespace korbu {
 
 inline constexpr std::string_view kJournalFileName = "journal.jsonl";
 inline constexpr std::string_view kQuarantineFolderName = "quarantine";
 
+/// How long an action or an undo waits for another one on the same records.
+inline constexpr std::chrono::seconds kRecordsLockWait{5};
+
 /// The folder that holds one folder per recorded action: "actions" in the
 /// program's data folder; empty without one.
 std::string ActionsFolder();
 
-/// Bytes as ASCII text: printable ASCII stays, '%' and every other byte becomes
-/// %XX (upper-case hex). Reversed by UnescapeBytes; empty for a malformed text.
-std::string EscapeBytes(std::string_view bytes);
-std::optional<std::string> UnescapeBytes(std::string_view text);
-
 /// The current time in UTC, "2026-12-09T03:05:01Z".
 std::string UtcNow();
 
-/// Appends the records of one action. Nothing is created until the first entry:
-/// then the action's folder and the header line are written.
-class JournalWriter {
- public:
-  JournalWriter(std::string actionsFolder, nlohmann::json header);
+/// The path of a file or folder inside a folder.
+std::string InFolder(const std::string& folder, std::string_view name);
 
-  /// Writes the entry as one line and forces it to the disk; false when that
-  /// failed (see Error), and then every later call fails too.
-  bool Append(const nlohmann::json& entry);
-  /// Creates the action's folder and header now; false as for Append.
-  bool Start();
+/// The error code of records that are not the running user's own.
+inline constexpr int kRecordsUntrusted = -13;
 
-  /// Empty until started.
-  const std::string& Id() const { return id_; }
-  const std::string& Folder() const { return folder_; }
-  const std::string& Error() const { return error_; }
-
- private:
-  bool Fail(std::string why);
-  std::string actionsFolder_;
-  nlohmann::json header_;
-  std::string id_;
-  std::string folder_;
-  std::string error_;
-};
+/// Why a file or folder of the records cannot be trusted (code kRecordsUntrusted);
+/// Ok when it is the running user's own (see platform::IsPrivateToUser).
+Status CheckOwnRecord(const platform::FileStatus& status, const std::string& path);
 
 /// One recorded action as read back.
 struct ActionRecord {
   std::string id;
-  std::string folder;
-  nlohmann::json header;
-  std::vector<nlohmann::json> entries;  // after the header, in order written
+  platform::Folder folder;  // the action's folder, held
+  ActionHeader header;
+  std::vector<JournalEntry> entries;  // after the header, in order written
+  /// Lines that hold no whole entry: a last line cut short, or a damaged one.
+  struct Unreadable {
+    std::string text;
+    std::string reason;
+  };
+  std::vector<Unreadable> unreadable;
+  bool endsWithLineBreak = true;  // false when the last line was cut short
+
+  /// True when an undo recorded that everything is as before the action.
+  bool UndoneCompletely() const;
 };
 
-/// The ids of the recorded actions, oldest first.
-std::vector<std::string> ActionIds(const std::string& actionsFolder);
+/// The folder of recorded actions, held open and checked.
+class ActionStore {
+ public:
+  /// Holds the actions folder at that path and the data folder that holds it,
+  /// each checked with CheckOwnRecord; with create, makes them first where they
+  /// are missing. The error says which folder cannot be used and why.
+  static Expected<ActionStore> Open(const std::string& actionsFolder, bool create);
 
-/// Reads an action; empty when it does not exist or has no readable header. A
-/// last line cut short by a crash is left out.
-std::optional<ActionRecord> ReadAction(const std::string& actionsFolder, const std::string& id);
+  const platform::Folder& Folder() const { return actions_; }
 
-/// Appends one entry to a recorded action's journal, forced to the disk.
-bool AppendToAction(const ActionRecord& action, const nlohmann::json& entry);
+  /// The ids of the recorded actions, oldest first; folders not named as an id
+  /// are no action of this program and are left out. Fails when the folder
+  /// cannot be listed whole.
+  Expected<std::vector<std::string>> Ids() const;
 
-/// The path of a file or folder inside an action's folder.
-std::string InFolder(const std::string& folder, std::string_view name);
+  /// Reads an action, its folder and journal checked with CheckOwnRecord. An
+  /// error for an id that names no action, or records that cannot be trusted.
+  Expected<ActionRecord> Read(const std::string& id) const;
+
+  /// Takes the records' lock, waiting kRecordsLockWait for another action or
+  /// undo to end; the error tells that one is still running.
+  Expected<platform::ExclusiveLock> Lock() const;
+
+ private:
+  explicit ActionStore(platform::Folder actions) : actions_(std::move(actions)) {}
+  platform::Folder actions_;
+};
+
+/// Appends one entry to a recorded action's journal on a line of its own (after
+/// a last line cut short too), forced to the disk.
+Status AppendToAction(const ActionRecord& action, const JournalEntry& entry);
+
+/// Holds a folder of an action (its quarantine), checked with CheckOwnRecord.
+Expected<platform::Folder> OwnSubfolder(const platform::Folder& folder, std::string_view name);
+
+/// Appends the records of one action. Nothing is created until the first entry
+/// (or Start): then the records' lock is taken and held until the writer goes,
+/// and the action's folder and the header line are written. An action that
+/// recorded no entry is removed again when the writer goes.
+class JournalWriter {
+ public:
+  JournalWriter(std::string actionsFolder, ActionHeader header);
+  ~JournalWriter();
+  JournalWriter(const JournalWriter&) = delete;
+  JournalWriter& operator=(const JournalWriter&) = delete;
+
+  /// Writes the entry as one line and forces it to the disk; false when that
+  /// failed (see Error), and then every later call fails too.
+  bool Append(const JournalEntry& entry);
+  /// Creates the action's folder and header now; false as for Append.
+  bool Start();
+  /// The action's quarantine folder, made at its first use.
+  Expected<platform::Folder> Quarantine();
+  /// Removes the action's records again: for an action that changed nothing.
+  void Discard();
+
+  /// Empty until started.
+  const std::string& Id() const { return header_.id; }
+  const std::string& Error() const { return error_; }
+  /// The entries written so far.
+  int Entries() const { return entries_; }
+
+ private:
+  bool Fail(std::string why);
+  std::string actionsFolder_;
+  ActionHeader header_;
+  std::string error_;
+  int entries_ = 0;
+  std::optional<ActionStore> store_;
+  std::optional<platform::ExclusiveLock> lock_;
+  std::optional<platform::Folder> folder_;
+  std::optional<platform::NewFile> journal_;
+  std::optional<platform::Folder> quarantine_;
+};
 
 }  // namespace korbu

@@ -1,9 +1,9 @@
 #include "repair/JournalSink.h"
 
-#include "platform/DurableFile.h"
-#include "platform/FileSystem.h"
+#include <new>
+
 #include "platform/IniFile.h"
-#include "platform/Trash.h"
+#include "platform/Path.h"
 #include "platform/WindowsSystemChoice.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
@@ -13,24 +13,17 @@
 namespace korbu {
 namespace {
 
-using nlohmann::json;
-
-json RegistryData(const std::optional<platform::RegistryValue>& value) {
-  if (!value) return nullptr;
-  return json{{"type", value->type}, {"data", EscapeBytes(value->data)}};
+std::optional<RegistryData> DataOf(const std::optional<platform::RegistryValue>& value) {
+  if (!value) return std::nullopt;
+  return RegistryData{value->type, value->data};
 }
 
-json MaybeBytes(const std::optional<std::string>& bytes) {
-  if (!bytes) return nullptr;
-  return EscapeBytes(*bytes);
-}
-
-nlohmann::json Header(std::string_view action, const DetectionList& rows) {
-  json list = json::array();
+ActionHeader Header(std::string_view action, const DetectionList& rows) {
+  ActionHeader header{{}, {}, std::string(action), {}};
   for (const DetectionRow& row : rows.Rows()) {
-    if (row.checked) list.push_back({{"file", EscapeBytes(row.fileName)}, {"virus", EscapeBytes(row.virusName)}});
+    if (row.checked) header.rows.push_back({row.fileName, row.virusName});
   }
-  return json{{"action", std::string(action)}, {"rows", std::move(list)}};
+  return header;
 }
 
 }  // namespace
@@ -39,14 +32,36 @@ JournalSink::JournalSink(std::string_view action, const DetectionList& rows, std
                          ChangeSink& inner)
     : inner_(inner), journal_(std::move(actionsFolder), Header(action, rows)) {
   for (const DetectionRow& row : rows.Rows()) {
-    if (row.checked) rows_.push_back(Row{row.fileName, row.virusName});
+    if (!row.checked) continue;
+    // A file row is followed by the path its changes name.
+    const std::string file = IsRegistryPath(row.fileName) ? row.fileName : platform::FullPath(row.fileName);
+    rows_.push_back({file, row.virusName});
   }
 }
 
-bool JournalSink::Record(json entry) {
-  entry["n"] = ++changes_;
-  return journal_.Append(entry);
+JournalSink::~JournalSink() {
+  if (made_ == 0) journal_.Discard();
 }
+
+bool JournalSink::Record(JournalRecord record) {
+  return journal_.Append(JournalEntry{++changes_, std::move(record)});
+}
+
+korbu::Error JournalSink::Refused() const { return Failure("changes refused: " + journal_.Error()); }
+
+// Counts a change made; one refused at once is noted as such, so that its undo
+// does not look for what never happened.
+template <typename Result>
+Result JournalSink::Made(Result result) {
+  if (result) {
+    ++made_;
+  } else {
+    NotMade();
+  }
+  return result;
+}
+
+void JournalSink::NotMade() { journal_.Append(JournalEntry{0, NotMadeNote{changes_}}); }
 
 // The row being repaired: the one whose file or value a change names; the steps
 // that follow belong to it.
@@ -59,139 +74,123 @@ void JournalSink::Follow(std::string_view object) {
 std::string JournalSink::CurrentVirus() const { return current_ < rows_.size() ? rows_[current_].virus : std::string(); }
 
 void JournalSink::EndProcesses(const std::string& imagePath) {
-  Follow(imagePath);
+  Follow(platform::FullPath(imagePath));
   inner_.EndProcesses(imagePath);
 }
 
-bool JournalSink::ClearAttributes(const std::string& path) {
-  const auto info = platform::GetEntryInfo(path);
-  if (!info) return inner_.ClearAttributes(path);
-  if (!Record({{"op", "attributes"}, {"path", EscapeBytes(path)}, {"old", info->attributes}})) return false;
-  return inner_.ClearAttributes(path);
+Status JournalSink::ClearAttributes(const platform::Folder& folder, const std::string& name) {
+  const auto info = folder.Entry(name);
+  // Nothing there, it fails as it would; nothing read-only, it changes nothing
+  // an undo would set back.
+  if (!info || (info->attributes & platform::kAttrReadOnly) == 0) return inner_.ClearAttributes(folder, name);
+  if (!Record(AttributesChange{folder.PathOf(name), info->attributes})) return Refused();
+  return Made(inner_.ClearAttributes(folder, name));
 }
 
-bool JournalSink::DeleteFile(const std::string& path) {
+Status JournalSink::DeleteFile(const platform::Folder& folder, const std::string& name) {
+  const std::string path = folder.PathOf(name);
   Follow(path);
-  const auto info = platform::GetEntryInfo(path);
-  // Only what can be kept is removed.
-  if (!info || info->kind != platform::EntryKind::Regular || !journal_.Start()) return false;
-  const std::string folder = InFolder(journal_.Folder(), kQuarantineFolderName);
-  if (!platform::MakePrivateFolders(folder)) return false;
+  // Only what can be kept is removed, and only the very file that was kept.
+  auto held = folder.OpenRegular(name);
+  if (!held) return held.error().Context("could not be quarantined");
+  auto quarantine = journal_.Quarantine();
+  if (!journal_.Error().empty()) return Refused();
+  if (!quarantine) return quarantine.error().Context("could not be quarantined");
   const std::string item = std::to_string(++quarantined_) + ".kq";
-  const auto kept = QuarantineFile(path, InFolder(folder, item), CurrentVirus());
-  if (!kept) return false;
-  if (!Record({{"op", "delete"},
-               {"path", EscapeBytes(path)},
-               {"quarantine", item},
-               {"size", kept->size},
-               {"sha256", kept->sha256},
-               {"mode", kept->mode},
-               {"virus", EscapeBytes(CurrentVirus())}})) {
-    return false;
+  auto kept = [&]() -> Expected<QuarantinedFile> {
+    try {
+      return QuarantineFile(*held, path, *quarantine, item, CurrentVirus());
+    } catch (const std::bad_alloc&) {
+      return Failure("out of memory");
+    }
+  }();
+  if (!kept) return kept.error().Context("could not be quarantined");
+  if (!Record(DeleteChange{path, item, kept->size, kept->sha256, kept->ownership, CurrentVirus()})) return Refused();
+  const auto now = folder.StatusOf(name);
+  if (!now || !now->SameFile(held->status)) {
+    NotMade();
+    return Failure("the file was replaced while it was being quarantined");
   }
-  return inner_.DeleteFile(path);
+  return Made(inner_.DeleteFile(folder, name));
 }
 
-bool JournalSink::MoveToTrash(const std::string& path) {
-  if (!Record({{"op", "trash"}, {"path", EscapeBytes(path)}})) return false;
-  if (&inner_ != &ApplyChanges()) return inner_.MoveToTrash(path);
-  std::string trashedAt;
-  bool moved = false;
-  try {
-    moved = platform::MoveToTrash(path, &trashedAt);
-  } catch (...) {
-    return false;  // out of memory: the item stays where it was
-  }
+Expected<std::string> JournalSink::MoveToTrash(const platform::Folder& folder, const std::string& name) {
+  const std::string path = folder.PathOf(name);
+  if (!Record(TrashChange{path})) return Refused();
+  auto at = Made(inner_.MoveToTrash(folder, name));
   // Where it went is known only now; without this line undo reports the item
   // as one to fetch from the Trash by hand.
-  if (moved) journal_.Append({{"op", "trashed"}, {"n", changes_}, {"path", EscapeBytes(path)}, {"at", EscapeBytes(trashedAt)}});
-  return moved;
+  if (at && !at->empty()) journal_.Append(JournalEntry{0, TrashedNote{changes_, path, *at}});
+  return at;
 }
 
-bool JournalSink::WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                                std::string_view value) {
+Status JournalSink::WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
+                                  std::string_view key, std::string_view value) {
   std::optional<std::string> old;
-  if (const auto info = platform::GetEntryInfo(path)) {
-    if (info->kind != platform::EntryKind::Regular) return false;
-    old = platform::ReadWholeFile(path, platform::ShareMode::DenyNone);
-    if (!old) return false;
+  if (folder.Entry(name)) {
+    auto content = ReadRegularFile(folder, name, platform::kMaxIniFileBytes);
+    if (!content) return content.error();
+    old = std::move(content->bytes);
   }
   const auto now = platform::WithIniEntry(old.value_or(std::string()), section, key, value);
-  if (!now) return false;
-  if (!Record({{"op", "ini"},
-               {"path", EscapeBytes(path)},
-               {"section", EscapeBytes(section)},
-               {"key", EscapeBytes(key)},
-               {"value", EscapeBytes(value)},
-               {"old", MaybeBytes(old)},
-               {"new", EscapeBytes(*now)}})) {
-    return false;
+  if (!now) return Failure("the entry cannot be written as one line of an INI file");
+  if (!Record(IniChange{folder.PathOf(name), std::string(section), std::string(key), std::string(value), old, *now})) {
+    return Refused();
   }
-  return inner_.WriteIniValue(path, section, key, value);
+  return Made(inner_.WriteIniValue(folder, name, section, key, value));
+}
+
+Status JournalSink::ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name,
+                                             const std::string& content, const std::string& backupName) {
+  auto old = ReadRegularFile(folder, name, kMaxReplacedFileBytes);
+  if (!old) return old.error();
+  if (!Record(ReplaceChange{folder.PathOf(name), folder.PathOf(backupName), std::move(old->bytes), content})) {
+    return Refused();
+  }
+  return Made(inner_.ReplaceFileKeepingBackup(folder, name, content, backupName));
 }
 
 // A registry record names its value exactly (key and name apart: a name may hold
 // a backslash), the Wine prefix it belongs to, its data before and after as
 // exact bytes, and the topmost key the change creates, which undo removes again
 // once it is empty.
-bool JournalSink::RecordRegistry(const RegistryValueLocation& value, const json& after) {
+bool JournalSink::RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after) {
   // What cannot be read cannot be recorded, and so is not changed.
   if (RegistryValuePresence(value) == ValuePresence::Unknown) return false;
-  json entry = {{"op", "registry"},
-                {"location", EscapeBytes(RegistryLocationText(value))},
-                {"key", EscapeBytes(value.keyPath)},
-                {"name", EscapeBytes(value.valueName)},
-                {"old", RegistryData(CurrentRegistryValue(value))},
-                {"new", after}};
-  if (const std::string prefix = platform::ChosenWinePrefix(); !prefix.empty()) entry["prefix"] = EscapeBytes(prefix);
-  if (!after.is_null()) {
-    if (const auto created = FirstMissingKey(value.root, value.keyPath)) entry["created"] = EscapeBytes(*created);
-  }
-  return Record(std::move(entry));
+  const bool creates = after.has_value();
+  return Record(RegistryChange{RegistryLocationText(value), value.keyPath, value.valueName,
+                               DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
+                               creates ? FirstMissingKey(value.root, value.keyPath) : std::nullopt});
 }
 
-bool JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath, const json& after) {
+bool JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after) {
   const auto path = SplitValuePath(valuePath);
   if (!path) return false;
-  return RecordRegistry(RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)}, after);
+  return RecordRegistry(RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)},
+                        std::move(after));
 }
 
 bool JournalSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
   // Stored as the registry access stores it: wide, with its terminating zero.
-  const platform::RegistryValue after{std::string(), platform::kRegSz, platform::RegistryStringData(text)};
-  if (!RecordRegistry(root, valuePath, RegistryData(after))) return false;
-  return inner_.WriteRegString(root, valuePath, text);
+  if (!RecordRegistry(root, valuePath, RegistryData{platform::kRegSz, platform::RegistryStringData(text)})) {
+    return false;
+  }
+  return Made(inner_.WriteRegString(root, valuePath, text));
 }
 
 bool JournalSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
   std::string data;
   for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>((value >> shift) & 0xFFu);
-  if (!RecordRegistry(root, valuePath, RegistryData(platform::RegistryValue{std::string(), platform::kRegDword, data}))) {
-    return false;
-  }
-  return inner_.WriteRegDWord(root, valuePath, value);
+  if (!RecordRegistry(root, valuePath, RegistryData{platform::kRegDword, data})) return false;
+  return Made(inner_.WriteRegDWord(root, valuePath, value));
 }
 
 bool JournalSink::DeleteRegValue(const RegistryValueLocation& value) {
   Follow(RegistryLocationText(value));
   // Nothing there: nothing to record, and the deletion fails as it would.
   if (!CurrentRegistryValue(value)) return inner_.DeleteRegValue(value);
-  if (!RecordRegistry(value, nullptr)) return false;
-  return inner_.DeleteRegValue(value);
-}
-
-bool JournalSink::ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                           const std::string& backupPath) {
-  const auto old = platform::ReadWholeFile(path, platform::ShareMode::DenyNone);
-  if (!old) return false;
-  if (!Record({{"op", "replace"},
-               {"path", EscapeBytes(path)},
-               {"backup", EscapeBytes(backupPath)},
-               {"old", EscapeBytes(*old)},
-               {"new", EscapeBytes(content)}})) {
-    return false;
-  }
-  return inner_.ReplaceFileKeepingBackup(path, content, backupPath);
+  if (!RecordRegistry(value, std::nullopt)) return false;
+  return Made(inner_.DeleteRegValue(value));
 }
 
 std::unique_ptr<JournalSink> RecordedChanges(std::string_view action, const DetectionList& rows) {

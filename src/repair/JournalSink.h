@@ -3,7 +3,8 @@
 // ApplyChanges() does, after recording in the action's journal what the change
 // is about to alter, forced to the disk first. Files it deletes go to the
 // action's quarantine before they are removed from their place. When the journal
-// cannot be written, no change is made.
+// cannot be written, no change is made. While the action runs it holds the
+// records' lock (see Journal.h).
 
 #include <memory>
 #include <string>
@@ -24,41 +25,46 @@ class JournalSink final : public ChangeSink {
   /// made here, so that where the item went can be recorded.
   JournalSink(std::string_view action, const DetectionList& rows, std::string actionsFolder = ActionsFolder(),
               ChangeSink& inner = ApplyChanges());
+  /// Ends the action; one that changed nothing leaves no record.
+  ~JournalSink() override;
 
   bool Applies() const override { return inner_.Applies(); }
   void EndProcesses(const std::string& imagePath) override;
-  bool ClearAttributes(const std::string& path) override;
-  bool DeleteFile(const std::string& path) override;
-  bool MoveToTrash(const std::string& path) override;
-  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                     std::string_view value) override;
+  Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
+  Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
+  Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;
+  Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
+                       std::string_view key, std::string_view value) override;
+  Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
+                                  const std::string& backupName) override;
   bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
   bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
   bool DeleteRegValue(const RegistryValueLocation& value) override;
-  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                const std::string& backupPath) override;
 
   /// The action's id once a change was recorded; empty before.
   const std::string& Id() const { return journal_.Id(); }
   /// Why changes were refused; empty while the journal works.
   const std::string& Error() const { return journal_.Error(); }
+  /// How many of the recorded changes were made.
+  int ChangesMade() const { return made_; }
 
  private:
-  struct Row {
-    std::string file;
-    std::string virus;
-  };
-  bool Record(nlohmann::json entry);
-  bool RecordRegistry(platform::RootKey root, std::string_view valuePath, const nlohmann::json& after);
-  bool RecordRegistry(const RegistryValueLocation& value, const nlohmann::json& after);
+  bool Record(JournalRecord record);
+  korbu::Error Refused() const;
+  void NotMade();
+  template <typename Result>
+  Result Made(Result result);
+  bool RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after);
+  bool RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after);
   void Follow(std::string_view object);
   std::string CurrentVirus() const;
 
   ChangeSink& inner_;
   JournalWriter journal_;
-  std::vector<Row> rows_;
+  std::vector<ActionHeader::Row> rows_;
   std::size_t current_ = 0;
   int changes_ = 0;
+  int made_ = 0;
   int quarantined_ = 0;
 };
 

@@ -1,30 +1,71 @@
 #include "repair/RepairChanges.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/SystemError.h"
+#include "platform/Trash.h"
 #include "repair/RegistryValues.h"
 #include "scan/RegistryLocations.h"
-#include "services/FileUtils.h"
 #include "services/MiniReg.h"
 #include "services/ProcList.h"
-#include "services/ShellUtils.h"
 
 namespace korbu {
 namespace {
+
+// A failed call's reason in the system's words, read right after the call.
+Status Done(bool ok, const std::string& what) {
+  if (ok) return Ok();
+  return platform::LastSystemError().Context(what);
+}
+
+Status ReplaceKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
+                            const std::string& backupName) {
+  auto old = ReadRegularFile(folder, name, kMaxReplacedFileBytes);
+  if (!old) return old.error();
+  auto backup = folder.BeginFile(backupName);
+  if (!backup) return backup.error();
+  if (!backup->Content().Write(old->bytes)) return platform::LastSystemError().Context(folder.PathOf(backupName));
+  // The copy belongs to whom the file belongs (root repairing a user's hosts
+  // file leaves the user a copy to read); no copy needs a set-ID bit.
+  if (old->status.owner && old->status.group) (void)backup->SetOwner(*old->status.owner, *old->status.group);
+  Status kept = backup->SetMode(old->status.mode & ~platform::kSetIdBits);
+  if (kept) kept = backup->Commit();
+  if (!kept) return kept;
+  return folder.RewriteFile(name, content);
+}
 
 class ApplySink final : public ChangeSink {
  public:
   bool Applies() const override { return true; }
   void EndProcesses(const std::string& imagePath) override { EndProcessesOfFile(imagePath); }
-  bool ClearAttributes(const std::string& path) override { return ClearFileAttributes(path); }
-  bool DeleteFile(const std::string& path) override { return RemoveFile(path); }
-  bool MoveToTrash(const std::string& path) override { return RecycleFile(path); }
-  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                     std::string_view value) override {
-    return platform::WriteIniString(path, section, key, value);
+  Status ClearAttributes(const platform::Folder& folder, const std::string& name) override {
+    return Done(folder.SetAttributes(name, platform::kAttrNormal), "its attributes could not be cleared");
+  }
+  Status DeleteFile(const platform::Folder& folder, const std::string& name) override {
+    return Done(folder.DeleteFile(name), "the file could not be deleted");
+  }
+  Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override {
+    std::string at;
+    bool moved = false;
+    try {
+      moved = platform::MoveToTrash(folder, name, &at);
+    } catch (const std::bad_alloc&) {
+      // the item stays where it was
+    }
+    if (!moved) return Failure(folder.PathOf(name) + " could not be moved to the Trash");
+    return at;
+  }
+  Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
+                       std::string_view key, std::string_view value) override {
+    return platform::WriteIniString(folder, name, section, key, value);
+  }
+  Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
+                                  const std::string& backupName) override {
+    return ReplaceKeepingBackup(folder, name, content, backupName);
   }
   bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
     return korbu::WriteRegString(root, valuePath, text);
@@ -35,24 +76,7 @@ class ApplySink final : public ChangeSink {
   bool DeleteRegValue(const RegistryValueLocation& value) override {
     return korbu::DeleteRegValue(value.root, value.keyPath, value.valueName);
   }
-  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                const std::string& backupPath) override {
-    return korbu::ReplaceFileKeepingBackup(path, content, backupPath, kMaxReplacedFileBytes);
-  }
 };
-
-std::string Trimmed(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return std::string(text);
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
 
 const char* KindText(ChangeKind kind) {
   switch (kind) {
@@ -106,25 +130,13 @@ std::string DescribeChange(const PlannedChange& change) {
   return line;
 }
 
-std::string IniValueOf(std::string_view content, std::string_view section, std::string_view key) {
-  bool inSection = false;
-  std::size_t start = 0;
-  while (start <= content.size()) {
-    std::size_t end = content.find('\n', start);
-    if (end == std::string_view::npos) end = content.size();
-    const std::string line = Trimmed(content.substr(start, end - start));
-    if (!line.empty() && line.front() == '[') {
-      const std::size_t close = line.find(']');
-      inSection = close != std::string::npos && SameIgnoringCase(Trimmed(line.substr(1, close - 1)), Trimmed(section));
-    } else if (inSection) {
-      const std::size_t eq = line.find('=');
-      if (eq != std::string::npos && SameIgnoringCase(Trimmed(line.substr(0, eq)), Trimmed(key))) {
-        return Trimmed(line.substr(eq + 1));
-      }
-    }
-    start = end + 1;
-  }
-  return std::string();
+Expected<FileContent> ReadRegularFile(const platform::Folder& folder, const std::string& name,
+                                      std::uint64_t maxBytes) {
+  auto held = folder.OpenRegular(name);
+  if (!held) return held.error();
+  auto bytes = platform::ReadToEnd(held->file, maxBytes);
+  if (!bytes) return bytes.error().Context(folder.PathOf(name));
+  return FileContent{std::move(*bytes), held->status};
 }
 
 void PreviewSink::EndProcesses(const std::string& imagePath) {
@@ -134,38 +146,46 @@ void PreviewSink::EndProcesses(const std::string& imagePath) {
   }
 }
 
-bool PreviewSink::ClearAttributes(const std::string& path) {
-  const auto info = platform::GetEntryInfo(path);
-  if (!info || info->kind == platform::EntryKind::Link) return false;
+Status PreviewSink::ClearAttributes(const platform::Folder& folder, const std::string& name) {
+  const auto info = folder.Entry(name);
+  if (!info || info->kind == platform::EntryKind::Link) return Failure(folder.PathOf(name) + " is no file");
   if ((info->attributes & platform::kAttrReadOnly) != 0) {
-    changes_.push_back({ChangeKind::ClearAttributes, path, {}, {}, {}});
+    changes_.push_back({ChangeKind::ClearAttributes, folder.PathOf(name), {}, {}, {}});
   }
-  return true;
+  return Ok();
 }
 
-bool PreviewSink::DeleteFile(const std::string& path) {
-  changes_.push_back({ChangeKind::DeleteFile, path, {}, {}, {}});
-  return true;
+Status PreviewSink::DeleteFile(const platform::Folder& folder, const std::string& name) {
+  changes_.push_back({ChangeKind::DeleteFile, folder.PathOf(name), {}, {}, {}});
+  return Ok();
 }
 
-bool PreviewSink::MoveToTrash(const std::string& path) {
-  changes_.push_back({ChangeKind::MoveToTrash, path, {}, {}, {}});
-  return true;
+Expected<std::string> PreviewSink::MoveToTrash(const platform::Folder& folder, const std::string& name) {
+  changes_.push_back({ChangeKind::MoveToTrash, folder.PathOf(name), {}, {}, {}});
+  return std::string();
 }
 
-bool PreviewSink::WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                                std::string_view value) {
+Status PreviewSink::WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
+                                  std::string_view key, std::string_view value) {
   std::string before = "(none)";
-  if (const auto info = platform::GetEntryInfo(path)) {
-    if (info->kind != platform::EntryKind::Regular) return false;
-    const auto content = ReadSmallFile(path, platform::kMaxIniFileBytes);
-    if (!content) return false;
-    const std::string current = IniValueOf(*content, section, key);
-    if (!current.empty()) before = "\"" + current + "\"";
+  if (folder.Entry(name)) {
+    auto content = ReadRegularFile(folder, name, platform::kMaxIniFileBytes);
+    if (!content) return content.error();
+    if (const auto current = platform::IniValue(content->bytes, section, key)) before = "\"" + *current + "\"";
   }
-  changes_.push_back({ChangeKind::WriteIniValue, path + " [" + std::string(section) + "] " + std::string(key),
-                      before, "\"" + std::string(value) + "\"", {}});
-  return true;
+  changes_.push_back({ChangeKind::WriteIniValue,
+                      folder.PathOf(name) + " [" + std::string(section) + "] " + std::string(key), before,
+                      "\"" + std::string(value) + "\"", {}});
+  return Ok();
+}
+
+Status PreviewSink::ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name,
+                                             const std::string& content, const std::string& backupName) {
+  auto old = ReadRegularFile(folder, name, kMaxReplacedFileBytes);
+  if (!old) return old.error();
+  changes_.push_back({ChangeKind::ReplaceFile, folder.PathOf(name), std::move(old->bytes), content,
+                      folder.PathOf(backupName)});
+  return Ok();
 }
 
 bool PreviewSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
@@ -187,14 +207,6 @@ bool PreviewSink::DeleteRegValue(const RegistryValueLocation& value) {
   if (!current) return false;  // nothing there to delete
   changes_.push_back({ChangeKind::DeleteRegistry, RegistryLocationText(value),
                       FormatRegistryData(current), "(none)", {}});
-  return true;
-}
-
-bool PreviewSink::ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                           const std::string& backupPath) {
-  const auto old = ReadSmallFile(path, kMaxReplacedFileBytes);
-  if (!old) return false;
-  changes_.push_back({ChangeKind::ReplaceFile, path, *old, content, backupPath});
   return true;
 }
 

@@ -1,13 +1,17 @@
 #pragma once
 // Every change the repair makes to the system goes through a ChangeSink. The
 // apply sink performs the changes; the preview sink only records what would be
-// done, so a dry run walks the very same steps and changes nothing.
+// done, so a dry run walks the very same steps and changes nothing. A change to a
+// file names it by a folder held open and a name in it (see platform::Folder):
+// no step opens a path again after it looked at it.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/Expected.h"
+#include "platform/FolderHandle.h"
 #include "platform/Registry.h"
 #include "scan/RegistryValueLocation.h"
 
@@ -48,27 +52,71 @@ class ChangeSink {
   /// on disk or in the registry to have changed.
   virtual bool Applies() const = 0;
 
-  /// Each returns whether the change was made (or, for a preview, would be tried).
+  /// Ends the programs running an image file (found by its path; no file changes).
   virtual void EndProcesses(const std::string& imagePath) = 0;
-  virtual bool ClearAttributes(const std::string& path) = 0;
-  virtual bool DeleteFile(const std::string& path) = 0;
-  virtual bool MoveToTrash(const std::string& path) = 0;
-  /// Sets key=value in a section of the INI file at a native path.
-  virtual bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                             std::string_view value) = 0;
+
+  // Each file change says whether it was made (for a preview: would be tried),
+  // and if not, why.
+  virtual Status ClearAttributes(const platform::Folder& folder, const std::string& name) = 0;
+  virtual Status DeleteFile(const platform::Folder& folder, const std::string& name) = 0;
+  /// Moves a file or folder to the recycle bin; gives where it went (empty where
+  /// the platform cannot tell, and for a preview).
+  virtual Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) = 0;
+  /// Sets key=value in a section of an INI file.
+  virtual Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
+                               std::string_view key, std::string_view value) = 0;
+  /// Saves the file's current content as backupName, a new file in the same
+  /// folder with the file's owner and mode, then replaces the file's content
+  /// atomically; nothing is replaced when the copy fails or the file holds more
+  /// than kMaxReplacedFileBytes.
+  virtual Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name,
+                                          const std::string& content, const std::string& backupName) = 0;
+
+  // Each registry change returns whether it was made (or would be tried).
   virtual bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) = 0;
   virtual bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) = 0;
   /// Removes exactly that value, whatever its name holds.
   virtual bool DeleteRegValue(const RegistryValueLocation& value) = 0;
-  /// Saves the file's current content at backupPath (a new file), then replaces
-  /// the file's content atomically; nothing is replaced when the copy fails or the
-  /// file holds more than kMaxReplacedFileBytes.
-  virtual bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                        const std::string& backupPath) = 0;
 };
 
 /// The sink that performs every change on the real system.
 ChangeSink& ApplyChanges();
+
+/// Passes every change on to another sink: the base of sinks that watch or alter
+/// a few of them.
+class ForwardingSink : public ChangeSink {
+ public:
+  explicit ForwardingSink(ChangeSink& inner) : inner_(inner) {}
+  bool Applies() const override { return inner_.Applies(); }
+  void EndProcesses(const std::string& imagePath) override { inner_.EndProcesses(imagePath); }
+  Status ClearAttributes(const platform::Folder& folder, const std::string& name) override {
+    return inner_.ClearAttributes(folder, name);
+  }
+  Status DeleteFile(const platform::Folder& folder, const std::string& name) override {
+    return inner_.DeleteFile(folder, name);
+  }
+  Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override {
+    return inner_.MoveToTrash(folder, name);
+  }
+  Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
+                       std::string_view key, std::string_view value) override {
+    return inner_.WriteIniValue(folder, name, section, key, value);
+  }
+  Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
+                                  const std::string& backupName) override {
+    return inner_.ReplaceFileKeepingBackup(folder, name, content, backupName);
+  }
+  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+    return inner_.WriteRegString(root, valuePath, text);
+  }
+  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+    return inner_.WriteRegDWord(root, valuePath, value);
+  }
+  bool DeleteRegValue(const RegistryValueLocation& value) override { return inner_.DeleteRegValue(value); }
+
+ protected:
+  ChangeSink& inner_;
+};
 
 /// Records the changes instead of making them, with the current data of the
 /// registry values, INI keys and files they would touch.
@@ -76,16 +124,16 @@ class PreviewSink final : public ChangeSink {
  public:
   bool Applies() const override { return false; }
   void EndProcesses(const std::string& imagePath) override;
-  bool ClearAttributes(const std::string& path) override;
-  bool DeleteFile(const std::string& path) override;
-  bool MoveToTrash(const std::string& path) override;
-  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                     std::string_view value) override;
+  Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
+  Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
+  Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;
+  Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
+                       std::string_view key, std::string_view value) override;
+  Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
+                                  const std::string& backupName) override;
   bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
   bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
   bool DeleteRegValue(const RegistryValueLocation& value) override;
-  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                const std::string& backupPath) override;
 
   const std::vector<PlannedChange>& Changes() const { return changes_; }
   /// The changes recorded so far, leaving none.
@@ -95,8 +143,12 @@ class PreviewSink final : public ChangeSink {
   std::vector<PlannedChange> changes_;
 };
 
-/// The value of a key in an INI text, sections and keys matched ignoring ASCII
-/// case and surrounding blanks; empty when there is none.
-std::string IniValueOf(std::string_view content, std::string_view section, std::string_view key);
+/// The whole content of a regular file of a held folder, with its status from the
+/// same open; an error when it cannot be read or holds more than maxBytes.
+struct FileContent {
+  std::string bytes;
+  platform::FileStatus status;
+};
+Expected<FileContent> ReadRegularFile(const platform::Folder& folder, const std::string& name, std::uint64_t maxBytes);
 
 }  // namespace korbu

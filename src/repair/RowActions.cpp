@@ -4,7 +4,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "platform/Registry.h"
 #include "platform/WindowsEnvironment.h"
 #include "platform/WindowsSystem.h"
@@ -59,11 +61,6 @@ std::string StillPresentReason(const DetectionRow& row) {
   return "the file could not be deleted";
 }
 
-bool SameLocation(const std::string& a, const std::string& b) {
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // One registry value a row's repair changed, in the Wine prefix it was changed in.
 struct ChangedValue {
   std::string prefix;
@@ -78,22 +75,20 @@ std::string TextOf(const ChangedValue& value) {
 
 bool SameValue(const ChangedValue& value, const platform::RegistryWriteFailure& failure) {
   return value.prefix == failure.system && value.root == failure.root && !failure.key &&
-         SameLocation(value.keyPath + "\\" + value.valueName, failure.keyPath + "\\" + failure.valueName);
+         platform::EqualsIgnoringCase(value.keyPath + "\\" + value.valueName,
+                                      failure.keyPath + "\\" + failure.valueName);
 }
 
 // Passes every change on and notes the registry values of one row's repair, so
-// the row can tell afterwards whether they took effect.
-class RowRecorder final : public ChangeSink {
+// the row can tell afterwards whether they took effect, and why its own file
+// was not deleted.
+class RowRecorder final : public ForwardingSink {
  public:
-  explicit RowRecorder(ChangeSink& inner) : inner_(inner) {}
-  bool Applies() const override { return inner_.Applies(); }
-  void EndProcesses(const std::string& imagePath) override { inner_.EndProcesses(imagePath); }
-  bool ClearAttributes(const std::string& path) override { return inner_.ClearAttributes(path); }
-  bool DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
-  bool MoveToTrash(const std::string& path) override { return inner_.MoveToTrash(path); }
-  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                     std::string_view value) override {
-    return inner_.WriteIniValue(path, section, key, value);
+  RowRecorder(ChangeSink& inner, const std::string& rowFile) : ForwardingSink(inner), rowFile_(platform::FullPath(rowFile)) {}
+  Status DeleteFile(const platform::Folder& folder, const std::string& name) override {
+    Status done = inner_.DeleteFile(folder, name);
+    if (!done && folder.PathOf(name) == rowFile_) fileFailure = done.error().reason;
+    return done;
   }
   bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
     return Note(root, valuePath, inner_.WriteRegString(root, valuePath, text));
@@ -108,13 +103,10 @@ class RowRecorder final : public ChangeSink {
     if (done) changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName});
     return done;
   }
-  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                const std::string& backupPath) override {
-    return inner_.ReplaceFileKeepingBackup(path, content, backupPath);
-  }
 
   std::vector<ChangedValue> changed;  // values set or deleted
   std::vector<ChangedValue> refused;  // values whose write failed at once
+  std::string fileFailure;            // why the row's own file was not deleted
 
  private:
   bool Note(platform::RootKey root, std::string_view valuePath, bool ok) {
@@ -124,7 +116,7 @@ class RowRecorder final : public ChangeSink {
     (ok ? changed : refused).push_back(std::move(value));
     return ok;
   }
-  ChangeSink& inner_;
+  std::string rowFile_;
 };
 
 // What one row's repair left to judge once its registry changes are made.
@@ -134,6 +126,7 @@ struct RowWork {
   std::string reason;  // set when the row is already known to stay pending
   std::vector<ChangedValue> changed;
   std::vector<ChangedValue> refused;
+  std::string fileFailure;  // why its file was not deleted, where the change said
 };
 
 // The Windows system a row's repair acts on: the Wine prefix its program runs in,
@@ -173,6 +166,7 @@ void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
       result.reason = kDryRun;
     } else {
       result.reason = StillPresentReason(row);
+      if (!result.reason.empty() && !work.fileFailure.empty()) result.reason = work.fileFailure;
       if (result.reason.empty()) result.reason = RepairReason(work, failedLater);
       if (result.reason.empty()) {
         rows.SetInformation(index, work.handledText);
@@ -334,21 +328,22 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
                const RowReporter& report) {
   ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
     if (!IsBrontokVerdict(row.virusName))
-      return RowWork{i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}};
-    RowRecorder recorder(sink);
+      return RowWork{i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}, {}};
+    RowRecorder recorder(sink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else {
       CleanSystem(row.fileName, recorder);
     }
-    return RowWork{i, std::string(kInfoCleaned), {}, std::move(recorder.changed), std::move(recorder.refused)};
+    return RowWork{i, std::string(kInfoCleaned), {}, std::move(recorder.changed), std::move(recorder.refused),
+                   std::move(recorder.fileFailure)};
   });
 }
 
 void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                 const RowReporter& report) {
   ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
-    RowRecorder recorder(sink);
+    RowRecorder recorder(sink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else if (IsBrontokVerdict(row.virusName)) {
@@ -356,10 +351,12 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
     } else if (!DeleteInfectedFile(row.fileName, recorder)) {
       // Only what this call deleted counts, so a file already gone stays listed.
       std::string reason = StillPresentReason(row);
+      if (!reason.empty() && !recorder.fileFailure.empty()) reason = recorder.fileFailure;
       if (reason.empty()) reason = "the file no longer exists";
-      return RowWork{i, {}, std::move(reason), {}, {}};
+      return RowWork{i, {}, std::move(reason), {}, {}, {}};
     }
-    return RowWork{i, std::string(kInfoDeleted), {}, std::move(recorder.changed), std::move(recorder.refused)};
+    return RowWork{i, std::string(kInfoDeleted), {}, std::move(recorder.changed), std::move(recorder.refused),
+                   std::move(recorder.fileFailure)};
   });
 }
 

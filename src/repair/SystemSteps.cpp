@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 #include "platform/Path.h"
@@ -44,9 +45,9 @@ std::vector<EntryInfo> Entries(const platform::Folder& folder, const std::string
 
 // Windows refuses to delete a read-only file; the steps that do not clear the
 // flag first keep such files, as they would there.
-void DeleteUnlessReadOnly(const EntryInfo& entry, const std::string& path, ChangeSink& sink) {
+void DeleteUnlessReadOnly(const platform::Folder& folder, const EntryInfo& entry, ChangeSink& sink) {
   if ((entry.attributes & platform::kAttrReadOnly) != 0) return;
-  sink.DeleteFile(path);
+  (void)sink.DeleteFile(folder, entry.name);
 }
 
 struct Setting {
@@ -122,8 +123,8 @@ bool IsVisible(const EntryInfo& entry) {
 
 void RepairSystemSettings(ChangeSink& sink) {
   if (const auto windows = HeldFolder(platform::WindowsDirectoryPath())) {
-    const std::string systemIni = windows->PathOf(platform::SystemEntryName(*windows, "system.ini"));
-    sink.WriteIniValue(systemIni, "boot", "shell", "Explorer.exe");
+    (void)sink.WriteIniValue(*windows, platform::SystemEntryName(*windows, "system.ini"), "boot", "shell",
+                             "Explorer.exe");
   }
   const auto& settings = RegistrySettings();
   for (std::size_t i = 0; i < settings.size(); ++i) {
@@ -154,12 +155,11 @@ void DeleteWormFiles(ChangeSink& sink) {
   // folder swapped for a link meanwhile is refused, never followed.
   ForEachFolderBelow(*root, "*Bron*.*", [&](const platform::Folder& folder, const std::vector<EntryInfo>& entries) {
     for (const EntryInfo& entry : entries) {
-      const std::string path = folder.PathOf(entry.name);
       if (entry.kind == EntryKind::Link) {
-        sink.MoveToTrash(path);
+        (void)sink.MoveToTrash(folder, entry.name);
       } else if (entry.kind == EntryKind::Regular) {
-        if ((entry.attributes & platform::kAttrReadOnly) != 0) sink.ClearAttributes(path);
-        if (!IsFileLocked(path)) sink.MoveToTrash(path);
+        if ((entry.attributes & platform::kAttrReadOnly) != 0) (void)sink.ClearAttributes(folder, entry.name);
+        if (folder.CanOpenExclusively(entry.name)) (void)sink.MoveToTrash(folder, entry.name);
       }
     }
   });
@@ -176,10 +176,7 @@ void RepairAutoexec(ChangeSink& sink) {
   if (!info || info->kind != EntryKind::Regular) return;
   auto text = folder.ReadFile(name, kMaxAutoexecBytes);
   if (!text) return;  // unreadable or far too large: left as it is
-  for (char& c : *text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  if (*text == kAutoexecText) DeleteUnlessReadOnly(*info, folder.PathOf(name), sink);
+  if (platform::AsciiLowered(*text) == kAutoexecText) DeleteUnlessReadOnly(folder, *info, sink);
 }
 
 void RepairHostsFile(ChangeSink& sink) {
@@ -194,7 +191,7 @@ void RepairHostsFile(ChangeSink& sink) {
   if (!current || *current == kHostsLine) return;
   const std::string backup = FreeBackupName(folder, name);
   if (backup.empty()) return;  // never replace what cannot be kept
-  sink.ReplaceFileKeepingBackup(folder.PathOf(name), std::string(kHostsLine), folder.PathOf(backup));
+  (void)sink.ReplaceFileKeepingBackup(folder, name, std::string(kHostsLine), backup);
 }
 
 void DeleteMarkedHtmlFiles(ChangeSink& sink) {
@@ -203,7 +200,7 @@ void DeleteMarkedHtmlFiles(ChangeSink& sink) {
   for (const EntryInfo& entry : Entries(*folder, "*.html")) {
     if (entry.kind != EntryKind::Regular) continue;
     auto page = folder->OpenFile(entry.name);
-    if (page && FindInOpenFile(*page, kHtmlMarker) != -1) DeleteUnlessReadOnly(entry, folder->PathOf(entry.name), sink);
+    if (page && FindInOpenFile(*page, kHtmlMarker) != -1) DeleteUnlessReadOnly(*folder, entry, sink);
   }
 }
 
@@ -222,7 +219,7 @@ void DeleteWormTasks(ChangeSink& sink) {
     if (!task || FindInOpenFile(*task, patternA) == -1) continue;
     if (FindInOpenFile(*task, patternB) != -1 || FindInOpenFile(*task, patternC) != -1) marked.push_back(entry);
   }
-  for (const EntryInfo& entry : marked) DeleteUnlessReadOnly(entry, folder->PathOf(entry.name), sink);
+  for (const EntryInfo& entry : marked) DeleteUnlessReadOnly(*folder, entry, sink);
 }
 
 void DeleteWormFolders(ChangeSink& sink) {
@@ -230,7 +227,7 @@ void DeleteWormFolders(ChangeSink& sink) {
   if (!folder) return;
   for (const EntryInfo& entry : Entries(*folder, "*bron*")) {
     if (entry.kind == EntryKind::Other || !IsVisible(entry)) continue;
-    sink.MoveToTrash(folder->PathOf(entry.name));
+    (void)sink.MoveToTrash(*folder, entry.name);
   }
 }
 

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/IniFile.h"
-#include "platform/DurableFile.h"
 #include "platform/Path.h"
 #include "platform/Registry.h"
 #include "platform/Sha256.h"
@@ -20,71 +21,25 @@
 namespace korbu {
 namespace {
 
-using nlohmann::json;
-
 constexpr const char* kChangedSince = "changed since the action: left as it is";
 constexpr const char* kTaken = "something else is at its place now: left as it is";
 
-std::string Text(const json& entry, const char* field) {
-  const auto it = entry.find(field);
-  if (it == entry.end() || !it->is_string()) return std::string();
-  return UnescapeBytes(it->get<std::string>()).value_or(std::string());
-}
-
-// A field holding escaped bytes or null: outer empty when it is malformed.
-std::optional<std::optional<std::string>> Bytes(const json& entry, const char* field) {
-  const auto it = entry.find(field);
-  if (it == entry.end()) return std::nullopt;
-  if (it->is_null()) return std::optional<std::string>();
-  if (!it->is_string()) return std::nullopt;
-  const auto bytes = UnescapeBytes(it->get<std::string>());
-  if (!bytes) return std::nullopt;
-  return std::optional<std::string>(*bytes);
-}
-
-std::optional<std::string> FileContent(const std::string& path) {
-  if (!platform::GetEntryInfo(path)) return std::nullopt;
-  return platform::ReadWholeFile(path, platform::ShareMode::DenyNone);
-}
-
-bool Exists(const std::string& path) { return platform::GetEntryInfo(path).has_value(); }
-
-struct RegistryState {
-  bool present = false;
-  std::uint32_t type = 0;
-  std::string data;
-  bool operator==(const RegistryState&) const = default;
-};
-
-std::optional<RegistryState> RegistryField(const json& entry, const char* field) {
-  const auto it = entry.find(field);
-  if (it == entry.end()) return std::nullopt;
-  if (it->is_null()) return RegistryState{};
-  if (!it->is_object()) return std::nullopt;
-  const auto data = UnescapeBytes(it->value("data", ""));
-  if (!data) return std::nullopt;
-  return RegistryState{true, it->value("type", 0u), *data};
-}
+// ---- Registry values ----
 
 // The value a registry entry names: by its key and name where the journal kept
 // them apart (a name may hold a backslash), else by splitting its location.
-std::optional<RegistryValueLocation> EntryValue(const json& entry, const std::string& location) {
-  if (entry.contains("key") && entry.contains("name")) {
-    const auto split = SplitRegistryLocation(location);
-    if (!split) return std::nullopt;
-    return RegistryValueLocation{split->root, Text(entry, "key"), Text(entry, "name")};
-  }
-  const auto split = SplitRegistryLocation(location);
+std::optional<RegistryValueLocation> EntryValue(const RegistryChange& change) {
+  const auto split = SplitRegistryLocation(change.location);
   if (!split) return std::nullopt;
+  if (change.keyPath && change.valueName) return RegistryValueLocation{split->root, *change.keyPath, *change.valueName};
   const auto path = SplitValuePath(split->valuePath);
   if (!path) return std::nullopt;
   return RegistryValueLocation{split->root, std::string(path->keyPath), std::string(path->valueName)};
 }
 
 // The Windows system a registry record was made in: the Wine prefix it names.
-platform::WindowsSystemRef EntrySystem(const json& entry) {
-  const std::string prefix = Text(entry, "prefix");
-  return prefix.empty() ? platform::WindowsSystemRef{} : platform::WindowsSystemRef::Prefix(prefix);
+platform::WindowsSystemRef SystemOf(const RegistryChange& change) {
+  return change.prefix.empty() ? platform::WindowsSystemRef{} : platform::WindowsSystemRef::Prefix(change.prefix);
 }
 
 // Registry records are undone together, as a clean makes them: the keys they
@@ -93,13 +48,12 @@ platform::WindowsSystemRef EntrySystem(const json& entry) {
 // effect are marked so at the end.
 class RegistryUndo {
  public:
-  explicit RegistryUndo(const std::vector<json>& entries) {
+  explicit RegistryUndo(const std::vector<const RegistryChange*>& changes) {
     std::vector<std::pair<platform::WindowsSystemRef, std::vector<std::pair<platform::RootKey, std::string>>>> keys;
-    for (const json& entry : entries) {
-      if (entry.value("op", "") != "registry") continue;
-      const auto value = EntryValue(entry, Text(entry, "location"));
+    for (const RegistryChange* change : changes) {
+      const auto value = EntryValue(*change);
       if (!value) continue;
-      const auto system = EntrySystem(entry);
+      const auto system = SystemOf(*change);
       auto group = std::find_if(keys.begin(), keys.end(), [&](const auto& g) { return g.first == system; });
       if (group == keys.end()) group = keys.insert(keys.end(), {system, {}});
       group->second.emplace_back(value->root, value->keyPath);
@@ -110,14 +64,11 @@ class RegistryUndo {
     }
   }
 
-  void Undo(const json& entry, std::vector<UndoStep>& steps) {
-    platform::ScopedWindowsSystem chosen(EntrySystem(entry));
-    const std::string location = Text(entry, "location");
-    UndoStep step{"registry value " + location, UndoOutcome::Failed, std::string()};
-    const auto value = EntryValue(entry, location);
-    const auto before = RegistryField(entry, "old");
-    const auto after = RegistryField(entry, "new");
-    if (!value || !before || !after) {
+  void Undo(const RegistryChange& change, std::vector<UndoStep>& steps) {
+    platform::ScopedWindowsSystem chosen(SystemOf(change));
+    UndoStep step{change.location, {}, UndoOutcome::Failed, std::string()};
+    const auto value = EntryValue(change);
+    if (!value) {
       step.note = "the record is damaged";
       steps.push_back(step);
       return;
@@ -127,18 +78,18 @@ class RegistryUndo {
       steps.push_back(step);
       return;
     }
-    RegistryState now;
-    if (const auto current = CurrentRegistryValue(*value)) now = {true, current->type, current->data};
-    if (now == *before) {
+    std::optional<RegistryData> now;
+    if (const auto current = CurrentRegistryValue(*value)) now = RegistryData{current->type, current->data};
+    if (now == change.before) {
       step.outcome = UndoOutcome::AlreadyAsBefore;
-    } else if (now != *after) {
+    } else if (now != change.after) {
       step.outcome = UndoOutcome::LeftAlone;
       step.note = kChangedSince;
     } else {
       Status restored;
-      if (before->present) {
+      if (change.before) {
         auto key = platform::RegistryKey::Create(value->root, value->keyPath);
-        restored = key ? key->SetValue(value->valueName, before->type, before->data) : Status(key.error());
+        restored = key ? key->SetValue(value->valueName, change.before->type, change.before->data) : Status(key.error());
       } else {
         auto key = platform::RegistryKey::Open(value->root, value->keyPath, platform::KeyAccess::Write);
         restored = key ? key->DeleteValue(value->valueName) : Status(key.error());
@@ -152,7 +103,7 @@ class RegistryUndo {
     }
     steps.push_back(step);
     const bool absentNow = step.outcome == UndoOutcome::AlreadyAsBefore || step.outcome == UndoOutcome::Restored;
-    if (!before->present && absentNow) RemoveCreatedKeys(entry, *value, steps);
+    if (!change.before && absentNow) RemoveCreatedKeys(change, *value, steps);
   }
 
   // Makes the collected changes; the steps whose change did not take effect say why.
@@ -187,13 +138,15 @@ class RegistryUndo {
 
   // The keys the action created for the value, deepest first, each only while
   // it holds nothing.
-  void RemoveCreatedKeys(const json& entry, const RegistryValueLocation& value, std::vector<UndoStep>& steps) {
-    const std::string created = Text(entry, "created");
+  void RemoveCreatedKeys(const RegistryChange& change, const RegistryValueLocation& value,
+                         std::vector<UndoStep>& steps) {
+    if (!change.created) return;
+    const std::string& created = *change.created;
     if (created.empty() || !(value.keyPath == created || value.keyPath.starts_with(created + "\\"))) return;
     auto keys = KeyAndParents(value.keyPath);
     std::erase_if(keys, [&](const std::string& key) { return key.size() < created.size(); });
     for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
-      UndoStep step{"registry key " + RootKeyName(value.root) + "\\" + *key, UndoOutcome::Restored, std::string()};
+      UndoStep step{RootKeyName(value.root) + "\\" + *key, kCreatedKey, UndoOutcome::Restored, std::string()};
       const Status removed = platform::RegistryKey::DeleteEmptyKey(value.root, *key);
       if (!removed && platform::IsNotFound(removed.error())) continue;  // gone already
       if (!removed) {
@@ -208,98 +161,130 @@ class RegistryUndo {
     }
   }
 
+  static constexpr const char* kCreatedKey = "the key the action created";
+
   platform::RegistryBatch batch_;
   std::vector<Pending> pending_;
 };
 
-UndoStep UndoIni(const json& entry) {
-  const std::string path = Text(entry, "path");
-  const std::string section = Text(entry, "section");
-  const std::string key = Text(entry, "key");
-  UndoStep step{path + " [" + section + "] " + key, UndoOutcome::Failed, std::string()};
-  const auto before = Bytes(entry, "old");
-  const auto after = Bytes(entry, "new");
-  if (path.empty() || !before || !after || !*after) {
-    step.note = "the record is damaged";
-    return step;
-  }
-  const auto now = FileContent(path);
-  if (now == *before) {
-    step.outcome = UndoOutcome::AlreadyAsBefore;
-    return step;
-  }
-  bool done = false;
-  if (now == *after) {
-    done = *before ? platform::ReplaceFileAtomically(path, **before) : platform::DeleteFile(path);
-  } else if (now && *before && IniValueOf(*now, section, key) == IniValueOf(**after, section, key)) {
-    // Other lines of the file changed since; the entry alone goes back.
-    const std::string old = IniValueOf(**before, section, key);
-    const auto restored = old.empty() ? std::nullopt : platform::WithIniEntry(*now, section, key, old);
-    if (!restored) {
-      step.outcome = UndoOutcome::LeftAlone;
-      step.note = kChangedSince;
-      return step;
-    }
-    done = platform::ReplaceFileAtomically(path, *restored);
-  } else {
-    step.outcome = UndoOutcome::LeftAlone;
-    step.note = kChangedSince;
-    return step;
-  }
-  if (done) step.outcome = UndoOutcome::Restored;
-  else step.note = "the file cannot be written";
+// ---- Files: each reached through its folder, held open without following links ----
+
+struct Place {
+  platform::Folder folder;
+  std::string name;
+};
+
+Expected<Place> HoldPlace(const std::string& path) {
+  std::string folder = platform::ExtractFilePath(path);
+  const std::string name = platform::ExtractFileName(path);
+  if (folder.empty() || name.empty() || name == "." || name == "..") return Failure("the record is damaged");
+  auto held = platform::Folder::Hold(folder);
+  if (!held) return held.error().Context("its folder cannot be reached safely");
+  return Place{std::move(*held), name};
+}
+
+UndoStep Unreachable(UndoStep step, const Error& why) {
+  step.outcome = UndoOutcome::LeftAlone;
+  step.note = why.reason + ": left as it is";
   return step;
 }
 
-void UndoReplace(const json& entry, std::vector<UndoStep>& steps) {
-  const std::string path = Text(entry, "path");
-  const std::string backup = Text(entry, "backup");
-  UndoStep step{path, UndoOutcome::Failed, std::string()};
-  const auto before = Bytes(entry, "old");
-  const auto after = Bytes(entry, "new");
-  if (path.empty() || !before || !*before || !after || !*after) {
-    step.note = "the record is damaged";
-    steps.push_back(step);
-    return;
-  }
-  const auto now = FileContent(path);
-  if (now == **before) {
-    step.outcome = UndoOutcome::AlreadyAsBefore;
-  } else if (now != **after) {
-    step.outcome = UndoOutcome::LeftAlone;
-    step.note = kChangedSince;
-  } else if (platform::ReplaceFileAtomically(path, **before)) {
+// The whole content of a small file at its place; empty when nothing is there,
+// an error when something is there that cannot be read.
+Expected<std::optional<std::string>> ContentAt(const Place& place, std::uint64_t maxBytes) {
+  if (!place.folder.Entry(place.name)) return std::optional<std::string>();
+  auto content = ReadRegularFile(place.folder, place.name, maxBytes);
+  if (!content) return content.error();
+  return std::optional<std::string>(std::move(content->bytes));
+}
+
+UndoStep Written(UndoStep step, const Status& written) {
+  if (written) {
     step.outcome = UndoOutcome::Restored;
   } else {
-    step.note = "the file cannot be written";
+    step.outcome = UndoOutcome::Failed;
+    step.note = "the file cannot be written: " + written.error().reason;
+  }
+  return step;
+}
+
+UndoStep UndoIni(const IniChange& change) {
+  UndoStep step{change.path, "[" + change.section + "] " + change.key, UndoOutcome::Failed, std::string()};
+  const auto place = HoldPlace(change.path);
+  if (!place) return Unreachable(step, place.error());
+  const auto now = ContentAt(*place, platform::kMaxIniFileBytes);
+  if (!now) return Unreachable(step, now.error());
+  if (*now == change.before) {
+    step.outcome = UndoOutcome::AlreadyAsBefore;
+    return step;
+  }
+  if (*now == change.after) {
+    if (change.before) return Written(step, place->folder.RewriteFile(place->name, *change.before));
+    const auto status = place->folder.StatusOf(place->name);  // the action made the file: it goes again
+    return Written(step, status ? place->folder.RemoveIfSame(place->name, *status) : Status(status.error()));
+  }
+  // Other lines of the file changed since; the entry alone goes back.
+  const auto old = change.before ? platform::IniValue(*change.before, change.section, change.key) : std::nullopt;
+  if (*now && old && platform::IniValue(**now, change.section, change.key) ==
+                         platform::IniValue(change.after, change.section, change.key)) {
+    if (const auto restored = platform::WithIniEntry(**now, change.section, change.key, *old)) {
+      return Written(step, place->folder.RewriteFile(place->name, *restored));
+    }
+  }
+  step.outcome = UndoOutcome::LeftAlone;
+  step.note = kChangedSince;
+  return step;
+}
+
+void UndoReplace(const ReplaceChange& change, std::vector<UndoStep>& steps) {
+  UndoStep step{change.path, {}, UndoOutcome::Failed, std::string()};
+  const auto place = HoldPlace(change.path);
+  const auto now = place ? ContentAt(*place, kMaxReplacedFileBytes) : Expected<std::optional<std::string>>(place.error());
+  if (!now) {
+    steps.push_back(Unreachable(step, now.error()));
+    return;
+  }
+  if (*now == change.before) {
+    step.outcome = UndoOutcome::AlreadyAsBefore;
+  } else if (*now != change.after) {
+    step.outcome = UndoOutcome::LeftAlone;
+    step.note = kChangedSince;
+  } else {
+    step = Written(step, place->folder.RewriteFile(place->name, change.before));
   }
   steps.push_back(step);
   // The copy the action made goes only once the file itself is back.
-  if (backup.empty() || step.outcome == UndoOutcome::LeftAlone || step.outcome == UndoOutcome::Failed) return;
-  UndoStep copy{backup, UndoOutcome::AlreadyAsBefore, std::string()};
-  if (const auto kept = FileContent(backup)) {
-    if (*kept != **before) {
-      copy = {backup, UndoOutcome::LeftAlone, kChangedSince};
-    } else if (platform::DeleteFile(backup)) {
-      copy.outcome = UndoOutcome::Restored;
-    } else {
-      copy = {backup, UndoOutcome::Failed, "the copy the action made cannot be removed"};
-    }
+  if (change.backup.empty() || step.outcome == UndoOutcome::LeftAlone || step.outcome == UndoOutcome::Failed) return;
+  UndoStep copy{change.backup, {}, UndoOutcome::AlreadyAsBefore, std::string()};
+  const auto backup = HoldPlace(change.backup);
+  if (!backup) {
+    steps.push_back(Unreachable(copy, backup.error()));
+    return;
+  }
+  auto kept = ReadRegularFile(backup->folder, backup->name, kMaxReplacedFileBytes);
+  if (!backup->folder.Entry(backup->name)) {
+    // gone already
+  } else if (!kept || kept->bytes != change.before) {
+    copy = {copy.object, {}, UndoOutcome::LeftAlone, kChangedSince};
+  } else if (const Status removed = backup->folder.RemoveIfSame(backup->name, kept->status); removed) {
+    copy.outcome = UndoOutcome::Restored;
+  } else {
+    copy = {copy.object, {}, UndoOutcome::Failed, "the copy the action made cannot be removed: " + removed.error().reason};
   }
   steps.push_back(copy);
 }
 
-UndoStep UndoDelete(const json& entry, const std::string& actionFolder) {
-  const std::string path = Text(entry, "path");
-  UndoStep step{path, UndoOutcome::Failed, std::string()};
-  const std::string item = entry.value("quarantine", "");
-  if (path.empty() || item.empty() || item.find_first_of("/\\") != std::string::npos || item[0] == '.') {
-    step.note = "the record is damaged";
-    return step;
-  }
-  if (Exists(path)) {
-    const auto now = FileContent(path);
-    if (now && platform::Sha256Hex(*now) == entry.value("sha256", "")) {
+// The file a delete removed, written back from the quarantine as a new file: its
+// content first, then its owner, then its permission bits, all on the open file,
+// and only then given its name, never in place of anything.
+UndoStep UndoDelete(const DeleteChange& change, const Expected<platform::Folder>& quarantine) {
+  UndoStep step{change.path, {}, UndoOutcome::Failed, std::string()};
+  const auto place = HoldPlace(change.path);
+  if (!place) return Unreachable(step, place.error());
+  if (const auto there = place->folder.StatusOf(place->name)) {
+    auto held = there->kind == platform::EntryKind::Regular ? place->folder.OpenRegular(place->name)
+                                                             : Expected<platform::Folder::HeldFile>(Failure(kTaken));
+    if (held && platform::Sha256OfFile(held->file) == change.sha256) {
       step.outcome = UndoOutcome::AlreadyAsBefore;
     } else {
       step.outcome = UndoOutcome::LeftAlone;
@@ -307,16 +292,47 @@ UndoStep UndoDelete(const json& entry, const std::string& actionFolder) {
     }
     return step;
   }
-  const auto kept = ReadQuarantined(InFolder(InFolder(actionFolder, kQuarantineFolderName), item));
-  if (!kept || kept->file.sha256 != entry.value("sha256", "")) {
-    step.note = "its quarantined copy is missing or damaged";
-  } else if (!platform::DirectoryExists(platform::ExtractFilePath(path))) {
-    step.note = "its folder no longer exists";
-  } else if (CreateFileAt(path, kept->content, kept->file.mode)) {
-    step.outcome = UndoOutcome::Restored;
-  } else {
-    step.note = "it cannot be written back";
+  if (!quarantine) {
+    step.note = "its quarantined copy cannot be used: " + quarantine.error().reason;
+    return step;
   }
+  auto file = place->folder.BeginFile(place->name);
+  if (!file) {
+    step.note = "it cannot be written back: " + file.error().reason;
+    return step;
+  }
+  const Status copied = CopyFromQuarantine(*quarantine, change.quarantine, change.size, change.sha256, file->Content());
+  if (!copied) {
+    step.note = copied.error().reason;
+    return step;
+  }
+  unsigned mode = change.ownership.mode & 07777u;
+  std::string inPart;
+  if (change.ownership.owner && change.ownership.group) {
+    // Giving a file away clears its set-ID bits: the mode comes after.
+    if (const Status owned = file->SetOwner(*change.ownership.owner, *change.ownership.group); !owned) {
+      inPart = "its owner (user " + std::to_string(*change.ownership.owner) + ") could not be set back: " +
+               owned.error().reason;
+    }
+  } else if ((mode & platform::kSetIdBits) != 0) {
+    inPart = "its owner was not recorded";
+  }
+  // A set-user-ID or set-group-ID bit only ever comes back with its own owner.
+  if (!inPart.empty() && (mode & platform::kSetIdBits) != 0) {
+    mode &= ~platform::kSetIdBits;
+    inPart += "; restored without its set-user-ID and set-group-ID bits";
+  }
+  if (const Status moded = file->SetMode(mode); !moded) {
+    step.note = "its permissions cannot be set: " + moded.error().reason;
+    return step;
+  }
+  if (const Status placed = file->Commit(); !placed) {
+    if (placed.error().code == platform::kNameTaken) return {step.object, {}, UndoOutcome::LeftAlone, kTaken};
+    step.note = "it cannot be written back: " + placed.error().reason;
+    return step;
+  }
+  step.outcome = inPart.empty() ? UndoOutcome::Restored : UndoOutcome::RestoredInPart;
+  step.note = inPart;
   return step;
 }
 
@@ -325,128 +341,245 @@ UndoStep UndoDelete(const json& entry, const std::string& actionFolder) {
 void ForgetTrashRecord(const std::string& trashedAt) {
   const std::size_t files = trashedAt.rfind("/files/");
   if (files == std::string::npos) return;
-  platform::DeleteFile(trashedAt.substr(0, files) + "/info/" + trashedAt.substr(files + 7) + ".trashinfo");
+  if (const auto info = platform::Folder::Hold(trashedAt.substr(0, files) + "/info")) {
+    info->DeleteFile(trashedAt.substr(files + 7) + ".trashinfo");
+  }
 }
 
-UndoStep UndoTrash(const json& entry, const std::string& trashedAt) {
-  const std::string path = Text(entry, "path");
-  UndoStep step{path, UndoOutcome::Failed, std::string()};
-  if (path.empty()) {
-    step.note = "the record is damaged";
-    return step;
-  }
-  const bool inTrash = !trashedAt.empty() && Exists(trashedAt);
-  if (Exists(path)) {
+UndoStep UndoTrash(const TrashChange& change, const std::string& trashedAt) {
+  UndoStep step{change.path, {}, UndoOutcome::Failed, std::string()};
+  const auto place = HoldPlace(change.path);
+  if (!place) return Unreachable(step, place.error());
+  const auto trash = trashedAt.empty() ? Expected<Place>(Failure("where it went is not recorded")) : HoldPlace(trashedAt);
+  const bool inTrash = trash && trash->folder.Entry(trash->name).has_value();
+  if (place->folder.Entry(place->name)) {
     if (inTrash) {
       step.outcome = UndoOutcome::LeftAlone;
       step.note = std::string(kTaken) + "; the item stays in the Trash at " + trashedAt;
     } else {
       step.outcome = UndoOutcome::AlreadyAsBefore;  // the move never happened
     }
-  } else if (trashedAt.empty()) {
+    return step;
+  }
+  bool taken = false;
+  if (trashedAt.empty()) {
     step.note = "moved to the Trash, but where is not recorded: restore it from the Trash by hand";
+  } else if (!trash) {
+    step.note = "the Trash cannot be reached safely: " + trash.error().reason;
   } else if (!inTrash) {
     step.note = "it is no longer in the Trash at " + trashedAt;
-  } else if (platform::MoveNoReplace(trashedAt, path)) {
+  } else if (trash->folder.MoveTo(trash->name, place->folder, place->name, taken)) {
     ForgetTrashRecord(trashedAt);
     step.outcome = UndoOutcome::Restored;
+  } else if (taken) {
+    step = {step.object, {}, UndoOutcome::LeftAlone, kTaken};
   } else {
     step.note = "it cannot be moved back from " + trashedAt;
   }
   return step;
 }
 
-UndoStep UndoAttributes(const json& entry) {
-  const std::string path = Text(entry, "path");
-  UndoStep step{"attributes of " + path, UndoOutcome::AlreadyAsBefore, std::string()};
-  const std::uint32_t old = entry.value("old", 0u);
-  const auto info = platform::GetEntryInfo(path);
-  if ((old & platform::kAttrReadOnly) == 0 || (info && (info->attributes & platform::kAttrReadOnly) != 0)) return step;
+UndoStep UndoAttributes(const AttributesChange& change) {
+  UndoStep step{change.path, "attributes", UndoOutcome::AlreadyAsBefore, std::string()};
+  if ((change.before & platform::kAttrReadOnly) == 0) return step;
+  const auto place = HoldPlace(change.path);
+  if (!place) return Unreachable(step, place.error());
+  const auto info = place->folder.Entry(place->name);
+  if (info && (info->attributes & platform::kAttrReadOnly) != 0) return step;
   if (!info) {
-    step = {step.object, UndoOutcome::Failed, "the file is not at its place"};
-  } else if (platform::SetFileAttributes(path, info->attributes | platform::kAttrReadOnly)) {
+    step = {step.object, step.aspect, UndoOutcome::Failed, "the file is not at its place"};
+  } else if (place->folder.SetAttributes(place->name, info->attributes | platform::kAttrReadOnly)) {
     step.outcome = UndoOutcome::Restored;
   } else {
-    step = {step.object, UndoOutcome::Failed, "the read-only flag cannot be set"};
+    step = {step.object, step.aspect, UndoOutcome::Failed, "the read-only flag cannot be set"};
   }
   return step;
 }
 
-bool UndoneCompletely(const ActionRecord& action) {
-  for (const json& entry : action.entries) {
-    if (entry.value("op", "") == "undone" && entry.value("complete", false)) return true;
+// ---- Records that cannot be read ----
+
+// What a record cut short was about, as far as its text tells: its path or
+// registry location (escaped bytes, which JSON writes with only \\ and \" escaped).
+std::string WhatTornRecordNames(const std::string& text) {
+  for (const std::string_view field : {"\"path\":\"", "\"location\":\""}) {
+    const std::size_t start = text.find(field);
+    if (start == std::string::npos) continue;
+    std::string escaped;
+    for (std::size_t i = start + field.size(); i < text.size(); ++i) {
+      if (text[i] == '"') {
+        if (const auto bytes = UnescapeBytes(escaped)) return *bytes;
+        break;
+      }
+      if (text[i] == '\\' && i + 1 < text.size()) ++i;
+      escaped += text[i];
+    }
   }
-  return false;
+  return "a change recorded by the action";
 }
 
-std::optional<ActionRecord> FindAction(std::string_view idOrLast, const std::string& actionsFolder) {
-  if (idOrLast != "last") return ReadAction(actionsFolder, std::string(idOrLast));
-  const auto ids = ActionIds(actionsFolder);
-  for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
-    auto action = ReadAction(actionsFolder, *it);
-    if (action && !UndoneCompletely(*action)) return action;
+// Files a cut-short record may have deleted: the quarantine items no record names.
+Expected<std::vector<DeleteChange>> UnnamedQuarantineItems(const ActionRecord& action,
+                                                           const platform::Folder& quarantine) {
+  std::set<std::string> named;
+  for (const JournalEntry& entry : action.entries) {
+    if (const auto* deleted = std::get_if<DeleteChange>(&entry.record)) named.insert(deleted->quarantine);
   }
-  return std::nullopt;
+  std::vector<std::string> items;
+  const Status listed = quarantine.List("*.kq", [&](const platform::EntryInfo& entry) {
+    if (entry.kind == platform::EntryKind::Regular && named.count(entry.name) == 0) items.push_back(entry.name);
+    return true;
+  });
+  if (!listed) return listed.error();
+  std::sort(items.begin(), items.end());
+  std::vector<DeleteChange> changes;
+  for (const std::string& item : items) {
+    if (const auto record = ReadQuarantineRecord(quarantine, item)) {
+      changes.push_back({record->path, item, record->size, record->sha256, record->ownership, std::string()});
+    }
+  }
+  return changes;
+}
+
+void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
+  const auto quarantine = OwnSubfolder(action.folder, kQuarantineFolderName);
+  for (const ActionRecord::Unreadable& line : action.unreadable) {
+    steps.push_back({WhatTornRecordNames(line.text), {}, UndoOutcome::Uncertain,
+                     line.reason + ": whether and how the action changed it cannot be told; check it by hand"});
+  }
+  if (!action.unreadable.empty() && quarantine) {
+    const auto unnamed = UnnamedQuarantineItems(action, *quarantine);
+    if (!unnamed) {
+      steps.push_back({quarantine->Path(), "files the cut-short record may have deleted", UndoOutcome::Uncertain,
+                       "the quarantine cannot be listed: " + unnamed.error().reason});
+    }
+    for (const DeleteChange& change : unnamed ? *unnamed : std::vector<DeleteChange>{}) {
+      steps.push_back(UndoDelete(change, quarantine));
+    }
+  }
+  std::map<int, std::string> trashedAt;
+  std::set<int> notMade;
+  for (const JournalEntry& entry : action.entries) {
+    if (const auto* note = std::get_if<TrashedNote>(&entry.record)) trashedAt[note->change] = note->at;
+    if (const auto* note = std::get_if<NotMadeNote>(&entry.record)) notMade.insert(note->change);
+  }
+  std::vector<const RegistryChange*> registryChanges;
+  for (const JournalEntry& entry : action.entries) {
+    const auto* change = std::get_if<RegistryChange>(&entry.record);
+    if (change && notMade.count(entry.n) == 0) registryChanges.push_back(change);
+  }
+  RegistryUndo registry(registryChanges);
+  // Newest first; notes about changes undo nothing themselves.
+  struct Undoer {
+    std::vector<UndoStep>& steps;
+    const Expected<platform::Folder>& quarantine;
+    std::map<int, std::string>& trashedAt;
+    RegistryUndo& registry;
+    int n;
+    void operator()(const RegistryChange& c) const { registry.Undo(c, steps); }
+    void operator()(const IniChange& c) const { steps.push_back(UndoIni(c)); }
+    void operator()(const ReplaceChange& c) const { UndoReplace(c, steps); }
+    void operator()(const DeleteChange& c) const { steps.push_back(UndoDelete(c, quarantine)); }
+    void operator()(const TrashChange& c) const { steps.push_back(UndoTrash(c, trashedAt[n])); }
+    void operator()(const AttributesChange& c) const { steps.push_back(UndoAttributes(c)); }
+    void operator()(const TrashedNote&) const {}
+    void operator()(const NotMadeNote&) const {}
+    void operator()(const UndoneNote&) const {}
+  };
+  for (auto it = action.entries.rbegin(); it != action.entries.rend(); ++it) {
+    if (notMade.count(it->n) == 0) std::visit(Undoer{steps, quarantine, trashedAt, registry, it->n}, it->record);
+  }
+  registry.Finish(steps);
+}
+
+std::string NoSuchAction(std::string_view idOrLast) {
+  return idOrLast == "last" ? "no recorded action is left to undo"
+                            : "no recorded action has the id " + std::string(idOrLast);
+}
+
+// Nothing recorded yet is no error; records that are there must be the user's own.
+std::optional<Expected<ActionStore>> OpenStore(const std::string& actionsFolder) {
+  if (actionsFolder.empty() || !platform::GetEntryInfo(actionsFolder)) return std::nullopt;
+  return ActionStore::Open(actionsFolder, false);
 }
 
 }  // namespace
 
 bool UndoReport::Complete() const {
   if (!error.empty()) return false;
-  for (const UndoStep& step : steps) {
-    if (step.outcome == UndoOutcome::LeftAlone || step.outcome == UndoOutcome::Failed) return false;
-  }
-  return true;
+  return std::all_of(steps.begin(), steps.end(), [](const UndoStep& step) {
+    return step.outcome == UndoOutcome::Restored || step.outcome == UndoOutcome::AlreadyAsBefore;
+  });
 }
 
 UndoReport UndoAction(std::string_view idOrLast, const std::string& actionsFolder) {
   UndoReport report;
-  const auto action = FindAction(idOrLast, actionsFolder);
-  if (!action) {
-    report.error = idOrLast == "last" ? "no recorded action is left to undo"
-                                      : "no recorded action has the id " + std::string(idOrLast);
+  const auto store = OpenStore(actionsFolder);
+  if (!store || !*store) {
+    report.error = store ? store->error().reason : NoSuchAction(idOrLast);
     return report;
   }
-  report.id = action->id;
-  std::map<int, std::string> trashedAt;
-  RegistryUndo registry(action->entries);
-  for (const json& entry : action->entries) {
-    if (entry.value("op", "") == "trashed") trashedAt[entry.value("n", 0)] = Text(entry, "at");
+  std::string id(idOrLast);
+  if (idOrLast == "last") {
+    id.clear();
+    const auto ids = (*store)->Ids();
+    if (!ids) {
+      report.error = ids.error().reason;
+      return report;
+    }
+    for (auto it = ids->rbegin(); it != ids->rend() && id.empty(); ++it) {
+      const auto action = (*store)->Read(*it);
+      if (!action) {
+        report.error = action.error().reason;
+        return report;
+      }
+      if (!action->UndoneCompletely()) id = *it;
+    }
+    if (id.empty()) {
+      report.error = NoSuchAction(idOrLast);
+      return report;
+    }
   }
-  for (auto it = action->entries.rbegin(); it != action->entries.rend(); ++it) {
-    const json& entry = *it;
-    const std::string op = entry.value("op", "");
-    if (op == "registry") registry.Undo(entry, report.steps);
-    else if (op == "ini") report.steps.push_back(UndoIni(entry));
-    else if (op == "replace") UndoReplace(entry, report.steps);
-    else if (op == "delete") report.steps.push_back(UndoDelete(entry, action->folder));
-    else if (op == "trash") report.steps.push_back(UndoTrash(entry, trashedAt[entry.value("n", 0)]));
-    else if (op == "attributes") report.steps.push_back(UndoAttributes(entry));
+  const auto lock = (*store)->Lock();
+  if (!lock) {
+    report.error = lock.error().reason;
+    return report;
   }
-  registry.Finish(report.steps);
-  AppendToAction(*action, {{"op", "undone"}, {"time", UtcNow()}, {"complete", report.Complete()}});
+  const auto action = (*store)->Read(id);
+  if (!action) {
+    report.error = action.error().reason;
+    return report;
+  }
+  report.id = id;
+  UndoSteps(*action, report.steps);
+  const Status recorded = AppendToAction(*action, JournalEntry{0, UndoneNote{UtcNow(), report.Complete()}});
+  if (!recorded) {
+    report.steps.push_back({action->folder.PathOf(std::string(kJournalFileName)), "the record of this undo",
+                            UndoOutcome::Failed, "it could not be written: " + recorded.error().reason});
+  }
   return report;
 }
 
-std::vector<ActionSummary> ActionHistory(const std::string& actionsFolder) {
+Expected<std::vector<ActionSummary>> ActionHistory(const std::string& actionsFolder) {
   std::vector<ActionSummary> history;
-  for (const std::string& id : ActionIds(actionsFolder)) {
-    const auto action = ReadAction(actionsFolder, id);
-    if (!action) continue;
-    ActionSummary summary;
-    summary.id = id;
-    summary.time = action->header.value("time", "");
-    summary.action = action->header.value("action", "");
-    const auto rows = action->header.find("rows");
-    if (rows != action->header.end() && rows->is_array()) {
-      for (const json& row : *rows) {
-        if (row.is_object()) summary.rows.push_back({Text(row, "file"), Text(row, "virus")});
+  const auto store = OpenStore(actionsFolder);
+  if (!store) return history;
+  if (!*store) return store->error();
+  const auto ids = (*store)->Ids();
+  if (!ids) return ids.error();
+  for (const std::string& id : *ids) {
+    const auto action = (*store)->Read(id);
+    if (!action && action.error().code == kRecordsUntrusted) return action.error();
+    if (!action) continue;  // no journal of ours: nothing to list
+    ActionSummary summary{id, action->header.time, action->header.action, action->header.rows, 0,
+                          static_cast<int>(action->unreadable.size()), std::string()};
+    for (const JournalEntry& entry : action->entries) {
+      if (const auto* undone = std::get_if<UndoneNote>(&entry.record)) {
+        summary.undone = undone->complete ? undone->time : std::string();
+      } else if (std::holds_alternative<NotMadeNote>(entry.record)) {
+        --summary.changes;
+      } else if (!IsNote(entry.record)) {
+        ++summary.changes;
       }
-    }
-    for (const json& entry : action->entries) {
-      const std::string op = entry.value("op", "");
-      if (op == "undone") summary.undone = entry.value("complete", false) ? entry.value("time", "") : std::string();
-      else if (op != "trashed") ++summary.changes;
     }
     history.push_back(std::move(summary));
   }

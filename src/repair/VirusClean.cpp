@@ -2,25 +2,28 @@
 
 #include <exception>
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "scan/RegistryLocations.h"
 #include "services/TextUtils.h"
 
 namespace korbu {
 
 bool IsBrontokVerdict(std::string_view virusName) {
-  std::string lowered(virusName);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return MatchesMask(lowered, BrontokMask);
+  return MatchesMask(platform::AsciiLowered(virusName), BrontokMask);
 }
 
 bool DeleteInfectedFile(const std::string& path, ChangeSink& sink) {
-  if (!platform::FileExists(path)) return false;
+  // The file's folder is held from here on: every change reaches the file in it.
+  const auto parent = platform::OpenParent(path);
+  if (!parent) return false;
+  const auto& [folder, name] = *parent;
+  const auto entry = folder.Entry(name);
+  if (!entry || entry->kind != platform::EntryKind::Regular) return false;
   sink.EndProcesses(path);
-  sink.ClearAttributes(path);
-  return sink.DeleteFile(path);
+  (void)sink.ClearAttributes(folder, name);
+  return sink.DeleteFile(folder, name).has_value();
 }
 
 bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink) {

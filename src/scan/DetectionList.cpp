@@ -2,22 +2,11 @@
 
 #include <algorithm>
 
+#include "platform/AsciiCase.h"
 #include "platform/Path.h"
 #include "scan/RegistryLocations.h"
 
 namespace korbu {
-namespace {
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 RowKind KindOf(const DetectionRow& row) {
   if (row.information == kInfoCleaned) return RowKind::Cleaned;
@@ -35,7 +24,7 @@ bool IsPending(const DetectionRow& row) {
 bool DetectionList::IsDetected(const std::string& fileName) const {
   const bool registry = IsRegistryPath(fileName);
   for (const auto& row : rows_) {
-    if (registry ? EqualIgnoringAsciiCase(row.fileName, fileName)
+    if (registry ? platform::EqualsIgnoringCase(row.fileName, fileName)
                  : platform::SameFileName(row.fileName, fileName)) {
       return true;
     }
@@ -51,7 +40,7 @@ void DetectionList::AddDetection(const std::string& fileName, const std::string&
 
 bool DetectionList::IsRegistryDetected(const std::string& location, const std::string& prefix) const {
   return std::any_of(rows_.begin(), rows_.end(), [&](const DetectionRow& row) {
-    return row.prefix == prefix && EqualIgnoringAsciiCase(row.fileName, location);
+    return row.prefix == prefix && platform::EqualsIgnoringCase(row.fileName, location);
   });
 }
 

@@ -6,8 +6,19 @@
 #include "detect/Heuristic.h"
 #include "detect/VariantTable.h"
 #include "platform/OpenedFile.h"
+#include "scan/CachedVerdict.h"
 
 namespace korbu {
+namespace {
+
+ScanContext Sources(EngineScanner* engine, bool heuristicEnabled) {
+  ScanContext context;
+  context.engine = engine;
+  context.heuristic = heuristicEnabled;
+  return context;
+}
+
+}  // namespace
 
 FileVerdictResult JudgeFile(std::string path, const ScanContext& context) {
   // One open for every test: whatever is swapped in under the name afterwards is
@@ -19,6 +30,11 @@ FileVerdictResult JudgeFile(std::string path, const ScanContext& context) {
 
 FileVerdictResult JudgeOpenedFile(platform::OpenedFile& file, std::string name, const ScanContext& context) {
   FileVerdictResult result{std::move(name), {}, {}, std::nullopt};
+  // What the cache knows of the file in the state it was opened in.
+  CacheLookup cached(context.cache, file);
+  if (cached.Clean() || cached.CleanAgainstAddedSignatures(file)) return result;
+  // Anything else, a detection by the added signatures too, is judged in full, so
+  // that its name is the one a scan without the cache gives.
   EngineVerdict engine;
   // The engine's name is only a default: both own tests take precedence over it.
   if (context.engine != nullptr && context.engine->IsActive()) engine = context.engine->ScanForVirus(file);
@@ -34,14 +50,23 @@ FileVerdictResult JudgeOpenedFile(platform::OpenedFile& file, std::string name, 
     result.verdict = kHeuristicVerdictName;
   }
   result.error = facts.readError ? file.Error() : std::move(engine.readError);
+  if (!result.verdict.empty()) {
+    cached.Forget();
+  } else if (result.JudgedWhole()) {
+    cached.KeepClean();
+  }
   return result;
 }
 
 bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine, bool heuristicEnabled,
               std::string* error) {
+  return ScanFile(path, verdict, Sources(engine, heuristicEnabled), error);
+}
+
+bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context, std::string* error) {
   verdict.clear();
   if (error != nullptr) error->clear();
-  FileVerdictResult result = JudgeFile(path, ScanContext{engine, heuristicEnabled});
+  FileVerdictResult result = JudgeFile(path, context);
   verdict = std::move(result.verdict);
   if (error != nullptr) *error = std::move(result.error);
   return !verdict.empty();

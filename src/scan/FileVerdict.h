@@ -30,7 +30,10 @@ struct FileVerdictResult {
 /// every test reads that one open file, the own ones in bounded blocks. error
 /// tells why the file could not be judged, or only in part ("Permission denied",
 /// "not a regular file", a read error); notWhole, the engine's limit that stopped
-/// it. Reentrant: verdicts of one scan may run on several threads at once.
+/// it. With the scan's verdict cache, a file the cache knows clean in the state it
+/// is opened in is not read, one clean before a database update is judged against
+/// the added signatures alone, and a clean verdict of a file judged whole is kept.
+/// Reentrant: verdicts of one scan may run on several threads at once.
 FileVerdictResult JudgeFile(std::string path, const ScanContext& context);
 
 /// The same for a file already open (standard input kept in a temporary file),
@@ -44,11 +47,9 @@ FileVerdictResult JudgeOpenedFile(platform::OpenedFile& file, std::string name, 
 bool ScanFile(const std::string& path, std::string& verdict, EngineScanner* engine,
               bool heuristicEnabled, std::string* error = nullptr);
 
-/// The same with the sources of one scan.
-inline bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context,
-                     std::string* error = nullptr) {
-  return ScanFile(path, verdict, context.engine, context.heuristic, error);
-}
+/// The same with the sources of one scan, and its verdict cache.
+bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context,
+              std::string* error = nullptr);
 
 /// The same for a phase that runs on the main thread: a file that comes out clean
 /// but was not judged whole is told to the front end.

@@ -1,20 +1,12 @@
 #include "scan/RegistryLocations.h"
 
+#include "platform/AsciiCase.h"
 #include "services/MiniReg.h"
 
 namespace korbu {
 namespace {
 
 constexpr std::uint32_t kFirstRoot = 0x80000000u;
-
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameAsciiText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  return true;
-}
 
 }  // namespace
 
@@ -25,7 +17,7 @@ std::string RootKeyName(std::uint32_t handle) {
 
 std::uint32_t RootKeyFromName(std::string_view name) {
   for (std::size_t i = 0; i < RootKeyNames.size(); ++i)
-    if (SameAsciiText(name, RootKeyNames[i])) return kFirstRoot + static_cast<std::uint32_t>(i);
+    if (platform::EqualsIgnoringCase(name, RootKeyNames[i])) return kFirstRoot + static_cast<std::uint32_t>(i);
   return 0;
 }
 

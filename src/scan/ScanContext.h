@@ -8,6 +8,9 @@
 #include "engine/EngineScanner.h"
 
 namespace korbu {
+namespace cache {
+class VerdictCache;
+}
 
 struct ScanContext {
   /// The signature engine to ask; null, or not active, leaves the own tests alone.
@@ -17,6 +20,8 @@ struct ScanContext {
   /// Set (from any thread) when the scan is to stop; the registry phase ends at
   /// once, a Wine start under way included. Null: it runs to its end.
   const std::atomic<bool>* stop = nullptr;
+  /// Clean verdicts kept from earlier scans, ready for this one; null judges every file.
+  cache::VerdictCache* cache = nullptr;
 };
 
 }  // namespace korbu

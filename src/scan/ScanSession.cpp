@@ -3,6 +3,7 @@
 #include <exception>
 #include <thread>
 
+#include "cache/VerdictCache.h"
 #include "scan/FileVerdict.h"
 #include "scan/MemoryScan.h"
 #include "scan/RegistryScan.h"
@@ -70,6 +71,17 @@ void ScanSession::ApplyScanOptions() {
   if (engine_ != nullptr) {
     engine_->SetScanOptions(
         static_cast<std::uint16_t>(kScanOptionsWord | (options.archive ? kArchiveScanBit : 0)));
+  }
+  // The cache learns the settings last, once the engine's option word is set.
+  context_.cache = nullptr;
+  cacheProblem_.clear();
+  if (cache_ != nullptr) {
+    const Status ready = cache_->BeginScan(cache::VerdictSettings{engine_, options.heuristic});
+    if (ready) {
+      context_.cache = cache_;
+    } else {
+      cacheProblem_ = ready.error().reason;
+    }
   }
 }
 

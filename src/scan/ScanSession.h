@@ -87,6 +87,13 @@ class ScanSession {
   /// keeps the walk's order whatever the number of workers. Walker only.
   void InWalkOrder(const std::function<void()>& what);
 
+  /// The verdict cache the scans use (null, the default, for none); it outlives
+  /// the session. Set between scans.
+  void SetVerdictCache(cache::VerdictCache* cache) { cache_ = cache; }
+  /// Why the current (or last) scan judges every file although a cache is set;
+  /// empty when it uses the cache.
+  const std::string& CacheProblem() const { return cacheProblem_; }
+
   /// The engine and heuristic option of the current (or last) scan.
   const ScanContext& Context() const { return context_; }
 
@@ -121,6 +128,8 @@ class ScanSession {
   std::chrono::steady_clock::time_point lastLabel_{};
   TClamAV* engine_;
   ScanContext context_;
+  cache::VerdictCache* cache_ = nullptr;
+  std::string cacheProblem_;
   unsigned verdictWorkers_ = 0;
   // Made on the main thread before the walker starts and released there after it
   // ended; destroyed after the walk's component, whose walker may still use it.

@@ -4,15 +4,14 @@
 #include <functional>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/FolderHandle.h"
 
 namespace korbu {
 
 TBaseSearch::TBaseSearch() {
-  // The ANSI lower-casing of this platform's C locale: A-Z only.
   for (std::size_t b = 0; b < lowerMap_.size(); ++b) {
-    const auto byte = static_cast<unsigned char>(b);
-    lowerMap_[b] = (byte >= 'A' && byte <= 'Z') ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+    lowerMap_[b] = static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(b)));
   }
 }
 

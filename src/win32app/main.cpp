@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "cache/VerdictCache.h"
+#include "scan/ScanSession.h"
 #include "win32app/MainWindow.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -14,7 +16,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int status = 0;
   try {
     korbu::win32app::Win32Dispatcher dispatcher;
+    // Scans take what they found clean before from the user's verdict cache.
+    auto cache = korbu::cache::VerdictCache::OpenForUser();
     korbu::win32app::MainWindow window(dispatcher, korbu::MakeEngineStartup());
+    if (cache) window.Controller().Session().SetVerdictCache(cache->get());
     MSG message;
     // A quit taken by a wait for the walk ends the loop as well.
     while (!dispatcher.QuitSeen()) {

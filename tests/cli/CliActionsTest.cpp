@@ -120,6 +120,8 @@ int RunScan(const std::vector<std::string>& args, std::string& out) {
 TEST(CliActions, TheProgramCleansAndReportsTheRowsAsTheyStand) {
   Infected system;
   const std::string folder = system.prefix.DriveC("scan");
+  // A byte order mark: the dry run reads the value the clean would replace.
+  const std::string ini = system.prefix.WriteC("windows/system.ini", "\xEF\xBB\xBF[boot]\r\nshell=Explorer.exe csrss.exe\r\n");
   const std::string before = system.prefix.Snapshot();
   std::string dry;
   EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--no-engine", "--clean", "--dry-run", folder}, dry), 1);
@@ -127,6 +129,7 @@ TEST(CliActions, TheProgramCleansAndReportsTheRowsAsTheyStand) {
   EXPECT_NE(dry.find("  would delete " + system.worm + "\n"), std::string::npos) << dry;
   EXPECT_NE(dry.find("  would delete " + system.autoexec + "\n"), std::string::npos) << dry;
   EXPECT_NE(dry.find("DisableTaskMgr: (none) -> dword:0"), std::string::npos) << dry;
+  EXPECT_NE(dry.find(ini + " [boot] shell: \"Explorer.exe csrss.exe\" -> \"Explorer.exe\"\n"), std::string::npos) << dry;
   EXPECT_NE(dry.find("  not handled: dry run: nothing was changed\n"), std::string::npos) << dry;
   EXPECT_FALSE(fs::exists(system.home.Path("data")));
 

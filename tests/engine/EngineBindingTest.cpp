@@ -64,9 +64,10 @@ TEST_F(EngineBinding, LibclamavHiddenFromTheLoaderMeansNoLibraryAndOwnDetection)
 TEST_F(EngineBinding, RealLibraryBesideTheExecutableBindsAllEntries) {
   ASSERT_TRUE(LoadEngineLibrary()) << "the engine library should sit beside the test program";
   const EngineEntries& e = EngineLibrary();
-  for (auto entry : {e.scanbuff, e.retflevel, e.debug}) {
+  for (auto entry : {e.scanbuff, e.debug}) {
     EXPECT_NE(entry, nullptr);
   }
+  EXPECT_NE(e.retflevel, nullptr);
   ASSERT_NE(e.retver, nullptr);
   EXPECT_EQ(std::string(e.retver()).rfind("1.", 0), 0u) << e.retver();
   EXPECT_EQ(EngineLibraryProblem(), "");

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "EngineTestSupport.h"
 #include "engine/CvdHeader.h"
+#include "engine/DatabaseSet.h"
 #include "engine/VirusClamAV.h"
 #include "support/TempTree.h"
 
@@ -111,25 +114,32 @@ TEST_F(EngineSetup, LoadsFromTheOneDatabaseFolder) {
   EXPECT_EQ(info.dailyDate, "06 Jun 2006");
 }
 
-TEST_F(EngineSetup, IdentityChangesWithTheLoadedFilesAndTheOptions) {
+TEST_F(EngineSetup, TheLoadedSetIsKnownByContentAndNotOnceAFileChangedAfterTheLoad) {
   std::string folder = Databases("good-db");
+  // The load begins in a later tick of the clock files are stamped with.
+  const std::int64_t written = platform::NowNs();
+  while (platform::NowNs() <= written) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   CreateVirusEngine();
   SetDatabaseFolder(*VirusEngine, folder);
   ASSERT_TRUE(LoadVirusDatabase());
-  VirusEngine->SetScanOptions(879);
-  const EngineIdentity identity = EngineIdentityOf(*VirusEngine);
-  EXPECT_EQ(identity.library, "fake");
-  EXPECT_EQ(identity.mainVersion, "55");
-  EXPECT_EQ(identity.scanOptions, 879);
-  EXPECT_EQ(identity.loadedSet, LoadedSetDigest(folder));
-  EXPECT_EQ(identity.loadedSet.size(), 64u);
-  // Another database beside them, or one rewritten, is another set.
+  EXPECT_EQ(VirusEngine->LibraryVersion(), "fake");
+  const Expected<DatabaseSet> loaded = IdentifyDatabases(folder, VirusEngine->LoadStartedNs());
+  ASSERT_TRUE(loaded) << loaded.error().reason;
+  EXPECT_EQ(loaded->digest.size(), 64u);
+  // A database put beside them after the load is not in the engine.
   tree_.Write("good-db/extra.ndb", "Sig:0:*:41424344");
-  const std::string withExtra = LoadedSetDigest(folder);
-  EXPECT_NE(withExtra, identity.loadedSet);
+  const Expected<DatabaseSet> after = IdentifyDatabases(folder, VirusEngine->LoadStartedNs());
+  ASSERT_FALSE(after);
+  EXPECT_NE(after.error().reason.find("extra.ndb"), std::string::npos) << after.error().reason;
+  // Another file, or the same one rewritten, is another set.
+  const Expected<DatabaseSet> withExtra = IdentifyDatabases(folder, platform::NowNs() + 1);
+  ASSERT_TRUE(withExtra) << withExtra.error().reason;
+  EXPECT_NE(withExtra->digest, loaded->digest);
   tree_.Write("good-db/extra.ndb", "Sig:0:*:4142434445");
-  EXPECT_NE(LoadedSetDigest(folder), withExtra);
-  EXPECT_EQ(LoadedSetDigest(tree_.Path("absent")), "");
+  const Expected<DatabaseSet> rewritten = IdentifyDatabases(folder, platform::NowNs() + 1);
+  ASSERT_TRUE(rewritten) << rewritten.error().reason;
+  EXPECT_NE(rewritten->digest, withExtra->digest);
+  EXPECT_FALSE(IdentifyDatabases(tree_.Path("absent"), platform::NowNs()));
 }
 
 TEST_F(EngineSetup, LoadedOnlyWhenTheEngineBecameActive) {

@@ -214,28 +214,12 @@ TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
 }
 
 // The system refuses one of the repair's registry writes.
-class RefusingSink final : public ChangeSink {
+class RefusingSink final : public ForwardingSink {
  public:
-  bool Applies() const override { return true; }
-  void EndProcesses(const std::string& imagePath) override { ApplyChanges().EndProcesses(imagePath); }
-  bool ClearAttributes(const std::string& path) override { return ApplyChanges().ClearAttributes(path); }
-  bool DeleteFile(const std::string& path) override { return ApplyChanges().DeleteFile(path); }
-  bool MoveToTrash(const std::string& path) override { return ApplyChanges().MoveToTrash(path); }
-  bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,
-                     std::string_view value) override {
-    return ApplyChanges().WriteIniValue(path, section, key, value);
-  }
-  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
-    return ApplyChanges().WriteRegString(root, valuePath, text);
-  }
+  RefusingSink() : ForwardingSink(ApplyChanges()) {}
   bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
     if (valuePath == kTaskMgr) return false;
-    return ApplyChanges().WriteRegDWord(root, valuePath, value);
-  }
-  bool DeleteRegValue(const RegistryValueLocation& value) override { return ApplyChanges().DeleteRegValue(value); }
-  bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content,
-                                const std::string& backupPath) override {
-    return ApplyChanges().ReplaceFileKeepingBackup(path, content, backupPath);
+    return inner_.WriteRegDWord(root, valuePath, value);
   }
 };
 

@@ -2,10 +2,14 @@
 // and over things changed since.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <stdexcept>
 
@@ -51,32 +55,47 @@ bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path
 std::string Eicar() { return std::string("X5O!P%@AP[4\\PZX54(P^)7CC)7}$") + "EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*"; }
 
 // Performs the first changes, then ends the action as a crash would.
-class CrashingSink final : public ChangeSink {
+class CrashingSink final : public ForwardingSink {
  public:
-  explicit CrashingSink(int allowed) : allowed_(allowed) {}
-  bool Applies() const override { return true; }
-  void EndProcesses(const std::string& p) override { ApplyChanges().EndProcesses(p); }
-  bool ClearAttributes(const std::string& p) override { return Tick() && ApplyChanges().ClearAttributes(p); }
-  bool DeleteFile(const std::string& p) override { return Tick() && ApplyChanges().DeleteFile(p); }
-  bool MoveToTrash(const std::string& p) override { return Tick() && ApplyChanges().MoveToTrash(p); }
-  bool WriteIniValue(const std::string& p, std::string_view s, std::string_view k, std::string_view v) override {
-    return Tick() && ApplyChanges().WriteIniValue(p, s, k, v);
+  explicit CrashingSink(int allowed) : ForwardingSink(ApplyChanges()), allowed_(allowed) {}
+  Status ClearAttributes(const platform::Folder& f, const std::string& n) override {
+    Tick();
+    return inner_.ClearAttributes(f, n);
+  }
+  Status DeleteFile(const platform::Folder& f, const std::string& n) override {
+    Tick();
+    return inner_.DeleteFile(f, n);
+  }
+  Expected<std::string> MoveToTrash(const platform::Folder& f, const std::string& n) override {
+    Tick();
+    return inner_.MoveToTrash(f, n);
+  }
+  Status WriteIniValue(const platform::Folder& f, const std::string& n, std::string_view s, std::string_view k,
+                       std::string_view v) override {
+    Tick();
+    return inner_.WriteIniValue(f, n, s, k, v);
+  }
+  Status ReplaceFileKeepingBackup(const platform::Folder& f, const std::string& n, const std::string& c,
+                                  const std::string& b) override {
+    Tick();
+    return inner_.ReplaceFileKeepingBackup(f, n, c, b);
   }
   bool WriteRegString(platform::RootKey r, std::string_view p, std::string_view t) override {
-    return Tick() && ApplyChanges().WriteRegString(r, p, t);
+    Tick();
+    return inner_.WriteRegString(r, p, t);
   }
   bool WriteRegDWord(platform::RootKey r, std::string_view p, std::uint32_t v) override {
-    return Tick() && ApplyChanges().WriteRegDWord(r, p, v);
+    Tick();
+    return inner_.WriteRegDWord(r, p, v);
   }
-  bool DeleteRegValue(const RegistryValueLocation& v) override { return Tick() && ApplyChanges().DeleteRegValue(v); }
-  bool ReplaceFileKeepingBackup(const std::string& p, const std::string& c, const std::string& b) override {
-    return Tick() && ApplyChanges().ReplaceFileKeepingBackup(p, c, b);
+  bool DeleteRegValue(const RegistryValueLocation& v) override {
+    Tick();
+    return inner_.DeleteRegValue(v);
   }
 
  private:
-  bool Tick() {
+  void Tick() {
     if (--allowed_ < 0) throw std::runtime_error("power cut");
-    return true;
   }
   int allowed_;
 };
@@ -124,6 +143,16 @@ class UndoTest : public ::testing::Test {
     return out;
   }
 
+  // Runs Clean or Delete over the rows through the journal, as a front end does,
+  // and gives the action's id; the action ends here, and lets go of the records.
+  template <typename Loop>
+  static std::string Act(const char* action, Loop loop, DetectionList& rows) {
+    JournalSink sink(action, rows);
+    loop(rows, sink, PendingMessages(), RowReporter());
+    EXPECT_TRUE(sink.Error().empty()) << sink.Error();
+    return sink.Id();
+  }
+
   static std::uint32_t Dword(std::string_view policy) {
     std::uint32_t value = 0xFFFFFFFF;
     std::vector<unsigned char> data;
@@ -138,9 +167,7 @@ class UndoTest : public ::testing::Test {
 TEST_F(UndoTest, CleanThenUndoLeavesEveryValueAndFileAsBefore) {
   const std::string before = State();
   DetectionList rows = WormRows();
-  JournalSink sink("clean", rows);
-  CleanRows(rows, sink, {}, {});
-  ASSERT_TRUE(sink.Error().empty()) << sink.Error();
+  const std::string id = Act("clean", CleanRows, rows);
   EXPECT_EQ(rows.Row(0).information, kInfoCleaned);
   EXPECT_EQ(rows.Row(1).information, kInfoCleaned);
   EXPECT_FALSE(Exists(damage.wormFile));
@@ -148,7 +175,7 @@ TEST_F(UndoTest, CleanThenUndoLeavesEveryValueAndFileAsBefore) {
   ASSERT_NE(State(), before);
 
   const UndoReport report = UndoAction("last");
-  EXPECT_EQ(report.id, sink.Id());
+  EXPECT_EQ(report.id, id);
   for (const UndoStep& step : report.steps) {
     EXPECT_TRUE(step.outcome == UndoOutcome::Restored || step.outcome == UndoOutcome::AlreadyAsBefore)
         << step.object << ": " << step.note;
@@ -158,47 +185,55 @@ TEST_F(UndoTest, CleanThenUndoLeavesEveryValueAndFileAsBefore) {
   EXPECT_TRUE(fs::is_empty(fs::path(damage.Trashed("")).parent_path().parent_path() / "info"));
 
   const auto history = ActionHistory();
-  ASSERT_EQ(history.size(), 1u);
-  EXPECT_EQ(history[0].action, "clean");
-  ASSERT_EQ(history[0].rows.size(), 2u);
-  EXPECT_EQ(history[0].rows[0].file, damage.wormFile);
-  EXPECT_GT(history[0].changes, 20);
-  EXPECT_FALSE(history[0].undone.empty());
+  ASSERT_TRUE(history && history->size() == 1u);
+  const ActionSummary& action = history->front();
+  EXPECT_EQ(action.action, "clean");
+  ASSERT_EQ(action.rows.size(), 2u);
+  EXPECT_EQ(action.rows[0].file, damage.wormFile);
+  EXPECT_GT(action.changes, 20);
+  EXPECT_FALSE(action.undone.empty());
   EXPECT_FALSE(UndoAction("last").error.empty());  // nothing left to undo
 }
 
-TEST_F(UndoTest, AnInterruptedActionIsUndoneForThePartDone) {
+TEST_F(UndoTest, AnInterruptedActionIsUndoneForThePartDoneAndTheCutRecordIsUncertain) {
   const std::string before = State();
   DetectionList rows = WormRows();
   // Attributes, the worm file, system.ini and five registry values, then the
-  // crash: every later change is recorded but never made.
-  CrashingSink crash(8);
-  JournalSink sink("clean", rows, ActionsFolder(), crash);
-  EXPECT_THROW(CleanRows(rows, sink, {}, {}), std::runtime_error);
+  // crash: the change after them is recorded but never made.
+  std::string id;
+  {
+    CrashingSink crash(8);
+    JournalSink sink("clean", rows, ActionsFolder(), crash);
+    EXPECT_THROW(CleanRows(rows, sink, {}, {}), std::runtime_error);
+    id = sink.Id();
+  }
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_NE(State(), before);
   // A last line whose writing the crash cut short.
-  const std::string journal = InFolder(InFolder(ActionsFolder(), sink.Id()), kJournalFileName);
-  WriteFileBytes(journal, ReadFileBytes(journal) + "{\"op\":\"registry\",\"locat");
+  const std::string journal = InFolder(InFolder(ActionsFolder(), id), kJournalFileName);
+  WriteFileBytes(journal, ReadFileBytes(journal) + "{\"op\":\"registry\",\"location\":\"HKEY_X\\\\Cut\",\"ol");
 
   const UndoReport report = UndoAction("last");
-  EXPECT_TRUE(report.Complete());
-  ASSERT_GE(report.steps.size(), 9u);
-  EXPECT_EQ(report.steps.front().outcome, UndoOutcome::AlreadyAsBefore);  // recorded, never made
+  ASSERT_GE(report.steps.size(), 10u);
+  EXPECT_EQ(report.steps[0].outcome, UndoOutcome::Uncertain);
+  EXPECT_EQ(report.steps[0].object, "HKEY_X\\Cut");
+  EXPECT_EQ(report.steps[1].outcome, UndoOutcome::AlreadyAsBefore);  // recorded, never made
+  EXPECT_FALSE(report.Complete());
   EXPECT_EQ(State(), before);
+  // Its own record went on a line of its own, so the next undo finds the same.
+  EXPECT_EQ(UndoAction("last").id, id);
 }
 
 TEST_F(UndoTest, WhatChangedSinceTheActionIsLeftAloneAndReported) {
   DetectionList rows = WormRows();
-  JournalSink sink("clean", rows);
-  CleanRows(rows, sink, {}, {});
-  ASSERT_FALSE(sink.Id().empty());
+  const std::string id = Act("clean", CleanRows, rows);
+  ASSERT_FALSE(id.empty());
   // The user writes a hosts file, sets a policy again and makes an Autoexec.bat.
   WriteFileBytes(damage.Hosts(), "user's own\n");
   ASSERT_TRUE(WriteRegDWord(HKEY_CURRENT_USER, std::string(kPolicies) + "System\\DisableCMD", 7));
   const std::string autoexec = prefix.WriteC("autoexec.bat", "rem mine");
 
-  const UndoReport report = UndoAction(sink.Id());
+  const UndoReport report = UndoAction(id);
   EXPECT_FALSE(report.Complete());
   std::vector<std::string> leftAlone;
   for (const UndoStep& step : report.steps) {
@@ -217,7 +252,7 @@ TEST_F(UndoTest, WhatChangedSinceTheActionIsLeftAloneAndReported) {
   // Everything else is back.
   EXPECT_EQ(Dword("System\\DisableTaskMgr"), 1u);
   EXPECT_TRUE(Exists(damage.wormFile));
-  EXPECT_TRUE(ActionHistory().at(0).undone.empty());  // not completely undone
+  EXPECT_TRUE(ActionHistory()->at(0).undone.empty());  // not completely undone
 }
 
 TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
@@ -226,18 +261,17 @@ TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
   DetectionList rows;
   rows.AddDetection(eicar, "Eicar-Test-Signature", "");
   rows.SetChecked(0, true);
-  JournalSink sink("delete", rows);
-  DeleteRows(rows, sink, {}, {});
+  const std::string id = Act("delete", DeleteRows, rows);
   EXPECT_EQ(rows.Row(0).information, kInfoDeleted);
   EXPECT_FALSE(Exists(eicar));
 
-  const fs::path quarantine = InFolder(InFolder(ActionsFolder(), sink.Id()), kQuarantineFolderName);
+  const fs::path quarantine = InFolder(InFolder(ActionsFolder(), id), kQuarantineFolderName);
   const fs::path item = quarantine / "1.kq";
   ASSERT_TRUE(fs::is_regular_file(item));
   EXPECT_EQ(fs::status(item).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(ReadFileBytes(item).find("EICAR"), std::string::npos);
 
-  const UndoReport report = UndoAction(sink.Id());
+  const UndoReport report = UndoAction(id);
   EXPECT_TRUE(report.Complete());
   EXPECT_EQ(ReadFileBytes(eicar), Eicar());
   EXPECT_EQ(fs::status(eicar).permissions(), fs::perms(0755));
@@ -254,6 +288,79 @@ TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
   EXPECT_EQ(clamscan(eicar), 1);
   EXPECT_EQ(clamscan(quarantine.string()), 0);
 }
+
+#ifndef _WIN32
+// Runs work in a child process; gives what it returned and how much its peak
+// memory grew meanwhile (KiB).
+std::pair<std::string, long> InChild(const std::function<std::string()>& work) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {"no pipe", -1};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);  // a child's peak starts at what it holds
+    const std::string result = work();
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const std::string out = std::to_string(after.ru_maxrss - before.ru_maxrss) + "\n" + result;
+    const ssize_t ignored = ::write(fds[1], out.data(), out.size());
+    (void)ignored;
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  ::waitpid(pid, nullptr, 0);
+  const std::size_t line = out.find('\n');
+  if (line == std::string::npos) return {"the child ended early", -1};
+  return {out.substr(line + 1), std::stol(out.substr(0, line))};
+}
+
+TEST_F(UndoTest, ALargeFileIsQuarantinedAndGivenBackInBoundedMemory) {
+  constexpr off_t kSize = 32 << 20;  // read whole, it would add twice as much at the peak
+  const std::string big = prefix.WriteC("big.bin", "head");
+  ASSERT_EQ(::truncate(big.c_str(), kSize), 0);
+  const auto shaOf = [](const std::string& path) {
+    auto file = platform::InputFile::Open(path, platform::ShareMode::DenyNone);
+    return file ? platform::Sha256OfFile(*file) : std::nullopt;
+  };
+  const auto sha = shaOf(big);
+  ASSERT_TRUE(sha);
+  auto deleteRow = [&] {
+    DetectionList rows;
+    rows.AddDetection(big, "Some.Other.Virus", "");
+    rows.SetChecked(0, true);
+    std::string reason;
+    JournalSink sink("delete", rows);
+    DeleteRows(rows, sink, {}, [&](const RowResult& result) { reason = result.reason; });
+    return reason;
+  };
+  // Where the quarantine cannot be written, the row says why and the file stays.
+  const std::string refused = InChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{1 << 20, 1 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    return deleteRow();
+  }).first;
+  EXPECT_TRUE(refused.starts_with("could not be quarantined: ")) << refused;
+  EXPECT_NE(refused.find("File too large"), std::string::npos) << refused;
+  EXPECT_TRUE(Exists(big));
+  EXPECT_TRUE(ActionHistory()->empty()) << "an action that changed nothing left a record";
+
+  const auto [reason, grown] = InChild([&] {
+    const std::string deleted = deleteRow();
+    const UndoReport report = UndoAction("last");
+    return deleted + "|" + (report.Complete() ? "complete" : "incomplete");
+  });
+  EXPECT_EQ(reason, "|complete");
+  EXPECT_LT(grown, kSize / 2 / 1024) << "KiB more at the peak, whatever the size (about 11 MiB under ASan)";
+  EXPECT_EQ(shaOf(big), sha);
+}
+#endif
 
 TEST_F(UndoTest, NothingChangesWhenTheJournalCannotBeWritten) {
   test::TempTree blocked;

@@ -119,8 +119,10 @@ TEST_F(WineClean, ACleanAndItsUndoWhileWineRunsMakeThreeWineStartsEachAndPutBack
 
   test::WineCallCounter wineCalls(tree_->Path());
 
-  JournalSink sink("clean", rows);
-  CleanRows(rows, sink, nullptr, nullptr);
+  {
+    JournalSink sink("clean", rows);
+    CleanRows(rows, sink, nullptr, nullptr);
+  }  // the action ends, and with it its hold on the records
   ASSERT_EQ(rows.Row(0).information, "This object was cleaned!");
   ASSERT_EQ(rows.Row(1).information, "This object was cleaned!");
   const long cleanCalls = wineCalls.Take();

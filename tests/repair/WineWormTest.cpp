@@ -188,8 +188,12 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
   DetectionList& rows = scan.list;
   for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
   std::vector<RowResult> results;
-  JournalSink journal("clean", rows);
-  CleanRows(rows, journal, nullptr, [&](const RowResult& r) { results.push_back(r); });
+  std::string actionId;
+  {
+    JournalSink journal("clean", rows);
+    CleanRows(rows, journal, nullptr, [&](const RowResult& r) { results.push_back(r); });
+    actionId = journal.Id();
+  }  // the action ends, and with it its hold on the records
   const long cleanCalls = wineCalls.Take();
   std::printf("Clean of %zu rows in two prefixes with Wine running: %ld Wine calls\n", rows.Count(), cleanCalls);
   // Read ahead and made together: at most three Wine starts per prefix.
@@ -221,7 +225,7 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
   }
 
   // The other prefix's changes were journaled with it: undone there, exactly.
-  const UndoReport undone = UndoAction(journal.Id());
+  const UndoReport undone = UndoAction(actionId);
   for (const UndoStep& step : undone.steps)
     EXPECT_TRUE(step.outcome == UndoOutcome::Restored || step.outcome == UndoOutcome::AlreadyAsBefore)
         << step.object << ": " << step.note;

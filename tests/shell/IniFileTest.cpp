@@ -38,6 +38,18 @@ TEST(IniEntry, MissingKeyOrSectionIsAdded) {
   EXPECT_EQ(Set(";[boot]\nshell=x\n[boot\n", "boot", "shell", "e"), ";[boot]\nshell=x\n[boot\n[boot]\nshell=e\n");
 }
 
+TEST(IniEntry, TheReaderFindsWhatTheWriterWouldRewrite) {
+  // A byte order mark, a ']' inside the section's name, line ends of either kind.
+  const std::string text = "\xEF\xBB\xBF[boot]\r\nshell = Explorer.exe csrss.exe \r\n[a]b]\nk=1\n[boot]\nshell=second\n";
+  EXPECT_EQ(IniValue(text, "BOOT", "Shell"), "Explorer.exe csrss.exe");
+  EXPECT_EQ(IniValue(text, "a]b", "k"), "1");
+  EXPECT_EQ(IniValue("[boot]\nshell\n", "boot", "shell"), "");
+  EXPECT_EQ(IniValue(text, "boot", "missing"), std::nullopt);
+  const std::string written = Set(text, "boot", "shell", "Explorer.exe");
+  EXPECT_EQ(IniValue(written, "boot", "shell"), "Explorer.exe");
+  EXPECT_EQ(IniValue(written, "a]b", "k"), "1");
+}
+
 TEST(IniEntry, RefusesWhatWouldBreakTheFile) {
   for (auto [section, key, value] : {std::tuple{"boot", "shell", "a\r\n[evil]"}, {"bo]ot", "shell", "x"},
                                      {"boot", "sh=ell", "x"}, {" ", "shell", "x"}, {"boot", "", "x"},

@@ -296,7 +296,7 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
     firstShownAlone = firstShownAlone || (index == 1 && view_.rows[1].first.information == kInfoDeleted &&
                                           std::filesystem::exists(second));
   };
-  const std::size_t actionsBefore = ActionHistory().size();
+  const std::size_t actionsBefore = ActionHistory()->size();
   controller_->btnDeleteClick();
   // It works on a worker: the window is free, busy and closed to the user.
   EXPECT_TRUE(controller_->ActionRunning());
@@ -317,10 +317,11 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
   EXPECT_TRUE(view_.On(WindowControl::SelectAll));
   EXPECT_TRUE(view_.On(WindowControl::Back));
   // What the action changed is journaled for korbu-scan --undo.
-  const std::vector<ActionSummary> history = ActionHistory();
-  ASSERT_EQ(history.size(), actionsBefore + 1);
-  EXPECT_EQ(history.back().action, "delete");
-  EXPECT_EQ(history.back().rows.size(), 3u);
+  const auto history = ActionHistory();
+  ASSERT_TRUE(history) << history.error().reason;
+  ASSERT_EQ(history->size(), actionsBefore + 1);
+  EXPECT_EQ(history->back().action, "delete");
+  EXPECT_EQ(history->back().rows.size(), 3u);
 }
 
 // A row's prefix decides which Windows system its Clean repairs, so the window

@@ -23,24 +23,6 @@ std::string ParentOf(const std::string& path) {
 
 }  // namespace
 
-std::optional<DurableFile> DurableFile::CreateNew(const std::string& path) {
-  const int fd = RetryOnEintr(
-      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
-  if (fd < 0) return std::nullopt;
-  return DurableFile(fd);
-}
-
-std::optional<DurableFile> DurableFile::OpenForAppend(const std::string& path) {
-  const int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC); });
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  return DurableFile(fd);
-}
-
 DurableFile::DurableFile(DurableFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
 
 DurableFile& DurableFile::operator=(DurableFile&& other) noexcept {
@@ -74,21 +56,6 @@ bool MakePrivateFolders(const std::string& path) {
   const std::string parent = ParentOf(path);
   if (parent != path && !MakePrivateFolders(parent)) return false;
   return ::mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
-}
-
-bool SyncFolder(const std::string& path) {
-  posix::UniqueFd fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
-  return fd.Valid() && ::fsync(fd.Get()) == 0;
-}
-
-bool MoveNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system that cannot refuse a replacement: a hard link can, for files.
-  struct stat st {};
-  if (::lstat(from.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  return ::unlink(from.c_str()) == 0;
 }
 
 std::string ProgramDataFolder() {

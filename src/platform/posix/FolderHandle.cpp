@@ -6,8 +6,10 @@
 
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "platform/Wildcard.h"
 #include "platform/posix/PosixSupport.h"
 
@@ -36,16 +38,6 @@ int OpenSubfolder(int parent, const char* name) {
   return RetryOnEintr([&] { return ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = RetryOnEintr([&] { return ::write(fd, text.data() + done, text.size() - done); });
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // A free name for a temporary file beside name; the descriptor is open for writing.
 UniqueFd CreateTemporary(int folder, const std::string& name, std::string& tempName) {
   std::random_device seed;
@@ -60,24 +52,67 @@ UniqueFd CreateTemporary(int folder, const std::string& name, std::string& tempN
   return UniqueFd();
 }
 
+FileStatus StatusFromStat(const struct stat& st) {
+  const EntryInfo entry = posix::EntryFromStat("", st);
+  FileStatus status;
+  status.kind = entry.kind;
+  status.size = entry.size;
+  status.lastWriteTime = entry.lastWriteTime;
+  status.mode = static_cast<unsigned>(st.st_mode & 07777);
+  status.owner = static_cast<std::uint32_t>(st.st_uid);
+  status.group = static_cast<std::uint32_t>(st.st_gid);
+  status.device = static_cast<std::uint64_t>(st.st_dev);
+  status.index = static_cast<std::uint64_t>(st.st_ino);
+  return status;
+}
+
+Error NotPlain(const std::string& name) { return Failure("not a plain file name: " + name, EINVAL); }
+
+// Why an entry could not be opened as what was asked for: a link or another
+// kind of entry is named as such, anything else in the system's words.
+Error OpenError(int folder, const std::string& name, int error, const char* wanted) {
+  struct stat st {};
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(st.st_mode)) return Failure(name + " is a link", ELOOP);
+    if (error == ENOTDIR || error == ELOOP) return Failure(name + " is not " + wanted, error);
+  }
+  return SystemError(error).Context(name);
+}
+
 }  // namespace
 
-std::optional<Folder> Folder::Open(const std::string& path) {
+bool IsPrivateToUser(const FileStatus& status) {
+  return status.owner && *status.owner == static_cast<std::uint32_t>(::geteuid()) && (status.mode & 022) == 0;
+}
+
+Expected<Folder> Folder::Hold(const std::string& path) {
   const std::string full = FullPath(path);
-  if (full.empty() || full.front() != '/') return std::nullopt;
+  if (full.empty() || full.front() != '/') return Failure("not a full path: " + path, EINVAL);
   UniqueFd fd(RetryOnEintr([] { return ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (!fd.Valid()) return LastSystemError().Context("/");
   std::size_t start = 1;
-  while (fd.Valid() && start < full.size()) {
+  while (start < full.size()) {
     std::size_t end = full.find('/', start);
     if (end == std::string::npos) end = full.size();
     if (end > start) {
       const std::string component = full.substr(start, end - start);
-      fd = UniqueFd(OpenSubfolder(fd.Get(), component.c_str()));
+      UniqueFd next(OpenSubfolder(fd.Get(), component.c_str()));
+      if (!next.Valid()) {
+        Error error = OpenError(fd.Get(), component, errno, "a folder");
+        error.reason = full.substr(0, start) + error.reason;
+        return error;
+      }
+      fd = std::move(next);
     }
     start = end + 1;
   }
-  if (!fd.Valid()) return std::nullopt;
   return Folder(std::make_shared<const Handle>(fd.Release()), full);
+}
+
+std::optional<Folder> Folder::Open(const std::string& path) {
+  auto folder = Hold(path);
+  if (!folder) return std::nullopt;
+  return std::move(*folder);
 }
 
 std::optional<Folder> Folder::Child(const std::string& name) const {
@@ -101,15 +136,75 @@ Status Folder::List(const std::string& mask, const std::function<bool(const Entr
 }
 
 std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
-  if (!IsPlainName(name)) return std::nullopt;
+  auto held = OpenRegular(name);
+  if (!held) return std::nullopt;
+  return std::move(held->file);
+}
+
+Expected<Folder::HeldFile> Folder::OpenRegular(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
   UniqueFd fd(RetryOnEintr([&] {
     return ::openat(handle_->fd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
   }));
+  if (!fd.Valid()) return OpenError(handle_->fd, name, errno, "a regular file");
   struct stat st {};
-  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd.Get(), &st) != 0) return LastSystemError().Context(name);
+  if (!S_ISREG(st.st_mode)) return Failure(name + " is not a regular file", EINVAL);
   const int flags = ::fcntl(fd.Get(), F_GETFL);
   if (flags != -1) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
-  return InputFile(fd.Release(), static_cast<std::uint64_t>(st.st_size));
+  return HeldFile{InputFile(fd.Release(), static_cast<std::uint64_t>(st.st_size)), StatusFromStat(st)};
+}
+
+Expected<DurableFile> Folder::OpenForAppend(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  UniqueFd fd(RetryOnEintr([&] {
+    return ::openat(handle_->fd, name.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  }));
+  if (!fd.Valid()) return OpenError(handle_->fd, name, errno, "a regular file");
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0) return LastSystemError().Context(name);
+  if (!S_ISREG(st.st_mode)) return Failure(name + " is not a regular file", EINVAL);
+  return DurableFile(fd.Release());
+}
+
+Expected<FileStatus> Folder::OwnStatus() const {
+  struct stat st {};
+  if (::fstat(handle_->fd, &st) != 0) return LastSystemError().Context(path_);
+  return StatusFromStat(st);
+}
+
+Expected<FileStatus> Folder::StatusOf(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  struct stat st {};
+  if (::fstatat(handle_->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return LastSystemError().Context(name);
+  return StatusFromStat(st);
+}
+
+Status Folder::Sync() const {
+  if (::fsync(handle_->fd) != 0) return LastSystemError().Context(path_);
+  return Ok();
+}
+
+Status Folder::RemoveEmptyFolder(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (::unlinkat(handle_->fd, name.c_str(), AT_REMOVEDIR) != 0) return LastSystemError().Context(PathOf(name));
+  return Ok();
+}
+
+Expected<Folder> Folder::MakeChild(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (::mkdirat(handle_->fd, name.c_str(), 0700) != 0) return LastSystemError().Context(name);
+  UniqueFd fd(OpenSubfolder(handle_->fd, name.c_str()));
+  if (!fd.Valid()) return OpenError(handle_->fd, name, errno, "a folder");
+  return Folder(std::make_shared<const Handle>(fd.Release()), PathOf(name));
+}
+
+Expected<NewFile> Folder::BeginFile(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  std::string temp;
+  UniqueFd fd = CreateTemporary(handle_->fd, name, temp);
+  if (!fd.Valid()) return LastSystemError().Context("a new file beside " + name);
+  return NewFile(*this, name, temp, DurableFile(fd.Release()));
 }
 
 bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
@@ -147,39 +242,29 @@ bool Folder::DeleteFile(const std::string& name) const {
 }
 
 bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
-  if (!IsPlainName(name)) return false;
-  UniqueFd fd(RetryOnEintr([&] {
-    return ::openat(handle_->fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  }));
-  if (!fd.Valid()) return false;
-  const bool written = WriteAll(fd.Get(), content) && ::fsync(fd.Get()) == 0;
-  if (::close(fd.Release()) != 0 || !written) {
-    ::unlinkat(handle_->fd, name.c_str(), 0);
-    return false;
+  auto file = BeginFile(name);
+  return file && file->Content().Write(content) && file->Commit();
+}
+
+Status Folder::RewriteFile(const std::string& name, std::string_view content) const {
+  const auto old = StatusOf(name);
+  if (!old && old.error().code != ENOENT) return old.error();
+  if (old && old->kind != EntryKind::Regular) return Failure(name + " is not a regular file", EINVAL);
+  auto file = BeginFile(name);
+  if (!file) return file.error();
+  if (!file->Content().Write(content)) return LastSystemError().Context(name);
+  if (old) {
+    // Root rewriting a user's file leaves it the user's. Where the owner cannot
+    // be given, the file becomes the writer's own, as any rewrite makes it.
+    (void)file->SetOwner(*old->owner, *old->group);
+    const Status mode = file->SetMode(old->mode & ~kSetIdBits);
+    if (!mode) return mode;
   }
-  return true;
+  return file->CommitReplacing();
 }
 
 bool Folder::ReplaceContent(const std::string& name, const std::string& content) const {
-  if (!IsPlainName(name)) return false;
-  struct stat old {};
-  const bool existed = ::fstatat(handle_->fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-  if (existed && !S_ISREG(old.st_mode)) return false;
-  std::string temp;
-  UniqueFd fd = CreateTemporary(handle_->fd, name, temp);
-  if (!fd.Valid()) return false;
-  bool ok = WriteAll(fd.Get(), content);
-  const mode_t mode = existed ? (old.st_mode & 07777) : 0600;
-  if (ok) ok = ::fchmod(fd.Get(), mode) == 0;
-  if (ok) ok = ::fsync(fd.Get()) == 0;
-  if (::close(fd.Release()) != 0) ok = false;
-  if (ok) ok = ::renameat(handle_->fd, temp.c_str(), handle_->fd, name.c_str()) == 0;
-  if (!ok) {
-    ::unlinkat(handle_->fd, temp.c_str(), 0);
-    return false;
-  }
-  ::fsync(handle_->fd);  // the rename itself made durable
-  return true;
+  return RewriteFile(name, content).has_value();
 }
 
 bool Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const {
@@ -209,5 +294,64 @@ bool Folder::SameVolume(const Folder& other) const {
 }
 
 std::intptr_t Folder::NativeHandle() const { return handle_->fd; }
+
+NewFile::~NewFile() {
+  if (committed_ || file_.handle_ < 0) return;
+  // Only our own file goes: whatever took the temporary name meanwhile stays.
+  struct stat mine {};
+  struct stat there {};
+  const int folder = folder_.handle_->fd;
+  if (::fstat(static_cast<int>(file_.handle_), &mine) == 0 &&
+      ::fstatat(folder, tempName_.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && mine.st_dev == there.st_dev &&
+      mine.st_ino == there.st_ino) {
+    ::unlinkat(folder, tempName_.c_str(), 0);
+  }
+}
+
+Status NewFile::SetOwner(std::uint32_t owner, std::uint32_t group) {
+  if (::fchown(static_cast<int>(file_.handle_), static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0) {
+    return LastSystemError();
+  }
+  return Ok();
+}
+
+Status NewFile::SetMode(unsigned mode) {
+  if (::fchmod(static_cast<int>(file_.handle_), static_cast<mode_t>(mode & 07777)) != 0) return LastSystemError();
+  return Ok();
+}
+
+Expected<FileStatus> NewFile::OwnStatus() const {
+  struct stat st {};
+  if (::fstat(static_cast<int>(file_.handle_), &st) != 0) return LastSystemError();
+  return StatusFromStat(st);
+}
+
+Status NewFile::Finish(bool replace) {
+  if (committed_) return Ok();
+  if (!file_.Sync()) return LastSystemError().Context(name_);
+  const int folder = folder_.handle_->fd;
+  const char* from = tempName_.c_str();
+  const char* to = name_.c_str();
+  int moved = replace ? ::renameat(folder, from, folder, to) : ::renameat2(folder, from, folder, to, RENAME_NOREPLACE);
+  if (moved != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system that cannot refuse a replacement by a rename: a hard link can.
+    moved = ::linkat(folder, from, folder, to, 0);
+    if (moved == 0) ::unlinkat(folder, from, 0);
+  }
+  if (moved != 0) {
+    if (errno == EEXIST) return Failure("something else is already at " + folder_.PathOf(name_), kNameTaken);
+    return LastSystemError().Context(folder_.PathOf(name_));
+  }
+  committed_ = true;
+  // Whoever may write the folder could have swapped the temporary file for
+  // another before it was moved: then what bears the name is not ours.
+  const auto mine = OwnStatus();
+  const auto there = folder_.StatusOf(name_);
+  if (!mine || !there || !there->SameFile(*mine)) {
+    return Failure(folder_.PathOf(name_) + " was replaced while it was being put in place", EAGAIN);
+  }
+  ::fsync(folder);  // the name itself made durable
+  return Ok();
+}
 
 }  // namespace korbu::platform

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/posix/PosixSupport.h"
 
 namespace korbu::platform::posix {
@@ -13,15 +14,6 @@ namespace {
 
 constexpr std::string_view kDeletedMark = " (deleted)";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
 
 std::string_view AfterLast(std::string_view text, std::string_view delimiters) {
   std::size_t cut = text.find_last_of(delimiters);
@@ -186,7 +178,7 @@ std::string WineProgramName(std::string_view firstArgument) {
 
 std::string MapWindowsPathInPrefix(std::string_view windowsPath, const std::string& prefix) {
   if (windowsPath.size() < 3 || windowsPath[1] != ':' || (windowsPath[2] != '\\' && windowsPath[2] != '/')) return {};
-  char drive = LowerAscii(windowsPath[0]);
+  char drive = AsciiLower(windowsPath[0]);
   if (drive < 'a' || drive > 'z') return {};
   std::string current = prefix + "/dosdevices/" + drive + ":";
   std::string_view rest = windowsPath.substr(3);

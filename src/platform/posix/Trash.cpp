@@ -172,10 +172,14 @@ bool IsSameOrInside(const std::string& path, const std::string& folder) {
 bool MoveToTrash(const std::string& path, std::string* trashedAt) {
   // The item's folder is held from here on: a folder on its path swapped for a
   // link later cannot send the move anywhere else.
-  auto parent = OpenParent(path);
-  if (!parent) return false;
-  const Folder& folder = parent->first;
-  const std::string& name = parent->second;
+  const auto parent = OpenParent(path);
+  return parent && MoveToTrash(parent->first, parent->second, trashedAt);
+}
+
+bool MoveToTrash(const Folder& folder, const std::string& name, std::string* trashedAt) {
+  if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\0", 2)) != std::string::npos) {
+    return false;
+  }
   // Opened without links, so its path is the canonical one.
   std::string item = folder.PathOf(name);
   while (item.size() > 1 && item.back() == '/') item.pop_back();

@@ -3,20 +3,13 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/AsciiCase.h"
 #include "platform/Registry.h"
 #include "platform/WindowsSystem.h"
 #include "platform/posix/WinePrefix.h"
 
 namespace korbu::platform {
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
 
 using Variables = std::map<std::string, std::string>;  // upper-case name -> value
 
@@ -29,7 +22,7 @@ std::string Expand(std::string_view text, const Variables& vars) {
     const std::size_t close = text.find('%', open + 1);
     if (close == std::string_view::npos) break;
     out.append(text.substr(i, open - i));
-    auto found = vars.find(Upper(text.substr(open + 1, close - open - 1)));
+    auto found = vars.find(AsciiUppered(text.substr(open + 1, close - open - 1)));
     if (close > open + 1 && found != vars.end()) {
       out += found->second;
       i = close + 1;
@@ -53,8 +46,8 @@ void AddKey(Variables& vars, RootKey root, std::string_view keyPath) {
   if (!values) return;
   for (const auto& value : *values) {
     if (value.name.empty()) continue;
-    if (value.type == kRegSz) vars[Upper(value.name)] = TextOf(value);
-    else if (value.type == kRegExpandSz) vars[Upper(value.name)] = Expand(TextOf(value), vars);
+    if (value.type == kRegSz) vars[AsciiUppered(value.name)] = TextOf(value);
+    else if (value.type == kRegExpandSz) vars[AsciiUppered(value.name)] = Expand(TextOf(value), vars);
   }
 }
 

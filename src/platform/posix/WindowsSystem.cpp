@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/Registry.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/WinePrefix.h"
@@ -20,16 +21,6 @@ constexpr std::string_view kWindowsDirectory = "C:\\windows";
 constexpr std::string_view kSystemDirectory = "C:\\windows\\system32";
 // Wine keeps the resolved folders of the user under Explorer's "Shell Folders".
 constexpr const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 

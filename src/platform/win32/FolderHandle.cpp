@@ -4,7 +4,10 @@
 // are then reached by their path below those held folders.
 #include "platform/FolderHandle.h"
 
+#include <utility>
+
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "platform/win32/WindowsSupport.h"
 
 namespace korbu::platform {
@@ -165,5 +168,161 @@ bool Folder::SameVolume(const Folder& other) const {
 }
 
 std::intptr_t Folder::NativeHandle() const { return reinterpret_cast<std::intptr_t>(handle_->h); }
+
+// Owners, POSIX modes and the records' privacy: Windows keeps none of them as
+// POSIX does. A file's mode is its read-only attribute (0444 or 0644), owners are
+// left as the system gives them, and the records are private by the access rules
+// of the user's profile.
+
+namespace {
+
+Error NotPlain(const std::string& name) { return Failure("not a plain file name: " + name, ERROR_INVALID_NAME); }
+
+// CreateFileW on the program's path; a path the system cannot name fails as the
+// call would, with the thread's last error saying why.
+HANDLE CreateAt(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+  const auto wide = WidePath(path);
+  if (!wide) return INVALID_HANDLE_VALUE;
+  return ::CreateFileW(wide->c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+FileStatus StatusFromInfo(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileStatus status;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    status.kind = EntryKind::Link;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    status.kind = EntryKind::Directory;
+  } else {
+    status.kind = EntryKind::Regular;
+    status.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  }
+  status.lastWriteTime = win32::ToTicks(info.ftLastWriteTime);
+  status.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0644;
+  status.device = info.dwVolumeSerialNumber;
+  status.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return status;
+}
+
+Expected<FileStatus> StatusOfHandle(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info)) return LastSystemError();
+  return StatusFromInfo(info);
+}
+
+}  // namespace
+
+bool IsPrivateToUser(const FileStatus&) { return true; }
+
+Expected<Folder> Folder::Hold(const std::string& path) {
+  if (auto folder = Open(path)) return std::move(*folder);
+  return Failure(path + " cannot be held open as a real folder (a reparse point or a missing folder on its path)",
+                 ERROR_PATH_NOT_FOUND);
+}
+
+Expected<FileStatus> Folder::OwnStatus() const { return StatusOfHandle(handle_->h); }
+
+Expected<FileStatus> Folder::StatusOf(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  UniqueHandle h(CreateAt(PathOf(name), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  if (!h.Valid()) return LastSystemError().Context(PathOf(name));
+  return StatusOfHandle(h.Get());
+}
+
+Expected<Folder::HeldFile> Folder::OpenRegular(const std::string& name) const {
+  auto file = OpenFile(name);
+  if (!file) return LastSystemError().Context(PathOf(name));
+  auto status = StatusOfHandle(reinterpret_cast<HANDLE>(file->handle_));
+  if (!status) return status.error();
+  return HeldFile{std::move(*file), *status};
+}
+
+Expected<DurableFile> Folder::OpenForAppend(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  UniqueHandle h(CreateAt(PathOf(name), FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT));
+  if (!h.Valid()) return LastSystemError().Context(PathOf(name));
+  const auto status = StatusOfHandle(h.Get());
+  if (!status) return status.error();
+  if (status->kind != EntryKind::Regular) return Failure(PathOf(name) + " is not a regular file");
+  return DurableFile(reinterpret_cast<std::intptr_t>(h.Release()));
+}
+
+Status Folder::Sync() const { return Ok(); }  // NTFS orders its own metadata
+
+Status Folder::RemoveEmptyFolder(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  const std::string path = PathOf(name);
+  const auto wide = WidePath(path);
+  if (!wide) return LastSystemError().Context(path);
+  const DWORD attributes = ::GetFileAttributesW(wide->c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return Failure(path + " is a link");
+  }
+  if (!::RemoveDirectoryW(wide->c_str())) return LastSystemError().Context(path);
+  return Ok();
+}
+
+Expected<Folder> Folder::MakeChild(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  const auto wide = WidePath(PathOf(name));
+  if (!wide || !::CreateDirectoryW(wide->c_str(), nullptr)) return LastSystemError().Context(PathOf(name));
+  auto child = Child(name);
+  if (!child) return Failure(PathOf(name) + " cannot be held open");
+  return std::move(*child);
+}
+
+Expected<NewFile> Folder::BeginFile(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = name.substr(0, 200) + "." + std::to_string(::GetTickCount() + attempt) + ".tmp";
+    HANDLE h = CreateAt(PathOf(temp), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL);
+    if (h != INVALID_HANDLE_VALUE) return NewFile(*this, name, temp, DurableFile(reinterpret_cast<std::intptr_t>(h)));
+    if (::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  return LastSystemError().Context("a new file beside " + PathOf(name));
+}
+
+Status Folder::RewriteFile(const std::string& name, std::string_view content) const {
+  if (!ReplaceContent(name, std::string(content))) return LastSystemError().Context(PathOf(name));
+  return Ok();
+}
+
+NewFile::~NewFile() {
+  if (committed_ || file_.handle_ == -1) return;
+  file_ = DurableFile(-1);
+  if (const auto wide = WidePath(folder_.PathOf(tempName_))) ::DeleteFileW(wide->c_str());
+}
+
+Status NewFile::SetOwner(std::uint32_t, std::uint32_t) { return Ok(); }  // no POSIX owner on Windows
+
+Status NewFile::SetMode(unsigned mode) {
+  FILE_BASIC_INFO info{};
+  info.FileAttributes = (mode & 0200) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileInformationByHandle(reinterpret_cast<HANDLE>(file_.handle_), FileBasicInfo, &info, sizeof info)) {
+    return LastSystemError();
+  }
+  return Ok();
+}
+
+Expected<FileStatus> NewFile::OwnStatus() const { return StatusOfHandle(reinterpret_cast<HANDLE>(file_.handle_)); }
+
+Status NewFile::Finish(bool replace) {
+  if (committed_) return Ok();
+  if (!file_.Sync()) return LastSystemError().Context(folder_.PathOf(name_));
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  const auto from = WidePath(folder_.PathOf(tempName_));
+  const auto to = WidePath(folder_.PathOf(name_));
+  if (!from || !to || !::MoveFileExW(from->c_str(), to->c_str(), flags)) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+      return Failure("something else is already at " + folder_.PathOf(name_), kNameTaken);
+    }
+    return SystemError(static_cast<int>(error)).Context(folder_.PathOf(name_));
+  }
+  committed_ = true;
+  return Ok();
+}
 
 }  // namespace korbu::platform

@@ -31,4 +31,8 @@ bool MoveToTrash(const std::string& path, std::string*) {
   return ::GetFileAttributesW(held->c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
+bool MoveToTrash(const Folder& folder, const std::string& name, std::string* trashedAt) {
+  return MoveToTrash(folder.PathOf(name), trashedAt);  // the shell takes paths; the folder stays held
+}
+
 }  // namespace korbu::platform
