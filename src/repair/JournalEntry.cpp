@@ -141,8 +141,9 @@ Expected<JournalRecord> RecordFromJson(const std::string& op, const Fields& f) {
     if (!after) return after.error();
     if (!prefix) return prefix.error();
     if (!created) return created.error();
-    return RegistryChange{std::move(*location), std::move(*key),   std::move(*name),   std::move(*before),
-                          std::move(*after),    prefix->value_or(std::string()), std::move(*created)};
+    return RegistryChange{std::move(*location), std::move(*key),   std::move(*name),
+                          std::move(*before),   std::move(*after), prefix->value_or(std::string()),
+                          std::move(*created)};
   }
   if (op == "ini") {
     auto path = f.Bytes("path");
