@@ -36,10 +36,6 @@ class DurableFile {
 /// True when a real folder is there afterwards.
 bool MakePrivateFolders(const std::string& path);
 
-/// Renames a file or folder of the user's own, failing when anything is at the
-/// target. Paths are followed: only for folders nobody else can write to.
-bool MoveNoReplace(const std::string& from, const std::string& to);
-
 /// The folder for the program's own records: $XDG_DATA_HOME/korbu, else
 /// ~/.local/share/korbu; on Windows %LOCALAPPDATA%\KORBU. Empty when there is no
 /// home to put it in.

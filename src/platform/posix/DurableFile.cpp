@@ -58,16 +58,6 @@ bool MakePrivateFolders(const std::string& path) {
   return ::mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
 }
 
-bool MoveNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system that cannot refuse a replacement: a hard link can, for files.
-  struct stat st {};
-  if (::lstat(from.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  return ::unlink(from.c_str()) == 0;
-}
-
 std::string ProgramDataFolder() {
   // Only an absolute XDG_DATA_HOME counts, as for the Trash.
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {

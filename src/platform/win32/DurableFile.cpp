@@ -50,12 +50,6 @@ bool MakePrivateFolders(const std::string& path) {
   return wide && (::CreateDirectoryW(wide->c_str(), nullptr) != 0 || DirectoryExists(path));
 }
 
-bool MoveNoReplace(const std::string& from, const std::string& to) {
-  const auto wideFrom = win32::WidePath(from);
-  const auto wideTo = win32::WidePath(to);
-  return wideFrom && wideTo && ::MoveFileExW(wideFrom->c_str(), wideTo->c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-}
-
 std::string ProgramDataFolder() {
   wchar_t buffer[MAX_PATH] = {};
   if (::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) return {};
