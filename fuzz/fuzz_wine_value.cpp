@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "platform/Utf16Text.h"
 #include "platform/posix/WineRegistryCodec.h"
 #include "platform/posix/WineRegistryValue.h"
 
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)ParseEscaped(input, '"', decoded);
 
   // Arbitrary units written escaped come back whole, zero units included.
-  std::u16string units = BytesToUtf16(input);
+  std::u16string units = korbu::platform::Utf16FromLeBytes(input);
   std::string dumped = DumpEscaped(units, '"', '"') + '"';
   std::u16string reread;
   auto consumed = ParseEscaped(dumped, '"', reread);

@@ -22,7 +22,7 @@ done
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 case $seconds in '' | *[!0-9]*) echo "fuzz.sh: seconds must be a number, not '$seconds'" >&2; exit 2 ;; esac
-all="fuzz_wine_registry fuzz_wine_value fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file fuzz_cli_text"
+all="fuzz_wine_registry fuzz_wine_value fuzz_wine_reply fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file fuzz_cli_text"
 read -r -a targets <<<"${*:-$all}"
 parallel=${FUZZ_JOBS:-2}
 mkdir -p "$build"
@@ -58,6 +58,8 @@ seed fuzz_wine_registry b "${reg}[Software\\\\\\\\Korbu] 1\n"
 seed fuzz_wine_value a '"Name"="text with \\"quotes\\" \\x263a"'
 seed fuzz_wine_value b '@=hex(2):25,00,41,00,\\\n  00,00'
 seed fuzz_wine_value c '"D"=dword:0000ffff'
+seed fuzz_wine_reply a '\002\000\002KORBU-REG 1\nOK\nK 2\nV 4200 1 43003a000000\nV - 3 -\nNF\n.\n'
+seed fuzz_wine_reply b '\001\001KORBU-REG 1\nS 80000001 52007500 4e00 1 00ff\n.\n'
 seed fuzz_cvd_header a 'ClamAV-VDB:22 Jun 2021 10-10 +0000:62:8:90:hash:sig:builder:1624352400'
 seed fuzz_cvd_header b 'ClamAV-VDB::::'
 seed fuzz_command_line a '\002ab"C:\\Program Files\\App\\app.exe" /run'

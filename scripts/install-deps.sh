@@ -6,9 +6,11 @@
 # are skipped with a warning and the program runs on its own detection.
 set -euo pipefail
 
+# g++-mingw-w64-x86-64 cross-builds korbu-winereg.exe, through which the program
+# reaches a Wine prefix's registry while its wineserver runs.
 run_packages=(cmake g++ make pkg-config zlib1g-dev nlohmann-json3-dev nettle-dev
   libjpeg62-turbo-dev libdeflate-dev libhivex-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-wine libclamav12)
+  fonts-wine libclamav12 g++-mingw-w64-x86-64)
 database_packages=(clamav-freshclam)
 test_packages=("${run_packages[@]}" libclamav-dev clamav clamav-testfiles clang libclang-rt-14-dev
   wine wine64 xvfb xauth g++-mingw-w64-x86-64 fonts-dejavu-core imagemagick time bc

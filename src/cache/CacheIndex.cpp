@@ -8,6 +8,7 @@
 #include "engine/SignatureLines.h"
 #include "platform/DurableFile.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/HexText.h"
 #include "platform/Path.h"
 #include "platform/SharedFile.h"
@@ -293,7 +294,10 @@ Expected<CacheIndex::SmallEngineFolders> CacheIndex::SmallEngine(const std::stri
   }
   json record = {{"kind", static_cast<int>(plan.kind)}, {"reason", plan.reason}, {"new_signatures", plan.newSignatures}};
   if (filled) filled = WriteOwnFile(Join(building, "plan.json"), record.dump() + "\n");
-  if (!filled || !platform::MoveNoReplace(building, folder)) RemoveTree(building);
+  // Moved into place whole, never over a plan another scan put there.
+  const auto held = platform::Folder::Hold(small);
+  bool taken = false;
+  if (!filled || !held || !held->MoveTo(platform::ExtractFileName(building), *held, name, taken)) RemoveTree(building);
   if (!filled) return filled.error();
   // Another scan may have put the same plan there first; either will do.
   if (std::optional<SmallEngineFolders> known = readBack()) return *known;

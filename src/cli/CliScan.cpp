@@ -120,7 +120,10 @@ int RunCli(const std::vector<std::string>& args) {
       report.Detection(NotWholeLine(totals.notWhole.back()));
     };
     frontEnd.FilesSoFar = [&] { return static_cast<long long>(paths.FilesSoFar()); };
-    StopWatcher watcher([&] { session.Abort(); });
+    StopWatcher watcher([&] {
+      session.StopPhases();
+      session.Abort();
+    });
     session.RunScan(ScanSession::Phases{options.memory, options.registry});
     if (!session.CacheProblem().empty()) {
       std::cerr << "korbu-scan: verdict cache not used: " << session.CacheProblem() << "\n";

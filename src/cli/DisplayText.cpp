@@ -6,9 +6,6 @@
 
 #include "cli/JsonText.h"
 #include "scan/RegistryLocations.h"
-#ifndef _WIN32
-#include "platform/posix/WineRegistryCodec.h"
-#endif
 
 namespace korbu::cli {
 namespace {
@@ -53,20 +50,6 @@ bool Escaped(std::string_view bytes, std::size_t i) {
   return n == 0 || !Shown(CodePoint(bytes.substr(i, n)));
 }
 
-#ifndef _WIN32
-void PutUtf8(std::string& out, char16_t unit) {
-  if (unit < 0x80) {
-    out += static_cast<char>(unit);
-  } else if (unit < 0x800) {
-    out += static_cast<char>(0xC0 | (unit >> 6));
-    out += static_cast<char>(0x80 | (unit & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (unit >> 12));
-    out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (unit & 0x3F));
-  }
-}
-#endif
 
 }  // namespace
 
@@ -92,16 +75,9 @@ std::string ReadableFileName(std::string_view bytes) {
   return out;
 }
 
-std::string ReadableRegistryName(std::string_view ansi) {
-#ifdef _WIN32
-  return ReadableFileName(ansi);
-#else
-  // Wine's registry, whose ANSI code page is Windows-1252.
-  std::string utf8;
-  for (char16_t unit : platform::posix::AnsiToUtf16(ansi)) PutUtf8(utf8, unit);
-  return ReadableFileName(utf8);
-#endif
-}
+// Registry names are UTF-8 on every platform (WTF-8 for units that are no
+// text, whose bytes are then escaped).
+std::string ReadableRegistryName(std::string_view name) { return ReadableFileName(name); }
 
 std::string ReadableRowName(std::string_view fileName) {
   return IsRegistryPath(fileName) ? ReadableRegistryName(fileName) : ReadableFileName(fileName);

@@ -22,9 +22,8 @@ namespace korbu::cli {
 /// byte and any other "\" as itself gives the bytes back.
 std::string ReadableFileName(std::string_view bytes);
 
-/// A registry location, in the ANSI code page of the registry it came from, as
-/// ReadableFileName shows it.
-std::string ReadableRegistryName(std::string_view ansi);
+/// A registry location (UTF-8, see platform/Registry.h) as ReadableFileName shows it.
+std::string ReadableRegistryName(std::string_view name);
 
 /// A row's File Name, read as one or the other by its form.
 std::string ReadableRowName(std::string_view fileName);

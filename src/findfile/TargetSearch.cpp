@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "findfile/CharTables.h"
 #include "findfile/ContentMatch.h"
 #include "platform/AsciiCase.h"
 #include "platform/Path.h"
@@ -16,14 +15,6 @@ constexpr bool kFileNamesIgnoreCase = true;
 #else
 constexpr bool kFileNamesIgnoreCase = false;
 #endif
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  const TCharTable& lower = LowerCaseTable();
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower[static_cast<unsigned char>(x)] == lower[static_cast<unsigned char>(y)];
-         });
-}
 
 bool SameFolderName(std::string_view a, std::string_view b) {
   return kFileNamesIgnoreCase ? platform::EqualsIgnoringCase(a, b) : a == b;
@@ -84,7 +75,7 @@ TStringList SplitCriteriaList(std::string_view text, bool ignoreCase) {
     while (!piece.empty() && static_cast<unsigned char>(piece.front()) <= ' ') piece.remove_prefix(1);
     while (!piece.empty() && static_cast<unsigned char>(piece.back()) <= ' ') piece.remove_suffix(1);
     const bool repeated = std::any_of(pieces.begin(), pieces.end(), [&](const std::string& taken) {
-      return ignoreCase ? EqualIgnoringCase(taken, piece) : taken == piece;
+      return ignoreCase ? platform::EqualsIgnoringCase(taken, piece) : taken == piece;
     });
     if (!piece.empty() && !repeated) pieces.emplace_back(piece);
     start = stop + 1;

@@ -20,6 +20,10 @@ struct ProcessInfo {
   /// priority value, 20 for a process of normal niceness).
   std::int32_t basePriority = 0;
   std::int32_t threadCount = 0;
+  /// A Windows program under Wine: the folder of the prefix whose wineserver
+  /// serves it (the Windows system it runs in). Empty for any other process, and
+  /// on Windows.
+  std::string winePrefix;
 };
 
 /// The running processes: the program's own process first, then every other one
@@ -47,5 +51,11 @@ bool SameImageFile(const std::string& a, const std::string& b);
 
 /// The program's own process id.
 std::uint32_t CurrentProcessId();
+
+/// From now on snapshots list only this process and those it started, at any
+/// depth (on POSIX, programs whose starter ended meanwhile are kept as this
+/// process's own), for tests that run the memory phase on a machine where other
+/// programs run. Nothing else calls it.
+void LimitSnapshotsToDescendants();
 
 }  // namespace korbu::platform

@@ -1,40 +1,45 @@
 #pragma once
-// The Windows registry, as the ANSI registry API presents it.
+// The Windows registry of the thread's chosen Windows system (WindowsSystemChoice.h).
 //
 // A key is addressed by a predefined root key and a key path below it; values of
 // a key are read, enumerated, written and deleted through an open RegistryKey.
-// Every call reports failure by its result (an empty optional or false) and never
-// throws. Nothing stays open between calls of the backend: each call reads the
-// registry afresh, so a key may disappear between two calls on the same handle,
-// and then the later call fails.
+// Every call reports failure with its reason and never throws. Nothing stays
+// open between calls of the backend: each call reads the registry afresh, so a
+// key may disappear between two calls on the same handle, and then the later
+// call fails.
 //
 // Names: key paths use '\' between their components ("Software\Microsoft"); an
 // empty key path is the root key itself. Key and value names compare without
 // regard to letter case. The empty value name is the key's default value.
 //
-// Texts: names and the data of the string types (REG_SZ, REG_EXPAND_SZ,
-// REG_MULTI_SZ) are 8-bit text in the system's ANSI code page, as the "A" entry
-// points of the Windows API take and give them. String data carries its
-// terminating zero byte when it was stored with one (the caller passes it on
-// writing, and gets it back on reading). Other types are raw bytes.
+// Names are carried exactly: Windows keeps them as 16-bit units, and they come
+// and go here as WTF-8 (Utf16Text.h), so any unit sequence a program can write,
+// zero units and lone surrogates included, is read, named and written back
+// unchanged. Data is the bytes the registry holds, whatever its type: string
+// data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is UTF-16LE, with its terminating
+// zero unit when it was stored with one, and may hold embedded zero units or an
+// odd number of bytes. RegistryText and RegistryStringData are the one way
+// between such data and the program's text.
 //
-// On Windows this is a thin layer over RegOpenKeyExA, RegCreateKeyExA,
-// RegEnumValueA, RegQueryValueExA, RegSetValueExA and RegDeleteValueA. On POSIX
-// the registry is that of the Wine prefix (see posix/WinePrefix.h):
-// HKEY_LOCAL_MACHINE is its system.reg, HKEY_CURRENT_USER its user.reg and
-// HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes; other roots, and every
-// root when there is no prefix, cannot be opened. The ANSI code page there is
-// Windows-1252. While the prefix's wineserver runs it owns the registry files
-// (they lag behind it, and it would overwrite them): then every call goes through
-// Wine's own reg tool in that prefix, and a write counts only once it reads back.
+// On Windows this is the wide registry API, with ntdll's value calls for names
+// that hold a zero unit. On POSIX the registry is that of the Wine prefix (see
+// posix/WinePrefix.h): HKEY_LOCAL_MACHINE is its system.reg, HKEY_CURRENT_USER
+// its user.reg and HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes;
+// other roots, and every root when there is no prefix, cannot be opened. While
+// the prefix's wineserver runs it owns the registry files (they lag behind it,
+// and it would overwrite them): then every call goes through a helper program
+// of this project run by Wine in that prefix (posix/WineRegHelper.h), and a
+// write counts only once it reads back.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/Expected.h"
 
 namespace korbu::platform {
 
@@ -60,17 +65,33 @@ inline constexpr std::uint32_t kRegLink = 6;
 inline constexpr std::uint32_t kRegMultiSz = 7;
 inline constexpr std::uint32_t kRegQword = 11;
 
-/// True for the types whose data is text (converted to and from the ANSI code page).
+/// True for the types whose data is text (UTF-16LE units).
 constexpr bool IsRegistryStringType(std::uint32_t type) {
   return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
 /// One value of a key.
 struct RegistryValue {
-  std::string name;              // empty for the default value
+  std::string name;  // WTF-8; empty for the default value
   std::uint32_t type = kRegNone;
-  std::string data;              // the data bytes (see the notes on texts above)
+  std::string data;  // the bytes as the registry holds them
 };
+
+/// The text of string data: its units up to the first zero unit (where Windows'
+/// readers of a REG_SZ stop, the shell running a Run value among them), as WTF-8.
+/// An odd last byte is left out.
+std::string RegistryText(std::string_view data);
+
+/// Text as REG_SZ data: its UTF-16LE units and one zero unit.
+std::string RegistryStringData(std::string_view text);
+
+/// The error code of a key or value that does not exist: the registry answered.
+/// Any other error means the registry could not be asked or refused the call.
+/// No system's code: a file the backend could not find is no missing key.
+inline constexpr int kRegistryNotFound = -2;
+
+/// True for the error of a key or value that does not exist.
+inline bool IsNotFound(const Error& error) { return error.code == kRegistryNotFound; }
 
 /// What an open key may be used for.
 enum class KeyAccess {
@@ -89,20 +110,23 @@ enum class KeyState {
 /// An open registry key. Moves, never copies.
 class RegistryKey {
  public:
-  /// Opens an existing key (nothing is created). Empty when the root cannot be
-  /// opened, the key does not exist or the key path is malformed (an empty
-  /// component, as in "a\\b").
-  static std::optional<RegistryKey> Open(RootKey root, std::string_view keyPath,
-                                         KeyAccess access);
+  /// Opens an existing key (nothing is created). Fails (IsNotFound) when the key
+  /// does not exist, and with the reason when the root cannot be opened, the key
+  /// path is malformed (an empty component, as in "a\\b", or a zero byte) or the
+  /// registry cannot be reached.
+  static Expected<RegistryKey> Open(RootKey root, std::string_view keyPath, KeyAccess access);
 
   /// Opens a key for reading and writing, creating it and any missing keys above
-  /// it first. Empty when the root cannot be opened, the path is malformed or a
-  /// missing key could not be created (for instance while Wine's server runs).
-  static std::optional<RegistryKey> Create(RootKey root, std::string_view keyPath);
+  /// it first.
+  static Expected<RegistryKey> Create(RootKey root, std::string_view keyPath);
 
   /// Whether the key exists, telling a missing key from a registry that cannot
   /// be asked: a value that cannot be read is gone only in the first case.
   static KeyState Probe(RootKey root, std::string_view keyPath);
+
+  /// Removes a key that holds no values and no subkeys. Fails (IsNotFound) when
+  /// there is no such key, and with the reason when it is not empty.
+  static Status DeleteEmptyKey(RootKey root, std::string_view keyPath);
 
   RegistryKey(RegistryKey&& other) noexcept;
   RegistryKey& operator=(RegistryKey&& other) noexcept;
@@ -111,21 +135,20 @@ class RegistryKey {
   ~RegistryKey();
 
   /// Every value of the key, in the registry's enumeration order (on Wine: the
-  /// order of the file). Empty (no optional) when the key cannot be read; an
-  /// empty list when it holds no values.
-  std::optional<std::vector<RegistryValue>> EnumValues() const;
+  /// order of the file); an empty list when it holds none.
+  Expected<std::vector<RegistryValue>> EnumValues() const;
 
-  /// One value by name (empty name: the default value); empty when it does not
-  /// exist or the key cannot be read.
-  std::optional<RegistryValue> QueryValue(std::string_view name) const;
+  /// One value by name (empty name: the default value); IsNotFound when it does
+  /// not exist.
+  Expected<RegistryValue> QueryValue(std::string_view name) const;
 
   /// Writes a value (empty name: the default value), replacing any value of that
-  /// name whatever its type. False when nothing was written.
-  bool SetValue(std::string_view name, std::uint32_t type, std::string_view data);
+  /// name whatever its type.
+  Status SetValue(std::string_view name, std::uint32_t type, std::string_view data);
 
   /// Removes one value (empty name: the default value); the key and its other
-  /// values stay. False when the value did not exist or could not be removed.
-  bool DeleteValue(std::string_view name);
+  /// values stay. IsNotFound when the value did not exist.
+  Status DeleteValue(std::string_view name);
 
   /// The backend's state of an open key (defined by the backend).
   struct State;
@@ -135,36 +158,45 @@ class RegistryKey {
   std::unique_ptr<State> state_;
 };
 
-/// One value a RegistryBatch changed that did not read back as written.
+/// One value a RegistryBatch changed that did not take effect, and why.
 struct RegistryWriteFailure {
   RootKey root = 0;
   std::string keyPath;
   std::string valueName;
-  bool deletion = false;  // the value was to be removed
+  bool deletion = false;  // the value (or the key) was to be removed
+  bool key = false;       // the change was the key's own: made, or removed when empty
+  std::string system;     // the Wine prefix it belongs to (POSIX)
+  std::string reason;
 };
 
 /// Groups the registry calls one task makes on its thread (a scan's reads of the
-/// Run keys, a repair's writes), for a registry that is costly to reach: Wine's
-/// while its server runs, where each reach is one Wine start. While a batch
-/// lives, a key read once is served from that reading (and from the batch's own
-/// changes), and writes and deletions are collected (they report success when
-/// accepted) and made together by Commit, which reads them back. Without such a
-/// cost (Windows; Wine's files with no server) every call acts at once and
-/// Commit has nothing left to do. Batches nest: the innermost one serves (a
-/// repair run while a scan lets pending messages run has its own).
+/// Run keys, a repair's writes, an undo), for a registry that is costly to reach:
+/// Wine's while its server runs, where each reach is one Wine start. While a
+/// batch lives, a key read once is served from that reading (and from the
+/// batch's own changes), and writes and deletions are collected (they report
+/// success when accepted) and made together by Commit, which reads them back:
+/// one Wine start per prefix for the reads ahead and one for the commit. Without
+/// such a cost (Windows; Wine's files with no server) every call acts at once and
+/// Commit has nothing left to do. Batches nest: the innermost one serves.
 class RegistryBatch {
  public:
-  RegistryBatch();
+  /// A set stop flag ends a Wine start under way at once (its calls then fail).
+  explicit RegistryBatch(const std::atomic<bool>* stop = nullptr);
   RegistryBatch(const RegistryBatch&) = delete;
   RegistryBatch& operator=(const RegistryBatch&) = delete;
   /// Collected changes that were not committed are dropped.
   ~RegistryBatch();
 
-  /// Reads these keys ahead, all in one reach.
-  void Prefetch(const std::vector<std::pair<RootKey, std::string>>& keys);
+  /// Reads these keys ahead, all in one reach per Wine prefix. Fails with the
+  /// reason when the registry cannot be reached; later calls of the batch on
+  /// that prefix then fail at once with the same reason.
+  Status Prefetch(const std::vector<std::pair<RootKey, std::string>>& keys);
+
+  /// True while collected changes wait for Commit.
+  bool HasPending() const;
 
   /// Makes the collected changes and reads each back; the ones that did not take
-  /// effect (all of them when the registry could not be reached).
+  /// effect (all of them when the registry could not be reached), with the reason.
   std::vector<RegistryWriteFailure> Commit();
 
   struct State;

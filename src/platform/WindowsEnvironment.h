@@ -2,8 +2,11 @@
 // The environment a Windows program of this system sees, for data of the
 // expandable string type ("%SystemRoot%\system32\x.exe").
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace korbu::platform {
 
@@ -14,5 +17,10 @@ namespace korbu::platform {
 /// SystemDrive, ProgramFiles, USERPROFILE, APPDATA, LOCALAPPDATA, TEMP and the
 /// like. Without a prefix nothing is replaced.
 std::string ExpandWindowsEnvironment(std::string_view text);
+
+/// The registry keys (root key, key path) the variables are read from, so that a
+/// task reaching a costly registry can read them ahead with its own; none where
+/// the system tells them (Windows).
+std::vector<std::pair<std::uint32_t, std::string>> EnvironmentRegistryKeys();
 
 }  // namespace korbu::platform

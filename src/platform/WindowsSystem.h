@@ -5,9 +5,12 @@
 // Wine prefix and every function here is empty when there is none (nothing is
 // ever taken from the Linux side instead).
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/FolderHandle.h"
 
@@ -66,5 +69,10 @@ std::optional<Folder> OpenSpecialFolder(int csidl);
 /// The name under which an entry of a held folder of the system exists, matched
 /// as NativePath matches it; the name as given when there is none.
 std::string SystemEntryName(const Folder& folder, const std::string& name);
+
+/// The registry keys (root key, key path) the special folders are read from, so
+/// that a task reaching a costly registry can read them ahead with its own; none
+/// where the shell tells them (Windows).
+std::vector<std::pair<std::uint32_t, std::string>> SpecialFolderRegistryKeys();
 
 }  // namespace korbu::platform

@@ -90,6 +90,8 @@ struct ToJsonVisitor {
            {"new", RegistryJson(c.after)}};
     if (c.keyPath) j["key"] = EscapeBytes(*c.keyPath);
     if (c.valueName) j["name"] = EscapeBytes(*c.valueName);
+    if (!c.prefix.empty()) j["prefix"] = EscapeBytes(c.prefix);
+    if (c.created) j["created"] = EscapeBytes(*c.created);
     return j;
   }
   json operator()(const IniChange& c) const {
@@ -130,13 +132,18 @@ Expected<JournalRecord> RecordFromJson(const std::string& op, const Fields& f) {
     auto name = f.MaybeBytes("name");
     auto before = f.Registry("old");
     auto after = f.Registry("new");
+    auto prefix = f.MaybeBytes("prefix");
+    auto created = f.MaybeBytes("created");
     if (!location) return location.error();
     if (!key) return key.error();
     if (!name) return name.error();
     if (!before) return before.error();
     if (!after) return after.error();
-    return RegistryChange{std::move(*location), std::move(*key), std::move(*name), std::move(*before),
-                          std::move(*after)};
+    if (!prefix) return prefix.error();
+    if (!created) return created.error();
+    return RegistryChange{std::move(*location), std::move(*key),   std::move(*name),
+                          std::move(*before),   std::move(*after), prefix->value_or(std::string()),
+                          std::move(*created)};
   }
   if (op == "ini") {
     auto path = f.Bytes("path");

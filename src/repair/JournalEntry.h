@@ -51,6 +51,8 @@ struct RegistryChange {
   std::optional<std::string> valueName;
   std::optional<RegistryData> before;  // empty: the value did not exist
   std::optional<RegistryData> after;   // empty: the change removes it
+  std::string prefix;                  // the Wine prefix it was made in; empty: the running system
+  std::optional<std::string> created;  // the topmost key the change made, which undo removes once empty
 };
 
 /// One key of an INI file set; the whole file before and after is kept.

@@ -4,9 +4,11 @@
 
 #include "platform/IniFile.h"
 #include "platform/Path.h"
+#include "platform/WindowsSystemChoice.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
 #include "scan/RegistryLocations.h"
+#include "services/MiniReg.h"
 
 namespace korbu {
 namespace {
@@ -148,20 +150,29 @@ Status JournalSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
   return Made(inner_.ReplaceFileKeepingBackup(folder, name, content, backupName));
 }
 
-bool JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after) {
-  return Record(RegistryChange{MakeRegistryLocation(root, valuePath), std::nullopt, std::nullopt,
-                               DataOf(CurrentRegistryValue(root, valuePath)), std::move(after)});
+// A registry record names its value exactly (key and name apart: a name may hold
+// a backslash), the Wine prefix it belongs to, its data before and after as
+// exact bytes, and the topmost key the change creates, which undo removes again
+// once it is empty.
+bool JournalSink::RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after) {
+  // What cannot be read cannot be recorded, and so is not changed.
+  if (RegistryValuePresence(value) == ValuePresence::Unknown) return false;
+  const bool creates = after.has_value();
+  return Record(RegistryChange{RegistryLocationText(value), value.keyPath, value.valueName,
+                               DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
+                               creates ? FirstMissingKey(value.root, value.keyPath) : std::nullopt});
 }
 
-// The key and the name are kept apart as well: a value's name may hold a backslash.
-bool JournalSink::RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after) {
-  return Record(RegistryChange{RegistryLocationText(value), value.keyPath, value.valueName,
-                               DataOf(CurrentRegistryValue(value)), std::move(after)});
+bool JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after) {
+  const auto path = SplitValuePath(valuePath);
+  if (!path) return false;
+  return RecordRegistry(RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)},
+                        std::move(after));
 }
 
 bool JournalSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
-  // Stored as the registry access stores it: with its terminating zero.
-  if (!RecordRegistry(root, valuePath, RegistryData{platform::kRegSz, std::string(text) + std::string(1, '\0')})) {
+  // Stored as the registry access stores it: wide, with its terminating zero.
+  if (!RecordRegistry(root, valuePath, RegistryData{platform::kRegSz, platform::RegistryStringData(text)})) {
     return false;
   }
   return Made(inner_.WriteRegString(root, valuePath, text));

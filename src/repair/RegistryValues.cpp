@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/HexText.h"
+
 #include "services/MiniReg.h"
 
 namespace korbu {
@@ -26,8 +28,10 @@ ValuePresence RegistryValuePresence(const RegistryValueLocation& value) {
     case KeyState::Exists: break;
   }
   const auto key = RegistryKey::Open(value.root, value.keyPath, KeyAccess::Read);
-  if (!key) return ValuePresence::Unknown;
-  return key->QueryValue(value.valueName) ? ValuePresence::Present : ValuePresence::Absent;
+  if (!key) return platform::IsNotFound(key.error()) ? ValuePresence::Absent : ValuePresence::Unknown;
+  const auto read = key->QueryValue(value.valueName);
+  if (read) return ValuePresence::Present;
+  return platform::IsNotFound(read.error()) ? ValuePresence::Absent : ValuePresence::Unknown;
 }
 
 ValuePresence RegistryValuePresence(platform::RootKey root, std::string_view valuePath) {
@@ -43,7 +47,9 @@ ValuePresence RegistryLocationPresence(std::string_view location) {
 std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueLocation& value) {
   const auto key = RegistryKey::Open(value.root, value.keyPath, KeyAccess::Read);
   if (!key) return std::nullopt;
-  return key->QueryValue(value.valueName);
+  auto read = key->QueryValue(value.valueName);
+  if (!read) return std::nullopt;
+  return std::move(*read);
 }
 
 std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath) {
@@ -54,25 +60,41 @@ std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey ro
 std::string FormatRegistryData(const std::optional<platform::RegistryValue>& value) {
   if (!value) return "(none)";
   const std::string& data = value->data;
-  if (platform::IsRegistryStringType(value->type)) {
-    std::string text = data;
-    if (!text.empty() && text.back() == '\0') text.pop_back();
-    return "\"" + text + "\"";
+  // A single string shown as text only when the text is the whole data.
+  if (value->type == platform::kRegSz || value->type == platform::kRegExpandSz) {
+    std::string text = platform::RegistryText(data);
+    if (platform::RegistryStringData(text) == data) return "\"" + text + "\"";
   }
   if (value->type == platform::kRegDword && data.size() == 4) {
     std::uint32_t number = 0;
     for (std::size_t i = 4; i-- > 0;) number = (number << 8) | static_cast<unsigned char>(data[i]);
     return "dword:" + std::to_string(number);
   }
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "hex(" + std::to_string(value->type) + "):";
   for (std::size_t i = 0; i < data.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(data[i]);
     if (i > 0) out += ',';
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0x0F];
+    platform::AppendHexByte(out, static_cast<unsigned char>(data[i]));
   }
   return out;
+}
+
+std::vector<std::string> KeyAndParents(std::string_view keyPath) {
+  std::vector<std::string> keys;
+  for (std::size_t end = keyPath.find('\\'); end != std::string_view::npos; end = keyPath.find('\\', end + 1))
+    keys.emplace_back(keyPath.substr(0, end));
+  if (!keyPath.empty()) keys.emplace_back(keyPath);
+  return keys;
+}
+
+std::optional<std::string> FirstMissingKey(platform::RootKey root, std::string_view keyPath) {
+  for (const std::string& key : KeyAndParents(keyPath)) {
+    switch (RegistryKey::Probe(root, key)) {
+      case KeyState::Exists: continue;
+      case KeyState::Missing: return key;
+      case KeyState::Unreachable: return std::nullopt;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace korbu

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Registry.h"
 #include "scan/RegistryLocations.h"
@@ -31,8 +32,18 @@ ValuePresence RegistryLocationPresence(std::string_view location);
 std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueLocation& value);
 std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath);
 
-/// Data in a form for people: strings quoted, a DWORD in decimal, other types
-/// as hex bytes, and "(none)" for a value that does not exist.
+/// Data in a form for people: a string quoted when the text is its whole data,
+/// a DWORD in decimal, anything else as hex bytes, and "(none)" for a value that
+/// does not exist.
 std::string FormatRegistryData(const std::optional<platform::RegistryValue>& value);
+
+/// The key paths from the first component of keyPath down to keyPath itself
+/// ("a", "a\b", "a\b\c"); none for the root.
+std::vector<std::string> KeyAndParents(std::string_view keyPath);
+
+/// The first key of keyPath, from the root down, that does not exist: the
+/// topmost key a write there would create. Empty when the key exists or the
+/// registry cannot tell.
+std::optional<std::string> FirstMissingKey(platform::RootKey root, std::string_view keyPath);
 
 }  // namespace korbu

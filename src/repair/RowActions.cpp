@@ -8,11 +8,15 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/Registry.h"
+#include "platform/WindowsEnvironment.h"
+#include "platform/WindowsSystem.h"
+#include "platform/WindowsSystemChoice.h"
 #include "repair/RegistryValues.h"
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
 #include "scan/RegistryScan.h"
 #include "services/FileUtils.h"
+#include "services/MiniReg.h"
 #include "services/ShellUtils.h"
 
 namespace korbu {
@@ -57,7 +61,25 @@ std::string StillPresentReason(const DetectionRow& row) {
   return "the file could not be deleted";
 }
 
-// Passes every change on and notes the registry writes of one row's repair, so
+// One registry value a row's repair changed, in the Wine prefix it was changed in.
+struct ChangedValue {
+  std::string prefix;
+  platform::RootKey root = 0;
+  std::string keyPath;
+  std::string valueName;
+};
+
+std::string TextOf(const ChangedValue& value) {
+  return RegistryLocationText({value.root, value.keyPath, value.valueName});
+}
+
+bool SameValue(const ChangedValue& value, const platform::RegistryWriteFailure& failure) {
+  return value.prefix == failure.system && value.root == failure.root && !failure.key &&
+         platform::EqualsIgnoringCase(value.keyPath + "\\" + value.valueName,
+                                      failure.keyPath + "\\" + failure.valueName);
+}
+
+// Passes every change on and notes the registry values of one row's repair, so
 // the row can tell afterwards whether they took effect, and why its own file
 // was not deleted.
 class RowRecorder final : public ForwardingSink {
@@ -74,39 +96,55 @@ class RowRecorder final : public ForwardingSink {
   bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
     return Note(root, valuePath, inner_.WriteRegDWord(root, valuePath, value));
   }
+  // A detection's value is judged by whether it is gone afterwards, and by
+  // whether its deletion holds (Wine may take it and not be able to save it).
+  bool DeleteRegValue(const RegistryValueLocation& value) override {
+    const bool done = inner_.DeleteRegValue(value);
+    if (done) changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName});
+    return done;
+  }
 
-  std::vector<std::string> written;  // locations of the values set
-  std::vector<std::string> refused;  // locations whose write failed at once
-  std::string fileFailure;           // why the row's own file was not deleted
+  std::vector<ChangedValue> changed;  // values set or deleted
+  std::vector<ChangedValue> refused;  // values whose write failed at once
+  std::string fileFailure;            // why the row's own file was not deleted
 
  private:
   bool Note(platform::RootKey root, std::string_view valuePath, bool ok) {
-    std::string location = MakeRegistryLocation(root, valuePath);
-    if (!ok) refused.push_back(location);
-    written.push_back(std::move(location));
+    const auto path = SplitValuePath(valuePath);
+    if (!path) return ok;
+    ChangedValue value{platform::ChosenWinePrefix(), root, std::string(path->keyPath), std::string(path->valueName)};
+    (ok ? changed : refused).push_back(std::move(value));
     return ok;
   }
   std::string rowFile_;
 };
 
-// What one row's repair left to judge once every row has been repaired.
+// What one row's repair left to judge once its registry changes are made.
 struct RowWork {
   std::size_t index = 0;
   std::string handledText;
   std::string reason;  // set when the row is already known to stay pending
-  std::vector<std::string> written;
-  std::vector<std::string> refused;
+  std::vector<ChangedValue> changed;
+  std::vector<ChangedValue> refused;
   std::string fileFailure;  // why its file was not deleted, where the change said
 };
 
-// Why the writes of a row's repair did not take effect; empty when they all did.
-// Without a Windows system there is nothing for them to repair.
-std::string RepairReason(const RowWork& work, const std::vector<std::string>& failedLater) {
+// The Windows system a row's repair acts on: the Wine prefix its program runs in,
+// or the current one.
+platform::WindowsSystemRef SystemOf(const DetectionRow& row) {
+  return row.prefix.empty() ? platform::WindowsSystemRef{} : platform::WindowsSystemRef::Prefix(row.prefix);
+}
+
+// Why the registry changes of a row's repair did not take effect; empty when
+// they all did. Without a Windows system there is nothing for them to repair.
+std::string RepairReason(const RowWork& work, const std::vector<platform::RegistryWriteFailure>& failedLater) {
   if (GetWindowsDir().empty()) return std::string();
-  std::vector<std::string> failed = work.refused;
-  for (const std::string& location : work.written)
-    for (const std::string& later : failedLater)
-      if (platform::EqualsIgnoringCase(location, later)) failed.push_back(location);
+  std::vector<std::string> failed;
+  for (const ChangedValue& value : work.refused) failed.push_back(TextOf(value));
+  for (const ChangedValue& value : work.changed) {
+    for (const platform::RegistryWriteFailure& later : failedLater)
+      if (SameValue(value, later)) failed.push_back(TextOf(value) + ": " + later.reason);
+  }
   if (failed.empty()) return std::string();
   std::string reason = "the repair could not set " + failed.front();
   if (failed.size() > 1) reason += " (and " + std::to_string(failed.size() - 1) + " more values)";
@@ -114,17 +152,20 @@ std::string RepairReason(const RowWork& work, const std::vector<std::string>& fa
 }
 
 // Marks a row handled when its object is gone and its repair took effect, and
-// tells the reporter.
+// tells the reporter. Runs with the row's Windows system chosen.
 void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
-              const std::vector<std::string>& failedLater, const RowReporter& report) {
+              const std::vector<platform::RegistryWriteFailure>& failedLater, const RowReporter& report) {
   const std::size_t index = work.index;
   if (index >= rows.Count()) return;  // the list was cleared while messages ran
   RowResult result{index, false, work.reason};
+  const DetectionRow& row = rows.Row(index);
+  if (result.reason.empty() && !row.prefix.empty() && platform::ChosenWinePrefix().empty())
+    result.reason = "the Wine prefix it runs in (" + row.prefix + ") cannot be found: its system was not repaired";
   if (result.reason.empty()) {
     if (!sink.Applies()) {
       result.reason = kDryRun;
     } else {
-      result.reason = StillPresentReason(rows.Row(index));
+      result.reason = StillPresentReason(row);
       if (!result.reason.empty() && !work.fileFailure.empty()) result.reason = work.fileFailure;
       if (result.reason.empty()) result.reason = RepairReason(work, failedLater);
       if (result.reason.empty()) {
@@ -148,6 +189,7 @@ void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
       if (platform::FileExists(row.fileName)) sink.EndProcesses(row.fileName);
       continue;
     }
+    platform::ScopedWindowsSystem system(SystemOf(row));
     const auto value = RowValue(row);
     const auto data = value ? CurrentRegistryValue(*value) : std::nullopt;
     const std::string program = data ? ProgramOfRunValue(*data) : std::string();
@@ -155,20 +197,76 @@ void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
   }
 }
 
-// Makes the registry changes the row's repair collected, reads them back and
-// tells the row's result at once, before the next row is repaired.
-void ConcludeLast(DetectionList& rows, std::vector<RowWork>& work, ChangeSink& sink,
-                  platform::RegistryBatch& batch, const RowReporter& report) {
-  if (work.empty()) return;
-  std::vector<std::string> failedLater;
-  for (const platform::RegistryWriteFailure& failure : batch.Commit())
-    failedLater.push_back(RegistryLocationText({failure.root, failure.keyPath, failure.valueName}));
-  Conclude(rows, work.back(), sink, failedLater, report);
-  work.pop_back();
+// Reads ahead, in one reach per Wine prefix, every key the repairs of the
+// checked rows look at or write to, and the keys above them (the journal tells
+// which keys a write creates).
+void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
+  struct Group {
+    platform::WindowsSystemRef system;
+    std::string prefix;  // as the system resolves now: rows of one prefix share a reach
+    std::vector<std::pair<platform::RootKey, std::string>> keys;
+  };
+  std::vector<Group> groups;
+  for (const DetectionRow& row : rows.Rows()) {
+    if (!row.checked || !IsPending(row)) continue;
+    const platform::WindowsSystemRef system = SystemOf(row);
+    platform::ScopedWindowsSystem chosen(system);
+    const std::string prefix = platform::ChosenWinePrefix();
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.prefix == prefix; });
+    if (group == groups.end()) {
+      group = groups.insert(groups.end(), Group{system, prefix, {}});
+      for (const auto& [root, keyPath] : platform::SpecialFolderRegistryKeys()) group->keys.emplace_back(root, keyPath);
+      for (const auto& [root, keyPath] : platform::EnvironmentRegistryKeys()) group->keys.emplace_back(root, keyPath);
+    }
+    const auto add = [&](platform::RootKey root, const std::string& keyPath) {
+      for (const std::string& key : KeyAndParents(keyPath)) group->keys.emplace_back(root, key);
+    };
+    if (const auto value = IsRegistryPath(row.fileName) ? RowValue(row) : std::nullopt) add(value->root, value->keyPath);
+    if (!IsRegistryPath(row.fileName) && IsBrontokVerdict(row.virusName)) {
+      for (const auto& [root, keyPath] : RepairedRegistryKeys()) add(root, keyPath);
+    }
+  }
+  for (const Group& group : groups) {
+    platform::ScopedWindowsSystem chosen(group.system);
+    (void)batch.Prefetch(group.keys);  // a failure shows in the rows' own results
+  }
 }
 
 void Run(const PendingMessages& processEvents) {
   if (processEvents) processEvents();
+}
+
+// One action over the checked rows: each row's repair (perRow, with the row's
+// Windows system chosen), and its result as soon as its registry changes are
+// final. Where they are collected (Wine's registry while its server runs), every
+// row's changes are made together and read back once, and the rows that made
+// some are concluded after that.
+template <typename PerRow>
+void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents, const RowReporter& report,
+               PerRow perRow) {
+  platform::RegistryBatch batch;
+  if (sink.Applies()) ReadAhead(rows, batch);
+  EndWormPrograms(rows, sink);
+  std::vector<RowWork> deferred;
+  const std::size_t count = rows.Count();
+  for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
+    const DetectionRow row = rows.Row(i);
+    if (!row.checked) continue;
+    platform::ScopedWindowsSystem system(SystemOf(row));
+    RowWork work = perRow(row, i);
+    if (work.reason.empty()) Run(processEvents);
+    if (work.reason.empty() && batch.HasPending()) {
+      deferred.push_back(std::move(work));
+      continue;
+    }
+    Conclude(rows, work, sink, {}, report);
+  }
+  const auto failures = batch.Commit();
+  for (const RowWork& work : deferred) {
+    if (work.index >= rows.Count()) continue;
+    platform::ScopedWindowsSystem system(SystemOf(rows.Row(work.index)));
+    Conclude(rows, work, sink, failures, report);
+  }
 }
 
 }  // namespace
@@ -228,42 +326,23 @@ ActionButtons ListClicked(DetectionList& rows, bool& boxChecked) {
 
 void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                const RowReporter& report) {
-  // Where each reach of the registry is costly (Wine's, while its server runs),
-  // every row's changes are made together and read back once.
-  platform::RegistryBatch batch;
-  EndWormPrograms(rows, sink);
-  std::vector<RowWork> work;
-  const std::size_t count = rows.Count();
-  for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
-    const DetectionRow row = rows.Row(i);
-    if (!row.checked) continue;
-    if (!IsBrontokVerdict(row.virusName)) {
-      work.push_back({i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}, {}});
-      ConcludeLast(rows, work, sink, batch, report);
-      continue;
-    }
+  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
+    if (!IsBrontokVerdict(row.virusName))
+      return RowWork{i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}, {}};
     RowRecorder recorder(sink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else {
       CleanSystem(row.fileName, recorder);
     }
-    work.push_back({i, std::string(kInfoCleaned), {}, std::move(recorder.written), std::move(recorder.refused),
-                    std::move(recorder.fileFailure)});
-    Run(processEvents);
-    ConcludeLast(rows, work, sink, batch, report);
-  }
+    return RowWork{i, std::string(kInfoCleaned), {}, std::move(recorder.changed), std::move(recorder.refused),
+                   std::move(recorder.fileFailure)};
+  });
 }
 
 void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                 const RowReporter& report) {
-  platform::RegistryBatch batch;
-  EndWormPrograms(rows, sink);
-  std::vector<RowWork> work;
-  const std::size_t count = rows.Count();
-  for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
-    const DetectionRow row = rows.Row(i);
-    if (!row.checked) continue;
+  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
     RowRecorder recorder(sink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
@@ -274,15 +353,11 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
       std::string reason = StillPresentReason(row);
       if (!reason.empty() && !recorder.fileFailure.empty()) reason = recorder.fileFailure;
       if (reason.empty()) reason = "the file no longer exists";
-      work.push_back({i, {}, std::move(reason), {}, {}, {}});
-      ConcludeLast(rows, work, sink, batch, report);
-      continue;
+      return RowWork{i, {}, std::move(reason), {}, {}, {}};
     }
-    work.push_back({i, std::string(kInfoDeleted), {}, std::move(recorder.written), std::move(recorder.refused),
-                    std::move(recorder.fileFailure)});
-    Run(processEvents);
-    ConcludeLast(rows, work, sink, batch, report);
-  }
+    return RowWork{i, std::string(kInfoDeleted), {}, std::move(recorder.changed), std::move(recorder.refused),
+                   std::move(recorder.fileFailure)};
+  });
 }
 
 }  // namespace korbu

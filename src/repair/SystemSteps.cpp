@@ -14,6 +14,7 @@
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
 #include "services/FileUtils.h"
+#include "services/MiniReg.h"
 #include "services/Searches.h"
 #include "services/ShellUtils.h"
 
@@ -134,6 +135,16 @@ void RepairSystemSettings(ChangeSink& sink) {
       sink.WriteRegDWord(settings[i].root, path, 0);
     }
   }
+}
+
+std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys() {
+  std::vector<std::pair<platform::RootKey, std::string>> keys;
+  const auto& settings = RegistrySettings();
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    const std::string path = SettingPath(i, settings[i]);
+    if (const auto split = SplitValuePath(path)) keys.emplace_back(settings[i].root, std::string(split->keyPath));
+  }
+  return keys;
 }
 
 void DeleteWormFiles(ChangeSink& sink) {

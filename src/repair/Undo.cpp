@@ -11,6 +11,7 @@
 #include "platform/Path.h"
 #include "platform/Registry.h"
 #include "platform/Sha256.h"
+#include "platform/WindowsSystemChoice.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
 #include "repair/RepairChanges.h"
@@ -36,42 +37,135 @@ std::optional<RegistryValueLocation> EntryValue(const RegistryChange& change) {
   return RegistryValueLocation{split->root, std::string(path->keyPath), std::string(path->valueName)};
 }
 
-UndoStep UndoRegistry(const RegistryChange& change) {
-  UndoStep step{change.location, {}, UndoOutcome::Failed, std::string()};
-  const auto value = EntryValue(change);
-  if (!value) {
-    step.note = "the record is damaged";
-    return step;
-  }
-  if (RegistryValuePresence(*value) == ValuePresence::Unknown) {
-    step.note = "the registry cannot be reached";
-    return step;
-  }
-  std::optional<RegistryData> now;
-  if (const auto current = CurrentRegistryValue(*value)) now = RegistryData{current->type, current->data};
-  if (now == change.before) {
-    step.outcome = UndoOutcome::AlreadyAsBefore;
-    return step;
-  }
-  if (now != change.after) {
-    step.outcome = UndoOutcome::LeftAlone;
-    step.note = kChangedSince;
-    return step;
-  }
-  bool restored = false;
-  if (change.before) {
-    auto key = platform::RegistryKey::Create(value->root, value->keyPath);
-    restored = key && key->SetValue(value->valueName, change.before->type, change.before->data);
-  } else {
-    restored = DeleteRegValue(value->root, value->keyPath, value->valueName);
-  }
-  if (restored) {
-    step.outcome = UndoOutcome::Restored;
-  } else {
-    step.note = "the registry value cannot be written";
-  }
-  return step;
+// The Windows system a registry record was made in: the Wine prefix it names.
+platform::WindowsSystemRef SystemOf(const RegistryChange& change) {
+  return change.prefix.empty() ? platform::WindowsSystemRef{} : platform::WindowsSystemRef::Prefix(change.prefix);
 }
+
+// Registry records are undone together, as a clean makes them: the keys they
+// name read ahead in one reach per Wine prefix, the changes collected and made
+// at the end in one more, then each read back. Steps whose change did not take
+// effect are marked so at the end.
+class RegistryUndo {
+ public:
+  explicit RegistryUndo(const std::vector<const RegistryChange*>& changes) {
+    std::vector<std::pair<platform::WindowsSystemRef, std::vector<std::pair<platform::RootKey, std::string>>>> keys;
+    for (const RegistryChange* change : changes) {
+      const auto value = EntryValue(*change);
+      if (!value) continue;
+      const auto system = SystemOf(*change);
+      auto group = std::find_if(keys.begin(), keys.end(), [&](const auto& g) { return g.first == system; });
+      if (group == keys.end()) group = keys.insert(keys.end(), {system, {}});
+      group->second.emplace_back(value->root, value->keyPath);
+    }
+    for (const auto& [system, list] : keys) {
+      platform::ScopedWindowsSystem chosen(system);
+      (void)batch_.Prefetch(list);  // a failure shows in the records' own steps
+    }
+  }
+
+  void Undo(const RegistryChange& change, std::vector<UndoStep>& steps) {
+    platform::ScopedWindowsSystem chosen(SystemOf(change));
+    UndoStep step{change.location, {}, UndoOutcome::Failed, std::string()};
+    const auto value = EntryValue(change);
+    if (!value) {
+      step.note = "the record is damaged";
+      steps.push_back(step);
+      return;
+    }
+    if (RegistryValuePresence(*value) == ValuePresence::Unknown) {
+      step.note = "the registry cannot be reached";
+      steps.push_back(step);
+      return;
+    }
+    std::optional<RegistryData> now;
+    if (const auto current = CurrentRegistryValue(*value)) now = RegistryData{current->type, current->data};
+    if (now == change.before) {
+      step.outcome = UndoOutcome::AlreadyAsBefore;
+    } else if (now != change.after) {
+      step.outcome = UndoOutcome::LeftAlone;
+      step.note = kChangedSince;
+    } else {
+      Status restored;
+      if (change.before) {
+        auto key = platform::RegistryKey::Create(value->root, value->keyPath);
+        restored = key ? key->SetValue(value->valueName, change.before->type, change.before->data) : Status(key.error());
+      } else {
+        auto key = platform::RegistryKey::Open(value->root, value->keyPath, platform::KeyAccess::Write);
+        restored = key ? key->DeleteValue(value->valueName) : Status(key.error());
+      }
+      if (restored) {
+        step.outcome = UndoOutcome::Restored;
+        Remember(steps.size(), *value, false);
+      } else {
+        step.note = "the registry value cannot be written: " + restored.error().reason;
+      }
+    }
+    steps.push_back(step);
+    const bool absentNow = step.outcome == UndoOutcome::AlreadyAsBefore || step.outcome == UndoOutcome::Restored;
+    if (!change.before && absentNow) RemoveCreatedKeys(change, *value, steps);
+  }
+
+  // Makes the collected changes; the steps whose change did not take effect say why.
+  void Finish(std::vector<UndoStep>& steps) {
+    for (const platform::RegistryWriteFailure& failure : batch_.Commit()) {
+      for (const Pending& pending : pending_) {
+        if (pending.system != failure.system || pending.key != failure.key || pending.value.root != failure.root ||
+            pending.value.keyPath != failure.keyPath || pending.value.valueName != failure.valueName)
+          continue;
+        UndoStep& step = steps[pending.step];
+        const bool stillUsed = pending.key && failure.reason == kKeyNotEmpty;
+        step.outcome = stillUsed ? UndoOutcome::LeftAlone : UndoOutcome::Failed;
+        step.note = stillUsed ? kKeyInUse : "the change did not take effect: " + failure.reason;
+      }
+    }
+  }
+
+ private:
+  static constexpr const char* kKeyNotEmpty = "the key is not empty";
+  static constexpr const char* kKeyInUse = "it holds other values or keys now: left as it is";
+
+  struct Pending {
+    std::size_t step = 0;
+    std::string system;
+    RegistryValueLocation value;
+    bool key = false;
+  };
+
+  void Remember(std::size_t step, const RegistryValueLocation& value, bool key) {
+    if (batch_.HasPending()) pending_.push_back({step, platform::ChosenWinePrefix(), value, key});
+  }
+
+  // The keys the action created for the value, deepest first, each only while
+  // it holds nothing.
+  void RemoveCreatedKeys(const RegistryChange& change, const RegistryValueLocation& value,
+                         std::vector<UndoStep>& steps) {
+    if (!change.created) return;
+    const std::string& created = *change.created;
+    if (created.empty() || !(value.keyPath == created || value.keyPath.starts_with(created + "\\"))) return;
+    auto keys = KeyAndParents(value.keyPath);
+    std::erase_if(keys, [&](const std::string& key) { return key.size() < created.size(); });
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+      UndoStep step{RootKeyName(value.root) + "\\" + *key, kCreatedKey, UndoOutcome::Restored, std::string()};
+      const Status removed = platform::RegistryKey::DeleteEmptyKey(value.root, *key);
+      if (!removed && platform::IsNotFound(removed.error())) continue;  // gone already
+      if (!removed) {
+        const bool stillUsed = removed.error().reason == kKeyNotEmpty;
+        step.outcome = stillUsed ? UndoOutcome::LeftAlone : UndoOutcome::Failed;
+        step.note = stillUsed ? kKeyInUse : "the key cannot be removed: " + removed.error().reason;
+        steps.push_back(step);
+        return;
+      }
+      Remember(steps.size(), RegistryValueLocation{value.root, *key, std::string()}, true);
+      steps.push_back(step);
+    }
+  }
+
+  static constexpr const char* kCreatedKey = "the key the action created";
+
+  platform::RegistryBatch batch_;
+  std::vector<Pending> pending_;
+};
 
 // ---- Files: each reached through its folder, held open without following links ----
 
@@ -368,13 +462,20 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
     if (const auto* note = std::get_if<TrashedNote>(&entry.record)) trashedAt[note->change] = note->at;
     if (const auto* note = std::get_if<NotMadeNote>(&entry.record)) notMade.insert(note->change);
   }
+  std::vector<const RegistryChange*> registryChanges;
+  for (const JournalEntry& entry : action.entries) {
+    const auto* change = std::get_if<RegistryChange>(&entry.record);
+    if (change && notMade.count(entry.n) == 0) registryChanges.push_back(change);
+  }
+  RegistryUndo registry(registryChanges);
   // Newest first; notes about changes undo nothing themselves.
   struct Undoer {
     std::vector<UndoStep>& steps;
     const Expected<platform::Folder>& quarantine;
     std::map<int, std::string>& trashedAt;
+    RegistryUndo& registry;
     int n;
-    void operator()(const RegistryChange& c) const { steps.push_back(UndoRegistry(c)); }
+    void operator()(const RegistryChange& c) const { registry.Undo(c, steps); }
     void operator()(const IniChange& c) const { steps.push_back(UndoIni(c)); }
     void operator()(const ReplaceChange& c) const { UndoReplace(c, steps); }
     void operator()(const DeleteChange& c) const { steps.push_back(UndoDelete(c, quarantine)); }
@@ -385,8 +486,9 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
     void operator()(const UndoneNote&) const {}
   };
   for (auto it = action.entries.rbegin(); it != action.entries.rend(); ++it) {
-    if (notMade.count(it->n) == 0) std::visit(Undoer{steps, quarantine, trashedAt, it->n}, it->record);
+    if (notMade.count(it->n) == 0) std::visit(Undoer{steps, quarantine, trashedAt, registry, it->n}, it->record);
   }
+  registry.Finish(steps);
 }
 
 std::string NoSuchAction(std::string_view idOrLast) {

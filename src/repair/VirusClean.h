@@ -9,6 +9,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "repair/RepairChanges.h"
 
@@ -40,6 +42,10 @@ bool CleanSystem(const std::string& path, ChangeSink& sink = ApplyChanges());
 /// The worm's "system.ini" shell, safe-mode shell, Explorer settings, open
 /// commands and policies set back: sixteen writes, each tried whatever the others do.
 void RepairSystemSettings(ChangeSink& sink = ApplyChanges());
+
+/// The registry keys RepairSystemSettings writes to, so that they (and the keys
+/// above them) can be read ahead in one go.
+std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys();
 
 /// Moves every file named "*Bron*.*" under the local application-data folder, at
 /// any depth, to the recycle bin; read-only flags are cleared first and files in

@@ -1,5 +1,7 @@
 #include "scan/DetectionList.h"
 
+#include <algorithm>
+
 #include "platform/AsciiCase.h"
 #include "platform/Path.h"
 #include "scan/RegistryLocations.h"
@@ -31,14 +33,20 @@ bool DetectionList::IsDetected(const std::string& fileName) const {
 }
 
 void DetectionList::AddDetection(const std::string& fileName, const std::string& virusName,
-                                 const std::string& information) {
-  rows_.push_back(DetectionRow{fileName, virusName, information, false, std::nullopt});
+                                 const std::string& information, const std::string& prefix) {
+  rows_.push_back(DetectionRow{fileName, virusName, information, false, std::nullopt, prefix});
   Changed(rows_.size() - 1);
 }
 
+bool DetectionList::IsRegistryDetected(const std::string& location, const std::string& prefix) const {
+  return std::any_of(rows_.begin(), rows_.end(), [&](const DetectionRow& row) {
+    return row.prefix == prefix && platform::EqualsIgnoringCase(row.fileName, location);
+  });
+}
+
 void DetectionList::AddRegistryDetection(const RegistryValueLocation& value, const std::string& virusName,
-                                         const std::string& information) {
-  rows_.push_back(DetectionRow{RegistryLocationText(value), virusName, information, false, value});
+                                         const std::string& information, const std::string& prefix) {
+  rows_.push_back(DetectionRow{RegistryLocationText(value), virusName, information, false, value, prefix});
   Changed(rows_.size() - 1);
 }
 

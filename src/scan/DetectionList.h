@@ -28,6 +28,10 @@ struct DetectionRow {
   bool checked = false;
   /// A registry detection's value exactly; fileName is its location text.
   std::optional<RegistryValueLocation> registryValue;
+  /// The Wine prefix a memory row's program runs in (the one whose wineserver
+  /// serves it), or a registry row's value is in: its repair acts on that
+  /// prefix. Empty: the current system.
+  std::string prefix;
 };
 
 /// The kind of a row by its Information text; an unknown text counts as handled
@@ -48,14 +52,18 @@ class DetectionList {
   /// ignoring ASCII letter case, file paths by the platform's rule.
   bool IsDetected(const std::string& fileName) const;
 
-  /// Appends an unchecked row; callers test IsDetected first.
+  /// Appends an unchecked row; callers test IsDetected first. prefix: see DetectionRow.
   void AddDetection(const std::string& fileName, const std::string& virusName,
-                    const std::string& information);
+                    const std::string& information, const std::string& prefix = {});
 
   /// Appends an unchecked row for a registry value, its location text as the file
-  /// name; callers test IsDetected of that text first.
+  /// name; callers test IsRegistryDetected first. prefix: see DetectionRow.
   void AddRegistryDetection(const RegistryValueLocation& value, const std::string& virusName,
-                            const std::string& information);
+                            const std::string& information, const std::string& prefix = {});
+
+  /// True when a row names that registry location (ASCII letter case ignored) in
+  /// that prefix: the same location in two prefixes is two values.
+  bool IsRegistryDetected(const std::string& location, const std::string& prefix) const;
 
   std::size_t Count() const { return rows_.size(); }
   const DetectionRow& Row(std::size_t index) const { return rows_.at(index); }

@@ -1,12 +1,16 @@
 #include "scan/RegistryScan.h"
 
+#include <algorithm>
 #include <exception>
+#include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/WindowsEnvironment.h"
+#include "platform/WindowsSystemChoice.h"
 #include "scan/FileVerdict.h"
 #include "scan/RegistryLocations.h"
 #include "scan/ScanTexts.h"
@@ -26,11 +30,97 @@ constexpr const char* kRunKeys[] = {
 // their variables expanded (worms use those too); other types hold none.
 std::optional<std::string> CommandLineOf(const platform::RegistryValue& value) {
   if (value.type != platform::kRegSz && value.type != platform::kRegExpandSz) return std::nullopt;
-  std::string text = value.data;
-  const std::size_t end = text.find('\0');
-  if (end != std::string::npos) text.resize(end);
+  std::string text = platform::RegistryText(value.data);
   if (value.type == platform::kRegExpandSz) text = platform::ExpandWindowsEnvironment(text);
   return text;
+}
+
+bool Stopped(const ScanContext& context) { return context.stop != nullptr && context.stop->load(); }
+
+// What one phase learns once and reuses: many values may name one program
+// (thousands of values naming one file must not cost thousands of verdicts).
+struct PhaseMemory {
+  std::unordered_map<std::string, std::string> programs;  // type and data -> program path
+  std::unordered_map<std::string, std::optional<std::string>> verdicts;  // program path -> verdict name
+  std::set<std::string> reportedReasons;
+};
+
+std::string ProgramOf(const platform::RegistryValue& value, PhaseMemory* memory) {
+  if (memory == nullptr) return ProgramOfRunValue(value);
+  std::string key = std::to_string(value.type) + ":" + value.data;
+  auto [found, added] = memory->programs.try_emplace(std::move(key));
+  if (added) found->second = ProgramOfRunValue(value);
+  return found->second;
+}
+
+// Judges one value whose data is known; a row it adds names prefix (see DetectionRow).
+bool JudgeRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const RegistryValueLocation& location,
+                   const std::optional<platform::RegistryValue>& data, PhaseMemory* memory,
+                   const std::string& prefix = {}) {
+  const std::string path = data ? ProgramOf(*data, memory) : std::string();
+  frontEnd.ProcessPendingMessages();
+  const std::string text = RegistryLocationText(location);
+  frontEnd.ShowOperation(text);
+  // A value whose program cannot be found is left alone: the rule cannot resolve
+  // every legitimate command line, and a scan must not change the system.
+  if (path.empty()) return false;
+  frontEnd.ShowObject(path);
+  std::string verdict;
+  if (memory != nullptr) {
+    auto [known, added] = memory->verdicts.try_emplace(path);
+    if (added) {
+      if (ScanFile(path, verdict, context, frontEnd)) known->second = verdict;
+    }
+    if (!known->second) return false;
+    verdict = *known->second;
+  } else if (!ScanFile(path, verdict, context, frontEnd)) {
+    return false;
+  }
+  DetectionList& list = frontEnd.Detections();
+  if (!list.IsRegistryDetected(text, prefix)) list.AddRegistryDetection(location, verdict, std::string(kInfoRegistry), prefix);
+  return true;
+}
+
+std::string ScanKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey,
+                    const std::string& keyPath, PhaseMemory* memory, const std::string& prefix = {}) {
+  // Reading is all the scan does, so a user without write access to a key can
+  // still have it scanned.
+  auto key = platform::RegistryKey::Open(rootKey, keyPath, platform::KeyAccess::Read);
+  if (!key) return platform::IsNotFound(key.error()) ? std::string() : key.error().reason;
+  auto values = key->EnumValues();
+  if (!values) return platform::IsNotFound(values.error()) ? std::string() : values.error().reason;
+  for (platform::RegistryValue& value : *values) {
+    if (Stopped(context)) break;
+    RegistryValueLocation location{rootKey, keyPath, value.name};
+    try {
+      JudgeRunValue(frontEnd, context, location, std::move(value), memory, prefix);
+    } catch (const std::exception&) {
+      // One value that cannot be judged does not end the phase.
+    }
+  }
+  return std::string();
+}
+
+// The six keys of one Windows system (the chosen one); its rows name prefix.
+void ScanSystem(ScanFrontEnd& frontEnd, const ScanContext& context, const std::string& prefix) {
+  constexpr platform::RootKey kRoots[] = {platform::kHkeyLocalMachine, platform::kHkeyCurrentUser};
+  // Where reaching the registry is costly (Wine's, while its server runs) the six
+  // keys are read together, once, with what expanding their data needs.
+  platform::RegistryBatch batch(context.stop);
+  std::vector<std::pair<platform::RootKey, std::string>> keys;
+  for (platform::RootKey root : kRoots)
+    for (const char* keyPath : kRunKeys) keys.emplace_back(root, keyPath);
+  std::vector<std::pair<platform::RootKey, std::string>> ahead = keys;
+  for (const auto& [root, keyPath] : platform::EnvironmentRegistryKeys()) ahead.emplace_back(root, keyPath);
+  (void)batch.Prefetch(ahead);  // a failure shows in the keys' own reading below
+  PhaseMemory memory;
+  for (const auto& [root, keyPath] : keys) {
+    if (Stopped(context)) return;
+    const std::string reason = ScanKey(frontEnd, context, root, keyPath, &memory, prefix);
+    if (reason.empty() || Stopped(context) || !memory.reportedReasons.insert(reason).second) continue;
+    const std::string where = prefix.empty() ? std::string() : " (Wine prefix " + prefix + ")";
+    frontEnd.ShowFileError(RootKeyName(root) + "\\" + keyPath + where, reason);
+  }
 }
 
 }  // namespace
@@ -46,34 +136,26 @@ std::string ProgramOfRunValue(const platform::RegistryValue& value) {
 void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context) {
   frontEnd.ShowOperation(kScanningRegistryText);
   frontEnd.ProcessPendingMessages();
-  constexpr platform::RootKey kRoots[] = {platform::kHkeyLocalMachine, platform::kHkeyCurrentUser};
-  // Where reaching the registry is costly (Wine's, while its server runs) the six
-  // keys are read together, once.
-  platform::RegistryBatch batch;
-  std::vector<std::pair<platform::RootKey, std::string>> keys;
-  for (platform::RootKey root : kRoots)
-    for (const char* keyPath : kRunKeys) keys.emplace_back(root, keyPath);
-  batch.Prefetch(keys);
-  for (const auto& [root, keyPath] : keys) ScanRunKey(frontEnd, context, root, keyPath);
+  ScanSystem(frontEnd, context, std::string());
+  // A worm the memory phase found running in another Wine prefix starts from
+  // that prefix's Run keys: they are scanned too, their rows naming the prefix.
+  const std::string current = platform::ChosenWinePrefix();
+  std::vector<std::string> others;
+  for (const DetectionRow& row : frontEnd.Detections().Rows()) {
+    if (row.prefix.empty() || platform::SamePrefixFolder(row.prefix, current)) continue;
+    if (std::find(others.begin(), others.end(), row.prefix) == others.end()) others.push_back(row.prefix);
+  }
+  for (const std::string& prefix : others) {
+    if (Stopped(context)) return;
+    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Prefix(prefix));
+    ScanSystem(frontEnd, context, prefix);
+  }
 }
 
-void ScanRunKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey, const std::string& keyPath) {
-  // Reading is all the scan does, so a user without write access to a key can
-  // still have it scanned.
-  auto key = platform::RegistryKey::Open(rootKey, keyPath, platform::KeyAccess::Read);
-  if (!key) return;
-  auto values = key->EnumValues();
-  if (!values) return;
-  std::vector<std::string> names;
-  names.reserve(values->size());
-  for (auto& value : *values) names.push_back(std::move(value.name));
-  for (const std::string& name : names) {
-    try {
-      ScanRunValue(frontEnd, context, RegistryValueLocation{rootKey, keyPath, name});
-    } catch (const std::exception&) {
-      // One value that cannot be judged does not end the phase.
-    }
-  }
+std::string ScanRunKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey,
+                       const std::string& keyPath) {
+  PhaseMemory memory;
+  return ScanKey(frontEnd, context, rootKey, keyPath, &memory);
 }
 
 bool ScanRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey, const std::string& valuePath) {
@@ -83,22 +165,11 @@ bool ScanRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint3
 }
 
 bool ScanRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const RegistryValueLocation& value) {
-  std::string path;
+  std::optional<platform::RegistryValue> data;
   if (auto key = platform::RegistryKey::Open(value.root, value.keyPath, platform::KeyAccess::Read)) {
-    if (auto data = key->QueryValue(value.valueName)) path = ProgramOfRunValue(*data);
+    if (auto read = key->QueryValue(value.valueName)) data = std::move(*read);
   }
-  frontEnd.ProcessPendingMessages();
-  const std::string location = RegistryLocationText(value);
-  frontEnd.ShowOperation(location);
-  // A value whose program cannot be found is left alone: the rule cannot resolve
-  // every legitimate command line, and a scan must not change the system.
-  if (path.empty()) return false;
-  frontEnd.ShowObject(path);
-  std::string verdict;
-  if (!ScanFile(path, verdict, context, frontEnd)) return false;
-  DetectionList& list = frontEnd.Detections();
-  if (!list.IsDetected(location)) list.AddRegistryDetection(value, verdict, std::string(kInfoRegistry));
-  return true;
+  return JudgeRunValue(frontEnd, context, value, data, nullptr);
 }
 
 }  // namespace korbu

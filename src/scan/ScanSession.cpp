@@ -52,8 +52,8 @@ unsigned ScanSession::VerdictWorkers() const {
 void ScanSession::RunScan(const Phases& phases) {
   frontEnd_.ProcessPendingMessages();
   ApplyScanOptions();
-  if (phases.memory) ScanMemory(frontEnd_, context_);
-  if (phases.registry) ScanRegistry(frontEnd_, context_);
+  if (phases.memory && !phasesStop_) ScanMemory(frontEnd_, context_);
+  if (phases.registry && !phasesStop_) ScanRegistry(frontEnd_, context_);
   StartFileSearch();
 }
 
@@ -67,6 +67,7 @@ void ScanSession::ApplyScanOptions() {
   criteria.Size.Min = 0;
   criteria.Size.Max = kWalkSizeLimit;
   context_.engine = engine_;
+  context_.stop = &phasesStop_;
   if (engine_ != nullptr) {
     engine_->SetScanOptions(
         static_cast<std::uint16_t>(kScanOptionsWord | (options.archive ? kArchiveScanBit : 0)));

@@ -59,6 +59,10 @@ class ScanSession {
   bool Busy() const { return findFile_.Busy(); }
   /// Stops the walk; returns once it has ended, its end shown.
   void Abort() { findFile_.Abort(); }
+  /// Ends the memory and registry phases early, a Wine start under way included;
+  /// safe from any thread. The command line's stop signal does this; the
+  /// window's Stop leaves the phases to run through.
+  void StopPhases() { phasesStop_.store(true); }
   /// Returns when the walk has ended, running the hand-overs meanwhile.
   void WaitForEnd() { findFile_.WaitForSearchEnd(); }
 
@@ -116,6 +120,7 @@ class ScanSession {
   // Declared before the walk's component, which is destroyed first and may still
   // run the walker's handlers while it stops.
   std::atomic<bool> closing_{false};
+  std::atomic<bool> phasesStop_{false};
   std::atomic<std::int32_t> filesScanned_{0};
   std::atomic<std::int32_t> foldersScanned_{0};
   // The worker hands the current-file label over at most this often, so that a

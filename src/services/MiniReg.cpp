@@ -28,7 +28,7 @@ bool WriteRegValue(RootKey root, std::string_view valuePath, std::uint32_t type,
   auto key = RegistryKey::Create(root, path->keyPath);
   if (!key) return false;
   const std::string_view bytes = size == 0 ? std::string_view() : std::string_view(static_cast<const char*>(data), size);
-  return key->SetValue(path->valueName, type, bytes);
+  return key->SetValue(path->valueName, type, bytes).has_value();
 }
 
 bool ReadRegValue(RootKey root, std::string_view valuePath, std::uint32_t expectedType,
@@ -45,8 +45,7 @@ bool ReadRegValue(RootKey root, std::string_view valuePath, std::uint32_t expect
 }
 
 bool WriteRegString(RootKey root, std::string_view valuePath, std::string_view text) {
-  std::string data(text);
-  data.push_back('\0');
+  const std::string data = platform::RegistryStringData(text);
   return WriteRegValue(root, valuePath, platform::kRegSz, data.data(), data.size());
 }
 
@@ -61,11 +60,7 @@ bool ReadRegString(RootKey root, std::string_view valuePath, std::string& text) 
   text.clear();
   std::vector<unsigned char> block;
   if (!ReadRegValue(root, valuePath, platform::kRegSz, block)) return false;
-  // Only a terminating zero is dropped: a value stored without one keeps its
-  // last character.
-  std::size_t size = block.size();
-  if (size > 0 && block[size - 1] == 0) --size;
-  text.assign(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(size));
+  text = platform::RegistryText(std::string_view(reinterpret_cast<const char*>(block.data()), block.size()));
   return true;
 }
 
@@ -78,7 +73,7 @@ bool DeleteRegValue(RootKey root, std::string_view valuePath) {
 bool DeleteRegValue(RootKey root, std::string_view keyPath, std::string_view valueName) {
   auto key = RegistryKey::Open(root, keyPath, KeyAccess::Write);
   if (!key) return false;
-  return key->DeleteValue(valueName);
+  return key->DeleteValue(valueName).has_value();
 }
 
 }  // namespace korbu

@@ -8,7 +8,8 @@
 //
 // Every operation opens and closes its key within the call, reports failure only
 // by its result (no message, no error code) and keeps no state, so it may run on
-// any thread.
+// any thread. Texts are UTF-8 and stored as the registry's wide strings
+// (Registry.h); names travel exactly.
 
 #include <cstddef>
 #include <cstdint>
@@ -48,14 +49,15 @@ bool WriteRegValue(RootKey root, std::string_view valuePath, std::uint32_t type,
 bool ReadRegValue(RootKey root, std::string_view valuePath, std::uint32_t expectedType,
                   std::vector<unsigned char>& block);
 
-/// Writes a REG_SZ value: the text followed by one zero byte.
+/// Writes a REG_SZ value: the text as UTF-16LE units followed by one zero unit.
 bool WriteRegString(RootKey root, std::string_view valuePath, std::string_view text);
 
 /// Writes a REG_DWORD value: 4 bytes, least significant first.
 bool WriteRegDWord(RootKey root, std::string_view valuePath, std::uint32_t value);
 
-/// Reads a REG_SZ value as text without its terminating zero byte; data stored
-/// without one is returned whole. text is empty whenever the result is false.
+/// Reads a REG_SZ value as text, up to its terminating (or first) zero unit;
+/// data stored without one is returned whole. text is empty whenever the result
+/// is false.
 bool ReadRegString(RootKey root, std::string_view valuePath, std::string& text);
 
 /// Removes one value (the default value for a path ending in a backslash); the key

@@ -52,6 +52,7 @@ bool TProcessManager::Refresh() {
   processIds_.clear();
   basePriorities_.clear();
   threadCounts_.clear();
+  winePrefixes_.clear();
   rawImages_.clear();
   ids_.clear();
 
@@ -64,6 +65,7 @@ bool TProcessManager::Refresh() {
     processIds_.push_back(std::to_string(process.id));
     basePriorities_.push_back(std::to_string(process.basePriority));
     threadCounts_.push_back(std::to_string(process.threadCount));
+    winePrefixes_.push_back(process.winePrefix);
     rawImages_.push_back(process.imagePath);
     ids_.push_back(process.id);
   }

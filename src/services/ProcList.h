@@ -53,6 +53,9 @@ class TProcessManager {
   const std::vector<std::string>& BasePriorities() const { return basePriorities_; }
   /// Thread count of each entry, decimal.
   const std::vector<std::string>& ThreadCounts() const { return threadCounts_; }
+  /// The Wine prefix each entry runs in (see platform::ProcessInfo); empty for
+  /// a process that is no Windows program under Wine.
+  const std::vector<std::string>& WinePrefixes() const { return winePrefixes_; }
 
  private:
   void KillEntry(std::size_t index);
@@ -61,6 +64,7 @@ class TProcessManager {
   std::vector<std::string> processIds_;
   std::vector<std::string> basePriorities_;
   std::vector<std::string> threadCounts_;
+  std::vector<std::string> winePrefixes_;
   // What the system reported before the fix-up, to recognise a process again.
   std::vector<std::string> rawImages_;
   std::vector<std::uint32_t> ids_;

@@ -19,9 +19,9 @@ void PhaseRelay::RowAdded(std::size_t index) {
   dispatcher_.RunOnMainThread([&] {
     DetectionList& shown = window_.Detections();
     if (row.registryValue) {
-      shown.AddRegistryDetection(*row.registryValue, row.virusName, row.information);
+      shown.AddRegistryDetection(*row.registryValue, row.virusName, row.information, row.prefix);
     } else {
-      shown.AddDetection(row.fileName, row.virusName, row.information);
+      shown.AddDetection(row.fileName, row.virusName, row.information, row.prefix);
     }
   });
 }

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "AppTestSupport.h"
+#include "platform/Processes.h"
 #include "DamagedPrefix.h"
 #include "app/FolderTree.h"
 #include "app/ListControl.h"
@@ -81,6 +82,9 @@ class ActionsTest : public QObject {
   }
 
  private slots:
+  // The memory phase sees only what these tests start, whatever else runs here.
+  void initTestCase() { korbu::platform::LimitSnapshotsToDescendants(); }
+
   void init() {
     damage_ = std::make_unique<korbu::test::DamagedPrefix>();
     other_ = damage_->Prefix().WriteC("windows/ShellNew/eicar.com", "not really");

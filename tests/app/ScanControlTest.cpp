@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "AppTestSupport.h"
+#include "platform/Processes.h"
 #include "app/ConfirmBox.h"
 #include "app/ErrorBox.h"
 #include "app/FolderTree.h"
@@ -78,6 +79,8 @@ class ScanControlTest : public QObject {
 
  private slots:
   void initTestCase() {
+    // The memory phase sees only what these tests start, whatever else runs here.
+    korbu::platform::LimitSnapshotsToDescendants();
     // The registry phase must not touch the user's own Wine prefix.
     noPrefix_ = std::make_unique<korbu::test::TempTree>();
     qputenv("WINEPREFIX", QByteArray::fromStdString(noPrefix_->Path()));

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <string>
 #include <thread>
 
@@ -8,6 +10,8 @@
 #include "engine/CvdHeader.h"
 #include "engine/DatabaseSet.h"
 #include "engine/VirusClamAV.h"
+#include "platform/FileStamp.h"
+#include "platform/OpenedFile.h"
 #include "support/TempTree.h"
 
 namespace korbu {
@@ -116,8 +120,15 @@ TEST_F(EngineSetup, LoadsFromTheOneDatabaseFolder) {
 
 TEST_F(EngineSetup, TheLoadedSetIsKnownByContentAndNotOnceAFileChangedAfterTheLoad) {
   std::string folder = Databases("good-db");
-  // The load begins in a later tick of the clock files are stamped with.
-  const std::int64_t written = platform::NowNs();
+  // The load begins after the files' own stamps, which the file system may take
+  // from a finer clock than NowNs and so put ahead of it.
+  std::int64_t written = 0;
+  for (const char* name : {"main.cvd", "daily.cvd"}) {
+    platform::OpenedFile file = platform::OpenedFile::Open(folder + "/" + name);
+    const Expected<platform::FileStamp> stamp = platform::StampOf(file);
+    ASSERT_TRUE(stamp) << stamp.error().reason;
+    written = std::max({written, stamp->changedNs, stamp->modifiedNs});
+  }
   while (platform::NowNs() <= written) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   CreateVirusEngine();
   SetDatabaseFolder(*VirusEngine, folder);
@@ -132,14 +143,16 @@ TEST_F(EngineSetup, TheLoadedSetIsKnownByContentAndNotOnceAFileChangedAfterTheLo
   ASSERT_FALSE(after);
   EXPECT_NE(after.error().reason.find("extra.ndb"), std::string::npos) << after.error().reason;
   // Another file, or the same one rewritten, is another set.
-  const Expected<DatabaseSet> withExtra = IdentifyDatabases(folder, platform::NowNs() + 1);
+  // A load begun after every change, whatever clock stamped them.
+  constexpr std::int64_t kLater = std::numeric_limits<std::int64_t>::max();
+  const Expected<DatabaseSet> withExtra = IdentifyDatabases(folder, kLater);
   ASSERT_TRUE(withExtra) << withExtra.error().reason;
   EXPECT_NE(withExtra->digest, loaded->digest);
   tree_.Write("good-db/extra.ndb", "Sig:0:*:4142434445");
-  const Expected<DatabaseSet> rewritten = IdentifyDatabases(folder, platform::NowNs() + 1);
+  const Expected<DatabaseSet> rewritten = IdentifyDatabases(folder, kLater);
   ASSERT_TRUE(rewritten) << rewritten.error().reason;
   EXPECT_NE(rewritten->digest, withExtra->digest);
-  EXPECT_FALSE(IdentifyDatabases(tree_.Path("absent"), platform::NowNs()));
+  EXPECT_FALSE(IdentifyDatabases(tree_.Path("absent"), kLater));
 }
 
 TEST_F(EngineSetup, LoadedOnlyWhenTheEngineBecameActive) {

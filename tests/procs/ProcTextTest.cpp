@@ -29,6 +29,7 @@ TEST(ParseProcStat, CountsFieldsFromTheLastParenthesis) {
   EXPECT_EQ(plain->priority, 20);
   EXPECT_EQ(plain->threadCount, 7);
   EXPECT_EQ(plain->flags, 4194560u);
+  EXPECT_EQ(plain->parent, 1u);
   auto odd = ParseProcStat("42 (a) S 9 (b) c)" + tail);
   ASSERT_TRUE(odd.has_value());
   EXPECT_EQ(odd->threadCount, 7);

@@ -121,6 +121,24 @@ TEST(ProcessTable, ListsStartedProcessesWithImageAndThreads) {
   EXPECT_EQ(manager.ThreadCounts()[static_cast<std::size_t>(single)], "1");
 }
 
+TEST(ProcessTable, LimitedToDescendantsListsWhatTheTestStartedEvenWhenOrphaned) {
+  TempTree tree;
+  const std::string mine = CopySleeper(tree, "mine");
+  platform::LimitSnapshotsToDescendants();
+  // Started through a shell that ends at once: its parent is gone, it stays ours.
+  ASSERT_EQ(std::system(("'" + mine + "' 0 >/dev/null 2>&1 &").c_str()), 0);
+  TProcessManager manager;
+  const auto until = std::chrono::steady_clock::now() + kEndLimit;
+  while (std::chrono::steady_clock::now() < until) {
+    ASSERT_TRUE(manager.Refresh());
+    if (CountOf(manager.ImagePaths(), mine) == 1) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(CountOf(manager.ImagePaths(), mine), 1);
+  EXPECT_EQ(IndexOf(manager, 1), -1) << "the system's first process is no descendant";
+  KillProcessByPath(mine);
+}
+
 TEST(KillByPath, EndsEveryProcessOfThatFileAndNothingElse) {
   TempTree tree;
   std::string worm = CopySleeper(tree, "Worm.exe");

@@ -97,6 +97,13 @@ TEST_F(WineProcessTest, ListedAndEndedByTheNativePathOfItsExe) {
 
   EXPECT_EQ(ImageOnceRunning(byWindowsPath.Id()), worm);
   EXPECT_EQ(ImageOnceRunning(byNativePath.Id()), worm);
+  // Each knows its prefix: the one whose server serves it.
+  TProcessManager manager;
+  ASSERT_TRUE(manager.Refresh());
+  const int index = static_cast<int>(std::find(manager.ProcessIds().begin(), manager.ProcessIds().end(),
+                                               std::to_string(byWindowsPath.Id())) - manager.ProcessIds().begin());
+  ASSERT_LT(index, static_cast<int>(manager.ProcessIds().size()));
+  EXPECT_EQ(fs::canonical(manager.WinePrefixes()[static_cast<std::size_t>(index)]), fs::canonical(prefix_));
   auto paths = GetProcessPaths();
   ASSERT_TRUE(paths.has_value());
   EXPECT_EQ(std::count(paths->begin(), paths->end(), worm), 2);

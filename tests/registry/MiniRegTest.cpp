@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "RegistryTestPrefix.h"
+#include "platform/Utf16Text.h"
 
 namespace korbu {
 namespace {
@@ -53,8 +54,9 @@ TEST(MiniReg, StringsAreWrittenWithOneZeroAndReadWithout) {
   EXPECT_NE(prefix.SystemText().find("[Software\\\\Korbu\\\\New] "), std::string::npos);
   std::vector<unsigned char> block;
   ASSERT_TRUE(ReadRegValue(kHkeyLocalMachine, "Software\\Korbu\\New\\", platform::kRegSz, block));
-  EXPECT_EQ(block.size(), 13u);
-  EXPECT_EQ(block.back(), 0);
+  EXPECT_EQ(block.size(), 26u);  // twelve wide characters and a zero one
+  EXPECT_EQ(block[24], 0);
+  EXPECT_EQ(block[25], 0);
 
   // The root key itself, through a path whose only backslash comes first.
   ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, "\\AtRoot", "r"));
@@ -88,15 +90,19 @@ TEST(MiniReg, ReadingAStringNeedsAPlainString) {
   EXPECT_EQ(prefix.SystemText(), test::kSampleSystemReg);
 }
 
-TEST(MiniReg, AStringStoredWithoutZeroKeepsItsLastCharacter) {
+TEST(MiniReg, AStringIsReadUpToItsFirstZeroUnit) {
   TestPrefix prefix;
-  ASSERT_TRUE(WriteRegValue(kHkeyCurrentUser, "Software\\Bare\\Path", platform::kRegSz, "C:\\a.exe", 8));
+  const std::string bare = platform::Utf16LeBytes(u"C:\\a.exe");
+  ASSERT_TRUE(WriteRegValue(kHkeyCurrentUser, "Software\\Bare\\Path", platform::kRegSz, bare.data(), bare.size()));
   std::string text;
   ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Bare\\Path", text));
-  EXPECT_EQ(text, "C:\\a.exe");
-  ASSERT_TRUE(WriteRegValue(kHkeyCurrentUser, "Software\\Bare\\One", platform::kRegSz, "x", 1));
-  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Bare\\One", text));
-  EXPECT_EQ(text, "x");
+  EXPECT_EQ(text, "C:\\a.exe");  // no zero: the whole text
+  // What a program starting the value would run: up to the first zero unit, an
+  // odd last byte left out.
+  const std::string hidden = platform::RegistryStringData("C:\\shown.exe") + platform::Utf16LeBytes(u"hidden") + "x";
+  ASSERT_TRUE(WriteRegValue(kHkeyCurrentUser, "Software\\Bare\\Two", platform::kRegSz, hidden.data(), hidden.size()));
+  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Bare\\Two", text));
+  EXPECT_EQ(text, "C:\\shown.exe");
   ASSERT_TRUE(WriteRegValue(kHkeyCurrentUser, "Software\\Bare\\None", platform::kRegSz, nullptr, 0));
   text = "stale";
   ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Bare\\None", text));

@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "RegistryTestPrefix.h"
+#include "platform/Utf16Text.h"
 #include "platform/Registry.h"
 
 namespace korbu::platform {
@@ -34,10 +36,13 @@ std::string ReplaceOnce(std::string text, std::string_view from, std::string_vie
 
 std::vector<std::string> Names(const RegistryKey& key) {
   std::vector<std::string> names;
-  for (const RegistryValue& value : key.EnumValues().value_or(std::vector<RegistryValue>{}))
-    names.push_back(value.name);
+  if (auto values = key.EnumValues())
+    for (const RegistryValue& value : *values) names.push_back(value.name);
   return names;
 }
+
+// Wide string data: UTF-16LE with its terminating zero, as the registry holds it.
+std::string W(std::string_view text) { return RegistryStringData(text); }
 
 std::optional<std::string> Query(RootKey root, const char* key, std::string_view name) {
   auto opened = RegistryKey::Open(root, key, KeyAccess::Read);
@@ -51,10 +56,10 @@ TEST(WineRegistry, RootsMapToThePrefixFiles) {
   TestPrefix prefix;
   EXPECT_EQ(Query(kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
                   "local appdata"),
-            std::string("C:\\users\\korbu\\AppData\\Local\0", 29));
-  EXPECT_EQ(Query(kHkeyLocalMachine, kRun, "Alpha"), std::string("C:\\windows\\alpha.exe\0", 21));
+            W("C:\\users\\korbu\\AppData\\Local"));
+  EXPECT_EQ(Query(kHkeyLocalMachine, kRun, "Alpha"), W("C:\\windows\\alpha.exe"));
   EXPECT_FALSE(Query(kHkeyCurrentUser, kRun, "Alpha"));
-  EXPECT_EQ(Query(kHkeyClassesRoot, "exefile\\shell\\open\\command", ""), std::string("\"%1\" %*\0", 8));
+  EXPECT_EQ(Query(kHkeyClassesRoot, "exefile\\shell\\open\\command", ""), W("\"%1\" %*"));
 
   for (RootKey root : {kHkeyUsers, kHkeyPerformanceData, kHkeyCurrentConfig, kHkeyDynData, RootKey{0}}) {
     EXPECT_FALSE(RegistryKey::Open(root, "", KeyAccess::Read)) << root;
@@ -80,14 +85,15 @@ TEST(WineRegistry, ValuesOfEveryTypeComeBackAsWritten) {
   auto key = RegistryKey::Create(kHkeyLocalMachine, kTypes);
   ASSERT_TRUE(key);
   EXPECT_EQ(Names(*key), (std::vector<std::string>{"", "Binary", "Dword", "Expand", "Long", "Multi", "Qword"}));
-  EXPECT_EQ(key->QueryValue("multi")->data, std::string("one\0two\0\0", 9));
+  EXPECT_EQ(key->QueryValue("multi")->data, Utf16LeBytes(std::u16string(u"one\0two\0\0", 9)));
   EXPECT_EQ(key->QueryValue("Qword")->type, kRegQword);
 
   const std::vector<RegistryValue> written = {
-      {"s", kRegSz, std::string("text\0", 5)},
-      {"unterminated", kRegSz, "no zero"},
-      {"e", kRegExpandSz, std::string("%TEMP%\\x\0", 9)},
-      {"m", kRegMultiSz, std::string("a\0b\0\0", 5)},
+      {"s", kRegSz, W("text")},
+      {"unterminated", kRegSz, Utf16LeBytes(u"no zero")},
+      {"odd", kRegSz, std::string("a\0b", 3)},
+      {"e", kRegExpandSz, W("%TEMP%\\x")},
+      {"m", kRegMultiSz, Utf16LeBytes(std::u16string(u"a\0b\0\0", 5))},
       {"b", kRegBinary, std::string("\0\xff\x10", 3)},
       {"d", kRegDword, std::string("\x78\x56\x34\x12", 4)},
       {"n", kRegNone, ""},
@@ -103,6 +109,7 @@ TEST(WineRegistry, ValuesOfEveryTypeComeBackAsWritten) {
   const std::string file = prefix.SystemText();
   EXPECT_NE(file.find("\"d\"=dword:12345678\n"), std::string::npos);
   EXPECT_NE(file.find("\"unterminated\"=hex(1):6e,00,6f,00,20,00,7a,00,65,00,72,00,6f,00\n"), std::string::npos);
+  EXPECT_NE(file.find("\"odd\"=hex(1):61,00,62\n"), std::string::npos);
   EXPECT_NE(file.find("\"e\"=str(2):\"%TEMP%\\\\x\"\n"), std::string::npos);
 }
 
@@ -111,7 +118,7 @@ TEST(WineRegistry, AChangeLeavesEveryOtherByteOfTheFile) {
   const std::string userBefore = prefix.UserText();
   auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
   ASSERT_TRUE(key);
-  ASSERT_TRUE(key->SetValue("alpha", kRegSz, std::string("D:\\other.exe\0", 13)));
+  ASSERT_TRUE(key->SetValue("alpha", kRegSz, W("D:\\other.exe")));
   EXPECT_EQ(prefix.SystemText(), ReplaceOnce(std::string(test::kSampleSystemReg), "\"Alpha\"=\"C:\\\\windows\\\\alpha.exe\"",
                                              "\"Alpha\"=\"D:\\\\other.exe\""));
   EXPECT_EQ(prefix.UserText(), userBefore);
@@ -123,22 +130,37 @@ TEST(WineRegistry, AChangeLeavesEveryOtherByteOfTheFile) {
             ReplaceOnce(std::string(test::kSampleSystemReg), "\"Alpha\"=\"C:\\\\windows\\\\alpha.exe\"\n", ""));
 }
 
-TEST(WineRegistry, AnsiTextRoundTripsThroughTheFile) {
+TEST(WineRegistry, AnyNameAndDataRoundTripsThroughTheFileAsWineWritesThem) {
   TestPrefix prefix;
-  auto key = RegistryKey::Create(kHkeyCurrentUser, "Software\\Caf\xe9");
+  auto key = RegistryKey::Create(kHkeyCurrentUser, "Software\\Caf\xc3\xa9");
   ASSERT_TRUE(key);
-  ASSERT_TRUE(key->SetValue("Pr\xe9" "f\x80", kRegSz, std::string("C:\\Caf\xe9\\\x80\x81.exe\0", 15)));
+  ASSERT_TRUE(key->SetValue("Pr\xc3\xa9" "f\xe2\x82\xac", kRegSz, W("C:\\Caf\xc3\xa9\\\xe4\xb8\xad.exe")));
   const std::string file = prefix.UserText();
   EXPECT_NE(file.find("[Software\\\\Caf\\xe9] "), std::string::npos);
-  EXPECT_NE(file.find("\"Pr\\x00e9f\\x20ac\"=\"C:\\\\Caf\\xe9\\\\\\x20ac\\x81.exe\"\n"), std::string::npos);
-  EXPECT_EQ(Query(kHkeyCurrentUser, "SOFTWARE\\CAF\xc9", "pr\xc9" "F\x80"),
-            std::string("C:\\Caf\xe9\\\x80\x81.exe\0", 15));
+  EXPECT_NE(file.find("\"Pr\\x00e9f\\x20ac\"=\"C:\\\\Caf\\xe9\\\\\\x4e2d.exe\"\n"), std::string::npos);
+  EXPECT_EQ(Query(kHkeyCurrentUser, "SOFTWARE\\CAF\xc3\x89", "pr\xc3\x89" "F\xe2\x82\xac"),
+            W("C:\\Caf\xc3\xa9\\\xe4\xb8\xad.exe"));
 
-  std::string every;
-  for (int b = 1; b < 256; ++b) every.push_back(static_cast<char>(b));
-  every.push_back('\0');
-  ASSERT_TRUE(key->SetValue("every", kRegSz, every));
-  EXPECT_EQ(key->QueryValue("every")->data, every);
+  // Names with a zero unit, a lone surrogate (WTF-8), a line end and a quote;
+  // data with embedded zeros and an odd length: all come back whole.
+  const std::vector<RegistryValue> odd = {
+      {std::string("a\0b", 3), kRegSz, W("one") + std::string("\0\0tail\0", 8)},
+      {"lone \xed\xa0\x80 half", kRegExpandSz, std::string("\x01\x02\x03", 3)},
+      {"line\r\n[Software\\Other]\"", kRegBinary, std::string()},
+  };
+  for (const RegistryValue& value : odd) ASSERT_TRUE(key->SetValue(value.name, value.type, value.data));
+  auto values = key->EnumValues();
+  ASSERT_TRUE(values);
+  ASSERT_EQ(values->size(), 4u);
+  for (const RegistryValue& value : odd) {
+    const auto found = std::find_if(values->begin(), values->end(), [&](const RegistryValue& v) { return v.name == value.name; });
+    ASSERT_NE(found, values->end()) << value.name;
+    EXPECT_EQ(found->type, value.type);
+    EXPECT_EQ(found->data, value.data);
+  }
+  EXPECT_FALSE(RegistryKey::Open(kHkeyCurrentUser, "Software\\Other", KeyAccess::Read));
+  ASSERT_TRUE(key->DeleteValue(std::string("A\0B", 3)));
+  EXPECT_EQ(key->EnumValues()->size(), 3u);
 }
 
 TEST(WineRegistry, CreateMakesMissingParentsAndDefaultValuesStandAlone) {
@@ -161,6 +183,26 @@ TEST(WineRegistry, CreateMakesMissingParentsAndDefaultValuesStandAlone) {
   EXPECT_TRUE(RegistryKey::Create(kHkeyLocalMachine, "software\\a\\b"));
   EXPECT_TRUE(RegistryKey::Create(kHkeyClassesRoot, "exefile"));
   EXPECT_EQ(prefix.SystemText(), before);
+}
+
+TEST(WineRegistry, OnlyEmptyKeysAreDeleted) {
+  TestPrefix prefix;
+  const std::string before = prefix.SystemText();
+  auto key = RegistryKey::Create(kHkeyLocalMachine, "Software\\A\\B");
+  ASSERT_TRUE(key);
+  ASSERT_TRUE(key->SetValue("v", kRegDword, std::string(4, '\0')));
+  const Status withSubkey = RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, "Software\\A");
+  ASSERT_FALSE(withSubkey);
+  EXPECT_FALSE(IsNotFound(withSubkey.error()));
+  EXPECT_FALSE(RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, "Software\\A\\B"));  // a value
+  ASSERT_TRUE(key->DeleteValue("v"));
+  ASSERT_TRUE(RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, "Software\\A\\B"));
+  // A key that only held B was never written on its own, as Wine does not.
+  const Status gone = RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, "Software\\A");
+  ASSERT_FALSE(gone);
+  EXPECT_TRUE(IsNotFound(gone.error()));
+  EXPECT_EQ(prefix.SystemText(), before);
+  EXPECT_FALSE(RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, ""));
 }
 
 TEST(WineRegistry, AccessIsWhatTheKeyWasOpenedFor) {
@@ -229,7 +271,7 @@ TEST(WineRegistry, AKilledWriterLeavesTheOldOrTheNewFile) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Write);
-    for (unsigned i = 0; key; ++i) key->SetValue("Counter", kRegDword, std::string(4, static_cast<char>(i)));
+    for (unsigned i = 0; key; ++i) (void)key->SetValue("Counter", kRegDword, std::string(4, static_cast<char>(i)));
     ::_exit(1);
   }
   // Let the child get well into its loop, then kill it wherever it is.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,9 @@
 #include <sstream>
 
 #include "RegistryTestPrefix.h"
+#include "platform/Utf16Text.h"
+#include "scan/RegistryScan.h"
+#include "support/TestFrontEnds.h"
 #include "platform/Registry.h"
 #include "services/MiniReg.h"
 
@@ -18,6 +22,12 @@ namespace korbu {
 namespace {
 namespace fs = std::filesystem;
 using platform::kHkeyCurrentUser;
+using platform::RegistryValue;
+using platform::kRegBinary;
+using platform::kRegDword;
+using platform::kRegExpandSz;
+using platform::kRegSz;
+using test::ScopedEnv;
 
 bool OnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -85,7 +95,7 @@ TEST_F(WineInterop, ValuesPassBothWaysAndDeletionsReachWine) {
   // The backend writes, Wine reads.
   ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\FromKorbu", "written by korbu"));
   ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\Deep\\Er\\Quoted", "a \"b\" \\c"));
-  ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\Accented", "caf\xe9 \x80"));
+  ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\Accented", "caf\xc3\xa9 \xe2\x82\xac"));
   std::string output;
   ASSERT_EQ(Wine("wine reg query 'HKCU\\Software\\Korbu' /v FromKorbu", &output), 0);
   EXPECT_NE(output.find("written by korbu"), std::string::npos) << output;
@@ -98,7 +108,7 @@ TEST_F(WineInterop, ValuesPassBothWaysAndDeletionsReachWine) {
   ASSERT_EQ(Wine("wine reg add 'HKCU\\Software\\Korbu' /v Touch /t REG_SZ /d x /f"), 0);
   ASSERT_EQ(Wine("wineserver -w"), 0);
   ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Accented", text));
-  EXPECT_EQ(text, "caf\xe9 \x80");
+  EXPECT_EQ(text, "caf\xc3\xa9 \xe2\x82\xac");
   ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Deep\\Er\\Quoted", text));
   EXPECT_EQ(text, "a \"b\" \\c");
 
@@ -118,13 +128,13 @@ TEST_F(WineInterop, WhileTheServerRunsCallsGoThroughWineAndReadBack) {
   EXPECT_EQ(text, "seen live");
 
   // One by one, and grouped by a batch: odd names and data survive the trip.
-  EXPECT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", "kept \"q\" \\ caf\xe9"));
+  EXPECT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", "kept \"q\" \\ caf\xc3\xa9"));
   {
     platform::RegistryBatch batch;
     auto key = platform::RegistryKey::Create(kHkeyCurrentUser, "Software\\Korbu\\New");
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->SetValue("a\\b", platform::kRegDword, std::string("\x07\0\0\0", 4)));
-    EXPECT_TRUE(key->SetValue("", platform::kRegSz, std::string("def\0", 4)));
+    EXPECT_TRUE(key->SetValue("", platform::kRegSz, platform::RegistryStringData("def")));
     EXPECT_TRUE(DeleteRegValue(kHkeyCurrentUser, "Software\\Korbu\\Fresh"));
     EXPECT_TRUE(batch.Commit().empty());
   }
@@ -141,9 +151,127 @@ TEST_F(WineInterop, WhileTheServerRunsCallsGoThroughWineAndReadBack) {
   ASSERT_EQ(Wine("wineserver -k"), 0);
   Wine("wineserver -w");
   ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", text));
-  EXPECT_EQ(text, "kept \"q\" \\ caf\xe9");
+  EXPECT_EQ(text, "kept \"q\" \\ caf\xc3\xa9");
   EXPECT_FALSE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Fresh", text));
   EXPECT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\AfterServer", "kept"));
+}
+
+// What the lister from inside Wine shows of a key: one value a line.
+std::vector<RegistryValue> Listed(const std::string& output) {
+  std::vector<RegistryValue> values;
+  std::istringstream lines(output);
+  std::string name, type, data;
+  const auto bytes = [](const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+  };
+  while (lines >> name >> type >> data)
+    values.push_back({platform::Utf16ToWtf8(platform::Utf16FromLeBytes(bytes(name))),
+                      static_cast<std::uint32_t>(std::stoul(type, nullptr, 16)), bytes(data)});
+  return values;
+}
+
+bool SameValues(std::vector<RegistryValue> a, std::vector<RegistryValue> b) {
+  const auto byName = [](const RegistryValue& x, const RegistryValue& y) { return x.name < y.name; };
+  std::sort(a.begin(), a.end(), byName);
+  std::sort(b.begin(), b.end(), byName);
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
+           return x.name == y.name && x.type == y.type && x.data == y.data;
+         });
+}
+
+std::string Describe(const std::vector<RegistryValue>& values) {
+  std::string out;
+  for (const RegistryValue& v : values) out += "[" + v.name + "] " + std::to_string(v.type) + " " + std::to_string(v.data.size()) + "\n";
+  return out;
+}
+
+constexpr const char* kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+TEST_F(WineInterop, AnyNameAndDataPassBothRoutesExactlyAndNoKeyNameFakesAnother) {
+  if (std::string(KORBU_REG_DUMP).empty()) GTEST_SKIP() << "no MinGW-w64 to build the registry lister";
+  const std::string keyPath = "Software\\KorbuOdd";
+  const std::string lister = "wine '" + std::string(KORBU_REG_DUMP) + "' '" + keyPath + "'";
+  std::vector<RegistryValue> odd = {
+      {"Tok\xe4\xb8\xad\xe6\x96\x87", kRegSz, platform::RegistryStringData("/lang=\xe4\xb8\xad\xe6\x96\x87 \xe2\x82\xac")},
+      {"lone \xed\xa0\x80", kRegSz, platform::RegistryStringData("C:\\a.exe") + platform::Utf16LeBytes(u"tail")},
+      {std::string("zero\0inside", 11), kRegBinary, std::string("\x01\x00\x02", 3)},
+      {"odd", kRegExpandSz, std::string("abc", 3)},
+      {"line\r\n[HKEY_CURRENT_USER\\Software]", kRegDword, std::string("\x07\0\0\0", 4)},
+  };
+  // A subkey whose name would end an export's line and open a forged section of
+  // the Run key, holding a value of its own.
+  const std::string phantom = std::string(kRun) + "\\x\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]";
+  const auto runNames = [&] {
+    std::vector<std::string> names;
+    if (auto run = platform::RegistryKey::Open(kHkeyCurrentUser, kRun, platform::KeyAccess::Read))
+      if (auto values = run->EnumValues())
+        for (const RegistryValue& value : *values) names.push_back(value.name);
+    return names;
+  };
+
+  // Written through Wine while its server runs, and read by a plain Windows program.
+  ASSERT_EQ(Wine("wineserver -p"), 0);
+  {
+    platform::RegistryBatch batch;
+    auto key = platform::RegistryKey::Create(kHkeyCurrentUser, keyPath);
+    ASSERT_TRUE(key);
+    for (const RegistryValue& value : odd) ASSERT_TRUE(key->SetValue(value.name, value.type, value.data));
+    auto hidden = platform::RegistryKey::Create(kHkeyCurrentUser, phantom);
+    ASSERT_TRUE(hidden);
+    ASSERT_TRUE(hidden->SetValue("Phantom", kRegSz, platform::RegistryStringData("C:\\x.exe")));
+    const auto failures = batch.Commit();
+    EXPECT_TRUE(failures.empty()) << (failures.empty() ? "" : failures[0].reason);
+  }
+  std::string output;
+  ASSERT_EQ(Wine(lister, &output), 0);
+  EXPECT_TRUE(SameValues(Listed(output), odd)) << output;
+  auto live = platform::RegistryKey::Open(kHkeyCurrentUser, keyPath, platform::KeyAccess::ReadWrite);
+  ASSERT_TRUE(live);
+  EXPECT_TRUE(SameValues(*live->EnumValues(), odd)) << Describe(*live->EnumValues());
+  std::vector<std::string> names = runNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "Phantom"), 0) << "while Wine runs";
+  // Deleted by its exact name, the one with a zero unit too.
+  ASSERT_TRUE(live->DeleteValue(odd[2].name));
+  odd.erase(odd.begin() + 2);
+  output.clear();
+  ASSERT_EQ(Wine(lister, &output), 0);
+  EXPECT_TRUE(SameValues(Listed(output), odd)) << output;
+
+  // Saved by Wine as its server ends, and read back from its file.
+  ASSERT_EQ(Wine("wineserver -k"), 0);
+  Wine("wineserver -w");
+  auto saved = platform::RegistryKey::Open(kHkeyCurrentUser, keyPath, platform::KeyAccess::ReadWrite);
+  ASSERT_TRUE(saved);
+  EXPECT_TRUE(SameValues(*saved->EnumValues(), odd)) << Describe(*saved->EnumValues());
+  names = runNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "Phantom"), 0) << "from the file";
+
+  // Written to the file, and read by Wine.
+  odd.push_back({"\xed\xb0\x80low", kRegSz, std::string("\x00\x00z", 3)});
+  ASSERT_TRUE(saved->SetValue(odd.back().name, odd.back().type, odd.back().data));
+  output.clear();
+  ASSERT_EQ(Wine(lister, &output), 0);
+  EXPECT_TRUE(SameValues(Listed(output), odd)) << output;
+  ASSERT_EQ(Wine("wineserver -w"), 0);
+}
+
+TEST_F(WineInterop, AWineThatCannotAnswerIsAnErrorNeverAnEmptyKey) {
+  Wine("wineserver -p");  // a server that stays, if none runs yet
+  ScopedEnv failing("WINE", "/bin/false");
+  const auto key = platform::RegistryKey::Open(kHkeyCurrentUser, kRun, platform::KeyAccess::Read);
+  ASSERT_FALSE(key);
+  EXPECT_FALSE(platform::IsNotFound(key.error()));
+  EXPECT_EQ(platform::RegistryKey::Probe(kHkeyCurrentUser, kRun), platform::KeyState::Unreachable);
+  // The scan says so, once.
+  test::ListOnlyFrontEnd scan;
+  ScanRegistry(scan, ScanContext{});
+  ASSERT_EQ(scan.errors.size(), 1u);
+  EXPECT_NE(scan.errors[0].find("Wine"), std::string::npos) << scan.errors[0];
+  EXPECT_EQ(scan.list.Count(), 0u);
+  Wine("wineserver -k");
+  Wine("wineserver -w");
 }
 
 }  // namespace

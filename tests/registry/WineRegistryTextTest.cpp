@@ -6,6 +6,7 @@
 
 #include "RegistryTestPrefix.h"
 #include "platform/Registry.h"
+#include "platform/Utf16Text.h"
 #include "platform/posix/WineRegistryCodec.h"
 #include "platform/posix/WineRegistryText.h"
 #include "platform/posix/WineRegistryValue.h"
@@ -27,7 +28,7 @@ std::string Bytes(std::initializer_list<int> values) {
 std::string Wide(std::u16string_view text) {
   std::u16string terminated(text);
   terminated.push_back(u'\0');
-  return Utf16ToBytes(terminated);
+  return Utf16LeBytes(terminated);
 }
 
 std::string ReplaceOnce(std::string text, std::string_view from, std::string_view to) {
@@ -75,7 +76,9 @@ TEST(WineRegistryText, DecodesEscapesInNamesAndData) {
       "\"hex\"=\"\\xe9\\x00e9a\\x20ac\\x\"\n"
       "\"oct\"=\"\\101\\0012\\7\"\n"
       "\"pair\"=\"\\xd83d\\xde00\"\n"
-      "\"utf8\"=\"caf\xc3\xa9 \xe9\"\n";
+      "\"utf8\"=\"caf\xc3\xa9 \xe9\xe4\xb8\\\xc3\xa9\xc0\x80\xed\xa0\x80\"\n"
+      "[Runs\\\\\\\\Of\\\\] 1\n"
+      "\"in runs\"=dword:zz\n";
   const WineRegistryText text{file};
   const WineKeyPath key = {u"Esc", u"Br[ack]et"};
   ASSERT_TRUE(text.KeyExists(key));
@@ -86,8 +89,13 @@ TEST(WineRegistryText, DecodesEscapesInNamesAndData) {
   EXPECT_EQ(values[1].data, Wide(u"\u00e9\u00e9a\u20acx"));
   EXPECT_EQ(values[2].data, Wide(std::u16string(u"A\u00012\u0007", 4)));
   EXPECT_EQ(values[3].data, Wide(u"\xd83d\xde00"));
-  // Raw bytes: UTF-8 where valid, else the byte's own value.
-  EXPECT_EQ(values[4].data, Wide(u"caf\u00e9 \u00e9"));
+  // Raw bytes as wineserver reads them: UTF-8 sequences (a surrogate's too), an
+  // unknown escape read as the character after it, and bytes of no sequence
+  // (a lone lead byte, a cut sequence, an overlong form) left out.
+  EXPECT_EQ(values[4].data, Wide(u"caf\u00e9 \u00e9\xd800"));
+  // A header's runs of backslashes part one pair of keys; a dword Wine cannot
+  // read is 0, as strtoul makes it.
+  EXPECT_EQ(text.Find({u"Runs", u"Of"}, u"in runs")->data, Bytes({0, 0, 0, 0}));
 }
 
 TEST(WineRegistryText, WritesValuesAsWineDoes) {
@@ -171,15 +179,15 @@ TEST(WineRegistryText, ChangingAValueTouchesOnlyItsLines) {
 }
 
 TEST(WineRegistryText, ChangesKeepNamesAndNeighboursWhole) {
-  // A raw zero byte ends the name "Tra\0"; changing the value keeps that name,
-  // written with an escape.
+  // A raw zero byte ends the line for wineserver, which then cannot read the
+  // entry; a name with a zero unit is written with an escape and reads back.
   static constexpr char kFile[] = "WINE REGISTRY Version 2\n[A] 1\n\"Tra\0\"=\"x\"\n";
   const std::string file(kFile, sizeof kFile - 1);
   const std::u16string name(u"Tra\0", 4);
-  ASSERT_TRUE(WineRegistryText{file}.Find({u"A"}, name));
+  EXPECT_TRUE(WineRegistryText{file}.Values({u"A"}).empty());
   auto changed = WineRegistryText{file}.WithValue({u"A"}, Value(name, kRegDword, Bytes({1, 2, 3, 4})), 1);
   ASSERT_TRUE(changed);
-  EXPECT_EQ(*changed, "WINE REGISTRY Version 2\n[A] 1\n\"Tra\\0\"=dword:04030201\n");
+  EXPECT_EQ(*changed, file + "\"Tra\\0\"=dword:04030201\n");
   const WineRegistryText reread{*changed};
   ASSERT_EQ(reread.Values({u"A"}).size(), 1u);
   EXPECT_EQ(reread.Values({u"A"})[0].name, name);
@@ -301,8 +309,9 @@ TEST(WineRegistryText, UnreadableLinesAreKeptAndSkipped) {
   const WineRegistryText text{file};
   ASSERT_TRUE(text.Valid());
   const auto values = text.Values({u"A"});
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(values[0].name, u"good");
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].name, u"baddword");  // read as 0, as Wine reads it
+  EXPECT_EQ(values[1].name, u"good");
   EXPECT_TRUE(text.Values({u"B"}).empty());  // a continuation past the end
   EXPECT_FALSE(text.KeyExists({u"Broken"}));
 
@@ -335,29 +344,17 @@ TEST(WineRegistryText, RefusesWhatIsNoRegistryFile) {
   }
 }
 
-TEST(WineRegistryCodec, AnsiIsWindows1252AndRoundTrips) {
-  std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
-  const std::u16string wide = AnsiToUtf16(all);
-  ASSERT_EQ(wide.size(), 256u);
-  EXPECT_EQ(wide[0x80], u'\u20ac');
-  EXPECT_EQ(wide[0x9f], u'\u0178');
-  EXPECT_EQ(wide[0x81], u'\u0081');
-  EXPECT_EQ(wide[0xe9], u'\u00e9');
-  EXPECT_EQ(Utf16ToAnsi(wide), all);
-  EXPECT_EQ(Utf16ToAnsi(u"\u4e2d\xd83d\xde00"), "???");
-
+TEST(WineRegistryCodec, NamesCompareAndKeyPathsSplitAsWineDoes) {
   EXPECT_TRUE(SameName(u"Caf\u00e9 \u0153", u"CAF\u00c9 \u0152"));
   EXPECT_FALSE(SameName(u"a", u"a "));
   EXPECT_EQ(CompareNames(u"Alpha", u"beta"), std::strong_ordering::less);
   EXPECT_EQ(CompareNames(u"ab", u"A"), std::strong_ordering::greater);
-}
 
-TEST(WineRegistryCodec, SplitsAnsiKeyPaths) {
   EXPECT_EQ(SplitKeyPath(""), WineKeyPath{});
-  EXPECT_EQ(SplitKeyPath("Software\\Caf\xe9\\"), (WineKeyPath{u"Software", u"Caf\u00e9"}));
+  EXPECT_EQ(SplitKeyPath("Software\\Caf\xc3\xa9\\"), (WineKeyPath{u"Software", u"Caf\u00e9"}));
   EXPECT_FALSE(SplitKeyPath("a\\\\b"));
   EXPECT_FALSE(SplitKeyPath("\\a"));
+  EXPECT_FALSE(SplitKeyPath(std::string("a\0b", 3)));  // no other backend could name it
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ std::string Dword(std::uint32_t v) {
   return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
                      static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
 }
-std::string Sz(std::string_view text) { return std::string(text) + std::string(1, '\0'); }
+std::string Sz(std::string_view text) { return platform::RegistryStringData(text); }
 
 class SystemRepairTest : public ::testing::Test {
  protected:

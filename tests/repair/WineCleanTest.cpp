@@ -1,4 +1,5 @@
-// A clean against a prefix that Wine itself made, checked with Wine's own reg tool.
+// A clean and its undo against a prefix that Wine itself made, checked with
+// Wine's own reg tool and a Windows program of the test's own that lists values.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/Registry.h"
+#include "platform/Utf16Text.h"
 #include "repair/JournalSink.h"
 #include "repair/RowActions.h"
 #include "repair/Undo.h"
@@ -14,10 +17,14 @@
 #include "services/MiniReg.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
+#include "support/WineCallCounter.h"
 
 namespace korbu {
 namespace {
 namespace fs = std::filesystem;
+
+constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kPolicy = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr";
 
 std::string Output(const std::string& command) {
   std::string out;
@@ -34,82 +41,134 @@ bool HaveWine() {
   return std::system("{ command -v wine && command -v wineboot && command -v wineserver; } >/dev/null 2>&1") == 0;
 }
 
-TEST(WineCleanTest, CleanedSettingsReadBackThroughWine) {
-  if (!HaveWine()) GTEST_SKIP() << "Wine is not installed";
-  test::TempTree tree;
-  const std::string prefix = tree.Path("prefix");
-  test::ScopedEnvironment wineprefix("WINEPREFIX", prefix);
-  test::ScopedEnvironment debug("WINEDEBUG", std::string("-all"));
-  test::ScopedEnvironment data("XDG_DATA_HOME", tree.Path("data"));
-  const std::string env = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all ";
-  if (std::system((env + "wineboot -i >/dev/null 2>&1; " + env + "wineserver -w").c_str()) != 0 ||
-      !fs::exists(prefix + "/user.reg")) {
-    GTEST_SKIP() << "wineboot could not make a prefix";
+std::string Hex(std::string_view bytes) {
+  std::string out;
+  for (char c : bytes) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(c));
+    out += two;
   }
-  const std::string policy = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr";
-  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Bron-Spizaetus";
-  ASSERT_TRUE(WriteRegDWord(HKEY_CURRENT_USER, policy, 1));
-  ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, run, "C:\\windows\\worm.exe"));
-
-  DetectionList rows;
-  rows.AddDetection("HKEY_CURRENT_USER\\" + run, "Brontok-4", "Registry was infected");
-  rows.AddDetection(tree.Write("worm.exe", "MZ"), "Brontok-4", "");
-  for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
-  CleanRows(rows, ApplyChanges(), nullptr, nullptr);
-  EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
-  EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
-
-  const std::string query = env + "wine reg query ";
-  const std::string policies = Output(query + "'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System' 2>&1");
-  EXPECT_NE(policies.find("DisableTaskMgr"), std::string::npos) << policies;
-  EXPECT_NE(policies.find("0x0"), std::string::npos) << policies;
-  const std::string runKey = Output(query + "'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run' 2>&1");
-  EXPECT_EQ(runKey.find("Bron-Spizaetus"), std::string::npos) << runKey;
-  const std::string exe = Output(query + "'HKLM\\Software\\Classes\\exefile\\shell\\open\\command' 2>&1");
-  EXPECT_NE(exe.find("\"%1\" %*"), std::string::npos) << exe;
-  std::system((env + "wineserver -k >/dev/null 2>&1; " + env + "wineserver -w").c_str());
+  return out.empty() ? "-" : out;
 }
 
-TEST(WineCleanTest, UndoneValuesReadBackThroughWineAsBeforeTheClean) {
-  if (!HaveWine()) GTEST_SKIP() << "Wine is not installed";
-  test::TempTree tree;
-  const std::string prefix = tree.Path("prefix");
-  test::ScopedEnvironment wineprefix("WINEPREFIX", prefix);
-  test::ScopedEnvironment debug("WINEDEBUG", std::string("-all"));
-  test::ScopedEnvironment data("XDG_DATA_HOME", tree.Path("data"));
-  const std::string env = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all ";
-  if (std::system((env + "wineboot -i >/dev/null 2>&1; " + env + "wineserver -w").c_str()) != 0 ||
-      !fs::exists(prefix + "/user.reg")) {
-    GTEST_SKIP() << "wineboot could not make a prefix";
+class WineClean : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!HaveWine()) return;
+    tree_ = new test::TempTree();
+    prefix_ = tree_->Path("prefix");
+    booted_ = Shell("wineboot -i >/dev/null 2>&1; " + Env() + "wineserver -w") == 0 && fs::exists(prefix_ + "/user.reg");
   }
-  const std::string query = env + "wine reg query ";
-  const std::string exeKey = "'HKLM\\Software\\Classes\\exefile\\shell\\open\\command' 2>&1";
-  const std::string exeBefore = Output(query + exeKey);
-  std::system((env + "wineserver -w").c_str());
-  const std::string policy = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr";
-  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Bron-Spizaetus";
-  ASSERT_TRUE(WriteRegDWord(HKEY_CURRENT_USER, policy, 1));
-  ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, run, "C:\\windows\\worm.exe"));
+  static void TearDownTestSuite() {
+    if (tree_ != nullptr) Shell("wineserver -k >/dev/null 2>&1; " + Env() + "wineserver -w");
+    delete tree_;
+    tree_ = nullptr;
+  }
+  void SetUp() override {
+    if (!HaveWine()) GTEST_SKIP() << "Wine is not installed";
+    if (!booted_) GTEST_SKIP() << "wineboot could not make a prefix";
+    wineprefix_.emplace("WINEPREFIX", prefix_);
+    debug_.emplace("WINEDEBUG", std::string("-all"));
+    data_.emplace("XDG_DATA_HOME", tree_->Path("data"));
+  }
+  void TearDown() override { Shell("wineserver -k >/dev/null 2>&1; " + Env() + "wineserver -w"); }
 
-  DetectionList rows;
-  rows.AddDetection("HKEY_CURRENT_USER\\" + run, "Brontok-4", "Registry was infected");
-  rows.AddDetection(tree.Write("worm.exe", "MZ"), "Brontok-4", "");
-  for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
+  static std::string Env() { return "WINEPREFIX='" + prefix_ + "' WINEDEBUG=-all "; }
+  static int Shell(const std::string& command) { return std::system((Env() + command).c_str()); }
+  static std::string Query(const std::string& key) { return Output(Env() + "wine reg query '" + key + "' 2>&1"); }
+
+  // The worm's Run value and file, and DisableTaskMgr = 1; the rows a scan would list.
+  DetectionList Plant(const std::string& runData) {
+    const std::string data = runData;
+    EXPECT_TRUE(WriteRegValue(HKEY_CURRENT_USER, std::string(kRunKey) + "\\Bron-Spizaetus", platform::kRegSz, data.data(), data.size()));
+    EXPECT_TRUE(WriteRegDWord(HKEY_CURRENT_USER, kPolicy, 1));
+    DetectionList rows;
+    rows.AddDetection("HKEY_CURRENT_USER\\" + std::string(kRunKey) + "\\Bron-Spizaetus", "Brontok-4", "Registry was infected");
+    rows.AddDetection(tree_->Write("worm.exe", "MZ"), "Brontok-4", "");
+    for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
+    return rows;
+  }
+
+  static inline test::TempTree* tree_ = nullptr;
+  static inline std::string prefix_;
+  static inline bool booted_ = false;
+  std::optional<test::ScopedEnvironment> wineprefix_, debug_, data_;
+};
+
+TEST_F(WineClean, ACleanAndItsUndoWhileWineRunsMakeThreeWineStartsEachAndPutBackExactBytes) {
+  if (std::string(KORBU_REG_DUMP).empty()) GTEST_SKIP() << "no MinGW-w64 to build the registry lister";
+  ASSERT_EQ(Shell("wineserver -p"), 0);  // a server that stays until it is killed
+  // Text outside Windows-1252, a zero unit inside and a tail after it.
+  const std::string planted =
+      platform::RegistryStringData("C:\\windows\\worm.exe /lang=\xe4\xb8\xad\xe6\x96\x87 \xe2\x82\xac") +
+      platform::Utf16LeBytes(u"tail") + std::string(2, '\0');
+  DetectionList rows = Plant(planted);
+  const std::string lister = Env() + "wine '" + KORBU_REG_DUMP + "' '" + kRunKey + "' 2>/dev/null";
+  const std::string before = Output(lister);
+  ASSERT_NE(before.find(Hex(planted)), std::string::npos) << before;
+  // A fresh prefix has no batfile key and the like (an earlier clean may have made
+  // them): the clean makes them, the undo removes them.
+  const char* const kMadeTypes[] = {"batfile", "comfile", "piffile", "regfile", "scrfile"};
+  for (const char* type : kMadeTypes) {
+    const std::string key = std::string("Software\\Classes\\") + type;
+    (void)DeleteRegValue(HKEY_LOCAL_MACHINE, key + "\\shell\\open\\command\\");
+    for (const char* below : {"\\shell\\open\\command", "\\shell\\open", "\\shell", ""})
+      (void)platform::RegistryKey::DeleteEmptyKey(HKEY_LOCAL_MACHINE, key + below);
+    ASSERT_EQ(platform::RegistryKey::Probe(HKEY_LOCAL_MACHINE, key), platform::KeyState::Missing);
+  }
+
+  test::WineCallCounter wineCalls(tree_->Path());
+
   {
     JournalSink sink("clean", rows);
     CleanRows(rows, sink, nullptr, nullptr);
   }  // the action ends, and with it its hold on the records
   ASSERT_EQ(rows.Row(0).information, "This object was cleaned!");
+  ASSERT_EQ(rows.Row(1).information, "This object was cleaned!");
+  const long cleanCalls = wineCalls.Take();
+  // As Wine's own reg tool sees the repair.
+  const std::string policies = Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System");
+  EXPECT_NE(policies.find("DisableTaskMgr    REG_DWORD    0x0"), std::string::npos) << policies;
+  EXPECT_EQ(Query("HKCU\\" + std::string(kRunKey)).find("Bron-Spizaetus"), std::string::npos);
+  EXPECT_NE(Query("HKLM\\Software\\Classes\\exefile\\shell\\open\\command").find("\"%1\" %*"), std::string::npos);
+  wineCalls.Take();
   const UndoReport report = UndoAction("last");
+  const long undoCalls = wineCalls.Take();
+  std::printf("With Wine running: clean %ld Wine calls, undo of %zu steps %ld Wine calls\n",
+              cleanCalls, report.steps.size(), undoCalls);
+  EXPECT_LE(cleanCalls, 3);
+  EXPECT_LE(undoCalls, 3);
+  for (const UndoStep& step : report.steps) EXPECT_NE(step.outcome, UndoOutcome::Failed) << step.object << ": " << step.note;
   EXPECT_TRUE(report.Complete());
 
-  const std::string policies = Output(query + "'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System' 2>&1");
-  EXPECT_NE(policies.find("0x1"), std::string::npos) << policies;
-  const std::string runKey = Output(query + "'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run' 2>&1");
-  EXPECT_NE(runKey.find("C:\\windows\\worm.exe"), std::string::npos) << runKey;
-  EXPECT_EQ(Output(query + exeKey), exeBefore);
+  // As a Windows program reads them now: the same bytes as before the clean.
+  EXPECT_EQ(Output(lister), before);
+  std::vector<unsigned char> policy;
+  ASSERT_TRUE(ReadRegValue(HKEY_CURRENT_USER, kPolicy, platform::kRegDword, policy));
+  EXPECT_EQ(policy, (std::vector<unsigned char>{1, 0, 0, 0}));
+  // The keys the clean made are gone again, down to the first one it made.
+  for (const char* type : kMadeTypes)
+    EXPECT_EQ(platform::RegistryKey::Probe(HKEY_LOCAL_MACHINE, std::string("Software\\Classes\\") + type),
+              platform::KeyState::Missing) << type;
   EXPECT_EQ(test::ReadFileBytes(rows.Row(1).fileName), "MZ");
-  std::system((env + "wineserver -k >/dev/null 2>&1; " + env + "wineserver -w").c_str());
+}
+
+TEST_F(WineClean, ARepairWineTakesButCannotSaveLeavesTheRowPending) {
+  ASSERT_EQ(Shell("wineserver -p"), 0);
+  DetectionList rows = Plant(platform::RegistryStringData("C:\\windows\\worm.exe"));
+  const std::string userReg = prefix_ + "/user.reg";
+  if (std::system(("chattr +i '" + userReg + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "user.reg cannot be made immutable here (chattr needs root and a file system that has the flag)";
+  std::vector<RowResult> results;
+  CleanRows(rows, ApplyChanges(), nullptr, [&](const RowResult& r) { results.push_back(r); });
+  std::system(("chattr -i '" + userReg + "'").c_str());
+  ASSERT_EQ(results.size(), 2u);
+  for (const RowResult& result : results) {  // the file row's repair wrote HKCU too
+    EXPECT_FALSE(result.handled) << rows.Row(result.index).fileName;
+    EXPECT_NE(result.reason.find("cannot save"), std::string::npos) << result.reason;
+    EXPECT_NE(result.reason.find("immutable"), std::string::npos) << result.reason;
+  }
+  EXPECT_TRUE(rows.Row(0).checked);
 }
 
 }  // namespace

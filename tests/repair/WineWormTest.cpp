@@ -1,6 +1,8 @@
-// A stand-in worm running under Wine in a fresh prefix, writing its values every
-// half second: the scan lists it, one Clean stops it and repairs the registry as
-// Wine sees it, for good, while the user's other program and Run value stay.
+// Stand-in worms running under Wine in two fresh prefixes, each writing its
+// values every half second, Run values with names no export can carry among them.
+// A scan from the first prefix lists both worms and the Run values of each prefix;
+// one Clean stops them and repairs each prefix as Wine sees it, for good, while
+// the user's other program and Run value stay.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,7 +15,12 @@
 #include <thread>
 
 #include "detect/VariantTable.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
+#include "platform/WindowsSystemChoice.h"
+#include "repair/JournalSink.h"
 #include "repair/RowActions.h"
+#include "repair/Undo.h"
 #include "scan/MemoryScan.h"
 #include "scan/RegistryScan.h"
 #include "services/ProcList.h"
@@ -21,6 +28,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"
+#include "support/WineCallCounter.h"
 
 namespace korbu {
 namespace {
@@ -28,6 +36,9 @@ namespace fs = std::filesystem;
 
 constexpr const char* kRun = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";  // as the scan names it
+// The names the stand-in writes (WTF-8: a lone surrogate, a zero unit).
+const std::vector<std::string> kWormValues = {"Bron-Spizaetus", "Bron\\Tok", "Tok\xe4\xb8\xad\xe6\x96\x87",
+                                              "Bron\xed\xa0\x80", std::string("Bron\0Nul", 8)};
 
 std::string Output(const std::string& command) {
   std::string out;
@@ -61,18 +72,53 @@ bool WaitFor(Condition condition) {
   return false;
 }
 
+// What a prefix's registry holds where the worm and its repair write, as this
+// program reads it: through Wine while its server runs (one start), else from the
+// files Wine saved.
+struct Repaired {
+  std::vector<std::string> runNames;
+  std::string disableTaskMgr;  // data, empty when absent
+  std::string exeOpen;         // data of exefile's open command
+};
+
+Repaired ReadRepaired(const std::string& prefix) {
+  platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Prefix(prefix));
+  constexpr const char* kPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+  constexpr const char* kExeOpen = "Software\\Classes\\exefile\\shell\\open\\command";
+  platform::RegistryBatch batch;
+  (void)batch.Prefetch({{HKEY_CURRENT_USER, kRunKey}, {HKEY_CURRENT_USER, kPolicies}, {HKEY_LOCAL_MACHINE, kExeOpen}});
+  Repaired read;
+  if (auto key = platform::RegistryKey::Open(HKEY_CURRENT_USER, kRunKey, platform::KeyAccess::Read))
+    if (auto values = key->EnumValues())
+      for (const platform::RegistryValue& value : *values) read.runNames.push_back(value.name);
+  const auto data = [](platform::RootKey root, const char* key, const char* name) {
+    auto opened = platform::RegistryKey::Open(root, key, platform::KeyAccess::Read);
+    auto value = opened ? opened->QueryValue(name) : Expected<platform::RegistryValue>(Failure("no key"));
+    return value ? value->data : std::string();
+  };
+  read.disableTaskMgr = data(HKEY_CURRENT_USER, kPolicies, "DisableTaskMgr");
+  read.exeOpen = data(HKEY_LOCAL_MACHINE, kExeOpen, "");
+  return read;
+}
+
 class WineWorm : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!HaveWine() || std::string(KORBU_STAND_IN_WORM).empty()) return;
+    // Only the programs this test starts count, whatever else runs on the machine.
+    platform::LimitSnapshotsToDescendants();
     tree_ = new test::TempTree();
-    prefix_ = tree_->Path("prefix");
-    env_ = "WINEPREFIX='" + prefix_ + "' WINEDEBUG=-all ";
-    booted_ = std::system((env_ + "wineboot -i >/dev/null 2>&1; " + env_ + "wineserver -w").c_str()) == 0 &&
-              fs::exists(prefix_ + "/user.reg");
+    prefixes_[0] = tree_->Path("a");
+    prefixes_[1] = tree_->Path("b");
+    booted_ = std::system((Env(0) + "wineboot -i >/dev/null 2>&1; " + Env(0) + "wineserver -w").c_str()) == 0 &&
+              fs::exists(prefixes_[0] + "/user.reg");
+    // The second prefix is a copy of the first, made while no server runs.
+    booted_ = booted_ && std::system(("cp -a '" + prefixes_[0] + "' '" + prefixes_[1] + "'").c_str()) == 0;
   }
   static void TearDownTestSuite() {
-    if (tree_ != nullptr) std::system((env_ + "wineserver -k >/dev/null 2>&1; " + env_ + "wineserver -w").c_str());
+    if (tree_ != nullptr) {
+      for (int i = 0; i < 2; ++i) std::system((Env(i) + "wineserver -k >/dev/null 2>&1; " + Env(i) + "wineserver -w").c_str());
+    }
     delete tree_;
     tree_ = nullptr;
   }
@@ -82,98 +128,110 @@ class WineWorm : public ::testing::Test {
     if (!booted_) GTEST_SKIP() << "wineboot could not make a prefix";
   }
 
-  // Starts a Windows program of the prefix in the background.
-  static void Start(const std::string& windowsPath, const std::string& argument = {}) {
-    std::system((env_ + "wine '" + windowsPath + "' " + argument + " >/dev/null 2>&1 &").c_str());
+  static std::string Env(int i) { return "WINEPREFIX='" + prefixes_[i] + "' WINEDEBUG=-all "; }
+  // Starts a Windows program of a prefix in the background.
+  static void Start(int i, const std::string& windowsPath, const std::string& argument = {}) {
+    std::system((Env(i) + "wine '" + windowsPath + "' " + argument + " >/dev/null 2>&1 &").c_str());
   }
-  static std::string Query(const std::string& key) {
-    return Output(env_ + "wine reg query '" + key + "' 2>&1");
-  }
+  static std::string Query(int i, const std::string& key) { return Output(Env(i) + "wine reg query '" + key + "' 2>&1"); }
 
   static inline test::TempTree* tree_ = nullptr;
-  static inline std::string prefix_;
-  static inline std::string env_;
+  static inline std::string prefixes_[2];
   static inline bool booted_ = false;
 };
 
-TEST_F(WineWorm, OneCleanStopsItAndItsRepairHoldsThroughARestart) {
+TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
   std::ifstream in(KORBU_STAND_IN_WORM, std::ios::binary);
   const std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_FALSE(program.empty());
-  // The worm's copy gets the checksum of a variant; the idle copy stays unknown.
-  const std::string windows = prefix_ + "/drive_c/windows/";
-  std::ofstream(windows + "bronworm.exe", std::ios::binary) << test::ForgeFileWithCrc(program, VariantCrcTable[2]);
-  std::ofstream(windows + "idle.exe", std::ios::binary) << program;
-  ASSERT_EQ(std::system((env_ + "wine reg add '" + kRun + "' /v KeepMe /d 'C:\\windows\\notepad.exe' /f >/dev/null 2>&1").c_str()), 0);
-  Start("C:\\windows\\idle.exe", "idle");
-  Start("C:\\windows\\bronworm.exe");
-  ASSERT_TRUE(WaitFor([] { return Query(kRun).find("Bron\\Tok") != std::string::npos; }));
+  // The worm's copies get the checksum of a variant; the idle copy stays unknown.
+  for (int i = 0; i < 2; ++i)
+    std::ofstream(prefixes_[i] + "/drive_c/windows/bronworm.exe", std::ios::binary)
+        << test::ForgeFileWithCrc(program, VariantCrcTable[2]);
+  std::ofstream(prefixes_[0] + "/drive_c/windows/idle.exe", std::ios::binary) << program;
+  ASSERT_EQ(std::system((Env(0) + "wine reg add '" + kRun + "' /v KeepMe /d 'C:\\windows\\notepad.exe' /f >/dev/null 2>&1").c_str()), 0);
+  Start(0, "C:\\windows\\idle.exe", "idle");
+  for (int i = 0; i < 2; ++i) Start(i, "C:\\windows\\bronworm.exe");
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(WaitFor([i] { return Query(i, kRun).find("Bron\\Tok") != std::string::npos; }));
   ASSERT_TRUE(Running("idle.exe"));
 
-  test::ScopedEnvironment wineprefix("WINEPREFIX", prefix_);
+  test::ScopedEnvironment wineprefix("WINEPREFIX", prefixes_[0]);
   test::ScopedEnvironment data("XDG_DATA_HOME", tree_->Path("data"));
-  // Every Wine start of the program is counted.
-  const std::string calls = tree_->Path("calls");
-  const std::string counter = tree_->Write("count-wine", "#!/bin/sh\necho x >> '" + calls + "'\nexec wine \"$@\"\n");
-  fs::permissions(counter, fs::perms::owner_all);
-  test::ScopedEnvironment wine("WINE", counter);
+  test::WineCallCounter wineCalls(tree_->Path());
 
   test::ListOnlyFrontEnd scan;
   ScanMemory(scan, ScanContext{});
   ScanRegistry(scan, ScanContext{});
-  const std::string worm = prefix_ + "/dosdevices/c:/windows/bronworm.exe";
-  bool inMemory = false, runValue = false, backslashValue = false;
   std::string listed;
+  bool inMemory[2] = {false, false};
+  std::vector<std::string> runValues[2];
   for (const DetectionRow& row : scan.list.Rows()) {
-    listed += row.fileName + " (" + row.information + ")\n";
+    listed += row.fileName + " (" + row.information + ", prefix " + row.prefix + ")\n";
+    const int owner = row.prefix.empty() || platform::SamePrefixFolder(row.prefix, prefixes_[0]) ? 0 : 1;
+    EXPECT_TRUE(row.prefix.empty() || platform::SamePrefixFolder(row.prefix, prefixes_[owner])) << row.prefix;
     std::error_code ec;
-    inMemory = inMemory || (row.information == kInfoMemory && fs::equivalent(row.fileName, worm, ec));
+    if (row.information == kInfoMemory)
+      inMemory[owner] = inMemory[owner] || fs::equivalent(row.fileName, prefixes_[owner] + "/drive_c/windows/bronworm.exe", ec);
     const auto& value = row.registryValue;
-    const bool inRun = value && value->root == HKEY_CURRENT_USER && value->keyPath == kRunKey;
-    runValue = runValue || (inRun && value->valueName == "Bron-Spizaetus");
-    // Named with a backslash: listed under the exact name, shown as root\key\name.
-    backslashValue = backslashValue || (inRun && value->valueName == "Bron\\Tok" &&
-                                        row.fileName == RegistryLocationText(*value));
+    if (value && value->root == HKEY_CURRENT_USER && value->keyPath == kRunKey) {
+      runValues[owner].push_back(value->valueName);
+      EXPECT_EQ(row.fileName, RegistryLocationText(*value));  // shown as root\key\name
+    }
   }
-  EXPECT_TRUE(inMemory) << listed;
-  EXPECT_TRUE(runValue) << listed;
-  EXPECT_TRUE(backslashValue) << listed;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(inMemory[i]) << "prefix " << i << ":\n" << listed;
+    for (const std::string& name : kWormValues)
+      EXPECT_EQ(std::count(runValues[i].begin(), runValues[i].end(), name), 1) << name << " in prefix " << i << ":\n" << listed;
+  }
 
-  fs::remove(calls);
+  wineCalls.Take();  // the scan's
   DetectionList& rows = scan.list;
   for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
-  const auto started = std::chrono::steady_clock::now();
   std::vector<RowResult> results;
-  CleanRows(rows, ApplyChanges(), nullptr, [&](const RowResult& r) { results.push_back(r); });
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::ifstream counted(calls);
-  const auto wineCalls = std::count(std::istreambuf_iterator<char>(counted), std::istreambuf_iterator<char>(), '\n');
-  std::printf("Clean of %zu rows with Wine running: %ld Wine calls, %.1f s\n", rows.Count(),
-              static_cast<long>(wineCalls), seconds);
-  // Bounded by the rows, never by the values: the Run key and the shell folders
-  // read once, and each row's changes made and read back together.
-  EXPECT_LE(static_cast<std::size_t>(wineCalls), rows.Count() + 2);
-  for (const RowResult& result : results) {
+  std::string actionId;
+  {
+    JournalSink journal("clean", rows);
+    CleanRows(rows, journal, nullptr, [&](const RowResult& r) { results.push_back(r); });
+    actionId = journal.Id();
+  }  // the action ends, and with it its hold on the records
+  const long cleanCalls = wineCalls.Take();
+  std::printf("Clean of %zu rows in two prefixes with Wine running: %ld Wine calls\n", rows.Count(), cleanCalls);
+  // Read ahead and made together: at most three Wine starts per prefix.
+  EXPECT_LE(cleanCalls, 6);
+  for (const RowResult& result : results)
     EXPECT_TRUE(result.handled) << rows.Row(result.index).fileName << ": " << result.reason;
-  }
   EXPECT_FALSE(Running("bronworm.exe"));
   EXPECT_TRUE(Running("idle.exe"));
 
-  // As Wine sees it now, a little later (the worm would have struck again), and
-  // after its server has ended and started afresh.
+  // As each prefix is now, a little later (the worms would have struck again):
+  // Wine's own reg tool in the first, the program's reading through Wine in both;
+  // then what the servers saved as they ended.
   std::this_thread::sleep_for(std::chrono::seconds(1));
+  const std::string policy = Query(0, "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System");
+  EXPECT_NE(policy.find("DisableTaskMgr    REG_DWORD    0x0"), std::string::npos) << policy;
+  const std::string open = Query(0, "HKLM\\Software\\Classes\\exefile\\shell\\open\\command");
+  EXPECT_NE(open.find("REG_SZ    \"%1\" %*"), std::string::npos) << open;
   for (int pass = 0; pass < 2; ++pass) {
-    SCOPED_TRACE(pass == 0 ? "while Wine runs" : "after a restart");
-    const std::string run = Query(kRun);
-    EXPECT_EQ(run.find("Bron"), std::string::npos) << run;
-    EXPECT_NE(run.find("KeepMe"), std::string::npos) << run;
-    const std::string policy = Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System");
-    EXPECT_NE(policy.find("DisableTaskMgr    REG_DWORD    0x0"), std::string::npos) << policy;
-    const std::string open = Query("HKLM\\Software\\Classes\\exefile\\shell\\open\\command");
-    EXPECT_NE(open.find("REG_SZ    \"%1\" %*"), std::string::npos) << open;
-    if (pass == 0) {
-      ASSERT_EQ(std::system((env_ + "wineserver -k >/dev/null 2>&1; " + env_ + "wineserver -w").c_str()), 0);
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(std::string(pass == 0 ? "while Wine runs" : "after its server ended") + ", prefix " + std::to_string(i));
+      const Repaired now = ReadRepaired(prefixes_[i]);
+      for (const std::string& name : kWormValues) EXPECT_EQ(std::count(now.runNames.begin(), now.runNames.end(), name), 0) << name;
+      EXPECT_EQ(std::count(now.runNames.begin(), now.runNames.end(), "KeepMe"), i == 0 ? 1 : 0);
+      EXPECT_EQ(now.disableTaskMgr, std::string(4, '\0'));
+      EXPECT_EQ(now.exeOpen, platform::RegistryStringData("\"%1\" %*"));
     }
+    for (int i = 0; pass == 0 && i < 2; ++i)
+      ASSERT_EQ(std::system((Env(i) + "wineserver -k >/dev/null 2>&1; " + Env(i) + "wineserver -w").c_str()), 0);
+  }
+
+  // The other prefix's changes were journaled with it: undone there, exactly.
+  const UndoReport undone = UndoAction(actionId);
+  for (const UndoStep& step : undone.steps)
+    EXPECT_TRUE(step.outcome == UndoOutcome::Restored || step.outcome == UndoOutcome::AlreadyAsBefore)
+        << step.object << ": " << step.note;
+  for (int i = 0; i < 2; ++i) {
+    const auto run = ReadRepaired(prefixes_[i]).runNames;
+    for (const std::string& name : kWormValues) EXPECT_EQ(std::count(run.begin(), run.end(), name), 1) << name << " in " << i;
   }
 }
 

@@ -86,7 +86,7 @@ TEST_F(WinePrefixFixture, WriteKeepsAnotherWritersChangeMadeSinceTheKeyWasOpened
   ASSERT_TRUE(key->DeleteValue("Tray"));
   auto other = key->QueryValue("Other");
   ASSERT_TRUE(other);
-  EXPECT_EQ(other->data, std::string("C:\\other.exe") + '\0');
+  EXPECT_EQ(platform::RegistryText(other->data), "C:\\other.exe");
   EXPECT_FALSE(key->QueryValue("Tray"));
 }
 

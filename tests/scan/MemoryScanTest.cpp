@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "engine/VirusClamAV.h"
+#include "platform/Processes.h"
 #include "scan/MemoryScan.h"
 #include "scan/ScanContext.h"
 #include "support/TempTree.h"
@@ -66,6 +67,7 @@ TEST(MemoryScan, ARunningProgramTheEngineNamesIsListedOnce) {
   ASSERT_TRUE(LoadVirusDatabase()) << "engine library or databases did not load";
   VirusEngine->SetScanOptions(878);
 
+  platform::LimitSnapshotsToDescendants();  // only what this test starts is judged
   pid_t first = StartSleeper(program);
   pid_t second = StartSleeper(program);
   ListOnly frontEnd;

@@ -10,15 +10,19 @@
 
 namespace korbu::test {
 
-/// Default options, no labels, no messages to run.
+/// Default options, no labels, no messages to run; the errors shown are kept.
 class ListOnlyFrontEnd : public ScanFrontEnd {
  public:
   DetectionList list;
+  std::vector<std::string> errors;  // "object: reason"
   ScanOptions ReadOptions() const override { return {}; }
   DetectionList& Detections() override { return list; }
   void ShowOperation(const std::string&) override {}
   void ShowObject(const std::string&) override {}
   void ProcessPendingMessages() override {}
+  void ShowFileError(const std::string& path, const std::string& reason) override {
+    errors.push_back(path + ": " + reason);
+  }
 };
 
 /// Keeps every text and row a scan shows; all calls come on the main thread.

@@ -14,11 +14,14 @@
 
 #include "FakeWindowView.h"
 #include "findfile/QueuedDispatcher.h"
+#include "platform/Processes.h"
 #include "repair/Undo.h"
 #include "scan/ScanSession.h"
 #include "support/CrcForge.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
+#include "support/TestFrontEnds.h"
+#include "ui/PhaseRelay.h"
 #include "ui/WindowController.h"
 
 namespace korbu {
@@ -32,6 +35,8 @@ class WindowControllerTest : public ::testing::Test {
   WindowControllerTest()
       : noPrefix_("WINEPREFIX", prefix_.Path()), ownData_("XDG_DATA_HOME", prefix_.Path("data")),
         view_(dispatcher_) {
+    // The memory phase sees only what these tests start, whatever else runs here.
+    platform::LimitSnapshotsToDescendants();
     auto engine = std::make_unique<FakeEngine>();
     engine_ = engine.get();
     engine_->library = true;
@@ -317,6 +322,26 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
   ASSERT_EQ(history->size(), actionsBefore + 1);
   EXPECT_EQ(history->back().action, "delete");
   EXPECT_EQ(history->back().rows.size(), 3u);
+}
+
+// A row's prefix decides which Windows system its Clean repairs, so the window
+// must get it from the phases' worker along with the row.
+TEST(PhaseRelayTest, RowsReachTheWindowWithThePrefixTheirProgramRunsIn) {
+  QueuedDispatcher dispatcher;
+  test::ListOnlyFrontEnd window;
+  PhaseRelay relay(window, dispatcher);
+  relay.Begin();
+  std::thread worker([&] {
+    relay.Detections().AddDetection("C:\\w\\worm.exe", "Brontok-1", std::string(kInfoMemory), "/p/B");
+    relay.Detections().AddRegistryDetection({platform::kHkeyCurrentUser, "Software\\Run", "w"}, "Brontok-1",
+                                            std::string(kInfoRegistry), "/p/B");
+  });
+  dispatcher.WaitWithMessages([&] { return window.list.Count() == 2; });
+  worker.join();
+  ASSERT_EQ(window.list.Count(), 2u);
+  EXPECT_EQ(window.list.Row(0).prefix, "/p/B");
+  EXPECT_EQ(window.list.Row(1).prefix, "/p/B");
+  EXPECT_TRUE(window.list.Row(1).registryValue.has_value());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The Win32 backend against the real system (Wine when run on Linux).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/Path.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
+#include "platform/Utf16Text.h"
 #include "platform/Trash.h"
 #include "platform/WindowsEnvironment.h"
 #include "platform/WindowsSystem.h"
@@ -58,6 +60,35 @@ TEST(Win32Registry, RoundTripsEveryValueKindAndDeletes) {
   EXPECT_FALSE(reread->QueryValue("Bin"));
   EXPECT_FALSE(RegistryKey::Open(kHkeyCurrentUser, "Software\\\\Korbu", KeyAccess::Read));
   EXPECT_FALSE(RegistryKey::Open(kHkeyCurrentUser, "Software\\NoSuchKorbuKey", KeyAccess::Read));
+}
+
+TEST(Win32Registry, NamesOfAnyUnitsAndExactDataRoundTripAndEmptyKeysGo) {
+  const std::string path = std::string(kTestKey) + "\\Wide";
+  auto key = RegistryKey::Create(kHkeyCurrentUser, path);
+  ASSERT_TRUE(key);
+  // Outside the ANSI code page, a lone surrogate (WTF-8), a zero unit inside.
+  const std::string names[] = {"Tok\xe4\xb8\xad\xe6\x96\x87", "lone \xed\xa0\x80", std::string("zero\0in", 7)};
+  const std::string data = RegistryStringData("/lang=\xe4\xb8\xad \xe2\x82\xac") + Utf16LeBytes(u"tail") + "x";
+  for (const std::string& name : names) ASSERT_TRUE(key->SetValue(name, kRegSz, data)) << name;
+  auto all = key->EnumValues();
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->size(), 3u);
+  for (const std::string& name : names) {
+    const auto found = std::find_if(all->begin(), all->end(), [&](const RegistryValue& v) { return v.name == name; });
+    ASSERT_NE(found, all->end()) << name;
+    EXPECT_EQ(found->data, data);
+    auto one = key->QueryValue(name);
+    ASSERT_TRUE(one) << name;
+    EXPECT_EQ(one->data, data);
+  }
+  EXPECT_EQ(RegistryText(data), "/lang=\xe4\xb8\xad \xe2\x82\xac");
+  const Status full = RegistryKey::DeleteEmptyKey(kHkeyCurrentUser, path);
+  ASSERT_FALSE(full);
+  EXPECT_FALSE(IsNotFound(full.error()));
+  for (const std::string& name : names) ASSERT_TRUE(key->DeleteValue(name)) << name;
+  EXPECT_TRUE(IsNotFound(key->DeleteValue(names[2]).error()));
+  ASSERT_TRUE(RegistryKey::DeleteEmptyKey(kHkeyCurrentUser, path));
+  EXPECT_EQ(RegistryKey::Probe(kHkeyCurrentUser, path), KeyState::Missing);
 }
 
 TEST(Win32Registry, TheRunKeysCanBeWrittenAndRead) {

@@ -124,7 +124,7 @@ std::optional<ProcStat> ParseProcStat(std::string_view line) {
   }
   if (!words.back().empty() && words.back().back() == '\n') words.back().remove_suffix(1);
   ProcStat stat;
-  if (!ParseNumber(words[6], stat.flags) || !ParseNumber(words[15], stat.priority) ||
+  if (!ParseNumber(words[1], stat.parent) || !ParseNumber(words[6], stat.flags) || !ParseNumber(words[15], stat.priority) ||
       !ParseNumber(words[17], stat.threadCount)) {
     return std::nullopt;
   }
@@ -194,6 +194,8 @@ std::string MapWindowsPathInPrefix(std::string_view windowsPath, const std::stri
   struct stat st {};
   return ::stat(current.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? current : std::string();
 }
+
+std::string ExecutablePath(int procDir) { return ReadLinkAt(procDir, "exe"); }
 
 std::string ReadProcessImage(int procDir) {
   std::string exe = ReadLinkAt(procDir, "exe");

@@ -12,6 +12,7 @@ namespace korbu::platform::posix {
 
 /// The fields of /proc/PID/stat that the process table needs.
 struct ProcStat {
+  std::uint32_t parent = 0;  // the parent's process id
   std::int32_t priority = 0;
   std::int32_t threadCount = 0;
   std::uint32_t flags = 0;  // the kernel's PF_* bits
@@ -60,6 +61,10 @@ std::string MapWindowsPathInPrefix(std::string_view windowsPath, const std::stri
 /// ProcessInfo::imagePath). Reads through the folder descriptor, so all parts
 /// come from the same process even if its id is reused meanwhile.
 std::string ReadProcessImage(int procDir);
+
+/// The target of the process's exe link (the loader for a Wine program); empty
+/// when it cannot be read.
+std::string ExecutablePath(int procDir);
 
 /// Reads a whole file below an open /proc folder; empty when it cannot be read.
 std::optional<std::string> ReadProcFile(int procDir, const char* name);

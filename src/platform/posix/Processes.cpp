@@ -1,15 +1,19 @@
 #include "platform/Processes.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <climits>
+#include <map>
 #include <memory>
 
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/ProcessImage.h"
+#include "platform/posix/WineServers.h"
 
 namespace korbu::platform {
 namespace {
@@ -43,8 +47,12 @@ UniqueFd OpenProcFolder(std::uint32_t id) {
       [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
 }
 
-// Reads one process; empty when it has ended or is a kernel thread.
-std::optional<ProcessInfo> ReadProcess(std::uint32_t id) {
+std::atomic<bool> onlyDescendants{false};
+
+// Reads one process; empty when it has ended or is a kernel thread. servers
+// tells a Wine program's prefix, and is looked up the first time one is met.
+std::optional<ProcessInfo> ReadProcess(std::uint32_t id, std::optional<posix::WineServers>& servers,
+                                       std::uint32_t* parent = nullptr) {
   UniqueFd folder = OpenProcFolder(id);
   if (!folder.Valid()) return std::nullopt;
   auto statLine = posix::ReadProcFile(folder.Get(), "stat");
@@ -56,6 +64,11 @@ std::optional<ProcessInfo> ReadProcess(std::uint32_t id) {
   info.imagePath = posix::ReadProcessImage(folder.Get());
   info.basePriority = stat->priority;
   info.threadCount = stat->threadCount;
+  if (posix::IsWineLoader(posix::ExecutablePath(folder.Get()))) {
+    if (!servers) servers = posix::WineServers::Find();
+    info.winePrefix = servers->PrefixOf(folder.Get());
+  }
+  if (parent != nullptr) *parent = stat->parent;
   return info;
 }
 
@@ -103,20 +116,47 @@ std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
   if (!listed) return std::nullopt;
   std::vector<ProcessInfo> processes;
   processes.reserve(ids.size());
+  std::optional<posix::WineServers> servers;
 
   // The program itself stands first, where the snapshot of Windows has its idle
   // process, which the program reads as its own.
   const std::uint32_t self = CurrentProcessId();
   ProcessInfo own;
-  if (auto read = ReadProcess(self)) own = std::move(*read);
+  if (auto read = ReadProcess(self, servers)) own = std::move(*read);
   own.id = self;
   processes.push_back(std::move(own));
 
+  std::map<std::uint32_t, std::uint32_t> parents;
   for (std::uint32_t id : ids) {
     if (id == self) continue;
-    if (auto info = ReadProcess(id)) processes.push_back(std::move(*info));
+    std::uint32_t parent = 0;
+    if (auto info = ReadProcess(id, servers, &parent)) {
+      parents[id] = parent;
+      processes.push_back(std::move(*info));
+    }
+  }
+  if (onlyDescendants) {
+    const auto descends = [&](std::uint32_t id) {
+      for (int depth = 0; depth < 4096 && id > 1; ++depth) {
+        if (id == self) return true;
+        const auto up = parents.find(id);
+        if (up == parents.end()) return false;
+        id = up->second;
+      }
+      return false;
+    };
+    processes.erase(std::remove_if(processes.begin() + 1, processes.end(),
+                                   [&](const ProcessInfo& p) { return !descends(p.id); }),
+                    processes.end());
   }
   return processes;
+}
+
+void LimitSnapshotsToDescendants() {
+  // Programs started in the background (by a shell that ended since) are handed
+  // to this process instead of to the system's first process.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  onlyDescendants = true;
 }
 
 std::string ProcessImagePath(std::uint32_t id) {

@@ -36,12 +36,7 @@ std::string Expand(std::string_view text, const Variables& vars) {
   return out;
 }
 
-std::string TextOf(const RegistryValue& value) {
-  std::string data = value.data;
-  const std::size_t end = data.find('\0');
-  if (end != std::string::npos) data.resize(end);
-  return data;
-}
+std::string TextOf(const RegistryValue& value) { return RegistryText(value.data); }
 
 // Values of one environment key; expandable ones refer to what is known so far.
 void AddKey(Variables& vars, RootKey root, std::string_view keyPath) {
@@ -86,8 +81,7 @@ Variables PrefixVariables() {
   vars["LOCALAPPDATA"] = profile + "\\AppData\\Local";
   vars["TEMP"] = profile + "\\AppData\\Local\\Temp";
   vars["TMP"] = vars["TEMP"];
-  AddKey(vars, kHkeyLocalMachine, "System\\CurrentControlSet\\Control\\Session Manager\\Environment");
-  AddKey(vars, kHkeyCurrentUser, "Environment");
+  for (const auto& [root, keyPath] : EnvironmentRegistryKeys()) AddKey(vars, root, keyPath);
   return vars;
 }
 
@@ -96,6 +90,12 @@ Variables PrefixVariables() {
 std::string ExpandWindowsEnvironment(std::string_view text) {
   if (text.find('%') == std::string_view::npos) return std::string(text);
   return Expand(text, PrefixVariables());
+}
+
+std::vector<std::pair<std::uint32_t, std::string>> EnvironmentRegistryKeys() {
+  // The system's variables first, then the user's, which win.
+  return {{kHkeyLocalMachine, "System\\CurrentControlSet\\Control\\Session Manager\\Environment"},
+          {kHkeyCurrentUser, "Environment"}};
 }
 
 }  // namespace korbu::platform

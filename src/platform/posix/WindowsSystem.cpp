@@ -19,6 +19,8 @@ namespace {
 // system folder.
 constexpr std::string_view kWindowsDirectory = "C:\\windows";
 constexpr std::string_view kSystemDirectory = "C:\\windows\\system32";
+// Wine keeps the resolved folders of the user under Explorer's "Shell Folders".
+constexpr const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -170,16 +172,11 @@ std::string SpecialFolderWindowsPath(int csidl) {
   } else {
     return {};
   }
-  // Wine keeps the resolved folders of the user under Explorer's "Shell Folders".
-  const auto key = RegistryKey::Open(
-      kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-      KeyAccess::Read);
+  const auto key = RegistryKey::Open(kHkeyCurrentUser, kShellFolders, KeyAccess::Read);
   if (!key) return {};
   const auto value = key->QueryValue(valueName);
   if (!value || value->type != kRegSz) return {};
-  std::string windowsPath = value->data;
-  if (const auto end = windowsPath.find('\0'); end != std::string::npos) windowsPath.resize(end);
-  return windowsPath;
+  return RegistryText(value->data);
 }
 
 std::string SpecialFolderPath(int csidl) {
@@ -227,6 +224,10 @@ std::string SystemEntryName(const Folder& folder, const std::string& name) {
     return false;
   });
   return found;
+}
+
+std::vector<std::pair<std::uint32_t, std::string>> SpecialFolderRegistryKeys() {
+  return {{kHkeyCurrentUser, kShellFolders}};
 }
 
 }  // namespace korbu::platform

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/FileSystem.h"
+#include "platform/WindowsSystemChoice.h"
 #include "platform/posix/PosixSupport.h"
 
 namespace korbu::platform::posix {
@@ -25,7 +26,9 @@ std::string HomeFolder() {
 
 std::string FindWinePrefix() {
   std::string folder;
-  if (const char* named = std::getenv("WINEPREFIX"); named != nullptr && named[0] != '\0') {
+  if (const WindowsSystemRef& chosen = CurrentWindowsSystem(); chosen.kind == WindowsSystemRef::Kind::WinePrefix) {
+    folder = chosen.root;  // never another prefix in its place
+  } else if (const char* named = std::getenv("WINEPREFIX"); named != nullptr && named[0] != '\0') {
     folder = named;
   } else {
     std::string home = HomeFolder();
@@ -37,3 +40,15 @@ std::string FindWinePrefix() {
 }
 
 }  // namespace korbu::platform::posix
+
+namespace korbu::platform {
+
+std::string ChosenWinePrefix() { return posix::FindWinePrefix(); }
+
+bool SamePrefixFolder(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  if (a.empty() || b.empty() || ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace korbu::platform

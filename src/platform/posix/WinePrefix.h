@@ -6,9 +6,11 @@
 
 namespace korbu::platform::posix {
 
-/// The prefix named by WINEPREFIX, else ~/.wine, when it holds system.reg, user.reg
-/// and drive_c; empty when there is none. No other folder is ever taken instead.
-/// Read afresh on every call, so tests may point WINEPREFIX elsewhere.
+/// The prefix of the thread's chosen Windows system (WindowsSystemChoice.h): by
+/// default the one WINEPREFIX names, else ~/.wine. Only a folder that holds
+/// system.reg, user.reg and drive_c; empty when there is none. No other folder is
+/// ever taken instead. Read afresh on every call, so tests may point WINEPREFIX
+/// elsewhere.
 std::string FindWinePrefix();
 
 /// The user's home folder: HOME when it is an absolute path, else the password

@@ -1,12 +1,7 @@
 #pragma once
 // Text conversions for Wine's registry files: the escaped string syntax of the
-// files, the ANSI code page of the "A" registry API, and name comparison.
-//
-// Wine keeps names and string data as UTF-16 code units. The ANSI side is
-// Windows-1252, the code page of Western Windows systems and of Wine's default
-// locale: every byte 0x00-0xFF maps to one code unit and back, the five bytes the
-// code page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) to the control code
-// points of the same number, as Windows maps them. So 8-bit text always round-trips.
+// files and the comparison of names, as wineserver reads, writes and compares
+// them (server/unicode.c and server/registry.c of Wine).
 
 #include <compare>
 #include <cstddef>
@@ -16,21 +11,9 @@
 
 namespace korbu::platform::posix {
 
-/// Windows-1252 bytes to UTF-16 code units, one unit per byte.
-std::u16string AnsiToUtf16(std::string_view text);
-
-/// UTF-16 code units to Windows-1252 bytes, one byte per unit; a unit the code
-/// page cannot show becomes '?', as Windows' default character.
-std::string Utf16ToAnsi(std::u16string_view text);
-
-/// Code units as little-endian bytes (Wine's in-memory form of string data).
-std::string Utf16ToBytes(std::u16string_view text);
-
-/// Little-endian byte pairs as code units; an odd final byte is dropped.
-std::u16string BytesToUtf16(std::string_view bytes);
-
 /// Wine's case-insensitive order of names: the units compared after upper-casing
-/// (ASCII and the letters of Windows-1252), then the shorter name first.
+/// (ASCII and the Latin-1 letters; Wine folds every script, which matters only
+/// for names that differ in the case of other letters), then the shorter first.
 std::strong_ordering CompareNames(std::u16string_view a, std::u16string_view b);
 
 /// True when two names are equal without regard to letter case.
@@ -38,14 +21,16 @@ inline bool SameName(std::u16string_view a, std::u16string_view b) {
   return CompareNames(a, b) == std::strong_ordering::equal;
 }
 
+/// The name as CompareNames sees it, for hashing.
+std::u16string FoldedName(std::u16string_view name);
+
 /// Decodes an escaped string of a registry file up to (not including) the first
-/// unescaped endChar: \\ \" \[ \] (any escaped character stands for itself),
-/// \a \b \e \f \n \r \t \v, \xH to \xHHHH (UTF-16 unit), \O to \OOO (octal).
-/// Raw bytes above 0x7F are read as UTF-8 where they form a valid sequence, else
-/// as the unit of the same value. Returns the number of bytes consumed including
-/// endChar, or empty when endChar does not follow (the text is malformed).
-std::optional<std::size_t> ParseEscaped(std::string_view source, char endChar,
-                                        std::u16string& out);
+/// unescaped endChar, as wineserver does: \a \b \e \f \n \r \t \v, \xH to \xHHHH
+/// (one unit), \O to \OOO (octal), any other escaped character stands for itself;
+/// raw bytes above 0x7F are read as UTF-8 and a byte that begins no sequence is
+/// left out; a zero byte ends the text. Returns the number of bytes consumed
+/// including endChar, or empty when endChar does not follow (malformed).
+std::optional<std::size_t> ParseEscaped(std::string_view source, char endChar, std::u16string& out);
 
 /// Encodes units the way Wine writes them: units above 0x7F as \x escapes, control
 /// units as C or octal escapes, and the backslash and the two given characters

@@ -1,13 +1,16 @@
 #include "platform/posix/WineRegistryLock.h"
 #include "platform/HexText.h"
 
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "platform/posix/PosixSupport.h"
 
 namespace korbu::platform::posix {
@@ -25,17 +28,22 @@ std::string DebianServerTmpName(const std::string& prefix) {
   return name;
 }
 
-std::vector<std::string> ServerLockFiles(const std::string& prefix, const struct stat& st) {
+struct ServerLock {
+  std::string file;
+  std::string tmpDir;  // what TMPDIR must be to find it; empty for /tmp/.wine-<uid>
+};
+
+std::vector<ServerLock> ServerLocks(const std::string& prefix, const struct stat& st) {
   const std::string serverDir = "server-" + HexNumber(static_cast<unsigned long long>(st.st_dev)) + "-" +
                                 HexNumber(static_cast<unsigned long long>(st.st_ino));
-  std::vector<std::string> files;
-  files.push_back("/tmp/.wine-" + std::to_string(::getuid()) + "/" + serverDir + "/lock");
+  std::vector<ServerLock> locks;
+  locks.push_back({"/tmp/.wine-" + std::to_string(st.st_uid) + "/" + serverDir + "/lock", std::string()});
   if (std::string name = DebianServerTmpName(prefix); !name.empty()) {
     const char* tmp = std::getenv("TMPDIR");
-    if (tmp != nullptr && tmp[0] == '/') files.push_back(std::string(tmp) + "/" + name + "/" + serverDir + "/lock");
-    files.push_back("/tmp/" + name + "/" + serverDir + "/lock");
+    if (tmp != nullptr && tmp[0] == '/') locks.push_back({std::string(tmp) + "/" + name + "/" + serverDir + "/lock", tmp});
+    locks.push_back({"/tmp/" + name + "/" + serverDir + "/lock", "/tmp"});
   }
-  return files;
+  return locks;
 }
 
 // True when some other holder has a lock on the file, or when that cannot be told.
@@ -61,9 +69,44 @@ bool LockHeldByOther(const std::string& lockFile) {
 bool WineServerRunning(const std::string& prefix) {
   struct stat st {};
   if (::stat(prefix.c_str(), &st) != 0) return true;
-  for (const std::string& lockFile : ServerLockFiles(prefix, st))
-    if (LockHeldByOther(lockFile)) return true;
+  for (const ServerLock& lock : ServerLocks(prefix, st))
+    if (LockHeldByOther(lock.file)) return true;
   return false;
+}
+
+std::string WineServerTmpDir(const std::string& prefix) {
+  struct stat st {};
+  if (::stat(prefix.c_str(), &st) != 0) return {};
+  for (const ServerLock& lock : ServerLocks(prefix, st))
+    if (LockHeldByOther(lock.file)) return lock.tmpDir;
+  return {};
+}
+
+Status RegistryFileSavable(const std::string& registryFile) {
+  struct stat st {};
+  if (::lstat(registryFile.c_str(), &st) != 0) return LastSystemError().Context(registryFile);
+  UniqueFd fd(RetryOnEintr([&] { return ::open(registryFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }));
+  int flags = 0;
+  if (fd.Valid() && ::ioctl(fd.Get(), FS_IOC_GETFLAGS, &flags) == 0) {
+    if ((flags & FS_IMMUTABLE_FL) != 0) return Failure(registryFile + " is immutable");
+    if ((flags & FS_APPEND_FL) != 0) return Failure(registryFile + " is append-only");
+  }
+  if (!S_ISREG(st.st_mode) || st.st_nlink > 1) {
+    // Written in place.
+    UniqueFd writable(RetryOnEintr([&] { return ::open(registryFile.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK); }));
+    if (!writable.Valid()) return LastSystemError().Context(registryFile);
+    return Ok();
+  }
+  // Replaced through a new file in its folder: try making one.
+  std::string probe = ExtractFilePath(registryFile) + ".korbu-save-XXXXXX";
+  const int made = ::mkstemp(probe.data());
+  if (made < 0) {
+    const Error error = LastSystemError();
+    return Failure("no file can be made beside " + registryFile + ": " + error.reason, error.code);
+  }
+  ::close(made);
+  ::unlink(probe.c_str());
+  return Ok();
 }
 
 std::optional<RegistryWriteLock> RegistryWriteLock::Acquire(const std::string& registryFile) {

@@ -2,8 +2,10 @@
 #include "platform/HexText.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 
+#include "platform/Utf16Text.h"
 #include "platform/posix/WineRegistryCodec.h"
 
 namespace korbu::platform::posix {
@@ -36,18 +38,20 @@ bool IsPrefixOf(const WineKeyPath& prefix, const WineKeyPath& path) {
   return true;
 }
 
-std::optional<WineKeyPath> SplitUnits(std::u16string_view name) {
+// A header's key name split as wineserver splits it: at each run of backslashes,
+// a trailing one ignored; a name that begins with one names no key.
+std::optional<WineKeyPath> SplitHeaderName(std::u16string_view name) {
   WineKeyPath path;
-  if (name.empty()) return path;
+  if (!name.empty() && name.front() == u'\\') return std::nullopt;
   std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = name.find(u'\\', start);
-    const std::u16string_view part = name.substr(start, end == std::u16string_view::npos ? end : end - start);
-    if (part.empty()) return std::nullopt;
-    path.emplace_back(part);
-    if (end == std::u16string_view::npos) return path;
-    start = end + 1;
+  while (start < name.size()) {
+    std::size_t end = name.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = name.size();
+    path.emplace_back(name.substr(start, end - start));
+    start = end;
+    while (start < name.size() && name[start] == u'\\') ++start;
   }
+  return path;
 }
 
 // A header names its key as the components joined by backslashes, so a component
@@ -99,7 +103,7 @@ void WineRegistryText::Parse() {
     std::u16string name;
     auto used = ParseEscaped(text.substr(pos + 1), ']', name);
     if (!used) continue;  // a broken header: its values belong to no key, as in Wine
-    auto path = SplitUnits(name);
+    auto path = SplitHeaderName(name);
     if (!path) continue;
     Section section;
     section.path = std::move(*path);
@@ -147,14 +151,14 @@ std::vector<const WineRegistryText::Section*> WineRegistryText::SectionsOf(const
 
 std::vector<WineValue> WineRegistryText::Values(const WineKeyPath& key) const {
   std::vector<WineValue> values;
-  for (const Entry& entry : EntriesOf(SectionsOf(key))) {
-    auto same = std::find_if(values.begin(), values.end(),
-                             [&](const WineValue& v) { return SameName(v.name, entry.value.name); });
-    if (same == values.end()) {
-      values.push_back(entry.value);
+  std::unordered_map<std::u16string, std::size_t> index;  // folded name -> position
+  for (Entry& entry : EntriesOf(SectionsOf(key))) {
+    const auto [found, added] = index.try_emplace(FoldedName(entry.value.name), values.size());
+    if (added) {
+      values.push_back(std::move(entry.value));
     } else {
-      same->type = entry.value.type;
-      same->data = entry.value.data;
+      values[found->second].type = entry.value.type;
+      values[found->second].data = std::move(entry.value.data);
     }
   }
   return values;
@@ -260,6 +264,26 @@ std::optional<std::string> WineRegistryText::WithoutValue(const WineKeyPath& key
   return out;
 }
 
+WineRegistryText::Content WineRegistryText::ContentOf(const WineKeyPath& key) const {
+  if (!KeyExists(key)) return Content::Missing;
+  for (const Section& section : sections_)
+    if (section.path.size() > key.size() && IsPrefixOf(key, section.path)) return Content::NotEmpty;
+  return EntriesOf(SectionsOf(key)).empty() ? Content::Empty : Content::NotEmpty;
+}
+
+std::optional<std::string> WineRegistryText::WithoutEmptyKey(const WineKeyPath& key) const {
+  if (!valid_ || key.empty() || ContentOf(key) != Content::Empty) return std::nullopt;
+  std::string out;
+  out.reserve(content_.size());
+  std::size_t line = 0;
+  for (const Section* section : SectionsOf(key)) {
+    for (; line < section->headerLine; ++line) out.append(content_, lines_[line].begin, lines_[line].next - lines_[line].begin);
+    line = section->endLine;
+  }
+  for (; line < lines_.size(); ++line) out.append(content_, lines_[line].begin, lines_[line].next - lines_[line].begin);
+  return out;
+}
+
 std::string WineRegistryText::NewSectionText(const WineKeyPath& key, const WineValue* value,
                                              std::int64_t nowUnixSeconds) const {
   std::string text = "[";
@@ -284,10 +308,21 @@ std::optional<std::string> WineRegistryText::WithNewSection(const WineKeyPath& k
   return Splice(lines_.size(), lines_.size(), newline_ + text);
 }
 
-std::optional<WineKeyPath> SplitKeyPath(std::string_view ansiPath) {
-  if (!ansiPath.empty() && ansiPath.back() == '\\') ansiPath.remove_suffix(1);
-  if (ansiPath.empty()) return WineKeyPath{};
-  return SplitUnits(AnsiToUtf16(ansiPath));
+std::optional<WineKeyPath> SplitKeyPath(std::string_view path) {
+  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  WineKeyPath parts;
+  if (path.empty()) return parts;
+  const std::u16string units = Wtf8ToUtf16(path);
+  if (units.find(u'\0') != std::u16string::npos) return std::nullopt;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = units.find(u'\\', start);
+    const std::u16string_view part = std::u16string_view(units).substr(start, end == std::u16string::npos ? end : end - start);
+    if (part.empty()) return std::nullopt;
+    parts.emplace_back(part);
+    if (end == std::u16string::npos) return parts;
+    start = end + 1;
+  }
 }
 
 }  // namespace korbu::platform::posix

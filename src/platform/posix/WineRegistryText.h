@@ -59,6 +59,14 @@ class WineRegistryText {
   /// The text without any entry of the value; empty when there is none.
   std::optional<std::string> WithoutValue(const WineKeyPath& key, std::u16string_view name) const;
 
+  /// What a key holds, for its deletion.
+  enum class Content { Missing, Empty, NotEmpty };
+  Content ContentOf(const WineKeyPath& key) const;
+
+  /// The text without the sections of a key that ContentOf finds Empty; empty
+  /// for any other key (the root included).
+  std::optional<std::string> WithoutEmptyKey(const WineKeyPath& key) const;
+
  private:
   struct Entry {
     WineValue value;
@@ -97,8 +105,9 @@ class WineRegistryText {
   bool valid_ = false;
 };
 
-/// Splits an ANSI key path at its backslashes into Wine units; empty when a
-/// component is empty ("a\\b", "\a"). A single trailing backslash is allowed.
-std::optional<WineKeyPath> SplitKeyPath(std::string_view ansiPath);
+/// Splits a key path (WTF-8) at its backslashes into Wine units; empty when a
+/// component is empty ("a\\b", "\a") or holds a zero unit. A single trailing
+/// backslash is allowed.
+std::optional<WineKeyPath> SplitKeyPath(std::string_view path);
 
 }  // namespace korbu::platform::posix

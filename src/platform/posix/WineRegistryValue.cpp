@@ -1,7 +1,10 @@
 #include "platform/posix/WineRegistryValue.h"
 #include "platform/HexText.h"
 
+#include <cstdlib>
+
 #include "platform/Registry.h"
+#include "platform/Utf16Text.h"
 #include "platform/posix/WineRegistryCodec.h"
 
 namespace korbu::platform::posix {
@@ -103,14 +106,16 @@ std::optional<ParsedValue> ParseValueEntry(const std::vector<std::string_view>& 
       auto used = ParseEscaped(text.substr(pos), '"', units);
       if (!used) return std::nullopt;
       units.push_back(u'\0');
-      parsed.value.data = Utf16ToBytes(units);
+      parsed.value.data = Utf16LeBytes(units);
       return parsed;
     }
     case DataForm::Dword: {
-      auto number = ReadHexNumber(text, pos, 0xFFFFFFFFu);
-      if (!number) return std::nullopt;
+      // Read as wineserver reads it (strtoul): no digits give 0, too many the
+      // largest number, and only its low 32 bits are kept.
+      const std::string digits(text.substr(pos));
+      const auto number = static_cast<std::uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
       for (int shift = 0; shift < 32; shift += 8)
-        parsed.value.data.push_back(static_cast<char>((*number >> shift) & 0xFFu));
+        parsed.value.data.push_back(static_cast<char>((number >> shift) & 0xFFu));
       return parsed;
     }
     case DataForm::Hex:
@@ -138,7 +143,7 @@ std::string FormatValue(const WineValue& value, std::string_view newline) {
 
   if (WritableAsText(value)) {
     if (value.type != kRegSz) out += "str(" + HexNumber(value.type, 1) + "):";
-    const std::u16string units = BytesToUtf16(value.data);
+    const std::u16string units = Utf16FromLeBytes(value.data);
     out += "\"" + DumpEscaped(std::u16string_view(units).substr(0, units.size() - 1), '"', '"') + "\"";
     out += newline;
     return out;

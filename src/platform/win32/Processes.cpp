@@ -4,6 +4,8 @@
 
 
 #include <algorithm>
+#include <atomic>
+#include <map>
 #include <optional>
 
 #include "platform/Path.h"
@@ -59,9 +61,18 @@ void EnableDebugPrivilege() {
   (void)done;
 }
 
-}  // namespace
+std::atomic<bool> onlyDescendants{false};
 
-namespace {
+// Whether a process descends from the program, by the parents the snapshot names.
+bool Descends(std::uint32_t id, std::uint32_t self, const std::map<std::uint32_t, std::uint32_t>& parents) {
+  for (int depth = 0; depth < 4096 && id != 0; ++depth) {
+    if (id == self) return true;
+    const auto up = parents.find(id);
+    if (up == parents.end() || up->second == id) return false;
+    id = up->second;
+  }
+  return false;
+}
 
 // The image of an open process in the system's Win32 form; empty when it cannot
 // be told. Paths of any length fit: the system's own limit is 32,767 characters.
@@ -73,6 +84,8 @@ std::string ImageOf(HANDLE process) {
 }
 
 }  // namespace
+
+void LimitSnapshotsToDescendants() { onlyDescendants = true; }
 
 std::string ProcessImagePath(std::uint32_t id) {
   EnableDebugPrivilege();
@@ -93,8 +106,10 @@ std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
   ProcessInfo self;
   const DWORD selfId = ::GetCurrentProcessId();
   if (!t.first(snapshot.Get(), &entry)) return std::nullopt;
+  std::map<std::uint32_t, std::uint32_t> parents;
   do {
     if (entry.th32ProcessID == 0) continue;  // the idle process is no program
+    parents[entry.th32ProcessID] = entry.th32ParentProcessID;
     ProcessInfo info;
     info.id = entry.th32ProcessID;
     info.imagePath = ProcessImagePath(info.id);
@@ -104,6 +119,7 @@ std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
     else others.push_back(std::move(info));
     entry.dwSize = sizeof entry;
   } while (t.next(snapshot.Get(), &entry));
+  if (onlyDescendants) std::erase_if(others, [&](const ProcessInfo& p) { return !Descends(p.id, selfId, parents); });
   std::sort(others.begin(), others.end(), [](const ProcessInfo& a, const ProcessInfo& b) { return a.id < b.id; });
   std::vector<ProcessInfo> all;
   all.reserve(others.size() + 1);

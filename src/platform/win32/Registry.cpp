@@ -1,24 +1,37 @@
-// The registry through the ANSI registry API; every call opens the key afresh.
+// The registry through the wide registry API, with ntdll's value calls so that a
+// value name holding a zero unit is read, written and deleted like any other
+// (NtRegistryValues.h). Names cross as WTF-8 (Utf16Text.h); data as it is. Every
+// call opens the key afresh.
 #include "platform/Registry.h"
 
 #include <vector>
 
+#include "platform/SystemError.h"
+#include "platform/WindowsEnvironment.h"
+#include "platform/WindowsSystem.h"
+#include "platform/WindowsSystemChoice.h"
+#include "platform/win32/NtRegistryValues.h"
 #include "platform/win32/WindowsSupport.h"
 
 namespace korbu::platform {
 
 struct RegistryKey::State {
   win32::UniqueKey key;
+  KeyAccess access = KeyAccess::Read;
 };
 
 namespace {
 
-// "a\\b", a leading or a trailing backslash leave an empty component.
-bool WellFormed(std::string_view path) {
-  if (path.empty()) return true;
-  if (path.front() == '\\' || path.back() == '\\') return false;
-  return path.find("\\\\") == std::string_view::npos && path.find('\0') == std::string_view::npos;
+// "a\\b", a leading or a trailing backslash leave an empty component; a zero
+// unit cannot pass the registry API's texts.
+std::optional<std::wstring> PathText(std::string_view path) {
+  if (!path.empty() && (path.front() == '\\' || path.back() == '\\')) return std::nullopt;
+  if (path.find("\\\\") != std::string_view::npos) return std::nullopt;
+  const std::wstring wide = win32::Wide(path);
+  return win32::KeyPathText(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
+
+std::u16string Units(std::string_view text) { return Wtf8ToUtf16(text); }
 
 REGSAM Sam(KeyAccess access) {
   switch (access) {
@@ -29,130 +42,122 @@ REGSAM Sam(KeyAccess access) {
   return KEY_ALL_ACCESS;
 }
 
-HKEY RootHandle(RootKey root) {
-  return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
+HKEY RootHandle(RootKey root) { return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root))); }
+
+Error FromStatus(LONG status) {
+  Error error = SystemError(static_cast<int>(status));
+  if (status == ERROR_FILE_NOT_FOUND) error.code = kRegistryNotFound;
+  return error;
+}
+
+Status Result(LONG status) { return status == ERROR_SUCCESS ? Ok() : Status(FromStatus(status)); }
+
+// Only the running system is reachable here.
+Status Reachable() {
+  if (CurrentWindowsSystem().kind == WindowsSystemRef::Kind::Default) return Ok();
+  return Failure("that Windows system cannot be reached from here");
+}
+
+Expected<win32::UniqueKey> OpenKey(RootKey root, std::string_view keyPath, REGSAM sam) {
+  if (auto reachable = Reachable(); !reachable) return reachable.error();
+  const auto path = PathText(keyPath);
+  if (!path) return Failure("malformed key path");
+  HKEY key = nullptr;
+  const LONG status = ::RegOpenKeyExW(RootHandle(root), path->c_str(), 0, sam, &key);
+  if (status != ERROR_SUCCESS) return FromStatus(status);
+  return win32::UniqueKey(key);
 }
 
 }  // namespace
+
+std::string ChosenWinePrefix() { return std::string(); }
+bool SamePrefixFolder(const std::string&, const std::string&) { return false; }
+
+// Windows tells its special folders and environment through the shell and the
+// process, not through keys a task would read ahead.
+std::vector<std::pair<std::uint32_t, std::string>> SpecialFolderRegistryKeys() { return {}; }
+std::vector<std::pair<std::uint32_t, std::string>> EnvironmentRegistryKeys() { return {}; }
 
 RegistryKey::RegistryKey(std::unique_ptr<State> state) : state_(std::move(state)) {}
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept = default;
 RegistryKey::~RegistryKey() = default;
 
-std::optional<RegistryKey> RegistryKey::Open(RootKey root, std::string_view keyPath, KeyAccess access) {
-  if (!WellFormed(keyPath)) return std::nullopt;
-  const std::string path(keyPath);
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(RootHandle(root), path.c_str(), 0, Sam(access), &key) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
+Expected<RegistryKey> RegistryKey::Open(RootKey root, std::string_view keyPath, KeyAccess access) {
+  auto key = OpenKey(root, keyPath, Sam(access));
+  if (!key) return key.error();
   auto state = std::make_unique<State>();
-  state->key = win32::UniqueKey(key);
+  state->key = std::move(*key);
+  state->access = access;
   return RegistryKey(std::move(state));
 }
 
 KeyState RegistryKey::Probe(RootKey root, std::string_view keyPath) {
-  if (!WellFormed(keyPath)) return KeyState::Missing;
-  const std::string path(keyPath);
-  HKEY key = nullptr;
-  const LONG status = ::RegOpenKeyExA(RootHandle(root), path.c_str(), 0, KEY_READ, &key);
-  if (status == ERROR_SUCCESS) {
-    ::RegCloseKey(key);
-    return KeyState::Exists;
-  }
-  return status == ERROR_FILE_NOT_FOUND ? KeyState::Missing : KeyState::Unreachable;
+  if (!PathText(keyPath)) return KeyState::Missing;
+  const auto key = OpenKey(root, keyPath, KEY_READ);
+  if (key) return KeyState::Exists;
+  return IsNotFound(key.error()) ? KeyState::Missing : KeyState::Unreachable;
 }
 
-std::optional<RegistryKey> RegistryKey::Create(RootKey root, std::string_view keyPath) {
-  if (!WellFormed(keyPath)) return std::nullopt;
-  const std::string path(keyPath);
+Expected<RegistryKey> RegistryKey::Create(RootKey root, std::string_view keyPath) {
+  if (auto reachable = Reachable(); !reachable) return reachable.error();
+  const auto path = PathText(keyPath);
+  if (!path) return Failure("malformed key path");
   HKEY key = nullptr;
-  if (::RegCreateKeyExA(RootHandle(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
+  const LONG status = ::RegCreateKeyExW(RootHandle(root), path->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                        KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (status != ERROR_SUCCESS) return FromStatus(status);
   auto state = std::make_unique<State>();
   state->key = win32::UniqueKey(key);
+  state->access = KeyAccess::ReadWrite;
   return RegistryKey(std::move(state));
 }
 
-std::optional<std::vector<RegistryValue>> RegistryKey::EnumValues() const {
-  if (!state_) return std::nullopt;
-  HKEY key = state_->key.Get();
-  DWORD count = 0;
-  DWORD maxName = 0;
-  DWORD maxData = 0;
-  if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName,
-                         &maxData, nullptr, nullptr) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
+Status RegistryKey::DeleteEmptyKey(RootKey root, std::string_view keyPath) {
+  if (keyPath.empty()) return Failure("a root key is never deleted");
+  auto key = OpenKey(root, keyPath, KEY_QUERY_VALUE | DELETE);
+  if (!key) return key.error();
+  const LONG status = win32::DeleteNtKeyIfEmpty(key->Get());
+  if (status == ERROR_DIR_NOT_EMPTY) return Failure("the key is not empty");
+  return Result(status);
+}
+
+Expected<std::vector<RegistryValue>> RegistryKey::EnumValues() const {
+  if (!state_) return Failure("no key");
+  std::vector<win32::NtValue> read;
+  if (const LONG status = win32::EnumNtValues(state_->key.Get(), read); status != ERROR_SUCCESS)
+    return FromStatus(status);
   std::vector<RegistryValue> values;
-  std::string name;
-  std::string data;
-  for (DWORD index = 0;; ++index) {
-    name.assign(static_cast<std::size_t>(maxName) + 2, '\0');
-    data.assign(static_cast<std::size_t>(maxData) + 2, '\0');
-    DWORD nameLength = static_cast<DWORD>(name.size());
-    DWORD dataLength = static_cast<DWORD>(data.size());
-    DWORD type = 0;
-    const LONG rc = ::RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type,
-                                    reinterpret_cast<BYTE*>(data.data()), &dataLength);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    if (rc == ERROR_MORE_DATA) {
-      // A value grew since the key was measured: measure again and retry it.
-      if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName,
-                             &maxData, nullptr, nullptr) != ERROR_SUCCESS) {
-        return std::nullopt;
-      }
-      --index;
-      continue;
-    }
-    if (rc != ERROR_SUCCESS) return std::nullopt;
-    values.push_back(RegistryValue{name.substr(0, nameLength), type, data.substr(0, dataLength)});
-  }
+  values.reserve(read.size());
+  for (win32::NtValue& value : read) values.push_back({Utf16ToWtf8(value.name), value.type, std::move(value.data)});
   return values;
 }
 
-std::optional<RegistryValue> RegistryKey::QueryValue(std::string_view name) const {
-  if (!state_) return std::nullopt;
-  const std::string valueName(name);
-  std::string data(256, '\0');
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    DWORD type = 0;
-    DWORD length = static_cast<DWORD>(data.size());
-    const LONG rc = ::RegQueryValueExA(state_->key.Get(), valueName.c_str(), nullptr, &type,
-                                       reinterpret_cast<BYTE*>(data.data()), &length);
-    if (rc == ERROR_MORE_DATA) {
-      data.assign(static_cast<std::size_t>(length) + 2, '\0');
-      continue;
-    }
-    if (rc != ERROR_SUCCESS) return std::nullopt;
-    return RegistryValue{valueName, type, data.substr(0, length)};
-  }
-  return std::nullopt;
+Expected<RegistryValue> RegistryKey::QueryValue(std::string_view name) const {
+  if (!state_) return Failure("no key");
+  win32::NtValue value;
+  if (const LONG status = win32::QueryNtValue(state_->key.Get(), Units(name), value); status != ERROR_SUCCESS)
+    return FromStatus(status);
+  return RegistryValue{std::string(name), value.type, std::move(value.data)};
 }
 
-bool RegistryKey::SetValue(std::string_view name, std::uint32_t type, std::string_view data) {
-  if (!state_ || data.size() > 0xFFFFFFFFu) return false;
-  const std::string valueName(name);
-  return ::RegSetValueExA(state_->key.Get(), valueName.c_str(), 0, type,
-                          reinterpret_cast<const BYTE*>(data.data()),
-                          static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+Status RegistryKey::SetValue(std::string_view name, std::uint32_t type, std::string_view data) {
+  if (!state_) return Failure("no key");
+  return Result(win32::SetNtValue(state_->key.Get(), Units(name), type, data));
 }
 
-bool RegistryKey::DeleteValue(std::string_view name) {
-  if (!state_) return false;
-  const std::string valueName(name);
-  return ::RegDeleteValueA(state_->key.Get(), valueName.c_str()) == ERROR_SUCCESS;
+Status RegistryKey::DeleteValue(std::string_view name) {
+  if (!state_) return Failure("no key");
+  return Result(win32::DeleteNtValue(state_->key.Get(), Units(name)));
 }
 
 // Windows' registry is reached directly by every call: a batch has nothing to group.
 struct RegistryBatch::State {};
 
-RegistryBatch::RegistryBatch() = default;
+RegistryBatch::RegistryBatch(const std::atomic<bool>*) : state_(std::make_unique<State>()) {}
 RegistryBatch::~RegistryBatch() = default;
-void RegistryBatch::Prefetch(const std::vector<std::pair<RootKey, std::string>>&) {}
+Status RegistryBatch::Prefetch(const std::vector<std::pair<RootKey, std::string>>&) { return Ok(); }
+bool RegistryBatch::HasPending() const { return false; }
 std::vector<RegistryWriteFailure> RegistryBatch::Commit() { return {}; }
 
 }  // namespace korbu::platform

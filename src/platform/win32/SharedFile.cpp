@@ -52,7 +52,12 @@ Status CheckOwn(HANDLE handle, bool folder) {
 }
 
 HANDLE OpenEntry(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
-  return ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  const auto wide = win32::WidePath(path);
+  if (!wide) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  return ::CreateFileW(wide->c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        disposition, FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr);
 }
 
@@ -68,7 +73,9 @@ Status EnsurePrivateFolder(const std::string& path) {
   std::string parent = ExtractFilePath(path);
   while (parent.size() > 3 && IsPathDelimiter(parent.back())) parent.pop_back();
   if (parent.size() > 3 && !MakePrivateFolders(parent)) return Failure("cannot make " + parent);
-  if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+  const auto wide = win32::WidePath(path);
+  if (!wide) return Failure("not a name Windows can hold").Context(path);
+  if (!::CreateDirectoryW(wide->c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
     return LastSystemError().Context(path);
   }
   win32::UniqueHandle folder(OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, OPEN_EXISTING,

@@ -21,87 +21,28 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/Utf16Text.h"
+
 namespace korbu::platform::win32 {
 
 // The program's texts are UTF-8; the system's are UTF-16. Names that are not valid
-// UTF-16 (a surrogate without its partner) travel as WTF-8: such a surrogate is
-// written as the three bytes UTF-8 would give its code point, so that every name
-// the system holds comes back to it unchanged. Wide and Utf8 are the only
-// conversion between the two forms.
+// UTF-16 (a surrogate without its partner) travel as WTF-8 (see Utf16Text.h), so
+// that every name the system holds comes back to it unchanged. Wide and Utf8 are
+// the only conversion between the two forms.
 
 /// The program's UTF-8 (WTF-8) text as UTF-16 for the "W" functions. A byte that
 /// begins no well-formed sequence becomes U+FFFD, as the system's own conversion
 /// does.
 inline std::wstring Wide(std::string_view text) {
-  std::wstring out;
-  out.reserve(text.size());
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const auto continuation = [&](std::size_t k) { return k < text.size() && (byte(k) & 0xC0) == 0x80; };
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char lead = byte(i);
-    std::uint32_t point = 0;
-    std::size_t length = 0;
-    if (lead < 0x80) {
-      point = lead;
-      length = 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1)) {
-      point = (lead & 0x1Fu) << 6 | (byte(i + 1) & 0x3Fu);
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
-      point = (lead & 0x0Fu) << 12 | (byte(i + 1) & 0x3Fu) << 6 | (byte(i + 2) & 0x3Fu);
-      if (point >= 0x800) length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4 && continuation(i + 1) && continuation(i + 2) && continuation(i + 3)) {
-      point = (lead & 0x07u) << 18 | (byte(i + 1) & 0x3Fu) << 12 | (byte(i + 2) & 0x3Fu) << 6 | (byte(i + 3) & 0x3Fu);
-      if (point >= 0x10000 && point <= 0x10FFFF) length = 4;
-    }
-    if (length == 0) {
-      out.push_back(static_cast<wchar_t>(0xFFFD));
-      ++i;
-      continue;
-    }
-    if (point >= 0x10000) {
-      point -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (point >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (point & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(point));
-    }
-    i += length;
-  }
-  return out;
+  const std::u16string units = Wtf8ToUtf16(text);
+  return std::wstring(units.begin(), units.end());
 }
 
 /// UTF-16 as the program's text: UTF-8, with a lone surrogate kept as its code
 /// point (WTF-8).
 inline std::string Utf8(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t point = static_cast<std::uint16_t>(text[i]);
-    if (point >= 0xD800 && point <= 0xDBFF && i + 1 < text.size()) {
-      const std::uint32_t low = static_cast<std::uint16_t>(text[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        point = 0x10000 + ((point - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    if (point < 0x80) {
-      out.push_back(static_cast<char>(point));
-    } else if (point < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (point >> 6)));
-      out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else if (point < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (point >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (point >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    }
-  }
-  return out;
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  return Utf16ToWtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
 /// A file path in the form the wide file functions take whatever its length: an

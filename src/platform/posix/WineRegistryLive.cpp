@@ -1,0 +1,258 @@
+// The registry of a Wine prefix while its wineserver runs, reached through the
+// helper (WineRegHelper.h), and the batches that group those reaches.
+#include <algorithm>
+#include <map>
+
+#include "platform/posix/WineRegHelper.h"
+#include "platform/posix/WineRegistryLock.h"
+#include "platform/posix/WineRegistryRoutes.h"
+
+namespace korbu::platform::posix {
+namespace {
+
+using winereg::Operation;
+using winereg::Result;
+
+thread_local RegistryBatch::State* currentBatch = nullptr;
+
+// The batch's name of a key: its root and its path below it.
+std::u16string LiveName(RootKey helperRoot, std::u16string_view key) {
+  return (helperRoot == kHkeyLocalMachine ? std::u16string(u"M\\") : std::u16string(u"U\\")) + std::u16string(key);
+}
+
+std::string FileOf(const std::string& prefix, RootKey helperRoot) {
+  return prefix + (helperRoot == kHkeyLocalMachine ? "/system.reg" : "/user.reg");
+}
+
+LivePrefix* BatchPrefix(const std::string& prefix) {
+  if (currentBatch == nullptr) return nullptr;
+  for (LivePrefix& work : currentBatch->live)
+    if (work.prefix == prefix) return &work;
+  currentBatch->live.push_back(LivePrefix{prefix, std::nullopt, {}, {}, {}});
+  return &currentBatch->live.back();
+}
+
+const std::atomic<bool>* StopFlag() { return currentBatch != nullptr ? currentBatch->stop : nullptr; }
+
+Operation ReadOf(RootKey helperRoot, const std::u16string& key) {
+  Operation op;
+  op.kind = Operation::Kind::Read;
+  op.root = helperRoot;
+  op.key = key;
+  return op;
+}
+
+Expected<std::vector<Result>> Reach(LivePrefix* work, const std::string& prefix, const std::vector<Operation>& ops) {
+  if (work != nullptr && work->unreachable) return *work->unreachable;
+  auto results = RunWineHelper(prefix, ops, StopFlag());
+  if (!results && work != nullptr) work->unreachable = results.error();
+  return results;
+}
+
+Error Refused(std::string_view what, const Result& result) {
+  return Failure("Wine refused to " + std::string(what) + " (Windows error " + std::to_string(result.code) + ")");
+}
+
+Expected<LiveKey> KeyOf(const Result& result) {
+  switch (result.outcome) {
+    case Result::Outcome::Done: return LiveKey(result.values);
+    case Result::Outcome::NotFound: return LiveKey();
+    case Result::Outcome::NotEmpty:
+    case Result::Outcome::Failed: break;
+  }
+  return Refused("read the key", result);
+}
+
+// Whether a change shows in the key as read after it; the reason when it does not.
+Status TookEffect(const Operation& op, const Result& done, const Expected<LiveKey>& after) {
+  if (done.outcome == Result::Outcome::Failed) return Refused("make the change", done);
+  if (!after) return after.error();
+  const WineValue* found = *after ? FindValue(**after, op.name) : nullptr;
+  switch (op.kind) {
+    case Operation::Kind::Set:
+      if (found != nullptr && found->type == op.type && found->data == op.data) return Ok();
+      return Failure("the value does not read back as written");
+    case Operation::Kind::Delete:
+      if (found == nullptr) return Ok();
+      return Failure("the value is still there");
+    case Operation::Kind::CreateKey:
+      if (*after) return Ok();
+      return Failure("the key was not made");
+    case Operation::Kind::DeleteEmptyKey:
+      if (done.outcome == Result::Outcome::NotEmpty) return Failure("the key is not empty");
+      if (done.outcome == Result::Outcome::NotFound) return Error{"no such key", kRegistryNotFound};
+      if (!*after) return Ok();
+      return Failure("the key is still there");
+    case Operation::Kind::Read: break;
+  }
+  return Ok();
+}
+
+// Wine holds a change in memory and saves it later; one it cannot save is lost
+// when its server ends.
+Status Saved(const std::string& file, Status status) {
+  if (!status) return status;
+  if (auto savable = RegistryFileSavable(file); !savable)
+    return Failure("Wine took the change but cannot save it: " + savable.error().reason);
+  return status;
+}
+
+// The change as the batch's cache shows it until the batch commits. A key not
+// read yet stays unread: its other values are not known.
+void ApplyToCache(LivePrefix& work, const Operation& op) {
+  const auto found = work.cache.find(LiveName(op.root, op.key));
+  if (found == work.cache.end()) return;
+  LiveKey& key = found->second;
+  switch (op.kind) {
+    case Operation::Kind::CreateKey:
+      if (!key) key.emplace();
+      return;
+    case Operation::Kind::DeleteEmptyKey:
+      if (key && key->empty()) key.reset();
+      return;
+    case Operation::Kind::Set:
+    case Operation::Kind::Delete:
+      break;
+    case Operation::Kind::Read: return;
+  }
+  if (!key) key.emplace();
+  std::erase_if(*key, [&](const WineValue& value) { return SameName(value.name, op.name); });
+  if (op.kind == Operation::Kind::Set) key->push_back(WineValue{op.name, op.type, op.data});
+}
+
+}  // namespace
+
+RegistryBatch::State* CurrentBatch() { return currentBatch; }
+
+const WineValue* FindValue(const std::vector<WineValue>& values, std::u16string_view name) {
+  for (const WineValue& value : values)
+    if (SameName(value.name, name)) return &value;
+  return nullptr;
+}
+
+Expected<LiveKey> ReadLiveKey(const KeyPlace& place) {
+  LivePrefix* work = BatchPrefix(place.prefix);
+  const std::u16string name = LiveName(place.helperRoot, place.helperKey);
+  if (work != nullptr) {
+    if (auto cached = work->cache.find(name); cached != work->cache.end()) return cached->second;
+  }
+  auto results = Reach(work, place.prefix, {ReadOf(place.helperRoot, place.helperKey)});
+  if (!results) return results.error();
+  auto key = KeyOf(results->front());
+  if (key && work != nullptr) work->cache[name] = *key;
+  return key;
+}
+
+Status ChangeLive(const KeyPlace& place, Operation op, std::string valueName) {
+  op.root = place.helperRoot;
+  op.key = place.helperKey;
+  if (LivePrefix* work = BatchPrefix(place.prefix)) {
+    if (work->unreachable) return *work->unreachable;
+    ApplyToCache(*work, op);
+    const bool keyItself = op.kind == Operation::Kind::CreateKey || op.kind == Operation::Kind::DeleteEmptyKey;
+    work->origins.push_back(RegistryWriteFailure{place.root, place.keyPath, std::move(valueName),
+                                                 op.kind == Operation::Kind::Delete || op.kind == Operation::Kind::DeleteEmptyKey,
+                                                 keyItself, place.prefix, std::string()});
+    work->pending.push_back(std::move(op));
+    return Ok();
+  }
+  auto results = RunWineHelper(place.prefix, {op, ReadOf(op.root, op.key)}, nullptr);
+  if (!results) return results.error();
+  return Saved(place.file, TookEffect(op, (*results)[0], KeyOf((*results)[1])));
+}
+
+}  // namespace korbu::platform::posix
+
+namespace korbu::platform {
+
+using posix::LivePrefix;
+
+RegistryBatch::RegistryBatch(const std::atomic<bool>* stop) : state_(std::make_unique<State>()) {
+  state_->outer = posix::currentBatch;
+  state_->stop = stop != nullptr || state_->outer == nullptr ? stop : state_->outer->stop;
+  posix::currentBatch = state_.get();
+}
+
+RegistryBatch::~RegistryBatch() {
+  if (posix::currentBatch == state_.get()) posix::currentBatch = state_->outer;
+}
+
+Status RegistryBatch::Prefetch(const std::vector<std::pair<RootKey, std::string>>& keys) {
+  // The keys of each prefix whose server runs, not read yet.
+  std::vector<std::pair<posix::KeyPlace, std::vector<winereg::Operation>>> byPrefix;
+  for (const auto& [root, keyPath] : keys) {
+    auto place = posix::LocateKey(root, keyPath);
+    if (!place || !posix::WineServerRunning(place->prefix)) continue;
+    LivePrefix* work = posix::BatchPrefix(place->prefix);
+    if (work->unreachable) return *work->unreachable;
+    if (work->cache.contains(posix::LiveName(place->helperRoot, place->helperKey))) continue;
+    auto group = std::find_if(byPrefix.begin(), byPrefix.end(),
+                              [&](const auto& entry) { return entry.first.prefix == place->prefix; });
+    if (group == byPrefix.end()) group = byPrefix.insert(byPrefix.end(), {*place, {}});
+    group->second.push_back(posix::ReadOf(place->helperRoot, place->helperKey));
+  }
+  for (const auto& [place, reads] : byPrefix) {
+    LivePrefix* work = posix::BatchPrefix(place.prefix);
+    auto results = posix::Reach(work, place.prefix, reads);
+    if (!results) return results.error();
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+      auto key = posix::KeyOf((*results)[i]);
+      if (key) work->cache[posix::LiveName(reads[i].root, reads[i].key)] = std::move(*key);
+    }
+  }
+  return Ok();
+}
+
+bool RegistryBatch::HasPending() const {
+  return std::any_of(state_->live.begin(), state_->live.end(), [](const LivePrefix& work) { return !work.pending.empty(); });
+}
+
+std::vector<RegistryWriteFailure> RegistryBatch::Commit() {
+  std::vector<RegistryWriteFailure> failures;
+  for (LivePrefix& work : state_->live) {
+    if (work.pending.empty()) continue;
+    // The changes, then one read of each key they touched.
+    std::vector<winereg::Operation> ops = work.pending;
+    std::vector<std::u16string> names;
+    for (const winereg::Operation& op : work.pending) {
+      const std::u16string name = posix::LiveName(op.root, op.key);
+      if (std::none_of(names.begin(), names.end(), [&](const std::u16string& n) { return posix::SameName(n, name); })) {
+        names.push_back(name);
+        ops.push_back(posix::ReadOf(op.root, op.key));
+      }
+    }
+    auto results = posix::Reach(&work, work.prefix, ops);
+    // What was cached before no longer tells: the keys are read afresh next time.
+    for (const std::u16string& name : names) work.cache.erase(name);
+    std::vector<Expected<posix::LiveKey>> after;
+    for (std::size_t i = 0; results && i < names.size(); ++i) {
+      after.push_back(posix::KeyOf((*results)[work.pending.size() + i]));
+      if (after.back()) work.cache[names[i]] = *after.back();
+    }
+    std::map<std::string, Status> savable;  // by file, asked once
+    for (std::size_t i = 0; i < work.pending.size(); ++i) {
+      const winereg::Operation& op = work.pending[i];
+      Status status = results ? Ok() : Status(results.error());
+      if (results) {
+        const std::u16string name = posix::LiveName(op.root, op.key);
+        const auto index = static_cast<std::size_t>(
+            std::find_if(names.begin(), names.end(), [&](const std::u16string& n) { return posix::SameName(n, name); }) -
+            names.begin());
+        status = posix::TookEffect(op, (*results)[i], after[index]);
+        const std::string file = posix::FileOf(work.prefix, op.root);
+        if (status && !savable.contains(file)) savable.emplace(file, posix::Saved(file, Ok()));
+        if (status) status = savable.at(file);
+      }
+      // A key made for the values that follow tells nothing of its own.
+      if (status || op.kind == winereg::Operation::Kind::CreateKey) continue;
+      RegistryWriteFailure failure = work.origins[i];
+      failure.reason = status.error().reason;
+      failures.push_back(std::move(failure));
+    }
+    work.pending.clear();
+    work.origins.clear();
+  }
+  return failures;
+}
+
+}  // namespace korbu::platform
