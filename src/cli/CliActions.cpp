@@ -4,6 +4,7 @@
 
 #include "cli/DisplayText.h"
 #include "cli/ScanReport.h"
+#include "platform/WindowsSystemChoice.h"
 #include "repair/JournalSink.h"
 #include "repair/RowActions.h"
 #include "repair/VirusClean.h"
@@ -29,6 +30,16 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
     if (dryRun) out << "  not handled: " << ReadableFileName(reason) << "\n";
     else if (onError) onError(ScanError{rows.Row(index).fileName, reason});
   };
+  // A system that cannot be written without losing data (a mounted Windows
+  // volume that is read-only, hibernated or holds a dirty hive) is not touched.
+  if (const Status writable = dryRun ? Ok() : platform::ChosenSystemWritable(); !writable) {
+    for (std::size_t i = 0; i < rows.Count(); ++i) {
+      out << DetectionLine(rows.Row(i)) << "\n";
+      notHandled(i, "nothing was changed: " + writable.error().reason);
+    }
+    out << "Changes refused: " << ReadableFileName(writable.error().reason) << "\n";
+    return reasons;
+  }
   for (std::size_t i = 0; i < rows.Count(); ++i) {
     // Standard input's row names no file; a file that happens to be called so
     // must not pay for it.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "cache/VerdictCache.h"
@@ -20,6 +21,8 @@
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/WindowsSystemChoice.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
 
@@ -61,6 +64,25 @@ int RunCli(const std::vector<std::string>& args) {
   if (!filter) return Fail(filter.error().reason);
   if (options.database && !platform::DirectoryExists(*options.database)) {
     return Fail("not a database folder: " + *options.database);
+  }
+
+  // Rescue mode: the Windows system of the scan and the repair is the
+  // installation on the mounted volume, for the whole command.
+  std::optional<platform::ScopedWindowsSystem> rescue;
+  std::vector<std::string> pathsToScan = options.paths;
+  if (options.windows) {
+    const std::string root = platform::FullPath(*options.windows);
+    rescue.emplace(platform::WindowsSystemRef::Volume(root));
+    if (const Status found = platform::ChosenSystemFound(); !found) {
+      return Fail("no Windows installation at " + root + ": " + found.error().reason);
+    }
+    if (pathsToScan.empty()) pathsToScan = platform::SystemUserFolders();
+    // Said at once: the scan goes on all the same.
+    if (options.action != Action::None && !options.dryRun) {
+      if (const Status writable = platform::ChosenSystemWritable(); !writable) {
+        std::cerr << "korbu-scan: " << ReadableFileName("nothing will be changed: " + writable.error().reason) << "\n";
+      }
+    }
   }
 
   // The session walks no folder of its own: the PATHs follow, one by one.
@@ -129,7 +151,7 @@ int RunCli(const std::vector<std::string>& args) {
       std::cerr << "korbu-scan: verdict cache not used: " << session.CacheProblem() << "\n";
     }
     session.WaitForEnd();
-    for (const std::string& path : options.paths) {
+    for (const std::string& path : pathsToScan) {
       if (StopRequested()) break;
       paths.Scan(path);
     }

@@ -8,7 +8,7 @@ namespace korbu::cli {
 namespace {
 
 // Options that take a value, with their long and short spellings.
-enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo };
+enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows };
 
 struct ValuedName {
   const char* longName;
@@ -16,7 +16,7 @@ struct ValuedName {
   Valued which;
 };
 
-constexpr std::array<ValuedName, 9> kValued{{
+constexpr std::array<ValuedName, 10> kValued{{
     {"--database", "-d", Valued::Database},
     {"--log", "-l", Valued::Log},
     {"--exclude", nullptr, Valued::Exclude},
@@ -26,6 +26,7 @@ constexpr std::array<ValuedName, 9> kValued{{
     {"--max-filesize", nullptr, Valued::MaxFileSize},
     {"--jobs", "-j", Valued::Jobs},
     {"--undo", nullptr, Valued::Undo},
+    {"--windows", nullptr, Valued::Windows},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -60,6 +61,7 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
     case Valued::Database: o.database = std::move(value); break;
     case Valued::Log: o.logFile = std::move(value); break;
     case Valued::Undo: o.undo = std::move(value); break;
+    case Valued::Windows: o.windows = std::move(value); break;
     case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
     case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
     case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
@@ -189,11 +191,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       return result;
     }
   }
+  if (o.windows) o.memory = false;  // nothing of the installation runs
   if (sawClean && sawDelete) result.error = "--clean and --delete exclude each other";
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
   else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
     result.error = "--undo and --history go alone (with --json)";
-  } else if (o.paths.empty() && !o.undo && !o.history && !o.help && !o.version) {
+  } else if ((o.undo || o.history) && o.windows) {
+    result.error = "--undo and --history need no --windows: each action knows the system it changed";
+  } else if (o.paths.empty() && !o.windows && !o.undo && !o.history && !o.help && !o.version) {
+    // (With --windows the installation's users' folders are the default PATHs.)
     // As clamscan: no PATH scans the current folder. But a last argument that an
     // option took as its value was more likely meant as the PATH.
     if (!takenBy.empty()) {
@@ -258,6 +264,16 @@ std::string UsageText() {
          "                         system's ClamAV folder (/var/lib/clamav), and the scan\n"
          "                         goes on with the own detection when none load\n"
          "  --no-engine            load no databases: the own detection alone\n"
+         "Rescue mode (a Windows installation that is not running):\n"
+         "  --windows DIR          DIR is the root of a mounted Windows system volume (the\n"
+         "                         folder holding Windows and Users): its registry hives\n"
+         "                         and folders are scanned and repaired instead of a Wine\n"
+         "                         prefix's, the Run keys and settings of every user\n"
+         "                         included; no running program is scanned; without PATH\n"
+         "                         the users' profile folders are walked. Changes are\n"
+         "                         refused, with the reason, when the volume is mounted\n"
+         "                         read-only, Windows is hibernated or was shut down with\n"
+         "                         fast start-up, or a hive is dirty; the scan still runs.\n"
          "Actions on every detection after the scan:\n"
          "  --clean                stop, remove and repair what the worm family did\n"
          "  --delete               delete the detected files and registry values\n"

@@ -45,6 +45,7 @@ struct CliOptions {
   bool dryRun = false;
   unsigned jobs = 0;                      // -j, --jobs: verdict workers; 0 for one per core
   std::optional<std::string> undo;        // --undo ID|last: no scan
+  std::optional<std::string> windows;     // --windows DIR: a mounted Windows volume, no memory phase
   bool history = false;                   // --history: no scan
 };
 

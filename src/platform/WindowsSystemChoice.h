@@ -6,23 +6,33 @@
 // the calls of one thread while a ScopedWindowsSystem lives.
 //
 // Each kind of system is one backend of the same interfaces (Registry.h,
-// WindowsSystem.h): a Wine prefix is the POSIX backend's. A Windows volume
-// mounted on Linux (rescue mode) would be a third kind, with its hives read
-// through libhivex, chosen the same way.
+// WindowsSystem.h): a Wine prefix is the POSIX backend's, a Windows installation
+// whose system volume is mounted on Linux (rescue mode) the rescue backend's,
+// its hives read and written through libhivex.
 
 #include <string>
+#include <vector>
+
+#include "platform/Expected.h"
 
 namespace korbu::platform {
 
 struct WindowsSystemRef {
   enum class Kind {
-    Default,     // the system the program runs with
-    WinePrefix,  // the prefix folder in root
+    Default,        // the system the program runs with
+    WinePrefix,     // the prefix folder in root
+    WindowsVolume,  // the Windows installation on the volume mounted at root (POSIX)
   };
   Kind kind = Kind::Default;
   std::string root;
+  /// WindowsVolume: the user HKEY_CURRENT_USER and the special folders are of (a
+  /// key below HKEY_USERS); empty for none.
+  std::string user;
 
-  static WindowsSystemRef Prefix(std::string folder) { return {Kind::WinePrefix, std::move(folder)}; }
+  static WindowsSystemRef Prefix(std::string folder) { return {Kind::WinePrefix, std::move(folder), {}}; }
+  static WindowsSystemRef Volume(std::string root, std::string user = {}) {
+    return {Kind::WindowsVolume, std::move(root), std::move(user)};
+  }
   bool operator==(const WindowsSystemRef&) const = default;
 };
 
@@ -37,6 +47,28 @@ std::string ChosenWinePrefix();
 /// True when two folders are the same Wine prefix, whatever links lead to it
 /// (false on Windows, where there are none).
 bool SamePrefixFolder(const std::string& a, const std::string& b);
+
+/// The users of the chosen system whose settings are kept apart, by their keys
+/// below HKEY_USERS (a mounted Windows installation's); empty where
+/// HKEY_CURRENT_USER is the one user there is (Windows, a Wine prefix).
+std::vector<std::string> SystemUsers();
+
+/// The Windows volume the calls of this thread act on (its mount folder); empty
+/// for any other system. What a record of a change keeps, as for a prefix.
+std::string ChosenWindowsVolume();
+
+/// The native profile folders of SystemUsers(), those that exist.
+std::vector<std::string> SystemUserFolders();
+
+/// Whether the chosen system is there at all: for a Windows volume, the reason
+/// no installation is found at its folder; Ok for the others.
+Status ChosenSystemFound();
+
+/// Whether the chosen system may be changed without losing data: for a Windows
+/// volume, fails with the reason when it is mounted read-only, Windows is
+/// hibernated (or shut down with fast start-up) or one of its hives is dirty;
+/// Ok for the others, whose writes fail one by one if at all.
+Status ChosenSystemWritable();
 
 /// Makes the calls of this thread act on another system while it lives; nests.
 class ScopedWindowsSystem {

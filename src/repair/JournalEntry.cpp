@@ -91,6 +91,7 @@ struct ToJsonVisitor {
     if (c.keyPath) j["key"] = EscapeBytes(*c.keyPath);
     if (c.valueName) j["name"] = EscapeBytes(*c.valueName);
     if (!c.prefix.empty()) j["prefix"] = EscapeBytes(c.prefix);
+    if (!c.volume.empty()) j["volume"] = EscapeBytes(c.volume);
     if (c.created) j["created"] = EscapeBytes(*c.created);
     return j;
   }
@@ -133,6 +134,7 @@ Expected<JournalRecord> RecordFromJson(const std::string& op, const Fields& f) {
     auto before = f.Registry("old");
     auto after = f.Registry("new");
     auto prefix = f.MaybeBytes("prefix");
+    auto volume = f.MaybeBytes("volume");  // older journals have none
     auto created = f.MaybeBytes("created");
     if (!location) return location.error();
     if (!key) return key.error();
@@ -140,10 +142,11 @@ Expected<JournalRecord> RecordFromJson(const std::string& op, const Fields& f) {
     if (!before) return before.error();
     if (!after) return after.error();
     if (!prefix) return prefix.error();
+    if (!volume) return volume.error();
     if (!created) return created.error();
     return RegistryChange{std::move(*location), std::move(*key),   std::move(*name),
                           std::move(*before),   std::move(*after), prefix->value_or(std::string()),
-                          std::move(*created)};
+                          volume->value_or(std::string()), std::move(*created)};
   }
   if (op == "ini") {
     auto path = f.Bytes("path");

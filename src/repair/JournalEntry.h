@@ -52,6 +52,7 @@ struct RegistryChange {
   std::optional<RegistryData> before;  // empty: the value did not exist
   std::optional<RegistryData> after;   // empty: the change removes it
   std::string prefix;                  // the Wine prefix it was made in; empty: the running system
+  std::string volume;                  // the mounted Windows volume it was made in; empty: none
   std::optional<std::string> created;  // the topmost key the change made, which undo removes once empty
 };
 

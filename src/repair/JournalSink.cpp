@@ -151,15 +151,16 @@ Status JournalSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
 }
 
 // A registry record names its value exactly (key and name apart: a name may hold
-// a backslash), the Wine prefix it belongs to, its data before and after as
-// exact bytes, and the topmost key the change creates, which undo removes again
-// once it is empty.
+// a backslash), the Wine prefix or mounted Windows volume it belongs to, its data
+// before and after as exact bytes, and the topmost key the change creates, which
+// undo removes again once it is empty.
 bool JournalSink::RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after) {
   // What cannot be read cannot be recorded, and so is not changed.
   if (RegistryValuePresence(value) == ValuePresence::Unknown) return false;
   const bool creates = after.has_value();
   return Record(RegistryChange{RegistryLocationText(value), value.keyPath, value.valueName,
                                DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
+                               platform::ChosenWindowsVolume(),
                                creates ? FirstMissingKey(value.root, value.keyPath) : std::nullopt});
 }
 

@@ -130,9 +130,9 @@ struct RowWork {
 };
 
 // The Windows system a row's repair acts on: the Wine prefix its program runs in,
-// or the current one.
+// or the current one (a mounted Windows installation's rows name none).
 platform::WindowsSystemRef SystemOf(const DetectionRow& row) {
-  return row.prefix.empty() ? platform::WindowsSystemRef{} : platform::WindowsSystemRef::Prefix(row.prefix);
+  return row.prefix.empty() ? platform::CurrentWindowsSystem() : platform::WindowsSystemRef::Prefix(row.prefix);
 }
 
 // Why the registry changes of a row's repair did not take effect; empty when

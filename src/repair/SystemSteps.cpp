@@ -11,6 +11,7 @@
 #include "platform/Path.h"
 #include "platform/Wildcard.h"
 #include "platform/WindowsSystem.h"
+#include "platform/WindowsSystemChoice.h"
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
 #include "services/FileUtils.h"
@@ -121,18 +122,31 @@ bool IsVisible(const EntryInfo& entry) {
 
 }  // namespace
 
+// Where a system keeps its users apart (a mounted Windows installation) a user's
+// setting is written for each of them, below HKEY_USERS; elsewhere to
+// HKEY_CURRENT_USER.
+std::vector<std::pair<platform::RootKey, std::string>> SettingPlaces(const Setting& setting, const std::string& path,
+                                                                     const std::vector<std::string>& users) {
+  if (setting.root != HKEY_CURRENT_USER || users.empty()) return {{setting.root, path}};
+  std::vector<std::pair<platform::RootKey, std::string>> places;
+  for (const std::string& user : users) places.emplace_back(HKEY_USERS, user + "\\" + path);
+  return places;
+}
+
 void RepairSystemSettings(ChangeSink& sink) {
   if (const auto windows = HeldFolder(platform::WindowsDirectoryPath())) {
     (void)sink.WriteIniValue(*windows, platform::SystemEntryName(*windows, "system.ini"), "boot", "shell",
                              "Explorer.exe");
   }
   const auto& settings = RegistrySettings();
+  const std::vector<std::string> users = platform::SystemUsers();
   for (std::size_t i = 0; i < settings.size(); ++i) {
-    const std::string path = SettingPath(i, settings[i]);
-    if (settings[i].isText) {
-      sink.WriteRegString(settings[i].root, path, settings[i].text);
-    } else {
-      sink.WriteRegDWord(settings[i].root, path, 0);
+    for (const auto& [root, path] : SettingPlaces(settings[i], SettingPath(i, settings[i]), users)) {
+      if (settings[i].isText) {
+        sink.WriteRegString(root, path, settings[i].text);
+      } else {
+        sink.WriteRegDWord(root, path, 0);
+      }
     }
   }
 }
@@ -140,9 +154,11 @@ void RepairSystemSettings(ChangeSink& sink) {
 std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys() {
   std::vector<std::pair<platform::RootKey, std::string>> keys;
   const auto& settings = RegistrySettings();
+  const std::vector<std::string> users = platform::SystemUsers();
   for (std::size_t i = 0; i < settings.size(); ++i) {
-    const std::string path = SettingPath(i, settings[i]);
-    if (const auto split = SplitValuePath(path)) keys.emplace_back(settings[i].root, std::string(split->keyPath));
+    for (const auto& [root, path] : SettingPlaces(settings[i], SettingPath(i, settings[i]), users)) {
+      if (const auto split = SplitValuePath(path)) keys.emplace_back(root, std::string(split->keyPath));
+    }
   }
   return keys;
 }

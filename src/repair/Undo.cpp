@@ -37,8 +37,10 @@ std::optional<RegistryValueLocation> EntryValue(const RegistryChange& change) {
   return RegistryValueLocation{split->root, std::string(path->keyPath), std::string(path->valueName)};
 }
 
-// The Windows system a registry record was made in: the Wine prefix it names.
+// The Windows system a registry record was made in: the Wine prefix or the
+// mounted Windows volume it names.
 platform::WindowsSystemRef SystemOf(const RegistryChange& change) {
+  if (!change.volume.empty()) return platform::WindowsSystemRef::Volume(change.volume);
   return change.prefix.empty() ? platform::WindowsSystemRef{} : platform::WindowsSystemRef::Prefix(change.prefix);
 }
 
@@ -491,6 +493,21 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
   registry.Finish(steps);
 }
 
+// A mounted Windows volume that cannot be written without losing data (it is
+// read-only, hibernated or holds a dirty hive) is left entirely as it is.
+Status VolumesWritable(const ActionRecord& action) {
+  std::set<std::string> volumes;
+  for (const JournalEntry& entry : action.entries) {
+    const auto* change = std::get_if<RegistryChange>(&entry.record);
+    if (change && !change->volume.empty()) volumes.insert(change->volume);
+  }
+  for (const std::string& volume : volumes) {
+    const platform::ScopedWindowsSystem chosen(platform::WindowsSystemRef::Volume(volume));
+    if (Status writable = platform::ChosenSystemWritable(); !writable) return writable;
+  }
+  return Ok();
+}
+
 std::string NoSuchAction(std::string_view idOrLast) {
   return idOrLast == "last" ? "no recorded action is left to undo"
                             : "no recorded action has the id " + std::string(idOrLast);
@@ -550,6 +567,10 @@ UndoReport UndoAction(std::string_view idOrLast, const std::string& actionsFolde
     return report;
   }
   report.id = id;
+  if (const Status writable = VolumesWritable(*action); !writable) {
+    report.error = "nothing was undone: " + writable.error().reason;
+    return report;
+  }
   UndoSteps(*action, report.steps);
   const Status recorded = AppendToAction(*action, JournalEntry{0, UndoneNote{UtcNow(), report.Complete()}});
   if (!recorded) {

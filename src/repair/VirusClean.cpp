@@ -5,6 +5,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
+#include "platform/WindowsSystemChoice.h"
 #include "scan/RegistryLocations.h"
 #include "services/TextUtils.h"
 
@@ -48,18 +49,34 @@ void Contained(Step step) {
   }
 }
 
+// A step on a user's own folders: for each user where the system keeps them
+// apart (a mounted Windows installation), with that user chosen.
+template <typename Step>
+void ForEachUser(Step step) {
+  const std::vector<std::string> users = platform::SystemUsers();
+  if (users.empty()) {
+    Contained(step);
+    return;
+  }
+  const std::string volume = platform::CurrentWindowsSystem().root;
+  for (const std::string& user : users) {
+    platform::ScopedWindowsSystem chosen(platform::WindowsSystemRef::Volume(volume, user));
+    Contained(step);
+  }
+}
+
 }  // namespace
 
 bool CleanSystem(const std::string& path, ChangeSink& sink) {
   bool deleted = false;
   Contained([&] { deleted = DeleteInfectedFile(path, sink); });
   Contained([&] { RepairSystemSettings(sink); });
-  Contained([&] { DeleteWormFiles(sink); });
+  ForEachUser([&] { DeleteWormFiles(sink); });
   Contained([&] { RepairAutoexec(sink); });
   Contained([&] { RepairHostsFile(sink); });
-  Contained([&] { DeleteMarkedHtmlFiles(sink); });
+  ForEachUser([&] { DeleteMarkedHtmlFiles(sink); });
   Contained([&] { DeleteWormTasks(sink); });
-  Contained([&] { DeleteWormFolders(sink); });
+  ForEachUser([&] { DeleteWormFolders(sink); });
   return deleted;
 }
 

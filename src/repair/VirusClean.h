@@ -36,11 +36,15 @@ bool DeleteRegistryDetection(const RegistryValueLocation& value, ChangeSink& sin
 /// DeleteInfectedFile, then the seven system steps in order, each exactly once
 /// whatever the earlier ones achieved or threw. The result is DeleteInfectedFile's.
 /// Every file step acts through folders it holds open (see platform::Folder): a
-/// folder swapped for a link while it runs is refused, never followed.
+/// folder swapped for a link while it runs is refused, never followed. Where
+/// the system keeps its users apart (a mounted Windows installation), the steps
+/// on a user's folders run for each user, with that user chosen.
 bool CleanSystem(const std::string& path, ChangeSink& sink = ApplyChanges());
 
 /// The worm's "system.ini" shell, safe-mode shell, Explorer settings, open
 /// commands and policies set back: sixteen writes, each tried whatever the others do.
+/// Where the system keeps its users apart, a user's setting is written for each
+/// of them below HKEY_USERS.
 void RepairSystemSettings(ChangeSink& sink = ApplyChanges());
 
 /// The registry keys RepairSystemSettings writes to, so that they (and the keys

@@ -101,16 +101,19 @@ std::string ScanKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uin
   return std::string();
 }
 
-// The six keys of one Windows system (the chosen one); its rows name prefix.
-void ScanSystem(ScanFrontEnd& frontEnd, const ScanContext& context, const std::string& prefix) {
-  constexpr platform::RootKey kRoots[] = {platform::kHkeyLocalMachine, platform::kHkeyCurrentUser};
-  // Where reaching the registry is costly (Wine's, while its server runs) the six
+using KeyList = std::vector<std::pair<platform::RootKey, std::string>>;
+
+// The three Run keys of a root, below a key of it (empty, or ending in '\').
+void AddRunKeys(KeyList& keys, platform::RootKey root, const std::string& below = {}) {
+  for (const char* keyPath : kRunKeys) keys.emplace_back(root, below + keyPath);
+}
+
+// Run keys of one Windows system (the chosen one); its rows name prefix.
+void ScanSystem(ScanFrontEnd& frontEnd, const ScanContext& context, const std::string& prefix, const KeyList& keys) {
+  // Where reaching the registry is costly (Wine's, while its server runs) the
   // keys are read together, once, with what expanding their data needs.
   platform::RegistryBatch batch(context.stop);
-  std::vector<std::pair<platform::RootKey, std::string>> keys;
-  for (platform::RootKey root : kRoots)
-    for (const char* keyPath : kRunKeys) keys.emplace_back(root, keyPath);
-  std::vector<std::pair<platform::RootKey, std::string>> ahead = keys;
+  KeyList ahead = keys;
   for (const auto& [root, keyPath] : platform::EnvironmentRegistryKeys()) ahead.emplace_back(root, keyPath);
   (void)batch.Prefetch(ahead);  // a failure shows in the keys' own reading below
   PhaseMemory memory;
@@ -136,7 +139,22 @@ std::string ProgramOfRunValue(const platform::RegistryValue& value) {
 void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context) {
   frontEnd.ShowOperation(kScanningRegistryText);
   frontEnd.ProcessPendingMessages();
-  ScanSystem(frontEnd, context, std::string());
+  const std::vector<std::string> users = platform::SystemUsers();
+  KeyList keys;
+  AddRunKeys(keys, platform::kHkeyLocalMachine);
+  if (users.empty()) AddRunKeys(keys, platform::kHkeyCurrentUser);
+  ScanSystem(frontEnd, context, std::string(), keys);
+  // A mounted Windows installation has many users: each one's keys are listed
+  // below HKEY_USERS, read with that user chosen so that their values expand
+  // as that user's.
+  const std::string volume = platform::CurrentWindowsSystem().root;
+  for (const std::string& user : users) {
+    if (Stopped(context)) return;
+    platform::ScopedWindowsSystem chosen(platform::WindowsSystemRef::Volume(volume, user));
+    KeyList userKeys;
+    AddRunKeys(userKeys, platform::kHkeyUsers, user + "\\");
+    ScanSystem(frontEnd, context, std::string(), userKeys);
+  }
   // A worm the memory phase found running in another Wine prefix starts from
   // that prefix's Run keys: they are scanned too, their rows naming the prefix.
   const std::string current = platform::ChosenWinePrefix();
@@ -148,7 +166,10 @@ void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context) {
   for (const std::string& prefix : others) {
     if (Stopped(context)) return;
     platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Prefix(prefix));
-    ScanSystem(frontEnd, context, prefix);
+    KeyList prefixKeys;
+    AddRunKeys(prefixKeys, platform::kHkeyLocalMachine);
+    AddRunKeys(prefixKeys, platform::kHkeyCurrentUser);
+    ScanSystem(frontEnd, context, prefix, prefixKeys);
   }
 }
 

@@ -9,13 +9,16 @@
 
 namespace korbu {
 
-/// Gives the program of every value of the six Run keys a verdict and lists each
+/// Gives the program of every value of the Run keys (the machine's and the
+/// user's: six) a verdict and lists each
 /// infected value by its registry location as "Registry was infected". The scan
 /// reads the registry only: it never deletes or changes a value. One value that
 /// cannot be judged is skipped, never the rest. A registry that cannot be reached
 /// (no Wine answering, a file that cannot be read) is told through ShowFileError,
 /// each reason once; a key that does not exist is passed over. The work grows in
 /// step with the number of values, and a set context.stop ends the phase at once.
+/// A system with users kept apart (a mounted Windows installation) has the Run
+/// keys of each user scanned below HKEY_USERS, each read as that user's.
 /// Besides the current system, the Run keys of every other Wine prefix in which
 /// the memory phase found a listed program running are scanned; their rows name
 /// that prefix.

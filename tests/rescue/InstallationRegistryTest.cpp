@@ -46,7 +46,7 @@ TEST(InstallationRegistry, RootKeysLandInTheirHivesOnCommit) {
   ASSERT_TRUE(registry.SetValue(kHkeyCurrentUser, kPolicies, {"DisableCMD", 4, DwordData(0)}));
   EXPECT_FALSE(ReadHiveValue(volume.UserHive("alice"), kPolicies, "DisableTaskMgr")) << "written before Commit";
 
-  ASSERT_TRUE(registry.Commit());
+  ASSERT_TRUE(registry.Commit().empty());
   EXPECT_EQ(ReadHiveValue(volume.Software(), "Classes\\exefile\\shell\\open\\command", ""),
             (HiveData{1, StringData("\"%1\" %*")}));
   EXPECT_EQ(ReadHiveValue(volume.UserHive("alice"), kPolicies, "DisableTaskMgr"), (HiveData{4, DwordData(0)}));
@@ -85,7 +85,7 @@ TEST(InstallationRegistry, RefusesToWriteWhatCouldLoseDataAndStillReads) {
   EXPECT_FALSE(registry.CheckWritable());
   Status refused = registry.DeleteValue(kHkeyUsers, bobKey, "DisableTaskMgr");
   EXPECT_NE(refused.Reason().find("hibernated"), std::string::npos) << refused.Reason();
-  EXPECT_TRUE(registry.Commit());
+  EXPECT_TRUE(registry.Commit().empty());
   EXPECT_EQ(ReadHiveValue(volume.UserHive("bob"), kPolicies, "DisableTaskMgr"), (HiveData{4, DwordData(1)}));
 }
 

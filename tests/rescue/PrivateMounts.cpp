@@ -8,9 +8,8 @@
 #include "support/TempTree.h"
 
 namespace korbu::test {
-namespace {
 
-ScriptRun Run(const std::string& command) {
+ScriptRun RunCommand(const std::string& command) {
   ScriptRun run;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return run;
@@ -22,8 +21,6 @@ ScriptRun Run(const std::string& command) {
   return run;
 }
 
-}  // namespace
-
 std::string ShellQuote(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -32,7 +29,7 @@ std::string ShellQuote(const std::string& text) {
 
 std::string PrivateMountsUnavailable() {
   if (::geteuid() != 0) return "mounting needs root";
-  const ScriptRun probe = Run("unshare --mount --propagation private true");
+  const ScriptRun probe = RunCommand("unshare --mount --propagation private true");
   if (probe.status != 0) return "no mount namespace can be made here: " + probe.output;
   return {};
 }
@@ -40,14 +37,14 @@ std::string PrivateMountsUnavailable() {
 std::string NtfsUnavailable() {
   if (std::string why = PrivateMountsUnavailable(); !why.empty()) return why;
   if (::access("/dev/fuse", R_OK | W_OK) != 0) return "no /dev/fuse";
-  if (Run("command -v mkntfs && command -v ntfs-3g").status != 0) return "mkntfs or ntfs-3g is not installed (ntfs-3g)";
+  if (RunCommand("command -v mkntfs && command -v ntfs-3g").status != 0) return "mkntfs or ntfs-3g is not installed (ntfs-3g)";
   return {};
 }
 
 ScriptRun RunWithPrivateMounts(const std::string& script) {
   TempTree tree;
   const std::string file = tree.Write("script.sh", script);
-  return Run("unshare --mount --propagation private sh -eu " + ShellQuote(file));
+  return RunCommand("unshare --mount --propagation private sh -eu " + ShellQuote(file));
 }
 
 }  // namespace korbu::test

@@ -20,6 +20,9 @@ std::string PrivateMountsUnavailable();
 /// ntfs-3g or /dev/fuse); empty when one can.
 std::string NtfsUnavailable();
 
+/// Runs a shell command line here, its output collected.
+ScriptRun RunCommand(const std::string& command);
+
 /// Runs the script with sh -eu in a mount namespace of its own.
 ScriptRun RunWithPrivateMounts(const std::string& script);
 

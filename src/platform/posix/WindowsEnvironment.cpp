@@ -7,6 +7,7 @@
 #include "platform/Registry.h"
 #include "platform/WindowsSystem.h"
 #include "platform/posix/WinePrefix.h"
+#include "platform/rescue/VolumeSystem.h"
 
 namespace korbu::platform {
 namespace {
@@ -58,12 +59,26 @@ std::string UserName() {
   return "root";
 }
 
+void AddUserVariables(Variables& vars, const std::string& drive, const std::string& profile,
+                      const std::string& userName) {
+  vars["USERNAME"] = userName;
+  vars["USERPROFILE"] = profile;
+  vars["HOMEDRIVE"] = drive;
+  vars["HOMEPATH"] = profile.substr(2);
+  vars["APPDATA"] = profile + "\\AppData\\Roaming";
+  vars["LOCALAPPDATA"] = profile + "\\AppData\\Local";
+  vars["TEMP"] = profile + "\\AppData\\Local\\Temp";
+  vars["TMP"] = vars["TEMP"];
+}
+
 Variables PrefixVariables() {
   Variables vars;
   const std::string windows = WindowsDirectoryPath();
   if (windows.empty()) return vars;
   const std::string drive = windows.substr(0, 2);
-  const std::string profile = drive + "\\users\\" + UserName();
+  // A mounted installation's user is the chosen one, if any; a prefix's is ours.
+  const std::string profile = rescue::VolumeChosen() ? rescue::VolumeUserProfilePath() : drive + "\\users\\" + UserName();
+  const std::string userName = profile.substr(profile.find_last_of('\\') + 1);
   vars["SYSTEMDRIVE"] = drive;
   vars["SYSTEMROOT"] = windows;
   vars["WINDIR"] = windows;
@@ -73,14 +88,7 @@ Variables PrefixVariables() {
   vars["PROGRAMDATA"] = drive + "\\ProgramData";
   vars["ALLUSERSPROFILE"] = drive + "\\ProgramData";
   vars["PUBLIC"] = drive + "\\users\\Public";
-  vars["USERNAME"] = UserName();
-  vars["USERPROFILE"] = profile;
-  vars["HOMEDRIVE"] = drive;
-  vars["HOMEPATH"] = profile.substr(2);
-  vars["APPDATA"] = profile + "\\AppData\\Roaming";
-  vars["LOCALAPPDATA"] = profile + "\\AppData\\Local";
-  vars["TEMP"] = profile + "\\AppData\\Local\\Temp";
-  vars["TMP"] = vars["TEMP"];
+  if (!profile.empty()) AddUserVariables(vars, drive, profile, userName);
   for (const auto& [root, keyPath] : EnvironmentRegistryKeys()) AddKey(vars, root, keyPath);
   return vars;
 }

@@ -11,6 +11,7 @@
 #include "platform/Registry.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/WinePrefix.h"
+#include "platform/rescue/VolumeSystem.h"
 
 namespace korbu::platform {
 namespace {
@@ -48,6 +49,14 @@ std::string DriveRoot(const std::string& prefix, char letter) {
   // A prefix that never got its dosdevices links still has its system drive.
   if (errno == ENOENT && letter == 'c') return RealFolder(prefix + "/drive_c");
   return {};
+}
+
+// The native folder behind a drive letter of the chosen system; empty when there
+// is none.
+std::string SystemDriveRoot(char letter) {
+  if (rescue::VolumeChosen()) return rescue::VolumeDriveRoot(letter);
+  const std::string prefix = posix::FindWinePrefix();
+  return prefix.empty() ? std::string() : DriveRoot(prefix, letter);
 }
 
 struct DirCloser {
@@ -122,11 +131,9 @@ std::optional<WindowsPath> Parse(std::string_view path) {
 // Maps a parsed path. A folder is resolved whole and must exist; a file path keeps
 // its last component unresolved and may name something missing.
 std::string Map(std::string_view windowsPath, bool folder) {
-  const std::string prefix = posix::FindWinePrefix();
-  if (prefix.empty()) return {};
   const auto parsed = Parse(windowsPath);
   if (!parsed) return {};
-  std::string current = DriveRoot(prefix, parsed->drive);
+  std::string current = SystemDriveRoot(parsed->drive);
   if (current.empty()) return {};
 
   const auto& parts = parsed->components;
@@ -150,10 +157,18 @@ std::string Map(std::string_view windowsPath, bool folder) {
 }  // namespace
 
 std::string WindowsDirectoryPath() {
+  if (rescue::VolumeChosen()) {
+    auto installation = rescue::ChosenInstallation();
+    return installation ? (*installation)->windowsPath : std::string();
+  }
   return posix::FindWinePrefix().empty() ? std::string() : std::string(kWindowsDirectory);
 }
 
 std::string SystemDirectoryPath() {
+  if (rescue::VolumeChosen()) {
+    const std::string windows = WindowsDirectoryPath();
+    return windows.empty() ? windows : windows + "\\System32";
+  }
   return posix::FindWinePrefix().empty() ? std::string() : std::string(kSystemDirectory);
 }
 
@@ -164,6 +179,7 @@ std::string NativePath(std::string_view windowsPath) { return Map(windowsPath, f
 std::string NativeFolder(std::string_view windowsPath) { return Map(windowsPath, true); }
 
 std::string SpecialFolderWindowsPath(int csidl) {
+  if (rescue::VolumeChosen()) return rescue::VolumeSpecialFolderPath(csidl);
   std::string_view valueName;
   if (csidl == kCsidlLocalAppData) {
     valueName = "Local AppData";
@@ -185,11 +201,9 @@ std::string SpecialFolderPath(int csidl) {
 }
 
 std::optional<Folder> OpenSystemFolder(std::string_view windowsPath) {
-  const std::string prefix = posix::FindWinePrefix();
-  if (prefix.empty()) return std::nullopt;
   const auto parsed = Parse(windowsPath);
   if (!parsed) return std::nullopt;
-  const std::string root = DriveRoot(prefix, parsed->drive);
+  const std::string root = SystemDriveRoot(parsed->drive);
   if (root.empty()) return std::nullopt;
   auto folder = Folder::Open(root);
   for (const std::string& part : parsed->components) {
@@ -203,6 +217,7 @@ std::optional<Folder> OpenSpecialFolder(int csidl) {
   const std::string windowsPath = SpecialFolderWindowsPath(csidl);
   if (windowsPath.empty()) return std::nullopt;
   if (auto folder = OpenSystemFolder(windowsPath)) return folder;
+  if (rescue::VolumeChosen()) return std::nullopt;  // no home folder of its own to link to
   // Refused: perhaps the folder is Wine's link to the user's own one. Its target,
   // resolved once, is held without following any further link.
   const std::string target = NativeFolder(windowsPath);

@@ -28,6 +28,8 @@ std::string FindWinePrefix() {
   std::string folder;
   if (const WindowsSystemRef& chosen = CurrentWindowsSystem(); chosen.kind == WindowsSystemRef::Kind::WinePrefix) {
     folder = chosen.root;  // never another prefix in its place
+  } else if (chosen.kind == WindowsSystemRef::Kind::WindowsVolume) {
+    return {};  // a mounted Windows installation is no prefix
   } else if (const char* named = std::getenv("WINEPREFIX"); named != nullptr && named[0] != '\0') {
     folder = named;
   } else {

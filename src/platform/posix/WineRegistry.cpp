@@ -2,17 +2,21 @@
 // wineserver runs for the prefix and the helper's route while one does
 // (WineRegistryRoutes.h).
 #include <ctime>
+#include <optional>
 
 #include "platform/Registry.h"
 #include "platform/Utf16Text.h"
 #include "platform/posix/WineRegistryLock.h"
 #include "platform/posix/WineRegistryRoutes.h"
+#include "platform/rescue/VolumeRegistry.h"
+#include "platform/rescue/VolumeSystem.h"
 
 namespace korbu::platform {
 
 struct RegistryKey::State {
   posix::KeyPlace place;
   KeyAccess access = KeyAccess::Read;
+  std::optional<rescue::VolumeKey> volume;  // a key of a mounted Windows installation instead
 };
 
 namespace {
@@ -84,13 +88,19 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept = default;
 RegistryKey::~RegistryKey() = default;
 
 Expected<RegistryKey> RegistryKey::Open(RootKey root, std::string_view keyPath, KeyAccess access) {
+  if (rescue::VolumeChosen()) {
+    auto key = rescue::OpenVolumeKey(root, keyPath);
+    if (!key) return key.error();
+    return RegistryKey(std::make_unique<State>(State{{}, access, std::move(*key)}));
+  }
   auto place = posix::LocateKey(root, keyPath);
   if (!place) return place.error();
   if (auto exists = Exists(*place); !exists) return exists.error();
-  return RegistryKey(std::make_unique<State>(State{std::move(*place), access}));
+  return RegistryKey(std::make_unique<State>(State{std::move(*place), access, std::nullopt}));
 }
 
 KeyState RegistryKey::Probe(RootKey root, std::string_view keyPath) {
+  if (rescue::VolumeChosen()) return rescue::ProbeVolumeKey(root, keyPath);
   auto place = posix::LocateKey(root, keyPath);
   if (!place) return posix::SplitKeyPath(keyPath) ? KeyState::Unreachable : KeyState::Missing;
   const Status exists = Exists(*place);
@@ -99,6 +109,11 @@ KeyState RegistryKey::Probe(RootKey root, std::string_view keyPath) {
 }
 
 Expected<RegistryKey> RegistryKey::Create(RootKey root, std::string_view keyPath) {
+  if (rescue::VolumeChosen()) {
+    auto key = rescue::CreateVolumeKey(root, keyPath);
+    if (!key) return key.error();
+    return RegistryKey(std::make_unique<State>(State{{}, KeyAccess::ReadWrite, std::move(*key)}));
+  }
   auto place = posix::LocateKey(root, keyPath);
   if (!place) return place.error();
   // Within a batch the key is made with the commit (making a key that exists
@@ -122,10 +137,11 @@ Expected<RegistryKey> RegistryKey::Create(RootKey root, std::string_view keyPath
     }
     if (!made) return made.error();
   }
-  return RegistryKey(std::make_unique<State>(State{std::move(*place), KeyAccess::ReadWrite}));
+  return RegistryKey(std::make_unique<State>(State{std::move(*place), KeyAccess::ReadWrite, std::nullopt}));
 }
 
 Status RegistryKey::DeleteEmptyKey(RootKey root, std::string_view keyPath) {
+  if (rescue::VolumeChosen()) return rescue::DeleteEmptyVolumeKey(root, keyPath);
   auto place = posix::LocateKey(root, keyPath);
   if (!place) return place.error();
   if (posix::SplitKeyPath(keyPath)->empty()) return Failure("a root key is never deleted");
@@ -144,6 +160,7 @@ Status RegistryKey::DeleteEmptyKey(RootKey root, std::string_view keyPath) {
 
 Expected<std::vector<RegistryValue>> RegistryKey::EnumValues() const {
   if (auto usable = CanRead(state_.get()); !usable) return usable.error();
+  if (state_->volume) return rescue::VolumeValues(*state_->volume);
   auto values = ValuesOf(state_->place);
   if (!values) return values.error();
   std::vector<RegistryValue> out;
@@ -154,6 +171,7 @@ Expected<std::vector<RegistryValue>> RegistryKey::EnumValues() const {
 
 Expected<RegistryValue> RegistryKey::QueryValue(std::string_view name) const {
   if (auto usable = CanRead(state_.get()); !usable) return usable.error();
+  if (state_->volume) return rescue::VolumeValue(*state_->volume, name);
   const std::u16string wide = Wtf8ToUtf16(name);
   const KeyPlace& place = state_->place;
   if (!Live(place)) {
@@ -172,6 +190,7 @@ Expected<RegistryValue> RegistryKey::QueryValue(std::string_view name) const {
 
 Status RegistryKey::SetValue(std::string_view name, std::uint32_t type, std::string_view data) {
   if (auto usable = CanWrite(state_.get()); !usable) return usable;
+  if (state_->volume) return rescue::SetVolumeValue(*state_->volume, name, type, data);
   const KeyPlace& place = state_->place;
   posix::WineValue value{Wtf8ToUtf16(name), type, std::string(data)};
   if (Live(place)) {
@@ -190,6 +209,7 @@ Status RegistryKey::SetValue(std::string_view name, std::uint32_t type, std::str
 
 Status RegistryKey::DeleteValue(std::string_view name) {
   if (auto usable = CanWrite(state_.get()); !usable) return usable;
+  if (state_->volume) return rescue::DeleteVolumeValue(*state_->volume, name);
   const KeyPlace& place = state_->place;
   const std::u16string wide = Wtf8ToUtf16(name);
   if (Live(place)) {

@@ -6,6 +6,7 @@
 #include "platform/posix/WineRegHelper.h"
 #include "platform/posix/WineRegistryLock.h"
 #include "platform/posix/WineRegistryRoutes.h"
+#include "platform/rescue/VolumeRegistry.h"
 
 namespace korbu::platform::posix {
 namespace {
@@ -204,11 +205,12 @@ Status RegistryBatch::Prefetch(const std::vector<std::pair<RootKey, std::string>
 }
 
 bool RegistryBatch::HasPending() const {
-  return std::any_of(state_->live.begin(), state_->live.end(), [](const LivePrefix& work) { return !work.pending.empty(); });
+  return rescue::VolumesPending(*state_) ||
+         std::any_of(state_->live.begin(), state_->live.end(), [](const LivePrefix& work) { return !work.pending.empty(); });
 }
 
 std::vector<RegistryWriteFailure> RegistryBatch::Commit() {
-  std::vector<RegistryWriteFailure> failures;
+  std::vector<RegistryWriteFailure> failures = rescue::CommitVolumes(*state_);
   for (LivePrefix& work : state_->live) {
     if (work.pending.empty()) continue;
     // The changes, then one read of each key they touched.

@@ -57,12 +57,18 @@ struct CachedFile {
 
 }  // namespace korbu::platform::posix
 
+namespace korbu::platform::rescue {
+class InstallationRegistry;
+}
+
 namespace korbu::platform {
 
 struct RegistryBatch::State {
   const std::atomic<bool>* stop = nullptr;
   std::vector<posix::LivePrefix> live;
   std::map<std::string, posix::CachedFile> files;
+  // Mounted Windows volumes (rescue/VolumeRegistry.h), by mount folder.
+  std::map<std::string, std::shared_ptr<rescue::InstallationRegistry>> volumes;
   State* outer = nullptr;
 };
 

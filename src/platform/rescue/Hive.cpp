@@ -354,6 +354,13 @@ Status Hive::SetValue(std::string_view keyPath, const HiveValue& value) {
   return state_->Rewrite(*node, *values);
 }
 
+Status Hive::CreateKey(std::string_view keyPath) {
+  if (auto ok = state_->CheckWrite(); !ok) return ok;
+  auto node = state_->Key(keyPath, true);
+  if (!node) return node.error();
+  return Ok();
+}
+
 Status Hive::DeleteValue(std::string_view keyPath, std::string_view name) {
   if (auto ok = state_->CheckWrite(); !ok) return ok;
   auto node = state_->Key(keyPath, false);

@@ -64,6 +64,8 @@ class Hive {
   /// key and the keys above it when missing. Refused when a name cannot be
   /// written exactly or the key holds a value libhivex cannot write back.
   Status SetValue(std::string_view keyPath, const HiveValue& value);
+  /// Makes a key and the keys above it where missing (nothing when it exists).
+  Status CreateKey(std::string_view keyPath);
   /// Removes one value; the key and its other values stay.
   Status DeleteValue(std::string_view keyPath, std::string_view name);
   /// Removes a key that holds no values and no subkeys.

@@ -163,13 +163,33 @@ Expected<std::vector<HiveValue>> InstallationRegistry::Values(std::uint32_t root
   return (*open)->hive->Values(target->path);
 }
 
+Status InstallationRegistry::Note(Status made, const Target& target, std::uint32_t root, std::string_view keyPath,
+                                  std::string_view valueName, bool deletion, bool key) {
+  if (made) {
+    pending_.emplace_back(target.folder + "/" + target.file,
+                          // A volume is no Wine prefix: its changes name none.
+                          RegistryWriteFailure{root, std::string(keyPath), std::string(valueName), deletion, key,
+                                               std::string(), std::string()});
+  }
+  return made;
+}
+
+Status InstallationRegistry::CreateKey(std::uint32_t root, std::string_view keyPath) {
+  auto target = Locate(root, keyPath);
+  if (!target) return target.error();
+  if (target->kind != Target::Kind::Hive) return Ok();  // the roots always exist
+  auto open = Reach(*target, true);
+  if (!open) return open.error();
+  return Note((*open)->hive->CreateKey(target->path), *target, root, keyPath, {}, false, true);
+}
+
 Status InstallationRegistry::SetValue(std::uint32_t root, std::string_view keyPath, const HiveValue& value) {
   auto target = Locate(root, keyPath);
   if (!target) return target.error();
   if (target->kind != Target::Kind::Hive) return Failure("no values are kept there", EINVAL);
   auto open = Reach(*target, true);
   if (!open) return open.error();
-  return (*open)->hive->SetValue(target->path, value);
+  return Note((*open)->hive->SetValue(target->path, value), *target, root, keyPath, value.name, false, false);
 }
 
 Status InstallationRegistry::DeleteValue(std::uint32_t root, std::string_view keyPath, std::string_view name) {
@@ -178,7 +198,7 @@ Status InstallationRegistry::DeleteValue(std::uint32_t root, std::string_view ke
   if (target->kind != Target::Kind::Hive) return NotFound("no values are kept there");
   auto open = Reach(*target, true);
   if (!open) return open.error();
-  return (*open)->hive->DeleteValue(target->path, name);
+  return Note((*open)->hive->DeleteValue(target->path, name), *target, root, keyPath, name, true, false);
 }
 
 Status InstallationRegistry::DeleteEmptyKey(std::uint32_t root, std::string_view keyPath) {
@@ -189,19 +209,25 @@ Status InstallationRegistry::DeleteEmptyKey(std::uint32_t root, std::string_view
   }
   auto open = Reach(*target, true);
   if (!open) return open.error();
-  return (*open)->hive->DeleteEmptyKey(target->path);
+  return Note((*open)->hive->DeleteEmptyKey(target->path), *target, root, keyPath, {}, true, true);
 }
 
-Status InstallationRegistry::Commit() {
-  std::string reasons;
+std::vector<RegistryWriteFailure> InstallationRegistry::Commit() {
+  std::vector<RegistryWriteFailure> failures;
   for (auto& [path, open] : hives_) {
     if (!open->hive || !open->hive->Changed()) continue;
-    if (Status written = open->hive->Commit(); !written) {
-      reasons += (reasons.empty() ? "" : "; ") + written.Reason();
+    const Status written = open->hive->Commit();
+    if (written) continue;
+    for (const auto& [hive, change] : pending_) {
+      if (hive != path) continue;
+      failures.push_back(change);
+      failures.back().reason = written.Reason();
     }
+    // Nothing of it stays waiting: the hive is read afresh next time.
+    open->hive.reset();
   }
-  if (!reasons.empty()) return Failure(reasons);
-  return Ok();
+  pending_.clear();
+  return failures;
 }
 
 }  // namespace korbu::platform::rescue

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/Expected.h"
+#include "platform/Registry.h"
 #include "platform/rescue/Hive.h"
 #include "platform/rescue/WindowsInstallation.h"
 
@@ -36,10 +37,16 @@ class InstallationRegistry {
 
   const WindowsInstallation& Installation() const { return installation_; }
 
+  /// Makes HKEY_CURRENT_USER stand for another user (empty: none) from now on;
+  /// the changes made so far stay where they were made.
+  void SetCurrentUser(std::string user) { currentUser_ = std::move(user); }
+
   /// The subkeys and the values of a key; kHiveNotFound when it is missing.
   Expected<std::vector<std::string>> Subkeys(std::uint32_t root, std::string_view keyPath);
   Expected<std::vector<HiveValue>> Values(std::uint32_t root, std::string_view keyPath);
 
+  /// Makes a key (and those above it) where missing.
+  Status CreateKey(std::uint32_t root, std::string_view keyPath);
   /// Sets a value, creating the key (and those above it) when missing.
   Status SetValue(std::uint32_t root, std::string_view keyPath, const HiveValue& value);
   /// Removes one value; kHiveNotFound when it is not there.
@@ -47,9 +54,12 @@ class InstallationRegistry {
   /// Removes a key holding no values and no subkeys.
   Status DeleteEmptyKey(std::uint32_t root, std::string_view keyPath);
 
-  /// Writes every changed hive, each whole; the reasons of those that failed,
-  /// joined (the others are written all the same).
-  Status Commit();
+  /// True while changes wait for Commit.
+  bool HasPending() const { return !pending_.empty(); }
+
+  /// Writes every changed hive, each whole; every change of a hive that could
+  /// not be written, with the reason (the other hives are written all the same).
+  std::vector<RegistryWriteFailure> Commit();
 
   /// Whether the installation may be written at all: fails when its volume is
   /// mounted read-only or Windows is hibernated (the checks of each hive come on
@@ -61,11 +71,15 @@ class InstallationRegistry {
   struct OpenHive;
   Expected<Target> Locate(std::uint32_t root, std::string_view keyPath) const;
   Expected<OpenHive*> Reach(const Target& target, bool write);
+  // Notes a change made in an open hive, for Commit to tell if it is lost.
+  Status Note(Status made, const Target& target, std::uint32_t root, std::string_view keyPath,
+              std::string_view valueName, bool deletion, bool key);
 
   WindowsInstallation installation_;
   std::string currentUser_;
   std::map<std::string, std::unique_ptr<OpenHive>> hives_;  // by hive file path
   std::unique_ptr<Status> volumeWritable_;                  // once asked
+  std::vector<std::pair<std::string, RegistryWriteFailure>> pending_;  // by hive file path
 };
 
 }  // namespace korbu::platform::rescue

@@ -72,6 +72,12 @@ Expected<win32::UniqueKey> OpenKey(RootKey root, std::string_view keyPath, REGSA
 
 std::string ChosenWinePrefix() { return std::string(); }
 bool SamePrefixFolder(const std::string&, const std::string&) { return false; }
+// A mounted Windows volume is a Linux matter (rescue mode).
+std::string ChosenWindowsVolume() { return std::string(); }
+std::vector<std::string> SystemUsers() { return {}; }
+std::vector<std::string> SystemUserFolders() { return {}; }
+Status ChosenSystemFound() { return Reachable(); }
+Status ChosenSystemWritable() { return Reachable(); }
 
 // Windows tells its special folders and environment through the shell and the
 // process, not through keys a task would read ahead.

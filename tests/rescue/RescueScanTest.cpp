@@ -1,0 +1,159 @@
+// korbu-scan --windows through the real binary, on a folder laid out like a
+// Windows volume whose worm settings are merged into its hives with
+// hivexregedit: listed, cleaned for every user, undone, and refused where
+// writing could lose data.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "rescue/HiveFixture.h"
+#include "rescue/PrivateMounts.h"
+#include "rescue/WindowsVolume.h"
+#include "support/CrcForge.h"
+#include "support/TempTree.h"
+
+namespace korbu::test {
+namespace {
+
+constexpr const char* kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr const char* kExeCommand = "Classes\\exefile\\shell\\open\\command";
+constexpr const char* kWormValue = "Tok-Cirrhatus";
+
+// The worm as it leaves an installation: a Run value of alice's naming its file,
+// bob's tools locked, the machine's programs opened through it.
+class InfectedVolume {
+ public:
+  InfectedVolume() {
+    worm_ = volume_.Write("Users/alice/AppData/Local/smss.exe", VariantFile(1));
+    Merge(volume_.UserHive("alice"), "HKEY_CURRENT_USER", kRun,
+          "\"Tok-Cirrhatus\"=\"C:\\\\Users\\\\alice\\\\AppData\\\\Local\\\\smss.exe\"\n");
+    Merge(volume_.UserHive("bob"), "HKEY_CURRENT_USER", kPolicies,
+          "\"DisableTaskMgr\"=dword:00000001\n\"DisableRegistryTools\"=dword:00000001\n");
+    Merge(volume_.Software(), "HKEY_LOCAL_MACHINE\\SOFTWARE", kExeCommand,
+          "@=\"C:\\\\Users\\\\alice\\\\AppData\\\\Local\\\\smss.exe \\\"%1\\\" %*\"\n");
+  }
+
+  static std::string Unavailable() {
+    return RunCommand("command -v hivexregedit").status == 0 ? std::string()
+                                                             : "hivexregedit is not installed (libwin-hivex-perl)";
+  }
+
+  const WindowsVolume& Volume() const { return volume_; }
+  const std::string& Worm() const { return worm_; }
+
+  // korbu-scan with a data folder of its own and no Wine prefix.
+  std::string Command(const std::string& args) const {
+    return "env XDG_DATA_HOME=" + ShellQuote(data_.Path("data")) + " WINEPREFIX=/nonexistent-prefix " +
+           ShellQuote(KORBU_SCAN_EXE) + " --database " + ShellQuote(data_.MakeDir("db")) + " " + args;
+  }
+  ScriptRun Scan(const std::string& args) const {
+    return RunCommand(Command("--windows " + ShellQuote(volume_.Root()) + " " + args));
+  }
+
+  std::optional<HiveData> RunValue() const { return ReadHiveValue(volume_.UserHive("alice"), kRun, kWormValue); }
+  std::optional<HiveData> TaskMgr(const char* user) const {
+    return ReadHiveValue(volume_.UserHive(user), kPolicies, "DisableTaskMgr");
+  }
+  std::optional<HiveData> ExeCommand() const { return ReadHiveValue(volume_.Software(), kExeCommand, ""); }
+
+ private:
+  // A .reg file merged into a hive, as hivexregedit takes it: each key above
+  // the one given its own section.
+  static void Merge(const std::string& hive, const std::string& prefix, const std::string& keyPath,
+                    const std::string& values) {
+    std::string reg = "Windows Registry Editor Version 5.00\n";
+    for (std::size_t cut = keyPath.find('\\'); cut != std::string::npos; cut = keyPath.find('\\', cut + 1)) {
+      reg += "\n[" + prefix + "\\" + keyPath.substr(0, cut) + "]\n";
+    }
+    reg += "\n[" + prefix + "\\" + keyPath + "]\n" + values;
+    TempTree tree;
+    const std::string file = tree.Write("worm.reg", reg);
+    const ScriptRun merged = RunCommand("hivexregedit --merge --prefix " + ShellQuote(prefix) + " " +
+                                        ShellQuote(hive) + " " + ShellQuote(file));
+    ASSERT_EQ(merged.status, 0) << merged.output << reg;
+  }
+
+  WindowsVolume volume_;
+  TempTree data_;
+  std::string worm_;
+};
+
+bool Has(const ScriptRun& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
+
+TEST(RescueScan, ListsCleansForEveryUserAndUndoesExactly) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  const auto runValue = infected.RunValue();
+  const auto bobTaskMgr = infected.TaskMgr("bob");
+  const auto exeCommand = infected.ExeCommand();
+  ASSERT_TRUE(runValue && bobTaskMgr && exeCommand);
+
+  // Without PATH the users' folders are walked; the Run value is alice's.
+  const ScriptRun scan = infected.Scan("");
+  EXPECT_EQ(scan.status, 1) << scan.output;
+  // Listed as the scan spells the Run key.
+  EXPECT_TRUE(Has(scan, std::string("HKEY_USERS\\") + kAliceSid + "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\" +
+                            kWormValue))
+      << scan.output;
+  EXPECT_FALSE(Has(scan, "ERROR")) << scan.output;
+  EXPECT_TRUE(Has(scan, infected.Worm())) << scan.output;
+  EXPECT_EQ(infected.RunValue(), runValue) << "a scan changes nothing";
+
+  const ScriptRun clean = infected.Scan("--clean");
+  EXPECT_TRUE(Has(clean, "Recorded as action ")) << clean.output;
+  EXPECT_FALSE(std::filesystem::exists(infected.Worm()));
+  EXPECT_FALSE(infected.RunValue());
+  EXPECT_EQ(infected.TaskMgr("bob"), (HiveData{4, DwordData(0)}));
+  EXPECT_EQ(infected.TaskMgr("carol"), (HiveData{4, DwordData(0)})) << "every user's settings are repaired";
+  EXPECT_EQ(infected.ExeCommand(), (HiveData{1, StringData("\"%1\" %*")}));
+
+  // The record names the volume: undoing needs no --windows.
+  const ScriptRun undo = RunCommand(infected.Command("--undo last"));
+  EXPECT_EQ(undo.status, 0) << undo.output;
+  EXPECT_EQ(ReadFileBytes(infected.Worm()), VariantFile(1));
+  EXPECT_EQ(infected.RunValue(), runValue);
+  EXPECT_EQ(infected.TaskMgr("bob"), bobTaskMgr);
+  EXPECT_EQ(infected.ExeCommand(), exeCommand);
+  EXPECT_TRUE(HiveValueNames(infected.Volume().UserHive("carol"), kPolicies).empty());
+}
+
+// Each refusal leaves every hive and file as it was, says why, and lists the rows.
+void ExpectRefused(const InfectedVolume& infected, const ScriptRun& clean, const std::string& reason) {
+  EXPECT_EQ(clean.status, 1) << clean.output;
+  EXPECT_TRUE(Has(clean, reason)) << clean.output;
+  EXPECT_TRUE(Has(clean, std::string("HKEY_USERS\\") + kAliceSid)) << clean.output;
+  EXPECT_FALSE(Has(clean, "Recorded as action")) << clean.output;
+  EXPECT_TRUE(std::filesystem::exists(infected.Worm()));
+  EXPECT_TRUE(infected.RunValue());
+  EXPECT_EQ(infected.TaskMgr("bob"), (HiveData{4, DwordData(1)}));
+}
+
+TEST(RescueScan, RefusesToWriteAHibernatedWindowsOrADirtyHive) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  const std::string hiberfil = infected.Volume().Write("hiberfil.sys", "HIBR" + std::string(4092, '\0'));
+  ExpectRefused(infected, infected.Scan("--clean"), "fast start-up");
+
+  std::filesystem::remove(hiberfil);
+  MarkHiveDirty(infected.Volume().UserHive("carol"));
+  ExpectRefused(infected, infected.Scan("--delete"), "is dirty");
+}
+
+TEST(RescueScan, RefusesToWriteAReadOnlyMount) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  if (const std::string why = PrivateMountsUnavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  const std::string root = ShellQuote(infected.Volume().Root());
+  const ScriptRun clean = RunWithPrivateMounts("mount --bind " + root + " " + root + "\nmount -o remount,bind,ro " +
+                                               root + "\n" + infected.Command("--windows " + root + " --clean") +
+                                               " 2>&1 || echo \"status $?\"\n");
+  EXPECT_TRUE(Has(clean, "status 1")) << clean.output;
+  ScriptRun refused{1, clean.output};
+  ExpectRefused(infected, refused, "mounted read-only");
+}
+
+}  // namespace
+}  // namespace korbu::test
