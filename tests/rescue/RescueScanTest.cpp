@@ -155,5 +155,38 @@ TEST(RescueScan, RefusesToWriteAReadOnlyMount) {
   ExpectRefused(infected, refused, "mounted read-only");
 }
 
+// The same on a real NTFS file system through ntfs-3g, as a rescue meets it: the
+// hives are copied out after the clean and after the undo and read back here.
+TEST(RescueScan, CleansAndUndoesOnAnNtfsVolume) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  if (const std::string why = NtfsUnavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  const auto runValue = infected.RunValue();
+  const auto bobTaskMgr = infected.TaskMgr("bob");
+  TempTree work;
+  const std::string mnt = ShellQuote(work.MakeDir("mnt"));
+  const std::string out = work.MakeDir("out");
+  const auto copyHives = [&](const std::string& to) {
+    return "mkdir " + ShellQuote(out + "/" + to) + "\ncp " + mnt + "/Users/alice/NTUSER.DAT " +
+           ShellQuote(out + "/" + to + "/alice") + "\ncp " + mnt + "/Users/bob/NTUSER.DAT " +
+           ShellQuote(out + "/" + to + "/bob") + "\n";
+  };
+  const std::string image = ShellQuote(work.Path("ntfs.img"));
+  const ScriptRun run = RunWithPrivateMounts(
+      "truncate -s 32M " + image + "\nmkntfs -F -q -f " + image + " >/dev/null\nntfs-3g " + image + " " + mnt +
+      "\ncp -a " + ShellQuote(infected.Volume().Root()) + "/. " + mnt + "/\n" +
+      infected.Command("--windows " + mnt + " --clean") + " || true\n" + copyHives("clean") +
+      "test -e " + mnt + "/Users/alice/AppData/Local/smss.exe || echo worm-gone\n" +
+      infected.Command("--undo last") + " && echo undo-complete\n" + copyHives("undo") + "test -e " + mnt +
+      "/Users/alice/AppData/Local/smss.exe && echo worm-back\numount " + mnt + "\n");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(Has(run, "Recorded as action ")) << run.output;
+  EXPECT_TRUE(Has(run, "worm-gone") && Has(run, "undo-complete") && Has(run, "worm-back")) << run.output;
+  EXPECT_FALSE(ReadHiveValue(out + "/clean/alice", kRun, kWormValue));
+  EXPECT_EQ(ReadHiveValue(out + "/clean/bob", kPolicies, "DisableTaskMgr"), (HiveData{4, DwordData(0)}));
+  EXPECT_EQ(ReadHiveValue(out + "/undo/alice", kRun, kWormValue), runValue);
+  EXPECT_EQ(ReadHiveValue(out + "/undo/bob", kPolicies, "DisableTaskMgr"), bobTaskMgr);
+}
+
 }  // namespace
 }  // namespace korbu::test
