@@ -43,6 +43,10 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_EQ(ParseCommandLine({"-l", "scan.log", "--"}).options.paths, (std::vector<std::string>{"."}));
   EXPECT_TRUE(ParseCommandLine({"--history"}).options.paths.empty());
   EXPECT_EQ(ParseCommandLine({"-", "a"}).options.paths, (std::vector<std::string>{"-", "a"}));
+  // A mounted Windows runs nothing, and its users' folders stand for the PATH.
+  const auto rescue = ParseCommandLine({"--windows", "/mnt/windows"});
+  EXPECT_TRUE(rescue.error.empty() && rescue.options.paths.empty() && !rescue.options.memory) << rescue.error;
+  EXPECT_NE(ParseCommandLine({"--undo", "last", "--windows", "/mnt/windows"}).error, "");
   auto r = ParseCommandLine({"--database", "db", "--delete", "--dry-run", "--", "--odd-folder"});
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(*r.options.database, "db");
