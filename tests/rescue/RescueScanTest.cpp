@@ -44,10 +44,12 @@ class InfectedVolume {
   const WindowsVolume& Volume() const { return volume_; }
   const std::string& Worm() const { return worm_; }
 
-  // korbu-scan with a data folder of its own and no Wine prefix.
+  // korbu-scan with data and cache folders of its own, no Wine prefix and the
+  // own detection alone.
   std::string Command(const std::string& args) const {
-    return "env XDG_DATA_HOME=" + ShellQuote(data_.Path("data")) + " WINEPREFIX=/nonexistent-prefix " +
-           ShellQuote(KORBU_SCAN_EXE) + " --database " + ShellQuote(data_.MakeDir("db")) + " " + args;
+    return "env XDG_DATA_HOME=" + ShellQuote(data_.Path("data")) + " XDG_CACHE_HOME=" +
+           ShellQuote(data_.Path("cache")) + " WINEPREFIX=/nonexistent-prefix " + ShellQuote(KORBU_SCAN_EXE) +
+           " --no-engine " + args;
   }
   ScriptRun Scan(const std::string& args) const {
     return RunCommand(Command("--windows " + ShellQuote(volume_.Root()) + " " + args));
