@@ -117,7 +117,8 @@ void VerdictCache::PrepareEarlier(const ContextEntry& current, const DatabaseSet
   }
   std::sort(earlier.begin(), earlier.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   if (earlier.size() > kMaxSmallEngines) earlier.resize(kMaxSmallEngines);
-  for (const auto& [count, entry] : earlier) {
+  for (const auto& item : earlier) {
+    const ContextEntry& entry = item.second;  // a lambda may not capture a structured binding before C++23
     const auto plan = [&]() -> DeltaPlan {
       std::vector<RecordedDatabase> before;
       std::vector<RecordedDatabase> now;
