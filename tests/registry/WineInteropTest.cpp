@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -270,6 +271,28 @@ TEST_F(WineInterop, AWineThatCannotAnswerIsAnErrorNeverAnEmptyKey) {
   ASSERT_EQ(scan.errors.size(), 1u);
   EXPECT_NE(scan.errors[0].find("Wine"), std::string::npos) << scan.errors[0];
   EXPECT_EQ(scan.list.Count(), 0u);
+  Wine("wineserver -k");
+  Wine("wineserver -w");
+}
+
+// A Wine that ends before reading a request larger than a pipe holds fails that
+// commit alone: the write meets a closed pipe, which must not end the program.
+TEST_F(WineInterop, AWineThatEndsBeforeReadingItsRequestFailsTheCommitNotTheProgram) {
+  Wine("wineserver -p");
+  platform::RegistryBatch batch;
+  auto key = platform::RegistryKey::Create(kHkeyCurrentUser, kRun);
+  ASSERT_TRUE(key) << key.error().reason;
+  ASSERT_TRUE(key->SetValue("large", platform::kRegSz, std::string(1 << 20, 'a')));
+  const std::string closing = tree_->Path("closing-wine");
+  {
+    std::ofstream script(closing);
+    script << "#!/bin/sh\nexec 0<&-\nsleep 0.3\nexit 1\n";
+  }
+  fs::permissions(closing, fs::perms::owner_all);
+  ScopedEnv closingWine("WINE", closing);
+  const std::vector<platform::RegistryWriteFailure> failed = batch.Commit();
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_NE(failed[0].reason.find("Wine"), std::string::npos) << failed[0].reason;
   Wine("wineserver -k");
   Wine("wineserver -w");
 }

@@ -3,10 +3,12 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +28,30 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kMaxReplyBytes = 64u << 20;
 // What Wine says on its standard error is kept for the reason of a failure.
 constexpr std::size_t kMaxErrorBytes = 4096;
+
+// Writes to the helper's standard input. A Wine that ends before reading it
+// closes the pipe: that must be an error of this request, never a SIGPIPE that
+// ends the whole program. The signal is held back for this thread and, when this
+// write raised it, taken off again.
+ssize_t WriteToChild(int fd, const char* data, std::size_t size) {
+  sigset_t pipeSignal, previous;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  sigset_t pending;
+  sigemptyset(&pending);
+  ::sigpending(&pending);
+  const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+  ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+  const ssize_t n = ::write(fd, data, size);
+  const int saved = errno;
+  if (n < 0 && saved == EPIPE && !alreadyPending) {
+    const timespec none{0, 0};
+    RetryOnEintr([&] { return ::sigtimedwait(&pipeSignal, nullptr, &none); });
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = saved;
+  return n;
+}
 
 // Who the child runs as: the prefix's owner when this program is root.
 struct Identity {
@@ -181,7 +207,7 @@ Expected<Outcome> Exchange(const std::string& prefix, const std::string& request
   std::string failure;
   for (;;) {
     if (in.write.Valid()) {
-      const ssize_t n = ::write(in.write.Get(), request.data() + sent, request.size() - sent);
+      const ssize_t n = WriteToChild(in.write.Get(), request.data() + sent, request.size() - sent);
       if (n > 0) sent += static_cast<std::size_t>(n);
       if (sent == request.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) in.write.Reset();
     }
