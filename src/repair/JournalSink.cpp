@@ -73,9 +73,9 @@ void JournalSink::Follow(std::string_view object) {
 
 std::string JournalSink::CurrentVirus() const { return current_ < rows_.size() ? rows_[current_].virus : std::string(); }
 
-void JournalSink::EndProcesses(const std::string& imagePath) {
+Status JournalSink::EndProcesses(const std::string& imagePath) {
   Follow(platform::FullPath(imagePath));
-  inner_.EndProcesses(imagePath);
+  return inner_.EndProcesses(imagePath);
 }
 
 Status JournalSink::ClearAttributes(const platform::Folder& folder, const std::string& name) {

@@ -29,7 +29,7 @@ class JournalSink final : public ChangeSink {
   ~JournalSink() override;
 
   bool Applies() const override { return inner_.Applies(); }
-  void EndProcesses(const std::string& imagePath) override;
+  Status EndProcesses(const std::string& imagePath) override;
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;

@@ -41,7 +41,7 @@ Status ReplaceKeepingBackup(const platform::Folder& folder, const std::string& n
 class ApplySink final : public ChangeSink {
  public:
   bool Applies() const override { return true; }
-  void EndProcesses(const std::string& imagePath) override { EndProcessesOfFile(imagePath); }
+  Status EndProcesses(const std::string& imagePath) override { return EndProcessesOfFile(imagePath); }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override {
     return Done(folder.SetAttributes(name, platform::kAttrNormal), "its attributes could not be cleared");
   }
@@ -139,11 +139,13 @@ Expected<FileContent> ReadRegularFile(const platform::Folder& folder, const std:
   return FileContent{std::move(*bytes), held->status};
 }
 
-void PreviewSink::EndProcesses(const std::string& imagePath) {
+Status PreviewSink::EndProcesses(const std::string& imagePath) {
   const auto running = GetProcessPaths();
-  if (running && std::find(running->begin(), running->end(), imagePath) != running->end()) {
+  if (!running) return running.error();
+  if (std::find(running->begin(), running->end(), imagePath) != running->end()) {
     changes_.push_back({ChangeKind::EndProcesses, imagePath, {}, {}, {}});
   }
+  return Ok();
 }
 
 Status PreviewSink::ClearAttributes(const platform::Folder& folder, const std::string& name) {

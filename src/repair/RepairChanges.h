@@ -52,8 +52,9 @@ class ChangeSink {
   /// on disk or in the registry to have changed.
   virtual bool Applies() const = 0;
 
-  /// Ends the programs running an image file (found by its path; no file changes).
-  virtual void EndProcesses(const std::string& imagePath) = 0;
+  /// Ends the programs running an image file (found by its path; no file
+  /// changes); an error says why one may still run.
+  virtual Status EndProcesses(const std::string& imagePath) = 0;
 
   // Each file change says whether it was made (for a preview: would be tried),
   // and if not, why.
@@ -88,7 +89,7 @@ class ForwardingSink : public ChangeSink {
  public:
   explicit ForwardingSink(ChangeSink& inner) : inner_(inner) {}
   bool Applies() const override { return inner_.Applies(); }
-  void EndProcesses(const std::string& imagePath) override { inner_.EndProcesses(imagePath); }
+  Status EndProcesses(const std::string& imagePath) override { return inner_.EndProcesses(imagePath); }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override {
     return inner_.ClearAttributes(folder, name);
   }
@@ -123,7 +124,7 @@ class ForwardingSink : public ChangeSink {
 class PreviewSink final : public ChangeSink {
  public:
   bool Applies() const override { return false; }
-  void EndProcesses(const std::string& imagePath) override;
+  Status EndProcesses(const std::string& imagePath) override;
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;

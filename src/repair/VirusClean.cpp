@@ -22,7 +22,8 @@ bool DeleteInfectedFile(const std::string& path, ChangeSink& sink) {
   const auto& [folder, name] = *parent;
   const auto entry = folder.Entry(name);
   if (!entry || entry->kind != platform::EntryKind::Regular) return false;
-  sink.EndProcesses(path);
+  // A program left running shows in the deletion's own result.
+  (void)sink.EndProcesses(path);
   (void)sink.ClearAttributes(folder, name);
   return sink.DeleteFile(folder, name).has_value();
 }

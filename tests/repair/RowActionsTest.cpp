@@ -237,6 +237,32 @@ TEST_F(RowLoopTest, ARefusedRepairWriteKeepsTheRowPendingWithTheReason) {
   EXPECT_EQ(results[0].reason, std::string("the repair could not set HKEY_CURRENT_USER\\") + kTaskMgr);
 }
 
+// A program running the file cannot be ended, and so the file stays.
+class StubbornProgramSink final : public ForwardingSink {
+ public:
+  StubbornProgramSink() : ForwardingSink(ApplyChanges()) {}
+  Status EndProcesses(const std::string&) override { return Failure("process 7: Access is denied."); }
+  Status DeleteFile(const platform::Folder&, const std::string&) override {
+    return Failure("the file could not be deleted: Text file busy");
+  }
+};
+
+TEST_F(RowLoopTest, AProgramThatCannotBeEndedGivesTheRowItsReason) {
+  StubbornProgramSink sink;
+  const auto reasonOf = [&](const std::string& file, const char* virus, bool clean) {
+    DetectionList rows;
+    rows.AddDetection(file, virus, "");
+    CheckAll(rows);
+    results.clear();
+    if (clean) CleanRows(rows, sink, nullptr, Reporter());
+    else DeleteRows(rows, sink, nullptr, Reporter());
+    return results.size() == 1 && !results[0].handled ? results[0].reason : std::string("(handled)");
+  };
+  const std::string expected = "the file could not be deleted: Text file busy (process 7: Access is denied.)";
+  EXPECT_EQ(reasonOf(damage.Prefix().WriteC("windows/eicar.com", "x"), "Eicar-Test-Signature", false), expected);
+  EXPECT_EQ(reasonOf(damage.wormFile, "Brontok-1", true), expected);
+}
+
 TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
