@@ -67,14 +67,14 @@ class ApplySink final : public ChangeSink {
                                   const std::string& backupName) override {
     return ReplaceKeepingBackup(folder, name, content, backupName);
   }
-  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
-    return korbu::WriteRegString(root, valuePath, text);
+  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+    return SetRegString(root, valuePath, text);
   }
-  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
-    return korbu::WriteRegDWord(root, valuePath, value);
+  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+    return SetRegDWord(root, valuePath, value);
   }
-  bool DeleteRegValue(const RegistryValueLocation& value) override {
-    return korbu::DeleteRegValue(value.root, value.keyPath, value.valueName);
+  Status DeleteRegValue(const RegistryValueLocation& value) override {
+    return RemoveRegValue(value.root, value.keyPath, value.valueName);
   }
 };
 
@@ -190,26 +190,26 @@ Status PreviewSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
   return Ok();
 }
 
-bool PreviewSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
+Status PreviewSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
   changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath),
                       FormatRegistryData(CurrentRegistryValue(root, valuePath)),
                       "\"" + std::string(text) + "\"", {}});
-  return true;
+  return Ok();
 }
 
-bool PreviewSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
+Status PreviewSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
   changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath),
                       FormatRegistryData(CurrentRegistryValue(root, valuePath)),
                       "dword:" + std::to_string(value), {}});
-  return true;
+  return Ok();
 }
 
-bool PreviewSink::DeleteRegValue(const RegistryValueLocation& value) {
+Status PreviewSink::DeleteRegValue(const RegistryValueLocation& value) {
   const auto current = CurrentRegistryValue(value);
-  if (!current) return false;  // nothing there to delete
+  if (!current) return Failure("the value does not exist");  // nothing there to delete
   changes_.push_back({ChangeKind::DeleteRegistry, RegistryLocationText(value),
                       FormatRegistryData(current), "(none)", {}});
-  return true;
+  return Ok();
 }
 
 std::vector<PlannedChange> PreviewSink::TakeChanges() {

@@ -62,13 +62,14 @@ std::string StillPresentReason(const DetectionRow& row) {
   return "the file could not be deleted";
 }
 
-// Why a row's object is still there: what its deletion said, where it said,
+// Why a row's object is still there: what its deletion said, where it said
+// (a file's deletion says it whole, a registry value's only the system's words),
 // and why a program running its file was not ended. Empty when it is gone.
 std::string StillPresentReason(const DetectionRow& row, const std::string& fileFailure,
                                const std::string& processFailure) {
   std::string reason = StillPresentReason(row);
   if (reason.empty()) return reason;
-  if (!fileFailure.empty()) reason = fileFailure;
+  if (!fileFailure.empty()) reason = IsRegistryPath(row.fileName) ? reason + ": " + fileFailure : fileFailure;
   if (!processFailure.empty()) reason += " (" + processFailure + ")";
   return reason;
 }
@@ -79,6 +80,7 @@ struct ChangedValue {
   platform::RootKey root = 0;
   std::string keyPath;
   std::string valueName;
+  std::string failure;  // why the change was refused at once
 };
 
 std::string TextOf(const ChangedValue& value) {
@@ -96,7 +98,8 @@ bool SameValue(const ChangedValue& value, const platform::RegistryWriteFailure& 
 // was not deleted.
 class RowRecorder final : public ForwardingSink {
  public:
-  RowRecorder(ChangeSink& inner, const std::string& rowFile) : ForwardingSink(inner), rowFile_(platform::FullPath(rowFile)) {}
+  RowRecorder(ChangeSink& inner, const std::string& rowFile)
+      : ForwardingSink(inner), rowName_(rowFile), rowFile_(platform::FullPath(rowFile)) {}
   Status EndProcesses(const std::string& imagePath) override {
     Status done = inner_.EndProcesses(imagePath);
     if (!done && platform::FullPath(imagePath) == rowFile_) processFailure = done.error().reason;
@@ -107,33 +110,39 @@ class RowRecorder final : public ForwardingSink {
     if (!done && folder.PathOf(name) == rowFile_) fileFailure = done.error().reason;
     return done;
   }
-  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
     return Note(root, valuePath, inner_.WriteRegString(root, valuePath, text));
   }
-  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
     return Note(root, valuePath, inner_.WriteRegDWord(root, valuePath, value));
   }
   // A detection's value is judged by whether it is gone afterwards, and by
   // whether its deletion holds (Wine may take it and not be able to save it).
-  bool DeleteRegValue(const RegistryValueLocation& value) override {
-    const bool done = inner_.DeleteRegValue(value);
-    if (done) changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName});
+  Status DeleteRegValue(const RegistryValueLocation& value) override {
+    Status done = inner_.DeleteRegValue(value);
+    if (done) {
+      changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName, {}});
+    } else if (RegistryLocationText(value) == rowName_) {
+      fileFailure = done.error().reason;
+    }
     return done;
   }
 
   std::vector<ChangedValue> changed;  // values set or deleted
   std::vector<ChangedValue> refused;  // values whose write failed at once
-  std::string fileFailure;            // why the row's own file was not deleted
+  std::string fileFailure;            // why the row's own file (or value) was not deleted
   std::string processFailure;         // why a program running it may still run
 
  private:
-  bool Note(platform::RootKey root, std::string_view valuePath, bool ok) {
+  Status Note(platform::RootKey root, std::string_view valuePath, Status done) {
     const auto path = SplitValuePath(valuePath);
-    if (!path) return ok;
-    ChangedValue value{platform::ChosenWinePrefix(), root, std::string(path->keyPath), std::string(path->valueName)};
-    (ok ? changed : refused).push_back(std::move(value));
-    return ok;
+    if (!path) return done;
+    ChangedValue value{platform::ChosenWinePrefix(), root, std::string(path->keyPath), std::string(path->valueName),
+                       done.Reason()};
+    (done ? changed : refused).push_back(std::move(value));
+    return done;
   }
+  std::string rowName_;  // as the row names its object
   std::string rowFile_;
 };
 
@@ -153,7 +162,9 @@ struct RowWork {
 std::string RepairReason(const RowWork& work, const std::vector<platform::RegistryWriteFailure>& failedLater) {
   if (GetWindowsDir().empty()) return std::string();
   std::vector<std::string> failed;
-  for (const ChangedValue& value : work.refused) failed.push_back(TextOf(value));
+  for (const ChangedValue& value : work.refused) {
+    failed.push_back(value.failure.empty() ? TextOf(value) : TextOf(value) + ": " + value.failure);
+  }
   for (const ChangedValue& value : work.changed) {
     for (const platform::RegistryWriteFailure& later : failedLater)
       if (SameValue(value, later)) failed.push_back(TextOf(value) + ": " + later.reason);

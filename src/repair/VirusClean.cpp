@@ -35,7 +35,7 @@ bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink) {
 }
 
 bool DeleteRegistryDetection(const RegistryValueLocation& value, ChangeSink& sink) {
-  return sink.DeleteRegValue(value);
+  return sink.DeleteRegValue(value).has_value();
 }
 
 namespace {
