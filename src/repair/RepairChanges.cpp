@@ -49,14 +49,12 @@ class ApplySink final : public ChangeSink {
     return Done(folder.DeleteFile(name), "the file could not be deleted");
   }
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override {
-    std::string at;
-    bool moved = false;
+    Expected<std::string> at = Failure("out of memory");  // the item stays where it was
     try {
-      moved = platform::MoveToTrash(folder, name, &at);
+      at = platform::MoveToTrash(folder, name);
     } catch (const std::bad_alloc&) {
-      // the item stays where it was
     }
-    if (!moved) return Failure(folder.PathOf(name) + " could not be moved to the Trash");
+    if (!at) return at.error().Context(folder.PathOf(name) + " could not be moved to the Trash");
     return at;
   }
   Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
