@@ -140,7 +140,7 @@ Status EndProcessesOfFile(const std::string& path) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   if (refused.empty()) return Failure("a program running it is still running");
-  return Failure("a program running it could not be ended (" + refused + ")");
+  return Failure("a program running it could not be ended: " + refused);
 }
 
 }  // namespace korbu
