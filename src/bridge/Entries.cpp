@@ -5,6 +5,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include "platform/win32/WindowsSupport.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,8 +101,10 @@ bool OverSizeLimit(std::uint64_t size, const ScanNotes& notes) {
 cl_error_t ScanPath(const char* path, const char** virname, unsigned long* blocks, const cl_engine& engine,
                     cl_scan_options& options, ScanNotes& notes) {
 #ifdef _WIN32
+  // The path is UTF-8, as every path of the program: the ANSI call would read it
+  // in the system's code page.
   WIN32_FILE_ATTRIBUTE_DATA info{};
-  if (::GetFileAttributesExA(path, GetFileExInfoStandard, &info) &&
+  if (::GetFileAttributesExW(korbu::platform::win32::Wide(path).c_str(), GetFileExInfoStandard, &info) &&
       OverSizeLimit((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow, notes)) {
     return CL_EMAXSIZE;
   }

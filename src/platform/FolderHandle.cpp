@@ -62,14 +62,14 @@ Status NewFile::Commit() { return Finish(false); }
 
 Status NewFile::CommitReplacing() { return Finish(true); }
 
-std::optional<std::pair<Folder, std::string>> OpenParent(const std::string& path) {
+Expected<std::pair<Folder, std::string>> OpenParent(const std::string& path) {
   std::string full = FullPath(path);
   while (full.size() > 1 && IsPathDelimiter(full.back()) && full.back() != ':') full.pop_back();
   const std::string name = ExtractFileName(full);
   const std::string folder = ExtractFilePath(full);
-  if (name.empty() || name == "." || name == ".." || folder.empty()) return std::nullopt;
-  auto opened = Folder::Open(folder);
-  if (!opened) return std::nullopt;
+  if (name.empty() || name == "." || name == ".." || folder.empty()) return Failure("the path ends in no name");
+  auto opened = Folder::Hold(folder);
+  if (!opened) return opened.error();
   return std::make_pair(std::move(*opened), name);
 }
 

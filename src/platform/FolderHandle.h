@@ -207,8 +207,8 @@ inline constexpr int kNameTaken = -17;
 /// read or holds more than maxBytes (then nothing beyond that is read).
 Expected<std::string> ReadToEnd(InputFile& file, std::uint64_t maxBytes);
 
-/// Opens the folder of a path and gives the path's last component; empty when the
-/// folder cannot be opened (see Folder::Open) or the path ends in no name.
-std::optional<std::pair<Folder, std::string>> OpenParent(const std::string& path);
+/// Opens the folder of a path and gives the path's last component; an error when
+/// the folder cannot be opened (see Folder::Open) or the path ends in no name.
+Expected<std::pair<Folder, std::string>> OpenParent(const std::string& path);
 
 }  // namespace korbu::platform

@@ -3,9 +3,10 @@
 // the program's own process id. Every function reports failure by its result.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/Expected.h"
 
 namespace korbu::platform {
 
@@ -28,21 +29,21 @@ struct ProcessInfo {
 
 /// The running processes: the program's own process first, then every other one
 /// in ascending id order. Kernel threads are not processes and are left out.
-/// Empty when the process table cannot be read at all.
-std::optional<std::vector<ProcessInfo>> SnapshotProcesses();
+/// An error when the process table cannot be read at all.
+Expected<std::vector<ProcessInfo>> SnapshotProcesses();
 
-/// The image path of one process now, as SnapshotProcesses records it; empty
+/// The image path of one process now, as SnapshotProcesses records it; an error
 /// when the process has gone or its image cannot be read.
-std::string ProcessImagePath(std::uint32_t id);
+Expected<std::string> ProcessImagePath(std::uint32_t id);
 
-/// Ends a process at once, without letting it clean up. True when the request
+/// Ends a process at once, without letting it clean up. Success when the request
 /// was delivered. Refuses id 0 and the program's own process.
-bool TerminateProcess(std::uint32_t id);
+Status TerminateProcess(std::uint32_t id);
 
 /// As TerminateProcess, but only while that process still runs the given image
 /// (compared exactly): guards against the id having been reused by another
 /// program since the image was read. An empty image is refused.
-bool TerminateProcessRunning(std::uint32_t id, const std::string& image);
+Status TerminateProcessRunning(std::uint32_t id, const std::string& image);
 
 /// True when two paths name the same existing file, through whatever links and
 /// other names (a Wine drive letter's link, a different letter case on Windows)

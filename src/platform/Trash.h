@@ -6,19 +6,21 @@
 
 #include <string>
 
+#include "platform/Expected.h"
+
 namespace korbu::platform {
 
 class Folder;
 
 /// Moves a file, a folder with everything in it, or a symbolic link (the link
 /// itself, never what it points to) to the trash, recording where it came from
-/// and when. Paths of any length are taken. True only when the item is in the
-/// trash; false, with the item left in place, when it does not exist, no trash on
-/// its file system can be had, or the move fails. With trashedAt, it receives
-/// where the item now is (left empty where the platform cannot tell).
-bool MoveToTrash(const std::string& path, std::string* trashedAt = nullptr);
+/// and when. Paths of any length are taken. Gives where the item now is (empty
+/// where the platform cannot tell) only when it is in the trash; an error, with
+/// the item left in place, when it does not exist, no trash on its file system
+/// can be had, or the move fails.
+Expected<std::string> MoveToTrash(const std::string& path);
 
 /// The same for the entry name of a held folder.
-bool MoveToTrash(const Folder& folder, const std::string& name, std::string* trashedAt = nullptr);
+Expected<std::string> MoveToTrash(const Folder& folder, const std::string& name);
 
 }  // namespace korbu::platform

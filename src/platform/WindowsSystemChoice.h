@@ -11,6 +11,7 @@
 // its hives read and written through libhivex.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Expected.h"
@@ -33,6 +34,11 @@ struct WindowsSystemRef {
   static WindowsSystemRef Volume(std::string root, std::string user = {}) {
     return {Kind::WindowsVolume, std::move(root), std::move(user)};
   }
+  /// The system a detection row or a journal record names: the mounted Windows
+  /// volume where it names one, else its Wine prefix, else the one the calls of
+  /// this thread act on now (what a row of the running Windows or of a rescued
+  /// volume stands for: it names neither).
+  static WindowsSystemRef Named(std::string_view prefix, std::string_view volume = {});
   bool operator==(const WindowsSystemRef&) const = default;
 };
 

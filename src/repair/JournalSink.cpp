@@ -73,9 +73,9 @@ void JournalSink::Follow(std::string_view object) {
 
 std::string JournalSink::CurrentVirus() const { return current_ < rows_.size() ? rows_[current_].virus : std::string(); }
 
-void JournalSink::EndProcesses(const std::string& imagePath) {
+Status JournalSink::EndProcesses(const std::string& imagePath) {
   Follow(platform::FullPath(imagePath));
-  inner_.EndProcesses(imagePath);
+  return inner_.EndProcesses(imagePath);
 }
 
 Status JournalSink::ClearAttributes(const platform::Folder& folder, const std::string& name) {
@@ -154,43 +154,51 @@ Status JournalSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
 // a backslash), the Wine prefix or mounted Windows volume it belongs to, its data
 // before and after as exact bytes, and the topmost key the change creates, which
 // undo removes again once it is empty.
-bool JournalSink::RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after) {
+Status JournalSink::RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after) {
   // What cannot be read cannot be recorded, and so is not changed.
-  if (RegistryValuePresence(value) == ValuePresence::Unknown) return false;
+  if (RegistryValuePresence(value) == ValuePresence::Unknown) {
+    return Failure("its current data cannot be read to be recorded");
+  }
   const bool creates = after.has_value();
-  return Record(RegistryChange{RegistryLocationText(value), value.keyPath, value.valueName,
-                               DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
-                               platform::ChosenWindowsVolume(),
-                               creates ? FirstMissingKey(value.root, value.keyPath) : std::nullopt});
+  const bool recorded =
+      Record(RegistryChange{RegistryLocationText(value), value.keyPath, value.valueName,
+                            DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
+                            platform::ChosenWindowsVolume(),
+                            creates ? FirstMissingKey(value.root, value.keyPath) : std::nullopt});
+  if (!recorded) return Refused();
+  return Ok();
 }
 
-bool JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after) {
+Status JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath,
+                                   std::optional<RegistryData> after) {
   const auto path = SplitValuePath(valuePath);
-  if (!path) return false;
+  if (!path) return Failure("a value path needs a backslash");
   return RecordRegistry(RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)},
                         std::move(after));
 }
 
-bool JournalSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
+Status JournalSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
   // Stored as the registry access stores it: wide, with its terminating zero.
-  if (!RecordRegistry(root, valuePath, RegistryData{platform::kRegSz, platform::RegistryStringData(text)})) {
-    return false;
-  }
+  const Status recorded =
+      RecordRegistry(root, valuePath, RegistryData{platform::kRegSz, platform::RegistryStringData(text)});
+  if (!recorded) return recorded;
   return Made(inner_.WriteRegString(root, valuePath, text));
 }
 
-bool JournalSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
+Status JournalSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
   std::string data;
   for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>((value >> shift) & 0xFFu);
-  if (!RecordRegistry(root, valuePath, RegistryData{platform::kRegDword, data})) return false;
+  const Status recorded = RecordRegistry(root, valuePath, RegistryData{platform::kRegDword, data});
+  if (!recorded) return recorded;
   return Made(inner_.WriteRegDWord(root, valuePath, value));
 }
 
-bool JournalSink::DeleteRegValue(const RegistryValueLocation& value) {
+Status JournalSink::DeleteRegValue(const RegistryValueLocation& value) {
   Follow(RegistryLocationText(value));
   // Nothing there: nothing to record, and the deletion fails as it would.
   if (!CurrentRegistryValue(value)) return inner_.DeleteRegValue(value);
-  if (!RecordRegistry(value, std::nullopt)) return false;
+  const Status recorded = RecordRegistry(value, std::nullopt);
+  if (!recorded) return recorded;
   return Made(inner_.DeleteRegValue(value));
 }
 

@@ -29,7 +29,7 @@ class JournalSink final : public ChangeSink {
   ~JournalSink() override;
 
   bool Applies() const override { return inner_.Applies(); }
-  void EndProcesses(const std::string& imagePath) override;
+  Status EndProcesses(const std::string& imagePath) override;
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;
@@ -37,9 +37,9 @@ class JournalSink final : public ChangeSink {
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                                   const std::string& backupName) override;
-  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
-  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
-  bool DeleteRegValue(const RegistryValueLocation& value) override;
+  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
+  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
+  Status DeleteRegValue(const RegistryValueLocation& value) override;
 
   /// The action's id once a change was recorded; empty before.
   const std::string& Id() const { return journal_.Id(); }
@@ -54,8 +54,8 @@ class JournalSink final : public ChangeSink {
   void NotMade();
   template <typename Result>
   Result Made(Result result);
-  bool RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after);
-  bool RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after);
+  Status RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after);
+  Status RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after);
   void Follow(std::string_view object);
   std::string CurrentVirus() const;
 

@@ -41,7 +41,7 @@ Status ReplaceKeepingBackup(const platform::Folder& folder, const std::string& n
 class ApplySink final : public ChangeSink {
  public:
   bool Applies() const override { return true; }
-  void EndProcesses(const std::string& imagePath) override { EndProcessesOfFile(imagePath); }
+  Status EndProcesses(const std::string& imagePath) override { return EndProcessesOfFile(imagePath); }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override {
     return Done(folder.SetAttributes(name, platform::kAttrNormal), "its attributes could not be cleared");
   }
@@ -49,14 +49,12 @@ class ApplySink final : public ChangeSink {
     return Done(folder.DeleteFile(name), "the file could not be deleted");
   }
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override {
-    std::string at;
-    bool moved = false;
+    Expected<std::string> at = Failure("out of memory");  // the item stays where it was
     try {
-      moved = platform::MoveToTrash(folder, name, &at);
+      at = platform::MoveToTrash(folder, name);
     } catch (const std::bad_alloc&) {
-      // the item stays where it was
     }
-    if (!moved) return Failure(folder.PathOf(name) + " could not be moved to the Trash");
+    if (!at) return at.error().Context(folder.PathOf(name) + " could not be moved to the Trash");
     return at;
   }
   Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
@@ -67,14 +65,14 @@ class ApplySink final : public ChangeSink {
                                   const std::string& backupName) override {
     return ReplaceKeepingBackup(folder, name, content, backupName);
   }
-  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
-    return korbu::WriteRegString(root, valuePath, text);
+  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+    return SetRegString(root, valuePath, text);
   }
-  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
-    return korbu::WriteRegDWord(root, valuePath, value);
+  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+    return SetRegDWord(root, valuePath, value);
   }
-  bool DeleteRegValue(const RegistryValueLocation& value) override {
-    return korbu::DeleteRegValue(value.root, value.keyPath, value.valueName);
+  Status DeleteRegValue(const RegistryValueLocation& value) override {
+    return RemoveRegValue(value.root, value.keyPath, value.valueName);
   }
 };
 
@@ -139,11 +137,13 @@ Expected<FileContent> ReadRegularFile(const platform::Folder& folder, const std:
   return FileContent{std::move(*bytes), held->status};
 }
 
-void PreviewSink::EndProcesses(const std::string& imagePath) {
+Status PreviewSink::EndProcesses(const std::string& imagePath) {
   const auto running = GetProcessPaths();
-  if (running && std::find(running->begin(), running->end(), imagePath) != running->end()) {
+  if (!running) return running.error();
+  if (std::find(running->begin(), running->end(), imagePath) != running->end()) {
     changes_.push_back({ChangeKind::EndProcesses, imagePath, {}, {}, {}});
   }
+  return Ok();
 }
 
 Status PreviewSink::ClearAttributes(const platform::Folder& folder, const std::string& name) {
@@ -188,26 +188,26 @@ Status PreviewSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
   return Ok();
 }
 
-bool PreviewSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
+Status PreviewSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
   changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath),
                       FormatRegistryData(CurrentRegistryValue(root, valuePath)),
                       "\"" + std::string(text) + "\"", {}});
-  return true;
+  return Ok();
 }
 
-bool PreviewSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
+Status PreviewSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
   changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath),
                       FormatRegistryData(CurrentRegistryValue(root, valuePath)),
                       "dword:" + std::to_string(value), {}});
-  return true;
+  return Ok();
 }
 
-bool PreviewSink::DeleteRegValue(const RegistryValueLocation& value) {
+Status PreviewSink::DeleteRegValue(const RegistryValueLocation& value) {
   const auto current = CurrentRegistryValue(value);
-  if (!current) return false;  // nothing there to delete
+  if (!current) return Failure("the value does not exist");  // nothing there to delete
   changes_.push_back({ChangeKind::DeleteRegistry, RegistryLocationText(value),
                       FormatRegistryData(current), "(none)", {}});
-  return true;
+  return Ok();
 }
 
 std::vector<PlannedChange> PreviewSink::TakeChanges() {

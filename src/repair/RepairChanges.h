@@ -52,8 +52,9 @@ class ChangeSink {
   /// on disk or in the registry to have changed.
   virtual bool Applies() const = 0;
 
-  /// Ends the programs running an image file (found by its path; no file changes).
-  virtual void EndProcesses(const std::string& imagePath) = 0;
+  /// Ends the programs running an image file (found by its path; no file
+  /// changes); an error says why one may still run.
+  virtual Status EndProcesses(const std::string& imagePath) = 0;
 
   // Each file change says whether it was made (for a preview: would be tried),
   // and if not, why.
@@ -72,11 +73,12 @@ class ChangeSink {
   virtual Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name,
                                           const std::string& content, const std::string& backupName) = 0;
 
-  // Each registry change returns whether it was made (or would be tried).
-  virtual bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) = 0;
-  virtual bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) = 0;
+  // Each registry change says whether it was made (or would be tried), and if
+  // not, why.
+  virtual Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) = 0;
+  virtual Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) = 0;
   /// Removes exactly that value, whatever its name holds.
-  virtual bool DeleteRegValue(const RegistryValueLocation& value) = 0;
+  virtual Status DeleteRegValue(const RegistryValueLocation& value) = 0;
 };
 
 /// The sink that performs every change on the real system.
@@ -88,7 +90,7 @@ class ForwardingSink : public ChangeSink {
  public:
   explicit ForwardingSink(ChangeSink& inner) : inner_(inner) {}
   bool Applies() const override { return inner_.Applies(); }
-  void EndProcesses(const std::string& imagePath) override { inner_.EndProcesses(imagePath); }
+  Status EndProcesses(const std::string& imagePath) override { return inner_.EndProcesses(imagePath); }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override {
     return inner_.ClearAttributes(folder, name);
   }
@@ -106,13 +108,13 @@ class ForwardingSink : public ChangeSink {
                                   const std::string& backupName) override {
     return inner_.ReplaceFileKeepingBackup(folder, name, content, backupName);
   }
-  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
     return inner_.WriteRegString(root, valuePath, text);
   }
-  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
     return inner_.WriteRegDWord(root, valuePath, value);
   }
-  bool DeleteRegValue(const RegistryValueLocation& value) override { return inner_.DeleteRegValue(value); }
+  Status DeleteRegValue(const RegistryValueLocation& value) override { return inner_.DeleteRegValue(value); }
 
  protected:
   ChangeSink& inner_;
@@ -123,7 +125,7 @@ class ForwardingSink : public ChangeSink {
 class PreviewSink final : public ChangeSink {
  public:
   bool Applies() const override { return false; }
-  void EndProcesses(const std::string& imagePath) override;
+  Status EndProcesses(const std::string& imagePath) override;
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;
@@ -131,9 +133,9 @@ class PreviewSink final : public ChangeSink {
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                                   const std::string& backupName) override;
-  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
-  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
-  bool DeleteRegValue(const RegistryValueLocation& value) override;
+  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
+  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
+  Status DeleteRegValue(const RegistryValueLocation& value) override;
 
   const std::vector<PlannedChange>& Changes() const { return changes_; }
   /// The changes recorded so far, leaving none.

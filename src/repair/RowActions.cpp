@@ -43,7 +43,8 @@ std::optional<RegistryValueLocation> RowValue(const DetectionRow& row) {
   return ParseRegistryLocation(row.fileName);
 }
 
-// Why an object that an action worked on is still there; empty when it is gone.
+// Why an object that an action worked on is still there, as seen from outside;
+// empty when it is gone.
 std::string StillPresentReason(const DetectionRow& row) {
   if (IsRegistryPath(row.fileName)) {
     const auto value = RowValue(row);
@@ -61,12 +62,25 @@ std::string StillPresentReason(const DetectionRow& row) {
   return "the file could not be deleted";
 }
 
+// Why a row's object is still there: what its deletion said, where it said
+// (a file's deletion says it whole, a registry value's only the system's words),
+// and why a program running its file was not ended. Empty when it is gone.
+std::string StillPresentReason(const DetectionRow& row, const std::string& fileFailure,
+                               const std::string& processFailure) {
+  std::string reason = StillPresentReason(row);
+  if (reason.empty()) return reason;
+  if (!fileFailure.empty()) reason = IsRegistryPath(row.fileName) ? reason + ": " + fileFailure : fileFailure;
+  if (!processFailure.empty()) reason += " (" + processFailure + ")";
+  return reason;
+}
+
 // One registry value a row's repair changed, in the Wine prefix it was changed in.
 struct ChangedValue {
   std::string prefix;
   platform::RootKey root = 0;
   std::string keyPath;
   std::string valueName;
+  std::string failure;  // why the change was refused at once
 };
 
 std::string TextOf(const ChangedValue& value) {
@@ -84,38 +98,51 @@ bool SameValue(const ChangedValue& value, const platform::RegistryWriteFailure& 
 // was not deleted.
 class RowRecorder final : public ForwardingSink {
  public:
-  RowRecorder(ChangeSink& inner, const std::string& rowFile) : ForwardingSink(inner), rowFile_(platform::FullPath(rowFile)) {}
+  RowRecorder(ChangeSink& inner, const std::string& rowFile)
+      : ForwardingSink(inner), rowName_(rowFile), rowFile_(platform::FullPath(rowFile)) {}
+  Status EndProcesses(const std::string& imagePath) override {
+    Status done = inner_.EndProcesses(imagePath);
+    if (!done && platform::FullPath(imagePath) == rowFile_) processFailure = done.error().reason;
+    return done;
+  }
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override {
     Status done = inner_.DeleteFile(folder, name);
     if (!done && folder.PathOf(name) == rowFile_) fileFailure = done.error().reason;
     return done;
   }
-  bool WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
     return Note(root, valuePath, inner_.WriteRegString(root, valuePath, text));
   }
-  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
     return Note(root, valuePath, inner_.WriteRegDWord(root, valuePath, value));
   }
   // A detection's value is judged by whether it is gone afterwards, and by
   // whether its deletion holds (Wine may take it and not be able to save it).
-  bool DeleteRegValue(const RegistryValueLocation& value) override {
-    const bool done = inner_.DeleteRegValue(value);
-    if (done) changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName});
+  Status DeleteRegValue(const RegistryValueLocation& value) override {
+    Status done = inner_.DeleteRegValue(value);
+    if (done) {
+      changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName, {}});
+    } else if (RegistryLocationText(value) == rowName_) {
+      fileFailure = done.error().reason;
+    }
     return done;
   }
 
   std::vector<ChangedValue> changed;  // values set or deleted
   std::vector<ChangedValue> refused;  // values whose write failed at once
-  std::string fileFailure;            // why the row's own file was not deleted
+  std::string fileFailure;            // why the row's own file (or value) was not deleted
+  std::string processFailure;         // why a program running it may still run
 
  private:
-  bool Note(platform::RootKey root, std::string_view valuePath, bool ok) {
+  Status Note(platform::RootKey root, std::string_view valuePath, Status done) {
     const auto path = SplitValuePath(valuePath);
-    if (!path) return ok;
-    ChangedValue value{platform::ChosenWinePrefix(), root, std::string(path->keyPath), std::string(path->valueName)};
-    (ok ? changed : refused).push_back(std::move(value));
-    return ok;
+    if (!path) return done;
+    ChangedValue value{platform::ChosenWinePrefix(), root, std::string(path->keyPath), std::string(path->valueName),
+                       done.Reason()};
+    (done ? changed : refused).push_back(std::move(value));
+    return done;
   }
+  std::string rowName_;  // as the row names its object
   std::string rowFile_;
 };
 
@@ -126,21 +153,18 @@ struct RowWork {
   std::string reason;  // set when the row is already known to stay pending
   std::vector<ChangedValue> changed;
   std::vector<ChangedValue> refused;
-  std::string fileFailure;  // why its file was not deleted, where the change said
+  std::string fileFailure;     // why its file was not deleted, where the change said
+  std::string processFailure;  // why a program running its file may still run
 };
-
-// The Windows system a row's repair acts on: the Wine prefix its program runs in,
-// or the current one (a mounted Windows installation's rows name none).
-platform::WindowsSystemRef SystemOf(const DetectionRow& row) {
-  return row.prefix.empty() ? platform::CurrentWindowsSystem() : platform::WindowsSystemRef::Prefix(row.prefix);
-}
 
 // Why the registry changes of a row's repair did not take effect; empty when
 // they all did. Without a Windows system there is nothing for them to repair.
 std::string RepairReason(const RowWork& work, const std::vector<platform::RegistryWriteFailure>& failedLater) {
   if (GetWindowsDir().empty()) return std::string();
   std::vector<std::string> failed;
-  for (const ChangedValue& value : work.refused) failed.push_back(TextOf(value));
+  for (const ChangedValue& value : work.refused) {
+    failed.push_back(value.failure.empty() ? TextOf(value) : TextOf(value) + ": " + value.failure);
+  }
   for (const ChangedValue& value : work.changed) {
     for (const platform::RegistryWriteFailure& later : failedLater)
       if (SameValue(value, later)) failed.push_back(TextOf(value) + ": " + later.reason);
@@ -165,8 +189,7 @@ void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
     if (!sink.Applies()) {
       result.reason = kDryRun;
     } else {
-      result.reason = StillPresentReason(row);
-      if (!result.reason.empty() && !work.fileFailure.empty()) result.reason = work.fileFailure;
+      result.reason = StillPresentReason(row, work.fileFailure, work.processFailure);
       if (result.reason.empty()) result.reason = RepairReason(work, failedLater);
       if (result.reason.empty()) {
         rows.SetInformation(index, work.handledText);
@@ -186,14 +209,15 @@ void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
   for (const DetectionRow& row : rows.Rows()) {
     if (!row.checked || !IsPending(row) || !IsBrontokVerdict(row.virusName)) continue;
     if (!IsRegistryPath(row.fileName)) {
-      if (platform::FileExists(row.fileName)) sink.EndProcesses(row.fileName);
+      // Each row's own repair ends them again and keeps why it could not.
+      if (platform::FileExists(row.fileName)) (void)sink.EndProcesses(row.fileName);
       continue;
     }
-    platform::ScopedWindowsSystem system(SystemOf(row));
+    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
     const auto value = RowValue(row);
     const auto data = value ? CurrentRegistryValue(*value) : std::nullopt;
     const std::string program = data ? ProgramOfRunValue(*data) : std::string();
-    if (!program.empty()) sink.EndProcesses(program);
+    if (!program.empty()) (void)sink.EndProcesses(program);
   }
 }
 
@@ -209,7 +233,7 @@ void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
   std::vector<Group> groups;
   for (const DetectionRow& row : rows.Rows()) {
     if (!row.checked || !IsPending(row)) continue;
-    const platform::WindowsSystemRef system = SystemOf(row);
+    const platform::WindowsSystemRef system = platform::WindowsSystemRef::Named(row.prefix);
     platform::ScopedWindowsSystem chosen(system);
     const std::string prefix = platform::ChosenWinePrefix();
     auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.prefix == prefix; });
@@ -252,7 +276,7 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
   for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
     const DetectionRow row = rows.Row(i);
     if (!row.checked) continue;
-    platform::ScopedWindowsSystem system(SystemOf(row));
+    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
     RowWork work = perRow(row, i);
     if (work.reason.empty()) Run(processEvents);
     if (work.reason.empty() && batch.HasPending()) {
@@ -264,7 +288,7 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
   const auto failures = batch.Commit();
   for (const RowWork& work : deferred) {
     if (work.index >= rows.Count()) continue;
-    platform::ScopedWindowsSystem system(SystemOf(rows.Row(work.index)));
+    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(rows.Row(work.index).prefix));
     Conclude(rows, work, sink, failures, report);
   }
 }
@@ -328,7 +352,7 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
                const RowReporter& report) {
   ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
     if (!IsBrontokVerdict(row.virusName))
-      return RowWork{i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}, {}};
+      return RowWork{i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}, {}, {}};
     RowRecorder recorder(sink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
@@ -336,7 +360,7 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
       CleanSystem(row.fileName, recorder);
     }
     return RowWork{i, std::string(kInfoCleaned), {}, std::move(recorder.changed), std::move(recorder.refused),
-                   std::move(recorder.fileFailure)};
+                   std::move(recorder.fileFailure), std::move(recorder.processFailure)};
   });
 }
 
@@ -350,13 +374,12 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
       CleanSystem(row.fileName, recorder);
     } else if (!DeleteInfectedFile(row.fileName, recorder)) {
       // Only what this call deleted counts, so a file already gone stays listed.
-      std::string reason = StillPresentReason(row);
-      if (!reason.empty() && !recorder.fileFailure.empty()) reason = recorder.fileFailure;
+      std::string reason = StillPresentReason(row, recorder.fileFailure, recorder.processFailure);
       if (reason.empty()) reason = "the file no longer exists";
-      return RowWork{i, {}, std::move(reason), {}, {}, {}};
+      return RowWork{i, {}, std::move(reason), {}, {}, {}, {}};
     }
     return RowWork{i, std::string(kInfoDeleted), {}, std::move(recorder.changed), std::move(recorder.refused),
-                   std::move(recorder.fileFailure)};
+                   std::move(recorder.fileFailure), std::move(recorder.processFailure)};
   });
 }
 

@@ -142,10 +142,11 @@ void RepairSystemSettings(ChangeSink& sink) {
   const std::vector<std::string> users = platform::SystemUsers();
   for (std::size_t i = 0; i < settings.size(); ++i) {
     for (const auto& [root, path] : SettingPlaces(settings[i], SettingPath(i, settings[i]), users)) {
+      // A failed write shows in the row's result; the next still runs.
       if (settings[i].isText) {
-        sink.WriteRegString(root, path, settings[i].text);
+        (void)sink.WriteRegString(root, path, settings[i].text);
       } else {
-        sink.WriteRegDWord(root, path, 0);
+        (void)sink.WriteRegDWord(root, path, 0);
       }
     }
   }

@@ -37,13 +37,6 @@ std::optional<RegistryValueLocation> EntryValue(const RegistryChange& change) {
   return RegistryValueLocation{split->root, std::string(path->keyPath), std::string(path->valueName)};
 }
 
-// The Windows system a registry record was made in: the Wine prefix or the
-// mounted Windows volume it names.
-platform::WindowsSystemRef SystemOf(const RegistryChange& change) {
-  if (!change.volume.empty()) return platform::WindowsSystemRef::Volume(change.volume);
-  return change.prefix.empty() ? platform::WindowsSystemRef{} : platform::WindowsSystemRef::Prefix(change.prefix);
-}
-
 // Registry records are undone together, as a clean makes them: the keys they
 // name read ahead in one reach per Wine prefix, the changes collected and made
 // at the end in one more, then each read back. Steps whose change did not take
@@ -55,7 +48,7 @@ class RegistryUndo {
     for (const RegistryChange* change : changes) {
       const auto value = EntryValue(*change);
       if (!value) continue;
-      const auto system = SystemOf(*change);
+      const auto system = platform::WindowsSystemRef::Named(change->prefix, change->volume);
       auto group = std::find_if(keys.begin(), keys.end(), [&](const auto& g) { return g.first == system; });
       if (group == keys.end()) group = keys.insert(keys.end(), {system, {}});
       group->second.emplace_back(value->root, value->keyPath);
@@ -67,7 +60,7 @@ class RegistryUndo {
   }
 
   void Undo(const RegistryChange& change, std::vector<UndoStep>& steps) {
-    platform::ScopedWindowsSystem chosen(SystemOf(change));
+    platform::ScopedWindowsSystem chosen(platform::WindowsSystemRef::Named(change.prefix, change.volume));
     UndoStep step{change.location, {}, UndoOutcome::Failed, std::string()};
     const auto value = EntryValue(change);
     if (!value) {

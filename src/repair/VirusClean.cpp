@@ -22,7 +22,8 @@ bool DeleteInfectedFile(const std::string& path, ChangeSink& sink) {
   const auto& [folder, name] = *parent;
   const auto entry = folder.Entry(name);
   if (!entry || entry->kind != platform::EntryKind::Regular) return false;
-  sink.EndProcesses(path);
+  // A program left running shows in the deletion's own result.
+  (void)sink.EndProcesses(path);
   (void)sink.ClearAttributes(folder, name);
   return sink.DeleteFile(folder, name).has_value();
 }
@@ -34,7 +35,7 @@ bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink) {
 }
 
 bool DeleteRegistryDetection(const RegistryValueLocation& value, ChangeSink& sink) {
-  return sink.DeleteRegValue(value);
+  return sink.DeleteRegValue(value).has_value();
 }
 
 namespace {

@@ -10,7 +10,10 @@ namespace korbu {
 
 void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
   TProcessManager processes;
-  if (!processes.Refresh()) return;
+  if (Status read = processes.Refresh(); !read) {
+    frontEnd.ShowFileError("running programs", read.error().reason);
+    return;
+  }
   const auto& paths = processes.ImagePaths();
   const auto& prefixes = processes.WinePrefixes();
   DetectionList& list = frontEnd.Detections();

@@ -21,14 +21,20 @@ std::size_t LastCharPos(char c, std::string_view text) {
   return found == std::string_view::npos ? 0 : found + 1;
 }
 
+Status SetRegValue(RootKey root, std::string_view valuePath, std::uint32_t type, std::string_view data) {
+  auto path = SplitValuePath(valuePath);
+  if (!path) return Failure("a value path needs a backslash");
+  if (data.size() > 0xFFFFFFFFu) return Failure("the data is too large for a registry value");
+  auto key = RegistryKey::Create(root, path->keyPath);
+  if (!key) return key.error();
+  return key->SetValue(path->valueName, type, data);
+}
+
 bool WriteRegValue(RootKey root, std::string_view valuePath, std::uint32_t type, const void* data,
                    std::size_t size) {
-  auto path = SplitValuePath(valuePath);
-  if (!path || (data == nullptr && size != 0) || size > 0xFFFFFFFFu) return false;
-  auto key = RegistryKey::Create(root, path->keyPath);
-  if (!key) return false;
+  if (data == nullptr && size != 0) return false;
   const std::string_view bytes = size == 0 ? std::string_view() : std::string_view(static_cast<const char*>(data), size);
-  return key->SetValue(path->valueName, type, bytes).has_value();
+  return SetRegValue(root, valuePath, type, bytes).has_value();
 }
 
 bool ReadRegValue(RootKey root, std::string_view valuePath, std::uint32_t expectedType,
@@ -44,16 +50,22 @@ bool ReadRegValue(RootKey root, std::string_view valuePath, std::uint32_t expect
   return true;
 }
 
+Status SetRegString(RootKey root, std::string_view valuePath, std::string_view text) {
+  return SetRegValue(root, valuePath, platform::kRegSz, platform::RegistryStringData(text));
+}
+
+Status SetRegDWord(RootKey root, std::string_view valuePath, std::uint32_t value) {
+  const char bytes[4] = {static_cast<char>(value & 0xFFu), static_cast<char>((value >> 8) & 0xFFu),
+                         static_cast<char>((value >> 16) & 0xFFu), static_cast<char>((value >> 24) & 0xFFu)};
+  return SetRegValue(root, valuePath, platform::kRegDword, std::string_view(bytes, sizeof bytes));
+}
+
 bool WriteRegString(RootKey root, std::string_view valuePath, std::string_view text) {
-  const std::string data = platform::RegistryStringData(text);
-  return WriteRegValue(root, valuePath, platform::kRegSz, data.data(), data.size());
+  return SetRegString(root, valuePath, text).has_value();
 }
 
 bool WriteRegDWord(RootKey root, std::string_view valuePath, std::uint32_t value) {
-  const unsigned char bytes[4] = {
-      static_cast<unsigned char>(value & 0xFFu), static_cast<unsigned char>((value >> 8) & 0xFFu),
-      static_cast<unsigned char>((value >> 16) & 0xFFu), static_cast<unsigned char>((value >> 24) & 0xFFu)};
-  return WriteRegValue(root, valuePath, platform::kRegDword, bytes, sizeof bytes);
+  return SetRegDWord(root, valuePath, value).has_value();
 }
 
 bool ReadRegString(RootKey root, std::string_view valuePath, std::string& text) {
@@ -70,10 +82,14 @@ bool DeleteRegValue(RootKey root, std::string_view valuePath) {
   return DeleteRegValue(root, path->keyPath, path->valueName);
 }
 
-bool DeleteRegValue(RootKey root, std::string_view keyPath, std::string_view valueName) {
+Status RemoveRegValue(RootKey root, std::string_view keyPath, std::string_view valueName) {
   auto key = RegistryKey::Open(root, keyPath, KeyAccess::Write);
-  if (!key) return false;
-  return key->DeleteValue(valueName).has_value();
+  if (!key) return key.error();
+  return key->DeleteValue(valueName);
+}
+
+bool DeleteRegValue(RootKey root, std::string_view keyPath, std::string_view valueName) {
+  return RemoveRegValue(root, keyPath, valueName).has_value();
 }
 
 }  // namespace korbu

@@ -7,8 +7,8 @@
 // backslash is refused at once and the registry is not touched.
 //
 // Every operation opens and closes its key within the call, reports failure only
-// by its result (no message, no error code) and keeps no state, so it may run on
-// any thread. Texts are UTF-8 and stored as the registry's wide strings
+// by its result (true or false; the Set and Remove forms give the reason) and
+// keeps no state, so it may run on any thread. Texts are UTF-8 and stored as the registry's wide strings
 // (Registry.h); names travel exactly.
 
 #include <cstddef>
@@ -66,5 +66,12 @@ bool DeleteRegValue(RootKey root, std::string_view valuePath);
 
 /// DeleteRegValue of a value named apart from its key: any name, backslashes too.
 bool DeleteRegValue(RootKey root, std::string_view keyPath, std::string_view valueName);
+
+/// WriteRegValue, WriteRegString, WriteRegDWord and DeleteRegValue (of a value
+/// named apart from its key) with the reason of a failure: what the repair uses.
+Status SetRegValue(RootKey root, std::string_view valuePath, std::uint32_t type, std::string_view data);
+Status SetRegString(RootKey root, std::string_view valuePath, std::string_view text);
+Status SetRegDWord(RootKey root, std::string_view valuePath, std::uint32_t value);
+Status RemoveRegValue(RootKey root, std::string_view keyPath, std::string_view valueName);
 
 }  // namespace korbu

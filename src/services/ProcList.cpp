@@ -3,6 +3,7 @@
 #include <charconv>
 #include <chrono>
 #include <exception>
+#include <new>
 #include <thread>
 
 #include "platform/Processes.h"
@@ -47,7 +48,7 @@ TProcessManager::TProcessManager() { EnableDebugPrivilege(); }
 
 void TProcessManager::EnableDebugPrivilege() {}
 
-bool TProcessManager::Refresh() {
+Status TProcessManager::Refresh() {
   imagePaths_.clear();
   processIds_.clear();
   basePriorities_.clear();
@@ -57,7 +58,7 @@ bool TProcessManager::Refresh() {
   ids_.clear();
 
   auto snapshot = platform::SnapshotProcesses();
-  if (!snapshot) return false;
+  if (!snapshot) return snapshot.error();
   std::string windowsFolder;
   bool windowsFolderRead = false;
   for (const platform::ProcessInfo& process : *snapshot) {
@@ -69,14 +70,15 @@ bool TProcessManager::Refresh() {
     rawImages_.push_back(process.imagePath);
     ids_.push_back(process.id);
   }
-  return true;
+  return Ok();
 }
 
 void TProcessManager::KillEntry(std::size_t index) {
+  // Nothing is reported: a process that cannot be ended is left running.
   if (rawImages_[index].empty()) {
-    platform::TerminateProcess(ids_[index]);
+    (void)platform::TerminateProcess(ids_[index]);
   } else {
-    platform::TerminateProcessRunning(ids_[index], rawImages_[index]);
+    (void)platform::TerminateProcessRunning(ids_[index], rawImages_[index]);
   }
 }
 
@@ -89,7 +91,7 @@ void TProcessManager::KillProcess(const std::string& processId) {
       return;
     }
   }
-  platform::TerminateProcess(*id);
+  (void)platform::TerminateProcess(*id);
 }
 
 void TProcessManager::KillByPath(const std::string& path) {
@@ -100,15 +102,17 @@ void TProcessManager::KillByPath(const std::string& path) {
   }
 }
 
-std::optional<std::vector<std::string>> GetProcessPaths() {
+Expected<std::vector<std::string>> GetProcessPaths() {
   try {
     TProcessManager manager;
-    if (!manager.Refresh()) return std::nullopt;
+    if (Status read = manager.Refresh(); !read) return read.error();
     const auto& paths = manager.ImagePaths();
     if (paths.empty()) return std::vector<std::string>();
     return std::vector<std::string>(paths.begin() + 1, paths.end());
-  } catch (const std::exception&) {
-    return std::nullopt;
+  } catch (const std::bad_alloc&) {
+    return Failure("out of memory");
+  } catch (const std::exception& e) {
+    return Failure(e.what());
   }
 }
 
@@ -117,23 +121,26 @@ void KillProcessByPath(const std::string& path) {
   manager.KillByPath(path);
 }
 
-bool EndProcessesOfFile(const std::string& path) {
-  if (path.empty()) return true;
+Status EndProcessesOfFile(const std::string& path) {
+  if (path.empty()) return Ok();
   constexpr int kRounds = 50;  // up to about two and a half seconds
+  std::string refused;  // the last reason a request to end one was refused
   for (int round = 0; round < kRounds; ++round) {
     const auto processes = platform::SnapshotProcesses();
-    if (!processes) return false;
+    if (!processes) return processes.error().Context("the programs running it cannot be listed");
     bool running = false;
     for (const platform::ProcessInfo& process : *processes) {
       if (process.id == platform::CurrentProcessId() || process.imagePath.empty()) continue;
       if (process.imagePath != path && !platform::SameImageFile(process.imagePath, path)) continue;
       running = true;
-      platform::TerminateProcessRunning(process.id, process.imagePath);
+      const Status ended = platform::TerminateProcessRunning(process.id, process.imagePath);
+      if (!ended) refused = "process " + std::to_string(process.id) + ": " + ended.error().reason;
     }
-    if (!running) return true;
+    if (!running) return Ok();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  return false;
+  if (refused.empty()) return Failure("a program running it is still running");
+  return Failure("a program running it could not be ended: " + refused);
 }
 
 }  // namespace korbu

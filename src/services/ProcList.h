@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Expected.h"
+
 namespace korbu {
 
 /// Turns an image path in one of the NT kernel's forms into a plain path:
@@ -24,9 +26,9 @@ class TProcessManager {
   /// Holds no entries until the first Refresh.
   TProcessManager();
 
-  /// Replaces all entries with a fresh snapshot. False (and no entries) when
+  /// Replaces all entries with a fresh snapshot. An error (and no entries) when
   /// the process table cannot be read.
-  bool Refresh();
+  Status Refresh();
 
   /// Ends the process with that id (decimal text). When the id is in the last
   /// snapshot with a known image, only while the process still runs that image.
@@ -72,8 +74,9 @@ class TProcessManager {
 
 /// The image paths of all running processes but the first entry (the program
 /// itself), in snapshot order, not de-duplicated; an unreadable image gives an
-/// empty path. No list at all when the process table cannot be read.
-std::optional<std::vector<std::string>> GetProcessPaths();
+/// empty path. No list at all, but the reason, when the process table cannot be
+/// read.
+Expected<std::vector<std::string>> GetProcessPaths();
 
 /// Ends every running process whose image path is exactly path.
 void KillProcessByPath(const std::string& path);
@@ -81,7 +84,7 @@ void KillProcessByPath(const std::string& path);
 /// Ends every running process whose image is the file at path, by whatever name
 /// the system reports it (under Wine: through a drive letter's link), and waits
 /// a little for them to be gone, so that none of them changes anything after
-/// this returns. True when none is left running.
-bool EndProcessesOfFile(const std::string& path);
+/// this returns. Success when none is left running; otherwise why one is.
+Status EndProcessesOfFile(const std::string& path);
 
 }  // namespace korbu

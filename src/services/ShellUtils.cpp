@@ -9,7 +9,7 @@ namespace korbu {
 
 bool RecycleFile(const std::string& path) {
   try {
-    return platform::MoveToTrash(path);
+    return platform::MoveToTrash(path).has_value();
   } catch (...) {
     return false;  // out of memory: the item stays where it was
   }

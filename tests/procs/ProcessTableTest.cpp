@@ -199,7 +199,8 @@ TEST(KillProcess, ChecksTheImageBeforeKilling) {
   ASSERT_TRUE(child.Started());
 
   // An id that now runs another image (as after reuse of the id) is spared.
-  EXPECT_FALSE(platform::TerminateProcessRunning(child.Id(), path + "-other"));
+  EXPECT_EQ(platform::TerminateProcessRunning(child.Id(), path + "-other").Reason(),
+            "the process runs another program now");
   EXPECT_FALSE(platform::TerminateProcessRunning(child.Id(), ""));
   EXPECT_TRUE(child.Running());
 
@@ -212,8 +213,8 @@ TEST(KillProcess, ChecksTheImageBeforeKilling) {
   ASSERT_TRUE(manager.Refresh());
   manager.KillProcess(std::to_string(child.Id()));
   EXPECT_EQ(child.WaitForEnd(kEndLimit), SIGKILL);
-  // Gone now, and reaped: a second kill is skipped quietly.
-  EXPECT_FALSE(platform::TerminateProcessRunning(child.Id(), path));
+  // Gone now, and reaped: a second kill fails, in the system's words.
+  EXPECT_EQ(platform::TerminateProcessRunning(child.Id(), path).Reason(), "No such process");
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ TEST_F(RowLoopTest, ARowWhoseObjectStaysIsNotReportedCleaned) {
   }
   ASSERT_EQ(results.size(), 2u);
   EXPECT_EQ(results[0].reason, "it is not a regular file");
-  EXPECT_EQ(results[1].reason, "the registry value cannot be reached");
+  EXPECT_EQ(results[1].reason, "the registry value cannot be reached: this root key does not exist in a Wine prefix");
   EXPECT_TRUE(UpdateActionButtons(rows, true).buttons.clean);
 }
 
@@ -217,8 +217,8 @@ TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
 class RefusingSink final : public ForwardingSink {
  public:
   RefusingSink() : ForwardingSink(ApplyChanges()) {}
-  bool WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
-    if (valuePath == kTaskMgr) return false;
+  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+    if (valuePath == kTaskMgr) return Failure("Access is denied.");
     return inner_.WriteRegDWord(root, valuePath, value);
   }
 };
@@ -234,7 +234,34 @@ TEST_F(RowLoopTest, ARefusedRepairWriteKeepsTheRowPendingWithTheReason) {
   EXPECT_EQ(rows.Row(0).information, "");
   ASSERT_EQ(results.size(), 1u);
   EXPECT_FALSE(results[0].handled);
-  EXPECT_EQ(results[0].reason, std::string("the repair could not set HKEY_CURRENT_USER\\") + kTaskMgr);
+  EXPECT_EQ(results[0].reason, std::string("the repair could not set HKEY_CURRENT_USER\\") + kTaskMgr +
+                                   ": Access is denied.");
+}
+
+// A program running the file cannot be ended, and so the file stays.
+class StubbornProgramSink final : public ForwardingSink {
+ public:
+  StubbornProgramSink() : ForwardingSink(ApplyChanges()) {}
+  Status EndProcesses(const std::string&) override { return Failure("process 7: Access is denied."); }
+  Status DeleteFile(const platform::Folder&, const std::string&) override {
+    return Failure("the file could not be deleted: Text file busy");
+  }
+};
+
+TEST_F(RowLoopTest, AProgramThatCannotBeEndedGivesTheRowItsReason) {
+  StubbornProgramSink sink;
+  const auto reasonOf = [&](const std::string& file, const char* virus, bool clean) {
+    DetectionList rows;
+    rows.AddDetection(file, virus, "");
+    CheckAll(rows);
+    results.clear();
+    if (clean) CleanRows(rows, sink, nullptr, Reporter());
+    else DeleteRows(rows, sink, nullptr, Reporter());
+    return results.size() == 1 && !results[0].handled ? results[0].reason : std::string("(handled)");
+  };
+  const std::string expected = "the file could not be deleted: Text file busy (process 7: Access is denied.)";
+  EXPECT_EQ(reasonOf(damage.Prefix().WriteC("windows/eicar.com", "x"), "Eicar-Test-Signature", false), expected);
+  EXPECT_EQ(reasonOf(damage.wormFile, "Brontok-1", true), expected);
 }
 
 TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {

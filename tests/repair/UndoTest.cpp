@@ -80,15 +80,15 @@ class CrashingSink final : public ForwardingSink {
     Tick();
     return inner_.ReplaceFileKeepingBackup(f, n, c, b);
   }
-  bool WriteRegString(platform::RootKey r, std::string_view p, std::string_view t) override {
+  Status WriteRegString(platform::RootKey r, std::string_view p, std::string_view t) override {
     Tick();
     return inner_.WriteRegString(r, p, t);
   }
-  bool WriteRegDWord(platform::RootKey r, std::string_view p, std::uint32_t v) override {
+  Status WriteRegDWord(platform::RootKey r, std::string_view p, std::uint32_t v) override {
     Tick();
     return inner_.WriteRegDWord(r, p, v);
   }
-  bool DeleteRegValue(const RegistryValueLocation& v) override {
+  Status DeleteRegValue(const RegistryValueLocation& v) override {
     Tick();
     return inner_.DeleteRegValue(v);
   }

@@ -91,10 +91,10 @@ TEST_F(HomeTrashTest, LinksGoAsLinks) {
 }
 
 TEST_F(HomeTrashTest, RefusesWhatCannotGo) {
-  EXPECT_FALSE(MoveToTrash(Item("missing.exe")));
+  EXPECT_EQ(MoveToTrash(Item("missing.exe")).Reason(), "No such file or directory");
   EXPECT_FALSE(MoveToTrash("/"));
   ASSERT_TRUE(MoveToTrash(tree_.Write("x.exe", "MZ")));
-  EXPECT_FALSE(MoveToTrash(root_ + "/data/Trash"));
+  EXPECT_EQ(MoveToTrash(root_ + "/data/Trash").Reason(), "it is the trash, holds it or is in it");
   EXPECT_FALSE(MoveToTrash(root_ + "/data"));
   EXPECT_FALSE(MoveToTrash((Files() / "x.exe").string()));
   EXPECT_TRUE(fs::exists(Files() / "x.exe"));

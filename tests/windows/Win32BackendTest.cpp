@@ -184,8 +184,8 @@ TEST(Win32Files, AFileHeldWithoutSharingByAnotherProgramIsInUse) {
   bool killed = false;
   for (const auto& p : *processes) {
     if (SameFileName(ExtractFileName(p.imagePath), "windows_test_holder.exe")) {
-      EXPECT_FALSE(TerminateProcessRunning(p.id, p.imagePath + "x"));
-      killed = TerminateProcessRunning(p.id, p.imagePath);
+      EXPECT_EQ(TerminateProcessRunning(p.id, p.imagePath + "x").Reason(), "the process runs another program now");
+      killed = TerminateProcessRunning(p.id, p.imagePath).has_value();
     }
   }
   ::_pclose(pipe);
@@ -200,8 +200,10 @@ TEST(Win32Processes, SnapshotStartsWithThisProgram) {
   EXPECT_EQ(processes->front().id, CurrentProcessId());
   EXPECT_TRUE(SameFileName(processes->front().imagePath, ExecutablePath()));
   EXPECT_GT(processes->front().threadCount, 0);
-  EXPECT_FALSE(TerminateProcess(CurrentProcessId()));
+  EXPECT_EQ(TerminateProcess(CurrentProcessId()).Reason(), "it is the scanner's own process");
   EXPECT_FALSE(TerminateProcess(0));
+  // A process that has gone says so in the system's words.
+  EXPECT_FALSE(ProcessImagePath(0xFFFFFFF0u).Reason().empty());
 }
 
 TEST(Win32Trash, RecyclesFilesAndFoldersWithLongPaths) {

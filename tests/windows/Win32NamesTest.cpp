@@ -162,7 +162,9 @@ TEST(Win32Processes, AProgramStartedFromAnyNameShowsItsImage) {
                                &startup, &started));
   win32::UniqueHandle process(started.hProcess);
   win32::UniqueHandle thread(started.hThread);
-  const std::string image = ProcessImagePath(started.dwProcessId);
+  const auto read = ProcessImagePath(started.dwProcessId);
+  ASSERT_TRUE(read) << read.Reason();
+  const std::string image = *read;
   EXPECT_TRUE(SameFileName(image, copy)) << image;
   EXPECT_TRUE(SameImageFile(image, copy));
   auto processes = SnapshotProcesses();

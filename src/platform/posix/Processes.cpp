@@ -10,7 +10,9 @@
 #include <climits>
 #include <map>
 #include <memory>
+#include <optional>
 
+#include "platform/SystemError.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/ProcessImage.h"
 #include "platform/posix/WineServers.h"
@@ -32,12 +34,13 @@ int PidfdOpen(pid_t pid) {
 #endif
 }
 
-bool PidfdKill(int pidfd) {
+Status PidfdKill(int pidfd) {
 #ifdef SYS_pidfd_send_signal
-  return ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0;
+  if (::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0) return Ok();
+  return LastSystemError();
 #else
   (void)pidfd;
-  return false;
+  return SystemError(ENOSYS);
 #endif
 }
 
@@ -72,11 +75,10 @@ std::optional<ProcessInfo> ReadProcess(std::uint32_t id, std::optional<posix::Wi
   return info;
 }
 
-std::vector<std::uint32_t> ListProcessIds(bool& listed) {
-  std::vector<std::uint32_t> ids;
+Expected<std::vector<std::uint32_t>> ListProcessIds() {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir("/proc"), ::closedir);
-  listed = dir != nullptr;
-  if (!dir) return ids;
+  if (!dir) return LastSystemError().Context("/proc cannot be listed");
+  std::vector<std::uint32_t> ids;
   while (const dirent* entry = ::readdir(dir.get())) {
     std::string_view name = entry->d_name;
     std::uint32_t id = 0;
@@ -87,33 +89,37 @@ std::vector<std::uint32_t> ListProcessIds(bool& listed) {
   return ids;
 }
 
-bool CanTarget(std::uint32_t id) {
-  return id != 0 && id <= static_cast<std::uint32_t>(INT_MAX) && id != CurrentProcessId();
+Status CanTarget(std::uint32_t id) {
+  if (id == 0 || id > static_cast<std::uint32_t>(INT_MAX)) return Failure("no process has id " + std::to_string(id));
+  if (id == CurrentProcessId()) return Failure("it is the scanner's own process");
+  return Ok();
 }
 
 // With a pidfd the signal reaches exactly the process whose image was checked:
 // if that process ends and its id is handed to another one after the check, the
 // signal fails instead of striking the newcomer.
-bool Terminate(std::uint32_t id, const std::string* image) {
-  if (!CanTarget(id)) return false;
+Status Terminate(std::uint32_t id, const std::string* image) {
+  if (Status target = CanTarget(id); !target) return target;
   const auto pid = static_cast<pid_t>(id);
   UniqueFd handle(PidfdOpen(pid));
-  if (!handle.Valid() && errno != ENOSYS) return false;  // gone, or not ours to see
+  if (!handle.Valid() && errno != ENOSYS) return LastSystemError();  // gone, or not ours to see
   if (image != nullptr) {
     UniqueFd folder = OpenProcFolder(id);
-    if (!folder.Valid() || posix::ReadProcessImage(folder.Get()) != *image) return false;
+    if (!folder.Valid()) return LastSystemError();
+    if (posix::ReadProcessImage(folder.Get()) != *image) return Failure("the process runs another program now");
   }
   if (handle.Valid()) return PidfdKill(handle.Get());
   // Kernels before 5.3 have no pidfd; the window between check and kill remains.
-  return ::kill(pid, SIGKILL) == 0;
+  if (::kill(pid, SIGKILL) == 0) return Ok();
+  return LastSystemError();
 }
 
 }  // namespace
 
-std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
-  bool listed = false;
-  std::vector<std::uint32_t> ids = ListProcessIds(listed);
-  if (!listed) return std::nullopt;
+Expected<std::vector<ProcessInfo>> SnapshotProcesses() {
+  auto listed = ListProcessIds();
+  if (!listed) return listed.error();
+  const std::vector<std::uint32_t>& ids = *listed;
   std::vector<ProcessInfo> processes;
   processes.reserve(ids.size());
   std::optional<posix::WineServers> servers;
@@ -159,12 +165,15 @@ void LimitSnapshotsToDescendants() {
   onlyDescendants = true;
 }
 
-std::string ProcessImagePath(std::uint32_t id) {
+Expected<std::string> ProcessImagePath(std::uint32_t id) {
   UniqueFd folder = OpenProcFolder(id);
-  return folder.Valid() ? posix::ReadProcessImage(folder.Get()) : std::string();
+  if (!folder.Valid()) return LastSystemError().Context("process " + std::to_string(id));
+  std::string image = posix::ReadProcessImage(folder.Get());
+  if (image.empty()) return Failure("the program of process " + std::to_string(id) + " cannot be read");
+  return image;
 }
 
-bool TerminateProcess(std::uint32_t id) { return Terminate(id, nullptr); }
+Status TerminateProcess(std::uint32_t id) { return Terminate(id, nullptr); }
 
 bool SameImageFile(const std::string& a, const std::string& b) {
   struct stat first {}, second {};
@@ -172,8 +181,9 @@ bool SameImageFile(const std::string& a, const std::string& b) {
   return S_ISREG(first.st_mode) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool TerminateProcessRunning(std::uint32_t id, const std::string& image) {
-  return !image.empty() && Terminate(id, &image);
+Status TerminateProcessRunning(std::uint32_t id, const std::string& image) {
+  if (image.empty()) return Failure("the program the process runs is not known");
+  return Terminate(id, &image);
 }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }

@@ -13,6 +13,7 @@
 
 #include "platform/FolderHandle.h"
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -169,32 +170,39 @@ bool IsSameOrInside(const std::string& path, const std::string& folder) {
 
 }  // namespace
 
-bool MoveToTrash(const std::string& path, std::string* trashedAt) {
+Expected<std::string> MoveToTrash(const std::string& path) {
   // The item's folder is held from here on: a folder on its path swapped for a
   // link later cannot send the move anywhere else.
   const auto parent = OpenParent(path);
-  return parent && MoveToTrash(parent->first, parent->second, trashedAt);
+  if (!parent) return parent.error();
+  return MoveToTrash(parent->first, parent->second);
 }
 
-bool MoveToTrash(const Folder& folder, const std::string& name, std::string* trashedAt) {
+Expected<std::string> MoveToTrash(const Folder& folder, const std::string& name) {
   if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\0", 2)) != std::string::npos) {
-    return false;
+    return Failure("not the name of an entry of its folder");
   }
   // Opened without links, so its path is the canonical one.
   std::string item = folder.PathOf(name);
   while (item.size() > 1 && item.back() == '/') item.pop_back();
 
   struct stat st {};
-  if (::fstatat(static_cast<int>(folder.NativeHandle()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (::fstatat(static_cast<int>(folder.NativeHandle()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return LastSystemError();
+  }
   const auto place = ChooseTrash(ParentOf(item), st.st_dev);
-  if (!place) return false;
+  if (!place) return Failure("no trash of the user's can be had on its file system");
   const std::string trashFolder = RealPath(place->folder);
+  if (trashFolder.empty()) return LastSystemError().Context("the trash");
   // Neither the trash itself, nor a folder that holds it, nor what is already in it.
-  if (trashFolder.empty() || IsSameOrInside(trashFolder, item) || IsSameOrInside(item, trashFolder)) return false;
-  const auto trash = Folder::Open(trashFolder);
-  const auto files = trash ? trash->Child("files") : std::nullopt;
-  const auto infos = trash ? trash->Child("info") : std::nullopt;
-  if (!files || !infos || !files->SameVolume(folder)) return false;
+  if (IsSameOrInside(trashFolder, item) || IsSameOrInside(item, trashFolder)) {
+    return Failure("it is the trash, holds it or is in it");
+  }
+  const auto trash = Folder::Hold(trashFolder);
+  if (!trash) return trash.error();
+  const auto files = trash->Child("files");
+  const auto infos = trash->Child("info");
+  if (!files || !infos || !files->SameVolume(folder)) return Failure("the trash has changed while it was being used");
 
   std::string recorded = item;
   if (!place->topdir.empty()) recorded = place->topdir == "/" ? item.substr(1) : item.substr(place->topdir.size() + 1);
@@ -206,18 +214,17 @@ bool MoveToTrash(const Folder& folder, const std::string& name, std::string* tra
     const std::string infoName = trashName + std::string(kInfoSuffix);
     // Created exclusively: the record reserves the name against other trashers.
     if (!infos->CreateNewFile(infoName, info)) {
+      const Error failed = LastSystemError().Context("the trash's record cannot be written");
       if (infos->Entry(infoName)) continue;
-      return false;
+      return failed;
     }
     bool taken = false;
-    if (folder.MoveTo(name, *files, trashName, taken)) {
-      if (trashedAt != nullptr) *trashedAt = trashFolder + "/files/" + trashName;
-      return true;
-    }
+    if (folder.MoveTo(name, *files, trashName, taken)) return trashFolder + "/files/" + trashName;
+    const Error failed = LastSystemError();
     infos->DeleteFile(infoName);
-    if (!taken) return false;
+    if (!taken) return failed;
   }
-  return false;
+  return Failure("every name for it in the trash is taken");
 }
 
 }  // namespace korbu::platform

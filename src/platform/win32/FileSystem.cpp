@@ -17,14 +17,8 @@ EntryInfo FromFindData(const WIN32_FIND_DATAW& d) {
   EntryInfo info;
   info.name = win32::Utf8(d.cFileName);
   info.attributes = d.dwFileAttributes;
-  if ((d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    info.kind = EntryKind::Link;
-  } else if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    info.kind = EntryKind::Directory;
-  } else if ((d.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
-    info.kind = EntryKind::Other;
-  } else {
-    info.kind = EntryKind::Regular;
+  info.kind = win32::EntryKindOf(d.dwFileAttributes);
+  if (info.kind == EntryKind::Regular) {
     info.size = (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
   }
   info.creationTime = win32::ToTicks(d.ftCreationTime);

@@ -31,20 +31,22 @@ bool IsPlainName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
+using HeldHandle = std::shared_ptr<const Folder::Handle>;
+
 // A real folder held so that nobody can rename or delete it meanwhile.
-std::shared_ptr<const Folder::Handle> HoldFolder(const std::string& path, std::shared_ptr<const Folder::Handle> parent) {
+Expected<HeldHandle> HoldFolder(const std::string& path, HeldHandle parent) {
   const auto wide = WidePath(path);
-  if (!wide) return nullptr;
+  if (!wide) return LastSystemError().Context(path);
   UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!h.Valid()) return nullptr;
+  if (!h.Valid()) return LastSystemError().Context(path);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(h.Get(), &info)) return nullptr;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return nullptr;
+  if (!::GetFileInformationByHandle(h.Get(), &info)) return LastSystemError().Context(path);
+  switch (win32::EntryKindOf(info.dwFileAttributes)) {
+    case EntryKind::Directory: return std::make_shared<const Folder::Handle>(h.Release(), std::move(parent));
+    case EntryKind::Link: return Failure(path + ": a link (reparse point), not followed", ERROR_CANT_ACCESS_FILE);
+    default: return SystemError(ERROR_DIRECTORY).Context(path);
   }
-  return std::make_shared<const Folder::Handle>(h.Release(), std::move(parent));
 }
 
 bool WriteAll(HANDLE h, const std::string& content) {
@@ -62,29 +64,16 @@ bool WriteAll(HANDLE h, const std::string& content) {
 }  // namespace
 
 std::optional<Folder> Folder::Open(const std::string& path) {
-  const std::string full = FullPath(path);
-  if (full.size() < 3 || full[1] != ':') return std::nullopt;
-  std::string current = full.substr(0, 2) + "\\";
-  auto handle = HoldFolder(current, nullptr);
-  std::size_t start = 3;
-  while (handle && start < full.size()) {
-    std::size_t end = full.find('\\', start);
-    if (end == std::string::npos) end = full.size();
-    if (end > start) {
-      current = IncludeTrailingDelimiter(current) + full.substr(start, end - start);
-      handle = HoldFolder(current, handle);
-    }
-    start = end + 1;
-  }
-  if (!handle) return std::nullopt;
-  return Folder(std::move(handle), current);
+  auto held = Hold(path);
+  if (!held) return std::nullopt;
+  return std::move(*held);
 }
 
 std::optional<Folder> Folder::Child(const std::string& name) const {
   if (!IsPlainName(name)) return std::nullopt;
   auto handle = HoldFolder(PathOf(name), handle_);
   if (!handle) return std::nullopt;
-  return Folder(std::move(handle), PathOf(name));
+  return Folder(std::move(*handle), PathOf(name));
 }
 
 std::optional<EntryInfo> Folder::Entry(const std::string& name) const {
@@ -188,12 +177,8 @@ HANDLE CreateAt(const std::string& path, DWORD access, DWORD share, DWORD dispos
 
 FileStatus StatusFromInfo(const BY_HANDLE_FILE_INFORMATION& info) {
   FileStatus status;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    status.kind = EntryKind::Link;
-  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    status.kind = EntryKind::Directory;
-  } else {
-    status.kind = EntryKind::Regular;
+  status.kind = win32::EntryKindOf(info.dwFileAttributes);
+  if (status.kind == EntryKind::Regular) {
     status.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   }
   status.lastWriteTime = win32::ToTicks(info.ftLastWriteTime);
@@ -214,9 +199,22 @@ Expected<FileStatus> StatusOfHandle(HANDLE h) {
 bool IsPrivateToUser(const FileStatus&) { return true; }
 
 Expected<Folder> Folder::Hold(const std::string& path) {
-  if (auto folder = Open(path)) return std::move(*folder);
-  return Failure(path + " cannot be held open as a real folder (a reparse point or a missing folder on its path)",
-                 ERROR_PATH_NOT_FOUND);
+  const std::string full = FullPath(path);
+  if (full.size() < 3 || full[1] != ':') return SystemError(ERROR_BAD_PATHNAME).Context(path);
+  std::string current = full.substr(0, 2) + "\\";
+  auto handle = HoldFolder(current, nullptr);
+  std::size_t start = 3;
+  while (handle && start < full.size()) {
+    std::size_t end = full.find('\\', start);
+    if (end == std::string::npos) end = full.size();
+    if (end > start) {
+      current = IncludeTrailingDelimiter(current) + full.substr(start, end - start);
+      handle = HoldFolder(current, *handle);
+    }
+    start = end + 1;
+  }
+  if (!handle) return handle.error();
+  return Folder(std::move(*handle), current);
 }
 
 Expected<FileStatus> Folder::OwnStatus() const { return StatusOfHandle(handle_->h); }
@@ -267,9 +265,9 @@ Expected<Folder> Folder::MakeChild(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
   const auto wide = WidePath(PathOf(name));
   if (!wide || !::CreateDirectoryW(wide->c_str(), nullptr)) return LastSystemError().Context(PathOf(name));
-  auto child = Child(name);
-  if (!child) return Failure(PathOf(name) + " cannot be held open");
-  return std::move(*child);
+  auto handle = HoldFolder(PathOf(name), handle_);
+  if (!handle) return handle.error();
+  return Folder(std::move(*handle), PathOf(name));
 }
 
 Expected<NewFile> Folder::BeginFile(const std::string& name) const {

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "platform/win32/WindowsSupport.h"
 
 namespace korbu::platform {
@@ -74,45 +75,59 @@ bool Descends(std::uint32_t id, std::uint32_t self, const std::map<std::uint32_t
   return false;
 }
 
-// The image of an open process in the system's Win32 form; empty when it cannot
-// be told. Paths of any length fit: the system's own limit is 32,767 characters.
-std::string ImageOf(HANDLE process) {
+// The image of an open process in the system's Win32 form. Paths of any length
+// fit: the system's own limit is 32,767 characters.
+Expected<std::string> ImageOf(HANDLE process) {
   std::wstring buffer(32768, L'\0');
   DWORD size = static_cast<DWORD>(buffer.size());
-  if (!::QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return {};
+  if (!::QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return LastSystemError();
   return win32::Utf8(std::wstring_view(buffer).substr(0, size));
+}
+
+// Refuses what no request may end: no process at all, and the program itself.
+Status CanTarget(std::uint32_t id) {
+  if (id == 0) return Failure("no process has id 0");
+  if (id == ::GetCurrentProcessId()) return Failure("it is the scanner's own process");
+  return Ok();
+}
+
+Status Terminate(HANDLE process) {
+  if (::TerminateProcess(process, 0) != 0) return Ok();
+  return LastSystemError();
 }
 
 }  // namespace
 
 void LimitSnapshotsToDescendants() { onlyDescendants = true; }
 
-std::string ProcessImagePath(std::uint32_t id) {
+Expected<std::string> ProcessImagePath(std::uint32_t id) {
   EnableDebugPrivilege();
   UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-  if (!process.Valid()) return {};
+  if (!process.Valid()) return LastSystemError().Context("process " + std::to_string(id));
   return ImageOf(process.Get());
 }
 
-std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
+Expected<std::vector<ProcessInfo>> SnapshotProcesses() {
   const ToolHelp& t = Entries();
-  if (t.snapshot == nullptr || t.first == nullptr || t.next == nullptr) return std::nullopt;
+  if (t.snapshot == nullptr || t.first == nullptr || t.next == nullptr) {
+    return Failure("this system offers no process snapshot");
+  }
   EnableDebugPrivilege();
   UniqueHandle snapshot(t.snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot.Valid()) return std::nullopt;
+  if (!snapshot.Valid()) return LastSystemError().Context("no process snapshot");
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   std::vector<ProcessInfo> others;
   ProcessInfo self;
   const DWORD selfId = ::GetCurrentProcessId();
-  if (!t.first(snapshot.Get(), &entry)) return std::nullopt;
+  if (!t.first(snapshot.Get(), &entry)) return LastSystemError().Context("the process snapshot cannot be read");
   std::map<std::uint32_t, std::uint32_t> parents;
   do {
     if (entry.th32ProcessID == 0) continue;  // the idle process is no program
     parents[entry.th32ProcessID] = entry.th32ParentProcessID;
     ProcessInfo info;
     info.id = entry.th32ProcessID;
-    info.imagePath = ProcessImagePath(info.id);
+    if (auto image = ProcessImagePath(info.id)) info.imagePath = std::move(*image);
     info.basePriority = static_cast<std::int32_t>(entry.pcPriClassBase);
     info.threadCount = static_cast<std::int32_t>(entry.cntThreads);
     if (info.id == selfId) self = std::move(info);
@@ -132,11 +147,12 @@ std::optional<std::vector<ProcessInfo>> SnapshotProcesses() {
   return all;
 }
 
-bool TerminateProcess(std::uint32_t id) {
-  if (id == 0 || id == ::GetCurrentProcessId()) return false;
+Status TerminateProcess(std::uint32_t id) {
+  if (Status target = CanTarget(id); !target) return target;
   EnableDebugPrivilege();
   UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
-  return process.Valid() && ::TerminateProcess(process.Get(), 0) != 0;
+  if (!process.Valid()) return LastSystemError();
+  return Terminate(process.Get());
 }
 
 namespace {
@@ -164,15 +180,17 @@ bool SameImageFile(const std::string& a, const std::string& b) {
          first->nFileIndexHigh == second->nFileIndexHigh && first->nFileIndexLow == second->nFileIndexLow;
 }
 
-bool TerminateProcessRunning(std::uint32_t id, const std::string& image) {
-  if (id == 0 || image.empty() || id == ::GetCurrentProcessId()) return false;
+Status TerminateProcessRunning(std::uint32_t id, const std::string& image) {
+  if (Status target = CanTarget(id); !target) return target;
+  if (image.empty()) return Failure("the program the process runs is not known");
   EnableDebugPrivilege();
   // One handle for the check and the kill: the id cannot be reused in between.
   UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-  if (!process.Valid()) return false;
-  const std::string running = ImageOf(process.Get());
-  if (running.empty() || running != image) return false;
-  return ::TerminateProcess(process.Get(), 0) != 0;
+  if (!process.Valid()) return LastSystemError();
+  const auto running = ImageOf(process.Get());
+  if (!running) return running.error();
+  if (*running != image) return Failure("the process runs another program now");
+  return Terminate(process.Get());
 }
 
 std::uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }

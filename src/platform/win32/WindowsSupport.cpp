@@ -54,4 +54,11 @@ std::optional<std::wstring> WidePath(std::string_view path) {
   return Wide(full.size() >= 3 && full[1] == ':' ? "\\\\?\\" + full : std::string(path));
 }
 
+EntryKind EntryKindOf(DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::Link;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::Directory;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return EntryKind::Other;
+  return EntryKind::Regular;
+}
+
 }  // namespace korbu::platform::win32

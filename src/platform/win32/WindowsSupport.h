@@ -21,6 +21,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/FileSystem.h"
 #include "platform/Utf16Text.h"
 
 namespace korbu::platform::win32 {
@@ -121,6 +122,10 @@ class UniqueKey {
  private:
   HKEY k_ = nullptr;
 };
+
+/// The kind of an entry by its attribute bits: a reparse point is a link (never
+/// followed), then a folder, a device, anything else a regular file.
+EntryKind EntryKindOf(DWORD attributes);
 
 /// A file time as one 64-bit tick count.
 inline std::int64_t ToTicks(const FILETIME& t) {
