@@ -24,6 +24,7 @@
 
 #include "repair/RegistryValues.h"
 #include "scan/RegistryLocations.h"
+#include "support/CommandRun.h"
 #include "support/CrcForge.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
@@ -41,14 +42,8 @@ struct ProgramRun {
 FILE* Start(const std::string& args) { return ::popen((std::string(KORBU_SCAN_EXE) + " " + args + " 2>&1").c_str(), "r"); }
 
 ProgramRun Finish(FILE* pipe) {
-  ProgramRun run;
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  test::CommandRun run = test::FinishCommand(pipe);
+  return {run.status, std::move(run.output)};
 }
 
 // The prefix and the data folder reach the program through the environment.

@@ -9,24 +9,6 @@
 
 namespace korbu::test {
 
-ScriptRun RunCommand(const std::string& command) {
-  ScriptRun run;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 std::string PrivateMountsUnavailable() {
   if (::geteuid() != 0) return "mounting needs root";
   const ScriptRun probe = RunCommand("unshare --mount --propagation private true");

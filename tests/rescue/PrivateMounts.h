@@ -6,12 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "support/CommandRun.h"
+
 namespace korbu::test {
 
-struct ScriptRun {
-  int status = -1;     // the script's exit status
-  std::string output;  // its standard output and error
-};
+using ScriptRun = CommandRun;
 
 /// Why scripts cannot mount here (not root, no mount namespaces); empty when they can.
 std::string PrivateMountsUnavailable();
@@ -20,13 +19,7 @@ std::string PrivateMountsUnavailable();
 /// ntfs-3g or /dev/fuse); empty when one can.
 std::string NtfsUnavailable();
 
-/// Runs a shell command line here, its output collected.
-ScriptRun RunCommand(const std::string& command);
-
 /// Runs the script with sh -eu in a mount namespace of its own.
 ScriptRun RunWithPrivateMounts(const std::string& script);
-
-/// The text quoted for the shell.
-std::string ShellQuote(const std::string& text);
 
 }  // namespace korbu::test

@@ -180,8 +180,8 @@ Expected<WindowsInstallation> FindWindowsInstallation(const std::string& rootPat
   if (auto system = Hive::Open(*config, installation.systemHive, Hive::Access::Read)) {
     const auto current = system->Value("Select", "Current");
     if (current && current->type == kRegDword && current->data.size() == 4) {
-      const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(current->data[i]); };
-      const unsigned number = byte(0) | (byte(1) << 8) | (byte(2) << 16) | (static_cast<unsigned>(byte(3)) << 24);
+      const auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(current->data[i])); };
+      const unsigned number = byte(0) | (byte(1) << 8) | (byte(2) << 16) | (byte(3) << 24);
       if (number >= 1 && number <= 999) installation.controlSet = static_cast<int>(number);
     }
   } else {
