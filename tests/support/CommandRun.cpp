@@ -1,5 +1,8 @@
 #include "support/CommandRun.h"
 
+// The tests that run shell command lines run on POSIX only.
+#ifndef _WIN32
+
 #include <sys/wait.h>
 
 namespace korbu::test {
@@ -24,3 +27,5 @@ std::string ShellQuote(const std::string& text) {
 }
 
 }  // namespace korbu::test
+
+#endif

@@ -1,5 +1,5 @@
 #pragma once
-// Shell command lines run by tests, their output collected.
+// Shell command lines run by tests, their output collected (POSIX).
 
 #include <cstdio>
 #include <string>
