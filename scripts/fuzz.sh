@@ -76,6 +76,8 @@ seed fuzz_scan_file a 'MZ\220\000\003\000\000\000\004\000\000\000\377\377\000\00
 seed fuzz_scan_file b 'not an executable'
 seed fuzz_cli_text a '\025^(.*/)*node_modules/$/home/a/a/node_modules/x'
 seed fuzz_cli_text b '\027[[:alpha:]]{2,3}(x|\\.)+C:\\d\\x0A\342\200\256\n'
+# Repetitions stacked deep enough to take the C library's regcomp minutes.
+seed fuzz_cli_text c '\016^(.**)++++/\274f\377yyyy/x'
 
 # Findings of this run only: what an earlier run left is cleared.
 findings=$build/fuzz-findings
