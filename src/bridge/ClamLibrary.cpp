@@ -37,6 +37,7 @@ Binding Bind() {
   Find(library, "cl_engine_new", f.engine_new, missing);
   Find(library, "cl_engine_free", f.engine_free, missing);
   Find(library, "cl_engine_set_num", f.engine_set_num, missing);
+  Find(library, "cl_engine_set_str", f.engine_set_str, missing);
   Find(library, "cl_engine_get_num", f.engine_get_num, missing);
   Find(library, "cl_engine_compile", f.engine_compile, missing);
   Find(library, "cl_load", f.load, missing);

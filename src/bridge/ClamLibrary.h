@@ -19,6 +19,7 @@ struct ClamFunctions {
   clam::cl_engine* (*engine_new)();
   clam::cl_error_t (*engine_free)(clam::cl_engine* engine);
   clam::cl_error_t (*engine_set_num)(clam::cl_engine* engine, clam::cl_engine_field field, long long num);
+  clam::cl_error_t (*engine_set_str)(clam::cl_engine* engine, clam::cl_engine_field field, const char* str);
   long long (*engine_get_num)(const clam::cl_engine* engine, clam::cl_engine_field field, int* err);
   clam::cl_error_t (*engine_compile)(clam::cl_engine* engine);
   clam::cl_error_t (*load)(const char* path, clam::cl_engine* engine, unsigned int* signo,

@@ -114,6 +114,11 @@ cl_error_t Engine::Build() {
   return result;
 }
 
+cl_error_t Engine::SetTempFolder(const char* folder) {
+  std::unique_lock lock(mutex_);
+  return Lib().engine_set_str(engine_, CL_ENGINE_TMPDIR, folder);
+}
+
 cl_error_t Engine::Apply(const EngineLimitValues& limits) {
   cl_error_t result = Lib().engine_set_num(engine_, CL_ENGINE_MAX_RECURSION, limits.maxRecursion);
   if (result == CL_SUCCESS) result = Lib().engine_set_num(engine_, CL_ENGINE_MAX_FILES, limits.maxFiles);

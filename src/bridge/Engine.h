@@ -41,6 +41,10 @@ class Engine {
   /// Compiles the signatures; compiling a compiled engine again does nothing.
   cl_error_t Build();
 
+  /// Where libclamav makes its temporary files and folders from now on; waits for
+  /// running scans.
+  cl_error_t SetTempFolder(const char* folder);
+
   /// Runs a scan with the engine set to the given limits. Scans with the same
   /// limits run side by side; a change of limits waits for running scans and
   /// holds the others off until it has been applied and its scan has run. A scan

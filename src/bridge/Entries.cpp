@@ -283,6 +283,12 @@ KORBU_CLAM_API void* korbu_loaddbdirs(const char* official, const char* local, u
                        signo, status);
 }
 
+KORBU_CLAM_API int korbu_engine_set_tempdir(void* engine, const char* folder) {
+  if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
+  if (engine == nullptr || folder == nullptr || *folder == '\0') return CL_ENULLARG;
+  return static_cast<int>(FromHandle(engine)->SetTempFolder(folder));
+}
+
 KORBU_CLAM_API int clam_cvdverify(const char* path) {
   if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
   if (path == nullptr) return CL_ENULLARG;

@@ -118,6 +118,10 @@ KORBU_CLAM_API const char* korbu_clamav_folder(void);
 KORBU_CLAM_API void* korbu_loaddbdirs(const char* official, const char* local, uint32_t* signo,
                                       int32_t* status);
 
+/* Sets the folder libclamav makes its temporary files and folders in for an
+ * engine's scans (by default $TMPDIR, else /tmp); 0 on success. */
+KORBU_CLAM_API int korbu_engine_set_tempdir(void* engine, const char* folder);
+
 #ifdef __cplusplus
 }
 #endif

@@ -155,6 +155,7 @@ void VerdictCache::PrepareEarlier(const ContextEntry& current, const DatabaseSet
         auto small = std::make_unique<TClamAV>();
         small->Limits() = engine.Limits();
         small->SetScanOptions(engine.ScanOptions());
+        small->SetTempFolder(engine.TempFolder());
         if (small->ActivateFolders(folders->official, folders->local)) {
           small_[entry.id] = std::move(small);
         } else {

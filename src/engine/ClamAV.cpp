@@ -103,6 +103,23 @@ void TClamAV::Build(const EngineEntries& entries, std::int32_t status) {
   int built = entries.build(engine_);
   active_ = built == 0;
   loadError_ = active_ ? std::string() : "build: " + StatusText(entries, built);
+  if (active_ && !tempFolder_.empty() && !ApplyTempFolder()) active_ = false;
+}
+
+bool TClamAV::ApplyTempFolder() {
+  if (engineEntries_.setTempDir == nullptr) {
+    loadError_ = "the engine library cannot take a folder for temporary files";
+    return false;
+  }
+  const int status = engineEntries_.setTempDir(engine_, tempFolder_.c_str());
+  if (status != 0) loadError_ = "the temporary folder " + tempFolder_ + ": " + StatusText(engineEntries_, status);
+  return status == 0;
+}
+
+bool TClamAV::SetTempFolder(std::string folder) {
+  tempFolder_ = std::move(folder);
+  if (engine_ == nullptr || tempFolder_.empty()) return true;
+  return ApplyTempFolder();
 }
 
 std::string TClamAV::LibraryVersion() const {

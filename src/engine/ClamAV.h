@@ -54,6 +54,12 @@ class TClamAV : public EngineScanner {
   EngineLimits& Limits() { return limits_; }
   const EngineLimits& Limits() const { return limits_; }
 
+  /// The folder the library makes its temporary files in (empty: its default,
+  /// $TMPDIR, else /tmp). Applied to the engine held and to every one built later;
+  /// false, LoadError telling why, when the library cannot take it.
+  const std::string& TempFolder() const { return tempFolder_; }
+  bool SetTempFolder(std::string folder);
+
   /// The option word handed to the library with every scan.
   std::uint16_t ScanOptions() const { return scanOptions_; }
   void SetScanOptions(std::uint16_t options) { scanOptions_ = options; }
@@ -106,11 +112,14 @@ class TClamAV : public EngineScanner {
   // Builds the engine just loaded (signatureCount_ of them) and sets active_.
   void Build(const EngineEntries& entries, std::int32_t status);
   EngineVerdict ScanDescriptor(platform::OpenedFile& file) const;
+  // Hands tempFolder_ to the engine held; false, loadError_ telling why, on failure.
+  bool ApplyTempFolder();
 
   std::string name_;
   bool active_ = false;
   std::string dbFile_;
   std::string dbDir_;
+  std::string tempFolder_;
   EngineLimits limits_;
   std::uint16_t scanOptions_ = 0;
   void* engine_ = nullptr;

@@ -59,6 +59,7 @@ struct EngineEntries {
   using Version = const char* (*)();
   using LoadDbDirs = void* (*)(const char* official, const char* local, std::uint32_t* signatures,
                                std::int32_t* status);
+  using SetTempDir = int (*)(void* engine, const char* folder);
 
   Unused scanbuff = nullptr;
   ScanFile scanfile = nullptr;
@@ -80,6 +81,8 @@ struct EngineEntries {
   /// Optional: a new engine from the databases of a folder loaded as the
   /// signature provider's own and of a local one (either may be null).
   LoadDbDirs loaddbdirs = nullptr;
+  /// Optional: sets the folder of an engine's temporary files.
+  SetTempDir setTempDir = nullptr;
 };
 
 /// True when the engine library is loaded and all twelve entries were found.

@@ -20,6 +20,7 @@ constexpr int kSuccess = 0, kVirus = 1, kNullArg = 2, kOpen = 8, kVerify = 6, kE
 
 struct StandInEngine {
   long long limits[32] = {};
+  std::string tmpdir;
   bool compiled = false;
 };
 struct StandInMap {
@@ -71,6 +72,11 @@ STANDIN_API int cl_engine_free(void* engine) {
 STANDIN_API int cl_engine_set_num(void* engine, int field, long long value) {
   if (engine == nullptr || field < 0 || field >= 32) return kNullArg;
   static_cast<StandInEngine*>(engine)->limits[field] = value;
+  return kSuccess;
+}
+STANDIN_API int cl_engine_set_str(void* engine, int field, const char* value) {
+  if (engine == nullptr || value == nullptr || field != 13) return kNullArg;
+  static_cast<StandInEngine*>(engine)->tmpdir = value;
   return kSuccess;
 }
 STANDIN_API long long cl_engine_get_num(const void* engine, int field, int* err) {
