@@ -21,6 +21,7 @@
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/Path.h"
 #include "platform/WindowsSystemChoice.h"
 #include "scan/ScanSession.h"
@@ -65,6 +66,12 @@ int RunCli(const std::vector<std::string>& args) {
   if (options.database && !platform::DirectoryExists(*options.database)) {
     return Fail("not a database folder: " + *options.database);
   }
+  // The engine unpacks the scanned files' contents there.
+  if (options.tempDir) {
+    if (const Status trusted = platform::CheckTrustedFolder(*options.tempDir); !trusted) {
+      return Fail("cannot keep temporary files in " + *options.tempDir + ": " + trusted.error().reason);
+    }
+  }
 
   // Rescue mode: the Windows system of the scan and the repair is the
   // installation on the mounted volume, for the whole command.
@@ -97,6 +104,9 @@ int RunCli(const std::vector<std::string>& args) {
 
   const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(options.database.value_or(std::string()));
   const EngineInfo engine = StartEngine(*startup, options.engine);
+  if (TClamAV* clam = startup->Engine(); options.tempDir && clam != nullptr) {
+    if (!clam->SetTempFolder(platform::FullPath(*options.tempDir))) return Fail(clam->LoadError());
+  }
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
   report.Info(engineText.str());

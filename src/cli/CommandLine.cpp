@@ -8,7 +8,7 @@ namespace korbu::cli {
 namespace {
 
 // Options that take a value, with their long and short spellings.
-enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows };
+enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir };
 
 struct ValuedName {
   const char* longName;
@@ -16,7 +16,7 @@ struct ValuedName {
   Valued which;
 };
 
-constexpr std::array<ValuedName, 10> kValued{{
+constexpr std::array<ValuedName, 11> kValued{{
     {"--database", "-d", Valued::Database},
     {"--log", "-l", Valued::Log},
     {"--exclude", nullptr, Valued::Exclude},
@@ -27,6 +27,7 @@ constexpr std::array<ValuedName, 10> kValued{{
     {"--jobs", "-j", Valued::Jobs},
     {"--undo", nullptr, Valued::Undo},
     {"--windows", nullptr, Valued::Windows},
+    {"--tempdir", nullptr, Valued::TempDir},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -62,6 +63,7 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
     case Valued::Log: o.logFile = std::move(value); break;
     case Valued::Undo: o.undo = std::move(value); break;
     case Valued::Windows: o.windows = std::move(value); break;
+    case Valued::TempDir: o.tempDir = std::move(value); break;
     case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
     case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
     case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
@@ -264,6 +266,10 @@ std::string UsageText() {
          "                         system's ClamAV folder (/var/lib/clamav), and the scan\n"
          "                         goes on with the own detection when none load\n"
          "  --no-engine            load no databases: the own detection alone\n"
+         "  --tempdir DIR          the engine makes its temporary files and folders in DIR\n"
+         "                         (by default $TMPDIR, else /tmp); refused when DIR or a\n"
+         "                         folder above it is a link, another user's, or may be\n"
+         "                         written by others without being sticky (as /tmp is)\n"
          "Rescue mode (a Windows installation that is not running):\n"
          "  --windows DIR          DIR is the root of a mounted Windows system volume (the\n"
          "                         folder holding Windows and Users): its registry hives\n"

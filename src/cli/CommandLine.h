@@ -46,6 +46,7 @@ struct CliOptions {
   unsigned jobs = 0;                      // -j, --jobs: verdict workers; 0 for one per core
   std::optional<std::string> undo;        // --undo ID|last: no scan
   std::optional<std::string> windows;     // --windows DIR: a mounted Windows volume, no memory phase
+  std::optional<std::string> tempDir;     // --tempdir DIR: the engine's temporary files
   bool history = false;                   // --history: no scan
 };
 

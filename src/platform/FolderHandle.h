@@ -44,6 +44,13 @@ inline constexpr unsigned kSetIdBits = 06000;
 /// have no POSIX owner.
 bool IsPrivateToUser(const FileStatus& status);
 
+/// Ok when no other user can replace what the running user makes in the folder:
+/// no component of its path is a link, and it and every folder above it belong
+/// to the user or to root and only they may write them, or they are sticky (as
+/// /tmp), where no one renames or removes another's entries. Otherwise the
+/// reason, naming the folder that fails. On Windows only the links are checked.
+Status CheckTrustedFolder(const std::string& path);
+
 class NewFile;
 
 class Folder {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -235,6 +236,39 @@ TEST(CliEndToEnd, SignatureEngineJoinsWithTheSharedDatabases) {
   ScanRun noArchive = Scan({"--no-memory", "--no-registry", "--no-archive", "--database", db, tree.Path()});
   EXPECT_EQ(noArchive.out.find("clam.zip:"), std::string::npos);
 }
+
+#ifndef _WIN32
+// clamscan's --tempdir: for a /tmp that is slow, or too small for what the engine
+// unpacks. The folder must be one no other user can change.
+TEST(CliEndToEnd, TheEngineKeepsItsTemporaryFilesInTheTempdirGiven) {
+  const std::string shared = test::SharedDir();
+  if (shared.empty()) GTEST_SKIP() << "the shared signature databases are not there";
+  TempTree tree;
+  const std::string scanned = tree.Write("files/a.bin", std::string(5000, 'a'));
+  const std::string temp = tree.MakeDir("temp");
+  ::chmod(temp.c_str(), 0700);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, temp.c_str(), IN_CREATE), 0);
+  const std::vector<std::string> args = {"--no-memory", "--no-registry", "--no-cache", "--tempdir", temp,
+                                         "--database", shared + "/engine-test-db", tree.Path("files")};
+  ScanRun run = Scan(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  alignas(inotify_event) char events[4096];
+  EXPECT_GT(::read(watch, events, sizeof events), 0) << "the engine made nothing in " << temp;
+  ::close(watch);
+  EXPECT_TRUE(fs::is_empty(temp)) << "the engine leaves nothing behind";
+
+  ::chmod(temp.c_str(), 0777);
+  run = Scan(args);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("cannot keep temporary files in " + temp + ": " + temp +
+                         " may be written by other users and is not sticky"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("scanned"), std::string::npos) << "nothing is scanned";
+}
+#endif
 
 TEST(CliEndToEnd, DatabasesNamedThatDoNotLoadStopTheScan) {
   TempTree tree;

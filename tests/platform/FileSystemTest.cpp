@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/Path.h"
 #include "platform/Wildcard.h"
 #include "support/TempTree.h"
@@ -211,6 +212,35 @@ TEST(Files, ReplaceAtomicallyKeepsModeAndRefusesLinks) {
   EXPECT_FALSE(ReplaceFileAtomically(tree.Path("nofolder/f"), "x"));
   EXPECT_EQ(std::distance(fs::directory_iterator(tree.Root()), fs::directory_iterator()), 3);
 }
+
+#ifndef _WIN32
+// A folder the engine unpacks other users' files into: no one else may swap what
+// is made there, through the folder or any folder above it.
+TEST(Files, ATrustedFolderIsOneNoOtherUserCanChange) {
+  TempTree tree;
+  const std::string inner = tree.MakeDir("open/inner");
+  ::chmod(tree.Path("open").c_str(), 0755);
+  ::chmod(inner.c_str(), 0700);
+  EXPECT_TRUE(CheckTrustedFolder(inner));
+  ::chmod(inner.c_str(), 01777);  // as /tmp
+  EXPECT_TRUE(CheckTrustedFolder(inner));
+  ::chmod(inner.c_str(), 0777);
+  EXPECT_FALSE(CheckTrustedFolder(inner));
+  ::chmod(inner.c_str(), 0700);
+  ::chmod(tree.Path("open").c_str(), 0777);  // the folder above may be renamed away
+  const Status above = CheckTrustedFolder(inner);
+  ASSERT_FALSE(above);
+  EXPECT_NE(above.error().reason.find(tree.Path("open") + " may be written by other users"), std::string::npos)
+      << above.error().reason;
+  ::chmod(tree.Path("open").c_str(), 0755);
+  fs::create_directory_symlink(inner, tree.Path("link"));
+  EXPECT_FALSE(CheckTrustedFolder(tree.Path("link")));
+  EXPECT_FALSE(CheckTrustedFolder(tree.Path("missing")));
+  if (::geteuid() == 0 && ::chown(inner.c_str(), 65534, 65534) == 0) {
+    EXPECT_FALSE(CheckTrustedFolder(inner));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace korbu::platform

@@ -85,6 +85,23 @@ bool IsPrivateToUser(const FileStatus& status) {
   return status.owner && *status.owner == static_cast<std::uint32_t>(::geteuid()) && (status.mode & 022) == 0;
 }
 
+Status CheckTrustedFolder(const std::string& path) {
+  Expected<Folder> held = Folder::Hold(path);
+  if (!held) return held.error();
+  for (std::string at = FullPath(path);; at = at.substr(0, at.rfind('/'))) {
+    if (at.empty()) at = "/";
+    struct stat st {};
+    if (::lstat(at.c_str(), &st) != 0) return LastSystemError().Context(at);
+    if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+      return Failure(at + " belongs to another user (uid " + std::to_string(st.st_uid) + ")", EPERM);
+    }
+    if ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0) {
+      return Failure(at + " may be written by other users and is not sticky", EPERM);
+    }
+    if (at == "/") return Ok();
+  }
+}
+
 Expected<Folder> Folder::Hold(const std::string& path) {
   const std::string full = FullPath(path);
   if (full.empty() || full.front() != '/') return Failure("not a full path: " + path, EINVAL);

@@ -198,6 +198,12 @@ Expected<FileStatus> StatusOfHandle(HANDLE h) {
 
 bool IsPrivateToUser(const FileStatus&) { return true; }
 
+Status CheckTrustedFolder(const std::string& path) {
+  Expected<Folder> held = Folder::Hold(path);
+  if (!held) return held.error();
+  return Ok();
+}
+
 Expected<Folder> Folder::Hold(const std::string& path) {
   const std::string full = FullPath(path);
   if (full.size() < 3 || full[1] != ':') return SystemError(ERROR_BAD_PATHNAME).Context(path);
