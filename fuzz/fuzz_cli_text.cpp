@@ -18,9 +18,10 @@ namespace {
 
 // Where the C library and clamscan read a pattern alike: no escapes (the C library
 // knows \w, \1 and more), no "{," (a GNU repeat there, text in clamscan's), no
-// collating items, no NUL.
+// collating items, no NUL, no newline (after one the C library's "^" also matches
+// after a newline of the text).
 bool SameDialect(std::string_view pattern) {
-  if (pattern.find_first_of(std::string_view("\\\0", 2)) != std::string_view::npos) return false;
+  if (pattern.find_first_of(std::string_view("\\\0\n", 3)) != std::string_view::npos) return false;
   return pattern.find("{,") == std::string_view::npos && pattern.find("[.") == std::string_view::npos &&
          pattern.find("[=") == std::string_view::npos;
 }

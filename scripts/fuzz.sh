@@ -78,6 +78,8 @@ seed fuzz_cli_text a '\025^(.*/)*node_modules/$/home/a/a/node_modules/x'
 seed fuzz_cli_text b '\027[[:alpha:]]{2,3}(x|\\.)+C:\\d\\x0A\342\200\256\n'
 # Repetitions stacked deep enough to take the C library's regcomp minutes.
 seed fuzz_cli_text c '\016^(.**)++++/\274f\377yyyy/x'
+# A newline before "^" in the pattern, which the C library reads its own way.
+seed fuzz_cli_text d '\006\006\200\012^()+\274+\006\200\012^()+fyyy'
 
 # Findings of this run only: what an earlier run left is cleared.
 findings=$build/fuzz-findings
