@@ -15,7 +15,8 @@
 # (timed runs per command, default 5), KORBU_BENCH_DB (database folder, default the
 # shared test databases, else the system's ClamAV folder when it holds main.cvd),
 # KORBU_BENCH_SYNTHETIC (random signatures added to a copy of the databases for the
-# cache's rows, default 100,000).
+# cache's rows, default 100,000), KORBU_BENCH_TMPDIR (the folder where every scanner
+# measured makes its temporary files, as TMPDIR; default the machine's own).
 # Exit status: 0 done, 1 the two scanners disagree on the detections, 2 error.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -61,11 +62,14 @@ command -v clamscan >/dev/null || echo "clamscan is not installed: the engine co
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Set after the work folder is made, so that only the scanners' files go there.
+if [[ -n "${KORBU_BENCH_TMPDIR:-}" ]]; then export TMPDIR=$KORBU_BENCH_TMPDIR; fi
 bash "$top/bench/make-tree.sh" "$work/tree" "$files" 102400
 read -r variants engine_files < <(python3 "$top/bench/add-detections.py" "$work/tree/hits" \
   "$top/src/detect/VariantTable.h")
 
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo)," \
-  "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1); build: $build ($type)"
+  "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1); build: $build ($type);" \
+  "scanners' temporary files: ${TMPDIR:-/tmp} ($(stat -f -c %T "${TMPDIR:-/tmp}"))"
 python3 "$top/bench/compare.py" --build "$build" --tree "$work/tree" --work "$work" --runs "$runs" \
   ${database:+--database "$database"} --variants "$variants" --engine-files "$engine_files"
