@@ -4,6 +4,8 @@
 
 #include <tuple>
 
+#include "platform/Heap.h"
+
 namespace korbu {
 namespace {
 
@@ -12,6 +14,7 @@ class ClamAVStartup final : public EngineStartup {
   explicit ClamAVStartup(std::string databaseFolder) : databaseFolder_(std::move(databaseFolder)) {}
 
   void CreateEngine() override {
+    platform::KeepFreedMemoryForReuse();
     CreateVirusEngine();
     engine_ = VirusEngine.get();
     if (!databaseFolder_.empty()) SetDatabaseFolder(*engine_, databaseFolder_);
