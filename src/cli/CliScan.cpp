@@ -102,11 +102,9 @@ int RunCli(const std::vector<std::string>& args) {
   }
   InstallStopSignals();
 
-  const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(options.database.value_or(std::string()));
+  const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(
+      options.database.value_or(std::string()), options.tempDir ? platform::FullPath(*options.tempDir) : std::string());
   const EngineInfo engine = StartEngine(*startup, options.engine);
-  if (TClamAV* clam = startup->Engine(); options.tempDir && clam != nullptr) {
-    if (!clam->SetTempFolder(platform::FullPath(*options.tempDir))) return Fail(clam->LoadError());
-  }
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
   report.Info(engineText.str());

@@ -38,8 +38,9 @@ class EngineStartup {
 };
 
 /// The start-up steps over the program's engine set-up. databaseFolder is the
-/// user's choice (--database); empty for the default choice.
-std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder = {});
+/// user's choice (--database), tempFolder that of the engine's temporary files
+/// (--tempdir); each empty for the default.
+std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder = {}, std::string tempFolder = {});
 
 /// Runs the three steps (create, library, databases) and gathers what the front
 /// ends show of the engine. Without loadDatabases the last step is left out and

@@ -11,13 +11,16 @@ namespace {
 
 class ClamAVStartup final : public EngineStartup {
  public:
-  explicit ClamAVStartup(std::string databaseFolder) : databaseFolder_(std::move(databaseFolder)) {}
+  ClamAVStartup(std::string databaseFolder, std::string tempFolder)
+      : databaseFolder_(std::move(databaseFolder)), tempFolder_(std::move(tempFolder)) {}
 
   void CreateEngine() override {
     platform::KeepFreedMemoryForReuse();
     CreateVirusEngine();
     engine_ = VirusEngine.get();
     if (!databaseFolder_.empty()) SetDatabaseFolder(*engine_, databaseFolder_);
+    // Before the databases load, which may use it too.
+    engine_->SetTempFolder(tempFolder_);
   }
   bool LibraryAvailable() override { return EngineLibraryAvailable(); }
   bool LoadDatabase() override { return LoadVirusDatabase(); }
@@ -37,13 +40,14 @@ class ClamAVStartup final : public EngineStartup {
 
  private:
   std::string databaseFolder_;
+  std::string tempFolder_;
   TClamAV* engine_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder) {
-  return std::make_unique<ClamAVStartup>(std::move(databaseFolder));
+std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder, std::string tempFolder) {
+  return std::make_unique<ClamAVStartup>(std::move(databaseFolder), std::move(tempFolder));
 }
 
 EngineInfo StartEngine(EngineStartup& startup, bool loadDatabases) {
