@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 #include "bridge/ClamLibrary.h"
@@ -25,24 +27,54 @@ EngineLimitValues ReadLimits(const cl_engine* engine) {
   return limits;
 }
 
+// Read from libclamav 1.4's scanner: a top-level file of these types from which
+// no layer of its own was made is matched as its bytes lie and, where HTML is
+// parsed, Unicode text also as the text its script normalizer makes of them;
+// unless bytecode is loaded (which the caller knows), nothing else of it reaches a
+// body or hash signature. Where HTML is parsed, ASCII text may be normalized as
+// HTML within the same layer, so it gets no facts; nor does any type the scanner
+// parses. A file over one scan buffer is matched in windows that overlap by the
+// longest signature, which decides which of the embedded files they find the
+// scanner keeps (ten at most): adding a signature may make it unpack one, so such
+// a file gets no facts. Another version's scanner may differ: none either.
+constexpr std::size_t kScanBuffer = 131072;
+
+std::uint32_t FactsOfTopType(const char* type, std::size_t fileSize, bool htmlParsed) {
+  if (type == nullptr || fileSize > kScanBuffer) return 0;
+  const std::string_view name = type;
+  if (name == "CL_TYPE_BINARY_DATA") return KORBU_FACT_MATCHED_AS_BYTES;
+  if (name == "CL_TYPE_TEXT_ASCII") return htmlParsed ? 0 : KORBU_FACT_MATCHED_AS_BYTES;
+  if (name == "CL_TYPE_TEXT_UTF8" || name == "CL_TYPE_TEXT_UTF16LE" || name == "CL_TYPE_TEXT_UTF16BE") {
+    return htmlParsed ? KORBU_FACT_MATCHED_AS_TEXT : KORBU_FACT_MATCHED_AS_BYTES;
+  }
+  return 0;
+}
+
+bool FactsHoldForThisLibrary() {
+  const char* version = Lib().retver();
+  return version != nullptr && std::strncmp(version, "1.4.", 4) == 0;
+}
+
 // libclamav cuts a member that unpacks to more than the size limit (zip, cab, xar,
 // InstallShield) to exactly that many bytes and scans only those, with no alert.
 // A layer of exactly the limit below the top is taken for such a cut: at worst a
 // member that happens to have that very size is reported as not judged whole.
-extern "C" cl_error_t NoteLayer(int, const char*, const char**, std::size_t, const char*, std::size_t fileSize,
+extern "C" cl_error_t NoteLayer(int, const char* type, const char**, std::size_t, const char*, std::size_t fileSize,
                                 const char*, std::uint32_t recursionLevel, std::uint32_t, void* context) {
   auto* notes = static_cast<ScanNotes*>(context);
-  if (notes != nullptr && recursionLevel > 0 && notes->maxFileSize > 0 &&
-      fileSize == static_cast<std::size_t>(notes->maxFileSize)) {
+  if (notes == nullptr) return CL_CLEAN;
+  if (recursionLevel > 0 && notes->maxFileSize > 0 && fileSize == static_cast<std::size_t>(notes->maxFileSize)) {
     notes->cutShort = true;
   }
+  ++notes->layers;
+  if (recursionLevel == 0) notes->topFacts = FactsOfTopType(type, fileSize, notes->htmlParsed);
   return CL_CLEAN;
 }
 
 }  // namespace
 
 Engine::Engine(cl_engine* engine)
-    : engine_(engine), defaults_(ReadLimits(engine)), applied_(defaults_) {}
+    : engine_(engine), defaults_(ReadLimits(engine)), applied_(defaults_), factsKnown_(FactsHoldForThisLibrary()) {}
 
 Engine::~Engine() { Lib().engine_free(engine_); }
 
@@ -128,25 +160,26 @@ cl_error_t Engine::Apply(const EngineLimitValues& limits) {
   return result;
 }
 
-cl_error_t Engine::Scan(const clam_limits* limits, const ScanFunction& scan) {
+cl_error_t Engine::Scan(const clam_limits* limits, const ScanFunction& scan, std::uint32_t* facts) {
   EngineLimitValues wanted = LimitsFromRecord(limits, defaults_);
   {
     std::shared_lock lock(mutex_);
     if (!compiled_) return CL_EARG;
-    if (applied_ == wanted) return Run(scan);
+    if (applied_ == wanted) return Run(scan, facts);
   }
   std::unique_lock lock(mutex_);
   if (!(applied_ == wanted)) {
     cl_error_t result = Apply(wanted);
     if (result != CL_SUCCESS) return result;
   }
-  return Run(scan);
+  return Run(scan, facts);
 }
 
 // Called with the lock held, so that the limits stay those applied.
-cl_error_t Engine::Run(const ScanFunction& scan) {
+cl_error_t Engine::Run(const ScanFunction& scan, std::uint32_t* facts) {
   ScanNotes notes{applied_.maxFileSize};
   const cl_error_t result = scan(*engine_, notes);
+  if (facts != nullptr) *facts = factsKnown_ && result == CL_CLEAN && notes.layers == 1 ? notes.topFacts : 0;
   return result == CL_CLEAN && notes.cutShort ? CL_EMAXSIZE : result;
 }
 

@@ -20,6 +20,9 @@ using clam::cl_error_t;
 struct ScanNotes {
   long long maxFileSize = 0;  // the size limit the scan runs with; 0 for none
   bool cutShort = false;      // a file extracted by the scan was cut to that limit
+  int layers = 0;             // layers libclamav inspected, the file itself included
+  bool htmlParsed = false;    // the scan's options parse HTML
+  std::uint32_t topFacts = 0; // the KORBU_FACT_ its type at the top would give
 };
 
 class Engine {
@@ -49,21 +52,23 @@ class Engine {
   /// limits run side by side; a change of limits waits for running scans and
   /// holds the others off until it has been applied and its scan has run. A scan
   /// that found nothing but cut an extracted file short gives CL_EMAXSIZE: the
-  /// file was not judged whole.
-  cl_error_t Scan(const clam_limits* limits, const ScanFunction& scan);
+  /// file was not judged whole. facts, when given, receives the KORBU_FACT_ bits
+  /// of the scan.
+  cl_error_t Scan(const clam_limits* limits, const ScanFunction& scan, std::uint32_t* facts = nullptr);
 
  private:
   explicit Engine(cl_engine* engine);
   static Engine* LoadInto(const char* const paths[2], const unsigned int options[2], std::uint32_t& signatures,
                           cl_error_t& status);
   cl_error_t Apply(const EngineLimitValues& limits);
-  cl_error_t Run(const ScanFunction& scan);
+  cl_error_t Run(const ScanFunction& scan, std::uint32_t* facts);
 
   cl_engine* engine_;
   std::shared_mutex mutex_;
   bool compiled_ = false;
   EngineLimitValues defaults_;
   EngineLimitValues applied_;
+  bool factsKnown_;  // the library's scanner is the one the scan facts were read from
 };
 
 }  // namespace korbu::bridge

@@ -221,8 +221,14 @@ KORBU_CLAM_API int clam_scanfile(const char* path, char* name, uint32_t* scanned
 
 KORBU_CLAM_API int clam_scandesc(int desc, char* name, uint32_t* scanned, void* engine,
                                  const struct clam_limits* limits, unsigned int options) {
+  return korbu_scandesc_facts(desc, name, scanned, engine, limits, options, nullptr);
+}
+
+KORBU_CLAM_API int korbu_scandesc_facts(int desc, char* name, uint32_t* scanned, void* engine,
+                                        const struct clam_limits* limits, unsigned int options, uint32_t* facts) {
   CopyVirusName(nullptr, name);
   StoreScanned(scanned, 0);
+  if (facts != nullptr) *facts = 0;
   if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
   if (engine == nullptr) return CL_ENULLARG;
   if (desc < 0) return CL_EARG;
@@ -230,10 +236,11 @@ KORBU_CLAM_API int clam_scandesc(int desc, char* name, uint32_t* scanned, void* 
   cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
   cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e, ScanNotes& notes) {
     unsigned long blocks = 0;
+    notes.htmlParsed = (scanOptions.parse & kScanParseHtml) != 0;
     cl_error_t r = ScanDescriptor(desc, &virname, &blocks, e, scanOptions, notes);
     StoreScanned(scanned, blocks);
     return r;
-  });
+  }, facts);
   return FinishScan(result, virname, name);
 }
 

@@ -122,6 +122,19 @@ KORBU_CLAM_API void* korbu_loaddbdirs(const char* official, const char* local, u
  * engine's scans (by default $TMPDIR, else /tmp); 0 on success. */
 KORBU_CLAM_API int korbu_engine_set_tempdir(void* engine, const char* folder);
 
+/* Facts of korbu_scandesc_facts about a file libclamav 1.4 found clean and saw as
+ * one layer (it made no layer of its own from it): what its body and hash
+ * signatures were matched against, where no bytecode is loaded. Only its bytes as
+ * they lie (data, or text where HTML is not parsed): */
+#define KORBU_FACT_MATCHED_AS_BYTES 0x1
+/* Its bytes, and the text its script normalizer makes of them (Unicode text
+ * where HTML is parsed): */
+#define KORBU_FACT_MATCHED_AS_TEXT 0x2
+
+/* As clam_scandesc; facts (may be null) receives the KORBU_FACT_ bits of the scan. */
+KORBU_CLAM_API int korbu_scandesc_facts(int desc, char* name, uint32_t* scanned, void* engine,
+                                        const struct clam_limits* limits, unsigned int options, uint32_t* facts);
+
 #ifdef __cplusplus
 }
 #endif

@@ -16,7 +16,7 @@ namespace {
 
 // Raised whenever the verdict rules of this program change, so that no verdict of
 // an older program counts.
-constexpr char kVerdictRules[] = "korbu verdict rules 1";
+constexpr char kVerdictRules[] = "korbu verdict rules 2";
 // Earlier contexts judged by small engines in one scan, the most used first.
 constexpr std::size_t kMaxSmallEngines = 2;
 
@@ -50,6 +50,17 @@ std::string SettingsDigest(const VerdictSettings& settings) {
   return hash.HexDigest();
 }
 
+MatchedAs MatchedAsOfMark(ContextId marked) {
+  switch (marked & kMatchedAsBits) {
+    case static_cast<ContextId>(MatchedAs::Bytes):
+      return MatchedAs::Bytes;
+    case static_cast<ContextId>(MatchedAs::Text):
+      return MatchedAs::Text;
+    default:
+      return MatchedAs::Unknown;
+  }
+}
+
 ContextId ContextIdOf(const std::string& settingsDigest, const std::string& setDigest) {
   platform::Sha256 hash;
   Add(hash, settingsDigest);
@@ -57,7 +68,8 @@ ContextId ContextIdOf(const std::string& settingsDigest, const std::string& setD
   const std::string digest = hash.Digest();
   ContextId id = 0;
   for (std::size_t i = 0; i < 8; ++i) id = (id << 8) | static_cast<unsigned char>(digest[i]);
-  return id == 0 ? 1 : id;
+  id &= ~kMatchedAsBits;
+  return id == 0 ? kMatchedAsBits + 1 : id;
 }
 
 Expected<std::unique_ptr<VerdictCache>> VerdictCache::Open(const std::string& folder) {
@@ -109,8 +121,10 @@ Status VerdictCache::BeginScan(const VerdictSettings& settings) {
 // used sets get a small engine of the signatures added since (or count as they
 // are when nothing was added); the others are judged in full.
 void VerdictCache::PrepareEarlier(const ContextEntry& current, const DatabaseSet& set, const TClamAV& engine) {
+  std::map<ContextId, std::size_t> counts;
+  for (const auto& [marked, count] : store_->ContextsAtOpen()) counts[marked & ~kMatchedAsBits] += count;
   std::vector<std::pair<std::size_t, ContextEntry>> earlier;
-  for (const auto& [id, count] : store_->ContextsAtOpen()) {
+  for (const auto& [id, count] : counts) {
     if (id == current.id) continue;
     std::optional<ContextEntry> entry = index_.Context(id);
     if (entry && entry->settings == current.settings && !entry->set.empty()) earlier.emplace_back(count, *entry);
@@ -157,7 +171,7 @@ void VerdictCache::PrepareEarlier(const ContextEntry& current, const DatabaseSet
         small->SetScanOptions(engine.ScanOptions());
         small->SetTempFolder(engine.TempFolder());
         if (small->ActivateFolders(folders->official, folders->local)) {
-          small_[entry.id] = std::move(small);
+          small_[entry.id] = {std::move(small), AddedSignatureFilter::FromSmallEngine(folders->official, folders->local)};
         } else {
           fullReason_ = "the small engine did not load: " + small->LoadError();
         }
@@ -173,25 +187,29 @@ void VerdictCache::PrepareEarlier(const ContextEntry& current, const DatabaseSet
 VerdictCache::Answer VerdictCache::Find(const platform::FileStamp& stamp) {
   Answer answer;
   if (!ready_ || !stamp.trusted) return answer;
-  const std::optional<ContextId> context = store_->Find(stamp);
-  if (!context) return answer;
-  if (*context == current_ || stillClean_.count(*context) != 0) {
-    if (*context != current_) store_->Put(stamp, current_);
+  const std::optional<ContextId> marked = store_->Find(stamp);
+  if (!marked) return answer;
+  const ContextId context = *marked & ~kMatchedAsBits;
+  const MatchedAs matchedAs = MatchedAsOfMark(*marked);
+  if (context == current_ || stillClean_.count(context) != 0) {
+    if (context != current_) store_->Put(stamp, current_ | (*marked & kMatchedAsBits));
     ++fromCache_;
     answer.kind = Answer::Kind::Clean;
     return answer;
   }
-  if (auto small = small_.find(*context); small != small_.end()) {
+  if (auto small = small_.find(context); small != small_.end()) {
     ++rechecked_;
     answer.kind = Answer::Kind::Recheck;
-    answer.engine = small->second.get();
+    answer.engine = small->second.engine.get();
+    answer.matchedAs = matchedAs;
+    if (matchedAs != MatchedAs::Unknown && small->second.filter) answer.filter = &*small->second.filter;
   }
   return answer;
 }
 
-void VerdictCache::KeepClean(const platform::FileStamp& stamp, std::int64_t stampTakenNs) {
+void VerdictCache::KeepClean(const platform::FileStamp& stamp, std::int64_t stampTakenNs, MatchedAs matchedAs) {
   if (!ready_ || !stamp.trusted || stamp.changedNs >= stampTakenNs) return;
-  store_->Put(stamp, current_);
+  store_->Put(stamp, current_ | static_cast<ContextId>(matchedAs));
 }
 
 }  // namespace korbu::cache

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
+#include "cache/AddedSignatureFilter.h"
 #include "cache/CacheIndex.h"
 #include "cache/VerdictStore.h"
 #include "engine/ClamAV.h"
@@ -53,14 +55,19 @@ class VerdictCache {
     };
     Kind kind = Kind::Judge;
     TClamAV* engine = nullptr;  // the small engine of the added signatures (Recheck)
+    /// The quick test of the added signatures (Recheck), when it is known what
+    /// the engine matched in the file and the update has such a test.
+    const AddedSignatureFilter* filter = nullptr;
+    MatchedAs matchedAs = MatchedAs::Unknown;  // as kept with the clean verdict
   };
   Answer Find(const platform::FileStamp& stamp);
 
   /// Keeps a clean verdict made with this scan's settings for the file in this
   /// state, read whole; stampTakenNs is platform::NowNs() read right after the
   /// stamp. A file changed in the clock tick the stamp was taken is not kept: a
-  /// change later in that tick would leave its stamps as they are.
-  void KeepClean(const platform::FileStamp& stamp, std::int64_t stampTakenNs);
+  /// change later in that tick would leave its stamps as they are. matchedAs: as
+  /// the verdict said (EngineVerdict::matchedAs).
+  void KeepClean(const platform::FileStamp& stamp, std::int64_t stampTakenNs, MatchedAs matchedAs);
 
   /// Forgets the file in this state: it was judged in full and found infected.
   void Forget(const platform::FileStamp& stamp) { store_->Forget(stamp); }
@@ -86,7 +93,11 @@ class VerdictCache {
   bool ready_ = false;
   ContextId current_ = 0;
   std::set<ContextId> stillClean_;  // earlier contexts whose update added nothing
-  std::map<ContextId, std::unique_ptr<TClamAV>> small_;
+  struct SmallEngine {
+    std::unique_ptr<TClamAV> engine;
+    std::optional<AddedSignatureFilter> filter;
+  };
+  std::map<ContextId, SmallEngine> small_;
   std::string fullReason_;
   std::atomic<long long> fromCache_{0};
   std::atomic<long long> rechecked_{0};
@@ -96,6 +107,13 @@ class VerdictCache {
 /// engine library's libclamav version and functionality level, the option word
 /// and limits, the own detection's tables and the heuristic option.
 std::string SettingsDigest(const VerdictSettings& settings);
+
+/// A context id's lowest two bits are kept for a mark of the entry: what the
+/// engine matched in the file (MatchedAs). Ids of contexts have them clear.
+inline constexpr ContextId kMatchedAsBits = 3;
+
+/// The mark of an entry as MatchedAs (Unknown for none, or for bits it never writes).
+MatchedAs MatchedAsOfMark(ContextId marked);
 
 /// The id of the context of settings and a database set (empty without engine).
 ContextId ContextIdOf(const std::string& settingsDigest, const std::string& setDigest);

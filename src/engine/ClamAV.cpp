@@ -154,7 +154,15 @@ EngineVerdict TClamAV::ScanDescriptor(platform::OpenedFile& file) const {
   }
   std::array<char, kEngineNameBufferSize> name{};
   std::uint32_t scanned = 0;
-  const int result = engineEntries_.scandesc(desc, name.data(), &scanned, engine_, &limits_, scanOptions_);
+  std::uint32_t facts = 0;
+  const int result =
+      engineEntries_.scandescFacts != nullptr
+          ? engineEntries_.scandescFacts(desc, name.data(), &scanned, engine_, &limits_, scanOptions_, &facts)
+          : engineEntries_.scandesc(desc, name.data(), &scanned, engine_, &limits_, scanOptions_);
+  if (result == 0) {
+    if ((facts & kEngineFactMatchedAsBytes) != 0) verdict.matchedAs = MatchedAs::Bytes;
+    if ((facts & kEngineFactMatchedAsText) != 0) verdict.matchedAs = MatchedAs::Text;
+  }
   if (result == 1) {
     // Up to the first zero, never beyond the buffer, whatever the library wrote.
     verdict.virusName.assign(name.data(), ::strnlen(name.data(), name.size()));

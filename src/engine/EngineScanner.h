@@ -20,6 +20,15 @@ struct EngineLimitReached {
   friend bool operator==(const EngineLimitReached&, const EngineLimitReached&) = default;
 };
 
+/// What the engine matched its signatures against in a file it found clean, where
+/// that is known for certain: the file was one layer, nothing unpacked, extracted
+/// or decoded from it.
+enum class MatchedAs : std::uint8_t {
+  Unknown = 0,
+  Bytes = 1,  // its bytes as they lie
+  Text = 2,   // its bytes, and the text its script normalizer makes of them
+};
+
 /// What the engine made of one file.
 struct EngineVerdict {
   std::string virusName;  // the name it reported; empty when none
@@ -27,6 +36,8 @@ struct EngineVerdict {
   /// Set when it read the file but a limit of its own kept it from judging all of
   /// it (a file over its size limit, a member cut to it) and no alert named that.
   std::optional<EngineLimitReached> notWhole;
+  /// What its signatures were matched against, when it found the file clean.
+  MatchedAs matchedAs = MatchedAs::Unknown;
 };
 
 class EngineScanner {

@@ -60,6 +60,8 @@ struct EngineEntries {
   using LoadDbDirs = void* (*)(const char* official, const char* local, std::uint32_t* signatures,
                                std::int32_t* status);
   using SetTempDir = int (*)(void* engine, const char* folder);
+  using ScanDescFacts = int (*)(int desc, char* name, std::uint32_t* scanned, void* engine,
+                                const EngineLimits* limits, unsigned int options, std::uint32_t* facts);
 
   Unused scanbuff = nullptr;
   ScanFile scanfile = nullptr;
@@ -83,7 +85,13 @@ struct EngineEntries {
   LoadDbDirs loaddbdirs = nullptr;
   /// Optional: sets the folder of an engine's temporary files.
   SetTempDir setTempDir = nullptr;
+  /// Optional: scandesc that also tells what the scan saw of the file.
+  ScanDescFacts scandescFacts = nullptr;
 };
+
+/// Facts of scandescFacts (KORBU_FACT_ of the engine library).
+inline constexpr std::uint32_t kEngineFactMatchedAsBytes = 0x1;
+inline constexpr std::uint32_t kEngineFactMatchedAsText = 0x2;
 
 /// True when the engine library is loaded and all twelve entries were found.
 /// The first success is final: later calls return true at once. A failure keeps

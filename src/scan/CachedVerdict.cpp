@@ -16,9 +16,13 @@ CacheLookup::CacheLookup(cache::VerdictCache* cache, platform::OpenedFile& file)
 
 bool CacheLookup::CleanAgainstAddedSignatures(platform::OpenedFile& file) {
   if (answer_.kind != cache::VerdictCache::Answer::Kind::Recheck || answer_.engine == nullptr) return false;
+  if (answer_.filter != nullptr && !answer_.filter->MayMatch(file, answer_.matchedAs)) {
+    KeepClean(answer_.matchedAs);
+    return true;
+  }
   const EngineVerdict added = answer_.engine->ScanForVirus(file);
   if (!added.virusName.empty() || !added.readError.empty() || added.notWhole) return false;
-  KeepClean();
+  KeepClean(added.matchedAs);
   return true;
 }
 
@@ -26,8 +30,8 @@ void CacheLookup::Forget() {
   if (cache_ != nullptr && answer_.kind != cache::VerdictCache::Answer::Kind::Judge) cache_->Forget(stamp_);
 }
 
-void CacheLookup::KeepClean() {
-  if (cache_ != nullptr) cache_->KeepClean(stamp_, stampTakenNs_);
+void CacheLookup::KeepClean(MatchedAs matchedAs) {
+  if (cache_ != nullptr) cache_->KeepClean(stamp_, stampTakenNs_, matchedAs);
 }
 
 }  // namespace korbu

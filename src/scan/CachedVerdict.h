@@ -23,8 +23,9 @@ class CacheLookup {
   /// True when they find nothing and the file was read whole; the verdict is then
   /// kept for this scan's settings.
   bool CleanAgainstAddedSignatures(platform::OpenedFile& file);
-  /// Keeps a clean verdict of this scan's settings, the file read whole.
-  void KeepClean();
+  /// Keeps a clean verdict of this scan's settings, the file read whole;
+  /// matchedAs as the engine's verdict said.
+  void KeepClean(MatchedAs matchedAs);
   /// The file was found infected: no earlier clean verdict of it is kept.
   void Forget();
 

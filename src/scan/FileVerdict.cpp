@@ -53,7 +53,7 @@ FileVerdictResult JudgeOpenedFile(platform::OpenedFile& file, std::string name, 
   if (!result.verdict.empty()) {
     cached.Forget();
   } else if (result.JudgedWhole()) {
-    cached.KeepClean();
+    cached.KeepClean(engine.matchedAs);
   }
   return result;
 }

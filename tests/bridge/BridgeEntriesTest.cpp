@@ -15,6 +15,7 @@
 #include "bridge/ClamTypes.h"
 #include "bridge/korbu_clam.h"
 #include "platform/DynamicLibrary.h"
+#include "support/CrcForge.h"
 #include "support/TempTree.h"
 
 namespace korbu {
@@ -151,6 +152,47 @@ TEST_F(BridgeEntries, ScanEntriesNameWhatTheyFind) {
   EXPECT_EQ(BRIDGE_ENTRY(clam_scandesc)(fd, name, &scanned, engine, nullptr, 878), 1);
   ::close(fd);
   EXPECT_STREQ(name, "Eicar-Test-Signature");
+  BRIDGE_ENTRY(clam_free)(engine);
+}
+
+TEST_F(BridgeEntries, ScanFactsTellOnlyOfFilesMatchedAsTheyLieOrAsText) {
+  if (test::SharedDir().empty()) GTEST_SKIP() << "shared test databases not present";
+  void* engine = LoadTestEngine();
+  ASSERT_NE(engine, nullptr);
+  std::string data("\x9f\x9f\0\x01", 4);  // no text of any kind
+  for (unsigned i = 0; i < 4096; ++i) data.push_back(static_cast<char>((i * 7919u) >> 3));
+  std::string wide = "\xff\xfe";
+  for (char c : std::string("Quarterly FIGURES, all of them")) wide += std::string{c, '\0'};
+  constexpr std::uint32_t kBytes = KORBU_FACT_MATCHED_AS_BYTES;
+  constexpr unsigned kHtml = 878 | CLAM_SCAN_HTML;
+  struct Case {
+    std::string file;
+    std::uint32_t facts;       // scanned without HTML parsing
+    std::uint32_t htmlFacts;  // and with it
+  };
+  std::vector<Case> cases = {
+      {tree_.Write("data.bin", data), kBytes, kBytes},
+      // Unicode text is normalized where HTML is parsed, and ASCII may be parsed as HTML.
+      {tree_.Write("utf16.txt", wide), kBytes, KORBU_FACT_MATCHED_AS_TEXT},
+      {tree_.Write("ascii.txt", "Quarterly r\xc3\xa9sum\xc3\xa9 of the FIGURES"), kBytes, 0},
+      // A larger file is matched in windows.
+      {tree_.Write("large.bin", std::string(200000, '\x9f') + data), 0, 0},
+      {tree_.Write("eicar.com", kEicar), 0, 0},
+      {tree_.Write("tiny.bin", "\x01\x02"), 0, 0},
+      {tree_.Write("program.exe", test::MzFile(4096)), 0, 0},
+  };
+  if (fs::exists(kClamZip)) cases.push_back({kClamZip, 0, 0});  // a member makes a second layer
+  for (const Case& c : cases) {
+    for (const unsigned options : {878u, kHtml}) {
+      const int fd = ::open(c.file.c_str(), O_RDONLY);
+      ASSERT_GE(fd, 0) << c.file;
+      char name[CLAM_NAME_BUFFER_SIZE];
+      std::uint32_t facts = 99;
+      BRIDGE_ENTRY(korbu_scandesc_facts)(fd, name, nullptr, engine, &limits_, options, &facts);
+      ::close(fd);
+      EXPECT_EQ(facts, options == kHtml ? c.htmlFacts : c.facts) << c.file << " options " << options;
+    }
+  }
   BRIDGE_ENTRY(clam_free)(engine);
 }
 

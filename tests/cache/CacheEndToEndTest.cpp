@@ -188,6 +188,41 @@ TEST_F(CacheWithEngine, AnUpdateIsJudgedAgainstTheAddedSignaturesWithTheVerdicts
   EXPECT_EQ(Rechecked(retyped), 0);
 }
 
+// A file the engine matched as its bytes lie is tested for an update's byte
+// patterns without the engine: it must find them where the engine does.
+TEST_F(CacheWithEngine, AnUpdateFindsItsPatternsWhereTheEngineMatchesThem) {
+  std::string data("\x9f\x9f\0\x01", 4);  // no text of any kind
+  for (unsigned i = 0; i < 6000; ++i) data.push_back(static_cast<char>((i * 7919u) >> 3));
+  const std::string rawMarker = "\xf1\xf2raw marker\xf3";
+  const std::string raw = tree_.Write("t/data.bin", data + rawMarker + data);
+  const std::string ascii = tree_.Write("t/minutes.txt", "Minutes: the minutes-marker-42 was seen.\n");
+  std::string wide = "\xff\xfe";
+  for (char c : std::string("Report:\r\n  KORBU \t Wide   MARKER, end")) wide += std::string{c, '\0'};
+  const std::string text = tree_.Write("t/wide.txt", wide);
+  tree_.Write("t/other.bin", data);
+  ScanBothWays();
+  ASSERT_EQ(FromCache(ScanBothWays()), 4);
+
+  const auto hex = [](const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+    return out;
+  };
+  // The last two occur only in the text the engine would normalize, which it does
+  // not with this program's options: found by neither scan.
+  tree_.Write("db/update.ndb", "Korbu.Test.Raw:0:*:" + hex(rawMarker) + "\nKorbu.Test.Ascii:0:*:" +
+                                   hex("minutes-marker-42") + "\nKorbu.Test.Wide:0:*:" + hex(std::string("W\0i\0d\0e", 7)) +
+                                   "\nKorbu.Test.Normalized:0:*:" + hex("korbu wide marker") +
+                                   "\nKorbu.Test.Lowered:0:*:" + hex("minutes: the") + "\n");
+  ScanRun updated = ScanBothWays();
+  EXPECT_EQ(Rechecked(updated), 4);
+  auto found = Detections(updated);
+  EXPECT_EQ(found[raw], "Korbu.Test.Raw.UNOFFICIAL");
+  EXPECT_EQ(found[ascii], "Korbu.Test.Ascii.UNOFFICIAL");
+  EXPECT_EQ(found[text], "Korbu.Test.Wide.UNOFFICIAL");
+  EXPECT_EQ(found.size(), 3u);
+}
+
 TEST_F(CacheWithEngine, AFileNotJudgedWholeIsNeverKept) {
   tree_.Write("t/large.bin", std::string(std::size_t{11} << 20, 'x'));  // past the engine's 10 MiB
   LetTheClockTick();
