@@ -20,7 +20,6 @@ std::uint32_t AnchorAt(const unsigned char* bytes) {
   return value;
 }
 
-
 // libclamav's script scanner normalizes at most this many bytes (its scan buffer)
 // before it starts afresh, so its text holds at most one space more per as many
 // bytes of the file than this program's normalized text; half of it, to be safe.
@@ -128,7 +127,10 @@ PatternSet::PatternSet(std::vector<std::string> patterns)
     : patterns_(std::move(patterns)), anchorBits_((std::size_t{1} << kAnchorHashBits) / 64) {
   for (std::size_t i = 0; i < patterns_.size(); ++i) {
     const std::string& pattern = patterns_[i];
-    if (pattern.size() < kAnchor) continue;
+    if (pattern.size() < kAnchor) {
+      tooShort_ = true;
+      continue;
+    }
     longest_ = std::max(longest_, pattern.size());
     const std::uint32_t anchor = AnchorAt(reinterpret_cast<const unsigned char*>(pattern.data()));
     const std::size_t hash = AnchorHash(anchor);
@@ -166,12 +168,6 @@ bool PatternSet::Stream::Search() const {
 AddedSignatureFilter::AddedSignatureFilter(std::vector<std::string> patterns, std::vector<std::uint64_t> sizes)
     : bytes_(patterns), text_(AsNormalizedText(patterns)), sizes_(std::move(sizes)) {
   std::sort(sizes_.begin(), sizes_.end());
-  for (const std::string& pattern : patterns) {
-    if (pattern.size() < PatternSet::kAnchor) bytesTooShort_ = true;
-  }
-  for (const std::string& pattern : AsNormalizedText(patterns)) {
-    if (pattern.size() < PatternSet::kAnchor) textTooShort_ = true;
-  }
 }
 
 bool AddedSignatureFilter::SizeMayMatch(std::uint64_t low, std::uint64_t high) const {
@@ -181,7 +177,7 @@ bool AddedSignatureFilter::SizeMayMatch(std::uint64_t low, std::uint64_t high) c
 
 bool AddedSignatureFilter::MayMatch(platform::OpenedFile& file, MatchedAs matchedAs) const {
   const bool text = matchedAs == MatchedAs::Text;
-  if (matchedAs == MatchedAs::Unknown || bytesTooShort_ || (text && textTooShort_)) return true;
+  if (matchedAs == MatchedAs::Unknown || bytes_.HasTooShort() || (text && text_.HasTooShort())) return true;
   if (SizeMayMatch(file.Size(), file.Size())) return true;
   if (bytes_.Empty() && (sizes_.empty() || !text)) return false;
 

@@ -23,10 +23,11 @@ class PatternSet {
  public:
   static constexpr std::size_t kAnchor = 4;
 
-  /// patterns shorter than kAnchor are not looked for: the caller keeps them out.
   explicit PatternSet(std::vector<std::string> patterns);
 
   bool Empty() const { return patterns_.empty(); }
+  /// True when a pattern is shorter than kAnchor: it is never looked for.
+  bool HasTooShort() const { return tooShort_; }
 
   /// One stream's search: bytes fed in order, a pattern across two feeds found.
   class Stream {
@@ -50,6 +51,7 @@ class PatternSet {
   static constexpr unsigned kAnchorHashBits = 20;
   std::vector<std::string> patterns_;
   std::size_t longest_ = 0;
+  bool tooShort_ = false;
   // Which hashes of a pattern's first four bytes occur, and the patterns by them.
   std::vector<std::uint64_t> anchorBits_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> byAnchor_;
@@ -80,8 +82,6 @@ class AddedSignatureFilter {
   // The patterns as they can occur in normalized text, where one space stands for
   // a run; those it can never hold are left out.
   PatternSet text_;
-  bool bytesTooShort_ = false;  // a pattern is too short to be looked for
-  bool textTooShort_ = false;   // or too short to be looked for in normalized text
   std::vector<std::uint64_t> sizes_;  // sorted
 };
 
