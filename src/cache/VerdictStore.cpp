@@ -209,12 +209,9 @@ void VerdictStore::Forget(const platform::FileStamp& stamp) {
   }
 }
 
-void VerdictStore::Put(const platform::FileStamp& stamp, ContextId context) {
-  if (context == 0) return;
-  std::lock_guard lock(mutex_);
-  const std::string tag = Tag(stamp);
-  // Of the two buckets a file may go in: its own entry, else a free slot of the
-  // emptier bucket, else the least recently used entry of both.
+// Of the two buckets a file may go in: its own entry, else a free slot of the
+// emptier bucket, else the least recently used entry of both.
+VerdictStore::Placement VerdictStore::Place(const std::string& tag) const {
   std::size_t chosen = 0;
   int rank = -1;  // 2: the same file's entry, 1: a free slot, 0: the oldest so far
   std::uint32_t oldest = 0xFFFFFFFFu;
@@ -236,12 +233,25 @@ void VerdictStore::Put(const platform::FileStamp& stamp, ContextId context) {
       chosen = slot, rank = 0;
     }
   }
-  if (rank == 1) ++entries_;
-  unsigned char* at = &table_[chosen * kSlotSize];
+  return {chosen, rank};
+}
+
+void VerdictStore::Put(const platform::FileStamp& stamp, ContextId context) {
+  if (context == 0) return;
+  std::lock_guard lock(mutex_);
+  std::string tag = Tag(stamp);
+  Placement place = Place(tag);
+  // Both buckets full: a store that may still grow grows rather than lose a verdict.
+  if (place.rank == 0 && table_.size() / kSlotSize < maxSlots_ && file_ && Grow()) {
+    tag = Tag(stamp);  // the store another scan grew may have another seed
+    place = Place(tag);
+  }
+  if (place.rank == 1) ++entries_;
+  unsigned char* at = &table_[place.slot * kSlotSize];
   std::memcpy(at, tag.data(), kTagSize);
   PutLe(at + kContextAt, context, 8);
   PutLe(at + kUsedAt, HoursNow(), 4);
-  WriteSlot(chosen);
+  WriteSlot(place.slot);
   const std::size_t count = table_.size() / kSlotSize;
   // A store that cannot grow now goes on replacing its oldest entries.
   if (entries_ * 4 > count * 3 && count < maxSlots_ && file_) (void)Grow();
@@ -271,13 +281,10 @@ Status VerdictStore::Grow() {
   for (std::size_t slot = 0; slot < oldSlots; ++slot) {
     const unsigned char* from = &old[slot * kSlotSize];
     if (GetLe(from + kContextAt, 8) == 0 || GetLe(from + kCheckAt, 4) != Check(seed_, from, kCheckAt)) continue;
-    const std::string tag(reinterpret_cast<const char*>(from), kTagSize);
-    for (std::size_t to : SlotsOf(tag)) {
-      if (GetLe(&table_[to * kSlotSize + kContextAt], 8) != 0) continue;
-      std::memcpy(&table_[to * kSlotSize], from, kSlotSize);
-      ++entries_;
-      break;
-    }
+    const Placement to = Place(std::string(reinterpret_cast<const char*>(from), kTagSize));
+    if (to.rank != 1) continue;
+    std::memcpy(&table_[to.slot * kSlotSize], from, kSlotSize);
+    ++entries_;
   }
   std::string content = Header(newSlots, seed_);
   content.append(reinterpret_cast<const char*>(table_.data()), table_.size());

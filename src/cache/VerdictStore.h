@@ -67,6 +67,11 @@ class VerdictStore {
   Status Load();
   Status Create(std::uint32_t slots);
   Status Grow();
+  struct Placement {
+    std::size_t slot;
+    int rank;  // 2: the file's own entry, 1: a free slot, 0: another file's entry
+  };
+  Placement Place(const std::string& tag) const;
   std::string Tag(const platform::FileStamp& stamp) const;
   // The slots of the two buckets a file's entry may be in.
   std::vector<std::size_t> SlotsOf(const std::string& tag) const;

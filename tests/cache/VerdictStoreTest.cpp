@@ -111,6 +111,15 @@ TEST(VerdictStore, DiscardsWhatItCannotTrust) {
 
 TEST(VerdictStore, StaysWithinItsBound) {
   TempTree tree;
+  {
+    // Below its bound it grows rather than let one verdict push out another.
+    auto growing = OpenStore(tree.MakeDir("growing"));
+    constexpr std::uint64_t kFiles = 60000;
+    for (std::uint64_t n = 0; n < kFiles; ++n) growing->Put(Stamp(n), 5);
+    std::uint64_t lost = 0;
+    for (std::uint64_t n = 0; n < kFiles; ++n) lost += growing->Find(Stamp(n)) ? 0 : 1;
+    EXPECT_EQ(lost, 0u);
+  }
   constexpr std::uint32_t kBound = 1u << 10;
   auto store = OpenStore(tree.Path(), kBound);
   for (std::uint64_t n = 0; n < 3 * kBound; ++n) {
