@@ -184,7 +184,8 @@ bool AddedSignatureFilter::MayMatch(platform::OpenedFile& file, MatchedAs matche
   PatternSet::Stream inBytes(bytes_);
   PatternSet::Stream inText(text_);
   TextNormalizer normalizer;
-  std::vector<unsigned char> buffer(kChunk);
+  // Most files are small: a buffer of a whole chunk for each would be mostly cleared for nothing.
+  std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, file.Size() + 1)));
   std::vector<unsigned char> normalized;
   std::uint64_t offset = 0;
   std::uint64_t textSize = 0;
