@@ -1,13 +1,15 @@
 #include "cache/AddedSignatureFilter.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 
 #include "cache/NormalizedText.h"
-#include "platform/FileSystemPath.h"
+#include "engine/SignatureLines.h"
+#include "platform/FileSystem.h"
+#include "platform/HexText.h"
+#include "platform/Path.h"
 
 namespace korbu::cache {
 namespace {
@@ -38,36 +40,16 @@ std::vector<std::string> AsNormalizedText(const std::vector<std::string>& patter
   return text;
 }
 
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  for (std::size_t colon; (colon = line.find(':', start)) != std::string_view::npos; start = colon + 1) {
-    fields.push_back(line.substr(start, colon - start));
-  }
-  fields.push_back(line.substr(start));
-  return fields;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The bytes of a body signature that is bytes alone (no wildcard, alternative or
 // anchor), for every file type; empty when it is anything else.
 std::optional<std::string> BodyPattern(std::string_view line) {
-  const std::vector<std::string_view> f = Fields(line);
-  if (f.size() < 4 || f[1] != "0") return std::nullopt;
-  const std::string_view hex = f[3];
+  if (LineField(line, ':', 1) != "0") return std::nullopt;
+  const std::string_view hex = LineField(line, ':', 3);
   if (hex.size() % 2 != 0 || hex.size() < 2 * PatternSet::kAnchor) return std::nullopt;
   std::string bytes;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int high = HexDigit(hex[i]);
-    const int low = HexDigit(hex[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    bytes.push_back(static_cast<char>(high * 16 + low));
+    if (!platform::IsHexDigit(hex[i]) || !platform::IsHexDigit(hex[i + 1])) return std::nullopt;
+    bytes.push_back(static_cast<char>(platform::HexDigitValue(hex[i]) * 16 + platform::HexDigitValue(hex[i + 1])));
   }
   return bytes;
 }
@@ -75,13 +57,11 @@ std::optional<std::string> BodyPattern(std::string_view line) {
 // The file size of a hash signature (hash:size:name...); empty for any size ("*")
 // or a line that is not one.
 std::optional<std::uint64_t> HashSize(std::string_view line) {
-  const std::vector<std::string_view> f = Fields(line);
-  if (f.size() < 3 || f[1].empty() || f[1].size() > 18) return std::nullopt;
+  if (std::count(line.begin(), line.end(), ':') < 2) return std::nullopt;
+  const std::string_view digits = LineField(line, ':', 1);
   std::uint64_t size = 0;
-  for (char c : f[1]) {
-    if (c < '0' || c > '9') return std::nullopt;
-    size = size * 10 + static_cast<std::uint64_t>(c - '0');
-  }
+  const auto [end, problem] = std::from_chars(digits.data(), digits.data() + digits.size(), size);
+  if (digits.empty() || problem != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
   return size;
 }
 
@@ -91,34 +71,34 @@ std::optional<AddedSignatureFilter> AddedSignatureFilter::FromSmallEngine(const 
                                                                           const std::string& local) {
   std::vector<std::string> patterns;
   std::vector<std::uint64_t> sizes;
+  bool judged = true;
   for (const std::string& folder : {official, local}) {
     if (folder.empty()) continue;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(platform::FileSystemPath(folder), ec)) {
-      const std::string name = entry.path().filename().string();
+    const Status listed = platform::ListFolder(folder, "*", [&](const platform::EntryInfo& entry) {
+      const std::string& name = entry.name;
       // What only shapes how the engine sees files, or spares files, changes no
       // clean verdict.
-      if (name.rfind("allowed.", 0) == 0 || name.rfind("shaping.", 0) == 0 || name == "daily.cfg") continue;
+      if (name.rfind("allowed.", 0) == 0 || name.rfind("shaping.", 0) == 0 || name == "daily.cfg") return true;
       const bool body = name == "added.ndb";
-      if (!body && name != "added.hdb" && name != "added.hsb") return std::nullopt;
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::string line;
-      while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line.front() == '#') continue;
-        if (body) {
-          std::optional<std::string> pattern = BodyPattern(line);
-          if (!pattern) return std::nullopt;
-          patterns.push_back(std::move(*pattern));
-        } else {
-          std::optional<std::uint64_t> size = HashSize(line);
-          if (!size) return std::nullopt;
-          sizes.push_back(*size);
-        }
-      }
-      if (in.bad()) return std::nullopt;
-    }
-    if (ec) return std::nullopt;
+      judged = body || name == "added.hdb" || name == "added.hsb";
+      if (!judged) return false;
+      const Status read = ReadSignatureLines(
+          platform::IncludeTrailingDelimiter(folder) + name, [&](std::string_view, std::string_view line) {
+            if (!judged || line.front() == '#') return;
+            if (body) {
+              std::optional<std::string> pattern = BodyPattern(line);
+              judged = pattern.has_value();
+              if (judged) patterns.push_back(std::move(*pattern));
+            } else {
+              std::optional<std::uint64_t> size = HashSize(line);
+              judged = size.has_value();
+              if (judged) sizes.push_back(*size);
+            }
+          });
+      judged = judged && read;
+      return judged;
+    });
+    if (!listed || !judged) return std::nullopt;
   }
   return AddedSignatureFilter(std::move(patterns), std::move(sizes));
 }

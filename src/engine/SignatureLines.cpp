@@ -245,6 +245,15 @@ bool IsDatabaseContainer(std::string_view name) {
   return kind == "cvd" || kind == "cld" || kind == "cud";
 }
 
+std::string_view LineField(std::string_view line, char separator, std::size_t index) {
+  for (std::size_t i = 0; i < index; ++i) {
+    const auto at = line.find(separator);
+    if (at == std::string_view::npos) return std::string_view();
+    line.remove_prefix(at + 1);
+  }
+  return line.substr(0, line.find(separator));
+}
+
 Status ReadSignatureLines(const std::string& path, const SignatureLineVisitor& visit, std::uint64_t maxUnpacked) {
   const std::string name(path.substr(path.find_last_of("/\\") == std::string::npos ? 0 : path.find_last_of("/\\") + 1));
   if (!IsDatabaseContainer(name)) {

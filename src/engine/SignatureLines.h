@@ -26,6 +26,10 @@ bool IsDatabaseContainer(std::string_view name);
 /// empty when it has none.
 std::string DatabaseKind(std::string_view name);
 
+/// Field index (from 0) of a database line cut at separator; empty when the line
+/// has fewer fields.
+std::string_view LineField(std::string_view line, char separator, std::size_t index);
+
 /// One line of a database: the member (or loose file) it is in, and its text
 /// without the line end. Empty lines are not given.
 using SignatureLineVisitor = std::function<void(std::string_view member, std::string_view line)>;

@@ -16,15 +16,6 @@ bool OneOf(std::string_view kind, std::initializer_list<std::string_view> kinds)
   return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
 }
 
-std::string_view Field(std::string_view line, char separator, std::size_t index) {
-  for (std::size_t i = 0; i < index; ++i) {
-    const auto at = line.find(separator);
-    if (at == std::string_view::npos) return std::string_view();
-    line.remove_prefix(at + 1);
-  }
-  return line.substr(0, line.find(separator));
-}
-
 std::uint64_t First8(const std::string& digest) {
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < 8; ++i) value = (value << 8) | static_cast<unsigned char>(digest[i]);
@@ -53,7 +44,7 @@ bool GetU64(std::string_view& in, std::uint64_t& value) {
 std::string_view IgnoredName(std::string_view line) {
   const std::size_t fields = static_cast<std::size_t>(std::count(line.begin(), line.end(), ':')) + 1;
   if (fields == 1) return line;
-  return Field(line, ':', fields == 2 ? 0 : 2);
+  return LineField(line, ':', fields == 2 ? 0 : 2);
 }
 
 }  // namespace
@@ -62,7 +53,7 @@ LineRole RoleOfLine(std::string_view kind, std::string_view line) {
   if (OneOf(kind, {"ndb", "ndu"})) {
     // An offset of "$N" puts the body signature in macro group N, which logical
     // signatures refer to: a change there changes what those signatures match.
-    return Field(line, ':', 2).substr(0, 1) == "$" ? LineRole::Environment : LineRole::Detection;
+    return LineField(line, ':', 2).substr(0, 1) == "$" ? LineRole::Environment : LineRole::Detection;
   }
   if (OneOf(kind, {"db", "hdb", "hdu", "hsb", "hsu", "mdb", "mdu", "msb", "msu", "imp", "ldb", "ldu"})) {
     return LineRole::Detection;
@@ -91,9 +82,9 @@ std::uint64_t NameDigest(std::string_view name) {
 
 std::string_view SignatureName(std::string_view kind, std::string_view line) {
   if (kind == "db") return line.substr(0, line.find('='));
-  if (OneOf(kind, {"hdb", "hdu", "hsb", "hsu", "mdb", "mdu", "msb", "msu", "imp"})) return Field(line, ':', 2);
-  if (OneOf(kind, {"ndb", "ndu"})) return Field(line, ':', 0);
-  if (OneOf(kind, {"ldb", "ldu"})) return Field(line, ';', 0);
+  if (OneOf(kind, {"hdb", "hdu", "hsb", "hsu", "mdb", "mdu", "msb", "msu", "imp"})) return LineField(line, ':', 2);
+  if (OneOf(kind, {"ndb", "ndu"})) return LineField(line, ':', 0);
+  if (OneOf(kind, {"ldb", "ldu"})) return LineField(line, ';', 0);
   return std::string_view();
 }
 
