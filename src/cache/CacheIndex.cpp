@@ -89,11 +89,11 @@ void RemoveTree(const std::string& path) {
 std::string ShortName(const std::string& setDigest) { return setDigest.substr(0, 16); }
 
 json StampJson(const platform::FileStamp& s) {
-  return json::array({s.volume, s.fileSystem, s.fileHigh, s.fileLow, s.size, s.modifiedNs, s.changedNs});
+  return json::array({s.volume, s.fileSystem, s.fileHigh, s.fileLow, s.size, s.modifiedNs, s.changedNs, s.mount});
 }
 
 std::optional<platform::FileStamp> StampFromJson(const json& j) {
-  if (!j.is_array() || j.size() != 7) return std::nullopt;
+  if (!j.is_array() || j.size() != 8) return std::nullopt;
   for (const json& v : j) {
     if (!v.is_number_integer()) return std::nullopt;
   }
@@ -105,6 +105,7 @@ std::optional<platform::FileStamp> StampFromJson(const json& j) {
   s.size = j[4].get<std::uint64_t>();
   s.modifiedNs = j[5].get<std::int64_t>();
   s.changedNs = j[6].get<std::int64_t>();
+  s.mount = j[7].get<std::uint64_t>();
   return s;
 }
 

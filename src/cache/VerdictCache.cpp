@@ -89,6 +89,7 @@ Status VerdictCache::BeginScan(const VerdictSettings& settings) {
   fullReason_.clear();
   fromCache_ = 0;
   rechecked_ = 0;
+  notCacheable_ = 0;
   ContextEntry current;
   current.settings = SettingsDigest(settings);
   std::optional<DatabaseSet> set;

@@ -76,6 +76,10 @@ class VerdictCache {
   /// signatures, since the scan began.
   long long FromCache() const { return fromCache_.load(); }
   long long Rechecked() const { return rechecked_.load(); }
+  /// Files judged in full because no verdict of them may be kept: their stamps
+  /// cannot be trusted (see platform::FileStamp::trusted).
+  void CountNotCacheable() { ++notCacheable_; }
+  long long NotCacheable() const { return notCacheable_.load(); }
 
   /// Why earlier verdicts are judged again in full this scan, or empty.
   const std::string& FullRejudgeReason() const { return fullReason_; }
@@ -101,6 +105,7 @@ class VerdictCache {
   std::string fullReason_;
   std::atomic<long long> fromCache_{0};
   std::atomic<long long> rechecked_{0};
+  std::atomic<long long> notCacheable_{0};
 };
 
 /// The digest of everything but the databases that a verdict depends on: the

@@ -135,15 +135,16 @@ Status VerdictStore::Create(std::uint32_t slots) {
 
 // Keyed by the store's seed, so that the tags of one store say nothing of another's.
 std::string VerdictStore::Tag(const platform::FileStamp& stamp) const {
-  unsigned char fields[7 * 8];
+  unsigned char fields[8 * 8];
   const std::uint64_t values[] = {stamp.volume,
                                   stamp.fileSystem,
                                   stamp.fileHigh,
                                   stamp.fileLow,
                                   stamp.size,
                                   static_cast<std::uint64_t>(stamp.modifiedNs),
-                                  static_cast<std::uint64_t>(stamp.changedNs)};
-  for (std::size_t i = 0; i < 7; ++i) PutLe(fields + 8 * i, values[i], 8);
+                                  static_cast<std::uint64_t>(stamp.changedNs),
+                                  stamp.mount};
+  for (std::size_t i = 0; i < 8; ++i) PutLe(fields + 8 * i, values[i], 8);
   platform::Sha256 hash;
   hash.Update(seed_);
   hash.Update(std::string_view(reinterpret_cast<const char*>(fields), sizeof fields));

@@ -171,6 +171,7 @@ int RunCli(const std::vector<std::string>& args) {
       totals.cacheUsed = true;
       totals.fromCache = session.Context().cache->FromCache();
       totals.rechecked = session.Context().cache->Rechecked();
+      totals.notCacheable = session.Context().cache->NotCacheable();
     }
   }
   rows.SetChangeHandler(nullptr);

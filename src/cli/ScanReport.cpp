@@ -47,10 +47,11 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
                 "Not scanned whole: %zu\n"
                 "Data read: %.2f MB\n"
                 "From cache: %lld file(s), %lld more checked against new signatures only\n"
+                "Not cacheable: %lld file(s), judged in full every time\n"
                 "Time: %.3f sec (%lld m %lld s)\n",
                 detections, totals.errors.size(), totals.notWhole.size(),
                 static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.fromCache, totals.rechecked,
-                totals.seconds, whole / 60, whole % 60);
+                totals.notCacheable, totals.seconds, whole / 60, whole % 60);
   return text;
 }
 
@@ -112,7 +113,8 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   doc["data_read"] = totals.bytesRead;
   doc["cache"] = {{"used", totals.cacheUsed},
                   {"from_cache", totals.fromCache},
-                  {"checked_against_new_signatures", totals.rechecked}};
+                  {"checked_against_new_signatures", totals.rechecked},
+                  {"not_cacheable", totals.notCacheable}};
   doc["elapsed_seconds"] = std::round(totals.seconds * 1000.0) / 1000.0;
   doc["interrupted"] = totals.interrupted;
   if (!action.empty()) doc["action"] = action;

@@ -39,6 +39,7 @@ struct ScanTotals {
   bool cacheUsed = false;          // the verdict cache took part
   long long fromCache = 0;         // files found clean in the verdict cache
   long long rechecked = 0;         // of those clean before a database update, judged against the added signatures
+  long long notCacheable = 0;      // judged in full: on a volume whose verdicts are never kept
   bool interrupted = false;
   std::vector<ScanError> errors;
   std::vector<NotScannedWhole> notWhole;

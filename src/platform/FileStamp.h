@@ -17,17 +17,24 @@ struct FileStamp {
   std::uint64_t size = 0;
   std::int64_t modifiedNs = 0;   // modification time, nanoseconds since 1970
   std::int64_t changedNs = 0;    // status change time (NTFS change time on Windows)
+  /// The mount the file was reached through: a digest of the kernel's mount id,
+  /// never handed out twice in a boot, and of the boot's id. A volume unmounted and
+  /// mounted again (maybe written elsewhere in between) gets another; 0 where the
+  /// system gives none (Windows).
+  std::uint64_t mount = 0;
   /// The file system keeps these stamps so that no change to the file escapes
   /// them: a local file system with nanosecond (NTFS: 100 ns) change times that no
-  /// user can set (ext2/3/4, XFS, Btrfs, tmpfs, F2FS, ZFS, NTFS, ReFS). False on
-  /// FAT, network and FUSE file systems and anything unknown.
+  /// user can set (ext2/3/4, XFS, Btrfs, tmpfs, F2FS, NTFS, ReFS), on a fixed disk
+  /// only root may write, reached through a mount the kernel identifies. False on
+  /// FAT, network and FUSE file systems, loop, removable and USB devices, devices
+  /// another user may write, and anything unknown.
   bool trusted = false;
 
   /// Same file in the same state (trust aside).
   bool SameAs(const FileStamp& other) const {
     return volume == other.volume && fileSystem == other.fileSystem && fileHigh == other.fileHigh &&
            fileLow == other.fileLow && size == other.size && modifiedNs == other.modifiedNs &&
-           changedNs == other.changedNs;
+           changedNs == other.changedNs && mount == other.mount;
   }
 };
 

@@ -7,6 +7,7 @@ CacheLookup::CacheLookup(cache::VerdictCache* cache, platform::OpenedFile& file)
   Expected<platform::FileStamp> stamp = platform::StampOf(file);
   stampTakenNs_ = platform::NowNs();
   if (!stamp || !stamp->trusted) {
+    cache_->CountNotCacheable();
     cache_ = nullptr;  // judged every time, and never kept
     return;
   }

@@ -26,6 +26,7 @@ platform::FileStamp Stamp(std::uint64_t n) {
   s.size = 4096;
   s.modifiedNs = 1700000000000000000LL + static_cast<std::int64_t>(n);
   s.changedNs = s.modifiedNs + 5;
+  s.mount = 0x5eed;
   s.trusted = true;
   return s;
 }
@@ -48,15 +49,16 @@ TEST(VerdictStore, KeepsAVerdictForExactlyOneStateOfAFile) {
   EXPECT_EQ(store->Find(Stamp(2)), std::optional<ContextId>(43));
   EXPECT_EQ(store->ContextsAtOpen().at(42), 1u);
   // Any one field changed is another file, or the same file changed.
-  for (int field = 0; field < 7; ++field) {
+  for (int field = 0; field < 8; ++field) {
     platform::FileStamp s = Stamp(1);
-    std::uint64_t* fields[] = {&s.volume, &s.fileSystem, &s.fileHigh, &s.fileLow, &s.size};
-    if (field < 5) {
-      *fields[field] += 1;
-    } else if (field == 5) {
+    // The last: the same bytes seen through another mounting of the volume.
+    std::uint64_t* fields[] = {&s.volume, &s.fileSystem, &s.fileHigh, &s.fileLow, &s.size, nullptr, nullptr, &s.mount};
+    if (field == 5) {
       s.modifiedNs += 1;
-    } else {
+    } else if (field == 6) {
       s.changedNs += 1;
+    } else {
+      *fields[field] += 1;
     }
     EXPECT_FALSE(store->Find(s)) << "field " << field;
   }

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "rescue/HiveFixture.h"
-#include "rescue/PrivateMounts.h"
+#include "support/PrivateMounts.h"
 #include "rescue/WindowsVolume.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"

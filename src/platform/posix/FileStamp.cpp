@@ -7,25 +7,10 @@
 
 #include "platform/SystemError.h"
 #include "platform/posix/PosixSupport.h"
+#include "platform/posix/VolumeTrust.h"
 
 namespace korbu::platform {
 namespace {
-
-// File systems whose change time only the kernel sets, to the nanosecond, and
-// whose inode numbers stay with a file for its life.
-bool TrustedType(decltype(statfs::f_type) type) {
-  switch (static_cast<unsigned long>(type)) {
-    case 0xEF53UL:      // ext2, ext3, ext4
-    case 0x58465342UL:  // XFS
-    case 0x9123683EUL:  // Btrfs
-    case 0x01021994UL:  // tmpfs
-    case 0xF2F52010UL:  // F2FS
-    case 0x2FC12FC1UL:  // ZFS
-      return true;
-    default:
-      return false;
-  }
-}
 
 std::int64_t Ns(const timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1000000000LL + static_cast<std::int64_t>(t.tv_nsec);
@@ -50,7 +35,8 @@ Expected<FileStamp> StampOf(OpenedFile& file) {
   stamp.size = static_cast<std::uint64_t>(st.st_size);
   stamp.modifiedNs = Ns(st.st_mtim);
   stamp.changedNs = Ns(st.st_ctim);
-  stamp.trusted = S_ISREG(st.st_mode) && TrustedType(fs.f_type);
+  stamp.mount = posix::MountIdentity(fd);
+  stamp.trusted = S_ISREG(st.st_mode) && posix::StampsHoldOn(fd, stamp.mount, st, fs);
   return stamp;
 }
 

@@ -1,4 +1,7 @@
-#include "rescue/PrivateMounts.h"
+#include "support/PrivateMounts.h"
+
+// Mount namespaces are Linux's.
+#ifndef _WIN32
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,3 +33,5 @@ ScriptRun RunWithPrivateMounts(const std::string& script) {
 }
 
 }  // namespace korbu::test
+
+#endif  // _WIN32
