@@ -21,7 +21,7 @@
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
-#include "platform/FolderHandle.h"
+#include "platform/TemporaryFolder.h"
 #include "platform/Path.h"
 #include "platform/WindowsSystemChoice.h"
 #include "scan/ScanSession.h"
@@ -67,11 +67,8 @@ int RunCli(const std::vector<std::string>& args) {
     return Fail("not a database folder: " + *options.database);
   }
   // The engine unpacks the scanned files' contents there.
-  if (options.tempDir) {
-    if (const Status trusted = platform::CheckTrustedFolder(*options.tempDir); !trusted) {
-      return Fail("cannot keep temporary files in " + *options.tempDir + ": " + trusted.error().reason);
-    }
-  }
+  const Expected<std::string> tempFolder = platform::TemporaryFolder(options.tempDir.value_or(std::string()));
+  if (!tempFolder) return Fail(tempFolder.error().reason);
 
   // Rescue mode: the Windows system of the scan and the repair is the
   // installation on the mounted volume, for the whole command.
@@ -102,8 +99,8 @@ int RunCli(const std::vector<std::string>& args) {
   }
   InstallStopSignals();
 
-  const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(
-      options.database.value_or(std::string()), options.tempDir ? platform::FullPath(*options.tempDir) : std::string());
+  const std::unique_ptr<EngineStartup> startup =
+      MakeEngineStartup(options.database.value_or(std::string()), options.tempDir ? *tempFolder : std::string());
   const EngineInfo engine = StartEngine(*startup, options.engine);
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);

@@ -39,7 +39,8 @@ class EngineStartup {
 
 /// The start-up steps over the program's engine set-up. databaseFolder is the
 /// user's choice (--database), tempFolder that of the engine's temporary files
-/// (--tempdir); each empty for the default.
+/// (--tempdir); each empty for the default. The temporary folder is that of
+/// platform::TemporaryFolder: one that fails its checks keeps the engine off.
 std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder = {}, std::string tempFolder = {});
 
 /// Runs the three steps (create, library, databases) and gathers what the front

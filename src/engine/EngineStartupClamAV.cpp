@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "platform/Heap.h"
+#include "platform/TemporaryFolder.h"
 
 namespace korbu {
 namespace {
@@ -19,11 +20,19 @@ class ClamAVStartup final : public EngineStartup {
     CreateVirusEngine();
     engine_ = VirusEngine.get();
     if (!databaseFolder_.empty()) SetDatabaseFolder(*engine_, databaseFolder_);
-    // Before the databases load, which may use it too.
-    engine_->SetTempFolder(tempFolder_);
+    // Before the databases load, which may use it too. A folder that fails the
+    // checks keeps the engine off rather than let it work where others reach;
+    // without a choice the library takes the one checked by itself ($TMPDIR, else
+    // /tmp).
+    const Expected<std::string> folder = platform::TemporaryFolder(tempFolder_);
+    if (!folder) {
+      refused_ = folder.error().reason;
+    } else if (!tempFolder_.empty()) {
+      engine_->SetTempFolder(*folder);
+    }
   }
   bool LibraryAvailable() override { return EngineLibraryAvailable(); }
-  bool LoadDatabase() override { return LoadVirusDatabase(); }
+  bool LoadDatabase() override { return refused_.empty() && LoadVirusDatabase(); }
   std::uint32_t SignatureCount() override { return GetSignatureCount(); }
   std::pair<std::string, std::string> DatabaseVersions() override {
     std::pair<std::string, std::string> versions;
@@ -35,12 +44,16 @@ class ClamAVStartup final : public EngineStartup {
     GetDatabaseDates(dates.first, dates.second);
     return dates;
   }
-  std::string NotLoadedReason() override { return engine_ ? GetEngineInfo(*engine_).problem : "not set up yet"; }
+  std::string NotLoadedReason() override {
+    if (!refused_.empty()) return refused_;
+    return engine_ ? GetEngineInfo(*engine_).problem : "not set up yet";
+  }
   TClamAV* Engine() override { return engine_; }
 
  private:
   std::string databaseFolder_;
   std::string tempFolder_;
+  std::string refused_;  // why the temporary folder was refused
   TClamAV* engine_ = nullptr;
 };
 

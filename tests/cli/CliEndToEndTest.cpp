@@ -270,6 +270,47 @@ TEST(CliEndToEnd, TheEngineKeepsItsTemporaryFilesInTheTempdirGiven) {
 }
 #endif
 
+#ifndef _WIN32
+// TMPDIR is checked as --tempdir is: root's scan makes nothing in a folder another
+// user owns, nor below one, and uses a folder of its own.
+TEST(CliEndToEnd, TheEngineKeepsItsTemporaryFilesInTmpdirOnlyWhenNoOtherUserCanChangeIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
+  const std::string shared = test::SharedDir();
+  if (shared.empty()) GTEST_SKIP() << "the shared signature databases are not there";
+  TempTree tree;
+  tree.Write("files/a.bin", std::string(5000, 'a'));
+  const std::string hers = tree.MakeDir("hers");
+  const std::string below = tree.MakeDir("hers/root-only");
+  ASSERT_EQ(::chown(hers.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(below.c_str(), 0700), 0);
+  const std::vector<std::string> args = {"--no-memory", "--no-registry", "--no-cache", "--database",
+                                         shared + "/engine-test-db", tree.Path("files")};
+  for (const std::string& tmpdir : {hers, below}) {
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, tmpdir.c_str(), IN_CREATE), 0);
+    ScanRun run = Scan(args, "TMPDIR=" + Quote(tmpdir));
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_NE(run.err.find("cannot keep temporary files in " + tmpdir + " (TMPDIR): " + hers +
+                           " belongs to another user (uid 65534)"),
+              std::string::npos)
+        << run.err;
+    alignas(inotify_event) char events[4096];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "something was made in " << tmpdir;
+    ::close(watch);
+  }
+  const std::string own = tree.MakeDir("own");
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, own.c_str(), IN_CREATE), 0);
+  ScanRun run = Scan(args, "TMPDIR=" + Quote(own));
+  EXPECT_EQ(run.status, 0) << run.err;
+  alignas(inotify_event) char events[4096];
+  EXPECT_GT(::read(watch, events, sizeof events), 0) << "the engine made nothing in " << own;
+  ::close(watch);
+}
+#endif
+
 TEST(CliEndToEnd, DatabasesNamedThatDoNotLoadStopTheScan) {
   TempTree tree;
   tree.Write("only/main.cvd", "ClamAV-VDB:broken");

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -9,9 +12,11 @@
 #include "EngineTestSupport.h"
 #include "engine/CvdHeader.h"
 #include "engine/DatabaseSet.h"
+#include "engine/EngineStartup.h"
 #include "engine/VirusClamAV.h"
 #include "platform/FileStamp.h"
 #include "platform/OpenedFile.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 
 namespace korbu {
@@ -117,6 +122,28 @@ TEST_F(EngineSetup, LoadsFromTheOneDatabaseFolder) {
   EXPECT_EQ(info.mainDate, "05 May 2005");
   EXPECT_EQ(info.dailyDate, "06 Jun 2006");
 }
+
+#ifndef _WIN32
+// The front ends start the engine with TMPDIR's folder, checked as a folder named
+// for the engine's temporary files is: one others may change keeps it off.
+TEST_F(EngineSetup, TheTemporaryFolderOfTmpdirIsUsedOnlyWhenNoOtherUserCanChangeIt) {
+  const std::string databases = Databases("good-db");  // the fake verifies only "good" paths
+  const std::string open = tree_.MakeDir("open");
+  ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+  {
+    test::ScopedEnvironment tmpdir("TMPDIR", open);
+    const EngineInfo info = StartEngine(*MakeEngineStartup(databases));
+    EXPECT_FALSE(info.active);
+    EXPECT_FALSE(info.databaseLoaded);
+    EXPECT_EQ(info.problem, "cannot keep temporary files in " + open + " (TMPDIR): " + open +
+                                " may be written by other users and is not sticky");
+  }
+  const std::string own = tree_.MakeDir("own");
+  test::ScopedEnvironment tmpdir("TMPDIR", own);
+  const EngineInfo info = StartEngine(*MakeEngineStartup(databases));
+  EXPECT_TRUE(info.active) << info.problem;
+}
+#endif
 
 TEST_F(EngineSetup, TheLoadedSetIsKnownByContentAndNotOnceAFileChangedAfterTheLoad) {
   std::string folder = Databases("good-db");

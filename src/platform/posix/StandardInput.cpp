@@ -1,10 +1,10 @@
 // Standard input as a file that can be read at any offset, as a verdict reads.
 #include <poll.h>
 
-#include <cstdlib>
 
 #include "platform/OpenedFile.h"
 #include "platform/SystemError.h"
+#include "platform/TemporaryFolder.h"
 #include "platform/posix/PosixSupport.h"
 
 namespace korbu::platform {
@@ -13,15 +13,20 @@ namespace {
 // A file with no name in the temporary folder: nobody else can open it, and it
 // is gone when closed, also when the program is killed.
 posix::UniqueFd AnonymousFile(std::string& error) {
-  const char* folder = std::getenv("TMPDIR");
-  if (folder == nullptr || *folder == '\0') folder = "/tmp";
-  posix::UniqueFd fd(::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  posix::UniqueFd fd;
+  const Expected<std::string> temporary = TemporaryFolder();
+  if (!temporary) {
+    error = temporary.error().reason;
+    return fd;
+  }
+  const std::string& folder = *temporary;
+  fd.Reset(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
   if (fd.Valid()) return fd;
   // Where the file system cannot make one, a private file removed at once.
-  std::string name = std::string(folder) + "/korbu-stdin-XXXXXX";
+  std::string name = folder + "/korbu-stdin-XXXXXX";
   fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
   if (!fd.Valid()) {
-    error = "cannot make a temporary file in " + std::string(folder) + ": " + LastSystemError().reason;
+    error = "cannot make a temporary file in " + folder + ": " + LastSystemError().reason;
     return fd;
   }
   ::unlink(name.c_str());
