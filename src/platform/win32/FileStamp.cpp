@@ -2,12 +2,16 @@
 
 #include <io.h>
 
+#include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <cwchar>
 #include <string>
 
 #include "platform/SystemError.h"
 #include "platform/win32/WindowsSupport.h"
+
+#include <winioctl.h>
 
 namespace korbu::platform {
 namespace {
@@ -17,7 +21,50 @@ constexpr std::int64_t kEpochDifference = 116444736000000000LL;
 
 std::int64_t Ns(const LARGE_INTEGER& time) { return (time.QuadPart - kEpochDifference) * 100; }
 
-// NTFS and ReFS on a local volume keep a change time no program can set back.
+// Attached through a bus made for unplugging, or a disk image: its volume may be
+// written elsewhere and come back with its stamps as they were. A drive that does
+// not answer the question is judged by its drive type alone.
+bool AskDetachableBus(const wchar_t driveLetter) {
+  const wchar_t device[] = {L'\\', L'\\', L'.', L'\\', driveLetter, L':', L'\0'};
+  HANDLE volume = ::CreateFileW(device, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (volume == INVALID_HANDLE_VALUE) return false;
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  STORAGE_DEVICE_DESCRIPTOR descriptor{};
+  DWORD returned = 0;
+  const BOOL answered = ::DeviceIoControl(volume, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &descriptor,
+                                          sizeof descriptor, &returned, nullptr);
+  ::CloseHandle(volume);
+  if (!answered || returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof descriptor.BusType) return false;
+  if (descriptor.RemovableMedia) return true;
+  switch (descriptor.BusType) {
+    case BusTypeUsb:
+    case BusType1394:
+    case BusTypeSd:
+    case BusTypeMmc:
+    case BusTypeFileBackedVirtual:
+    case BusTypeiScsi:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The same, asked once per drive letter and process.
+bool OnDetachableBus(const wchar_t driveLetter) {
+  static std::atomic<unsigned char> known[26] = {};  // 0: not asked yet, 1: detachable, 2: not
+  const wchar_t upper = driveLetter >= L'a' && driveLetter <= L'z' ? static_cast<wchar_t>(driveLetter - L'a' + L'A')
+                                                                    : driveLetter;
+  if (upper < L'A' || upper > L'Z') return AskDetachableBus(driveLetter);
+  std::atomic<unsigned char>& answer = known[static_cast<std::size_t>(upper - L'A')];
+  if (answer.load() == 0) answer.store(AskDetachableBus(upper) ? 1 : 2);
+  return answer.load() == 1;
+}
+
+// NTFS and ReFS on a fixed local disk keep a change time no program can set back,
+// and nobody rewrites them behind the system's back: removable and network
+// volumes, USB disks and disk images are never trusted.
 bool TrustedVolume(HANDLE file) {
   wchar_t fileSystem[MAX_PATH + 1] = {};
   if (!::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH + 1)) {
@@ -34,8 +81,7 @@ bool TrustedVolume(HANDLE file) {
   // "\\?\C:\..." names its drive; anything else (a network share) is not trusted.
   if (path.size() < 6 || path.compare(0, 4, L"\\\\?\\") != 0 || path[5] != L':') return false;
   const wchar_t root[] = {path[4], L':', L'\\', L'\0'};
-  const UINT type = ::GetDriveTypeW(root);
-  return type == DRIVE_FIXED || type == DRIVE_REMOVABLE;
+  return ::GetDriveTypeW(root) == DRIVE_FIXED && !OnDetachableBus(path[4]);
 }
 
 }  // namespace
