@@ -10,6 +10,13 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 bash "$top/scripts/install-deps.sh" test
 export QT_QPA_PLATFORM=offscreen
+# Every build of a run goes through ccache: paths inside the clone are made relative,
+# so a later run in another clone of the same machine reuses what an earlier one
+# compiled. A fresh machine simply compiles everything.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1
+fi
 
 # Every stage names each option it relies on, so a folder configured earlier with
 # other values (by run.sh, by hand) cannot change what a stage builds or runs.
