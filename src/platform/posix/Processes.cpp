@@ -69,7 +69,9 @@ std::optional<ProcessInfo> ReadProcess(std::uint32_t id, std::optional<posix::Wi
   info.threadCount = stat->threadCount;
   if (posix::IsWineLoader(posix::ExecutablePath(folder.Get()))) {
     if (!servers) servers = posix::WineServers::Find();
-    info.winePrefix = servers->PrefixOf(folder.Get());
+    posix::WineSystemOf system = servers->SystemOf(folder.Get());
+    info.winePrefix = std::move(system.prefix);
+    info.wineSystemDoubt = std::move(system.doubt);
   }
   if (parent != nullptr) *parent = stat->parent;
   return info;
