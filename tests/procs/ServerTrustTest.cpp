@@ -11,7 +11,7 @@
 #include "ChildProcess.h"
 #include "platform/posix/PathOwnership.h"
 #include "platform/posix/PosixSupport.h"
-#include "platform/posix/WineServers.h"
+#include "platform/wine/WineServers.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 

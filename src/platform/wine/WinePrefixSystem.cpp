@@ -11,7 +11,7 @@
 #include "platform/Registry.h"
 #include "platform/posix/InsideRoot.h"
 #include "platform/posix/PosixSupport.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 #include "platform/rescue/VolumeSystem.h"
 
 namespace korbu::platform {

@@ -1,4 +1,4 @@
-#include "platform/posix/WineRegistryLock.h"
+#include "platform/wine/WineRegistryLock.h"
 #include "platform/HexText.h"
 
 #include <linux/fs.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/WineRegHelper.h"
+#include "platform/wine/WineRegHelper.h"
 
 #include <grp.h>
 #include <poll.h>
@@ -18,7 +18,7 @@
 #include "platform/SystemError.h"
 #include "platform/posix/PathOwnership.h"
 #include "platform/posix/PosixSupport.h"
-#include "platform/posix/WineRegistryLock.h"
+#include "platform/wine/WineRegistryLock.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "platform/posix/WineServers.h"
+#include "platform/wine/WineServers.h"
 
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
