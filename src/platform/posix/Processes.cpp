@@ -15,6 +15,7 @@
 #include "platform/SystemError.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/ProcessImage.h"
+#include "platform/wine/WineProcessImage.h"
 #include "platform/wine/WineServers.h"
 
 namespace korbu::platform {
