@@ -158,7 +158,8 @@ bool TrustedWineServer(int procDir) {
       "/usr/lib/wine/wineserver",            "/usr/bin/wineserver",
       "/usr/lib/x86_64-linux-gnu/wine/wineserver", "/usr/lib/i386-linux-gnu/wine/wineserver",
       "/usr/lib/aarch64-linux-gnu/wine/wineserver", "/usr/libexec/wine/wineserver",
-      "/usr/lib64/wine/wineserver",          "/usr/lib/wine/wineserver-stable"};
+      "/usr/lib64/wine/wineserver",          "/opt/wine-stable/bin/wineserver",
+      "/opt/wine-devel/bin/wineserver",      "/opt/wine-staging/bin/wineserver"};
   // Only root's own setting names a server root trusts.
   if (const char* named = std::getenv("WINESERVER");
       named != nullptr && named[0] == '/' && ::getuid() == 0 && ::geteuid() == 0)
