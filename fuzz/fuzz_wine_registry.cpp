@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "platform/posix/WineRegistryCodec.h"
-#include "platform/posix/WineRegistryText.h"
+#include "platform/wine/WineRegistryCodec.h"
+#include "platform/wine/WineRegistryText.h"
 
 using korbu::fuzz::Check;
 using korbu::platform::posix::ParseEscaped;

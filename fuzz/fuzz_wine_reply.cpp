@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "winereg/RegProtocol.h"
+#include "platform/wine/RegProtocol.h"
 
 using korbu::fuzz::Check;
 using korbu::fuzz::InputSplitter;

@@ -7,8 +7,8 @@
 
 #include "FuzzSupport.h"
 #include "platform/Utf16Text.h"
-#include "platform/posix/WineRegistryCodec.h"
-#include "platform/posix/WineRegistryValue.h"
+#include "platform/wine/WineRegistryCodec.h"
+#include "platform/wine/WineRegistryValue.h"
 
 using namespace korbu::platform::posix;
 using korbu::fuzz::Check;

@@ -25,6 +25,9 @@ struct ProcessInfo {
   /// serves it (the Windows system it runs in). Empty for any other process, and
   /// on Windows.
   std::string winePrefix;
+  /// A Windows program under Wine whose system is unknown: why its server or
+  /// prefix is not trusted (then winePrefix is empty). Empty for any other.
+  std::string wineSystemDoubt;
 };
 
 /// The running processes: the program's own process first, then every other one

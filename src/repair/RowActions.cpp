@@ -232,7 +232,7 @@ void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
   };
   std::vector<Group> groups;
   for (const DetectionRow& row : rows.Rows()) {
-    if (!row.checked || !IsPending(row)) continue;
+    if (!row.checked || !IsPending(row) || !row.unknownSystem.empty()) continue;
     const platform::WindowsSystemRef system = platform::WindowsSystemRef::Named(row.prefix);
     platform::ScopedWindowsSystem chosen(system);
     const std::string prefix = platform::ChosenWinePrefix();
@@ -256,6 +256,23 @@ void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
   }
 }
 
+// A program whose Windows system is unknown: its file is deleted, and no
+// system (not the current one in its place) is repaired.
+RowWork FileOnlyWork(const DetectionRow& row, std::size_t index, ChangeSink& sink) {
+  RowRecorder recorder(sink, row.fileName);
+  const bool deleted = DeleteInfectedFile(row.fileName, recorder);
+  std::string reason = "its Windows system is unknown (" + row.unknownSystem + "): ";
+  if (!sink.Applies()) {
+    reason += "only its file would be deleted";
+  } else if (deleted) {
+    reason += "only its file was deleted";
+  } else {
+    std::string still = StillPresentReason(row, recorder.fileFailure, recorder.processFailure);
+    reason += still.empty() ? "the file no longer exists" : still;
+  }
+  return RowWork{index, {}, std::move(reason), {}, {}, {}, {}};
+}
+
 void Run(const PendingMessages& processEvents) {
   if (processEvents) processEvents();
 }
@@ -276,6 +293,10 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
   for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
     const DetectionRow row = rows.Row(i);
     if (!row.checked) continue;
+    if (!row.unknownSystem.empty()) {
+      Conclude(rows, FileOnlyWork(row, i, sink), sink, {}, report);
+      continue;
+    }
     platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
     RowWork work = perRow(row, i);
     if (work.reason.empty()) Run(processEvents);

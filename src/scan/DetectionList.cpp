@@ -34,7 +34,13 @@ bool DetectionList::IsDetected(const std::string& fileName) const {
 
 void DetectionList::AddDetection(const std::string& fileName, const std::string& virusName,
                                  const std::string& information, const std::string& prefix) {
-  rows_.push_back(DetectionRow{fileName, virusName, information, false, std::nullopt, prefix});
+  rows_.push_back(DetectionRow{fileName, virusName, information, false, std::nullopt, prefix, {}});
+  Changed(rows_.size() - 1);
+}
+
+void DetectionList::AddRow(DetectionRow row) {
+  row.checked = false;
+  rows_.push_back(std::move(row));
   Changed(rows_.size() - 1);
 }
 
@@ -46,7 +52,7 @@ bool DetectionList::IsRegistryDetected(const std::string& location, const std::s
 
 void DetectionList::AddRegistryDetection(const RegistryValueLocation& value, const std::string& virusName,
                                          const std::string& information, const std::string& prefix) {
-  rows_.push_back(DetectionRow{RegistryLocationText(value), virusName, information, false, value, prefix});
+  rows_.push_back(DetectionRow{RegistryLocationText(value), virusName, information, false, value, prefix, {}});
   Changed(rows_.size() - 1);
 }
 

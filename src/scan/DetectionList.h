@@ -32,6 +32,10 @@ struct DetectionRow {
   /// serves it), or a registry row's value is in: its repair acts on that
   /// prefix. Empty: the current system.
   std::string prefix;
+  /// A memory row of a Windows program whose system could not be proven (see
+  /// platform::ProcessInfo): why. Its repair then deletes its file and touches
+  /// no system.
+  std::string unknownSystem;
 };
 
 /// The kind of a row by its Information text; an unknown text counts as handled
@@ -55,6 +59,9 @@ class DetectionList {
   /// Appends an unchecked row; callers test IsDetected first. prefix: see DetectionRow.
   void AddDetection(const std::string& fileName, const std::string& virusName,
                     const std::string& information, const std::string& prefix = {});
+
+  /// Appends a copy of a row, unchecked; callers test IsDetected first.
+  void AddRow(DetectionRow row);
 
   /// Appends an unchecked row for a registry value, its location text as the file
   /// name; callers test IsRegistryDetected first. prefix: see DetectionRow.

@@ -16,6 +16,7 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
   }
   const auto& paths = processes.ImagePaths();
   const auto& prefixes = processes.WinePrefixes();
+  const auto& doubts = processes.WineSystemDoubts();
   DetectionList& list = frontEnd.Detections();
   // The first entry is the scanner itself.
   for (std::size_t i = 1; i < paths.size(); ++i) {
@@ -27,9 +28,12 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
       std::string verdict;
       // The verdict opens the program's file once and refuses anything but a
       // regular file, so no separate look at the name comes first. The row keeps
-      // the prefix the program runs in, which its repair acts on.
+      // the prefix the program runs in, which its repair acts on; a program
+      // whose system is not proven is listed with none, and why.
       if (!path.empty() && ScanFile(path, verdict, context, frontEnd) && !list.IsDetected(path)) {
-        list.AddDetection(path, verdict, std::string(kInfoMemory), prefixes[i]);
+        DetectionRow row{path, verdict, std::string(kInfoMemory), false, std::nullopt, prefixes[i], doubts[i]};
+        if (!row.unknownSystem.empty()) frontEnd.ShowFileError(path, "its Windows system is unknown: " + row.unknownSystem);
+        list.AddRow(std::move(row));
       }
     } catch (const std::exception&) {
       // One program that cannot be judged does not end the phase.

@@ -54,6 +54,7 @@ Status TProcessManager::Refresh() {
   basePriorities_.clear();
   threadCounts_.clear();
   winePrefixes_.clear();
+  wineSystemDoubts_.clear();
   rawImages_.clear();
   ids_.clear();
 
@@ -67,6 +68,7 @@ Status TProcessManager::Refresh() {
     basePriorities_.push_back(std::to_string(process.basePriority));
     threadCounts_.push_back(std::to_string(process.threadCount));
     winePrefixes_.push_back(process.winePrefix);
+    wineSystemDoubts_.push_back(process.wineSystemDoubt);
     rawImages_.push_back(process.imagePath);
     ids_.push_back(process.id);
   }

@@ -58,6 +58,9 @@ class TProcessManager {
   /// The Wine prefix each entry runs in (see platform::ProcessInfo); empty for
   /// a process that is no Windows program under Wine.
   const std::vector<std::string>& WinePrefixes() const { return winePrefixes_; }
+  /// Why each entry's Windows system is unknown (see platform::ProcessInfo);
+  /// empty where it is known or the entry is no Windows program under Wine.
+  const std::vector<std::string>& WineSystemDoubts() const { return wineSystemDoubts_; }
 
  private:
   void KillEntry(std::size_t index);
@@ -67,6 +70,7 @@ class TProcessManager {
   std::vector<std::string> basePriorities_;
   std::vector<std::string> threadCounts_;
   std::vector<std::string> winePrefixes_;
+  std::vector<std::string> wineSystemDoubts_;
   // What the system reported before the fix-up, to recognise a process again.
   std::vector<std::string> rawImages_;
   std::vector<std::uint32_t> ids_;

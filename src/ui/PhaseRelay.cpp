@@ -16,14 +16,7 @@ void PhaseRelay::RowAdded(std::size_t index) {
   // The phases only ever add rows.
   if (index >= rows_.Count()) return;
   const DetectionRow& row = rows_.Row(index);
-  dispatcher_.RunOnMainThread([&] {
-    DetectionList& shown = window_.Detections();
-    if (row.registryValue) {
-      shown.AddRegistryDetection(*row.registryValue, row.virusName, row.information, row.prefix);
-    } else {
-      shown.AddDetection(row.fileName, row.virusName, row.information, row.prefix);
-    }
-  });
+  dispatcher_.RunOnMainThread([&] { window_.Detections().AddRow(row); });
 }
 
 ScanOptions PhaseRelay::ReadOptions() const {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/win32/NtRegistryValues.h"
-#include "winereg/RegProtocol.h"
+#include "platform/wine/RegProtocol.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/ProcessImage.h"
+#include "platform/wine/WineProcessImage.h"
 #include "services/ProcList.h"
 #include "support/TempTree.h"
 

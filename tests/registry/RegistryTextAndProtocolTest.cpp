@@ -5,7 +5,7 @@
 
 #include "platform/Registry.h"
 #include "platform/Utf16Text.h"
-#include "winereg/RegProtocol.h"
+#include "platform/wine/RegProtocol.h"
 
 namespace korbu {
 namespace {

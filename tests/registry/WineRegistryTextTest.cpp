@@ -7,9 +7,9 @@
 #include "RegistryTestPrefix.h"
 #include "platform/Registry.h"
 #include "platform/Utf16Text.h"
-#include "platform/posix/WineRegistryCodec.h"
-#include "platform/posix/WineRegistryText.h"
-#include "platform/posix/WineRegistryValue.h"
+#include "platform/wine/WineRegistryCodec.h"
+#include "platform/wine/WineRegistryText.h"
+#include "platform/wine/WineRegistryValue.h"
 
 namespace korbu::platform::posix {
 namespace {

@@ -213,6 +213,23 @@ TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
   EXPECT_FALSE(preview.Changes().empty());
 }
 
+// A program whose Windows system was not proven: its file goes, and no system
+// (the current one least of all) is repaired in its place.
+TEST_F(RowLoopTest, ARowOfAnUnknownSystemDeletesItsFileAndRepairsNoSystem) {
+  DetectionList rows;
+  DetectionRow row{damage.wormFile, "Brontok-1", "Memory was infected", false, std::nullopt, {}, "her server is forged"};
+  rows.AddRow(row);
+  CheckAll(rows);
+  CleanRows(rows, ApplyChanges(), nullptr, Reporter());
+  EXPECT_FALSE(Exists(damage.wormFile));
+  EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
+  EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string("\1\0\0\0", 4));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_FALSE(results[0].handled);
+  EXPECT_EQ(results[0].reason, "its Windows system is unknown (her server is forged): only its file was deleted");
+  EXPECT_EQ(rows.Row(0).information, "Memory was infected");
+}
+
 // The system refuses one of the repair's registry writes.
 class RefusingSink final : public ForwardingSink {
  public:

@@ -1,13 +1,11 @@
 #include "platform/posix/ProcessImage.h"
 
-#include <sys/sysmacros.h>
-
 #include <charconv>
-#include <memory>
 #include <vector>
 
 #include "platform/AsciiCase.h"
 #include "platform/posix/PosixSupport.h"
+#include "platform/wine/WineProcessImage.h"
 
 namespace korbu::platform::posix {
 namespace {
@@ -48,65 +46,6 @@ std::string ReadLinkAt(int dir, const char* name) {
     if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
     buffer.resize(buffer.size() * 2);
   }
-}
-
-// Wine names its prefix in the environment of each process it starts.
-std::string WinePrefixOf(int procDir) {
-  auto environment = ReadProcFile(procDir, "environ");
-  if (!environment) return {};
-  std::string home;
-  std::string_view rest = *environment;
-  while (!rest.empty()) {
-    std::size_t stop = rest.find('\0');
-    std::string_view entry = rest.substr(0, stop);
-    rest = stop == std::string_view::npos ? std::string_view() : rest.substr(stop + 1);
-    if (entry.starts_with("WINEPREFIX=") && entry.size() > 11 && entry[11] == '/') {
-      return std::string(entry.substr(11));
-    }
-    if (entry.starts_with("HOME=")) home = entry.substr(5);
-  }
-  return home.empty() ? std::string() : home + "/.wine";
-}
-
-bool IsSameFile(const std::string& path, const MappedFileLine& line) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == line.inode &&
-         major(st.st_dev) == line.devMajor && minor(st.st_dev) == line.devMinor;
-}
-
-std::string WineProgramImage(int procDir) {
-  auto cmdline = ReadProcFile(procDir, "cmdline");
-  if (!cmdline || cmdline->empty()) return {};
-  std::string first = cmdline->substr(0, cmdline->find('\0'));
-  std::string name = WineProgramName(first);
-  if (name.empty()) return {};
-
-  // The program's own file is mapped into the process; that mapping is the
-  // native file even when the command line holds a Windows path.
-  if (auto maps = ReadProcFile(procDir, "maps")) {
-    auto line = FindMappedFile(*maps, name);
-    if (!line && name.find('.') == std::string::npos) line = FindMappedFile(*maps, name + ".exe");
-    if (line) {
-      return StripDeletedMark(line->path, [&](const std::string& path) { return IsSameFile(path, *line); });
-    }
-  }
-  if (first.front() == '/') return FileExists(first) ? first : std::string();
-  std::string prefix = WinePrefixOf(procDir);
-  return prefix.empty() ? std::string() : MapWindowsPathInPrefix(first, prefix);
-}
-
-// The entry of folder whose name equals part, the exact name first, then
-// ignoring ASCII case; empty when there is none.
-std::string FindEntryIgnoringCase(const std::string& folder, std::string_view part) {
-  std::string exact = folder + "/" + std::string(part);
-  struct stat st {};
-  if (::stat(exact.c_str(), &st) == 0) return exact;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-  if (!dir) return {};
-  while (const dirent* entry = ::readdir(dir.get())) {
-    if (EqualsIgnoringCase(entry->d_name, part)) return folder + "/" + entry->d_name;
-  }
-  return {};
 }
 
 }  // namespace
@@ -165,34 +104,6 @@ std::optional<MappedFileLine> FindMappedFile(std::string_view maps, std::string_
     return found;
   }
   return std::nullopt;
-}
-
-bool IsWineLoader(std::string_view exePath) {
-  std::string_view name = AfterLast(exePath, "/");
-  return name == "wine" || name == "wine64" || name == "wine-preloader" || name == "wine64-preloader";
-}
-
-std::string WineProgramName(std::string_view firstArgument) {
-  return std::string(AfterLast(firstArgument, "\\/"));
-}
-
-std::string MapWindowsPathInPrefix(std::string_view windowsPath, const std::string& prefix) {
-  if (windowsPath.size() < 3 || windowsPath[1] != ':' || (windowsPath[2] != '\\' && windowsPath[2] != '/')) return {};
-  char drive = AsciiLower(windowsPath[0]);
-  if (drive < 'a' || drive > 'z') return {};
-  std::string current = prefix + "/dosdevices/" + drive + ":";
-  std::string_view rest = windowsPath.substr(3);
-  while (!rest.empty()) {
-    std::size_t stop = rest.find_first_of("\\/");
-    std::string_view part = rest.substr(0, stop);
-    rest = stop == std::string_view::npos ? std::string_view() : rest.substr(stop + 1);
-    if (part.empty() || part == ".") continue;
-    if (part == "..") return {};  // never climb out of the drive
-    current = FindEntryIgnoringCase(current, part);
-    if (current.empty()) return {};
-  }
-  struct stat st {};
-  return ::stat(current.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? current : std::string();
 }
 
 std::string ExecutablePath(int procDir) { return ReadLinkAt(procDir, "exe"); }

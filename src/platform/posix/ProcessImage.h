@@ -1,6 +1,7 @@
 #pragma once
-// Reading one process out of /proc: its stat line and the program it runs. The
-// text helpers are pure so that the odd shapes /proc can take are testable.
+// Reading one process out of /proc: its stat line and the program it runs (a
+// Windows program under Wine is read by WineProcessImage.h). The text helpers
+// are pure so that the odd shapes /proc can take are testable.
 
 #include <cstdint>
 #include <functional>
@@ -42,20 +43,6 @@ struct MappedFileLine {
 /// The first mapping in a /proc/PID/maps text of a file whose name (the part
 /// after the last '/') equals fileName ignoring ASCII letter case.
 std::optional<MappedFileLine> FindMappedFile(std::string_view maps, std::string_view fileName);
-
-/// True when an executable path names the Wine loader (wine, wine64 and their
-/// preloaders), the program that every Windows process under Wine runs.
-bool IsWineLoader(std::string_view exePath);
-
-/// The file name of the program in a Wine process's first command-line word,
-/// which Wine sets to the Windows path it runs ("C:\dir\x.exe") or the native
-/// path it was started with.
-std::string WineProgramName(std::string_view firstArgument);
-
-/// The native path of a Windows path under a Wine prefix: "X:\a\b" becomes
-/// <prefix>/dosdevices/x:/a/b with each part matched ignoring ASCII case (the
-/// exact name first), as Wine resolves it. Empty when it names no regular file.
-std::string MapWindowsPathInPrefix(std::string_view windowsPath, const std::string& prefix);
 
 /// The image path of the process whose /proc folder is open as procDir (see
 /// ProcessInfo::imagePath). Reads through the folder descriptor, so all parts

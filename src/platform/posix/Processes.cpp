@@ -15,7 +15,8 @@
 #include "platform/SystemError.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/ProcessImage.h"
-#include "platform/posix/WineServers.h"
+#include "platform/wine/WineProcessImage.h"
+#include "platform/wine/WineServers.h"
 
 namespace korbu::platform {
 namespace {
@@ -69,7 +70,9 @@ std::optional<ProcessInfo> ReadProcess(std::uint32_t id, std::optional<posix::Wi
   info.threadCount = stat->threadCount;
   if (posix::IsWineLoader(posix::ExecutablePath(folder.Get()))) {
     if (!servers) servers = posix::WineServers::Find();
-    info.winePrefix = servers->PrefixOf(folder.Get());
+    posix::WineSystemOf system = servers->SystemOf(folder.Get());
+    info.winePrefix = std::move(system.prefix);
+    info.wineSystemDoubt = std::move(system.doubt);
   }
   if (parent != nullptr) *parent = stat->parent;
   return info;

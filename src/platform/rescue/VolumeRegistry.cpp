@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "platform/AsciiCase.h"
-#include "platform/posix/WineRegistryRoutes.h"
+#include "platform/wine/WineRegistryRoutes.h"
 #include "platform/rescue/InstallationRegistry.h"
 #include "platform/rescue/VolumeSystem.h"
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/Registry.h"
-#include "platform/posix/WineRegistryCodec.h"
-#include "platform/posix/WineRegistryText.h"
-#include "winereg/RegProtocol.h"
+#include "platform/wine/WineRegistryCodec.h"
+#include "platform/wine/WineRegistryText.h"
+#include "platform/wine/RegProtocol.h"
 
 namespace korbu::platform::posix {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/Expected.h"
-#include "platform/posix/WineRegistryValue.h"
+#include "platform/wine/WineRegistryValue.h"
 
 namespace korbu::winereg {
 

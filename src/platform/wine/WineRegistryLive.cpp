@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <map>
 
-#include "platform/posix/WineRegHelper.h"
-#include "platform/posix/WineRegistryLock.h"
-#include "platform/posix/WineRegistryRoutes.h"
+#include "platform/wine/WineRegHelper.h"
+#include "platform/wine/WineRegistryLock.h"
+#include "platform/wine/WineRegistryRoutes.h"
 #include "platform/rescue/VolumeRegistry.h"
 
 namespace korbu::platform::posix {

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/WineRegistryValue.h"
+#include "platform/wine/WineRegistryValue.h"
 
 namespace korbu::platform::posix {
 

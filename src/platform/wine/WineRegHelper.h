@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Expected.h"
-#include "winereg/RegProtocol.h"
+#include "platform/wine/RegProtocol.h"
 
 namespace korbu::platform::posix {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/WineRegistryText.h"
+#include "platform/wine/WineRegistryText.h"
 #include "platform/HexText.h"
 
 #include <algorithm>
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "platform/Utf16Text.h"
-#include "platform/posix/WineRegistryCodec.h"
+#include "platform/wine/WineRegistryCodec.h"
 
 namespace korbu::platform::posix {
 namespace {

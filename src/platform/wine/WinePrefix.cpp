@@ -1,4 +1,4 @@
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 
 #include <pwd.h>
 

@@ -1,11 +1,11 @@
-#include "platform/posix/WineRegistryValue.h"
+#include "platform/wine/WineRegistryValue.h"
 #include "platform/HexText.h"
 
 #include <cstdlib>
 
 #include "platform/Registry.h"
 #include "platform/Utf16Text.h"
-#include "platform/posix/WineRegistryCodec.h"
+#include "platform/wine/WineRegistryCodec.h"
 
 namespace korbu::platform::posix {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/WineRegistryCodec.h"
+#include "platform/wine/WineRegistryCodec.h"
 #include "platform/HexText.h"
 
 #include <array>

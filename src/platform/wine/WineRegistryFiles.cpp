@@ -8,9 +8,9 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16Text.h"
-#include "platform/posix/WinePrefix.h"
-#include "platform/posix/WineRegistryLock.h"
-#include "platform/posix/WineRegistryRoutes.h"
+#include "platform/wine/WinePrefix.h"
+#include "platform/wine/WineRegistryLock.h"
+#include "platform/wine/WineRegistryRoutes.h"
 
 namespace korbu::platform::posix {
 namespace {

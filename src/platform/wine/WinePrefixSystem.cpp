@@ -9,8 +9,9 @@
 
 #include "platform/AsciiCase.h"
 #include "platform/Registry.h"
+#include "platform/posix/InsideRoot.h"
 #include "platform/posix/PosixSupport.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 #include "platform/rescue/VolumeSystem.h"
 
 namespace korbu::platform {
@@ -129,12 +130,18 @@ std::optional<WindowsPath> Parse(std::string_view path) {
 }
 
 // Maps a parsed path. A folder is resolved whole and must exist; a file path keeps
-// its last component unresolved and may name something missing.
+// its last component unresolved and may name something missing. On a mounted
+// volume every link is resolved inside the volume, as its own system would.
 std::string Map(std::string_view windowsPath, bool folder) {
   const auto parsed = Parse(windowsPath);
   if (!parsed) return {};
   std::string current = SystemDriveRoot(parsed->drive);
   if (current.empty()) return {};
+  const std::string drive = current;
+  const bool volume = rescue::VolumeChosen();
+  const auto RealFolder = [&](const std::string& path) {
+    return volume ? posix::FolderInsideRoot(drive, path) : platform::RealFolder(path);
+  };
 
   const auto& parts = parsed->components;
   // The path of a missing entry keeps the rest as the caller wrote it.
@@ -148,7 +155,9 @@ std::string Map(std::string_view windowsPath, bool folder) {
     const std::string entry = Join(current, name);
     if (i + 1 == parts.size()) return folder ? RealFolder(entry) : entry;
     std::string next = RealFolder(entry);
-    if (next.empty()) return folder ? std::string() : keepRest(entry, i + 1);
+    // On a volume a path kept through an entry that is no folder inside it would
+    // be followed out of it later, when the file is opened.
+    if (next.empty()) return folder || volume ? std::string() : keepRest(entry, i + 1);
     current = std::move(next);
   }
   return current;  // the drive's root

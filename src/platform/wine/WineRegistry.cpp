@@ -6,8 +6,8 @@
 
 #include "platform/Registry.h"
 #include "platform/Utf16Text.h"
-#include "platform/posix/WineRegistryLock.h"
-#include "platform/posix/WineRegistryRoutes.h"
+#include "platform/wine/WineRegistryLock.h"
+#include "platform/wine/WineRegistryRoutes.h"
 #include "platform/rescue/VolumeRegistry.h"
 #include "platform/rescue/VolumeSystem.h"
 

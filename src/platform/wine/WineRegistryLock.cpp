@@ -1,4 +1,4 @@
-#include "platform/posix/WineRegistryLock.h"
+#include "platform/wine/WineRegistryLock.h"
 #include "platform/HexText.h"
 
 #include <linux/fs.h>
@@ -11,6 +11,7 @@
 
 #include "platform/Path.h"
 #include "platform/SystemError.h"
+#include "platform/posix/PathOwnership.h"
 #include "platform/posix/PosixSupport.h"
 
 namespace korbu::platform::posix {
@@ -47,9 +48,17 @@ std::vector<ServerLock> ServerLocks(const std::string& prefix, const struct stat
 }
 
 // True when some other holder has a lock on the file, or when that cannot be told.
-bool LockHeldByOther(const std::string& lockFile) {
+// Only a server's own lock counts: a regular file in a server folder of the
+// prefix's owner that nobody else can change (Wine makes them so). A link or a
+// folder another user made there is her word, not a server.
+bool LockHeldByOther(const std::string& lockFile, uid_t owner) {
+  const auto folder = OnlyChangeableBy(ExtractFilePath(lockFile), owner, false);
+  if (!folder) return folder.error().code == EACCES;
+  struct stat st {};
+  if (::lstat(lockFile.c_str(), &st) != 0) return errno == EACCES;
+  if (!S_ISREG(st.st_mode)) return false;
   UniqueFd fd(RetryOnEintr([&] { return ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK); }));
-  if (!fd.Valid()) return errno != ENOENT && errno != ENOTDIR;
+  if (!fd.Valid()) return errno != ENOENT && errno != ENOTDIR && errno != ELOOP;
   struct flock query {};
   query.l_type = F_WRLCK;
   query.l_whence = SEEK_SET;
@@ -70,7 +79,7 @@ bool WineServerRunning(const std::string& prefix) {
   struct stat st {};
   if (::stat(prefix.c_str(), &st) != 0) return true;
   for (const ServerLock& lock : ServerLocks(prefix, st))
-    if (LockHeldByOther(lock.file)) return true;
+    if (LockHeldByOther(lock.file, st.st_uid)) return true;
   return false;
 }
 
@@ -78,7 +87,7 @@ std::string WineServerTmpDir(const std::string& prefix) {
   struct stat st {};
   if (::stat(prefix.c_str(), &st) != 0) return {};
   for (const ServerLock& lock : ServerLocks(prefix, st))
-    if (LockHeldByOther(lock.file)) return lock.tmpDir;
+    if (LockHeldByOther(lock.file, st.st_uid)) return lock.tmpDir;
   return {};
 }
 

@@ -1,10 +1,12 @@
-#include "platform/posix/WineRegHelper.h"
+#include "platform/wine/WineRegHelper.h"
 
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <pthread.h>
 #include <signal.h>
+#include <linux/close_range.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -14,8 +16,9 @@
 
 #include "platform/Path.h"
 #include "platform/SystemError.h"
+#include "platform/posix/PathOwnership.h"
 #include "platform/posix/PosixSupport.h"
-#include "platform/posix/WineRegistryLock.h"
+#include "platform/wine/WineRegistryLock.h"
 
 extern char** environ;
 
@@ -53,26 +56,41 @@ ssize_t WriteToChild(int fd, const char* data, std::size_t size) {
   return n;
 }
 
-// Who the child runs as: the prefix's owner when this program is root.
+// Who the child runs as, and the home it gets: the prefix's owner when this
+// program is root.
 struct Identity {
   bool change = false;
   uid_t uid = 0;
   gid_t gid = 0;
   std::vector<gid_t> groups;
+  std::string home;
 };
 
-Identity ChildIdentity(const std::string& prefix) {
+constexpr const char* kDefaultPath = "/usr/local/bin:/usr/bin:/bin";
+
+Expected<Identity> ChildIdentity(const std::string& prefix) {
   Identity identity;
+  if (const char* home = std::getenv("HOME"); home != nullptr) identity.home = home;
+  if (::geteuid() != 0) return identity;  // Wine runs as this very user
   struct stat st {};
-  if (::geteuid() != 0 || ::stat(prefix.c_str(), &st) != 0 || st.st_uid == 0) return identity;
+  if (::stat(prefix.c_str(), &st) != 0) return LastSystemError().Context(prefix);
+  if (st.st_uid == 0) {
+    // Root's Wine loads what the prefix holds (its DLL overrides, its drive C:):
+    // only a prefix that nobody but root can change.
+    if (auto owned = OnlyChangeableBy(prefix, 0); !owned)
+      return Failure("Wine is not started as root for " + prefix + ": " + owned.error().reason);
+    return identity;
+  }
   identity.change = true;
   identity.uid = st.st_uid;
-  identity.gid = st.st_gid;
+  identity.gid = st.st_gid;  // one of the owner's groups: only they could set it
+  identity.home = "/nonexistent";
   std::vector<char> buffer(16384);
   passwd entry {};
   passwd* found = nullptr;
   if (::getpwuid_r(st.st_uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
     identity.gid = found->pw_gid;
+    if (found->pw_dir != nullptr && found->pw_dir[0] == '/') identity.home = found->pw_dir;
     int count = 64;
     identity.groups.resize(static_cast<std::size_t>(count));
     if (::getgrouplist(found->pw_name, found->pw_gid, identity.groups.data(), &count) < 0) {
@@ -85,18 +103,23 @@ Identity ChildIdentity(const std::string& prefix) {
   return identity;
 }
 
-std::vector<std::string> ChildEnvironment(const std::string& prefix) {
-  const std::string tmpDir = WineServerTmpDir(prefix);
+bool IsLocaleVariable(std::string_view entry) {
+  return entry.starts_with("LANG=") || entry.starts_with("LANGUAGE=") || entry.starts_with("LC_");
+}
+
+// Nothing of the caller's reaches Wine but the locale: the child may run as
+// another user, who can read its environment.
+std::vector<std::string> ChildEnvironment(const std::string& prefix, const Identity& identity) {
   std::vector<std::string> env;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-    const std::string_view entry(*e);
-    if (entry.starts_with("WINEPREFIX=") || entry.starts_with("WINEDEBUG=")) continue;
-    if (!tmpDir.empty() && entry.starts_with("TMPDIR=")) continue;
-    env.emplace_back(entry);
+    if (IsLocaleVariable(*e)) env.emplace_back(*e);
   }
+  const char* path = std::getenv("PATH");
+  env.push_back(std::string("PATH=") + (!identity.change && path != nullptr ? path : kDefaultPath));
+  if (!identity.home.empty()) env.push_back("HOME=" + identity.home);
   env.push_back("WINEPREFIX=" + prefix);
   env.push_back("WINEDEBUG=-all");
-  if (!tmpDir.empty()) env.push_back("TMPDIR=" + tmpDir);
+  if (const std::string tmpDir = WineServerTmpDir(prefix); !tmpDir.empty()) env.push_back("TMPDIR=" + tmpDir);
   return env;
 }
 
@@ -119,6 +142,8 @@ void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONB
                           ::setresuid(identity.uid, identity.uid, identity.uid) != 0))
     goto failed;
   if (::chdir("/") != 0) goto failed;
+  // No descriptor of this program's reaches Wine, whoever it runs as.
+  if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) != 0 && errno != ENOSYS) goto failed;
   ::execvpe(argv[0], argv, envp);
 failed:
   const int code = errno;
@@ -174,16 +199,17 @@ Expected<Outcome> Exchange(const std::string& prefix, const std::string& request
   if (!FileExists(helper)) return Failure("the Wine registry helper is missing: " + helper);
   const char* named = std::getenv("WINE");
   std::vector<std::string> args = {named != nullptr && named[0] != '\0' ? named : "wine", helper};
-  std::vector<std::string> env = ChildEnvironment(prefix);
+  const auto identity = ChildIdentity(prefix);
+  if (!identity) return identity.error();
+  std::vector<std::string> env = ChildEnvironment(prefix, *identity);
   std::vector<char*> argv = Pointers(args);
   std::vector<char*> envp = Pointers(env);
-  const Identity identity = ChildIdentity(prefix);
 
   Pipe in, out, err, status;
   if (!in.Open() || !out.Open() || !err.Open() || !status.Open()) return LastSystemError().Context("cannot start Wine");
   const pid_t pid = ::fork();
   if (pid < 0) return LastSystemError().Context("cannot start Wine");
-  if (pid == 0) RunChild(in.read.Get(), out.write.Get(), err.write.Get(), status.write.Get(), identity, argv.data(), envp.data());
+  if (pid == 0) RunChild(in.read.Get(), out.write.Get(), err.write.Get(), status.write.Get(), *identity, argv.data(), envp.data());
   ::setpgid(pid, pid);
   in.read.Reset();
   out.write.Reset();

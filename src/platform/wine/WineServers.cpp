@@ -1,14 +1,17 @@
-#include "platform/posix/WineServers.h"
+#include "platform/wine/WineServers.h"
 
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <linux/unix_diag.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "platform/posix/PathOwnership.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/ProcessImage.h"
 
@@ -120,7 +123,7 @@ std::vector<std::uint64_t> SocketsOf(int procDir) {
   return sockets;
 }
 
-std::string ServedPrefix(int procDir) {
+HeldPrefix ServedPrefix(int procDir) {
   // The server runs in server-<dev>-<inode>, named after its prefix folder.
   const std::string cwd = ReadLinkAt(procDir, "cwd");
   const std::size_t slash = cwd.rfind('/');
@@ -134,13 +137,71 @@ std::string ServedPrefix(int procDir) {
   if (std::from_chars(devText.data(), devText.data() + devText.size(), dev, 16).ec != std::errc() ||
       std::from_chars(inoText.data(), inoText.data() + inoText.size(), ino, 16).ec != std::errc())
     return {};
-  std::string prefix;
+  HeldPrefix held;
   ForEachFd(procDir, [&](int fds, const char* fd) {
     struct stat st {};
-    if (!prefix.empty() || ::fstatat(fds, fd, &st, 0) != 0 || !S_ISDIR(st.st_mode)) return;
-    if (st.st_dev == dev && st.st_ino == ino) prefix = ReadLinkAt(fds, fd);
+    if (!held.path.empty() || ::fstatat(fds, fd, &st, 0) != 0 || !S_ISDIR(st.st_mode)) return;
+    if (st.st_dev == dev && st.st_ino == ino) held = {ReadLinkAt(fds, fd), st.st_dev, st.st_ino};
   });
-  return prefix;
+  return held;
+}
+
+bool TrustedWineServer(int procDir) {
+  // The exe link opened is the file the process runs, whatever it is called now.
+  UniqueFd exe(RetryOnEintr([&] { return ::openat(procDir, "exe", O_PATH | O_CLOEXEC); }));
+  struct stat image {};
+  if (!exe.Valid() || ::fstat(exe.Get(), &image) != 0 || !S_ISREG(image.st_mode) || image.st_uid != 0 ||
+      (image.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return false;
+  std::vector<std::string> installed = {
+      "/usr/lib/wine/wineserver64",          "/usr/lib/wine/wineserver32",
+      "/usr/lib/wine/wineserver",            "/usr/bin/wineserver",
+      "/usr/lib/x86_64-linux-gnu/wine/wineserver", "/usr/lib/i386-linux-gnu/wine/wineserver",
+      "/usr/lib/aarch64-linux-gnu/wine/wineserver", "/usr/libexec/wine/wineserver",
+      "/usr/lib64/wine/wineserver",          "/opt/wine-stable/bin/wineserver",
+      "/opt/wine-devel/bin/wineserver",      "/opt/wine-staging/bin/wineserver"};
+  // Only root's own setting names a server root trusts.
+  if (const char* named = std::getenv("WINESERVER");
+      named != nullptr && named[0] == '/' && ::getuid() == 0 && ::geteuid() == 0)
+    installed.emplace_back(named);
+  for (const std::string& path : installed) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && st.st_dev == image.st_dev && st.st_ino == image.st_ino) return true;
+  }
+  return false;
+}
+
+std::optional<uid_t> ParseStatusUser(std::string_view status) {
+  for (std::size_t at = 0; at < status.size();) {
+    const std::size_t end = std::min(status.find('\n', at), status.size());
+    std::string_view line = status.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with("Uid:")) continue;
+    line.remove_prefix(4);
+    std::optional<uid_t> uid;
+    int count = 0;
+    while (!line.empty()) {
+      const std::size_t start = line.find_first_not_of(" \t");
+      if (start == std::string_view::npos) break;
+      line.remove_prefix(start);
+      const std::size_t stop = std::min(line.find_first_of(" \t"), line.size());
+      unsigned long value = 0;
+      const auto [next, error] = std::from_chars(line.data(), line.data() + stop, value);
+      if (error != std::errc() || next != line.data() + stop || value > static_cast<unsigned long>(static_cast<uid_t>(-1)))
+        return std::nullopt;
+      if (uid && *uid != static_cast<uid_t>(value)) return std::nullopt;
+      uid = static_cast<uid_t>(value);
+      ++count;
+      line.remove_prefix(stop);
+    }
+    return count == 4 ? uid : std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<uid_t> ProcessUser(int procDir) {
+  const auto status = ReadProcFile(procDir, "status");
+  return status ? ParseStatusUser(*status) : std::nullopt;
 }
 
 WineServers WineServers::Find() {
@@ -150,27 +211,62 @@ WineServers WineServers::Find() {
   while (const dirent* entry = ::readdir(proc.get())) {
     if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
     UniqueFd dir(::openat(::dirfd(proc.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.Valid() || !IsWineServer(ReadLinkAt(dir.Get(), "exe"))) continue;
-    const std::string prefix = ServedPrefix(dir.Get());
-    if (prefix.empty()) continue;
-    for (std::uint64_t socket : SocketsOf(dir.Get())) servers.prefixBySocket_[socket] = prefix;
+    if (!dir.Valid()) continue;
+    const std::string exe = ReadLinkAt(dir.Get(), "exe");
+    const bool trusted = TrustedWineServer(dir.Get());
+    if (!trusted && !IsWineServer(exe)) continue;
+    const std::string process = "wineserver process " + std::string(entry->d_name);
+    Server server;
+    const auto uid = ProcessUser(dir.Get());
+    const HeldPrefix held = ServedPrefix(dir.Get());
+    if (!trusted) {
+      server.doubt = process + " does not run the system's wineserver";
+    } else if (!uid) {
+      server.doubt = "the user of " + process + " cannot be told";
+    } else if (held.path.empty()) {
+      server.doubt = process + " serves no prefix that can be found";
+    } else {
+      server.uid = *uid;
+      // The prefix must be that user's own: a server of hers holding root's
+      // folder open proves nothing about that folder.
+      const auto owned = OnlyChangeableBy(held.path, *uid, false);
+      if (!owned) {
+        server.doubt = "the prefix of " + process + ": " + owned.error().reason;
+      } else if (owned->st_dev != held.device || owned->st_ino != held.inode) {
+        server.doubt = "the prefix of " + process + " is no longer at " + held.path;
+      } else {
+        server.prefix = held.path;
+      }
+    }
+    const std::size_t index = servers.servers_.size();
+    servers.servers_.push_back(std::move(server));
+    for (std::uint64_t socket : SocketsOf(dir.Get())) servers.serverBySocket_[socket] = index;
   }
   return servers;
 }
 
-std::string WineServers::PrefixOf(int procDir) {
-  if (prefixBySocket_.empty()) return {};
-  if (!peersRead_) {
+WineSystemOf WineServers::SystemOf(int procDir) {
+  if (!peersRead_ && !serverBySocket_.empty()) {
     peers_ = UnixSocketPeers();
     peersRead_ = true;
   }
-  if (!peers_) return {};
-  for (std::uint64_t socket : SocketsOf(procDir)) {
-    const auto peer = peers_->find(socket);
-    if (peer == peers_->end()) continue;
-    if (const auto server = prefixBySocket_.find(peer->second); server != prefixBySocket_.end()) return server->second;
+  const Server* server = nullptr;
+  if (peers_) {
+    for (std::uint64_t socket : SocketsOf(procDir)) {
+      const auto peer = peers_->find(socket);
+      if (peer == peers_->end()) continue;
+      if (const auto found = serverBySocket_.find(peer->second); found != serverBySocket_.end()) {
+        server = &servers_[found->second];
+        break;
+      }
+    }
   }
-  return {};
+  if (server == nullptr) return {{}, "no wineserver serving it was found"};
+  if (!server->doubt.empty()) return {{}, server->doubt};
+  const auto uid = ProcessUser(procDir);
+  if (!uid || *uid != server->uid)
+    return {{}, "it does not run as the user of its wineserver (uid " + std::to_string(server->uid) + ")"};
+  return {server->prefix, {}};
 }
 
 }  // namespace korbu::platform::posix

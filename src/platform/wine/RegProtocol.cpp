@@ -1,4 +1,4 @@
-#include "winereg/RegProtocol.h"
+#include "platform/wine/RegProtocol.h"
 
 #include "platform/HexText.h"
 

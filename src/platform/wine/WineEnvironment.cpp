@@ -6,7 +6,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/Registry.h"
 #include "platform/WindowsSystem.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 #include "platform/rescue/VolumeSystem.h"
 
 namespace korbu::platform {
