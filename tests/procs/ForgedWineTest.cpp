@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "rescue/PrivateMounts.h"
+#include "support/PrivateMounts.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
 
