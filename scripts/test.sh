@@ -50,6 +50,9 @@ cmake --build "$top/build" -j"$jobs" --target korbu-scan korbu_bridge scale_test
 stage "parity of korbu-scan and clamscan over ClamAV's test files and crafted archives"
 python3 "$top/scripts/parity.py" "$top/build/korbu-scan"
 
+stage "parity of korbu-scan with its own engine and through a clamd of its own"
+python3 "$top/scripts/parity.py" --clamd "$top/build/korbu-scan"
+
 stage "Windows build under Wine"
 KORBU_LINUX_BUILD="$top/build" bash "$top/scripts/test-windows.sh"
 
