@@ -1,5 +1,6 @@
 #include "engine/ClamdSession.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
