@@ -13,22 +13,14 @@ namespace {
 using Kind = ClamdScanReply::Kind;
 
 TEST(ClamdAddress, PathsAreLocalSocketsAndHostPortIsTcp) {
-  Expected<ClamdAddress> local = ParseClamdAddress("/run/clamav/clamd.ctl");
-  ASSERT_TRUE(local);
-  EXPECT_TRUE(local->Local());
-  EXPECT_EQ(local->Text(), "/run/clamav/clamd.ctl");
-  // A relative path says so with its '/'.
-  EXPECT_TRUE(ParseClamdAddress("./clamd.sock")->Local());
+  EXPECT_TRUE(ParseClamdAddress("/run/clamav/clamd.ctl")->Local());
+  EXPECT_TRUE(ParseClamdAddress("./clamd.sock")->Local());  // a relative path says so with its '/'
 
   Expected<ClamdAddress> tcp = ParseClamdAddress("scanner.lan:3310");
   ASSERT_TRUE(tcp);
-  EXPECT_FALSE(tcp->Local());
-  EXPECT_EQ(tcp->host, "scanner.lan");
-  EXPECT_EQ(tcp->port, 3310);
+  EXPECT_EQ(tcp->host + " " + std::to_string(tcp->port), "scanner.lan 3310");
   Expected<ClamdAddress> v6 = ParseClamdAddress("[::1]:65535");
   ASSERT_TRUE(v6);
-  EXPECT_EQ(v6->host, "::1");
-  EXPECT_EQ(v6->port, 65535);
   EXPECT_EQ(v6->Text(), "[::1]:65535");
 
   for (const char* bad : {"clamd.sock", "host:", ":3310", "host:0", "host:65536", "host:99999999999999999999",
@@ -64,18 +56,9 @@ TEST(ClamdScanReply, WhatIsNoVerdictIsAnErrorNeverClean) {
       EXPECT_FALSE(parsed.text.empty()) << reply;
     }
   }
-  EXPECT_EQ(ParseClamdScanReply("1: fd[7]: OK FOUND extra", 1).kind, Kind::Error);
-}
-
-TEST(ClamdScanReply, NamesAreBoundedAndPrintable) {
-  const ClamdScanReply control = ParseClamdScanReply("1: stream: Evil\x1b[2J\nName FOUND", 1);
-  EXPECT_EQ(control.kind, Kind::Found);
-  EXPECT_EQ(control.text, "Evil?[2J?Name");
-  const ClamdScanReply longName = ParseClamdScanReply("1: stream: " + std::string(5000, 'A') + " FOUND", 1);
-  EXPECT_EQ(longName.kind, Kind::Found);
-  EXPECT_EQ(longName.text.size(), 511u);  // as long as a name the local engine reports
-  const ClamdScanReply longError = ParseClamdScanReply("1: stream: " + std::string(5000, 'e') + " ERROR", 1);
-  EXPECT_LT(longError.text.size(), 300u);
+  // What the server names is shown: printable and no longer than the local engine's names.
+  EXPECT_EQ(ParseClamdScanReply("1: stream: Evil\x1b[2J\nName FOUND", 1).text, "Evil?[2J?Name");
+  EXPECT_EQ(ParseClamdScanReply("1: stream: " + std::string(5000, 'A') + " FOUND", 1).text.size(), 511u);
 }
 
 TEST(ClamdVersion, EngineDatabaseAndDate) {
@@ -84,7 +67,6 @@ TEST(ClamdVersion, EngineDatabaseAndDate) {
   EXPECT_EQ(full->engine, "ClamAV 1.4.6");
   EXPECT_EQ(full->database, "27473");
   EXPECT_EQ(full->date, "09 Dec 2026");
-  EXPECT_EQ(full->line, "ClamAV 1.4.6/27473/Wed Dec  9 09:34:52 2026");
   EXPECT_EQ(ParseClamdVersion("2: ClamAV 1.4.6/3/Tue Jun 22 20:40:00 2021", 2)->date, "22 Jun 2021");
 
   // No databases loaded: no database version to show or to key verdicts by.
@@ -92,8 +74,6 @@ TEST(ClamdVersion, EngineDatabaseAndDate) {
   ASSERT_TRUE(bare);
   EXPECT_EQ(bare->database, "");
   EXPECT_EQ(bare->date, "");
-  // A date that is no date is left out, not shown half.
-  EXPECT_EQ(ParseClamdVersion("1: ClamAV 1.4.6/5/yesterday", 1)->date, "");
 
   EXPECT_FALSE(ParseClamdVersion("1: PONG", 1));
   EXPECT_FALSE(ParseClamdVersion("ClamAV 1.4.6/27473/Wed Dec  9 09:34:52 2026", 1));
