@@ -20,7 +20,7 @@ import sys
 import time
 
 from clamscan_setup import ClamdFailed, clamd_server
-from compare import Failed, kib_text, run_once, seconds_text, tree_summary
+from compare import Failed, kib_text, process_peak_kib, run_once, seconds_text, tree_summary
 
 SCAN_ARGS = ["--no-memory", "--no-registry", "--no-cache", "--no-summary", "--quiet"]
 
@@ -70,14 +70,6 @@ def two_at_once(command, runs):
     return statistics.median(times[1:])
 
 
-def server_peak_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
-
-
 def row(what, ours, theirs, ratio):
     return "| %s | %s | %s | %.2f |" % (what, ours, theirs, ratio)
 
@@ -118,7 +110,7 @@ def main():
                            args.runs, args.work)
             alone = tree["clamd -j 2"][0]
             both = two_at_once(remote + ["-j", "2", args.tree], args.runs)
-            server_kib = server_peak_kib(pid)
+            server_kib = process_peak_kib(pid)
     except (Failed, ClamdFailed) as failure:
         print("clamd bench: %s" % failure, file=sys.stderr)
         return 1
