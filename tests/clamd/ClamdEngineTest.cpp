@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "ClamdProcess.h"
+#include "support/ClamdProcess.h"
 #include "cache/VerdictCache.h"
 #include "engine/ClamdScanner.h"
 #include "engine/VirusClamAV.h"

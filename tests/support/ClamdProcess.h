@@ -1,8 +1,7 @@
 #pragma once
 // A clamd of a test's own: its configuration, socket and temporary files in a
 // folder of the test's, the shared test databases, the project's clamd settings.
-
-#include <sys/types.h>
+// Not on Windows, where no clamd runs.
 
 #include <cstdint>
 #include <string>
@@ -34,7 +33,7 @@ class ClamdProcess {
   void Kill();
 
  private:
-  pid_t pid_ = -1;
+  int pid_ = -1;
   ClamdAddress address_;
   std::string problem_;
 };

@@ -1,4 +1,6 @@
-#include "ClamdProcess.h"
+#include "support/ClamdProcess.h"
+
+#ifndef _WIN32
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -100,8 +102,10 @@ ClamdProcess::ClamdProcess(const std::string& folder, bool tcp, const std::vecto
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const int spawned = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ);
+  pid_t child = -1;
+  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
+  pid_ = static_cast<int>(child);
   if (spawned != 0) {
     pid_ = -1;
     problem_ = "clamd did not start";
@@ -137,3 +141,5 @@ void ClamdProcess::Kill() {
 ClamdProcess::~ClamdProcess() { Kill(); }
 
 }  // namespace korbu::test
+
+#endif

@@ -2,6 +2,7 @@
 // rows and exit status, the server's versions where the engine's are shown, the
 // verdict cache keyed by them, and a clamd that does not answer stopping it.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 
 #include <chrono>
@@ -11,9 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "ClamdProcess.h"
+#include "support/ClamdProcess.h"
 #include "support/TempTree.h"
+#endif
 
+#ifndef _WIN32
 namespace korbu {
 namespace {
 
@@ -92,3 +95,4 @@ TEST(ClamdCli, AClamdThatDoesNotAnswerStopsTheScan) {
 
 }  // namespace
 }  // namespace korbu
+#endif
