@@ -1,5 +1,6 @@
 #include "engine/ClamdConnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -89,7 +90,7 @@ Expected<ClamdConnection> ClamdConnection::Open(const ClamdAddress& address, std
                                          : ConnectTcp(address.host, address.port, connectTimeout);
   if (!socket) return socket.error().Context("clamd at " + address.Text());
   SetTimeouts(*socket, replyTimeout);
-  return ClamdConnection(*socket);
+  return ClamdConnection(*socket, replyTimeout);
 }
 
 Status ClamdConnection::Send(std::string_view bytes) {
@@ -128,6 +129,7 @@ Status ClamdConnection::SendDescriptor(int descriptor) {
 }
 
 Expected<std::string> ClamdConnection::ReadReply(std::size_t maxLength) {
+  const auto deadline = std::chrono::steady_clock::now() + replyTimeout_;
   for (;;) {
     const std::size_t end = buffered_.find('\0');
     if (end != std::string::npos) {
@@ -136,6 +138,11 @@ Expected<std::string> ClamdConnection::ReadReply(std::size_t maxLength) {
       return reply;
     }
     if (buffered_.size() > maxLength) return Failure("clamd's reply is too long");
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd watch{socket_, POLLIN, 0};
+    const int ready = left.count() > 0 ? ::poll(&watch, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30))) : 0;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) return Failure("clamd did not answer in time", ETIMEDOUT);
     char chunk[4096];
     const ssize_t got = ::recv(socket_, chunk, sizeof chunk, 0);
     if (got < 0 && errno == EINTR) continue;
@@ -186,12 +193,15 @@ void ClamdConnection::Close() { socket_ = -1; }
 #endif
 
 ClamdConnection::ClamdConnection(ClamdConnection&& other) noexcept
-    : socket_(std::exchange(other.socket_, -1)), buffered_(std::move(other.buffered_)) {}
+    : socket_(std::exchange(other.socket_, -1)),
+      replyTimeout_(other.replyTimeout_),
+      buffered_(std::move(other.buffered_)) {}
 
 ClamdConnection& ClamdConnection::operator=(ClamdConnection&& other) noexcept {
   if (this != &other) {
     Close();
     socket_ = std::exchange(other.socket_, -1);
+    replyTimeout_ = other.replyTimeout_;
     buffered_ = std::move(other.buffered_);
   }
   return *this;

@@ -34,7 +34,8 @@ class ClamdConnection {
   /// Passes the descriptor with one byte beside it (SCM_RIGHTS); local sockets only.
   Status SendDescriptor(int descriptor);
   /// Reads up to the next NUL (at most maxLength bytes before it) and returns the
-  /// reply without it.
+  /// reply without it; all of it within the reply time-out, however the server
+  /// spreads it out.
   Expected<std::string> ReadReply(std::size_t maxLength = 65536);
   /// True when bytes of a reply, or the end of the connection, are waiting now.
   bool ReplyWaiting();
@@ -45,9 +46,10 @@ class ClamdConnection {
   void Close();
 
  private:
-  explicit ClamdConnection(int socket) : socket_(socket) {}
+  ClamdConnection(int socket, std::chrono::milliseconds replyTimeout) : socket_(socket), replyTimeout_(replyTimeout) {}
 
   int socket_ = -1;
+  std::chrono::milliseconds replyTimeout_{0};
   std::string buffered_;  // read beyond the last reply
 };
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -25,7 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-enum class Behaviour { Silent, HangUp, OutOfTurn };
+enum class Behaviour { Silent, HangUp, OutOfTurn, Trickle };
 
 // Accepts connections on a local socket and treats every command as told.
 class StandInServer {
@@ -64,6 +65,11 @@ class StandInServer {
       if (behaviour_ == Behaviour::OutOfTurn) {
         static const char reply[] = "7: fd[5]: OK";
         (void)::send(client, reply, sizeof reply, MSG_NOSIGNAL);
+      }
+      // A byte at a time, never the end of the reply.
+      for (int i = 0; behaviour_ == Behaviour::Trickle && i < 20 && !stop_; ++i) {
+        (void)::send(client, "1", 1, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
       if (behaviour_ == Behaviour::HangUp) {
         ::close(client);
@@ -109,7 +115,8 @@ TEST_F(ClamdFailure, EveryWayOfNotAnsweringIsAnErrorForTheFile) {
   for (const Case& c : {Case{"missing", std::nullopt, {"connect: No such file or directory"}},
                         Case{"silent", Behaviour::Silent, {"did not answer in time"}},
                         Case{"hangs up", Behaviour::HangUp, {"closed the connection", "Broken pipe", "Connection reset"}},
-                        Case{"out of turn", Behaviour::OutOfTurn, {"out of turn"}}}) {
+                        Case{"out of turn", Behaviour::OutOfTurn, {"out of turn"}},
+                        Case{"trickles", Behaviour::Trickle, {"did not answer in time"}}}) {
     const std::string socket = tree_.Path("s" + std::to_string(index++) + ".sock");
     std::optional<StandInServer> server;
     if (c.server) {
