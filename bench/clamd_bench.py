@@ -72,7 +72,7 @@ def two_at_once(command, runs):
 
 
 def row(what, ours, theirs, ratio):
-    return "| %s | %s | %s | %.2f |" % (what, ours, theirs, ratio)
+    return "| %s | %s | %s | %s |" % (what, ours, theirs, ("%.3f" % ratio) if ratio < 0.1 else ("%.2f" % ratio))
 
 
 def main():
