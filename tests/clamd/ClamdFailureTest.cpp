@@ -17,8 +17,10 @@
 
 #include "detect/VariantTable.h"
 #include "engine/ClamdScanner.h"
+#include "engine/EngineStartup.h"
 #include "scan/FileVerdict.h"
 #include "support/CrcForge.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 
 namespace korbu {
@@ -136,6 +138,21 @@ TEST_F(ClamdFailure, EveryWayOfNotAnsweringIsAnErrorForTheFile) {
     // The own detection names what it knows all the same.
     EXPECT_EQ(Judge(scanner, variant).verdict, VariantName(2)) << c.name;
   }
+}
+
+// The window's start-up: the clamd that KORBU_CLAMD names judges, and one that does
+// not answer leaves the engine inactive with its reason, never the local engine.
+TEST_F(ClamdFailure, TheWindowsStartUpTakesTheClamdTheEnvironmentNames) {
+  const std::string socket = tree_.Path("window.sock");
+  test::ScopedEnvironment clamd(kClamdVariable, socket);
+  std::unique_ptr<EngineStartup> startup = MakeWindowEngineStartup();
+  const EngineInfo info = StartEngine(*startup);
+  ASSERT_NE(startup->RemoteEngine(), nullptr);
+  EXPECT_EQ(startup->Engine(), nullptr);
+  EXPECT_FALSE(info.databaseLoaded);
+  EXPECT_FALSE(info.active);
+  EXPECT_NE(info.problem.find(socket), std::string::npos) << info.problem;
+  EXPECT_NE(info.engineVersion.find("clamd at " + socket), std::string::npos);
 }
 
 }  // namespace
