@@ -4,7 +4,11 @@
 
 Run as a program, it prints the clamscan options one a line, for shell scripts.
 """
+import contextlib
+import os
 import re
+import subprocess
+import time
 
 # Option word 879 (archives, mail, OLE2 and PE parsed; encrypted, broken and
 # over-limit files and the engine's heuristics alerted; no HTML, ELF, PDF, ...
@@ -18,15 +22,51 @@ CLAMSCAN_OPTIONS = [
     "--max-recursion=6", "--max-files=1000", "--max-filesize=10M", "--disable-cache",
 ]
 
-# The same set-up for clamd, whose clamdscan --multiscan spreads one tree over
-# clamd's threads: the nearest thing ClamAV has to a parallel scan.
-CLAMD_OPTIONS = [
-    "ScanArchive yes", "ScanMail yes", "ScanOLE2 yes", "ScanPE yes", "ScanHTML no",
-    "ScanELF no", "ScanPDF no", "ScanSWF no", "ScanXMLDOCS no", "ScanHWP3 no",
-    "ScanOneNote no", "ScanImage no", "ScanImageFuzzyHash no", "HeuristicAlerts yes",
-    "AlertBrokenExecutables yes", "AlertEncrypted yes", "AlertExceedsMax yes",
-    "MaxRecursion 6", "MaxFiles 1000", "MaxFileSize 10M", "DisableCache yes",
-]
+# The same set-up for clamd (clamdscan --multiscan spreads one tree over clamd's
+# threads, the nearest thing ClamAV has to a parallel scan; korbu-scan --clamd
+# takes its verdicts from it): the settings of docs/clamd-korbu.conf, the one
+# place they are written.
+CLAMD_SETTINGS_FILE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                   "docs", "clamd-korbu.conf")
+
+
+def clamd_settings():
+    with open(CLAMD_SETTINGS_FILE) as f:
+        return [line.strip() for line in f if line.strip() and not line.lstrip().startswith("#")]
+
+
+CLAMD_OPTIONS = clamd_settings()
+
+
+class ClamdFailed(Exception):
+    pass
+
+
+@contextlib.contextmanager
+def clamd_server(database, work, extra=(), name="clamd"):
+    """A clamd of our own on a socket in work (plus any TCP socket in extra), with
+    the databases and korbu's set-up; yields (pid, config file, socket path) once it
+    answers, and stops it afterwards."""
+    socket = os.path.join(work, name + ".sock")
+    config = os.path.join(work, name + ".conf")
+    with open(config, "w") as f:
+        f.write("\n".join(["LocalSocket " + socket, "Foreground yes", "DatabaseDirectory " + database,
+                           "TemporaryDirectory " + work, "MaxThreads %d" % max(2, os.cpu_count() or 1)]
+                          + CLAMD_OPTIONS + list(extra)) + "\n")
+    log = open(os.path.join(work, name + ".log"), "wb")
+    server = subprocess.Popen(["clamd", "-c", config], stdout=log, stderr=subprocess.STDOUT)
+    try:
+        deadline = time.monotonic() + 600
+        while subprocess.run(["clamdscan", "--config-file=" + config, "--ping", "1"],
+                             capture_output=True, check=False).returncode != 0:
+            if server.poll() is not None or time.monotonic() > deadline:
+                raise ClamdFailed("clamd did not start (see its log: %s)" % log.name)
+            time.sleep(0.1)
+        yield server.pid, config, socket
+    finally:
+        server.terminate()
+        server.wait()
+        log.close()
 
 
 def clamscan_results(path, root):

@@ -11,7 +11,6 @@ holds the medians and their ratios. Peak resident memory comes from
 the child (the same figure).
 """
 import argparse
-import contextlib
 import json
 import os
 import re
@@ -21,7 +20,7 @@ import subprocess
 import sys
 import time
 
-from clamscan_setup import CLAMD_OPTIONS, CLAMSCAN_OPTIONS, clamscan_results
+from clamscan_setup import CLAMSCAN_OPTIONS, ClamdFailed, clamd_server, clamscan_results
 
 GNU_TIME = "/usr/bin/time"
 
@@ -42,32 +41,6 @@ def process_peak_kib(pid):
             if line.startswith("VmHWM:"):
                 return int(line.split()[1])
     return 0
-
-
-@contextlib.contextmanager
-def clamd_server(database, work):
-    """A clamd of our own on a socket in work, with the databases and korbu's set-up;
-    yields its pid once it answers, and stops it afterwards."""
-    socket = os.path.join(work, "clamd.sock")
-    config = os.path.join(work, "clamd.conf")
-    with open(config, "w") as f:
-        f.write("\n".join(["LocalSocket " + socket, "Foreground yes", "DatabaseDirectory " + database,
-                           "TemporaryDirectory " + work, "MaxThreads %d" % os.cpu_count()]
-                          + CLAMD_OPTIONS) + "\n")
-    log = open(os.path.join(work, "clamd.log"), "wb")
-    server = subprocess.Popen(["clamd", "-c", config], stdout=log, stderr=subprocess.STDOUT)
-    try:
-        deadline = time.monotonic() + 120
-        while subprocess.run(["clamdscan", "--config-file=" + config, "--ping", "1"],
-                             capture_output=True, check=False).returncode != 0:
-            if server.poll() is not None or time.monotonic() > deadline:
-                raise Failed("clamd did not start (see its log: %s)" % log.name)
-            time.sleep(0.2)
-        yield server.pid, config
-    finally:
-        server.terminate()
-        server.wait()
-        log.close()
 
 
 def run_once(command, out_path, work):
@@ -281,7 +254,7 @@ def main():
         lines.append(row("peak memory: korbu-scan / clamscan -r (its defaults)", kib_text(full2_m),
                          kib_text(plain_m), full2_m / plain_m))
         if shutil.which("clamd") and shutil.which("clamdscan"):
-            with clamd_server(args.database, args.work) as (pid, config):
+            with clamd_server(args.database, args.work) as (pid, config, _):
                 multi_cmd = ["clamdscan", "--config-file=" + config, "--multiscan", "--no-summary",
                              "--infected", tree]
                 (full3_t, full3_c, full3_m), (multi_t, multi_c, multi_m) = measure_pair(
@@ -344,6 +317,6 @@ def main():
 if __name__ == "__main__":
     try:
         sys.exit(main())
-    except Failed as failure:
+    except (Failed, ClamdFailed) as failure:
         print("compare: %s" % failure, file=sys.stderr)
         sys.exit(2)

@@ -12,7 +12,7 @@ run_packages=(cmake g++ make pkg-config zlib1g-dev nlohmann-json3-dev nettle-dev
   libjpeg62-turbo-dev libdeflate-dev libhivex-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wine libclamav12 g++-mingw-w64-x86-64)
 database_packages=(clamav-freshclam)
-test_packages=("${run_packages[@]}" libclamav-dev clamav clamav-testfiles clang libclang-rt-14-dev
+test_packages=("${run_packages[@]}" libclamav-dev clamav clamav-daemon clamav-testfiles clang libclang-rt-14-dev
   wine wine64 xvfb xauth g++-mingw-w64-x86-64 fonts-dejavu-core imagemagick time bc
   libhivex-bin libwin-hivex-perl ntfs-3g e2fsprogs mount util-linux ccache)
 

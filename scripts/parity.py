@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""parity.py [--table] KORBU_SCAN: korbu-scan and clamscan judge the same files alike.
+"""parity.py [--table] [--clamd] KORBU_SCAN: korbu-scan and clamscan judge the same files alike.
 
 Both scan every file of Debian's clamav-testfiles and a set of crafted archives
 (past each of the engine's limits, at 1 MiB and one byte either side, where the
@@ -10,6 +10,10 @@ an answer that differs in one of the documented ways below (the README lists
 them). Prints the files whose answers differ (with --table, every file) and the
 counts; exit status 0 when it holds, 1 when it does not, 2 when it could not run. Without clamscan, the test files or the databases it says so
 and exits 0.
+
+With --clamd, korbu-scan with its own engine and korbu-scan --clamd, through a
+clamd of this check's own set up with docs/clamd-korbu.conf, judge the same files:
+every file must get the same answer, or differ in the one way documented below.
 
 Environment: KORBU_PARITY_DB (database folder, default ../shared/engine-test-db),
 KORBU_PARITY_TESTFILES (default /usr/share/clamav-testfiles).
@@ -25,7 +29,7 @@ import zipfile
 
 top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(top, "bench"))
-from clamscan_setup import CLAMSCAN_OPTIONS, clamscan_results  # noqa: E402
+from clamscan_setup import CLAMD_SETTINGS_FILE, CLAMSCAN_OPTIONS, ClamdFailed, clamd_server, clamscan_results  # noqa: E402
 
 EICAR = b"X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*"
 MIB = 1 << 20
@@ -41,6 +45,13 @@ DOCUMENTED = [
     # A member libclamav cuts to the size limit and scans in part, without an
     # alert: clamscan says OK, korbu that the file was not judged whole.
     ("member cut to the engine's size limit", "NOT SCANNED WHOLE (maxfilesize)", "OK"),
+]
+
+# The one way korbu-scan --clamd may differ from korbu-scan with its own engine:
+# clamd cuts such a member to its MaxFileSize as libclamav does, but tells its
+# clients nothing of it, so the cut cannot be seen through clamd.
+CLAMD_DOCUMENTED = [
+    ("member cut to the engine's size limit, unseen through clamd", "NOT SCANNED WHOLE (maxfilesize)", "OK"),
 ]
 
 
@@ -114,22 +125,49 @@ def korbu_answers(report):
     return answers
 
 
+class Failed(Exception):
+    pass
+
+
+def korbu_run(korbu, engine_args, files, env):
+    """korbu-scan's answers for the files with these engine options."""
+    ours = subprocess.run([korbu, "--no-memory", "--no-registry", "--no-cache", "--json", "--max-filesize=0"]
+                          + engine_args + [files], capture_output=True, env=env)
+    if ours.returncode not in (0, 1):
+        raise Failed("korbu-scan %s exited with %d: %s" % (" ".join(engine_args), ours.returncode,
+                                                            ours.stderr.decode(errors="replace")))
+    report = json.loads(ours.stdout)
+    if not report["engine"]["active"]:
+        raise Failed("korbu-scan's engine is not active: %s" % report["engine"].get("not_loaded_reason"))
+    return korbu_answers(report)
+
+
+def clamscan_run(database, files, work):
+    clam_out = os.path.join(work, "clamscan.out")
+    with open(clam_out, "wb") as out:
+        theirs = subprocess.run(["clamscan", "-r", "--no-summary", "--database=" + database]
+                                + CLAMSCAN_OPTIONS + [files], stdout=out, stderr=subprocess.DEVNULL)
+    if theirs.returncode not in (0, 1):
+        raise Failed("clamscan exited with %d" % theirs.returncode)
+    return clamscan_results(clam_out, files)
+
+
 def main():
     args = sys.argv[1:]
-    table = args[:1] == ["--table"]
-    if table:
-        args = args[1:]
+    table = "--table" in args
+    with_clamd = "--clamd" in args
+    args = [arg for arg in args if arg not in ("--table", "--clamd")]
     if len(args) != 1:
         print(__doc__.strip().splitlines()[0], file=sys.stderr)
         return 2
     korbu = os.path.abspath(args[0])
     database = os.path.abspath(os.environ.get("KORBU_PARITY_DB", os.path.join(top, "..", "shared", "engine-test-db")))
     testfiles = os.environ.get("KORBU_PARITY_TESTFILES", "/usr/share/clamav-testfiles")
-    missing = [what for what, there in (("clamscan", shutil.which("clamscan")),
-                                        ("the test files in " + testfiles, os.path.isdir(testfiles)),
-                                        ("the databases in " + database,
-                                         os.path.isfile(os.path.join(database, "main.cvd"))),
-                                        (korbu, os.access(korbu, os.X_OK))) if not there]
+    needed = ["clamd", "clamdscan"] if with_clamd else ["clamscan"]
+    missing = [what for what, there in [(tool, shutil.which(tool)) for tool in needed]
+               + [("the test files in " + testfiles, os.path.isdir(testfiles)),
+                  ("the databases in " + database, os.path.isfile(os.path.join(database, "main.cvd"))),
+                  (korbu, os.access(korbu, os.X_OK))] if not there]
     if missing:
         print("parity: skipped, missing " + ", ".join(missing))
         return 0
@@ -141,32 +179,22 @@ def main():
         crafted = write_crafted(os.path.join(files, "crafted"),
                                 open(clam_exe, "rb").read() if os.path.isfile(clam_exe) else None)
         env = dict(os.environ, WINEPREFIX=os.path.join(work, "no-prefix"))
-        ours = subprocess.run([korbu, "--no-memory", "--no-registry", "--json", "--max-filesize=0",
-                               "--database", database, files], capture_output=True, env=env)
-        if ours.returncode not in (0, 1):
-            print("parity: korbu-scan exited with %d: %s" % (ours.returncode, ours.stderr.decode(errors="replace")),
-                  file=sys.stderr)
-            return 2
-        report = json.loads(ours.stdout)
-        if not report["engine"]["active"]:
-            print("parity: korbu-scan's engine is not active: %s" % report["engine"].get("not_loaded_reason"),
-                  file=sys.stderr)
-            return 2
-        clam_out = os.path.join(work, "clamscan.out")
-        with open(clam_out, "wb") as out:
-            theirs = subprocess.run(["clamscan", "-r", "--no-summary", "--database=" + database]
-                                    + CLAMSCAN_OPTIONS + [files], stdout=out, stderr=subprocess.DEVNULL)
-        if theirs.returncode not in (0, 1):
-            print("parity: clamscan exited with %d" % theirs.returncode, file=sys.stderr)
-            return 2
-        clam = clamscan_results(clam_out, files)
-        mine = korbu_answers(report)
+        mine = korbu_run(korbu, ["--database", database], files, env)
+        if with_clamd:
+            with clamd_server(database, work) as (_, _, socket):
+                theirs = korbu_run(korbu, ["--clamd", socket], files, env)
+            other, documented = "korbu-scan --clamd", CLAMD_DOCUMENTED
+            settings = "clamd settings: " + os.path.relpath(CLAMD_SETTINGS_FILE, top)
+        else:
+            theirs = clamscan_run(database, files, work)
+            other, documented = "clamscan", DOCUMENTED
+            settings = "clamscan options: " + " ".join(CLAMSCAN_OPTIONS)
         all_files = sorted(os.path.join(folder, name) for folder, _, names in os.walk(files) for name in names)
         rows, problems, differences = [], [], {}
         for path in all_files:
             k = mine.get(path, "OK")
-            c = clam.get(path, "(no answer)")
-            kind = "same" if k == c else next((name for name, ko, co in DOCUMENTED if (ko, co) == (k, c)), None)
+            c = theirs.get(path, "OK" if with_clamd else "(no answer)")
+            kind = "same" if k == c else next((name for name, ko, co in documented if (ko, co) == (k, c)), None)
             if kind is None:
                 problems.append(path)
                 kind = "UNDOCUMENTED DIFFERENCE"
@@ -174,16 +202,19 @@ def main():
                 differences[kind] = differences.get(kind, 0) + 1
             if table or kind != "same":
                 rows.append("| %s | %s | %s | %s |" % (os.path.relpath(path, files), k, c, kind))
-        print("parity of korbu-scan and clamscan: %d files (%d of clamav-testfiles, %d crafted), databases %s"
-              % (len(all_files), len(all_files) - crafted, crafted, database))
-        print("clamscan options: " + " ".join(CLAMSCAN_OPTIONS))
-        print("| File | korbu-scan | clamscan | |")
+        print("parity of korbu-scan and %s: %d files (%d of clamav-testfiles, %d crafted), databases %s"
+              % (other, len(all_files), len(all_files) - crafted, crafted, database))
+        print(settings)
+        print("| File | korbu-scan | %s | |" % other)
         print("|---|---|---|---|")
         print("\n".join(rows))
         print("same: %d; documented differences: %s; undocumented: %d"
               % (len(all_files) - len(problems) - sum(differences.values()),
                  ", ".join("%s %d" % item for item in sorted(differences.items())) or "none", len(problems)))
         return 1 if problems else 0
+    except (Failed, ClamdFailed) as failure:
+        print("parity: %s" % failure, file=sys.stderr)
+        return 2
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

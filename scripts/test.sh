@@ -40,7 +40,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 stage "threaded tests under ThreadSanitizer"
 configure "$top/build-tsan" -DKORBU_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
   -DKORBU_BUILD_GUI=OFF -DKORBU_BUILD_BENCH=OFF
-cmake --build "$top/build-tsan" -j"$jobs" --target findfile_tests scan_tests ui_tests
+cmake --build "$top/build-tsan" -j"$jobs" --target findfile_tests scan_tests ui_tests clamd_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_ctest --test-dir "$top/build-tsan" -L threaded -j"$jobs" --output-on-failure --timeout 600
 
@@ -56,6 +56,9 @@ cmake --build "$top/build" -j"$jobs" --target korbu-scan korbu_bridge scale_test
 
 stage "parity of korbu-scan and clamscan over ClamAV's test files and crafted archives"
 python3 "$top/scripts/parity.py" "$top/build/korbu-scan"
+
+stage "parity of korbu-scan with its own engine and through a clamd of its own"
+python3 "$top/scripts/parity.py" --clamd "$top/build/korbu-scan"
 
 stage "Windows build under Wine"
 KORBU_LINUX_BUILD="$top/build" bash "$top/scripts/test-windows.sh"

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   // Scans take what they found clean before from the user's verdict cache; without
   // one (another user's folder, no home) every file is judged, as before.
   auto cache = korbu::cache::VerdictCache::OpenForUser();
-  korbu::TMainForm mainForm(korbu::MakeEngineStartup());
+  korbu::TMainForm mainForm(korbu::MakeWindowEngineStartup());
   if (cache) mainForm.Controller().Session().SetVerdictCache(cache->get());
   mainForm.AttachSplash(splash);
   mainForm.show();

@@ -35,6 +35,11 @@ std::string SettingsDigest(const VerdictSettings& settings) {
                   std::string(VariantName(index)));
   }
   Add(hash, settings.heuristic ? "heuristic " + HeuristicPattern() : "no heuristic");
+  if (settings.engineServer) {
+    // clamd's settings are its own; its version line names its databases.
+    Add(hash, "clamd " + *settings.engineServer);
+    return hash.HexDigest();
+  }
   const TClamAV* engine = settings.engine;
   if (engine == nullptr || !engine->Active()) {
     Add(hash, "no engine");
@@ -90,6 +95,7 @@ Status VerdictCache::BeginScan(const VerdictSettings& settings) {
   fromCache_ = 0;
   rechecked_ = 0;
   notCacheable_ = 0;
+  if (settings.engineServer && settings.engineServer->empty()) return Failure("clamd did not tell its version");
   ContextEntry current;
   current.settings = SettingsDigest(settings);
   std::optional<DatabaseSet> set;

@@ -31,6 +31,9 @@ struct VerdictSettings {
   /// own detection judges alone.
   const TClamAV* engine = nullptr;
   bool heuristic = false;
+  /// Set when a clamd judges in place of the engine: the version line it gave
+  /// (its engine and database versions), empty when it gave none.
+  std::optional<std::string> engineServer;
 };
 
 class VerdictCache {

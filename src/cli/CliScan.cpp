@@ -100,7 +100,9 @@ int RunCli(const std::vector<std::string>& args) {
   InstallStopSignals();
 
   const std::unique_ptr<EngineStartup> startup =
-      MakeEngineStartup(options.database.value_or(std::string()), options.tempDir ? *tempFolder : std::string());
+      options.clamd ? MakeClamdStartup(*options.clamd)
+                    : MakeEngineStartup(options.database.value_or(std::string()),
+                                        options.tempDir ? *tempFolder : std::string());
   const EngineInfo engine = StartEngine(*startup, options.engine);
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
@@ -108,6 +110,11 @@ int RunCli(const std::vector<std::string>& args) {
   // Databases the user named must load: a scan without them would pass for one with them.
   if (options.database && options.engine && !engine.databaseLoaded) {
     return Fail("the databases of " + *options.database + " did not load: " + engine.problem);
+  }
+  // So is the clamd the user named: without it every file would be an error.
+  if (options.clamd && !engine.databaseLoaded) return Fail("clamd did not answer: " + engine.problem);
+  if (options.clamd && !options.scan.archive) {
+    std::cerr << "korbu-scan: --no-archive does not reach clamd: its ScanArchive setting decides\n";
   }
   // Otherwise a note on standard error, not one of the scan's errors (nor of its log).
   if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
@@ -132,6 +139,7 @@ int RunCli(const std::vector<std::string>& args) {
   });
   {
     ScanSession session(frontEnd, dispatcher, startup->Engine());
+    session.SetRemoteEngine(startup->RemoteEngine());
     session.SetVerdictWorkers(options.jobs);
     session.SetVerdictCache(verdicts.get());
     PathScan paths(session, dispatcher, options, *filter, [&](const ScanError& e) {

@@ -8,7 +8,7 @@ namespace korbu::cli {
 namespace {
 
 // Options that take a value, with their long and short spellings.
-enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir };
+enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, Clamd };
 
 struct ValuedName {
   const char* longName;
@@ -16,7 +16,7 @@ struct ValuedName {
   Valued which;
 };
 
-constexpr std::array<ValuedName, 11> kValued{{
+constexpr std::array<ValuedName, 12> kValued{{
     {"--database", "-d", Valued::Database},
     {"--log", "-l", Valued::Log},
     {"--exclude", nullptr, Valued::Exclude},
@@ -28,6 +28,7 @@ constexpr std::array<ValuedName, 11> kValued{{
     {"--undo", nullptr, Valued::Undo},
     {"--windows", nullptr, Valued::Windows},
     {"--tempdir", nullptr, Valued::TempDir},
+    {"--clamd", nullptr, Valued::Clamd},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -64,6 +65,7 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
     case Valued::Undo: o.undo = std::move(value); break;
     case Valued::Windows: o.windows = std::move(value); break;
     case Valued::TempDir: o.tempDir = std::move(value); break;
+    case Valued::Clamd: o.clamd = std::move(value); break;
     case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
     case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
     case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
@@ -195,6 +197,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (o.windows) o.memory = false;  // nothing of the installation runs
   if (sawClean && sawDelete) result.error = "--clean and --delete exclude each other";
+  else if (o.clamd && (o.database || !o.engine)) result.error = "--clamd goes without --database and --no-engine";
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
   else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
     result.error = "--undo and --history go alone (with --json)";
@@ -266,6 +269,11 @@ std::string UsageText() {
          "                         system's ClamAV folder (/var/lib/clamav), and the scan\n"
          "                         goes on with the own detection when none load\n"
          "  --no-engine            load no databases: the own detection alone\n"
+         "  --clamd SOCKET|HOST:PORT\n"
+         "                         the verdicts of the signature engine come from the\n"
+         "                         running clamd at the local SOCKET (a path with a '/';\n"
+         "                         the open file is passed) or at HOST:PORT (its bytes\n"
+         "                         are streamed); every file it does not judge is an error\n"
          "  --tempdir DIR          the engine makes its temporary files and folders in DIR\n"
          "                         (by default $TMPDIR, else /tmp); refused when DIR or a\n"
          "                         folder above it is a link, another user's, or may be\n"

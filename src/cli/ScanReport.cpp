@@ -7,6 +7,7 @@
 
 #include "cli/DisplayText.h"
 #include "cli/JsonText.h"
+#include "engine/ClamdScanner.h"
 #include "scan/ScanTexts.h"
 
 namespace korbu::cli {
@@ -18,6 +19,7 @@ std::string LimitText(const EngineLimitReached& limit) {
   if (limit.name == "maxfilesize") return "the engine judges no more than " + value + " bytes of a file";
   if (limit.name == "maxfiles") return "the engine judges no more than " + value + " files of an archive";
   if (limit.name == "maxreclevel") return "the engine unpacks no more than " + value + " levels";
+  if (limit.name == kStreamLimitName) return "clamd takes fewer than the file's " + value + " bytes (StreamMaxLength)";
   return "a limit of the engine: " + limit.name + " " + value;
 }
 
@@ -59,7 +61,7 @@ void PrintEngineText(std::ostream& out, const EngineInfo& engine) {
   out << (engine.libraryLoaded ? "DLL loaded." : "DLL NOT loaded.") << "\n"
       << (engine.databaseLoaded ? "Database loaded." : "Database NOT loaded.") << "\n"
       << "Build: " << kBuildText << "\n"
-      << "Engine Version: " << kEngineVersionText << "\n"
+      << "Engine Version: " << (engine.engineVersion.empty() ? kEngineVersionText : engine.engineVersion) << "\n"
       << "Virus Signature: " << SignatureLabel(engine.signatureCount) << "\n"
       << "CVD Version: " << DatabaseVersionLabel(engine.mainVersion, engine.dailyVersion) << "\n"
       << "CVD Date Created: " << MainDateLabel(engine.mainDate) << " "
@@ -79,6 +81,7 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   PutText(e, "main_date", engine.mainDate);
   PutText(e, "daily_date", engine.dailyDate);
   if (!engine.problem.empty()) PutText(e, "not_loaded_reason", engine.problem);
+  if (!engine.engineVersion.empty()) PutText(e, "engine_version", engine.engineVersion);
   doc["engine"] = e;
   nlohmann::json list = nlohmann::json::array();
   for (std::size_t i = 0; i < rows.Count(); ++i) {

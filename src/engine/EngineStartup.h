@@ -13,6 +13,8 @@
 
 namespace korbu {
 
+class ClamdScanner;
+
 class EngineStartup {
  public:
   virtual ~EngineStartup() = default;
@@ -35,6 +37,12 @@ class EngineStartup {
   /// The engine the steps made, for the scans to use; null before CreateEngine and
   /// for a start-up without a real engine. It lives as long as the process.
   virtual TClamAV* Engine() { return nullptr; }
+  /// The clamd that judges in place of the engine, for a start-up that uses one;
+  /// null otherwise. Made by CreateEngine; it lives as long as the start-up.
+  virtual ClamdScanner* RemoteEngine() { return nullptr; }
+  /// The engine's version where it is not the program's own (clamd's, and where
+  /// it listens); empty for the program's own engine.
+  virtual std::string EngineVersion() { return {}; }
 };
 
 /// The start-up steps over the program's engine set-up. databaseFolder is the
@@ -42,6 +50,18 @@ class EngineStartup {
 /// (--tempdir); each empty for the default. The temporary folder is that of
 /// platform::TemporaryFolder: one that fails its checks keeps the engine off.
 std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder = {}, std::string tempFolder = {});
+
+/// The start-up steps over a running clamd at address (a socket path, or
+/// HOST:PORT; see ClamdAddress.h): the library step asks for its version, the
+/// database step succeeds when it tells a database version.
+std::unique_ptr<EngineStartup> MakeClamdStartup(const std::string& address);
+
+/// The environment variable that makes the window judge through a clamd.
+inline constexpr char kClamdVariable[] = "KORBU_CLAMD";
+
+/// The window's start-up: over the clamd that kClamdVariable names, when it is
+/// set and not empty, else over the program's own engine set-up.
+std::unique_ptr<EngineStartup> MakeWindowEngineStartup();
 
 /// Runs the three steps (create, library, databases) and gathers what the front
 /// ends show of the engine. Without loadDatabases the last step is left out and

@@ -69,12 +69,13 @@ EngineInfo StartEngine(EngineStartup& startup, bool loadDatabases) {
   info.libraryLoaded = startup.LibraryAvailable();
   info.databaseLoaded = loadDatabases && startup.LoadDatabase();
   TClamAV* engine = startup.Engine();
-  info.active = engine != nullptr && engine->Active();
+  info.active = (engine != nullptr && engine->Active()) || (startup.RemoteEngine() != nullptr && info.databaseLoaded);
   info.signatureCount = startup.SignatureCount();
   std::tie(info.mainVersion, info.dailyVersion) = startup.DatabaseVersions();
   std::tie(info.mainDate, info.dailyDate) = startup.DatabaseDates();
   if (engine != nullptr) info.databaseFolder = DatabaseFolder(*engine);
   info.problem = loadDatabases ? startup.NotLoadedReason() : "the databases were not loaded, as asked";
+  info.engineVersion = startup.EngineVersion();
   return info;
 }
 

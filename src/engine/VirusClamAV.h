@@ -87,6 +87,9 @@ struct EngineInfo {
   std::string mainDate;
   std::string dailyDate;
   std::string problem;  // why the engine is not loaded; empty when it is
+  /// The version of an engine that is not the program's own (a clamd's, and
+  /// where it listens); empty for the program's own.
+  std::string engineVersion;
 };
 
 /// The engine's state now, with the result of its last LoadDatabases.

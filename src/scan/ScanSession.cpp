@@ -66,9 +66,9 @@ void ScanSession::ApplyScanOptions() {
   criteria.Files.Location = options.location;
   criteria.Size.Min = 0;
   criteria.Size.Max = kWalkSizeLimit;
-  context_.engine = engine_;
+  context_.engine = remote_ != nullptr ? static_cast<EngineScanner*>(remote_) : engine_;
   context_.stop = &phasesStop_;
-  if (engine_ != nullptr) {
+  if (engine_ != nullptr && remote_ == nullptr) {
     engine_->SetScanOptions(
         static_cast<std::uint16_t>(kScanOptionsWord | (options.archive ? kArchiveScanBit : 0)));
   }
@@ -76,7 +76,13 @@ void ScanSession::ApplyScanOptions() {
   context_.cache = nullptr;
   cacheProblem_.clear();
   if (cache_ != nullptr) {
-    const Status ready = cache_->BeginScan(cache::VerdictSettings{engine_, options.heuristic});
+    cache::VerdictSettings settings{remote_ != nullptr ? nullptr : engine_, options.heuristic, std::nullopt};
+    if (remote_ != nullptr) {
+      // Asked anew: a clamd that loaded other databases since keys other verdicts.
+      const Expected<ClamdVersion> version = remote_->QueryVersion();
+      settings.engineServer = version ? version->line : std::string();
+    }
+    const Status ready = cache_->BeginScan(settings);
     if (ready) {
       context_.cache = cache_;
     } else {

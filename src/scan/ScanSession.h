@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/ClamAV.h"
+#include "engine/ClamdScanner.h"
 #include "findfile/FindFile.h"
 #include "findfile/MainThreadDispatcher.h"
 #include "scan/OrderedVerdicts.h"
@@ -68,6 +69,9 @@ class ScanSession {
 
   /// The engine the next scans use, once start-up has made it. Set between scans.
   void SetEngine(TClamAV* engine) { engine_ = engine; }
+  /// A clamd that judges in place of the engine (null, the default, for none);
+  /// it outlives the session. Set between scans.
+  void SetRemoteEngine(ClamdScanner* remote) { remote_ = remote; }
 
   /// Workers that judge the walk's files; 0 (the default) means one per core, 1
   /// judges each file on the walker as it is reported. Rows come in walk order
@@ -127,6 +131,7 @@ class ScanSession {
   // fast walk does not flood the window's event loop.
   std::chrono::steady_clock::time_point lastLabel_{};
   TClamAV* engine_;
+  ClamdScanner* remote_ = nullptr;
   ScanContext context_;
   cache::VerdictCache* cache_ = nullptr;
   std::string cacheProblem_;

@@ -85,6 +85,7 @@ void WindowController::SplashStatus(const std::string& text) {
 
 void WindowController::FinishStartup() {
   session_->SetEngine(engine_->Engine());
+  session_->SetRemoteEngine(engine_->RemoteEngine());
   try {
     ShowEngineInfo();
   } catch (...) {
@@ -103,7 +104,12 @@ void WindowController::ShowEngineInfo() {
     view_.SetOption(option, true);
   }
   view_.SetText(WindowLabel::Build, kBuildText);
-  view_.SetText(WindowLabel::EngineVersion, kEngineVersionText);
+  std::string engineVersion;
+  try {
+    engineVersion = engine_->EngineVersion();
+  } catch (...) {
+  }
+  view_.SetText(WindowLabel::EngineVersion, engineVersion.empty() ? std::string(kEngineVersionText) : engineVersion);
   // Each figure on its own: a damaged database header must not blank the others.
   std::uint32_t count = 0;
   try {

@@ -102,6 +102,8 @@ class FakeEngine final : public EngineStartup {
   std::uint32_t signatures = 0;
   std::string reason;
   TClamAV* engine = nullptr;  // what start-up hands the scans
+  ClamdScanner* remote = nullptr;  // a clamd that judges in its place
+  std::string engineVersion;
   std::function<void()> whileLoading;  // runs on the loading thread
   void CreateEngine() override {}
   bool LibraryAvailable() override { return library; }
@@ -114,6 +116,8 @@ class FakeEngine final : public EngineStartup {
   std::pair<std::string, std::string> DatabaseDates() override { return {"22 Jun 2021", ""}; }
   std::string NotLoadedReason() override { return reason; }
   TClamAV* Engine() override { return engine; }
+  ClamdScanner* RemoteEngine() override { return remote; }
+  std::string EngineVersion() override { return engineVersion; }
 };
 
 }  // namespace korbu::test

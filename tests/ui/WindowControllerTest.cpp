@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "FakeWindowView.h"
+#include "engine/ClamdScanner.h"
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Processes.h"
 #include "repair/Undo.h"
@@ -133,6 +134,20 @@ TEST_F(WindowControllerTest, ScansUseTheEngineThatStartUpMade) {
   controller_->Session().WaitForEnd();
   EXPECT_EQ(controller_->Session().Context().engine, &engine);
   EXPECT_EQ(engine.ScanOptions(), 879);  // every option checked, archives included
+}
+
+TEST_F(WindowControllerTest, ScansUseTheClamdThatStartUpNamedAndShowItsVersion) {
+  TClamAV local;
+  ClamdScanner clamd(ParseClamdAddress("/nonexistent/clamd.sock").value());
+  engine_->engine = &local;
+  engine_->remote = &clamd;
+  engine_->engineVersion = "ClamAV 1.4.6 (clamd at /nonexistent/clamd.sock)";
+  Start();
+  EXPECT_EQ(view_.Text(WindowLabel::EngineVersion), engine_->engineVersion);
+  view_.location = std::string();
+  ScanToTheWalk();
+  controller_->Session().WaitForEnd();
+  EXPECT_EQ(controller_->Session().Context().engine, &clamd);
 }
 
 TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEnd) {
