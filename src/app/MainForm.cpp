@@ -11,6 +11,8 @@
 #include <QStackedWidget>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "app/DetectionListView.h"
 #include "app/JpegPicture.h"
 #include "app/ListControl.h"
@@ -62,8 +64,11 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
 
   if (const QScreen* where = QGuiApplication::primaryScreen()) {
     QRect box(QPoint(0, 0), size());
-    box.moveCenter(where->availableGeometry().center());
-    move(box.topLeft());
+    // Centred, yet on a screen too small for it (a large scale factor) its title bar
+    // and left edge stay on the screen, where the user can reach them.
+    const QRect room = where->availableGeometry();
+    box.moveCenter(room.center());
+    move(std::max(box.left(), room.left()), std::max(box.top(), room.top()));
   }
 }
 

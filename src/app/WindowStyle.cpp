@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 
 #include <algorithm>
 
@@ -35,7 +36,15 @@ QFont WindowFont(int pointSize, bool bold) {
   // Wine's Tahoma has its small bold sizes only as embedded bitmaps, which
   // antialiased text never uses: smoothed, the bold captions came out regular.
   // Unsmoothed it is drawn from those bitmaps, as Windows draws it.
-  if (hasTahoma) font.setStyleStrategy(QFont::NoAntialias);
+  // Those bitmaps are sized for fully hinted advances, as Windows spaces them; with
+  // the toolkit's default (vertical) hinting the advances come from the outlines and
+  // some letters ("m") stand apart from the next.
+  // On a scaled screen the bitmaps are never used and smoothed outlines read best.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (hasTahoma && (screen == nullptr || screen->devicePixelRatio() <= 1.0)) {
+    font.setStyleStrategy(QFont::NoAntialias);
+    font.setHintingPreference(QFont::PreferFullHinting);
+  }
   return font;
 }
 

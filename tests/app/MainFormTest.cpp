@@ -9,6 +9,7 @@
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -23,6 +24,7 @@
 #include "app/FolderTree.h"
 #include "app/ListControl.h"
 #include "app/MainForm.h"
+#include "app/WindowStyle.h"
 
 using korbu::TMainForm;
 using korbu::test::Control;
@@ -265,6 +267,55 @@ class MainFormTest : public QObject {
 
     rows.Clear();
     QCOMPARE(list->topLevelItemCount(), 0);
+  }
+
+  // A keyboard user walks the list by its selection: the selected row's texts show
+  // in the selection's text colour over its face.
+  void SelectedRowShowsItsTexts() {
+    auto form = ReadyForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->Controller().Detections().AddDetection("/tmp/worm.exe", "Brontok-1", "");
+    auto* list = Control<QTreeWidget>(form.get(), "LvFound");
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    const QImage shot = list->viewport()->grab().toImage();
+    QVERIFY(shot.save(korbu::test::ArtefactDir("screenshots") + QStringLiteral("/selected-row.png")));
+    // The Virus Name cell: no check box in it, only the name.
+    const QImage cell = shot.copy(list->visualItemRect(list->topLevelItem(0)).intersected(
+        list->visualRect(list->model()->index(0, 1))));
+    const QColor face = list->palette().color(QPalette::Active, QPalette::Highlight);
+    const QColor ink = list->palette().color(QPalette::Active, QPalette::HighlightedText);
+    QVERIFY(HasColour(cell, face.red(), face.green(), face.blue(), 8));
+    QVERIFY(HasColour(cell, ink.red(), ink.green(), ink.blue(), 40));
+  }
+
+  // Letters that end in a stem ("m", "n", "h", "u") leave the same room after them:
+  // no letter stands apart from the next, so names hold no false spaces.
+  void LettersAreSpacedAsTheyAreDrawn() {
+    for (const bool bold : {false, true}) {
+      const QFont font = korbu::WindowFont(8, bold);
+      std::vector<int> rooms;
+      for (const QChar letter : {QChar(u'm'), QChar(u'n'), QChar(u'h'), QChar(u'u')}) {
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        QPainter painter(&picture);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(5, 20), QString(letter));
+        const int advance = QFontMetrics(font, &picture).horizontalAdvance(letter);
+        painter.end();
+        int right = -1;
+        for (int x = 0; x < picture.width(); ++x) {
+          for (int y = 0; y < picture.height(); ++y) {
+            if (qGray(picture.pixel(x, y)) < 128) right = x;
+          }
+        }
+        QVERIFY(right >= 5);
+        rooms.push_back(5 + advance - 1 - right);
+      }
+      for (const int room : rooms) QVERIFY2(std::abs(room - rooms.front()) <= 0, bold ? "bold" : "regular");
+    }
   }
 
   void ProgressLabelsShowTheScan() {
