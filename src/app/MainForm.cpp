@@ -8,12 +8,14 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 
 #include <algorithm>
 
 #include "app/DetectionListView.h"
+#include "app/FolderTree.h"
 #include "app/JpegPicture.h"
 #include "app/ListControl.h"
 #include "app/SplashForm.h"
@@ -93,6 +95,26 @@ void TMainForm::ConnectControls() {
   listView_->OnItemChecked = [logic](std::size_t index, bool checked) {
     logic->LvFoundItemChecked(index, checked);
   };
+  ConnectKeys();
+}
+
+void TMainForm::ConnectKeys() {
+  // A key presses a button only as a click could: while it is shown and enabled.
+  const auto press = [](QPushButton* button) {
+    return [button] {
+      if (button->isVisible() && button->isEnabled()) button->click();
+    };
+  };
+  // Escape: "Exit" on the options page, "Back" on the scan page.
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), sheetUtama_, nullptr, nullptr, Qt::WidgetWithChildrenShortcut),
+          &QShortcut::activated, this, press(btnCancel_));
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), sheetScan_, nullptr, nullptr, Qt::WidgetWithChildrenShortcut),
+          &QShortcut::activated, this, press(btnBack_));
+  // Enter in the folder tree scans the selected folder.
+  for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+    connect(new QShortcut(QKeySequence(key), tvLocation_, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, press(btnScan_));
+  }
 }
 
 void TMainForm::AttachSplash(TSplashForm* splash) { splash_ = splash; }

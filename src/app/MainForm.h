@@ -74,6 +74,7 @@ class TMainForm : public QWidget, public WindowView {
   void BuildOptionsPage();
   void BuildScanPage();
   void ConnectControls();
+  void ConnectKeys();
   QLabel* Label(WindowLabel label) const;
   QWidget* ControlOf(WindowControl control) const;
   QCheckBox* OptionBox(ScanOption option) const;

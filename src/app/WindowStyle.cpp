@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include "ui/AccessKeys.h"
+
 namespace korbu {
 
 namespace {
@@ -27,6 +29,10 @@ bool FindTahoma() {
 }
 
 }  // namespace
+
+QString Keyed(const QString& caption) {
+  return QString::fromStdString(WithAccessKey(caption.toStdString()));
+}
 
 QFont WindowFont(int pointSize, bool bold) {
   static const bool hasTahoma = FindTahoma();
@@ -86,7 +92,7 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& caption, 
 }
 
 QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& caption) {
-  auto* button = new QPushButton(caption, parent);
+  auto* button = new QPushButton(Keyed(caption), parent);
   button->setObjectName(name);
   button->setFont(WindowFont());
   button->setCursor(Qt::PointingHandCursor);
@@ -94,7 +100,7 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& cap
 }
 
 QCheckBox* MakeFlatCheckBox(QWidget* parent, const QString& name, const QString& caption) {
-  auto* box = new QCheckBox(caption, parent);
+  auto* box = new QCheckBox(Keyed(caption), parent);
   box->setObjectName(name);
   box->setFont(WindowFont(8, true));
   return box;

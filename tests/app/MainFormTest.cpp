@@ -8,6 +8,7 @@
 #include <QFontInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -17,6 +18,9 @@
 #include <QToolTip>
 #include <QTreeView>
 #include <QTreeWidget>
+
+#include <map>
+#include <string>
 
 #include "AppTestSupport.h"
 #include "support/TempTree.h"
@@ -41,7 +45,8 @@ std::unique_ptr<TMainForm> ReadyForm() {
 
 QString TextOf(QWidget* control) {
   if (auto* label = qobject_cast<QLabel*>(control)) return label->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(control)) return button->text();
+  // What the button shows: its access key's "&" is no part of the text.
+  if (auto* button = qobject_cast<QAbstractButton*>(control)) return QString(button->text()).remove(QLatin1Char('&'));
   return QStringLiteral("<no text>");
 }
 
@@ -267,6 +272,53 @@ class MainFormTest : public QObject {
 
     rows.Clear();
     QCOMPARE(list->topLevelItemCount(), 0);
+  }
+
+  // Every button and option box has its access key; Escape is "Exit" on the options
+  // page and "Back" on the scan page; Enter in the folder tree is "Scan".
+  void KeysPressTheButtonsOfThePageShown() {
+    auto form = ReadyForm();
+    form->show();
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    for (QAbstractButton* button : form->findChildren<QAbstractButton*>()) {
+      if (button->objectName() == QStringLiteral("cbSelAll")) continue;  // no caption
+      QVERIFY2(!QKeySequence::mnemonic(button->text()).isEmpty(), qPrintable(button->objectName()));
+    }
+    // Counted, not acted on: the clicks reach no logic here.
+    std::map<std::string, int> clicks;
+    for (const char* name : {"btnScan", "btnCancel", "btnBack", "btnCancel2"}) {
+      auto* button = Control<QPushButton>(form.get(), name);
+      QObject::disconnect(button, &QPushButton::clicked, form.get(), nullptr);
+      QObject::connect(button, &QPushButton::clicked, [&clicks, name] { ++clicks[name]; });
+    }
+    auto* folders = Control<korbu::TFolderTree>(form.get(), "tvLocation");
+    folders->setFocus();
+    QTest::keyClick(folders, Qt::Key_Return);
+    QCOMPARE(clicks["btnScan"], 1);
+    QTest::keyClick(folders, Qt::Key_Escape);
+    QCOMPARE(clicks["btnCancel"], 1);
+    // An access key presses its button a moment later, as the press is shown.
+    QTest::keyClick(folders, Qt::Key_X, Qt::AltModifier);
+    QTRY_COMPARE(clicks["btnCancel"], 2);
+    auto* subfolders = Control<QCheckBox>(form.get(), "chkSubfolders");
+    QVERIFY(subfolders->isChecked());
+    QTest::keyClick(folders, Qt::Key_U, Qt::AltModifier);
+    QTRY_VERIFY(!subfolders->isChecked());
+    QCOMPARE(clicks["btnBack"], 0);  // the scan page's keys wait for their page
+
+    Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));
+    auto* list = Control<QTreeWidget>(form.get(), "LvFound");
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Escape);
+    QCOMPARE(clicks["btnBack"], 1);
+    QTest::keyClick(list, Qt::Key_X, Qt::AltModifier);
+    QTRY_COMPARE(clicks["btnCancel2"], 1);
+    QCOMPARE(clicks["btnCancel"], 2);
+    // A disabled button is not pressed by its key either.
+    Control<QPushButton>(form.get(), "btnBack")->setEnabled(false);
+    QTest::keyClick(list, Qt::Key_Escape);
+    QCOMPARE(clicks["btnBack"], 1);
   }
 
   // A keyboard user walks the list by its selection: the selected row's texts show
