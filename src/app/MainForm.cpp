@@ -2,6 +2,10 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -20,6 +24,7 @@
 #include "app/ListControl.h"
 #include "app/SplashForm.h"
 #include "app/WindowStyle.h"
+#include "ui/StartLocation.h"
 
 namespace korbu {
 namespace {
@@ -38,6 +43,8 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
   setFixedSize(kClientWidth, kClientHeight);
   setFont(WindowFont());
   setAutoFillBackground(true);
+  // A folder or file dragged from a file manager selects its folder in the tree.
+  setAcceptDrops(true);
   QPalette colours = palette();
   colours.setColor(QPalette::Window, Qt::white);
   setPalette(colours);
@@ -118,6 +125,32 @@ void TMainForm::ConnectKeys() {
 }
 
 void TMainForm::AttachSplash(TSplashForm* splash) { splash_ = splash; }
+
+bool TMainForm::SelectLocation(const std::string& path) {
+  const std::string folder = FolderToSelect(path);
+  return !folder.empty() && tvLocation_->SelectPath(QString::fromStdString(folder));
+}
+
+std::string TMainForm::DroppedLocation(const QMimeData* dropped) const {
+  if (dropped == nullptr || !dropped->hasUrls() || pcMain_->currentWidget() != sheetUtama_ || !sheetUtama_->isEnabled()) {
+    return std::string();
+  }
+  for (const QUrl& url : dropped->urls()) {
+    if (url.isLocalFile()) return FolderToSelect(url.toLocalFile().toStdString());
+  }
+  return std::string();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedLocation(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  const std::string folder = DroppedLocation(event->mimeData());
+  if (folder.empty() || !tvLocation_->SelectPath(QString::fromStdString(folder))) return;
+  event->acceptProposedAction();
+  tvLocation_->setFocus();
+}
 
 bool TMainForm::event(QEvent* event) {
   const bool handled = QWidget::event(event);

@@ -10,6 +10,10 @@
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMimeData>
+#include <QUrl>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -319,6 +323,41 @@ class MainFormTest : public QObject {
     Control<QPushButton>(form.get(), "btnBack")->setEnabled(false);
     QTest::keyClick(list, Qt::Key_Escape);
     QCOMPARE(clicks["btnBack"], 1);
+  }
+
+  // A path named on the command line or dropped from a file manager selects its
+  // folder in the tree (a file: the folder that holds it), on the options page only.
+  void ANamedOrDroppedPathSelectsItsFolder() {
+    korbu::test::TempTree tree;
+    const std::string file = tree.Write("one/worm.exe", "MZ");
+    tree.Write("two/x.txt", "x");
+    const std::string one = tree.Path() + "/one";
+    const std::string two = tree.Path() + "/two";
+    auto form = ReadyForm();
+    QVERIFY(form->SelectLocation(file));
+    QCOMPARE(form->SelectedLocation(), one);
+    QVERIFY(!form->SelectLocation(tree.Path() + "/gone"));
+    QCOMPARE(form->SelectedLocation(), one);
+
+    const auto drop = [&](const std::string& path) {
+      QMimeData data;
+      data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+      QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(form.get(), &enter);
+      if (!enter.isAccepted()) return false;
+      QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(form.get(), &dropped);
+      return dropped.isAccepted();
+    };
+    QVERIFY(drop(two));
+    QCOMPARE(form->SelectedLocation(), two);
+    QVERIFY(drop(file));
+    QCOMPARE(form->SelectedLocation(), one);
+    QVERIFY(!drop(tree.Path() + "/gone"));
+    // The scan page takes no drop: the location is chosen on the options page.
+    Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));
+    QVERIFY(!drop(two));
+    QCOMPARE(form->SelectedLocation(), one);
   }
 
   // A keyboard user walks the list by its selection: the selected row's texts show
