@@ -54,6 +54,14 @@ QString TextOf(QWidget* control) {
   return QStringLiteral("<no text>");
 }
 
+// A screenshot's file name; at a scale factor (QT_SCALE_FACTOR) it says which.
+QString ShotName(const char* name) {
+  const qreal scale = qApp->devicePixelRatio();
+  QString file = QStringLiteral("/") + QString::fromLatin1(name);
+  if (scale > 1.0) file += QStringLiteral("-scale") + QString::number(scale);
+  return file + QStringLiteral(".png");
+}
+
 bool Near(QColor colour, int r, int g, int b) {
   return std::abs(colour.red() - r) <= 2 && std::abs(colour.green() - g) <= 2 &&
          std::abs(colour.blue() - b) <= 2;
@@ -371,10 +379,13 @@ class MainFormTest : public QObject {
     list->setFocus();
     list->setCurrentItem(list->topLevelItem(0));
     const QImage shot = list->viewport()->grab().toImage();
-    QVERIFY(shot.save(korbu::test::ArtefactDir("screenshots") + QStringLiteral("/selected-row.png")));
+    QVERIFY(shot.save(korbu::test::ArtefactDir("screenshots") + ShotName("selected-row")));
     // The Virus Name cell: no check box in it, only the name.
-    const QImage cell = shot.copy(list->visualItemRect(list->topLevelItem(0)).intersected(
-        list->visualRect(list->model()->index(0, 1))));
+    const QRect where = list->visualItemRect(list->topLevelItem(0)).intersected(
+        list->visualRect(list->model()->index(0, 1)));
+    const qreal scale = shot.devicePixelRatio();  // the picture is in the screen's pixels
+    const QImage cell = shot.copy(QRect((QPointF(where.topLeft()) * scale).toPoint(),
+                                        (QSizeF(where.size()) * scale).toSize()));
     const QColor face = list->palette().color(QPalette::Active, QPalette::Highlight);
     const QColor ink = list->palette().color(QPalette::Active, QPalette::HighlightedText);
     QVERIFY(HasColour(cell, face.red(), face.green(), face.blue(), 8));
@@ -560,7 +571,7 @@ class MainFormTest : public QObject {
     auto* folders = Control<korbu::TFolderTree>(form.get(), "tvLocation");
     QTRY_VERIFY(folders->SelectPath(QDir::homePath()) || folders->SelectPath(QStringLiteral("/tmp")));
     const QString dir = korbu::test::ArtefactDir("screenshots");
-    QVERIFY(form->grab().save(dir + QStringLiteral("/options.png")));
+    QVERIFY(form->grab().save(dir + ShotName("options")));
 
     form->Controller().Detections().AddDetection("/home/user/Local Settings/Application Data/smss.exe",
                                     "Brontok-1", std::string(korbu::kInfoMemory));
@@ -571,7 +582,7 @@ class MainFormTest : public QObject {
     form->Controller().ShowObject("/home/user/Downloads/eicar.com");
     form->Controller().ShowOperation("Scanning file(s)...");
     Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));
-    QVERIFY(form->grab().save(dir + QStringLiteral("/scan.png")));
+    QVERIFY(form->grab().save(dir + ShotName("scan")));
   }
 };
 
