@@ -327,6 +327,12 @@ class MainFormTest : public QObject {
     QTest::keyClick(list, Qt::Key_X, Qt::AltModifier);
     QTRY_COMPARE(clicks["btnCancel2"], 1);
     QCOMPARE(clicks["btnCancel"], 2);
+    // A button that goes disabled under the focus hands it on to an enabled control.
+    form->SetEnabled(korbu::WindowControl::Delete, true);
+    Control<QPushButton>(form.get(), "btnDelete")->setFocus();
+    form->SetEnabled(korbu::WindowControl::Delete, false);
+    QVERIFY(QApplication::focusWidget() != nullptr);
+    QVERIFY(QApplication::focusWidget()->isEnabled());
     // A disabled button is not pressed by its key either.
     Control<QPushButton>(form.get(), "btnBack")->setEnabled(false);
     QTest::keyClick(list, Qt::Key_Escape);
