@@ -97,7 +97,8 @@ if ! command -v Xvfb >/dev/null; then
 else
   mkdir -p "$shots"
   rm -f "$shots"/win32-*.bmp "$shots"/win32-*.png
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+  # Room for the window at 192 DPI (1316 by 908 and its frame).
+  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
   if [ ! -s "$work/display" ]; then
@@ -118,6 +119,15 @@ else
     fi
     kill "$korbu_pid" 2>/dev/null
     wineserver -k >/dev/null 2>&1
+    # The layout at 192 DPI, which Wine takes from these values when it starts.
+    set_dpi() {
+      "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+      "$wine" reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+      wineserver -k >/dev/null 2>&1
+    }
+    set_dpi 192
+    KORBU_SCREENSHOT_DIR="$(winpath "$shots")" run_tests win32app_tests --gtest_filter='*TheLayoutFollowsTheScreenDpi*'
+    set_dpi 96
     for bmp in "$shots"/win32-*.bmp; do
       [ -f "$bmp" ] || continue
       if command -v convert >/dev/null; then convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"; fi

@@ -30,9 +30,13 @@ void DetectionListView::ConfigureControl(QTreeWidget* view) {
   view->header()->setStretchLastSection(false);
   view->header()->setSectionsMovable(false);
   view->setFont(WindowFont());
-  // Grid lines between cells, as a report view draws them.
+  // Grid lines between cells, as a report view draws them. An item rule takes the
+  // selection's face from the style, which then drew the selected row's texts in
+  // the selection's text colour on white: the face is given back here.
   view->setStyleSheet(QStringLiteral("QTreeWidget::item { border-right: 1px solid #e0e0e0; "
-                                     "border-bottom: 1px solid #e0e0e0; }"));
+                                     "border-bottom: 1px solid #e0e0e0; }"
+                                     "QTreeWidget::item:selected { background-color: palette(highlight); "
+                                     "color: palette(highlighted-text); }"));
 }
 
 DetectionListView::DetectionListView(QTreeWidget* view) : QObject(view), view_(view) {

@@ -2,20 +2,29 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "app/DetectionListView.h"
+#include "app/FolderTree.h"
 #include "app/JpegPicture.h"
 #include "app/ListControl.h"
 #include "app/SplashForm.h"
 #include "app/WindowStyle.h"
+#include "ui/StartLocation.h"
 
 namespace korbu {
 namespace {
@@ -34,6 +43,8 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
   setFixedSize(kClientWidth, kClientHeight);
   setFont(WindowFont());
   setAutoFillBackground(true);
+  // A folder or file dragged from a file manager selects its folder in the tree.
+  setAcceptDrops(true);
   QPalette colours = palette();
   colours.setColor(QPalette::Window, Qt::white);
   setPalette(colours);
@@ -62,8 +73,11 @@ TMainForm::TMainForm(std::unique_ptr<EngineStartup> engine, QWidget* parent)
 
   if (const QScreen* where = QGuiApplication::primaryScreen()) {
     QRect box(QPoint(0, 0), size());
-    box.moveCenter(where->availableGeometry().center());
-    move(box.topLeft());
+    // Centred, yet on a screen too small for it (a large scale factor) its title bar
+    // and left edge stay on the screen, where the user can reach them.
+    const QRect room = where->availableGeometry();
+    box.moveCenter(room.center());
+    move(std::max(box.left(), room.left()), std::max(box.top(), room.top()));
   }
 }
 
@@ -88,9 +102,55 @@ void TMainForm::ConnectControls() {
   listView_->OnItemChecked = [logic](std::size_t index, bool checked) {
     logic->LvFoundItemChecked(index, checked);
   };
+  ConnectKeys();
+}
+
+void TMainForm::ConnectKeys() {
+  // A key presses a button only as a click could: while it is shown and enabled.
+  const auto press = [](QPushButton* button) {
+    return [button] {
+      if (button->isVisible() && button->isEnabled()) button->click();
+    };
+  };
+  // Escape: "Exit" on the options page, "Back" on the scan page.
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), sheetUtama_, nullptr, nullptr, Qt::WidgetWithChildrenShortcut),
+          &QShortcut::activated, this, press(btnCancel_));
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), sheetScan_, nullptr, nullptr, Qt::WidgetWithChildrenShortcut),
+          &QShortcut::activated, this, press(btnBack_));
+  // Enter in the folder tree scans the selected folder.
+  for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+    connect(new QShortcut(QKeySequence(key), tvLocation_, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, press(btnScan_));
+  }
 }
 
 void TMainForm::AttachSplash(TSplashForm* splash) { splash_ = splash; }
+
+bool TMainForm::SelectLocation(const std::string& path) {
+  const std::string folder = FolderToSelect(path);
+  return !folder.empty() && tvLocation_->SelectPath(QString::fromStdString(folder));
+}
+
+std::string TMainForm::DroppedLocation(const QMimeData* dropped) const {
+  if (dropped == nullptr || !dropped->hasUrls() || pcMain_->currentWidget() != sheetUtama_ || !sheetUtama_->isEnabled()) {
+    return std::string();
+  }
+  for (const QUrl& url : dropped->urls()) {
+    if (url.isLocalFile()) return FolderToSelect(url.toLocalFile().toStdString());
+  }
+  return std::string();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedLocation(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  const std::string folder = DroppedLocation(event->mimeData());
+  if (folder.empty() || !tvLocation_->SelectPath(QString::fromStdString(folder))) return;
+  event->acceptProposedAction();
+  tvLocation_->setFocus();
+}
 
 bool TMainForm::event(QEvent* event) {
   const bool handled = QWidget::event(event);

@@ -15,6 +15,9 @@
 #include "ui/WindowView.h"
 
 class QCheckBox;
+class QDragEnterEvent;
+class QDropEvent;
+class QMimeData;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
@@ -45,6 +48,10 @@ class TMainForm : public QWidget, public WindowView {
 
   WindowController& Controller() { return *controller_; }
 
+  /// Selects in the location tree the folder a path names (a file: its folder), as
+  /// for a path named on the command line or dropped; false when it is not there.
+  bool SelectLocation(const std::string& path);
+
   // WindowView
   void SetText(WindowLabel label, const std::string& text) override;
   void SetTip(WindowLabel label, const std::string& tip) override;
@@ -69,14 +76,20 @@ class TMainForm : public QWidget, public WindowView {
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildOptionsPage();
   void BuildScanPage();
   void ConnectControls();
+  void ConnectKeys();
   QLabel* Label(WindowLabel label) const;
   QWidget* ControlOf(WindowControl control) const;
   QCheckBox* OptionBox(ScanOption option) const;
+  /// The dropped folder or file to select; empty when the drop holds none or the
+  /// options page is not open to the user.
+  std::string DroppedLocation(const QMimeData* dropped) const;
   void ShowObject(const QString& text);
 
   QPointer<TSplashForm> splash_;

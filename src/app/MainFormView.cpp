@@ -16,6 +16,7 @@
 #include "app/ListControl.h"
 #include "app/MainForm.h"
 #include "app/SplashForm.h"
+#include "app/WindowStyle.h"
 
 namespace korbu {
 namespace {
@@ -91,7 +92,7 @@ void TMainForm::SetEnabled(WindowControl control, bool enabled) {
   if (QWidget* target = ControlOf(control)) target->setEnabled(enabled);
 }
 
-void TMainForm::SetStopCaption(const std::string& caption) { btnCancel2_->setText(FromBytes(caption)); }
+void TMainForm::SetStopCaption(const std::string& caption) { btnCancel2_->setText(Keyed(FromBytes(caption))); }
 
 void TMainForm::ShowPage(WindowPage page) {
   pcMain_->setCurrentWidget(page == WindowPage::Scan ? sheetScan_ : sheetUtama_);

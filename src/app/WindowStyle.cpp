@@ -7,8 +7,11 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 
 #include <algorithm>
+
+#include "ui/AccessKeys.h"
 
 namespace korbu {
 
@@ -27,6 +30,10 @@ bool FindTahoma() {
 
 }  // namespace
 
+QString Keyed(const QString& caption) {
+  return QString::fromStdString(WithAccessKey(caption.toStdString()));
+}
+
 QFont WindowFont(int pointSize, bool bold) {
   static const bool hasTahoma = FindTahoma();
   QFont font = hasTahoma ? QFont(QStringLiteral("Tahoma")) : QGuiApplication::font();
@@ -35,7 +42,15 @@ QFont WindowFont(int pointSize, bool bold) {
   // Wine's Tahoma has its small bold sizes only as embedded bitmaps, which
   // antialiased text never uses: smoothed, the bold captions came out regular.
   // Unsmoothed it is drawn from those bitmaps, as Windows draws it.
-  if (hasTahoma) font.setStyleStrategy(QFont::NoAntialias);
+  // Those bitmaps are sized for fully hinted advances, as Windows spaces them; with
+  // the toolkit's default (vertical) hinting the advances come from the outlines and
+  // some letters ("m") stand apart from the next.
+  // On a scaled screen the bitmaps are never used and smoothed outlines read best.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (hasTahoma && (screen == nullptr || screen->devicePixelRatio() <= 1.0)) {
+    font.setStyleStrategy(QFont::NoAntialias);
+    font.setHintingPreference(QFont::PreferFullHinting);
+  }
   return font;
 }
 
@@ -77,7 +92,7 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& caption, 
 }
 
 QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& caption) {
-  auto* button = new QPushButton(caption, parent);
+  auto* button = new QPushButton(Keyed(caption), parent);
   button->setObjectName(name);
   button->setFont(WindowFont());
   button->setCursor(Qt::PointingHandCursor);
@@ -85,7 +100,7 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& cap
 }
 
 QCheckBox* MakeFlatCheckBox(QWidget* parent, const QString& name, const QString& caption) {
-  auto* box = new QCheckBox(caption, parent);
+  auto* box = new QCheckBox(Keyed(caption), parent);
   box->setObjectName(name);
   box->setFont(WindowFont(8, true));
   return box;

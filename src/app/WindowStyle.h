@@ -21,6 +21,9 @@ inline const QColor kNavy(0, 0, 128);         // text of the bars and the instru
 
 /// Tahoma at the given point size where the machine has it, else the
 /// application's own family at that size.
+/// A button's or option box's caption with its access key.
+QString Keyed(const QString& caption);
+
 QFont WindowFont(int pointSize = 8, bool bold = false);
 
 /// A light blue bar with navy bold text, used to head a group.

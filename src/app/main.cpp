@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/Application.h"
 #include "app/MainForm.h"
@@ -12,6 +14,7 @@
 #include "cache/VerdictCache.h"
 #include "engine/EngineStartup.h"
 #include "scan/ScanSession.h"
+#include "ui/StartLocation.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -30,6 +33,13 @@ int main(int argc, char** argv) {
   korbu::TMainForm mainForm(korbu::MakeWindowEngineStartup());
   if (cache) mainForm.Controller().Session().SetVerdictCache(cache->get());
   mainForm.AttachSplash(splash);
+  // A folder or file named on the command line (a file manager's "Scan with
+  // KORBU"): its folder is selected, ready for "Scan". The toolkit has taken its own
+  // options out of the arguments already.
+  std::vector<std::string> arguments;
+  for (const QString& argument : QApplication::arguments().mid(1)) arguments.push_back(argument.toStdString());
+  const std::string start = korbu::StartLocation(arguments);
+  if (!start.empty()) mainForm.SelectLocation(start);
   mainForm.show();
   mainForm.activateWindow();
   const int status = QApplication::exec();

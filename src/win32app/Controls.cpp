@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "ui/AccessKeys.h"
+
 namespace korbu::win32app {
 namespace {
 
@@ -51,7 +53,8 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 
 HWND Make(const wchar_t* type, HWND parent, int id, const char* text, DWORD style, int x, int y,
           int width, int height, bool bold) {
-  HWND control = CreateWindowExW(0, type, win32::Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+  HWND control = CreateWindowExW(0, type, win32::Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, Scaled(x),
+                                 Scaled(y), Scaled(width), Scaled(height),
                                  parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                  GetModuleHandleW(nullptr), nullptr);
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(bold)), FALSE);
@@ -99,16 +102,17 @@ LRESULT CALLBACK GreyBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPara
   auto background = reinterpret_cast<HBRUSH>(
       SendMessageW(GetParent(box), WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(box)));
   FillRect(dc, &client, background != nullptr ? background : GetSysColorBrush(COLOR_BTNFACE));
-  const int top = (client.bottom - kCheckMarkSize) / 2;
-  RECT mark{0, top, kCheckMarkSize, top + kCheckMarkSize};
+  const int size = Scaled(kCheckMarkSize);
+  const int top = (client.bottom - size) / 2;
+  RECT mark{0, top, size, top + size};
   FillRect(dc, &mark, GetSysColorBrush(COLOR_BTNFACE));
   FrameRect(dc, &mark, GetSysColorBrush(COLOR_GRAYTEXT));
   if (Button_GetCheck(box) == BST_CHECKED) {
-    HPEN grey = CreatePen(PS_SOLID, 2, GetSysColor(COLOR_GRAYTEXT));
+    HPEN grey = CreatePen(PS_SOLID, Scaled(2), GetSysColor(COLOR_GRAYTEXT));
     HGDIOBJ old = SelectObject(dc, grey);
-    MoveToEx(dc, mark.left + 3, top + 6, nullptr);
-    LineTo(dc, mark.left + 5, top + 9);
-    LineTo(dc, mark.left + 10, top + 3);
+    MoveToEx(dc, mark.left + Scaled(3), top + Scaled(6), nullptr);
+    LineTo(dc, mark.left + Scaled(5), top + Scaled(9));
+    LineTo(dc, mark.left + Scaled(10), top + Scaled(3));
     SelectObject(dc, old);
     DeleteObject(grey);
   }
@@ -118,13 +122,27 @@ LRESULT CALLBACK GreyBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
+int ScreenDpi() {
+  static const int dpi = [] {
+    HDC screen = GetDC(nullptr);
+    const int found = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen != nullptr) ReleaseDC(nullptr, screen);
+    return found > 0 ? found : 96;
+  }();
+  return dpi;
+}
+
+int Scaled(int length) { return MulDiv(length, ScreenDpi(), 96); }
+
+RECT Scaled(RECT box) { return RECT{Scaled(box.left), Scaled(box.top), Scaled(box.right), Scaled(box.bottom)}; }
+
 HFONT WindowFont(bool bold) {
   static HFONT fonts[2] = {};
   HFONT& font = fonts[bold ? 1 : 0];
   if (font == nullptr) {
     HDC screen = GetDC(nullptr);
     if (fonts[0] == nullptr && fonts[1] == nullptr) ProvideTahoma(screen);
-    const int height = -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72);
+    const int height = -MulDiv(8, ScreenDpi(), 72);
     ReleaseDC(nullptr, screen);
     font = CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -156,14 +174,15 @@ void RegisterWindowClass(const wchar_t* name, WNDPROC proc, LPCWSTR cursor) {
 HWND MakePage(HWND parent, int x, int y, int width, int height) {
   RegisterWindowClass(kPageClass, PageProc);
   HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"",
-                              WS_CHILD | WS_CLIPSIBLINGS, x, y, width, height, parent, nullptr,
+                              WS_CHILD | WS_CLIPSIBLINGS, Scaled(x), Scaled(y), Scaled(width),
+                              Scaled(height), parent, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new std::vector<RECT>));
   return page;
 }
 
 void AddFrame(HWND page, RECT frame) {
-  if (auto* frames = Frames(page)) frames->push_back(frame);
+  if (auto* frames = Frames(page)) frames->push_back(Scaled(frame));
 }
 
 HWND MakeLabel(HWND parent, int id, const char* text, int x, int y, int width, int height,
@@ -176,14 +195,15 @@ HWND MakeBar(HWND parent, int id, const char* text, int x, int y, int width, int
 }
 
 HWND MakeCheckBox(HWND parent, int id, const char* text, int x, int y, int width, int height) {
-  return Make(L"BUTTON", parent, id, text, BS_AUTOCHECKBOX | BS_FLAT | WS_TABSTOP, x, y, width,
-              height, true);
+  return Make(L"BUTTON", parent, id, WithAccessKey(text).c_str(), BS_AUTOCHECKBOX | BS_FLAT | WS_TABSTOP, x, y,
+              width, height, true);
 }
 
 void GreyWhenDisabled(HWND checkBox) { SetWindowSubclass(checkBox, GreyBoxProc, 1, 0); }
 
 HWND MakeButton(HWND parent, int id, const char* text, int x, int y, int width, int height) {
-  return Make(L"BUTTON", parent, id, text, BS_PUSHBUTTON | WS_TABSTOP, x, y, width, height, false);
+  return Make(L"BUTTON", parent, id, WithAccessKey(text).c_str(), BS_PUSHBUTTON | WS_TABSTOP, x, y, width, height,
+              false);
 }
 
 void DrawBar(const DRAWITEMSTRUCT& item) {

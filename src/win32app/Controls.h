@@ -13,6 +13,13 @@ inline constexpr COLORREF kBarFace = RGB(202, 240, 255);
 inline constexpr COLORREF kNavy = RGB(0, 0, 128);
 inline constexpr COLORREF kFrameBlue = RGB(0, 128, 255);
 
+/// The screen's pixels per inch. The window is laid out in the pixels of a 96-DPI
+/// screen, and every length is scaled by this, as its font is.
+int ScreenDpi();
+/// A length of the 96-DPI layout in this screen's pixels.
+int Scaled(int length);
+RECT Scaled(RECT box);
+
 /// Registers a window class with a white background, the application icon and the
 /// given cursor; registering the same class again fails harmlessly.
 void RegisterWindowClass(const wchar_t* name, WNDPROC proc, LPCWSTR cursor = reinterpret_cast<LPCWSTR>(IDC_ARROW));

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "win32app/Controls.h"
+
 namespace korbu::win32app {
 namespace {
 
@@ -17,7 +19,7 @@ DetectionListControl::DetectionListControl(HWND parent, int id, int x, int y, in
   list_ = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
                               LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
-                          x, y, width, height, parent,
+                          Scaled(x), Scaled(y), Scaled(width), Scaled(height), parent,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                           GetModuleHandleW(nullptr), nullptr);
   SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(false)), FALSE);
@@ -27,7 +29,7 @@ DetectionListControl::DetectionListControl(HWND parent, int id, int x, int y, in
   for (int column = 0; column < 3; ++column) {
     LVCOLUMNW data{};
     data.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    data.cx = kColumnWidths[column];
+    data.cx = Scaled(kColumnWidths[column]);
     data.pszText = const_cast<wchar_t*>(kColumnNames[column]);
     data.iSubItem = column;
     SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&data));
@@ -99,6 +101,20 @@ std::string DetectionListControl::CellText(std::size_t row, int column) const {
   return std::string();
 }
 
+std::string DetectionListControl::InfoTip(std::size_t row) const {
+  if (row >= RowCount()) return std::string();
+  std::string reason = Tip(row);
+  if (!reason.empty()) return reason;
+  std::string name = CellText(row, 0);
+  RECT label{};
+  label.left = LVIR_LABEL;
+  if (SendMessageW(list_, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&label)) == FALSE) return name;
+  const std::wstring wide = win32::Wide(name);
+  const auto needed = SendMessageW(list_, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  // The control leaves a few pixels either side of a label's text.
+  return needed + Scaled(12) > label.right - label.left ? name : std::string();
+}
+
 bool DetectionListControl::Checked(std::size_t row) const {
   return ListView_GetCheckState(list_, static_cast<int>(row)) != 0;
 }
@@ -131,7 +147,7 @@ bool DetectionListControl::Notify(const NMHDR& header, LRESULT& result) {
       return true;
     case LVN_GETINFOTIPW: {
       auto& tip = const_cast<NMLVGETINFOTIPW&>(reinterpret_cast<const NMLVGETINFOTIPW&>(header));
-      const std::wstring text = win32::Wide(tip.iItem >= 0 ? Tip(static_cast<std::size_t>(tip.iItem)) : std::string());
+      const std::wstring text = win32::Wide(tip.iItem >= 0 ? InfoTip(static_cast<std::size_t>(tip.iItem)) : std::string());
       if (!text.empty() && tip.pszText != nullptr && tip.cchTextMax > 0) {
         // Cut to the room given, never between the two halves of a surrogate pair.
         const auto room = static_cast<std::size_t>(tip.cchTextMax) - 1;

@@ -25,6 +25,9 @@ class DetectionListControl {
   std::string CellText(std::size_t row, int column) const;
   bool Checked(std::size_t row) const;
   std::string Tip(std::size_t row) const { return row < tips_.size() ? tips_[row] : std::string(); }
+  /// What hovering over a row shows: why an action left it pending when it has a
+  /// reason, else its whole File Name when the column cuts it, else nothing.
+  std::string InfoTip(std::size_t row) const;
 
   /// The user changed a row's mark.
   std::function<void(std::size_t, bool)> OnItemChecked;

@@ -1,6 +1,11 @@
 #include "win32app/FolderTree.h"
 
 #include <functional>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "win32app/Controls.h"
 
 namespace korbu::win32app {
 namespace {
@@ -53,7 +58,7 @@ FolderTree::FolderTree(HWND parent, int id, int x, int y, int width, int height)
   tree_ = CreateWindowExW(0, WC_TREEVIEWW, L"",
                           WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | TVS_HASBUTTONS |
                               TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS,
-                          x, y, width, height, parent,
+                          Scaled(x), Scaled(y), Scaled(width), Scaled(height), parent,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                           GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tree_, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont(false)), FALSE);
@@ -75,7 +80,7 @@ FolderTree::FolderTree(HWND parent, int id, int x, int y, int width, int height)
 
 FolderTree::~FolderTree() = default;
 
-HTREEITEM FolderTree::Add(HTREEITEM parent, void* pidlBytes) {
+HTREEITEM FolderTree::Add(HTREEITEM parent, void* pidlBytes, HTREEITEM after) {
   auto pidl = static_cast<LPITEMIDLIST>(pidlBytes);
   SHFILEINFOW info{};
   SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info, sizeof info,
@@ -85,7 +90,7 @@ HTREEITEM FolderTree::Add(HTREEITEM parent, void* pidlBytes) {
                  SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_OPENICON);
   TVINSERTSTRUCTW insert{};
   insert.hParent = parent;
-  insert.hInsertAfter = TVI_LAST;
+  insert.hInsertAfter = after;
   insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
   insert.item.pszText = info.szDisplayName;
   insert.item.lParam = reinterpret_cast<LPARAM>(pidl);
@@ -131,18 +136,53 @@ void FolderTree::ForEachSubfolder(void* parentPidlBytes, const std::function<boo
 }
 
 void FolderTree::Fill(HTREEITEM parent) {
-  if (TreeView_GetChild(tree_, parent) != nullptr) return;
+  // The nodes there already, by their folder's path (a virtual one by its id list):
+  // each one still listed stays as it is, opened or not, in the listing's order.
+  std::map<std::string, HTREEITEM> shown;
+  std::vector<HTREEITEM> virtualNodes;
+  for (HTREEITEM child = TreeView_GetChild(tree_, parent); child != nullptr; child = TreeView_GetNextSibling(tree_, child)) {
+    const std::string path = PathOfItem(ItemPidl(tree_, child));
+    if (path.empty()) {
+      virtualNodes.push_back(child);
+    } else {
+      shown.emplace(path, child);
+    }
+  }
+  std::set<HTREEITEM> kept;
+  HTREEITEM previous = TVI_FIRST;
   ForEachSubfolder(ItemPidl(tree_, parent), [&](void* pidl) {
-    Add(parent, pidl);
+    HTREEITEM found = nullptr;
+    const std::string path = PathOfItem(static_cast<LPCITEMIDLIST>(pidl));
+    if (!path.empty()) {
+      const auto at = shown.find(path);
+      if (at != shown.end()) found = at->second;
+    } else {
+      for (HTREEITEM node : virtualNodes) {
+        LPCITEMIDLIST own = ItemPidl(tree_, node);
+        if (own != nullptr && ILIsEqual(own, static_cast<LPCITEMIDLIST>(pidl))) found = node;
+      }
+    }
+    if (found != nullptr) {
+      CoTaskMemFree(pidl);
+    } else {
+      found = Add(parent, pidl, previous);
+    }
+    if (found != nullptr) {
+      kept.insert(found);
+      previous = found;
+    }
     return true;
   });
-  if (TreeView_GetChild(tree_, parent) == nullptr) {
-    TVITEMW data{};
-    data.mask = TVIF_CHILDREN;
-    data.hItem = parent;
-    data.cChildren = 0;
-    SendMessageW(tree_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+  for (HTREEITEM child = TreeView_GetChild(tree_, parent); child != nullptr;) {
+    HTREEITEM next = TreeView_GetNextSibling(tree_, child);
+    if (kept.count(child) == 0) TreeView_DeleteItem(tree_, child);
+    child = next;
   }
+  TVITEMW data{};
+  data.mask = TVIF_CHILDREN;
+  data.hItem = parent;
+  data.cChildren = TreeView_GetChild(tree_, parent) != nullptr ? 1 : 0;
+  SendMessageW(tree_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
 }
 
 bool FolderTree::HasSubfolders(HTREEITEM item) const {
@@ -207,6 +247,14 @@ bool FolderTree::Notify(const NMHDR& header, LRESULT& result) {
     const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
     if (change.action == TVE_EXPAND) Fill(change.itemNew.hItem);
     result = FALSE;
+    return true;
+  }
+  if (header.code == TVN_ITEMEXPANDEDA || header.code == TVN_ITEMEXPANDEDW) {
+    // A node once opened tells of later openings by the program no more; closed,
+    // it counts as never opened, so every opening reads its folder again.
+    const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
+    if (change.action == TVE_COLLAPSE) TreeView_SetItemState(tree_, change.itemNew.hItem, 0, TVIS_EXPANDEDONCE);
+    result = 0;
     return true;
   }
   if (header.code == TVN_GETDISPINFOA || header.code == TVN_GETDISPINFOW) {

@@ -2,7 +2,8 @@
 // The location tree: My Computer, its drives and their folders from the shell
 // namespace, with the shell's icons; folders only, filled as nodes open. A node
 // shows the mark to open it only when its folder has subfolders, looked up when
-// the node is first drawn.
+// the node is first drawn. Each opening reads the folder again, so subfolders made
+// or removed since show as they are now.
 
 #include <functional>
 #include <string>
@@ -32,7 +33,9 @@ class FolderTree {
   void Fill(HTREEITEM parent);
   bool HasSubfolders(HTREEITEM item) const;
   void ForEachSubfolder(void* parentPidl, const std::function<bool(void*)>& visit) const;
-  HTREEITEM Add(HTREEITEM parent, void* pidl);
+  /// Inserts a node after the sibling given (TVI_FIRST, TVI_LAST or a node); the
+  /// node takes over pidl.
+  HTREEITEM Add(HTREEITEM parent, void* pidl, HTREEITEM after = TVI_LAST);
 
   HWND tree_ = nullptr;
   HTREEITEM root_ = nullptr;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "ui/AccessKeys.h"
 #include "win32app/Controls.h"
 #include "win32app/Pictures.h"
 
@@ -81,7 +82,7 @@ MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartu
 
   header_ = LoadPicture(kHeaderPicture);
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  RECT frame{0, 0, kClientWidth, kClientHeight};
+  RECT frame{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
   AdjustWindowRectEx(&frame, style, FALSE, WS_EX_APPWINDOW);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
@@ -153,6 +154,10 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       Paint();
       return 0;
+    case WM_DPICHANGED:
+      // Laid out once for the system's DPI: on a monitor of another one the window
+      // keeps its size and layout, whole, rather than taking a size it has no layout for.
+      return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE && controller_ && !controller_->StartupFinished()) {
         // After the activation: start-up destroys a window the system is still
@@ -213,8 +218,24 @@ void MainWindow::Paint() {
   EndPaint(window_, &paint);
 }
 
+// A key presses a button only as a click could: on the page shown, while enabled.
+bool MainWindow::Pressable(int id) const {
+  HWND button = Control(id);
+  return button != nullptr && IsWindowVisible(button) && IsWindowEnabled(button) &&
+         IsWindowEnabled(GetParent(button));
+}
+
 void MainWindow::Command(int id, int /*code*/) {
   if (!controller_) return;
+  // Escape (from the dialog keys) is "Back" on the scan page and "Exit" on the
+  // options page; Enter in the folder tree is "Scan".
+  if (id == IDCANCEL) {
+    id = ScanPageShown() ? kBtnBack : kBtnCancel;
+    if (!Pressable(id)) return;
+  } else if (id == IDOK) {
+    if (GetFocus() != tree_->Handle() || !Pressable(kBtnScan)) return;
+    id = kBtnScan;
+  }
   switch (id) {
     case kBtnScan: controller_->btnScanClick(); break;
     case kBtnCancel: controller_->btnCancelClick(); break;
@@ -251,16 +272,30 @@ void MainWindow::SetTip(WindowLabel label, const std::string& tip) {
 std::string MainWindow::TipOf(int id) const { return tips_->Get(Control(id)); }
 
 void MainWindow::SetEnabled(WindowControl control, bool enabled) {
+  HWND target = control == WindowControl::OptionsPage ? sheetUtama_
+                : control == WindowControl::List      ? list_->Handle()
+                                                      : Control(ControlIdOf(control));
+  if (target == nullptr) return;
+  if (!enabled) KeepFocusFrom(target);
   if (control == WindowControl::List) {
     list_->SetEnabled(enabled);
-    return;
+  } else {
+    EnableWindow(target, enabled ? TRUE : FALSE);
   }
-  HWND target = control == WindowControl::OptionsPage ? sheetUtama_ : Control(ControlIdOf(control));
-  if (target != nullptr) EnableWindow(target, enabled ? TRUE : FALSE);
+}
+
+void MainWindow::KeepFocusFrom(HWND control) {
+  HWND focus = GetFocus();
+  if (focus == nullptr || (focus != control && IsChild(control, focus) == FALSE)) return;
+  // A disabled control loses the focus to nothing, and the keys then reach no
+  // control: it goes on to the page's next one that takes it.
+  HWND page = GetParent(control);
+  HWND next = page != nullptr && page != window_ ? GetNextDlgTabItem(page, control, FALSE) : nullptr;
+  SetFocus(next != nullptr && next != control ? next : window_);
 }
 
 void MainWindow::SetStopCaption(const std::string& caption) {
-  SetWindowTextW(Control(kBtnCancel2), win32::Wide(caption).c_str());
+  SetWindowTextW(Control(kBtnCancel2), win32::Wide(WithAccessKey(caption)).c_str());
 }
 
 void MainWindow::ShowPage(WindowPage page) {

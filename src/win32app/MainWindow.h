@@ -90,6 +90,8 @@ class MainWindow final : public WindowView {
   void BuildOptionsPage();
   void BuildScanPage();
   void Command(int id, int code);
+  bool Pressable(int id) const;
+  void KeepFocusFrom(HWND control);
   void Paint();
 
   Win32Dispatcher& dispatcher_;

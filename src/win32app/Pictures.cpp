@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "win32app/Controls.h"
+
 namespace korbu::win32app {
 namespace {
 
@@ -79,7 +81,16 @@ void DrawPicture(HDC dc, HBITMAP picture, int x, int y) {
   GetObjectW(picture, sizeof shape, &shape);
   HDC source = CreateCompatibleDC(dc);
   HGDIOBJ old = SelectObject(source, picture);
-  BitBlt(dc, x, y, shape.bmWidth, shape.bmHeight, source, 0, 0, SRCCOPY);
+  // At the layout's scale: smoothed on a screen of more than 96 DPI.
+  const int width = Scaled(shape.bmWidth);
+  const int height = Scaled(shape.bmHeight);
+  if (width == shape.bmWidth && height == shape.bmHeight) {
+    BitBlt(dc, x, y, width, height, source, 0, 0, SRCCOPY);
+  } else {
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    StretchBlt(dc, x, y, width, height, source, 0, 0, shape.bmWidth, shape.bmHeight, SRCCOPY);
+  }
   SelectObject(source, old);
   DeleteDC(source);
 }

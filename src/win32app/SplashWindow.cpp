@@ -16,10 +16,10 @@ const wchar_t* const kClassName = L"TSplashForm";
 
 SplashWindow::SplashWindow(HWND owner) : picture_(LoadPicture(kSplashPicture)) {
   RegisterWindowClass(kClassName, Proc, reinterpret_cast<LPCWSTR>(IDC_WAIT));
-  const int left = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
-  const int top = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - Scaled(kWidth)) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - Scaled(kHeight)) / 2;
   window_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"", WS_POPUP, left, top,
-                            kWidth, kHeight, owner, nullptr, GetModuleHandleW(nullptr), this);
+                            Scaled(kWidth), Scaled(kHeight), owner, nullptr, GetModuleHandleW(nullptr), this);
 }
 
 SplashWindow::~SplashWindow() {
@@ -39,12 +39,12 @@ void SplashWindow::Paint() {
   HDC dc = BeginPaint(window_, &paint);
   DrawPicture(dc, picture_, 0, 0);
   // The one-pixel frame around the picture.
-  RECT whole{0, 0, kWidth, kHeight};
+  RECT whole = Scaled(RECT{0, 0, kWidth, kHeight});
   FrameRect(dc, &whole, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   SetBkMode(dc, TRANSPARENT);
   HGDIOBJ old = SelectObject(dc, WindowFont(true));
   const std::wstring status = win32::Wide(status_);
-  TextOutW(dc, kStatusLeft, kStatusTop, status.c_str(), static_cast<int>(status.size()));
+  TextOutW(dc, Scaled(kStatusLeft), Scaled(kStatusTop), status.c_str(), static_cast<int>(status.size()));
   SelectObject(dc, old);
   EndPaint(window_, &paint);
 }

@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "cache/VerdictCache.h"
 #include "scan/ScanSession.h"
+#include "ui/StartLocation.h"
 #include "win32app/MainWindow.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -20,6 +23,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     auto cache = korbu::cache::VerdictCache::OpenForUser();
     korbu::win32app::MainWindow window(dispatcher, korbu::MakeEngineStartup());
     if (cache) window.Controller().Session().SetVerdictCache(cache->get());
+    // A folder or file named on the command line (Explorer's "Scan with KORBU"):
+    // its folder is selected, ready for "Scan".
+    int count = 0;
+    if (LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count)) {
+      std::vector<std::string> named;
+      for (int i = 1; i < count; ++i) named.push_back(korbu::platform::win32::Utf8(arguments[i]));
+      LocalFree(arguments);
+      const std::string start = korbu::StartLocation(named);
+      if (!start.empty()) window.Tree().SelectPath(start);
+    }
     MSG message;
     // A quit taken by a wait for the walk ends the loop as well.
     while (!dispatcher.QuitSeen()) {

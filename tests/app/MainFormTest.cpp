@@ -8,7 +8,13 @@
 #include <QFontInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMimeData>
+#include <QUrl>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -17,12 +23,16 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <map>
+#include <string>
+
 #include "AppTestSupport.h"
 #include "support/TempTree.h"
 #include "app/Application.h"
 #include "app/FolderTree.h"
 #include "app/ListControl.h"
 #include "app/MainForm.h"
+#include "app/WindowStyle.h"
 
 using korbu::TMainForm;
 using korbu::test::Control;
@@ -39,8 +49,17 @@ std::unique_ptr<TMainForm> ReadyForm() {
 
 QString TextOf(QWidget* control) {
   if (auto* label = qobject_cast<QLabel*>(control)) return label->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(control)) return button->text();
+  // What the button shows: its access key's "&" is no part of the text.
+  if (auto* button = qobject_cast<QAbstractButton*>(control)) return QString(button->text()).remove(QLatin1Char('&'));
   return QStringLiteral("<no text>");
+}
+
+// A screenshot's file name; at a scale factor (QT_SCALE_FACTOR) it says which.
+QString ShotName(const char* name) {
+  const qreal scale = qApp->devicePixelRatio();
+  QString file = QStringLiteral("/") + QString::fromLatin1(name);
+  if (scale > 1.0) file += QStringLiteral("-scale") + QString::number(scale);
+  return file + QStringLiteral(".png");
 }
 
 bool Near(QColor colour, int r, int g, int b) {
@@ -267,6 +286,146 @@ class MainFormTest : public QObject {
     QCOMPARE(list->topLevelItemCount(), 0);
   }
 
+  // Every button and option box has its access key; Escape is "Exit" on the options
+  // page and "Back" on the scan page; Enter in the folder tree is "Scan".
+  void KeysPressTheButtonsOfThePageShown() {
+    auto form = ReadyForm();
+    form->show();
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    for (QAbstractButton* button : form->findChildren<QAbstractButton*>()) {
+      if (button->objectName() == QStringLiteral("cbSelAll")) continue;  // no caption
+      QVERIFY2(!QKeySequence::mnemonic(button->text()).isEmpty(), qPrintable(button->objectName()));
+    }
+    // Counted, not acted on: the clicks reach no logic here.
+    std::map<std::string, int> clicks;
+    for (const char* name : {"btnScan", "btnCancel", "btnBack", "btnCancel2"}) {
+      auto* button = Control<QPushButton>(form.get(), name);
+      QObject::disconnect(button, &QPushButton::clicked, form.get(), nullptr);
+      QObject::connect(button, &QPushButton::clicked, [&clicks, name] { ++clicks[name]; });
+    }
+    auto* folders = Control<korbu::TFolderTree>(form.get(), "tvLocation");
+    folders->setFocus();
+    QTest::keyClick(folders, Qt::Key_Return);
+    QCOMPARE(clicks["btnScan"], 1);
+    QTest::keyClick(folders, Qt::Key_Escape);
+    QCOMPARE(clicks["btnCancel"], 1);
+    // An access key presses its button a moment later, as the press is shown.
+    QTest::keyClick(folders, Qt::Key_X, Qt::AltModifier);
+    QTRY_COMPARE(clicks["btnCancel"], 2);
+    auto* subfolders = Control<QCheckBox>(form.get(), "chkSubfolders");
+    QVERIFY(subfolders->isChecked());
+    QTest::keyClick(folders, Qt::Key_U, Qt::AltModifier);
+    QTRY_VERIFY(!subfolders->isChecked());
+    QCOMPARE(clicks["btnBack"], 0);  // the scan page's keys wait for their page
+
+    Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));
+    auto* list = Control<QTreeWidget>(form.get(), "LvFound");
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Escape);
+    QCOMPARE(clicks["btnBack"], 1);
+    QTest::keyClick(list, Qt::Key_X, Qt::AltModifier);
+    QTRY_COMPARE(clicks["btnCancel2"], 1);
+    QCOMPARE(clicks["btnCancel"], 2);
+    // A button that goes disabled under the focus hands it on to an enabled control.
+    form->SetEnabled(korbu::WindowControl::Delete, true);
+    Control<QPushButton>(form.get(), "btnDelete")->setFocus();
+    form->SetEnabled(korbu::WindowControl::Delete, false);
+    QVERIFY(QApplication::focusWidget() != nullptr);
+    QVERIFY(QApplication::focusWidget()->isEnabled());
+    // A disabled button is not pressed by its key either.
+    Control<QPushButton>(form.get(), "btnBack")->setEnabled(false);
+    QTest::keyClick(list, Qt::Key_Escape);
+    QCOMPARE(clicks["btnBack"], 1);
+  }
+
+  // A path named on the command line or dropped from a file manager selects its
+  // folder in the tree (a file: the folder that holds it), on the options page only.
+  void ANamedOrDroppedPathSelectsItsFolder() {
+    korbu::test::TempTree tree;
+    const std::string file = tree.Write("one/worm.exe", "MZ");
+    tree.Write("two/x.txt", "x");
+    const std::string one = tree.Path() + "/one";
+    const std::string two = tree.Path() + "/two";
+    auto form = ReadyForm();
+    QVERIFY(form->SelectLocation(file));
+    QCOMPARE(form->SelectedLocation(), one);
+    QVERIFY(!form->SelectLocation(tree.Path() + "/gone"));
+    QCOMPARE(form->SelectedLocation(), one);
+
+    const auto drop = [&](const std::string& path) {
+      QMimeData data;
+      data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+      QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(form.get(), &enter);
+      if (!enter.isAccepted()) return false;
+      QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(form.get(), &dropped);
+      return dropped.isAccepted();
+    };
+    QVERIFY(drop(two));
+    QCOMPARE(form->SelectedLocation(), two);
+    QVERIFY(drop(file));
+    QCOMPARE(form->SelectedLocation(), one);
+    QVERIFY(!drop(tree.Path() + "/gone"));
+    // The scan page takes no drop: the location is chosen on the options page.
+    Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));
+    QVERIFY(!drop(two));
+    QCOMPARE(form->SelectedLocation(), one);
+  }
+
+  // A keyboard user walks the list by its selection: the selected row's texts show
+  // in the selection's text colour over its face.
+  void SelectedRowShowsItsTexts() {
+    auto form = ReadyForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->Controller().Detections().AddDetection("/tmp/worm.exe", "Brontok-1", "");
+    auto* list = Control<QTreeWidget>(form.get(), "LvFound");
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    const QImage shot = list->viewport()->grab().toImage();
+    QVERIFY(shot.save(korbu::test::ArtefactDir("screenshots") + ShotName("selected-row")));
+    // The Virus Name cell: no check box in it, only the name.
+    const QRect where = list->visualItemRect(list->topLevelItem(0)).intersected(
+        list->visualRect(list->model()->index(0, 1)));
+    const qreal scale = shot.devicePixelRatio();  // the picture is in the screen's pixels
+    const QImage cell = shot.copy(QRect((QPointF(where.topLeft()) * scale).toPoint(),
+                                        (QSizeF(where.size()) * scale).toSize()));
+    const QColor face = list->palette().color(QPalette::Active, QPalette::Highlight);
+    const QColor ink = list->palette().color(QPalette::Active, QPalette::HighlightedText);
+    QVERIFY(HasColour(cell, face.red(), face.green(), face.blue(), 8));
+    QVERIFY(HasColour(cell, ink.red(), ink.green(), ink.blue(), 40));
+  }
+
+  // Letters that end in a stem ("m", "n", "h", "u") leave the same room after them:
+  // no letter stands apart from the next, so names hold no false spaces.
+  void LettersAreSpacedAsTheyAreDrawn() {
+    for (const bool bold : {false, true}) {
+      const QFont font = korbu::WindowFont(8, bold);
+      std::vector<int> rooms;
+      for (const QChar letter : {QChar(u'm'), QChar(u'n'), QChar(u'h'), QChar(u'u')}) {
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        QPainter painter(&picture);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(5, 20), QString(letter));
+        const int advance = QFontMetrics(font, &picture).horizontalAdvance(letter);
+        painter.end();
+        int right = -1;
+        for (int x = 0; x < picture.width(); ++x) {
+          for (int y = 0; y < picture.height(); ++y) {
+            if (qGray(picture.pixel(x, y)) < 128) right = x;
+          }
+        }
+        QVERIFY(right >= 5);
+        rooms.push_back(5 + advance - 1 - right);
+      }
+      for (const int room : rooms) QVERIFY2(std::abs(room - rooms.front()) <= 0, bold ? "bold" : "regular");
+    }
+  }
+
   void ProgressLabelsShowTheScan() {
     TMainForm form(std::make_unique<ScriptedEngine>(ScriptedEngine::Script{}));
     form.Controller().ShowOperation("Scanning file(s)...");
@@ -418,7 +577,7 @@ class MainFormTest : public QObject {
     auto* folders = Control<korbu::TFolderTree>(form.get(), "tvLocation");
     QTRY_VERIFY(folders->SelectPath(QDir::homePath()) || folders->SelectPath(QStringLiteral("/tmp")));
     const QString dir = korbu::test::ArtefactDir("screenshots");
-    QVERIFY(form->grab().save(dir + QStringLiteral("/options.png")));
+    QVERIFY(form->grab().save(dir + ShotName("options")));
 
     form->Controller().Detections().AddDetection("/home/user/Local Settings/Application Data/smss.exe",
                                     "Brontok-1", std::string(korbu::kInfoMemory));
@@ -429,7 +588,7 @@ class MainFormTest : public QObject {
     form->Controller().ShowObject("/home/user/Downloads/eicar.com");
     form->Controller().ShowOperation("Scanning file(s)...");
     Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));
-    QVERIFY(form->grab().save(dir + QStringLiteral("/scan.png")));
+    QVERIFY(form->grab().save(dir + ShotName("scan")));
   }
 };
 

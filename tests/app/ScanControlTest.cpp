@@ -32,7 +32,7 @@ namespace {
 QString Text(QWidget* window, const char* name) {
   QWidget* control = Control<QWidget>(window, name);
   if (auto* label = qobject_cast<QLabel*>(control)) return label->text();
-  return Control<QAbstractButton>(window, name)->text();
+  return Control<QAbstractButton>(window, name)->text().remove(QLatin1Char('&'));
 }
 
 const QString kQuestion = QStringLiteral("Scanning is under process, would you want to stop?");
