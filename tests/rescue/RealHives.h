@@ -1,0 +1,15 @@
+#pragma once
+// The real hives kept beside the project (../shared/test-hives), unpacked.
+
+#include <optional>
+#include <string>
+
+namespace korbu::test {
+
+/// The bytes of ../shared/test-hives/<name>.xz; empty when it or xz is missing.
+std::optional<std::string> RealHive(const std::string& name);
+
+/// Writes the real hive `name` into a folder as `as`; false when it is missing.
+bool PlaceRealHive(const std::string& name, const std::string& folder, const std::string& as);
+
+}  // namespace korbu::test
