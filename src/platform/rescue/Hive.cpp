@@ -35,6 +35,7 @@ constexpr std::uint16_t kNkCompressedName = 0x0020;
 constexpr std::size_t kVkNameLength = 6;
 constexpr std::size_t kVkFlags = 0x14;
 constexpr std::size_t kVkName = 0x18;
+constexpr std::size_t kVkType = 0x10;
 constexpr std::uint16_t kVkCompressedName = 0x0001;
 
 Error NotFound(std::string what) { return Failure(std::move(what), kHiveNotFound); }
@@ -205,6 +206,8 @@ struct Hive::State {
   uid_t owner = 0;
   gid_t group = 0;
   std::vector<Change> changes;
+  CellRanges edited;          // what the value edits wrote since the hive was read
+  bool restructured = false;  // libhivex made or removed a key
   bool changed = false;
 
   hive_h* H() const { return hive.get(); }
@@ -299,6 +302,7 @@ struct Hive::State {
         if (*child == 0) return HivexError("cannot create the key \"" + text + "\"");
         if (Status synced = Sync(); !synced) return synced.error();
         changed = true;
+        restructured = true;
       }
       node = *child;
     }
@@ -318,7 +322,10 @@ struct Hive::State {
       errno = 0;
       Malloced<char> data(hivex_value_value(H(), value, &type, &length));
       if (!data && length != 0) return HivexError("cannot read the value \"" + *name + "\"");
-      values.push_back({std::move(*name), static_cast<std::uint32_t>(type),
+      // The type as stored: Windows lets any 32-bit number be one, which no
+      // enumeration of libhivex's holds.
+      if (value > bytes.size() || bytes.size() - value < kVkType + 4) return Failure("a value record past the end of the hive", kHiveDamaged);
+      values.push_back({std::move(*name), Le32At(bytes, value + kVkType),
                         data ? std::string(data.get(), length) : std::string()});
     }
     return values;
@@ -328,6 +335,7 @@ struct Hive::State {
   Status Reload(Status made) {
     if (!made) return made;
     changed = true;
+    SealBaseBlock(bytes);  // a new hive bin changes the header
     return Load();
   }
 
@@ -367,8 +375,45 @@ Expected<TreeModel> ModelOf(std::string bytes) {
   const hive_node_h root = hivex_root(state.H());
   if (root == 0) return HivexError("the hive has no root key");
   if (Status dumped = state.Dump(tree, root, {}); !dumped) return dumped.error();
-  // The root's own name is no part of what is compared.
   return tree;
+}
+
+// The keys at these paths (those that exist), with their values.
+Expected<TreeModel> ModelOfKeys(std::string bytes, const std::vector<std::string>& paths) {
+  Hive::State state;
+  state.bytes = std::move(bytes);
+  if (Status loaded = state.Load(); !loaded) return loaded.error();
+  TreeModel tree;
+  for (const std::string& path : paths) {
+    auto node = state.Key(path, false);
+    if (!node) {
+      if (node.error().code == kHiveNotFound) continue;
+      return node.error();
+    }
+    auto values = state.ValuesOf(*node);
+    if (!values) return values.error();
+    auto name = state.NodeName(*node);
+    if (!name) return name.error();
+    tree[AsciiLowered(path)] = KeyModel{path.empty() ? std::string() : std::move(*name), std::move(*values)};
+  }
+  return tree;
+}
+
+// Fails when a byte of the hive bins that no edit wrote is not as it was read.
+Status CheckUntouched(const std::string& before, const std::string& after, CellRanges edited) {
+  const std::size_t end = kBaseBlockBytes + Le32At(before, base::kBinsSize);
+  if (after.size() < end) return Failure("the new file is shorter than the hive read");
+  std::sort(edited.begin(), edited.end());
+  std::size_t at = kBaseBlockBytes;
+  auto same = [&](std::size_t from, std::size_t to) {
+    return from >= to || std::memcmp(before.data() + from, after.data() + from, to - from) == 0;
+  };
+  for (const auto& [offset, length] : edited) {
+    if (!same(at, std::min(offset, end))) return Failure("a cell no change concerns differs");
+    at = std::max(at, offset + length);
+  }
+  if (!same(at, end)) return Failure("a cell no change concerns differs");
+  return Ok();
 }
 
 }  // namespace
@@ -456,7 +501,7 @@ Status Hive::SetValue(std::string_view keyPath, const HiveValue& value) {
     if (existing.type == value.type && existing.data == value.data) return Ok();
     stored.name = existing.name;  // Windows keeps the name as first written
   }
-  if (Status made = s.Reload(StoreValueCells(s.bytes, *node, stored, index)); !made) return made;
+  if (Status made = s.Reload(StoreValueCells(s.bytes, *node, stored, index, s.edited)); !made) return made;
   s.changes.push_back({Change::Kind::SetValue, std::string(keyPath), value});
   return Ok();
 }
@@ -479,7 +524,7 @@ Status Hive::DeleteValue(std::string_view keyPath, std::string_view name) {
   if (!values) return values.error();
   for (std::size_t i = 0; i < values->size(); ++i) {
     if (!EqualsIgnoringCase((*values)[i].name, name)) continue;
-    if (Status made = s.Reload(RemoveValueCells(s.bytes, *node, i)); !made) return made;
+    if (Status made = s.Reload(RemoveValueCells(s.bytes, *node, i, s.edited)); !made) return made;
     s.changes.push_back({Change::Kind::DeleteValue, std::string(keyPath), {std::string(name), 0, {}}});
     return Ok();
   }
@@ -499,6 +544,7 @@ Status Hive::DeleteEmptyKey(std::string_view keyPath) {
   errno = 0;
   if (hivex_node_delete_child(s.H(), *node) != 0) return HivexError("cannot remove the key");
   s.changed = true;
+  s.restructured = true;
   if (Status synced = s.Sync(); !synced) return synced;
   s.changes.push_back({Change::Kind::DeleteKey, std::string(keyPath), {}});
   return Ok();
@@ -557,9 +603,19 @@ Status Hive::Commit() {
   if (!back) return fail(back.error());
   if (*back != out) return fail(Failure("the new file does not read back as it was written"));
   if (Status sound = CheckHiveImage(*back); !sound) return fail(sound.error().Context("the new file"));
-  auto written = ModelOf(std::move(*back));
+  // A key made or removed by libhivex may have moved any list: every key and
+  // value is compared. Value edits write only the cells they name: those keys
+  // are compared, and every other byte must be as read.
+  std::vector<std::string> keys;
+  for (const Change& change : s.changes) keys.push_back(change.keyPath);
+  if (!s.restructured) {
+    if (Status untouched = CheckUntouched(s.pristine, *back, s.edited); !untouched) {
+      return fail(untouched.error().Context("the new file is not what was meant"));
+    }
+  }
+  auto written = s.restructured ? ModelOf(std::move(*back)) : ModelOfKeys(std::move(*back), keys);
   if (!written) return fail(written.error().Context("the new file cannot be read back"));
-  auto meant = ModelOf(s.pristine);
+  auto meant = s.restructured ? ModelOf(s.pristine) : ModelOfKeys(s.pristine, keys);
   if (!meant) return fail(meant.error().Context("the hive as read cannot be read again"));
   for (const Change& change : s.changes) Apply(*meant, change);
   if (const std::string difference = FirstDifference(*meant, *written); !difference.empty()) {
@@ -579,6 +635,8 @@ Status Hive::Commit() {
   s.bytes = out;
   s.pristine = std::move(out);
   s.changes.clear();
+  s.edited.clear();
+  s.restructured = false;
   s.changed = false;
   if (::fsync(s.folder.Get()) != 0) return LastSystemError().Context(context + " (the folder was not flushed)");
   return Ok();

@@ -43,14 +43,16 @@ Expected<std::size_t> UsedCell(const std::string& hive, std::size_t at) {
   return length;
 }
 
-void FreeCell(std::string& hive, std::size_t at) {
+void FreeCell(std::string& hive, std::size_t at, CellRanges& edited) {
   auto length = UsedCell(hive, at);
-  if (length) PutLe32(hive, at, static_cast<std::uint32_t>(*length));
+  if (!length) return;
+  PutLe32(hive, at, static_cast<std::uint32_t>(*length));
+  edited.emplace_back(at, *length);
 }
 
 // A new allocated cell of at least `bytes` of data: a free cell large enough,
 // split when the rest can stand alone, else a new hive bin at the end.
-std::size_t Allocate(std::string& hive, std::size_t bytes) {
+std::size_t Allocate(std::string& hive, std::size_t bytes, CellRanges& edited) {
   const std::size_t need = (bytes + 4 + 7) / 8 * 8;
   const std::size_t end = kBaseBlockBytes + Le32At(hive, base::kBinsSize);
   for (std::size_t bin = kBaseBlockBytes; bin < end;) {
@@ -67,6 +69,7 @@ std::size_t Allocate(std::string& hive, std::size_t bytes) {
         PutLe32(hive, cell, static_cast<std::uint32_t>(-static_cast<std::int64_t>(taken)));
         std::fill(hive.begin() + static_cast<std::ptrdiff_t>(cell + 4),
                   hive.begin() + static_cast<std::ptrdiff_t>(cell + taken), '\0');
+        edited.emplace_back(cell, length);
         return cell;
       }
       cell += length;
@@ -83,6 +86,7 @@ std::size_t Allocate(std::string& hive, std::size_t bytes) {
   PutLe32(hive, cell, static_cast<std::uint32_t>(-static_cast<std::int64_t>(need)));
   if (binSize - 32 > need) PutLe32(hive, cell + need, static_cast<std::uint32_t>(binSize - 32 - need));
   PutLe32(hive, base::kBinsSize, static_cast<std::uint32_t>(end + binSize - kBaseBlockBytes));
+  edited.emplace_back(end, binSize);
   return cell;
 }
 
@@ -108,21 +112,24 @@ Expected<ValueList> ReadValueList(const std::string& hive, std::size_t key) {
   return list;
 }
 
-void WriteValueList(std::string& hive, std::size_t key, const ValueList& old, const std::vector<std::uint32_t>& offsets) {
+void WriteValueList(std::string& hive, std::size_t key, const ValueList& old, const std::vector<std::uint32_t>& offsets,
+                    CellRanges& edited) {
   std::size_t cell = old.cell;
   if (offsets.empty()) {
     cell = 0;
   } else if (cell == 0 || offsets.size() > old.offsets.size()) {
-    cell = Allocate(hive, 4 * offsets.size());
+    cell = Allocate(hive, 4 * offsets.size(), edited);
   }
+  if (cell != 0) edited.emplace_back(cell, 4 + 4 * offsets.size());
   for (std::size_t i = 0; i < offsets.size(); ++i) PutLe32(hive, cell + 4 + 4 * i, offsets[i]);
-  if (old.cell != 0 && old.cell != cell) FreeCell(hive, old.cell);
+  if (old.cell != 0 && old.cell != cell) FreeCell(hive, old.cell, edited);
+  edited.emplace_back(key, kNkMaxValueData + 4);
   PutLe32(hive, key + kNkValueCount, static_cast<std::uint32_t>(offsets.size()));
   PutLe32(hive, key + kNkValueList, cell == 0 ? kNoCell : Relative(cell));
 }
 
 // Frees a value record and the cells of its data.
-void FreeValue(std::string& hive, std::size_t vk) {
+void FreeValue(std::string& hive, std::size_t vk, CellRanges& edited) {
   auto length = UsedCell(hive, vk);
   if (!length || *length < kVkName || hive.compare(vk + 4, 2, "vk") != 0) return;
   const std::uint32_t size = Le32At(hive, vk + kVkDataSize);
@@ -135,21 +142,21 @@ void FreeValue(std::string& hive, std::size_t vk) {
       const std::size_t list = FileOffset(Le32At(hive, data + 8));
       auto listLength = UsedCell(hive, list);
       if (listLength && (*listLength - 4) / 4 >= segments) {
-        for (std::size_t i = 0; i < segments; ++i) FreeCell(hive, FileOffset(Le32At(hive, list + 4 + 4 * i)));
-        FreeCell(hive, list);
+        for (std::size_t i = 0; i < segments; ++i) FreeCell(hive, FileOffset(Le32At(hive, list + 4 + 4 * i)), edited);
+        FreeCell(hive, list, edited);
       }
     }
-    FreeCell(hive, data);
+    FreeCell(hive, data, edited);
   }
-  FreeCell(hive, vk);
+  FreeCell(hive, vk, edited);
 }
 
 // The data cell (or big data record) of new data; 0 for data kept inline.
-std::size_t StoreData(std::string& hive, const std::string& data) {
+std::size_t StoreData(std::string& hive, const std::string& data, CellRanges& edited) {
   if (data.size() <= 4) return 0;
   const bool big = data.size() > kBigDataSegmentBytes && Le32At(hive, base::kMinorVersion) >= kBigDataMinorVersion;
   if (!big) {
-    const std::size_t cell = Allocate(hive, data.size());
+    const std::size_t cell = Allocate(hive, data.size(), edited);
     hive.replace(cell + 4, data.size(), data);
     return cell;
   }
@@ -157,13 +164,15 @@ std::size_t StoreData(std::string& hive, const std::string& data) {
   std::vector<std::size_t> segments;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t length = std::min(kBigDataSegmentBytes, data.size() - i * kBigDataSegmentBytes);
-    const std::size_t cell = Allocate(hive, length);
+    // Four bytes to spare, as a full segment has them: libhivex reads a
+    // segment's cell but its last four bytes.
+    const std::size_t cell = Allocate(hive, length + 4, edited);
     hive.replace(cell + 4, length, data, i * kBigDataSegmentBytes, length);
     segments.push_back(cell);
   }
-  const std::size_t list = Allocate(hive, 4 * count);
+  const std::size_t list = Allocate(hive, 4 * count, edited);
   for (std::size_t i = 0; i < count; ++i) PutLe32(hive, list + 4 + 4 * i, Relative(segments[i]));
-  const std::size_t record = Allocate(hive, 8);
+  const std::size_t record = Allocate(hive, 8, edited);
   hive.replace(record + 4, 2, "db");
   PutLe16(hive, record + 6, static_cast<std::uint16_t>(count));
   PutLe32(hive, record + 8, Relative(list));
@@ -172,19 +181,20 @@ std::size_t StoreData(std::string& hive, const std::string& data) {
 
 }  // namespace
 
-Status RemoveValueCells(std::string& hive, std::size_t keyCell, std::size_t index) {
+Status RemoveValueCells(std::string& hive, std::size_t keyCell, std::size_t index, CellRanges& edited) {
   auto list = ReadValueList(hive, keyCell);
   if (!list) return list.error();
   if (index >= list->offsets.size()) return Failure("no such value", kHiveNotFound);
   std::vector<std::uint32_t> kept = list->offsets;
   kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(index));
   const std::size_t vk = FileOffset(list->offsets[index]);
-  WriteValueList(hive, keyCell, *list, kept);
-  FreeValue(hive, vk);
+  WriteValueList(hive, keyCell, *list, kept, edited);
+  FreeValue(hive, vk, edited);
   return Ok();
 }
 
-Status StoreValueCells(std::string& hive, std::size_t keyCell, const HiveValue& value, std::size_t replace) {
+Status StoreValueCells(std::string& hive, std::size_t keyCell, const HiveValue& value, std::size_t replace,
+                       CellRanges& edited) {
   const auto name = EncodeStoredName(value.name);
   if (!name) return Failure("the value's name is no WTF-8 text", EINVAL);
   if (name->bytes.size() > 0xFFFF) return Failure("the value's name is too long for a hive", EINVAL);
@@ -193,8 +203,8 @@ Status StoreValueCells(std::string& hive, std::size_t keyCell, const HiveValue& 
   if (!list) return list.error();
   if (replace != std::string::npos && replace >= list->offsets.size()) return Failure("no such value", kHiveNotFound);
 
-  const std::size_t data = StoreData(hive, value.data);
-  const std::size_t vk = Allocate(hive, kVkName - 4 + name->bytes.size());
+  const std::size_t data = StoreData(hive, value.data, edited);
+  const std::size_t vk = Allocate(hive, kVkName - 4 + name->bytes.size(), edited);
   hive.replace(vk + 4, 2, "vk");
   PutLe16(hive, vk + kVkNameLength, static_cast<std::uint16_t>(name->bytes.size()));
   if (data == 0) {
@@ -220,8 +230,8 @@ Status StoreValueCells(std::string& hive, std::size_t keyCell, const HiveValue& 
     old = FileOffset(offsets[replace]);
     offsets[replace] = Relative(vk);
   }
-  WriteValueList(hive, keyCell, *list, offsets);
-  if (old != 0) FreeValue(hive, old);
+  WriteValueList(hive, keyCell, *list, offsets, edited);
+  if (old != 0) FreeValue(hive, old, edited);
   // The key's largest name (in UTF-16 bytes) and data, which readers size buffers by.
   const auto nameBytes = static_cast<std::uint32_t>(name->units * 2);
   PutLe32(hive, keyCell + kNkMaxValueName, std::max(Le32At(hive, keyCell + kNkMaxValueName), nameBytes));

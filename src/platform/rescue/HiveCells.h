@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Expected.h"
 #include "platform/rescue/Hive.h"
@@ -18,11 +20,16 @@ namespace korbu::platform::rescue {
 /// The largest data one cell holds in a hive that knows big data.
 inline constexpr std::size_t kBigDataSegmentBytes = 16344;
 
+/// The byte ranges (offset, length) an edit wrote: cells taken, freed or
+/// changed. Every other byte of the hive stays as it was.
+using CellRanges = std::vector<std::pair<std::size_t, std::size_t>>;
+
 /// Removes the value at index of the key's value list and frees its cells.
-Status RemoveValueCells(std::string& hive, std::size_t keyCell, std::size_t index);
+Status RemoveValueCells(std::string& hive, std::size_t keyCell, std::size_t index, CellRanges& edited);
 
 /// Stores a value in the key: in place of the value at replace (its cells
 /// freed), or after the others when replace is npos.
-Status StoreValueCells(std::string& hive, std::size_t keyCell, const HiveValue& value, std::size_t replace);
+Status StoreValueCells(std::string& hive, std::size_t keyCell, const HiveValue& value, std::size_t replace,
+                       CellRanges& edited);
 
 }  // namespace korbu::platform::rescue

@@ -67,7 +67,7 @@ std::vector<Entry> ReadEntries(std::string_view log) {
 }
 
 void ApplyEntry(std::string& hive, const Entry& e) {
-  hive.resize(kBaseBlockBytes + e.binsSize, '\0');
+  if (hive.size() < kBaseBlockBytes + e.binsSize) hive.resize(kBaseBlockBytes + e.binsSize, '\0');
   std::size_t from = 0;
   for (std::size_t i = 0; i * 8 < e.refs.size(); ++i) {
     const std::size_t offset = Le32At(e.refs, i * 8);
