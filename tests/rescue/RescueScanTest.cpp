@@ -10,6 +10,7 @@
 
 #include "rescue/HiveFixture.h"
 #include "rescue/PrivateMounts.h"
+#include "rescue/RealHives.h"
 #include "rescue/WindowsVolume.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
@@ -142,6 +143,49 @@ TEST(RescueScan, RefusesToWriteAHibernatedWindowsOrADirtyHive) {
   std::filesystem::remove(hiberfil);
   MarkHiveDirty(infected.Volume().UserHive("carol"));
   ExpectRefused(infected, infected.Scan("--delete"), "is dirty");
+}
+
+// The scan and the dry run say beforehand what --clean would refuse, naming
+// every hive concerned; a dry run lists no change that changes nothing.
+TEST(RescueScan, RefusalsAreSeenBeforeTheyBite) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  HiveEdit(infected.Volume().UserHive("carol")).SetDword(kPolicies, "DisableTaskMgr", 0).Commit();
+  const ScriptRun preview = infected.Scan("--clean --dry-run");
+  EXPECT_FALSE(Has(preview, "dword:0 -> dword:0")) << preview.output;
+  EXPECT_TRUE(Has(preview, "dword:1 -> dword:0")) << preview.output;
+  EXPECT_FALSE(Has(preview, "will change nothing")) << preview.output;
+
+  MarkHiveDirty(infected.Volume().UserHive("carol"));
+  MarkHiveDirty(infected.Volume().UserHive("bob"));
+  for (const char* args : {"", "--clean --dry-run"}) {
+    const ScriptRun run = infected.Scan(args);
+    EXPECT_TRUE(Has(run, "--clean and --delete will change nothing")) << args << run.output;
+    EXPECT_TRUE(Has(run, infected.Volume().UserHive("carol") + " is dirty")) << args << run.output;
+    EXPECT_TRUE(Has(run, infected.Volume().UserHive("bob") + " is dirty")) << args << run.output;
+  }
+  EXPECT_TRUE(infected.RunValue());
+}
+
+// A dirty hive whose logs replay is read as Windows reads it, said so, and is
+// no reason to refuse; a clean that changes nothing in it leaves it untouched.
+TEST(RescueScan, ReadsADirtySystemHiveWithItsLogs) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  const std::string config = infected.Volume().Path("Windows/System32/config");
+  if (!PlaceRealHive("regipy_SYSTEM_B", config, "SYSTEM") ||
+      !PlaceRealHive("regipy_SYSTEM_B.LOG1", config, "SYSTEM.LOG1") ||
+      !PlaceRealHive("regipy_SYSTEM_B.LOG2", config, "SYSTEM.LOG2")) {
+    GTEST_SKIP() << "no ../shared/test-hives (or no xz to unpack them)";
+  }
+  const std::string system = FileBytes(infected.Volume().System());
+  const ScriptRun clean = infected.Scan("--clean");
+  EXPECT_TRUE(Has(clean, infected.Volume().System() + " is read with its transaction logs replayed (SYSTEM.LOG1, "
+                                                       "SYSTEM.LOG2)"))
+      << clean.output;
+  EXPECT_TRUE(Has(clean, "Recorded as action ")) << clean.output;
+  EXPECT_FALSE(infected.RunValue());
+  EXPECT_TRUE(FileBytes(infected.Volume().System()) == system) << "SYSTEM had nothing to change";
 }
 
 TEST(RescueScan, RefusesToWriteAReadOnlyMount) {
