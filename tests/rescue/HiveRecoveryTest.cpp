@@ -229,3 +229,69 @@ TEST(HiveRecovery, AHiveWithoutAChangeIsNotWritten) {
 
 }  // namespace
 }  // namespace korbu::platform::rescue
+
+namespace korbu::platform::rescue {
+namespace {
+
+// A log of the format before Windows 8.1, as its published description lays it
+// out: the first sector of the base block (file type 1), a dirty vector of
+// 512-byte pages of the hive bins, then those pages.
+std::string OldFormatLog(const std::string& from, const std::string& to) {
+  std::string log = to.substr(0, 512);
+  PutLe32(log, base::kFileType, 1);
+  log.replace(base::kTimestamp, 8, from, base::kTimestamp, 8);
+  SealBaseBlock(log);
+  const std::size_t pages = (to.size() - kBaseBlockBytes) / 512;
+  std::string bitmap((pages + 7) / 8, '\0');
+  std::string dirty;
+  for (std::size_t page = 0; page < pages; ++page) {
+    const std::size_t at = kBaseBlockBytes + page * 512;
+    if (from.compare(at, 512, to, at, 512) == 0) continue;
+    bitmap[page / 8] = static_cast<char>(bitmap[page / 8] | (1 << (page % 8)));
+    dirty += to.substr(at, 512);
+  }
+  log += "DIRT" + bitmap;
+  log.resize((log.size() + 511) / 512 * 512, '\0');
+  return log + dirty;
+}
+
+TEST(HiveRecovery, ReplaysALogOfTheOldFormat) {
+  test::TempTree tree;
+  const std::string path = tree.Path("NTUSER.DAT");
+  test::WriteEmptyHive(path, {{u"Worm", 4, test::DwordData(1)}});
+  const std::string before = test::FileBytes(path);
+  auto folder = Folder::Open(tree.Path());
+  ASSERT_TRUE(folder);
+  {
+    auto hive = Hive::Open(*folder, "NTUSER.DAT", Hive::Access::Write);
+    ASSERT_TRUE(hive) << hive.Reason();
+    ASSERT_TRUE(hive->SetValue("", {"Worm", 4, test::DwordData(0)}));
+    ASSERT_TRUE(hive->SetValue("", {"Logged", 1, test::StringData("only in the log")}));
+    ASSERT_TRUE(hive->Commit());
+  }
+  const std::string after = test::FileBytes(path);
+  ASSERT_EQ(after.size(), before.size()) << "the test wants the change inside the first bin";
+
+  // The crash: the log is written, the hive is not.
+  test::WriteFileBytes(path, before);
+  test::MarkHiveDirty(path);
+  const std::string dirty = test::FileBytes(path);
+  test::WriteFileBytes(tree.Path("NTUSER.DAT.LOG"), OldFormatLog(dirty, after));
+  auto hive = Hive::Open(*folder, "NTUSER.DAT", Hive::Access::Read);
+  ASSERT_TRUE(hive) << hive.Reason();
+  EXPECT_EQ(hive->Replay().used, std::vector<std::string>{"NTUSER.DAT.LOG"});
+  EXPECT_EQ(hive->Value("", "Logged")->data, test::StringData("only in the log"));
+  EXPECT_EQ(hive->Value("", "Worm")->data, test::DwordData(0));
+
+  // A log of another state of the hive (its time stamp differs) is not applied.
+  std::string other = after;
+  other[base::kTimestamp] = static_cast<char>(other[base::kTimestamp] ^ 1);
+  SealBaseBlock(other);
+  test::WriteFileBytes(tree.Path("NTUSER.DAT.LOG"), OldFormatLog(other, after));
+  auto refused = Hive::Open(*folder, "NTUSER.DAT", Hive::Access::Write);
+  ASSERT_FALSE(refused);
+  EXPECT_NE(refused.Reason().find("cannot be replayed"), std::string::npos) << refused.Reason();
+}
+
+}  // namespace
+}  // namespace korbu::platform::rescue

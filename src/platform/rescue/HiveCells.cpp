@@ -100,7 +100,7 @@ struct ValueList {
 Expected<ValueList> ReadValueList(const std::string& hive, std::size_t key) {
   auto keyLength = UsedCell(hive, key);
   if (!keyLength) return keyLength.error();
-  if (*keyLength < kNkValueList + 4 || hive.compare(key + 4, 2, "nk") != 0) return Broken("no key record");
+  if (*keyLength < kNkMaxValueData + 4 || hive.compare(key + 4, 2, "nk") != 0) return Broken("no key record");
   ValueList list;
   const std::size_t count = Le32At(hive, key + kNkValueCount);
   if (count == 0) return list;

@@ -91,11 +91,14 @@ Expected<HiveReplay> ReplayNew(std::string& hive, const std::vector<const HiveLo
   HiveReplay replay;
   std::uint32_t sequence = next->first;
   for (; next != bySequence.end() && next->first == sequence; ++next, ++sequence) {
+    // Bins the hive grew by are pages of the log: an entry claiming more is bogus.
+    if (next->second.first.binsSize > hive.size() + next->second.second->bytes.size()) break;
     ApplyEntry(hive, next->second.first);
     replay.sequence = next->first;
     const std::string& name = next->second.second->name;
     if (std::find(replay.used.begin(), replay.used.end(), name) == replay.used.end()) replay.used.push_back(name);
   }
+  if (replay.used.empty()) return Failure("the first entry of its logs that follows the hive's own state is bogus");
   replay.replayed = true;
   return replay;
 }
@@ -109,6 +112,8 @@ Expected<HiveReplay> ReplayOld(std::string& hive, const HiveLog& log) {
     return Failure(log.name + " belongs to another state of the hive");
   }
   const std::size_t bins = Le32At(log.bytes, base::kBinsSize);
+  // Bins the hive grew by are pages of the log: no more can be new.
+  if (bins > hive.size() + log.bytes.size()) return Failure(log.name + " claims more hive bins than it can hold");
   const std::size_t bits = bins / kSector;
   const std::size_t vectorBytes = 4 + (bits + 7) / 8;
   if (log.bytes.size() < kSector + vectorBytes || log.bytes.compare(kSector, 4, "DIRT") != 0) {
@@ -120,7 +125,7 @@ Expected<HiveReplay> ReplayOld(std::string& hive, const HiveLog& log) {
   for (std::size_t bit = 0; bit < bits; ++bit) {
     const auto byte = static_cast<unsigned char>(log.bytes[kSector + 4 + bit / 8]);
     if ((byte & (1u << (bit % 8))) == 0) continue;
-    if (log.bytes.size() - page < kSector) return Failure(log.name + " is cut short");
+    if (page > log.bytes.size() || log.bytes.size() - page < kSector) return Failure(log.name + " is cut short");
     recovered.replace(kBaseBlockBytes + bit * kSector, kSector, log.bytes, page, kSector);
     page += kSector;
   }
