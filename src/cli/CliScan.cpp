@@ -81,11 +81,18 @@ int RunCli(const std::vector<std::string>& args) {
       return Fail("no Windows installation at " + root + ": " + found.error().reason);
     }
     if (pathsToScan.empty()) pathsToScan = platform::SystemUserFolders();
-    // Said at once: the scan goes on all the same.
-    if (options.action != Action::None && !options.dryRun) {
-      if (const Status writable = platform::ChosenSystemWritable(); !writable) {
-        std::cerr << "korbu-scan: " << ReadableFileName("nothing will be changed: " + writable.error().reason) << "\n";
-      }
+    // Said at once, before a scan, a dry run or a clean: the scan goes on all
+    // the same, and the user knows before the changes are asked for that they
+    // would be refused.
+    for (const std::string& note : platform::ChosenSystemNotes()) {
+      std::cerr << "korbu-scan: " << ReadableFileName(note) << "\n";
+    }
+    if (const Status writable = platform::ChosenSystemWritable(); !writable) {
+      const bool acting = options.action != Action::None && !options.dryRun;
+      std::cerr << "korbu-scan: "
+                << ReadableFileName((acting ? "nothing will be changed: " : "--clean and --delete will change nothing: ") +
+                                    writable.error().reason)
+                << "\n";
     }
   }
 

@@ -71,10 +71,15 @@ std::vector<std::string> SystemUserFolders();
 Status ChosenSystemFound();
 
 /// Whether the chosen system may be changed without losing data: for a Windows
-/// volume, fails with the reason when it is mounted read-only, Windows is
-/// hibernated (or shut down with fast start-up) or one of its hives is dirty;
+/// volume, fails with every reason at once when it is mounted read-only, Windows
+/// is hibernated (or shut down with fast start-up), or hives are damaged or
+/// dirty with no log that replays (each named);
 /// Ok for the others, whose writes fail one by one if at all.
 Status ChosenSystemWritable();
+
+/// What the user should know of how the chosen system is read: for a Windows
+/// volume, each hive recovered from its transaction logs; none for the others.
+std::vector<std::string> ChosenSystemNotes();
 
 /// Makes the calls of this thread act on another system while it lives; nests.
 class ScopedWindowsSystem {

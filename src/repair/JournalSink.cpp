@@ -186,9 +186,7 @@ Status JournalSink::WriteRegString(platform::RootKey root, std::string_view valu
 }
 
 Status JournalSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
-  std::string data;
-  for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>((value >> shift) & 0xFFu);
-  const Status recorded = RecordRegistry(root, valuePath, RegistryData{platform::kRegDword, data});
+  const Status recorded = RecordRegistry(root, valuePath, RegistryData{platform::kRegDword, DwordData(value)});
   if (!recorded) return recorded;
   return Made(inner_.WriteRegDWord(root, valuePath, value));
 }

@@ -57,6 +57,12 @@ std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey ro
   return value ? CurrentRegistryValue(*value) : std::nullopt;
 }
 
+std::string DwordData(std::uint32_t value) {
+  std::string data;
+  for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>((value >> shift) & 0xFFu);
+  return data;
+}
+
 std::string FormatRegistryData(const std::optional<platform::RegistryValue>& value) {
   if (!value) return "(none)";
   const std::string& data = value->data;

@@ -2,6 +2,7 @@
 // Looking at one registry value without changing it: what the repair needs to
 // show a value's current data and to tell afterwards whether a value is gone.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,9 @@ ValuePresence RegistryLocationPresence(std::string_view location);
 /// The value's type and data, when it exists.
 std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueLocation& value);
 std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath);
+
+/// REG_DWORD data as the registry holds it: four bytes, little-endian.
+std::string DwordData(std::uint32_t value);
 
 /// Data in a form for people: a string quoted when the text is its whole data,
 /// a DWORD in decimal, anything else as hex bytes, and "(none)" for a value that

@@ -188,17 +188,23 @@ Status PreviewSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
   return Ok();
 }
 
+// A value set to the type and data it holds changes nothing, and is not listed.
+void PreviewSink::PlanRegistryWrite(platform::RootKey root, std::string_view valuePath, std::uint32_t type,
+                                    const std::string& data, std::string after) {
+  const auto current = CurrentRegistryValue(root, valuePath);
+  if (current && current->type == type && current->data == data) return;
+  changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath), FormatRegistryData(current),
+                      std::move(after), {}});
+}
+
 Status PreviewSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
-  changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath),
-                      FormatRegistryData(CurrentRegistryValue(root, valuePath)),
-                      "\"" + std::string(text) + "\"", {}});
+  PlanRegistryWrite(root, valuePath, platform::kRegSz, platform::RegistryStringData(text),
+                    "\"" + std::string(text) + "\"");
   return Ok();
 }
 
 Status PreviewSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
-  changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath),
-                      FormatRegistryData(CurrentRegistryValue(root, valuePath)),
-                      "dword:" + std::to_string(value), {}});
+  PlanRegistryWrite(root, valuePath, platform::kRegDword, DwordData(value), "dword:" + std::to_string(value));
   return Ok();
 }
 

@@ -142,6 +142,8 @@ class PreviewSink final : public ChangeSink {
   std::vector<PlannedChange> TakeChanges();
 
  private:
+  void PlanRegistryWrite(platform::RootKey root, std::string_view valuePath, std::uint32_t type,
+                         const std::string& data, std::string after);
   std::vector<PlannedChange> changes_;
 };
 

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "rescue/HiveFixture.h"
 #include "support/PrivateMounts.h"
+#include "rescue/RealHives.h"
 #include "rescue/WindowsVolume.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
@@ -26,7 +28,9 @@ constexpr const char* kWormValue = "Tok-Cirrhatus";
 // bob's tools locked, the machine's programs opened through it.
 class InfectedVolume {
  public:
-  InfectedVolume() {
+  /// prepare: changes the volume's hives before the worm comes.
+  explicit InfectedVolume(const std::function<void(const WindowsVolume&)>& prepare = {}) {
+    if (prepare) prepare(volume_);
     worm_ = volume_.Write("Users/alice/AppData/Local/smss.exe", VariantFile(1));
     Merge(volume_.UserHive("alice"), "HKEY_CURRENT_USER", kRun,
           "\"Tok-Cirrhatus\"=\"C:\\\\Users\\\\alice\\\\AppData\\\\Local\\\\smss.exe\"\n");
@@ -64,6 +68,7 @@ class InfectedVolume {
  private:
   // A .reg file merged into a hive, as hivexregedit takes it: each key above
   // the one given its own section.
+ public:
   static void Merge(const std::string& hive, const std::string& prefix, const std::string& keyPath,
                     const std::string& values) {
     std::string reg = "Windows Registry Editor Version 5.00\n";
@@ -77,6 +82,8 @@ class InfectedVolume {
                                         ShellQuote(hive) + " " + ShellQuote(file));
     ASSERT_EQ(merged.status, 0) << merged.output << reg;
   }
+
+ private:
 
   WindowsVolume volume_;
   TempTree data_;
@@ -142,6 +149,83 @@ TEST(RescueScan, RefusesToWriteAHibernatedWindowsOrADirtyHive) {
   std::filesystem::remove(hiberfil);
   MarkHiveDirty(infected.Volume().UserHive("carol"));
   ExpectRefused(infected, infected.Scan("--delete"), "is dirty");
+}
+
+// The scan and the dry run say beforehand what --clean would refuse, naming
+// every hive concerned; a dry run lists no change that changes nothing.
+TEST(RescueScan, RefusalsAreSeenBeforeTheyBite) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  HiveEdit(infected.Volume().UserHive("carol")).SetDword(kPolicies, "DisableTaskMgr", 0).Commit();
+  const ScriptRun preview = infected.Scan("--clean --dry-run");
+  EXPECT_FALSE(Has(preview, "dword:0 -> dword:0")) << preview.output;
+  EXPECT_TRUE(Has(preview, "dword:1 -> dword:0")) << preview.output;
+  EXPECT_FALSE(Has(preview, "will change nothing")) << preview.output;
+
+  MarkHiveDirty(infected.Volume().UserHive("carol"));
+  MarkHiveDirty(infected.Volume().UserHive("bob"));
+  for (const char* args : {"", "--clean --dry-run"}) {
+    const ScriptRun run = infected.Scan(args);
+    EXPECT_TRUE(Has(run, "--clean and --delete will change nothing")) << args << run.output;
+    EXPECT_TRUE(Has(run, infected.Volume().UserHive("carol") + " is dirty")) << args << run.output;
+    EXPECT_TRUE(Has(run, infected.Volume().UserHive("bob") + " is dirty")) << args << run.output;
+  }
+  EXPECT_TRUE(infected.RunValue());
+}
+
+// A dirty hive whose logs replay is read as Windows reads it, said so, and is
+// no reason to refuse; a clean that changes nothing in it leaves it untouched.
+TEST(RescueScan, ReadsADirtySystemHiveWithItsLogs) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  const std::string config = infected.Volume().Path("Windows/System32/config");
+  if (!PlaceRealHive("regipy_SYSTEM_B", config, "SYSTEM") ||
+      !PlaceRealHive("regipy_SYSTEM_B.LOG1", config, "SYSTEM.LOG1") ||
+      !PlaceRealHive("regipy_SYSTEM_B.LOG2", config, "SYSTEM.LOG2")) {
+    GTEST_SKIP() << "no ../shared/test-hives (or no xz to unpack them)";
+  }
+  const std::string system = FileBytes(infected.Volume().System());
+  const ScriptRun clean = infected.Scan("--clean");
+  EXPECT_TRUE(Has(clean, infected.Volume().System() + " is read with its transaction logs replayed (SYSTEM.LOG1, "
+                                                       "SYSTEM.LOG2)"))
+      << clean.output;
+  EXPECT_TRUE(Has(clean, "Recorded as action ")) << clean.output;
+  EXPECT_FALSE(infected.RunValue());
+  EXPECT_TRUE(FileBytes(infected.Volume().System()) == system) << "SYSTEM had nothing to change";
+}
+
+// A real Windows 7 user hive: the worm's Run value goes, the real one beside it
+// and a value too big for one cell stay byte for byte, and the undo brings it back.
+TEST(RescueScan, CleansARealUserHiveKeepingTheValuesBeside) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  bool placed = false;
+  InfectedVolume infected([&](const WindowsVolume& volume) {
+    placed = PlaceRealHive("regipy_NTUSER.DAT", volume.Path("Users/alice"), "NTUSER.DAT");
+    std::string big = "\"Blob\"=hex:";
+    for (int i = 0; i < 20000; ++i) big += (i == 0 ? "" : ",") + std::string(i % 2 ? "5a" : "a5");
+    if (placed) InfectedVolume::Merge(volume.UserHive("alice"), "HKEY_CURRENT_USER", kRun, big + "\n");
+  });
+  if (!placed) GTEST_SKIP() << "no ../shared/test-hives (or no xz to unpack them)";
+  const std::string alice = infected.Volume().UserHive("alice");
+  const auto sidebar = ReadHiveValue(alice, kRun, "Sidebar");
+  const auto blob = ReadHiveValue(alice, kRun, "Blob");
+  const auto runValue = infected.RunValue();
+  ASSERT_TRUE(sidebar && blob && runValue);
+  ASSERT_EQ(blob->data.size(), 20000u);
+
+  const ScriptRun clean = infected.Scan("--clean");
+  EXPECT_TRUE(Has(clean, "Recorded as action ")) << clean.output;
+  EXPECT_FALSE(Has(clean, "ERROR")) << clean.output;
+  EXPECT_FALSE(infected.RunValue());
+  EXPECT_EQ(ReadHiveValue(alice, kRun, "Sidebar"), sidebar);
+  EXPECT_EQ(ReadHiveValue(alice, kRun, "Blob"), blob);
+  const ScriptRun shell = RunCommand("hivexsh -w " + ShellQuote(alice) + " < /dev/null 2>&1");
+  EXPECT_EQ(shell.status, 0) << shell.output;
+
+  const ScriptRun undo = RunCommand(infected.Command("--undo last"));
+  EXPECT_EQ(undo.status, 0) << undo.output;
+  EXPECT_EQ(infected.RunValue(), runValue);
+  EXPECT_EQ(ReadHiveValue(alice, kRun, "Blob"), blob);
 }
 
 TEST(RescueScan, RefusesToWriteAReadOnlyMount) {

@@ -1,6 +1,7 @@
 #include "platform/rescue/HiveNames.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace korbu::platform::rescue {
 namespace {
@@ -83,12 +84,57 @@ Status CheckWritableName(std::string_view name) {
   for (std::size_t i = 0; i < name.size();) {
     const std::size_t length = name[i] == '\0' ? 0 : SequenceLength(name, i);
     if (length == 0) {
-      return Failure("libhivex cannot write the name \"" + std::string(name.substr(0, i)) +
-                     "...\" exactly (it holds a zero unit or a lone surrogate)");
+      return Failure("libhivex cannot write the name \"" + std::string(name) +
+                     "\" exactly (it holds a zero unit or a lone surrogate)");
     }
     i += length;
   }
   return Ok();
+}
+
+}  // namespace korbu::platform::rescue
+
+namespace korbu::platform::rescue {
+
+std::optional<StoredName> EncodeStoredName(std::string_view name) {
+  std::vector<std::uint32_t> points;
+  for (std::size_t i = 0; i < name.size();) {
+    const auto lead = static_cast<unsigned char>(name[i]);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || name.size() - i < length) return std::nullopt;
+    std::uint32_t cp = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(name[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      cp = (cp << 6) | (next & 0x3Fu);
+    }
+    // Overlong forms are no WTF-8; a surrogate alone is.
+    constexpr std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[length] || cp > 0x10FFFF) return std::nullopt;
+    points.push_back(cp);
+    i += length;
+  }
+  StoredName out;
+  for (std::uint32_t cp : points) out.compressed = out.compressed && cp < 0x100;
+  for (std::uint32_t cp : points) {
+    if (out.compressed) {
+      out.bytes.push_back(static_cast<char>(cp));
+      ++out.units;
+      continue;
+    }
+    auto unit = [&](std::uint32_t u) {
+      out.bytes.push_back(static_cast<char>(u & 0xFF));
+      out.bytes.push_back(static_cast<char>(u >> 8));
+      ++out.units;
+    };
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return out;
 }
 
 }  // namespace korbu::platform::rescue

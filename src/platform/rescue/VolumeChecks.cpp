@@ -1,20 +1,15 @@
 #include "platform/rescue/VolumeChecks.h"
 
-#include <array>
 #include <cstdint>
 
 #include "platform/AsciiCase.h"
 #include "platform/SystemError.h"
 #include "platform/WindowsSystem.h"
+#include "platform/rescue/HiveFile.h"
 #include "platform/rescue/RescueSupport.h"
 
 namespace korbu::platform::rescue {
 namespace {
-
-std::uint32_t Le32(const char* p) {
-  const auto b = [&](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])); };
-  return b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24);
-}
 
 // Reads the first bytes of a file; fewer when it is shorter.
 Expected<std::string> ReadHead(const Folder& folder, const std::string& name, std::size_t count) {
@@ -57,18 +52,9 @@ Status CheckNotHibernated(const Folder& root) {
 }
 
 Status CheckHiveClean(const Folder& folder, const std::string& name) {
-  auto head = ReadHead(folder, name, 12);
-  if (!head) return head.error();
-  const std::string path = folder.PathOf(name);
-  if (head->size() < 12 || head->compare(0, 4, "regf") != 0) return Failure(path + " is not a registry hive");
-  const std::uint32_t primary = Le32(head->data() + 4);
-  const std::uint32_t secondary = Le32(head->data() + 8);
-  if (primary != secondary) {
-    return Failure("the hive " + path + " is dirty (sequence numbers " + std::to_string(primary) + " and " +
-                   std::to_string(secondary) + "): changes wait in its .LOG1/.LOG2 files, which libhivex does not "
-                   "replay; start Windows and shut it down fully first");
-  }
-  return Ok();
+  auto hive = LoadHive(folder, name);
+  if (!hive) return hive.error();
+  return hive->writable;
 }
 
 }  // namespace korbu::platform::rescue

@@ -18,8 +18,8 @@ Status CheckWritableVolume(const Folder& folder);
 /// that cannot be read fails too.
 Status CheckNotHibernated(const Folder& root);
 
-/// Fails when a hive is dirty: the two sequence numbers of its base block differ,
-/// so changes wait in its .LOG1/.LOG2 files, which libhivex does not replay.
+/// Fails when a hive must not be written: it is damaged, or it is dirty (its two
+/// sequence numbers differ, or its checksum is wrong) and no log of it replays.
 Status CheckHiveClean(const Folder& folder, const std::string& name);
 
 }  // namespace korbu::platform::rescue

@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "platform/WindowsSystemChoice.h"
+#include "platform/rescue/HiveFile.h"
 #include "platform/rescue/InstallationRegistry.h"
 #include "platform/rescue/UserFolders.h"
 #include "platform/rescue/VolumeChecks.h"
@@ -92,6 +93,18 @@ Status ChosenSystemFound() {
   return installation ? Ok() : Status(installation.error());
 }
 
+namespace {
+
+// Every hive a repair may write: the machine's and each user's.
+std::vector<std::pair<std::string, std::string>> RepairedHives(const rescue::WindowsInstallation& found) {
+  std::vector<std::pair<std::string, std::string>> hives = {{found.config, found.softwareHive},
+                                                            {found.config, found.systemHive}};
+  for (const rescue::WindowsUser& user : found.users) hives.emplace_back(user.profile, user.hiveName);
+  return hives;
+}
+
+}  // namespace
+
 Status ChosenSystemWritable() {
   if (!rescue::VolumeChosen()) return Ok();
   auto installation = rescue::ChosenInstallation();
@@ -99,18 +112,40 @@ Status ChosenSystemWritable() {
   const rescue::WindowsInstallation& found = **installation;
   const auto root = Folder::Open(found.root);
   if (!root) return LastSystemError().Context("cannot open " + found.root);
-  if (Status writable = rescue::CheckWritableVolume(*root); !writable) return writable;
-  if (Status awake = rescue::CheckNotHibernated(*root); !awake) return awake;
-  // Every hive a repair may write: the machine's and each user's.
-  std::vector<std::pair<std::string, std::string>> hives = {{found.config, found.softwareHive},
-                                                            {found.config, found.systemHive}};
-  for (const rescue::WindowsUser& user : found.users) hives.emplace_back(user.profile, user.hiveName);
-  for (const auto& [folderPath, name] : hives) {
+  // Every reason at once, each hive named: the user mends them all in one go.
+  std::vector<std::string> reasons;
+  if (Status writable = rescue::CheckWritableVolume(*root); !writable) reasons.push_back(writable.Reason());
+  if (Status awake = rescue::CheckNotHibernated(*root); !awake) reasons.push_back(awake.Reason());
+  for (const auto& [folderPath, name] : RepairedHives(found)) {
     const auto folder = Folder::Open(folderPath);
-    if (!folder) return LastSystemError().Context("cannot open " + folderPath);
-    if (Status clean = rescue::CheckHiveClean(*folder, name); !clean) return clean;
+    if (!folder) {
+      reasons.push_back(LastSystemError().Context("cannot open " + folderPath).reason);
+    } else if (Status clean = rescue::CheckHiveClean(*folder, name); !clean) {
+      reasons.push_back(clean.Reason());
+    }
   }
-  return Ok();
+  if (reasons.empty()) return Ok();
+  std::string joined;
+  for (const std::string& reason : reasons) joined += (joined.empty() ? "" : "; ") + reason;
+  return Failure(joined);
+}
+
+std::vector<std::string> ChosenSystemNotes() {
+  std::vector<std::string> notes;
+  if (!rescue::VolumeChosen()) return notes;
+  auto installation = rescue::ChosenInstallation();
+  if (!installation) return notes;
+  for (const auto& [folderPath, name] : RepairedHives(**installation)) {
+    const auto folder = Folder::Open(folderPath);
+    if (!folder) continue;
+    auto hive = rescue::LoadHive(*folder, name);
+    if (!hive || !hive->replay.replayed) continue;
+    std::string logs;
+    for (const std::string& log : hive->replay.used) logs += (logs.empty() ? "" : ", ") + log;
+    notes.push_back("the hive " + hive->path + " is read with its transaction logs replayed (" + logs +
+                    "), as Windows reads it");
+  }
+  return notes;
 }
 
 std::vector<std::string> SystemUsers() {

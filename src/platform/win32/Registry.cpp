@@ -78,6 +78,7 @@ std::vector<std::string> SystemUsers() { return {}; }
 std::vector<std::string> SystemUserFolders() { return {}; }
 Status ChosenSystemFound() { return Reachable(); }
 Status ChosenSystemWritable() { return Reachable(); }
+std::vector<std::string> ChosenSystemNotes() { return {}; }
 
 // Windows tells its special folders and environment through the shell and the
 // process, not through keys a task would read ahead.
