@@ -1,0 +1,72 @@
+#include "guard/GuardReport.h"
+
+#include <syslog.h>
+
+#include <iostream>
+
+#include "cli/DisplayText.h"
+#include "guard/DesktopNotice.h"
+#include "guard/GuardRecords.h"
+
+namespace korbu::guard {
+
+GuardReport::GuardReport(ReportSettings settings, GuardStatus& status) : settings_(settings), status_(status) {
+  if (settings_.syslog) ::openlog("korbu-guard", LOG_PID, LOG_DAEMON);
+}
+
+GuardReport::~GuardReport() {
+  if (settings_.syslog) ::closelog();
+}
+
+// Every name was made readable before: nothing a file's owner chose reaches the
+// log or the terminal unescaped.
+void GuardReport::Line(int priority, const std::string& text) {
+  const std::lock_guard lock(mutex_);
+  std::cerr << "korbu-guard: " << text << std::endl;
+  if (settings_.syslog) ::syslog(priority, "%s", text.c_str());
+}
+
+void GuardReport::Info(const std::string& text) { Line(LOG_INFO, cli::ReadableFileName(text)); }
+
+void GuardReport::Watching(const std::string& what) {
+  const std::string readable = cli::ReadableFileName(what);
+  status_.Watching(readable);
+  Line(LOG_INFO, "watching " + readable);
+}
+
+void GuardReport::Refused(const std::string& path, const std::string& virus, int pid) {
+  const std::string file = cli::ReadableFileName(path);
+  const std::string name = cli::ReadableFileName(virus);
+  std::string text = "refused " + file + ": " + name + " (process " + std::to_string(pid) + ")";
+  const auto note = RecordNote(kRefusedAction, path, virus);
+  text += note ? ", recorded as " + *note : ", not recorded: " + cli::ReadableFileName(note.error().reason);
+  status_.Refused(file + ": " + name);
+  Line(LOG_WARNING, text);
+  if (settings_.notify) NotifyDesktopUsers("A virus was stopped", name + " in " + file + " was not allowed to run.");
+}
+
+void GuardReport::Found(const std::string& path, const std::string& virus, const std::string& how,
+                        const platform::FileStatus* identity) {
+  const std::string file = cli::ReadableFileName(path);
+  const std::string name = cli::ReadableFileName(virus);
+  std::string text = "found " + file + ": " + name + " (" + how + ")";
+  if (settings_.quarantine && identity != nullptr) {
+    const auto action = QuarantineFound(path, virus, *identity);
+    text += action ? ", quarantined as action " + *action + " (korbu-scan --undo " + *action + " gives it back)"
+                   : ", not quarantined: " + cli::ReadableFileName(action.error().reason);
+  } else {
+    const auto note = RecordNote(kFoundAction, path, virus);
+    text += note ? ", recorded as " + *note : ", not recorded: " + cli::ReadableFileName(note.error().reason);
+  }
+  status_.Found(file + ": " + name);
+  Line(LOG_WARNING, text);
+  if (settings_.notify) NotifyDesktopUsers("A virus was found", name + " in " + file + ".");
+}
+
+void GuardReport::LetGo(const std::string& path, const std::string& why) {
+  const std::string text = cli::ReadableFileName(path) + ": " + cli::ReadableFileName(why);
+  status_.LetGo(text);
+  Line(LOG_NOTICE, "let go unjudged " + text);
+}
+
+}  // namespace korbu::guard

@@ -1,0 +1,46 @@
+#pragma once
+// Where the guard tells what it did: a line on standard error, the system log,
+// the recorded actions (korbu-scan --history), a desktop notification and the
+// status. Callable from every thread.
+
+#include <mutex>
+#include <string>
+
+#include "guard/GuardStatus.h"
+#include "platform/FolderHandle.h"
+
+namespace korbu::guard {
+
+struct ReportSettings {
+  bool syslog = true;
+  bool notify = true;
+  bool quarantine = false;
+};
+
+class GuardReport {
+ public:
+  GuardReport(ReportSettings settings, GuardStatus& status);
+  ~GuardReport();
+  GuardReport(const GuardReport&) = delete;
+  GuardReport& operator=(const GuardReport&) = delete;
+
+  /// A plain line: start, stop, what is watched, a failure of the guard itself.
+  void Info(const std::string& text);
+  void Watching(const std::string& what);
+  /// An access to a detected program was refused; pid: the process refused.
+  void Refused(const std::string& path, const std::string& virus, int pid);
+  /// A detected file written (how: "written", "on a new volume"); with
+  /// quarantine, the very file judged (identity) goes there.
+  void Found(const std::string& path, const std::string& virus, const std::string& how,
+             const platform::FileStatus* identity);
+  /// An access let go without a whole verdict, and why.
+  void LetGo(const std::string& path, const std::string& why);
+
+ private:
+  void Line(int priority, const std::string& text);
+  ReportSettings settings_;
+  GuardStatus& status_;
+  std::mutex mutex_;
+};
+
+}  // namespace korbu::guard

@@ -1,0 +1,75 @@
+#include "guard/JudgeWorkers.h"
+
+#include <algorithm>
+
+namespace korbu::guard {
+
+int JudgeWorkers::ThreadsFor(int count) {
+  if (count > 0) return count;
+  return static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+}
+
+JudgeWorkers::JudgeWorkers(int count, Handler handler) : handler_(std::move(handler)) {
+  const int threads = ThreadsFor(count);
+  for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+}
+
+JudgeWorkers::~JudgeWorkers() { Stop(); }
+
+void JudgeWorkers::Stop() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& thread : threads_) {
+    if (thread.joinable()) thread.join();
+  }
+  threads_.clear();
+}
+
+void JudgeWorkers::Push(Judgement judgement) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    switch (judgement.kind) {
+      case Judgement::Kind::Access: access_.push_back(std::move(judgement)); break;
+      case Judgement::Kind::Written:
+        if (written_.size() >= kHeldWrittenLimit) {
+          judgement.file = platform::OpenedFile();
+          judgement.eventFd = -1;
+          judgement.kind = Judgement::Kind::Named;
+          named_.push_front(std::move(judgement));
+        } else {
+          written_.push_back(std::move(judgement));
+        }
+        break;
+      case Judgement::Kind::Named: named_.push_back(std::move(judgement)); break;
+    }
+  }
+  wake_.notify_one();
+}
+
+std::size_t JudgeWorkers::Busy() const {
+  const std::lock_guard lock(mutex_);
+  return access_.size() + written_.size() + named_.size() + running_;
+}
+
+void JudgeWorkers::Run() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    wake_.wait(lock, [&] { return stopping_ || !access_.empty() || !written_.empty() || !named_.empty(); });
+    if (stopping_) return;
+    std::deque<Judgement>& from = !access_.empty() ? access_ : !written_.empty() ? written_ : named_;
+    Judgement judgement = std::move(from.front());
+    from.pop_front();
+    ++running_;
+    lock.unlock();
+    handler_(judgement);
+    judgement = Judgement();
+    lock.lock();
+    --running_;
+  }
+}
+
+}  // namespace korbu::guard
