@@ -31,4 +31,14 @@ Expected<std::string> QuarantineFound(const std::string& path, const std::string
   return sink.Id();
 }
 
+bool GivenBack(const std::string& actionId) {
+  const auto store = ActionStore::Open(ActionsFolder(), false);
+  if (!store) return false;
+  // An undo under way holds the lock until its note is written.
+  const auto lock = store->Lock();
+  if (!lock) return false;
+  const auto action = store->Read(actionId);
+  return action && action->UndoneCompletely();
+}
+
 }  // namespace korbu::guard

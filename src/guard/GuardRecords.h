@@ -23,4 +23,7 @@ Expected<std::string> RecordNote(const std::string& action, const std::string& p
 Expected<std::string> QuarantineFound(const std::string& path, const std::string& virus,
                                       const platform::FileStatus& identity);
 
+/// True when the action was undone completely: the user asked for its files back.
+bool GivenBack(const std::string& actionId);
+
 }  // namespace korbu::guard

@@ -50,8 +50,22 @@ void GuardReport::Found(const std::string& path, const std::string& virus, const
   const std::string file = cli::ReadableFileName(path);
   const std::string name = cli::ReadableFileName(virus);
   std::string text = "found " + file + ": " + name + " (" + how + ")";
+  std::string givenBackBy;
   if (settings_.quarantine && identity != nullptr) {
+    const std::lock_guard lock(quarantinedMutex_);
+    if (const auto it = quarantined_.find(path); it != quarantined_.end() && GivenBack(it->second)) {
+      givenBackBy = it->second;
+    }
+  }
+  if (!givenBackBy.empty()) {
+    // Only root undoes the guard's records: the user wants this file back.
+    text += ", left in place: given back by the undo of action " + givenBackBy;
+  } else if (settings_.quarantine && identity != nullptr) {
     const auto action = QuarantineFound(path, virus, *identity);
+    if (action) {
+      const std::lock_guard lock(quarantinedMutex_);
+      quarantined_[path] = *action;
+    }
     text += action ? ", quarantined as action " + *action + " (korbu-scan --undo " + *action + " gives it back)"
                    : ", not quarantined: " + cli::ReadableFileName(action.error().reason);
   } else {

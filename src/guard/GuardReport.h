@@ -3,6 +3,7 @@
 // the recorded actions (korbu-scan --history), a desktop notification and the
 // status. Callable from every thread.
 
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -41,6 +42,8 @@ class GuardReport {
   ReportSettings settings_;
   GuardStatus& status_;
   std::mutex mutex_;
+  std::mutex quarantinedMutex_;
+  std::map<std::string, std::string> quarantined_;  // path: the action that took it
 };
 
 }  // namespace korbu::guard
