@@ -117,6 +117,27 @@ TEST_F(GuardTest, ANewVolumeIsScannedAndItsProgramsGuarded) {
   EXPECT_EQ(guard.Terminate(), 0);
 }
 
+TEST_F(GuardTest, AWindowsWormStartedWithWineIsRefusedWhenWineOpensIt) {
+  if (RunCommand("command -v wine >/dev/null 2>&1").status != 0) GTEST_SKIP() << "Wine is not installed";
+  // A prefix of the test's own that Wine does not stop to update.
+  const std::string prefix = sandbox_->Path("prefix");
+  std::filesystem::create_directories(prefix + "/drive_c/windows/system32");
+  std::filesystem::create_directories(prefix + "/dosdevices");
+  std::filesystem::create_symlink("../drive_c", prefix + "/dosdevices/c:");
+  WriteFileBytes(prefix + "/.update-timestamp", "disable\n");
+  const std::string worm = sandbox_->Watched("games/worm.exe");
+  WriteFileBytes(worm, VariantFile(7));
+  GuardProcess guard(*sandbox_, {sandbox_->Watched()});
+  ASSERT_TRUE(guard.Ready());
+
+  const std::string env = sandbox_->EnvironmentPrefix() + "WINEPREFIX=" + ShellQuote(prefix) + " WINEDEBUG=-all ";
+  const CommandRun wine = RunCommand(env + "timeout 60 wine " + ShellQuote(worm) + " 2>&1");
+  (void)RunCommand(env + "wineserver -k 2>&1");
+  EXPECT_NE(wine.status, 0) << wine.output;
+  EXPECT_NE(guard.WaitFor("refused " + worm + ": ", 2s), "") << guard.Output() << wine.output;
+  EXPECT_EQ(guard.Terminate(), 0);
+}
+
 TEST_F(GuardTest, AKilledGuardLeavesNoAccessWaiting) {
   const std::string file = sandbox_->Watched("letter.txt");
   WriteFileBytes(file, "dear reader");
