@@ -1,6 +1,7 @@
 #include "guard/GuardMain.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -45,6 +46,15 @@ void InstallStopSignals() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
+// Every access waiting and every written file queued holds a descriptor.
+void RaiseDescriptorLimit() {
+  rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    (void)::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 }  // namespace
 
 int RunGuard(const std::vector<std::string>& args) {
@@ -68,6 +78,7 @@ int RunGuard(const std::vector<std::string>& args) {
   g_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (g_stopFd < 0) return Fail("cannot make the stop signal's descriptor");
   InstallStopSignals();
+  RaiseDescriptorLimit();
 
   const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(options.database.value_or(std::string()));
   const EngineInfo engine = StartEngine(*startup, true);

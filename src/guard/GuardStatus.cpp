@@ -52,32 +52,18 @@ void GuardStatus::Watching(const std::string& what) {
   Write();
 }
 
-void GuardStatus::Refused(const std::string& line) {
+void GuardStatus::Count(std::uint64_t& counter, std::vector<std::string>& last, const std::string& line) {
   {
     const std::lock_guard lock(mutex_);
-    ++refused_;
-    Keep(lastRefused_, line);
+    ++counter;
+    Keep(last, line);
   }
   Write();
 }
 
-void GuardStatus::Found(const std::string& line) {
-  {
-    const std::lock_guard lock(mutex_);
-    ++found_;
-    Keep(lastFound_, line);
-  }
-  Write();
-}
-
-void GuardStatus::LetGo(const std::string& line) {
-  {
-    const std::lock_guard lock(mutex_);
-    ++letGo_;
-    Keep(lastLetGo_, line);
-  }
-  Write();
-}
+void GuardStatus::Refused(const std::string& line) { Count(refused_, lastRefused_, line); }
+void GuardStatus::Found(const std::string& line) { Count(found_, lastFound_, line); }
+void GuardStatus::LetGo(const std::string& line) { Count(letGo_, lastLetGo_, line); }
 
 std::string GuardStatus::Text() const {
   const std::lock_guard lock(mutex_);

@@ -32,6 +32,7 @@ class GuardStatus {
   std::string Text() const;
 
  private:
+  void Count(std::uint64_t& counter, std::vector<std::string>& last, const std::string& line);
   void Write();
   std::string file_;
   mutable std::mutex mutex_;

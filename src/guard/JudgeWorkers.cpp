@@ -1,5 +1,8 @@
 #include "guard/JudgeWorkers.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace korbu::guard {
@@ -55,7 +58,20 @@ std::size_t JudgeWorkers::Busy() const {
   return access_.size() + written_.size() + named_.size() + running_;
 }
 
+namespace {
+
+// Files already written, and a volume's, are judged at a lower priority than the
+// programs that wait for their verdict and than the programs writing them.
+constexpr int kBackgroundNice = 10;
+
+void SetThreadNice(int nice) {
+  (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice);
+}
+
+}  // namespace
+
 void JudgeWorkers::Run() {
+  int nice = 0;
   std::unique_lock lock(mutex_);
   while (true) {
     wake_.wait(lock, [&] { return stopping_ || !access_.empty() || !written_.empty() || !named_.empty(); });
@@ -65,6 +81,10 @@ void JudgeWorkers::Run() {
     from.pop_front();
     ++running_;
     lock.unlock();
+    if (const int wanted = judgement.kind == Judgement::Kind::Access ? 0 : kBackgroundNice; wanted != nice) {
+      SetThreadNice(wanted);
+      nice = wanted;
+    }
     handler_(judgement);
     judgement = Judgement();
     lock.lock();
