@@ -283,7 +283,7 @@ def main():
     print("|---|---:|---:|---:|---:|---:|")
     for key in korbu:
         n, k, c = none.get(key, float("nan")), korbu[key], clam.get(key, float("nan"))
-        ratio = lambda a, b: f"{a / b:.2f}" if b and b == b and a == a else "-"
+        ratio = lambda a, b: f"{a / b:.2f}" if b == b and a == a and b > 0.01 else "-"
         print(f"| {key} | {n:.2f} | {k:.2f} | {c:.2f} | {ratio(k, n)} | {ratio(c, k)} |")
     for key in ("open of a text file (median µs)", "open of a Windows program (median µs)",
                 "exec of a program seen before (median µs)"):

@@ -94,6 +94,8 @@ void AccessLoop::ReadEvents() {
       if (event->fd < 0) continue;
       Answer(event->fd, event->mask, event->pid);
     }
+    // A read that did not fill the buffer took all there was: poll tells of more.
+    if (static_cast<std::size_t>(got) + sizeof(fanotify_event_metadata) * 16 < sizeof buffer) return;
   }
 }
 
@@ -151,8 +153,9 @@ void AccessLoop::Judge(Judgement& judgement) {
     return;
   }
   if (!result.verdict.empty()) {
+    // Held open until the quarantine is done, so that its number on the volume
+    // cannot pass to another file meanwhile.
     const platform::FileStatus identity = IdentityOf(judgement.file);
-    judgement.file = platform::OpenedFile();  // closed before it is moved away
     report_.Found(judgement.name, result.verdict,
                   judgement.kind == Judgement::Kind::Written ? "written" : "on a new volume", &identity);
   } else if (!result.JudgedWhole()) {

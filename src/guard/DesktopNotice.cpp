@@ -38,8 +38,22 @@ void StartAs(uid_t uid, gid_t gid, const std::string& bus, const std::string& su
 
 }  // namespace
 
-void NotifyDesktopUsers(const std::string& summary, const std::string& body) {
+std::string AsMarkupText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+void NotifyDesktopUsers(const std::string& summary, const std::string& plainBody) {
   if (::access(kNotifySend, X_OK) != 0) return;
+  const std::string body = AsMarkupText(plainBody);
   DIR* users = ::opendir("/run/user");
   if (users == nullptr) return;
   std::vector<std::pair<uid_t, std::string>> buses;

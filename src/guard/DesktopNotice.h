@@ -7,7 +7,10 @@
 
 namespace korbu::guard {
 
-/// Shows summary and body (already made readable) to every user with a session
+/// The text as the notification services' body markup shows it literally.
+std::string AsMarkupText(const std::string& text);
+
+/// Shows summary and body (already made readable; markup in it is shown as text) to every user with a session
 /// bus in /run/user; never waits for the notification programs.
 void NotifyDesktopUsers(const std::string& summary, const std::string& body);
 

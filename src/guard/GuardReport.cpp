@@ -26,6 +26,18 @@ void GuardReport::Line(int priority, const std::string& text) {
   if (settings_.syslog) ::syslog(priority, "%s", text.c_str());
 }
 
+bool GuardReport::Repeated(const std::string& what) {
+  constexpr auto kWindow = std::chrono::minutes(1);
+  constexpr std::size_t kRemembered = 4096;
+  const auto now = std::chrono::steady_clock::now();
+  const std::lock_guard lock(repeatMutex_);
+  if (lastTold_.size() >= kRemembered) std::erase_if(lastTold_, [&](const auto& told) { return now - told.second >= kWindow; });
+  const auto it = lastTold_.find(what);
+  if (it != lastTold_.end() && now - it->second < kWindow) return true;
+  if (lastTold_.size() < kRemembered) lastTold_[what] = now;
+  return false;
+}
+
 void GuardReport::Info(const std::string& text) { Line(LOG_INFO, cli::ReadableFileName(text)); }
 
 void GuardReport::Watching(const std::string& what) {
@@ -38,11 +50,16 @@ void GuardReport::Refused(const std::string& path, const std::string& virus, int
   const std::string file = cli::ReadableFileName(path);
   const std::string name = cli::ReadableFileName(virus);
   std::string text = "refused " + file + ": " + name + " (process " + std::to_string(pid) + ")";
-  const auto note = RecordNote(kRefusedAction, path, virus);
-  text += note ? ", recorded as " + *note : ", not recorded: " + cli::ReadableFileName(note.error().reason);
+  const bool repeated = Repeated("refused\n" + path + "\n" + virus);
+  if (repeated) {
+    text += ", again within a minute";
+  } else {
+    const auto note = RecordNote(kRefusedAction, path, virus);
+    text += note ? ", recorded as " + *note : ", not recorded: " + cli::ReadableFileName(note.error().reason);
+  }
   status_.Refused(file + ": " + name);
   Line(LOG_WARNING, text);
-  if (settings_.notify) NotifyDesktopUsers("A virus was stopped", name + " in " + file + " was not allowed to run.");
+  if (settings_.notify && !repeated) NotifyDesktopUsers("A virus was stopped", name + " in " + file + " was not allowed to run.");
 }
 
 void GuardReport::Found(const std::string& path, const std::string& virus, const std::string& how,
@@ -51,6 +68,7 @@ void GuardReport::Found(const std::string& path, const std::string& virus, const
   const std::string name = cli::ReadableFileName(virus);
   std::string text = "found " + file + ": " + name + " (" + how + ")";
   std::string givenBackBy;
+  bool repeated = false;
   if (settings_.quarantine && identity != nullptr) {
     const std::lock_guard lock(quarantinedMutex_);
     if (const auto it = quarantined_.find(path); it != quarantined_.end() && GivenBack(it->second)) {
@@ -68,13 +86,15 @@ void GuardReport::Found(const std::string& path, const std::string& virus, const
     }
     text += action ? ", quarantined as action " + *action + " (korbu-scan --undo " + *action + " gives it back)"
                    : ", not quarantined: " + cli::ReadableFileName(action.error().reason);
+  } else if ((repeated = Repeated("found\n" + path + "\n" + virus))) {
+    text += ", again within a minute";
   } else {
     const auto note = RecordNote(kFoundAction, path, virus);
     text += note ? ", recorded as " + *note : ", not recorded: " + cli::ReadableFileName(note.error().reason);
   }
   status_.Found(file + ": " + name);
   Line(LOG_WARNING, text);
-  if (settings_.notify) NotifyDesktopUsers("A virus was found", name + " in " + file + ".");
+  if (settings_.notify && !repeated) NotifyDesktopUsers("A virus was found", name + " in " + file + ".");
 }
 
 void GuardReport::LetGo(const std::string& path, const std::string& why) {

@@ -3,6 +3,7 @@
 // the recorded actions (korbu-scan --history), a desktop notification and the
 // status. Callable from every thread.
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -39,11 +40,17 @@ class GuardReport {
 
  private:
   void Line(int priority, const std::string& text);
+  /// True when the same thing was told within the last minute: counted and
+  /// logged again, but neither recorded nor notified, so that a program started
+  /// in a loop cannot flood the records or the desktop.
+  bool Repeated(const std::string& what);
   ReportSettings settings_;
   GuardStatus& status_;
   std::mutex mutex_;
   std::mutex quarantinedMutex_;
   std::map<std::string, std::string> quarantined_;  // path: the action that took it
+  std::mutex repeatMutex_;
+  std::map<std::string, std::chrono::steady_clock::time_point> lastTold_;
 };
 
 }  // namespace korbu::guard

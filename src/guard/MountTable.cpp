@@ -66,7 +66,17 @@ bool IsBelow(const std::string& path, const std::string& folder) {
                           path[base.size()] == '/');
 }
 
+bool AnsweredByAServer(const std::string& type) {
+  for (const char* prefix : {"fuse", "nfs", "cifs", "smb", "9p", "ceph", "afs"}) {
+    if (type.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
 bool IsRemovable(const MountEntry& mount, const std::vector<std::string>& folders) {
+  // Their reads can be held up by whoever runs the server: the guard's workers
+  // would wait with them.
+  if (AnsweredByAServer(mount.type)) return false;
   for (const std::string& folder : folders) {
     if (IsBelow(mount.mountPoint, folder) && mount.mountPoint != folder) return true;
   }

@@ -17,7 +17,10 @@ struct MountEntry {
 /// The mounts listed in mountinfo's text; lines that are not one are left out.
 std::vector<MountEntry> ParseMountInfo(const std::string& text);
 
-/// True for a mount of a block device the kernel calls removable (the device or
+/// True for a file system whose reads a server answers (FUSE, network).
+bool AnsweredByAServer(const std::string& type);
+
+/// True, unless a server answers its reads, for a mount of a block device the kernel calls removable (the device or
 /// the disk it is a partition of), or one whose mount point lies below one of
 /// folders.
 bool IsRemovable(const MountEntry& mount, const std::vector<std::string>& folders);

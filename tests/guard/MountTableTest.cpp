@@ -26,7 +26,7 @@ TEST(MountTableTest, ReadsMountPointsTypesAndDevicesPastOptionalFields) {
   EXPECT_EQ(mounts[2].mountPoint, "/run/a\\b\nc");
 }
 
-TEST(MountTableTest, MountsBelowTheVolumeFoldersAreRemovableButNotTheFoldersThemselves) {
+TEST(MountTableTest, MountsBelowTheVolumeFoldersAreRemovableButNotTheFoldersNorAServersVolume) {
   const std::vector<std::string> folders{"/media", "/run/media/"};
   MountEntry mount;
   mount.mountPoint = "/media/STICK";
@@ -35,6 +35,11 @@ TEST(MountTableTest, MountsBelowTheVolumeFoldersAreRemovableButNotTheFoldersThem
   EXPECT_TRUE(IsRemovable(mount, folders));
   mount.mountPoint = "/media";
   EXPECT_FALSE(IsRemovable(mount, folders));
+  // A server's volume could hold the guard's reads as long as it likes.
+  mount.mountPoint = "/media/share";
+  mount.type = "fuse.sshfs";
+  EXPECT_FALSE(IsRemovable(mount, folders));
+  mount.type = "vfat";
   // A name that only begins like a volume folder is not below it.
   mount.mountPoint = "/mediaserver/share";
   EXPECT_FALSE(IsRemovable(mount, folders));
