@@ -8,13 +8,14 @@ set -euo pipefail
 
 # g++-mingw-w64-x86-64 cross-builds korbu-winereg.exe, through which the program
 # reaches a Wine prefix's registry while its wineserver runs.
+# clamav-daemon (clamd, clamonacc) is what bench/guard.sh measures korbu-guard against.
 run_packages=(cmake g++ make pkg-config zlib1g-dev nlohmann-json3-dev nettle-dev
   libjpeg62-turbo-dev libdeflate-dev libhivex-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wine libclamav12 g++-mingw-w64-x86-64)
 database_packages=(clamav-freshclam)
 test_packages=("${run_packages[@]}" libclamav-dev clamav clamav-testfiles clang libclang-rt-14-dev
   wine wine64 xvfb xauth g++-mingw-w64-x86-64 fonts-dejavu-core imagemagick time bc
-  libhivex-bin libwin-hivex-perl ntfs-3g)
+  libhivex-bin libwin-hivex-perl ntfs-3g clamav-daemon)
 
 case "${1:-test}" in
   run) wanted=("${run_packages[@]}") ;;

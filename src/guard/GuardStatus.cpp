@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -24,6 +25,17 @@ void Keep(std::vector<std::string>& lines, const std::string& line) {
 std::string FolderOf(const std::string& file) {
   const std::size_t slash = file.find_last_of('/');
   return slash == std::string::npos || slash == 0 ? std::string("/") : file.substr(0, slash);
+}
+
+// The status names its guard's process: it runs when that process is a korbu-guard.
+bool WriterRuns(const std::string& text) {
+  const std::size_t at = text.find(", process ");
+  if (at == std::string::npos) return false;
+  const long pid = std::strtol(text.c_str() + at + 10, nullptr, 10);
+  if (pid <= 0) return false;
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  return std::getline(comm, name) && name == "korbu-guard";
 }
 
 }  // namespace
@@ -110,6 +122,12 @@ int PrintGuardStatus(const std::string& file, std::ostream& out, std::ostream& e
   ssize_t got = 0;
   while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
   ::close(fd);
+  // A guard that was killed left its last status: say so rather than "running".
+  if (!WriterRuns(text)) {
+    err << "korbu-guard: not running (it ended without stopping; its last status follows)\n";
+    out << text;
+    return 3;
+  }
   out << text;
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace korbu::guard {
 
@@ -71,7 +72,11 @@ void SetThreadNice(int nice) {
 }  // namespace
 
 void JudgeWorkers::Run() {
-  int nice = 0;
+  // The guard's own priority (a unit may raise it) is that of the accesses waiting.
+  errno = 0;
+  const int base = ::getpriority(PRIO_PROCESS, 0);
+  const int accessNice = errno == 0 ? base : 0;
+  int nice = accessNice;
   std::unique_lock lock(mutex_);
   while (true) {
     wake_.wait(lock, [&] { return stopping_ || !access_.empty() || !written_.empty() || !named_.empty(); });
@@ -81,7 +86,8 @@ void JudgeWorkers::Run() {
     from.pop_front();
     ++running_;
     lock.unlock();
-    if (const int wanted = judgement.kind == Judgement::Kind::Access ? 0 : kBackgroundNice; wanted != nice) {
+    const int wanted = judgement.kind == Judgement::Kind::Access ? accessNice : accessNice + kBackgroundNice;
+    if (wanted != nice) {
       SetThreadNice(wanted);
       nice = wanted;
     }

@@ -66,7 +66,10 @@ TEST_F(GuardTest, DetectedProgramsAreRefusedAtExecAndACleanOneRuns) {
   EXPECT_NE(status.find("watching " + sandbox_->Watched()), std::string::npos) << status;
   const CommandRun history = Scan("--history");
   EXPECT_EQ(history.status, 0) << history.output;
-  EXPECT_NE(history.output.find("guard: refused"), std::string::npos) << history.output;
+  // The worm started twice is one record: a start repeated within a minute floods nothing.
+  std::size_t records = 0;
+  for (std::size_t at = 0; (at = history.output.find("guard: refused", at)) != std::string::npos; ++at) ++records;
+  EXPECT_EQ(records, 2U) << history.output;
   EXPECT_EQ(guard.Terminate(), 0) << guard.Output();
   EXPECT_NE(guard.Status().find("not running"), std::string::npos);
 }
@@ -149,6 +152,7 @@ TEST_F(GuardTest, AKilledGuardLeavesNoAccessWaiting) {
   EXPECT_EQ(WaitChild(opener, 300ms), -1);
   // ...until the kernel closes the dead guard's group, which lets it go.
   guard.Kill();
+  EXPECT_NE(guard.Status().find("not running (it ended without stopping"), std::string::npos) << guard.Status();
   const int opened = WaitChild(opener, 5s);
   if (opened == -1) {
     ::kill(opener, SIGKILL);
