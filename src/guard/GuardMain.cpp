@@ -102,7 +102,9 @@ int RunGuard(const std::vector<std::string>& args) {
   }
 
   GuardStatus status(options.statusFile);
-  if (const Status begun = status.Begin(UtcNow()); !begun) return Fail("cannot keep the status: " + begun.error().reason);
+  if (const Status begun = status.Begin(UtcNow()); !begun) {
+    return Fail("cannot keep the status: " + begun.error().reason);
+  }
   GuardReport report(ReportSettings{options.syslog, options.notify, options.quarantine}, status);
 
   Expected<FanotifyGroup> group = FanotifyGroup::Create();

@@ -31,7 +31,9 @@ bool GuardReport::Repeated(const std::string& what) {
   constexpr std::size_t kRemembered = 4096;
   const auto now = std::chrono::steady_clock::now();
   const std::lock_guard lock(repeatMutex_);
-  if (lastTold_.size() >= kRemembered) std::erase_if(lastTold_, [&](const auto& told) { return now - told.second >= kWindow; });
+  if (lastTold_.size() >= kRemembered) {
+    std::erase_if(lastTold_, [&](const auto& told) { return now - told.second >= kWindow; });
+  }
   const auto it = lastTold_.find(what);
   if (it != lastTold_.end() && now - it->second < kWindow) return true;
   if (lastTold_.size() < kRemembered) lastTold_[what] = now;
@@ -59,7 +61,9 @@ void GuardReport::Refused(const std::string& path, const std::string& virus, int
   }
   status_.Refused(file + ": " + name);
   Line(LOG_WARNING, text);
-  if (settings_.notify && !repeated) NotifyDesktopUsers("A virus was stopped", name + " in " + file + " was not allowed to run.");
+  if (settings_.notify && !repeated) {
+    NotifyDesktopUsers("A virus was stopped", name + " in " + file + " was not allowed to run.");
+  }
 }
 
 void GuardReport::Found(const std::string& path, const std::string& virus, const std::string& how,
