@@ -205,7 +205,7 @@ def measure(guard, work, watched, archive, true_program):
         for path in (plain, program):
             time_opens(path, 3)  # seen once: judged, then known
         time_execs(native, 3)
-        for label, path in (("open of a text file", plain), ("open of a Windows program", program)):
+        for label, path in (("open of a text file", plain), ("open of a Windows program seen before", program)):
             took = time_opens(path, SLOW_OPENS if slow else OPENS)
             results[label + " (median µs)"] = statistics.median(took) / 1000
             results[label + " (p99 µs)"] = pct(took, 0.99) / 1000
@@ -285,7 +285,7 @@ def main():
         n, k, c = none.get(key, float("nan")), korbu[key], clam.get(key, float("nan"))
         ratio = lambda a, b: f"{a / b:.2f}" if b == b and a == a and b > 0.01 else "-"
         print(f"| {key} | {n:.2f} | {k:.2f} | {c:.2f} | {ratio(k, n)} | {ratio(c, k)} |")
-    for key in ("open of a text file (median µs)", "open of a Windows program (median µs)",
+    for key in ("open of a text file (median µs)", "open of a Windows program seen before (median µs)",
                 "exec of a program seen before (median µs)"):
         print(f"\nadded by korbu-guard, {key}: {korbu[key] - none[key]:.2f} µs; "
               f"by clamonacc: {clam[key] - none[key]:.2f} µs", end="")
