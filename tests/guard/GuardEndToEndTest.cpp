@@ -141,6 +141,27 @@ TEST_F(GuardTest, AWindowsWormStartedWithWineIsRefusedWhenWineOpensIt) {
   EXPECT_EQ(guard.Terminate(), 0);
 }
 
+TEST_F(GuardTest, ProgramsWithoutAWholeVerdictInTimeRunAndAreReported) {
+  std::string program = ReadFileBytes("/bin/true");
+  // Past the engine's 10 MB limit: judged in part, let go at once.
+  const std::string huge = sandbox_->Watched("huge-tool");
+  program.resize(16 << 20, 'x');
+  WriteProgram(huge, program);
+  // 8 MB take the engine far longer than the 10 ms allowed here.
+  const std::string big = sandbox_->Watched("big-tool");
+  program.resize(8 << 20);
+  WriteProgram(big, program);
+  GuardProcess guard(*sandbox_, {"--timeout", "10", "-d", Database(), sandbox_->Watched()});
+  ASSERT_TRUE(guard.Ready());
+  EXPECT_EQ(RunProgram(huge), 0);
+  EXPECT_NE(guard.WaitFor("let go unjudged " + huge + ": over the engine's limit maxfilesize", 2s), "")
+      << guard.Output();
+  EXPECT_EQ(RunProgram(big), 0);
+  EXPECT_NE(guard.WaitFor("let go unjudged " + big + ": no verdict in time", 2s), "") << guard.Output();
+  EXPECT_NE(guard.Status().find("let go unjudged: 2"), std::string::npos) << guard.Status();
+  EXPECT_EQ(guard.Terminate(), 0);
+}
+
 TEST_F(GuardTest, AKilledGuardLeavesNoAccessWaiting) {
   const std::string file = sandbox_->Watched("letter.txt");
   WriteFileBytes(file, "dear reader");
