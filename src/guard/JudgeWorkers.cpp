@@ -39,14 +39,17 @@ void JudgeWorkers::Push(Judgement judgement) {
     switch (judgement.kind) {
       case Judgement::Kind::Access: access_.push_back(std::move(judgement)); break;
       case Judgement::Kind::Written:
+        // Newest first: a file just closed is found at once even behind a burst of
+        // writes; the oldest held one waits by name once the bound is reached.
         if (written_.size() >= kHeldWrittenLimit) {
-          judgement.file = platform::OpenedFile();
-          judgement.eventFd = -1;
-          judgement.kind = Judgement::Kind::Named;
-          named_.push_front(std::move(judgement));
-        } else {
-          written_.push_back(std::move(judgement));
+          Judgement oldest = std::move(written_.back());
+          written_.pop_back();
+          oldest.file = platform::OpenedFile();
+          oldest.eventFd = -1;
+          oldest.kind = Judgement::Kind::Named;
+          named_.push_front(std::move(oldest));
         }
+        written_.push_front(std::move(judgement));
         break;
       case Judgement::Kind::Named: named_.push_back(std::move(judgement)); break;
     }

@@ -1,7 +1,7 @@
 #pragma once
 // The guard's judging threads, one per core unless told. Accesses that wait
-// (an exec, a Windows image opened) go before files already written, and those
-// before the files of a volume scanned in the background.
+// (an exec, a Windows image opened) go before files already written (the newest
+// first), and those before the files of a volume scanned in the background.
 
 #include <condition_variable>
 #include <cstddef>

@@ -43,7 +43,7 @@ TEST(PendingAccessesTest, EachAccessIsClaimedOnceByWorkerOrDeadline) {
   EXPECT_FALSE(pending.NextDeadline(next));
 }
 
-TEST(JudgeWorkersTest, WaitingAccessesGoFirstAndWrittenFilesPastTheBoundWaitByName) {
+TEST(JudgeWorkersTest, WaitingAccessesGoFirstThenTheNewestWrittenFilesAndTheOldestPastTheBoundByName) {
   std::mutex mutex;
   std::condition_variable cv;
   bool release = false;
@@ -66,7 +66,8 @@ TEST(JudgeWorkersTest, WaitingAccessesGoFirstAndWrittenFilesPastTheBoundWaitByNa
   test::TempTree tree;
   const std::string file = tree.Write("f", "x");
   for (std::size_t i = 0; i <= JudgeWorkers::kHeldWrittenLimit; ++i) {
-    workers.Push(Judgement{Judgement::Kind::Written, platform::OpenedFile::Open(file), -1, "written", 0});
+    workers.Push(
+        Judgement{Judgement::Kind::Written, platform::OpenedFile::Open(file), -1, "written" + std::to_string(i), 0});
   }
   workers.Push(Judgement{Judgement::Kind::Access, {}, -1, "access", 0});
   {
@@ -78,8 +79,10 @@ TEST(JudgeWorkersTest, WaitingAccessesGoFirstAndWrittenFilesPastTheBoundWaitByNa
   workers.Stop();
   ASSERT_EQ(order.size(), JudgeWorkers::kHeldWrittenLimit + 3);
   EXPECT_EQ(order.front(), "access");
-  // The written file past the bound went by name, before the volume's file.
-  EXPECT_EQ(order[order.size() - 2], "written");
+  // The file closed last is judged first; the oldest went by name once the bound
+  // was passed, still before the volume's file.
+  EXPECT_EQ(order[1], "written" + std::to_string(JudgeWorkers::kHeldWrittenLimit));
+  EXPECT_EQ(order[order.size() - 2], "written0");
   EXPECT_EQ(order.back(), "volume");
   EXPECT_EQ(held.load(), static_cast<int>(JudgeWorkers::kHeldWrittenLimit));
 }
