@@ -40,6 +40,14 @@ bool GuardReport::Repeated(const std::string& what) {
   return false;
 }
 
+std::string GuardReport::NoteOnce(const char* action, const std::string& path, const std::string& virus,
+                                  bool& repeated) {
+  repeated = Repeated(std::string(action) + "\n" + path + "\n" + virus);
+  if (repeated) return ", again within a minute";
+  const auto note = RecordNote(action, path, virus);
+  return note ? ", recorded as " + *note : ", not recorded: " + cli::ReadableFileName(note.error().reason);
+}
+
 void GuardReport::Info(const std::string& text) { Line(LOG_INFO, cli::ReadableFileName(text)); }
 
 void GuardReport::Watching(const std::string& what) {
@@ -52,13 +60,8 @@ void GuardReport::Refused(const std::string& path, const std::string& virus, int
   const std::string file = cli::ReadableFileName(path);
   const std::string name = cli::ReadableFileName(virus);
   std::string text = "refused " + file + ": " + name + " (process " + std::to_string(pid) + ")";
-  const bool repeated = Repeated("refused\n" + path + "\n" + virus);
-  if (repeated) {
-    text += ", again within a minute";
-  } else {
-    const auto note = RecordNote(kRefusedAction, path, virus);
-    text += note ? ", recorded as " + *note : ", not recorded: " + cli::ReadableFileName(note.error().reason);
-  }
+  bool repeated = false;
+  text += NoteOnce(kRefusedAction, path, virus, repeated);
   status_.Refused(file + ": " + name);
   Line(LOG_WARNING, text);
   if (settings_.notify && !repeated) {
@@ -90,11 +93,8 @@ void GuardReport::Found(const std::string& path, const std::string& virus, const
     }
     text += action ? ", quarantined as action " + *action + " (korbu-scan --undo " + *action + " gives it back)"
                    : ", not quarantined: " + cli::ReadableFileName(action.error().reason);
-  } else if ((repeated = Repeated("found\n" + path + "\n" + virus))) {
-    text += ", again within a minute";
   } else {
-    const auto note = RecordNote(kFoundAction, path, virus);
-    text += note ? ", recorded as " + *note : ", not recorded: " + cli::ReadableFileName(note.error().reason);
+    text += NoteOnce(kFoundAction, path, virus, repeated);
   }
   status_.Found(file + ": " + name);
   Line(LOG_WARNING, text);

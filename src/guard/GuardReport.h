@@ -44,6 +44,8 @@ class GuardReport {
   /// logged again, but neither recorded nor notified, so that a program started
   /// in a loop cannot flood the records or the desktop.
   bool Repeated(const std::string& what);
+  /// Records a note of the file once a minute: what the report line says of it.
+  std::string NoteOnce(const char* action, const std::string& path, const std::string& virus, bool& repeated);
   ReportSettings settings_;
   GuardStatus& status_;
   std::mutex mutex_;
