@@ -8,6 +8,7 @@ set -euo pipefail
 
 # g++-mingw-w64-x86-64 cross-builds korbu-winereg.exe, through which the program
 # reaches a Wine prefix's registry while its wineserver runs.
+# clamav-daemon (clamd, clamonacc) is what bench/guard.sh measures korbu-guard against.
 run_packages=(cmake g++ make pkg-config zlib1g-dev nlohmann-json3-dev nettle-dev
   libjpeg62-turbo-dev libdeflate-dev libhivex-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wine libclamav12 g++-mingw-w64-x86-64)

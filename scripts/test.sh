@@ -40,7 +40,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 stage "threaded tests under ThreadSanitizer"
 configure "$top/build-tsan" -DKORBU_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
   -DKORBU_BUILD_GUI=OFF -DKORBU_BUILD_BENCH=OFF
-cmake --build "$top/build-tsan" -j"$jobs" --target findfile_tests scan_tests ui_tests clamd_tests
+cmake --build "$top/build-tsan" -j"$jobs" --target findfile_tests scan_tests ui_tests clamd_tests \
+  guard_parts_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_ctest --test-dir "$top/build-tsan" -L threaded -j"$jobs" --output-on-failure --timeout 600
 

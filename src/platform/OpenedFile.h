@@ -18,6 +18,10 @@ class OpenedFile {
   /// regular file, the result is closed and Error tells why ("Permission
   /// denied", "not a regular file", ...).
   static OpenedFile Open(const std::string& path);
+  /// Takes over a descriptor already open for reading (POSIX; one the kernel
+  /// handed over, such as a file access event's): closed again, with Error
+  /// telling why, unless it is a regular file.
+  static OpenedFile Adopt(int descriptor);
 
   /// Copies standard input, at most maxBytes of it (all of it with 0), into a
   /// temporary file of its own that no other program can open and that goes away

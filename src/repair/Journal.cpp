@@ -212,7 +212,7 @@ JournalWriter::JournalWriter(std::string actionsFolder, ActionHeader header)
 }
 
 JournalWriter::~JournalWriter() {
-  if (entries_ == 0) Discard();
+  if (entries_ == 0 && !keep_) Discard();
 }
 
 bool JournalWriter::Fail(std::string why) {

@@ -122,6 +122,9 @@ class JournalWriter {
   Expected<platform::Folder> Quarantine();
   /// Removes the action's records again: for an action that changed nothing.
   void Discard();
+  /// Keeps the records of an action that changed nothing when the writer goes:
+  /// a note of what was seen (a refused program), for the history.
+  void KeepWithoutEntries() { keep_ = true; }
 
   /// Empty until started.
   const std::string& Id() const { return header_.id; }
@@ -135,6 +138,7 @@ class JournalWriter {
   ActionHeader header_;
   std::string error_;
   int entries_ = 0;
+  bool keep_ = false;
   std::optional<ActionStore> store_;
   std::optional<platform::ExclusiveLock> lock_;
   std::optional<platform::Folder> folder_;

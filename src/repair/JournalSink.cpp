@@ -88,11 +88,24 @@ Status JournalSink::ClearAttributes(const platform::Folder& folder, const std::s
 }
 
 Status JournalSink::DeleteFile(const platform::Folder& folder, const std::string& name) {
+  return DeleteHeld(folder, name, nullptr);
+}
+
+Status JournalSink::DeleteSameFile(const platform::Folder& folder, const std::string& name,
+                                   const platform::FileStatus& expected) {
+  return DeleteHeld(folder, name, &expected);
+}
+
+Status JournalSink::DeleteHeld(const platform::Folder& folder, const std::string& name,
+                               const platform::FileStatus* expected) {
   const std::string path = folder.PathOf(name);
   Follow(path);
   // Only what can be kept is removed, and only the very file that was kept.
   auto held = folder.OpenRegular(name);
   if (!held) return held.error().Context("could not be quarantined");
+  if (expected != nullptr && !held->status.SameFile(*expected)) {
+    return Failure("the file was replaced before it could be quarantined");
+  }
   auto quarantine = journal_.Quarantine();
   if (!journal_.Error().empty()) return Refused();
   if (!quarantine) return quarantine.error().Context("could not be quarantined");

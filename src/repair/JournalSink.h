@@ -32,6 +32,9 @@ class JournalSink final : public ChangeSink {
   Status EndProcesses(const std::string& imagePath) override;
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
+  /// DeleteFile for the very file judged: refused when the name now holds
+  /// another file than expected (by its identity on its volume).
+  Status DeleteSameFile(const platform::Folder& folder, const std::string& name, const platform::FileStatus& expected);
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;
   Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
                        std::string_view key, std::string_view value) override;
@@ -50,6 +53,7 @@ class JournalSink final : public ChangeSink {
 
  private:
   bool Record(JournalRecord record);
+  Status DeleteHeld(const platform::Folder& folder, const std::string& name, const platform::FileStatus* expected);
   korbu::Error Refused() const;
   void NotMade();
   template <typename Result>

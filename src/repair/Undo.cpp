@@ -542,7 +542,9 @@ UndoReport UndoAction(std::string_view idOrLast, const std::string& actionsFolde
         report.error = action.error().reason;
         return report;
       }
-      if (!action->UndoneCompletely()) id = *it;
+      // A note that changed nothing (a program the guard refused) is nothing to undo.
+      const bool changedNothing = action->entries.empty() && action->unreadable.empty();
+      if (!action->UndoneCompletely() && !changedNothing) id = *it;
     }
     if (id.empty()) {
       report.error = NoSuchAction(idOrLast);

@@ -289,6 +289,57 @@ TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
   EXPECT_EQ(clamscan(quarantine.string()), 0);
 }
 
+TEST_F(UndoTest, ANoteThatChangedNothingIsListedAndPassedByUndoLast) {
+  const std::string eicar = prefix.WriteC("windows/eicar.com", Eicar());
+  DetectionList rows;
+  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.SetChecked(0, true);
+  const std::string deleted = Act("delete", DeleteRows, rows);
+  {
+    JournalWriter note(ActionsFolder(), ActionHeader{{}, {}, "guard: refused", {{"/srv/worm.exe", "Worm.Test"}}});
+    ASSERT_TRUE(note.Start()) << note.Error();
+    note.KeepWithoutEntries();
+  }
+  const auto history = ActionHistory();
+  ASSERT_TRUE(history) << history.error().reason;
+  ASSERT_EQ(history->size(), 2U);
+  EXPECT_EQ(history->back().action, "guard: refused");
+  EXPECT_EQ(history->back().changes, 0);
+  const UndoReport report = UndoAction("last");
+  EXPECT_EQ(report.id, deleted);
+  EXPECT_TRUE(report.Complete());
+  EXPECT_EQ(ReadFileBytes(eicar), Eicar());
+}
+
+TEST_F(UndoTest, ADeleteOfTheFileJudgedLeavesAFileSwappedInUnderItsName) {
+  const std::string eicar = prefix.WriteC("windows/eicar.com", Eicar());
+  const auto folder = platform::Folder::Open(fs::path(eicar).parent_path().string());
+  ASSERT_TRUE(folder);
+  const auto judged = folder->StatusOf("eicar.com");
+  ASSERT_TRUE(judged);
+  // The judged file is kept under another name, so that its number is not reused.
+  fs::rename(eicar, eicar + ".old");
+  WriteFileBytes(eicar, "someone else's letter");
+  DetectionList rows;
+  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.SetChecked(0, true);
+  {
+    JournalSink sink("guard: quarantined", rows);
+    EXPECT_FALSE(sink.DeleteSameFile(*folder, "eicar.com", *judged));
+    EXPECT_EQ(sink.ChangesMade(), 0);
+  }
+  EXPECT_EQ(ReadFileBytes(eicar), "someone else's letter");
+  const auto history = ActionHistory();
+  ASSERT_TRUE(history);
+  EXPECT_TRUE(history->empty());
+
+  const auto now = folder->StatusOf("eicar.com");
+  ASSERT_TRUE(now);
+  JournalSink sink("guard: quarantined", rows);
+  EXPECT_TRUE(sink.DeleteSameFile(*folder, "eicar.com", *now));
+  EXPECT_FALSE(Exists(eicar));
+}
+
 #ifndef _WIN32
 // Runs work in a child process; gives what it returned and how much its peak
 // memory grew meanwhile (KiB).

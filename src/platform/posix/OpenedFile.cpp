@@ -26,6 +26,12 @@ OpenedFile OpenedFile::Open(const std::string& path) {
     file.error_ = ErrorText(errno);
     return file;
   }
+  return Adopt(fd.Release());
+}
+
+OpenedFile OpenedFile::Adopt(int descriptor) {
+  OpenedFile file;
+  posix::UniqueFd fd(descriptor);
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) {
     file.error_ = ErrorText(errno);

@@ -1,0 +1,173 @@
+#include "guard/AccessLoop.h"
+
+#include <poll.h>
+#include <sys/fanotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "scan/CachedVerdict.h"
+#include "scan/FileVerdict.h"
+
+namespace korbu::guard {
+namespace {
+
+constexpr std::uint64_t kPermission = FAN_OPEN_PERM | FAN_OPEN_EXEC_PERM;
+
+std::string WhyNotWhole(const FileVerdictResult& result) {
+  if (!result.error.empty()) return result.error;
+  if (result.notWhole) return "over the engine's limit " + result.notWhole->name;
+  return std::string();
+}
+
+platform::FileStatus IdentityOf(platform::OpenedFile& file) {
+  platform::FileStatus status;
+  struct stat st {};
+  if (::fstat(file.Descriptor(), &st) == 0) {
+    status.device = static_cast<std::uint64_t>(st.st_dev);
+    status.index = static_cast<std::uint64_t>(st.st_ino);
+  }
+  return status;
+}
+
+}  // namespace
+
+std::string PathOfDescriptor(int fd) {
+  char buffer[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t got = ::readlink(link.c_str(), buffer, sizeof buffer);
+  if (got <= 0 || static_cast<std::size_t>(got) >= sizeof buffer) return std::string();
+  return std::string(buffer, static_cast<std::size_t>(got));
+}
+
+bool CannotBeWindowsImage(int fd) {
+  char head[2] = {};
+  return ::pread(fd, head, sizeof head, 0) != 2 || head[0] != 'M' || head[1] != 'Z';
+}
+
+AccessLoop::AccessLoop(FanotifyGroup& group, const ScanContext& context, GuardReport& report,
+                       std::chrono::milliseconds timeout, int workers)
+    : group_(group), context_(context), report_(report), timeout_(timeout), ownPid_(static_cast<int>(::getpid())) {
+  workers_ = std::make_unique<JudgeWorkers>(workers, [this](Judgement& judgement) { Judge(judgement); });
+}
+
+AccessLoop::~AccessLoop() {
+  LetExpiredGo(true);
+  workers_->Stop();
+}
+
+void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWatch) {
+  pollfd fds[3] = {{group_.Fd(), POLLIN, 0}, {stopFd, POLLIN, 0}, {watchFd, POLLPRI, 0}};
+  const nfds_t count = watchFd >= 0 ? 3 : 2;
+  while (true) {
+    int wait = -1;  // idle: no wake-up at all
+    PendingAccesses::Clock::time_point next;
+    if (pending_.NextDeadline(next)) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - PendingAccesses::Clock::now());
+      wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    }
+    const int ready = ::poll(fds, count, wait);
+    if (ready < 0 && errno != EINTR) break;
+    if (fds[1].revents != 0) break;
+    if (fds[0].revents & POLLIN) ReadEvents();
+    if (count == 3 && (fds[2].revents & (POLLPRI | POLLERR)) != 0 && onWatch) onWatch();
+    LetExpiredGo(false);
+  }
+  LetExpiredGo(true);
+}
+
+void AccessLoop::ReadEvents() {
+  alignas(fanotify_event_metadata) char buffer[64 * 1024];
+  while (true) {
+    const ssize_t got = ::read(group_.Fd(), buffer, sizeof buffer);
+    if (got <= 0) return;  // EAGAIN: all read
+    auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+    ssize_t left = got;
+    for (; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
+      if (event->vers != FANOTIFY_METADATA_VERSION) {
+        report_.Info("fanotify speaks another version: events are left to the kernel");
+        return;
+      }
+      if (event->mask & FAN_Q_OVERFLOW) report_.Info("fanotify's queue overflowed: some written files were not judged");
+      if (event->fd < 0) continue;
+      Answer(event->fd, event->mask, event->pid);
+    }
+    // A read that did not fill the buffer took all there was: poll tells of more.
+    if (static_cast<std::size_t>(got) + sizeof(fanotify_event_metadata) * 16 < sizeof buffer) return;
+  }
+}
+
+void AccessLoop::Answer(int eventFd, std::uint64_t mask, int pid) {
+  const bool permission = (mask & kPermission) != 0;
+  const auto allow = [&] {
+    if (permission) (void)group_.Answer(eventFd, true);
+    ::close(eventFd);
+  };
+  // The guard's own reads (of a new volume, of a file it quarantines) wait for nobody.
+  if (pid == ownPid_) return allow();
+  struct stat st {};
+  if (::fstat(eventFd, &st) != 0 || !S_ISREG(st.st_mode)) return allow();
+  if (!permission) {
+    if ((mask & FAN_CLOSE_WRITE) == 0) return allow();
+    platform::OpenedFile file = platform::OpenedFile::Adopt(eventFd);
+    if (!file.IsOpen()) return;
+    workers_->Push(Judgement{Judgement::Kind::Written, std::move(file), eventFd, PathOfDescriptor(eventFd), pid});
+    return;
+  }
+  // A plain open matters only as Wine loading a Windows program.
+  if ((mask & FAN_OPEN_EXEC_PERM) == 0 && CannotBeWindowsImage(eventFd)) return allow();
+  const int fd = ::dup(eventFd);  // the file's own, while eventFd stays to be answered
+  platform::OpenedFile file = fd >= 0 ? platform::OpenedFile::Adopt(fd) : platform::OpenedFile();
+  if (!file.IsOpen()) return allow();
+  if (CacheLookup(context_.cache, file).Clean()) return allow();
+  std::string name = PathOfDescriptor(eventFd);
+  pending_.Add(eventFd, name, PendingAccesses::Clock::now() + timeout_);
+  workers_->Push(Judgement{Judgement::Kind::Access, std::move(file), eventFd, std::move(name), pid});
+}
+
+void AccessLoop::JudgeNamed(std::string path) {
+  workers_->Push(Judgement{Judgement::Kind::Named, platform::OpenedFile(), -1, std::move(path), 0});
+}
+
+void AccessLoop::Judge(Judgement& judgement) {
+  if (judgement.kind == Judgement::Kind::Named) {
+    judgement.file = platform::OpenedFile::Open(judgement.name);
+    if (!judgement.file.IsOpen()) return;  // gone, or no regular file: nothing to judge
+  }
+  const FileVerdictResult result = JudgeOpenedFile(judgement.file, judgement.name, context_);
+  if (judgement.kind == Judgement::Kind::Access) {
+    const bool answered = pending_.Claim(judgement.eventFd);
+    if (answered) (void)group_.Answer(judgement.eventFd, result.verdict.empty());
+    ::close(judgement.eventFd);
+    if (!result.verdict.empty()) {
+      if (answered) {
+        report_.Refused(judgement.name, result.verdict, judgement.pid);
+      } else {
+        report_.Found(judgement.name, result.verdict, "judged after it was let go", nullptr);
+      }
+    } else if (!result.JudgedWhole() && answered) {
+      report_.LetGo(judgement.name, WhyNotWhole(result));
+    }
+    return;
+  }
+  if (!result.verdict.empty()) {
+    // Held open until the quarantine is done, so that its number on the volume
+    // cannot pass to another file meanwhile.
+    const platform::FileStatus identity = IdentityOf(judgement.file);
+    report_.Found(judgement.name, result.verdict,
+                  judgement.kind == Judgement::Kind::Written ? "written" : "on a new volume", &identity);
+  } else if (!result.JudgedWhole()) {
+    report_.LetGo(judgement.name, WhyNotWhole(result));
+  }
+}
+
+void AccessLoop::LetExpiredGo(bool everything) {
+  for (const PendingAccesses::Expired& access : pending_.ClaimExpired(PendingAccesses::Clock::now(), everything)) {
+    (void)group_.Answer(access.eventFd, true);
+    report_.LetGo(access.name, everything ? "the guard stopped before its verdict" : "no verdict in time");
+  }
+}
+
+}  // namespace korbu::guard

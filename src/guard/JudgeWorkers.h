@@ -1,0 +1,68 @@
+#pragma once
+// The guard's judging threads, one per core unless told. Accesses that wait
+// (an exec, a Windows image opened) go before files already written (the newest
+// first), and those before the files of a volume scanned in the background.
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/OpenedFile.h"
+
+namespace korbu::guard {
+
+struct Judgement {
+  enum class Kind {
+    Access,   // a permission event: file is the event's, eventFd its number
+    Written,  // a file closed after writing, by its event's descriptor
+    Named,    // a file to open by its name: written ones past the queue's bound, a volume's
+  };
+  Kind kind = Kind::Named;
+  platform::OpenedFile file;
+  int eventFd = -1;
+  std::string name;
+  int pid = 0;  // the process that made the access
+};
+
+class JudgeWorkers {
+ public:
+  using Handler = std::function<void(Judgement&)>;
+
+  /// Written files held open at most; beyond it they wait by name, so that a
+  /// burst of writes cannot use up the guard's descriptors.
+  static constexpr std::size_t kHeldWrittenLimit = 1024;
+
+  JudgeWorkers(int count, Handler handler);
+  /// Stops: the threads end after the judgement each is making; the rest is dropped.
+  ~JudgeWorkers();
+  JudgeWorkers(const JudgeWorkers&) = delete;
+  JudgeWorkers& operator=(const JudgeWorkers&) = delete;
+
+  void Push(Judgement judgement);
+  void Stop();
+
+  /// Judgements queued or being made.
+  std::size_t Busy() const;
+
+  /// The number of threads for count (0: one per core).
+  static int ThreadsFor(int count);
+
+ private:
+  void Run();
+  Handler handler_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Judgement> access_;
+  std::deque<Judgement> written_;
+  std::deque<Judgement> named_;
+  std::size_t running_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace korbu::guard

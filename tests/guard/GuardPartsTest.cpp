@@ -1,0 +1,126 @@
+// The guard's bookkeeping: each waiting access answered once, the order the
+// workers take their judgements in, and the status only the guard may write.
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <sstream>
+
+#include "guard/GuardOptions.h"
+#include "guard/GuardStatus.h"
+#include "guard/JudgeWorkers.h"
+#include "guard/PendingAccesses.h"
+#include "support/TempTree.h"
+
+namespace korbu::guard {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(PendingAccessesTest, EachAccessIsClaimedOnceByWorkerOrDeadline) {
+  PendingAccesses pending;
+  const auto now = PendingAccesses::Clock::now();
+  pending.Add(7, "/w/late", now - 1ms);
+  pending.Add(8, "/w/early", now + 1h);
+  PendingAccesses::Clock::time_point next;
+  ASSERT_TRUE(pending.NextDeadline(next));
+  EXPECT_EQ(next, now - 1ms);
+
+  const auto expired = pending.ClaimExpired(now);
+  ASSERT_EQ(expired.size(), 1U);
+  EXPECT_EQ(expired[0].eventFd, 7);
+  EXPECT_EQ(expired[0].name, "/w/late");
+  // Its worker comes too late: the answer was given.
+  EXPECT_FALSE(pending.Claim(7));
+  EXPECT_TRUE(pending.Claim(8));
+  EXPECT_FALSE(pending.Claim(8));
+
+  pending.Add(9, "/w/stop", now + 1h);
+  EXPECT_EQ(pending.ClaimExpired(now, true).size(), 1U);
+  EXPECT_FALSE(pending.NextDeadline(next));
+}
+
+TEST(JudgeWorkersTest, WaitingAccessesGoFirstThenTheNewestWrittenFilesAndTheOldestPastTheBoundByName) {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool release = false;
+  std::vector<std::string> order;
+  std::atomic<int> held{0};
+  std::atomic<bool> blocking{false};
+  JudgeWorkers workers(1, [&](Judgement& j) {
+    std::unique_lock lock(mutex);
+    if (j.name == "block") {
+      blocking = true;
+      cv.wait(lock, [&] { return release; });
+      return;
+    }
+    if (j.file.IsOpen()) ++held;
+    order.push_back(j.name);
+  });
+  workers.Push(Judgement{Judgement::Kind::Named, {}, -1, "block", 0});
+  while (!blocking) std::this_thread::yield();  // the one thread waits in "block"
+  workers.Push(Judgement{Judgement::Kind::Named, {}, -1, "volume", 0});
+  test::TempTree tree;
+  const std::string file = tree.Write("f", "x");
+  for (std::size_t i = 0; i <= JudgeWorkers::kHeldWrittenLimit; ++i) {
+    workers.Push(
+        Judgement{Judgement::Kind::Written, platform::OpenedFile::Open(file), -1, "written" + std::to_string(i), 0});
+  }
+  workers.Push(Judgement{Judgement::Kind::Access, {}, -1, "access", 0});
+  {
+    const std::lock_guard lock(mutex);
+    release = true;
+  }
+  cv.notify_all();
+  while (workers.Busy() != 0) std::this_thread::yield();
+  workers.Stop();
+  ASSERT_EQ(order.size(), JudgeWorkers::kHeldWrittenLimit + 3);
+  EXPECT_EQ(order.front(), "access");
+  // The file closed last is judged first; the oldest went by name once the bound
+  // was passed, still before the volume's file.
+  EXPECT_EQ(order[1], "written" + std::to_string(JudgeWorkers::kHeldWrittenLimit));
+  EXPECT_EQ(order[order.size() - 2], "written0");
+  EXPECT_EQ(order.back(), "volume");
+  EXPECT_EQ(held.load(), static_cast<int>(JudgeWorkers::kHeldWrittenLimit));
+}
+
+TEST(GuardStatusTest, StatusIsPrintedOnlyFromAFileNoOtherUserCanWrite) {
+  test::TempTree tree;
+  const std::string file = tree.Path("run") + "/status";
+  GuardStatus status(file);
+  ASSERT_TRUE(status.Begin("2026-12-10T10:00:00Z"));
+  status.Watching("/srv/share (its whole mount)");
+  status.Refused("/srv/share/worm.exe: Worm.Test");
+  std::ostringstream out, err;
+  if (::geteuid() == 0) {
+    // Written by this test rather than by a running guard: shown as a guard's last words.
+    EXPECT_EQ(PrintGuardStatus(file, out, err), 3);
+    EXPECT_NE(err.str().find("ended without stopping"), std::string::npos) << err.str();
+    EXPECT_NE(out.str().find("watching /srv/share (its whole mount)\nrefused: 1\n  /srv/share/worm.exe"),
+              std::string::npos)
+        << out.str();
+  }
+  ::chmod(file.c_str(), 0666);
+  EXPECT_EQ(PrintGuardStatus(file, out, err), 3);
+  status.End();
+  EXPECT_EQ(PrintGuardStatus(file, out, err), 3);
+  EXPECT_NE(err.str().find("not running"), std::string::npos);
+}
+
+TEST(GuardOptionsTest, RefusesWhatCannotBeWatchedSoundly) {
+  EXPECT_NE(ParseGuardArgs({}).error, "");
+  EXPECT_NE(ParseGuardArgs({"relative/dir"}).error, "");
+  EXPECT_NE(ParseGuardArgs({"--timeout", "0", "/srv"}).error, "");
+  EXPECT_NE(ParseGuardArgs({"-d"}).error, "");
+  const GuardParse parsed = ParseGuardArgs({"--removable", "--mount-folder=/mnt/sticks", "-d", "/db", "--", "/-odd"});
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.options.mountFolders, std::vector<std::string>{"/mnt/sticks"});
+  EXPECT_EQ(parsed.options.paths, std::vector<std::string>{"/-odd"});
+  EXPECT_EQ(parsed.options.database, "/db");
+}
+
+}  // namespace
+}  // namespace korbu::guard
