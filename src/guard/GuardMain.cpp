@@ -94,7 +94,7 @@ int RunGuard(const std::vector<std::string>& args) {
   std::unique_ptr<cache::VerdictCache> verdicts;
   if (auto opened = cache::VerdictCache::OpenForUser(); !opened) {
     std::cerr << "korbu-guard: verdict cache not used: " << opened.error().reason << "\n";
-  } else if (const Status ready = (*opened)->BeginScan(cache::VerdictSettings{scanner, false}); !ready) {
+  } else if (const Status ready = (*opened)->BeginScan(cache::VerdictSettings{scanner, false, std::nullopt}); !ready) {
     std::cerr << "korbu-guard: verdict cache not used: " << ready.error().reason << "\n";
   } else {
     verdicts = std::move(*opened);
