@@ -12,6 +12,7 @@
 #include "cli/CliUndo.h"
 #include "cli/CommandLine.h"
 #include "cli/DisplayText.h"
+#include "cli/EngineWarnings.h"
 #include "cli/PathFilter.h"
 #include "cli/PathScan.h"
 #include "cli/ScanReport.h"
@@ -112,8 +113,18 @@ int RunCli(const std::vector<std::string>& args) {
   if (options.database && options.engine && !engine.databaseLoaded) {
     return Fail("the databases of " + *options.database + " did not load: " + engine.problem);
   }
-  // Otherwise a note on standard error, not one of the scan's errors (nor of its log).
+  // Otherwise a note on standard error, not one of the scan's errors (nor of its log),
+  // and a warning in the summary.
   if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
+  ScanTotals totals;
+  totals.warnings = EngineWarnings(engine, options.engine,
+                                   std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));
+  // A plain Linux machine scanning a stick has no Windows registry, which is no error.
+  if (options.registry && !options.windows) {
+    if (const Status found = platform::ChosenSystemFound(); !found) {
+      std::cerr << "korbu-scan: no registry to scan: " << ReadableFileName(found.error().reason) << "\n";
+    }
+  }
   std::unique_ptr<cache::VerdictCache> verdicts;
   if (options.cache) {
     Expected<std::unique_ptr<cache::VerdictCache>> opened = cache::VerdictCache::OpenForUser();
@@ -124,7 +135,6 @@ int RunCli(const std::vector<std::string>& args) {
     }
   }
 
-  ScanTotals totals;
   QueuedDispatcher dispatcher;
   DetectionList& rows = frontEnd.Detections();
   // Detections are shown as they are found.

@@ -51,7 +51,9 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
                 detections, totals.errors.size(), totals.notWhole.size(),
                 static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.fromCache, totals.rechecked,
                 totals.seconds, whole / 60, whole % 60);
-  return text;
+  std::string block = text;
+  for (const std::string& warning : totals.warnings) block += ReadableFileName(warning) + "\n";
+  return block;
 }
 
 void PrintEngineText(std::ostream& out, const EngineInfo& engine) {
@@ -115,6 +117,9 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
                   {"checked_against_new_signatures", totals.rechecked}};
   doc["elapsed_seconds"] = std::round(totals.seconds * 1000.0) / 1000.0;
   doc["interrupted"] = totals.interrupted;
+  nlohmann::json warnings = nlohmann::json::array();
+  for (const std::string& warning : totals.warnings) warnings.push_back(ToUtf8Lossy(warning));
+  doc["warnings"] = std::move(warnings);
   if (!action.empty()) doc["action"] = action;
   return doc.dump(2) + "\n";
 }

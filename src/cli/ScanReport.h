@@ -40,6 +40,7 @@ struct ScanTotals {
   long long fromCache = 0;         // files found clean in the verdict cache
   long long rechecked = 0;         // of those clean before a database update, judged against the added signatures
   bool interrupted = false;
+  std::vector<std::string> warnings;  // lines the summary ends with: what makes a clean result weaker
   std::vector<ScanError> errors;
   std::vector<NotScannedWhole> notWhole;
 };

@@ -111,6 +111,13 @@ TEST(CliEndToEnd, CleanTreeAndErrors) {
   // No phase looks at the machine's running programs: they are not the test's.
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", tree.Path("missing")}).status, 2);
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", tree.Path("a.txt")}).status, 0);  // a file is judged
+  // No Wine prefix: there is no registry to scan, which is said and no error.
+  const ScanRun noPrefix = Scan({"--no-memory", tree.Path()});
+  EXPECT_EQ(noPrefix.status, 0) << noPrefix.out;
+  EXPECT_EQ(noPrefix.out.find("ERROR"), std::string::npos) << noPrefix.out;
+#ifndef _WIN32
+  EXPECT_NE(noPrefix.err.find("korbu-scan: no registry to scan: no Wine prefix"), std::string::npos) << noPrefix.err;
+#endif
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", "--database", tree.Path("missing"), tree.Path()}).status, 2);
   ScanRun version = Scan({"--version"});
   EXPECT_EQ(version.status, 0);
@@ -193,6 +200,7 @@ TEST(CliEndToEnd, SignatureEngineJoinsWithTheSharedDatabases) {
   EXPECT_NE(run.out.find("CVD Date Created: [Main: 22 Jun 2021] [Daily: 22 Jun 2021]\n"), std::string::npos);
   EXPECT_NE(run.out.find(eicar + ": Eicar-Test-Signature FOUND\n"), std::string::npos);
   EXPECT_NE(run.out.find(worm + ": Brontok-14 FOUND\n"), std::string::npos);
+  EXPECT_NE(run.out.find("\nEngine: databases of 22 Jun 2021, "), std::string::npos) << run.out;
 #ifndef _WIN32
   ScanRun piped = Scan({"--no-memory", "--no-registry", "--database", db, "-"}, "exec <" + Quote(eicar) + " &&");
   EXPECT_EQ(piped.status, 1) << piped.err;
@@ -208,6 +216,8 @@ TEST(CliEndToEnd, SignatureEngineJoinsWithTheSharedDatabases) {
   EXPECT_EQ(doc["engine"]["main_version"], "6");
   EXPECT_EQ(doc["engine"]["daily_date"], "22 Jun 2021");
   EXPECT_EQ(doc["not_scanned_whole"].size(), 0u);
+  ASSERT_EQ(doc["warnings"].size(), 1u);
+  EXPECT_EQ(doc["warnings"][0].get<std::string>().rfind("Engine: databases of 22 Jun 2021, ", 0), 0u);
 
   // Past the engine's 10 MiB a file is never looked at, and --max-filesize=0
   // lifts only the walk's limit: it is listed and counted, not called clean.
