@@ -108,7 +108,7 @@ int RunCli(const std::vector<std::string>& args) {
   const EngineInfo engine = StartEngine(*startup, options.engine);
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
-  report.Info(engineText.str());
+  if (!options.noSummary) report.Info(engineText.str());
   // Databases the user named must load: a scan without them would pass for one with them.
   if (options.database && options.engine && !engine.databaseLoaded) {
     return Fail("the databases of " + *options.database + " did not load: " + engine.problem);
@@ -155,9 +155,18 @@ int RunCli(const std::vector<std::string>& args) {
       totals.errors.push_back(ScanError{path, reason});
       report.Error(ErrorLine(totals.errors.back()));
     };
+    // The phases' programs (a browser, an office suite) are past the engine's
+    // limit more often than not: counted, and listed when asked for.
+    bool inPaths = false;
     frontEnd.OnNotJudgedWhole = [&](const std::string& path, const EngineLimitReached& limit) {
-      totals.notWhole.push_back(NotScannedWhole{path, limit});
-      report.Detection(NotWholeLine(totals.notWhole.back()));
+      const NotScannedWhole file{path, limit};
+      if (inPaths) {
+        totals.notWhole.push_back(file);
+      } else {
+        ++totals.programsNotWhole;
+        if (!options.verbose) return;
+      }
+      report.Detection(NotWholeLine(file));
     };
     frontEnd.FilesSoFar = [&] { return static_cast<long long>(paths.FilesSoFar()); };
     StopWatcher watcher([&] {
@@ -169,6 +178,12 @@ int RunCli(const std::vector<std::string>& args) {
       std::cerr << "korbu-scan: verdict cache not used: " << session.CacheProblem() << "\n";
     }
     session.WaitForEnd();
+    // The cache's figures of the PATHs alone: the memory phase judges running
+    // programs, no file named or walked.
+    const cache::VerdictCache* cache = session.Context().cache;
+    const long long phasesFromCache = cache != nullptr ? cache->FromCache() : 0;
+    const long long phasesRechecked = cache != nullptr ? cache->Rechecked() : 0;
+    inPaths = true;
     for (const std::string& path : pathsToScan) {
       if (StopRequested()) break;
       paths.Scan(path);
@@ -176,11 +191,14 @@ int RunCli(const std::vector<std::string>& args) {
     totals.filesScanned = paths.FilesScanned();
     totals.foldersScanned = paths.FoldersScanned();
     totals.bytesRead = paths.BytesRead();
+    totals.skippedOverLimit = paths.SkippedOverLimit();
+    totals.skippedExcluded = paths.SkippedExcluded();
+    totals.skippedPseudo = paths.SkippedPseudo();
     totals.interrupted = StopRequested();
-    if (session.Context().cache != nullptr) {
+    if (cache != nullptr) {
       totals.cacheUsed = true;
-      totals.fromCache = session.Context().cache->FromCache();
-      totals.rechecked = session.Context().cache->Rechecked();
+      totals.fromCache = cache->FromCache() - phasesFromCache;
+      totals.rechecked = cache->Rechecked() - phasesRechecked;
     }
   }
   rows.SetChangeHandler(nullptr);
@@ -201,9 +219,14 @@ int RunCli(const std::vector<std::string>& args) {
   }
 
   totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (totals.interrupted) report.Info(kScanStoppedText);
-  report.Info(SummaryLine(totals.filesScanned, totals.foldersScanned));
-  if (!options.noSummary) report.Info(SummaryBlock(rows.Count(), totals));
+  if (!options.noSummary) {
+    // A stopped scan is not also "finished".
+    report.Info(totals.interrupted ? std::string(kScanStoppedText) + "\n" + std::to_string(totals.filesScanned) +
+                                         " file(s) and " + std::to_string(totals.foldersScanned) +
+                                         " Folder(s) scanned before the stop."
+                                   : SummaryLine(totals.filesScanned, totals.foldersScanned));
+    report.Info(SummaryBlock(rows.Count(), totals));
+  }
   if (options.json) std::cout << JsonReport(engine, rows, totals, ActionName(options.action), reasons);
   std::cout.flush();
   if (!report.Written()) return Fail("cannot write the report");

@@ -14,20 +14,24 @@ struct ValuedName {
   const char* longName;
   const char* shortName;  // nullptr when there is none
   Valued which;
+  // Whether a value of this option ending the command line was more likely meant
+  // as the PATH: a folder's name or pattern may be; a number, a size, the
+  // databases or the log written are what the option asked for.
+  bool mayBeThePath;
 };
 
 constexpr std::array<ValuedName, 11> kValued{{
-    {"--database", "-d", Valued::Database},
-    {"--log", "-l", Valued::Log},
-    {"--exclude", nullptr, Valued::Exclude},
-    {"--exclude-dir", nullptr, Valued::ExcludeDir},
-    {"--include", nullptr, Valued::Include},
-    {"--include-dir", nullptr, Valued::IncludeDir},
-    {"--max-filesize", nullptr, Valued::MaxFileSize},
-    {"--jobs", "-j", Valued::Jobs},
-    {"--undo", nullptr, Valued::Undo},
-    {"--windows", nullptr, Valued::Windows},
-    {"--tempdir", nullptr, Valued::TempDir},
+    {"--database", "-d", Valued::Database, false},
+    {"--log", "-l", Valued::Log, false},
+    {"--exclude", nullptr, Valued::Exclude, true},
+    {"--exclude-dir", nullptr, Valued::ExcludeDir, true},
+    {"--include", nullptr, Valued::Include, true},
+    {"--include-dir", nullptr, Valued::IncludeDir, true},
+    {"--max-filesize", nullptr, Valued::MaxFileSize, false},
+    {"--jobs", "-j", Valued::Jobs, false},
+    {"--undo", nullptr, Valued::Undo, false},
+    {"--windows", nullptr, Valued::Windows, false},
+    {"--tempdir", nullptr, Valued::TempDir, true},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -41,6 +45,7 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   else if (arg == "--no-engine") o.engine = false;
   else if (arg == "--json") o.json = true;
   else if (arg == "--quiet") o.quiet = true;
+  else if (arg == "-v" || arg == "--verbose") o.verbose = true;
   else if (arg == "--no-summary") o.noSummary = true;
   else if (arg == "--help" || arg == "-h") o.help = true;
   else if (arg == "--version" || arg == "-V") o.version = true;
@@ -101,7 +106,7 @@ std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, Cli
       if (v.shortName == nullptr || letter != v.shortName) continue;
       if (k + 1 < arg.size()) return SetValue(v.which, letter, arg.substr(k + 1), o);
       if (i + 1 >= args.size()) return "option " + letter + " needs a value";
-      lastTakenBy = letter;
+      if (v.mayBeThePath) lastTakenBy = letter;
       return SetValue(v.which, letter, args[++i], o);
     }
     return "unknown option: " + arg;
@@ -173,7 +178,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         if (i + 1 >= args.size()) {
           error = "option " + arg + " needs a value";
         } else {
-          takenBy = arg;
+          if (v.mayBeThePath) takenBy = arg;
           error = SetValue(v.which, arg, args[++i], o);
         }
       } else if (arg.rfind(longName + "=", 0) == 0) {
@@ -220,8 +225,9 @@ std::string UsageText() {
          "and then each PATH in turn (a folder is walked, a file is judged whatever its\n"
          "name, - judges standard input, listed as stdin), and lists every detection.\n"
          "Each PATH is taken literally; without one the current folder is scanned, but\n"
-         "when an option took the last argument as its value the command is refused:\n"
-         "that argument was more likely meant as the PATH (write one after it, . for here).\n"
+         "when a pattern or folder option (--exclude, --include, their -dir forms,\n"
+         "--tempdir) took the last argument as its value the command is refused: that\n"
+         "argument was more likely meant as the PATH (write one after it, . for here).\n"
          "\n"
          "Options (each clears one option of the desktop program, all set by default):\n"
          "  --no-subfolders        scan only the files directly in each folder\n"
@@ -294,7 +300,8 @@ std::string UsageText() {
          "  -i, --infected         list only detections (the default; taken as clamscan\n"
          "                         takes it)\n"
          "  --quiet                print only detections, files not scanned whole and errors\n"
-         "  --no-summary           leave out the summary at the end\n"
+         "  --no-summary           print only the rows: no engine lines, no summary\n"
+         "  -v, --verbose          list the running programs not scanned whole too\n"
          "  -h, --help, -V, --version\n"
          "Short options may run together, as in -ri or -j4.\n"
          "Names print on one line as UTF-8 (on a Windows console in Unicode, whatever\n"

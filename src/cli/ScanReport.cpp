@@ -45,13 +45,18 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
                 "Detections: %zu\n"
                 "Errors: %zu\n"
                 "Not scanned whole: %zu\n"
+                "Skipped: %lld over the size limit, %lld excluded, %lld pseudo file system folder(s)\n"
                 "Data read: %.2f MB\n"
                 "From cache: %lld file(s), %lld more checked against new signatures only\n"
                 "Time: %.3f sec (%lld m %lld s)\n",
-                detections, totals.errors.size(), totals.notWhole.size(),
+                detections, totals.errors.size(), totals.notWhole.size(), totals.skippedOverLimit,
+                totals.skippedExcluded, totals.skippedPseudo,
                 static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.fromCache, totals.rechecked,
                 totals.seconds, whole / 60, whole % 60);
   std::string block = text;
+  if (totals.programsNotWhole > 0) {
+    block += "Programs not scanned whole: " + std::to_string(totals.programsNotWhole) + " (listed with --verbose)\n";
+  }
   for (const std::string& warning : totals.warnings) block += ReadableFileName(warning) + "\n";
   return block;
 }
@@ -111,6 +116,10 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
     notWhole.push_back(std::move(item));
   }
   doc["not_scanned_whole"] = std::move(notWhole);
+  doc["programs_not_scanned_whole"] = totals.programsNotWhole;
+  doc["skipped"] = {{"over_size_limit", totals.skippedOverLimit},
+                    {"excluded", totals.skippedExcluded},
+                    {"pseudo_file_system_folders", totals.skippedPseudo}};
   doc["data_read"] = totals.bytesRead;
   doc["cache"] = {{"used", totals.cacheUsed},
                   {"from_cache", totals.fromCache},

@@ -40,9 +40,13 @@ struct ScanTotals {
   long long fromCache = 0;         // files found clean in the verdict cache
   long long rechecked = 0;         // of those clean before a database update, judged against the added signatures
   bool interrupted = false;
+  long long skippedOverLimit = 0;  // files over --max-filesize
+  long long skippedExcluded = 0;   // files and folders the patterns excluded
+  long long skippedPseudo = 0;     // folders of made-up file systems (proc, sysfs, devices)
   std::vector<std::string> warnings;  // lines the summary ends with: what makes a clean result weaker
   std::vector<ScanError> errors;
-  std::vector<NotScannedWhole> notWhole;
+  std::vector<NotScannedWhole> notWhole;  // of the PATHs
+  long long programsNotWhole = 0;         // programs of the memory and registry phases (often big, rarely a worm)
 };
 
 /// "FILE: REASON ERROR", the line of an error.

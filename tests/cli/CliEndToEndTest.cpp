@@ -160,6 +160,29 @@ TEST(CliEndToEnd, WalkIgnoresFifosAndLinkLoops) {
   EXPECT_EQ(doc["detections"][0]["file"], tree.Path("d/worm.exe"));
 }
 
+#ifndef _WIN32
+// As clamscan: a link named on the command line is followed (/bin on Debian), and
+// what it leads to is listed by its own name; a file named twice is judged once.
+TEST(CliEndToEnd, NamedLinksAreFollowedAndAFileNamedTwiceCountsOnce) {
+  TempTree tree;
+  const auto worm = tree.Write("real/w.exe", test::VariantFile(4));
+  fs::create_directory_symlink(tree.Path("real"), tree.Path("folder-link"));
+  fs::create_symlink(worm, tree.Path("file-link"));
+  fs::create_symlink(tree.Path("nowhere"), tree.Path("dangling"));
+  for (const std::string& named : {tree.Path("folder-link"), tree.Path("file-link")}) {
+    ScanRun run = Scan({"--no-memory", "--no-registry", "--json", named, worm});
+    ASSERT_EQ(run.status, 1) << named << run.out << run.err;
+    auto doc = nlohmann::json::parse(run.out);
+    EXPECT_EQ(doc["files_scanned"], 1) << named;
+    ASSERT_EQ(doc["detections"].size(), 1u) << named;
+    EXPECT_EQ(doc["detections"][0]["file"], worm);
+  }
+  ScanRun dangling = Scan({"--no-memory", "--no-registry", tree.Path("dangling")});
+  EXPECT_EQ(dangling.status, 2);
+  EXPECT_NE(dangling.err.find(tree.Path("dangling") + ": a link that leads nowhere"), std::string::npos) << dangling.err;
+}
+#endif
+
 TEST(CliEndToEnd, JsonKeepsNamesThatAreNotUtf8) {
 #ifdef _WIN32
   // There only a lone surrogate makes such a name, and Wine's file system, which
@@ -381,13 +404,43 @@ TEST(CliEndToEnd, SizeLimitComparesTheWholeSize) {
   const auto sparse = tree.Write("huge.bin", "");
   fs::resize_file(sparse, (std::uintmax_t{1} << 32) + 100);
   ScanRun byDefault = Scan({"--no-memory", "--no-registry", "--json", tree.Path()});
-  EXPECT_EQ(nlohmann::json::parse(byDefault.out)["files_scanned"], 2);
+  auto doc = nlohmann::json::parse(byDefault.out);
+  EXPECT_EQ(doc["files_scanned"], 2);
+  EXPECT_EQ(doc["skipped"]["over_size_limit"], 1);
   ScanRun limited = Scan({"--no-memory", "--no-registry", "--json", "--max-filesize", "1K", tree.Path()});
-  EXPECT_EQ(nlohmann::json::parse(limited.out)["files_scanned"], 1);
-  // A named file over the limit is said to be left unscanned.
+  doc = nlohmann::json::parse(limited.out);
+  EXPECT_EQ(doc["files_scanned"], 1);
+  EXPECT_EQ(doc["skipped"]["over_size_limit"], 2);
+  // A named file over the limit is a skip as in a walk, counted, and no error.
   ScanRun named = Scan({"--no-memory", "--no-registry", "--max-filesize=1K", big});
-  EXPECT_EQ(named.status, 2);
-  EXPECT_NE(named.err.find(big + ": larger than 1024 bytes"), std::string::npos) << named.err;
+  EXPECT_EQ(named.status, 0) << named.out << named.err;
+  EXPECT_NE(named.out.find("\nSkipped: 1 over the size limit, 0 excluded, 0 pseudo file system folder(s)\n"),
+            std::string::npos)
+      << named.out;
+}
+#endif
+
+#ifndef _WIN32
+// A made-up file system is passed over and counted, while a tmpfs mounted in it
+// (as /dev/shm is in /dev) is walked: in a mount namespace of the test's own.
+TEST(CliEndToEnd, PseudoFileSystemsAreCountedAndRealOnesBelowThemWalked) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root";
+  if (std::system("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "no private mount namespace here";
+  TempTree tree;
+  tree.Write("top/a.txt", "plain");
+  const std::string worm = tree.Write("worm.exe", test::VariantFile(3));
+  const std::string proc = tree.MakeDir("top/proc");
+  const std::string mounts = "mount --make-rprivate / && mount -t proc proc " + Quote(proc) + " && mount -t tmpfs shm " +
+                             Quote(proc + "/fs") + " && cp " + Quote(worm) + " " + Quote(proc + "/fs/w.exe") + " && ";
+  // The command's own "env" runs as the shell's $0.
+  ScanRun run = Scan({"--no-memory", "--no-registry", "--json", tree.Path("top")},
+                     "unshare -m sh -c " + Quote(mounts + "exec \"$0\" \"$@\""));
+  ASSERT_EQ(run.status, 1) << run.out << run.err;
+  auto doc = nlohmann::json::parse(run.out);
+  ASSERT_EQ(doc["detections"].size(), 1u);
+  EXPECT_EQ(doc["detections"][0]["file"], proc + "/fs/w.exe");
+  EXPECT_EQ(doc["files_scanned"], 2);
+  EXPECT_EQ(doc["skipped"]["pseudo_file_system_folders"], 1);
 }
 #endif
 
@@ -406,6 +459,7 @@ TEST(CliEndToEnd, LogFileGetsTheTextReportAndExclusionsSkip) {
   EXPECT_EQ(run.out.find("skip"), std::string::npos);
   EXPECT_EQ(run.out.find("w3.exe"), std::string::npos);
   EXPECT_NE(run.out.find("Detections: 1\n"), std::string::npos);
+  EXPECT_NE(run.out.find("\nSkipped: 0 over the size limit, 2 excluded, "), std::string::npos) << run.out;
   // The log is a text file: Windows ends its lines as it ends those of the output.
   const auto logText = [&] {
     std::string text = test::ReadFileBytes(log);
@@ -484,7 +538,9 @@ TEST(CliEndToEnd, InterruptedJsonScanStillReportsWhatWasDoneAndEndsByTheSignal) 
     EXPECT_TRUE(doc["interrupted"].get<bool>());
     EXPECT_EQ(DetectedFiles(doc), std::vector<std::string>{worm});
     EXPECT_LT(doc["files_scanned"].get<int>(), kFolders * kFiles);
-    EXPECT_NE(test::ReadFileBytes(log).find("Scan stopped by user.\n"), std::string::npos);
+    const std::string logText = test::ReadFileBytes(log);
+    EXPECT_NE(logText.find("Scan stopped by user.\n"), std::string::npos);
+    EXPECT_EQ(logText.find("Scan is finished"), std::string::npos) << logText;
   }
 }
 
@@ -519,8 +575,8 @@ TEST(CliEndToEnd, DashScansStandardInput) {
   EXPECT_TRUE(fs::exists(bystander));
 
   ScanRun limited = Scan({"--no-memory", "--no-registry", "--json", "--max-filesize=32", "-"}, from);
-  EXPECT_EQ(limited.status, 2);
-  EXPECT_NE(limited.err.find("stdin: larger than 32 bytes"), std::string::npos) << limited.err;
+  EXPECT_EQ(limited.status, 0) << limited.err;
+  EXPECT_EQ(nlohmann::json::parse(limited.out)["skipped"]["over_size_limit"], 1);
 }
 
 // Every command says when its output was lost.

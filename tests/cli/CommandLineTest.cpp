@@ -38,7 +38,14 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_NE(ParseCommandLine({"--dry-run"}).error, "");
   // A value that ends the command line was more likely meant as the PATH.
   EXPECT_NE(ParseCommandLine({"--exclude-dir", "/home/me"}).error, "");
-  EXPECT_NE(ParseCommandLine({"-rl", "scan.log"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--tempdir", "/home/me/tmp"}).error, "");
+  // Values that are no folder to scan leave the current folder scanned, as clamscan does.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-rl", "scan.log"}, {"-d", "/var/lib/clamav"}, {"-j", "2"}, {"--max-filesize", "1M"}}) {
+    const auto parsed = ParseCommandLine(args);
+    EXPECT_EQ(parsed.error, "") << args[0];
+    EXPECT_EQ(parsed.options.paths, (std::vector<std::string>{"."})) << args[0];
+  }
   EXPECT_EQ(ParseCommandLine({"--exclude-dir=/home/me"}).options.paths, (std::vector<std::string>{"."}));
   EXPECT_EQ(ParseCommandLine({"-l", "scan.log", "--"}).options.paths, (std::vector<std::string>{"."}));
   EXPECT_TRUE(ParseCommandLine({"--history"}).options.paths.empty());
