@@ -13,11 +13,13 @@
 #include "cli/CommandLine.h"
 #include "cli/DisplayText.h"
 #include "cli/EngineWarnings.h"
+#include "cli/FileList.h"
 #include "cli/PathFilter.h"
 #include "cli/PathScan.h"
 #include "cli/ScanReport.h"
 #include "cli/StopSignal.h"
 #include "cli/TextReport.h"
+#include "cli/VersionText.h"
 #include "engine/EngineStartup.h"
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
@@ -56,7 +58,7 @@ int RunCli(const std::vector<std::string>& args) {
     return Written(0);
   }
   if (options.version) {
-    std::cout << "korbu-scan " << KORBU_BUILD_NAME << "\n";
+    std::cout << VersionText(options.database.value_or(std::string()));
     return Written(0);
   }
   if (options.history) return Written(PrintHistory(options.json, std::cout, std::cerr));
@@ -78,6 +80,11 @@ int RunCli(const std::vector<std::string>& args) {
   // installation on the mounted volume, for the whole command.
   std::optional<platform::ScopedWindowsSystem> rescue;
   std::vector<std::string> pathsToScan = options.paths;
+  if (options.fileList) {
+    Expected<std::vector<std::string>> listed = ReadFileList(*options.fileList);
+    if (!listed) return Fail("cannot read the file list " + listed.error().reason);
+    pathsToScan.insert(pathsToScan.end(), listed->begin(), listed->end());
+  }
   if (options.windows) {
     const std::string root = platform::FullPath(*options.windows);
     rescue.emplace(platform::WindowsSystemRef::Volume(root));

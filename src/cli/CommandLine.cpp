@@ -8,7 +8,9 @@ namespace korbu::cli {
 namespace {
 
 // Options that take a value, with their long and short spellings.
-enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir };
+enum class Valued {
+  Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, FileList
+};
 
 struct ValuedName {
   const char* longName;
@@ -20,7 +22,7 @@ struct ValuedName {
   bool mayBeThePath;
 };
 
-constexpr std::array<ValuedName, 11> kValued{{
+constexpr std::array<ValuedName, 12> kValued{{
     {"--database", "-d", Valued::Database, false},
     {"--log", "-l", Valued::Log, false},
     {"--exclude", nullptr, Valued::Exclude, true},
@@ -32,6 +34,7 @@ constexpr std::array<ValuedName, 11> kValued{{
     {"--undo", nullptr, Valued::Undo, false},
     {"--windows", nullptr, Valued::Windows, false},
     {"--tempdir", nullptr, Valued::TempDir, true},
+    {"--file-list", "-f", Valued::FileList, false},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -69,6 +72,7 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
     case Valued::Undo: o.undo = std::move(value); break;
     case Valued::Windows: o.windows = std::move(value); break;
     case Valued::TempDir: o.tempDir = std::move(value); break;
+    case Valued::FileList: o.fileList = std::move(value); break;
     case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
     case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
     case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
@@ -205,7 +209,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     result.error = "--undo and --history go alone (with --json)";
   } else if ((o.undo || o.history) && o.windows) {
     result.error = "--undo and --history need no --windows: each action knows the system it changed";
-  } else if (o.paths.empty() && !o.windows && !o.undo && !o.history && !o.help && !o.version) {
+  } else if (o.fileList && (o.undo || o.history || o.windows)) {
+    result.error = "--file-list names the PATHs of a scan";
+  } else if (o.paths.empty() && !o.fileList && !o.windows && !o.undo && !o.history && !o.help && !o.version) {
     // (With --windows the installation's users' folders are the default PATHs.)
     // As clamscan: no PATH scans the current folder. But a last argument that an
     // option took as its value was more likely meant as the PATH.
@@ -238,6 +244,7 @@ std::string UsageText() {
          "  -j, --jobs N           judge the walked files with N workers (default: one per\n"
          "                         core; 1 judges each file as the walk reports it)\n"
          "What is scanned:\n"
+         "  -f, --file-list FILE   scan the PATHs FILE lists, one a line, besides those given\n"
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"
          "                         default is 100K (102400 bytes), as in the desktop\n"
          "                         program; 0 lifts this limit, not the engine's own:\n"

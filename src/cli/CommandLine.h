@@ -48,6 +48,7 @@ struct CliOptions {
   std::optional<std::string> undo;        // --undo ID|last: no scan
   std::optional<std::string> windows;     // --windows DIR: a mounted Windows volume, no memory phase
   std::optional<std::string> tempDir;     // --tempdir DIR: the engine's temporary files
+  std::optional<std::string> fileList;    // -f, --file-list FILE: PATHs, one a line
   bool history = false;                   // --history: no scan
 };
 

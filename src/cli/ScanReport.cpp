@@ -7,6 +7,7 @@
 
 #include "cli/DisplayText.h"
 #include "cli/JsonText.h"
+#include "detect/VariantTable.h"
 #include "scan/ScanTexts.h"
 
 namespace korbu::cli {
@@ -79,7 +80,9 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   e["library_loaded"] = engine.libraryLoaded;
   e["database_loaded"] = engine.databaseLoaded;
   e["active"] = engine.active;
-  e["signatures"] = engine.signatureCount;
+  // The figure the text gives ("Virus Signature: N viruses"): the engine's and the own.
+  e["signatures"] = std::uint64_t{engine.signatureCount} + kVariantCount;
+  e["engine_signatures"] = engine.signatureCount;
   PutText(e, "main_version", engine.mainVersion);
   PutText(e, "daily_version", engine.dailyVersion);
   PutText(e, "main_date", engine.mainDate);

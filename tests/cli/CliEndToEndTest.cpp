@@ -121,7 +121,8 @@ TEST(CliEndToEnd, CleanTreeAndErrors) {
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", "--database", tree.Path("missing"), tree.Path()}).status, 2);
   ScanRun version = Scan({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "korbu-scan 1.0.0 RC1\n");
+  EXPECT_EQ(version.out.rfind("korbu-scan 1.0.0 RC1\nEngine: ", 0), 0u) << version.out;
+  EXPECT_NE(version.out.find("\nDatabases: "), std::string::npos) << version.out;
 }
 
 #ifndef _WIN32  // Windows does not let a folder in use as current be removed
@@ -183,6 +184,26 @@ TEST(CliEndToEnd, NamedLinksAreFollowedAndAFileNamedTwiceCountsOnce) {
 }
 #endif
 
+// -f: the PATHs a file lists, one a line, with those of the command line.
+TEST(CliEndToEnd, FileListAddsItsPaths) {
+  TempTree tree;
+  const auto first = tree.Write("a/w.exe", test::VariantFile(5));
+  const auto second = tree.Write("b c/w.exe", test::VariantFile(6));
+  const auto third = tree.Write("d/w.exe", test::VariantFile(7));
+  const auto list = tree.Write("list.txt", first + "\r\n\n" + tree.Path("b c") + "\n");
+  ScanRun run = Scan({"--no-memory", "--no-registry", "--json", "-f", list, third});
+  ASSERT_EQ(run.status, 1) << run.err;
+  auto doc = nlohmann::json::parse(run.out);
+  EXPECT_EQ(doc["files_scanned"], 3);
+  EXPECT_EQ(doc["detections"].size(), 3u);
+#ifndef _WIN32
+  // Only the listed PATHs: no current folder added.
+  run = Scan({"--no-memory", "--no-registry", "--json", "--file-list=" + list}, "cd " + Quote(tree.Path("d")) + " &&");
+  EXPECT_EQ(nlohmann::json::parse(run.out)["files_scanned"], 2) << run.out;
+#endif
+  EXPECT_EQ(Scan({"--no-memory", "--no-registry", "-f", tree.Path("missing")}).status, 2);
+}
+
 TEST(CliEndToEnd, JsonKeepsNamesThatAreNotUtf8) {
 #ifdef _WIN32
   // There only a lone surrogate makes such a name, and Wine's file system, which
@@ -230,12 +251,17 @@ TEST(CliEndToEnd, SignatureEngineJoinsWithTheSharedDatabases) {
   EXPECT_NE(piped.out.find("\nstdin: Eicar-Test-Signature FOUND\n"), std::string::npos) << piped.out;
 #endif
 
+  // -V tells the databases by their headers, as clamscan -V does.
+  EXPECT_NE(Scan({"-V", "-d", db}).out.find("\nDatabases: main 6 (22 Jun 2021), daily 3 (22 Jun 2021) in " + db),
+            std::string::npos);
+
   ScanRun json = Scan({"--no-memory", "--no-registry", "--json", "--database", db, tree.Path()});
   auto doc = nlohmann::json::parse(json.out);
   EXPECT_TRUE(doc["engine"]["library_loaded"].get<bool>());
   EXPECT_TRUE(doc["engine"]["database_loaded"].get<bool>());
   EXPECT_TRUE(doc["engine"]["active"].get<bool>());
-  EXPECT_EQ(doc["engine"]["signatures"], 17);
+  EXPECT_EQ(doc["engine"]["signatures"], 33);  // as the text says
+  EXPECT_EQ(doc["engine"]["engine_signatures"], 17);
   EXPECT_EQ(doc["engine"]["main_version"], "6");
   EXPECT_EQ(doc["engine"]["daily_date"], "22 Jun 2021");
   EXPECT_EQ(doc["not_scanned_whole"].size(), 0u);
