@@ -50,6 +50,7 @@ int Written(int status) {
 
 int RunCli(const std::vector<std::string>& args) {
   const auto started = std::chrono::steady_clock::now();
+  const auto startedAt = std::chrono::system_clock::now();
   ParseResult parsed = ParseCommandLine(args);
   if (!parsed.error.empty()) return Fail(parsed.error + " (see --help)");
   const CliOptions& options = parsed.options;
@@ -226,6 +227,8 @@ int RunCli(const std::vector<std::string>& args) {
   }
 
   totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  totals.startDate = ScanDateText(startedAt);
+  totals.endDate = ScanDateText(std::chrono::system_clock::now());
   if (!options.noSummary) {
     // A stopped scan is not also "finished".
     report.Info(totals.interrupted ? std::string(kScanStoppedText) + "\n" + std::to_string(totals.filesScanned) +

@@ -8,6 +8,7 @@
 #include "cli/DisplayText.h"
 #include "cli/JsonText.h"
 #include "detect/VariantTable.h"
+#include "platform/LocalTime.h"
 #include "scan/ScanTexts.h"
 
 namespace korbu::cli {
@@ -38,6 +39,17 @@ std::string NotWholeLine(const NotScannedWhole& file) {
   return ReadableFileName(file.file) + ": NOT SCANNED WHOLE (" + LimitText(file.limit) + ")";
 }
 
+std::string ScanDateText(std::chrono::system_clock::time_point moment) {
+  constexpr long long kEpochDifference = 11644473600LL;  // seconds 1601 -> 1970
+  const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(moment.time_since_epoch()).count();
+  const auto local = platform::FileTimeToLocalTime((seconds + kEpochDifference) * 10000000LL);
+  if (!local) return "unknown";
+  char text[64];  // six numbers of at most eleven characters each, and their separators
+  std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d", local->year, local->month, local->day, local->hour,
+                local->minute, local->second);
+  return text;
+}
+
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
   const auto whole = static_cast<long long>(totals.seconds);
   char text[512];  // the longest numbers of every line fit
@@ -55,6 +67,7 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
                 static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.fromCache, totals.rechecked,
                 totals.seconds, whole / 60, whole % 60);
   std::string block = text;
+  if (!totals.startDate.empty()) block += "Start Date: " + totals.startDate + "\nEnd Date:   " + totals.endDate + "\n";
   if (totals.programsNotWhole > 0) {
     block += "Programs not scanned whole: " + std::to_string(totals.programsNotWhole) + " (listed with --verbose)\n";
   }
@@ -127,6 +140,10 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   doc["cache"] = {{"used", totals.cacheUsed},
                   {"from_cache", totals.fromCache},
                   {"checked_against_new_signatures", totals.rechecked}};
+  if (!totals.startDate.empty()) {
+    doc["start_date"] = totals.startDate;
+    doc["end_date"] = totals.endDate;
+  }
   doc["elapsed_seconds"] = std::round(totals.seconds * 1000.0) / 1000.0;
   doc["interrupted"] = totals.interrupted;
   nlohmann::json warnings = nlohmann::json::array();

@@ -2,6 +2,7 @@
 // What korbu-scan prints: the engine's state, the detections and the summary, as
 // text lines or as one JSON document.
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -36,6 +37,8 @@ struct ScanTotals {
   std::int32_t foldersScanned = 0;
   std::uint64_t bytesRead = 0;  // sizes of the files the walks and the PATH files judged
   double seconds = 0;
+  std::string startDate;           // local time as ScanDateText writes it
+  std::string endDate;
   bool cacheUsed = false;          // the verdict cache took part
   long long fromCache = 0;         // files found clean in the verdict cache
   long long rechecked = 0;         // of those clean before a database update, judged against the added signatures
@@ -54,6 +57,13 @@ std::string ErrorLine(const ScanError& error);
 
 /// "FILE: NOT SCANNED WHOLE (WHY)", the line of a file the engine could not judge whole.
 std::string NotWholeLine(const NotScannedWhole& file);
+
+/// A moment in local time as clamscan's summary writes it: "2026:12:10 11:23:58".
+std::string ScanDateText(std::chrono::system_clock::time_point moment);
+
+/// The line a log file gets before each run, apart from the one before it.
+inline constexpr const char* kLogSeparator =
+    "-------------------------------------------------------------------------------";
 
 /// The summary block that ends the text report.
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals);

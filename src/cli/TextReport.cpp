@@ -4,6 +4,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "cli/ScanReport.h"
 #include "platform/FileSystemPath.h"
 
 namespace korbu::cli {
@@ -19,6 +20,8 @@ bool TextReport::OpenLog(const std::string& path, std::string& reason) {
     return false;
   }
   logOpen_ = true;
+  // Runs appended to one log stay apart, as in clamscan's.
+  log_ << "\n" << kLogSeparator << "\n\n" << std::flush;
   return true;
 }
 

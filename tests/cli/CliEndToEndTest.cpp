@@ -492,13 +492,16 @@ TEST(CliEndToEnd, LogFileGetsTheTextReportAndExclusionsSkip) {
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
     return text;
   };
-  EXPECT_EQ(logText(), run.out);
+  // Each run's text after a separator of its own.
+  const std::string separator = "\n-------------------------------------------------------------------------------\n\n";
+  EXPECT_EQ(logText(), separator + run.out);
+  EXPECT_NE(run.out.find("\nStart Date: "), std::string::npos) << run.out;
 
   std::vector<std::string> quiet = common;
   quiet.insert(quiet.begin(), "--quiet");
   ScanRun second = Scan(quiet);
   EXPECT_EQ(second.out, found);
-  EXPECT_EQ(logText(), run.out + found);  // appended
+  EXPECT_EQ(logText(), separator + run.out + separator + found);  // appended
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", "--exclude", "(", tree.Path()}).status, 2);
 }
 
@@ -614,6 +617,34 @@ TEST(CliEndToEnd, OutputThatCannotBeWrittenExitsTwo) {
   EXPECT_EQ(Scan({"--version"}, full).status, 2);
   EXPECT_EQ(Scan({"--history"}, full).status, 2);
   EXPECT_EQ(Scan({"--no-memory", "--no-registry", tree.Path()}, full).status, 2);
+
+  // A pipe nobody reads any more (korbu-scan | head) is such an output too: status
+  // 2, not death by SIGPIPE.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"--no-memory", "--no-registry", tree.Path()}}) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    std::vector<std::string> texts{KORBU_SCAN_EXE};
+    texts.insert(texts.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    std::string prefix = "WINEPREFIX=" + tree.Path("no-prefix");
+    std::string data = "XDG_DATA_HOME=" + tree.Path("data");
+    char* envp[] = {prefix.data(), data.data(), nullptr};
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(fds[1], 1);
+      ::execve(argv[0], argv.data(), envp);
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << args[0] << ": killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 2) << args[0];
+  }
 }
 #endif
 
