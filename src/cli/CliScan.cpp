@@ -213,11 +213,11 @@ int RunCli(const std::vector<std::string>& args) {
   frontEnd.ClearProgress();
 
   // A stopped scan changes nothing.
-  std::vector<std::string> reasons;
+  ActionOutcome outcome;
   if (!totals.interrupted && options.action != Action::None) {
     std::ostringstream actionText;
     std::vector<ScanError> notHandled;
-    reasons = RunRowAction(options.action, options.dryRun, rows, actionText,
+    outcome = RunRowAction(options.action, options.dryRun, rows, actionText,
                            [&](const ScanError& e) { notHandled.push_back(e); });
     report.Action(actionText.str());
     for (const ScanError& e : notHandled) {
@@ -237,7 +237,8 @@ int RunCli(const std::vector<std::string>& args) {
                                    : SummaryLine(totals.filesScanned, totals.foldersScanned));
     report.Info(SummaryBlock(rows.Count(), totals));
   }
-  if (options.json) std::cout << JsonReport(engine, rows, totals, ActionName(options.action), reasons);
+  if (options.json) std::cout << JsonReport(engine, rows, totals, ActionName(options.action), outcome.reasons, outcome.changes,
+                                          outcome.actionId);
   std::cout.flush();
   if (!report.Written()) return Fail("cannot write the report");
   if (rows.Count() > 0) return 1;

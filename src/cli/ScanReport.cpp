@@ -87,7 +87,8 @@ void PrintEngineText(std::ostream& out, const EngineInfo& engine) {
 }
 
 std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, const ScanTotals& totals,
-                       const std::string& action, const std::vector<std::string>& reasons) {
+                       const std::string& action, const std::vector<std::string>& reasons,
+                       const std::vector<std::vector<std::string>>& changes, const std::string& actionId) {
   nlohmann::json doc;
   nlohmann::json e;
   e["library_loaded"] = engine.libraryLoaded;
@@ -110,6 +111,13 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
     PutText(item, "virus", row.virusName);
     PutText(item, "information", row.information);
     if (i < reasons.size() && !reasons[i].empty()) PutText(item, "reason", reasons[i]);
+    if (!action.empty()) {
+      nlohmann::json made = nlohmann::json::array();
+      if (i < changes.size()) {
+        for (const std::string& change : changes[i]) made.push_back(ToUtf8Lossy(change));
+      }
+      item["changes"] = std::move(made);
+    }
     list.push_back(std::move(item));
   }
   doc["detections"] = std::move(list);
@@ -150,6 +158,7 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   for (const std::string& warning : totals.warnings) warnings.push_back(ToUtf8Lossy(warning));
   doc["warnings"] = std::move(warnings);
   if (!action.empty()) doc["action"] = action;
+  if (!actionId.empty()) doc["action_id"] = actionId;
   return doc.dump(2) + "\n";
 }
 

@@ -69,8 +69,10 @@ inline constexpr const char* kLogSeparator =
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals);
 
 /// The whole JSON document. action is "clean", "delete" or empty for none;
-/// reasons, by row index, why the action left a row pending (its "reason" field).
+/// by row index, reasons why the action left a row pending (its "reason" field)
+/// and the changes it made for the row ("changes"); actionId names its record.
 std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, const ScanTotals& totals,
-                       const std::string& action, const std::vector<std::string>& reasons = {});
+                       const std::string& action, const std::vector<std::string>& reasons = {},
+                       const std::vector<std::vector<std::string>>& changes = {}, const std::string& actionId = {});
 
 }  // namespace korbu::cli
