@@ -63,6 +63,50 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   return true;
 }
 
+// clamscan's yes/no switches of what the engine parses and alerts on, by the bit
+// of the engine library's option word each sets (CLAM_SCAN_* of its interface).
+struct EngineSwitch {
+  const char* name;
+  std::uint16_t bit;
+};
+constexpr std::array<EngineSwitch, 8> kEngineSwitches{{
+    {"--scan-archive", 0x1},
+    {"--scan-mail", 0x2},
+    {"--scan-ole2", 0x4},
+    {"--alert-encrypted", 0x8},
+    {"--scan-html", 0x10},
+    {"--scan-pe", 0x20},
+    {"--alert-broken", 0x40},
+    {"--alert-exceeds-max", 0x100},
+}};
+
+// "--NAME", "--NAME=yes" or "--NAME=no" of a switch above: false for any other
+// argument, else error holds what is wrong (empty when it was taken).
+bool SetEngineSwitch(const std::string& arg, CliOptions& o, std::string& error) {
+  for (const EngineSwitch& s : kEngineSwitches) {
+    const std::string name = s.name;
+    if (arg != name && arg.rfind(name + "=", 0) != 0) continue;
+    const std::string value = arg == name ? "yes" : arg.substr(name.size() + 1);
+    if (value != "yes" && value != "no") {
+      error = "option " + name + " takes yes or no: " + value;
+      return true;
+    }
+    const bool on = value == "yes";
+    if (s.bit == 0x1) {
+      o.scan.archive = on;  // the desktop program's own option
+    } else if (on) {
+      o.scan.engineBitsAdded = static_cast<std::uint16_t>(o.scan.engineBitsAdded | s.bit);
+      o.scan.engineBitsRemoved = static_cast<std::uint16_t>(o.scan.engineBitsRemoved & ~s.bit);
+    } else {
+      o.scan.engineBitsRemoved = static_cast<std::uint16_t>(o.scan.engineBitsRemoved | s.bit);
+      o.scan.engineBitsAdded = static_cast<std::uint16_t>(o.scan.engineBitsAdded & ~s.bit);
+    }
+    error.clear();
+    return true;
+  }
+  return false;
+}
+
 // The error text, empty when the value was taken.
 std::string SetValue(Valued which, const std::string& name, std::string value, CliOptions& o) {
   if (value.empty()) return "option " + name + " needs a value";
@@ -164,6 +208,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       optionsEnded = true;
       continue;
     }
+    if (std::string error; SetEngineSwitch(arg, o, error)) {
+      if (!error.empty()) {
+        result.error = error;
+        return result;
+      }
+      continue;
+    }
     if (SetFlag(arg, o)) {
       sawClean = sawClean || arg == "--clean";
       sawDelete = sawDelete || arg == "--delete";
@@ -243,6 +294,11 @@ std::string UsageText() {
          "  -r, --recursive        scan subfolders (the default; taken as clamscan takes it)\n"
          "  -j, --jobs N           judge the walked files with N workers (default: one per\n"
          "                         core; 1 judges each file as the walk reports it)\n"
+         "What the engine parses and alerts on (yes or no; the default in brackets):\n"
+         "  --scan-html[=no]       HTML and scripts [no]; --scan-mail, --scan-ole2,\n"
+         "                         --scan-pe, --scan-archive [yes]\n"
+         "  --alert-broken[=no]    broken executables, such as a text beginning with MZ [yes]\n"
+         "  --alert-encrypted, --alert-exceeds-max [yes]\n"
          "What is scanned:\n"
          "  -f, --file-list FILE   scan the PATHs FILE lists, one a line, besides those given\n"
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"

@@ -295,6 +295,16 @@ TEST(CliEndToEnd, SignatureEngineJoinsWithTheSharedDatabases) {
   EXPECT_NE(withArchive.out.find("clam.zip: Clamav.Test.File-6 FOUND"), std::string::npos);
   ScanRun noArchive = Scan({"--no-memory", "--no-registry", "--no-archive", "--database", db, tree.Path()});
   EXPECT_EQ(noArchive.out.find("clam.zip:"), std::string::npos);
+  EXPECT_EQ(Scan({"--no-memory", "--no-registry", "--scan-archive=no", "--database", db, tree.Path()}).out.find("clam.zip:"),
+            std::string::npos);
+
+  // HTML is parsed only when asked, as the desktop program's option word leaves it.
+  const std::string html = tree.MakeDir("html");
+  fs::copy_file("/usr/share/clamav-testfiles/clam.exe.html", html + "/clam.exe.html");
+  EXPECT_EQ(Scan({"--no-memory", "--no-registry", "--no-cache", "--database", db, html}).status, 0);
+  ScanRun parsed = Scan({"--no-memory", "--no-registry", "--no-cache", "--scan-html", "--database", db, html});
+  EXPECT_EQ(parsed.status, 1);
+  EXPECT_NE(parsed.out.find("clam.exe.html: Clamav.Test.File-6 FOUND"), std::string::npos) << parsed.out;
 }
 
 #ifndef _WIN32
@@ -632,7 +642,8 @@ TEST(CliEndToEnd, OutputThatCannotBeWrittenExitsTwo) {
     argv.push_back(nullptr);
     std::string prefix = "WINEPREFIX=" + tree.Path("no-prefix");
     std::string data = "XDG_DATA_HOME=" + tree.Path("data");
-    char* envp[] = {prefix.data(), data.data(), nullptr};
+    std::string cache = "XDG_CACHE_HOME=" + tree.Path("cache");
+    char* envp[] = {prefix.data(), data.data(), cache.data(), nullptr};
     const pid_t child = ::fork();
     if (child == 0) {
       ::dup2(fds[1], 1);

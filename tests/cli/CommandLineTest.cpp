@@ -62,6 +62,16 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_EQ(r.options.paths, (std::vector<std::string>{"--odd-folder"}));
 }
 
+TEST(CommandLine, EngineSwitchesSetAndClearTheirBitsLastOneWinning) {
+  auto r = ParseCommandLine({"--alert-broken=no", "--scan-html", "--scan-mail=no", "--scan-mail=yes", "--scan-archive=no", "x"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.options.scan.engineBitsAdded, 0x10 | 0x2);
+  EXPECT_EQ(r.options.scan.engineBitsRemoved, 0x40);
+  EXPECT_FALSE(r.options.scan.archive);
+  EXPECT_NE(ParseCommandLine({"--alert-broken=maybe", "x"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--scan-htmlx", "x"}).error, "");
+}
+
 TEST(CommandLine, ClamscanSpellingsAndSizes) {
   auto r = ParseCommandLine({"-d", "db", "-l", "log", "--max-filesize=2M", "--exclude", "x;y", "--include-dir=^/a",
                              "--quiet", "--no-summary", "a;b", " lead", "<c"});
