@@ -114,6 +114,11 @@ int RunCli(const std::vector<std::string>& args) {
   const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(
       options.database.value_or(std::string()), options.tempDir ? platform::FullPath(*options.tempDir) : std::string());
   const EngineInfo engine = StartEngine(*startup, options.engine);
+  // Before the scan begins: the verdict cache keys its verdicts on the limits too.
+  if (TClamAV* clam = startup->Engine(); clam != nullptr) {
+    if (options.maxFiles) clam->Limits().maxfiles = *options.maxFiles;
+    if (options.maxRecursion) clam->Limits().maxreclevel = *options.maxRecursion;
+  }
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
   if (!options.noSummary) report.Info(engineText.str());

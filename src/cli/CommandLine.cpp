@@ -9,7 +9,8 @@ namespace {
 
 // Options that take a value, with their long and short spellings.
 enum class Valued {
-  Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, FileList
+  Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, FileList,
+  MaxFiles, MaxRecursion
 };
 
 struct ValuedName {
@@ -22,7 +23,7 @@ struct ValuedName {
   bool mayBeThePath;
 };
 
-constexpr std::array<ValuedName, 12> kValued{{
+constexpr std::array<ValuedName, 14> kValued{{
     {"--database", "-d", Valued::Database, false},
     {"--log", "-l", Valued::Log, false},
     {"--exclude", nullptr, Valued::Exclude, true},
@@ -35,6 +36,8 @@ constexpr std::array<ValuedName, 12> kValued{{
     {"--windows", nullptr, Valued::Windows, false},
     {"--tempdir", nullptr, Valued::TempDir, true},
     {"--file-list", "-f", Valued::FileList, false},
+    {"--max-files", nullptr, Valued::MaxFiles, false},
+    {"--max-recursion", nullptr, Valued::MaxRecursion, false},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -125,6 +128,18 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
       const auto size = ParseSize(value);
       if (!size) return "option " + name + " takes a size below 4G, such as 100K, 20M or 0 for none: " + value;
       o.maxFileSize = *size;
+      break;
+    }
+    case Valued::MaxFiles:
+    case Valued::MaxRecursion: {
+      // The engine takes them as 32-bit numbers; 0 would leave libclamav's own default.
+      std::int64_t number = 0;
+      for (char c : value) {
+        if (c < '0' || c > '9' || number > 100000000) return "option " + name + " takes a number from 1: " + value;
+        number = number * 10 + (c - '0');
+      }
+      if (number < 1 || number > 100000000) return "option " + name + " takes a number from 1 to 100000000: " + value;
+      (which == Valued::MaxFiles ? o.maxFiles : o.maxRecursion) = static_cast<std::int32_t>(number);
       break;
     }
     case Valued::Jobs: {
@@ -299,6 +314,8 @@ std::string UsageText() {
          "                         --scan-pe, --scan-archive [yes]\n"
          "  --alert-broken[=no]    broken executables, such as a text beginning with MZ [yes]\n"
          "  --alert-encrypted, --alert-exceeds-max [yes]\n"
+         "  --max-files N          files the engine judges in one archive [1000]\n"
+         "  --max-recursion N      levels of archives the engine unpacks [6]\n"
          "What is scanned:\n"
          "  -f, --file-list FILE   scan the PATHs FILE lists, one a line, besides those given\n"
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"

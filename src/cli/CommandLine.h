@@ -49,6 +49,8 @@ struct CliOptions {
   std::optional<std::string> windows;     // --windows DIR: a mounted Windows volume, no memory phase
   std::optional<std::string> tempDir;     // --tempdir DIR: the engine's temporary files
   std::optional<std::string> fileList;    // -f, --file-list FILE: PATHs, one a line
+  std::optional<std::int32_t> maxFiles;      // --max-files N: the engine's limit per archive
+  std::optional<std::int32_t> maxRecursion;  // --max-recursion N: the engine's archive levels
   bool history = false;                   // --history: no scan
 };
 

@@ -305,6 +305,16 @@ TEST(CliEndToEnd, SignatureEngineJoinsWithTheSharedDatabases) {
   ScanRun parsed = Scan({"--no-memory", "--no-registry", "--no-cache", "--scan-html", "--database", db, html});
   EXPECT_EQ(parsed.status, 1);
   EXPECT_NE(parsed.out.find("clam.exe.html: Clamav.Test.File-6 FOUND"), std::string::npos) << parsed.out;
+
+  // The engine's archive limits, as clamscan sets them.
+  const std::string zipped = tree.MakeDir("zipped");
+  fs::copy_file(zip, zipped + "/clam.zip");
+  for (const auto& [option, alert] : {std::pair<std::string, std::string>{"--max-recursion=1", "MaxRecursion"},
+                                      {"--max-files=1", "MaxFiles"}}) {
+    ScanRun limited = Scan({"--no-memory", "--no-registry", "--no-cache", option, "--database", db, zipped});
+    EXPECT_NE(limited.out.find("clam.zip: Heuristics.Limits.Exceeded." + alert + " FOUND"), std::string::npos)
+        << option << limited.out;
+  }
 }
 
 #ifndef _WIN32

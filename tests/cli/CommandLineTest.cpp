@@ -32,6 +32,9 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_NE(ParseCommandLine({"--database"}).error, "");
   EXPECT_NE(ParseCommandLine({"-j", "0"}).error, "");
   EXPECT_NE(ParseCommandLine({"--jobs=99999999999"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--max-files=0", "x"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--max-recursion=99999999999999999999", "x"}).error, "");
+  EXPECT_EQ(ParseCommandLine({"--max-recursion", "3", "x"}).options.maxRecursion, 3);
   EXPECT_EQ(ParseCommandLine({"-j", "3"}).options.jobs, 3u);
   EXPECT_NE(ParseCommandLine({"--database="}).error, "");
   EXPECT_NE(ParseCommandLine({"--clean", "--delete"}).error, "");
