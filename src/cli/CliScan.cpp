@@ -106,6 +106,7 @@ int RunCli(const std::vector<std::string>& args) {
   scanOptions.location.clear();
   CliFrontEnd frontEnd(scanOptions, !options.json && !options.quiet && platform::StderrIsTerminal());
   TextReport report(options.json, options.quiet, [&] { frontEnd.ClearProgress(); });
+  if (options.toStdout) report.ErrorsToOutput();
   if (options.logFile && !report.OpenLog(*options.logFile, error)) {
     return Fail("cannot open the log file " + *options.logFile + ": " + error);
   }

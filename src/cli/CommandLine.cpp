@@ -52,6 +52,7 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   else if (arg == "--json") o.json = true;
   else if (arg == "--quiet") o.quiet = true;
   else if (arg == "-v" || arg == "--verbose") o.verbose = true;
+  else if (arg == "--stdout") o.toStdout = true;
   else if (arg == "--no-summary") o.noSummary = true;
   else if (arg == "--help" || arg == "-h") o.help = true;
   else if (arg == "--version" || arg == "-V") o.version = true;
@@ -382,6 +383,7 @@ std::string UsageText() {
          "  --quiet                print only detections, files not scanned whole and errors\n"
          "  --no-summary           print only the rows: no engine lines, no summary\n"
          "  -v, --verbose          list the running programs not scanned whole too\n"
+         "  --stdout               write the error lines to standard output too\n"
          "  -h, --help, -V, --version\n"
          "Short options may run together, as in -ri or -j4.\n"
          "Names print on one line as UTF-8 (on a Windows console in Unicode, whatever\n"

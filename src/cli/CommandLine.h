@@ -32,7 +32,8 @@ struct CliOptions {
   std::uint32_t maxFileSize = 102400;     // the walk's limit in bytes; 0 for none
   std::optional<std::string> logFile;     // -l, --log
   bool quiet = false;
-  bool verbose = false;                   // -v, --verbose: running programs not scanned whole listed too
+  bool verbose = false;
+  bool toStdout = false;                  // --stdout: error lines on standard output too                   // -v, --verbose: running programs not scanned whole listed too
   bool noSummary = false;
   bool json = false;
   bool help = false;

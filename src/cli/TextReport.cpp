@@ -53,7 +53,7 @@ void TextReport::Action(const std::string& text) {
 
 void TextReport::Error(const std::string& line) {
   if (beforeOutput_) beforeOutput_();
-  Put(std::cerr, line);
+  Put(errorsToOutput_ && !json_ ? std::cout : std::cerr, line);
   if (logOpen_) Put(log_, line);
 }
 

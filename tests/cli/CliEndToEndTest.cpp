@@ -181,6 +181,10 @@ TEST(CliEndToEnd, NamedLinksAreFollowedAndAFileNamedTwiceCountsOnce) {
   ScanRun dangling = Scan({"--no-memory", "--no-registry", tree.Path("dangling")});
   EXPECT_EQ(dangling.status, 2);
   EXPECT_NE(dangling.err.find(tree.Path("dangling") + ": a link that leads nowhere"), std::string::npos) << dangling.err;
+  // --stdout: the error line goes with the report, as clamscan's does.
+  dangling = Scan({"--no-memory", "--no-registry", "--stdout", tree.Path("dangling")});
+  EXPECT_NE(dangling.out.find(tree.Path("dangling") + ": a link that leads nowhere"), std::string::npos) << dangling.out;
+  EXPECT_EQ(dangling.err.find("leads nowhere"), std::string::npos) << dangling.err;
 }
 #endif
 
