@@ -62,7 +62,9 @@ int RunCli(const std::vector<std::string>& args) {
     std::cout << VersionText(options.database.value_or(std::string()));
     return Written(0);
   }
-  if (options.history) return Written(PrintHistory(options.json, std::cout, std::cerr));
+  if (options.history) {
+    return Written(PrintHistory(options.json, std::cout, std::cerr, options.historyId.value_or(std::string())));
+  }
   if (options.undo) return Written(RunUndo(*options.undo, options.json, std::cout, std::cerr));
   std::string error;
   const Expected<PathFilter> filter = PathFilter::Compile(options.patterns);

@@ -270,6 +270,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   if (o.windows) o.memory = false;  // nothing of the installation runs
+  // --history ID: the one argument after it names an action, not a PATH.
+  if (o.history && o.paths.size() == 1 && o.action == Action::None && !o.undo) {
+    o.historyId = o.paths.front();
+    o.paths.clear();
+  }
   if (sawClean && sawDelete) result.error = "--clean and --delete exclude each other";
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
   else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
@@ -373,7 +378,7 @@ std::string UsageText() {
          "  --dry-run              with --clean or --delete: show what would change, change nothing\n"
          "                         A row an action cannot handle is an error, with its cause.\n"
          "Every action is recorded first and can be undone (no scan is run for these):\n"
-         "  --history              list the recorded actions\n"
+         "  --history [ID]         list the recorded actions; with ID, that one and its changes\n"
          "  --undo ID|last         set back what one action changed, where nothing changed it since\n"
          "Output:\n"
          "  --json                 one JSON document on standard output\n"

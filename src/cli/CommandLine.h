@@ -52,7 +52,8 @@ struct CliOptions {
   std::optional<std::string> fileList;    // -f, --file-list FILE: PATHs, one a line
   std::optional<std::int32_t> maxFiles;      // --max-files N: the engine's limit per archive
   std::optional<std::int32_t> maxRecursion;  // --max-recursion N: the engine's archive levels
-  bool history = false;                   // --history: no scan
+  bool history = false;                   // --history [ID]: no scan
+  std::optional<std::string> historyId;   // the one action --history ID lists with its changes
 };
 
 struct ParseResult {

@@ -80,6 +80,15 @@ TEST(CliUndoEndToEnd, CleanIsListedAndUndoneByUndoLast) {
   EXPECT_EQ(doc["actions"][0]["rows"][0]["file"], worm);
   EXPECT_GT(doc["actions"][0]["changes"].get<std::int64_t>(), 16);
   EXPECT_TRUE(doc["actions"][0]["undone"].is_null());
+  // One action with each change it made, as its journal tells them.
+  const std::string id = doc["actions"][0]["id"];
+  const ProgramRun one = KorbuScan("--history " + id);
+  EXPECT_EQ(one.status, 0) << one.out;
+  EXPECT_NE(one.out.find("\n  delete " + worm + "\n"), std::string::npos) << one.out;
+  const auto oneDoc = nlohmann::json::parse(KorbuScan("--history --json " + id).out);
+  ASSERT_EQ(oneDoc["actions"].size(), 1u);
+  EXPECT_EQ(oneDoc["actions"][0]["made"].size(), doc["actions"][0]["changes"].get<std::size_t>());
+  EXPECT_EQ(KorbuScan("--history 19700101-000000-00").status, 2);
 
   const ProgramRun undo = KorbuScan("--undo last");
   EXPECT_EQ(undo.status, 0) << undo.out;
