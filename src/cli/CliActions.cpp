@@ -1,9 +1,11 @@
 #include "cli/CliActions.h"
 
+#include <optional>
 #include <ostream>
 
 #include "cli/DisplayText.h"
 #include "cli/ScanReport.h"
+#include "cli/ToldChanges.h"
 #include "platform/WindowsSystemChoice.h"
 #include "repair/JournalSink.h"
 #include "repair/RowActions.h"
@@ -20,10 +22,13 @@ std::string ActionName(Action action) {
   return std::string();
 }
 
-std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
-                                      const std::function<void(const ScanError&)>& onError) {
-  std::vector<std::string> reasons(rows.Count());
-  if (action == Action::None) return reasons;
+ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
+                           const std::function<void(const ScanError&)>& onError) {
+  ActionOutcome outcome;
+  outcome.reasons.resize(rows.Count());
+  outcome.changes.resize(rows.Count());
+  std::vector<std::string>& reasons = outcome.reasons;
+  if (action == Action::None) return outcome;
   // A row the action leaves: printed under the row in a dry run, else an error.
   const auto notHandled = [&](std::size_t index, const std::string& reason) {
     if (index < reasons.size()) reasons[index] = reason;
@@ -38,7 +43,7 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
       notHandled(i, "nothing was changed: " + writable.error().reason);
     }
     out << "Changes refused: " << ReadableFileName(writable.error().reason) << "\n";
-    return reasons;
+    return outcome;
   }
   for (std::size_t i = 0; i < rows.Count(); ++i) {
     // Standard input's row names no file; a file that happens to be called so
@@ -53,12 +58,20 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
 
   PreviewSink preview;
   const auto journal = dryRun ? nullptr : RecordedChanges(ActionName(action), rows);
-  ChangeSink& sink = dryRun ? static_cast<ChangeSink&>(preview) : *journal;
+  // A real action tells each change it made as the dry run tells what it would make.
+  std::optional<ToldChanges> told;
+  if (journal) told.emplace(*journal);
+  ChangeSink& sink = dryRun ? static_cast<ChangeSink&>(preview) : *told;
   const RowReporter report = [&](const RowResult& result) {
     out << DetectionLine(rows.Row(result.index)) << "\n";
-    for (const PlannedChange& change : preview.TakeChanges()) {
-      out << "  would " << ReadableFileName(DescribeChange(change)) << "\n";
+    std::vector<std::string> changes;
+    if (told) {
+      changes = told->TakeMade();
+    } else {
+      for (const PlannedChange& change : preview.TakeChanges()) changes.push_back(DescribeChange(change));
     }
+    for (const std::string& change : changes) out << (told ? "  " : "  would ") << ReadableFileName(change) << "\n";
+    if (result.index < outcome.changes.size()) outcome.changes[result.index] = std::move(changes);
     if (result.handled) return;
     // A row whose changes the journal refused was not even tried: that is the
     // cause, not what its object looks like now. Clean tries only the family's rows.
@@ -80,10 +93,11 @@ std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList&
   // An action that changed nothing has no record; one refused part way has one
   // for what it changed before.
   if (journal && journal->ChangesMade() > 0) {
+    outcome.actionId = journal->Id();
     out << "Recorded as action " << journal->Id() << " (korbu-scan --undo " << journal->Id() << " reverses it)\n";
   }
   out.flush();
-  return reasons;
+  return outcome;
 }
 
 }  // namespace korbu::cli

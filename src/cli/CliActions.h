@@ -16,14 +16,20 @@ namespace korbu::cli {
 /// "clean", "delete", or empty for no action: the report's "action" field.
 std::string ActionName(Action action);
 
+/// What an action did, by row index.
+struct ActionOutcome {
+  std::vector<std::string> reasons;               // why each row left pending stays so (empty for the others)
+  std::vector<std::vector<std::string>> changes;  // the changes made (a dry run's: would make), described
+  std::string actionId;                           // the record of the changes; empty when nothing changed
+};
+
 /// Checks every row and runs the Clean or Delete row loop over them, changing
 /// nothing with dryRun. For each row it writes to out the row's line as it
 /// stands afterwards and a dry run's planned changes; each row the action could
 /// not handle goes to onError with its cause (a dry run's rows are not errors).
 /// The row of standard input is never acted on: it names no file. Nothing is
-/// asked. Does nothing for Action::None. Returns, by row index, why each row the
-/// action left pending stays so (empty for the others).
-std::vector<std::string> RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
-                                      const std::function<void(const ScanError&)>& onError);
+/// asked. Does nothing for Action::None.
+ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
+                           const std::function<void(const ScanError&)>& onError);
 
 }  // namespace korbu::cli

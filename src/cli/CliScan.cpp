@@ -12,11 +12,14 @@
 #include "cli/CliUndo.h"
 #include "cli/CommandLine.h"
 #include "cli/DisplayText.h"
+#include "cli/EngineWarnings.h"
+#include "cli/FileList.h"
 #include "cli/PathFilter.h"
 #include "cli/PathScan.h"
 #include "cli/ScanReport.h"
 #include "cli/StopSignal.h"
 #include "cli/TextReport.h"
+#include "cli/VersionText.h"
 #include "engine/EngineStartup.h"
 #include "findfile/QueuedDispatcher.h"
 #include "platform/Console.h"
@@ -47,6 +50,7 @@ int Written(int status) {
 
 int RunCli(const std::vector<std::string>& args) {
   const auto started = std::chrono::steady_clock::now();
+  const auto startedAt = std::chrono::system_clock::now();
   ParseResult parsed = ParseCommandLine(args);
   if (!parsed.error.empty()) return Fail(parsed.error + " (see --help)");
   const CliOptions& options = parsed.options;
@@ -55,10 +59,12 @@ int RunCli(const std::vector<std::string>& args) {
     return Written(0);
   }
   if (options.version) {
-    std::cout << "korbu-scan " << KORBU_BUILD_NAME << "\n";
+    std::cout << VersionText(options.database.value_or(std::string()));
     return Written(0);
   }
-  if (options.history) return Written(PrintHistory(options.json, std::cout, std::cerr));
+  if (options.history) {
+    return Written(PrintHistory(options.json, std::cout, std::cerr, options.historyId.value_or(std::string())));
+  }
   if (options.undo) return Written(RunUndo(*options.undo, options.json, std::cout, std::cerr));
   std::string error;
   const Expected<PathFilter> filter = PathFilter::Compile(options.patterns);
@@ -74,6 +80,11 @@ int RunCli(const std::vector<std::string>& args) {
   // installation on the mounted volume, for the whole command.
   std::optional<platform::ScopedWindowsSystem> rescue;
   std::vector<std::string> pathsToScan = options.paths;
+  if (options.fileList) {
+    Expected<std::vector<std::string>> listed = ReadFileList(*options.fileList);
+    if (!listed) return Fail("cannot read the file list " + listed.error().reason);
+    pathsToScan.insert(pathsToScan.end(), listed->begin(), listed->end());
+  }
   if (options.windows) {
     const std::string root = platform::FullPath(*options.windows);
     rescue.emplace(platform::WindowsSystemRef::Volume(root));
@@ -101,6 +112,7 @@ int RunCli(const std::vector<std::string>& args) {
   scanOptions.location.clear();
   CliFrontEnd frontEnd(scanOptions, !options.json && !options.quiet && platform::StderrIsTerminal());
   TextReport report(options.json, options.quiet, [&] { frontEnd.ClearProgress(); });
+  if (options.toStdout) report.ErrorsToOutput();
   if (options.logFile && !report.OpenLog(*options.logFile, error)) {
     return Fail("cannot open the log file " + *options.logFile + ": " + error);
   }
@@ -111,9 +123,14 @@ int RunCli(const std::vector<std::string>& args) {
                     : MakeEngineStartup(options.database.value_or(std::string()),
                                         options.tempDir ? *tempFolder : std::string());
   const EngineInfo engine = StartEngine(*startup, options.engine);
+  // Before the scan begins: the verdict cache keys its verdicts on the limits too.
+  if (TClamAV* clam = startup->Engine(); clam != nullptr) {
+    if (options.maxFiles) clam->Limits().maxfiles = *options.maxFiles;
+    if (options.maxRecursion) clam->Limits().maxreclevel = *options.maxRecursion;
+  }
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
-  report.Info(engineText.str());
+  if (!options.noSummary) report.Info(engineText.str());
   // Databases the user named must load: a scan without them would pass for one with them.
   if (options.database && options.engine && !engine.databaseLoaded) {
     return Fail("the databases of " + *options.database + " did not load: " + engine.problem);
@@ -123,8 +140,18 @@ int RunCli(const std::vector<std::string>& args) {
   if (options.clamd && !options.scan.archive) {
     std::cerr << "korbu-scan: --no-archive does not reach clamd: its ScanArchive setting decides\n";
   }
-  // Otherwise a note on standard error, not one of the scan's errors (nor of its log).
+  // Otherwise a note on standard error, not one of the scan's errors (nor of its log),
+  // and a warning in the summary.
   if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
+  ScanTotals totals;
+  totals.warnings = EngineWarnings(engine, options.engine,
+                                   std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));
+  // A plain Linux machine scanning a stick has no Windows registry, which is no error.
+  if (options.registry && !options.windows) {
+    if (const Status found = platform::ChosenSystemFound(); !found) {
+      std::cerr << "korbu-scan: no registry to scan: " << ReadableFileName(found.error().reason) << "\n";
+    }
+  }
   std::unique_ptr<cache::VerdictCache> verdicts;
   if (options.cache) {
     Expected<std::unique_ptr<cache::VerdictCache>> opened = cache::VerdictCache::OpenForUser();
@@ -135,7 +162,6 @@ int RunCli(const std::vector<std::string>& args) {
     }
   }
 
-  ScanTotals totals;
   QueuedDispatcher dispatcher;
   DetectionList& rows = frontEnd.Detections();
   // Detections are shown as they are found.
@@ -157,9 +183,18 @@ int RunCli(const std::vector<std::string>& args) {
       totals.errors.push_back(ScanError{path, reason});
       report.Error(ErrorLine(totals.errors.back()));
     };
+    // The phases' programs (a browser, an office suite) are past the engine's
+    // limit more often than not: counted, and listed when asked for.
+    bool inPaths = false;
     frontEnd.OnNotJudgedWhole = [&](const std::string& path, const EngineLimitReached& limit) {
-      totals.notWhole.push_back(NotScannedWhole{path, limit});
-      report.Detection(NotWholeLine(totals.notWhole.back()));
+      const NotScannedWhole file{path, limit};
+      if (inPaths) {
+        totals.notWhole.push_back(file);
+      } else {
+        ++totals.programsNotWhole;
+        if (!options.verbose) return;
+      }
+      report.Detection(NotWholeLine(file));
     };
     frontEnd.FilesSoFar = [&] { return static_cast<long long>(paths.FilesSoFar()); };
     StopWatcher watcher([&] {
@@ -171,6 +206,12 @@ int RunCli(const std::vector<std::string>& args) {
       std::cerr << "korbu-scan: verdict cache not used: " << session.CacheProblem() << "\n";
     }
     session.WaitForEnd();
+    // The cache's figures of the PATHs alone: the memory phase judges running
+    // programs, no file named or walked.
+    const cache::VerdictCache* cache = session.Context().cache;
+    const long long phasesFromCache = cache != nullptr ? cache->FromCache() : 0;
+    const long long phasesRechecked = cache != nullptr ? cache->Rechecked() : 0;
+    inPaths = true;
     for (const std::string& path : pathsToScan) {
       if (StopRequested()) break;
       paths.Scan(path);
@@ -178,23 +219,26 @@ int RunCli(const std::vector<std::string>& args) {
     totals.filesScanned = paths.FilesScanned();
     totals.foldersScanned = paths.FoldersScanned();
     totals.bytesRead = paths.BytesRead();
+    totals.skippedOverLimit = paths.SkippedOverLimit();
+    totals.skippedExcluded = paths.SkippedExcluded();
+    totals.skippedPseudo = paths.SkippedPseudo();
     totals.interrupted = StopRequested();
-    if (session.Context().cache != nullptr) {
+    if (cache != nullptr) {
       totals.cacheUsed = true;
-      totals.fromCache = session.Context().cache->FromCache();
-      totals.rechecked = session.Context().cache->Rechecked();
-      totals.notCacheable = session.Context().cache->NotCacheable();
+      totals.fromCache = cache->FromCache() - phasesFromCache;
+      totals.rechecked = cache->Rechecked() - phasesRechecked;
+      totals.notCacheable = cache->NotCacheable();
     }
   }
   rows.SetChangeHandler(nullptr);
   frontEnd.ClearProgress();
 
   // A stopped scan changes nothing.
-  std::vector<std::string> reasons;
+  ActionOutcome outcome;
   if (!totals.interrupted && options.action != Action::None) {
     std::ostringstream actionText;
     std::vector<ScanError> notHandled;
-    reasons = RunRowAction(options.action, options.dryRun, rows, actionText,
+    outcome = RunRowAction(options.action, options.dryRun, rows, actionText,
                            [&](const ScanError& e) { notHandled.push_back(e); });
     report.Action(actionText.str());
     for (const ScanError& e : notHandled) {
@@ -204,10 +248,18 @@ int RunCli(const std::vector<std::string>& args) {
   }
 
   totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (totals.interrupted) report.Info(kScanStoppedText);
-  report.Info(SummaryLine(totals.filesScanned, totals.foldersScanned));
-  if (!options.noSummary) report.Info(SummaryBlock(rows.Count(), totals));
-  if (options.json) std::cout << JsonReport(engine, rows, totals, ActionName(options.action), reasons);
+  totals.startDate = ScanDateText(startedAt);
+  totals.endDate = ScanDateText(std::chrono::system_clock::now());
+  if (!options.noSummary) {
+    // A stopped scan is not also "finished".
+    report.Info(totals.interrupted ? std::string(kScanStoppedText) + "\n" + std::to_string(totals.filesScanned) +
+                                         " file(s) and " + std::to_string(totals.foldersScanned) +
+                                         " Folder(s) scanned before the stop."
+                                   : SummaryLine(totals.filesScanned, totals.foldersScanned));
+    report.Info(SummaryBlock(rows.Count(), totals));
+  }
+  if (options.json) std::cout << JsonReport(engine, rows, totals, ActionName(options.action), outcome.reasons, outcome.changes,
+                                          outcome.actionId);
   std::cout.flush();
   if (!report.Written()) return Fail("cannot write the report");
   if (rows.Count() > 0) return 1;

@@ -29,9 +29,13 @@ int Refuse(const std::string& why, std::ostream& err) {
 
 }  // namespace
 
-int PrintHistory(bool json, std::ostream& out, std::ostream& err) {
-  const auto history = ActionHistory();
+int PrintHistory(bool json, std::ostream& out, std::ostream& err, const std::string& id) {
+  auto history = ActionHistory();
   if (!history) return Refuse(history.error().reason, err);
+  if (!id.empty()) {
+    std::erase_if(*history, [&](const ActionSummary& action) { return action.id != id; });
+    if (history->empty()) return Refuse("no recorded action " + id, err);
+  }
   if (json) {
     nlohmann::json actions = nlohmann::json::array();
     for (const ActionSummary& action : *history) {
@@ -49,6 +53,11 @@ int PrintHistory(bool json, std::ostream& out, std::ostream& err) {
                           {"undone", action.undone.empty() ? nlohmann::json() : nlohmann::json(action.undone)}};
       PutText(item, "time", action.time);
       PutText(item, "action", action.action);
+      if (!id.empty()) {
+        nlohmann::json made = nlohmann::json::array();
+        for (const std::string& change : action.made) made.push_back(ToUtf8Lossy(change));
+        item["made"] = std::move(made);
+      }
       actions.push_back(std::move(item));
     }
     out << nlohmann::json{{"actions", actions}}.dump(2) << "\n";
@@ -63,6 +72,9 @@ int PrintHistory(bool json, std::ostream& out, std::ostream& err) {
     out << "\n";
     for (const auto& row : action.rows) {
       out << "    " << ReadableRowName(row.file) << ": " << ReadableFileName(row.virus) << "\n";
+    }
+    if (!id.empty()) {
+      for (const std::string& change : action.made) out << "  " << ReadableFileName(change) << "\n";
     }
   }
   return 0;

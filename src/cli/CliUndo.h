@@ -6,9 +6,10 @@
 
 namespace korbu::cli {
 
-/// Lists the recorded actions; returns the exit status: 0, or 2 when the records
-/// cannot be trusted (err says why).
-int PrintHistory(bool json, std::ostream& out, std::ostream& err);
+/// Lists the recorded actions, or only the one with id and each change it made;
+/// returns the exit status: 0, or 2 when the records cannot be trusted or there is
+/// no action with id (err says why).
+int PrintHistory(bool json, std::ostream& out, std::ostream& err, const std::string& id = {});
 
 /// Undoes the action with that id, or "last"; prints each change's outcome, names
 /// made readable as in the scan report. Returns 0 when everything is as before

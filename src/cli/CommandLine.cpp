@@ -8,27 +8,37 @@ namespace korbu::cli {
 namespace {
 
 // Options that take a value, with their long and short spellings.
-enum class Valued { Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, Clamd };
+enum class Valued {
+  Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, FileList,
+  MaxFiles, MaxRecursion, Clamd
+};
 
 struct ValuedName {
   const char* longName;
   const char* shortName;  // nullptr when there is none
   Valued which;
+  // Whether a value of this option ending the command line was more likely meant
+  // as the PATH: a folder's name or pattern may be; a number, a size, the
+  // databases or the log written are what the option asked for.
+  bool mayBeThePath;
 };
 
-constexpr std::array<ValuedName, 12> kValued{{
-    {"--database", "-d", Valued::Database},
-    {"--log", "-l", Valued::Log},
-    {"--exclude", nullptr, Valued::Exclude},
-    {"--exclude-dir", nullptr, Valued::ExcludeDir},
-    {"--include", nullptr, Valued::Include},
-    {"--include-dir", nullptr, Valued::IncludeDir},
-    {"--max-filesize", nullptr, Valued::MaxFileSize},
-    {"--jobs", "-j", Valued::Jobs},
-    {"--undo", nullptr, Valued::Undo},
-    {"--windows", nullptr, Valued::Windows},
-    {"--tempdir", nullptr, Valued::TempDir},
-    {"--clamd", nullptr, Valued::Clamd},
+constexpr std::array<ValuedName, 15> kValued{{
+    {"--database", "-d", Valued::Database, false},
+    {"--log", "-l", Valued::Log, false},
+    {"--exclude", nullptr, Valued::Exclude, true},
+    {"--exclude-dir", nullptr, Valued::ExcludeDir, true},
+    {"--include", nullptr, Valued::Include, true},
+    {"--include-dir", nullptr, Valued::IncludeDir, true},
+    {"--max-filesize", nullptr, Valued::MaxFileSize, false},
+    {"--jobs", "-j", Valued::Jobs, false},
+    {"--undo", nullptr, Valued::Undo, false},
+    {"--windows", nullptr, Valued::Windows, false},
+    {"--tempdir", nullptr, Valued::TempDir, true},
+    {"--file-list", "-f", Valued::FileList, false},
+    {"--max-files", nullptr, Valued::MaxFiles, false},
+    {"--max-recursion", nullptr, Valued::MaxRecursion, false},
+    {"--clamd", nullptr, Valued::Clamd, false},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -42,6 +52,8 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   else if (arg == "--no-engine") o.engine = false;
   else if (arg == "--json") o.json = true;
   else if (arg == "--quiet") o.quiet = true;
+  else if (arg == "-v" || arg == "--verbose") o.verbose = true;
+  else if (arg == "--stdout") o.toStdout = true;
   else if (arg == "--no-summary") o.noSummary = true;
   else if (arg == "--help" || arg == "-h") o.help = true;
   else if (arg == "--version" || arg == "-V") o.version = true;
@@ -56,6 +68,50 @@ bool SetFlag(const std::string& arg, CliOptions& o) {
   return true;
 }
 
+// clamscan's yes/no switches of what the engine parses and alerts on, by the bit
+// of the engine library's option word each sets (CLAM_SCAN_* of its interface).
+struct EngineSwitch {
+  const char* name;
+  std::uint16_t bit;
+};
+constexpr std::array<EngineSwitch, 8> kEngineSwitches{{
+    {"--scan-archive", 0x1},
+    {"--scan-mail", 0x2},
+    {"--scan-ole2", 0x4},
+    {"--alert-encrypted", 0x8},
+    {"--scan-html", 0x10},
+    {"--scan-pe", 0x20},
+    {"--alert-broken", 0x40},
+    {"--alert-exceeds-max", 0x100},
+}};
+
+// "--NAME", "--NAME=yes" or "--NAME=no" of a switch above: false for any other
+// argument, else error holds what is wrong (empty when it was taken).
+bool SetEngineSwitch(const std::string& arg, CliOptions& o, std::string& error) {
+  for (const EngineSwitch& s : kEngineSwitches) {
+    const std::string name = s.name;
+    if (arg != name && arg.rfind(name + "=", 0) != 0) continue;
+    const std::string value = arg == name ? "yes" : arg.substr(name.size() + 1);
+    if (value != "yes" && value != "no") {
+      error = "option " + name + " takes yes or no: " + value;
+      return true;
+    }
+    const bool on = value == "yes";
+    if (s.bit == 0x1) {
+      o.scan.archive = on;  // the desktop program's own option
+    } else if (on) {
+      o.scan.engineBitsAdded = static_cast<std::uint16_t>(o.scan.engineBitsAdded | s.bit);
+      o.scan.engineBitsRemoved = static_cast<std::uint16_t>(o.scan.engineBitsRemoved & ~s.bit);
+    } else {
+      o.scan.engineBitsRemoved = static_cast<std::uint16_t>(o.scan.engineBitsRemoved | s.bit);
+      o.scan.engineBitsAdded = static_cast<std::uint16_t>(o.scan.engineBitsAdded & ~s.bit);
+    }
+    error.clear();
+    return true;
+  }
+  return false;
+}
+
 // The error text, empty when the value was taken.
 std::string SetValue(Valued which, const std::string& name, std::string value, CliOptions& o) {
   if (value.empty()) return "option " + name + " needs a value";
@@ -66,6 +122,7 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
     case Valued::Windows: o.windows = std::move(value); break;
     case Valued::TempDir: o.tempDir = std::move(value); break;
     case Valued::Clamd: o.clamd = std::move(value); break;
+    case Valued::FileList: o.fileList = std::move(value); break;
     case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
     case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
     case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
@@ -74,6 +131,18 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
       const auto size = ParseSize(value);
       if (!size) return "option " + name + " takes a size below 4G, such as 100K, 20M or 0 for none: " + value;
       o.maxFileSize = *size;
+      break;
+    }
+    case Valued::MaxFiles:
+    case Valued::MaxRecursion: {
+      // The engine takes them as 32-bit numbers; 0 would leave libclamav's own default.
+      std::int64_t number = 0;
+      for (char c : value) {
+        if (c < '0' || c > '9' || number > 100000000) return "option " + name + " takes a number from 1: " + value;
+        number = number * 10 + (c - '0');
+      }
+      if (number < 1 || number > 100000000) return "option " + name + " takes a number from 1 to 100000000: " + value;
+      (which == Valued::MaxFiles ? o.maxFiles : o.maxRecursion) = static_cast<std::int32_t>(number);
       break;
     }
     case Valued::Jobs: {
@@ -103,7 +172,7 @@ std::string SetCluster(const std::vector<std::string>& args, std::size_t& i, Cli
       if (v.shortName == nullptr || letter != v.shortName) continue;
       if (k + 1 < arg.size()) return SetValue(v.which, letter, arg.substr(k + 1), o);
       if (i + 1 >= args.size()) return "option " + letter + " needs a value";
-      lastTakenBy = letter;
+      if (v.mayBeThePath) lastTakenBy = letter;
       return SetValue(v.which, letter, args[++i], o);
     }
     return "unknown option: " + arg;
@@ -157,6 +226,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       optionsEnded = true;
       continue;
     }
+    if (std::string error; SetEngineSwitch(arg, o, error)) {
+      if (!error.empty()) {
+        result.error = error;
+        return result;
+      }
+      continue;
+    }
     if (SetFlag(arg, o)) {
       sawClean = sawClean || arg == "--clean";
       sawDelete = sawDelete || arg == "--delete";
@@ -175,7 +251,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         if (i + 1 >= args.size()) {
           error = "option " + arg + " needs a value";
         } else {
-          takenBy = arg;
+          if (v.mayBeThePath) takenBy = arg;
           error = SetValue(v.which, arg, args[++i], o);
         }
       } else if (arg.rfind(longName + "=", 0) == 0) {
@@ -196,6 +272,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   if (o.windows) o.memory = false;  // nothing of the installation runs
+  // --history ID: the one argument after it names an action, not a PATH.
+  if (o.history && o.paths.size() == 1 && o.action == Action::None && !o.undo) {
+    o.historyId = o.paths.front();
+    o.paths.clear();
+  }
   if (sawClean && sawDelete) result.error = "--clean and --delete exclude each other";
   else if (o.clamd && (o.database || !o.engine)) result.error = "--clamd goes without --database and --no-engine";
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
@@ -203,7 +284,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     result.error = "--undo and --history go alone (with --json)";
   } else if ((o.undo || o.history) && o.windows) {
     result.error = "--undo and --history need no --windows: each action knows the system it changed";
-  } else if (o.paths.empty() && !o.windows && !o.undo && !o.history && !o.help && !o.version) {
+  } else if (o.fileList && (o.undo || o.history || o.windows)) {
+    result.error = "--file-list names the PATHs of a scan";
+  } else if (o.paths.empty() && !o.fileList && !o.windows && !o.undo && !o.history && !o.help && !o.version) {
     // (With --windows the installation's users' folders are the default PATHs.)
     // As clamscan: no PATH scans the current folder. But a last argument that an
     // option took as its value was more likely meant as the PATH.
@@ -223,8 +306,9 @@ std::string UsageText() {
          "and then each PATH in turn (a folder is walked, a file is judged whatever its\n"
          "name, - judges standard input, listed as stdin), and lists every detection.\n"
          "Each PATH is taken literally; without one the current folder is scanned, but\n"
-         "when an option took the last argument as its value the command is refused:\n"
-         "that argument was more likely meant as the PATH (write one after it, . for here).\n"
+         "when a pattern or folder option (--exclude, --include, their -dir forms,\n"
+         "--tempdir) took the last argument as its value the command is refused: that\n"
+         "argument was more likely meant as the PATH (write one after it, . for here).\n"
          "\n"
          "Options (each clears one option of the desktop program, all set by default):\n"
          "  --no-subfolders        scan only the files directly in each folder\n"
@@ -234,7 +318,15 @@ std::string UsageText() {
          "  -r, --recursive        scan subfolders (the default; taken as clamscan takes it)\n"
          "  -j, --jobs N           judge the walked files with N workers (default: one per\n"
          "                         core; 1 judges each file as the walk reports it)\n"
+         "What the engine parses and alerts on (yes or no; the default in brackets):\n"
+         "  --scan-html[=no]       HTML and scripts [no]; --scan-mail, --scan-ole2,\n"
+         "                         --scan-pe, --scan-archive [yes]\n"
+         "  --alert-broken[=no]    broken executables, such as a text beginning with MZ [yes]\n"
+         "  --alert-encrypted, --alert-exceeds-max [yes]\n"
+         "  --max-files N          files the engine judges in one archive [1000]\n"
+         "  --max-recursion N      levels of archives the engine unpacks [6]\n"
          "What is scanned:\n"
+         "  -f, --file-list FILE   scan the PATHs FILE lists, one a line, besides those given\n"
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"
          "                         default is 100K (102400 bytes), as in the desktop\n"
          "                         program; 0 lifts this limit, not the engine's own:\n"
@@ -295,7 +387,7 @@ std::string UsageText() {
          "  --dry-run              with --clean or --delete: show what would change, change nothing\n"
          "                         A row an action cannot handle is an error, with its cause.\n"
          "Every action is recorded first and can be undone (no scan is run for these):\n"
-         "  --history              list the recorded actions\n"
+         "  --history [ID]         list the recorded actions; with ID, that one and its changes\n"
          "  --undo ID|last         set back what one action changed, where nothing changed it since\n"
          "Output:\n"
          "  --json                 one JSON document on standard output\n"
@@ -303,7 +395,9 @@ std::string UsageText() {
          "  -i, --infected         list only detections (the default; taken as clamscan\n"
          "                         takes it)\n"
          "  --quiet                print only detections, files not scanned whole and errors\n"
-         "  --no-summary           leave out the summary at the end\n"
+         "  --no-summary           print only the rows: no engine lines, no summary\n"
+         "  -v, --verbose          list the running programs not scanned whole too\n"
+         "  --stdout               write the error lines to standard output too\n"
          "  -h, --help, -V, --version\n"
          "Short options may run together, as in -ri or -j4.\n"
          "Names print on one line as UTF-8 (on a Windows console in Unicode, whatever\n"

@@ -32,6 +32,8 @@ struct CliOptions {
   std::uint32_t maxFileSize = 102400;     // the walk's limit in bytes; 0 for none
   std::optional<std::string> logFile;     // -l, --log
   bool quiet = false;
+  bool verbose = false;
+  bool toStdout = false;                  // --stdout: error lines on standard output too                   // -v, --verbose: running programs not scanned whole listed too
   bool noSummary = false;
   bool json = false;
   bool help = false;
@@ -48,7 +50,11 @@ struct CliOptions {
   std::optional<std::string> windows;     // --windows DIR: a mounted Windows volume, no memory phase
   std::optional<std::string> tempDir;     // --tempdir DIR: the engine's temporary files
   std::optional<std::string> clamd;       // --clamd SOCKET|HOST:PORT: clamd's verdicts
-  bool history = false;                   // --history: no scan
+  std::optional<std::string> fileList;    // -f, --file-list FILE: PATHs, one a line
+  std::optional<std::int32_t> maxFiles;      // --max-files N: the engine's limit per archive
+  std::optional<std::int32_t> maxRecursion;  // --max-recursion N: the engine's archive levels
+  bool history = false;                   // --history [ID]: no scan
+  std::optional<std::string> historyId;   // the one action --history ID lists with its changes
 };
 
 struct ParseResult {

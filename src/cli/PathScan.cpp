@@ -1,7 +1,11 @@
 #include "cli/PathScan.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "findfile/TargetSearch.h"
 #include "platform/FileSystem.h"
+#include "platform/FileSystemPath.h"
 #include "platform/Path.h"
 #include "cli/StopSignal.h"
 
@@ -20,6 +24,7 @@ PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, const
   search.OnFolderChange = [this, inner = search.OnFolderChange](TFindFile& sender, const std::string& folder,
                                                                   TFolderIgnore& ignore) {
     if (!filter_.FolderWanted(folder)) {
+      excluded_.fetch_add(1, std::memory_order_relaxed);
       ignore = TFolderIgnore::fiFilesAndSubfolders;
       return;
     }
@@ -27,10 +32,17 @@ PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, const
   };
   search.OnFileMatch = [this, inner = search.OnFileMatch](TFindFile& sender, const std::string& folder,
                                                             const TSearchRec& file) {
-    if (!filter_.FileWanted(folder + file.Name)) return;
+    if (!filter_.FileWanted(folder + file.Name)) {
+      excluded_.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
+    // The limit is applied here rather than by the walk's criteria, which would
+    // pass over such files without a count.
+    if (!WithinLimit(file.FullSize)) return;
     bytes_.fetch_add(file.FullSize, std::memory_order_relaxed);
     if (inner) inner(sender, folder, file);
   };
+  search.OnFolderSkipped = [this](TFindFile&, const std::string&) { pseudo_.fetch_add(1, std::memory_order_relaxed); };
   search.OnWalkError = [this](TFindFile&, const std::string& folder, const std::string& reason) {
     session_.InWalkOrder([this, folder, reason] { dispatcher_.RunOnMainThread([&] { Error(folder, reason); }); });
   };
@@ -48,24 +60,52 @@ void PathScan::Scan(const std::string& path) {
     return;
   }
   // Named as the walk names its files, so that an action finds it from anywhere.
-  const std::string full = platform::FullPath(path);
+  std::string full = platform::FullPath(path);
   if (full.empty()) {
     Error(path, "the current folder has been removed");  // a relative path has no full form then
     return;
   }
+  // A link named here is followed, as clamscan follows it (/bin on Debian is
+  // one); what it leads to is scanned and listed by its own name, so that an
+  // action acts on that file and not on a link that may change meanwhile.
+  if (auto entry = platform::GetEntryInfo(full); entry && entry->kind == platform::EntryKind::Link) {
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::canonical(platform::FileSystemPath(full), ec);
+    if (ec) {
+      Error(path, "a link that leads nowhere: " + ec.message());
+      return;
+    }
+    full = platform::ProgramPath(target);
+  }
+  // The same file or folder named twice is scanned once, and so is one inside a
+  // folder already walked.
+  if (WalkedBefore(full) || !named_.insert(full).second) return;
   if (platform::DirectoryExists(full)) {
     Walk(full);
     return;
   }
   if (auto entry = platform::GetEntryInfo(full); entry && entry->kind == platform::EntryKind::Regular) {
-    if (filter_.FileWanted(full)) Judge(full, entry->size);
+    if (filter_.FileWanted(full)) {
+      Judge(full, entry->size);
+    } else {
+      excluded_.fetch_add(1, std::memory_order_relaxed);
+    }
     return;
   }
   if (platform::GetEntryInfo(full)) {
-    Error(path, "not a regular file or folder");  // links are not followed, devices not read
+    Error(path, "not a regular file or folder");  // devices and FIFOs are not read
   } else {
     Error(path, "no such file or folder");
   }
+}
+
+bool PathScan::WalkedBefore(const std::string& path) const {
+  // Only a walk of every file and every level is sure to have taken it in.
+  if (!options_.scan.allFiles || !options_.scan.subfolders) return false;
+  for (const std::string& folder : walked_) {
+    if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0) return true;
+  }
+  return false;
 }
 
 void PathScan::Walk(const std::string& folder) {
@@ -75,10 +115,11 @@ void PathScan::Walk(const std::string& folder) {
   criteria.Files.Location.clear();
   criteria.Files.Included.clear();
   const std::string full = platform::IncludeTrailingDelimiter(folder);
+  walked_.push_back(full);
   for (const std::string& mask : SplitCriteriaList(options_.scan.allFiles ? kAllFilesMask : kProgramFilesMask)) {
     criteria.Files.Included.push_back(full + mask);
   }
-  criteria.Size.Max = options_.maxFileSize;
+  criteria.Size.Max = 0;  // see OnFileMatch
   walking_ = true;
   session_.StartFileSearch();
   session_.WaitForEnd();
@@ -87,9 +128,9 @@ void PathScan::Walk(const std::string& folder) {
   folders_ += session_.FoldersScanned();
 }
 
-bool PathScan::WithinLimit(const std::string& file, std::uint64_t size) {
+bool PathScan::WithinLimit(std::uint64_t size) {
   if (options_.maxFileSize == 0 || size <= options_.maxFileSize) return true;
-  Error(file, "larger than " + std::to_string(options_.maxFileSize) + " bytes, not scanned (see --max-filesize)");
+  overLimit_.fetch_add(1, std::memory_order_relaxed);
   return false;
 }
 
@@ -103,14 +144,14 @@ void PathScan::JudgeStandardInput() {
     Error(name, input.Error());
     return;
   }
-  if (!WithinLimit(name, input.Size())) return;
+  if (!WithinLimit(input.Size())) return;
   ++files_;
   bytes_.fetch_add(input.Size(), std::memory_order_relaxed);
   session_.ScanOneFile(input, name);
 }
 
 void PathScan::Judge(const std::string& file, std::uint64_t size) {
-  if (!WithinLimit(file, size)) return;
+  if (!WithinLimit(size)) return;
   ++files_;
   bytes_.fetch_add(size, std::memory_order_relaxed);
   session_.ScanOneFile(file);

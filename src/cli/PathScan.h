@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,11 @@ class PathScan {
   std::int32_t FilesScanned() const { return files_; }
   std::int32_t FoldersScanned() const { return folders_; }
   std::uint64_t BytesRead() const { return bytes_.load(); }
+  /// What was passed over, each counted: files over --max-filesize, files and
+  /// folders excluded by the patterns, folders of made-up file systems.
+  std::int64_t SkippedOverLimit() const { return overLimit_.load(); }
+  std::int64_t SkippedExcluded() const { return excluded_.load(); }
+  std::int64_t SkippedPseudo() const { return pseudo_.load(); }
   /// Files scanned so far, the running walk's included.
   std::int32_t FilesSoFar() const;
   bool Walking() const { return walking_; }
@@ -39,8 +45,8 @@ class PathScan {
   void Walk(const std::string& folder);
   void Judge(const std::string& file, std::uint64_t size);
   void JudgeStandardInput();
-  /// False, with the error told, when a named file is over --max-filesize.
-  bool WithinLimit(const std::string& file, std::uint64_t size);
+  /// False, and counted, when a file is over --max-filesize.
+  bool WithinLimit(std::uint64_t size);
   void Error(const std::string& path, const std::string& reason);
 
   ScanSession& session_;
@@ -51,7 +57,16 @@ class PathScan {
   std::int32_t files_ = 0;
   std::int32_t folders_ = 0;
   bool walking_ = false;
+  /// True when path lies inside a folder walked before, which took it in.
+  bool WalkedBefore(const std::string& path) const;
+
+  std::set<std::string> named_;        // the PATHs scanned so far, in full
+  std::vector<std::string> walked_;    // the folders walked so far, with their delimiter
   std::atomic<std::uint64_t> bytes_{0};
+  // Counted on the walker, read on the main thread.
+  std::atomic<std::int64_t> overLimit_{0};
+  std::atomic<std::int64_t> excluded_{0};
+  std::atomic<std::int64_t> pseudo_{0};
 };
 
 }  // namespace korbu::cli

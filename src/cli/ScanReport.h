@@ -2,6 +2,7 @@
 // What korbu-scan prints: the engine's state, the detections and the summary, as
 // text lines or as one JSON document.
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -36,13 +37,20 @@ struct ScanTotals {
   std::int32_t foldersScanned = 0;
   std::uint64_t bytesRead = 0;  // sizes of the files the walks and the PATH files judged
   double seconds = 0;
+  std::string startDate;           // local time as ScanDateText writes it
+  std::string endDate;
   bool cacheUsed = false;          // the verdict cache took part
   long long fromCache = 0;         // files found clean in the verdict cache
   long long rechecked = 0;         // of those clean before a database update, judged against the added signatures
   long long notCacheable = 0;      // judged in full: on a volume whose verdicts are never kept
   bool interrupted = false;
+  long long skippedOverLimit = 0;  // files over --max-filesize
+  long long skippedExcluded = 0;   // files and folders the patterns excluded
+  long long skippedPseudo = 0;     // folders of made-up file systems (proc, sysfs, devices)
+  std::vector<std::string> warnings;  // lines the summary ends with: what makes a clean result weaker
   std::vector<ScanError> errors;
-  std::vector<NotScannedWhole> notWhole;
+  std::vector<NotScannedWhole> notWhole;  // of the PATHs
+  long long programsNotWhole = 0;         // programs of the memory and registry phases (often big, rarely a worm)
 };
 
 /// "FILE: REASON ERROR", the line of an error.
@@ -51,12 +59,21 @@ std::string ErrorLine(const ScanError& error);
 /// "FILE: NOT SCANNED WHOLE (WHY)", the line of a file the engine could not judge whole.
 std::string NotWholeLine(const NotScannedWhole& file);
 
+/// A moment in local time as clamscan's summary writes it: "2026:12:10 11:23:58".
+std::string ScanDateText(std::chrono::system_clock::time_point moment);
+
+/// The line a log file gets before each run, apart from the one before it.
+inline constexpr const char* kLogSeparator =
+    "-------------------------------------------------------------------------------";
+
 /// The summary block that ends the text report.
 std::string SummaryBlock(std::size_t detections, const ScanTotals& totals);
 
 /// The whole JSON document. action is "clean", "delete" or empty for none;
-/// reasons, by row index, why the action left a row pending (its "reason" field).
+/// by row index, reasons why the action left a row pending (its "reason" field)
+/// and the changes it made for the row ("changes"); actionId names its record.
 std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, const ScanTotals& totals,
-                       const std::string& action, const std::vector<std::string>& reasons = {});
+                       const std::string& action, const std::vector<std::string>& reasons = {},
+                       const std::vector<std::vector<std::string>>& changes = {}, const std::string& actionId = {});
 
 }  // namespace korbu::cli

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "cli/ScanReport.h"
 #include "platform/FileSystemPath.h"
 
 namespace korbu::cli {
@@ -19,6 +20,8 @@ bool TextReport::OpenLog(const std::string& path, std::string& reason) {
     return false;
   }
   logOpen_ = true;
+  // Runs appended to one log stay apart, as in clamscan's.
+  log_ << "\n" << kLogSeparator << "\n\n" << std::flush;
   return true;
 }
 
@@ -50,7 +53,7 @@ void TextReport::Action(const std::string& text) {
 
 void TextReport::Error(const std::string& line) {
   if (beforeOutput_) beforeOutput_();
-  Put(std::cerr, line);
+  Put(errorsToOutput_ && !json_ ? std::cout : std::cerr, line);
   if (logOpen_) Put(log_, line);
 }
 

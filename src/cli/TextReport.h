@@ -25,8 +25,11 @@ class TextReport {
   void Detection(const std::string& line);
   /// The result lines of --clean or --delete (on standard error with --json).
   void Action(const std::string& text);
-  /// An error line, on standard error.
+  /// An error line, on standard error (standard output after ErrorsToOutput,
+  /// unless the JSON document has it to itself).
   void Error(const std::string& line);
+  /// clamscan's --stdout: the error lines go with the rest of the report.
+  void ErrorsToOutput() { errorsToOutput_ = true; }
 
   /// False when standard output or the log could not be written.
   bool Written() const;
@@ -38,6 +41,7 @@ class TextReport {
   std::function<void()> beforeOutput_;
   std::ofstream log_;
   bool logOpen_ = false;
+  bool errorsToOutput_ = false;
 };
 
 }  // namespace korbu::cli

@@ -283,11 +283,19 @@ void TFindFile::WalkFolder(const std::string& folder) {
   AtExit leave([this] { currentLevel_ = static_cast<std::uint16_t>(currentLevel_ - 1); });
 
   const std::string listed = ListingPath(folder, level);
-  // proc, sysfs, devices and the like hold no files of anyone's; some of their
-  // entries block or never end when read.
-  if (platform::IsVirtualFileSystem(listed)) return;
-  const TFolderIgnore ignore = DoFolderChange(folder);
   const TTargetFolder& target = *currentTarget_;
+  // proc, sysfs, devices and the like hold no files of anyone's; some of their
+  // entries block or never end when read. A tmpfs mounted in one (/dev/shm) does.
+  if (platform::IsVirtualFileSystem(listed)) {
+    if (OnFolderSkipped && !aborted_) OnFolderSkipped(*this, folder);
+    if (!target.Recursive || (target.MaxLevel != 0 && target.MaxLevel <= level)) return;
+    for (const std::string& below : platform::RealMountsBelow(listed)) {
+      if (aborted_) break;
+      WalkFolder(platform::IncludeTrailingDelimiter(folder) + below + platform::kPathDelim);
+    }
+    return;
+  }
+  const TFolderIgnore ignore = DoFolderChange(folder);
 
   bool unlisted = false;
   // mask null: every name, real folders only.

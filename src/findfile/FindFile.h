@@ -45,6 +45,7 @@ class TFindFile final {
   using TFolderChangeEvent =
       std::function<void(TFindFile& sender, const std::string& folder, TFolderIgnore& ignoreFolder)>;
   using TNotifyEvent = std::function<void(TFindFile& sender)>;
+  using TNotifyFolderEvent = std::function<void(TFindFile& sender, const std::string& folder)>;
   using TWalkErrorEvent =
       std::function<void(TFindFile& sender, const std::string& folder, const std::string& reason)>;
 
@@ -71,6 +72,10 @@ class TFindFile final {
   /// A folder of the walk could not be listed (unreadable, vanished): raised on the
   /// walker, once per folder, not once Aborted. The walk goes on without it.
   TWalkErrorEvent OnWalkError;
+  /// A folder of the walk lies on a made-up file system (proc, sysfs, devices) and
+  /// is not entered: raised on the walker, once per such folder. File systems of
+  /// real files mounted below it are walked all the same.
+  TNotifyFolderEvent OnFolderSkipped;
   /// Raised on the walker once the walk has returned (finished or stopped), before
   /// the end of search is handed to the main thread: what the walker still owes the
   /// main thread is handed over here.

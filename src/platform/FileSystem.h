@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Expected.h"
 
@@ -53,6 +54,11 @@ bool DirectoryExists(const std::string& path);
 /// stores (proc, sysfs, devices, cgroups, tracing and the like): walks never enter
 /// such folders. Always false on Windows.
 bool IsVirtualFileSystem(const std::string& folder);
+
+/// The mount points below folder (as paths relative to it) of file systems that
+/// store files, outermost ones only: /dev is made up, the tmpfs at /dev/shm holds
+/// real files. Empty on Windows.
+std::vector<std::string> RealMountsBelow(const std::string& folder);
 
 /// Calls visit for each entry of the folder whose name matches the Windows wildcard
 /// mask (see MatchesWildcard), "." and ".." excluded, in the platform's order,

@@ -67,7 +67,8 @@ std::string ChosenWindowsVolume();
 std::vector<std::string> SystemUserFolders();
 
 /// Whether the chosen system is there at all: for a Windows volume, the reason
-/// no installation is found at its folder; Ok for the others.
+/// no installation is found at its folder; for a Wine prefix, that there is none
+/// (no registry, no drive C:); Ok for the running Windows.
 Status ChosenSystemFound();
 
 /// Whether the chosen system may be changed without losing data: for a Windows

@@ -587,16 +587,20 @@ Expected<std::vector<ActionSummary>> ActionHistory(const std::string& actionsFol
     if (!action && action.error().code == kRecordsUntrusted) return action.error();
     if (!action) continue;  // no journal of ours: nothing to list
     ActionSummary summary{id, action->header.time, action->header.action, action->header.rows, 0,
-                          static_cast<int>(action->unreadable.size()), std::string()};
+                          static_cast<int>(action->unreadable.size()), std::string(), {}};
+    std::vector<std::pair<int, std::string>> made;  // by change number
     for (const JournalEntry& entry : action->entries) {
       if (const auto* undone = std::get_if<UndoneNote>(&entry.record)) {
         summary.undone = undone->complete ? undone->time : std::string();
-      } else if (std::holds_alternative<NotMadeNote>(entry.record)) {
+      } else if (const auto* notMade = std::get_if<NotMadeNote>(&entry.record)) {
         --summary.changes;
+        std::erase_if(made, [&](const auto& change) { return change.first == notMade->change; });
       } else if (!IsNote(entry.record)) {
         ++summary.changes;
+        made.emplace_back(entry.n, ToJson(entry).value("op", std::string()) + " " + ObjectOf(entry.record));
       }
     }
+    for (auto& change : made) summary.made.push_back(std::move(change.second));
     history.push_back(std::move(summary));
   }
   return history;

@@ -53,6 +53,9 @@ struct ActionSummary {
   int changes = 0;
   int unreadable = 0;  // records cut short or damaged
   std::string undone;  // when it was undone completely; empty otherwise
+  /// Each change made, in order, as its journal line's op and what it touched
+  /// ("delete /path", "registry HKEY_...\\Value"); raw bytes, not yet readable.
+  std::vector<std::string> made;
 };
 
 /// Every recorded action, oldest first; an error when the records cannot be

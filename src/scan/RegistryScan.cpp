@@ -143,7 +143,9 @@ void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context) {
   KeyList keys;
   AddRunKeys(keys, platform::kHkeyLocalMachine);
   if (users.empty()) AddRunKeys(keys, platform::kHkeyCurrentUser);
-  ScanSystem(frontEnd, context, std::string(), keys);
+  // A machine with no Wine prefix has no registry of its own to scan, which is
+  // no fault; the prefixes of programs found running still are.
+  if (platform::ChosenSystemFound()) ScanSystem(frontEnd, context, std::string(), keys);
   // A mounted Windows installation has many users: each one's keys are listed
   // below HKEY_USERS, read with that user chosen so that their values expand
   // as that user's.

@@ -15,7 +15,8 @@ namespace korbu {
 /// reads the registry only: it never deletes or changes a value. One value that
 /// cannot be judged is skipped, never the rest. A registry that cannot be reached
 /// (no Wine answering, a file that cannot be read) is told through ShowFileError,
-/// each reason once; a key that does not exist is passed over. The work grows in
+/// each reason once; a key that does not exist is passed over, and so is the
+/// current system when there is none (no Wine prefix). The work grows in
 /// step with the number of values, and a set context.stop ends the phase at once.
 /// A system with users kept apart (a mounted Windows installation) has the Run
 /// keys of each user scanned below HKEY_USERS, each read as that user's.

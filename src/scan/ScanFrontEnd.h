@@ -4,6 +4,7 @@
 // the main thread; the walk's worker reaches it only through the main-thread
 // hand-over of the file search.
 
+#include <cstdint>
 #include <string>
 
 #include "engine/EngineScanner.h"
@@ -18,6 +19,10 @@ struct ScanOptions {
   bool heuristic = true;   // "Scan for new unknown viruses"
   bool archive = true;     // "Scan for archive"
   std::string location;    // folder to walk; empty when none is selected
+  // Engine option bits (CLAM_SCAN_*) the command line adds to or takes from the
+  // fixed word; the window leaves both empty.
+  std::uint16_t engineBitsAdded = 0;
+  std::uint16_t engineBitsRemoved = 0;
 };
 
 class ScanFrontEnd {

@@ -69,8 +69,9 @@ void ScanSession::ApplyScanOptions() {
   context_.engine = remote_ != nullptr ? static_cast<EngineScanner*>(remote_) : engine_;
   context_.stop = &phasesStop_;
   if (engine_ != nullptr && remote_ == nullptr) {
-    engine_->SetScanOptions(
-        static_cast<std::uint16_t>(kScanOptionsWord | (options.archive ? kArchiveScanBit : 0)));
+    const unsigned word = (kScanOptionsWord | (options.archive ? kArchiveScanBit : 0u) | options.engineBitsAdded) &
+                          ~unsigned{options.engineBitsRemoved};
+    engine_->SetScanOptions(static_cast<std::uint16_t>(word));
   }
   // The cache learns the settings last, once the engine's option word is set.
   context_.cache = nullptr;

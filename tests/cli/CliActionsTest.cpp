@@ -6,6 +6,7 @@
 #ifndef _WIN32
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <filesystem>
@@ -39,11 +40,17 @@ DetectionList Rows(const Infected& system) {
   return rows;
 }
 
-// The rows' lines, without the last line that names the action's record.
+// The rows' lines, without the changes listed under each and the last line that
+// names the action's record.
 std::string RowLines(const std::string& out) {
   const std::size_t record = out.rfind("Recorded as action ");
   EXPECT_NE(record, std::string::npos) << out;
-  return out.substr(0, record);
+  std::istringstream lines(out.substr(0, record));
+  std::string rows, line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("  ", 0) != 0) rows += line + "\n";
+  }
+  return rows;
 }
 
 // The rows an action leaves, as the program counts them among its errors.
@@ -65,6 +72,9 @@ TEST(CliActions, CleanPrintsEachRowAndARowItLeavesIsAnError) {
   ASSERT_EQ(errors.list.size(), 1u);
   EXPECT_EQ(errors.list[0].file, system.other);
   EXPECT_EQ(errors.list[0].reason, "not of the Brontok family: Clean leaves it, Delete removes it");
+  // Each change made is told under its row, as a dry run tells it.
+  EXPECT_NE(out.str().find("  delete " + system.worm + "\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("  delete " + system.autoexec + "\n"), std::string::npos) << out.str();
   EXPECT_FALSE(fs::exists(system.worm));
   EXPECT_FALSE(fs::exists(system.autoexec));
   EXPECT_TRUE(fs::exists(system.other));
@@ -86,7 +96,7 @@ TEST(CliActions, ARefusedJournalIsTheCauseOfEachRow) {
   rows.AddDetection("stdin", "Brontok-1", "");
   std::ostringstream out;
   Errors errors;
-  const auto reasons = RunRowAction(Action::Delete, false, rows, out, errors.Sink());
+  const auto reasons = RunRowAction(Action::Delete, false, rows, out, errors.Sink()).reasons;
   ASSERT_EQ(errors.list.size(), 3u) << out.str();
   EXPECT_EQ(errors.list[0].file, "stdin");  // never acted on: it names no file
   EXPECT_EQ(errors.list[0].reason, "standard input is no file: there is nothing to clean or delete");
@@ -140,6 +150,10 @@ TEST(CliActions, TheProgramCleansAndReportsTheRowsAsTheyStand) {
   ASSERT_EQ(doc["detections"].size(), 1u);
   EXPECT_EQ(doc["detections"][0]["file"], system.worm);
   EXPECT_EQ(doc["detections"][0]["information"], "This object was cleaned!");
+  EXPECT_FALSE(doc["action_id"].get<std::string>().empty());
+  const auto& changes = doc["detections"][0]["changes"];
+  EXPECT_NE(std::find(changes.begin(), changes.end(), "delete " + system.worm), changes.end()) << changes;
+  EXPECT_GT(changes.size(), 16u);
   EXPECT_FALSE(fs::exists(system.worm));
   EXPECT_FALSE(fs::exists(system.autoexec));
 }

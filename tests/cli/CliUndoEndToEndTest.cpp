@@ -80,6 +80,15 @@ TEST(CliUndoEndToEnd, CleanIsListedAndUndoneByUndoLast) {
   EXPECT_EQ(doc["actions"][0]["rows"][0]["file"], worm);
   EXPECT_GT(doc["actions"][0]["changes"].get<std::int64_t>(), 16);
   EXPECT_TRUE(doc["actions"][0]["undone"].is_null());
+  // One action with each change it made, as its journal tells them.
+  const std::string id = doc["actions"][0]["id"];
+  const ProgramRun one = KorbuScan("--history " + id);
+  EXPECT_EQ(one.status, 0) << one.out;
+  EXPECT_NE(one.out.find("\n  delete " + worm + "\n"), std::string::npos) << one.out;
+  const auto oneDoc = nlohmann::json::parse(KorbuScan("--history --json " + id).out);
+  ASSERT_EQ(oneDoc["actions"].size(), 1u);
+  EXPECT_EQ(oneDoc["actions"][0]["made"].size(), doc["actions"][0]["changes"].get<std::size_t>());
+  EXPECT_EQ(KorbuScan("--history 19700101-000000-00").status, 2);
 
   const ProgramRun undo = KorbuScan("--undo last");
   EXPECT_EQ(undo.status, 0) << undo.out;
@@ -130,9 +139,11 @@ class RootUndoTest : public ::testing::Test {
   std::string Data(const std::string& relative = {}) const { return tree_.Path("data/korbu/" + relative); }
 
   // Korbu-scan over the user's tree, with the signature engine where its test
-  // databases are there.
+  // databases are there, the own detection alone where they are not (a folder
+  // named with -d that holds none is an error).
   static std::string Scan(const std::string& action, const std::string& folder) {
-    return "--no-memory --no-registry -d " + Quoted(Databases()) + " " + action + " " + Quoted(folder);
+    const std::string engine = Databases().empty() ? "--no-engine" : "-d " + Quoted(Databases());
+    return "--no-memory --no-registry " + engine + " " + action + " " + Quoted(folder);
   }
 
   // A worm file of the user's, set-user-ID as the user made it: Delete repairs
@@ -144,7 +155,7 @@ class RootUndoTest : public ::testing::Test {
   // A file the engine finds, which Delete only deletes; empty without the
   // engine's test databases.
   std::string UserEicar(const std::string& folder, const std::string& name) const {
-    if (Databases() == EmptyDatabase()) return std::string();
+    if (Databases().empty()) return std::string();
     return UserFile(folder + "/" + name, kEicar);
   }
 
@@ -161,15 +172,9 @@ class RootUndoTest : public ::testing::Test {
     }
   }
 
-  static const std::string& EmptyDatabase() {
-    static const test::TempTree empty;
-    static const std::string path = empty.Path();
-    return path;
-  }
-
+  // Empty when the shared test databases are not beside the clone.
   static const std::string& Databases() {
-    static const std::string shared = test::SharedDir() + "/engine-test-db";
-    static const std::string& path = fs::exists(shared + "/main.cvd") ? shared : EmptyDatabase();
+    static const std::string path = test::SharedDir().empty() ? std::string() : test::SharedDir() + "/engine-test-db";
     return path;
   }
 
@@ -184,7 +189,8 @@ class RootUndoTest : public ::testing::Test {
 
 TEST_F(RootUndoTest, ASetUidFileComesBackWithItsOwnerNeverAsRoot) {
   const std::string worm = UserWorm(user_, "suid.exe");
-  ASSERT_EQ(KorbuScan(Scan("--delete", user_)).status, 1);
+  const ProgramRun scan = KorbuScan(Scan("--delete", user_));
+  ASSERT_EQ(scan.status, 1) << scan.out;
   ASSERT_FALSE(fs::exists(worm));
   // Nobody but root can read what the quarantine keeps.
   for (const auto& [path, state] : Snapshot(Data())) {

@@ -32,13 +32,23 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_NE(ParseCommandLine({"--database"}).error, "");
   EXPECT_NE(ParseCommandLine({"-j", "0"}).error, "");
   EXPECT_NE(ParseCommandLine({"--jobs=99999999999"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--max-files=0", "x"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--max-recursion=99999999999999999999", "x"}).error, "");
+  EXPECT_EQ(ParseCommandLine({"--max-recursion", "3", "x"}).options.maxRecursion, 3);
   EXPECT_EQ(ParseCommandLine({"-j", "3"}).options.jobs, 3u);
   EXPECT_NE(ParseCommandLine({"--database="}).error, "");
   EXPECT_NE(ParseCommandLine({"--clean", "--delete"}).error, "");
   EXPECT_NE(ParseCommandLine({"--dry-run"}).error, "");
   // A value that ends the command line was more likely meant as the PATH.
   EXPECT_NE(ParseCommandLine({"--exclude-dir", "/home/me"}).error, "");
-  EXPECT_NE(ParseCommandLine({"-rl", "scan.log"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--tempdir", "/home/me/tmp"}).error, "");
+  // Values that are no folder to scan leave the current folder scanned, as clamscan does.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-rl", "scan.log"}, {"-d", "/var/lib/clamav"}, {"-j", "2"}, {"--max-filesize", "1M"}}) {
+    const auto parsed = ParseCommandLine(args);
+    EXPECT_EQ(parsed.error, "") << args[0];
+    EXPECT_EQ(parsed.options.paths, (std::vector<std::string>{"."})) << args[0];
+  }
   EXPECT_EQ(ParseCommandLine({"--exclude-dir=/home/me"}).options.paths, (std::vector<std::string>{"."}));
   EXPECT_EQ(ParseCommandLine({"-l", "scan.log", "--"}).options.paths, (std::vector<std::string>{"."}));
   EXPECT_TRUE(ParseCommandLine({"--history"}).options.paths.empty());
@@ -53,6 +63,16 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_EQ(r.options.action, Action::Delete);
   EXPECT_TRUE(r.options.dryRun);
   EXPECT_EQ(r.options.paths, (std::vector<std::string>{"--odd-folder"}));
+}
+
+TEST(CommandLine, EngineSwitchesSetAndClearTheirBitsLastOneWinning) {
+  auto r = ParseCommandLine({"--alert-broken=no", "--scan-html", "--scan-mail=no", "--scan-mail=yes", "--scan-archive=no", "x"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.options.scan.engineBitsAdded, 0x10 | 0x2);
+  EXPECT_EQ(r.options.scan.engineBitsRemoved, 0x40);
+  EXPECT_FALSE(r.options.scan.archive);
+  EXPECT_NE(ParseCommandLine({"--alert-broken=maybe", "x"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--scan-htmlx", "x"}).error, "");
 }
 
 TEST(CommandLine, ClamscanSpellingsAndSizes) {

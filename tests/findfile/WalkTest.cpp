@@ -191,16 +191,28 @@ TEST(WalkVirtual, KernelFileSystemsAreNeverEntered) {
   if (platform::DirectoryExists("/sys/kernel")) location += ";/sys";
   search.Criteria().Files.Location = location;
   int folders = 0;
+  int skipped = 0;
   std::vector<std::string> files;
-  search.OnFolderChange = [&](TFindFile&, const std::string& folder, TFolderIgnore&) {
-    ++folders;
-    EXPECT_EQ(folder.rfind(tree.Path(), 0), 0u) << folder;
+  // Only the tree is entered, and file systems of real files mounted below the
+  // kernel's (a tmpfs at /sys/fs/cgroup, say), whose files are not the tree's.
+  search.OnFolderChange = [&](TFindFile&, const std::string& folder, TFolderIgnore& ignore) {
+    if (folder.rfind(tree.Path(), 0) == 0) {
+      ++folders;
+      return;
+    }
+    EXPECT_FALSE(platform::IsVirtualFileSystem(folder)) << folder;
+    ignore = TFolderIgnore::fiFilesAndSubfolders;
   };
-  search.OnFileMatch = [&](TFindFile&, const std::string&, const TSearchRec& rec) {
-    files.push_back(rec.Name);
+  search.OnFolderSkipped = [&](TFindFile&, const std::string& folder) {
+    ++skipped;
+    EXPECT_TRUE(platform::IsVirtualFileSystem(folder)) << folder;
+  };
+  search.OnFileMatch = [&](TFindFile&, const std::string& folder, const TSearchRec& rec) {
+    if (folder.rfind(tree.Path(), 0) == 0) files.push_back(rec.Name);
   };
   search.Start();
   EXPECT_EQ(folders, 1);
+  EXPECT_GE(skipped, 1);  // /proc at least
   EXPECT_EQ(files, (Events{"a.txt"}));
 }
 #endif

@@ -1,5 +1,7 @@
 #include "support/TempTree.h"
 
+#include <stdlib.h>
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -12,6 +14,29 @@ namespace korbu::test {
 namespace fs = std::filesystem;
 using platform::FileSystemPath;
 using platform::ProgramPath;
+
+#ifndef _WIN32
+namespace {
+// No test program reads or writes the verdict cache or the action records of the
+// user running it, nor do the programs it starts: it gets folders of its own for
+// both, which a test may still point elsewhere.
+struct OwnUserFolders {
+  std::string root;
+  OwnUserFolders() {
+    std::string pattern = (fs::temp_directory_path() / "korbu-test-user-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) return;
+    root = pattern;
+    ::setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+  }
+  ~OwnUserFolders() {
+    std::error_code ec;
+    if (!root.empty()) fs::remove_all(root, ec);
+  }
+};
+const OwnUserFolders ownUserFolders;
+}  // namespace
+#endif
 
 TempTree::TempTree() {
   static std::atomic<unsigned> counter{0};

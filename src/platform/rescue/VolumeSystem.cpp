@@ -88,7 +88,10 @@ std::vector<std::string> SystemUserFolders() {
 }
 
 Status ChosenSystemFound() {
-  if (!rescue::VolumeChosen()) return Ok();
+  if (!rescue::VolumeChosen()) {
+    if (ChosenWinePrefix().empty()) return Failure("no Wine prefix (a folder with system.reg, user.reg and drive_c)");
+    return Ok();
+  }
   auto installation = rescue::ChosenInstallation();
   return installation ? Ok() : Status(installation.error());
 }

@@ -76,6 +76,7 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool IsVirtualFileSystem(const std::string&) { return false; }
+std::vector<std::string> RealMountsBelow(const std::string&) { return {}; }
 
 Status ListFolder(const std::string& folder, const std::string& mask,
                   const std::function<bool(const EntryInfo&)>& visit) {

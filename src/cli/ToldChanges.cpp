@@ -1,0 +1,66 @@
+#include "cli/ToldChanges.h"
+
+namespace korbu::cli {
+
+template <typename Result>
+Result ToldChanges::Keep(Result made) {
+  for (const PlannedChange& change : preview_.TakeChanges()) {
+    if (made) made_.push_back(DescribeChange(change));
+  }
+  return made;
+}
+
+Status ToldChanges::EndProcesses(const std::string& imagePath) {
+  (void)preview_.EndProcesses(imagePath);
+  return Keep(inner_.EndProcesses(imagePath));
+}
+
+Status ToldChanges::ClearAttributes(const platform::Folder& folder, const std::string& name) {
+  (void)preview_.ClearAttributes(folder, name);
+  return Keep(inner_.ClearAttributes(folder, name));
+}
+
+Status ToldChanges::DeleteFile(const platform::Folder& folder, const std::string& name) {
+  (void)preview_.DeleteFile(folder, name);
+  return Keep(inner_.DeleteFile(folder, name));
+}
+
+Expected<std::string> ToldChanges::MoveToTrash(const platform::Folder& folder, const std::string& name) {
+  (void)preview_.MoveToTrash(folder, name);
+  return Keep(inner_.MoveToTrash(folder, name));
+}
+
+Status ToldChanges::WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
+                                  std::string_view key, std::string_view value) {
+  (void)preview_.WriteIniValue(folder, name, section, key, value);
+  return Keep(inner_.WriteIniValue(folder, name, section, key, value));
+}
+
+Status ToldChanges::ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name,
+                                             const std::string& content, const std::string& backupName) {
+  (void)preview_.ReplaceFileKeepingBackup(folder, name, content, backupName);
+  return Keep(inner_.ReplaceFileKeepingBackup(folder, name, content, backupName));
+}
+
+Status ToldChanges::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
+  (void)preview_.WriteRegString(root, valuePath, text);
+  return Keep(inner_.WriteRegString(root, valuePath, text));
+}
+
+Status ToldChanges::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
+  (void)preview_.WriteRegDWord(root, valuePath, value);
+  return Keep(inner_.WriteRegDWord(root, valuePath, value));
+}
+
+Status ToldChanges::DeleteRegValue(const RegistryValueLocation& value) {
+  (void)preview_.DeleteRegValue(value);
+  return Keep(inner_.DeleteRegValue(value));
+}
+
+std::vector<std::string> ToldChanges::TakeMade() {
+  std::vector<std::string> made;
+  made.swap(made_);
+  return made;
+}
+
+}  // namespace korbu::cli
