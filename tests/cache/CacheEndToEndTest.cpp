@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/Sha256.h"
+#include "support/CacheTrust.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
 
@@ -80,6 +81,7 @@ void PutBackModified(const std::string& path, const struct stat& old) {
 
 TEST(CacheEndToEnd, NoChangeToAFileEscapesTheCache) {
   TempTree tree;
+  if (const std::string why = test::CacheDistrusts(tree.Path()); !why.empty()) GTEST_SKIP() << why;
   const std::string cache = tree.MakeDir("cache");
   const std::string infected = test::VariantFile(4);
   const char* names[] = {"rewritten.exe", "renamed.exe", "same-size.exe", "reused.exe"};
@@ -131,6 +133,7 @@ class CacheWithEngine : public testing::Test {
   void SetUp() override {
     const std::string shared = test::SharedDir();
     if (shared.empty() || !fs::exists(shared + "/engine-test-db/main.cvd")) GTEST_SKIP() << "no shared test databases";
+    if (const std::string why = test::CacheDistrusts(tree_.Path()); !why.empty()) GTEST_SKIP() << why;
     database_ = tree_.MakeDir("db");
     for (const char* name : {"main.cvd", "daily.cvd"}) {
       fs::copy_file(shared + "/engine-test-db/" + name, database_ + "/" + name);

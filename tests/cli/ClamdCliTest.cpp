@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/CacheTrust.h"
 #include "support/ClamdProcess.h"
 #include "support/TempTree.h"
 #endif
@@ -55,6 +56,7 @@ ScanRun Scan(const test::TempTree& tree, const std::vector<std::string>& args) {
 TEST(ClamdCli, RowsExitStatusVersionsAndCacheThroughClamd) {
   if (const std::string why = test::ClamdProcess::Unavailable(); !why.empty()) GTEST_SKIP() << why;
   test::TempTree tree;
+  if (const std::string why = test::CacheDistrusts(tree.Path()); !why.empty()) GTEST_SKIP() << why;
   test::ClamdProcess clamd(tree.MakeDir("clamd"), false);
   ASSERT_TRUE(clamd.Started()) << clamd.Problem();
   const std::string eicar = tree.Write("scan/eicar.com", kEicar);
