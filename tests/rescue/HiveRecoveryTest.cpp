@@ -96,6 +96,9 @@ TEST(HiveRecovery, CleanOfADirtyHiveWritesTheRecoveredHiveWhole) {
   auto hive = Hive::Open(*folder, "SYSTEM", Hive::Access::Write);
   ASSERT_TRUE(hive) << hive.Reason();
   ASSERT_TRUE(hive->SetValue("Select", {"Korbu", 4, test::DwordData(7)}));
+  // A value of a key deep in the hive, no key made: the keys above it are
+  // checked as they are.
+  ASSERT_TRUE(hive->SetValue("ControlSet001\\Control\\SafeBoot", {"AlternateShell", 1, test::StringData("korbu.exe")}));
   Status committed = hive->Commit();
   ASSERT_TRUE(committed) << committed.Reason();
 
@@ -107,6 +110,8 @@ TEST(HiveRecovery, CleanOfADirtyHiveWritesTheRecoveredHiveWhole) {
   EXPECT_TRUE(ChecksumRight(after));
   EXPECT_TRUE(CheckHiveImage(after)) << CheckHiveImage(after).Reason();
   EXPECT_EQ(test::ReadHiveValue(path, "Select", "Korbu"), (test::HiveData{4, test::DwordData(7)}));
+  EXPECT_EQ(test::ReadHiveValue(path, "ControlSet001\\Control\\SafeBoot", "AlternateShell"),
+            (test::HiveData{1, test::StringData("korbu.exe")}));
   EXPECT_TRUE(test::ReadHiveValue(path, kOnlyInLogs, "DriverDesc"));
   EXPECT_EQ(test::FileBytes(tree.Path("SYSTEM.LOG1")).empty(), false);
 }

@@ -9,7 +9,10 @@
 #include <optional>
 #include <string>
 
+#include "platform/rescue/HiveImage.h"
+#include "platform/rescue/HiveLogs.h"
 #include "rescue/HiveFixture.h"
+#include "rescue/HiveLogForge.h"
 #include "support/PrivateMounts.h"
 #include "rescue/RealHives.h"
 #include "rescue/WindowsVolume.h"
@@ -46,6 +49,8 @@ class InfectedVolume {
   }
 
   const WindowsVolume& Volume() const { return volume_; }
+  /// The folder of the recorded actions.
+  std::string Actions() const { return data_.Path("data/korbu/actions"); }
   const std::string& Worm() const { return worm_; }
 
   // korbu-scan with data and cache folders of its own, no Wine prefix and the
@@ -272,6 +277,96 @@ TEST(RescueScan, CleansAndUndoesOnAnNtfsVolume) {
   EXPECT_EQ(ReadHiveValue(out + "/clean/bob", kPolicies, "DisableTaskMgr"), (HiveData{4, DwordData(0)}));
   EXPECT_EQ(ReadHiveValue(out + "/undo/alice", kRun, kWormValue), runValue);
   EXPECT_EQ(ReadHiveValue(out + "/undo/bob", kPolicies, "DisableTaskMgr"), bobTaskMgr);
+}
+
+// The files the clean kept whole, in every action's quarantine.
+std::vector<std::string> KeptItems(const InfectedVolume& infected) {
+  std::vector<std::string> items;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(infected.Actions(), error)) {
+    if (entry.path().extension() == ".kept") items.push_back(entry.path().string());
+  }
+  return items;
+}
+
+// The real dirty Windows 10 SYSTEM hive, the worm's safe-mode shell only in its
+// logs (one more entry, as Windows appends them): the clean sees and mends it,
+// writes the recovered hive whole as Windows takes a clean hive, keeps the hive
+// and its logs as they were, and the undo puts back their exact bytes.
+TEST(RescueScan, ADirtyHiveCleanedWholeIsUndoneToItsExactBytes) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  const auto primary = RealHive("regipy_SYSTEM_B");
+  const auto log1 = RealHive("regipy_SYSTEM_B.LOG1");
+  const auto log2 = RealHive("regipy_SYSTEM_B.LOG2");
+  if (!primary || !log1 || !log2) GTEST_SKIP() << "no ../shared/test-hives (or no xz to unpack them)";
+  std::string recovered = *primary;
+  const auto replay = platform::rescue::ReplayLogs(recovered, {{"SYSTEM.LOG1", *log1}, {"SYSTEM.LOG2", *log2}});
+  ASSERT_TRUE(replay) << replay.Reason();
+  std::string infectedHive = recovered;
+  ASSERT_GT(RewriteValueData(infectedHive, "AlternateShell", StringData("cmd.exe"), StringData("wrm.exe")), 0);
+  const std::string planted = WithLogEntry(*log2, replay->sequence + 1, recovered, infectedHive);
+
+  InfectedVolume infected;
+  const std::string config = infected.Volume().Path("Windows/System32/config");
+  const std::string system = infected.Volume().System();
+  WriteFileBytes(system, *primary);
+  WriteFileBytes(config + "/SYSTEM.LOG1", *log1);
+  WriteFileBytes(config + "/SYSTEM.LOG2", planted);
+  constexpr const char* kSafeBoot = "ControlSet001\\Control\\SafeBoot";
+  ASSERT_EQ(ReadHiveValue(system, kSafeBoot, "AlternateShell"), (HiveData{1, StringData("cmd.exe")}))
+      << "the file alone holds the sound shell: the worm's is in the logs only";
+
+  const ScriptRun clean = infected.Scan("--clean");
+  EXPECT_TRUE(Has(clean, "Recorded as action ")) << clean.output;
+  EXPECT_TRUE(Has(clean, system + " is read with its transaction logs replayed (SYSTEM.LOG1, SYSTEM.LOG2)"))
+      << clean.output;
+  EXPECT_FALSE(infected.RunValue());
+  // Windows' view of the file written: clean (both sequence numbers one past the
+  // logs' last entry), a right checksum, the sound shell in the file itself.
+  const std::string written = FileBytes(system);
+  EXPECT_EQ(platform::rescue::Le32At(written, platform::rescue::base::kPrimarySequence), replay->sequence + 2) << clean.output;
+  EXPECT_EQ(platform::rescue::Le32At(written, platform::rescue::base::kSecondarySequence), replay->sequence + 2);
+  EXPECT_TRUE(platform::rescue::ChecksumRight(written));
+  EXPECT_EQ(ReadHiveValue(system, kSafeBoot, "AlternateShell"), (HiveData{1, StringData("cmd.exe")}));
+  const ScriptRun shell = RunCommand("hivexsh " + ShellQuote(system) + " < /dev/null 2>&1");
+  EXPECT_EQ(shell.status, 0) << shell.output;
+  EXPECT_TRUE(FileBytes(config + "/SYSTEM.LOG1") == *log1 && FileBytes(config + "/SYSTEM.LOG2") == planted)
+      << "the clean leaves the logs, which Windows ignores beside a clean hive";
+  EXPECT_GE(KeptItems(infected).size(), 3u) << "SYSTEM, its two logs and the user hives written";
+
+  const ScriptRun undo = RunCommand(infected.Command("--undo last"));
+  EXPECT_EQ(undo.status, 0) << undo.output;
+  TempTree originals;
+  for (const auto& [name, bytes] : {std::pair{"SYSTEM", *primary}, {"SYSTEM.LOG1", *log1}, {"SYSTEM.LOG2", planted}}) {
+    const ScriptRun same =
+        RunCommand("cmp " + ShellQuote(config + "/" + name) + " " + ShellQuote(originals.Write(name, bytes)) + " 2>&1");
+    EXPECT_EQ(same.status, 0) << name << ": " << same.output;
+  }
+  EXPECT_TRUE(KeptItems(infected).empty()) << "the kept copies go once they are back";
+  EXPECT_TRUE(infected.RunValue());
+}
+
+// A hive that changed since the clean wrote it is not put back whole: its values
+// are set back one by one, what came later stays, and the copies stay kept. A
+// hive unchanged since is put back byte for byte all the same.
+TEST(RescueScan, AHiveChangedSinceTheCleanIsUndoneValueByValue) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  InfectedVolume infected;
+  const auto runValue = infected.RunValue();
+  const std::string bob = FileBytes(infected.Volume().UserHive("bob"));
+  const ScriptRun clean = infected.Scan("--clean");
+  ASSERT_TRUE(Has(clean, "Recorded as action ")) << clean.output;
+  ASSERT_FALSE(infected.RunValue());
+  InfectedVolume::Merge(infected.Volume().UserHive("alice"), "HKEY_CURRENT_USER", "Software\\Later",
+                        "\"Since\"=dword:00000001\n");
+
+  const ScriptRun undo = RunCommand(infected.Command("--undo last"));
+  EXPECT_EQ(undo.status, 1) << undo.output;
+  EXPECT_TRUE(Has(undo, "its values are set back one by one instead")) << undo.output;
+  EXPECT_EQ(infected.RunValue(), runValue);
+  EXPECT_EQ(ReadHiveValue(infected.Volume().UserHive("alice"), "Software\\Later", "Since"), (HiveData{4, DwordData(1)}));
+  EXPECT_TRUE(FileBytes(infected.Volume().UserHive("bob")) == bob);
+  EXPECT_FALSE(KeptItems(infected).empty());
 }
 
 }  // namespace
