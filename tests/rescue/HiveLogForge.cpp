@@ -40,6 +40,20 @@ std::size_t ChainEnd(const std::string& log) {
 
 }  // namespace
 
+std::string LogEntry(std::uint32_t sequence, std::uint32_t binsSize, const std::string& refs, const std::string& pages) {
+  std::string entry(kHeader, '\0');
+  entry.replace(0, 4, "HvLE");
+  PutLe32(entry, 12, sequence);
+  PutLe32(entry, 16, binsSize);
+  PutLe32(entry, 20, static_cast<std::uint32_t>(refs.size() / 8));
+  entry += refs + pages;
+  entry.resize((entry.size() + kSector - 1) / kSector * kSector, '\0');
+  PutLe32(entry, 4, static_cast<std::uint32_t>(entry.size()));
+  PutLe64(entry, 24, Marvin32(std::string_view(entry).substr(kHeader), kSeed));
+  PutLe64(entry, 32, Marvin32(std::string_view(entry).substr(0, 32), kSeed));
+  return entry;
+}
+
 std::string WithLogEntry(const std::string& log, std::uint32_t sequence, const std::string& recovered,
                          const std::string& changed) {
   std::string refs;
@@ -52,17 +66,7 @@ std::string WithLogEntry(const std::string& log, std::uint32_t sequence, const s
     refs += ref;
     pages += changed.substr(page, kPage);
   }
-  std::string entry(kHeader, '\0');
-  entry.replace(0, 4, "HvLE");
-  PutLe32(entry, 12, sequence);
-  PutLe32(entry, 16, Le32At(changed, platform::rescue::base::kBinsSize));
-  PutLe32(entry, 20, static_cast<std::uint32_t>(refs.size() / 8));
-  entry += refs + pages;
-  entry.resize((entry.size() + kSector - 1) / kSector * kSector, '\0');
-  PutLe32(entry, 4, static_cast<std::uint32_t>(entry.size()));
-  PutLe64(entry, 24, Marvin32(std::string_view(entry).substr(kHeader), kSeed));
-  PutLe64(entry, 32, Marvin32(std::string_view(entry).substr(0, 32), kSeed));
-
+  const std::string entry = LogEntry(sequence, Le32At(changed, platform::rescue::base::kBinsSize), refs, pages);
   std::string out = log;
   const std::size_t at = ChainEnd(out);
   if (out.size() < at + entry.size()) out.resize(at + entry.size(), '\0');

@@ -13,6 +13,10 @@ namespace korbu::test {
 std::string WithLogEntry(const std::string& log, std::uint32_t sequence, const std::string& recovered,
                          const std::string& changed);
 
+/// One entry: its number, the size of the hive bins it leaves, the 8-byte
+/// references (offset into the bins, size) of its pages, and the pages.
+std::string LogEntry(std::uint32_t sequence, std::uint32_t binsSize, const std::string& refs, const std::string& pages);
+
 /// Rewrites the data of every value of that name whose data is exactly `from`
 /// (its cell found through its record) to `to`, of the same length; the count.
 int RewriteValueData(std::string& hive, const std::string& valueName, const std::string& from, const std::string& to);
