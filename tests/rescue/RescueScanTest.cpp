@@ -369,5 +369,45 @@ TEST(RescueScan, AHiveChangedSinceTheCleanIsUndoneValueByValue) {
   EXPECT_FALSE(KeptItems(infected).empty());
 }
 
+// Real hives of Windows XP and 7 in one volume, each with the worm's settings
+// merged in: the clean writes each so that hivexsh reads it and mends what it
+// should, and the undo gives every one of them back byte for byte.
+TEST(RescueScan, RealHivesAreCleanedAndUndoneToTheirExactBytes) {
+  if (const std::string why = InfectedVolume::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  bool placed = true;
+  InfectedVolume infected([&](const WindowsVolume& volume) {
+    placed = PlaceRealHive("regipy_NTUSER.DAT", volume.Path("Users/alice"), "NTUSER.DAT") &&
+             PlaceRealHive("plaso_NTUSER.DAT", volume.Path("Users/bob"), "NTUSER.DAT") &&
+             PlaceRealHive("plaso_NTUSER-WIN7.DAT", volume.Path("Users/carol"), "NTUSER.DAT") &&
+             PlaceRealHive("regipy_SYSTEM", volume.Path("Windows/System32/config"), "SYSTEM");
+    if (placed) {
+      InfectedVolume::Merge(volume.System(), "HKEY_LOCAL_MACHINE\\SYSTEM", "ControlSet001\\Control\\SafeBoot",
+                            "\"AlternateShell\"=\"wrm.exe\"\n");
+    }
+  });
+  if (!placed) GTEST_SKIP() << "no ../shared/test-hives (or no xz to unpack them)";
+  const WindowsVolume& volume = infected.Volume();
+  const std::vector<std::string> hives = {volume.UserHive("alice"), volume.UserHive("bob"), volume.UserHive("carol"),
+                                          volume.System(), volume.Software()};
+  std::vector<std::string> before;
+  for (const std::string& hive : hives) before.push_back(FileBytes(hive));
+
+  const ScriptRun clean = infected.Scan("--clean");
+  EXPECT_TRUE(Has(clean, "Recorded as action ")) << clean.output;
+  EXPECT_FALSE(Has(clean, "ERROR")) << clean.output;
+  EXPECT_FALSE(infected.RunValue());
+  EXPECT_EQ(infected.TaskMgr("bob"), (HiveData{4, DwordData(0)}));
+  EXPECT_EQ(ReadHiveValue(volume.System(), "ControlSet001\\Control\\SafeBoot", "AlternateShell"),
+            (HiveData{1, StringData("cmd.exe")}));
+  for (const std::string& hive : hives) {
+    const ScriptRun shell = RunCommand("hivexsh " + ShellQuote(hive) + " < /dev/null 2>&1");
+    EXPECT_EQ(shell.status, 0) << hive << ": " << shell.output;
+  }
+
+  const ScriptRun undo = RunCommand(infected.Command("--undo last"));
+  EXPECT_EQ(undo.status, 0) << undo.output;
+  for (std::size_t i = 0; i < hives.size(); ++i) EXPECT_TRUE(FileBytes(hives[i]) == before[i]) << hives[i];
+}
+
 }  // namespace
 }  // namespace korbu::test
