@@ -263,14 +263,32 @@ TEST(RescueScan, CleansAndUndoesOnAnNtfsVolume) {
            ShellQuote(out + "/" + to + "/bob") + "\n";
   };
   const std::string image = ShellQuote(work.Path("ntfs.img"));
+  // What NTFS keeps of alice's hive beside its content (hidden, system): given
+  // before the clean, shown after it and after the undo.
+  const std::string hive = ShellQuote(work.Path("mnt") + "/Users/alice/NTUSER.DAT");
+  const auto extras = [&](const std::string& when) {
+    return "python3 -c 'import os, sys; print(sys.argv[1], *(os.getxattr(sys.argv[2], n).hex() for n in "
+           "(\"system.ntfs_attrib\", \"system.ntfs_acl\")))' " + when + " " + hive + "\n";
+  };
   const ScriptRun run = RunWithPrivateMounts(
       "truncate -s 32M " + image + "\nmkntfs -F -q -f " + image + " >/dev/null\nntfs-3g " + image + " " + mnt +
       "\ncp -a " + ShellQuote(infected.Volume().Root()) + "/. " + mnt + "/\n" +
-      infected.Command("--windows " + mnt + " --clean") + " || true\n" + copyHives("clean") +
-      "test -e " + mnt + "/Users/alice/AppData/Local/smss.exe || echo worm-gone\n" +
-      infected.Command("--undo last") + " && echo undo-complete\n" + copyHives("undo") + "test -e " + mnt +
-      "/Users/alice/AppData/Local/smss.exe && echo worm-back\numount " + mnt + "\n");
+      "python3 -c 'import os, sys; os.setxattr(sys.argv[1], \"system.ntfs_attrib\", (0x26).to_bytes(4, \"little\"))' " +
+      hive + "\n" + extras("before") + infected.Command("--windows " + mnt + " --clean") + " || true\n" +
+      copyHives("clean") + extras("clean") + "test -e " + mnt + "/Users/alice/AppData/Local/smss.exe || echo worm-gone\n" +
+      infected.Command("--undo last") + " && echo undo-complete\n" + copyHives("undo") + extras("undo") + "test -e " +
+      mnt + "/Users/alice/AppData/Local/smss.exe && echo worm-back\numount " + mnt + "\n");
   ASSERT_EQ(run.status, 0) << run.output;
+  const std::string lines = "\n" + run.output;
+  const auto shown = [&](const std::string& when) {
+    const std::size_t at = lines.find("\n" + when + " ");
+    if (at == std::string::npos) return std::string();
+    const std::size_t start = at + 1 + when.size();
+    return lines.substr(start, lines.find('\n', start) - start);
+  };
+  EXPECT_TRUE(shown("before").starts_with(" 26000000 ")) << run.output;
+  EXPECT_EQ(shown("clean"), shown("before")) << run.output;
+  EXPECT_EQ(shown("undo"), shown("before")) << run.output;
   EXPECT_TRUE(Has(run, "Recorded as action ")) << run.output;
   EXPECT_TRUE(Has(run, "worm-gone") && Has(run, "undo-complete") && Has(run, "worm-back")) << run.output;
   EXPECT_FALSE(ReadHiveValue(out + "/clean/alice", kRun, kWormValue));
