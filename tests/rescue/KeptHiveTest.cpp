@@ -87,9 +87,13 @@ TEST_F(KeptHive, AHiveChangedSinceItWasReadIsNotReplaced) {
   EXPECT_EQ(test::FileBytes(hivePath_), theirs) << "what its owner wrote stays";
   EXPECT_EQ(Entries(quarantine_->Path()), 0u) << "nothing half kept stays";
   EXPECT_EQ(Entries(folder_->Path()), 2u) << "no new file is left beside the hive";
+  EXPECT_EQ(counter_, 0) << "refused before anything is kept";
 }
 
 TEST_F(KeptHive, TheUndoPutsBackTheHiveAndItsLogsOnlyOverWhatTheCleanWrote) {
+  // A file of a log's name larger than any log (sparse) is no log to keep.
+  test::WriteFileBytes(tree_.Path("hive/NTUSER.DAT.LOG2"), "");
+  std::filesystem::resize_file(tree_.Path("hive/NTUSER.DAT.LOG2"), (std::uintmax_t{1} << 30) + 1);
   const std::string hive = test::FileBytes(hivePath_);
   const std::string log = test::FileBytes(tree_.Path("hive/NTUSER.DAT.LOG1"));
   const Status cleaned = Clean();

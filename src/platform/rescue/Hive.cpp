@@ -103,6 +103,19 @@ Expected<std::string> ReadFromStart(int fd) {
   return ReadWholeFile(fd, kMaxHiveBytes);
 }
 
+// The SHA-256 of an open file's whole content, read in blocks from its start.
+Expected<std::string> Sha256OfDescriptor(int fd) {
+  Sha256 digest;
+  char chunk[1 << 16];
+  for (off_t at = 0;;) {
+    const ssize_t got = RetryOnEintr([&] { return ::pread(fd, chunk, sizeof chunk, at); });
+    if (got < 0) return LastSystemError();
+    if (got == 0) return digest.HexDigest();
+    digest.Update(std::string_view(chunk, static_cast<std::size_t>(got)));
+    at += got;
+  }
+}
+
 // One change as it was asked for, to check the written hive against.
 struct Change {
   enum class Kind { CreateKey, SetValue, DeleteValue, DeleteKey } kind;
@@ -616,6 +629,11 @@ Status Hive::Commit() {
     return fail(Failure("the new file is not what was meant: " + difference));
   }
 
+  // What the volume's owner wrote into the hive since it was read is never
+  // written over.
+  auto now = Sha256OfDescriptor(s.file.Get());
+  if (!now) return fail(now.error());
+  if (*now != s.readAs.front().second) return fail(Failure("the hive changed since it was read: it is not replaced"));
   // The files replaced are kept, as they are on the disk now, for an undo
   // that puts back their exact bytes; they must still be what was read.
   const Status kept = KeepBeforeReplacing(

@@ -43,7 +43,8 @@ inline constexpr std::uint64_t kMaxHiveBytes = 1ULL << 31;
 Expected<LoadedHive> LoadHive(const Folder& folder, const std::string& name);
 
 /// The names of the transaction logs beside the hive `name` (.LOG1, .LOG2,
-/// .LOG, spelt as the folder spells them) that exist as regular files.
+/// .LOG, spelt as the folder spells them) that exist as regular files no larger
+/// than a log is read (1 GiB).
 std::vector<std::string> HiveLogNames(const Folder& folder, const std::string& name);
 
 /// Reads a whole open file once into memory; a file shorter than it was said to
