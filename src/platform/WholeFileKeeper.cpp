@@ -9,7 +9,8 @@ thread_local WholeFileKeeper current;
 
 }  // namespace
 
-ScopedWholeFileKeeper::ScopedWholeFileKeeper(WholeFileKeeper keeper) : previous_(std::exchange(current, std::move(keeper))) {}
+ScopedWholeFileKeeper::ScopedWholeFileKeeper(WholeFileKeeper keeper)
+    : previous_(std::exchange(current, std::move(keeper))) {}
 
 ScopedWholeFileKeeper::~ScopedWholeFileKeeper() { current = std::move(previous_); }
 

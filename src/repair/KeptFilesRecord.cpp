@@ -39,7 +39,8 @@ Expected<std::string> Escaped(const json& object, const char* field) {
 json KeptFilesJson(const KeptFilesChange& change) {
   json files = json::array();
   for (const KeptFile& file : change.files) {
-    files.push_back({{"name", EscapeBytes(file.name)}, {"item", file.item}, {"size", file.size}, {"sha256", file.sha256}});
+    files.push_back(
+        {{"name", EscapeBytes(file.name)}, {"item", file.item}, {"size", file.size}, {"sha256", file.sha256}});
   }
   json line{{"op", kKeptFilesOp},
             {"path", EscapeBytes(change.path)},
@@ -82,7 +83,8 @@ Expected<KeptFilesChange> KeptFilesFromJson(const json& line) {
     if (size == file.end() || !size->is_number_unsigned() || sha256 == file.end() || !IsSha256(*sha256)) {
       return Damaged("files");
     }
-    change.files.push_back({std::move(*name), item->get<std::string>(), size->get<std::uint64_t>(), sha256->get<std::string>()});
+    change.files.push_back(
+        {std::move(*name), item->get<std::string>(), size->get<std::uint64_t>(), sha256->get<std::string>()});
   }
   return change;
 }

@@ -16,7 +16,8 @@ constexpr const char* kNtfsExtras[] = {"system.ntfs_acl", "system.ntfs_attrib"};
 
 Expected<UniqueFd> OpenEntry(const Folder& folder, const std::string& name) {
   const auto folderFd = static_cast<int>(folder.NativeHandle());
-  UniqueFd fd(RetryOnEintr([&] { return ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+  UniqueFd fd(RetryOnEintr(
+      [&] { return ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
   if (!fd.Valid()) return LastSystemError().Context("cannot open " + folder.PathOf(name));
   return fd;
 }
@@ -35,7 +36,9 @@ Expected<FileExtras> ReadFileExtras(const Folder& folder, const std::string& nam
     }
     std::string value(static_cast<std::size_t>(size), '\0');
     const ssize_t got = ::fgetxattr(fd->Get(), attribute, value.data(), value.size());
-    if (got < 0) return LastSystemError().Context(std::string("cannot read ") + attribute + " of " + folder.PathOf(name));
+    if (got < 0) {
+      return LastSystemError().Context(std::string("cannot read ") + attribute + " of " + folder.PathOf(name));
+    }
     value.resize(static_cast<std::size_t>(got));
     extras.emplace_back(attribute, std::move(value));
   }

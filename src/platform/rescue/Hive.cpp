@@ -189,7 +189,7 @@ struct Hive::State {
   std::string path;
   std::string fileName;
   UniqueFd folder;       // the hive's folder, where Commit writes
-  std::optional<Folder> heldFolder;  // the same, for the keeper of replaced files
+  std::optional<Folder> heldFolder;  // the same, held as a Folder (for Write)
   UniqueFd image;        // the private file libhivex reads
   std::string bytes;     // the hive as it stands, changes included
   std::string pristine;  // the hive as read or last written
@@ -610,8 +610,9 @@ Status Hive::Commit() {
   // The keys above a changed one too: the model of a change holds them.
   std::vector<std::string> keys;
   for (const Change& change : s.changes) {
-    for (std::size_t cut = change.keyPath.find('\\'); cut != std::string::npos; cut = change.keyPath.find('\\', cut + 1)) {
-      keys.push_back(change.keyPath.substr(0, cut));
+    const std::string& path = change.keyPath;
+    for (std::size_t cut = path.find('\\'); cut != std::string::npos; cut = path.find('\\', cut + 1)) {
+      keys.push_back(path.substr(0, cut));
     }
     keys.push_back(change.keyPath);
   }
@@ -633,7 +634,9 @@ Status Hive::Commit() {
   // written over.
   auto now = Sha256OfDescriptor(s.file.Get());
   if (!now) return fail(now.error());
-  if (*now != s.readAs.front().second) return fail(Failure("the hive changed since it was read: it is not replaced"));
+  if (*now != s.readAs.front().second) {
+    return fail(Failure("the hive changed since it was read: it is not replaced"));
+  }
   // The files replaced are kept, as they are on the disk now, for an undo
   // that puts back their exact bytes; they must still be what was read.
   const Status kept = KeepBeforeReplacing(

@@ -42,7 +42,9 @@ std::vector<std::string> HiveLogNames(const Folder& folder, const std::string& n
     std::string logName = SystemEntryName(folder, name + suffix);
     const auto entry = folder.Entry(logName);
     // A log larger than any the reader takes is no log of this hive.
-    if (entry && entry->kind == EntryKind::Regular && entry->size <= kMaxLogBytes) names.push_back(std::move(logName));
+    if (entry && entry->kind == EntryKind::Regular && entry->size <= kMaxLogBytes) {
+      names.push_back(std::move(logName));
+    }
   }
   return names;
 }
