@@ -22,7 +22,7 @@ done
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 case $seconds in '' | *[!0-9]*) echo "fuzz.sh: seconds must be a number, not '$seconds'" >&2; exit 2 ;; esac
-all="fuzz_wine_registry fuzz_wine_value fuzz_wine_reply fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file fuzz_cli_text"
+all="fuzz_hive_logs fuzz_wine_registry fuzz_wine_value fuzz_wine_reply fuzz_cvd_header fuzz_command_line fuzz_wildcard fuzz_ini_entry fuzz_split_text fuzz_searches fuzz_scan_file fuzz_cli_text"
 read -r -a targets <<<"${*:-$all}"
 parallel=${FUZZ_JOBS:-2}
 mkdir -p "$build"
@@ -53,6 +53,17 @@ seed() {  # seed TARGET NAME printf-format...
   printf "$@" >"$dir/$name"
 }
 reg='WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n\n'
+# Hive logs: flags, bins pages, the two sequence numbers, the bins' pattern, then
+# the log bodies; hashes and checksums are sealed by the harness where flags say so.
+hvle='HvLE%b\000\000\000\000%b\000\020\000\000%b\000\000\000'
+nohash='\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000'
+seed fuzz_hive_logs a "\007\001\002\000\000\000\001\000\000\000\004hbin${hvle}${nohash}%0472d" \
+  '\000\002\000\000' '\002\000\000\000' '\000' 0
+seed fuzz_hive_logs b "\007\001\002\000\000\000\001\000\000\000\004hbin${hvle}${nohash}\000\000\000\000\000\020\000\000%04560d" \
+  '\000\022\000\000' '\002\000\000\000' '\001' 0
+seed fuzz_hive_logs c '\012\001\001\000\000\000\001\000\000\000\004hbinDIRT\001%0507d%0512d' 0 0
+seed fuzz_hive_logs d "\027\001\002\000\000\000\001\000\000\000\004hbin${hvle}${nohash}%0472d${hvle}${nohash}%0472d" \
+  '\000\002\000\000' '\002\000\000\000' '\000' 0 '\000\002\000\000' '\003\000\000\000' '\000' 0
 seed fuzz_wine_registry a "${reg}[Software\\\\\\\\Microsoft\\\\\\\\Windows\\\\\\\\CurrentVersion\\\\\\\\Run] 1700000000\n#time=1d9e\n\"Tray\"=\"C:\\\\\\\\windows\\\\\\\\tray.exe\"\n@=dword:00000001\n\"Bin\"=hex:01,02,\\\\\n  03\n\"Multi\"=str(7):\"a\\\\0b\\\\0\"\n\n[Software\\\\\\\\Other] 1\n\"x\"=\"\\\\x00e9\"\n"
 seed fuzz_wine_registry b "${reg}[Software\\\\\\\\Korbu] 1\n"
 seed fuzz_wine_value a '"Name"="text with \\"quotes\\" \\x263a"'

@@ -15,7 +15,7 @@ run_packages=(cmake g++ make pkg-config zlib1g-dev nlohmann-json3-dev nettle-dev
 database_packages=(clamav-freshclam)
 test_packages=("${run_packages[@]}" libclamav-dev clamav clamav-daemon clamav-testfiles clang libclang-rt-14-dev
   wine wine64 xvfb xauth g++-mingw-w64-x86-64 fonts-dejavu-core imagemagick time bc
-  libhivex-bin libwin-hivex-perl ntfs-3g e2fsprogs mount util-linux ccache xz-utils)
+  libhivex-bin libwin-hivex-perl ntfs-3g attr e2fsprogs mount util-linux ccache xz-utils)
 
 case "${1:-test}" in
   run) wanted=("${run_packages[@]}") ;;

@@ -124,6 +124,7 @@ struct ToJsonVisitor {
   }
   json operator()(const NotMadeNote& c) const { return {{"op", "not-made"}, {"n", c.change}}; }
   json operator()(const UndoneNote& c) const { return {{"op", "undone"}, {"time", c.time}, {"complete", c.complete}}; }
+  json operator()(const KeptFilesChange& c) const { return KeptFilesJson(c); }
 };
 
 Expected<JournalRecord> RecordFromJson(const std::string& op, const Fields& f) {
@@ -261,7 +262,12 @@ Expected<JournalEntry> EntryFromJson(const json& line) {
   if (!line.is_object()) return Failure("its record is damaged");
   const Fields fields(line);
   const std::string op = fields.Text("op");
-  auto record = RecordFromJson(op, fields);
+  auto record = [&]() -> Expected<JournalRecord> {
+    if (op != kKeptFilesOp) return RecordFromJson(op, fields);
+    auto kept = KeptFilesFromJson(line);
+    if (!kept) return kept.error();
+    return JournalRecord(std::move(*kept));
+  }();
   if (!record) return record.error();
   JournalEntry entry{0, std::move(*record)};
   if (!IsNote(entry.record)) entry.n = fields.MaybeUnsigned<int>("n").value_or(0);
@@ -308,6 +314,7 @@ std::string ObjectOf(const JournalRecord& record) {
     std::string operator()(const AttributesChange& c) const { return "attributes of " + c.path; }
     std::string operator()(const NotMadeNote&) const { return "a change not made"; }
     std::string operator()(const UndoneNote&) const { return "an undo"; }
+    std::string operator()(const KeptFilesChange& c) const { return c.path; }
   };
   return std::visit(Visitor{}, record);
 }

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Expected.h"
+#include "repair/KeptFilesRecord.h"
 
 namespace korbu {
 
@@ -121,7 +122,7 @@ struct UndoneNote {
 };
 
 using JournalRecord = std::variant<RegistryChange, IniChange, ReplaceChange, DeleteChange, TrashChange, TrashedNote,
-                                   AttributesChange, NotMadeNote, UndoneNote>;
+                                   AttributesChange, NotMadeNote, UndoneNote, KeptFilesChange>;
 
 /// True for the records that note something about a change rather than make one.
 bool IsNote(const JournalRecord& record);

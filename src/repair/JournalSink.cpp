@@ -5,6 +5,7 @@
 #include "platform/IniFile.h"
 #include "platform/Path.h"
 #include "platform/WindowsSystemChoice.h"
+#include "repair/KeptFiles.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
 #include "scan/RegistryLocations.h"
@@ -30,7 +31,9 @@ ActionHeader Header(std::string_view action, const DetectionList& rows) {
 
 JournalSink::JournalSink(std::string_view action, const DetectionList& rows, std::string actionsFolder,
                          ChangeSink& inner)
-    : inner_(inner), journal_(std::move(actionsFolder), Header(action, rows)) {
+    : inner_(inner),
+      journal_(std::move(actionsFolder), Header(action, rows)),
+      keeper_([this](const platform::WholeFileReplacement& replacement) { return KeepWholeFiles(replacement); }) {
   for (const DetectionRow& row : rows.Rows()) {
     if (!row.checked) continue;
     // A file row is followed by the path its changes name.
@@ -135,6 +138,18 @@ Expected<std::string> JournalSink::MoveToTrash(const platform::Folder& folder, c
   // as one to fetch from the Trash by hand.
   if (at && !at->empty()) journal_.Append(JournalEntry{0, TrashedNote{changes_, path, *at}});
   return at;
+}
+
+// Kept beside the journal as the quarantine keeps files, and recorded before the
+// replacement is made; what cannot be kept is not replaced.
+Status JournalSink::KeepWholeFiles(const platform::WholeFileReplacement& replacement) {
+  auto quarantine = journal_.Quarantine();
+  if (!journal_.Error().empty()) return Refused();
+  if (!quarantine) return quarantine.error().Context("the files it replaces could not be kept");
+  auto kept = KeepReplacedFiles(replacement, *quarantine, kept_, platform::ChosenWindowsVolume());
+  if (!kept) return kept.error();
+  if (!Record(std::move(*kept))) return Refused();
+  return Ok();
 }
 
 Status JournalSink::WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/WholeFileKeeper.h"
 #include "repair/Journal.h"
 #include "repair/RepairChanges.h"
 #include "scan/DetectionList.h"
@@ -61,6 +62,7 @@ class JournalSink final : public ChangeSink {
   Status RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after);
   Status RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after);
   void Follow(std::string_view object);
+  Status KeepWholeFiles(const platform::WholeFileReplacement& replacement);
   std::string CurrentVirus() const;
 
   ChangeSink& inner_;
@@ -70,6 +72,10 @@ class JournalSink final : public ChangeSink {
   int changes_ = 0;
   int made_ = 0;
   int quarantined_ = 0;
+  int kept_ = 0;
+  // Files the registry backend replaces whole while the action runs are kept
+  // with it (see KeptFiles.h).
+  platform::ScopedWholeFileKeeper keeper_;
 };
 
 /// The journaled sink for one action of a front end.

@@ -12,6 +12,7 @@
 #include "platform/Registry.h"
 #include "platform/Sha256.h"
 #include "platform/WindowsSystemChoice.h"
+#include "repair/KeptFiles.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
 #include "repair/RepairChanges.h"
@@ -462,6 +463,12 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
     const auto* change = std::get_if<RegistryChange>(&entry.record);
     if (change && notMade.count(entry.n) == 0) registryChanges.push_back(change);
   }
+  // Whole files go back before any value is read: the values then read are
+  // those of the files put back.
+  for (auto it = action.entries.rbegin(); it != action.entries.rend(); ++it) {
+    const auto* kept = std::get_if<KeptFilesChange>(&it->record);
+    if (kept && notMade.count(it->n) == 0) steps.push_back(UndoKeptFiles(*kept, quarantine));
+  }
   RegistryUndo registry(registryChanges);
   // Newest first; notes about changes undo nothing themselves.
   struct Undoer {
@@ -479,6 +486,7 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
     void operator()(const TrashedNote&) const {}
     void operator()(const NotMadeNote&) const {}
     void operator()(const UndoneNote&) const {}
+    void operator()(const KeptFilesChange&) const {}  // put back first, above
   };
   for (auto it = action.entries.rbegin(); it != action.entries.rend(); ++it) {
     if (notMade.count(it->n) == 0) std::visit(Undoer{steps, quarantine, trashedAt, registry, it->n}, it->record);

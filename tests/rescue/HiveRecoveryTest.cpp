@@ -11,11 +11,14 @@
 #include "platform/rescue/HiveFile.h"
 #include "platform/rescue/HiveImage.h"
 #include "rescue/HiveFixture.h"
+#include "rescue/HiveLogForge.h"
 #include "rescue/RealHives.h"
 #include "support/TempTree.h"
 
 namespace korbu::platform::rescue {
 namespace {
+
+constexpr std::size_t kSector = 512;
 
 // What yarp (written by the author of the published description of the format)
 // recovers from regipy's SYSTEM_B and its two logs: 24 entries, sequence
@@ -96,6 +99,9 @@ TEST(HiveRecovery, CleanOfADirtyHiveWritesTheRecoveredHiveWhole) {
   auto hive = Hive::Open(*folder, "SYSTEM", Hive::Access::Write);
   ASSERT_TRUE(hive) << hive.Reason();
   ASSERT_TRUE(hive->SetValue("Select", {"Korbu", 4, test::DwordData(7)}));
+  // A value of a key deep in the hive, no key made: the keys above it are
+  // checked as they are.
+  ASSERT_TRUE(hive->SetValue("ControlSet001\\Control\\SafeBoot", {"AlternateShell", 1, test::StringData("korbu.exe")}));
   Status committed = hive->Commit();
   ASSERT_TRUE(committed) << committed.Reason();
 
@@ -107,8 +113,33 @@ TEST(HiveRecovery, CleanOfADirtyHiveWritesTheRecoveredHiveWhole) {
   EXPECT_TRUE(ChecksumRight(after));
   EXPECT_TRUE(CheckHiveImage(after)) << CheckHiveImage(after).Reason();
   EXPECT_EQ(test::ReadHiveValue(path, "Select", "Korbu"), (test::HiveData{4, test::DwordData(7)}));
+  EXPECT_EQ(test::ReadHiveValue(path, "ControlSet001\\Control\\SafeBoot", "AlternateShell"),
+            (test::HiveData{1, test::StringData("korbu.exe")}));
   EXPECT_TRUE(test::ReadHiveValue(path, kOnlyInLogs, "DriverDesc"));
   EXPECT_EQ(test::FileBytes(tree.Path("SYSTEM.LOG1")).empty(), false);
+}
+
+// The volume's owner writes the logs: entries that each claim a hive as large
+// as the one before and the whole log grow it by no more than the log holds.
+TEST(HiveRecovery, ALogGrowsTheHiveByNoMoreThanItHolds) {
+  test::TempTree tree;
+  const std::string path = tree.Path("SYSTEM");
+  test::WriteEmptyHive(path, {}, true);
+  const std::string hive = test::FileBytes(path);
+  constexpr std::uint32_t kEntries = 64;
+  const std::size_t logSize = kSector * (kEntries + 1);
+  std::string log = hive.substr(0, kSector);
+  PutLe32(log, base::kFileType, 6);
+  SealBaseBlock(log);
+  const std::uint32_t first = Le32At(hive, base::kSecondarySequence);
+  for (std::uint32_t i = 0; i < kEntries; ++i) {
+    const auto bins = static_cast<std::uint32_t>((hive.size() + (i + 1) * logSize) / kHiveBinAlignment * kHiveBinAlignment);
+    log += test::LogEntry(first + i, bins, {}, {});
+  }
+  ASSERT_EQ(log.size(), logSize);
+  std::string replayed = hive;
+  (void)ReplayLogs(replayed, {{"SYSTEM.LOG1", log}});
+  EXPECT_LE(replayed.size(), hive.size() + log.size());
 }
 
 TEST(HiveRecovery, DamagedHivesAreRefusedInWordsAndNeverWritten) {

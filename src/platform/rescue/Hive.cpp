@@ -9,10 +9,14 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "platform/AsciiCase.h"
+#include "platform/FileExtras.h"
+#include "platform/Sha256.h"
 #include "platform/SystemError.h"
+#include "platform/WholeFileKeeper.h"
 #include "platform/rescue/HiveCells.h"
 #include "platform/rescue/HiveFile.h"
 #include "platform/rescue/HiveImage.h"
@@ -80,29 +84,6 @@ std::vector<std::string_view> SplitKeyPath(std::string_view keyPath, bool& valid
   return parts;
 }
 
-// What NTFS keeps of a file beside its content, as ntfs-3g shows it: the
-// security descriptor and the attribute bits (hives are hidden system files).
-constexpr const char* kNtfsAttributes[] = {"system.ntfs_acl", "system.ntfs_attrib"};
-
-// Gives the new file what the file system keeps of the old one beside its
-// content; where it keeps none (not NTFS) there is nothing to give.
-Status CopyNtfsAttributes(int from, int to) {
-  for (const char* name : kNtfsAttributes) {
-    const ssize_t size = ::fgetxattr(from, name, nullptr, 0);
-    if (size < 0) {
-      if (errno == ENODATA || errno == ENOTSUP) continue;
-      return LastSystemError().Context(std::string("cannot read ") + name);
-    }
-    std::string value(static_cast<std::size_t>(size), '\0');
-    const ssize_t got = ::fgetxattr(from, name, value.data(), value.size());
-    if (got < 0) return LastSystemError().Context(std::string("cannot read ") + name);
-    if (::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0) {
-      return LastSystemError().Context(std::string("cannot set ") + name);
-    }
-  }
-  return Ok();
-}
-
 // A file of the program's own in memory holding the bytes, for libhivex,
 // which reads only paths.
 Expected<UniqueFd> PrivateFile(const std::string& bytes) {
@@ -120,6 +101,19 @@ Expected<UniqueFd> PrivateFile(const std::string& bytes) {
 Expected<std::string> ReadFromStart(int fd) {
   if (::lseek(fd, 0, SEEK_SET) != 0) return LastSystemError();
   return ReadWholeFile(fd, kMaxHiveBytes);
+}
+
+// The SHA-256 of an open file's whole content, read in blocks from its start.
+Expected<std::string> Sha256OfDescriptor(int fd) {
+  Sha256 digest;
+  char chunk[1 << 16];
+  for (off_t at = 0;;) {
+    const ssize_t got = RetryOnEintr([&] { return ::pread(fd, chunk, sizeof chunk, at); });
+    if (got < 0) return LastSystemError();
+    if (got == 0) return digest.HexDigest();
+    digest.Update(std::string_view(chunk, static_cast<std::size_t>(got)));
+    at += got;
+  }
 }
 
 // One change as it was asked for, to check the written hive against.
@@ -195,10 +189,14 @@ struct Hive::State {
   std::string path;
   std::string fileName;
   UniqueFd folder;       // the hive's folder, where Commit writes
+  std::optional<Folder> heldFolder;  // the same, held as a Folder (for Write)
   UniqueFd image;        // the private file libhivex reads
   std::string bytes;     // the hive as it stands, changes included
   std::string pristine;  // the hive as read or last written
   HiveReplay replay;
+  // The SHA-256 of each file the hive was read from (the hive, the logs
+  // replayed), by name: a file changed since must not be replaced.
+  std::vector<std::pair<std::string, std::string>> readAs;
   UniqueFd file;         // the hive file read or written, held: no other file takes its number
   dev_t device = 0;      // which file the hive is, to tell a replaced one
   ino_t inode = 0;
@@ -445,6 +443,11 @@ Expected<Hive> Hive::Open(const Folder& folder, const std::string& name, Access 
   state->replay = std::move(loaded->replay);
   state->bytes = std::move(loaded->bytes);
   state->pristine = state->bytes;
+  if (access == Access::Write) {
+    state->heldFolder.emplace(folder);
+    state->readAs.emplace_back(name, Sha256Hex(loaded->original));
+    for (const HiveLog& log : loaded->logs) state->readAs.emplace_back(log.name, Sha256Hex(log.bytes));
+  }
   if (Status ready = state->Load(); !ready) return ready.error().Context(context);
   return Hive(std::move(state));
 }
@@ -588,13 +591,11 @@ Status Hive::Commit() {
   // given (no right to) leaves it the writer's.
   if (::fchown(fd.Get(), s.owner, s.group) != 0 && errno != EPERM) return fail(LastSystemError());
   if (::fchmod(fd.Get(), s.mode) != 0) return fail(LastSystemError());
-  {
-    UniqueFd old(RetryOnEintr([&] {
-      return ::openat(s.folder.Get(), s.fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    }));
-    if (!old.Valid()) return fail(LastSystemError());
-    if (Status copied = CopyNtfsAttributes(old.Get(), fd.Get()); !copied) return fail(copied.error());
-  }
+  // What the file system keeps beside the content (NTFS: the security
+  // descriptor and attribute bits) goes over to the new file.
+  auto extras = ReadFileExtras(*s.heldFolder, s.fileName);
+  if (!extras) return fail(extras.error());
+  if (Status given = GiveFileExtras(*s.heldFolder, temporary, *extras); !given) return fail(given.error());
   if (::fsync(fd.Get()) != 0) return fail(LastSystemError());
 
   // What the disk gives back must be a sound hive holding exactly the hive as
@@ -606,8 +607,15 @@ Status Hive::Commit() {
   // A key made or removed by libhivex may have moved any list: every key and
   // value is compared. Value edits write only the cells they name: those keys
   // are compared, and every other byte must be as read.
+  // The keys above a changed one too: the model of a change holds them.
   std::vector<std::string> keys;
-  for (const Change& change : s.changes) keys.push_back(change.keyPath);
+  for (const Change& change : s.changes) {
+    const std::string& path = change.keyPath;
+    for (std::size_t cut = path.find('\\'); cut != std::string::npos; cut = path.find('\\', cut + 1)) {
+      keys.push_back(path.substr(0, cut));
+    }
+    keys.push_back(change.keyPath);
+  }
   if (!s.restructured) {
     if (Status untouched = CheckUntouched(s.pristine, *back, s.edited); !untouched) {
       return fail(untouched.error().Context("the new file is not what was meant"));
@@ -622,6 +630,19 @@ Status Hive::Commit() {
     return fail(Failure("the new file is not what was meant: " + difference));
   }
 
+  // What the volume's owner wrote into the hive since it was read is never
+  // written over.
+  auto now = Sha256OfDescriptor(s.file.Get());
+  if (!now) return fail(now.error());
+  if (*now != s.readAs.front().second) {
+    return fail(Failure("the hive changed since it was read: it is not replaced"));
+  }
+  // The files replaced are kept, as they are on the disk now, for an undo
+  // that puts back their exact bytes; they must still be what was read.
+  const Status kept = KeepBeforeReplacing(
+      {*s.heldFolder, s.fileName, HiveLogNames(*s.heldFolder, s.fileName), s.readAs, out.size(), Sha256Hex(out)});
+  if (!kept) return fail(kept.error());
+
   if (::fstat(fd.Get(), &st) != 0) return fail(LastSystemError());
   // Nothing keeps the old file alive once it is replaced (a FUSE volume would
   // keep it as a hidden file while it is open).
@@ -632,6 +653,7 @@ Status Hive::Commit() {
   s.file = std::move(fd);
   s.device = st.st_dev;
   s.inode = st.st_ino;
+  s.readAs = {{s.fileName, Sha256Hex(out)}};
   s.bytes = out;
   s.pristine = std::move(out);
   s.changes.clear();

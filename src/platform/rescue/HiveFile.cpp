@@ -36,6 +36,19 @@ Expected<std::string> ReadWholeFile(int fd, std::uint64_t maxBytes) {
   }
 }
 
+std::vector<std::string> HiveLogNames(const Folder& folder, const std::string& name) {
+  std::vector<std::string> names;
+  for (const char* suffix : kLogSuffixes) {
+    std::string logName = SystemEntryName(folder, name + suffix);
+    const auto entry = folder.Entry(logName);
+    // A log larger than any the reader takes is no log of this hive.
+    if (entry && entry->kind == EntryKind::Regular && entry->size <= kMaxLogBytes) {
+      names.push_back(std::move(logName));
+    }
+  }
+  return names;
+}
+
 Expected<LoadedHive> LoadHive(const Folder& folder, const std::string& name) {
   LoadedHive hive;
   hive.path = folder.PathOf(name);
@@ -63,12 +76,10 @@ Expected<LoadedHive> LoadHive(const Folder& folder, const std::string& name) {
   }
   hive.dirty = SequencesDiffer(hive.bytes) || !ChecksumRight(hive.bytes);
   if (hive.dirty) {
-    for (const char* suffix : kLogSuffixes) {
-      const std::string logName = SystemEntryName(folder, name + suffix);
+    for (const std::string& logName : HiveLogNames(folder, name)) {
       UniqueFd log = OpenRegular(folder, logName);
-      if (!log.Valid()) continue;
       struct stat logStat {};
-      if (::fstat(log.Get(), &logStat) != 0 || !S_ISREG(logStat.st_mode)) continue;
+      if (!log.Valid() || ::fstat(log.Get(), &logStat) != 0 || !S_ISREG(logStat.st_mode)) continue;
       auto logBytes = ReadWholeFile(log.Get(), kMaxLogBytes);
       if (logBytes) hive.logs.push_back({logName, std::move(*logBytes)});
     }

@@ -42,6 +42,11 @@ inline constexpr std::uint64_t kMaxHiveBytes = 1ULL << 31;
 /// (a dirty hive whose logs do not apply is read as its file holds it).
 Expected<LoadedHive> LoadHive(const Folder& folder, const std::string& name);
 
+/// The names of the transaction logs beside the hive `name` (.LOG1, .LOG2,
+/// .LOG, spelt as the folder spells them) that exist as regular files no larger
+/// than a log is read (1 GiB).
+std::vector<std::string> HiveLogNames(const Folder& folder, const std::string& name);
+
 /// Reads a whole open file once into memory; a file shorter than it was said to
 /// be is read as it is.
 Expected<std::string> ReadWholeFile(int fd, std::uint64_t maxBytes);

@@ -85,14 +85,17 @@ Expected<HiveReplay> ReplayNew(std::string& hive, const std::vector<const HiveLo
   for (const HiveLog* log : logs) {
     for (const Entry& e : ReadEntries(log->bytes)) bySequence.emplace(e.sequence, std::make_pair(e, log));
   }
+  // Bins the hive grows by are pages of its logs: no entry claims a hive larger
+  // than the hive read and all its logs together, however many entries there are.
+  std::size_t limit = hive.size();
+  for (const HiveLog* log : logs) limit += log->bytes.size();
   const std::uint32_t primary = Le32At(hive, base::kPrimarySequence);
   auto next = bySequence.lower_bound(primary);
   if (next == bySequence.end()) return Failure("no entry of its logs follows the hive's own state");
   HiveReplay replay;
   std::uint32_t sequence = next->first;
   for (; next != bySequence.end() && next->first == sequence; ++next, ++sequence) {
-    // Bins the hive grew by are pages of the log: an entry claiming more is bogus.
-    if (next->second.first.binsSize > hive.size() + next->second.second->bytes.size()) break;
+    if (kBaseBlockBytes + std::size_t{next->second.first.binsSize} > limit) break;
     ApplyEntry(hive, next->second.first);
     replay.sequence = next->first;
     const std::string& name = next->second.second->name;
@@ -113,7 +116,9 @@ Expected<HiveReplay> ReplayOld(std::string& hive, const HiveLog& log) {
   }
   const std::size_t bins = Le32At(log.bytes, base::kBinsSize);
   // Bins the hive grew by are pages of the log: no more can be new.
-  if (bins > hive.size() + log.bytes.size()) return Failure(log.name + " claims more hive bins than it can hold");
+  if (kBaseBlockBytes + bins > hive.size() + log.bytes.size()) {
+    return Failure(log.name + " claims more hive bins than it can hold");
+  }
   const std::size_t bits = bins / kSector;
   const std::size_t vectorBytes = 4 + (bits + 7) / 8;
   if (log.bytes.size() < kSector + vectorBytes || log.bytes.compare(kSector, 4, "DIRT") != 0) {
