@@ -20,6 +20,7 @@
 
 #include "app/DetectionListView.h"
 #include "app/FolderTree.h"
+#include "app/HistoryDialog.h"
 #include "app/JpegPicture.h"
 #include "app/ListControl.h"
 #include "app/SplashForm.h"
@@ -91,6 +92,7 @@ void TMainForm::ConnectControls() {
   WindowController* const logic = controller_.get();
   connect(btnScan_, &QPushButton::clicked, this, [logic] { logic->btnScanClick(); });
   connect(btnCancel_, &QPushButton::clicked, this, [logic] { logic->btnCancelClick(); });
+  connect(btnHistory_, &QPushButton::clicked, this, &TMainForm::ShowHistory);
   connect(btnCancel2_, &QPushButton::clicked, this, [logic] { logic->btnCancel2Click(); });
   connect(btnBack_, &QPushButton::clicked, this, [logic] { logic->btnBackClick(); });
   connect(btnClean_, &QPushButton::clicked, this, [logic] { logic->btnCleanClick(); });
@@ -122,6 +124,11 @@ void TMainForm::ConnectKeys() {
     connect(new QShortcut(QKeySequence(key), tvLocation_, nullptr, nullptr, Qt::WidgetShortcut),
             &QShortcut::activated, this, press(btnScan_));
   }
+}
+
+void TMainForm::ShowHistory() {
+  HistoryDialog history(this);
+  history.exec();
 }
 
 void TMainForm::AttachSplash(TSplashForm* splash) { splash_ = splash; }

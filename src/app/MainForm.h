@@ -84,6 +84,7 @@ class TMainForm : public QWidget, public WindowView {
   void BuildScanPage();
   void ConnectControls();
   void ConnectKeys();
+  void ShowHistory();
   QLabel* Label(WindowLabel label) const;
   QWidget* ControlOf(WindowControl control) const;
   QCheckBox* OptionBox(ScanOption option) const;
@@ -119,6 +120,7 @@ class TMainForm : public QWidget, public WindowView {
   QLabel* lbScan_ = nullptr;
   QPushButton* btnScan_ = nullptr;
   QPushButton* btnCancel_ = nullptr;
+  QPushButton* btnHistory_ = nullptr;  // the recorded actions, with Restore
 
   // Scan page.
   QWidget* sheetScan_ = nullptr;
