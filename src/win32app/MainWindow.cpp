@@ -5,6 +5,7 @@
 
 #include "ui/AccessKeys.h"
 #include "win32app/Controls.h"
+#include "win32app/HistoryWindow.h"
 #include "win32app/Pictures.h"
 
 namespace korbu::win32app {
@@ -239,6 +240,7 @@ void MainWindow::Command(int id, int /*code*/) {
   switch (id) {
     case kBtnScan: controller_->btnScanClick(); break;
     case kBtnCancel: controller_->btnCancelClick(); break;
+    case kBtnHistory: HistoryWindow::ShowModal(window_); break;
     case kBtnCancel2: controller_->btnCancel2Click(); break;
     case kBtnBack: controller_->btnBackClick(); break;
     case kBtnClean: controller_->btnCleanClick(); break;

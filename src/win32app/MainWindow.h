@@ -25,7 +25,7 @@ enum ControlId : int {
   kPnlLocation = 100, kTvLocation, kPnlOptions, kChkSubfolders, kChkAllFiles, kLabel1,
   kChkNewVirus, kLabel2, kChkArchive, kLabel8, kPnlInfo, kLabel3, kLbBuild, kLabel4, kLbEngineVer,
   kLabel5, kLbVirSign, kLabel6, kLbCVDVer, kLabel7, kLbCVDDateMain, kLbCVDDateDaily, kLbScan,
-  kBtnScan, kBtnCancel,
+  kBtnScan, kBtnCancel, kBtnHistory,
   kPnlStatus = 200, kLbFileScaned, kLbFileScan, kLbFileDetected, kLbFileDetCount, kLbInfo,
   kLbInfoScan, kPnlDetected, kCbSelAll, kLvFound, kBtnBack, kBtnClean, kBtnDelete, kBtnCancel2,
 };

@@ -15,7 +15,10 @@
 
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
+#include "platform/FolderHandle.h"
+#include "repair/JournalSink.h"
 #include "win32app/Controls.h"
+#include "win32app/HistoryWindow.h"
 #include "win32app/MainWindow.h"
 
 namespace korbu::win32app {
@@ -489,6 +492,48 @@ TEST_F(Win32WindowTest, CleanAndDeleteHandleTheirRows) {
   EXPECT_FALSE(Enabled(kBtnDelete));
   Settle();
   Screenshot(window_->Handle(), "win32-actions");
+}
+
+TEST_F(Win32WindowTest, TheHistoryListsADeleteAndRestoresItAfterTheQuestion) {
+  EXPECT_EQ(Caption(kBtnHistory), "History");
+  EXPECT_TRUE(Enabled(kBtnHistory));
+  const std::string file = tree_.Write("deleted/eicar.com", "the deleted file");
+  const std::string actions = tree_.Path("data/actions");
+  {
+    DetectionList rows;
+    rows.AddDetection(file, "Eicar-Test-Signature", "");
+    rows.SetChecked(0, true);
+    JournalSink sink("delete", rows, actions);
+    const auto folder = platform::Folder::Open(tree_.Path("deleted"));
+    ASSERT_TRUE(folder);
+    ASSERT_TRUE(sink.DeleteFile(*folder, "eicar.com"));
+  }
+  ASSERT_FALSE(std::filesystem::exists(file));
+
+  HistoryWindow history(window_->Handle(), actions);
+  HWND list = history.Control(HistoryWindow::kLbHistory);
+  ASSERT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 1);
+  EXPECT_NE(WindowText(history.Control(HistoryWindow::kMemDetails)).find("Removed to the quarantine: " + file),
+            std::string::npos);
+  HWND restore = history.Control(HistoryWindow::kBtnRestore);
+  ASSERT_TRUE(IsWindowEnabled(restore));
+  Settle();
+  Screenshot(history.Handle(), "win32-history");
+
+  HistoryWindow::SetNextAnswer(false);
+  SendMessageW(restore, BM_CLICK, 0, 0);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  HistoryWindow::SetNextAnswer(true);
+  SendMessageW(restore, BM_CLICK, 0, 0);
+  EXPECT_EQ(test::ReadFileBytes(file), "the deleted file");
+  EXPECT_EQ(WindowText(history.Control(HistoryWindow::kLbOutcome)),
+            "Restored: everything the action changed is as it was before.");
+  EXPECT_FALSE(IsWindowEnabled(restore));
+  EXPECT_NE(WindowText(history.Control(HistoryWindow::kMemDetails)).find("Already restored on "), std::string::npos);
+  Settle();
+  Screenshot(history.Handle(), "win32-history-restored");
+  SendMessageW(history.Control(HistoryWindow::kBtnClose), BM_CLICK, 0, 0);
+  EXPECT_TRUE(Pump([&] { return history.Closed(); }));
 }
 
 // A window that counts the key presses it is given.
