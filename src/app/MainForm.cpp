@@ -135,15 +135,20 @@ void TMainForm::AttachSplash(TSplashForm* splash) { splash_ = splash; }
 
 bool TMainForm::SelectLocation(const std::string& path) {
   const std::string folder = FolderToSelect(path);
-  return !folder.empty() && tvLocation_->SelectPath(QString::fromStdString(folder));
+  if (folder.empty() || !tvLocation_->SelectPath(QString::fromStdString(folder))) return false;
+  controller_->SetFileTarget(FileToScan(path));
+  return true;
 }
 
-std::string TMainForm::DroppedLocation(const QMimeData* dropped) const {
+std::string TMainForm::DroppedLocation(const QMimeData* dropped, std::string* file) const {
   if (dropped == nullptr || !dropped->hasUrls() || pcMain_->currentWidget() != sheetUtama_ || !sheetUtama_->isEnabled()) {
     return std::string();
   }
   for (const QUrl& url : dropped->urls()) {
-    if (url.isLocalFile()) return FolderToSelect(url.toLocalFile().toStdString());
+    if (!url.isLocalFile()) continue;
+    const std::string path = url.toLocalFile().toStdString();
+    if (file != nullptr) *file = FileToScan(path);
+    return FolderToSelect(path);
   }
   return std::string();
 }
@@ -153,8 +158,11 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-  const std::string folder = DroppedLocation(event->mimeData());
+  std::string file;
+  const std::string folder = DroppedLocation(event->mimeData(), &file);
   if (folder.empty() || !tvLocation_->SelectPath(QString::fromStdString(folder))) return;
+  // A dropped file is what "Scan" then judges, alone.
+  controller_->SetFileTarget(file);
   event->acceptProposedAction();
   tvLocation_->setFocus();
 }

@@ -48,8 +48,9 @@ class TMainForm : public QWidget, public WindowView {
 
   WindowController& Controller() { return *controller_; }
 
-  /// Selects in the location tree the folder a path names (a file: its folder), as
-  /// for a path named on the command line or dropped; false when it is not there.
+  /// Selects in the location tree the folder a path names (a file: its folder, and
+  /// the file is what "Scan" then judges alone), as for a path named on the command
+  /// line or dropped; false when it is not there.
   bool SelectLocation(const std::string& path);
 
   // WindowView
@@ -88,9 +89,10 @@ class TMainForm : public QWidget, public WindowView {
   QLabel* Label(WindowLabel label) const;
   QWidget* ControlOf(WindowControl control) const;
   QCheckBox* OptionBox(ScanOption option) const;
-  /// The dropped folder or file to select; empty when the drop holds none or the
+  /// The folder to select for what was dropped, and in file the dropped file to
+  /// scan alone (empty for a folder); empty when the drop holds none or the
   /// options page is not open to the user.
-  std::string DroppedLocation(const QMimeData* dropped) const;
+  std::string DroppedLocation(const QMimeData* dropped, std::string* file = nullptr) const;
   void ShowObject(const QString& text);
 
   QPointer<TSplashForm> splash_;

@@ -92,6 +92,7 @@ class MainWindow final : public WindowView {
   void Command(int id, int code);
   bool Pressable(int id) const;
   void KeepFocusFrom(HWND control);
+  void Drop(HDROP drop);
   void Paint();
 
   Win32Dispatcher& dispatcher_;

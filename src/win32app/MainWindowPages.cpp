@@ -91,7 +91,8 @@ void MainWindow::BuildScanPage() {
   MakeLabel(page, kLbFileDetected, "Objects Detected:", captionLeft, statusTop + 26, 108, 16);
   MakeLabel(page, kLbFileDetCount, "", valueLeft, statusTop + 26, valueWidth, 16);
   MakeLabel(page, kLbInfo, "Information          :", captionLeft, statusTop + 44, 108, 16);
-  MakeLabel(page, kLbInfoScan, "", valueLeft, statusTop + 44, valueWidth, 16);
+  // Its tip names what the scan left out.
+  MakeLabel(page, kLbInfoScan, "", valueLeft, statusTop + 44, valueWidth, 16, false, SS_NOTIFY);
 
   // The list's heading bar holds the select-all box at its left end.
   const int listBarTop = statusTop + 64 + 8;
