@@ -40,6 +40,9 @@ HistoryDialog::HistoryDialog(QWidget* parent, std::string actionsFolder)
   close_ = MakeButton(this, QStringLiteral("btnClose"), Text(kCloseCaption));
   restore_->setFixedSize(75, 25);
   close_->setFixedSize(75, 25);
+  // Enter closes; Restore puts detected files back, so it is never pressed by default.
+  restore_->setAutoDefault(false);
+  close_->setDefault(true);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();

@@ -92,6 +92,12 @@ class HistoryDialogTest : public QObject {
     auto* restore = Control<QPushButton>(&dialog, "btnRestore");
     QCOMPARE(restore->text(), QStringLiteral("&Restore"));
     QVERIFY(restore->isEnabled());
+    // Enter does not restore.
+    const int before = korbu::ConfirmBox::QuestionsAsked();
+    QTest::keyClick(Control<QListWidget>(&dialog, "lvHistory"), Qt::Key_Return);
+    QCOMPARE(korbu::ConfirmBox::QuestionsAsked(), before);
+    QVERIFY(!dialog.isVisible());
+    dialog.show();
 
     const int asked = korbu::ConfirmBox::QuestionsAsked();
     korbu::ConfirmBox::SetNextAnswer(false);
