@@ -10,6 +10,7 @@
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
 #include "platform/FileSystem.h"
+#include "cli/DisplayText.h"
 #include "ui/StartLocation.h"
 
 namespace korbu {
@@ -229,6 +230,13 @@ void WindowController::EndScanWithoutWalk() {
   ShowOperation(SummaryLine(fileJudged_ ? 1 : 0, 0));
   ShowObject(std::string());
   WalkFinish();
+}
+
+void WindowController::SetFileTarget(const std::string& file) {
+  fileTarget_ = file;
+  view_.SetScanTip(file.empty() ? std::string()
+                                : "While its folder stays selected, Scan judges this file alone: " +
+                                      cli::ReadableFileName(file));
 }
 
 // On the phases' worker: the one file is judged as the walk judges its files,

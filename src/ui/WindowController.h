@@ -61,7 +61,7 @@ class WindowController final : public ScanFrontEnd {
   /// A file named on the command line or dropped: while the location selected is
   /// its folder, "Scan" judges that file alone instead of walking the folder.
   /// Empty for none.
-  void SetFileTarget(const std::string& file) { fileTarget_ = file; }
+  void SetFileTarget(const std::string& file);
   void btnScanClick();
   void btnCancelClick();
   void btnCancel2Click();

@@ -331,6 +331,8 @@ void MainWindow::ShowPage(WindowPage page) {
 
 void MainWindow::FocusScan() { SetFocus(Control(kBtnScan)); }
 
+void MainWindow::SetScanTip(const std::string& tip) { tips_->Set(Control(kBtnScan), tip); }
+
 void MainWindow::SetOption(ScanOption option, bool checked) {
   Button_SetCheck(Control(OptionId(option)), checked ? BST_CHECKED : BST_UNCHECKED);
 }

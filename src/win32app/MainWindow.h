@@ -71,6 +71,7 @@ class MainWindow final : public WindowView {
   void SetStopCaption(const std::string& caption) override;
   void ShowPage(WindowPage page) override;
   void FocusScan() override;
+  void SetScanTip(const std::string& tip) override;
   void SetOption(ScanOption option, bool checked) override;
   bool OptionChecked(ScanOption option) const override;
   std::string SelectedLocation() const override;

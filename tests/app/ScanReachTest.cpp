@@ -59,6 +59,8 @@ class ScanReachTest : public QObject {
     form.Controller().WaitForWork();
     form.show();
     QVERIFY(Drop(form, worm));
+    auto* scan = Control<QPushButton>(&form, "btnScan");
+    QVERIFY2(scan->toolTip().endsWith(QString::fromStdString(": " + worm)), qPrintable(scan->toolTip()));
     Scan(form);
     auto* info = Control<QLabel>(&form, "lbInfoScan");
     QCOMPARE(info->text(), QStringLiteral("1 file(s) and 0 Folder(s) scanned. Scan is finished..."));
@@ -67,6 +69,7 @@ class ScanReachTest : public QObject {
 
     // The folder dropped: walked whole, and the file over the limit said and named.
     QVERIFY(Drop(form, tree.Path()));
+    QCOMPARE(scan->toolTip(), QString());
     Scan(form);
     QCOMPARE(Control<QLabel>(&form, "lbFileDetCount")->text(), QStringLiteral("2"));
     QCOMPARE(info->text(),

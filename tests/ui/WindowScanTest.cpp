@@ -75,6 +75,7 @@ TEST_F(WindowScanTest, AFileNamedIsJudgedAloneWhileItsFolderIsSelected) {
   const std::string worm = tree_.Write("worm.exe", test::VariantFile(1));
   const std::string other = tree_.Write("other.exe", test::VariantFile(2));
   controller_->SetFileTarget(worm);
+  EXPECT_EQ(view_.scanTip, "While its folder stays selected, Scan judges this file alone: " + worm);
   view_.location = FolderToSelect(worm) + "/";
   Scan();
   ASSERT_EQ(view_.rows.size(), 1U);
@@ -100,6 +101,8 @@ TEST_F(WindowScanTest, AFileNamedIsJudgedAloneWhileItsFolderIsSelected) {
   ASSERT_EQ(view_.rows.size(), 1U);
   EXPECT_NE(view_.rows[0].first.fileName, worm);
   EXPECT_NE(view_.rows[0].first.fileName, other);
+  controller_->SetFileTarget(std::string());  // a folder dropped
+  EXPECT_EQ(view_.scanTip, "");
 }
 
 TEST(SkippedFiles, CountsEveryOneNamesTheFirstAndShowsNamesOnOneLine) {

@@ -555,6 +555,7 @@ TEST_F(Win32WindowTest, ADroppedFileIsScannedAloneAndWhatIsLeftOutIsSaid) {
   tree_.Write("big.zip", std::string(kWalkSizeLimit + 1, 'b'));
   DropOn(window_->Handle(), tree_.Path("worm.exe"));
   EXPECT_EQ(std::filesystem::path(window_->Tree().SelectedPath()), std::filesystem::path(tree_.Path()));
+  EXPECT_NE(window_->TipOf(kBtnScan).find("worm.exe"), std::string::npos) << window_->TipOf(kBtnScan);
   Click(kBtnScan);
   ASSERT_TRUE(Pump([this] { return !window_->Controller().ScanRunning(); }));
   ASSERT_EQ(window_->List().RowCount(), 1u);
@@ -563,6 +564,7 @@ TEST_F(Win32WindowTest, ADroppedFileIsScannedAloneAndWhatIsLeftOutIsSaid) {
 
   // A folder dropped: walked, and the file over the size limit is counted and named.
   DropOn(window_->Handle(), tree_.Path());
+  EXPECT_EQ(window_->TipOf(kBtnScan), "");
   Click(kBtnScan);
   ASSERT_TRUE(Pump([this] { return !window_->Controller().ScanRunning(); }));
   EXPECT_EQ(window_->List().RowCount(), 1u);
