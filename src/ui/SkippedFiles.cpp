@@ -12,6 +12,7 @@ std::string ReasonText(SkipReason reason, std::uint64_t limit) {
   switch (reason) {
     case SkipReason::OverSizeLimit: return "over the size limit of " + std::to_string(limit / 1024) + " KiB";
     case SkipReason::Unreadable: return "could not be read";
+    case SkipReason::NotAFile: return "not a regular file (a link, FIFO, socket or device): not opened";
     case SkipReason::MadeUpFileSystem: return "folder of a made-up file system (not entered)";
     case SkipReason::JudgedInPart: return "judged only in part";
   }
@@ -57,8 +58,8 @@ std::string SkippedFiles::Details() const {
   const std::lock_guard lock(mutex_);
   std::string text;
   std::int64_t total = 0;
-  for (const SkipReason reason : {SkipReason::OverSizeLimit, SkipReason::Unreadable, SkipReason::MadeUpFileSystem,
-                                  SkipReason::JudgedInPart}) {
+  for (const SkipReason reason : {SkipReason::OverSizeLimit, SkipReason::Unreadable, SkipReason::NotAFile,
+                                  SkipReason::MadeUpFileSystem, SkipReason::JudgedInPart}) {
     const std::int64_t count = counts_[Slot(reason)];
     total += count;
     if (count > 0) text += "\n" + std::to_string(count) + " " + ReasonText(reason, limit_.load());
@@ -89,6 +90,9 @@ void SkippedFiles::Bind(ScanSession& session) {
     Add(SkipReason::Unreadable, folder, reason);
   };
   search.OnFolderSkipped = [this](TFindFile&, const std::string& folder) { Add(SkipReason::MadeUpFileSystem, folder); };
+  search.OnEntryPassedOver = [this](TFindFile&, const std::string& folder, const std::string& name) {
+    Add(SkipReason::NotAFile, folder + name);
+  };
 }
 
 void SkippedFiles::BeginScan(ScanSession& session) {

@@ -1,6 +1,7 @@
 #pragma once
 // What a scan of the window left out, and why: files over the walk's size limit,
-// files and folders that could not be read, folders of made-up file systems, and
+// files and folders that could not be read, links, FIFOs and devices the walk
+// never opens, folders of made-up file systems, and
 // files the engine judged only in part. The window says how many after the
 // summary line and names them in its tool tip, so that nothing is passed over in
 // silence.
@@ -15,7 +16,7 @@ namespace korbu {
 
 class ScanSession;
 
-enum class SkipReason { OverSizeLimit, Unreadable, MadeUpFileSystem, JudgedInPart };
+enum class SkipReason { OverSizeLimit, Unreadable, NotAFile, MadeUpFileSystem, JudgedInPart };
 
 class SkippedFiles {
  public:
@@ -54,7 +55,7 @@ class SkippedFiles {
   };
   std::atomic<std::uint64_t> limit_{0};
   mutable std::mutex mutex_;
-  std::int64_t counts_[4] = {};
+  std::int64_t counts_[5] = {};
   std::vector<Named> names_;
 };
 

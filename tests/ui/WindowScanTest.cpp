@@ -19,6 +19,10 @@
 #include "ui/StartLocation.h"
 #include "ui/WindowController.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace korbu {
 namespace {
 
@@ -54,6 +58,13 @@ TEST_F(WindowScanTest, FilesOverTheLimitAreCountedAfterTheSummaryAndNamedInTheTi
   const std::string worm = tree_.Write("worm.exe", test::VariantFile(1));
   tree_.Write("edge.dat", std::string(kWalkSizeLimit, 'e'));  // at the limit: scanned
   const std::string big = tree_.Write("docs/big.zip", std::string(kWalkSizeLimit + 1, 'b'));
+  std::string leftOut = " 1 file(s) left out.";
+#ifndef _WIN32
+  // Never opened: a link to the worm, and a FIFO, which a read would block on.
+  std::filesystem::create_symlink(worm, tree_.Path("docs/link.exe"));
+  ASSERT_EQ(mkfifo(tree_.Path("pipe").c_str(), 0600), 0);
+  leftOut = " 3 file(s) left out.";
+#endif
   Scan();
   ASSERT_EQ(view_.rows.size(), 1U);
   EXPECT_EQ(view_.rows[0].first.fileName, worm);
@@ -61,7 +72,13 @@ TEST_F(WindowScanTest, FilesOverTheLimitAreCountedAfterTheSummaryAndNamedInTheTi
   const std::string tip = view_.tips[WindowLabel::InfoScan];
   EXPECT_NE(tip.find(big + ": over the size limit of 100 KiB"), std::string::npos) << tip;
   EXPECT_EQ(tip.find("edge.dat"), std::string::npos) << tip;
-  EXPECT_EQ(view_.Text(WindowLabel::InfoScan), summary + " 1 file(s) left out.");
+  EXPECT_EQ(view_.Text(WindowLabel::InfoScan), summary + leftOut);
+#ifndef _WIN32
+  EXPECT_NE(tip.find(tree_.Path("docs/link.exe") + ": not a regular file"), std::string::npos) << tip;
+  EXPECT_NE(tip.find(tree_.Path("pipe") + ": not a regular file"), std::string::npos) << tip;
+  std::filesystem::remove(tree_.Path("docs/link.exe"));
+  std::filesystem::remove(tree_.Path("pipe"));
+#endif
 
   // The next scan, with nothing left out, shows the summary alone and no tip.
   controller_->btnBackClick();
