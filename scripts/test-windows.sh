@@ -119,6 +119,16 @@ else
     fi
     kill "$korbu_pid" 2>/dev/null
     wineserver -k >/dev/null 2>&1
+    # Explorer's "Scan with KORBU", registered for this user on request and removed again.
+    shell_key='HKCU\Software\Classes\Directory\shell\KORBU\command'
+    if timeout 60 "$wine" "$build/korbu.exe" --register-shell >/dev/null 2>&1 &&
+      timeout 60 "$wine" reg query "$shell_key" 2>/dev/null | tr -d '\r' | grep -qF '\korbu.exe" "%1"' &&
+      timeout 60 "$wine" "$build/korbu.exe" --unregister-shell >/dev/null 2>&1 &&
+      ! timeout 60 "$wine" reg query "$shell_key" >/dev/null 2>&1; then
+      echo "   korbu.exe --register-shell and --unregister-shell: the Explorer entry added and removed"
+    else
+      fail "korbu.exe --register-shell / --unregister-shell"
+    fi
     # The layout at 192 DPI, which Wine takes from these values when it starts.
     set_dpi() {
       "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1

@@ -20,6 +20,7 @@
 
 #include "app/DetectionListView.h"
 #include "app/FolderTree.h"
+#include "app/HistoryDialog.h"
 #include "app/JpegPicture.h"
 #include "app/ListControl.h"
 #include "app/SplashForm.h"
@@ -91,6 +92,7 @@ void TMainForm::ConnectControls() {
   WindowController* const logic = controller_.get();
   connect(btnScan_, &QPushButton::clicked, this, [logic] { logic->btnScanClick(); });
   connect(btnCancel_, &QPushButton::clicked, this, [logic] { logic->btnCancelClick(); });
+  connect(btnHistory_, &QPushButton::clicked, this, &TMainForm::ShowHistory);
   connect(btnCancel2_, &QPushButton::clicked, this, [logic] { logic->btnCancel2Click(); });
   connect(btnBack_, &QPushButton::clicked, this, [logic] { logic->btnBackClick(); });
   connect(btnClean_, &QPushButton::clicked, this, [logic] { logic->btnCleanClick(); });
@@ -124,19 +126,29 @@ void TMainForm::ConnectKeys() {
   }
 }
 
+void TMainForm::ShowHistory() {
+  HistoryDialog history(this);
+  history.exec();
+}
+
 void TMainForm::AttachSplash(TSplashForm* splash) { splash_ = splash; }
 
 bool TMainForm::SelectLocation(const std::string& path) {
   const std::string folder = FolderToSelect(path);
-  return !folder.empty() && tvLocation_->SelectPath(QString::fromStdString(folder));
+  if (folder.empty() || !tvLocation_->SelectPath(QString::fromStdString(folder))) return false;
+  controller_->SetFileTarget(FileToScan(path));
+  return true;
 }
 
-std::string TMainForm::DroppedLocation(const QMimeData* dropped) const {
+std::string TMainForm::DroppedLocation(const QMimeData* dropped, std::string* file) const {
   if (dropped == nullptr || !dropped->hasUrls() || pcMain_->currentWidget() != sheetUtama_ || !sheetUtama_->isEnabled()) {
     return std::string();
   }
   for (const QUrl& url : dropped->urls()) {
-    if (url.isLocalFile()) return FolderToSelect(url.toLocalFile().toStdString());
+    if (!url.isLocalFile()) continue;
+    const std::string path = url.toLocalFile().toStdString();
+    if (file != nullptr) *file = FileToScan(path);
+    return FolderToSelect(path);
   }
   return std::string();
 }
@@ -146,8 +158,11 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-  const std::string folder = DroppedLocation(event->mimeData());
+  std::string file;
+  const std::string folder = DroppedLocation(event->mimeData(), &file);
   if (folder.empty() || !tvLocation_->SelectPath(QString::fromStdString(folder))) return;
+  // A dropped file is what "Scan" then judges, alone.
+  controller_->SetFileTarget(file);
   event->acceptProposedAction();
   tvLocation_->setFocus();
 }

@@ -48,8 +48,9 @@ class TMainForm : public QWidget, public WindowView {
 
   WindowController& Controller() { return *controller_; }
 
-  /// Selects in the location tree the folder a path names (a file: its folder), as
-  /// for a path named on the command line or dropped; false when it is not there.
+  /// Selects in the location tree the folder a path names (a file: its folder, and
+  /// the file is what "Scan" then judges alone), as for a path named on the command
+  /// line or dropped; false when it is not there.
   bool SelectLocation(const std::string& path);
 
   // WindowView
@@ -59,6 +60,7 @@ class TMainForm : public QWidget, public WindowView {
   void SetStopCaption(const std::string& caption) override;
   void ShowPage(WindowPage page) override;
   void FocusScan() override;
+  void SetScanTip(const std::string& tip) override;
   void SetOption(ScanOption option, bool checked) override;
   bool OptionChecked(ScanOption option) const override;
   std::string SelectedLocation() const override;
@@ -84,12 +86,14 @@ class TMainForm : public QWidget, public WindowView {
   void BuildScanPage();
   void ConnectControls();
   void ConnectKeys();
+  void ShowHistory();
   QLabel* Label(WindowLabel label) const;
   QWidget* ControlOf(WindowControl control) const;
   QCheckBox* OptionBox(ScanOption option) const;
-  /// The dropped folder or file to select; empty when the drop holds none or the
+  /// The folder to select for what was dropped, and in file the dropped file to
+  /// scan alone (empty for a folder); empty when the drop holds none or the
   /// options page is not open to the user.
-  std::string DroppedLocation(const QMimeData* dropped) const;
+  std::string DroppedLocation(const QMimeData* dropped, std::string* file = nullptr) const;
   void ShowObject(const QString& text);
 
   QPointer<TSplashForm> splash_;
@@ -119,6 +123,7 @@ class TMainForm : public QWidget, public WindowView {
   QLabel* lbScan_ = nullptr;
   QPushButton* btnScan_ = nullptr;
   QPushButton* btnCancel_ = nullptr;
+  QPushButton* btnHistory_ = nullptr;  // the recorded actions, with Restore
 
   // Scan page.
   QWidget* sheetScan_ = nullptr;

@@ -115,7 +115,10 @@ void TMainForm::BuildOptionsPage() {
                                      "for viruses."),
                       true);
   lbScan_->setStyleSheet(QStringLiteral("color: %1;").arg(kNavy.name()));
-  lbScan_->setGeometry(kMargin, kGroupsBottom + 12, 460, 16);
+  btnHistory_ = MakeButton(page, QStringLiteral("btnHistory"), QStringLiteral("History"));
+  const int historyLeft = kClientWidth - kMargin - 3 * 75 - 16;
+  btnHistory_->setGeometry(historyLeft, kGroupsBottom + 8, 75, 25);
+  lbScan_->setGeometry(kMargin, kGroupsBottom + 12, historyLeft - 2 * kMargin, 16);
   btnScan_ = MakeButton(page, QStringLiteral("btnScan"), QStringLiteral("Scan"));
   btnScan_->setGeometry(kClientWidth - kMargin - 2 * 75 - 8, kGroupsBottom + 8, 75, 25);
   btnCancel_ = MakeButton(page, QStringLiteral("btnCancel"), QStringLiteral("Exit"));

@@ -100,6 +100,8 @@ void TMainForm::ShowPage(WindowPage page) {
 
 void TMainForm::FocusScan() { btnScan_->setFocus(); }
 
+void TMainForm::SetScanTip(const std::string& tip) { btnScan_->setToolTip(QString::fromStdString(tip)); }
+
 void TMainForm::SetOption(ScanOption option, bool checked) {
   if (QCheckBox* box = OptionBox(option)) box->setChecked(checked);
 }

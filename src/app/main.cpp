@@ -34,12 +34,13 @@ int main(int argc, char** argv) {
   if (cache) mainForm.Controller().Session().SetVerdictCache(cache->get());
   mainForm.AttachSplash(splash);
   // A folder or file named on the command line (a file manager's "Scan with
-  // KORBU"): its folder is selected, ready for "Scan". The toolkit has taken its own
-  // options out of the arguments already.
+  // KORBU"): its folder is selected, ready for "Scan", which then judges a file
+  // alone. The toolkit has taken its own options out of the arguments already.
   std::vector<std::string> arguments;
   for (const QString& argument : QApplication::arguments().mid(1)) arguments.push_back(argument.toStdString());
   const std::string start = korbu::StartLocation(arguments);
-  if (!start.empty()) mainForm.SelectLocation(start);
+  const std::string file = korbu::StartFile(arguments);
+  if (!start.empty()) mainForm.SelectLocation(file.empty() ? start : file);
   mainForm.show();
   mainForm.activateWindow();
   const int status = QApplication::exec();

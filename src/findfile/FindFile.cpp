@@ -316,11 +316,12 @@ void TFindFile::WalkFolder(const std::string& folder) {
       std::exception_ptr error;
       list(&*mask, [&](const platform::EntryInfo& info) {
         if (aborted_) return false;
-        // Links, FIFOs, sockets and devices are never opened nor reported.
-        if (info.kind != platform::EntryKind::Regular && info.kind != platform::EntryKind::Directory) {
-          return true;
-        }
         try {
+          // Links, FIFOs, sockets and devices are never opened nor reported.
+          if (info.kind != platform::EntryKind::Regular && info.kind != platform::EntryKind::Directory) {
+            if (OnEntryPassedOver) OnEntryPassedOver(*this, folder, info.name);
+            return true;
+          }
           const TSearchRec rec = MakeSearchRec(info);
           if (AcceptFile(folder, rec)) DoFileMatch(folder, rec);
         } catch (...) {

@@ -48,6 +48,7 @@ class TFindFile final {
   using TNotifyFolderEvent = std::function<void(TFindFile& sender, const std::string& folder)>;
   using TWalkErrorEvent =
       std::function<void(TFindFile& sender, const std::string& folder, const std::string& reason)>;
+  using TEntryEvent = std::function<void(TFindFile& sender, const std::string& folder, const std::string& name)>;
 
   /// mainThread hands the end of a threaded search to the main thread and lets
   /// Abort wait there; a search that is never Threaded needs none.
@@ -76,6 +77,10 @@ class TFindFile final {
   /// is not entered: raised on the walker, once per such folder. File systems of
   /// real files mounted below it are walked all the same.
   TNotifyFolderEvent OnFolderSkipped;
+  /// A directory entry that the walk's file masks match but that is neither a file
+  /// nor a folder (a link, FIFO, socket or device): never opened nor reported as
+  /// a file. Raised on the walker with the folder and the entry's name.
+  TEntryEvent OnEntryPassedOver;
   /// Raised on the walker once the walk has returned (finished or stopped), before
   /// the end of search is handed to the main thread: what the walker still owes the
   /// main thread is handed over here.

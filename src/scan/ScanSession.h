@@ -82,7 +82,7 @@ class ScanSession {
 
   /// Judges one file outside the walk as the walk judges its files: its row, its
   /// error and a verdict not judged whole reach the front end. Main thread, after
-  /// RunScan.
+  /// RunScan, or a front end's worker of the first phases (the row is handed over).
   void ScanOneFile(const std::string& path);
   /// The same for a file already open, reported under name.
   void ScanOneFile(platform::OpenedFile& file, const std::string& name);

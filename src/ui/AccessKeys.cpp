@@ -10,7 +10,8 @@ struct Keyed {
   std::string_view keyed;
 };
 
-// Each page's letters differ: options page S, X, U, A, N, R; scan page B, C, D, X or S.
+// Each page's letters differ: options page S, X, U, A, N, R, H; scan page B, C, D, X or S;
+// the history R, C.
 constexpr Keyed kKeyed[] = {
     {"Scan", "&Scan"},
     {"Exit", "E&xit"},
@@ -22,6 +23,9 @@ constexpr Keyed kKeyed[] = {
     {"Scan all files", "Scan &all files"},
     {"Scan for new unknown viruses", "Scan for &new unknown viruses"},
     {"Scan for archive", "Scan fo&r archive"},
+    {"History", "&History"},
+    {"Restore", "&Restore"},
+    {"Close", "&Close"},
 };
 
 }  // namespace

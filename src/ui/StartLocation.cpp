@@ -17,6 +17,20 @@ std::string TextOf(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// The first argument that is no option ("--" ends the options); empty for none.
+std::string FirstNamed(const std::vector<std::string>& arguments) {
+  bool options = true;
+  for (const std::string& argument : arguments) {
+    if (options && argument == "--") {
+      options = false;
+      continue;
+    }
+    if (options && !argument.empty() && argument.front() == '-') continue;
+    return argument;
+  }
+  return std::string();
+}
+
 }  // namespace
 
 std::string FolderToSelect(const std::string& path) {
@@ -35,17 +49,30 @@ std::string FolderToSelect(const std::string& path) {
   return TextOf(where);
 }
 
-std::string StartLocation(const std::vector<std::string>& arguments) {
-  bool options = true;
-  for (const std::string& argument : arguments) {
-    if (options && argument == "--") {
-      options = false;
-      continue;
+std::string StartLocation(const std::vector<std::string>& arguments) { return FolderToSelect(FirstNamed(arguments)); }
+
+std::string FileToScan(const std::string& path) {
+  if (path.empty()) return std::string();
+  std::error_code error;
+  const fs::path where = fs::absolute(PathOf(path), error);
+  if (error || !fs::is_regular_file(fs::status(where, error)) || error) return std::string();
+  return TextOf(where.lexically_normal());
+}
+
+std::string StartFile(const std::vector<std::string>& arguments) { return FileToScan(FirstNamed(arguments)); }
+
+bool SameFolder(const std::string& one, const std::string& other) {
+  const auto trimmed = [](std::string path) {
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+#ifdef _WIN32
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    if (options && !argument.empty() && argument.front() == '-') continue;
-    return FolderToSelect(argument);
-  }
-  return std::string();
+#endif
+    return path;
+  };
+  return !one.empty() && trimmed(one) == trimmed(other);
 }
 
 }  // namespace korbu

@@ -9,6 +9,9 @@
 #include "scan/RegistryScan.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
+#include "platform/FileSystem.h"
+#include "cli/DisplayText.h"
+#include "ui/StartLocation.h"
 
 namespace korbu {
 
@@ -27,6 +30,7 @@ WindowController::WindowController(WindowView& view, MainThreadDispatcher& dispa
   session_->OnWalkBegin = [this] { WalkBegin(); };
   session_->OnWalkFinish = [this] { WalkFinish(); };
   session_->OnWalkAbort = [this] { view_.SetStopCaption("Exit"); };
+  skipped_.Bind(*session_);
 }
 
 WindowController::~WindowController() {
@@ -149,6 +153,7 @@ void WindowController::ResetScanView() {
   view_.SetText(WindowLabel::FileScan, std::string());
   view_.SetText(WindowLabel::DetectedCount, std::string());
   view_.SetText(WindowLabel::InfoScan, std::string());
+  view_.SetTip(WindowLabel::InfoScan, std::string());
   SetSelectAll(false);
   detectedCount_ = 0;
 }
@@ -166,8 +171,14 @@ void WindowController::btnScanClick() {
   }
   view_.SetStopCaption("Stop");
   phasesRunning_ = true;
+  scanningFile_.clear();
+  fileJudged_ = false;
   try {
+    if (!fileTarget_.empty() && SameFolder(view_.SelectedLocation(), FolderToSelect(fileTarget_))) {
+      scanningFile_ = fileTarget_;
+    }
     session_->ApplyScanOptions();
+    skipped_.BeginScan(*session_);
   } catch (...) {
     PhasesFinished(std::current_exception());
     return;
@@ -180,6 +191,7 @@ void WindowController::btnScanClick() {
         try {
           ScanMemory(relay_, session_->Context());
           ScanRegistry(relay_, session_->Context());
+          if (!scanningFile_.empty() && !relay_.StopAsked()) JudgeFileTarget();
         } catch (const PhaseRelay::Stopped&) {
           // Asked to stop: the phase ends here, the walk does not start.
         }
@@ -205,7 +217,7 @@ void WindowController::PhasesFinished(std::exception_ptr error) {
     view_.CloseWindow();
     return;
   }
-  if (!message.empty() || relay_.StopAsked()) {
+  if (!message.empty() || relay_.StopAsked() || !scanningFile_.empty()) {
     EndScanWithoutWalk();
   } else {
     session_->StartFileSearch();
@@ -215,9 +227,32 @@ void WindowController::PhasesFinished(std::exception_ptr error) {
 
 // The walk never started: what its end would show, with the counts at nothing.
 void WindowController::EndScanWithoutWalk() {
-  ShowOperation(SummaryLine(0, 0));
+  ShowOperation(SummaryLine(fileJudged_ ? 1 : 0, 0));
   ShowObject(std::string());
   WalkFinish();
+}
+
+void WindowController::SetFileTarget(const std::string& file) {
+  fileTarget_ = file;
+  view_.SetScanTip(file.empty() ? std::string()
+                                : "While its folder stays selected, Scan judges this file alone: " +
+                                      cli::ReadableFileName(file));
+}
+
+// On the phases' worker: the one file is judged as the walk judges its files,
+// within the walk's size limit; its row is handed over like theirs.
+void WindowController::JudgeFileTarget() {
+  const auto entry = platform::GetEntryInfo(scanningFile_);
+  if (!entry || entry->kind != platform::EntryKind::Regular) {
+    skipped_.Add(SkipReason::Unreadable, scanningFile_, "it is no longer a file");
+    return;
+  }
+  if (skipped_.SizeLimit() != 0 && entry->size > skipped_.SizeLimit()) {
+    skipped_.Add(SkipReason::OverSizeLimit, scanningFile_);
+    return;
+  }
+  fileJudged_ = true;
+  session_->ScanOneFile(scanningFile_);
 }
 
 void WindowController::btnCancelClick() { view_.CloseWindow(); }
@@ -281,6 +316,7 @@ void WindowController::WalkBegin() { view_.SetEnabled(WindowControl::List, false
 
 void WindowController::WalkFinish() {
   ShowDetectedCount();
+  ShowSkipped();
   if (detectedCount_ > 0) {
     selectAllEnabled_ = true;
     view_.SetEnabled(WindowControl::SelectAll, true);
@@ -300,7 +336,23 @@ ScanOptions WindowController::ReadOptions() const {
 }
 
 void WindowController::ShowOperation(const std::string& text) {
+  operation_ = text;
   view_.SetText(WindowLabel::InfoScan, text);
+}
+
+void WindowController::ShowFileError(const std::string& path, const std::string& reason) {
+  skipped_.Add(SkipReason::Unreadable, path, reason);
+}
+
+void WindowController::ShowNotJudgedWhole(const std::string& path, const EngineLimitReached& limit) {
+  skipped_.Add(SkipReason::JudgedInPart, path, "the engine's " + limit.name + " limit");
+}
+
+// The summary line stays as it is; what was left out follows it, named in the tip.
+void WindowController::ShowSkipped() {
+  const std::string sentence = skipped_.Sentence();
+  if (!sentence.empty()) view_.SetText(WindowLabel::InfoScan, operation_ + " " + sentence);
+  view_.SetTip(WindowLabel::InfoScan, skipped_.Details());
 }
 
 void WindowController::ShowObject(const std::string& text) {

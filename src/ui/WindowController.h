@@ -21,6 +21,7 @@
 #include "engine/EngineStartup.h"
 #include "ui/BackgroundWork.h"
 #include "ui/PhaseRelay.h"
+#include "ui/SkippedFiles.h"
 #include "ui/WindowView.h"
 
 namespace korbu {
@@ -57,6 +58,10 @@ class WindowController final : public ScanFrontEnd {
   void ShowEngineInfo();
 
   // Scan control.
+  /// A file named on the command line or dropped: while the location selected is
+  /// its folder, "Scan" judges that file alone instead of walking the folder.
+  /// Empty for none.
+  void SetFileTarget(const std::string& file);
   void btnScanClick();
   void btnCancelClick();
   void btnCancel2Click();
@@ -92,6 +97,8 @@ class WindowController final : public ScanFrontEnd {
   void ShowOperation(const std::string& text) override;
   void ShowObject(const std::string& text) override;
   void ProcessPendingMessages() override { view_.ProcessPendingMessages(); }
+  void ShowFileError(const std::string& path, const std::string& reason) override;
+  void ShowNotJudgedWhole(const std::string& path, const EngineLimitReached& limit) override;
 
  private:
   void RunEngineSteps();
@@ -100,6 +107,7 @@ class WindowController final : public ScanFrontEnd {
   void ResetScanView();
   void PhasesFinished(std::exception_ptr error);
   void EndScanWithoutWalk();
+  void JudgeFileTarget();
   bool ConfirmStop();
   void ListChanged(std::size_t index);
   void ShowDetectedCount();
@@ -111,6 +119,7 @@ class WindowController final : public ScanFrontEnd {
   void FinishAction(const DetectionList& done);
   void WalkBegin();
   void WalkFinish();
+  void ShowSkipped();
 
   WindowView& view_;
   MainThreadDispatcher& dispatcher_;
@@ -118,6 +127,11 @@ class WindowController final : public ScanFrontEnd {
   DetectionList detections_;
   std::vector<std::string> tips_;  // per row, the reason it stays pending
   int detectedCount_ = 0;
+  std::string operation_;  // the Information text shown last
+  std::string fileTarget_;    // see SetFileTarget
+  std::string scanningFile_;  // the file this scan judges alone; empty for a walk
+  bool fileJudged_ = false;
+  SkippedFiles skipped_;   // what the scan left out; outlives the session
   bool selectAll_ = false;
   bool selectAllEnabled_ = false;
   bool startupFinished_ = false;

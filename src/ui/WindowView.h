@@ -46,6 +46,9 @@ class WindowView {
   virtual void ShowPage(WindowPage page) = 0;
   /// Gives the "Scan" button the focus.
   virtual void FocusScan() = 0;
+  /// The "Scan" button's tool tip, empty for none: what it will judge when that is
+  /// not simply the folder selected.
+  virtual void SetScanTip(const std::string& /*tip*/) {}
 
   virtual void SetOption(ScanOption option, bool checked) = 0;
   virtual bool OptionChecked(ScanOption option) const = 0;

@@ -4,7 +4,9 @@
 #include <stdexcept>
 
 #include "ui/AccessKeys.h"
+#include "ui/StartLocation.h"
 #include "win32app/Controls.h"
+#include "win32app/HistoryWindow.h"
 #include "win32app/Pictures.h"
 
 namespace korbu::win32app {
@@ -105,6 +107,8 @@ MainWindow::MainWindow(Win32Dispatcher& dispatcher, std::unique_ptr<EngineStartu
   list_->OnItemChecked = [this](std::size_t row, bool checked) { controller_->LvFoundItemChecked(row, checked); };
   controller_->FormCreate();
 
+  // A folder or file dragged from Explorer selects its folder in the tree.
+  DragAcceptFiles(window_, TRUE);
   ShowWindow(window_, SW_SHOW);
   UpdateWindow(window_);
   // The splash stays above the main window while the engine loads.
@@ -199,6 +203,9 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       if (reinterpret_cast<HWND>(wParam) != window_) return FALSE;
       break;
+    case WM_DROPFILES:
+      Drop(reinterpret_cast<HDROP>(wParam));
+      return 0;
     case WM_CLOSE:
       if (!controller_ || controller_->CloseQuery()) DestroyWindow(window_);
       return 0;
@@ -209,6 +216,23 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
   }
   return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+// The first item dropped, while the options page is open to the user: its folder
+// is selected, and a file is what "Scan" then judges alone.
+void MainWindow::Drop(HDROP drop) {
+  std::wstring name;
+  if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) > 0) {
+    name.resize(DragQueryFileW(drop, 0, nullptr, 0) + 1);
+    name.resize(DragQueryFileW(drop, 0, name.data(), static_cast<UINT>(name.size())));
+  }
+  DragFinish(drop);
+  if (name.empty() || !controller_ || ScanPageShown() || !IsWindowEnabled(sheetUtama_)) return;
+  const std::string path = win32::Utf8(name);
+  const std::string folder = FolderToSelect(path);
+  if (folder.empty() || !tree_->SelectPath(folder)) return;
+  controller_->SetFileTarget(FileToScan(path));
+  SetFocus(tree_->Handle());
 }
 
 void MainWindow::Paint() {
@@ -239,6 +263,7 @@ void MainWindow::Command(int id, int /*code*/) {
   switch (id) {
     case kBtnScan: controller_->btnScanClick(); break;
     case kBtnCancel: controller_->btnCancelClick(); break;
+    case kBtnHistory: HistoryWindow::ShowModal(window_); break;
     case kBtnCancel2: controller_->btnCancel2Click(); break;
     case kBtnBack: controller_->btnBackClick(); break;
     case kBtnClean: controller_->btnCleanClick(); break;
@@ -305,6 +330,8 @@ void MainWindow::ShowPage(WindowPage page) {
 }
 
 void MainWindow::FocusScan() { SetFocus(Control(kBtnScan)); }
+
+void MainWindow::SetScanTip(const std::string& tip) { tips_->Set(Control(kBtnScan), tip); }
 
 void MainWindow::SetOption(ScanOption option, bool checked) {
   Button_SetCheck(Control(OptionId(option)), checked ? BST_CHECKED : BST_UNCHECKED);

@@ -25,7 +25,7 @@ enum ControlId : int {
   kPnlLocation = 100, kTvLocation, kPnlOptions, kChkSubfolders, kChkAllFiles, kLabel1,
   kChkNewVirus, kLabel2, kChkArchive, kLabel8, kPnlInfo, kLabel3, kLbBuild, kLabel4, kLbEngineVer,
   kLabel5, kLbVirSign, kLabel6, kLbCVDVer, kLabel7, kLbCVDDateMain, kLbCVDDateDaily, kLbScan,
-  kBtnScan, kBtnCancel,
+  kBtnScan, kBtnCancel, kBtnHistory,
   kPnlStatus = 200, kLbFileScaned, kLbFileScan, kLbFileDetected, kLbFileDetCount, kLbInfo,
   kLbInfoScan, kPnlDetected, kCbSelAll, kLvFound, kBtnBack, kBtnClean, kBtnDelete, kBtnCancel2,
 };
@@ -71,6 +71,7 @@ class MainWindow final : public WindowView {
   void SetStopCaption(const std::string& caption) override;
   void ShowPage(WindowPage page) override;
   void FocusScan() override;
+  void SetScanTip(const std::string& tip) override;
   void SetOption(ScanOption option, bool checked) override;
   bool OptionChecked(ScanOption option) const override;
   std::string SelectedLocation() const override;
@@ -92,6 +93,7 @@ class MainWindow final : public WindowView {
   void Command(int id, int code);
   bool Pressable(int id) const;
   void KeepFocusFrom(HWND control);
+  void Drop(HDROP drop);
   void Paint();
 
   Win32Dispatcher& dispatcher_;

@@ -2,6 +2,7 @@
 // information, with the instruction and buttons below; and the progress group over
 // the detection list, with its buttons below.
 
+#include "ui/HistoryModel.h"
 #include "win32app/Controls.h"
 #include "win32app/MainWindow.h"
 
@@ -63,9 +64,11 @@ void MainWindow::BuildOptionsPage() {
   CaptionValueRow(page, kLabel7, "CVD Date Created :", kLbCVDDateMain, infoTop + 72);
   MakeLabel(page, kLbCVDDateDaily, "", kValueLeft, infoTop + 88, kRightLeft + kRightWidth - 8 - kValueLeft, 16);
 
-  MakeLabel(page, kLbScan, "Select location and click Scan to scan your computer for viruses.",
-            kMargin, kGroupsBottom + 12, 460, 16, true);
   const int right = kClientWidth - kMargin;
+  const int historyLeft = right - 3 * kButtonWidth - 16;
+  MakeLabel(page, kLbScan, "Select location and click Scan to scan your computer for viruses.",
+            kMargin, kGroupsBottom + 12, historyLeft - 2 * kMargin, 16, true);
+  MakeButton(page, kBtnHistory, kHistoryCaption, historyLeft, kGroupsBottom + 8, kButtonWidth, kButtonHeight);
   MakeButton(page, kBtnScan, "Scan", right - 2 * kButtonWidth - 8, kGroupsBottom + 8, kButtonWidth,
              kButtonHeight);
   MakeButton(page, kBtnCancel, "Exit", right - kButtonWidth, kGroupsBottom + 8, kButtonWidth,
@@ -88,7 +91,8 @@ void MainWindow::BuildScanPage() {
   MakeLabel(page, kLbFileDetected, "Objects Detected:", captionLeft, statusTop + 26, 108, 16);
   MakeLabel(page, kLbFileDetCount, "", valueLeft, statusTop + 26, valueWidth, 16);
   MakeLabel(page, kLbInfo, "Information          :", captionLeft, statusTop + 44, 108, 16);
-  MakeLabel(page, kLbInfoScan, "", valueLeft, statusTop + 44, valueWidth, 16);
+  // Its tip names what the scan left out.
+  MakeLabel(page, kLbInfoScan, "", valueLeft, statusTop + 44, valueWidth, 16, false, SS_NOTIFY);
 
   // The list's heading bar holds the select-all box at its left end.
   const int listBarTop = statusTop + 64 + 8;

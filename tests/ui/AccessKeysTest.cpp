@@ -30,9 +30,11 @@ std::pair<std::string, char> Shown(const std::string& keyed) {
 
 TEST(AccessKeys, EachPageKeysItsControlsWithDistinctLettersAndTheSameTexts) {
   const std::vector<std::vector<std::string>> pages = {
-      {"Scan", "Exit", "Scan subfolders", "Scan all files", "Scan for new unknown viruses", "Scan for archive"},
+      {"Scan", "Exit", "Scan subfolders", "Scan all files", "Scan for new unknown viruses", "Scan for archive",
+       "History"},
       {"Back", "Clean", "Delete", "Exit"},
       {"Back", "Clean", "Delete", "Stop"},
+      {"Restore", "Close"},
   };
   for (const auto& page : pages) {
     std::set<char> keys;

@@ -28,6 +28,7 @@ class FakeWindowView final : public WindowView {
   void SetStopCaption(const std::string& caption) override { stopCaption = caption; }
   void ShowPage(WindowPage shown) override { page = shown; }
   void FocusScan() override {}
+  void SetScanTip(const std::string& tip) override { scanTip = tip; }
   void SetOption(ScanOption option, bool checked) override { options[option] = checked; }
   bool OptionChecked(ScanOption option) const override {
     const auto at = options.find(option);
@@ -74,6 +75,7 @@ class FakeWindowView final : public WindowView {
   std::map<WindowControl, bool> enabled;
   std::map<ScanOption, bool> options;
   std::string stopCaption;
+  std::string scanTip;
   WindowPage page = WindowPage::Options;
   std::string location;
   bool failLocation = false;

@@ -1,5 +1,5 @@
-// The location a window starts with: a folder as it is, a file as its folder,
-// options passed over, and nothing for a name that is not there.
+// The location a window starts with: a folder as it is, a file as its folder and
+// the one file to scan, options passed over, and nothing for a name that is not there.
 
 #include <gtest/gtest.h>
 
@@ -49,6 +49,28 @@ TEST(StartLocation, TheFirstArgumentThatIsNoOptionNamesIt) {
   EXPECT_EQ(StartLocation({"--", Text(fs::path(tree.Path()) / "-odd")}),
             Text(fs::path(tree.Path()) / "-odd"));
   EXPECT_EQ(StartLocation({file, "/elsewhere"}), folder);
+}
+
+TEST(StartLocation, OnlyARegularFileIsScannedAloneAndFoldersCompareAsWritten) {
+  test::TempTree tree;
+  const std::string file = tree.Write("a/worm.exe", "MZ");
+  const std::string folder = Text(fs::path(tree.Path()) / "a");
+  EXPECT_EQ(FileToScan(folder + "/./worm.exe"), Text(fs::path(folder) / "worm.exe"));
+  EXPECT_EQ(FileToScan(folder), "");
+  EXPECT_EQ(FileToScan(folder + "/gone.exe"), "");
+  EXPECT_EQ(FileToScan(""), "");
+  EXPECT_EQ(StartFile({"-x", file}), Text(fs::path(file).lexically_normal()));
+  EXPECT_EQ(StartFile({folder}), "");
+
+  EXPECT_TRUE(SameFolder(folder, folder + "/"));
+  EXPECT_TRUE(SameFolder(FolderToSelect(file), folder));
+  EXPECT_FALSE(SameFolder(folder, folder + "b"));
+  EXPECT_FALSE(SameFolder("", ""));  // nothing selected is no folder
+#ifdef _WIN32
+  EXPECT_TRUE(SameFolder("C:\\Users\\A", "c:/users/a\\"));
+#else
+  EXPECT_FALSE(SameFolder("/tmp/A", "/tmp/a"));
+#endif
 }
 
 }  // namespace

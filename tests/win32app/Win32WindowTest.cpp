@@ -15,8 +15,13 @@
 
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
+#include "platform/FolderHandle.h"
+#include "repair/JournalSink.h"
+#include "scan/ScanSession.h"
 #include "win32app/Controls.h"
+#include "win32app/HistoryWindow.h"
 #include "win32app/MainWindow.h"
+#include "win32app/ShellMenu.h"
 
 namespace korbu::win32app {
 namespace {
@@ -489,6 +494,110 @@ TEST_F(Win32WindowTest, CleanAndDeleteHandleTheirRows) {
   EXPECT_FALSE(Enabled(kBtnDelete));
   Settle();
   Screenshot(window_->Handle(), "win32-actions");
+}
+
+TEST_F(Win32WindowTest, TheHistoryListsADeleteAndRestoresItAfterTheQuestion) {
+  EXPECT_EQ(Caption(kBtnHistory), "History");
+  EXPECT_TRUE(Enabled(kBtnHistory));
+  const std::string file = tree_.Write("deleted/eicar.com", "the deleted file");
+  const std::string actions = tree_.Path("data/actions");
+  {
+    DetectionList rows;
+    rows.AddDetection(file, "Eicar-Test-Signature", "");
+    rows.SetChecked(0, true);
+    JournalSink sink("delete", rows, actions);
+    const auto folder = platform::Folder::Open(tree_.Path("deleted"));
+    ASSERT_TRUE(folder);
+    ASSERT_TRUE(sink.DeleteFile(*folder, "eicar.com"));
+  }
+  ASSERT_FALSE(std::filesystem::exists(file));
+
+  HistoryWindow history(window_->Handle(), actions);
+  HWND list = history.Control(HistoryWindow::kLbHistory);
+  ASSERT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 1);
+  EXPECT_NE(WindowText(history.Control(HistoryWindow::kMemDetails)).find("Removed to the quarantine: " + file),
+            std::string::npos);
+  HWND restore = history.Control(HistoryWindow::kBtnRestore);
+  ASSERT_TRUE(IsWindowEnabled(restore));
+  Settle();
+  Screenshot(history.Handle(), "win32-history");
+
+  HistoryWindow::SetNextAnswer(false);
+  SendMessageW(restore, BM_CLICK, 0, 0);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  HistoryWindow::SetNextAnswer(true);
+  SendMessageW(restore, BM_CLICK, 0, 0);
+  EXPECT_EQ(test::ReadFileBytes(file), "the deleted file");
+  EXPECT_EQ(WindowText(history.Control(HistoryWindow::kLbOutcome)),
+            "Restored: everything the action changed is as it was before.");
+  EXPECT_FALSE(IsWindowEnabled(restore));
+  EXPECT_NE(WindowText(history.Control(HistoryWindow::kMemDetails)).find("Already restored on "), std::string::npos);
+  Settle();
+  Screenshot(history.Handle(), "win32-history-restored");
+  SendMessageW(history.Control(HistoryWindow::kBtnClose), BM_CLICK, 0, 0);
+  EXPECT_TRUE(Pump([&] { return history.Closed(); }));
+}
+
+// An item dragged from Explorer and dropped on the window, as the shell hands it over.
+void DropOn(HWND window, const std::string& path) {
+  const std::wstring name = win32::Wide(path);
+  const SIZE_T bytes = sizeof(DROPFILES) + (name.size() + 2) * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GHND, bytes);
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::copy(name.begin(), name.end(), reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(drop) + sizeof(DROPFILES)));
+  GlobalUnlock(memory);
+  SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);  // the window frees it
+}
+
+TEST_F(Win32WindowTest, ADroppedFileIsScannedAloneAndWhatIsLeftOutIsSaid) {
+  tree_.Write("big.zip", std::string(kWalkSizeLimit + 1, 'b'));
+  DropOn(window_->Handle(), tree_.Path("worm.exe"));
+  EXPECT_EQ(std::filesystem::path(window_->Tree().SelectedPath()), std::filesystem::path(tree_.Path()));
+  EXPECT_NE(window_->TipOf(kBtnScan).find("worm.exe"), std::string::npos) << window_->TipOf(kBtnScan);
+  Click(kBtnScan);
+  ASSERT_TRUE(Pump([this] { return !window_->Controller().ScanRunning(); }));
+  ASSERT_EQ(window_->List().RowCount(), 1u);
+  EXPECT_EQ(Text(kLbInfoScan), "1 file(s) and 0 Folder(s) scanned. Scan is finished...");
+  Click(kBtnBack);
+
+  // A folder dropped: walked, and the file over the size limit is counted and named.
+  DropOn(window_->Handle(), tree_.Path());
+  EXPECT_EQ(window_->TipOf(kBtnScan), "");
+  Click(kBtnScan);
+  ASSERT_TRUE(Pump([this] { return !window_->Controller().ScanRunning(); }));
+  EXPECT_EQ(window_->List().RowCount(), 1u);
+  EXPECT_EQ(Text(kLbInfoScan), "2 file(s) and 2 Folder(s) scanned. Scan is finished... 1 file(s) left out.");
+  EXPECT_NE(window_->TipOf(kLbInfoScan).find("big.zip: over the size limit of 100 KiB"), std::string::npos)
+      << window_->TipOf(kLbInfoScan);
+  Settle();
+  Screenshot(window_->Handle(), "win32-left-out");
+}
+
+TEST(ShellMenu, RegistersTheEntryForFilesAndFoldersOfTheUserAndRemovesIt) {
+  // A key of this test's own, not the user's classes.
+  const std::wstring root = L"Software\\KorbuShellMenuTest-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring classes = root + L"\\Classes";
+  const std::wstring program = L"C:\\Program Files\\KORBU \x4E2D\\korbu.exe";
+  ASSERT_TRUE(RegisterShellMenu(program, classes));
+  const auto read = [&](const std::wstring& key) {
+    wchar_t text[512] = {};
+    DWORD size = sizeof text;
+    const LSTATUS got = RegGetValueW(HKEY_CURRENT_USER, (classes + key).c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size);
+    return got == ERROR_SUCCESS ? std::wstring(text) : std::wstring(L"<none>");
+  };
+  for (const wchar_t* kind : {L"\\*", L"\\Directory"}) {
+    const std::wstring verb = std::wstring(kind) + L"\\shell\\KORBU";
+    EXPECT_EQ(read(verb), L"Scan with KORBU");
+    EXPECT_EQ(read(verb + L"\\command"), L"\"" + program + L"\" \"%1\"");
+  }
+  EXPECT_FALSE(RegisterShellMenu(L"C:\\a\" & calc.exe \"", classes));  // would run another program
+  ASSERT_TRUE(UnregisterShellMenu(classes));
+  EXPECT_EQ(read(L"\\*\\shell\\KORBU"), L"<none>");
+  EXPECT_EQ(read(L"\\Directory\\shell\\KORBU\\command"), L"<none>");
+  EXPECT_TRUE(UnregisterShellMenu(classes));  // nothing left: still done
+  RegDeleteTreeW(HKEY_CURRENT_USER, root.c_str());
 }
 
 // A window that counts the key presses it is given.
