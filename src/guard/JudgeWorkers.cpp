@@ -36,25 +36,43 @@ void JudgeWorkers::Push(Judgement judgement) {
   {
     const std::lock_guard lock(mutex_);
     if (stopping_) return;
-    switch (judgement.kind) {
-      case Judgement::Kind::Access: access_.push_back(std::move(judgement)); break;
-      case Judgement::Kind::Written:
-        // Newest first: a file just closed is found at once even behind a burst of
-        // writes; the oldest held one waits by name once the bound is reached.
-        if (written_.size() >= kHeldWrittenLimit) {
-          Judgement oldest = std::move(written_.back());
-          written_.pop_back();
-          oldest.file = platform::OpenedFile();
-          oldest.eventFd = -1;
-          oldest.kind = Judgement::Kind::Named;
-          named_.push_front(std::move(oldest));
-        }
-        written_.push_front(std::move(judgement));
-        break;
-      case Judgement::Kind::Named: named_.push_back(std::move(judgement)); break;
-    }
+    Queue(std::move(judgement));
   }
   wake_.notify_one();
+}
+
+void JudgeWorkers::PushAll(std::vector<Judgement> judgements) {
+  if (judgements.empty()) return;
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    for (Judgement& judgement : judgements) Queue(std::move(judgement));
+  }
+  if (judgements.size() == 1) {
+    wake_.notify_one();
+  } else {
+    wake_.notify_all();
+  }
+}
+
+void JudgeWorkers::Queue(Judgement judgement) {
+  switch (judgement.kind) {
+    case Judgement::Kind::Access: access_.push_back(std::move(judgement)); break;
+    case Judgement::Kind::Written:
+      // Newest first: a file just closed is found at once even behind a burst of
+      // writes; the oldest held one waits by name once the bound is reached.
+      if (written_.size() >= kHeldWrittenLimit) {
+        Judgement oldest = std::move(written_.back());
+        written_.pop_back();
+        oldest.file = platform::OpenedFile();
+        oldest.eventFd = -1;
+        oldest.kind = Judgement::Kind::Named;
+        named_.push_front(std::move(oldest));
+      }
+      written_.push_front(std::move(judgement));
+      break;
+    case Judgement::Kind::Named: named_.push_back(std::move(judgement)); break;
+  }
 }
 
 std::size_t JudgeWorkers::Busy() const {

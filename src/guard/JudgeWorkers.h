@@ -44,6 +44,8 @@ class JudgeWorkers {
   JudgeWorkers& operator=(const JudgeWorkers&) = delete;
 
   void Push(Judgement judgement);
+  /// Several at once (a batch of written files): one wake-up for all.
+  void PushAll(std::vector<Judgement> judgements);
   void Stop();
 
   /// Judgements queued or being made.
@@ -54,6 +56,7 @@ class JudgeWorkers {
 
  private:
   void Run();
+  void Queue(Judgement judgement);  // with mutex_ held
   Handler handler_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;

@@ -1,0 +1,56 @@
+#pragma once
+// Files whose opens the kernel stops asking the guard about: a file judged clean
+// (from the verdict cache) or one that cannot be a Windows image, as long as it
+// stays as it was. The kernel clears such a mark on the file's first change,
+// through whatever name or mount; what escapes that is a write through a shared
+// mapping, so only files that nobody but root may write are marked, and only
+// where the verdict cache trusts the volume's stamps (which also holds out the
+// volumes whose bytes can change behind the kernel's back).
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "guard/FanotifyGroup.h"
+#include "platform/FileStamp.h"
+#include "platform/OpenedFile.h"
+
+namespace korbu::guard {
+
+/// True when nobody but root may change the file's bytes: root's, and neither its
+/// group nor others may write it (with an access list, its mask in the group
+/// bits bounds every named entry).
+bool OnlyRootWrites(const struct stat& st);
+
+class IgnoreMarks {
+ public:
+  explicit IgnoreMarks(FanotifyGroup& group) : group_(group) {}
+
+  /// Whether the file may be marked (st: its stat). Cheap: asked of every access.
+  bool MayMark(const struct stat& st) const { return enabled_.load(std::memory_order_relaxed) && OnlyRootWrites(st); }
+
+  /// The file's state before its verdict is made. The mark is set only when
+  /// the file still has it after marking, so that a change made meanwhile
+  /// (which the mark would not see) is never passed by.
+  struct Before {
+    platform::FileStamp stamp;
+    bool usable = false;
+  };
+  Before Prepare(platform::OpenedFile& file) const;
+
+  /// The verdict for before's state covers the opens in mask: marks the file.
+  /// False only when this call found that the kernel keeps no (more) marks:
+  /// from then on the guard answers every open itself.
+  bool Mark(platform::OpenedFile& file, const Before& before, std::uint64_t mask);
+
+  /// The file was closed after writing: what a shared mapping changed unseen
+  /// counts from now on.
+  void Forget(int fd) { group_.StopIgnoringOpens(fd); }
+
+ private:
+  FanotifyGroup& group_;
+  std::atomic<bool> enabled_{true};
+};
+
+}  // namespace korbu::guard
