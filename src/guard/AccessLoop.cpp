@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scan/CachedVerdict.h"
+#include "guard/ThreadScheduling.h"
 #include "scan/FileVerdict.h"
 
 namespace korbu::guard {
@@ -70,6 +71,7 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
   pollfd fds[4] = {
       {group_.Fd(), POLLIN, 0}, {stopFd, POLLIN, 0}, {group_.WrittenFd(), POLLIN, 0}, {watchFd, POLLPRI, 0}};
   const nfds_t count = watchFd >= 0 ? 4 : 3;
+  AskShortSlices();
   while (true) {
     int wait = -1;  // idle: no wake-up at all
     const auto until = [&](Clock::time_point at) {
@@ -82,6 +84,7 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
     // While written files gather, their arrival wakes nobody.
     fds[2].events = writtenDue_ ? 0 : POLLIN;
     if (writtenDue_) until(*writtenDue_);
+    if (workers_->JudgingInBackground()) until(Clock::now() + kStarvedAfter / 2);
     const int ready = ::poll(fds, count, wait);
     if (ready < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) break;
@@ -93,6 +96,7 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
     }
     if (count == 4 && (fds[3].revents & (POLLPRI | POLLERR)) != 0 && onWatch) onWatch();
     LetExpiredGo(false);
+    workers_->RaiseStarved(Clock::now(), kStarvedAfter);
   }
   LetExpiredGo(true);
 }

@@ -34,6 +34,9 @@ class AccessLoop {
   /// How long files closed after writing wait to be read with those closed after
   /// them: a burst of writes wakes the guard a few times a second, not per file.
   static constexpr std::chrono::milliseconds kWrittenWindow{20};
+  /// How long a judgement nobody waits for may wait for an idle processor
+  /// before it is raised to a low priority of the normal kind.
+  static constexpr std::chrono::milliseconds kStarvedAfter{200};
 
   /// Runs until stopFd is readable; a POLLPRI on watchFd (when not -1) calls
   /// onWatch. Every access still waiting is let go before it returns.
