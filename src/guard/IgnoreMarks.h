@@ -9,8 +9,8 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cstdint>
+#include <unordered_set>
 
 #include "guard/FanotifyGroup.h"
 #include "platform/FileStamp.h"
@@ -23,12 +23,15 @@ namespace korbu::guard {
 /// bits bounds every named entry).
 bool OnlyRootWrites(const struct stat& st);
 
+/// Used by the event thread alone.
 class IgnoreMarks {
  public:
   explicit IgnoreMarks(FanotifyGroup& group) : group_(group) {}
 
   /// Whether the file may be marked (st: its stat). Cheap: asked of every access.
-  bool MayMark(const struct stat& st) const { return enabled_.load(std::memory_order_relaxed) && OnlyRootWrites(st); }
+  bool MayMark(const struct stat& st) const {
+    return enabled_ && OnlyRootWrites(st) && untrusted_.count(st.st_dev) == 0;
+  }
 
   /// The file's state before its verdict is made. The mark is set only when
   /// the file still has it after marking, so that a change made meanwhile
@@ -37,7 +40,7 @@ class IgnoreMarks {
     platform::FileStamp stamp;
     bool usable = false;
   };
-  Before Prepare(platform::OpenedFile& file) const;
+  Before Prepare(platform::OpenedFile& file);
 
   /// The verdict for before's state covers the opens in mask: marks the file.
   /// False only when this call found that the kernel keeps no (more) marks:
@@ -50,7 +53,10 @@ class IgnoreMarks {
 
  private:
   FanotifyGroup& group_;
-  std::atomic<bool> enabled_{true};
+  bool enabled_ = true;
+  // Volumes whose stamps the verdict cache does not trust: their files are
+  // never marked, and their stamps not taken again for it.
+  std::unordered_set<dev_t> untrusted_;
 };
 
 }  // namespace korbu::guard

@@ -104,6 +104,7 @@ TEST(JudgeWorkersTest, FilesNobodyWaitsForAreJudgedOnlyOnIdleProcessorsUntilRais
   JudgeWorkers workers(1, [&](Judgement& j) {
     std::unique_lock lock(mutex);
     record(j.name + " begun");
+    cv.notify_all();
     if (j.name == "written") {
       cv.wait(lock, [&] { return release; });
       record(j.name + " ended");
@@ -111,7 +112,11 @@ TEST(JudgeWorkersTest, FilesNobodyWaitsForAreJudgedOnlyOnIdleProcessorsUntilRais
     }
   });
   workers.Push(Judgement{Judgement::Kind::Written, {}, -1, "written", 0});
-  while (!workers.JudgingInBackground()) std::this_thread::yield();
+  {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return !seen.empty(); });
+  }
+  EXPECT_TRUE(workers.JudgingInBackground());
   // Not yet long enough: left as it is.
   workers.RaiseStarved(JudgeWorkers::Clock::now(), 1h);
   workers.RaiseStarved(JudgeWorkers::Clock::now() + 2h, 1h);
