@@ -151,9 +151,7 @@ void AccessLoop::AnswerAccess(int eventFd, std::uint64_t mask, int pid, Response
 }
 
 void AccessLoop::Ignore(platform::OpenedFile& file, const IgnoreMarks::Before& before, std::uint64_t mask) {
-  if (!marks_.Mark(file, before, mask)) {
-    report_.Info("the kernel keeps no more ignore marks: the guard answers every open itself");
-  }
+  if (const std::string why = marks_.Mark(file, before, mask); !why.empty()) report_.Info(why);
 }
 
 bool AccessLoop::ReadWritten() {

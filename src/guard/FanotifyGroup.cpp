@@ -94,11 +94,12 @@ void FanotifyGroup::AnswerAll(const fanotify_response* responses, std::size_t co
   }
 }
 
-bool FanotifyGroup::IgnoreOpens(int fd, std::uint64_t mask) {
+int FanotifyGroup::IgnoreOpens(int fd, std::uint64_t mask) {
   // Evictable: the mark holds no inode in memory, and goes with it. Without
   // FAN_MARK_IGNORED_SURV_MODIFY the kernel clears it on the file's first change.
-  return ::fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_IGNORED_MASK | FAN_MARK_EVICTABLE, mask & kOpens, fd,
-                         nullptr) == 0;
+  const int marked =
+      ::fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_IGNORED_MASK | FAN_MARK_EVICTABLE, mask & kOpens, fd, nullptr);
+  return marked == 0 ? 0 : errno;
 }
 
 void FanotifyGroup::StopIgnoringOpens(int fd) {

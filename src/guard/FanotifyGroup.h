@@ -41,9 +41,10 @@ class FanotifyGroup {
 
   /// Stops the kernel from asking about the opens in mask (FAN_OPEN_PERM,
   /// FAN_OPEN_EXEC_PERM) of the file fd names until the file is modified,
-  /// through whatever name or mount, or its inode leaves memory. False when
-  /// the kernel keeps no such mark (then every open asks, as before).
-  bool IgnoreOpens(int fd, std::uint64_t mask);
+  /// through whatever name or mount, or its inode leaves memory. 0, or the
+  /// kernel's error: EINVAL where it keeps no evictable marks (before 5.19),
+  /// ENOSPC where the group has as many marks as it may.
+  int IgnoreOpens(int fd, std::uint64_t mask);
   /// Asks about every open of the file again.
   void StopIgnoringOpens(int fd);
 

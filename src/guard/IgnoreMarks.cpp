@@ -1,5 +1,7 @@
 #include "guard/IgnoreMarks.h"
 
+#include <cerrno>
+
 namespace korbu::guard {
 
 bool OnlyRootWrites(const struct stat& st) {
@@ -18,18 +20,24 @@ IgnoreMarks::Before IgnoreMarks::Prepare(platform::OpenedFile& file) {
   return before;
 }
 
-bool IgnoreMarks::Mark(platform::OpenedFile& file, const Before& before, std::uint64_t mask) {
-  if (!before.usable || !enabled_) return true;
+std::string IgnoreMarks::Mark(platform::OpenedFile& file, const Before& before, std::uint64_t mask) {
+  if (!before.usable || !enabled_) return std::string();
   const int fd = file.Descriptor();
-  if (!group_.IgnoreOpens(fd, mask)) {
-    // No evictable marks (a kernel before 5.19) or no more marks allowed: the
-    // guard answers every open itself.
-    enabled_ = false;
-    return false;
+  const int error = group_.IgnoreOpens(fd, mask);
+  if (error == ENOSPC) {
+    const bool told = full_;
+    full_ = true;
+    retryAt_ = std::chrono::steady_clock::now() + kFullPause;
+    return told ? std::string() : "the kernel keeps no more ignore marks for now: the guard answers every open itself";
   }
+  if (error != 0) {
+    enabled_ = false;
+    return "the kernel keeps no evictable ignore marks: the guard answers every open itself";
+  }
+  full_ = false;
   const Expected<platform::FileStamp> after = platform::StampOf(file);
   if (!after || !after->SameAs(before.stamp)) group_.StopIgnoringOpens(fd);
-  return true;
+  return std::string();
 }
 
 }  // namespace korbu::guard

@@ -9,7 +9,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 #include <unordered_set>
 
 #include "guard/FanotifyGroup.h"
@@ -30,7 +32,8 @@ class IgnoreMarks {
 
   /// Whether the file may be marked (st: its stat). Cheap: asked of every access.
   bool MayMark(const struct stat& st) const {
-    return enabled_ && OnlyRootWrites(st) && untrusted_.count(st.st_dev) == 0;
+    return enabled_ && OnlyRootWrites(st) && untrusted_.count(st.st_dev) == 0 &&
+           (!full_ || std::chrono::steady_clock::now() >= retryAt_);
   }
 
   /// The file's state before its verdict is made. The mark is set only when
@@ -43,9 +46,13 @@ class IgnoreMarks {
   Before Prepare(platform::OpenedFile& file);
 
   /// The verdict for before's state covers the opens in mask: marks the file.
-  /// False only when this call found that the kernel keeps no (more) marks:
-  /// from then on the guard answers every open itself.
-  bool Mark(platform::OpenedFile& file, const Before& before, std::uint64_t mask);
+  /// Empty, or why the guard answers every open itself from now on (the kernel
+  /// keeps no such marks) or for a while (the group has all the marks it may
+  /// have; some go as their inodes leave memory).
+  std::string Mark(platform::OpenedFile& file, const Before& before, std::uint64_t mask);
+
+  /// How long marking waits once the group has all the marks it may have.
+  static constexpr std::chrono::seconds kFullPause{60};
 
   /// The file was closed after writing: what a shared mapping changed unseen
   /// counts from now on.
@@ -54,6 +61,8 @@ class IgnoreMarks {
  private:
   FanotifyGroup& group_;
   bool enabled_ = true;
+  bool full_ = false;
+  std::chrono::steady_clock::time_point retryAt_;
   // Volumes whose stamps the verdict cache does not trust: their files are
   // never marked, and their stamps not taken again for it.
   std::unordered_set<dev_t> untrusted_;
