@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <vector>
 
 #include "scan/CachedVerdict.h"
+#include "guard/ThreadScheduling.h"
 #include "scan/FileVerdict.h"
 
 namespace korbu::guard {
@@ -49,7 +52,12 @@ bool CannotBeWindowsImage(int fd) {
 
 AccessLoop::AccessLoop(FanotifyGroup& group, const ScanContext& context, GuardReport& report,
                        std::chrono::milliseconds timeout, int workers)
-    : group_(group), context_(context), report_(report), timeout_(timeout), ownPid_(static_cast<int>(::getpid())) {
+    : group_(group),
+      context_(context),
+      report_(report),
+      timeout_(timeout),
+      marks_(group),
+      ownPid_(static_cast<int>(::getpid())) {
   workers_ = std::make_unique<JudgeWorkers>(workers, [this](Judgement& judgement) { Judge(judgement); });
 }
 
@@ -59,30 +67,46 @@ AccessLoop::~AccessLoop() {
 }
 
 void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWatch) {
-  pollfd fds[3] = {{group_.Fd(), POLLIN, 0}, {stopFd, POLLIN, 0}, {watchFd, POLLPRI, 0}};
-  const nfds_t count = watchFd >= 0 ? 3 : 2;
+  using Clock = PendingAccesses::Clock;
+  pollfd fds[4] = {
+      {group_.Fd(), POLLIN, 0}, {stopFd, POLLIN, 0}, {group_.WrittenFd(), POLLIN, 0}, {watchFd, POLLPRI, 0}};
+  const nfds_t count = watchFd >= 0 ? 4 : 3;
+  AskShortSlices();
   while (true) {
     int wait = -1;  // idle: no wake-up at all
-    PendingAccesses::Clock::time_point next;
-    if (pending_.NextDeadline(next)) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - PendingAccesses::Clock::now());
-      wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
-    }
+    const auto until = [&](Clock::time_point at) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(at - Clock::now());
+      const int ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+      wait = wait < 0 ? ms : std::min(wait, ms);
+    };
+    Clock::time_point next;
+    if (pending_.NextDeadline(next)) until(next);
+    // While written files gather, their arrival wakes nobody.
+    fds[2].events = writtenDue_ ? 0 : POLLIN;
+    if (writtenDue_) until(*writtenDue_);
+    if (workers_->JudgingInBackground()) until(Clock::now() + kStarvedAfter / 2);
     const int ready = ::poll(fds, count, wait);
     if (ready < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) break;
-    if (fds[0].revents & POLLIN) ReadEvents();
-    if (count == 3 && (fds[2].revents & (POLLPRI | POLLERR)) != 0 && onWatch) onWatch();
+    if (fds[0].revents & POLLIN) ReadAccesses();
+    if (!writtenDue_ && (fds[2].revents & POLLIN) != 0) writtenDue_ = Clock::now() + kWrittenWindow;
+    if (writtenDue_ && Clock::now() >= *writtenDue_) {
+      writtenDue_.reset();
+      if (ReadWritten()) writtenDue_ = Clock::now();  // the rest after the accesses waiting
+    }
+    if (count == 4 && (fds[3].revents & (POLLPRI | POLLERR)) != 0 && onWatch) onWatch();
     LetExpiredGo(false);
+    workers_->RaiseStarved(Clock::now(), kStarvedAfter);
   }
   LetExpiredGo(true);
 }
 
-void AccessLoop::ReadEvents() {
+void AccessLoop::ReadAccesses() {
   alignas(fanotify_event_metadata) char buffer[64 * 1024];
   while (true) {
     const ssize_t got = ::read(group_.Fd(), buffer, sizeof buffer);
     if (got <= 0) return;  // EAGAIN: all read
+    ResponseBatch batch(group_);
     auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
     ssize_t left = got;
     for (; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
@@ -90,41 +114,74 @@ void AccessLoop::ReadEvents() {
         report_.Info("fanotify speaks another version: events are left to the kernel");
         return;
       }
-      if (event->mask & FAN_Q_OVERFLOW) report_.Info("fanotify's queue overflowed: some written files were not judged");
-      if (event->fd < 0) continue;
-      Answer(event->fd, event->mask, event->pid);
+      if (event->fd >= 0) AnswerAccess(event->fd, event->mask, event->pid, batch);
     }
+    batch.Send();
     // A read that did not fill the buffer took all there was: poll tells of more.
     if (static_cast<std::size_t>(got) + sizeof(fanotify_event_metadata) * 16 < sizeof buffer) return;
   }
 }
 
-void AccessLoop::Answer(int eventFd, std::uint64_t mask, int pid) {
-  const bool permission = (mask & kPermission) != 0;
-  const auto allow = [&] {
-    if (permission) (void)group_.Answer(eventFd, true);
-    ::close(eventFd);
-  };
+void AccessLoop::AnswerAccess(int eventFd, std::uint64_t mask, int pid, ResponseBatch& batch) {
   // The guard's own reads (of a new volume, of a file it quarantines) wait for nobody.
-  if (pid == ownPid_) return allow();
+  if (pid == ownPid_) return batch.Allow(eventFd);
   struct stat st {};
-  if (::fstat(eventFd, &st) != 0 || !S_ISREG(st.st_mode)) return allow();
-  if (!permission) {
-    if ((mask & FAN_CLOSE_WRITE) == 0) return allow();
-    platform::OpenedFile file = platform::OpenedFile::Adopt(eventFd);
-    if (!file.IsOpen()) return;
-    workers_->Push(Judgement{Judgement::Kind::Written, std::move(file), eventFd, PathOfDescriptor(eventFd), pid});
-    return;
-  }
-  // A plain open matters only as Wine loading a Windows program.
-  if ((mask & FAN_OPEN_EXEC_PERM) == 0 && CannotBeWindowsImage(eventFd)) return allow();
+  if (::fstat(eventFd, &st) != 0 || !S_ISREG(st.st_mode)) return batch.Allow(eventFd);
+  const bool exec = (mask & FAN_OPEN_EXEC_PERM) != 0;
+  // A plain open matters only as Wine loading a Windows program, whose image
+  // begins with "MZ": a file just made, still empty, cannot be one.
+  if (!exec && st.st_size < 2) return batch.Allow(eventFd);
+  const bool markable = marks_.MayMark(st);
+  if (!exec && !markable && CannotBeWindowsImage(eventFd)) return batch.Allow(eventFd);
   const int fd = ::dup(eventFd);  // the file's own, while eventFd stays to be answered
   platform::OpenedFile file = fd >= 0 ? platform::OpenedFile::Adopt(fd) : platform::OpenedFile();
-  if (!file.IsOpen()) return allow();
-  if (CacheLookup(context_.cache, file).Clean()) return allow();
+  if (!file.IsOpen()) return batch.Allow(eventFd);
+  const IgnoreMarks::Before before = markable ? marks_.Prepare(file) : IgnoreMarks::Before{};
+  if (!exec && CannotBeWindowsImage(eventFd)) {
+    Ignore(file, before, FAN_OPEN_PERM);
+    return batch.Allow(eventFd);
+  }
+  if (CacheLookup(context_.cache, file).Clean()) {
+    Ignore(file, before, kPermission);
+    return batch.Allow(eventFd);
+  }
   std::string name = PathOfDescriptor(eventFd);
   pending_.Add(eventFd, name, PendingAccesses::Clock::now() + timeout_);
   workers_->Push(Judgement{Judgement::Kind::Access, std::move(file), eventFd, std::move(name), pid});
+}
+
+void AccessLoop::Ignore(platform::OpenedFile& file, const IgnoreMarks::Before& before, std::uint64_t mask) {
+  if (const std::string why = marks_.Mark(file, before, mask); !why.empty()) report_.Info(why);
+}
+
+bool AccessLoop::ReadWritten() {
+  // A bounded batch, so that accesses waiting meanwhile are answered soon.
+  alignas(fanotify_event_metadata) char buffer[256 * sizeof(fanotify_event_metadata)];
+  const ssize_t got = ::read(group_.WrittenFd(), buffer, sizeof buffer);
+  if (got <= 0) return false;
+  std::vector<Judgement> written;
+  auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+  ssize_t left = got;
+  for (; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
+    if (event->vers != FANOTIFY_METADATA_VERSION) {
+      report_.Info("fanotify speaks another version: written files are not judged");
+      return false;
+    }
+    if (event->mask & FAN_Q_OVERFLOW) report_.Info("fanotify's queue overflowed: some written files were not judged");
+    if (event->fd < 0) continue;
+    const int eventFd = event->fd;
+    if (event->pid == ownPid_) {
+      ::close(eventFd);
+      continue;
+    }
+    platform::OpenedFile file = platform::OpenedFile::Adopt(eventFd);  // closed unless a regular file
+    if (!file.IsOpen()) continue;
+    marks_.Forget(eventFd);
+    std::string name = PathOfDescriptor(eventFd);
+    written.push_back(Judgement{Judgement::Kind::Written, std::move(file), eventFd, std::move(name), event->pid});
+  }
+  workers_->PushAll(std::move(written));
+  return static_cast<std::size_t>(got) + sizeof(fanotify_event_metadata) > sizeof buffer;
 }
 
 void AccessLoop::JudgeNamed(std::string path) {

@@ -1,8 +1,14 @@
 #pragma once
-// The guard's fanotify group: the marks on the watched mounts and the answers to
-// their permission events. Closing the group (also by the kernel, when the guard
+// The guard's fanotify groups: one of class content whose permission events
+// (an execution, an open) wait for the guard's answer, and one that is only
+// told of files closed after writing, read in batches so that a writer never
+// waits for the guard. Closing the groups (also by the kernel, when the guard
 // dies) lets every access still waiting go.
 
+#include <sys/fanotify.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/Expected.h"
@@ -11,8 +17,8 @@ namespace korbu::guard {
 
 class FanotifyGroup {
  public:
-  /// A content-class group of non-blocking events; fails when the kernel has no
-  /// fanotify or the caller may not use it (not root).
+  /// Both groups, of non-blocking events; fails when the kernel has no fanotify
+  /// or the caller may not use it (not root).
   static Expected<FanotifyGroup> Create();
 
   FanotifyGroup(FanotifyGroup&& other) noexcept;
@@ -28,12 +34,30 @@ class FanotifyGroup {
   /// Answers a permission event; thread-safe. Failure only when the event is
   /// not (or no longer) waiting.
   Status Answer(int eventFd, bool allow);
+  /// Answers several permission events in as few system calls as the kernel
+  /// allows; an answer the kernel refuses (its event no longer waiting) does not
+  /// keep the others from being given. Thread-safe.
+  void AnswerAll(const fanotify_response* responses, std::size_t count);
 
+  /// Stops the kernel from asking about the opens in mask (FAN_OPEN_PERM,
+  /// FAN_OPEN_EXEC_PERM) of the file fd names until the file is modified,
+  /// through whatever name or mount, or its inode leaves memory. 0, or the
+  /// kernel's error: EINVAL where it keeps no evictable marks (before 5.19),
+  /// ENOSPC where the group has as many marks as it may.
+  int IgnoreOpens(int fd, std::uint64_t mask);
+  /// Asks about every open of the file again.
+  void StopIgnoringOpens(int fd);
+
+  /// The permission events' descriptor.
   int Fd() const { return fd_; }
+  /// The descriptor of the files closed after writing.
+  int WrittenFd() const { return writtenFd_; }
 
  private:
-  explicit FanotifyGroup(int fd) : fd_(fd) {}
+  FanotifyGroup(int fd, int writtenFd) : fd_(fd), writtenFd_(writtenFd) {}
+  void Close();
   int fd_ = -1;
+  int writtenFd_ = -1;
 };
 
 }  // namespace korbu::guard

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "guard/ThreadScheduling.h"
+
 namespace korbu::guard {
 
 int JudgeWorkers::ThreadsFor(int count) {
@@ -14,8 +16,13 @@ int JudgeWorkers::ThreadsFor(int count) {
 }
 
 JudgeWorkers::JudgeWorkers(int count, Handler handler) : handler_(std::move(handler)) {
-  const int threads = ThreadsFor(count);
-  for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+  // The guard's own priority (a unit may raise it) is that of the accesses waiting.
+  errno = 0;
+  const int base = ::getpriority(PRIO_PROCESS, 0);
+  baseNice_ = errno == 0 ? base : 0;
+  const auto threads = static_cast<std::size_t>(ThreadsFor(count));
+  state_.resize(threads);
+  for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this, i] { Run(i); });
 }
 
 JudgeWorkers::~JudgeWorkers() { Stop(); }
@@ -36,25 +43,43 @@ void JudgeWorkers::Push(Judgement judgement) {
   {
     const std::lock_guard lock(mutex_);
     if (stopping_) return;
-    switch (judgement.kind) {
-      case Judgement::Kind::Access: access_.push_back(std::move(judgement)); break;
-      case Judgement::Kind::Written:
-        // Newest first: a file just closed is found at once even behind a burst of
-        // writes; the oldest held one waits by name once the bound is reached.
-        if (written_.size() >= kHeldWrittenLimit) {
-          Judgement oldest = std::move(written_.back());
-          written_.pop_back();
-          oldest.file = platform::OpenedFile();
-          oldest.eventFd = -1;
-          oldest.kind = Judgement::Kind::Named;
-          named_.push_front(std::move(oldest));
-        }
-        written_.push_front(std::move(judgement));
-        break;
-      case Judgement::Kind::Named: named_.push_back(std::move(judgement)); break;
-    }
+    Queue(std::move(judgement));
   }
   wake_.notify_one();
+}
+
+void JudgeWorkers::PushAll(std::vector<Judgement> judgements) {
+  if (judgements.empty()) return;
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    for (Judgement& judgement : judgements) Queue(std::move(judgement));
+  }
+  if (judgements.size() == 1) {
+    wake_.notify_one();
+  } else {
+    wake_.notify_all();
+  }
+}
+
+void JudgeWorkers::Queue(Judgement judgement) {
+  switch (judgement.kind) {
+    case Judgement::Kind::Access: access_.push_back(std::move(judgement)); break;
+    case Judgement::Kind::Written:
+      // Newest first: a file just closed is found at once even behind a burst of
+      // writes; the oldest held one waits by name once the bound is reached.
+      if (written_.size() >= kHeldWrittenLimit) {
+        Judgement oldest = std::move(written_.back());
+        written_.pop_back();
+        oldest.file = platform::OpenedFile();
+        oldest.eventFd = -1;
+        oldest.kind = Judgement::Kind::Named;
+        named_.push_front(std::move(oldest));
+      }
+      written_.push_front(std::move(judgement));
+      break;
+    case Judgement::Kind::Named: named_.push_back(std::move(judgement)); break;
+  }
 }
 
 std::size_t JudgeWorkers::Busy() const {
@@ -62,41 +87,50 @@ std::size_t JudgeWorkers::Busy() const {
   return access_.size() + written_.size() + named_.size() + running_;
 }
 
-namespace {
-
-// Files already written, and a volume's, are judged at a lower priority than the
-// programs that wait for their verdict and than the programs writing them.
-constexpr int kBackgroundNice = 10;
-
-void SetThreadNice(int nice) {
-  (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice);
+bool JudgeWorkers::JudgingInBackground() const {
+  const std::lock_guard lock(mutex_);
+  return std::any_of(state_.begin(), state_.end(), [](const Worker& w) { return w.background && !w.raised; });
 }
 
-}  // namespace
+void JudgeWorkers::RaiseStarved(Clock::time_point now, Clock::duration after) {
+  const std::lock_guard lock(mutex_);
+  for (Worker& worker : state_) {
+    if (!worker.background || worker.raised || now - worker.since < after) continue;
+    ScheduleNormal(worker.tid, baseNice_ + kBackgroundNice);
+    worker.raised = true;
+  }
+}
 
-void JudgeWorkers::Run() {
-  // The guard's own priority (a unit may raise it) is that of the accesses waiting.
-  errno = 0;
-  const int base = ::getpriority(PRIO_PROCESS, 0);
-  const int accessNice = errno == 0 ? base : 0;
-  int nice = accessNice;
+void JudgeWorkers::Run(std::size_t index) {
+  enum class Class { Access, Background, Raised };
+  Class current = Class::Access;
   std::unique_lock lock(mutex_);
+  Worker& self = state_[index];
+  self.tid = ::gettid();
   while (true) {
     wake_.wait(lock, [&] { return stopping_ || !access_.empty() || !written_.empty() || !named_.empty(); });
     if (stopping_) return;
     std::deque<Judgement>& from = !access_.empty() ? access_ : !written_.empty() ? written_ : named_;
     Judgement judgement = std::move(from.front());
     from.pop_front();
+    const bool background = judgement.kind != Judgement::Kind::Access;
+    if (background && current != Class::Background) {
+      ScheduleIdle(self.tid);
+      current = Class::Background;
+    } else if (!background && current != Class::Access) {
+      ScheduleNormal(self.tid, baseNice_);
+      current = Class::Access;
+    }
+    self.background = background;
+    self.raised = false;
+    self.since = Clock::now();
     ++running_;
     lock.unlock();
-    const int wanted = judgement.kind == Judgement::Kind::Access ? accessNice : accessNice + kBackgroundNice;
-    if (wanted != nice) {
-      SetThreadNice(wanted);
-      nice = wanted;
-    }
     handler_(judgement);
     judgement = Judgement();
     lock.lock();
+    if (self.raised) current = Class::Raised;
+    self.background = self.raised = false;
     --running_;
   }
 }

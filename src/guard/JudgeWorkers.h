@@ -2,7 +2,12 @@
 // The guard's judging threads, one per core unless told. Accesses that wait
 // (an exec, a Windows image opened) go before files already written (the newest
 // first), and those before the files of a volume scanned in the background.
+// Accesses are judged at the guard's own priority, the rest only where no other
+// program wants the processor, raised by RaiseStarved when that takes too long.
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -44,17 +49,41 @@ class JudgeWorkers {
   JudgeWorkers& operator=(const JudgeWorkers&) = delete;
 
   void Push(Judgement judgement);
+  /// Several at once (a batch of written files): one wake-up for all.
+  void PushAll(std::vector<Judgement> judgements);
   void Stop();
 
   /// Judgements queued or being made.
   std::size_t Busy() const;
 
+  using Clock = std::chrono::steady_clock;
+  /// True while a judgement nobody waits for is being made: RaiseStarved is
+  /// then to be called now and then.
+  bool JudgingInBackground() const;
+  /// Each such judgement begun at least after before now is raised to a low
+  /// priority of the normal kind (the guard's nice + 10): on a busy machine it
+  /// would never end otherwise.
+  void RaiseStarved(Clock::time_point now, Clock::duration after);
+
+  /// The nice of judgements nobody waits for once raised, above the guard's own.
+  static constexpr int kBackgroundNice = 10;
+
   /// The number of threads for count (0: one per core).
   static int ThreadsFor(int count);
 
  private:
-  void Run();
+  void Run(std::size_t index);
+  void Queue(Judgement judgement);  // with mutex_ held
   Handler handler_;
+  int baseNice_ = 0;
+  // What each thread does now; its scheduling is changed only with mutex_ held.
+  struct Worker {
+    pid_t tid = 0;
+    bool background = false;  // a judgement nobody waits for
+    bool raised = false;      // ...raised by RaiseStarved
+    Clock::time_point since;
+  };
+  std::vector<Worker> state_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Judgement> access_;

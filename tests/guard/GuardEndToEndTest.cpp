@@ -2,7 +2,9 @@
 // namespace: what it refuses, what it lets run, what it finds when written and
 // on a new volume, and that a killed guard leaves no access waiting.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -24,6 +26,14 @@ constexpr int kRefused = 100 + EPERM;
 void WriteProgram(const std::string& path, const std::string& bytes) {
   WriteFileBytes(path, bytes);
   ::chmod(path.c_str(), 0755);
+}
+
+// Writes over the file's first bytes: the same inode, neither truncated nor replaced.
+void WriteInPlace(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
 }
 
 class GuardTest : public ::testing::Test {
@@ -99,6 +109,69 @@ TEST_F(GuardTest, EicarWrittenIsFoundWithinASecondAndQuarantinedForUndo) {
   EXPECT_EQ(guard.Terminate(), 0);
   EXPECT_TRUE(std::filesystem::exists(sandbox_->Watched("dropped/notes.txt")));
   EXPECT_EQ(guard.Output().find("notes.txt"), std::string::npos) << guard.Output();
+}
+
+TEST_F(GuardTest, FilesJudgedCleanAreLeftToTheKernelUntilTheyChangeThroughAnyNameOrMount) {
+  const std::string tool = sandbox_->Watched("tools/tool.exe");
+  const std::string letter = sandbox_->Watched("letter.txt");
+  const std::string program = sandbox_->Watched("true");
+  const std::string theirs = sandbox_->Watched("theirs.exe");
+  WriteFileBytes(tool, MzFile(150, 11));
+  WriteFileBytes(letter, "dear reader");
+  std::filesystem::copy_file("/bin/true", program);
+  // Another user's file could change through a shared mapping, which the kernel
+  // does not count as a change: the guard answers for it every time.
+  WriteFileBytes(theirs, MzFile(150, 12));
+  ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+  GuardProcess guard(*sandbox_, {"-d", Database(), sandbox_->Watched()});
+  ASSERT_TRUE(guard.Ready());
+  // Seen twice: judged, then known to the verdict cache.
+  for (int i = 0; i < 2; ++i) {
+    for (const std::string& path : {tool, letter, theirs}) EXPECT_EQ(WaitChild(StartOpen(path), 5s), 0) << path;
+    EXPECT_EQ(RunProgram(program), 0);
+  }
+
+  // A stopped guard answers nothing: only what the kernel no longer asks about goes on.
+  ASSERT_EQ(::kill(guard.Pid(), SIGSTOP), 0);
+  EXPECT_EQ(WaitChild(StartOpen(tool), 5s), 0);
+  EXPECT_EQ(WaitChild(StartOpen(letter), 5s), 0);
+  EXPECT_EQ(WaitChild(StartProgram(program), 5s), 0);
+  const pid_t asking = StartOpen(theirs);
+  EXPECT_EQ(WaitChild(asking, 300ms), -1);
+  ASSERT_EQ(::kill(guard.Pid(), SIGCONT), 0);
+  EXPECT_EQ(WaitChild(asking, 5s), 0);
+
+  // Each is changed into a detected one through another way to the same inode:
+  // a hard link in another folder, a second mount of the volume that the guard
+  // does not watch, the file itself; the next start of each is refused.
+  const std::string link = sandbox_->Watched("elsewhere/link.exe");
+  std::filesystem::create_directories(sandbox_->Watched("elsewhere"));
+  ASSERT_EQ(::link(tool.c_str(), link.c_str()), 0);
+  WriteInPlace(link, VariantFile(3));
+  const std::string again = sandbox_->Path("again");
+  sandbox_->BindMount(sandbox_->Watched(), again);
+  WriteInPlace(again + "/letter.txt", VariantFile(5));
+  WriteFileBytes(program, kEicar);  // truncated and written, the same inode
+  EXPECT_EQ(WaitChild(StartOpen(tool), 5s), kRefused);
+  EXPECT_EQ(WaitChild(StartOpen(letter), 5s), kRefused);
+  EXPECT_EQ(RunProgram(program), kRefused);
+  EXPECT_NE(guard.WaitFor("refused " + program + ": Eicar-Test-Signature", 2s), "") << guard.Output();
+  EXPECT_EQ(guard.Terminate(), 0) << guard.Output();
+}
+
+TEST_F(GuardTest, EicarClosedBehindABurstOfWrittenFilesIsFoundWithinASecond) {
+  GuardProcess guard(*sandbox_, {"-d", Database(), sandbox_->Watched()});
+  ASSERT_TRUE(guard.Ready());
+  for (int i = 0; i < 3000; ++i) {
+    WriteFileBytes(sandbox_->Watched("burst/f" + std::to_string(i / 100) + "/" + std::to_string(i) + ".txt"),
+                   "a file of the burst " + std::to_string(i));
+  }
+  const std::string eicar = sandbox_->Watched("burst/eicar.txt");
+  const auto closed = std::chrono::steady_clock::now();
+  WriteFileBytes(eicar, kEicar);
+  EXPECT_NE(guard.WaitFor("found " + eicar, 1s), "") << guard.Output();
+  EXPECT_LT(std::chrono::steady_clock::now() - closed, 1s);
+  EXPECT_EQ(guard.Terminate(), 0);
 }
 
 TEST_F(GuardTest, ANewVolumeIsScannedAndItsProgramsGuarded) {

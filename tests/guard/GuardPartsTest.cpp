@@ -1,9 +1,12 @@
 // The guard's bookkeeping: each waiting access answered once, the order the
 // workers take their judgements in, and the status only the guard may write.
 
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -85,6 +88,53 @@ TEST(JudgeWorkersTest, WaitingAccessesGoFirstThenTheNewestWrittenFilesAndTheOlde
   EXPECT_EQ(order[order.size() - 2], "written0");
   EXPECT_EQ(order.back(), "volume");
   EXPECT_EQ(held.load(), static_cast<int>(JudgeWorkers::kHeldWrittenLimit));
+}
+
+TEST(JudgeWorkersTest, FilesNobodyWaitsForAreJudgedOnlyOnIdleProcessorsUntilRaisedAndAccessesAtTheGuardsPriority) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root may leave the idle class again";
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool release = false;
+  std::vector<std::pair<std::string, int>> seen;  // name, policy when begun and when ended
+  const auto record = [&](const std::string& what) { seen.emplace_back(what, ::sched_getscheduler(0)); };
+  errno = 0;
+  const int base = ::getpriority(PRIO_PROCESS, 0);
+  ASSERT_EQ(errno, 0);
+  int raisedNice = 0;
+  JudgeWorkers workers(1, [&](Judgement& j) {
+    std::unique_lock lock(mutex);
+    record(j.name + " begun");
+    cv.notify_all();
+    if (j.name == "written") {
+      cv.wait(lock, [&] { return release; });
+      record(j.name + " ended");
+      raisedNice = ::getpriority(PRIO_PROCESS, 0);
+    }
+  });
+  workers.Push(Judgement{Judgement::Kind::Written, {}, -1, "written", 0});
+  {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return !seen.empty(); });
+  }
+  EXPECT_TRUE(workers.JudgingInBackground());
+  // Not yet long enough: left as it is.
+  workers.RaiseStarved(JudgeWorkers::Clock::now(), 1h);
+  workers.RaiseStarved(JudgeWorkers::Clock::now() + 2h, 1h);
+  EXPECT_FALSE(workers.JudgingInBackground());
+  workers.Push(Judgement{Judgement::Kind::Access, {}, -1, "access", 0});
+  workers.Push(Judgement{Judgement::Kind::Named, {}, -1, "volume", 0});
+  {
+    const std::lock_guard lock(mutex);
+    release = true;
+  }
+  cv.notify_all();
+  while (workers.Busy() != 0) std::this_thread::yield();
+  workers.Stop();
+  const std::vector<std::pair<std::string, int>> expected{
+      {"written begun", SCHED_IDLE}, {"written ended", SCHED_OTHER}, {"access begun", SCHED_OTHER},
+      {"volume begun", SCHED_IDLE}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(raisedNice, base + JudgeWorkers::kBackgroundNice);
 }
 
 TEST(GuardStatusTest, StatusIsPrintedOnlyFromAFileNoOtherUserCanWrite) {

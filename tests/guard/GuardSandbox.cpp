@@ -171,7 +171,7 @@ std::string GuardProcess::Status() const {
       .output;
 }
 
-int RunProgram(const std::string& path) {
+pid_t StartProgram(const std::string& path) {
   std::string program = path;
   char* argv[] = {program.data(), nullptr};
   const pid_t child = ::fork();
@@ -179,6 +179,11 @@ int RunProgram(const std::string& path) {
     ::execv(argv[0], argv);
     ::_exit(100 + errno);
   }
+  return child;
+}
+
+int RunProgram(const std::string& path) {
+  const pid_t child = StartProgram(path);
   int status = 0;
   if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);

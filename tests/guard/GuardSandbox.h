@@ -90,6 +90,9 @@ int RunProgram(const std::string& path);
 
 /// A child that opens path for reading and exits 0 when it could, else 100 + errno.
 pid_t StartOpen(const std::string& path);
+/// A child that starts path as a program: its exit status, or 100 + errno when
+/// it could not be started.
+pid_t StartProgram(const std::string& path);
 /// The child's exit status once it ended, waiting at most within; -1 while it
 /// still runs (then it is left running).
 int WaitChild(pid_t child, std::chrono::milliseconds within);
