@@ -18,6 +18,8 @@ std::string WindowsSystem::SpecialFolderPath(int csidl) const {
   return windowsPath.empty() ? std::string() : NativeFolder(windowsPath);
 }
 
+OpenedFile WindowsSystem::OpenFile(const std::string& nativePath) const { return OpenedFile::Open(nativePath); }
+
 Expected<std::shared_ptr<WindowsSystem>> OpenWindowsSystem(const WindowsSystemRef& ref) {
 #ifdef _WIN32
   if (ref.kind != WindowsSystemRef::Kind::Default) return Failure("that Windows system cannot be reached from here");

@@ -16,6 +16,7 @@
 
 #include "platform/Expected.h"
 #include "platform/FolderHandle.h"
+#include "platform/OpenedFile.h"
 #include "platform/Registry.h"
 
 namespace korbu::platform {
@@ -120,6 +121,12 @@ class WindowsSystem {
   /// drive, a network path, a zero byte in the path, or (on a system another
   /// user controls) a link on the way that leads out of the system.
   virtual std::string NativePath(std::string_view windowsPath) const = 0;
+
+  /// A file of the system, at a native path NativePath gave, opened for judging
+  /// (OpenedFile::Open). On a system another user controls the open itself is
+  /// made inside the drive the path lies on, so that no link swapped in after
+  /// NativePath looked leads it out; a path on no drive of the system is refused.
+  virtual OpenedFile OpenFile(const std::string& nativePath) const;
 
   /// The native path of a Windows folder, fully resolved; empty unless it maps to
   /// an existing directory.

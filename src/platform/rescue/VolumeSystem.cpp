@@ -6,6 +6,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
+#include "platform/posix/InsideRoot.h"
 #include "platform/posix/WindowsVariables.h"
 #include "platform/rescue/HiveFile.h"
 #include "platform/rescue/InstallationRegistry.h"
@@ -83,6 +84,12 @@ posix::WindowsPathMap VolumeSystem::Paths() const {
 std::string VolumeSystem::NativePath(std::string_view windowsPath) const { return Paths().NativePath(windowsPath); }
 
 std::string VolumeSystem::NativeFolder(std::string_view windowsPath) const { return Paths().NativeFolder(windowsPath); }
+
+// The volume is another user's: the file is opened inside it, as its paths resolve.
+OpenedFile VolumeSystem::OpenFile(const std::string& nativePath) const {
+  if (!installation_) return OpenedFile::Refused(installation_.error().reason);
+  return posix::OpenFileInsideRoot((*installation_)->root, nativePath);
+}
 
 std::optional<Folder> VolumeSystem::OpenSystemFolder(std::string_view windowsPath) const {
   return Paths().OpenFolder(windowsPath);

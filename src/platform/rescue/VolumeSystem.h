@@ -38,6 +38,7 @@ class VolumeSystem final : public WindowsSystem {
   std::string CurrentDirectoryPath() const override { return SystemDirectoryPath(); }
   std::string NativePath(std::string_view windowsPath) const override;
   std::string NativeFolder(std::string_view windowsPath) const override;
+  OpenedFile OpenFile(const std::string& nativePath) const override;
   std::string SpecialFolderWindowsPath(int csidl) const override;
   std::optional<Folder> OpenSystemFolder(std::string_view windowsPath) const override;
   // No home folder of its own to link to: a special folder is held where it is.

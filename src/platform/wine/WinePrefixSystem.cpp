@@ -1,10 +1,12 @@
 #include "platform/wine/WinePrefixSystem.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
 #include "platform/AsciiCase.h"
+#include "platform/posix/InsideRoot.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/WindowsVariables.h"
 #include "platform/wine/WinePrefix.h"
@@ -26,9 +28,19 @@ std::string UserName() {
   return "root";
 }
 
+bool Below(const std::string& path, const std::string& folder) {
+  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                            (folder == "/" || path[folder.size()] == '/'));
+}
+
 }  // namespace
 
-PrefixSystem::PrefixSystem(std::string folder) : folder_(std::move(folder)) {}
+PrefixSystem::PrefixSystem(std::string folder) : folder_(std::move(folder)) {
+  struct stat st {};
+  if (folder_.empty() || ::stat(folder_.c_str(), &st) != 0) return;
+  realFolder_ = posix::RealFolder(folder_);
+  confined_ = st.st_uid != ::geteuid();
+}
 
 WindowsSystemRef PrefixSystem::Identity() const {
   return folder_.empty() ? WindowsSystemRef{} : WindowsSystemRef::Prefix(folder_);
@@ -43,8 +55,8 @@ Status PrefixSystem::Found() const {
   return Ok();
 }
 
-// The native folder behind a drive letter (already lower case).
-std::string PrefixSystem::DriveRoot(char letter) const {
+// The native folder behind a drive letter (already lower case), wherever it lies.
+std::string PrefixSystem::DriveTarget(char letter) const {
   if (folder_.empty()) return {};
   const std::string device = folder_ + "/dosdevices/" + letter + ":";
   struct stat st {};
@@ -55,7 +67,36 @@ std::string PrefixSystem::DriveRoot(char letter) const {
 }
 
 posix::WindowsPathMap PrefixSystem::Paths() const {
-  return posix::WindowsPathMap([this](char letter) { return DriveRoot(letter); }, CurrentDirectoryPath(), false);
+  return posix::WindowsPathMap([this](char letter) { return DriveRoot(letter); }, CurrentDirectoryPath(), confined_);
+}
+
+// The drive's folder as this system's paths may use it: confined, only inside
+// the prefix (z: -> / is no drive of hers to lead root to).
+std::string PrefixSystem::DriveRoot(char letter) const {
+  std::string root = DriveTarget(letter);
+  if (confined_ && !Below(root, realFolder_)) return {};
+  return root;
+}
+
+std::vector<std::string> PrefixSystem::Notes() const {
+  std::vector<std::string> notes;
+  if (!confined_) return notes;
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    const std::string target = DriveTarget(letter);
+    if (target.empty() || Below(target, realFolder_)) continue;
+    notes.push_back(std::string("drive ") + letter + ": of the Wine prefix " + folder_ + " leads out of it, to " +
+                    target + ", and another user owns the prefix: no path on that drive is followed");
+  }
+  return notes;
+}
+
+OpenedFile PrefixSystem::OpenFile(const std::string& nativePath) const {
+  if (!confined_) return OpenedFile::Open(nativePath);
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    const std::string root = DriveRoot(letter);
+    if (!root.empty() && Below(nativePath, root)) return posix::OpenFileInsideRoot(root, nativePath);
+  }
+  return OpenedFile::Refused("it lies on no drive of the Wine prefix " + folder_);
 }
 
 std::string PrefixSystem::WindowsDirectoryPath() const {

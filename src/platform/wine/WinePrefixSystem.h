@@ -14,7 +14,9 @@ namespace korbu::platform::wine {
 class PrefixSystem final : public WindowsSystem {
  public:
   /// folder: the prefix, empty when none was found (then every call fails or
-  /// finds nothing, and Found() says why).
+  /// finds nothing, and Found() says why). A prefix another user owns is
+  /// confined: its drives count only where they lie inside it, and no link is
+  /// followed out of a drive.
   explicit PrefixSystem(std::string folder);
 
   WindowsSystemRef Identity() const override;
@@ -31,6 +33,7 @@ class PrefixSystem final : public WindowsSystem {
   std::string CurrentDirectoryPath() const override;
   std::string NativePath(std::string_view windowsPath) const override;
   std::string NativeFolder(std::string_view windowsPath) const override;
+  OpenedFile OpenFile(const std::string& nativePath) const override;
   std::string SpecialFolderWindowsPath(int csidl) const override;
   std::optional<Folder> OpenSystemFolder(std::string_view windowsPath) const override;
   std::optional<Folder> OpenSpecialFolder(int csidl) const override;
@@ -43,13 +46,16 @@ class PrefixSystem final : public WindowsSystem {
 
   Status Found() const override;
   Status Writable() const override { return Ok(); }
-  std::vector<std::string> Notes() const override { return {}; }
+  std::vector<std::string> Notes() const override;
 
  private:
   std::string DriveRoot(char letter) const;
+  std::string DriveTarget(char letter) const;
   posix::WindowsPathMap Paths() const;
 
   std::string folder_;
+  std::string realFolder_;
+  bool confined_ = false;
 };
 
 /// The prefix a record names (a prefix, or Default: WINEPREFIX, else ~/.wine).
