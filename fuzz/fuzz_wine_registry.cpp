@@ -12,11 +12,11 @@
 #include "platform/wine/WineRegistryText.h"
 
 using korbu::fuzz::Check;
-using korbu::platform::posix::ParseEscaped;
-using korbu::platform::posix::SameName;
-using korbu::platform::posix::WineKeyPath;
-using korbu::platform::posix::WineRegistryText;
-using korbu::platform::posix::WineValue;
+using korbu::platform::wine::ParseEscaped;
+using korbu::platform::wine::SameName;
+using korbu::platform::wine::WineKeyPath;
+using korbu::platform::wine::WineRegistryText;
+using korbu::platform::wine::WineValue;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "platform/wine/WineRegistryCodec.h"
 #include "platform/wine/WineRegistryValue.h"
 
-using namespace korbu::platform::posix;
+using namespace korbu::platform::wine;
 using korbu::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

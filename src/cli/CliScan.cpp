@@ -151,6 +151,9 @@ int RunCli(const std::vector<std::string>& args) {
     if (const Status found = platform::ChosenSystemFound(); !found) {
       std::cerr << "korbu-scan: no registry to scan: " << ReadableFileName(found.error().reason) << "\n";
     }
+    for (const std::string& note : platform::ChosenSystemNotes()) {
+      std::cerr << "korbu-scan: " << ReadableFileName(note) << "\n";
+    }
   }
   std::unique_ptr<cache::VerdictCache> verdicts;
   if (options.cache) {

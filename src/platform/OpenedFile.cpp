@@ -25,4 +25,10 @@ OpenedFile& OpenedFile::operator=(OpenedFile&& other) noexcept {
 
 OpenedFile::~OpenedFile() { Close(); }
 
+OpenedFile OpenedFile::Refused(std::string reason) {
+  OpenedFile file;
+  file.error_ = std::move(reason);
+  return file;
+}
+
 }  // namespace korbu::platform

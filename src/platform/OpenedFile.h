@@ -22,6 +22,8 @@ class OpenedFile {
   /// handed over, such as a file access event's): closed again, with Error
   /// telling why, unless it is a regular file.
   static OpenedFile Adopt(int descriptor);
+  /// A file that was not opened, for the reason given.
+  static OpenedFile Refused(std::string reason);
 
   /// Copies standard input, at most maxBytes of it (all of it with 0), into a
   /// temporary file of its own that no other program can open and that goes away

@@ -1,5 +1,6 @@
 #pragma once
-// The Windows registry of the thread's chosen Windows system (WindowsSystemChoice.h).
+// The Windows registry of a Windows system (WindowsSystem.h), whose keys are
+// opened, made, probed and removed through that system.
 //
 // A key is addressed by a predefined root key and a key path below it; values of
 // a key are read, enumerated, written and deleted through an open RegistryKey.
@@ -22,13 +23,13 @@
 // between such data and the program's text.
 //
 // On Windows this is the wide registry API, with ntdll's value calls for names
-// that hold a zero unit. On POSIX the registry is that of the Wine prefix (see
-// posix/WinePrefix.h): HKEY_LOCAL_MACHINE is its system.reg, HKEY_CURRENT_USER
+// that hold a zero unit. On POSIX the registry is that of a Wine prefix (see
+// wine/WinePrefixSystem.h) or of a mounted Windows installation (rescue/): HKEY_LOCAL_MACHINE is its system.reg, HKEY_CURRENT_USER
 // its user.reg and HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes;
 // other roots, and every root when there is no prefix, cannot be opened. While
 // the prefix's wineserver runs it owns the registry files (they lag behind it,
 // and it would overwrite them): then every call goes through a helper program
-// of this project run by Wine in that prefix (posix/WineRegHelper.h), and a
+// of this project run by Wine in that prefix (wine/WineRegHelper.h), and a
 // write counts only once it reads back.
 
 #include <atomic>
@@ -107,27 +108,29 @@ enum class KeyState {
   Unreachable,  // no registry to ask (no prefix, a root that never opens, Wine not answering)
 };
 
-/// An open registry key. Moves, never copies.
+/// An open registry key, opened through its system (WindowsSystem::OpenKey and
+/// the like). Moves, never copies.
 class RegistryKey {
  public:
-  /// Opens an existing key (nothing is created). Fails (IsNotFound) when the key
-  /// does not exist, and with the reason when the root cannot be opened, the key
-  /// path is malformed (an empty component, as in "a\\b", or a zero byte) or the
-  /// registry cannot be reached.
+  /// What a backend keeps of an open key, and its calls on it.
+  struct State {
+    virtual ~State() = default;
+    KeyAccess access = KeyAccess::Read;
+    virtual Expected<std::vector<RegistryValue>> Values() const = 0;
+    virtual Expected<RegistryValue> Value(std::string_view name) const = 0;
+    virtual Status Set(std::string_view name, std::uint32_t type, std::string_view data) = 0;
+    virtual Status Delete(std::string_view name) = 0;
+  };
+
+  /// The key of the thread's chosen system (WindowsSystemChoice.h), as
+  /// WindowsSystem::OpenKey, CreateKey, ProbeKey and DeleteEmptyKey.
   static Expected<RegistryKey> Open(RootKey root, std::string_view keyPath, KeyAccess access);
-
-  /// Opens a key for reading and writing, creating it and any missing keys above
-  /// it first.
   static Expected<RegistryKey> Create(RootKey root, std::string_view keyPath);
-
-  /// Whether the key exists, telling a missing key from a registry that cannot
-  /// be asked: a value that cannot be read is gone only in the first case.
   static KeyState Probe(RootKey root, std::string_view keyPath);
-
-  /// Removes a key that holds no values and no subkeys. Fails (IsNotFound) when
-  /// there is no such key, and with the reason when it is not empty.
   static Status DeleteEmptyKey(RootKey root, std::string_view keyPath);
 
+  /// A key a backend opened, with the access it was opened for.
+  explicit RegistryKey(std::unique_ptr<State> state);
   RegistryKey(RegistryKey&& other) noexcept;
   RegistryKey& operator=(RegistryKey&& other) noexcept;
   RegistryKey(const RegistryKey&) = delete;
@@ -150,11 +153,7 @@ class RegistryKey {
   /// values stay. IsNotFound when the value did not exist.
   Status DeleteValue(std::string_view name);
 
-  /// The backend's state of an open key (defined by the backend).
-  struct State;
-
  private:
-  explicit RegistryKey(std::unique_ptr<State> state);
   std::unique_ptr<State> state_;
 };
 
@@ -175,9 +174,10 @@ struct RegistryWriteFailure {
 /// batch lives, a key read once is served from that reading (and from the
 /// batch's own changes), and writes and deletions are collected (they report
 /// success when accepted) and made together by Commit, which reads them back:
-/// one Wine start per prefix for the reads ahead and one for the commit. Without
-/// such a cost (Windows; Wine's files with no server) every call acts at once and
-/// Commit has nothing left to do. Batches nest: the innermost one serves.
+/// one Wine start per prefix for the reads ahead (WindowsSystem::Prefetch) and
+/// one for the commit. Without such a cost (Windows; Wine's files with no
+/// server) every call acts at once and Commit has nothing left to do. Batches
+/// nest: the innermost one serves, whichever systems its calls act on.
 class RegistryBatch {
  public:
   /// A set stop flag ends a Wine start under way at once (its calls then fail).
@@ -187,9 +187,7 @@ class RegistryBatch {
   /// Collected changes that were not committed are dropped.
   ~RegistryBatch();
 
-  /// Reads these keys ahead, all in one reach per Wine prefix. Fails with the
-  /// reason when the registry cannot be reached; later calls of the batch on
-  /// that prefix then fail at once with the same reason.
+  /// WindowsSystem::Prefetch of the thread's chosen system.
   Status Prefetch(const std::vector<std::pair<RootKey, std::string>>& keys);
 
   /// True while collected changes wait for Commit.

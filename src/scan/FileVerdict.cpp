@@ -73,8 +73,15 @@ bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& 
 }
 
 bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context, ScanFrontEnd& frontEnd) {
+  platform::OpenedFile file = platform::OpenedFile::Open(path);
+  return ScanOpenedFile(file, path, verdict, context, frontEnd);
+}
+
+bool ScanOpenedFile(platform::OpenedFile& file, const std::string& path, std::string& verdict,
+                    const ScanContext& context, ScanFrontEnd& frontEnd) {
   verdict.clear();
-  FileVerdictResult result = JudgeFile(path, context);
+  FileVerdictResult result = file.IsOpen() ? JudgeOpenedFile(file, path, context)
+                                           : FileVerdictResult{path, {}, file.Error(), std::nullopt};
   verdict = std::move(result.verdict);
   if (verdict.empty() && result.notWhole) frontEnd.ShowNotJudgedWhole(path, *result.notWhole);
   return !verdict.empty();

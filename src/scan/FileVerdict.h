@@ -54,5 +54,8 @@ bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& 
 /// The same for a phase that runs on the main thread: a file that comes out clean
 /// but was not judged whole is told to the front end.
 bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& context, ScanFrontEnd& frontEnd);
+/// As that ScanFile, for a file already opened (named path).
+bool ScanOpenedFile(platform::OpenedFile& file, const std::string& path, std::string& verdict,
+                    const ScanContext& context, ScanFrontEnd& frontEnd);
 
 }  // namespace korbu

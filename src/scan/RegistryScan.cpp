@@ -66,14 +66,20 @@ bool JudgeRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const Reg
   if (path.empty()) return false;
   frontEnd.ShowObject(path);
   std::string verdict;
+  // Opened as the system opens its own files: one of a system another user
+  // controls stays inside it, whatever is swapped in since its path was found.
+  const auto judge = [&] {
+    platform::OpenedFile file = platform::CurrentSystem()->OpenFile(path);
+    return ScanOpenedFile(file, path, verdict, context, frontEnd);
+  };
   if (memory != nullptr) {
     auto [known, added] = memory->verdicts.try_emplace(path);
     if (added) {
-      if (ScanFile(path, verdict, context, frontEnd)) known->second = verdict;
+      if (judge()) known->second = verdict;
     }
     if (!known->second) return false;
     verdict = *known->second;
-  } else if (!ScanFile(path, verdict, context, frontEnd)) {
+  } else if (!judge()) {
     return false;
   }
   DetectionList& list = frontEnd.Detections();

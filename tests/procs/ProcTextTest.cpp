@@ -9,6 +9,7 @@
 namespace korbu {
 namespace {
 using namespace platform::posix;
+using namespace platform::wine;
 
 TEST(FixUpImagePath, DropsTheNtPrefixesExactly) {
   const std::string windows = "C:\\WINDOWS";

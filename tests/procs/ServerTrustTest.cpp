@@ -24,7 +24,7 @@ using platform::posix::OnlyChangeableBy;
 constexpr uid_t kHer = 65534;
 
 TEST(ServerTrust, AProcessHasOneUserOnlyWhenAllFourUidsAgree) {
-  using platform::posix::ParseStatusUser;
+  using platform::wine::ParseStatusUser;
   EXPECT_EQ(ParseStatusUser("Name:\tx\nUid:\t1000\t1000\t1000\t1000\nGid:\t5\t5\t5\t5\n"), 1000u);
   EXPECT_FALSE(ParseStatusUser("Uid:\t1000\t0\t1000\t1000\n")) << "a set-uid program is nobody's to trust";
   EXPECT_FALSE(ParseStatusUser("Uid:\t1000\t1000\t1000\n"));
@@ -97,16 +97,16 @@ TEST_F(OwnedTree, AServerIsTrustedOnlyAsTheFileRootInstalledOrNamed) {
   ASSERT_TRUE(dir.Valid());
   {
     ScopedEnvironment unset("WINESERVER", std::nullopt);
-    EXPECT_FALSE(platform::posix::TrustedWineServer(dir.Get())) << "a name alone proves nothing";
+    EXPECT_FALSE(platform::wine::TrustedWineServer(dir.Get())) << "a name alone proves nothing";
   }
   {
     ScopedEnvironment named("WINESERVER", program);
-    EXPECT_TRUE(platform::posix::TrustedWineServer(dir.Get()));
+    EXPECT_TRUE(platform::wine::TrustedWineServer(dir.Get()));
     ASSERT_EQ(::chmod(program.c_str(), 0775), 0);
-    EXPECT_FALSE(platform::posix::TrustedWineServer(dir.Get())) << "a file others may write";
+    EXPECT_FALSE(platform::wine::TrustedWineServer(dir.Get())) << "a file others may write";
     ASSERT_EQ(::chmod(program.c_str(), 0755), 0);
     ASSERT_EQ(::chown(program.c_str(), kHer, static_cast<gid_t>(-1)), 0);
-    EXPECT_FALSE(platform::posix::TrustedWineServer(dir.Get())) << "a file of hers";
+    EXPECT_FALSE(platform::wine::TrustedWineServer(dir.Get())) << "a file of hers";
   }
 }
 

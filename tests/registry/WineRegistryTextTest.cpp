@@ -11,7 +11,7 @@
 #include "platform/wine/WineRegistryText.h"
 #include "platform/wine/WineRegistryValue.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 namespace {
 
 using test::kSampleSystemReg;
@@ -358,4 +358,4 @@ TEST(WineRegistryCodec, NamesCompareAndKeyPathsSplitAsWineDoes) {
 }
 
 }  // namespace
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

@@ -66,4 +66,8 @@ EntryInfo EntryFromStat(const char* name, const struct stat& st);
 Status ListOpenFolder(int fd, const std::string& mask, const std::function<bool(const EntryInfo&)>& visit,
                       bool foldersOnly = false);
 
+/// The user's home folder: HOME when it is an absolute path, else the password
+/// database's; empty when neither names one.
+std::string HomeFolder();
+
 }  // namespace korbu::platform::posix

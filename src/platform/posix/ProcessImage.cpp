@@ -5,7 +5,6 @@
 
 #include "platform/AsciiCase.h"
 #include "platform/posix/PosixSupport.h"
-#include "platform/wine/WineProcessImage.h"
 
 namespace korbu::platform::posix {
 namespace {
@@ -111,7 +110,6 @@ std::string ExecutablePath(int procDir) { return ReadLinkAt(procDir, "exe"); }
 std::string ReadProcessImage(int procDir) {
   std::string exe = ReadLinkAt(procDir, "exe");
   if (exe.empty()) return {};
-  if (IsWineLoader(exe)) return WineProgramImage(procDir);
   return StripDeletedMark(std::move(exe), [&](const std::string& path) {
     struct stat image {};
     struct stat named {};

@@ -44,9 +44,10 @@ struct MappedFileLine {
 /// after the last '/') equals fileName ignoring ASCII letter case.
 std::optional<MappedFileLine> FindMappedFile(std::string_view maps, std::string_view fileName);
 
-/// The image path of the process whose /proc folder is open as procDir (see
-/// ProcessInfo::imagePath). Reads through the folder descriptor, so all parts
-/// come from the same process even if its id is reused meanwhile.
+/// The program file the process whose /proc folder is open as procDir runs (its
+/// exe link, a deleted file's mark taken off; the loader for a Wine program).
+/// Reads through the folder descriptor, so all parts come from the same process
+/// even if its id is reused meanwhile.
 std::string ReadProcessImage(int procDir);
 
 /// The target of the process's exe link (the loader for a Wine program); empty

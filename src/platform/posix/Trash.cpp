@@ -15,7 +15,6 @@
 #include "platform/Path.h"
 #include "platform/SystemError.h"
 #include "platform/posix/PosixSupport.h"
-#include "platform/wine/WinePrefix.h"
 
 namespace korbu::platform {
 namespace {

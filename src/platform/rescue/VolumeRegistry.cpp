@@ -4,27 +4,24 @@
 #include <memory>
 
 #include "platform/AsciiCase.h"
-#include "platform/wine/WineRegistryRoutes.h"
 #include "platform/rescue/InstallationRegistry.h"
 #include "platform/rescue/VolumeSystem.h"
 
 namespace korbu::platform::rescue {
 namespace {
 
-// The session of the chosen volume: the batch's, else one for this call. One
-// session a volume, so that no hive is open twice for writing; HKEY_CURRENT_USER
+// The session of a volume: the batch's, else one for this call. HKEY_CURRENT_USER
 // is the user of each call's system.
 struct Session {
   std::shared_ptr<InstallationRegistry> registry;
   bool own = false;
 };
 
-Expected<Session> ChosenSession() {
-  auto installation = ChosenInstallation();
+Expected<Session> SessionOf(const WindowsSystemRef& system) {
+  auto installation = InstallationOn(system.root);
   if (!installation) return installation.error();
-  const WindowsSystemRef& system = CurrentWindowsSystem();
   Session session;
-  RegistryBatch::State* batch = posix::CurrentBatch();
+  VolumeBatch* batch = CurrentBatchPart<VolumeBatch>("rescue");
   std::shared_ptr<InstallationRegistry>* kept = batch != nullptr ? &batch->volumes[system.root] : nullptr;
   if (kept != nullptr && *kept) {
     session.registry = *kept;
@@ -41,8 +38,7 @@ Expected<Session> ChosenSession() {
 // batch is written before the call returns.
 template <typename Result>
 Result InSession(const WindowsSystemRef& system, const std::function<Result(InstallationRegistry&)>& call) {
-  ScopedWindowsSystem chosen(system);
-  auto session = ChosenSession();
+  auto session = SessionOf(system);
   if (!session) return session.error();
   Result result = call(*session->registry);
   // What the hives lack is missing as the registry interface says it.
@@ -56,83 +52,93 @@ Result InSession(const WindowsSystemRef& system, const std::function<Result(Inst
 
 RegistryValue FromHive(HiveValue value) { return {std::move(value.name), value.type, std::move(value.data)}; }
 
-Expected<VolumeKey> Existing(RootKey root, std::string_view keyPath) {
-  VolumeKey key{CurrentWindowsSystem(), root, std::string(keyPath)};
-  auto exists = InSession<Status>(key.system, [&](InstallationRegistry& registry) -> Status {
+// An open key of the volume, with the system (and so the user) it was opened in.
+struct VolumeKey final : RegistryKey::State {
+  WindowsSystemRef system;
+  RootKey root = 0;
+  std::string keyPath;
+
+  VolumeKey(WindowsSystemRef in, RootKey at, std::string_view path, KeyAccess how)
+      : system(std::move(in)), root(at), keyPath(path) {
+    access = how;
+  }
+
+  Expected<std::vector<RegistryValue>> Values() const override {
+    using Result = Expected<std::vector<RegistryValue>>;
+    return InSession<Result>(system, [&](InstallationRegistry& registry) -> Result {
+      auto values = registry.Values(root, keyPath);
+      if (!values) return values.error();
+      std::vector<RegistryValue> out;
+      for (HiveValue& value : *values) out.push_back(FromHive(std::move(value)));
+      return out;
+    });
+  }
+
+  Expected<RegistryValue> Value(std::string_view name) const override {
+    auto values = Values();
+    if (!values) return values.error();
+    for (RegistryValue& value : *values) {
+      if (EqualsIgnoringCase(value.name, name)) return std::move(value);
+    }
+    return Failure("no such value", kRegistryNotFound);
+  }
+
+  Status Set(std::string_view name, std::uint32_t type, std::string_view data) override {
+    return InSession<Status>(system, [&](InstallationRegistry& registry) {
+      return registry.SetValue(root, keyPath, HiveValue{std::string(name), type, std::string(data)});
+    });
+  }
+
+  Status Delete(std::string_view name) override {
+    return InSession<Status>(system,
+                             [&](InstallationRegistry& registry) { return registry.DeleteValue(root, keyPath, name); });
+  }
+};
+
+Status Exists(const WindowsSystemRef& system, RootKey root, std::string_view keyPath) {
+  return InSession<Status>(system, [&](InstallationRegistry& registry) -> Status {
     auto subkeys = registry.Subkeys(root, keyPath);
     return subkeys ? Ok() : Status(subkeys.error());
   });
-  if (!exists) return exists.error();
-  return key;
 }
 
 }  // namespace
 
-Expected<VolumeKey> OpenVolumeKey(RootKey root, std::string_view keyPath) { return Existing(root, keyPath); }
+Expected<RegistryKey> VolumeSystem::OpenKey(RootKey root, std::string_view keyPath, KeyAccess access) const {
+  if (auto exists = Exists(ref_, root, keyPath); !exists) return exists.error();
+  return RegistryKey(std::make_unique<VolumeKey>(ref_, root, keyPath, access));
+}
 
-Expected<VolumeKey> CreateVolumeKey(RootKey root, std::string_view keyPath) {
-  VolumeKey key{CurrentWindowsSystem(), root, std::string(keyPath)};
-  auto made = InSession<Status>(key.system, [&](InstallationRegistry& registry) -> Status {
+Expected<RegistryKey> VolumeSystem::CreateKey(RootKey root, std::string_view keyPath) const {
+  auto made = InSession<Status>(ref_, [&](InstallationRegistry& registry) -> Status {
     // Making a key that is there changes nothing, and writes nothing.
     if (registry.Subkeys(root, keyPath)) return Ok();
     return registry.CreateKey(root, keyPath);
   });
   if (!made) return made.error();
-  return key;
+  return RegistryKey(std::make_unique<VolumeKey>(ref_, root, keyPath, KeyAccess::ReadWrite));
 }
 
-KeyState ProbeVolumeKey(RootKey root, std::string_view keyPath) {
-  auto key = Existing(root, keyPath);
-  if (key) return KeyState::Exists;
-  return IsNotFound(key.error()) ? KeyState::Missing : KeyState::Unreachable;
+KeyState VolumeSystem::ProbeKey(RootKey root, std::string_view keyPath) const {
+  const Status exists = Exists(ref_, root, keyPath);
+  if (exists) return KeyState::Exists;
+  return IsNotFound(exists.error()) ? KeyState::Missing : KeyState::Unreachable;
 }
 
-Status DeleteEmptyVolumeKey(RootKey root, std::string_view keyPath) {
-  return InSession<Status>(CurrentWindowsSystem(),
-                           [&](InstallationRegistry& registry) { return registry.DeleteEmptyKey(root, keyPath); });
+Status VolumeSystem::DeleteEmptyKey(RootKey root, std::string_view keyPath) const {
+  return InSession<Status>(ref_, [&](InstallationRegistry& registry) { return registry.DeleteEmptyKey(root, keyPath); });
 }
 
-Expected<std::vector<RegistryValue>> VolumeValues(const VolumeKey& key) {
-  using Result = Expected<std::vector<RegistryValue>>;
-  return InSession<Result>(key.system, [&](InstallationRegistry& registry) -> Result {
-    auto values = registry.Values(key.root, key.keyPath);
-    if (!values) return values.error();
-    std::vector<RegistryValue> out;
-    for (HiveValue& value : *values) out.push_back(FromHive(std::move(value)));
-    return out;
-  });
-}
-
-Expected<RegistryValue> VolumeValue(const VolumeKey& key, std::string_view name) {
-  auto values = VolumeValues(key);
-  if (!values) return values.error();
-  for (RegistryValue& value : *values) {
-    if (EqualsIgnoringCase(value.name, name)) return std::move(value);
-  }
-  return Failure("no such value", kRegistryNotFound);
-}
-
-Status SetVolumeValue(const VolumeKey& key, std::string_view name, std::uint32_t type, std::string_view data) {
-  return InSession<Status>(key.system, [&](InstallationRegistry& registry) {
-    return registry.SetValue(key.root, key.keyPath, HiveValue{std::string(name), type, std::string(data)});
-  });
-}
-
-Status DeleteVolumeValue(const VolumeKey& key, std::string_view name) {
-  return InSession<Status>(key.system,
-                           [&](InstallationRegistry& registry) { return registry.DeleteValue(key.root, key.keyPath, name); });
-}
-
-bool VolumesPending(const RegistryBatch::State& batch) {
-  for (const auto& [name, registry] : batch.volumes) {
+bool VolumeBatch::HasPending() const {
+  for (const auto& [name, registry] : volumes) {
     if (registry->HasPending()) return true;
   }
   return false;
 }
 
-std::vector<RegistryWriteFailure> CommitVolumes(RegistryBatch::State& batch) {
+std::vector<RegistryWriteFailure> VolumeBatch::Commit() {
   std::vector<RegistryWriteFailure> failures;
-  for (auto& [name, registry] : batch.volumes) {
+  for (auto& [name, registry] : volumes) {
     auto lost = registry->Commit();
     failures.insert(failures.end(), lost.begin(), lost.end());
   }

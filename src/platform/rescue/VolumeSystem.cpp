@@ -6,7 +6,8 @@
 #include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
-#include "platform/WindowsSystemChoice.h"
+#include "platform/posix/InsideRoot.h"
+#include "platform/posix/WindowsVariables.h"
 #include "platform/rescue/HiveFile.h"
 #include "platform/rescue/InstallationRegistry.h"
 #include "platform/rescue/UserFolders.h"
@@ -17,8 +18,18 @@ namespace {
 
 using Found = Expected<std::shared_ptr<const WindowsInstallation>>;
 
+// Every hive a repair may write: the machine's and each user's.
+std::vector<std::pair<std::string, std::string>> RepairedHives(const WindowsInstallation& found) {
+  std::vector<std::pair<std::string, std::string>> hives = {{found.config, found.softwareHive},
+                                                            {found.config, found.systemHive}};
+  for (const WindowsUser& user : found.users) hives.emplace_back(user.profile, user.hiveName);
+  return hives;
+}
+
+}  // namespace
+
 // Finding an installation reads its machine hives whole: once a volume per run.
-Found Installation(const std::string& root) {
+Expected<std::shared_ptr<const WindowsInstallation>> InstallationOn(const std::string& root) {
   static std::mutex mutex;
   static std::map<std::string, Found> found;
   const std::lock_guard<std::mutex> lock(mutex);
@@ -32,98 +43,113 @@ Found Installation(const std::string& root) {
   return it->second;
 }
 
-}  // namespace
+VolumeSystem::VolumeSystem(WindowsSystemRef ref) : ref_(std::move(ref)), installation_(InstallationOn(ref_.root)) {}
 
-bool VolumeChosen() { return CurrentWindowsSystem().kind == WindowsSystemRef::Kind::WindowsVolume; }
-
-Expected<std::shared_ptr<const WindowsInstallation>> ChosenInstallation() {
-  if (!VolumeChosen()) return Failure("no Windows volume is chosen");
-  return Installation(CurrentWindowsSystem().root);
+bool VolumeSystem::Is(const WindowsSystemRef& other) const {
+  return other.kind == WindowsSystemRef::Kind::WindowsVolume && other.root == ref_.root && other.user == ref_.user;
 }
 
-const WindowsUser* ChosenUser(const WindowsInstallation& installation) {
-  const std::string& user = CurrentWindowsSystem().user;
-  if (user.empty()) return nullptr;
+const WindowsUser* VolumeSystem::User(const WindowsInstallation& installation) const {
+  if (ref_.user.empty()) return nullptr;
   for (const WindowsUser& candidate : installation.users) {
-    if (EqualsIgnoringCase(candidate.key, user)) return &candidate;
+    if (EqualsIgnoringCase(candidate.key, ref_.user)) return &candidate;
   }
   return nullptr;
 }
 
-std::string VolumeDriveRoot(char letter) {
-  auto installation = ChosenInstallation();
-  if (!installation) return {};
-  return AsciiUpper(letter) == AsciiUpper((*installation)->Drive()) ? (*installation)->root : std::string();
-}
-
-std::string VolumeUserProfilePath() {
-  auto installation = ChosenInstallation();
-  const WindowsUser* user = installation ? ChosenUser(**installation) : nullptr;
+std::string VolumeSystem::UserProfilePath() const {
+  const WindowsUser* user = installation_ ? User(**installation_) : nullptr;
   return user != nullptr ? user->profilePath : std::string();
 }
 
-std::string VolumeSpecialFolderPath(int csidl) {
-  auto installation = ChosenInstallation();
-  if (!installation) return {};
-  const WindowsUser* user = ChosenUser(**installation);
+std::string VolumeSystem::WindowsDirectoryPath() const {
+  return installation_ ? (*installation_)->windowsPath : std::string();
+}
+
+std::string VolumeSystem::SystemDirectoryPath() const {
+  const std::string windows = WindowsDirectoryPath();
+  return windows.empty() ? windows : windows + "\\System32";
+}
+
+// The Wine drive letters have no meaning here: the installation's drive is the
+// volume's root, and there is no other. Every link is resolved inside it.
+posix::WindowsPathMap VolumeSystem::Paths() const {
+  auto drive = [installation = installation_](char letter) -> std::string {
+    if (!installation) return {};
+    return AsciiUpper(letter) == AsciiUpper((*installation)->Drive()) ? (*installation)->root : std::string();
+  };
+  return posix::WindowsPathMap(drive, CurrentDirectoryPath(), true);
+}
+
+std::string VolumeSystem::NativePath(std::string_view windowsPath) const { return Paths().NativePath(windowsPath); }
+
+std::string VolumeSystem::NativeFolder(std::string_view windowsPath) const { return Paths().NativeFolder(windowsPath); }
+
+// The volume is another user's: the file is opened inside it, as its paths resolve.
+OpenedFile VolumeSystem::OpenFile(const std::string& nativePath) const {
+  if (!installation_) return OpenedFile::Refused(installation_.error().reason);
+  return posix::OpenFileInsideRoot((*installation_)->root, nativePath);
+}
+
+std::optional<Folder> VolumeSystem::OpenSystemFolder(std::string_view windowsPath) const {
+  return Paths().OpenFolder(windowsPath);
+}
+
+std::string VolumeSystem::SpecialFolderWindowsPath(int csidl) const {
+  if (!installation_) return {};
+  const WindowsUser* user = User(**installation_);
   if (user == nullptr) return {};
-  InstallationRegistry registry(**installation);
+  InstallationRegistry registry(**installation_);
   return UserShellFolderPath(registry, *user, csidl);
 }
 
-}  // namespace korbu::platform::rescue
+std::optional<Folder> VolumeSystem::OpenSpecialFolder(int csidl) const {
+  const std::string windowsPath = SpecialFolderWindowsPath(csidl);
+  if (windowsPath.empty()) return std::nullopt;
+  return OpenSystemFolder(windowsPath);
+}
 
-namespace korbu::platform {
+std::string VolumeSystem::ExpandEnvironment(std::string_view text) const {
+  // The installation's user is the record's, if any.
+  return posix::ExpandWindowsVariables(*this, text, UserProfilePath());
+}
 
-std::string ChosenWindowsVolume() { return rescue::VolumeChosen() ? CurrentWindowsSystem().root : std::string(); }
+RegistryKeyList VolumeSystem::EnvironmentRegistryKeys() const { return posix::WindowsVariableKeys(); }
 
-std::vector<std::string> SystemUserFolders() {
+std::vector<std::string> VolumeSystem::Users() const {
+  std::vector<std::string> keys;
+  if (installation_) {
+    for (const WindowsUser& user : (*installation_)->users) keys.push_back(user.key);
+  }
+  return keys;
+}
+
+std::vector<std::string> VolumeSystem::UserFolders() const {
   std::vector<std::string> folders;
-  if (auto installation = rescue::ChosenInstallation()) {
-    for (const rescue::WindowsUser& user : (*installation)->users) {
+  if (installation_) {
+    for (const WindowsUser& user : (*installation_)->users) {
       if (DirectoryExists(user.profile)) folders.push_back(user.profile);
     }
   }
   return folders;
 }
 
-Status ChosenSystemFound() {
-  if (!rescue::VolumeChosen()) {
-    if (ChosenWinePrefix().empty()) return Failure("no Wine prefix (a folder with system.reg, user.reg and drive_c)");
-    return Ok();
-  }
-  auto installation = rescue::ChosenInstallation();
-  return installation ? Ok() : Status(installation.error());
-}
+Status VolumeSystem::Found() const { return installation_ ? Ok() : Status(installation_.error()); }
 
-namespace {
-
-// Every hive a repair may write: the machine's and each user's.
-std::vector<std::pair<std::string, std::string>> RepairedHives(const rescue::WindowsInstallation& found) {
-  std::vector<std::pair<std::string, std::string>> hives = {{found.config, found.softwareHive},
-                                                            {found.config, found.systemHive}};
-  for (const rescue::WindowsUser& user : found.users) hives.emplace_back(user.profile, user.hiveName);
-  return hives;
-}
-
-}  // namespace
-
-Status ChosenSystemWritable() {
-  if (!rescue::VolumeChosen()) return Ok();
-  auto installation = rescue::ChosenInstallation();
-  if (!installation) return installation.error();
-  const rescue::WindowsInstallation& found = **installation;
+Status VolumeSystem::Writable() const {
+  if (!installation_) return installation_.error();
+  const WindowsInstallation& found = **installation_;
   const auto root = Folder::Open(found.root);
   if (!root) return LastSystemError().Context("cannot open " + found.root);
   // Every reason at once, each hive named: the user mends them all in one go.
   std::vector<std::string> reasons;
-  if (Status writable = rescue::CheckWritableVolume(*root); !writable) reasons.push_back(writable.Reason());
-  if (Status awake = rescue::CheckNotHibernated(*root); !awake) reasons.push_back(awake.Reason());
+  if (Status writable = CheckWritableVolume(*root); !writable) reasons.push_back(writable.Reason());
+  if (Status awake = CheckNotHibernated(*root); !awake) reasons.push_back(awake.Reason());
   for (const auto& [folderPath, name] : RepairedHives(found)) {
     const auto folder = Folder::Open(folderPath);
     if (!folder) {
       reasons.push_back(LastSystemError().Context("cannot open " + folderPath).reason);
-    } else if (Status clean = rescue::CheckHiveClean(*folder, name); !clean) {
+    } else if (Status clean = CheckHiveClean(*folder, name); !clean) {
       reasons.push_back(clean.Reason());
     }
   }
@@ -133,15 +159,13 @@ Status ChosenSystemWritable() {
   return Failure(joined);
 }
 
-std::vector<std::string> ChosenSystemNotes() {
+std::vector<std::string> VolumeSystem::Notes() const {
   std::vector<std::string> notes;
-  if (!rescue::VolumeChosen()) return notes;
-  auto installation = rescue::ChosenInstallation();
-  if (!installation) return notes;
-  for (const auto& [folderPath, name] : RepairedHives(**installation)) {
+  if (!installation_) return notes;
+  for (const auto& [folderPath, name] : RepairedHives(**installation_)) {
     const auto folder = Folder::Open(folderPath);
     if (!folder) continue;
-    auto hive = rescue::LoadHive(*folder, name);
+    auto hive = LoadHive(*folder, name);
     if (!hive || !hive->replay.replayed) continue;
     std::string logs;
     for (const std::string& log : hive->replay.used) logs += (logs.empty() ? "" : ", ") + log;
@@ -151,12 +175,4 @@ std::vector<std::string> ChosenSystemNotes() {
   return notes;
 }
 
-std::vector<std::string> SystemUsers() {
-  std::vector<std::string> keys;
-  if (auto installation = rescue::ChosenInstallation()) {
-    for (const rescue::WindowsUser& user : (*installation)->users) keys.push_back(user.key);
-  }
-  return keys;
-}
-
-}  // namespace korbu::platform
+}  // namespace korbu::platform::rescue

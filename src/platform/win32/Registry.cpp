@@ -7,19 +7,11 @@
 #include <vector>
 
 #include "platform/SystemError.h"
-#include "platform/WindowsEnvironment.h"
-#include "platform/WindowsSystem.h"
-#include "platform/WindowsSystemChoice.h"
 #include "platform/win32/NtRegistryValues.h"
+#include "platform/win32/RunningSystem.h"
 #include "platform/win32/WindowsSupport.h"
 
-namespace korbu::platform {
-
-struct RegistryKey::State {
-  win32::UniqueKey key;
-  KeyAccess access = KeyAccess::Read;
-};
-
+namespace korbu::platform::win32 {
 namespace {
 
 // "a\\b", a leading or a trailing backslash leave an empty component; a zero
@@ -52,119 +44,76 @@ Error FromStatus(LONG status) {
 
 Status Result(LONG status) { return status == ERROR_SUCCESS ? Ok() : Status(FromStatus(status)); }
 
-// Only the running system is reachable here.
-Status Reachable() {
-  if (CurrentWindowsSystem().kind == WindowsSystemRef::Kind::Default) return Ok();
-  return Failure("that Windows system cannot be reached from here");
-}
-
-Expected<win32::UniqueKey> OpenKey(RootKey root, std::string_view keyPath, REGSAM sam) {
-  if (auto reachable = Reachable(); !reachable) return reachable.error();
+Expected<UniqueKey> OpenKey(RootKey root, std::string_view keyPath, REGSAM sam) {
   const auto path = PathText(keyPath);
   if (!path) return Failure("malformed key path");
   HKEY key = nullptr;
   const LONG status = ::RegOpenKeyExW(RootHandle(root), path->c_str(), 0, sam, &key);
   if (status != ERROR_SUCCESS) return FromStatus(status);
-  return win32::UniqueKey(key);
+  return UniqueKey(key);
 }
+
+// An open key of the running system.
+struct RunningKey final : RegistryKey::State {
+  UniqueKey key;
+
+  RunningKey(UniqueKey opened, KeyAccess how) : key(std::move(opened)) { access = how; }
+
+  Expected<std::vector<RegistryValue>> Values() const override {
+    std::vector<NtValue> read;
+    if (const LONG status = EnumNtValues(key.Get(), read); status != ERROR_SUCCESS) return FromStatus(status);
+    std::vector<RegistryValue> values;
+    values.reserve(read.size());
+    for (NtValue& value : read) values.push_back({Utf16ToWtf8(value.name), value.type, std::move(value.data)});
+    return values;
+  }
+
+  Expected<RegistryValue> Value(std::string_view name) const override {
+    NtValue value;
+    if (const LONG status = QueryNtValue(key.Get(), Units(name), value); status != ERROR_SUCCESS)
+      return FromStatus(status);
+    return RegistryValue{std::string(name), value.type, std::move(value.data)};
+  }
+
+  Status Set(std::string_view name, std::uint32_t type, std::string_view data) override {
+    return Result(SetNtValue(key.Get(), Units(name), type, data));
+  }
+
+  Status Delete(std::string_view name) override { return Result(DeleteNtValue(key.Get(), Units(name))); }
+};
 
 }  // namespace
 
-std::string ChosenWinePrefix() { return std::string(); }
-bool SamePrefixFolder(const std::string&, const std::string&) { return false; }
-// A mounted Windows volume is a Linux matter (rescue mode).
-std::string ChosenWindowsVolume() { return std::string(); }
-std::vector<std::string> SystemUsers() { return {}; }
-std::vector<std::string> SystemUserFolders() { return {}; }
-Status ChosenSystemFound() { return Reachable(); }
-Status ChosenSystemWritable() { return Reachable(); }
-std::vector<std::string> ChosenSystemNotes() { return {}; }
-
-// Windows tells its special folders and environment through the shell and the
-// process, not through keys a task would read ahead.
-std::vector<std::pair<std::uint32_t, std::string>> SpecialFolderRegistryKeys() { return {}; }
-std::vector<std::pair<std::uint32_t, std::string>> EnvironmentRegistryKeys() { return {}; }
-
-RegistryKey::RegistryKey(std::unique_ptr<State> state) : state_(std::move(state)) {}
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept = default;
-RegistryKey::~RegistryKey() = default;
-
-Expected<RegistryKey> RegistryKey::Open(RootKey root, std::string_view keyPath, KeyAccess access) {
-  auto key = OpenKey(root, keyPath, Sam(access));
+Expected<RegistryKey> RunningSystem::OpenKey(RootKey root, std::string_view keyPath, KeyAccess access) const {
+  auto key = win32::OpenKey(root, keyPath, Sam(access));
   if (!key) return key.error();
-  auto state = std::make_unique<State>();
-  state->key = std::move(*key);
-  state->access = access;
-  return RegistryKey(std::move(state));
+  return RegistryKey(std::make_unique<RunningKey>(std::move(*key), access));
 }
 
-KeyState RegistryKey::Probe(RootKey root, std::string_view keyPath) {
+KeyState RunningSystem::ProbeKey(RootKey root, std::string_view keyPath) const {
   if (!PathText(keyPath)) return KeyState::Missing;
-  const auto key = OpenKey(root, keyPath, KEY_READ);
+  const auto key = win32::OpenKey(root, keyPath, KEY_READ);
   if (key) return KeyState::Exists;
   return IsNotFound(key.error()) ? KeyState::Missing : KeyState::Unreachable;
 }
 
-Expected<RegistryKey> RegistryKey::Create(RootKey root, std::string_view keyPath) {
-  if (auto reachable = Reachable(); !reachable) return reachable.error();
+Expected<RegistryKey> RunningSystem::CreateKey(RootKey root, std::string_view keyPath) const {
   const auto path = PathText(keyPath);
   if (!path) return Failure("malformed key path");
   HKEY key = nullptr;
   const LONG status = ::RegCreateKeyExW(RootHandle(root), path->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                         KEY_ALL_ACCESS, nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return FromStatus(status);
-  auto state = std::make_unique<State>();
-  state->key = win32::UniqueKey(key);
-  state->access = KeyAccess::ReadWrite;
-  return RegistryKey(std::move(state));
+  return RegistryKey(std::make_unique<RunningKey>(UniqueKey(key), KeyAccess::ReadWrite));
 }
 
-Status RegistryKey::DeleteEmptyKey(RootKey root, std::string_view keyPath) {
+Status RunningSystem::DeleteEmptyKey(RootKey root, std::string_view keyPath) const {
   if (keyPath.empty()) return Failure("a root key is never deleted");
-  auto key = OpenKey(root, keyPath, KEY_QUERY_VALUE | DELETE);
+  auto key = win32::OpenKey(root, keyPath, KEY_QUERY_VALUE | DELETE);
   if (!key) return key.error();
-  const LONG status = win32::DeleteNtKeyIfEmpty(key->Get());
+  const LONG status = DeleteNtKeyIfEmpty(key->Get());
   if (status == ERROR_DIR_NOT_EMPTY) return Failure("the key is not empty");
   return Result(status);
 }
 
-Expected<std::vector<RegistryValue>> RegistryKey::EnumValues() const {
-  if (!state_) return Failure("no key");
-  std::vector<win32::NtValue> read;
-  if (const LONG status = win32::EnumNtValues(state_->key.Get(), read); status != ERROR_SUCCESS)
-    return FromStatus(status);
-  std::vector<RegistryValue> values;
-  values.reserve(read.size());
-  for (win32::NtValue& value : read) values.push_back({Utf16ToWtf8(value.name), value.type, std::move(value.data)});
-  return values;
-}
-
-Expected<RegistryValue> RegistryKey::QueryValue(std::string_view name) const {
-  if (!state_) return Failure("no key");
-  win32::NtValue value;
-  if (const LONG status = win32::QueryNtValue(state_->key.Get(), Units(name), value); status != ERROR_SUCCESS)
-    return FromStatus(status);
-  return RegistryValue{std::string(name), value.type, std::move(value.data)};
-}
-
-Status RegistryKey::SetValue(std::string_view name, std::uint32_t type, std::string_view data) {
-  if (!state_) return Failure("no key");
-  return Result(win32::SetNtValue(state_->key.Get(), Units(name), type, data));
-}
-
-Status RegistryKey::DeleteValue(std::string_view name) {
-  if (!state_) return Failure("no key");
-  return Result(win32::DeleteNtValue(state_->key.Get(), Units(name)));
-}
-
-// Windows' registry is reached directly by every call: a batch has nothing to group.
-struct RegistryBatch::State {};
-
-RegistryBatch::RegistryBatch(const std::atomic<bool>*) : state_(std::make_unique<State>()) {}
-RegistryBatch::~RegistryBatch() = default;
-Status RegistryBatch::Prefetch(const std::vector<std::pair<RootKey, std::string>>&) { return Ok(); }
-bool RegistryBatch::HasPending() const { return false; }
-std::vector<RegistryWriteFailure> RegistryBatch::Commit() { return {}; }
-
-}  // namespace korbu::platform
+}  // namespace korbu::platform::win32

@@ -27,7 +27,7 @@
 
 namespace korbu::winereg {
 
-using platform::posix::WineValue;
+using platform::wine::WineValue;
 
 inline constexpr std::string_view kProtocolLine = "KORBU-REG 1";
 

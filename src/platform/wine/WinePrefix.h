@@ -4,17 +4,18 @@
 
 #include <string>
 
-namespace korbu::platform::posix {
+#include "platform/WindowsSystem.h"
 
-/// The prefix of the thread's chosen Windows system (WindowsSystemChoice.h): by
-/// default the one WINEPREFIX names, else ~/.wine. Only a folder that holds
-/// system.reg, user.reg and drive_c; empty when there is none. No other folder is
-/// ever taken instead. Read afresh on every call, so tests may point WINEPREFIX
-/// elsewhere.
-std::string FindWinePrefix();
+namespace korbu::platform::wine {
 
-/// The user's home folder: HOME when it is an absolute path, else the password
-/// database's; empty when neither names one.
-std::string HomeFolder();
+/// The prefix folder a record names: its own folder for a prefix; for Default
+/// the one WINEPREFIX names, else ~/.wine (read afresh on every call, so tests
+/// may point WINEPREFIX elsewhere). Only a folder that holds system.reg,
+/// user.reg and drive_c; empty when there is none. No other folder is ever taken
+/// instead.
+std::string FindWinePrefix(const WindowsSystemRef& ref);
 
-}  // namespace korbu::platform::posix
+/// True when two folders are the same Wine prefix, whatever links lead to it.
+bool SamePrefixFolder(const std::string& a, const std::string& b);
+
+}  // namespace korbu::platform::wine

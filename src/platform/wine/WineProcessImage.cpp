@@ -8,7 +8,12 @@
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/ProcessImage.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
+
+using posix::FindMappedFile;
+using posix::MappedFileLine;
+using posix::ReadProcFile;
+using posix::StripDeletedMark;
 namespace {
 
 // The last part of a path, after any of the separators.
@@ -106,4 +111,4 @@ std::string MapWindowsPathInPrefix(std::string_view windowsPath, const std::stri
   return ::stat(current.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? current : std::string();
 }
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 
 /// True when an executable path names the Wine loader (wine, wine64 and their
 /// preloaders), the program that every Windows process under Wine runs.
@@ -26,4 +26,4 @@ std::string MapWindowsPathInPrefix(std::string_view windowsPath, const std::stri
 /// line; empty when it cannot be told.
 std::string WineProgramImage(int procDir);
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

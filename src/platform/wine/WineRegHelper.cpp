@@ -22,7 +22,11 @@
 
 extern char** environ;
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
+
+using posix::OnlyChangeableBy;
+using posix::RetryOnEintr;
+using posix::UniqueFd;
 namespace {
 
 constexpr auto kTimeLimit = std::chrono::seconds(120);
@@ -288,4 +292,4 @@ Expected<std::vector<winereg::Result>> RunWineHelper(const std::string& prefix,
   return Failure(reason);
 }
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

@@ -12,7 +12,7 @@
 #include "platform/Expected.h"
 #include "platform/wine/RegProtocol.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 
 /// The helper's path: korbu-winereg.exe beside the running program.
 std::string WineHelperPath();
@@ -27,4 +27,4 @@ Expected<std::vector<winereg::Result>> RunWineHelper(const std::string& prefix,
                                                      const std::vector<winereg::Operation>& operations,
                                                      const std::atomic<bool>* stop = nullptr);
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

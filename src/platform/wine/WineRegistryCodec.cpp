@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 namespace {
 
 char16_t UpperUnit(char16_t c) {
@@ -166,4 +166,4 @@ std::string DumpEscaped(std::u16string_view text, char escape1, char escape2) {
   return out;
 }
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

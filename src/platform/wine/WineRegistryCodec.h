@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 
 /// Wine's case-insensitive order of names: the units compared after upper-casing
 /// (ASCII and the Latin-1 letters; Wine folds every script, which matters only
@@ -38,4 +38,4 @@ std::optional<std::size_t> ParseEscaped(std::string_view source, char endChar, s
 /// is passed without its terminator.
 std::string DumpEscaped(std::u16string_view text, char escape1, char escape2);
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

@@ -8,11 +8,10 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "platform/Utf16Text.h"
-#include "platform/wine/WinePrefix.h"
 #include "platform/wine/WineRegistryLock.h"
 #include "platform/wine/WineRegistryRoutes.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 namespace {
 
 std::string FileIdentity(const std::string& file) {
@@ -32,7 +31,7 @@ Expected<std::shared_ptr<const WineRegistryText>> ParseFile(const std::string& f
 
 }  // namespace
 
-Expected<KeyPlace> LocateKey(RootKey root, std::string_view keyPath) {
+Expected<KeyPlace> LocateKey(const std::string& prefix, RootKey root, std::string_view keyPath) {
   KeyPlace place;
   std::string fileName;
   switch (root) {
@@ -54,7 +53,7 @@ Expected<KeyPlace> LocateKey(RootKey root, std::string_view keyPath) {
   }
   auto path = SplitKeyPath(keyPath);
   if (!path) return Failure("malformed key path");
-  place.prefix = FindWinePrefix();
+  place.prefix = prefix;
   if (place.prefix.empty()) return Failure("no Wine prefix (a folder with system.reg, user.reg and drive_c)");
   place.file = place.prefix + "/" + fileName;
   place.path.insert(place.path.end(), path->begin(), path->end());
@@ -68,7 +67,7 @@ Expected<KeyPlace> LocateKey(RootKey root, std::string_view keyPath) {
 }
 
 Expected<std::shared_ptr<const WineRegistryText>> ReadRegistryFile(const std::string& file) {
-  RegistryBatch::State* batch = CurrentBatch();
+  WineBatch* batch = CurrentBatch();
   if (batch == nullptr) return ParseFile(file);
   const std::string identity = FileIdentity(file);
   if (auto cached = batch->files.find(file);
@@ -95,4 +94,4 @@ Status ModifyRegistryFile(const KeyPlace& place,
   return Ok();
 }
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

@@ -6,15 +6,12 @@
 #include "platform/wine/WineRegHelper.h"
 #include "platform/wine/WineRegistryLock.h"
 #include "platform/wine/WineRegistryRoutes.h"
-#include "platform/rescue/VolumeRegistry.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 namespace {
 
 using winereg::Operation;
 using winereg::Result;
-
-thread_local RegistryBatch::State* currentBatch = nullptr;
 
 // The batch's name of a key: its root and its path below it.
 std::u16string LiveName(RootKey helperRoot, std::u16string_view key) {
@@ -26,14 +23,18 @@ std::string FileOf(const std::string& prefix, RootKey helperRoot) {
 }
 
 LivePrefix* BatchPrefix(const std::string& prefix) {
-  if (currentBatch == nullptr) return nullptr;
-  for (LivePrefix& work : currentBatch->live)
+  WineBatch* batch = CurrentBatch();
+  if (batch == nullptr) return nullptr;
+  for (LivePrefix& work : batch->live)
     if (work.prefix == prefix) return &work;
-  currentBatch->live.push_back(LivePrefix{prefix, std::nullopt, {}, {}, {}});
-  return &currentBatch->live.back();
+  batch->live.push_back(LivePrefix{prefix, std::nullopt, {}, {}, {}});
+  return &batch->live.back();
 }
 
-const std::atomic<bool>* StopFlag() { return currentBatch != nullptr ? currentBatch->stop : nullptr; }
+const std::atomic<bool>* StopFlag() {
+  const RegistryBatch::State* batch = CurrentRegistryBatch();
+  return batch != nullptr ? batch->stop : nullptr;
+}
 
 Operation ReadOf(RootKey helperRoot, const std::u16string& key) {
   Operation op;
@@ -123,7 +124,7 @@ void ApplyToCache(LivePrefix& work, const Operation& op) {
 
 }  // namespace
 
-RegistryBatch::State* CurrentBatch() { return currentBatch; }
+WineBatch* CurrentBatch() { return CurrentBatchPart<WineBatch>("wine"); }
 
 const WineValue* FindValue(const std::vector<WineValue>& values, std::u16string_view name) {
   for (const WineValue& value : values)
@@ -162,73 +163,57 @@ Status ChangeLive(const KeyPlace& place, Operation op, std::string valueName) {
   return Saved(place.file, TookEffect(op, (*results)[0], KeyOf((*results)[1])));
 }
 
-}  // namespace korbu::platform::posix
-
-namespace korbu::platform {
-
-using posix::LivePrefix;
-
-RegistryBatch::RegistryBatch(const std::atomic<bool>* stop) : state_(std::make_unique<State>()) {
-  state_->outer = posix::currentBatch;
-  state_->stop = stop != nullptr || state_->outer == nullptr ? stop : state_->outer->stop;
-  posix::currentBatch = state_.get();
-}
-
-RegistryBatch::~RegistryBatch() {
-  if (posix::currentBatch == state_.get()) posix::currentBatch = state_->outer;
-}
-
-Status RegistryBatch::Prefetch(const std::vector<std::pair<RootKey, std::string>>& keys) {
+Status PrefetchLive(const std::string& prefix, const std::vector<std::pair<RootKey, std::string>>& keys) {
+  if (CurrentBatch() == nullptr || !WineServerRunning(prefix)) return Ok();
   // The keys of each prefix whose server runs, not read yet.
-  std::vector<std::pair<posix::KeyPlace, std::vector<winereg::Operation>>> byPrefix;
+  std::vector<std::pair<KeyPlace, std::vector<winereg::Operation>>> byPrefix;
   for (const auto& [root, keyPath] : keys) {
-    auto place = posix::LocateKey(root, keyPath);
-    if (!place || !posix::WineServerRunning(place->prefix)) continue;
-    LivePrefix* work = posix::BatchPrefix(place->prefix);
+    auto place = LocateKey(prefix, root, keyPath);
+    if (!place) continue;
+    LivePrefix* work = BatchPrefix(place->prefix);
     if (work->unreachable) return *work->unreachable;
-    if (work->cache.contains(posix::LiveName(place->helperRoot, place->helperKey))) continue;
+    if (work->cache.contains(LiveName(place->helperRoot, place->helperKey))) continue;
     auto group = std::find_if(byPrefix.begin(), byPrefix.end(),
                               [&](const auto& entry) { return entry.first.prefix == place->prefix; });
     if (group == byPrefix.end()) group = byPrefix.insert(byPrefix.end(), {*place, {}});
-    group->second.push_back(posix::ReadOf(place->helperRoot, place->helperKey));
+    group->second.push_back(ReadOf(place->helperRoot, place->helperKey));
   }
   for (const auto& [place, reads] : byPrefix) {
-    LivePrefix* work = posix::BatchPrefix(place.prefix);
-    auto results = posix::Reach(work, place.prefix, reads);
+    LivePrefix* work = BatchPrefix(place.prefix);
+    auto results = Reach(work, place.prefix, reads);
     if (!results) return results.error();
     for (std::size_t i = 0; i < reads.size(); ++i) {
-      auto key = posix::KeyOf((*results)[i]);
-      if (key) work->cache[posix::LiveName(reads[i].root, reads[i].key)] = std::move(*key);
+      auto key = KeyOf((*results)[i]);
+      if (key) work->cache[LiveName(reads[i].root, reads[i].key)] = std::move(*key);
     }
   }
   return Ok();
 }
 
-bool RegistryBatch::HasPending() const {
-  return rescue::VolumesPending(*state_) ||
-         std::any_of(state_->live.begin(), state_->live.end(), [](const LivePrefix& work) { return !work.pending.empty(); });
+bool WineBatch::HasPending() const {
+  return std::any_of(live.begin(), live.end(), [](const LivePrefix& work) { return !work.pending.empty(); });
 }
 
-std::vector<RegistryWriteFailure> RegistryBatch::Commit() {
-  std::vector<RegistryWriteFailure> failures = rescue::CommitVolumes(*state_);
-  for (LivePrefix& work : state_->live) {
+std::vector<RegistryWriteFailure> WineBatch::Commit() {
+  std::vector<RegistryWriteFailure> failures;
+  for (LivePrefix& work : live) {
     if (work.pending.empty()) continue;
     // The changes, then one read of each key they touched.
     std::vector<winereg::Operation> ops = work.pending;
     std::vector<std::u16string> names;
     for (const winereg::Operation& op : work.pending) {
-      const std::u16string name = posix::LiveName(op.root, op.key);
-      if (std::none_of(names.begin(), names.end(), [&](const std::u16string& n) { return posix::SameName(n, name); })) {
+      const std::u16string name = LiveName(op.root, op.key);
+      if (std::none_of(names.begin(), names.end(), [&](const std::u16string& n) { return SameName(n, name); })) {
         names.push_back(name);
-        ops.push_back(posix::ReadOf(op.root, op.key));
+        ops.push_back(ReadOf(op.root, op.key));
       }
     }
-    auto results = posix::Reach(&work, work.prefix, ops);
+    auto results = Reach(&work, work.prefix, ops);
     // What was cached before no longer tells: the keys are read afresh next time.
     for (const std::u16string& name : names) work.cache.erase(name);
-    std::vector<Expected<posix::LiveKey>> after;
+    std::vector<Expected<LiveKey>> after;
     for (std::size_t i = 0; results && i < names.size(); ++i) {
-      after.push_back(posix::KeyOf((*results)[work.pending.size() + i]));
+      after.push_back(KeyOf((*results)[work.pending.size() + i]));
       if (after.back()) work.cache[names[i]] = *after.back();
     }
     std::map<std::string, Status> savable;  // by file, asked once
@@ -236,13 +221,13 @@ std::vector<RegistryWriteFailure> RegistryBatch::Commit() {
       const winereg::Operation& op = work.pending[i];
       Status status = results ? Ok() : Status(results.error());
       if (results) {
-        const std::u16string name = posix::LiveName(op.root, op.key);
+        const std::u16string name = LiveName(op.root, op.key);
         const auto index = static_cast<std::size_t>(
-            std::find_if(names.begin(), names.end(), [&](const std::u16string& n) { return posix::SameName(n, name); }) -
+            std::find_if(names.begin(), names.end(), [&](const std::u16string& n) { return SameName(n, name); }) -
             names.begin());
-        status = posix::TookEffect(op, (*results)[i], after[index]);
-        const std::string file = posix::FileOf(work.prefix, op.root);
-        if (status && !savable.contains(file)) savable.emplace(file, posix::Saved(file, Ok()));
+        status = TookEffect(op, (*results)[i], after[index]);
+        const std::string file = FileOf(work.prefix, op.root);
+        if (status && !savable.contains(file)) savable.emplace(file, Saved(file, Ok()));
         if (status) status = savable.at(file);
       }
       // A key made for the values that follow tells nothing of its own.
@@ -257,4 +242,4 @@ std::vector<RegistryWriteFailure> RegistryBatch::Commit() {
   return failures;
 }
 
-}  // namespace korbu::platform
+}  // namespace korbu::platform::wine

@@ -14,7 +14,11 @@
 #include "platform/posix/PathOwnership.h"
 #include "platform/posix/PosixSupport.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
+
+using posix::OnlyChangeableBy;
+using posix::RetryOnEintr;
+using posix::UniqueFd;
 namespace {
 
 // The folder name that Debian's Wine keeps in <prefix>/wineserver: one plain name.
@@ -144,4 +148,4 @@ RegistryWriteLock::~RegistryWriteLock() {
   if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

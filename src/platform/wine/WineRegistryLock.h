@@ -12,7 +12,7 @@
 
 #include "platform/Expected.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 
 /// True when a wineserver runs for the prefix, or when that cannot be ruled out
 /// (a lock file that exists but cannot be examined). The server folder is
@@ -51,4 +51,4 @@ class RegistryWriteLock {
   int fd_ = -1;
 };
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

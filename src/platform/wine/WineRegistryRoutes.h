@@ -1,7 +1,7 @@
 #pragma once
 // The two routes to a Wine prefix's registry behind Registry.h: its files while
 // no wineserver runs, the helper run by Wine while one does. Private to the
-// POSIX backend.
+// Wine backend.
 
 #include <atomic>
 #include <functional>
@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "platform/RegistryBatchParts.h"
 #include "platform/wine/WineRegistryCodec.h"
 #include "platform/wine/WineRegistryText.h"
 #include "platform/wine/RegProtocol.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 
 /// Where a key lives.
 struct KeyPlace {
@@ -29,9 +30,9 @@ struct KeyPlace {
   std::string keyPath;         // as the caller named it
 };
 
-/// The key's place in the chosen prefix; the reason when there is no prefix, the
-/// root cannot be opened there or the path is malformed.
-Expected<KeyPlace> LocateKey(RootKey root, std::string_view keyPath);
+/// The key's place in a prefix (empty: none found); the reason when there is no
+/// prefix, the root cannot be opened there or the path is malformed.
+Expected<KeyPlace> LocateKey(const std::string& prefix, RootKey root, std::string_view keyPath);
 
 /// A key's values as the live route last read them; empty for a key that does not exist.
 using LiveKey = std::optional<std::vector<WineValue>>;
@@ -55,29 +56,18 @@ struct CachedFile {
   std::shared_ptr<const WineRegistryText> text;
 };
 
-}  // namespace korbu::platform::posix
+/// What a RegistryBatch keeps of Wine prefixes: the keys read and the changes
+/// collected of each prefix whose server runs, and the files read of the others.
+struct WineBatch final : RegistryBatchPart {
+  std::vector<LivePrefix> live;
+  std::map<std::string, CachedFile> files;
 
-namespace korbu::platform::rescue {
-class InstallationRegistry;
-}
-
-namespace korbu::platform {
-
-struct RegistryBatch::State {
-  const std::atomic<bool>* stop = nullptr;
-  std::vector<posix::LivePrefix> live;
-  std::map<std::string, posix::CachedFile> files;
-  // Mounted Windows volumes (rescue/VolumeRegistry.h), by mount folder.
-  std::map<std::string, std::shared_ptr<rescue::InstallationRegistry>> volumes;
-  State* outer = nullptr;
+  bool HasPending() const override;
+  std::vector<RegistryWriteFailure> Commit() override;
 };
 
-}  // namespace korbu::platform
-
-namespace korbu::platform::posix {
-
-/// The batch of this thread, if one lives.
-RegistryBatch::State* CurrentBatch();
+/// The Wine part of this thread's batch, if a batch lives.
+WineBatch* CurrentBatch();
 
 // --- Files, while no server runs ---
 
@@ -100,7 +90,11 @@ Expected<LiveKey> ReadLiveKey(const KeyPlace& place);
 /// place's key): collected by the batch, or made at once and read back.
 Status ChangeLive(const KeyPlace& place, winereg::Operation op, std::string valueName);
 
+/// Reads the keys of a prefix whose server runs ahead into the thread's batch,
+/// in one reach; nothing to do without a batch or a server.
+Status PrefetchLive(const std::string& prefix, const std::vector<std::pair<RootKey, std::string>>& keys);
+
 /// The value of that name among a key's values, or null.
 const WineValue* FindValue(const std::vector<WineValue>& values, std::u16string_view name);
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

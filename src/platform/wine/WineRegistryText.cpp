@@ -8,7 +8,7 @@
 #include "platform/Utf16Text.h"
 #include "platform/wine/WineRegistryCodec.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 namespace {
 
 constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
@@ -325,4 +325,4 @@ std::optional<WineKeyPath> SplitKeyPath(std::string_view path) {
   }
 }
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

@@ -24,7 +24,7 @@
 
 #include "platform/wine/WineRegistryValue.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 
 /// A key path as its components, relative to the file's root ("Software", "Wine").
 using WineKeyPath = std::vector<std::u16string>;
@@ -110,4 +110,4 @@ class WineRegistryText {
 /// backslash is allowed.
 std::optional<WineKeyPath> SplitKeyPath(std::string_view path);
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

@@ -7,7 +7,7 @@
 #include "platform/Utf16Text.h"
 #include "platform/wine/WineRegistryCodec.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
@@ -177,4 +177,4 @@ std::string FormatValue(const WineValue& value, std::string_view newline) {
   return out;
 }
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 
 /// A value as Wine holds it.
 struct WineValue {
@@ -41,4 +41,4 @@ std::optional<ParsedValue> ParseValueEntry(const std::vector<std::string_view>& 
 /// The text of an entry as wineserver writes it, each line ended by newline.
 std::string FormatValue(const WineValue& value, std::string_view newline);
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

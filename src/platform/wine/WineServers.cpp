@@ -15,7 +15,12 @@
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/ProcessImage.h"
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
+
+using posix::OnlyChangeableBy;
+using posix::ReadProcFile;
+using posix::RetryOnEintr;
+using posix::UniqueFd;
 namespace {
 
 constexpr std::size_t kAlign = 4;
@@ -269,4 +274,4 @@ WineSystemOf WineServers::SystemOf(int procDir) {
   return {server->prefix, {}};
 }
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

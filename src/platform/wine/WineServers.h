@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace korbu::platform::posix {
+namespace korbu::platform::wine {
 
 /// The peer of every connected Unix socket of the system, by socket inode, as
 /// the kernel's socket diagnostics tell; empty when they cannot be read.
@@ -84,4 +84,4 @@ std::optional<uid_t> ProcessUser(int procDir);
 /// The uid of a /proc/PID/status text when its four uids are one.
 std::optional<uid_t> ParseStatusUser(std::string_view status);
 
-}  // namespace korbu::platform::posix
+}  // namespace korbu::platform::wine

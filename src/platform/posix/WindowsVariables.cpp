@@ -1,15 +1,11 @@
-#include "platform/WindowsEnvironment.h"
+#include "platform/posix/WindowsVariables.h"
 
-#include <cstdlib>
 #include <map>
 
 #include "platform/AsciiCase.h"
 #include "platform/Registry.h"
-#include "platform/WindowsSystem.h"
-#include "platform/wine/WinePrefix.h"
-#include "platform/rescue/VolumeSystem.h"
 
-namespace korbu::platform {
+namespace korbu::platform::posix {
 namespace {
 
 using Variables = std::map<std::string, std::string>;  // upper-case name -> value
@@ -40,8 +36,8 @@ std::string Expand(std::string_view text, const Variables& vars) {
 std::string TextOf(const RegistryValue& value) { return RegistryText(value.data); }
 
 // Values of one environment key; expandable ones refer to what is known so far.
-void AddKey(Variables& vars, RootKey root, std::string_view keyPath) {
-  auto key = RegistryKey::Open(root, keyPath, KeyAccess::Read);
+void AddKey(Variables& vars, const WindowsSystem& system, RootKey root, std::string_view keyPath) {
+  auto key = system.OpenKey(root, keyPath, KeyAccess::Read);
   if (!key) return;
   auto values = key->EnumValues();
   if (!values) return;
@@ -50,13 +46,6 @@ void AddKey(Variables& vars, RootKey root, std::string_view keyPath) {
     if (value.type == kRegSz) vars[AsciiUppered(value.name)] = TextOf(value);
     else if (value.type == kRegExpandSz) vars[AsciiUppered(value.name)] = Expand(TextOf(value), vars);
   }
-}
-
-std::string UserName() {
-  for (const char* name : {"USER", "LOGNAME"}) {
-    if (const char* value = std::getenv(name); value != nullptr && value[0] != '\0') return value;
-  }
-  return "root";
 }
 
 void AddUserVariables(Variables& vars, const std::string& drive, const std::string& profile,
@@ -71,13 +60,11 @@ void AddUserVariables(Variables& vars, const std::string& drive, const std::stri
   vars["TMP"] = vars["TEMP"];
 }
 
-Variables PrefixVariables() {
+Variables SystemVariables(const WindowsSystem& system, const std::string& profile) {
   Variables vars;
-  const std::string windows = WindowsDirectoryPath();
+  const std::string windows = system.WindowsDirectoryPath();
   if (windows.empty()) return vars;
   const std::string drive = windows.substr(0, 2);
-  // A mounted installation's user is the chosen one, if any; a prefix's is ours.
-  const std::string profile = rescue::VolumeChosen() ? rescue::VolumeUserProfilePath() : drive + "\\users\\" + UserName();
   const std::string userName = profile.substr(profile.find_last_of('\\') + 1);
   vars["SYSTEMDRIVE"] = drive;
   vars["SYSTEMROOT"] = windows;
@@ -89,21 +76,21 @@ Variables PrefixVariables() {
   vars["ALLUSERSPROFILE"] = drive + "\\ProgramData";
   vars["PUBLIC"] = drive + "\\users\\Public";
   if (!profile.empty()) AddUserVariables(vars, drive, profile, userName);
-  for (const auto& [root, keyPath] : EnvironmentRegistryKeys()) AddKey(vars, root, keyPath);
+  for (const auto& [root, keyPath] : WindowsVariableKeys()) AddKey(vars, system, root, keyPath);
   return vars;
 }
 
 }  // namespace
 
-std::string ExpandWindowsEnvironment(std::string_view text) {
+std::string ExpandWindowsVariables(const WindowsSystem& system, std::string_view text, const std::string& profile) {
   if (text.find('%') == std::string_view::npos) return std::string(text);
-  return Expand(text, PrefixVariables());
+  return Expand(text, SystemVariables(system, profile));
 }
 
-std::vector<std::pair<std::uint32_t, std::string>> EnvironmentRegistryKeys() {
+RegistryKeyList WindowsVariableKeys() {
   // The system's variables first, then the user's, which win.
   return {{kHkeyLocalMachine, "System\\CurrentControlSet\\Control\\Session Manager\\Environment"},
           {kHkeyCurrentUser, "Environment"}};
 }
 
-}  // namespace korbu::platform
+}  // namespace korbu::platform::posix

@@ -1,0 +1,47 @@
+// Picks the backend for a record: each kind of system is one sibling folder of
+// the platform (wine/, rescue/, win32/), none of which knows the others.
+#include "platform/SystemFactory.h"
+
+#include "platform/UnreachableSystem.h"
+
+#ifdef _WIN32
+#include "platform/win32/RunningSystem.h"
+#else
+#include "platform/rescue/VolumeSystem.h"
+#include "platform/wine/WinePrefixSystem.h"
+#endif
+
+namespace korbu::platform {
+
+std::string WindowsSystem::SpecialFolderPath(int csidl) const {
+  const std::string windowsPath = SpecialFolderWindowsPath(csidl);
+  return windowsPath.empty() ? std::string() : NativeFolder(windowsPath);
+}
+
+OpenedFile WindowsSystem::OpenFile(const std::string& nativePath) const { return OpenedFile::Open(nativePath); }
+
+Expected<std::shared_ptr<WindowsSystem>> OpenWindowsSystem(const WindowsSystemRef& ref) {
+#ifdef _WIN32
+  if (ref.kind != WindowsSystemRef::Kind::Default) return Failure("that Windows system cannot be reached from here");
+  return std::shared_ptr<WindowsSystem>(std::make_shared<win32::RunningSystem>());
+#else
+  switch (ref.kind) {
+    case WindowsSystemRef::Kind::WindowsVolume:
+      return std::shared_ptr<WindowsSystem>(std::make_shared<rescue::VolumeSystem>(ref));
+    case WindowsSystemRef::Kind::WinePrefix:
+    case WindowsSystemRef::Kind::Default:
+      break;
+  }
+  return std::shared_ptr<WindowsSystem>(wine::OpenPrefixSystem(ref));
+#endif
+}
+
+std::shared_ptr<WindowsSystem> OpenOrUnreachable(const WindowsSystemRef& ref) {
+  auto system = OpenWindowsSystem(ref);
+  if (system) return std::move(*system);
+  return std::make_shared<UnreachableSystem>(ref, system.error().reason);
+}
+
+std::shared_ptr<WindowsSystem> DefaultWindowsSystem() { return OpenOrUnreachable({}); }
+
+}  // namespace korbu::platform
