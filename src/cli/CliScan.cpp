@@ -9,6 +9,7 @@
 #include "cache/VerdictCache.h"
 #include "cli/CliActions.h"
 #include "cli/CliFrontEnd.h"
+#include "cli/CliTransfer.h"
 #include "cli/CliUndo.h"
 #include "cli/CommandLine.h"
 #include "cli/DisplayText.h"
@@ -75,6 +76,18 @@ int RunCli(const std::vector<std::string>& args) {
   // The engine unpacks the scanned files' contents there.
   const Expected<std::string> tempFolder = platform::TemporaryFolder(options.tempDir.value_or(std::string()));
   if (!tempFolder) return Fail(tempFolder.error().reason);
+  // Files of the scan are written there, as root too: held from now on, and
+  // refused, as the temporary folder is, where another user could swap them.
+  std::optional<platform::Folder> target;
+  if (options.targetFolder) {
+    const std::string dir = platform::FullPath(*options.targetFolder);
+    Expected<platform::Folder> held = platform::Folder::Hold(dir);
+    if (!held) return Fail("cannot use " + dir + " for --" + ActionName(options.action) + ": " + held.error().reason);
+    if (const Status trusted = platform::CheckTrustedFolder(dir); !trusted) {
+      return Fail("cannot use " + dir + " for --" + ActionName(options.action) + ": " + trusted.error().reason);
+    }
+    target = std::move(*held);
+  }
 
   // Rescue mode: the Windows system of the scan and the repair is the
   // installation on the mounted volume, for the whole command.
@@ -238,8 +251,9 @@ int RunCli(const std::vector<std::string>& args) {
   if (!totals.interrupted && options.action != Action::None) {
     std::ostringstream actionText;
     std::vector<ScanError> notHandled;
-    outcome = RunRowAction(options.action, options.dryRun, rows, actionText,
-                           [&](const ScanError& e) { notHandled.push_back(e); });
+    const auto onError = [&](const ScanError& e) { notHandled.push_back(e); };
+    outcome = target ? TransferRows(options.action == Action::Move, *target, options.dryRun, rows, actionText, onError)
+                     : RunRowAction(options.action, options.dryRun, rows, actionText, onError);
     report.Action(actionText.str());
     for (const ScanError& e : notHandled) {
       totals.errors.push_back(e);

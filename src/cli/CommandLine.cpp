@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <utility>
@@ -10,7 +11,7 @@ namespace {
 // Options that take a value, with their long and short spellings.
 enum class Valued {
   Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, FileList,
-  MaxFiles, MaxRecursion, Clamd
+  MaxFiles, MaxRecursion, Clamd, Move, Copy
 };
 
 struct ValuedName {
@@ -23,7 +24,7 @@ struct ValuedName {
   bool mayBeThePath;
 };
 
-constexpr std::array<ValuedName, 15> kValued{{
+constexpr std::array<ValuedName, 17> kValued{{
     {"--database", "-d", Valued::Database, false},
     {"--log", "-l", Valued::Log, false},
     {"--exclude", nullptr, Valued::Exclude, true},
@@ -39,6 +40,8 @@ constexpr std::array<ValuedName, 15> kValued{{
     {"--max-files", nullptr, Valued::MaxFiles, false},
     {"--max-recursion", nullptr, Valued::MaxRecursion, false},
     {"--clamd", nullptr, Valued::Clamd, false},
+    {"--move", nullptr, Valued::Move, true},
+    {"--copy", nullptr, Valued::Copy, true},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -123,6 +126,11 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
     case Valued::TempDir: o.tempDir = std::move(value); break;
     case Valued::Clamd: o.clamd = std::move(value); break;
     case Valued::FileList: o.fileList = std::move(value); break;
+    case Valued::Move:
+    case Valued::Copy:
+      o.action = which == Valued::Move ? Action::Move : Action::Copy;
+      o.targetFolder = std::move(value);
+      break;
     case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
     case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
     case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
@@ -208,9 +216,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   ParseResult result;
   CliOptions& o = result.options;
   bool optionsEnded = false;
-  bool sawClean = false, sawDelete = false;
+  // Each action given; an action option repeated is no conflict.
+  std::vector<Action> actionsGiven;
+  const auto noteAction = [&] {
+    if (o.action != Action::None && std::find(actionsGiven.begin(), actionsGiven.end(), o.action) == actionsGiven.end()) {
+      actionsGiven.push_back(o.action);
+    }
+  };
   std::string takenBy;  // the option that took the last argument as its value
   for (std::size_t i = 0; i < args.size(); ++i) {
+    noteAction();
     const std::string& arg = args[i];
     takenBy.clear();
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -233,11 +248,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       }
       continue;
     }
-    if (SetFlag(arg, o)) {
-      sawClean = sawClean || arg == "--clean";
-      sawDelete = sawDelete || arg == "--delete";
-      continue;
-    }
+    if (SetFlag(arg, o)) continue;
     if (arg[1] != '-' && arg.size() > 2) {
       result.error = SetCluster(args, i, o, takenBy);
       if (!result.error.empty()) return result;
@@ -271,15 +282,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       return result;
     }
   }
+  noteAction();
   if (o.windows) o.memory = false;  // nothing of the installation runs
   // --history ID: the one argument after it names an action, not a PATH.
   if (o.history && o.paths.size() == 1 && o.action == Action::None && !o.undo) {
     o.historyId = o.paths.front();
     o.paths.clear();
   }
-  if (sawClean && sawDelete) result.error = "--clean and --delete exclude each other";
+  if (actionsGiven.size() > 1) result.error = "--clean, --delete, --move and --copy exclude each other";
   else if (o.clamd && (o.database || !o.engine)) result.error = "--clamd goes without --database and --no-engine";
-  else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
+  else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean, --delete, --move or --copy";
   else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
     result.error = "--undo and --history go alone (with --json)";
   } else if ((o.undo || o.history) && o.windows) {
@@ -384,7 +396,12 @@ std::string UsageText() {
          "Actions on every detection after the scan:\n"
          "  --clean                stop, remove and repair what the worm family did\n"
          "  --delete               delete the detected files and registry values\n"
-         "  --dry-run              with --clean or --delete: show what would change, change nothing\n"
+         "  --move DIR, --copy DIR move or copy each detected file into DIR, as clamscan\n"
+         "                         does: a name taken there gets .001 on; the copy is\n"
+         "                         readable by its maker alone, and a move removes the\n"
+         "                         file through the quarantine. DIR is refused as --tempdir\n"
+         "                         is, before anything is scanned\n"
+         "  --dry-run              with an action above: show what would change, change nothing\n"
          "                         A row an action cannot handle is an error, with its cause.\n"
          "Every action is recorded first and can be undone (no scan is run for these):\n"
          "  --history [ID]         list the recorded actions; with ID, that one and its changes\n"

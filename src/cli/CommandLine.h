@@ -11,7 +11,7 @@
 
 namespace korbu::cli {
 
-enum class Action { None, Clean, Delete };
+enum class Action { None, Clean, Delete, Move, Copy };
 
 /// The PATH that stands for standard input, and the name its detection is listed by.
 inline constexpr std::string_view kStandardInputArgument = "-";
@@ -33,7 +33,7 @@ struct CliOptions {
   std::optional<std::string> logFile;     // -l, --log
   bool quiet = false;
   bool verbose = false;
-  bool toStdout = false;                  // --stdout: error lines on standard output too                   // -v, --verbose: running programs not scanned whole listed too
+  bool toStdout = false;                  // --stdout: error lines on standard output too
   bool noSummary = false;
   bool json = false;
   bool help = false;
@@ -44,6 +44,7 @@ struct CliOptions {
   std::optional<std::string> database;    // -d, --database DIR
   bool engine = true;                     // --no-engine clears: the own detection alone
   Action action = Action::None;
+  std::optional<std::string> targetFolder;  // --move DIR, --copy DIR: where the detected files go
   bool dryRun = false;
   unsigned jobs = 0;                      // -j, --jobs: verdict workers; 0 for one per core
   std::optional<std::string> undo;        // --undo ID|last: no scan

@@ -38,10 +38,14 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_EQ(ParseCommandLine({"-j", "3"}).options.jobs, 3u);
   EXPECT_NE(ParseCommandLine({"--database="}).error, "");
   EXPECT_NE(ParseCommandLine({"--clean", "--delete"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--move=q", "--delete", "x"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--copy", "q", "--move", "q", "x"}).error, "");
+  EXPECT_EQ(ParseCommandLine({"--move", "q", "--dry-run", "--move=r", "x"}).options.targetFolder, "r");
   EXPECT_NE(ParseCommandLine({"--dry-run"}).error, "");
   // A value that ends the command line was more likely meant as the PATH.
   EXPECT_NE(ParseCommandLine({"--exclude-dir", "/home/me"}).error, "");
   EXPECT_NE(ParseCommandLine({"--tempdir", "/home/me/tmp"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--copy", "/home/me"}).error, "");
   // Values that are no folder to scan leave the current folder scanned, as clamscan does.
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"-rl", "scan.log"}, {"-d", "/var/lib/clamav"}, {"-j", "2"}, {"--max-filesize", "1M"}}) {
