@@ -60,7 +60,7 @@ int RunCli(const std::vector<std::string>& args) {
     return Written(0);
   }
   if (options.version) {
-    std::cout << VersionText(options.database.value_or(std::string()));
+    std::cout << VersionText(options.databases);
     return Written(0);
   }
   if (options.history) {
@@ -70,8 +70,10 @@ int RunCli(const std::vector<std::string>& args) {
   std::string error;
   const Expected<PathFilter> filter = PathFilter::Compile(options.patterns);
   if (!filter) return Fail(filter.error().reason);
-  if (options.database && !platform::DirectoryExists(*options.database)) {
-    return Fail("not a database folder: " + *options.database);
+  for (const std::string& database : options.databases) {
+    if (!platform::DirectoryExists(database) && !platform::FileExists(database)) {
+      return Fail("no database folder or file: " + database);
+    }
   }
   // The engine unpacks the scanned files' contents there.
   const Expected<std::string> tempFolder = platform::TemporaryFolder(options.tempDir.value_or(std::string()));
@@ -133,8 +135,7 @@ int RunCli(const std::vector<std::string>& args) {
 
   const std::unique_ptr<EngineStartup> startup =
       options.clamd ? MakeClamdStartup(*options.clamd)
-                    : MakeEngineStartup(options.database.value_or(std::string()),
-                                        options.tempDir ? *tempFolder : std::string());
+                    : MakeEngineStartupWith(options.databases, options.tempDir ? *tempFolder : std::string());
   const EngineInfo engine = StartEngine(*startup, options.engine);
   // Before the scan begins: the verdict cache keys its verdicts on the limits too.
   if (TClamAV* clam = startup->Engine(); clam != nullptr) {
@@ -145,8 +146,8 @@ int RunCli(const std::vector<std::string>& args) {
   PrintEngineText(engineText, engine);
   if (!options.noSummary) report.Info(engineText.str());
   // Databases the user named must load: a scan without them would pass for one with them.
-  if (options.database && options.engine && !engine.databaseLoaded) {
-    return Fail("the databases of " + *options.database + " did not load: " + engine.problem);
+  if (!options.databases.empty() && options.engine && !engine.databaseLoaded) {
+    return Fail("the databases given with -d did not load: " + engine.problem);
   }
   // So is the clamd the user named: without it every file would be an error.
   if (options.clamd && !engine.databaseLoaded) return Fail("clamd did not answer: " + engine.problem);

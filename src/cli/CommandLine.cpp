@@ -119,7 +119,7 @@ bool SetEngineSwitch(const std::string& arg, CliOptions& o, std::string& error) 
 std::string SetValue(Valued which, const std::string& name, std::string value, CliOptions& o) {
   if (value.empty()) return "option " + name + " needs a value";
   switch (which) {
-    case Valued::Database: o.database = std::move(value); break;
+    case Valued::Database: o.databases.push_back(std::move(value)); break;
     case Valued::Log: o.logFile = std::move(value); break;
     case Valued::Undo: o.undo = std::move(value); break;
     case Valued::Windows: o.windows = std::move(value); break;
@@ -290,7 +290,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     o.paths.clear();
   }
   if (actionsGiven.size() > 1) result.error = "--clean, --delete, --move and --copy exclude each other";
-  else if (o.clamd && (o.database || !o.engine)) result.error = "--clamd goes without --database and --no-engine";
+  else if (o.clamd && (!o.databases.empty() || !o.engine)) result.error = "--clamd goes without --database and --no-engine";
   else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean, --delete, --move or --copy";
   else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
     result.error = "--undo and --history go alone (with --json)";
@@ -367,8 +367,10 @@ std::string UsageText() {
          "                         and unchanged since is taken from the verdict cache\n"
          "                         ($XDG_CACHE_HOME/korbu, else ~/.cache/korbu)\n"
          "Engine:\n"
-         "  -d, --database DIR     load the signature databases from DIR, or stop with\n"
-         "                         status 2 when they do not load; without it they are\n"
+         "  -d, --database DIR|FILE load the signature databases of DIR, or the one\n"
+         "                         database FILE (.cvd, .cld, .cud, .hdb, .ndb...); given\n"
+         "                         more than once, all are loaded; stop with status 2\n"
+         "                         when one does not load; without it they are\n"
          "                         looked for in the program's folder, then in the\n"
          "                         system's ClamAV folder (/var/lib/clamav), and the scan\n"
          "                         goes on with the own detection when none load\n"

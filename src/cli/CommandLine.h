@@ -41,7 +41,7 @@ struct CliOptions {
   bool memory = true;                     // --no-memory clears
   bool registry = true;                   // --no-registry clears
   bool cache = true;                      // --no-cache clears: every file is judged
-  std::optional<std::string> database;    // -d, --database DIR
+  std::vector<std::string> databases;     // -d, --database: folders or database files, all loaded
   bool engine = true;                     // --no-engine clears: the own detection alone
   Action action = Action::None;
   std::optional<std::string> targetFolder;  // --move DIR, --copy DIR: where the detected files go

@@ -63,7 +63,7 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_NE(ParseCommandLine({"--undo", "last", "--windows", "/mnt/windows"}).error, "");
   auto r = ParseCommandLine({"--database", "db", "--delete", "--dry-run", "--", "--odd-folder"});
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(*r.options.database, "db");
+  EXPECT_EQ(r.options.databases, (std::vector<std::string>{"db"}));
   EXPECT_EQ(r.options.action, Action::Delete);
   EXPECT_TRUE(r.options.dryRun);
   EXPECT_EQ(r.options.paths, (std::vector<std::string>{"--odd-folder"}));
@@ -83,7 +83,7 @@ TEST(CommandLine, ClamscanSpellingsAndSizes) {
   auto r = ParseCommandLine({"-d", "db", "-l", "log", "--max-filesize=2M", "--exclude", "x;y", "--include-dir=^/a",
                              "--quiet", "--no-summary", "a;b", " lead", "<c"});
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(*r.options.database, "db");
+  EXPECT_EQ(r.options.databases, (std::vector<std::string>{"db"}));
   EXPECT_EQ(*r.options.logFile, "log");
   EXPECT_EQ(r.options.maxFileSize, 2u << 20);
   EXPECT_EQ(r.options.patterns.excludeFiles, (std::vector<std::string>{"x;y"}));
@@ -101,7 +101,7 @@ TEST(CommandLine, ClamscanSpellingsAndSizes) {
   ASSERT_EQ(cluster.error, "");
   EXPECT_TRUE(cluster.options.scan.subfolders);
   EXPECT_EQ(cluster.options.jobs, 4u);
-  EXPECT_EQ(*cluster.options.database, "db");
+  EXPECT_EQ(cluster.options.databases, (std::vector<std::string>{"db"}));
   EXPECT_EQ(*cluster.options.logFile, "-x");
   EXPECT_EQ(cluster.options.paths, (std::vector<std::string>{"dir"}));
   EXPECT_EQ(ParseCommandLine({"-rx"}).error, "unknown option: -rx");
