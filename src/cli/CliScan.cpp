@@ -147,7 +147,9 @@ int RunCli(const std::vector<std::string>& args) {
   if (!options.noSummary) report.Info(engineText.str());
   // Databases the user named must load: a scan without them would pass for one with them.
   if (!options.databases.empty() && options.engine && !engine.databaseLoaded) {
-    return Fail("the databases given with -d did not load: " + engine.problem);
+    std::string named;
+    for (const std::string& database : options.databases) named += (named.empty() ? "" : ", ") + database;
+    return Fail("the databases of " + named + " did not load: " + engine.problem);
   }
   // So is the clamd the user named: without it every file would be an error.
   if (options.clamd && !engine.databaseLoaded) return Fail("clamd did not answer: " + engine.problem);

@@ -11,7 +11,7 @@ namespace {
 // Options that take a value, with their long and short spellings.
 enum class Valued {
   Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, FileList,
-  MaxFiles, MaxRecursion, Clamd, Move, Copy
+  MaxFiles, MaxRecursion, Clamd, Move, Copy, FollowFolderLinks, FollowFileLinks, CrossFs
 };
 
 struct ValuedName {
@@ -24,7 +24,7 @@ struct ValuedName {
   bool mayBeThePath;
 };
 
-constexpr std::array<ValuedName, 17> kValued{{
+constexpr std::array<ValuedName, 20> kValued{{
     {"--database", "-d", Valued::Database, false},
     {"--log", "-l", Valued::Log, false},
     {"--exclude", nullptr, Valued::Exclude, true},
@@ -42,6 +42,9 @@ constexpr std::array<ValuedName, 17> kValued{{
     {"--clamd", nullptr, Valued::Clamd, false},
     {"--move", nullptr, Valued::Move, true},
     {"--copy", nullptr, Valued::Copy, true},
+    {"--follow-dir-symlinks", nullptr, Valued::FollowFolderLinks, false},
+    {"--follow-file-symlinks", nullptr, Valued::FollowFileLinks, false},
+    {"--cross-fs", nullptr, Valued::CrossFs, false},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -126,6 +129,16 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
     case Valued::TempDir: o.tempDir = std::move(value); break;
     case Valued::Clamd: o.clamd = std::move(value); break;
     case Valued::FileList: o.fileList = std::move(value); break;
+    case Valued::FollowFolderLinks:
+    case Valued::FollowFileLinks:
+      if (value != "0" && value != "1" && value != "2") return "option " + name + " takes 0, 1 or 2: " + value;
+      (which == Valued::FollowFolderLinks ? o.followFolderLinks : o.followFileLinks) =
+          static_cast<unsigned>(value[0] - '0');
+      break;
+    case Valued::CrossFs:
+      if (value != "yes" && value != "no") return "option " + name + " takes yes or no: " + value;
+      o.crossFileSystems = value == "yes";
+      break;
     case Valued::Move:
     case Valued::Copy:
       o.action = which == Valued::Move ? Action::Move : Action::Copy;
@@ -339,6 +352,11 @@ std::string UsageText() {
          "  --max-recursion N      levels of archives the engine unpacks [6]\n"
          "What is scanned:\n"
          "  -f, --file-list FILE   scan the PATHs FILE lists, one a line, besides those given\n"
+         "  --follow-dir-symlinks N, --follow-file-symlinks N\n"
+         "                         links to folders, to files: 0 never followed, 1 only\n"
+         "                         those named as PATH [1], 2 those the walk meets too;\n"
+         "                         what a link leads to is listed by its own name\n"
+         "  --cross-fs=no          walk no folder on another file system than its PATH's\n"
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"
          "                         default is 100K (102400 bytes), as in the desktop\n"
          "                         program; 0 lifts this limit, not the engine's own:\n"

@@ -52,6 +52,12 @@ struct CliOptions {
   std::optional<std::string> tempDir;     // --tempdir DIR: the engine's temporary files
   std::optional<std::string> clamd;       // --clamd SOCKET|HOST:PORT: clamd's verdicts
   std::optional<std::string> fileList;    // -f, --file-list FILE: PATHs, one a line
+  // --follow-dir-symlinks, --follow-file-symlinks N: 0 never, 1 those named as
+  // PATH, 2 those the walk meets too (clamscan's); --cross-fs=no stays on each
+  // PATH's file system.
+  unsigned followFolderLinks = 1;
+  unsigned followFileLinks = 1;
+  bool crossFileSystems = true;
   std::optional<std::int32_t> maxFiles;      // --max-files N: the engine's limit per archive
   std::optional<std::int32_t> maxRecursion;  // --max-recursion N: the engine's archive levels
   bool history = false;                   // --history [ID]: no scan
