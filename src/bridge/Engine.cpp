@@ -92,9 +92,7 @@ Engine* Engine::Load(const char* path, bool folder, std::uint32_t& signatures, c
     status = CL_EOPEN;
     return nullptr;
   }
-  const char* const paths[2] = {path, nullptr};
-  const unsigned int options[2] = {kDbStandardOptions, 0};
-  return LoadInto(paths, options, signatures, status);
+  return LoadInto({{path, kDbStandardOptions}}, signatures, status);
 }
 
 Engine* Engine::LoadFolders(const char* official, const char* local, std::uint32_t& signatures,
@@ -110,12 +108,35 @@ Engine* Engine::LoadFolders(const char* official, const char* local, std::uint32
   }
   // Names as the provider's signed containers give them, without the suffix
   // libclamav puts on local signatures' names.
-  const unsigned int options[2] = {kDbStandardOptions | kDbOfficial, kDbStandardOptions};
-  return LoadInto(paths, options, signatures, status);
+  return LoadInto({{official, kDbStandardOptions | kDbOfficial}, {local, kDbStandardOptions}}, signatures, status);
 }
 
-Engine* Engine::LoadInto(const char* const paths[2], const unsigned int options[2], std::uint32_t& signatures,
-                         cl_error_t& status) {
+Engine* Engine::LoadPaths(const char* const* paths, std::uint32_t count, std::uint32_t& signatures,
+                          cl_error_t& status, std::uint32_t& failed) {
+  signatures = 0;
+  failed = count;
+  std::vector<Source> sources;
+  for (std::uint32_t i = 0; paths != nullptr && i < count; ++i) {
+    std::error_code ec;
+    const auto type = paths[i] != nullptr ? std::filesystem::status(platform::FileSystemPath(paths[i]), ec)
+                                          : std::filesystem::file_status();
+    if (paths[i] == nullptr || *paths[i] == '\0' || ec ||
+        (!std::filesystem::is_directory(type) && !std::filesystem::is_regular_file(type))) {
+      failed = i;
+      status = CL_EOPEN;
+      return nullptr;
+    }
+    sources.push_back({paths[i], kDbStandardOptions});
+  }
+  if (sources.empty()) {
+    status = CL_ENULLARG;
+    return nullptr;
+  }
+  return LoadInto(sources, signatures, status, &failed);
+}
+
+Engine* Engine::LoadInto(const std::vector<Source>& sources, std::uint32_t& signatures, cl_error_t& status,
+                         std::uint32_t* failed) {
   cl_engine* engine = Lib().engine_new();
   if (engine == nullptr) {
     status = CL_EMEM;
@@ -127,8 +148,11 @@ Engine* Engine::LoadInto(const char* const paths[2], const unsigned int options[
   status = Lib().engine_set_num(engine, CL_ENGINE_DISABLE_CACHE, 1);
   Lib().engine_set_clcb_file_inspection(engine, NoteLayer);
   unsigned int loaded = 0;
-  for (int i = 0; i < 2 && status == CL_SUCCESS; ++i) {
-    if (paths[i] != nullptr && *paths[i] != '\0') status = Lib().load(paths[i], engine, &loaded, options[i]);
+  for (std::size_t i = 0; i < sources.size() && status == CL_SUCCESS; ++i) {
+    const Source& source = sources[i];
+    if (source.path == nullptr || *source.path == '\0') continue;
+    status = Lib().load(source.path, engine, &loaded, source.options);
+    if (status != CL_SUCCESS && failed != nullptr) *failed = static_cast<std::uint32_t>(i);
   }
   if (status != CL_SUCCESS) {
     Lib().engine_free(engine);

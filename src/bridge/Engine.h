@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 #include <shared_mutex>
 
 #include "bridge/ClamTypes.h"
@@ -36,6 +37,10 @@ class Engine {
   /// then those of a local folder, into one new engine; either may be null.
   static Engine* LoadFolders(const char* official, const char* local, std::uint32_t& signatures,
                              cl_error_t& status);
+  /// Loads each path (a folder or one database file) in turn into one new engine;
+  /// failed receives the index of the path that failed, or count.
+  static Engine* LoadPaths(const char* const* paths, std::uint32_t count, std::uint32_t& signatures,
+                           cl_error_t& status, std::uint32_t& failed);
 
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -58,8 +63,12 @@ class Engine {
 
  private:
   explicit Engine(cl_engine* engine);
-  static Engine* LoadInto(const char* const paths[2], const unsigned int options[2], std::uint32_t& signatures,
-                          cl_error_t& status);
+  struct Source {
+    const char* path;  // null or empty: none
+    unsigned int options;
+  };
+  static Engine* LoadInto(const std::vector<Source>& sources, std::uint32_t& signatures, cl_error_t& status,
+                          std::uint32_t* failed = nullptr);
   cl_error_t Apply(const EngineLimitValues& limits);
   cl_error_t Run(const ScanFunction& scan, std::uint32_t* facts);
 

@@ -290,6 +290,15 @@ KORBU_CLAM_API void* korbu_loaddbdirs(const char* official, const char* local, u
                        signo, status);
 }
 
+KORBU_CLAM_API void* korbu_loaddbpaths(const char* const* paths, uint32_t count, uint32_t* signo, int32_t* status,
+                                       uint32_t* failed) {
+  std::uint32_t failedAt = count;
+  void* engine = LoadDatabases(
+      [&](std::uint32_t& n, cl_error_t& r) { return Engine::LoadPaths(paths, count, n, r, failedAt); }, signo, status);
+  if (failed != nullptr) *failed = failedAt;
+  return engine;
+}
+
 KORBU_CLAM_API int korbu_engine_set_tempdir(void* engine, const char* folder) {
   if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
   if (engine == nullptr || folder == nullptr || *folder == '\0') return CL_ENULLARG;

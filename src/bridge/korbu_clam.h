@@ -118,6 +118,12 @@ KORBU_CLAM_API const char* korbu_clamav_folder(void);
 KORBU_CLAM_API void* korbu_loaddbdirs(const char* official, const char* local, uint32_t* signo,
                                       int32_t* status);
 
+/* A new engine holding the databases of count paths, each a folder or one database
+ * file, loaded in turn. signo and status as for clam_loaddbdir; failed (may be null)
+ * receives the index of the path that could not be loaded, or count when none failed. */
+KORBU_CLAM_API void* korbu_loaddbpaths(const char* const* paths, uint32_t count, uint32_t* signo, int32_t* status,
+                                       uint32_t* failed);
+
 /* Sets the folder libclamav makes its temporary files and folders in for an
  * engine's scans (by default $TMPDIR, else /tmp); 0 on success. */
 KORBU_CLAM_API int korbu_engine_set_tempdir(void* engine, const char* folder);

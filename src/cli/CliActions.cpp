@@ -17,6 +17,8 @@ std::string ActionName(Action action) {
   switch (action) {
     case Action::Clean: return "clean";
     case Action::Delete: return "delete";
+    case Action::Move: return "move";
+    case Action::Copy: return "copy";
     case Action::None: break;
   }
   return std::string();

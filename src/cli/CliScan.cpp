@@ -9,6 +9,7 @@
 #include "cache/VerdictCache.h"
 #include "cli/CliActions.h"
 #include "cli/CliFrontEnd.h"
+#include "cli/CliTransfer.h"
 #include "cli/CliUndo.h"
 #include "cli/CommandLine.h"
 #include "cli/DisplayText.h"
@@ -59,7 +60,7 @@ int RunCli(const std::vector<std::string>& args) {
     return Written(0);
   }
   if (options.version) {
-    std::cout << VersionText(options.database.value_or(std::string()));
+    std::cout << VersionText(options.databases);
     return Written(0);
   }
   if (options.history) {
@@ -69,12 +70,26 @@ int RunCli(const std::vector<std::string>& args) {
   std::string error;
   const Expected<PathFilter> filter = PathFilter::Compile(options.patterns);
   if (!filter) return Fail(filter.error().reason);
-  if (options.database && !platform::DirectoryExists(*options.database)) {
-    return Fail("not a database folder: " + *options.database);
+  for (const std::string& database : options.databases) {
+    if (!platform::DirectoryExists(database) && !platform::FileExists(database)) {
+      return Fail("no database folder or file: " + database);
+    }
   }
   // The engine unpacks the scanned files' contents there.
   const Expected<std::string> tempFolder = platform::TemporaryFolder(options.tempDir.value_or(std::string()));
   if (!tempFolder) return Fail(tempFolder.error().reason);
+  // Files of the scan are written there, as root too: held from now on, and
+  // refused, as the temporary folder is, where another user could swap them.
+  std::optional<platform::Folder> target;
+  if (options.targetFolder) {
+    const std::string dir = platform::FullPath(*options.targetFolder);
+    Expected<platform::Folder> held = platform::Folder::Hold(dir);
+    if (!held) return Fail("cannot use " + dir + " for --" + ActionName(options.action) + ": " + held.error().reason);
+    if (const Status trusted = platform::CheckTrustedFolder(dir); !trusted) {
+      return Fail("cannot use " + dir + " for --" + ActionName(options.action) + ": " + trusted.error().reason);
+    }
+    target = std::move(*held);
+  }
 
   // Rescue mode: the Windows system of the scan and the repair is the
   // installation on the mounted volume, for the whole command.
@@ -120,8 +135,7 @@ int RunCli(const std::vector<std::string>& args) {
 
   const std::unique_ptr<EngineStartup> startup =
       options.clamd ? MakeClamdStartup(*options.clamd)
-                    : MakeEngineStartup(options.database.value_or(std::string()),
-                                        options.tempDir ? *tempFolder : std::string());
+                    : MakeEngineStartupWith(options.databases, options.tempDir ? *tempFolder : std::string());
   const EngineInfo engine = StartEngine(*startup, options.engine);
   // Before the scan begins: the verdict cache keys its verdicts on the limits too.
   if (TClamAV* clam = startup->Engine(); clam != nullptr) {
@@ -132,8 +146,10 @@ int RunCli(const std::vector<std::string>& args) {
   PrintEngineText(engineText, engine);
   if (!options.noSummary) report.Info(engineText.str());
   // Databases the user named must load: a scan without them would pass for one with them.
-  if (options.database && options.engine && !engine.databaseLoaded) {
-    return Fail("the databases of " + *options.database + " did not load: " + engine.problem);
+  if (!options.databases.empty() && options.engine && !engine.databaseLoaded) {
+    std::string named;
+    for (const std::string& database : options.databases) named += (named.empty() ? "" : ", ") + database;
+    return Fail("the databases of " + named + " did not load: " + engine.problem);
   }
   // So is the clamd the user named: without it every file would be an error.
   if (options.clamd && !engine.databaseLoaded) return Fail("clamd did not answer: " + engine.problem);
@@ -241,8 +257,9 @@ int RunCli(const std::vector<std::string>& args) {
   if (!totals.interrupted && options.action != Action::None) {
     std::ostringstream actionText;
     std::vector<ScanError> notHandled;
-    outcome = RunRowAction(options.action, options.dryRun, rows, actionText,
-                           [&](const ScanError& e) { notHandled.push_back(e); });
+    const auto onError = [&](const ScanError& e) { notHandled.push_back(e); };
+    outcome = target ? TransferRows(options.action == Action::Move, *target, options.dryRun, rows, actionText, onError)
+                     : RunRowAction(options.action, options.dryRun, rows, actionText, onError);
     report.Action(actionText.str());
     for (const ScanError& e : notHandled) {
       totals.errors.push_back(e);

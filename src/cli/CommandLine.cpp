@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <utility>
@@ -10,7 +11,7 @@ namespace {
 // Options that take a value, with their long and short spellings.
 enum class Valued {
   Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, FileList,
-  MaxFiles, MaxRecursion, Clamd
+  MaxFiles, MaxRecursion, Clamd, Move, Copy, FollowFolderLinks, FollowFileLinks, CrossFs
 };
 
 struct ValuedName {
@@ -23,7 +24,7 @@ struct ValuedName {
   bool mayBeThePath;
 };
 
-constexpr std::array<ValuedName, 15> kValued{{
+constexpr std::array<ValuedName, 20> kValued{{
     {"--database", "-d", Valued::Database, false},
     {"--log", "-l", Valued::Log, false},
     {"--exclude", nullptr, Valued::Exclude, true},
@@ -39,6 +40,11 @@ constexpr std::array<ValuedName, 15> kValued{{
     {"--max-files", nullptr, Valued::MaxFiles, false},
     {"--max-recursion", nullptr, Valued::MaxRecursion, false},
     {"--clamd", nullptr, Valued::Clamd, false},
+    {"--move", nullptr, Valued::Move, true},
+    {"--copy", nullptr, Valued::Copy, true},
+    {"--follow-dir-symlinks", nullptr, Valued::FollowFolderLinks, false},
+    {"--follow-file-symlinks", nullptr, Valued::FollowFileLinks, false},
+    {"--cross-fs", nullptr, Valued::CrossFs, false},
 }};
 
 bool SetFlag(const std::string& arg, CliOptions& o) {
@@ -116,13 +122,28 @@ bool SetEngineSwitch(const std::string& arg, CliOptions& o, std::string& error) 
 std::string SetValue(Valued which, const std::string& name, std::string value, CliOptions& o) {
   if (value.empty()) return "option " + name + " needs a value";
   switch (which) {
-    case Valued::Database: o.database = std::move(value); break;
+    case Valued::Database: o.databases.push_back(std::move(value)); break;
     case Valued::Log: o.logFile = std::move(value); break;
     case Valued::Undo: o.undo = std::move(value); break;
     case Valued::Windows: o.windows = std::move(value); break;
     case Valued::TempDir: o.tempDir = std::move(value); break;
     case Valued::Clamd: o.clamd = std::move(value); break;
     case Valued::FileList: o.fileList = std::move(value); break;
+    case Valued::FollowFolderLinks:
+    case Valued::FollowFileLinks:
+      if (value != "0" && value != "1" && value != "2") return "option " + name + " takes 0, 1 or 2: " + value;
+      (which == Valued::FollowFolderLinks ? o.followFolderLinks : o.followFileLinks) =
+          static_cast<unsigned>(value[0] - '0');
+      break;
+    case Valued::CrossFs:
+      if (value != "yes" && value != "no") return "option " + name + " takes yes or no: " + value;
+      o.crossFileSystems = value == "yes";
+      break;
+    case Valued::Move:
+    case Valued::Copy:
+      o.action = which == Valued::Move ? Action::Move : Action::Copy;
+      o.targetFolder = std::move(value);
+      break;
     case Valued::Exclude: o.patterns.excludeFiles.push_back(std::move(value)); break;
     case Valued::ExcludeDir: o.patterns.excludeFolders.push_back(std::move(value)); break;
     case Valued::Include: o.patterns.includeFiles.push_back(std::move(value)); break;
@@ -208,9 +229,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   ParseResult result;
   CliOptions& o = result.options;
   bool optionsEnded = false;
-  bool sawClean = false, sawDelete = false;
+  // Each action given; an action option repeated is no conflict.
+  std::vector<Action> actionsGiven;
+  const auto noteAction = [&] {
+    if (o.action != Action::None && std::find(actionsGiven.begin(), actionsGiven.end(), o.action) == actionsGiven.end()) {
+      actionsGiven.push_back(o.action);
+    }
+  };
   std::string takenBy;  // the option that took the last argument as its value
   for (std::size_t i = 0; i < args.size(); ++i) {
+    noteAction();
     const std::string& arg = args[i];
     takenBy.clear();
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -233,11 +261,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       }
       continue;
     }
-    if (SetFlag(arg, o)) {
-      sawClean = sawClean || arg == "--clean";
-      sawDelete = sawDelete || arg == "--delete";
-      continue;
-    }
+    if (SetFlag(arg, o)) continue;
     if (arg[1] != '-' && arg.size() > 2) {
       result.error = SetCluster(args, i, o, takenBy);
       if (!result.error.empty()) return result;
@@ -271,15 +295,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       return result;
     }
   }
+  noteAction();
   if (o.windows) o.memory = false;  // nothing of the installation runs
   // --history ID: the one argument after it names an action, not a PATH.
   if (o.history && o.paths.size() == 1 && o.action == Action::None && !o.undo) {
     o.historyId = o.paths.front();
     o.paths.clear();
   }
-  if (sawClean && sawDelete) result.error = "--clean and --delete exclude each other";
-  else if (o.clamd && (o.database || !o.engine)) result.error = "--clamd goes without --database and --no-engine";
-  else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean or --delete";
+  if (actionsGiven.size() > 1) result.error = "--clean, --delete, --move and --copy exclude each other";
+  else if (o.clamd && (!o.databases.empty() || !o.engine)) result.error = "--clamd goes without --database and --no-engine";
+  else if (o.dryRun && o.action == Action::None) result.error = "--dry-run goes with --clean, --delete, --move or --copy";
   else if ((o.undo || o.history) && (o.action != Action::None || !o.paths.empty() || (o.undo && o.history))) {
     result.error = "--undo and --history go alone (with --json)";
   } else if ((o.undo || o.history) && o.windows) {
@@ -327,6 +352,11 @@ std::string UsageText() {
          "  --max-recursion N      levels of archives the engine unpacks [6]\n"
          "What is scanned:\n"
          "  -f, --file-list FILE   scan the PATHs FILE lists, one a line, besides those given\n"
+         "  --follow-dir-symlinks N, --follow-file-symlinks N\n"
+         "                         links to folders, to files: 0 never followed, 1 only\n"
+         "                         those named as PATH [1], 2 those the walk meets too;\n"
+         "                         what a link leads to is listed by its own name\n"
+         "  --cross-fs=no          walk no folder on another file system than its PATH's\n"
          "  --max-filesize SIZE    skip files larger than SIZE (K, M, G suffixes); the\n"
          "                         default is 100K (102400 bytes), as in the desktop\n"
          "                         program; 0 lifts this limit, not the engine's own:\n"
@@ -355,8 +385,10 @@ std::string UsageText() {
          "                         and unchanged since is taken from the verdict cache\n"
          "                         ($XDG_CACHE_HOME/korbu, else ~/.cache/korbu)\n"
          "Engine:\n"
-         "  -d, --database DIR     load the signature databases from DIR, or stop with\n"
-         "                         status 2 when they do not load; without it they are\n"
+         "  -d, --database DIR|FILE load the signature databases of DIR, or the one\n"
+         "                         database FILE (.cvd, .cld, .cud, .hdb, .ndb...); given\n"
+         "                         more than once, all are loaded; stop with status 2\n"
+         "                         when one does not load; without it they are\n"
          "                         looked for in the program's folder, then in the\n"
          "                         system's ClamAV folder (/var/lib/clamav), and the scan\n"
          "                         goes on with the own detection when none load\n"
@@ -384,7 +416,12 @@ std::string UsageText() {
          "Actions on every detection after the scan:\n"
          "  --clean                stop, remove and repair what the worm family did\n"
          "  --delete               delete the detected files and registry values\n"
-         "  --dry-run              with --clean or --delete: show what would change, change nothing\n"
+         "  --move DIR, --copy DIR move or copy each detected file into DIR, as clamscan\n"
+         "                         does: a name taken there gets .001 on; the copy is\n"
+         "                         readable by its maker alone, and a move removes the\n"
+         "                         file through the quarantine. DIR is refused as --tempdir\n"
+         "                         is, before anything is scanned\n"
+         "  --dry-run              with an action above: show what would change, change nothing\n"
          "                         A row an action cannot handle is an error, with its cause.\n"
          "Every action is recorded first and can be undone (no scan is run for these):\n"
          "  --history [ID]         list the recorded actions; with ID, that one and its changes\n"

@@ -11,7 +11,7 @@
 
 namespace korbu::cli {
 
-enum class Action { None, Clean, Delete };
+enum class Action { None, Clean, Delete, Move, Copy };
 
 /// The PATH that stands for standard input, and the name its detection is listed by.
 inline constexpr std::string_view kStandardInputArgument = "-";
@@ -33,7 +33,7 @@ struct CliOptions {
   std::optional<std::string> logFile;     // -l, --log
   bool quiet = false;
   bool verbose = false;
-  bool toStdout = false;                  // --stdout: error lines on standard output too                   // -v, --verbose: running programs not scanned whole listed too
+  bool toStdout = false;                  // --stdout: error lines on standard output too
   bool noSummary = false;
   bool json = false;
   bool help = false;
@@ -41,9 +41,10 @@ struct CliOptions {
   bool memory = true;                     // --no-memory clears
   bool registry = true;                   // --no-registry clears
   bool cache = true;                      // --no-cache clears: every file is judged
-  std::optional<std::string> database;    // -d, --database DIR
+  std::vector<std::string> databases;     // -d, --database: folders or database files, all loaded
   bool engine = true;                     // --no-engine clears: the own detection alone
   Action action = Action::None;
+  std::optional<std::string> targetFolder;  // --move DIR, --copy DIR: where the detected files go
   bool dryRun = false;
   unsigned jobs = 0;                      // -j, --jobs: verdict workers; 0 for one per core
   std::optional<std::string> undo;        // --undo ID|last: no scan
@@ -51,6 +52,12 @@ struct CliOptions {
   std::optional<std::string> tempDir;     // --tempdir DIR: the engine's temporary files
   std::optional<std::string> clamd;       // --clamd SOCKET|HOST:PORT: clamd's verdicts
   std::optional<std::string> fileList;    // -f, --file-list FILE: PATHs, one a line
+  // --follow-dir-symlinks, --follow-file-symlinks N: 0 never, 1 those named as
+  // PATH, 2 those the walk meets too (clamscan's); --cross-fs=no stays on each
+  // PATH's file system.
+  unsigned followFolderLinks = 1;
+  unsigned followFileLinks = 1;
+  bool crossFileSystems = true;
   std::optional<std::int32_t> maxFiles;      // --max-files N: the engine's limit per archive
   std::optional<std::int32_t> maxRecursion;  // --max-recursion N: the engine's archive levels
   bool history = false;                   // --history [ID]: no scan

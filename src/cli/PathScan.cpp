@@ -1,12 +1,14 @@
 #include "cli/PathScan.h"
 
 #include <filesystem>
+#include <iostream>
 #include <system_error>
 
 #include "findfile/TargetSearch.h"
 #include "platform/FileSystem.h"
 #include "platform/FileSystemPath.h"
 #include "platform/Path.h"
+#include "cli/DisplayText.h"
 #include "cli/StopSignal.h"
 
 namespace korbu::cli {
@@ -19,6 +21,9 @@ PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, const
       filter_(filter),
       onError_(std::move(onError)) {
   TFindFile& search = session_.FindFile();
+  search.FollowFolderLinks = options.followFolderLinks == 2;
+  search.FollowFileLinks = options.followFileLinks == 2;
+  search.CrossFileSystems = options.crossFileSystems;
   // The session counts and judges what these let through, the folders named on the
   // command line included, as clamscan filters them.
   search.OnFolderChange = [this, inner = search.OnFolderChange](TFindFile& sender, const std::string& folder,
@@ -76,6 +81,13 @@ void PathScan::Scan(const std::string& path) {
       return;
     }
     full = platform::ProgramPath(target);
+    // Not followed when asked so: no error, but said, as nothing of it is judged.
+    const bool folder = platform::DirectoryExists(full);
+    if ((folder ? options_.followFolderLinks : options_.followFileLinks) == 0) {
+      std::cerr << "korbu-scan: " << ReadableFileName(path) << ": a link, not followed (--follow-"
+                << (folder ? "dir" : "file") << "-symlinks=0)\n";
+      return;
+    }
   }
   // The same file or folder named twice is scanned once, and so is one inside a
   // folder already walked.

@@ -14,9 +14,9 @@ std::string DatabaseText(const char* name, const std::string& version, const std
 
 }  // namespace
 
-std::string VersionText(const std::string& databaseFolder) {
+std::string VersionText(const std::vector<std::string>& databases) {
   std::string text = std::string("korbu-scan ") + KORBU_BUILD_NAME + "\n";
-  const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(databaseFolder);
+  const std::unique_ptr<EngineStartup> startup = MakeEngineStartupWith(databases, std::string());
   const EngineInfo engine = StartEngine(*startup, false);
   const std::string library = startup->Engine() != nullptr ? startup->Engine()->LibraryVersion() : std::string();
   text += "Engine: " + (library.empty() ? std::string("not loaded") : "libclamav " + ReadableFileName(library)) + "\n";

@@ -3,10 +3,11 @@
 // a scan would use, read from their headers without loading them.
 
 #include <string>
+#include <vector>
 
 namespace korbu::cli {
 
-/// databaseFolder is the --database choice (empty for the default one).
-std::string VersionText(const std::string& databaseFolder);
+/// databases are the -d choices (none for the default one).
+std::string VersionText(const std::vector<std::string>& databases);
 
 }  // namespace korbu::cli

@@ -56,6 +56,18 @@ void TClamAV::SetActive(bool active) {
   signatureCount_ = 0;
   loadStartedNs_ = platform::NowNs();
   std::int32_t status = 0;
+  if (!dbPaths_.empty()) {
+    loadError_ = "the engine library cannot load several databases";
+    if (entries.loaddbpaths == nullptr) return;
+    std::vector<const char*> paths;
+    for (const std::string& path : dbPaths_) paths.push_back(path.c_str());
+    const auto count = static_cast<std::uint32_t>(paths.size());
+    std::uint32_t failed = count;
+    engine_ = entries.loaddbpaths(paths.data(), count, &signatureCount_, &status, &failed);
+    Build(entries, status);
+    if (!active_ && failed < dbPaths_.size()) loadError_ = dbPaths_[failed] + ": " + loadError_;
+    return;
+  }
   if (!dbFile_.empty()) {
     engine_ = entries.loaddb(dbFile_.c_str(), &signatureCount_, &status);
   } else if (!dbDir_.empty()) {

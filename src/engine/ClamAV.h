@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 #include <utility>
 
 #include "engine/EngineScanner.h"
@@ -46,6 +47,9 @@ class TClamAV : public EngineScanner {
   /// next activation.
   const std::string& DBFile() const { return dbFile_; }
   void SetDBFile(std::string path) { dbFile_ = std::move(path); }
+  /// Folders and database files loaded in turn into one engine; take precedence
+  /// over DBFile and DBDir. A load error names the path that failed.
+  void SetDBPaths(std::vector<std::string> paths) { dbPaths_ = std::move(paths); }
   /// The folder whose databases are loaded when DBFile is empty.
   const std::string& DBDir() const { return dbDir_; }
   void SetDBDir(std::string folder) { dbDir_ = std::move(folder); }
@@ -96,6 +100,7 @@ class TClamAV : public EngineScanner {
   /// VirusClamAV.h); kept here so that every step speaks of the same folder.
   struct DatabaseSetup {
     std::string chosenFolder;                  // given by the user; empty for the default choice
+    std::vector<std::string> chosenPaths;      // given instead: files, or several folders
     std::optional<std::string> decidedFolder;  // decided at its first use
     bool loaded = false;                       // the last load activated the engine
     std::string problem;                       // why it did not; empty before any load
@@ -119,6 +124,7 @@ class TClamAV : public EngineScanner {
   bool active_ = false;
   std::string dbFile_;
   std::string dbDir_;
+  std::vector<std::string> dbPaths_;
   std::string tempFolder_;
   EngineLimits limits_;
   std::uint16_t scanOptions_ = 0;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/ClamAV.h"
 #include "engine/VirusClamAV.h"
@@ -50,6 +51,9 @@ class EngineStartup {
 /// (--tempdir); each empty for the default. The temporary folder is that of
 /// platform::TemporaryFolder: one that fails its checks keeps the engine off.
 std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder = {}, std::string tempFolder = {});
+/// The same over the databases korbu-scan was given (-d, each a folder or one
+/// database file; see SetDatabasePaths); none for the default choice.
+std::unique_ptr<EngineStartup> MakeEngineStartupWith(std::vector<std::string> databases, std::string tempFolder);
 
 /// The start-up steps over a running clamd at address (a socket path, or
 /// HOST:PORT; see ClamdAddress.h): the library step asks for its version, the

@@ -3,6 +3,7 @@
 #include "engine/EngineStartup.h"
 
 #include <tuple>
+#include <vector>
 
 #include "platform/Heap.h"
 #include "platform/TemporaryFolder.h"
@@ -12,14 +13,14 @@ namespace {
 
 class ClamAVStartup final : public EngineStartup {
  public:
-  ClamAVStartup(std::string databaseFolder, std::string tempFolder)
-      : databaseFolder_(std::move(databaseFolder)), tempFolder_(std::move(tempFolder)) {}
+  ClamAVStartup(std::vector<std::string> databases, std::string tempFolder)
+      : databases_(std::move(databases)), tempFolder_(std::move(tempFolder)) {}
 
   void CreateEngine() override {
     platform::KeepFreedMemoryForReuse();
     CreateVirusEngine();
     engine_ = VirusEngine.get();
-    if (!databaseFolder_.empty()) SetDatabaseFolder(*engine_, databaseFolder_);
+    if (!databases_.empty()) SetDatabasePaths(*engine_, databases_);
     // Before the databases load, which may use it too. A folder that fails the
     // checks keeps the engine off rather than let it work where others reach;
     // without a choice the library takes the one checked by itself ($TMPDIR, else
@@ -51,7 +52,7 @@ class ClamAVStartup final : public EngineStartup {
   TClamAV* Engine() override { return engine_; }
 
  private:
-  std::string databaseFolder_;
+  std::vector<std::string> databases_;
   std::string tempFolder_;
   std::string refused_;  // why the temporary folder was refused
   TClamAV* engine_ = nullptr;
@@ -60,7 +61,13 @@ class ClamAVStartup final : public EngineStartup {
 }  // namespace
 
 std::unique_ptr<EngineStartup> MakeEngineStartup(std::string databaseFolder, std::string tempFolder) {
-  return std::make_unique<ClamAVStartup>(std::move(databaseFolder), std::move(tempFolder));
+  std::vector<std::string> databases;
+  if (!databaseFolder.empty()) databases.push_back(std::move(databaseFolder));
+  return std::make_unique<ClamAVStartup>(std::move(databases), std::move(tempFolder));
+}
+
+std::unique_ptr<EngineStartup> MakeEngineStartupWith(std::vector<std::string> databases, std::string tempFolder) {
+  return std::make_unique<ClamAVStartup>(std::move(databases), std::move(tempFolder));
 }
 
 EngineInfo StartEngine(EngineStartup& startup, bool loadDatabases) {
@@ -73,7 +80,7 @@ EngineInfo StartEngine(EngineStartup& startup, bool loadDatabases) {
   info.signatureCount = startup.SignatureCount();
   std::tie(info.mainVersion, info.dailyVersion) = startup.DatabaseVersions();
   std::tie(info.mainDate, info.dailyDate) = startup.DatabaseDates();
-  if (engine != nullptr) info.databaseFolder = DatabaseFolder(*engine);
+  if (engine != nullptr) info.databaseFolder = DatabasesShown(*engine);
   info.problem = loadDatabases ? startup.NotLoadedReason() : "the databases were not loaded, as asked";
   info.engineVersion = startup.EngineVersion();
   return info;

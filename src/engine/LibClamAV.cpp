@@ -98,6 +98,7 @@ bool LoadEngineLibrary() {
   Find(*library, "korbu_engine_problem", e.problem);
   Find(*library, "korbu_clamav_folder", e.clamavFolder);
   Find(*library, "korbu_loaddbdirs", e.loaddbdirs);
+  Find(*library, "korbu_loaddbpaths", e.loaddbpaths);
   Find(*library, "korbu_engine_set_tempdir", e.setTempDir);
   Find(*library, "korbu_scandesc_facts", e.scandescFacts);
   const char* complaint = e.problem != nullptr ? e.problem() : nullptr;

@@ -60,6 +60,8 @@ struct EngineEntries {
   using LoadDbDirs = void* (*)(const char* official, const char* local, std::uint32_t* signatures,
                                std::int32_t* status);
   using SetTempDir = int (*)(void* engine, const char* folder);
+  using LoadDbPaths = void* (*)(const char* const* paths, std::uint32_t count, std::uint32_t* signatures,
+                                std::int32_t* status, std::uint32_t* failed);
   using ScanDescFacts = int (*)(int desc, char* name, std::uint32_t* scanned, void* engine,
                                 const EngineLimits* limits, unsigned int options, std::uint32_t* facts);
 
@@ -83,6 +85,9 @@ struct EngineEntries {
   /// Optional: a new engine from the databases of a folder loaded as the
   /// signature provider's own and of a local one (either may be null).
   LoadDbDirs loaddbdirs = nullptr;
+  /// Optional: a new engine from several folders and database files, naming the
+  /// one that failed.
+  LoadDbPaths loaddbpaths = nullptr;
   /// Optional: sets the folder of an engine's temporary files.
   SetTempDir setTempDir = nullptr;
   /// Optional: scandesc that also tells what the scan saw of the file.

@@ -26,8 +26,30 @@ std::string SystemDatabaseFolder() {
 #endif
 }
 
+// A database file's name without its folder and its suffix ("main" of main.cvd).
+std::string DatabaseStem(const std::string& path) {
+  const std::string name = platform::ExtractFileName(path);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool IsSignedContainer(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  const std::string suffix = dot == std::string::npos ? std::string() : path.substr(dot);
+  return suffix == ".cvd" || suffix == ".cld";
+}
+
 // Never a bare name: without a folder nothing is looked up (not in the current one).
 CvdHeaderInfo HeaderOf(TClamAV& engine, const char* name) {
+  // Of the paths given, the first that is or holds that database.
+  for (const std::string& path : engine.Databases().chosenPaths) {
+    if (platform::DirectoryExists(path)) {
+      const std::string file = DatabaseFile(platform::IncludeTrailingDelimiter(path), name);
+      if (!file.empty()) return ReadCvdHeader(file);
+    } else if (IsSignedContainer(path) && DatabaseStem(path) == name) {
+      return ReadCvdHeader(path);
+    }
+  }
   std::string folder = DatabaseFolder(engine);
   if (folder.empty()) return {};
   std::string path = DatabaseFile(folder, name);
@@ -65,6 +87,24 @@ std::string LoadProblem(TClamAV& engine, const std::string& folder) {
   return where + "the engine did not load it: " + engine.LoadError();
 }
 
+// The same for the paths the command line named: each must be there, each
+// signed container must verify, and each must load.
+std::string LoadPathsProblem(TClamAV& engine, const std::vector<std::string>& paths) {
+  if (!engine.LibraryLoaded()) return "no engine library: " + EngineLibraryProblem();
+  for (const std::string& path : paths) {
+    if (!platform::DirectoryExists(path) && !platform::FileExists(path)) {
+      return "database \"" + path + "\": no such file or folder";
+    }
+    if (!platform::DirectoryExists(path) && IsSignedContainer(path) && !engine.VerifyDatabase(path)) {
+      return "database \"" + path + "\" failed verification";
+    }
+  }
+  engine.SetDBPaths(paths);
+  engine.SetActive(true);
+  if (engine.Active()) return {};
+  return engine.LoadError();
+}
+
 }  // namespace
 
 void CreateVirusEngine() {
@@ -99,7 +139,24 @@ void GetDatabaseDates(std::string& mainDate, std::string& dailyDate) {
 
 void SetDatabaseFolder(TClamAV& engine, const std::string& folder) {
   engine.Databases().chosenFolder = folder;
+  engine.Databases().chosenPaths.clear();
   engine.Databases().decidedFolder.reset();
+}
+
+std::string DatabasesShown(TClamAV& engine) {
+  std::string shown = DatabaseFolder(engine);
+  for (const std::string& path : engine.Databases().chosenPaths) shown += (shown.empty() ? "" : ", ") + path;
+  return shown;
+}
+
+void SetDatabasePaths(TClamAV& engine, const std::vector<std::string>& paths) {
+  if (paths.size() == 1 && platform::DirectoryExists(paths.front())) {
+    SetDatabaseFolder(engine, paths.front());
+    return;
+  }
+  SetDatabaseFolder(engine, std::string());
+  engine.Databases().chosenPaths = paths;
+  engine.Databases().decidedFolder = std::string();
 }
 
 std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& executableFolder,
@@ -135,6 +192,11 @@ std::string DatabaseFile(const std::string& folder, const char* name) {
 bool LoadDatabases(TClamAV& engine) {
   TClamAV::DatabaseSetup& setup = engine.Databases();
   // One folder for every step, so the answer speaks of what the engine loaded.
+  if (!setup.chosenPaths.empty()) {
+    setup.problem = LoadPathsProblem(engine, setup.chosenPaths);
+    setup.loaded = setup.problem.empty();
+    return setup.loaded;
+  }
   std::string folder = DatabaseFolder(engine);
   if (!folder.empty()) engine.SetDBDir(folder);
   setup.problem = LoadProblem(engine, folder);
@@ -151,7 +213,7 @@ EngineInfo GetEngineInfo(TClamAV& engine) {
   info.databaseLoaded = setup.loaded;
   info.active = engine.Active();
   info.signatureCount = engine.SignatureCount();
-  info.databaseFolder = DatabaseFolder(engine);
+  info.databaseFolder = DatabasesShown(engine);
   const auto [mainHeader, dailyHeader] = HeadersOf(engine);
   info.mainVersion = mainHeader.version;
   info.dailyVersion = dailyHeader.version;

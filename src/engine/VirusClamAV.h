@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/ClamAV.h"
 
@@ -50,12 +51,20 @@ void GetDatabaseDates(std::string& mainDate, std::string& dailyDate);
 /// Sets the database folder that every later step on engine uses (the command
 /// line's --database DIR). An empty folder restores the default choice.
 void SetDatabaseFolder(TClamAV& engine, const std::string& folder);
+/// The databases the command line named, each a folder or one database file:
+/// one folder is SetDatabaseFolder; anything else is loaded path by path, each
+/// .cvd and .cld file verified first, and every path must load.
+void SetDatabasePaths(TClamAV& engine, const std::vector<std::string>& paths);
 
-/// The engine's database folder, ending in a separator, decided at the first call
+/// The engine's database folder, ending in a separator (empty where paths were
+/// set by SetDatabasePaths), decided at the first call
 /// after its creation or SetDatabaseFolder: the one set with SetDatabaseFolder;
 /// otherwise the executable's folder when it holds a main database, else the
 /// system's ClamAV database folder (when there is one).
 std::string DatabaseFolder(TClamAV& engine);
+
+/// DatabaseFolder, or the paths SetDatabasePaths set, as shown to the user.
+std::string DatabasesShown(TClamAV& engine);
 
 /// The choice DatabaseFolder makes, given its inputs (each may be empty).
 std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& executableFolder,

@@ -1,11 +1,17 @@
 #include "findfile/FindFile.h"
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/FileSystem.h"
+#include "platform/FileSystemPath.h"
+#include "platform/FolderHandle.h"
 #include "platform/Path.h"
 
 namespace korbu {
@@ -66,6 +72,13 @@ class AtExit {
 std::string ListingPath(const std::string& folder, std::uint16_t level) {
   if (level <= 1 || folder.size() < 2 || !platform::IsPathDelimiter(folder.back())) return folder;
   return folder.substr(0, folder.size() - 1);
+}
+
+// The file system a folder lies on; 0 when it cannot be told.
+std::uint64_t DeviceOf(const std::string& folder) {
+  const auto held = platform::Folder::Open(folder);
+  const auto status = held ? held->OwnStatus() : Expected<platform::FileStatus>(Failure("not opened"));
+  return status ? status->device : 0;
 }
 
 }  // namespace
@@ -271,6 +284,8 @@ void TFindFile::WalkTargets() {
     if (aborted_) break;
     currentLevel_ = 0;
     currentTarget_ = target.get();
+    linkedFolders_ = {platform::IncludeTrailingDelimiter(LinkTarget(target->Folder))};
+    targetDevice_ = CrossFileSystems ? 0 : DeviceOf(target->Folder);
     WalkFolder(target->Folder);
   }
 }
@@ -317,13 +332,24 @@ void TFindFile::WalkFolder(const std::string& folder) {
       list(&*mask, [&](const platform::EntryInfo& info) {
         if (aborted_) return false;
         try {
-          // Links, FIFOs, sockets and devices are never opened nor reported.
-          if (info.kind != platform::EntryKind::Regular && info.kind != platform::EntryKind::Directory) {
+          // FIFOs, sockets and devices are never opened nor reported; links only
+          // when followed, by what they lead to.
+          std::string at = folder;
+          std::optional<platform::EntryInfo> linked;
+          if (info.kind == platform::EntryKind::Link && FollowFileLinks) {
+            const std::string file = LinkTarget(folder + info.name);
+            linked = file.empty() ? std::nullopt : platform::GetEntryInfo(file);
+            if (!linked || linked->kind != platform::EntryKind::Regular) {
+              if (OnEntryPassedOver) OnEntryPassedOver(*this, folder, info.name);
+              return true;
+            }
+            at = platform::ExtractFilePath(file);
+          } else if (info.kind != platform::EntryKind::Regular && info.kind != platform::EntryKind::Directory) {
             if (OnEntryPassedOver) OnEntryPassedOver(*this, folder, info.name);
             return true;
           }
-          const TSearchRec rec = MakeSearchRec(info);
-          if (AcceptFile(folder, rec)) DoFileMatch(folder, rec);
+          const TSearchRec rec = MakeSearchRec(linked ? *linked : info);
+          if (AcceptFile(at, rec)) DoFileMatch(at, rec);
         } catch (...) {
           error = std::current_exception();
           return false;
@@ -348,7 +374,34 @@ void TFindFile::WalkFolder(const std::string& folder) {
   });
   for (const std::string& name : subfolders) {
     if (aborted_) break;
+    if (targetDevice_ != 0 && DeviceOf(folder + name) != targetDevice_) continue;
     WalkFolder(folder + name + platform::kPathDelim);
+  }
+  if (FollowFolderLinks && !aborted_) WalkLinkedFolders(folder, listed);
+}
+
+std::string TFindFile::LinkTarget(const std::string& link) {
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::canonical(platform::FileSystemPath(link), ec);
+  return ec ? std::string() : platform::ProgramPath(target);
+}
+
+void TFindFile::WalkLinkedFolders(const std::string& folder, const std::string& listed) {
+  std::vector<std::string> targets;
+  (void)platform::ListFolder(listed, "*", [&](const platform::EntryInfo& info) {
+    if (aborted_) return false;
+    if (info.kind != platform::EntryKind::Link) return true;
+    const std::string target = LinkTarget(folder + info.name);
+    if (!target.empty() && platform::DirectoryExists(target)) targets.push_back(platform::IncludeTrailingDelimiter(target));
+    return true;
+  });
+  for (const std::string& target : targets) {
+    if (aborted_) break;
+    // A folder already entered, or one above this one, would walk in a circle.
+    const bool above = folder.compare(0, target.size(), target) == 0;
+    if (above || !linkedFolders_.insert(target).second) continue;
+    if (targetDevice_ != 0 && DeviceOf(target) != targetDevice_) continue;
+    WalkFolder(target);
   }
 }
 

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -64,6 +65,13 @@ class TFindFile final {
   void SetCriteria(const TSearchCriteria& criteria) { criteria_.Assign(criteria); }
 
   bool Threaded = false;
+  /// The command line's widening of the walk (the window keeps the defaults):
+  /// links met are followed to what they lead to, which is walked or reported by
+  /// its own full name, each linked folder once per target; and, without
+  /// CrossFileSystems, no folder on another file system than its target's is entered.
+  bool FollowFolderLinks = false;
+  bool FollowFileLinks = false;
+  bool CrossFileSystems = true;
 
   TFileMatchEvent OnFileMatch;
   TFolderChangeEvent OnFolderChange;
@@ -124,6 +132,10 @@ class TFindFile final {
   void DoWalkEnd();
   void WalkTargets();
   void WalkFolder(const std::string& folder);
+  /// Where a link of the walk leads, in full, or empty for a link to nowhere.
+  static std::string LinkTarget(const std::string& link);
+  /// Walks the folders the links of folder lead to (FollowFolderLinks).
+  void WalkLinkedFolders(const std::string& folder, const std::string& listed);
   void DoWalkError(const std::string& folder, const std::string& reason);
   void WorkerBody();
   void WalkReturned();
@@ -148,6 +160,8 @@ class TFindFile final {
   std::unique_ptr<TTargetSearch> targetSearch_;
   const TTargetFolder* currentTarget_ = nullptr;
   std::atomic<std::uint16_t> currentLevel_{0};
+  std::set<std::string> linkedFolders_;  // folders entered through links, and the target's own
+  std::uint64_t targetDevice_ = 0;       // the target's file system, for CrossFileSystems
   std::thread worker_;
 
   // The stop and end protocol. aborted_ is polled by the walker between entries;

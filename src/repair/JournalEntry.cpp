@@ -116,6 +116,10 @@ struct ToJsonVisitor {
     return j;
   }
   json operator()(const TrashChange& c) const { return {{"op", "trash"}, {"path", EscapeBytes(c.path)}}; }
+  json operator()(const CopyChange& c) const {
+    return {{"op", "copy"}, {"path", EscapeBytes(c.path)}, {"from", EscapeBytes(c.from)}, {"size", c.size},
+            {"sha256", c.sha256}};
+  }
   json operator()(const TrashedNote& c) const {
     return {{"op", "trashed"}, {"n", c.change}, {"path", EscapeBytes(c.path)}, {"at", EscapeBytes(c.at)}};
   }
@@ -194,6 +198,17 @@ Expected<JournalRecord> RecordFromJson(const std::string& op, const Fields& f) {
     auto path = f.Bytes("path");
     if (!path) return path.error();
     return TrashChange{std::move(*path)};
+  }
+  if (op == "copy") {
+    auto path = f.Bytes("path");
+    auto from = f.Bytes("from");
+    const auto size = f.Unsigned<std::uint64_t>("size");
+    const std::string sha256 = f.Text("sha256");
+    if (!path) return path.error();
+    if (!from) return from.error();
+    if (!size) return size.error();
+    if (sha256.size() != 64) return Damaged("sha256");
+    return CopyChange{std::move(*path), std::move(*from), *size, sha256};
   }
   if (op == "trashed") {
     const auto change = f.Unsigned<int>("n");
@@ -310,6 +325,7 @@ std::string ObjectOf(const JournalRecord& record) {
     std::string operator()(const ReplaceChange& c) const { return c.path; }
     std::string operator()(const DeleteChange& c) const { return c.path; }
     std::string operator()(const TrashChange& c) const { return c.path; }
+    std::string operator()(const CopyChange& c) const { return c.path; }
     std::string operator()(const TrashedNote& c) const { return c.path; }
     std::string operator()(const AttributesChange& c) const { return "attributes of " + c.path; }
     std::string operator()(const NotMadeNote&) const { return "a change not made"; }

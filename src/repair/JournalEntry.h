@@ -29,7 +29,7 @@ std::optional<std::string> UnescapeBytes(std::string_view text);
 struct ActionHeader {
   std::string id;
   std::string time;    // UTC, "2026-12-09T03:05:01Z"
-  std::string action;  // "clean" or "delete"
+  std::string action;  // "clean", "delete", "copy" or "move"
   struct Row {
     std::string file;  // the row's File Name: a native path or a registry location
     std::string virus;
@@ -92,6 +92,15 @@ struct DeleteChange {
   std::string virus;
 };
 
+/// A copy of a file made as a new file (the command line's --copy and --move):
+/// undo removes it while it still holds that content.
+struct CopyChange {
+  std::string path;  // the copy
+  std::string from;  // the file copied
+  std::uint64_t size = 0;
+  std::string sha256;
+};
+
 /// A file or folder about to be moved to the Trash.
 struct TrashChange {
   std::string path;
@@ -122,7 +131,7 @@ struct UndoneNote {
 };
 
 using JournalRecord = std::variant<RegistryChange, IniChange, ReplaceChange, DeleteChange, TrashChange, TrashedNote,
-                                   AttributesChange, NotMadeNote, UndoneNote, KeptFilesChange>;
+                                   AttributesChange, NotMadeNote, UndoneNote, KeptFilesChange, CopyChange>;
 
 /// True for the records that note something about a change rather than make one.
 bool IsNote(const JournalRecord& record);

@@ -3,6 +3,8 @@
 #include <new>
 
 #include "platform/IniFile.h"
+#include "platform/Sha256.h"
+#include "repair/CheckedCopy.h"
 #include "platform/Path.h"
 #include "platform/WindowsSystemChoice.h"
 #include "repair/KeptFiles.h"
@@ -150,6 +152,38 @@ Status JournalSink::KeepWholeFiles(const platform::WholeFileReplacement& replace
   if (!kept) return kept.error();
   if (!Record(std::move(*kept))) return Refused();
   return Ok();
+}
+
+Expected<JournalSink::Copied> JournalSink::CopyInto(const platform::Folder& folder, const std::string& name,
+                                                    const platform::Folder& target) {
+  const std::string path = folder.PathOf(name);
+  Follow(path);
+  auto held = folder.OpenRegular(name);
+  if (!held) return held.error().Context("could not be copied");
+  const auto sha256 = platform::Sha256OfFile(held->file);
+  if (!sha256) return Failure("could not be copied: it cannot be read");
+  constexpr int kMaxSuffix = 999;
+  for (int n = 0; n <= kMaxSuffix; ++n) {
+    std::string candidate = name;
+    if (n > 0) candidate += "." + std::string(n < 10 ? "00" : n < 100 ? "0" : "") + std::to_string(n);
+    if (target.Entry(candidate)) continue;
+    if (!Record(CopyChange{target.PathOf(candidate), path, held->status.size, *sha256})) return Refused();
+    auto copy = target.BeginFile(candidate);
+    if (!copy) {
+      NotMade();
+      return copy.error().Context("could not be copied");
+    }
+    Status done = copy->SetMode(0600);
+    if (done) done = CopyCheckedContent(held->file, held->status.size, *sha256, copy->Content());
+    if (done) done = copy->Commit();
+    if (!done) NotMade();
+    if (!done && done.error().code == platform::kNameTaken) continue;  // taken meanwhile
+    if (!done) return done.error().Context("could not be copied");
+    ++made_;
+    return Copied{target.PathOf(candidate), held->status};
+  }
+  return Failure("could not be copied: " + name + " and its names up to ." + std::to_string(kMaxSuffix) +
+                 " are taken in " + target.Path());
 }
 
 Status JournalSink::WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,

@@ -37,6 +37,16 @@ class JournalSink final : public ChangeSink {
   /// another file than expected (by its identity on its volume).
   Status DeleteSameFile(const platform::Folder& folder, const std::string& name, const platform::FileStatus& expected);
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;
+  /// A regular file copied into target as a new file, recorded first.
+  struct Copied {
+    std::string path;             // the copy
+    platform::FileStatus source;  // the very file copied
+  };
+  /// Copies the regular file into target under its own name, or the first free
+  /// one of NAME.001 to NAME.999, never replacing anything; the copy is the
+  /// running user's, readable by nobody else. Refused when the file changes
+  /// while it is copied.
+  Expected<Copied> CopyInto(const platform::Folder& folder, const std::string& name, const platform::Folder& target);
   Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,

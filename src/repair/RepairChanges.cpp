@@ -161,6 +161,7 @@ Status PreviewSink::DeleteFile(const platform::Folder& folder, const std::string
 }
 
 Expected<std::string> PreviewSink::MoveToTrash(const platform::Folder& folder, const std::string& name) {
+  if (!trashed_.insert(folder.PathOf(name)).second) return Failure("it is moved to the Trash already");
   changes_.push_back({ChangeKind::MoveToTrash, folder.PathOf(name), {}, {}, {}});
   return std::string();
 }

@@ -6,6 +6,7 @@
 // no step opens a path again after it looked at it.
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -145,6 +146,10 @@ class PreviewSink final : public ChangeSink {
   void PlanRegistryWrite(platform::RootKey root, std::string_view valuePath, std::uint32_t type,
                          const std::string& data, std::string after);
   std::vector<PlannedChange> changes_;
+  // Items already planned for the Trash: a later step that meets the same one
+  // (a file the file step and the folder step both match) finds it gone when the
+  // changes are made, so it is planned once.
+  std::set<std::string> trashed_;
 };
 
 /// The whole content of a regular file of a held folder, with its status from the

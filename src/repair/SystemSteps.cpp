@@ -116,6 +116,14 @@ std::string FreeBackupName(const platform::Folder& folder, const std::string& na
   return std::string();
 }
 
+// True when text is that line, with or without one line end after it: writing
+// the line would change no line of the file.
+bool HoldsOnlyLine(std::string_view text, std::string_view line) {
+  if (text.substr(0, line.size()) != line) return false;
+  text.remove_prefix(line.size());
+  return text.empty() || text == "\n" || text == "\r\n";
+}
+
 bool IsVisible(const EntryInfo& entry) {
   return (entry.attributes & (platform::kAttrHidden | platform::kAttrSystem)) == 0;
 }
@@ -205,7 +213,7 @@ void RepairHostsFile(ChangeSink& sink) {
   const auto info = folder.Entry(name);
   if (!info || info->kind != EntryKind::Regular) return;
   const auto current = folder.ReadFile(name, kMaxReplacedFileBytes);
-  if (!current || *current == kHostsLine) return;
+  if (!current || HoldsOnlyLine(*current, kHostsLine)) return;
   const std::string backup = FreeBackupName(folder, name);
   if (backup.empty()) return;  // never replace what cannot be kept
   (void)sink.ReplaceFileKeepingBackup(folder, name, std::string(kHostsLine), backup);

@@ -332,6 +332,33 @@ UndoStep UndoDelete(const DeleteChange& change, const Expected<platform::Folder>
   return step;
 }
 
+// A copy the action made goes again while it still holds what was copied, and
+// only once the file a move took it from is back.
+UndoStep UndoCopy(const CopyChange& change, bool sourceBack) {
+  UndoStep step{change.path, "the copy the action made", UndoOutcome::AlreadyAsBefore, std::string()};
+  const auto place = HoldPlace(change.path);
+  if (!place) return Unreachable(step, place.error());
+  if (!place->folder.Entry(place->name)) return step;
+  step.outcome = UndoOutcome::LeftAlone;
+  if (!sourceBack) {
+    step.note = "kept: the file it was moved from is not back";
+    return step;
+  }
+  auto held = place->folder.OpenRegular(place->name);
+  if (!held || platform::Sha256OfFile(held->file) != change.sha256) {
+    step.note = kChangedSince;
+    return step;
+  }
+  if (const Status removed = place->folder.RemoveIfSame(place->name, held->status); !removed) {
+    step.outcome = UndoOutcome::Failed;
+    step.note = "it cannot be removed: " + removed.error().reason;
+    return step;
+  }
+  step.outcome = UndoOutcome::Restored;
+  step.note = "removed";
+  return step;
+}
+
 // The freedesktop.org Trash keeps an item at T/files/NAME and its record at
 // T/info/NAME.trashinfo.
 void ForgetTrashRecord(const std::string& trashedAt) {
@@ -476,11 +503,20 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
     const Expected<platform::Folder>& quarantine;
     std::map<int, std::string>& trashedAt;
     RegistryUndo& registry;
+    std::set<std::string>& notBack;  // files deleted that did not come back
     int n;
     void operator()(const RegistryChange& c) const { registry.Undo(c, steps); }
     void operator()(const IniChange& c) const { steps.push_back(UndoIni(c)); }
     void operator()(const ReplaceChange& c) const { UndoReplace(c, steps); }
-    void operator()(const DeleteChange& c) const { steps.push_back(UndoDelete(c, quarantine)); }
+    void operator()(const DeleteChange& c) const {
+      steps.push_back(UndoDelete(c, quarantine));
+      const UndoOutcome outcome = steps.back().outcome;
+      if (outcome != UndoOutcome::Restored && outcome != UndoOutcome::RestoredInPart &&
+          outcome != UndoOutcome::AlreadyAsBefore) {
+        notBack.insert(c.path);
+      }
+    }
+    void operator()(const CopyChange& c) const { steps.push_back(UndoCopy(c, notBack.count(c.from) == 0)); }
     void operator()(const TrashChange& c) const { steps.push_back(UndoTrash(c, trashedAt[n])); }
     void operator()(const AttributesChange& c) const { steps.push_back(UndoAttributes(c)); }
     void operator()(const TrashedNote&) const {}
@@ -488,8 +524,11 @@ void UndoSteps(const ActionRecord& action, std::vector<UndoStep>& steps) {
     void operator()(const UndoneNote&) const {}
     void operator()(const KeptFilesChange&) const {}  // put back first, above
   };
+  std::set<std::string> notBack;
   for (auto it = action.entries.rbegin(); it != action.entries.rend(); ++it) {
-    if (notMade.count(it->n) == 0) std::visit(Undoer{steps, quarantine, trashedAt, registry, it->n}, it->record);
+    if (notMade.count(it->n) == 0) {
+      std::visit(Undoer{steps, quarantine, trashedAt, registry, notBack, it->n}, it->record);
+    }
   }
   registry.Finish(steps);
 }

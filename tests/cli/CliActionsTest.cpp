@@ -158,6 +158,34 @@ TEST(CliActions, TheProgramCleansAndReportsTheRowsAsTheyStand) {
   EXPECT_FALSE(fs::exists(system.autoexec));
 }
 
+// A worm file that both the file step ("*Bron*.*" below the local application
+// data) and the folder step ("*bron*" in it) match goes to the Trash once, so the
+// dry run plans it once; a hosts file that already holds the one line, with its
+// line end, is no change.
+TEST(CliActions, TheDryRunPlansEachChangeOnce) {
+  Infected system;
+  const std::string both = system.prefix.WriteC("users/tester/AppData/Local/Brontok.exe", "x");
+  const std::string inner = system.prefix.WriteC("users/tester/AppData/Local/bronfolder/Bron.dat", "x");
+  const std::string hosts = system.prefix.WriteC("windows/system32/drivers/etc/hosts", "127.0.0.1\tlocalhost\r\n");
+  std::string dry;
+  EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--no-engine", "--clean", "--dry-run", system.prefix.DriveC("scan")},
+                    dry),
+            1);
+  const std::string line = "  would move to trash " + both + "\n";
+  const std::size_t first = dry.find(line);
+  ASSERT_NE(first, std::string::npos) << dry;
+  EXPECT_EQ(dry.find(line, first + 1), std::string::npos) << dry;
+  // Different items, each planned: the file inside, then its folder.
+  EXPECT_NE(dry.find("  would move to trash " + inner + "\n"), std::string::npos) << dry;
+  EXPECT_NE(dry.find("  would move to trash " + fs::path(inner).parent_path().string() + "\n"), std::string::npos) << dry;
+  EXPECT_EQ(dry.find(hosts), std::string::npos) << dry;
+
+  system.prefix.WriteC("windows/system32/drivers/etc/hosts", "127.0.0.1 localhost\n10.0.0.9 update.example\n");
+  dry.clear();
+  RunScan({"--no-memory", "--no-registry", "--no-engine", "--clean", "--dry-run", system.prefix.DriveC("scan")}, dry);
+  EXPECT_NE(dry.find(hosts), std::string::npos) << dry;
+}
+
 }  // namespace
 }  // namespace korbu::cli
 #endif  // _WIN32

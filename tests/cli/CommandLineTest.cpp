@@ -38,10 +38,14 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_EQ(ParseCommandLine({"-j", "3"}).options.jobs, 3u);
   EXPECT_NE(ParseCommandLine({"--database="}).error, "");
   EXPECT_NE(ParseCommandLine({"--clean", "--delete"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--move=q", "--delete", "x"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--copy", "q", "--move", "q", "x"}).error, "");
+  EXPECT_EQ(ParseCommandLine({"--move", "q", "--dry-run", "--move=r", "x"}).options.targetFolder, "r");
   EXPECT_NE(ParseCommandLine({"--dry-run"}).error, "");
   // A value that ends the command line was more likely meant as the PATH.
   EXPECT_NE(ParseCommandLine({"--exclude-dir", "/home/me"}).error, "");
   EXPECT_NE(ParseCommandLine({"--tempdir", "/home/me/tmp"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--copy", "/home/me"}).error, "");
   // Values that are no folder to scan leave the current folder scanned, as clamscan does.
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"-rl", "scan.log"}, {"-d", "/var/lib/clamav"}, {"-j", "2"}, {"--max-filesize", "1M"}}) {
@@ -59,7 +63,7 @@ TEST(CommandLine, RejectsWhatItCannotDo) {
   EXPECT_NE(ParseCommandLine({"--undo", "last", "--windows", "/mnt/windows"}).error, "");
   auto r = ParseCommandLine({"--database", "db", "--delete", "--dry-run", "--", "--odd-folder"});
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(*r.options.database, "db");
+  EXPECT_EQ(r.options.databases, (std::vector<std::string>{"db"}));
   EXPECT_EQ(r.options.action, Action::Delete);
   EXPECT_TRUE(r.options.dryRun);
   EXPECT_EQ(r.options.paths, (std::vector<std::string>{"--odd-folder"}));
@@ -79,7 +83,7 @@ TEST(CommandLine, ClamscanSpellingsAndSizes) {
   auto r = ParseCommandLine({"-d", "db", "-l", "log", "--max-filesize=2M", "--exclude", "x;y", "--include-dir=^/a",
                              "--quiet", "--no-summary", "a;b", " lead", "<c"});
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(*r.options.database, "db");
+  EXPECT_EQ(r.options.databases, (std::vector<std::string>{"db"}));
   EXPECT_EQ(*r.options.logFile, "log");
   EXPECT_EQ(r.options.maxFileSize, 2u << 20);
   EXPECT_EQ(r.options.patterns.excludeFiles, (std::vector<std::string>{"x;y"}));
@@ -97,7 +101,7 @@ TEST(CommandLine, ClamscanSpellingsAndSizes) {
   ASSERT_EQ(cluster.error, "");
   EXPECT_TRUE(cluster.options.scan.subfolders);
   EXPECT_EQ(cluster.options.jobs, 4u);
-  EXPECT_EQ(*cluster.options.database, "db");
+  EXPECT_EQ(cluster.options.databases, (std::vector<std::string>{"db"}));
   EXPECT_EQ(*cluster.options.logFile, "-x");
   EXPECT_EQ(cluster.options.paths, (std::vector<std::string>{"dir"}));
   EXPECT_EQ(ParseCommandLine({"-rx"}).error, "unknown option: -rx");
