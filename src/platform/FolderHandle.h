@@ -88,14 +88,14 @@ class Folder {
 
   /// Sets the attributes of a file or folder from Windows bits, as
   /// SetFileAttributes does (never through a link).
-  bool SetAttributes(const std::string& name, std::uint32_t attributes) const;
+  Status SetAttributes(const std::string& name, std::uint32_t attributes) const;
 
   /// True when the regular file can be opened for reading and writing with nobody
   /// else using it (see CanOpenExclusively).
   bool CanOpenExclusively(const std::string& name) const;
 
   /// Removes a file or a link (never what it points to); refuses folders.
-  bool DeleteFile(const std::string& name) const;
+  Status DeleteFile(const std::string& name) const;
 
   /// Creates a new file with that content and flushes it; false when the name is
   /// taken (nothing is ever replaced) or the write fails (then nothing stays).

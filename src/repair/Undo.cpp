@@ -333,12 +333,12 @@ UndoStep UndoDelete(const DeleteChange& change, const Expected<platform::Folder>
 
 // The freedesktop.org Trash keeps an item at T/files/NAME and its record at
 // T/info/NAME.trashinfo.
-void ForgetTrashRecord(const std::string& trashedAt) {
+Status ForgetTrashRecord(const std::string& trashedAt) {
   const std::size_t files = trashedAt.rfind("/files/");
-  if (files == std::string::npos) return;
-  if (const auto info = platform::Folder::Hold(trashedAt.substr(0, files) + "/info")) {
-    info->DeleteFile(trashedAt.substr(files + 7) + ".trashinfo");
-  }
+  if (files == std::string::npos) return Ok();
+  const auto info = platform::Folder::Hold(trashedAt.substr(0, files) + "/info");
+  if (!info) return info.error();
+  return info->DeleteFile(trashedAt.substr(files + 7) + ".trashinfo");
 }
 
 UndoStep UndoTrash(const TrashChange& change, const std::string& trashedAt) {
@@ -364,7 +364,9 @@ UndoStep UndoTrash(const TrashChange& change, const std::string& trashedAt) {
   } else if (!inTrash) {
     step.note = "it is no longer in the Trash at " + trashedAt;
   } else if (trash->folder.MoveTo(trash->name, place->folder, place->name, taken)) {
-    ForgetTrashRecord(trashedAt);
+    if (const Status forgot = ForgetTrashRecord(trashedAt); !forgot) {
+      step.note = "its record stays in the Trash: " + forgot.error().reason;
+    }
     step.outcome = UndoOutcome::Restored;
   } else if (taken) {
     step = {step.object, {}, UndoOutcome::LeftAlone, kTaken};
@@ -383,10 +385,10 @@ UndoStep UndoAttributes(const AttributesChange& change) {
   if (info && (info->attributes & platform::kAttrReadOnly) != 0) return step;
   if (!info) {
     step = {step.object, step.aspect, UndoOutcome::Failed, "the file is not at its place"};
-  } else if (place->folder.SetAttributes(place->name, info->attributes | platform::kAttrReadOnly)) {
+  } else if (const Status set = place->folder.SetAttributes(place->name, info->attributes | platform::kAttrReadOnly)) {
     step.outcome = UndoOutcome::Restored;
   } else {
-    step = {step.object, step.aspect, UndoOutcome::Failed, "the read-only flag cannot be set"};
+    step = {step.object, step.aspect, UndoOutcome::Failed, "the read-only flag cannot be set: " + set.error().reason};
   }
   return step;
 }

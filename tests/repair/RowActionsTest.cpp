@@ -261,7 +261,7 @@ class StubbornProgramSink final : public ForwardingSink {
   StubbornProgramSink() : ForwardingSink(ApplyChanges()) {}
   Status EndProcesses(const std::string&) override { return Failure("process 7: Access is denied."); }
   Status DeleteFile(const platform::Folder&, const std::string&) override {
-    return Failure("the file could not be deleted: Text file busy");
+    return Failure("Text file busy");
   }
 };
 

@@ -224,12 +224,13 @@ Expected<NewFile> Folder::BeginFile(const std::string& name) const {
   return NewFile(*this, name, temp, DurableFile(fd.Release()));
 }
 
-bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
-  if (!IsPlainName(name)) return false;
+Status Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
+  if (!IsPlainName(name)) return NotPlain(name);
   // A descriptor of the entry itself (a link is refused), then its mode through it.
   UniqueFd fd(RetryOnEintr([&] { return ::openat(handle_->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
   struct stat st {};
-  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) return LastSystemError();
+  if (S_ISLNK(st.st_mode)) return Failure("it is a symbolic link, whose attributes are never set", ELOOP);
   mode_t mode = st.st_mode & 07777;
   if ((attributes & kAttrReadOnly) != 0) {
     mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
@@ -239,7 +240,8 @@ bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) co
   // fchmod refuses O_PATH descriptors; the descriptor's /proc entry names the
   // very same file without following anything.
   const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
-  return ::chmod(self.c_str(), mode) == 0;
+  if (::chmod(self.c_str(), mode) != 0) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::CanOpenExclusively(const std::string& name) const {
@@ -254,8 +256,10 @@ bool Folder::CanOpenExclusively(const std::string& name) const {
   return true;
 }
 
-bool Folder::DeleteFile(const std::string& name) const {
-  return IsPlainName(name) && ::unlinkat(handle_->fd, name.c_str(), 0) == 0;
+Status Folder::DeleteFile(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (::unlinkat(handle_->fd, name.c_str(), 0) != 0) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {

@@ -26,6 +26,8 @@ namespace {
 using win32::UniqueHandle;
 using win32::WidePath;
 
+Error NotPlain(const std::string& name) { return Failure("not a plain file name: " + name, ERROR_INVALID_NAME); }
+
 bool IsPlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:*?\"<>|") == std::string::npos &&
          name.find('\0') == std::string::npos;
@@ -101,22 +103,28 @@ std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
   return InputFile(reinterpret_cast<std::intptr_t>(h.Release()), size);
 }
 
-bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
-  if (!IsPlainName(name)) return false;
+Status Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
+  if (!IsPlainName(name)) return NotPlain(name);
   const std::string path = PathOf(name);
   const auto wide = WidePath(path);
-  if (!wide) return false;
+  if (!wide) return LastSystemError();
   const DWORD old = ::GetFileAttributesW(wide->c_str());
-  if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
-  return platform::SetFileAttributes(path, attributes);
+  if (old == INVALID_FILE_ATTRIBUTES) return LastSystemError();
+  if ((old & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return Failure("it is a link (reparse point), whose attributes are never set", ERROR_CANT_ACCESS_FILE);
+  }
+  if (!platform::SetFileAttributes(path, attributes)) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::CanOpenExclusively(const std::string& name) const {
   return IsPlainName(name) && platform::CanOpenExclusively(PathOf(name));
 }
 
-bool Folder::DeleteFile(const std::string& name) const {
-  return IsPlainName(name) && platform::DeleteFile(PathOf(name));
+Status Folder::DeleteFile(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (!platform::DeleteFile(PathOf(name))) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
