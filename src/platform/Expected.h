@@ -2,7 +2,7 @@
 // A result that carries its reason: either a value or an Error saying what failed.
 // C++20 has no std::expected; this is a small one in the spirit of LLVM's Expected.
 //
-//   Expected<Folder> folder = Folder::Open(path);
+//   Expected<Folder> folder = Folder::Hold(path);
 //   if (!folder) return folder.error();          // passes the reason up
 //   Status done = folder->DeleteFile(name);
 //   if (!done) note = done.error().reason;        // "Permission denied"

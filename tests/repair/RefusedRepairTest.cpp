@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +18,7 @@
 #include "platform/FolderHandle.h"
 #include "platform/Registry.h"
 #include "repair/RowActions.h"
+#include "support/NobodysFiles.h"
 #include "scan/RegistryLocations.h"
 
 namespace korbu {
@@ -26,23 +26,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadFileBytes;
 
-constexpr uid_t kNobody = 65534;
 constexpr const char* kTaskMgr = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr";
 
 bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
 
-void GiveToNobody(const std::string& root) {
-  ASSERT_EQ(::lchown(root.c_str(), kNobody, kNobody), 0) << root;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0) << entry.path();
-  }
-}
-
 // Root's, as the system's own files are: nobody may change them.
-void KeepForRoot(const std::string& path, fs::perms perms) {
-  ASSERT_EQ(::lchown(path.c_str(), 0, 0), 0) << path;
-  fs::permissions(path, perms);
-}
+void KeepForRoot(const std::string& path, unsigned mode) { ASSERT_TRUE(test::KeepForRoot(path, mode)) << path; }
 
 // A check run as "nobody" that says what it saw when it fails.
 bool Holds(bool condition, const std::string& what) {
@@ -54,7 +43,9 @@ class RefusedRepairTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "files the cleaning user may not change need root to arrange";
-    for (const std::string& root : {damage.Prefix().Folder(), damage.Home(), damage.Outside()}) GiveToNobody(root);
+    for (const std::string& root : {damage.Prefix().Folder(), damage.Home(), damage.Outside()}) {
+      ASSERT_TRUE(test::GiveToNobody(root)) << root;
+    }
   }
 
   std::string Windows(std::string_view relative) const { return prefix.WindowsFolder() + "/" + std::string(relative); }
@@ -93,8 +84,8 @@ class RefusedRepairTest : public ::testing::Test {
 
 TEST_F(RefusedRepairTest, AnUnwritableSystemIniKeepsTheRowPending) {
   // Root's file in a folder anyone may add to, but only owners remove from.
-  KeepForRoot(Windows("system.ini"), fs::perms(0644));
-  KeepForRoot(prefix.WindowsFolder(), fs::perms(01777));
+  KeepForRoot(Windows("system.ini"), 0644);
+  KeepForRoot(prefix.WindowsFolder(), 01777);
   const std::string before = ReadFileBytes(Windows("system.ini"));
   ExpectPendingWith("the repair could not set system.ini [boot] shell: ", [&] {
     return Holds(ReadFileBytes(Windows("system.ini")) == before, "system.ini is as it was") &&
@@ -104,8 +95,8 @@ TEST_F(RefusedRepairTest, AnUnwritableSystemIniKeepsTheRowPending) {
 
 TEST_F(RefusedRepairTest, AnUnwritableHostsFolderKeepsTheRowPending) {
   const std::string etc = prefix.SystemFolder() + "/drivers/etc";
-  KeepForRoot(damage.Hosts(), fs::perms(0644));
-  KeepForRoot(etc, fs::perms(0755));
+  KeepForRoot(damage.Hosts(), 0644);
+  KeepForRoot(etc, 0755);
   ExpectPendingWith("the repair could not reset " + etc + "/hosts: ", [&] {
     return Holds(!HostsRepaired() && !Exists(damage.Hosts() + ".bak"), "hosts left, no backup") &&
            Holds(IniRepaired(), "system.ini repaired") && Holds(TasksDeleted(), "tasks deleted");
@@ -113,7 +104,7 @@ TEST_F(RefusedRepairTest, AnUnwritableHostsFolderKeepsTheRowPending) {
 }
 
 TEST_F(RefusedRepairTest, AnUnwritableTasksFolderKeepsTheRowPending) {
-  KeepForRoot(Tasks(), fs::perms(0755));
+  KeepForRoot(Tasks(), 0755);
   ExpectPendingWith("the repair could not delete " + Tasks() + "/", [&] {
     return Holds(Exists(Tasks() + "/A-and-C.job") && Exists(Tasks() + "/A-and-B.job"), "the tasks stay") &&
            Holds(IniRepaired(), "system.ini repaired") && Holds(HostsRepaired(), "hosts repaired");

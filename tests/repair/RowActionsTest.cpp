@@ -297,6 +297,55 @@ TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   EXPECT_TRUE(run->QueryValue("Tok"));
 }
 
+// The system refuses to delete one registry value, named by key and name apart.
+class ValueRefusingSink final : public ForwardingSink {
+ public:
+  explicit ValueRefusingSink(RegistryValueLocation refused) : ForwardingSink(ApplyChanges()), refused_(std::move(refused)) {}
+  Status DeleteRegValue(const RegistryValueLocation& value) override {
+    if (value.root == refused_.root && value.keyPath == refused_.keyPath && value.valueName == refused_.valueName) {
+      return Failure("Access is denied.");
+    }
+    return inner_.DeleteRegValue(value);
+  }
+
+ private:
+  RegistryValueLocation refused_;
+};
+
+// Value "a\b" of K and value "b" of K\a read alike as text, yet are two values:
+// only the row whose deletion was refused stays pending.
+TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
+  ASSERT_TRUE(run);
+  ASSERT_TRUE(run->SetValue("a\\b", platform::kRegSz, std::string("x\0", 2)));
+  auto sub = platform::RegistryKey::Create(HKEY_CURRENT_USER, key + "\\a");
+  ASSERT_TRUE(sub);
+  ASSERT_TRUE(sub->SetValue("b", platform::kRegSz, std::string("y\0", 2)));
+  for (const bool refuseFirst : {true, false}) {
+    SCOPED_TRACE(refuseFirst);
+    const RegistryValueLocation first{HKEY_CURRENT_USER, key, "a\\b"};
+    const RegistryValueLocation second{HKEY_CURRENT_USER, key + "\\a", "b"};
+    DetectionList rows;
+    rows.AddRegistryDetection(first, "Brontok-4", "Registry was infected");
+    rows.AddRegistryDetection(second, "Brontok-4", "Registry was infected");
+    CheckAll(rows);
+    results.clear();
+    ValueRefusingSink sink(refuseFirst ? first : second);
+    DeleteRows(rows, sink, nullptr, Reporter());
+    ASSERT_EQ(results.size(), 2u);
+    const std::size_t refused = refuseFirst ? 0 : 1;
+    EXPECT_FALSE(results[refused].handled);
+    EXPECT_EQ(results[refused].reason, "the registry value could not be deleted: Access is denied.");
+    EXPECT_TRUE(results[1 - refused].handled) << results[1 - refused].reason;
+    EXPECT_EQ(rows.Row(1 - refused).information, "This object was deleted!");
+    // Put back what this round deleted, for the next.
+    if (refuseFirst) {
+      ASSERT_TRUE(sub->SetValue("b", platform::kRegSz, std::string("y\0", 2)));
+    }
+  }
+}
+
 TEST_F(RowLoopTest, AListClearedWhileMessagesRunEndsTheLoop) {
   DetectionList rows;
   rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");

@@ -173,8 +173,6 @@ std::intptr_t Folder::NativeHandle() const { return reinterpret_cast<std::intptr
 
 namespace {
 
-Error NotPlain(const std::string& name) { return Failure("not a plain file name: " + name, ERROR_INVALID_NAME); }
-
 // CreateFileW on the program's path; a path the system cannot name fails as the
 // call would, with the thread's last error saying why.
 HANDLE CreateAt(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
