@@ -281,6 +281,21 @@ TEST_F(RowLoopTest, AProgramThatCannotBeEndedGivesTheRowItsReason) {
   EXPECT_EQ(reasonOf(damage.wormFile, "Brontok-1", true), expected);
 }
 
+// The value goes, but the worm it starts may still run and write it back: the
+// row says so rather than "cleaned".
+TEST_F(RowLoopTest, ARunValueWhoseProgramCannotBeEndedStaysPending) {
+  StubbornProgramSink sink;
+  DetectionList rows;
+  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  CheckAll(rows);
+  CleanRows(rows, sink, nullptr, Reporter());
+  EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_FALSE(results[0].handled);
+  EXPECT_EQ(results[0].reason, "the program its value starts could not be ended: process 7: Access is denied.");
+  EXPECT_TRUE(rows.Row(0).checked);
+}
+
 TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
