@@ -18,10 +18,18 @@
 
 namespace korbu {
 
-/// What failed, for people, and the system's own code where there is one.
+/// The failures callers tell apart beside the system's code.
+enum class ErrorKind {
+  Other,
+  NameTaken,  // something else already bears the name a new entry was to get
+};
+
+/// What failed, for people, the system's own code where there is one, and the
+/// kind of failure where a caller acts on it.
 struct Error {
   std::string reason;  // "Permission denied", "the folder is a link", ...
   int code = 0;        // errno on POSIX, GetLastError() on Windows; 0 when none applies
+  ErrorKind kind = ErrorKind::Other;
 
   /// The same error with what it concerns in front: "cannot open x: Permission denied".
   Error Context(std::string_view what) const {

@@ -322,7 +322,7 @@ UndoStep UndoDelete(const DeleteChange& change, const Expected<platform::Folder>
     return step;
   }
   if (const Status placed = file->Commit(); !placed) {
-    if (placed.error().code == platform::kNameTaken) return {step.object, {}, UndoOutcome::LeftAlone, kTaken};
+    if (placed.error().kind == ErrorKind::NameTaken) return {step.object, {}, UndoOutcome::LeftAlone, kTaken};
     step.note = "it cannot be written back: " + placed.error().reason;
     return step;
   }
@@ -356,22 +356,21 @@ UndoStep UndoTrash(const TrashChange& change, const std::string& trashedAt) {
     }
     return step;
   }
-  bool taken = false;
   if (trashedAt.empty()) {
     step.note = "moved to the Trash, but where is not recorded: restore it from the Trash by hand";
   } else if (!trash) {
     step.note = "the Trash cannot be reached safely: " + trash.error().reason;
   } else if (!inTrash) {
     step.note = "it is no longer in the Trash at " + trashedAt;
-  } else if (trash->folder.MoveTo(trash->name, place->folder, place->name, taken)) {
+  } else if (const Status moved = trash->folder.MoveTo(trash->name, place->folder, place->name)) {
     if (const Status forgot = ForgetTrashRecord(trashedAt); !forgot) {
       step.note = "its record stays in the Trash: " + forgot.error().reason;
     }
     step.outcome = UndoOutcome::Restored;
-  } else if (taken) {
+  } else if (moved.error().kind == ErrorKind::NameTaken) {
     step = {step.object, {}, UndoOutcome::LeftAlone, kTaken};
   } else {
-    step.note = "it cannot be moved back from " + trashedAt;
+    step.note = "it cannot be moved back from " + trashedAt + ": " + moved.error().reason;
   }
   return step;
 }

@@ -288,24 +288,20 @@ bool Folder::ReplaceContent(const std::string& name, const std::string& content)
   return RewriteFile(name, content).has_value();
 }
 
-bool Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const {
-  taken = false;
-  if (!IsPlainName(name) || !IsPlainName(newName)) return false;
+Status Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (!IsPlainName(newName)) return NotPlain(newName);
   const int from = handle_->fd;
   const int to = target.handle_->fd;
-  if (::renameat2(from, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno == EEXIST) {
-    taken = true;
-    return false;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
+  const auto taken = [&] { return Error{target.PathOf(newName) + " is taken", EEXIST, ErrorKind::NameTaken}; };
+  if (::renameat2(from, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) == 0) return Ok();
+  if (errno == EEXIST) return taken();
+  if (errno != EINVAL && errno != ENOSYS) return LastSystemError();
   // A file system that cannot refuse a replacement itself: look first.
   struct stat st {};
-  if (::fstatat(to, newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    taken = true;
-    return false;
-  }
-  return ::renameat(from, name.c_str(), to, newName.c_str()) == 0;
+  if (::fstatat(to, newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return taken();
+  if (::renameat(from, name.c_str(), to, newName.c_str()) != 0) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::SameVolume(const Folder& other) const {
@@ -360,7 +356,7 @@ Status NewFile::Finish(bool replace) {
     if (moved == 0) ::unlinkat(folder, from, 0);
   }
   if (moved != 0) {
-    if (errno == EEXIST) return Failure("something else is already at " + folder_.PathOf(name_), kNameTaken);
+    if (errno == EEXIST) return Error{"something else is already at " + folder_.PathOf(name_), EEXIST, ErrorKind::NameTaken};
     return LastSystemError().Context(folder_.PathOf(name_));
   }
   committed_ = true;

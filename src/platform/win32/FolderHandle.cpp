@@ -145,16 +145,18 @@ bool Folder::ReplaceContent(const std::string& name, const std::string& content)
   return IsPlainName(name) && ReplaceFileAtomically(PathOf(name), content);
 }
 
-bool Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const {
-  taken = false;
-  if (!IsPlainName(name) || !IsPlainName(newName)) return false;
+Status Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (!IsPlainName(newName)) return NotPlain(newName);
   const auto from = WidePath(PathOf(name));
   const auto to = WidePath(target.PathOf(newName));
-  if (!from || !to) return false;
-  if (::MoveFileExW(from->c_str(), to->c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  if (!from || !to) return LastSystemError();
+  if (::MoveFileExW(from->c_str(), to->c_str(), MOVEFILE_WRITE_THROUGH)) return Ok();
   const DWORD error = ::GetLastError();
-  taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-  return false;
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+    return Error{target.PathOf(newName) + " is taken", static_cast<int>(error), ErrorKind::NameTaken};
+  }
+  return SystemError(static_cast<int>(error));
 }
 
 bool Folder::SameVolume(const Folder& other) const {
@@ -327,7 +329,7 @@ Status NewFile::Finish(bool replace) {
   if (!from || !to || !::MoveFileExW(from->c_str(), to->c_str(), flags)) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-      return Failure("something else is already at " + folder_.PathOf(name_), kNameTaken);
+      return Error{"something else is already at " + folder_.PathOf(name_), ERROR_FILE_EXISTS, ErrorKind::NameTaken};
     }
     return SystemError(static_cast<int>(error)).Context(folder_.PathOf(name_));
   }
