@@ -297,8 +297,7 @@ Expected<CacheIndex::SmallEngineFolders> CacheIndex::SmallEngine(const std::stri
   if (filled) filled = WriteOwnFile(Join(building, "plan.json"), record.dump() + "\n");
   // Moved into place whole, never over a plan another scan put there.
   const auto held = platform::Folder::Hold(small);
-  bool taken = false;
-  if (!filled || !held || !held->MoveTo(platform::ExtractFileName(building), *held, name, taken)) RemoveTree(building);
+  if (!filled || !held || !held->MoveTo(platform::ExtractFileName(building), *held, name)) RemoveTree(building);
   if (!filled) return filled.error();
   // Another scan may have put the same plan there first; either will do.
   if (std::optional<SmallEngineFolders> known = readBack()) return *known;

@@ -2,7 +2,7 @@
 // A result that carries its reason: either a value or an Error saying what failed.
 // C++20 has no std::expected; this is a small one in the spirit of LLVM's Expected.
 //
-//   Expected<Folder> folder = Folder::Open(path);
+//   Expected<Folder> folder = Folder::Hold(path);
 //   if (!folder) return folder.error();          // passes the reason up
 //   Status done = folder->DeleteFile(name);
 //   if (!done) note = done.error().reason;        // "Permission denied"
@@ -18,10 +18,18 @@
 
 namespace korbu {
 
-/// What failed, for people, and the system's own code where there is one.
+/// The failures callers tell apart beside the system's code.
+enum class ErrorKind {
+  Other,
+  NameTaken,  // something else already bears the name a new entry was to get
+};
+
+/// What failed, for people, the system's own code where there is one, and the
+/// kind of failure where a caller acts on it.
 struct Error {
   std::string reason;  // "Permission denied", "the folder is a link", ...
   int code = 0;        // errno on POSIX, GetLastError() on Windows; 0 when none applies
+  ErrorKind kind = ErrorKind::Other;
 
   /// The same error with what it concerns in front: "cannot open x: Permission denied".
   Error Context(std::string_view what) const {

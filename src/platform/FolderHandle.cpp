@@ -44,7 +44,8 @@ Status Folder::RemoveIfSame(const std::string& name, const FileStatus& expected)
   const auto now = StatusOf(name);
   if (!now) return now.error();
   if (!now->SameFile(expected)) return Failure(PathOf(name) + " was replaced meanwhile");
-  if (!DeleteFile(name)) return LastSystemError().Context(PathOf(name));
+  const Status deleted = DeleteFile(name);
+  if (!deleted) return deleted.error().Context(PathOf(name));
   return Ok();
 }
 

@@ -88,14 +88,14 @@ class Folder {
 
   /// Sets the attributes of a file or folder from Windows bits, as
   /// SetFileAttributes does (never through a link).
-  bool SetAttributes(const std::string& name, std::uint32_t attributes) const;
+  Status SetAttributes(const std::string& name, std::uint32_t attributes) const;
 
   /// True when the regular file can be opened for reading and writing with nobody
   /// else using it (see CanOpenExclusively).
   bool CanOpenExclusively(const std::string& name) const;
 
   /// Removes a file or a link (never what it points to); refuses folders.
-  bool DeleteFile(const std::string& name) const;
+  Status DeleteFile(const std::string& name) const;
 
   /// Creates a new file with that content and flushes it; false when the name is
   /// taken (nothing is ever replaced) or the write fails (then nothing stays).
@@ -107,8 +107,8 @@ class Folder {
   bool ReplaceContent(const std::string& name, const std::string& content) const;
 
   /// Moves an entry (a link as a link) into another folder under a new name,
-  /// never replacing what is there. taken tells whether the new name was in use.
-  bool MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const;
+  /// never replacing what is there: a new name in use is an ErrorKind::NameTaken.
+  Status MoveTo(const std::string& name, const Folder& target, const std::string& newName) const;
 
   /// True when both folders lie on one file system (volume).
   bool SameVolume(const Folder& other) const;
@@ -187,7 +187,7 @@ class NewFile {
   Status SetMode(unsigned mode);
 
   /// Forces the content to the disk and gives the file its name in the folder,
-  /// never replacing anything there (then the error's code is kNameTaken).
+  /// never replacing anything there (then the error is an ErrorKind::NameTaken).
   Status Commit();
   /// Forces the content to the disk and puts the file in place of whatever
   /// regular file bears its name, atomically.
@@ -207,8 +207,6 @@ class NewFile {
   bool committed_ = false;
 };
 
-/// The error code of Commit when the name is taken.
-inline constexpr int kNameTaken = -17;
 
 /// The rest of an open file from where it stands; an error when it cannot be
 /// read or holds more than maxBytes (then nothing beyond that is read).

@@ -227,13 +227,13 @@ void JournalWriter::Discard() {
   if (quarantine_) {
     // What cannot be listed or deleted stays, in the user's own private folder.
     (void)quarantine_->List("*", [&](const platform::EntryInfo& entry) {
-      if (entry.kind == platform::EntryKind::Regular) quarantine_->DeleteFile(entry.name);
+      if (entry.kind == platform::EntryKind::Regular) (void)quarantine_->DeleteFile(entry.name);
       return true;
     });
     (void)folder_->RemoveEmptyFolder(std::string(kQuarantineFolderName));
   }
   journal_.reset();
-  folder_->DeleteFile(std::string(kJournalFileName));
+  (void)folder_->DeleteFile(std::string(kJournalFileName));
   (void)store_->Folder().RemoveEmptyFolder(header_.id);
   quarantine_.reset();
   folder_.reset();

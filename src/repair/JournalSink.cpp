@@ -177,7 +177,7 @@ Expected<JournalSink::Copied> JournalSink::CopyInto(const platform::Folder& fold
     if (done) done = CopyCheckedContent(held->file, held->status.size, *sha256, copy->Content());
     if (done) done = copy->Commit();
     if (!done) NotMade();
-    if (!done && done.error().code == platform::kNameTaken) continue;  // taken meanwhile
+    if (!done && done.error().kind == ErrorKind::NameTaken) continue;  // taken meanwhile
     if (!done) return done.error().Context("could not be copied");
     ++made_;
     return Copied{target.PathOf(candidate), held->status};

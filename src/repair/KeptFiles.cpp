@@ -57,9 +57,12 @@ Expected<KeptFilesChange> KeepReplacedFiles(const platform::WholeFileReplacement
                          replacement.writtenSha256};
   std::vector<std::string> names{replacement.name};
   names.insert(names.end(), replacement.beside.begin(), replacement.beside.end());
-  // Nothing half kept stays behind.
+  // Nothing half kept stays behind; a copy that cannot be removed is named.
   auto fail = [&](Error error) {
-    for (const KeptFile& file : change.files) quarantine.DeleteFile(file.item);
+    for (const KeptFile& file : change.files) {
+      if (Status gone = quarantine.DeleteFile(file.item); !gone)
+        error.reason += "; " + quarantine.PathOf(file.item) + " stays: " + gone.error().reason;
+    }
     return error;
   };
   for (const std::string& name : names) {
@@ -126,7 +129,11 @@ UndoStep UndoKeptFiles(const KeptFilesChange& change, const Expected<platform::F
     }
   }
   step.outcome = UndoOutcome::Restored;
-  for (const KeptFile& file : change.files) quarantine->DeleteFile(file.item);
+  // The copies are only space once the files are back: one left over is said, not a failure.
+  for (const KeptFile& file : change.files) {
+    if (Status gone = quarantine->DeleteFile(file.item); !gone)
+      step.note = "its kept copy " + quarantine->PathOf(file.item) + " stays: " + gone.error().reason;
+  }
   return step;
 }
 

@@ -16,12 +16,6 @@
 namespace korbu {
 namespace {
 
-// A failed call's reason in the system's words, read right after the call.
-Status Done(bool ok, const std::string& what) {
-  if (ok) return Ok();
-  return platform::LastSystemError().Context(what);
-}
-
 Status ReplaceKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                             const std::string& backupName) {
   auto old = ReadRegularFile(folder, name, kMaxReplacedFileBytes);
@@ -43,10 +37,10 @@ class ApplySink final : public ChangeSink {
   bool Applies() const override { return true; }
   Status EndProcesses(const std::string& imagePath) override { return EndProcessesOfFile(imagePath); }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override {
-    return Done(folder.SetAttributes(name, platform::kAttrNormal), "its attributes could not be cleared");
+    return folder.SetAttributes(name, platform::kAttrNormal);
   }
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override {
-    return Done(folder.DeleteFile(name), "the file could not be deleted");
+    return folder.DeleteFile(name);
   }
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override {
     Expected<std::string> at = Failure("out of memory");  // the item stays where it was
@@ -54,7 +48,6 @@ class ApplySink final : public ChangeSink {
       at = platform::MoveToTrash(folder, name);
     } catch (const std::bad_alloc&) {
     }
-    if (!at) return at.error().Context(folder.PathOf(name) + " could not be moved to the Trash");
     return at;
   }
   Status WriteIniValue(const platform::Folder& folder, const std::string& name, std::string_view section,

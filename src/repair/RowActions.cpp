@@ -62,14 +62,15 @@ std::string StillPresentReason(const DetectionRow& row) {
   return "the file could not be deleted";
 }
 
-// Why a row's object is still there: what its deletion said, where it said
-// (a file's deletion says it whole, a registry value's only the system's words),
+// Why a row's object is still there: what its deletion said, where it said,
 // and why a program running its file was not ended. Empty when it is gone.
 std::string StillPresentReason(const DetectionRow& row, const std::string& fileFailure,
                                const std::string& processFailure) {
   std::string reason = StillPresentReason(row);
   if (reason.empty()) return reason;
-  if (!fileFailure.empty()) reason = IsRegistryPath(row.fileName) ? reason + ": " + fileFailure : fileFailure;
+  if (!fileFailure.empty()) {
+    reason = IsRegistryPath(row.fileName) ? reason + ": " + fileFailure : "the file could not be deleted: " + fileFailure;
+  }
   if (!processFailure.empty()) reason += " (" + processFailure + ")";
   return reason;
 }
@@ -80,17 +81,17 @@ struct ChangedValue {
   platform::RootKey root = 0;
   std::string keyPath;
   std::string valueName;
-  std::string failure;  // why the change was refused at once
 };
 
 std::string TextOf(const ChangedValue& value) {
   return RegistryLocationText({value.root, value.keyPath, value.valueName});
 }
 
+// Key and name compared apart: value "a\b" of K is not value "b" of K\a.
 bool SameValue(const ChangedValue& value, const platform::RegistryWriteFailure& failure) {
   return value.prefix == failure.system && value.root == failure.root && !failure.key &&
-         platform::EqualsIgnoringCase(value.keyPath + "\\" + value.valueName,
-                                      failure.keyPath + "\\" + failure.valueName);
+         platform::EqualsIgnoringCase(value.keyPath, failure.keyPath) &&
+         platform::EqualsIgnoringCase(value.valueName, failure.valueName);
 }
 
 // Passes every change on and notes the registry values of one row's repair, so
@@ -121,25 +122,22 @@ class RowRecorder final : public ForwardingSink {
   Status DeleteRegValue(const RegistryValueLocation& value) override {
     Status done = inner_.DeleteRegValue(value);
     if (done) {
-      changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName, {}});
+      changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName});
     } else if (RegistryLocationText(value) == rowName_) {
       fileFailure = done.error().reason;
     }
     return done;
   }
 
-  std::vector<ChangedValue> changed;  // values set or deleted
-  std::vector<ChangedValue> refused;  // values whose write failed at once
+  std::vector<ChangedValue> changed;  // values set or deleted (a refused write is the repair's failure)
   std::string fileFailure;            // why the row's own file (or value) was not deleted
   std::string processFailure;         // why a program running it may still run
 
  private:
   Status Note(platform::RootKey root, std::string_view valuePath, Status done) {
     const auto path = SplitValuePath(valuePath);
-    if (!path) return done;
-    ChangedValue value{platform::ChosenWinePrefix(), root, std::string(path->keyPath), std::string(path->valueName),
-                       done.Reason()};
-    (done ? changed : refused).push_back(std::move(value));
+    if (!path || !done) return done;
+    changed.push_back({platform::ChosenWinePrefix(), root, std::string(path->keyPath), std::string(path->valueName)});
     return done;
   }
   std::string rowName_;  // as the row names its object
@@ -151,20 +149,40 @@ struct RowWork {
   std::size_t index = 0;
   std::string handledText;
   std::string reason;  // set when the row is already known to stay pending
+  Status repaired;     // the system repair's first failure
   std::vector<ChangedValue> changed;
-  std::vector<ChangedValue> refused;
   std::string fileFailure;     // why its file was not deleted, where the change said
   std::string processFailure;  // why a program running its file may still run
+  std::string programFailure;  // why the program a registry row's value starts may still run
 };
 
-// Why the registry changes of a row's repair did not take effect; empty when
-// they all did. Without a Windows system there is nothing for them to repair.
+// The work of a row already known to stay pending.
+RowWork Left(std::size_t index, std::string reason) {
+  RowWork work;
+  work.index = index;
+  work.reason = std::move(reason);
+  return work;
+}
+
+// What a row's repair through the recorder left to judge.
+RowWork Recorded(std::size_t index, std::string_view handledText, RowRecorder& recorder, Status repaired = Ok()) {
+  RowWork work;
+  work.index = index;
+  work.handledText = std::string(handledText);
+  work.repaired = std::move(repaired);
+  work.changed = std::move(recorder.changed);
+  work.fileFailure = std::move(recorder.fileFailure);
+  work.processFailure = std::move(recorder.processFailure);
+  return work;
+}
+
+// Why a row's repair did not take effect: its first step that failed, or a
+// registry change that did not hold; empty when it all did. Without a Windows
+// system there is nothing for it to repair.
 std::string RepairReason(const RowWork& work, const std::vector<platform::RegistryWriteFailure>& failedLater) {
   if (GetWindowsDir().empty()) return std::string();
+  if (!work.repaired) return "the repair " + work.repaired.error().reason;
   std::vector<std::string> failed;
-  for (const ChangedValue& value : work.refused) {
-    failed.push_back(value.failure.empty() ? TextOf(value) : TextOf(value) + ": " + value.failure);
-  }
   for (const ChangedValue& value : work.changed) {
     for (const platform::RegistryWriteFailure& later : failedLater)
       if (SameValue(value, later)) failed.push_back(TextOf(value) + ": " + later.reason);
@@ -191,6 +209,7 @@ void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
     } else {
       result.reason = StillPresentReason(row, work.fileFailure, work.processFailure);
       if (result.reason.empty()) result.reason = RepairReason(work, failedLater);
+      if (result.reason.empty()) result.reason = work.programFailure;
       if (result.reason.empty()) {
         rows.SetInformation(index, work.handledText);
         rows.SetChecked(index, false);
@@ -203,22 +222,29 @@ void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
 
 // The worm's programs are ended before anything is repaired, so none of them
 // writes its values back afterwards: each checked worm row's file, and the
-// program a worm row's registry value starts.
-void EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
-  if (!sink.Applies()) return;  // a dry run lists them with each row's repair
-  for (const DetectionRow& row : rows.Rows()) {
+// program a worm row's registry value starts. Gives, by row, why the program a
+// registry row's value starts, or a file row's file, may still run (a file
+// row's own repair ends its programs again and keeps why it could not).
+std::vector<std::string> EndWormPrograms(const DetectionList& rows, ChangeSink& sink) {
+  std::vector<std::string> stillRunning(rows.Count());
+  if (!sink.Applies()) return stillRunning;  // a dry run lists them with each row's repair
+  for (std::size_t i = 0; i < rows.Count(); ++i) {
+    const DetectionRow& row = rows.Row(i);
     if (!row.checked || !IsPending(row) || !IsBrontokVerdict(row.virusName)) continue;
     if (!IsRegistryPath(row.fileName)) {
-      // Each row's own repair ends them again and keeps why it could not.
-      if (platform::FileExists(row.fileName)) (void)sink.EndProcesses(row.fileName);
+      if (platform::FileExists(row.fileName)) stillRunning[i] = sink.EndProcesses(row.fileName).Reason();
       continue;
     }
     platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
     const auto value = RowValue(row);
     const auto data = value ? CurrentRegistryValue(*value) : std::nullopt;
     const std::string program = data ? ProgramOfRunValue(*data) : std::string();
-    if (!program.empty()) (void)sink.EndProcesses(program);
+    if (program.empty()) continue;
+    if (const Status ended = sink.EndProcesses(program); !ended) {
+      stillRunning[i] = "the program its value starts could not be ended: " + ended.error().reason;
+    }
   }
+  return stillRunning;
 }
 
 // Reads ahead, in one reach per Wine prefix, every key the repairs of the
@@ -260,7 +286,7 @@ void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
 // system (not the current one in its place) is repaired.
 RowWork FileOnlyWork(const DetectionRow& row, std::size_t index, ChangeSink& sink) {
   RowRecorder recorder(sink, row.fileName);
-  const bool deleted = DeleteInfectedFile(row.fileName, recorder);
+  const bool deleted = DeleteInfectedFile(row.fileName, recorder).has_value();
   std::string reason = "its Windows system is unknown (" + row.unknownSystem + "): ";
   if (!sink.Applies()) {
     reason += "only its file would be deleted";
@@ -270,7 +296,7 @@ RowWork FileOnlyWork(const DetectionRow& row, std::size_t index, ChangeSink& sin
     std::string still = StillPresentReason(row, recorder.fileFailure, recorder.processFailure);
     reason += still.empty() ? "the file no longer exists" : still;
   }
-  return RowWork{index, {}, std::move(reason), {}, {}, {}, {}};
+  return Left(index, std::move(reason));
 }
 
 void Run(const PendingMessages& processEvents) {
@@ -287,7 +313,7 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
                PerRow perRow) {
   platform::RegistryBatch batch;
   if (sink.Applies()) ReadAhead(rows, batch);
-  EndWormPrograms(rows, sink);
+  const std::vector<std::string> stillRunning = EndWormPrograms(rows, sink);
   std::vector<RowWork> deferred;
   const std::size_t count = rows.Count();
   for (std::size_t i = 0; i < count && i < rows.Count(); ++i) {
@@ -299,6 +325,7 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
     }
     platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
     RowWork work = perRow(row, i);
+    if (IsRegistryPath(row.fileName) && i < stillRunning.size()) work.programFailure = stillRunning[i];
     if (work.reason.empty()) Run(processEvents);
     if (work.reason.empty() && batch.HasPending()) {
       deferred.push_back(std::move(work));
@@ -372,16 +399,15 @@ ActionButtons ListClicked(DetectionList& rows, bool& boxChecked) {
 void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                const RowReporter& report) {
   ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
-    if (!IsBrontokVerdict(row.virusName))
-      return RowWork{i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}, {}, {}};
+    if (!IsBrontokVerdict(row.virusName)) return Left(i, "not of the Brontok family: Clean leaves it, Delete removes it");
     RowRecorder recorder(sink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
+      // Whether the value went is judged by looking afterwards.
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
-    } else {
-      CleanSystem(row.fileName, recorder);
+      return Recorded(i, kInfoCleaned, recorder);
     }
-    return RowWork{i, std::string(kInfoCleaned), {}, std::move(recorder.changed), std::move(recorder.refused),
-                   std::move(recorder.fileFailure), std::move(recorder.processFailure)};
+    Status repaired = CleanSystem(row.fileName, recorder).repaired;
+    return Recorded(i, kInfoCleaned, recorder, std::move(repaired));
   });
 }
 
@@ -389,18 +415,18 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
                 const RowReporter& report) {
   ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
     RowRecorder recorder(sink, row.fileName);
+    Status repaired;
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else if (IsBrontokVerdict(row.virusName)) {
-      CleanSystem(row.fileName, recorder);
+      repaired = CleanSystem(row.fileName, recorder).repaired;
     } else if (!DeleteInfectedFile(row.fileName, recorder)) {
       // Only what this call deleted counts, so a file already gone stays listed.
       std::string reason = StillPresentReason(row, recorder.fileFailure, recorder.processFailure);
       if (reason.empty()) reason = "the file no longer exists";
-      return RowWork{i, {}, std::move(reason), {}, {}, {}, {}};
+      return Left(i, std::move(reason));
     }
-    return RowWork{i, std::string(kInfoDeleted), {}, std::move(recorder.changed), std::move(recorder.refused),
-                   std::move(recorder.fileFailure), std::move(recorder.processFailure)};
+    return Recorded(i, kInfoDeleted, recorder, std::move(repaired));
   });
 }
 

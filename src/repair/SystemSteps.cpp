@@ -12,6 +12,7 @@
 #include "platform/Wildcard.h"
 #include "platform/WindowsSystem.h"
 #include "platform/WindowsSystemChoice.h"
+#include "repair/FirstFailure.h"
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
 #include "services/FileUtils.h"
@@ -33,22 +34,32 @@ std::optional<platform::Folder> HeldFolder(const std::string& windowsPath) {
 
 std::optional<platform::Folder> SpecialFolder(int csidl) { return platform::OpenSpecialFolder(csidl); }
 
-// The entries of a held folder that match a mask, listed before anything is changed.
-std::vector<EntryInfo> Entries(const platform::Folder& folder, const std::string& mask) {
+// The entries of a held folder that match a mask, listed before anything is
+// changed; a folder that cannot be listed to its end is an error, since what it
+// hides stays.
+Expected<std::vector<EntryInfo>> Entries(const platform::Folder& folder, const std::string& mask) {
   std::vector<EntryInfo> entries;
-  // A folder that cannot be listed has nothing to change.
-  (void)folder.List(mask, [&](const EntryInfo& entry) {
+  const Status listed = folder.List(mask, [&](const EntryInfo& entry) {
     entries.push_back(entry);
     return true;
   });
+  if (!listed) return listed.error().Context("could not list " + folder.Path());
   return entries;
 }
 
 // Windows refuses to delete a read-only file; the steps that do not clear the
 // flag first keep such files, as they would there.
-void DeleteUnlessReadOnly(const platform::Folder& folder, const EntryInfo& entry, ChangeSink& sink) {
-  if ((entry.attributes & platform::kAttrReadOnly) != 0) return;
-  (void)sink.DeleteFile(folder, entry.name);
+Status DeleteUnlessReadOnly(const platform::Folder& folder, const EntryInfo& entry, ChangeSink& sink) {
+  if ((entry.attributes & platform::kAttrReadOnly) != 0) return Ok();
+  const Status deleted = sink.DeleteFile(folder, entry.name);
+  if (!deleted) return deleted.error().Context("could not delete " + folder.PathOf(entry.name));
+  return deleted;
+}
+
+Status MoveToTrash(const platform::Folder& folder, const std::string& name, ChangeSink& sink) {
+  const auto moved = sink.MoveToTrash(folder, name);
+  if (!moved) return moved.error().Context("could not move " + folder.PathOf(name) + " to the Trash");
+  return Ok();
 }
 
 struct Setting {
@@ -141,23 +152,24 @@ std::vector<std::pair<platform::RootKey, std::string>> SettingPlaces(const Setti
   return places;
 }
 
-void RepairSystemSettings(ChangeSink& sink) {
+Status RepairSystemSettings(ChangeSink& sink) {
+  FirstFailure failure;
   if (const auto windows = HeldFolder(platform::WindowsDirectoryPath())) {
-    (void)sink.WriteIniValue(*windows, platform::SystemEntryName(*windows, "system.ini"), "boot", "shell",
-                             "Explorer.exe");
+    const std::string name = platform::SystemEntryName(*windows, "system.ini");
+    failure.Note(sink.WriteIniValue(*windows, name, "boot", "shell", "Explorer.exe"),
+                 "could not set " + name + " [boot] shell");
   }
   const auto& settings = RegistrySettings();
   const std::vector<std::string> users = platform::SystemUsers();
   for (std::size_t i = 0; i < settings.size(); ++i) {
     for (const auto& [root, path] : SettingPlaces(settings[i], SettingPath(i, settings[i]), users)) {
-      // A failed write shows in the row's result; the next still runs.
-      if (settings[i].isText) {
-        (void)sink.WriteRegString(root, path, settings[i].text);
-      } else {
-        (void)sink.WriteRegDWord(root, path, 0);
-      }
+      // A failed write does not stop the next.
+      const Status written =
+          settings[i].isText ? sink.WriteRegString(root, path, settings[i].text) : sink.WriteRegDWord(root, path, 0);
+      failure.Note(written, "could not set " + MakeRegistryLocation(root, path));
     }
   }
+  return failure.Result();
 }
 
 std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys() {
@@ -172,88 +184,113 @@ std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys() {
   return keys;
 }
 
-void DeleteWormFiles(ChangeSink& sink) {
+Status DeleteWormFiles(ChangeSink& sink) {
   const auto root = SpecialFolder(platform::kCsidlLocalAppData);
-  if (!root) return;
+  if (!root) return Ok();
+  FirstFailure failure;
   // Only real folders are entered; a link is moved away as a link at most. Each
   // change reaches its file through the folders held on the way down again, so a
   // folder swapped for a link meanwhile is refused, never followed.
   ForEachFolderBelow(*root, "*Bron*.*", [&](const platform::Folder& folder, const std::vector<EntryInfo>& entries) {
     for (const EntryInfo& entry : entries) {
       if (entry.kind == EntryKind::Link) {
-        (void)sink.MoveToTrash(folder, entry.name);
+        failure.Note(MoveToTrash(folder, entry.name, sink));
       } else if (entry.kind == EntryKind::Regular) {
-        if ((entry.attributes & platform::kAttrReadOnly) != 0) (void)sink.ClearAttributes(folder, entry.name);
-        if (folder.CanOpenExclusively(entry.name)) (void)sink.MoveToTrash(folder, entry.name);
+        if ((entry.attributes & platform::kAttrReadOnly) != 0) {
+          failure.Note(sink.ClearAttributes(folder, entry.name),
+                       "could not clear the attributes of " + folder.PathOf(entry.name));
+        }
+        // A file in use stays, as Windows would keep it.
+        if (folder.CanOpenExclusively(entry.name)) failure.Note(MoveToTrash(folder, entry.name, sink));
       }
     }
   });
+  return failure.Result();
 }
 
-void RepairAutoexec(ChangeSink& sink) {
+Status RepairAutoexec(ChangeSink& sink) {
   const std::string windows = platform::WindowsDirectoryPath();
-  if (windows.empty()) return;
+  if (windows.empty()) return Ok();
   const auto drive = HeldFolder(windows.substr(0, 1) + ":\\");
-  if (!drive) return;
+  if (!drive) return Ok();
   const platform::Folder& folder = *drive;
   const std::string name = platform::SystemEntryName(folder, "Autoexec.bat");
   const auto info = folder.Entry(name);
-  if (!info || info->kind != EntryKind::Regular) return;
-  auto text = folder.ReadFile(name, kMaxAutoexecBytes);
-  if (!text) return;  // unreadable or far too large: left as it is
-  if (platform::AsciiLowered(*text) == kAutoexecText) DeleteUnlessReadOnly(folder, *info, sink);
+  // Far too large to be the worm's: left as it is, unread.
+  if (!info || info->kind != EntryKind::Regular || info->size > kMaxAutoexecBytes) return Ok();
+  const auto text = ReadRegularFile(folder, name, kMaxAutoexecBytes);
+  if (!text) return text.error().Context("could not read " + folder.PathOf(name));
+  if (platform::AsciiLowered(text->bytes) != kAutoexecText) return Ok();
+  return DeleteUnlessReadOnly(folder, *info, sink);
 }
 
-void RepairHostsFile(ChangeSink& sink) {
+Status RepairHostsFile(ChangeSink& sink) {
   const std::string system = platform::SystemDirectoryPath();
   const auto etc = HeldFolder(system.empty() ? system : system + "\\drivers\\etc");
-  if (!etc) return;
+  if (!etc) return Ok();
   const platform::Folder& folder = *etc;
   const std::string name = platform::SystemEntryName(folder, "hosts");
   const auto info = folder.Entry(name);
-  if (!info || info->kind != EntryKind::Regular) return;
-  const auto current = folder.ReadFile(name, kMaxReplacedFileBytes);
-  if (!current || HoldsOnlyLine(*current, kHostsLine)) return;
+  if (!info || info->kind != EntryKind::Regular || info->size > kMaxReplacedFileBytes) return Ok();
+  const auto current = ReadRegularFile(folder, name, kMaxReplacedFileBytes);
+  if (!current) return current.error().Context("could not read " + folder.PathOf(name));
+  if (HoldsOnlyLine(current->bytes, kHostsLine)) return Ok();
   const std::string backup = FreeBackupName(folder, name);
-  if (backup.empty()) return;  // never replace what cannot be kept
-  (void)sink.ReplaceFileKeepingBackup(folder, name, std::string(kHostsLine), backup);
+  // Never replace what cannot be kept.
+  if (backup.empty()) return Failure("could not reset " + folder.PathOf(name) + ": no free name for its backup");
+  FirstFailure failure;
+  failure.Note(sink.ReplaceFileKeepingBackup(folder, name, std::string(kHostsLine), backup),
+               "could not reset " + folder.PathOf(name));
+  return failure.Result();
 }
 
-void DeleteMarkedHtmlFiles(ChangeSink& sink) {
+Status DeleteMarkedHtmlFiles(ChangeSink& sink) {
   const auto folder = SpecialFolder(platform::kCsidlMyPictures);
-  if (!folder) return;
-  for (const EntryInfo& entry : Entries(*folder, "*.html")) {
+  if (!folder) return Ok();
+  const auto entries = Entries(*folder, "*.html");
+  if (!entries) return entries.error();
+  FirstFailure failure;
+  for (const EntryInfo& entry : *entries) {
     if (entry.kind != EntryKind::Regular) continue;
     auto page = folder->OpenFile(entry.name);
-    if (page && FindInOpenFile(*page, kHtmlMarker) != -1) DeleteUnlessReadOnly(*folder, entry, sink);
+    if (page && FindInOpenFile(*page, kHtmlMarker) != -1) failure.Note(DeleteUnlessReadOnly(*folder, entry, sink));
   }
+  return failure.Result();
 }
 
-void DeleteWormTasks(ChangeSink& sink) {
+Status DeleteWormTasks(ChangeSink& sink) {
   const std::string windows = platform::WindowsDirectoryPath();
   const auto folder = HeldFolder(windows.empty() ? windows : windows + "\\Tasks");
-  if (!folder) return;
+  if (!folder) return Ok();
+  const auto entries = Entries(*folder, "*.job");
+  if (!entries) return entries.error();
   static const std::string patternA = Utf16Le("Documents and Settings");
   static const std::string patternB("B\0r\0o", 5);
   static const std::string patternC("r\0o\0n\0t\0o\0k", 11);
   std::vector<EntryInfo> marked;
-  for (const EntryInfo& entry : Entries(*folder, "*.job")) {
+  for (const EntryInfo& entry : *entries) {
     if (entry.kind != EntryKind::Regular) continue;
     // Read in blocks from one descriptor: a task file cut short meanwhile just ends.
     auto task = folder->OpenFile(entry.name);
     if (!task || FindInOpenFile(*task, patternA) == -1) continue;
     if (FindInOpenFile(*task, patternB) != -1 || FindInOpenFile(*task, patternC) != -1) marked.push_back(entry);
   }
-  for (const EntryInfo& entry : marked) DeleteUnlessReadOnly(*folder, entry, sink);
+  FirstFailure failure;
+  for (const EntryInfo& entry : marked) failure.Note(DeleteUnlessReadOnly(*folder, entry, sink));
+  return failure.Result();
 }
 
-void DeleteWormFolders(ChangeSink& sink) {
+Status DeleteWormFolders(ChangeSink& sink) {
   const auto folder = SpecialFolder(platform::kCsidlLocalAppData);
-  if (!folder) return;
-  for (const EntryInfo& entry : Entries(*folder, "*bron*")) {
+  if (!folder) return Ok();
+  const auto entries = Entries(*folder, "*bron*");
+  if (!entries) return entries.error();
+  FirstFailure failure;
+  for (const EntryInfo& entry : *entries) {
     if (entry.kind == EntryKind::Other || !IsVisible(entry)) continue;
-    (void)sink.MoveToTrash(*folder, entry.name);
+    failure.Note(MoveToTrash(*folder, entry.name, sink));
   }
+  return failure.Result();
 }
 
 }  // namespace korbu

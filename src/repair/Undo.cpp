@@ -323,7 +323,7 @@ UndoStep UndoDelete(const DeleteChange& change, const Expected<platform::Folder>
     return step;
   }
   if (const Status placed = file->Commit(); !placed) {
-    if (placed.error().code == platform::kNameTaken) return {step.object, {}, UndoOutcome::LeftAlone, kTaken};
+    if (placed.error().kind == ErrorKind::NameTaken) return {step.object, {}, UndoOutcome::LeftAlone, kTaken};
     step.note = "it cannot be written back: " + placed.error().reason;
     return step;
   }
@@ -361,12 +361,12 @@ UndoStep UndoCopy(const CopyChange& change, bool sourceBack) {
 
 // The freedesktop.org Trash keeps an item at T/files/NAME and its record at
 // T/info/NAME.trashinfo.
-void ForgetTrashRecord(const std::string& trashedAt) {
+Status ForgetTrashRecord(const std::string& trashedAt) {
   const std::size_t files = trashedAt.rfind("/files/");
-  if (files == std::string::npos) return;
-  if (const auto info = platform::Folder::Hold(trashedAt.substr(0, files) + "/info")) {
-    info->DeleteFile(trashedAt.substr(files + 7) + ".trashinfo");
-  }
+  if (files == std::string::npos) return Ok();
+  const auto info = platform::Folder::Hold(trashedAt.substr(0, files) + "/info");
+  if (!info) return info.error();
+  return info->DeleteFile(trashedAt.substr(files + 7) + ".trashinfo");
 }
 
 UndoStep UndoTrash(const TrashChange& change, const std::string& trashedAt) {
@@ -384,20 +384,21 @@ UndoStep UndoTrash(const TrashChange& change, const std::string& trashedAt) {
     }
     return step;
   }
-  bool taken = false;
   if (trashedAt.empty()) {
     step.note = "moved to the Trash, but where is not recorded: restore it from the Trash by hand";
   } else if (!trash) {
     step.note = "the Trash cannot be reached safely: " + trash.error().reason;
   } else if (!inTrash) {
     step.note = "it is no longer in the Trash at " + trashedAt;
-  } else if (trash->folder.MoveTo(trash->name, place->folder, place->name, taken)) {
-    ForgetTrashRecord(trashedAt);
+  } else if (const Status moved = trash->folder.MoveTo(trash->name, place->folder, place->name)) {
+    if (const Status forgot = ForgetTrashRecord(trashedAt); !forgot) {
+      step.note = "its record stays in the Trash: " + forgot.error().reason;
+    }
     step.outcome = UndoOutcome::Restored;
-  } else if (taken) {
+  } else if (moved.error().kind == ErrorKind::NameTaken) {
     step = {step.object, {}, UndoOutcome::LeftAlone, kTaken};
   } else {
-    step.note = "it cannot be moved back from " + trashedAt;
+    step.note = "it cannot be moved back from " + trashedAt + ": " + moved.error().reason;
   }
   return step;
 }
@@ -411,10 +412,10 @@ UndoStep UndoAttributes(const AttributesChange& change) {
   if (info && (info->attributes & platform::kAttrReadOnly) != 0) return step;
   if (!info) {
     step = {step.object, step.aspect, UndoOutcome::Failed, "the file is not at its place"};
-  } else if (place->folder.SetAttributes(place->name, info->attributes | platform::kAttrReadOnly)) {
+  } else if (const Status set = place->folder.SetAttributes(place->name, info->attributes | platform::kAttrReadOnly)) {
     step.outcome = UndoOutcome::Restored;
   } else {
-    step = {step.object, step.aspect, UndoOutcome::Failed, "the read-only flag cannot be set"};
+    step = {step.object, step.aspect, UndoOutcome::Failed, "the read-only flag cannot be set: " + set.error().reason};
   }
   return step;
 }

@@ -35,8 +35,9 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
         if (!row.unknownSystem.empty()) frontEnd.ShowFileError(path, "its Windows system is unknown: " + row.unknownSystem);
         list.AddRow(std::move(row));
       }
-    } catch (const std::exception&) {
-      // One program that cannot be judged does not end the phase.
+    } catch (const std::exception& e) {
+      // One program that cannot be judged does not end the phase, and says so.
+      frontEnd.ShowFileError(path, std::string("cannot be judged: ") + e.what());
     }
     frontEnd.ProcessPendingMessages();
   }

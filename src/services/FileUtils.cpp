@@ -87,12 +87,12 @@ void DeleteFilesRecursive(const std::string& pathWithMask) {
   ForEachFolderBelow(*root, mask, [](const platform::Folder& current, const std::vector<platform::EntryInfo>& entries) {
     for (const platform::EntryInfo& entry : entries) {
       if (entry.kind == platform::EntryKind::Link) {
-        current.DeleteFile(entry.name);  // removes the link itself
+        (void)current.DeleteFile(entry.name);  // removes the link itself; what stays, stays
       } else if (entry.kind == platform::EntryKind::Regular) {
         if ((entry.attributes & platform::kAttrReadOnly) != 0) {
-          current.SetAttributes(entry.name, entry.attributes & ~platform::kAttrReadOnly);
+          (void)current.SetAttributes(entry.name, entry.attributes & ~platform::kAttrReadOnly);
         }
-        if (current.CanOpenExclusively(entry.name)) current.DeleteFile(entry.name);
+        if (current.CanOpenExclusively(entry.name)) (void)current.DeleteFile(entry.name);
       }
     }
   });

@@ -5,6 +5,7 @@
 // real prefix is tested in the Windows tests.
 #ifndef _WIN32
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include "cli/CliActions.h"
 #include "support/CrcForge.h"
+#include "support/NobodysFiles.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 #include "support/WinePrefixFixture.h"
@@ -114,10 +116,11 @@ std::string Quote(const std::string& arg) {
   return q + "'";
 }
 
-int RunScan(const std::vector<std::string>& args, std::string& out) {
-  std::string command = Quote(KORBU_SCAN_EXE);
+// asUser: shell words the program is run through; the errors then go with the output.
+int RunScan(const std::vector<std::string>& args, std::string& out, const std::string& asUser = {}) {
+  std::string command = asUser.empty() ? Quote(KORBU_SCAN_EXE) : asUser + " " + Quote(KORBU_SCAN_EXE);
   for (const auto& a : args) command += " " + Quote(a);
-  command += " 2>/dev/null </dev/null";
+  command += asUser.empty() ? " 2>/dev/null </dev/null" : " 2>&1 </dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
   char buffer[4096];
@@ -184,6 +187,74 @@ TEST(CliActions, TheDryRunPlansEachChangeOnce) {
   dry.clear();
   RunScan({"--no-memory", "--no-registry", "--no-engine", "--clean", "--dry-run", system.prefix.DriveC("scan")}, dry);
   EXPECT_NE(dry.find(hosts), std::string::npos) << dry;
+}
+
+std::string Utf16(std::string_view text) {
+  std::string wide;
+  for (char c : text) wide += std::string{c, '\0'};
+  return wide;
+}
+
+// The cleaning user may not change one part of the system (root's files in a
+// prefix of "nobody"): the row is no error of the scan but not cleaned either,
+// and says which part and why; the rest is repaired.
+TEST(CliActions, ARepairRefusedInPartLeavesTheRowPendingWithItsReason) {
+  if (::geteuid() != 0) GTEST_SKIP() << "files the cleaning user may not change need root to arrange";
+  const std::string asNobody = test::AsNobodyPrefix();
+  if (asNobody.empty()) GTEST_SKIP() << "setpriv is not there to run korbu-scan as nobody";
+  struct Case {
+    const char* refused;
+    std::function<void(const Infected&)> arrange;
+    std::function<std::string(const Infected&)> reasonStart;
+  };
+  const std::vector<Case> cases = {
+      {"system.ini",
+       [](const Infected& s) {
+         ASSERT_TRUE(test::KeepForRoot(s.prefix.WindowsFolder() + "/system.ini", 0644));
+         ASSERT_TRUE(test::KeepForRoot(s.prefix.WindowsFolder(), 01777));
+       },
+       [](const Infected&) { return std::string("the repair could not set system.ini [boot] shell: "); }},
+      {"hosts",
+       [](const Infected& s) {
+         ASSERT_TRUE(test::KeepForRoot(s.prefix.SystemFolder() + "/drivers/etc/hosts", 0644));
+         ASSERT_TRUE(test::KeepForRoot(s.prefix.SystemFolder() + "/drivers/etc", 0755));
+       },
+       [](const Infected& s) { return "the repair could not reset " + s.prefix.SystemFolder() + "/drivers/etc/hosts: "; }},
+      {"Tasks",
+       [](const Infected& s) { ASSERT_TRUE(test::KeepForRoot(s.prefix.WindowsFolder() + "/Tasks", 0755)); },
+       [](const Infected& s) { return "the repair could not delete " + s.prefix.WindowsFolder() + "/Tasks/worm.job: "; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refused);
+    Infected system;
+    system.prefix.WriteC("windows/system.ini", "[boot]\r\nshell=Explorer.exe csrss.exe\r\n");
+    const std::string hosts = system.prefix.WriteC("windows/system32/drivers/etc/hosts", "10.0.0.1 bank\n");
+    const std::string task =
+        system.prefix.WriteC("windows/Tasks/worm.job", Utf16("Documents and Settings") + Utf16("\\Bro"));
+    fs::create_directories(system.home.Path("data"));
+    for (const std::string& root : {system.prefix.Folder(), system.home.Path()}) ASSERT_TRUE(test::GiveToNobody(root));
+    c.arrange(system);
+    std::string json;
+    EXPECT_EQ(RunScan({"--no-memory", "--no-registry", "--no-engine", "--clean", "--json", system.prefix.DriveC("scan")},
+                      json, asNobody),
+              1);
+    const std::size_t start = json.find('{');
+    ASSERT_NE(start, std::string::npos) << json;
+    const auto doc = nlohmann::json::parse(json.substr(start));
+    ASSERT_EQ(doc["detections"].size(), 1u) << json;
+    const auto& row = doc["detections"][0];
+    EXPECT_EQ(row["information"], "") << row;
+    ASSERT_TRUE(row.contains("reason")) << row;
+    EXPECT_TRUE(row["reason"].get<std::string>().starts_with(c.reasonStart(system))) << row["reason"];
+    // Nothing else is lost: the worm and every step not refused are done.
+    EXPECT_FALSE(fs::exists(system.worm));
+    EXPECT_FALSE(fs::exists(system.autoexec));
+    const bool iniRepaired = ReadFileBytes(system.prefix.WindowsFolder() + "/system.ini").find("shell=Explorer.exe\r\n") !=
+                             std::string::npos;
+    EXPECT_EQ(iniRepaired, std::string(c.refused) != "system.ini");
+    EXPECT_EQ(ReadFileBytes(hosts) == "127.0.0.1\tlocalhost", std::string(c.refused) != "hosts");
+    EXPECT_EQ(fs::exists(task), std::string(c.refused) == "Tasks");
+  }
 }
 
 }  // namespace

@@ -242,5 +242,24 @@ TEST(Files, ATrustedFolderIsOneNoOtherUserCanChange) {
 }
 #endif
 
+// A move never replaces: a name in use is told apart from other refusals.
+TEST(Files, AMoveOntoATakenNameIsThatKindOfError) {
+  TempTree tree;
+  tree.Write("a", "mine");
+  tree.Write("b", "theirs");
+  const auto folder = Folder::Hold(tree.Path());
+  ASSERT_TRUE(folder);
+  const Status onto = folder->MoveTo("a", *folder, "b");
+  ASSERT_FALSE(onto);
+  EXPECT_EQ(onto.error().kind, ErrorKind::NameTaken) << onto.error().reason;
+  EXPECT_EQ(test::ReadFileBytes(tree.Path("b")), "theirs");
+  const Status missing = folder->MoveTo("gone", *folder, "c");
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().kind, ErrorKind::Other);
+  EXPECT_NE(missing.error().code, 0);
+  EXPECT_TRUE(folder->MoveTo("a", *folder, "c"));
+  EXPECT_EQ(test::ReadFileBytes(tree.Path("c")), "mine");
+}
+
 }  // namespace
 }  // namespace korbu::platform

@@ -261,7 +261,7 @@ class StubbornProgramSink final : public ForwardingSink {
   StubbornProgramSink() : ForwardingSink(ApplyChanges()) {}
   Status EndProcesses(const std::string&) override { return Failure("process 7: Access is denied."); }
   Status DeleteFile(const platform::Folder&, const std::string&) override {
-    return Failure("the file could not be deleted: Text file busy");
+    return Failure("Text file busy");
   }
 };
 
@@ -281,6 +281,21 @@ TEST_F(RowLoopTest, AProgramThatCannotBeEndedGivesTheRowItsReason) {
   EXPECT_EQ(reasonOf(damage.wormFile, "Brontok-1", true), expected);
 }
 
+// The value goes, but the worm it starts may still run and write it back: the
+// row says so rather than "cleaned".
+TEST_F(RowLoopTest, ARunValueWhoseProgramCannotBeEndedStaysPending) {
+  StubbornProgramSink sink;
+  DetectionList rows;
+  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  CheckAll(rows);
+  CleanRows(rows, sink, nullptr, Reporter());
+  EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_FALSE(results[0].handled);
+  EXPECT_EQ(results[0].reason, "the program its value starts could not be ended: process 7: Access is denied.");
+  EXPECT_TRUE(rows.Row(0).checked);
+}
+
 TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
@@ -295,6 +310,55 @@ TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   EXPECT_EQ(rows.Row(0).information, "This object was deleted!");
   EXPECT_FALSE(run->QueryValue("Bron\\Tok"));
   EXPECT_TRUE(run->QueryValue("Tok"));
+}
+
+// The system refuses to delete one registry value, named by key and name apart.
+class ValueRefusingSink final : public ForwardingSink {
+ public:
+  explicit ValueRefusingSink(RegistryValueLocation refused) : ForwardingSink(ApplyChanges()), refused_(std::move(refused)) {}
+  Status DeleteRegValue(const RegistryValueLocation& value) override {
+    if (value.root == refused_.root && value.keyPath == refused_.keyPath && value.valueName == refused_.valueName) {
+      return Failure("Access is denied.");
+    }
+    return inner_.DeleteRegValue(value);
+  }
+
+ private:
+  RegistryValueLocation refused_;
+};
+
+// Value "a\b" of K and value "b" of K\a read alike as text, yet are two values:
+// only the row whose deletion was refused stays pending.
+TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
+  ASSERT_TRUE(run);
+  ASSERT_TRUE(run->SetValue("a\\b", platform::kRegSz, std::string("x\0", 2)));
+  auto sub = platform::RegistryKey::Create(HKEY_CURRENT_USER, key + "\\a");
+  ASSERT_TRUE(sub);
+  ASSERT_TRUE(sub->SetValue("b", platform::kRegSz, std::string("y\0", 2)));
+  for (const bool refuseFirst : {true, false}) {
+    SCOPED_TRACE(refuseFirst);
+    const RegistryValueLocation first{HKEY_CURRENT_USER, key, "a\\b"};
+    const RegistryValueLocation second{HKEY_CURRENT_USER, key + "\\a", "b"};
+    DetectionList rows;
+    rows.AddRegistryDetection(first, "Brontok-4", "Registry was infected");
+    rows.AddRegistryDetection(second, "Brontok-4", "Registry was infected");
+    CheckAll(rows);
+    results.clear();
+    ValueRefusingSink sink(refuseFirst ? first : second);
+    DeleteRows(rows, sink, nullptr, Reporter());
+    ASSERT_EQ(results.size(), 2u);
+    const std::size_t refused = refuseFirst ? 0 : 1;
+    EXPECT_FALSE(results[refused].handled);
+    EXPECT_EQ(results[refused].reason, "the registry value could not be deleted: Access is denied.");
+    EXPECT_TRUE(results[1 - refused].handled) << results[1 - refused].reason;
+    EXPECT_EQ(rows.Row(1 - refused).information, "This object was deleted!");
+    // Put back what this round deleted, for the next.
+    if (refuseFirst) {
+      ASSERT_TRUE(sub->SetValue("b", platform::kRegSz, std::string("y\0", 2)));
+    }
+  }
 }
 
 TEST_F(RowLoopTest, AListClearedWhileMessagesRunEndsTheLoop) {

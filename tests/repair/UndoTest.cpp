@@ -397,7 +397,7 @@ TEST_F(UndoTest, ALargeFileIsQuarantinedAndGivenBackInBoundedMemory) {
     ::setrlimit(RLIMIT_FSIZE, &small);
     return deleteRow();
   }).first;
-  EXPECT_TRUE(refused.starts_with("could not be quarantined: ")) << refused;
+  EXPECT_TRUE(refused.starts_with("the file could not be deleted: could not be quarantined: ")) << refused;
   EXPECT_NE(refused.find("File too large"), std::string::npos) << refused;
   EXPECT_TRUE(Exists(big));
   EXPECT_TRUE(ActionHistory()->empty()) << "an action that changed nothing left a record";

@@ -167,7 +167,7 @@ TEST_F(SystemClean, AMissingFileStillGetsTheSystemRepaired) {
   Plant();
   if (HasFatalFailure()) return;
   const std::string missing = windows_ + "\\KorbuShellNew\\gone.exe";
-  EXPECT_FALSE(CleanSystem(missing));
+  EXPECT_FALSE(CleanSystem(missing).deleted);
   EXPECT_TRUE(platform::FileExists(worm_));  // only the named file is the detected one
   EXPECT_EQ(DWord(kHkeyCurrentUser, std::string(kPolicies) + "System\\DisableTaskMgr"), 0u);
   EXPECT_EQ(Text(kHkeyLocalMachine, kSafeBoot), "cmd.exe");

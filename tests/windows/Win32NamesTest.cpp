@@ -122,8 +122,7 @@ TEST(Win32Files, EveryNameAndDepthIsListedReadHeldAndDeleted) {
     ASSERT_TRUE(parent->first.SetAttributes(name, kAttrReadOnly));
     EXPECT_FALSE(parent->first.DeleteFile(name));
     ASSERT_TRUE(parent->first.SetAttributes(name, kAttrNormal));
-    bool taken = false;
-    ASSERT_TRUE(parent->first.MoveTo(name, parent->first, name + "~", taken));
+    ASSERT_TRUE(parent->first.MoveTo(name, parent->first, name + "~"));
     EXPECT_TRUE(parent->first.DeleteFile(name + "~"));
     EXPECT_FALSE(GetEntryInfo(path));
   }

@@ -224,12 +224,13 @@ Expected<NewFile> Folder::BeginFile(const std::string& name) const {
   return NewFile(*this, name, temp, DurableFile(fd.Release()));
 }
 
-bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
-  if (!IsPlainName(name)) return false;
+Status Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
+  if (!IsPlainName(name)) return NotPlain(name);
   // A descriptor of the entry itself (a link is refused), then its mode through it.
   UniqueFd fd(RetryOnEintr([&] { return ::openat(handle_->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
   struct stat st {};
-  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) return LastSystemError();
+  if (S_ISLNK(st.st_mode)) return Failure("it is a symbolic link, whose attributes are never set", ELOOP);
   mode_t mode = st.st_mode & 07777;
   if ((attributes & kAttrReadOnly) != 0) {
     mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
@@ -239,7 +240,8 @@ bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) co
   // fchmod refuses O_PATH descriptors; the descriptor's /proc entry names the
   // very same file without following anything.
   const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
-  return ::chmod(self.c_str(), mode) == 0;
+  if (::chmod(self.c_str(), mode) != 0) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::CanOpenExclusively(const std::string& name) const {
@@ -254,8 +256,10 @@ bool Folder::CanOpenExclusively(const std::string& name) const {
   return true;
 }
 
-bool Folder::DeleteFile(const std::string& name) const {
-  return IsPlainName(name) && ::unlinkat(handle_->fd, name.c_str(), 0) == 0;
+Status Folder::DeleteFile(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (::unlinkat(handle_->fd, name.c_str(), 0) != 0) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
@@ -284,24 +288,20 @@ bool Folder::ReplaceContent(const std::string& name, const std::string& content)
   return RewriteFile(name, content).has_value();
 }
 
-bool Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const {
-  taken = false;
-  if (!IsPlainName(name) || !IsPlainName(newName)) return false;
+Status Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (!IsPlainName(newName)) return NotPlain(newName);
   const int from = handle_->fd;
   const int to = target.handle_->fd;
-  if (::renameat2(from, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno == EEXIST) {
-    taken = true;
-    return false;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
+  const auto taken = [&] { return Error{target.PathOf(newName) + " is taken", EEXIST, ErrorKind::NameTaken}; };
+  if (::renameat2(from, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) == 0) return Ok();
+  if (errno == EEXIST) return taken();
+  if (errno != EINVAL && errno != ENOSYS) return LastSystemError();
   // A file system that cannot refuse a replacement itself: look first.
   struct stat st {};
-  if (::fstatat(to, newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    taken = true;
-    return false;
-  }
-  return ::renameat(from, name.c_str(), to, newName.c_str()) == 0;
+  if (::fstatat(to, newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return taken();
+  if (::renameat(from, name.c_str(), to, newName.c_str()) != 0) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::SameVolume(const Folder& other) const {
@@ -356,7 +356,7 @@ Status NewFile::Finish(bool replace) {
     if (moved == 0) ::unlinkat(folder, from, 0);
   }
   if (moved != 0) {
-    if (errno == EEXIST) return Failure("something else is already at " + folder_.PathOf(name_), kNameTaken);
+    if (errno == EEXIST) return Error{"something else is already at " + folder_.PathOf(name_), EEXIST, ErrorKind::NameTaken};
     return LastSystemError().Context(folder_.PathOf(name_));
   }
   committed_ = true;

@@ -217,11 +217,10 @@ Expected<std::string> MoveToTrash(const Folder& folder, const std::string& name)
       if (infos->Entry(infoName)) continue;
       return failed;
     }
-    bool taken = false;
-    if (folder.MoveTo(name, *files, trashName, taken)) return trashFolder + "/files/" + trashName;
-    const Error failed = LastSystemError();
-    infos->DeleteFile(infoName);
-    if (!taken) return failed;
+    const Status moved = folder.MoveTo(name, *files, trashName);
+    if (moved) return trashFolder + "/files/" + trashName;
+    (void)infos->DeleteFile(infoName);  // a record of no move: at worst a stale line in the Trash
+    if (moved.error().kind != ErrorKind::NameTaken) return moved.error();
   }
   return Failure("every name for it in the trash is taken");
 }

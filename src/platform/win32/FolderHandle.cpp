@@ -26,6 +26,8 @@ namespace {
 using win32::UniqueHandle;
 using win32::WidePath;
 
+Error NotPlain(const std::string& name) { return Failure("not a plain file name: " + name, ERROR_INVALID_NAME); }
+
 bool IsPlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:*?\"<>|") == std::string::npos &&
          name.find('\0') == std::string::npos;
@@ -101,22 +103,28 @@ std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
   return InputFile(reinterpret_cast<std::intptr_t>(h.Release()), size);
 }
 
-bool Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
-  if (!IsPlainName(name)) return false;
+Status Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
+  if (!IsPlainName(name)) return NotPlain(name);
   const std::string path = PathOf(name);
   const auto wide = WidePath(path);
-  if (!wide) return false;
+  if (!wide) return LastSystemError();
   const DWORD old = ::GetFileAttributesW(wide->c_str());
-  if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
-  return platform::SetFileAttributes(path, attributes);
+  if (old == INVALID_FILE_ATTRIBUTES) return LastSystemError();
+  if ((old & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return Failure("it is a link (reparse point), whose attributes are never set", ERROR_CANT_ACCESS_FILE);
+  }
+  if (!platform::SetFileAttributes(path, attributes)) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::CanOpenExclusively(const std::string& name) const {
   return IsPlainName(name) && platform::CanOpenExclusively(PathOf(name));
 }
 
-bool Folder::DeleteFile(const std::string& name) const {
-  return IsPlainName(name) && platform::DeleteFile(PathOf(name));
+Status Folder::DeleteFile(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (!platform::DeleteFile(PathOf(name))) return LastSystemError();
+  return Ok();
 }
 
 bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
@@ -137,16 +145,18 @@ bool Folder::ReplaceContent(const std::string& name, const std::string& content)
   return IsPlainName(name) && ReplaceFileAtomically(PathOf(name), content);
 }
 
-bool Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName, bool& taken) const {
-  taken = false;
-  if (!IsPlainName(name) || !IsPlainName(newName)) return false;
+Status Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  if (!IsPlainName(newName)) return NotPlain(newName);
   const auto from = WidePath(PathOf(name));
   const auto to = WidePath(target.PathOf(newName));
-  if (!from || !to) return false;
-  if (::MoveFileExW(from->c_str(), to->c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  if (!from || !to) return LastSystemError();
+  if (::MoveFileExW(from->c_str(), to->c_str(), MOVEFILE_WRITE_THROUGH)) return Ok();
   const DWORD error = ::GetLastError();
-  taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-  return false;
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+    return Error{target.PathOf(newName) + " is taken", static_cast<int>(error), ErrorKind::NameTaken};
+  }
+  return SystemError(static_cast<int>(error));
 }
 
 bool Folder::SameVolume(const Folder& other) const {
@@ -164,8 +174,6 @@ std::intptr_t Folder::NativeHandle() const { return reinterpret_cast<std::intptr
 // of the user's profile.
 
 namespace {
-
-Error NotPlain(const std::string& name) { return Failure("not a plain file name: " + name, ERROR_INVALID_NAME); }
 
 // CreateFileW on the program's path; a path the system cannot name fails as the
 // call would, with the thread's last error saying why.
@@ -321,7 +329,7 @@ Status NewFile::Finish(bool replace) {
   if (!from || !to || !::MoveFileExW(from->c_str(), to->c_str(), flags)) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-      return Failure("something else is already at " + folder_.PathOf(name_), kNameTaken);
+      return Error{"something else is already at " + folder_.PathOf(name_), ERROR_FILE_EXISTS, ErrorKind::NameTaken};
     }
     return SystemError(static_cast<int>(error)).Context(folder_.PathOf(name_));
   }
