@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "repair/Journal.h"
@@ -30,6 +31,7 @@ class JournalSink final : public ChangeSink {
 
   bool Applies() const override { return inner_.Applies(); }
   Status EndProcesses(const std::string& imagePath) override;
+  std::optional<std::vector<std::string>> RunningPrograms() override { return inner_.RunningPrograms(); }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
   /// DeleteFile for the very file judged: refused when the name now holds
@@ -50,6 +52,9 @@ class JournalSink final : public ChangeSink {
   const std::string& Error() const { return journal_.Error(); }
   /// How many of the recorded changes were made.
   int ChangesMade() const { return made_; }
+  /// Forces the action's records to the disk (which ending the sink does too);
+  /// false, with Error set, when that failed.
+  bool Finish() { return journal_.Finish(); }
 
  private:
   bool Record(JournalRecord record);
@@ -66,6 +71,7 @@ class JournalSink final : public ChangeSink {
   ChangeSink& inner_;
   JournalWriter journal_;
   std::vector<ActionHeader::Row> rows_;
+  std::unordered_map<std::string, std::size_t> rowOf_;  // the last row naming each object
   std::size_t current_ = 0;
   int changes_ = 0;
   int made_ = 0;

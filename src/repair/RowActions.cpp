@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/AsciiCase.h"
@@ -11,6 +12,7 @@
 #include "platform/WindowsEnvironment.h"
 #include "platform/WindowsSystem.h"
 #include "platform/WindowsSystemChoice.h"
+#include "repair/ProcessesEndedOnce.h"
 #include "repair/RegistryValues.h"
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
@@ -283,8 +285,10 @@ void Run(const PendingMessages& processEvents) {
 // row's changes are made together and read back once, and the rows that made
 // some are concluded after that.
 template <typename PerRow>
-void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents, const RowReporter& report,
-               PerRow perRow) {
+void ActOnRows(DetectionList& rows, ChangeSink& actionSink, const PendingMessages& processEvents,
+               const RowReporter& report, PerRow perRow) {
+  // The worm's programs are ended once for the action, not again for each row.
+  ProcessesEndedOnce sink(actionSink);
   platform::RegistryBatch batch;
   if (sink.Applies()) ReadAhead(rows, batch);
   EndWormPrograms(rows, sink);
@@ -298,7 +302,7 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
       continue;
     }
     platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
-    RowWork work = perRow(row, i);
+    RowWork work = perRow(row, i, sink);
     if (work.reason.empty()) Run(processEvents);
     if (work.reason.empty() && batch.HasPending()) {
       deferred.push_back(std::move(work));
@@ -311,6 +315,16 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
     if (work.index >= rows.Count()) continue;
     platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(rows.Row(work.index).prefix));
     Conclude(rows, work, sink, failures, report);
+  }
+}
+
+// The whole repair of a Windows system runs once per action: a further worm
+// row of a system already repaired only loses its own file.
+void CleanSystemOnce(const std::string& file, ChangeSink& sink, std::set<std::string>& repaired) {
+  if (repaired.insert(platform::ChosenWinePrefix() + '\n' + platform::ChosenWindowsVolume()).second) {
+    CleanSystem(file, sink);
+  } else {
+    (void)DeleteInfectedFile(file, sink);
   }
 }
 
@@ -371,14 +385,15 @@ ActionButtons ListClicked(DetectionList& rows, bool& boxChecked) {
 
 void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                const RowReporter& report) {
-  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
+  std::set<std::string> repaired;
+  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i, ChangeSink& rowSink) {
     if (!IsBrontokVerdict(row.virusName))
       return RowWork{i, {}, "not of the Brontok family: Clean leaves it, Delete removes it", {}, {}, {}, {}};
-    RowRecorder recorder(sink, row.fileName);
+    RowRecorder recorder(rowSink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else {
-      CleanSystem(row.fileName, recorder);
+      CleanSystemOnce(row.fileName, recorder, repaired);
     }
     return RowWork{i, std::string(kInfoCleaned), {}, std::move(recorder.changed), std::move(recorder.refused),
                    std::move(recorder.fileFailure), std::move(recorder.processFailure)};
@@ -387,12 +402,13 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
 
 void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                 const RowReporter& report) {
-  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
-    RowRecorder recorder(sink, row.fileName);
+  std::set<std::string> repaired;
+  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i, ChangeSink& rowSink) {
+    RowRecorder recorder(rowSink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else if (IsBrontokVerdict(row.virusName)) {
-      CleanSystem(row.fileName, recorder);
+      CleanSystemOnce(row.fileName, recorder, repaired);
     } else if (!DeleteInfectedFile(row.fileName, recorder)) {
       // Only what this call deleted counts, so a file already gone stays listed.
       std::string reason = StillPresentReason(row, recorder.fileFailure, recorder.processFailure);
