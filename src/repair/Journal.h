@@ -33,7 +33,7 @@ inline constexpr std::string_view kQuarantineFolderName = "quarantine";
 
 /// How often a long action forces its records to the disk: what a power cut
 /// can take from the records of a running action.
-inline constexpr std::chrono::seconds kForceInterval{1};
+inline constexpr std::chrono::seconds kForceInterval{10};
 
 /// How long an action or an undo waits for another one on the same records.
 inline constexpr std::chrono::seconds kRecordsLockWait{5};
