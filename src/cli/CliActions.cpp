@@ -89,6 +89,8 @@ ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std:
   } else {
     DeleteRows(rows, sink, PendingMessages(), report);
   }
+  // The records are on the disk before the user is told of them.
+  if (journal) (void)journal->Finish();
   if (journal && !journal->Error().empty()) {
     out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
   }

@@ -15,6 +15,7 @@ class ToldChanges final : public ForwardingSink {
   explicit ToldChanges(ChangeSink& inner) : ForwardingSink(inner) {}
 
   Status EndProcesses(const std::string& imagePath) override;
+  std::optional<std::vector<std::string>> RunningPrograms() override { return inner_.RunningPrograms(); }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
   Expected<std::string> MoveToTrash(const platform::Folder& folder, const std::string& name) override;

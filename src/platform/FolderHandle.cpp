@@ -63,6 +63,8 @@ Status NewFile::Commit() { return Finish(false); }
 
 Status NewFile::CommitReplacing() { return Finish(true); }
 
+Status NewFile::CommitUnsynced() { return Finish(false, false); }
+
 Expected<std::pair<Folder, std::string>> OpenParent(const std::string& path) {
   std::string full = FullPath(path);
   while (full.size() > 1 && IsPathDelimiter(full.back()) && full.back() != ':') full.pop_back();

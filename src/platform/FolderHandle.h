@@ -131,6 +131,9 @@ class Folder {
 
   /// Forces the folder's entries (names made, moved or removed in it) to the disk.
   Status Sync() const;
+  /// Forces the folder's entries and the content of its files to the disk, in
+  /// one go where the system can (POSIX: the whole file system it is on).
+  Status SyncWithFiles() const;
 
   /// Removes an empty subfolder (never a link).
   Status RemoveEmptyFolder(const std::string& name) const;
@@ -192,6 +195,9 @@ class NewFile {
   /// Forces the content to the disk and puts the file in place of whatever
   /// regular file bears its name, atomically.
   Status CommitReplacing();
+  /// As Commit, but nothing is forced to the disk: for many files of one
+  /// folder that Folder::SyncWithFiles makes durable together afterwards.
+  Status CommitUnsynced();
 
   /// The status of the open file.
   Expected<FileStatus> OwnStatus() const;
@@ -199,7 +205,7 @@ class NewFile {
  private:
   friend class Folder;
   NewFile(Folder folder, std::string name, std::string tempName, DurableFile file);
-  Status Finish(bool replace);
+  Status Finish(bool replace, bool sync = true);
   Folder folder_;
   std::string name_;
   std::string tempName_;

@@ -212,7 +212,22 @@ JournalWriter::JournalWriter(std::string actionsFolder, ActionHeader header)
 }
 
 JournalWriter::~JournalWriter() {
-  if (entries_ == 0 && !keep_) Discard();
+  if (entries_ == 0 && !keep_) {
+    Discard();
+  } else {
+    (void)Finish();
+  }
+}
+
+bool JournalWriter::Finish() {
+  if (!unforced_ || !journal_) return error_.empty();
+  unforced_ = false;
+  forced_ = std::chrono::steady_clock::now();
+  Status forced = journal_->Content().Sync() ? Ok() : Status(platform::LastSystemError());
+  if (forced && quarantine_) forced = quarantine_->SyncWithFiles();
+  if (forced) forced = folder_->Sync();
+  if (!forced) return Fail("cannot write the undo journal in " + folder_->Path() + ": " + forced.error().reason);
+  return true;
 }
 
 bool JournalWriter::Fail(std::string why) {
@@ -279,10 +294,16 @@ bool JournalWriter::Start() {
 bool JournalWriter::Append(const JournalEntry& entry) {
   if (!Start()) return false;
   platform::DurableFile& file = journal_->Content();
-  if (!file.Write(ToJson(entry).dump() + "\n") || !file.Sync()) {
+  // One write per line: a program killed part way leaves whole lines.
+  if (!file.Write(ToJson(entry).dump() + "\n")) {
     return Fail("cannot write the undo journal in " + folder_->Path() + ": " + platform::LastSystemError().reason);
   }
   ++entries_;
+  if (!unforced_) {
+    unforced_ = true;
+    if (forced_ == std::chrono::steady_clock::time_point()) forced_ = std::chrono::steady_clock::now();
+  }
+  if (std::chrono::steady_clock::now() - forced_ >= kForceInterval) return Finish();
   return true;
 }
 

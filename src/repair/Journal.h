@@ -5,8 +5,10 @@
 // ("20261209-030501-01": UTC date, time and a counter within the second):
 //   journal.jsonl     one JSON object per line; the first line is the header
 //                     (action, time, rows), every other line one entry (see
-//                     JournalEntry.h), written and forced to the disk before the
-//                     change it describes is made
+//                     JournalEntry.h), written before the change it describes
+//                     is made (a program killed meanwhile loses no record) and
+//                     forced to the disk with the action's quarantine at least
+//                     every kForceInterval and at the action's end
 //   quarantine/N.kq   the files the action removed, neutered (see Quarantine.h)
 // The records decide what an undo writes where, so they are trusted only while
 // they are the running user's own: the data folder, the actions folder, each
@@ -28,6 +30,10 @@ namespace korbu {
 
 inline constexpr std::string_view kJournalFileName = "journal.jsonl";
 inline constexpr std::string_view kQuarantineFolderName = "quarantine";
+
+/// How often a long action forces its records to the disk: what a power cut
+/// can take from the records of a running action.
+inline constexpr std::chrono::seconds kForceInterval{10};
 
 /// How long an action or an undo waits for another one on the same records.
 inline constexpr std::chrono::seconds kRecordsLockWait{5};
@@ -113,9 +119,14 @@ class JournalWriter {
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;
 
-  /// Writes the entry as one line and forces it to the disk; false when that
-  /// failed (see Error), and then every later call fails too.
+  /// Writes the entry as one line, handed to the system before this returns;
+  /// false when that failed (see Error), and then every later call fails too.
+  /// Forces the records to the disk when kForceInterval has passed since the
+  /// last time.
   bool Append(const JournalEntry& entry);
+  /// Forces the journal and the quarantine to the disk; false as for Append.
+  /// Runs when the writer goes too, and is cheap when nothing is new.
+  bool Finish();
   /// Creates the action's folder and header now; false as for Append.
   bool Start();
   /// The action's quarantine folder, made at its first use.
@@ -139,6 +150,8 @@ class JournalWriter {
   std::string error_;
   int entries_ = 0;
   bool keep_ = false;
+  bool unforced_ = false;  // written since the last Finish
+  std::chrono::steady_clock::time_point forced_;
   std::optional<ActionStore> store_;
   std::optional<platform::ExclusiveLock> lock_;
   std::optional<platform::Folder> folder_;

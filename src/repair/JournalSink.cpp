@@ -40,6 +40,7 @@ JournalSink::JournalSink(std::string_view action, const DetectionList& rows, std
     if (!row.checked) continue;
     // A file row is followed by the path its changes name.
     const std::string file = IsRegistryPath(row.fileName) ? row.fileName : platform::FullPath(row.fileName);
+    rowOf_[file] = rows_.size();
     rows_.push_back({file, row.virusName});
   }
 }
@@ -71,9 +72,8 @@ void JournalSink::NotMade() { journal_.Append(JournalEntry{0, NotMadeNote{change
 // The row being repaired: the one whose file or value a change names; the steps
 // that follow belong to it.
 void JournalSink::Follow(std::string_view object) {
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    if (rows_[i].file == object) current_ = i;
-  }
+  // The last row of that name, as a walk over every row would find it.
+  if (const auto row = rowOf_.find(std::string(object)); row != rowOf_.end()) current_ = row->second;
 }
 
 std::string JournalSink::CurrentVirus() const { return current_ < rows_.size() ? rows_[current_].virus : std::string(); }

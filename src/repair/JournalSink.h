@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/WholeFileKeeper.h"
@@ -31,6 +32,7 @@ class JournalSink final : public ChangeSink {
 
   bool Applies() const override { return inner_.Applies(); }
   Status EndProcesses(const std::string& imagePath) override;
+  std::optional<std::vector<std::string>> RunningPrograms() override { return inner_.RunningPrograms(); }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override;
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override;
   /// DeleteFile for the very file judged: refused when the name now holds
@@ -61,6 +63,9 @@ class JournalSink final : public ChangeSink {
   const std::string& Error() const { return journal_.Error(); }
   /// How many of the recorded changes were made.
   int ChangesMade() const { return made_; }
+  /// Forces the action's records to the disk (which ending the sink does too);
+  /// false, with Error set, when that failed.
+  bool Finish() { return journal_.Finish(); }
 
  private:
   bool Record(JournalRecord record);
@@ -78,6 +83,7 @@ class JournalSink final : public ChangeSink {
   ChangeSink& inner_;
   JournalWriter journal_;
   std::vector<ActionHeader::Row> rows_;
+  std::unordered_map<std::string, std::size_t> rowOf_;  // the last row naming each object
   std::size_t current_ = 0;
   int changes_ = 0;
   int made_ = 0;

@@ -102,7 +102,7 @@ Expected<QuarantinedFile> QuarantineFile(platform::Folder::HeldFile& source, con
   });
   if (!read) return read.error();
   if (copied != file.size || hash.HexDigest() != file.sha256) return Failure("it changed while it was being copied");
-  const Status kept = item->Commit();
+  const Status kept = item->CommitUnsynced();
   if (!kept) return kept.error();
   return file;
 }

@@ -35,7 +35,9 @@ struct QuarantinedFile {
 };
 
 /// Copies the open regular file (path is where it is, for the record) into a
-/// new item of the quarantine folder, forced to the disk; the original stays.
+/// new item of the quarantine folder; the original stays. The item is written
+/// through to the system before this returns, so it outlives the program, and
+/// reaches the disk with the rest of its action (JournalWriter::Finish).
 /// The file is read twice, for the SHA-256 the item's header holds and for the
 /// copy; one that changes in between is refused. The error says why nothing
 /// was kept (no item is left then).

@@ -36,6 +36,11 @@ class ApplySink final : public ChangeSink {
  public:
   bool Applies() const override { return true; }
   Status EndProcesses(const std::string& imagePath) override { return EndProcessesOfFile(imagePath); }
+  std::optional<std::vector<std::string>> RunningPrograms() override {
+    auto paths = GetProcessPaths();
+    if (!paths) return std::nullopt;
+    return std::move(*paths);
+  }
   Status ClearAttributes(const platform::Folder& folder, const std::string& name) override {
     return folder.SetAttributes(name, platform::kAttrNormal);
   }

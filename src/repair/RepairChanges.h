@@ -6,6 +6,7 @@
 // no step opens a path again after it looked at it.
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -56,6 +57,12 @@ class ChangeSink {
   /// Ends the programs running an image file (found by its path; no file
   /// changes); an error says why one may still run.
   virtual Status EndProcesses(const std::string& imagePath) = 0;
+  /// The image paths of the programs running now, read once, so that an action
+  /// asks EndProcesses only for files a program may run (see
+  /// ProcessesEndedOnce). Nothing when the sink cannot tell: then every request
+  /// must reach it. A sink passes it on only where its EndProcesses passes
+  /// every request on unchanged.
+  virtual std::optional<std::vector<std::string>> RunningPrograms() { return std::nullopt; }
 
   // Each file change says whether it was made (for a preview: would be tried),
   // and if not, why.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <map>
+#include <set>
 #include <vector>
 
 #include "platform/AsciiCase.h"
@@ -11,6 +13,7 @@
 #include "platform/WindowsEnvironment.h"
 #include "platform/WindowsSystem.h"
 #include "platform/WindowsSystemChoice.h"
+#include "repair/ProcessesEndedOnce.h"
 #include "repair/RegistryValues.h"
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
@@ -309,8 +312,10 @@ void Run(const PendingMessages& processEvents) {
 // row's changes are made together and read back once, and the rows that made
 // some are concluded after that.
 template <typename PerRow>
-void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents, const RowReporter& report,
-               PerRow perRow) {
+void ActOnRows(DetectionList& rows, ChangeSink& actionSink, const PendingMessages& processEvents,
+               const RowReporter& report, PerRow perRow) {
+  // The worm's programs are ended once for the action, not again for each row.
+  ProcessesEndedOnce sink(actionSink);
   platform::RegistryBatch batch;
   if (sink.Applies()) ReadAhead(rows, batch);
   const std::vector<std::string> stillRunning = EndWormPrograms(rows, sink);
@@ -324,7 +329,7 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
       continue;
     }
     platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
-    RowWork work = perRow(row, i);
+    RowWork work = perRow(row, i, sink);
     if (IsRegistryPath(row.fileName) && i < stillRunning.size()) work.programFailure = stillRunning[i];
     if (work.reason.empty()) Run(processEvents);
     if (work.reason.empty() && batch.HasPending()) {
@@ -339,6 +344,21 @@ void ActOnRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
     platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(rows.Row(work.index).prefix));
     Conclude(rows, work, sink, failures, report);
   }
+}
+
+// The whole repair of a Windows system runs once per action: a further worm
+// row of a system already repaired only loses its own file, and shares how the
+// repair of its system went.
+Status CleanSystemOnce(const std::string& file, ChangeSink& sink, std::map<std::string, Status>& repaired) {
+  const std::string system = platform::ChosenWinePrefix() + '\n' + platform::ChosenWindowsVolume();
+  if (const auto done = repaired.find(system); done != repaired.end()) {
+    Status deleted = DeleteInfectedFile(file, sink);
+    if (!deleted && platform::FileExists(file)) return deleted;
+    return done->second;
+  }
+  Status result = CleanSystem(file, sink).repaired;
+  repaired.emplace(system, result);
+  return result;
 }
 
 }  // namespace
@@ -398,28 +418,29 @@ ActionButtons ListClicked(DetectionList& rows, bool& boxChecked) {
 
 void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                const RowReporter& report) {
-  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
+  std::map<std::string, Status> repaired;
+  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i, ChangeSink& rowSink) {
     if (!IsBrontokVerdict(row.virusName)) return Left(i, "not of the Brontok family: Clean leaves it, Delete removes it");
-    RowRecorder recorder(sink, row.fileName);
+    RowRecorder recorder(rowSink, row.fileName);
     if (IsRegistryPath(row.fileName)) {
       // Whether the value went is judged by looking afterwards.
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
       return Recorded(i, kInfoCleaned, recorder);
     }
-    Status repaired = CleanSystem(row.fileName, recorder).repaired;
-    return Recorded(i, kInfoCleaned, recorder, std::move(repaired));
+    return Recorded(i, kInfoCleaned, recorder, CleanSystemOnce(row.fileName, recorder, repaired));
   });
 }
 
 void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
                 const RowReporter& report) {
-  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i) {
-    RowRecorder recorder(sink, row.fileName);
+  std::map<std::string, Status> systems;
+  ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i, ChangeSink& rowSink) {
+    RowRecorder recorder(rowSink, row.fileName);
     Status repaired;
     if (IsRegistryPath(row.fileName)) {
       if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
     } else if (IsBrontokVerdict(row.virusName)) {
-      repaired = CleanSystem(row.fileName, recorder).repaired;
+      repaired = CleanSystemOnce(row.fileName, recorder, systems);
     } else if (!DeleteInfectedFile(row.fileName, recorder)) {
       // Only what this call deleted counts, so a file already gone stays listed.
       std::string reason = StillPresentReason(row, recorder.fileFailure, recorder.processFailure);

@@ -60,8 +60,10 @@ using RowReporter = std::function<void(const RowResult&)>;
 
 /// "Clean" over the checked rows: first the programs of the checked worm-family
 /// rows are ended (a file row's file, the program a registry row's value starts),
-/// then a worm-family registry row loses exactly its value and a worm-family file
-/// or memory row gets the full system repair; rows of other viruses stay checked.
+/// each once for the action, then a worm-family registry row loses exactly its
+/// value and a worm-family file or memory row gets the full system repair, once
+/// per action and Windows system (a further row of that system loses only its
+/// file); rows of other viruses stay checked.
 /// Each row's registry changes are made together (one RegistryBatch commit)
 /// and read back. A row reads "This object was cleaned!" only when its file or value
 /// is gone and every registry value its repair set took effect; otherwise it
@@ -73,7 +75,8 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
                const RowReporter& report);
 
 /// "Delete" over the checked rows: a registry row loses its value, a worm-family
-/// file row gets the full repair, any other file is deleted; worm programs are
+/// file row gets the full repair (once per system, as for CleanRows), any other
+/// file is deleted; worm programs are
 /// ended first as for CleanRows. A row reads "This object was deleted!" only when
 /// its object is gone afterwards (for a plain file: when this call deleted it)
 /// and its repair's registry values took effect. Same callbacks as CleanRows.

@@ -11,6 +11,7 @@
 #include "scan/ScanTexts.h"
 #include "platform/FileSystem.h"
 #include "cli/DisplayText.h"
+#include "ui/ActionProgress.h"
 #include "ui/StartLocation.h"
 
 namespace korbu {
@@ -302,6 +303,7 @@ bool WindowController::CloseQuery() {
   if (phasesRunning_ || actionRunning_) {
     closePending_ = true;
     relay_.Stop();
+    if (actionRunning_) ShowActionProgress();
     return false;
   }
   // The engine steps cannot be cut short; the program ends without them, and
@@ -356,6 +358,7 @@ void WindowController::ShowSkipped() {
 }
 
 void WindowController::ShowObject(const std::string& text) {
+  objectText_ = text;
   view_.SetText(WindowLabel::FileScan, text);
 }
 
@@ -435,6 +438,10 @@ void WindowController::RunAction(const char* action, RowLoop loop) {
     view_.SetEnabled(control, false);
   }
   view_.ShowBusy(true);
+  actionName_ = action;
+  actionTotal_ = CheckedCount(detections_);
+  actionDone_ = 0;
+  ShowActionProgress();
   // The worker acts on its own copy of the rows; each row's result is handed to
   // the window's list as soon as it is known, before the next row's repair.
   auto rows = std::make_shared<DetectionList>(detections_);
@@ -452,8 +459,15 @@ void WindowController::RunAction(const char* action, RowLoop loop) {
       [this, rows](std::exception_ptr) { FinishAction(*rows); });
 }
 
+// The count of rows done stands in the status line while the action runs.
+void WindowController::ShowActionProgress() {
+  view_.SetText(WindowLabel::FileScan, ActionProgressText(actionName_, actionDone_, actionTotal_, closePending_));
+}
+
 void WindowController::ShowRowResult(const DetectionList& done, const RowResult& result) {
   if (result.index >= detections_.Count() || result.index >= done.Count()) return;
+  ++actionDone_;
+  ShowActionProgress();
   tips_.resize(detections_.Count());
   tips_[result.index] = result.handled ? std::string() : result.reason;
   const DetectionRow& row = done.Row(result.index);
@@ -470,6 +484,7 @@ void WindowController::FinishAction(const DetectionList& done) {
   }
   actionRunning_ = false;
   view_.ShowBusy(false);
+  view_.SetText(WindowLabel::FileScan, objectText_);
   for (WindowControl control : {WindowControl::List, WindowControl::Back, WindowControl::Stop}) {
     view_.SetEnabled(control, true);
   }

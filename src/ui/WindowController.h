@@ -68,7 +68,8 @@ class WindowController final : public ScanFrontEnd {
   void btnBackClick();
   /// The user asks to close the window: true when it may go now. Otherwise it
   /// closes by itself (CloseWindow) once the work in progress has ended; the
-  /// memory and registry phases end at their next object for it.
+  /// memory and registry phases end at their next object for it, and an
+  /// action's count says that the window closes when it has ended.
   bool CloseQuery();
 
   // Selection and actions; the view reports the user's doing only.
@@ -117,6 +118,7 @@ class WindowController final : public ScanFrontEnd {
   void RunAction(const char* action, RowLoop loop);
   void ShowRowResult(const DetectionList& done, const RowResult& result);
   void FinishAction(const DetectionList& done);
+  void ShowActionProgress();
   void WalkBegin();
   void WalkFinish();
   void ShowSkipped();
@@ -138,6 +140,10 @@ class WindowController final : public ScanFrontEnd {
   bool phasesRunning_ = false;   // memory and registry phases, before the walk
   bool actionRunning_ = false;   // "Clean" or "Delete" works through the rows
   bool closePending_ = false;    // closed while one of the two ran
+  std::string actionName_;       // of the action running: "clean" or "delete"
+  std::size_t actionTotal_ = 0;  // its checked rows
+  std::size_t actionDone_ = 0;   // the rows whose result has been shown
+  std::string objectText_;       // the status line the scan left, shown again after the action
   std::unique_ptr<ScanSession> session_;
   PhaseRelay relay_;
   // Last: each waits for its work, whose hand-overs use what is above.

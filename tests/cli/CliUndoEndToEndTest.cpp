@@ -7,13 +7,16 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/fs.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <stdio.h>  // renameat2
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -98,6 +101,52 @@ TEST(CliUndoEndToEnd, CleanIsListedAndUndoneByUndoLast) {
   EXPECT_EQ(KorbuScan("--undo last").status, 2);  // nothing left to undo
   EXPECT_EQ(KorbuScan("--undo last --clean").status, 2);
   EXPECT_EQ(KorbuScan("--history > /dev/full").status, 2);  // an output that cannot be written
+}
+
+// Killed at any point of a big Delete, the program has recorded every file it
+// removed: the undo brings each back, though the records reach the disk only
+// once per action.
+TEST(CliUndoEndToEnd, ADeleteKilledPartWayIsUndoneWhole) {
+  test::WinePrefixFixture prefix;
+  test::TempTree home;
+  test::ScopedEnvironment data("XDG_DATA_HOME", home.Path("data"));
+  constexpr int kFiles = 120;
+  std::vector<std::string> files;
+  for (int i = 0; i < kFiles; ++i) {
+    files.push_back(home.Write("tree/d" + std::to_string(i % 10) + "/w" + std::to_string(i) + ".exe", test::VariantFile(1 + i % 16)));
+  }
+  const int watch = ::inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, home.Path("tree/d0").c_str(), IN_DELETE), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    const std::string tree = home.Path("tree");
+    ::execl(KORBU_SCAN_EXE, KORBU_SCAN_EXE, "--no-engine", "--no-memory", "--no-registry", "--delete", tree.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Killed as soon as the first file has gone.
+  pollfd ready{watch, POLLIN, 0};
+  const int seen = ::poll(&ready, 1, 120000);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(watch);
+  ASSERT_EQ(seen, 1) << "no file was deleted";
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the action ended before it could be killed";
+  const auto gone = std::count_if(files.begin(), files.end(), [](const std::string& f) { return !fs::exists(f); });
+  ASSERT_GT(gone, 0);
+  ASSERT_LT(gone, kFiles) << "the action ended before it could be killed";
+
+  const ProgramRun undo = KorbuScan("--undo last");
+  EXPECT_EQ(undo.status, 0) << undo.out;
+  for (int i = 0; i < kFiles; ++i) {
+    ASSERT_EQ(test::ReadFileBytes(files[static_cast<std::size_t>(i)]), test::VariantFile(1 + i % 16)) << files[static_cast<std::size_t>(i)];
+  }
 }
 
 // The user the scanned tree belongs to; no account needs to exist for it.

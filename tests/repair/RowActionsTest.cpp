@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "DamagedPrefix.h"
+#include "repair/ProcessesEndedOnce.h"
 #include "repair/RegistryValues.h"
 #include "repair/RowActions.h"
 #include "scan/RegistryLocations.h"
@@ -141,21 +143,24 @@ TEST_F(RowLoopTest, CleanOfARegistryRowDoesNoSystemRepair) {
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string("\1\0\0\0", 4));
 }
 
-TEST_F(RowLoopTest, TwoWormRowsRunTheWholeRepairTwice) {
+// The whole repair runs once per action and system: thousands of worm copies
+// must not repair the same system thousands of times.
+TEST_F(RowLoopTest, TwoWormRowsOfOneSystemRunTheWholeRepairOnce) {
   DetectionList rows;
   rows.AddDetection(damage.wormFile, "Brontok-1", "");
-  rows.AddDetection(damage.Prefix().WriteC("windows/second.exe", "MZ"), "Brontok.Variant", "Memory was infected");
+  const std::string second = damage.Prefix().WriteC("windows/second.exe", "MZ");
+  rows.AddDetection(second, "Brontok.Variant", "Memory was infected");
   CheckAll(rows);
   int events = 0;
-  // The worm strikes again between the rows: the second repair must undo it too.
+  // Changed again between the rows: a second repair would set it back.
   CleanRows(rows, ApplyChanges(), [&] {
-    if (events++ == 0) {
-      WriteRegDWord(HKEY_CURRENT_USER, kTaskMgr, 1);
-      damage.Prefix().WriteC("autoexec.bat", "pause");
-    }
+    if (events++ == 0) damage.Prefix().WriteC("autoexec.bat", "pause");
   }, nullptr);
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string(4, '\0'));
-  EXPECT_FALSE(Exists(damage.Prefix().DriveC("autoexec.bat")));
+  EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
+  EXPECT_FALSE(Exists(damage.wormFile));
+  EXPECT_FALSE(Exists(second));
+  EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
   EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
 }
 
@@ -294,6 +299,54 @@ TEST_F(RowLoopTest, ARunValueWhoseProgramCannotBeEndedStaysPending) {
   EXPECT_FALSE(results[0].handled);
   EXPECT_EQ(results[0].reason, "the program its value starts could not be ended: process 7: Access is denied.");
   EXPECT_TRUE(rows.Row(0).checked);
+}
+
+// Counts the requests to end programs; the programs "running" are the ones given.
+class CountingEndSink final : public ForwardingSink {
+ public:
+  explicit CountingEndSink(std::optional<std::vector<std::string>> running)
+      : ForwardingSink(ApplyChanges()), running_(std::move(running)) {}
+  Status EndProcesses(const std::string& path) override {
+    ++asked[path];
+    return Failure("refused for " + path);
+  }
+  std::optional<std::vector<std::string>> RunningPrograms() override { return running_; }
+  std::map<std::string, int> asked;
+
+ private:
+  std::optional<std::vector<std::string>> running_;
+};
+
+TEST(ProcessesEndedOnceTest, OnlyFilesARunningProgramBearsAreAskedForAndEachOnce) {
+  CountingEndSink inner(std::vector<std::string>{"/p/drive_c/windows/ShellNew/SEMPALONG.EXE", ""});
+  ProcessesEndedOnce once(inner);
+  EXPECT_TRUE(once.EndProcesses("/q/eicar.com"));  // no program runs it
+  const Status first = once.EndProcesses("/q/sempalong.exe");
+  ASSERT_FALSE(first);
+  const Status again = once.EndProcesses("/q/sempalong.exe");
+  ASSERT_FALSE(again);  // the first answer, not asked again
+  EXPECT_EQ(again.error().reason, first.error().reason);
+  EXPECT_FALSE(once.EndProcesses("C:\\windows\\ShellNew\\Sempalong.exe"));  // a Run value's program
+  EXPECT_EQ(inner.asked.size(), 2u);
+  EXPECT_EQ(inner.asked["/q/sempalong.exe"], 1);
+  EXPECT_EQ(inner.asked.count("/q/eicar.com"), 0u);
+
+  // A sink that cannot tell what runs is asked for every file, once each.
+  CountingEndSink blind(std::nullopt);
+  ProcessesEndedOnce all(blind);
+  for (const char* file : {"/q/a.exe", "/q/b.exe", "/q/a.exe"}) (void)all.EndProcesses(file);
+  EXPECT_EQ(blind.asked, (std::map<std::string, int>{{"/q/a.exe", 1}, {"/q/b.exe", 1}}));
+}
+
+TEST_F(RowLoopTest, AnActionEndsTheProgramsOfEachWormFileOnce) {
+  DetectionList rows;
+  const std::string second = damage.Prefix().WriteC("windows/second.exe", "MZ");
+  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  rows.AddDetection(second, "Brontok-2", "");
+  CheckAll(rows);
+  CountingEndSink sink(std::vector<std::string>{damage.wormFile, second});
+  DeleteRows(rows, sink, nullptr, nullptr);
+  EXPECT_EQ(sink.asked, (std::map<std::string, int>{{damage.wormFile, 1}, {second, 1}}));
 }
 
 TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {

@@ -22,6 +22,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"
+#include "ui/ActionProgress.h"
 #include "ui/PhaseRelay.h"
 #include "ui/WindowController.h"
 
@@ -337,6 +338,36 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
   ASSERT_EQ(history->size(), actionsBefore + 1);
   EXPECT_EQ(history->back().action, "delete");
   EXPECT_EQ(history->back().rows.size(), 3u);
+}
+
+TEST(ActionProgressTest, CountsAreGroupedAndTheCloseIsAnnounced) {
+  EXPECT_EQ(ActionProgressText("delete", 1234, 10000, false), "Deleting 1,234 of 10,000");
+  EXPECT_EQ(ActionProgressText("clean", 0, 7, true), "Cleaning 0 of 7 - the window closes when this has ended");
+}
+
+// The status line counts the rows done while the action runs; a close request
+// meanwhile is answered there and carried out at the end.
+TEST_F(WindowControllerTest, AnActionCountsItsRowsAndAnnouncesAPendingClose) {
+  const std::string first = tree_.Write("a.exe", "a");
+  const std::string second = tree_.Write("b.exe", "b");
+  ListOf({{first, "Other"}, {second, "Other"}});
+  const std::string before = view_.texts[WindowLabel::FileScan];
+  controller_->cbSelAllClick(true);
+  std::vector<std::string> counts;
+  view_.onRow = [&](std::size_t) {
+    const std::string& now = view_.texts[WindowLabel::FileScan];
+    if (counts.empty() || counts.back() != now) counts.push_back(now);
+  };
+  controller_->btnDeleteClick();
+  EXPECT_EQ(view_.texts[WindowLabel::FileScan], "Deleting 0 of 2");
+  EXPECT_FALSE(controller_->CloseQuery());
+  EXPECT_EQ(view_.texts[WindowLabel::FileScan], "Deleting 0 of 2 - the window closes when this has ended");
+  EXPECT_EQ(view_.closeRequests, 0);
+  controller_->WaitForWork();
+  EXPECT_EQ(counts, (std::vector<std::string>{"Deleting 1 of 2 - the window closes when this has ended",
+                                              "Deleting 2 of 2 - the window closes when this has ended"}));
+  EXPECT_EQ(view_.texts[WindowLabel::FileScan], before);
+  EXPECT_EQ(view_.closeRequests, 1);
 }
 
 // A row's prefix decides which Windows system its Clean repairs, so the window

@@ -202,6 +202,11 @@ Status Folder::Sync() const {
   return Ok();
 }
 
+Status Folder::SyncWithFiles() const {
+  if (::syncfs(handle_->fd) != 0) return LastSystemError().Context(path_);
+  return Ok();
+}
+
 Status Folder::RemoveEmptyFolder(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
   if (::unlinkat(handle_->fd, name.c_str(), AT_REMOVEDIR) != 0) return LastSystemError().Context(PathOf(name));
@@ -343,9 +348,9 @@ Expected<FileStatus> NewFile::OwnStatus() const {
   return StatusFromStat(st);
 }
 
-Status NewFile::Finish(bool replace) {
+Status NewFile::Finish(bool replace, bool sync) {
   if (committed_) return Ok();
-  if (!file_.Sync()) return LastSystemError().Context(name_);
+  if (sync && !file_.Sync()) return LastSystemError().Context(name_);
   const int folder = folder_.handle_->fd;
   const char* from = tempName_.c_str();
   const char* to = name_.c_str();
@@ -367,7 +372,7 @@ Status NewFile::Finish(bool replace) {
   if (!mine || !there || !there->SameFile(*mine)) {
     return Failure(folder_.PathOf(name_) + " was replaced while it was being put in place", EAGAIN);
   }
-  ::fsync(folder);  // the name itself made durable
+  if (sync) ::fsync(folder);  // the name itself made durable
   return Ok();
 }
 

@@ -262,6 +262,23 @@ Expected<DurableFile> Folder::OpenForAppend(const std::string& name) const {
 
 Status Folder::Sync() const { return Ok(); }  // NTFS orders its own metadata
 
+// Windows flushes one file at a time; a whole volume only for an administrator.
+Status Folder::SyncWithFiles() const {
+  Status synced = Ok();
+  const Status listed = List("*", [&](const EntryInfo& entry) {
+    if (entry.kind != EntryKind::Regular) return true;
+    auto file = OpenForAppend(entry.name);
+    if (!file) {
+      synced = file.error();
+    } else if (!file->Sync()) {
+      synced = LastSystemError().Context(PathOf(entry.name));
+    }
+    return true;
+  });
+  if (!listed) return listed;
+  return synced;
+}
+
 Status Folder::RemoveEmptyFolder(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
   const std::string path = PathOf(name);
@@ -320,10 +337,10 @@ Status NewFile::SetMode(unsigned mode) {
 
 Expected<FileStatus> NewFile::OwnStatus() const { return StatusOfHandle(reinterpret_cast<HANDLE>(file_.handle_)); }
 
-Status NewFile::Finish(bool replace) {
+Status NewFile::Finish(bool replace, bool sync) {
   if (committed_) return Ok();
-  if (!file_.Sync()) return LastSystemError().Context(folder_.PathOf(name_));
-  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (sync && !file_.Sync()) return LastSystemError().Context(folder_.PathOf(name_));
+  const DWORD flags = (sync ? MOVEFILE_WRITE_THROUGH : 0) | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
   const auto from = WidePath(folder_.PathOf(tempName_));
   const auto to = WidePath(folder_.PathOf(name_));
   if (!from || !to || !::MoveFileExW(from->c_str(), to->c_str(), flags)) {
