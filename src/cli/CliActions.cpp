@@ -89,19 +89,23 @@ ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std:
   } else {
     DeleteRows(rows, sink, PendingMessages(), report);
   }
-  // The records are on the disk before the user is told of them.
-  if (journal) (void)journal->Finish();
-  if (journal && !journal->Error().empty()) {
-    out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
-  }
+  TellRecordedAction(journal.get(), out, outcome);
+  out.flush();
+  return outcome;
+}
+
+void TellRecordedAction(JournalSink* journal, std::ostream& out, ActionOutcome& outcome) {
+  if (journal == nullptr) return;
+  // The records are on the disk before the user is told of them; a failure to
+  // force them is the journal's error, told below.
+  if (!journal->Finish() && journal->Error().empty()) out << "Changes refused: the undo journal was not written\n";
+  if (!journal->Error().empty()) out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
   // An action that changed nothing has no record; one refused part way has one
   // for what it changed before.
-  if (journal && journal->ChangesMade() > 0) {
+  if (journal->ChangesMade() > 0) {
     outcome.actionId = journal->Id();
     out << "Recorded as action " << journal->Id() << " (korbu-scan --undo " << journal->Id() << " reverses it)\n";
   }
-  out.flush();
-  return outcome;
 }
 
 }  // namespace korbu::cli

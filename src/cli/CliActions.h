@@ -11,6 +11,10 @@
 #include "cli/ScanReport.h"
 #include "scan/DetectionList.h"
 
+namespace korbu {
+class JournalSink;
+}
+
 namespace korbu::cli {
 
 /// "clean", "delete", or empty for no action: the report's "action" field.
@@ -31,5 +35,10 @@ struct ActionOutcome {
 /// asked. Does nothing for Action::None.
 ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
                            const std::function<void(const ScanError&)>& onError);
+
+/// The end of an action that records its changes (none for a dry run): forces
+/// the records to the disk, then tells why changes were refused and the record
+/// the changes are kept in, whose id goes to the outcome.
+void TellRecordedAction(JournalSink* journal, std::ostream& out, ActionOutcome& outcome);
 
 }  // namespace korbu::cli

@@ -61,11 +61,7 @@ ActionOutcome TransferRows(bool move, const platform::Folder& target, bool dryRu
     changes.push_back((move ? "moved to " : "copied to ") + copied->path);
     out << "  " << ReadableFileName(changes.back()) << "\n";
   }
-  if (journal && !journal->Error().empty()) out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
-  if (journal && journal->ChangesMade() > 0) {
-    outcome.actionId = journal->Id();
-    out << "Recorded as action " << journal->Id() << " (korbu-scan --undo " << journal->Id() << " reverses it)\n";
-  }
+  TellRecordedAction(journal.get(), out, outcome);
   out.flush();
   return outcome;
 }
