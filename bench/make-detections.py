@@ -2,14 +2,13 @@
 """make-detections.py DIR ROWS KIND VARIANT_TABLE_HEADER: ROWS detected files in
 100 folders below DIR: copies of the EICAR test file (KIND delete) or worm
 stand-ins, "MZ" files with forged variant-table checksums (KIND clean)."""
-import importlib.util
 import os
+import runpy
 import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("add_detections", os.path.join(here, "add-detections.py"))
-detections = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(detections)
+detections = type(sys)("add_detections")
+detections.__dict__.update(runpy.run_path(os.path.join(here, "add-detections.py"), run_name="add_detections"))
 
 
 def main():
