@@ -24,6 +24,28 @@ RECT Scaled(RECT box);
 /// given cursor; registering the same class again fails harmlessly.
 void RegisterWindowClass(const wchar_t* name, WNDPROC proc, LPCWSTR cursor = reinterpret_cast<LPCWSTR>(IDC_ARROW));
 
+/// The window procedure of a window made for an object (its CREATESTRUCT's
+/// parameter): the object, kept in the window's user data, gets each message
+/// through onMessage; its handle member is set during creation and cleared when
+/// the window is gone, so nothing reaches an object whose window was destroyed.
+template <typename Window>
+LRESULT RouteToObject(HWND window, UINT message, WPARAM wParam, LPARAM lParam, HWND Window::*handle,
+                      LRESULT (Window::*onMessage)(UINT, WPARAM, LPARAM)) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    self->*handle = nullptr;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  if (self->*handle == nullptr) self->*handle = window;  // messages during creation
+  return (self->*onMessage)(message, wParam, lParam);
+}
+
 /// A page: a plain white child window that passes its controls' notifications to
 /// its parent and draws the frames around its groups.
 HWND MakePage(HWND parent, int x, int y, int width, int height);

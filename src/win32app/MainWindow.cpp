@@ -138,19 +138,7 @@ const std::vector<std::string>& MainWindow::QuestionsAsked() { return gQuestions
 const std::vector<std::string>& MainWindow::MessagesShown() { return gMessages; }
 
 LRESULT CALLBACK MainWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    self->window_ = nullptr;
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  if (self->window_ == nullptr) self->window_ = window;  // messages during creation
-  return self->OnMessage(message, wParam, lParam);
+  return RouteToObject(window, message, wParam, lParam, &MainWindow::window_, &MainWindow::OnMessage);
 }
 
 LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
