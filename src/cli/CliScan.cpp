@@ -241,6 +241,7 @@ int RunCli(const std::vector<std::string>& args) {
     totals.skippedOverLimit = paths.SkippedOverLimit();
     totals.skippedExcluded = paths.SkippedExcluded();
     totals.skippedPseudo = paths.SkippedPseudo();
+    totals.skippedUnreadable = paths.SkippedUnreadable();
     totals.interrupted = StopRequested();
     if (cache != nullptr) {
       totals.cacheUsed = true;

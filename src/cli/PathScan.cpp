@@ -44,7 +44,6 @@ PathScan::PathScan(ScanSession& session, MainThreadDispatcher& dispatcher, const
     // The limit is applied here rather than by the walk's criteria, which would
     // pass over such files without a count.
     if (!WithinLimit(file.FullSize)) return;
-    bytes_.fetch_add(file.FullSize, std::memory_order_relaxed);
     if (inner) inner(sender, folder, file);
   };
   search.OnFolderSkipped = [this](TFindFile&, const std::string&) { pseudo_.fetch_add(1, std::memory_order_relaxed); };
@@ -133,10 +132,12 @@ void PathScan::Walk(const std::string& folder) {
   }
   criteria.Size.Max = 0;  // see OnFileMatch
   walking_ = true;
-  session_.StartFileSearch();
-  session_.WaitForEnd();
+  const std::int64_t notOpened = Counted([this] {
+    session_.StartFileSearch();
+    session_.WaitForEnd();
+  });
   walking_ = false;
-  files_ += session_.FilesScanned();
+  files_ += session_.FilesScanned() - static_cast<std::int32_t>(notOpened);
   folders_ += session_.FoldersScanned();
 }
 
@@ -158,15 +159,22 @@ void PathScan::JudgeStandardInput() {
   }
   if (!WithinLimit(input.Size())) return;
   ++files_;
-  bytes_.fetch_add(input.Size(), std::memory_order_relaxed);
-  session_.ScanOneFile(input, name);
+  Counted([&] { session_.ScanOneFile(input, name); });
 }
 
 void PathScan::Judge(const std::string& file, std::uint64_t size) {
   if (!WithinLimit(size)) return;
-  ++files_;
-  bytes_.fetch_add(size, std::memory_order_relaxed);
-  session_.ScanOneFile(file);
+  if (Counted([&] { session_.ScanOneFile(file); }) == 0) ++files_;
+}
+
+std::int64_t PathScan::Counted(const std::function<void()>& what) {
+  const std::uint64_t bytesBefore = session_.BytesRead();
+  const std::int64_t notOpenedBefore = session_.FilesNotOpened();
+  what();
+  bytes_ += session_.BytesRead() - bytesBefore;
+  const std::int64_t notOpened = session_.FilesNotOpened() - notOpenedBefore;
+  unreadable_ += notOpened;
+  return notOpened;
 }
 
 }  // namespace korbu::cli

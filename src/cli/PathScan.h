@@ -31,12 +31,16 @@ class PathScan {
 
   std::int32_t FilesScanned() const { return files_; }
   std::int32_t FoldersScanned() const { return folders_; }
-  std::uint64_t BytesRead() const { return bytes_.load(); }
+  /// Bytes the verdicts read: files the cache knew and files that did not open
+  /// add nothing.
+  std::uint64_t BytesRead() const { return bytes_; }
   /// What was passed over, each counted: files over --max-filesize, files and
-  /// folders excluded by the patterns, folders of made-up file systems.
+  /// folders excluded by the patterns, folders of made-up file systems, files
+  /// that could not be opened (not counted as scanned; each is an error too).
   std::int64_t SkippedOverLimit() const { return overLimit_.load(); }
   std::int64_t SkippedExcluded() const { return excluded_.load(); }
   std::int64_t SkippedPseudo() const { return pseudo_.load(); }
+  std::int64_t SkippedUnreadable() const { return unreadable_; }
   /// Files scanned so far, the running walk's included.
   std::int32_t FilesSoFar() const;
   bool Walking() const { return walking_; }
@@ -48,6 +52,9 @@ class PathScan {
   /// False, and counted, when a file is over --max-filesize.
   bool WithinLimit(std::uint64_t size);
   void Error(const std::string& path, const std::string& reason);
+  /// Runs what (a walk or one file's verdict) and takes in the session's figures
+  /// of it; returns the files of it that could not be opened.
+  std::int64_t Counted(const std::function<void()>& what);
 
   ScanSession& session_;
   MainThreadDispatcher& dispatcher_;
@@ -62,7 +69,8 @@ class PathScan {
 
   std::set<std::string> named_;        // the PATHs scanned so far, in full
   std::vector<std::string> walked_;    // the folders walked so far, with their delimiter
-  std::atomic<std::uint64_t> bytes_{0};
+  std::uint64_t bytes_ = 0;
+  std::int64_t unreadable_ = 0;
   // Counted on the walker, read on the main thread.
   std::atomic<std::int64_t> overLimit_{0};
   std::atomic<std::int64_t> excluded_{0};

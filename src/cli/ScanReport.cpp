@@ -60,13 +60,13 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
                 "Detections: %zu\n"
                 "Errors: %zu\n"
                 "Not scanned whole: %zu\n"
-                "Skipped: %lld over the size limit, %lld excluded, %lld pseudo file system folder(s)\n"
+                "Skipped: %lld over the size limit, %lld excluded, %lld pseudo file system folder(s), %lld unreadable\n"
                 "Data read: %.2f MB\n"
                 "From cache: %lld file(s), %lld more checked against new signatures only\n"
                 "Not cacheable: %lld file(s), judged in full every time\n"
                 "Time: %.3f sec (%lld m %lld s)\n",
                 detections, totals.errors.size(), totals.notWhole.size(), totals.skippedOverLimit,
-                totals.skippedExcluded, totals.skippedPseudo,
+                totals.skippedExcluded, totals.skippedPseudo, totals.skippedUnreadable,
                 static_cast<double>(totals.bytesRead) / (1024.0 * 1024.0), totals.fromCache, totals.rechecked,
                 totals.notCacheable, totals.seconds, whole / 60, whole % 60);
   std::string block = text;
@@ -147,7 +147,8 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   doc["programs_not_scanned_whole"] = totals.programsNotWhole;
   doc["skipped"] = {{"over_size_limit", totals.skippedOverLimit},
                     {"excluded", totals.skippedExcluded},
-                    {"pseudo_file_system_folders", totals.skippedPseudo}};
+                    {"pseudo_file_system_folders", totals.skippedPseudo},
+                    {"unreadable", totals.skippedUnreadable}};
   doc["data_read"] = totals.bytesRead;
   doc["cache"] = {{"used", totals.cacheUsed},
                   {"from_cache", totals.fromCache},

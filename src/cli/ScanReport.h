@@ -35,7 +35,7 @@ struct NotScannedWhole {
 struct ScanTotals {
   std::int32_t filesScanned = 0;
   std::int32_t foldersScanned = 0;
-  std::uint64_t bytesRead = 0;  // sizes of the files the walks and the PATH files judged
+  std::uint64_t bytesRead = 0;  // bytes the verdicts of the PATHs read (none from the cache)
   double seconds = 0;
   std::string startDate;           // local time as ScanDateText writes it
   std::string endDate;
@@ -47,6 +47,7 @@ struct ScanTotals {
   long long skippedOverLimit = 0;  // files over --max-filesize
   long long skippedExcluded = 0;   // files and folders the patterns excluded
   long long skippedPseudo = 0;     // folders of made-up file systems (proc, sysfs, devices)
+  long long skippedUnreadable = 0; // files that could not be opened (each an error too)
   std::vector<std::string> warnings;  // lines the summary ends with: what makes a clean result weaker
   std::vector<ScanError> errors;
   std::vector<NotScannedWhole> notWhole;  // of the PATHs

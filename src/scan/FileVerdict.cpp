@@ -18,13 +18,19 @@ ScanContext Sources(EngineScanner* engine, bool heuristicEnabled) {
   return context;
 }
 
+FileVerdictResult NotOpened(std::string path, const platform::OpenedFile& file) {
+  FileVerdictResult result{std::move(path), {}, file.Error(), std::nullopt};
+  result.notOpened = true;
+  return result;
+}
+
 }  // namespace
 
 FileVerdictResult JudgeFile(std::string path, const ScanContext& context) {
   // One open for every test: whatever is swapped in under the name afterwards is
   // never read, and a FIFO or link put there is refused without blocking.
   platform::OpenedFile file = platform::OpenedFile::Open(path);
-  if (!file.IsOpen()) return FileVerdictResult{std::move(path), {}, file.Error(), std::nullopt};
+  if (!file.IsOpen()) return NotOpened(std::move(path), file);
   return JudgeOpenedFile(file, std::move(path), context);
 }
 
@@ -32,7 +38,9 @@ FileVerdictResult JudgeOpenedFile(platform::OpenedFile& file, std::string name, 
   FileVerdictResult result{std::move(name), {}, {}, std::nullopt};
   // What the cache knows of the file in the state it was opened in.
   CacheLookup cached(context.cache, file);
-  if (cached.Clean() || cached.CleanAgainstAddedSignatures(file)) return result;
+  if (cached.Clean()) return result;
+  result.bytesRead = file.Size();  // the added signatures alone read it all the same
+  if (cached.CleanAgainstAddedSignatures(file)) return result;
   // Anything else, a detection by the added signatures too, is judged in full, so
   // that its name is the one a scan without the cache gives.
   EngineVerdict engine;
@@ -80,8 +88,7 @@ bool ScanFile(const std::string& path, std::string& verdict, const ScanContext& 
 bool ScanOpenedFile(platform::OpenedFile& file, const std::string& path, std::string& verdict,
                     const ScanContext& context, ScanFrontEnd& frontEnd) {
   verdict.clear();
-  FileVerdictResult result = file.IsOpen() ? JudgeOpenedFile(file, path, context)
-                                           : FileVerdictResult{path, {}, file.Error(), std::nullopt};
+  FileVerdictResult result = file.IsOpen() ? JudgeOpenedFile(file, path, context) : NotOpened(path, file);
   verdict = std::move(result.verdict);
   if (verdict.empty() && result.notWhole) frontEnd.ShowNotJudgedWhole(path, *result.notWhole);
   return !verdict.empty();

@@ -3,6 +3,7 @@
 // when the file's checksum is in the variant table, or else by the heuristic's
 // name when that test is on and finds its pattern.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,10 @@ struct FileVerdictResult {
   std::string error;    // why the file could not be judged, or only in part; empty otherwise
   /// The engine limit that kept it from judging the whole file; none when it did.
   std::optional<EngineLimitReached> notWhole;
+  /// Bytes the verdict read: none for a file the cache knew or that did not open.
+  std::uint64_t bytesRead = 0;
+  /// The file could not be opened, so nothing of it was judged.
+  bool notOpened = false;
 
   /// Every source read all of the file, so that a clean verdict means clean.
   bool JudgedWhole() const { return error.empty() && !notWhole; }

@@ -148,6 +148,8 @@ void ScanSession::ScanOneFile(platform::OpenedFile& file, const std::string& nam
 
 // On the walker: the row is handed to the main thread, where the list lives.
 void ScanSession::AddRow(const FileVerdictResult& result) {
+  bytesRead_.fetch_add(result.bytesRead, std::memory_order_relaxed);
+  if (result.notOpened) notOpened_.fetch_add(1, std::memory_order_relaxed);
   if (result.verdict.empty() && result.error.empty() && !result.notWhole) return;
   dispatcher_.RunOnMainThread([&] {
     if (closing_) return;

@@ -103,6 +103,11 @@ class ScanSession {
 
   std::int32_t FilesScanned() const { return filesScanned_.load(); }
   std::int32_t FoldersScanned() const { return foldersScanned_.load(); }
+  /// Of the walks' files and the ones judged alone since the session was made:
+  /// the bytes their verdicts read, and how many could not be opened. Never
+  /// reset, so that a caller takes the difference around what it runs.
+  std::uint64_t BytesRead() const { return bytesRead_.load(); }
+  std::int64_t FilesNotOpened() const { return notOpened_.load(); }
 
   /// Front-end hooks, run on the main thread: the walk began (the list is then
   /// closed to the user), ended (after the summary line), was stopped.
@@ -127,6 +132,8 @@ class ScanSession {
   std::atomic<bool> phasesStop_{false};
   std::atomic<std::int32_t> filesScanned_{0};
   std::atomic<std::int32_t> foldersScanned_{0};
+  std::atomic<std::uint64_t> bytesRead_{0};
+  std::atomic<std::int64_t> notOpened_{0};
   // The worker hands the current-file label over at most this often, so that a
   // fast walk does not flood the window's event loop.
   std::chrono::steady_clock::time_point lastLabel_{};

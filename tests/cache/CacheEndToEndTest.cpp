@@ -94,6 +94,8 @@ TEST(CacheEndToEnd, NoChangeToAFileEscapesTheCache) {
   ScanRun second = Scan(cache, args);
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(FromCache(second), 4) << "the clean files should come from the cache";
+  EXPECT_GT(first.report["data_read"].get<long long>(), 0);
+  EXPECT_EQ(second.report["data_read"].get<long long>(), 0) << "nothing of a file the cache knows is read";
   struct stat st {};
   ASSERT_EQ(::stat((cache + "/korbu").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);

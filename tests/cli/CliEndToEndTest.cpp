@@ -484,6 +484,10 @@ TEST(CliEndToEnd, WhatCannotBeReadIsAnErrorNamedOnStderrAndInJson) {
   EXPECT_EQ(doc["errors"][1]["file"], secret);  // a folder's files come before its subfolders
   EXPECT_EQ(doc["errors"][2]["file"], tree.Path("locked") + "/");
   EXPECT_EQ(doc["errors"][2]["error"], "Permission denied");
+  // What could not be opened is no scanned file and no data read, but a skip.
+  EXPECT_EQ(doc["files_scanned"], 1);
+  EXPECT_EQ(doc["skipped"]["unreadable"], 1);
+  EXPECT_EQ(doc["data_read"], 4);
 }
 
 // The limit holds for the whole size: a sparse file of 4 GiB and 100 bytes is not
@@ -505,7 +509,7 @@ TEST(CliEndToEnd, SizeLimitComparesTheWholeSize) {
   // A named file over the limit is a skip as in a walk, counted, and no error.
   ScanRun named = Scan({"--no-memory", "--no-registry", "--max-filesize=1K", big});
   EXPECT_EQ(named.status, 0) << named.out << named.err;
-  EXPECT_NE(named.out.find("\nSkipped: 1 over the size limit, 0 excluded, 0 pseudo file system folder(s)\n"),
+  EXPECT_NE(named.out.find("\nSkipped: 1 over the size limit, 0 excluded, 0 pseudo file system folder(s), 0 unreadable\n"),
             std::string::npos)
       << named.out;
 }
