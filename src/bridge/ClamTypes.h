@@ -79,10 +79,16 @@ struct cl_scan_options {
 
 inline constexpr std::uint32_t kScanGeneralHeuristics = 0x4;
 inline constexpr std::uint32_t kScanParseArchive = 0x1;
+inline constexpr std::uint32_t kScanParseElf = 0x2;
+inline constexpr std::uint32_t kScanParsePdf = 0x4;
+inline constexpr std::uint32_t kScanParseSwf = 0x8;
+inline constexpr std::uint32_t kScanParseHwp3 = 0x10;
+inline constexpr std::uint32_t kScanParseXmlDocs = 0x20;
 inline constexpr std::uint32_t kScanParseMail = 0x40;
 inline constexpr std::uint32_t kScanParseOle2 = 0x80;
 inline constexpr std::uint32_t kScanParseHtml = 0x100;
 inline constexpr std::uint32_t kScanParsePe = 0x200;
+inline constexpr std::uint32_t kScanParseOneNote = 0x400;
 inline constexpr std::uint32_t kScanHeuristicBroken = 0x2;
 inline constexpr std::uint32_t kScanHeuristicExceedsMax = 0x4;
 inline constexpr std::uint32_t kScanHeuristicEncryptedArchive = 0x40;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -173,6 +174,18 @@ cl_error_t Engine::Build() {
 cl_error_t Engine::SetTempFolder(const char* folder) {
   std::unique_lock lock(mutex_);
   return Lib().engine_set_str(engine_, CL_ENGINE_TMPDIR, folder);
+}
+
+cl_error_t Engine::Widen(std::uint32_t parse, std::uint64_t maxScanSize) {
+  std::unique_lock lock(mutex_);
+  if (maxScanSize != 0) {
+    if (maxScanSize > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) return CL_EARG;
+    const cl_error_t result =
+        Lib().engine_set_num(engine_, CL_ENGINE_MAX_SCANSIZE, static_cast<long long>(maxScanSize));
+    if (result != CL_SUCCESS) return result;
+  }
+  addedParse_ |= parse;
+  return CL_SUCCESS;
 }
 
 cl_error_t Engine::Apply(const EngineLimitValues& limits) {

@@ -53,6 +53,12 @@ class Engine {
   /// running scans.
   cl_error_t SetTempFolder(const char* folder);
 
+  /// Adds libclamav parse bits to every later scan and, when not 0, sets the most
+  /// bytes one scan reads in all; waits for running scans.
+  cl_error_t Widen(std::uint32_t parse, std::uint64_t maxScanSize);
+  /// The parse bits Widen added; read inside a scan, where the lock is held.
+  std::uint32_t AddedParse() const { return addedParse_; }
+
   /// Runs a scan with the engine set to the given limits. Scans with the same
   /// limits run side by side; a change of limits waits for running scans and
   /// holds the others off until it has been applied and its scan has run. A scan
@@ -77,6 +83,7 @@ class Engine {
   bool compiled_ = false;
   EngineLimitValues defaults_;
   EngineLimitValues applied_;
+  std::uint32_t addedParse_ = 0;
   bool factsKnown_;  // the library's scanner is the one the scan facts were read from
 };
 

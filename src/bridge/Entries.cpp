@@ -212,6 +212,7 @@ KORBU_CLAM_API int clam_scanfile(const char* path, char* name, uint32_t* scanned
   cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
   cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e, ScanNotes& notes) {
     unsigned long blocks = 0;
+    scanOptions.parse |= FromHandle(engine)->AddedParse();
     cl_error_t r = ScanPath(path, &virname, &blocks, e, scanOptions, notes);
     StoreScanned(scanned, blocks);
     return r;
@@ -236,6 +237,7 @@ KORBU_CLAM_API int korbu_scandesc_facts(int desc, char* name, uint32_t* scanned,
   cl_scan_options scanOptions = korbu::bridge::MapLegacyOptions(options);
   cl_error_t result = FromHandle(engine)->Scan(limits, [&](const cl_engine& e, ScanNotes& notes) {
     unsigned long blocks = 0;
+    scanOptions.parse |= FromHandle(engine)->AddedParse();
     notes.htmlParsed = (scanOptions.parse & kScanParseHtml) != 0;
     cl_error_t r = ScanDescriptor(desc, &virname, &blocks, e, scanOptions, notes);
     StoreScanned(scanned, blocks);
@@ -303,6 +305,12 @@ KORBU_CLAM_API int korbu_engine_set_tempdir(void* engine, const char* folder) {
   if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
   if (engine == nullptr || folder == nullptr || *folder == '\0') return CL_ENULLARG;
   return static_cast<int>(FromHandle(engine)->SetTempFolder(folder));
+}
+
+KORBU_CLAM_API int korbu_engine_widen(void* engine, uint32_t parse, uint64_t maxscansize) {
+  if (EnsureInitialised() != CL_SUCCESS) return CL_ERROR;
+  if (engine == nullptr) return CL_ENULLARG;
+  return static_cast<int>(FromHandle(engine)->Widen(parse, maxscansize));
 }
 
 KORBU_CLAM_API int clam_cvdverify(const char* path) {

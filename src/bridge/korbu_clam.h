@@ -128,6 +128,13 @@ KORBU_CLAM_API void* korbu_loaddbpaths(const char* const* paths, uint32_t count,
  * engine's scans (by default $TMPDIR, else /tmp); 0 on success. */
 KORBU_CLAM_API int korbu_engine_set_tempdir(void* engine, const char* folder);
 
+/* Widens an engine's scans beyond what the legacy option word can say: parse
+ * (libclamav's CL_SCAN_PARSE_ bits: PDF, ELF, Office XML...) is added to what every
+ * later scan of the engine parses, and maxscansize, when not 0, is the most bytes
+ * one scan reads in all, its archives' members included (libclamav's
+ * CL_ENGINE_MAX_SCANSIZE); waits for running scans. 0 on success. */
+KORBU_CLAM_API int korbu_engine_widen(void* engine, uint32_t parse, uint64_t maxscansize);
+
 /* Facts of korbu_scandesc_facts about a file libclamav 1.4 found clean and saw as
  * one layer (it made no layer of its own from it): what its body and hash
  * signatures were matched against, where no bytecode is loaded. Only its bytes as

@@ -52,6 +52,10 @@ std::string SettingsDigest(const VerdictSettings& settings) {
   Add(hash, std::to_string(engine->ScanOptions()) + " " + std::to_string(limits.maxreclevel) + " " +
                 std::to_string(limits.maxfiles) + " " + std::to_string(limits.maxratio) + " " +
                 std::to_string(limits.archivememlim) + " " + std::to_string(limits.maxfilesize));
+  // Only when widened, so that the verdicts kept before stay keyed as they were.
+  if (const TClamAV::Widening& widened = engine->Widened(); !(widened == TClamAV::Widening{})) {
+    Add(hash, "widened " + std::to_string(widened.parse) + " " + std::to_string(widened.maxScanSize));
+  }
   return hash.HexDigest();
 }
 
@@ -177,6 +181,7 @@ void VerdictCache::PrepareEarlier(const ContextEntry& current, const DatabaseSet
         small->Limits() = engine.Limits();
         small->SetScanOptions(engine.ScanOptions());
         small->SetTempFolder(engine.TempFolder());
+        small->SetWidening(engine.Widened());
         if (small->ActivateFolders(folders->official, folders->local)) {
           small_[entry.id] = {std::move(small), AddedSignatureFilter::FromSmallEngine(folders->official, folders->local)};
         } else {

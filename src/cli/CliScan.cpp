@@ -141,6 +141,10 @@ int RunCli(const std::vector<std::string>& args) {
   if (TClamAV* clam = startup->Engine(); clam != nullptr) {
     if (options.maxFiles) clam->Limits().maxfiles = *options.maxFiles;
     if (options.maxRecursion) clam->Limits().maxreclevel = *options.maxRecursion;
+    // clamscan's formats besides the desktop program's: korbu-scan widens the engine.
+    if (!clam->SetWidening({options.engineParse, options.maxScanSize})) {
+      return Fail("the engine cannot take --max-scansize or the formats asked for: " + clam->LoadError());
+    }
   }
   std::ostringstream engineText;
   PrintEngineText(engineText, engine);
@@ -153,6 +157,9 @@ int RunCli(const std::vector<std::string>& args) {
   }
   // So is the clamd the user named: without it every file would be an error.
   if (options.clamd && !engine.databaseLoaded) return Fail("clamd did not answer: " + engine.problem);
+  if (options.clamd && options.maxScanSize != 0) {
+    std::cerr << "korbu-scan: --max-scansize does not reach clamd: its MaxScanSize setting decides\n";
+  }
   if (options.clamd && !options.scan.archive) {
     std::cerr << "korbu-scan: --no-archive does not reach clamd: its ScanArchive setting decides\n";
   }

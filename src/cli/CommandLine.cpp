@@ -11,7 +11,7 @@ namespace {
 // Options that take a value, with their long and short spellings.
 enum class Valued {
   Database, Log, Exclude, ExcludeDir, Include, IncludeDir, MaxFileSize, Jobs, Undo, Windows, TempDir, FileList,
-  MaxFiles, MaxRecursion, Clamd, Move, Copy, FollowFolderLinks, FollowFileLinks, CrossFs
+  MaxFiles, MaxRecursion, MaxScanSize, Clamd, Move, Copy, FollowFolderLinks, FollowFileLinks, CrossFs
 };
 
 struct ValuedName {
@@ -24,7 +24,7 @@ struct ValuedName {
   bool mayBeThePath;
 };
 
-constexpr std::array<ValuedName, 20> kValued{{
+constexpr std::array<ValuedName, 21> kValued{{
     {"--database", "-d", Valued::Database, false},
     {"--log", "-l", Valued::Log, false},
     {"--exclude", nullptr, Valued::Exclude, true},
@@ -39,6 +39,7 @@ constexpr std::array<ValuedName, 20> kValued{{
     {"--file-list", "-f", Valued::FileList, false},
     {"--max-files", nullptr, Valued::MaxFiles, false},
     {"--max-recursion", nullptr, Valued::MaxRecursion, false},
+    {"--max-scansize", nullptr, Valued::MaxScanSize, false},
     {"--clamd", nullptr, Valued::Clamd, false},
     {"--move", nullptr, Valued::Move, true},
     {"--copy", nullptr, Valued::Copy, true},
@@ -91,18 +92,44 @@ constexpr std::array<EngineSwitch, 8> kEngineSwitches{{
     {"--alert-exceeds-max", 0x100},
 }};
 
+// The formats clamscan parses beyond what the option word can name, by their
+// bits of the engine's widening; all on by default, as in clamscan.
+struct ParseSwitch {
+  const char* name;
+  std::uint32_t bit;
+};
+constexpr std::array<ParseSwitch, 6> kParseSwitches{{
+    {"--scan-pdf", kEngineParsePdf},
+    {"--scan-elf", kEngineParseElf},
+    {"--scan-xmldocs", kEngineParseXmlDocs},
+    {"--scan-swf", kEngineParseSwf},
+    {"--scan-hwp3", kEngineParseHwp3},
+    {"--scan-onenote", kEngineParseOneNote},
+}};
+
+// "yes" or "no" of "--NAME", "--NAME=yes" or "--NAME=no": nullopt when arg is
+// not that switch, else error holds what is wrong (empty when it was taken).
+std::optional<bool> SwitchValue(const std::string& arg, const std::string& name, std::string& error) {
+  if (arg != name && arg.rfind(name + "=", 0) != 0) return std::nullopt;
+  const std::string value = arg == name ? "yes" : arg.substr(name.size() + 1);
+  error = value == "yes" || value == "no" ? std::string() : "option " + name + " takes yes or no: " + value;
+  return value == "yes";
+}
+
 // "--NAME", "--NAME=yes" or "--NAME=no" of a switch above: false for any other
 // argument, else error holds what is wrong (empty when it was taken).
 bool SetEngineSwitch(const std::string& arg, CliOptions& o, std::string& error) {
+  for (const ParseSwitch& s : kParseSwitches) {
+    const std::optional<bool> on = SwitchValue(arg, s.name, error);
+    if (!on) continue;
+    if (error.empty()) o.engineParse = *on ? (o.engineParse | s.bit) : (o.engineParse & ~s.bit);
+    return true;
+  }
   for (const EngineSwitch& s : kEngineSwitches) {
-    const std::string name = s.name;
-    if (arg != name && arg.rfind(name + "=", 0) != 0) continue;
-    const std::string value = arg == name ? "yes" : arg.substr(name.size() + 1);
-    if (value != "yes" && value != "no") {
-      error = "option " + name + " takes yes or no: " + value;
-      return true;
-    }
-    const bool on = value == "yes";
+    const std::optional<bool> value = SwitchValue(arg, s.name, error);
+    if (!value) continue;
+    if (!error.empty()) return true;
+    const bool on = *value;
     if (s.bit == 0x1) {
       o.scan.archive = on;  // the desktop program's own option
     } else if (on) {
@@ -152,6 +179,12 @@ std::string SetValue(Valued which, const std::string& name, std::string value, C
       const auto size = ParseSize(value);
       if (!size) return "option " + name + " takes a size below 4G, such as 100K, 20M or 0 for none: " + value;
       o.maxFileSize = *size;
+      break;
+    }
+    case Valued::MaxScanSize: {
+      const auto size = ParseSize(value);
+      if (!size || *size == 0) return "option " + name + " takes a size from 1 below 4G, such as 400M: " + value;
+      o.maxScanSize = *size;
       break;
     }
     case Valued::MaxFiles:
@@ -350,6 +383,10 @@ std::string UsageText() {
          "  --alert-encrypted, --alert-exceeds-max [yes]\n"
          "  --max-files N          files the engine judges in one archive [1000]\n"
          "  --max-recursion N      levels of archives the engine unpacks [6]\n"
+         "  --max-scansize SIZE    bytes the engine reads of one file, its archive's\n"
+         "                         members included [the engine's own, 400M]\n"
+         "  --scan-pdf[=no], --scan-elf, --scan-xmldocs, --scan-swf, --scan-hwp3,\n"
+         "  --scan-onenote         formats parsed besides [yes]\n"
          "What is scanned:\n"
          "  -f, --file-list FILE   scan the PATHs FILE lists, one a line, besides those given\n"
          "  --follow-dir-symlinks N, --follow-file-symlinks N\n"

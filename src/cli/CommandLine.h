@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/LibClamAV.h"
 #include "scan/ScanFrontEnd.h"
 
 namespace korbu::cli {
@@ -60,6 +61,10 @@ struct CliOptions {
   bool crossFileSystems = true;
   std::optional<std::int32_t> maxFiles;      // --max-files N: the engine's limit per archive
   std::optional<std::int32_t> maxRecursion;  // --max-recursion N: the engine's archive levels
+  std::uint64_t maxScanSize = 0;             // --max-scansize SIZE: 0 leaves the engine's
+  // --scan-pdf, --scan-elf...: formats the engine parses besides the option word's.
+  std::uint32_t engineParse = kEngineParsePdf | kEngineParseElf | kEngineParseXmlDocs | kEngineParseSwf |
+                              kEngineParseHwp3 | kEngineParseOneNote;
   bool history = false;                   // --history [ID]: no scan
   std::optional<std::string> historyId;   // the one action --history ID lists with its changes
 };

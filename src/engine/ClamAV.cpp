@@ -116,6 +116,23 @@ void TClamAV::Build(const EngineEntries& entries, std::int32_t status) {
   active_ = built == 0;
   loadError_ = active_ ? std::string() : "build: " + StatusText(entries, built);
   if (active_ && !tempFolder_.empty() && !ApplyTempFolder()) active_ = false;
+  if (active_ && !(widening_ == Widening{}) && !ApplyWidening()) active_ = false;
+}
+
+bool TClamAV::ApplyWidening() {
+  if (engineEntries_.widen == nullptr) {
+    loadError_ = "the engine library cannot parse more formats or limit a scan's size";
+    return false;
+  }
+  const int status = engineEntries_.widen(engine_, widening_.parse, widening_.maxScanSize);
+  if (status != 0) loadError_ = "the engine's scan size limit: " + StatusText(engineEntries_, status);
+  return status == 0;
+}
+
+bool TClamAV::SetWidening(Widening widening) {
+  widening_ = widening;
+  if (engine_ == nullptr || widening_ == Widening{}) return true;
+  return ApplyWidening();
 }
 
 bool TClamAV::ApplyTempFolder() {

@@ -64,6 +64,18 @@ class TClamAV : public EngineScanner {
   const std::string& TempFolder() const { return tempFolder_; }
   bool SetTempFolder(std::string folder);
 
+  /// What a scan may ask beyond the option word and the limits record: formats
+  /// parsed besides (kEngineParse bits) and the most bytes one scan reads in all
+  /// (0: the library's default). Applied to the engine held and to every one
+  /// built later; false, LoadError telling why, when the library cannot take it.
+  struct Widening {
+    std::uint32_t parse = 0;
+    std::uint64_t maxScanSize = 0;
+    bool operator==(const Widening&) const = default;
+  };
+  const Widening& Widened() const { return widening_; }
+  bool SetWidening(Widening widening);
+
   /// The option word handed to the library with every scan.
   std::uint16_t ScanOptions() const { return scanOptions_; }
   void SetScanOptions(std::uint16_t options) { scanOptions_ = options; }
@@ -119,6 +131,7 @@ class TClamAV : public EngineScanner {
   EngineVerdict ScanDescriptor(platform::OpenedFile& file) const;
   // Hands tempFolder_ to the engine held; false, loadError_ telling why, on failure.
   bool ApplyTempFolder();
+  bool ApplyWidening();
 
   std::string name_;
   bool active_ = false;
@@ -126,6 +139,7 @@ class TClamAV : public EngineScanner {
   std::string dbDir_;
   std::vector<std::string> dbPaths_;
   std::string tempFolder_;
+  Widening widening_;
   EngineLimits limits_;
   std::uint16_t scanOptions_ = 0;
   void* engine_ = nullptr;

@@ -100,6 +100,7 @@ bool LoadEngineLibrary() {
   Find(*library, "korbu_loaddbdirs", e.loaddbdirs);
   Find(*library, "korbu_loaddbpaths", e.loaddbpaths);
   Find(*library, "korbu_engine_set_tempdir", e.setTempDir);
+  Find(*library, "korbu_engine_widen", e.widen);
   Find(*library, "korbu_scandesc_facts", e.scandescFacts);
   const char* complaint = e.problem != nullptr ? e.problem() : nullptr;
   if (complaint != nullptr && *complaint != '\0') {

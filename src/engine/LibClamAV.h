@@ -60,6 +60,7 @@ struct EngineEntries {
   using LoadDbDirs = void* (*)(const char* official, const char* local, std::uint32_t* signatures,
                                std::int32_t* status);
   using SetTempDir = int (*)(void* engine, const char* folder);
+  using Widen = int (*)(void* engine, std::uint32_t parse, std::uint64_t maxScanSize);
   using LoadDbPaths = void* (*)(const char* const* paths, std::uint32_t count, std::uint32_t* signatures,
                                 std::int32_t* status, std::uint32_t* failed);
   using ScanDescFacts = int (*)(int desc, char* name, std::uint32_t* scanned, void* engine,
@@ -90,9 +91,20 @@ struct EngineEntries {
   LoadDbPaths loaddbpaths = nullptr;
   /// Optional: sets the folder of an engine's temporary files.
   SetTempDir setTempDir = nullptr;
+  /// Optional: more formats parsed, and a limit of the bytes one scan reads.
+  Widen widen = nullptr;
   /// Optional: scandesc that also tells what the scan saw of the file.
   ScanDescFacts scandescFacts = nullptr;
 };
+
+/// Formats widen may add (libclamav's CL_SCAN_PARSE_ bits, which the library
+/// passes on as they are).
+inline constexpr std::uint32_t kEngineParseElf = 0x2;
+inline constexpr std::uint32_t kEngineParsePdf = 0x4;
+inline constexpr std::uint32_t kEngineParseSwf = 0x8;
+inline constexpr std::uint32_t kEngineParseHwp3 = 0x10;
+inline constexpr std::uint32_t kEngineParseXmlDocs = 0x20;
+inline constexpr std::uint32_t kEngineParseOneNote = 0x400;
 
 /// Facts of scandescFacts (KORBU_FACT_ of the engine library).
 inline constexpr std::uint32_t kEngineFactMatchedAsBytes = 0x1;

@@ -41,6 +41,12 @@ TEST(ClamDeclarations, MatchDebiansHeader) {
   EXPECT_EQ(own::kScanParseOle2, CL_SCAN_PARSE_OLE2);
   EXPECT_EQ(own::kScanParseHtml, CL_SCAN_PARSE_HTML);
   EXPECT_EQ(own::kScanParsePe, CL_SCAN_PARSE_PE);
+  EXPECT_EQ(own::kScanParseElf, CL_SCAN_PARSE_ELF);
+  EXPECT_EQ(own::kScanParsePdf, CL_SCAN_PARSE_PDF);
+  EXPECT_EQ(own::kScanParseSwf, CL_SCAN_PARSE_SWF);
+  EXPECT_EQ(own::kScanParseHwp3, CL_SCAN_PARSE_HWP3);
+  EXPECT_EQ(own::kScanParseXmlDocs, CL_SCAN_PARSE_XMLDOCS);
+  EXPECT_EQ(own::kScanParseOneNote, CL_SCAN_PARSE_ONENOTE);
   EXPECT_EQ(own::kScanHeuristicBroken, CL_SCAN_HEURISTIC_BROKEN);
   EXPECT_EQ(own::kScanHeuristicExceedsMax, CL_SCAN_HEURISTIC_EXCEEDS_MAX);
   EXPECT_EQ(own::kScanHeuristicEncryptedArchive, CL_SCAN_HEURISTIC_ENCRYPTED_ARCHIVE);

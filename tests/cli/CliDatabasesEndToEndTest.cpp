@@ -73,6 +73,38 @@ TEST(CliDatabasesEndToEnd, SignedDatabasesNamedOneByOneKeepTheirVersions) {
   EXPECT_NE(shown.output.find("main 6 (22 Jun 2021), daily 3 (22 Jun 2021)"), std::string::npos) << shown.output;
 }
 
+// What clamscan parses beyond the desktop program's option word, and its limit of
+// the bytes one scan reads: the marker is found only where the engine decodes.
+TEST(CliDatabasesEndToEnd, PdfStreamsAreDecodedAndTheScanSizeLimitHolds) {
+  Databases t;
+  const std::string pdf = t.tree.Write("doc/m.pdf",
+                                       "%PDF-1.4\n1 0 obj\n<< /Length 33 /Filter /ASCIIHexDecode >>\nstream\n"
+                                       "6b6f7262752d6e64622d6d61726b6572>\nendstream\nendobj\n"
+                                       "trailer\n<< /Root 1 0 R >>\n%%EOF\n");
+  const test::CommandRun decoded = Scan(D(t.ndb), pdf);
+  if (EngineMissing(decoded)) GTEST_SKIP() << "no engine library: " << decoded.output;
+  EXPECT_EQ(decoded.status, 1) << decoded.output;
+  EXPECT_NE(decoded.output.find(pdf + ": Korbu.Test.Body"), std::string::npos) << decoded.output;
+  EXPECT_EQ(Scan(D(t.ndb) + " --scan-pdf=no", pdf).status, 0);
+
+  // Two members of 700,000 bytes before the marked one: over a 1M budget the
+  // scan ends with the limit's alert, not with "clean".
+  t.tree.Write("tar/a", std::string(700000, 'a'));
+  t.tree.Write("tar/b", std::string(700000, 'b'));
+  t.tree.Write("tar/c", "korbu-ndb-marker");
+  const std::string tar = t.tree.Path("m.tar");
+  if (test::RunCommand("tar -cf " + test::ShellQuote(tar) + " -C " + test::ShellQuote(t.tree.Path("tar")) + " a b c")
+          .status != 0) {
+    GTEST_SKIP() << "tar could not make the archive";
+  }
+  const std::string whole = D(t.ndb) + " --max-filesize 0";
+  EXPECT_NE(Scan(whole, tar).output.find(tar + ": Korbu.Test.Body"), std::string::npos);
+  const test::CommandRun limited = Scan(whole + " --max-scansize 1M", tar);
+  EXPECT_EQ(limited.status, 1) << limited.output;
+  EXPECT_NE(limited.output.find(tar + ": Heuristics.Limits.Exceeded.MaxScanSize FOUND"), std::string::npos)
+      << limited.output;
+}
+
 }  // namespace
 }  // namespace korbu::cli
 #endif

@@ -77,6 +77,15 @@ TEST(CommandLine, EngineSwitchesSetAndClearTheirBitsLastOneWinning) {
   EXPECT_FALSE(r.options.scan.archive);
   EXPECT_NE(ParseCommandLine({"--alert-broken=maybe", "x"}).error, "");
   EXPECT_NE(ParseCommandLine({"--scan-htmlx", "x"}).error, "");
+  // The formats beyond the option word: all on, each switched off alone.
+  const auto parse = ParseCommandLine({"--scan-pdf=no", "--scan-elf=no", "--scan-elf", "--max-scansize", "2M", "x"});
+  ASSERT_EQ(parse.error, "");
+  EXPECT_EQ(parse.options.engineParse & kEngineParsePdf, 0u);
+  EXPECT_NE(parse.options.engineParse & kEngineParseElf, 0u);
+  EXPECT_NE(parse.options.engineParse & kEngineParseXmlDocs, 0u);
+  EXPECT_EQ(parse.options.maxScanSize, 2u << 20);
+  EXPECT_NE(ParseCommandLine({"--scan-pdf=maybe", "x"}).error, "");
+  EXPECT_NE(ParseCommandLine({"--max-scansize", "0", "x"}).error, "");
 }
 
 TEST(CommandLine, ClamscanSpellingsAndSizes) {
