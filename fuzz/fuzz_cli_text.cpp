@@ -22,6 +22,11 @@ namespace {
 // after a newline of the text).
 bool SameDialect(std::string_view pattern) {
   if (pattern.find_first_of(std::string_view("\\\0\n", 3)) != std::string_view::npos) return false;
+  // An ERE's "^" anchors wherever it stands; the C library takes one after other
+  // atoms ("^(.*^)++x") for a literal.
+  for (std::size_t i = 1; i < pattern.size(); ++i) {
+    if (pattern[i] == '^' && pattern[i - 1] != '(' && pattern[i - 1] != '|' && pattern[i - 1] != '[') return false;
+  }
   return pattern.find("{,") == std::string_view::npos && pattern.find("[.") == std::string_view::npos &&
          pattern.find("[=") == std::string_view::npos;
 }
