@@ -22,6 +22,12 @@ CLAMSCAN_OPTIONS = [
     "--max-recursion=6", "--max-files=1000", "--max-filesize=10M", "--disable-cache",
 ]
 
+# korbu-scan parses these formats too unless told not to; off, it judges as the
+# window's engine does, which is what the comparisons are of.
+KORBU_SCAN_OPTIONS = [
+    "--scan-pdf=no", "--scan-elf=no", "--scan-xmldocs=no", "--scan-swf=no", "--scan-hwp3=no", "--scan-onenote=no",
+]
+
 # The same set-up for clamd (clamdscan --multiscan spreads one tree over clamd's
 # threads, the nearest thing ClamAV has to a parallel scan; korbu-scan --clamd
 # takes its verdicts from it): the settings of docs/clamd-korbu.conf, the one

@@ -29,7 +29,7 @@ import zipfile
 
 top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(top, "bench"))
-from clamscan_setup import CLAMD_SETTINGS_FILE, CLAMSCAN_OPTIONS, ClamdFailed, clamd_server, clamscan_results  # noqa: E402
+from clamscan_setup import CLAMD_SETTINGS_FILE, CLAMSCAN_OPTIONS, KORBU_SCAN_OPTIONS, ClamdFailed, clamd_server, clamscan_results  # noqa: E402
 
 EICAR = b"X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*"
 MIB = 1 << 20
@@ -132,7 +132,7 @@ class Failed(Exception):
 def korbu_run(korbu, engine_args, files, env):
     """korbu-scan's answers for the files with these engine options."""
     ours = subprocess.run([korbu, "--no-memory", "--no-registry", "--no-cache", "--json", "--max-filesize=0"]
-                          + engine_args + [files], capture_output=True, env=env)
+                          + KORBU_SCAN_OPTIONS + engine_args + [files], capture_output=True, env=env)
     if ours.returncode not in (0, 1):
         raise Failed("korbu-scan %s exited with %d: %s" % (" ".join(engine_args), ours.returncode,
                                                             ours.stderr.decode(errors="replace")))
