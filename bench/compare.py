@@ -20,7 +20,7 @@ import subprocess
 import sys
 import time
 
-from clamscan_setup import CLAMSCAN_OPTIONS, ClamdFailed, clamd_server, clamscan_results
+from clamscan_setup import CLAMSCAN_OPTIONS, KORBU_SCAN_OPTIONS, ClamdFailed, clamd_server, clamscan_results
 
 GNU_TIME = "/usr/bin/time"
 
@@ -227,7 +227,8 @@ def main():
 
     database_line = "databases: none found, engine comparison left out"
     if args.database and shutil.which("clamscan"):
-        full_cmd = [scan, "--no-memory", "--no-registry", "--no-cache", "--json", "--database", args.database, tree]
+        full_cmd = [scan, "--no-memory", "--no-registry", "--no-cache", "--json", "--database", args.database]
+        full_cmd += KORBU_SCAN_OPTIONS + [tree]
         clam_cmd = ["clamscan", "-r", "--no-summary", "--infected", "--database=" + args.database] \
             + CLAMSCAN_OPTIONS + [tree]
         (full_t, full_c, full_m), (clam_t, clam_c, clam_m) = measure_pair(("full", full_cmd), ("clamscan", clam_cmd),
