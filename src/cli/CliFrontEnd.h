@@ -24,12 +24,18 @@ class CliFrontEnd final : public ScanFrontEnd {
     if (OnFileError) OnFileError(path, reason);
   }
 
+  void ShowOtherUsersProgramError(const std::string& path, const std::string& reason) override {
+    if (OnOtherUsersProgramError) OnOtherUsersProgramError(path, reason);
+  }
+
   void ShowNotJudgedWhole(const std::string& path, const EngineLimitReached& limit) override {
     if (OnNotJudgedWhole) OnNotJudgedWhole(path, limit);
   }
 
   /// Where the walk's file errors go.
   std::function<void(const std::string& path, const std::string& reason)> OnFileError;
+  /// Where the errors about other users' running programs go.
+  std::function<void(const std::string& path, const std::string& reason)> OnOtherUsersProgramError;
   /// Where the files the engine could not judge whole go.
   std::function<void(const std::string& path, const EngineLimitReached& limit)> OnNotJudgedWhole;
 

@@ -209,6 +209,12 @@ int RunCli(const std::vector<std::string>& args) {
       totals.errors.push_back(ScanError{path, reason});
       report.Error(ErrorLine(totals.errors.back()));
     };
+    // Run as root, the memory phase meets every user's programs; what goes wrong
+    // with another's is hers to mend and does not fail the caller's scan.
+    frontEnd.OnOtherUsersProgramError = [&](const std::string& path, const std::string& reason) {
+      totals.otherUsersPrograms.push_back(ScanError{path, reason});
+      if (options.verbose) report.Detection(OtherUsersProgramLine(totals.otherUsersPrograms.back()));
+    };
     // The phases' programs (a browser, an office suite) are past the engine's
     // limit more often than not: counted, and listed when asked for.
     bool inPaths = false;

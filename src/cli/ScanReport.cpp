@@ -37,6 +37,10 @@ std::string ErrorLine(const ScanError& error) {
   return ReadableRowName(error.file) + ": " + ReadableFileName(error.reason) + " ERROR";
 }
 
+std::string OtherUsersProgramLine(const ScanError& error) {
+  return ReadableRowName(error.file) + ": " + ReadableFileName(error.reason) + " (another user's program)";
+}
+
 std::string NotWholeLine(const NotScannedWhole& file) {
   return ReadableFileName(file.file) + ": NOT SCANNED WHOLE (" + LimitText(file.limit) + ")";
 }
@@ -73,6 +77,10 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
   if (!totals.startDate.empty()) block += "Start Date: " + totals.startDate + "\nEnd Date:   " + totals.endDate + "\n";
   if (totals.programsNotWhole > 0) {
     block += "Programs not scanned whole: " + std::to_string(totals.programsNotWhole) + " (listed with --verbose)\n";
+  }
+  if (!totals.otherUsersPrograms.empty()) {
+    block += "Other users' programs not judged: " + std::to_string(totals.otherUsersPrograms.size()) +
+             " (listed with --verbose)\n";
   }
   for (const std::string& warning : totals.warnings) block += ReadableFileName(warning) + "\n";
   return block;
@@ -127,14 +135,18 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   doc["detections"] = std::move(list);
   doc["files_scanned"] = totals.filesScanned;
   doc["folders_scanned"] = totals.foldersScanned;
-  nlohmann::json errors = nlohmann::json::array();
-  for (const ScanError& error : totals.errors) {
-    nlohmann::json item;
-    PutText(item, "file", error.file);
-    PutText(item, "error", error.reason);
-    errors.push_back(std::move(item));
-  }
-  doc["errors"] = std::move(errors);
+  const auto errorList = [](const std::vector<ScanError>& from) {
+    nlohmann::json errors = nlohmann::json::array();
+    for (const ScanError& error : from) {
+      nlohmann::json item;
+      PutText(item, "file", error.file);
+      PutText(item, "error", error.reason);
+      errors.push_back(std::move(item));
+    }
+    return errors;
+  };
+  doc["errors"] = errorList(totals.errors);
+  doc["other_users_program_errors"] = errorList(totals.otherUsersPrograms);
   nlohmann::json notWhole = nlohmann::json::array();
   for (const NotScannedWhole& file : totals.notWhole) {
     nlohmann::json item;

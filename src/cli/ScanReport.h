@@ -50,12 +50,18 @@ struct ScanTotals {
   long long skippedUnreadable = 0; // files that could not be opened (each an error too)
   std::vector<std::string> warnings;  // lines the summary ends with: what makes a clean result weaker
   std::vector<ScanError> errors;
+  // About other users' running programs: reported, but no error of the caller's scan.
+  std::vector<ScanError> otherUsersPrograms;
   std::vector<NotScannedWhole> notWhole;  // of the PATHs
   long long programsNotWhole = 0;         // programs of the memory and registry phases (often big, rarely a worm)
 };
 
 /// "FILE: REASON ERROR", the line of an error.
 std::string ErrorLine(const ScanError& error);
+
+/// "FILE: REASON (another user's program)", the line of an error about a running
+/// program of another user.
+std::string OtherUsersProgramLine(const ScanError& error);
 
 /// "FILE: NOT SCANNED WHOLE (WHY)", the line of a file the engine could not judge whole.
 std::string NotWholeLine(const NotScannedWhole& file);

@@ -28,6 +28,9 @@ struct ProcessInfo {
   /// A Windows program under Wine whose system is unknown: why its server or
   /// prefix is not trusted (then winePrefix is empty). Empty for any other.
   std::string wineSystemDoubt;
+  /// Runs as the caller's user (POSIX: the owner of its /proc folder is the
+  /// caller's effective user). Windows does not tell it here: true there.
+  bool ownedByCaller = true;
 };
 
 /// The running processes: the program's own process first, then every other one

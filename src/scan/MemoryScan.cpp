@@ -17,6 +17,7 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
   const auto& paths = processes.ImagePaths();
   const auto& prefixes = processes.WinePrefixes();
   const auto& doubts = processes.WineSystemDoubts();
+  const auto& owned = processes.OwnedByCaller();
   DetectionList& list = frontEnd.Detections();
   // The first entry is the scanner itself.
   for (std::size_t i = 1; i < paths.size(); ++i) {
@@ -24,6 +25,13 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
     const std::string& path = paths[i];
     frontEnd.ShowOperation(kScanningMemoryText);
     frontEnd.ShowObject(path);
+    const auto showError = [&](const std::string& reason) {
+      if (owned[i]) {
+        frontEnd.ShowFileError(path, reason);
+      } else {
+        frontEnd.ShowOtherUsersProgramError(path, reason);
+      }
+    };
     try {
       std::string verdict;
       // The verdict opens the program's file once and refuses anything but a
@@ -32,12 +40,12 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
       // whose system is not proven is listed with none, and why.
       if (!path.empty() && ScanFile(path, verdict, context, frontEnd) && !list.IsDetected(path)) {
         DetectionRow row{path, verdict, std::string(kInfoMemory), false, std::nullopt, prefixes[i], doubts[i]};
-        if (!row.unknownSystem.empty()) frontEnd.ShowFileError(path, "its Windows system is unknown: " + row.unknownSystem);
+        if (!row.unknownSystem.empty()) showError("its Windows system is unknown: " + row.unknownSystem);
         list.AddRow(std::move(row));
       }
     } catch (const std::exception& e) {
       // One program that cannot be judged does not end the phase, and says so.
-      frontEnd.ShowFileError(path, std::string("cannot be judged: ") + e.what());
+      showError(std::string("cannot be judged: ") + e.what());
     }
     frontEnd.ProcessPendingMessages();
   }

@@ -51,6 +51,13 @@ class ScanFrontEnd {
     (void)reason;
   }
 
+  /// A running program of another user could not be judged, or its Windows
+  /// system is unknown, and why: the caller cannot mend it, so the command line
+  /// reports it apart from its own errors.
+  virtual void ShowOtherUsersProgramError(const std::string& path, const std::string& reason) {
+    ShowFileError(path, reason);
+  }
+
   /// A file came out clean, but a limit of the engine kept it from judging all of
   /// it and no alert named that. The window shows nothing of it; the command line
   /// reports it.

@@ -55,6 +55,7 @@ Status TProcessManager::Refresh() {
   threadCounts_.clear();
   winePrefixes_.clear();
   wineSystemDoubts_.clear();
+  ownedByCaller_.clear();
   rawImages_.clear();
   ids_.clear();
 
@@ -69,6 +70,7 @@ Status TProcessManager::Refresh() {
     threadCounts_.push_back(std::to_string(process.threadCount));
     winePrefixes_.push_back(process.winePrefix);
     wineSystemDoubts_.push_back(process.wineSystemDoubt);
+    ownedByCaller_.push_back(process.ownedByCaller);
     rawImages_.push_back(process.imagePath);
     ids_.push_back(process.id);
   }

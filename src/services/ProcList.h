@@ -61,6 +61,8 @@ class TProcessManager {
   /// Why each entry's Windows system is unknown (see platform::ProcessInfo);
   /// empty where it is known or the entry is no Windows program under Wine.
   const std::vector<std::string>& WineSystemDoubts() const { return wineSystemDoubts_; }
+  /// Whether each entry runs as the caller's user (see platform::ProcessInfo).
+  const std::vector<bool>& OwnedByCaller() const { return ownedByCaller_; }
 
  private:
   void KillEntry(std::size_t index);
@@ -71,6 +73,7 @@ class TProcessManager {
   std::vector<std::string> threadCounts_;
   std::vector<std::string> winePrefixes_;
   std::vector<std::string> wineSystemDoubts_;
+  std::vector<bool> ownedByCaller_;
   // What the system reported before the fix-up, to recognise a process again.
   std::vector<std::string> rawImages_;
   std::vector<std::uint32_t> ids_;

@@ -4,7 +4,8 @@
 // with a link for its lock: the memory phase must not take /dev/shm for her
 // program's system, and no Wine may start for it. A server that is the system's
 // own, for a prefix of hers, makes root start Wine as her, with nothing of
-// root's environment.
+// root's environment. What is wrong with her programs is counted apart from
+// root's own errors.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -81,7 +82,7 @@ TEST(ForgedWine, HerServerIsNotTrustedAndWineRunsAsHerWithACleanEnvironment) {
             "/tmp/proven-client.out") +
       "env -i PATH=/usr/bin:/bin HOME=/tmp/root XDG_DATA_HOME=/tmp/root/data XDG_CACHE_HOME=/tmp/root/cache "
       "WINEPREFIX=/nonexistent-prefix WINE=/tmp/root/bin/wine WINESERVER=/tmp/root/bin/wineserver "
-      "KORBU_ROOT_SECRET=s3cret " + ShellQuote(KORBU_SCAN_EXE) + " --no-engine /tmp/empty 2>&1 || echo \"status $?\"\n"
+      "KORBU_ROOT_SECRET=s3cret " + ShellQuote(KORBU_SCAN_EXE) + " --no-engine -v /tmp/empty 2>&1 || echo \"status $?\"\n"
       "for f in /tmp/wine-log/*; do [ -e \"$f\" ] || continue; echo '=== wine started'; cat \"$f\"; echo '=== end'; done\n";
   const ScriptRun run = RunWithPrivateMounts(script);
   ASSERT_TRUE(Has(run.output, "connected")) << run.output;
@@ -90,6 +91,10 @@ TEST(ForgedWine, HerServerIsNotTrustedAndWineRunsAsHerWithACleanEnvironment) {
   EXPECT_TRUE(Has(run.output, "/tmp/her/forged.exe")) << run.output;
   EXPECT_TRUE(Has(run.output, "its Windows system is unknown: wineserver process")) << run.output;
   EXPECT_TRUE(Has(run.output, "does not run the system's wineserver")) << run.output;
+  // Hers to mend, not root's: counted apart, no error of root's scan.
+  EXPECT_TRUE(Has(run.output, "does not run the system's wineserver (another user's program)")) << run.output;
+  EXPECT_FALSE(Has(run.output, "does not run the system's wineserver ERROR")) << run.output;
+  EXPECT_TRUE(Has(run.output, "Other users' programs not judged: 1 ")) << run.output;
   EXPECT_TRUE(Has(run.output, "/tmp/her/proven.exe")) << run.output;
 
   const passwd* her = ::getpwuid(65534);

@@ -2,7 +2,9 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -65,6 +67,10 @@ std::optional<ProcessInfo> ReadProcessEntry(int procDir, std::uint32_t id, std::
   info.id = id;
   info.basePriority = stat->priority;
   info.threadCount = stat->threadCount;
+  // The kernel gives a process's folder its effective user (root for one that
+  // cannot be inspected), so an unknown owner is never taken for another user.
+  struct stat folder {};
+  info.ownedByCaller = ::fstat(procDir, &folder) != 0 || folder.st_uid == ::geteuid();
   if (parent != nullptr) *parent = stat->parent;
   return info;
 }
