@@ -56,6 +56,8 @@ class AccessLoop {
   bool ReadWritten();
   void Judge(Judgement& judgement);
   void LetExpiredGo(bool everything);
+  /// Lets every access that arrives within wait go (the guard is stopping).
+  void AllowEverything(std::chrono::milliseconds wait);
 
   FanotifyGroup& group_;
   const ScanContext& context_;

@@ -27,12 +27,21 @@ JudgeWorkers::JudgeWorkers(int count, Handler handler) : handler_(std::move(hand
 
 JudgeWorkers::~JudgeWorkers() { Stop(); }
 
-void JudgeWorkers::Stop() {
+void JudgeWorkers::BeginStop() {
   {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_all();
+}
+
+std::size_t JudgeWorkers::Running() const {
+  const std::lock_guard lock(mutex_);
+  return running_;
+}
+
+void JudgeWorkers::Stop() {
+  BeginStop();
   for (std::thread& thread : threads_) {
     if (thread.joinable()) thread.join();
   }

@@ -51,6 +51,11 @@ class JudgeWorkers {
   void Push(Judgement judgement);
   /// Several at once (a batch of written files): one wake-up for all.
   void PushAll(std::vector<Judgement> judgements);
+  /// Takes no more judgements: each thread ends after the one it is making.
+  void BeginStop();
+  /// Judgements being made now.
+  std::size_t Running() const;
+  /// BeginStop, and waits for the threads to end.
   void Stop();
 
   /// Judgements queued or being made.
