@@ -90,6 +90,7 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
       {group_.Fd(), POLLIN, 0}, {stopFd, POLLIN, 0}, {group_.WrittenFd(), POLLIN, 0}, {watchFd, POLLPRI, 0}};
   const nfds_t count = watchFd >= 0 ? 4 : 3;
   AskShortSlices();
+  Clock::time_point raiseDue = Clock::now();
   while (true) {
     int wait = -1;  // idle: no wake-up at all
     const auto until = [&](Clock::time_point at) {
@@ -102,7 +103,7 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
     // While written files gather, their arrival wakes nobody.
     fds[2].events = writtenDue_ ? 0 : POLLIN;
     if (writtenDue_) until(*writtenDue_);
-    if (workers_->JudgingInBackground()) until(Clock::now() + kStarvedAfter / 2);
+    if (workers_->JudgingInBackground()) until(raiseDue);
     const int ready = ::poll(fds, count, wait);
     if (ready < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) break;
@@ -114,7 +115,11 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
     }
     if (count == 4 && (fds[3].revents & (POLLPRI | POLLERR)) != 0 && onWatch) onWatch();
     LetExpiredGo(false);
-    workers_->RaiseStarved(Clock::now(), kStarvedAfter);
+    // Now and then, not after each event: it takes the workers' lock.
+    if (const Clock::time_point now = Clock::now(); now >= raiseDue) {
+      workers_->RaiseStarved(now, kStarvedAfter);
+      raiseDue = now + kStarvedAfter / 2;
+    }
   }
   LetExpiredGo(true);
 }

@@ -21,7 +21,7 @@ JudgeWorkers::JudgeWorkers(int count, Handler handler) : handler_(std::move(hand
   const int base = ::getpriority(PRIO_PROCESS, 0);
   baseNice_ = errno == 0 ? base : 0;
   const auto threads = static_cast<std::size_t>(ThreadsFor(count));
-  state_.resize(threads);
+  for (std::size_t i = 0; i < threads; ++i) state_.emplace_back();
   for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this, i] { Run(i); });
 }
 
@@ -96,23 +96,23 @@ std::size_t JudgeWorkers::Busy() const {
   return access_.size() + written_.size() + named_.size() + running_;
 }
 
-bool JudgeWorkers::JudgingInBackground() const {
-  const std::lock_guard lock(mutex_);
-  return std::any_of(state_.begin(), state_.end(), [](const Worker& w) { return w.background && !w.raised; });
-}
+bool JudgeWorkers::JudgingInBackground() const { return unraised_.load(std::memory_order_relaxed) > 0; }
 
 void JudgeWorkers::RaiseStarved(Clock::time_point now, Clock::duration after) {
   const std::lock_guard lock(mutex_);
   for (Worker& worker : state_) {
-    if (!worker.background || worker.raised || now - worker.since < after) continue;
+    // Not before the thread is in the idle class: it would leave the raise behind.
+    if (!worker.background || worker.raised || now - worker.since < after ||
+        !worker.idle.load(std::memory_order_acquire)) {
+      continue;
+    }
     ScheduleNormal(worker.tid, baseNice_ + kBackgroundNice);
     worker.raised = true;
+    unraised_.fetch_sub(1, std::memory_order_relaxed);
   }
 }
 
 void JudgeWorkers::Run(std::size_t index) {
-  enum class Class { Access, Background, Raised };
-  Class current = Class::Access;
   std::unique_lock lock(mutex_);
   Worker& self = state_[index];
   self.tid = ::gettid();
@@ -123,22 +123,31 @@ void JudgeWorkers::Run(std::size_t index) {
     Judgement judgement = std::move(from.front());
     from.pop_front();
     const bool background = judgement.kind != Judgement::Kind::Access;
-    if (background && current != Class::Background) {
-      ScheduleIdle(self.tid);
-      current = Class::Background;
-    } else if (!background && current != Class::Access) {
-      ScheduleNormal(self.tid, baseNice_);
-      current = Class::Access;
-    }
     self.background = background;
     self.raised = false;
     self.since = Clock::now();
+    if (background) unraised_.fetch_add(1, std::memory_order_relaxed);
     ++running_;
     lock.unlock();
+    // The class changes only while the lock is free: a thread of the idle class
+    // holding it would hold up the event thread whenever other programs keep
+    // the processors busy.
+    if (background) {
+      ScheduleIdle(self.tid);
+      self.idle.store(true, std::memory_order_release);
+    }
     handler_(judgement);
     judgement = Judgement();
+    if (background) {
+      self.idle.store(false, std::memory_order_relaxed);
+      ScheduleNormal(self.tid, baseNice_);
+    }
     lock.lock();
-    if (self.raised) current = Class::Raised;
+    if (self.raised) {
+      ScheduleNormal(self.tid, baseNice_);  // raised while it ended
+    } else if (background) {
+      unraised_.fetch_sub(1, std::memory_order_relaxed);
+    }
     self.background = self.raised = false;
     --running_;
   }

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -81,14 +82,18 @@ class JudgeWorkers {
   void Queue(Judgement judgement);  // with mutex_ held
   Handler handler_;
   int baseNice_ = 0;
-  // What each thread does now; its scheduling is changed only with mutex_ held.
+  // What each thread does now (with mutex_ held). Only the thread itself puts
+  // itself in the idle class and out of it, with mutex_ free; RaiseStarved
+  // raises it with mutex_ held, once idle says it is there.
   struct Worker {
     pid_t tid = 0;
     bool background = false;  // a judgement nobody waits for
     bool raised = false;      // ...raised by RaiseStarved
+    std::atomic<bool> idle{false};
     Clock::time_point since;
   };
-  std::vector<Worker> state_;
+  std::deque<Worker> state_;
+  std::atomic<int> unraised_{0};  // background judgements not raised
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Judgement> access_;
