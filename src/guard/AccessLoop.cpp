@@ -51,13 +51,14 @@ bool CannotBeWindowsImage(int fd) {
 }
 
 AccessLoop::AccessLoop(FanotifyGroup& group, const ScanContext& context, GuardReport& report,
-                       std::chrono::milliseconds timeout, int workers)
+                       std::chrono::milliseconds timeout, int workers, int spinners)
     : group_(group),
       context_(context),
       report_(report),
       timeout_(timeout),
       marks_(group),
-      ownPid_(static_cast<int>(::getpid())) {
+      ownPid_(static_cast<int>(::getpid())),
+      spinners_(spinners) {
   workers_ = std::make_unique<JudgeWorkers>(workers, [this](Judgement& judgement) { Judge(judgement); });
 }
 
@@ -140,6 +141,7 @@ void AccessLoop::ReadAccesses() {
       if (event->fd >= 0) AnswerAccess(event->fd, event->mask, event->pid, batch);
     }
     batch.Send();
+    spinners_.Arrived(PendingAccesses::Clock::now());
     // A read that did not fill the buffer took all there was: poll tells of more.
     if (static_cast<std::size_t>(got) + sizeof(fanotify_event_metadata) * 16 < sizeof buffer) return;
   }
