@@ -181,7 +181,7 @@ void AccessLoop::Ignore(platform::OpenedFile& file, const IgnoreMarks::Before& b
 
 bool AccessLoop::ReadWritten() {
   // A bounded batch, so that accesses waiting meanwhile are answered soon.
-  alignas(fanotify_event_metadata) char buffer[256 * sizeof(fanotify_event_metadata)];
+  alignas(fanotify_event_metadata) char buffer[64 * sizeof(fanotify_event_metadata)];
   const ssize_t got = ::read(group_.WrittenFd(), buffer, sizeof buffer);
   if (got <= 0) return false;
   std::vector<Judgement> written;
