@@ -133,15 +133,17 @@ void AccessLoop::ReadAccesses() {
     ResponseBatch batch(group_);
     auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
     ssize_t left = got;
+    bool others = false;  // the guard's own opens (judgements by name) keep no processor awake
     for (; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
       if (event->vers != FANOTIFY_METADATA_VERSION) {
         report_.Info("fanotify speaks another version: events are left to the kernel");
         return;
       }
+      others = others || event->pid != ownPid_;
       if (event->fd >= 0) AnswerAccess(event->fd, event->mask, event->pid, batch);
     }
     batch.Send();
-    spinners_.Arrived(PendingAccesses::Clock::now());
+    if (others) spinners_.Arrived(PendingAccesses::Clock::now());
     // A read that did not fill the buffer took all there was: poll tells of more.
     if (static_cast<std::size_t>(got) + sizeof(fanotify_event_metadata) * 16 < sizeof buffer) return;
   }
