@@ -1,5 +1,6 @@
 #include "guard/JudgeWorkers.h"
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -21,7 +22,7 @@ JudgeWorkers::JudgeWorkers(int count, Handler handler) : handler_(std::move(hand
   const int base = ::getpriority(PRIO_PROCESS, 0);
   baseNice_ = errno == 0 ? base : 0;
   const auto threads = static_cast<std::size_t>(ThreadsFor(count));
-  for (std::size_t i = 0; i < threads; ++i) state_.emplace_back();
+  state_.resize(threads);
   for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this, i] { Run(i); });
 }
 
@@ -101,9 +102,10 @@ bool JudgeWorkers::JudgingInBackground() const { return unraised_.load(std::memo
 void JudgeWorkers::RaiseStarved(Clock::time_point now, Clock::duration after) {
   const std::lock_guard lock(mutex_);
   for (Worker& worker : state_) {
-    // Not before the thread is in the idle class: it would leave the raise behind.
+    // Only once the thread put itself in the idle class, which it may not have
+    // done yet: a raise before that would be left behind.
     if (!worker.background || worker.raised || now - worker.since < after ||
-        !worker.idle.load(std::memory_order_acquire)) {
+        ::sched_getscheduler(worker.tid) != SCHED_IDLE) {
       continue;
     }
     ScheduleNormal(worker.tid, baseNice_ + kBackgroundNice);
@@ -132,16 +134,10 @@ void JudgeWorkers::Run(std::size_t index) {
     // The class changes only while the lock is free: a thread of the idle class
     // holding it would hold up the event thread whenever other programs keep
     // the processors busy.
-    if (background) {
-      ScheduleIdle(self.tid);
-      self.idle.store(true, std::memory_order_release);
-    }
+    if (background) ScheduleIdle(self.tid);
     handler_(judgement);
     judgement = Judgement();
-    if (background) {
-      self.idle.store(false, std::memory_order_relaxed);
-      ScheduleNormal(self.tid, baseNice_);
-    }
+    if (background) ScheduleNormal(self.tid, baseNice_);
     lock.lock();
     if (self.raised) {
       ScheduleNormal(self.tid, baseNice_);  // raised while it ended

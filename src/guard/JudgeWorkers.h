@@ -84,15 +84,14 @@ class JudgeWorkers {
   int baseNice_ = 0;
   // What each thread does now (with mutex_ held). Only the thread itself puts
   // itself in the idle class and out of it, with mutex_ free; RaiseStarved
-  // raises it with mutex_ held, once idle says it is there.
+  // raises it with mutex_ held.
   struct Worker {
     pid_t tid = 0;
     bool background = false;  // a judgement nobody waits for
     bool raised = false;      // ...raised by RaiseStarved
-    std::atomic<bool> idle{false};
     Clock::time_point since;
   };
-  std::deque<Worker> state_;
+  std::vector<Worker> state_;
   std::atomic<int> unraised_{0};  // background judgements not raised
   mutable std::mutex mutex_;
   std::condition_variable wake_;
