@@ -10,7 +10,8 @@
 # BUILD (default build-rel) must hold an optimised korbu-guard; it is built there
 # when missing. Needs root, unshare, tar, clamd and clamonacc (clamav-daemon).
 # Environment: KORBU_BENCH_FILES (files unpacked, default 20000), KORBU_BENCH_DB
-# (databases for both, default the shared test databases).
+# (databases for both, default the shared test databases), KORBU_GUARD_ARGS
+# (options added to korbu-guard's, e.g. --no-spin).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build-rel}
@@ -30,5 +31,6 @@ case "$type" in
 esac
 database=${KORBU_BENCH_DB:-$top/../shared/engine-test-db}
 [[ -f "$database/main.cvd" ]] || { echo "guard.sh: no main.cvd in $database" >&2; exit 2; }
+uptime >&2
 exec unshare -m --propagation private python3 "$top/bench/guard_bench.py" \
   "$(cd "$build" && pwd)/korbu-guard" "$(cd "$database" && pwd)" "${KORBU_BENCH_FILES:-20000}"

@@ -117,16 +117,16 @@ class NoGuard:
 class KorbuGuard:
     name = "korbu-guard"
 
-    def __init__(self, program, database):
-        self.program, self.database = program, database
+    def __init__(self, program, database, args):
+        self.program, self.database, self.args = program, database, args
 
     def start(self, work, watched):
         self.log = os.path.join(work, "korbu-guard.log")
         env = dict(os.environ, HOME=work, XDG_DATA_HOME=os.path.join(work, "data"),
                    XDG_CACHE_HOME=os.path.join(work, "cache"))
         self.process = subprocess.Popen(
-            [self.program, "--no-syslog", "--no-notify", "--status-file", os.path.join(work, "run", "status"),
-             "-d", self.database, watched], stderr=open(self.log, "wb"), env=env)
+            [self.program, *self.args, "--no-syslog", "--no-notify", "--status-file",
+             os.path.join(work, "run", "status"), "-d", self.database, watched], stderr=open(self.log, "wb"), env=env)
         if not wait_line(self.log, "korbu-guard: ready", time.monotonic() + 60):
             sys.exit("korbu-guard did not start:\n" + open(self.log).read())
         self.pids = [self.process.pid]
@@ -263,7 +263,7 @@ def main():
     archive = make_tree(src, files)
     true_program = shutil.which("true")
     table = {}
-    guards = [NoGuard(), KorbuGuard(program, database), ClamOnAcc(database)]
+    guards = [NoGuard(), KorbuGuard(program, database, os.environ.get("KORBU_GUARD_ARGS", "").split()), ClamOnAcc(database)]
     try:
         for guard in guards:
             watched = os.path.join(work, "watched-" + guard.name.replace(" ", "-"))
@@ -277,8 +277,10 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     none, korbu, clam = (table[g.name] for g in guards)
-    print(f"korbu-guard against no guard and clamonacc + clamd (OnAccessPrevention yes), "
-          f"{files} files unpacked, tmpfs, {os.cpu_count()} cores\n")
+    extra = os.environ.get("KORBU_GUARD_ARGS", "")
+    print(f"korbu-guard{' ' + extra if extra else ''} against no guard and clamonacc + clamd "
+          f"(OnAccessPrevention yes), {files} files unpacked, tmpfs, {os.cpu_count()} cores, "
+          f"load {os.getloadavg()[0]:.1f}\n")
     print("| measure | no guard | korbu-guard | clamonacc | korbu-guard / none | clamonacc / korbu-guard |")
     print("|---|---:|---:|---:|---:|---:|")
     for key in korbu:

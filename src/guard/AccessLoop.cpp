@@ -51,19 +51,38 @@ bool CannotBeWindowsImage(int fd) {
 }
 
 AccessLoop::AccessLoop(FanotifyGroup& group, const ScanContext& context, GuardReport& report,
-                       std::chrono::milliseconds timeout, int workers)
+                       std::chrono::milliseconds timeout, int workers, int spinners)
     : group_(group),
       context_(context),
       report_(report),
       timeout_(timeout),
       marks_(group),
-      ownPid_(static_cast<int>(::getpid())) {
+      ownPid_(static_cast<int>(::getpid())),
+      spinners_(spinners) {
   workers_ = std::make_unique<JudgeWorkers>(workers, [this](Judgement& judgement) { Judge(judgement); });
 }
 
 AccessLoop::~AccessLoop() {
   LetExpiredGo(true);
+  // A judgement under way may yet open its file by name (a volume's, a written
+  // one past the held bound): that open waits for an answer from this thread.
+  workers_->BeginStop();
+  while (workers_->Running() > 0) AllowEverything(std::chrono::milliseconds(20));
   workers_->Stop();
+}
+
+void AccessLoop::AllowEverything(std::chrono::milliseconds wait) {
+  pollfd fd{group_.Fd(), POLLIN, 0};
+  if (::poll(&fd, 1, static_cast<int>(wait.count())) <= 0) return;
+  alignas(fanotify_event_metadata) char buffer[16 * 1024];
+  const ssize_t got = ::read(group_.Fd(), buffer, sizeof buffer);
+  if (got <= 0) return;
+  ResponseBatch batch(group_);
+  auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+  ssize_t left = got;
+  for (; FAN_EVENT_OK(event, left) && event->vers == FANOTIFY_METADATA_VERSION; event = FAN_EVENT_NEXT(event, left)) {
+    if (event->fd >= 0) batch.Allow(event->fd);
+  }
 }
 
 void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWatch) {
@@ -72,6 +91,7 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
       {group_.Fd(), POLLIN, 0}, {stopFd, POLLIN, 0}, {group_.WrittenFd(), POLLIN, 0}, {watchFd, POLLPRI, 0}};
   const nfds_t count = watchFd >= 0 ? 4 : 3;
   AskShortSlices();
+  Clock::time_point raiseDue = Clock::now();
   while (true) {
     int wait = -1;  // idle: no wake-up at all
     const auto until = [&](Clock::time_point at) {
@@ -84,7 +104,7 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
     // While written files gather, their arrival wakes nobody.
     fds[2].events = writtenDue_ ? 0 : POLLIN;
     if (writtenDue_) until(*writtenDue_);
-    if (workers_->JudgingInBackground()) until(Clock::now() + kStarvedAfter / 2);
+    if (workers_->JudgingInBackground()) until(raiseDue);
     const int ready = ::poll(fds, count, wait);
     if (ready < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) break;
@@ -96,7 +116,11 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
     }
     if (count == 4 && (fds[3].revents & (POLLPRI | POLLERR)) != 0 && onWatch) onWatch();
     LetExpiredGo(false);
-    workers_->RaiseStarved(Clock::now(), kStarvedAfter);
+    // Now and then, not after each event: it takes the workers' lock.
+    if (const Clock::time_point now = Clock::now(); now >= raiseDue) {
+      workers_->RaiseStarved(now, kStarvedAfter);
+      raiseDue = now + kStarvedAfter / 2;
+    }
   }
   LetExpiredGo(true);
 }
@@ -109,14 +133,17 @@ void AccessLoop::ReadAccesses() {
     ResponseBatch batch(group_);
     auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
     ssize_t left = got;
+    bool others = false;  // the guard's own opens (judgements by name) keep no processor awake
     for (; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
       if (event->vers != FANOTIFY_METADATA_VERSION) {
         report_.Info("fanotify speaks another version: events are left to the kernel");
         return;
       }
+      others = others || event->pid != ownPid_;
       if (event->fd >= 0) AnswerAccess(event->fd, event->mask, event->pid, batch);
     }
     batch.Send();
+    if (others) spinners_.Arrived(PendingAccesses::Clock::now());
     // A read that did not fill the buffer took all there was: poll tells of more.
     if (static_cast<std::size_t>(got) + sizeof(fanotify_event_metadata) * 16 < sizeof buffer) return;
   }
@@ -156,7 +183,7 @@ void AccessLoop::Ignore(platform::OpenedFile& file, const IgnoreMarks::Before& b
 
 bool AccessLoop::ReadWritten() {
   // A bounded batch, so that accesses waiting meanwhile are answered soon.
-  alignas(fanotify_event_metadata) char buffer[256 * sizeof(fanotify_event_metadata)];
+  alignas(fanotify_event_metadata) char buffer[64 * sizeof(fanotify_event_metadata)];
   const ssize_t got = ::read(group_.WrittenFd(), buffer, sizeof buffer);
   if (got <= 0) return false;
   std::vector<Judgement> written;

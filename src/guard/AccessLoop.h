@@ -6,7 +6,8 @@
 // the kernel to stop asking about such a file while it stays as it is; the rest
 // goes to the workers. Files closed after writing are read in batches a moment
 // after the first of them, and judged by the workers. An access still waiting at
-// its deadline is let go and reported.
+// its deadline is let go and reported. While accesses come in a burst, idle
+// processors are kept from sleeping (IdleSpinners).
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +18,7 @@
 
 #include "guard/FanotifyGroup.h"
 #include "guard/GuardReport.h"
+#include "guard/IdleSpinners.h"
 #include "guard/IgnoreMarks.h"
 #include "guard/JudgeWorkers.h"
 #include "guard/PendingAccesses.h"
@@ -28,7 +30,7 @@ namespace korbu::guard {
 class AccessLoop {
  public:
   AccessLoop(FanotifyGroup& group, const ScanContext& context, GuardReport& report,
-             std::chrono::milliseconds timeout, int workers);
+             std::chrono::milliseconds timeout, int workers, int spinners = 0);
   ~AccessLoop();
 
   /// How long files closed after writing wait to be read with those closed after
@@ -56,6 +58,8 @@ class AccessLoop {
   bool ReadWritten();
   void Judge(Judgement& judgement);
   void LetExpiredGo(bool everything);
+  /// Lets every access that arrives within wait go (the guard is stopping).
+  void AllowEverything(std::chrono::milliseconds wait);
 
   FanotifyGroup& group_;
   const ScanContext& context_;
@@ -66,6 +70,7 @@ class AccessLoop {
   std::optional<PendingAccesses::Clock::time_point> writtenDue_;
   const int ownPid_;
   std::unique_ptr<JudgeWorkers> workers_;
+  IdleSpinners spinners_;
 };
 
 /// The path an open descriptor names now ("/proc/self/fd/N"), or an empty text.

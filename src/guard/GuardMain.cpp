@@ -17,6 +17,7 @@
 #include "guard/GuardOptions.h"
 #include "guard/GuardReport.h"
 #include "guard/GuardStatus.h"
+#include "guard/IdleSpinners.h"
 #include "guard/MountWatcher.h"
 #include "platform/FileSystem.h"
 #include "repair/Journal.h"
@@ -121,7 +122,8 @@ int RunGuard(const std::vector<std::string>& args) {
   }
 
   {
-    AccessLoop loop(*group, context, report, options.timeout, options.workers);
+    AccessLoop loop(*group, context, report, options.timeout, options.workers,
+                    options.spin ? IdleSpinners::ThreadsForProcessors() : 0);
     VolumeWalks walks([&](std::string path) { loop.JudgeNamed(std::move(path)); });
     MountWatcher watcher(options.mountFolders, [&](const std::string& mountPoint) {
       if (const Status marked = group->MarkMount(mountPoint); !marked) {

@@ -52,6 +52,8 @@ GuardParse ParseGuardArgs(const std::vector<std::string>& args) {
       o.syslog = false;
     } else if (arg == "--no-notify") {
       o.notify = false;
+    } else if (arg == "--no-spin") {
+      o.spin = false;
     } else if (arg == "-h" || arg == "--help") {
       o.help = true;
     } else if (arg == "--version") {
@@ -106,6 +108,8 @@ std::string GuardUsage() {
          "  --status-file FILE    where the status is kept (default /run/korbu-guard/status)\n"
          "  --no-syslog           report to standard error only\n"
          "  --no-notify           no desktop notifications\n"
+         "  --no-spin             let idle processors sleep while accesses come in a\n"
+         "                        burst (slower unpacking, no spinning on them)\n"
          "  -h, --help            this text\n"
          "      --version         the program's version\n";
 }

@@ -20,6 +20,7 @@ struct GuardOptions {
   bool version = false;
   bool syslog = true;               // --no-syslog: reports go to standard error alone
   bool notify = true;               // --no-notify: no desktop notifications
+  bool spin = true;                 // --no-spin: idle processors sleep within a burst of accesses
   std::optional<std::string> database;
   std::string statusFile = kDefaultStatusFile;
   /// Mounts below these folders count as removable volumes, as do mounts of a

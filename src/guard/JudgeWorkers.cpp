@@ -1,5 +1,6 @@
 #include "guard/JudgeWorkers.h"
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -27,12 +28,21 @@ JudgeWorkers::JudgeWorkers(int count, Handler handler) : handler_(std::move(hand
 
 JudgeWorkers::~JudgeWorkers() { Stop(); }
 
-void JudgeWorkers::Stop() {
+void JudgeWorkers::BeginStop() {
   {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_all();
+}
+
+std::size_t JudgeWorkers::Running() const {
+  const std::lock_guard lock(mutex_);
+  return running_;
+}
+
+void JudgeWorkers::Stop() {
+  BeginStop();
   for (std::thread& thread : threads_) {
     if (thread.joinable()) thread.join();
   }
@@ -87,23 +97,24 @@ std::size_t JudgeWorkers::Busy() const {
   return access_.size() + written_.size() + named_.size() + running_;
 }
 
-bool JudgeWorkers::JudgingInBackground() const {
-  const std::lock_guard lock(mutex_);
-  return std::any_of(state_.begin(), state_.end(), [](const Worker& w) { return w.background && !w.raised; });
-}
+bool JudgeWorkers::JudgingInBackground() const { return unraised_.load(std::memory_order_relaxed) > 0; }
 
 void JudgeWorkers::RaiseStarved(Clock::time_point now, Clock::duration after) {
   const std::lock_guard lock(mutex_);
   for (Worker& worker : state_) {
-    if (!worker.background || worker.raised || now - worker.since < after) continue;
+    // Only once the thread put itself in the idle class, which it may not have
+    // done yet: a raise before that would be left behind.
+    if (!worker.background || worker.raised || now - worker.since < after ||
+        ::sched_getscheduler(worker.tid) != SCHED_IDLE) {
+      continue;
+    }
     ScheduleNormal(worker.tid, baseNice_ + kBackgroundNice);
     worker.raised = true;
+    unraised_.fetch_sub(1, std::memory_order_relaxed);
   }
 }
 
 void JudgeWorkers::Run(std::size_t index) {
-  enum class Class { Access, Background, Raised };
-  Class current = Class::Access;
   std::unique_lock lock(mutex_);
   Worker& self = state_[index];
   self.tid = ::gettid();
@@ -114,22 +125,25 @@ void JudgeWorkers::Run(std::size_t index) {
     Judgement judgement = std::move(from.front());
     from.pop_front();
     const bool background = judgement.kind != Judgement::Kind::Access;
-    if (background && current != Class::Background) {
-      ScheduleIdle(self.tid);
-      current = Class::Background;
-    } else if (!background && current != Class::Access) {
-      ScheduleNormal(self.tid, baseNice_);
-      current = Class::Access;
-    }
     self.background = background;
     self.raised = false;
     self.since = Clock::now();
+    if (background) unraised_.fetch_add(1, std::memory_order_relaxed);
     ++running_;
     lock.unlock();
+    // The class changes only while the lock is free: a thread of the idle class
+    // holding it would hold up the event thread whenever other programs keep
+    // the processors busy.
+    if (background) ScheduleIdle(self.tid);
     handler_(judgement);
     judgement = Judgement();
+    if (background) ScheduleNormal(self.tid, baseNice_);
     lock.lock();
-    if (self.raised) current = Class::Raised;
+    if (self.raised) {
+      ScheduleNormal(self.tid, baseNice_);  // raised while it ended
+    } else if (background) {
+      unraised_.fetch_sub(1, std::memory_order_relaxed);
+    }
     self.background = self.raised = false;
     --running_;
   }

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -51,6 +52,11 @@ class JudgeWorkers {
   void Push(Judgement judgement);
   /// Several at once (a batch of written files): one wake-up for all.
   void PushAll(std::vector<Judgement> judgements);
+  /// Takes no more judgements: each thread ends after the one it is making.
+  void BeginStop();
+  /// Judgements being made now.
+  std::size_t Running() const;
+  /// BeginStop, and waits for the threads to end.
   void Stop();
 
   /// Judgements queued or being made.
@@ -76,7 +82,9 @@ class JudgeWorkers {
   void Queue(Judgement judgement);  // with mutex_ held
   Handler handler_;
   int baseNice_ = 0;
-  // What each thread does now; its scheduling is changed only with mutex_ held.
+  // What each thread does now (with mutex_ held). Only the thread itself puts
+  // itself in the idle class and out of it, with mutex_ free; RaiseStarved
+  // raises it with mutex_ held.
   struct Worker {
     pid_t tid = 0;
     bool background = false;  // a judgement nobody waits for
@@ -84,6 +92,7 @@ class JudgeWorkers {
     Clock::time_point since;
   };
   std::vector<Worker> state_;
+  std::atomic<int> unraised_{0};  // background judgements not raised
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Judgement> access_;

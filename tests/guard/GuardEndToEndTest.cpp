@@ -159,6 +159,27 @@ TEST_F(GuardTest, FilesJudgedCleanAreLeftToTheKernelUntilTheyChangeThroughAnyNam
   EXPECT_EQ(guard.Terminate(), 0) << guard.Output();
 }
 
+TEST_F(GuardTest, WormsWrittenInABurstOfNewFilesAreRefusedAsSoonAsTheyAreClosed) {
+  GuardProcess guard(*sandbox_, {"-d", Database(), sandbox_->Watched()});
+  ASSERT_TRUE(guard.Ready());
+  // New files come close together (the processors are kept awake), each one's
+  // creation answered without a verdict as it is still empty; a worm among them
+  // is started, or opened as Wine opens an image, the moment it is closed.
+  for (int i = 0; i < 600; ++i) {
+    const std::string folder = "burst/" + std::to_string(i / 100) + "/";
+    WriteFileBytes(sandbox_->Watched(folder + std::to_string(i) + ".txt"), "a new file " + std::to_string(i));
+    if (i % 200 != 199) continue;
+    const std::string worm = sandbox_->Watched(folder + "worm" + std::to_string(i) + ".exe");
+    WriteProgram(worm, VariantFile(3 + i / 200));
+    EXPECT_EQ(RunProgram(worm), kRefused) << worm;
+    const std::string image = sandbox_->Watched(folder + "game" + std::to_string(i) + ".exe");
+    WriteFileBytes(image, VariantFile(3 + i / 200));
+    EXPECT_EQ(WaitChild(StartOpen(image), 5s), kRefused) << image;
+  }
+  EXPECT_NE(guard.WaitFor("refused " + sandbox_->Watched("burst/5/game599.exe"), 2s), "") << guard.Output();
+  EXPECT_EQ(guard.Terminate(), 0);
+}
+
 TEST_F(GuardTest, EicarClosedBehindABurstOfWrittenFilesIsFoundWithinASecond) {
   GuardProcess guard(*sandbox_, {"-d", Database(), sandbox_->Watched()});
   ASSERT_TRUE(guard.Ready());

@@ -8,12 +8,16 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "guard/GuardOptions.h"
 #include "guard/GuardStatus.h"
+#include "guard/IdleSpinners.h"
 #include "guard/JudgeWorkers.h"
 #include "guard/PendingAccesses.h"
 #include "support/TempTree.h"
@@ -135,6 +139,62 @@ TEST(JudgeWorkersTest, FilesNobodyWaitsForAreJudgedOnlyOnIdleProcessorsUntilRais
       {"volume begun", SCHED_IDLE}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(raisedNice, base + JudgeWorkers::kBackgroundNice);
+}
+
+// The processor time a thread of this process has used, in clock ticks.
+long ThreadTicks(int tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) ticks += std::stol(field);  // utime, stime
+  }
+  return ticks;
+}
+
+// Waits at most within for done; the spinners run only on idle processors.
+template <typename Done>
+bool Eventually(Done done, std::chrono::milliseconds within) {
+  const auto end = std::chrono::steady_clock::now() + within;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+TEST(IdleSpinnersTest, OnlyABurstMakesThemSpinInTheIdleClassAndTheyStopWhenItEnds) {
+  IdleSpinners spinners(2);
+  ASSERT_TRUE(Eventually([&] { return spinners.ThreadIds().size() == 2; }, 5s));
+  for (const int tid : spinners.ThreadIds()) EXPECT_EQ(::sched_getscheduler(tid), SCHED_IDLE) << tid;
+  // Events far apart: none begins a burst.
+  for (int i = 0; i < 3; ++i) {
+    spinners.Arrived(IdleSpinners::Clock::now());
+    std::this_thread::sleep_for(IdleSpinners::kQuiet * 5);
+    EXPECT_EQ(spinners.Spinning(), 0);
+  }
+  for (int burst = 0; burst < 2; ++burst) {  // the second shows the first one's end left them ready
+    const bool spun = Eventually(
+        [&] {
+          spinners.Arrived(IdleSpinners::Clock::now());
+          spinners.Arrived(IdleSpinners::Clock::now());
+          return spinners.Spinning() > 0;
+        },
+        5s);
+    if (!spun && burst == 0) GTEST_SKIP() << "no processor was idle for 5 s";
+    ASSERT_TRUE(spun) << "a second burst found them still taken by the first";
+    ASSERT_TRUE(Eventually([&] { return spinners.Spinning() == 0; }, 5s)) << "burst " << burst;
+  }
+  // Ended: they use no processor time at all.
+  std::vector<long> before;
+  for (const int tid : spinners.ThreadIds()) before.push_back(ThreadTicks(tid));
+  std::this_thread::sleep_for(300ms);
+  std::vector<long> after;
+  for (const int tid : spinners.ThreadIds()) after.push_back(ThreadTicks(tid));
+  EXPECT_EQ(after, before);
 }
 
 TEST(GuardStatusTest, StatusIsPrintedOnlyFromAFileNoOtherUserCanWrite) {
