@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "cli/DisplayText.h"
 #include "ui/ActionProgress.h"
+#include "ui/SelectionRules.h"
 #include "ui/StartLocation.h"
 
 namespace korbu {

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "FakeWindowView.h"
+#include "dispatch/QueuedDispatcher.h"
 #include "engine/ClamdScanner.h"
-#include "findfile/QueuedDispatcher.h"
 #include "platform/Processes.h"
 #include "repair/Undo.h"
 #include "scan/ScanSession.h"
