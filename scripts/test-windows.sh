@@ -25,7 +25,7 @@ fi
 # The test areas whose cases apply on Windows; each runs as <area>_tests.exe.
 # winpath: a Linux path as Wine's Z: drive sees it.
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
-areas=(detect utils findfile scan cli shell platform ui)
+areas=(detect utils dispatch findfile scan cli shell platform ui)
 area_list="windows;win32app"
 for a in "${areas[@]}"; do area_list="$area_list;$a"; done
 area_targets=()

@@ -5,7 +5,7 @@
 
 #include <QObject>
 
-#include "findfile/MainThreadDispatcher.h"
+#include "dispatch/MainThreadDispatcher.h"
 
 namespace korbu {
 

@@ -13,7 +13,7 @@
 #include "cli/CommandLine.h"
 #include "cli/PathFilter.h"
 #include "cli/ScanReport.h"
-#include "findfile/MainThreadDispatcher.h"
+#include "dispatch/MainThreadDispatcher.h"
 #include "scan/ScanSession.h"
 
 namespace korbu::cli {

@@ -24,7 +24,7 @@
 #include <string>
 #include <thread>
 
-#include "findfile/MainThreadDispatcher.h"
+#include "dispatch/MainThreadDispatcher.h"
 #include "findfile/SearchCriteria.h"
 #include "findfile/SearchRec.h"
 #include "findfile/TargetSearch.h"

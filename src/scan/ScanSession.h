@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "dispatch/MainThreadDispatcher.h"
 #include "engine/ClamAV.h"
 #include "engine/ClamdScanner.h"
 #include "findfile/FindFile.h"
-#include "findfile/MainThreadDispatcher.h"
 #include "scan/OrderedVerdicts.h"
 #include "scan/ScanContext.h"
 #include "scan/ScanFrontEnd.h"

@@ -8,7 +8,7 @@
 #include <functional>
 #include <thread>
 
-#include "findfile/MainThreadDispatcher.h"
+#include "dispatch/MainThreadDispatcher.h"
 
 namespace korbu {
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <string>
 
-#include "findfile/MainThreadDispatcher.h"
+#include "dispatch/MainThreadDispatcher.h"
 #include "scan/DetectionList.h"
 #include "scan/ScanFrontEnd.h"
 

@@ -1,5 +1,6 @@
 #include "ui/WindowController.h"
 
+#include <chrono>
 #include <exception>
 #include <memory>
 
@@ -12,6 +13,8 @@
 #include "platform/FileSystem.h"
 #include "cli/DisplayText.h"
 #include "ui/ActionProgress.h"
+#include "ui/DatabaseAge.h"
+#include "ui/SelectionRules.h"
 #include "ui/StartLocation.h"
 
 namespace korbu {
@@ -144,6 +147,10 @@ void WindowController::ShowEngineInfo() {
   }
   view_.SetText(WindowLabel::CvdDateMain, MainDateLabel(dates.first));
   view_.SetText(WindowLabel::CvdDateDaily, DailyDateLabel(dates.second));
+  const std::string age = DatabaseAgeTip(dates.first, dates.second,
+                                         std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));
+  view_.SetTip(WindowLabel::CvdDateMain, age);
+  view_.SetTip(WindowLabel::CvdDateDaily, age);
 }
 
 // ---- Scan control ----

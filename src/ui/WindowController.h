@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "findfile/MainThreadDispatcher.h"
+#include "dispatch/MainThreadDispatcher.h"
 #include "repair/RowActions.h"
 #include "scan/DetectionList.h"
 #include "scan/ScanFrontEnd.h"

@@ -61,8 +61,10 @@ void MainWindow::BuildOptionsPage() {
   // SS_NOTIFY: the label sees the mouse for its tip, which tells why no databases are loaded.
   CaptionValueRow(page, kLabel5, "Virus Signature      :", kLbVirSign, infoTop + 40, SS_NOTIFY);
   CaptionValueRow(page, kLabel6, "CVD Version            :", kLbCVDVer, infoTop + 56);
-  CaptionValueRow(page, kLabel7, "CVD Date Created :", kLbCVDDateMain, infoTop + 72);
-  MakeLabel(page, kLbCVDDateDaily, "", kValueLeft, infoTop + 88, kRightLeft + kRightWidth - 8 - kValueLeft, 16);
+  // The dates' tip tells how old the databases are.
+  CaptionValueRow(page, kLabel7, "CVD Date Created :", kLbCVDDateMain, infoTop + 72, SS_NOTIFY);
+  MakeLabel(page, kLbCVDDateDaily, "", kValueLeft, infoTop + 88, kRightLeft + kRightWidth - 8 - kValueLeft, 16, false,
+            SS_NOTIFY);
 
   const int right = kClientWidth - kMargin;
   const int historyLeft = right - 3 * kButtonWidth - 16;

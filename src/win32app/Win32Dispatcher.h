@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "findfile/MainThreadDispatcher.h"
+#include "dispatch/MainThreadDispatcher.h"
 
 namespace korbu::win32app {
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "WalkRecorder.h"
-#include "findfile/QueuedDispatcher.h"
+#include "dispatch/QueuedDispatcher.h"
 #include "support/TempTree.h"
 
 namespace korbu {
@@ -224,29 +224,6 @@ TEST_F(Threaded, DestroyingWhileTheEndWaitsOnTheMainThreadSuppressesEvents) {
   EXPECT_EQ(std::count(e.begin(), e.end(), "finish") + std::count(e.begin(), e.end(), "abort"), 0);
   EXPECT_EQ(log.Files().size(), 300u);
   EXPECT_EQ(mainThread.PendingCount(), 0u);
-}
-
-TEST(QueuedDispatcher, RunsHandOversInOrderAndReturnsTheirErrors) {
-  QueuedDispatcher mainThread;
-  std::vector<int> order;
-  bool thrown = false;
-  std::atomic<bool> rethrown{false};
-  std::thread worker([&] {
-    for (int i = 0; i < 50; ++i) mainThread.RunOnMainThread([&, i] { order.push_back(i); });
-    try {
-      mainThread.RunOnMainThread([&] {
-        thrown = true;
-        throw std::runtime_error("x");
-      });
-    } catch (const std::runtime_error&) {
-      rethrown = true;
-    }
-  });
-  mainThread.WaitWithMessages([&] { return thrown; });
-  worker.join();
-  EXPECT_TRUE(rethrown);
-  ASSERT_EQ(order.size(), 50u);
-  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "RobustSupport.h"
+#include "dispatch/QueuedDispatcher.h"
 #include "findfile/FindFile.h"
-#include "findfile/QueuedDispatcher.h"
 #include "scan/ScanSession.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "PeakMemory.h"
+#include "dispatch/QueuedDispatcher.h"
 #include "findfile/FindFile.h"
-#include "findfile/QueuedDispatcher.h"
 #include "scan/ScanSession.h"
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"

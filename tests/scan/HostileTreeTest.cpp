@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "dispatch/QueuedDispatcher.h"
 #include "engine/VirusClamAV.h"
-#include "findfile/QueuedDispatcher.h"
 #include "scan/ScanSession.h"
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"

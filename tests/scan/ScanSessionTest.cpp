@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "dispatch/QueuedDispatcher.h"
 #include "engine/VirusClamAV.h"
-#include "findfile/QueuedDispatcher.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
 #include "support/CrcForge.h"

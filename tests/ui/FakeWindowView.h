@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "findfile/QueuedDispatcher.h"
+#include "dispatch/QueuedDispatcher.h"
 #include "engine/EngineStartup.h"
 #include "ui/WindowView.h"
 

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "FakeWindowView.h"
+#include "dispatch/QueuedDispatcher.h"
 #include "engine/ClamdScanner.h"
-#include "findfile/QueuedDispatcher.h"
 #include "platform/Processes.h"
 #include "repair/Undo.h"
 #include "scan/ScanSession.h"
@@ -123,6 +123,9 @@ TEST_F(WindowControllerTest, StartUpLoadsOffTheMainThreadReportingEachStepOnce) 
   EXPECT_EQ(view_.tips[WindowLabel::Signatures], engine_->reason);
   EXPECT_EQ(view_.Text(WindowLabel::CvdVersion), "[Main: 6; Daily: ]");
   EXPECT_EQ(view_.Text(WindowLabel::CvdDateDaily), "[Daily: ]");
+  // The 2021 date is not shown without a word about its age.
+  EXPECT_TRUE(view_.tips[WindowLabel::CvdDateMain].starts_with("Engine: databases of 22 Jun 2021, "));
+  EXPECT_EQ(view_.tips[WindowLabel::CvdDateDaily], view_.tips[WindowLabel::CvdDateMain]);
   EXPECT_TRUE(view_.OptionChecked(ScanOption::Archive));
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "FakeWindowView.h"
-#include "findfile/QueuedDispatcher.h"
+#include "dispatch/QueuedDispatcher.h"
 #include "platform/Processes.h"
 #include "scan/ScanSession.h"
 #include "support/CrcForge.h"

@@ -1,4 +1,4 @@
-#include "findfile/QueuedDispatcher.h"
+#include "dispatch/QueuedDispatcher.h"
 
 namespace korbu {
 

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "findfile/MainThreadDispatcher.h"
+#include "dispatch/MainThreadDispatcher.h"
 
 namespace korbu {
 
