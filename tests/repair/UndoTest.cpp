@@ -80,13 +80,13 @@ class CrashingSink final : public ForwardingSink {
     Tick();
     return inner_.ReplaceFileKeepingBackup(f, n, c, b);
   }
-  Status WriteRegString(platform::RootKey r, std::string_view p, std::string_view t) override {
+  Status WriteRegString(const RegistryValueLocation& v, std::string_view t) override {
     Tick();
-    return inner_.WriteRegString(r, p, t);
+    return inner_.WriteRegString(v, t);
   }
-  Status WriteRegDWord(platform::RootKey r, std::string_view p, std::uint32_t v) override {
+  Status WriteRegDWord(const RegistryValueLocation& v, std::uint32_t d) override {
     Tick();
-    return inner_.WriteRegDWord(r, p, v);
+    return inner_.WriteRegDWord(v, d);
   }
   Status DeleteRegValue(const RegistryValueLocation& v) override {
     Tick();
@@ -108,8 +108,8 @@ class UndoTest : public ::testing::Test {
   // The worm file and its Run value, checked.
   DetectionList WormRows() const {
     DetectionList rows;
-    rows.AddDetection(damage.wormFile, "Brontok-1", "Memory was infected");
-    rows.AddDetection(kRunValue, "Brontok-1", "Registry was infected");
+    rows.AddDetection(damage.wormFile, "Brontok-1", DetectionKind::Program);
+    rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-1");
     for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
     return rows;
   }
@@ -168,8 +168,8 @@ TEST_F(UndoTest, CleanThenUndoLeavesEveryValueAndFileAsBefore) {
   const std::string before = State();
   DetectionList rows = WormRows();
   const std::string id = Act("clean", CleanRows, rows);
-  EXPECT_EQ(rows.Row(0).information, kInfoCleaned);
-  EXPECT_EQ(rows.Row(1).information, kInfoCleaned);
+  EXPECT_EQ(rows.Row(0).state, RowState::Cleaned);
+  EXPECT_EQ(rows.Row(1).state, RowState::Cleaned);
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_TRUE(damage.InTrash("bron"));
   ASSERT_NE(State(), before);
@@ -259,10 +259,10 @@ TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
   const std::string eicar = prefix.WriteC("windows/eicar.com", Eicar());
   fs::permissions(eicar, fs::perms(0755));
   DetectionList rows;
-  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.AddDetection(eicar, "Eicar-Test-Signature");
   rows.SetChecked(0, true);
   const std::string id = Act("delete", DeleteRows, rows);
-  EXPECT_EQ(rows.Row(0).information, kInfoDeleted);
+  EXPECT_EQ(rows.Row(0).state, RowState::Deleted);
   EXPECT_FALSE(Exists(eicar));
 
   const fs::path quarantine = InFolder(InFolder(ActionsFolder(), id), kQuarantineFolderName);
@@ -292,7 +292,7 @@ TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
 TEST_F(UndoTest, ANoteThatChangedNothingIsListedAndPassedByUndoLast) {
   const std::string eicar = prefix.WriteC("windows/eicar.com", Eicar());
   DetectionList rows;
-  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.AddDetection(eicar, "Eicar-Test-Signature");
   rows.SetChecked(0, true);
   const std::string deleted = Act("delete", DeleteRows, rows);
   {
@@ -321,7 +321,7 @@ TEST_F(UndoTest, ADeleteOfTheFileJudgedLeavesAFileSwappedInUnderItsName) {
   fs::rename(eicar, eicar + ".old");
   WriteFileBytes(eicar, "someone else's letter");
   DetectionList rows;
-  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.AddDetection(eicar, "Eicar-Test-Signature");
   rows.SetChecked(0, true);
   {
     JournalSink sink("guard: quarantined", rows);
@@ -383,7 +383,7 @@ TEST_F(UndoTest, ALargeFileIsQuarantinedAndGivenBackInBoundedMemory) {
   ASSERT_TRUE(sha);
   auto deleteRow = [&] {
     DetectionList rows;
-    rows.AddDetection(big, "Some.Other.Virus", "");
+    rows.AddDetection(big, "Some.Other.Virus");
     rows.SetChecked(0, true);
     std::string reason;
     JournalSink sink("delete", rows);
