@@ -4,6 +4,7 @@
 #include <QTreeWidget>
 
 #include "app/WindowStyle.h"
+#include "cli/RowTexts.h"
 
 namespace korbu {
 namespace {
@@ -59,7 +60,7 @@ void DetectionListView::ShowRow(std::size_t index, const DetectionRow& row, cons
     item->setCheckState(0, Qt::Unchecked);
   }
   QTreeWidgetItem* item = view_->topLevelItem(static_cast<int>(index));
-  const QString texts[] = {Text(row.fileName), Text(row.virusName), Text(row.information)};
+  const QString texts[] = {Text(RowFileName(row)), Text(row.virusName), Text(RowInformation(row))};
   const QString reason = Text(tip);
   for (int column = 0; column < 3; ++column) {
     if (item->text(column) != texts[column]) item->setText(column, texts[column]);

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "cli/DisplayText.h"
+#include "cli/RowTexts.h"
 #include "cli/ScanReport.h"
 #include "cli/ToldChanges.h"
 #include "platform/WindowsSystemChoice.h"
@@ -35,7 +36,7 @@ ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std:
   const auto notHandled = [&](std::size_t index, const std::string& reason) {
     if (index < reasons.size()) reasons[index] = reason;
     if (dryRun) out << "  not handled: " << ReadableFileName(reason) << "\n";
-    else if (onError) onError(ScanError{rows.Row(index).fileName, reason});
+    else if (onError) onError(ScanError{RowFileName(rows.Row(index)), reason});
   };
   // A system that cannot be written without losing data (a mounted Windows
   // volume that is read-only, hibernated or holds a dirty hive) is not touched.
@@ -50,7 +51,7 @@ ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std:
   for (std::size_t i = 0; i < rows.Count(); ++i) {
     // Standard input's row names no file; a file that happens to be called so
     // must not pay for it.
-    if (rows.Row(i).fileName == kStandardInputName) {
+    if (!rows.Row(i).IsRegistry() && rows.Row(i).path == kStandardInputName) {
       out << DetectionLine(rows.Row(i)) << "\n";
       notHandled(i, "standard input is no file: there is nothing to clean or delete");
       continue;

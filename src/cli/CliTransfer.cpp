@@ -15,7 +15,7 @@ ActionOutcome TransferRows(bool move, const platform::Folder& target, bool dryRu
   outcome.changes.resize(rows.Count());
   for (std::size_t i = 0; i < rows.Count(); ++i) {
     const DetectionRow& row = rows.Row(i);
-    if (KindOf(row) == RowKind::File && row.fileName != kStandardInputName) rows.SetChecked(i, true);
+    if (row.kind == DetectionKind::File && IsPending(row) && row.path != kStandardInputName) rows.SetChecked(i, true);
   }
   const std::string verb = move ? "move" : "copy";
   const auto journal = dryRun ? nullptr : RecordedChanges(verb, rows);
@@ -29,7 +29,7 @@ ActionOutcome TransferRows(bool move, const platform::Folder& target, bool dryRu
       out << "  not handled: " << reason << "\n";
       continue;
     }
-    const std::string path = platform::FullPath(row.fileName);
+    const std::string path = platform::FullPath(row.path);
     if (dryRun) {
       changes.push_back(verb + " into " + target.Path());
       out << "  would " << ReadableFileName(changes.back()) << "\n";
@@ -37,7 +37,7 @@ ActionOutcome TransferRows(bool move, const platform::Folder& target, bool dryRu
     }
     const auto fail = [&](const std::string& why) {
       reason = why;
-      if (onError) onError(ScanError{row.fileName, why});
+      if (onError) onError(ScanError{row.path, why});
     };
     const auto folder = platform::Folder::Hold(platform::ExtractFilePath(path));
     if (!folder) {

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "cli/DisplayText.h"
+#include "cli/RowTexts.h"
 #include "cli/JsonText.h"
 #include "engine/ClamdScanner.h"
 #include "detect/VariantTable.h"
@@ -28,8 +29,11 @@ std::string LimitText(const EngineLimitReached& limit) {
 }  // namespace
 
 std::string DetectionLine(const DetectionRow& row) {
-  std::string line = ReadableRowName(row.fileName) + ": " + ReadableFileName(row.virusName) + " FOUND";
-  if (!row.information.empty()) line += " (" + ReadableFileName(row.information) + ")";
+  const std::string name = RowFileName(row);
+  std::string line = (row.IsRegistry() ? ReadableRegistryName(name) : ReadableFileName(name)) + ": " +
+                     ReadableFileName(row.virusName) + " FOUND";
+  const std::string information = RowInformation(row);
+  if (!information.empty()) line += " (" + ReadableFileName(information) + ")";
   return line;
 }
 
@@ -119,9 +123,9 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   for (std::size_t i = 0; i < rows.Count(); ++i) {
     const DetectionRow& row = rows.Row(i);
     nlohmann::json item;
-    PutText(item, "file", row.fileName);
+    PutText(item, "file", RowFileName(row));
     PutText(item, "virus", row.virusName);
-    PutText(item, "information", row.information);
+    PutText(item, "information", RowInformation(row));
     if (i < reasons.size() && !reasons[i].empty()) PutText(item, "reason", reasons[i]);
     if (!action.empty()) {
       nlohmann::json made = nlohmann::json::array();

@@ -42,14 +42,14 @@ Status ToldChanges::ReplaceFileKeepingBackup(const platform::Folder& folder, con
   return Keep(inner_.ReplaceFileKeepingBackup(folder, name, content, backupName));
 }
 
-Status ToldChanges::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
-  (void)preview_.WriteRegString(root, valuePath, text);
-  return Keep(inner_.WriteRegString(root, valuePath, text));
+Status ToldChanges::WriteRegString(const RegistryValueLocation& value, std::string_view text) {
+  (void)preview_.WriteRegString(value, text);
+  return Keep(inner_.WriteRegString(value, text));
 }
 
-Status ToldChanges::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
-  (void)preview_.WriteRegDWord(root, valuePath, value);
-  return Keep(inner_.WriteRegDWord(root, valuePath, value));
+Status ToldChanges::WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) {
+  (void)preview_.WriteRegDWord(value, data);
+  return Keep(inner_.WriteRegDWord(value, data));
 }
 
 Status ToldChanges::DeleteRegValue(const RegistryValueLocation& value) {

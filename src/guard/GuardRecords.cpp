@@ -23,7 +23,7 @@ Expected<std::string> QuarantineFound(const std::string& path, const std::string
   const std::optional<platform::Folder> folder = platform::Folder::Open(slash == 0 ? "/" : path.substr(0, slash));
   if (!folder) return Failure("cannot open the folder of " + path);
   DetectionList rows;
-  rows.AddDetection(path, virus, std::string());
+  rows.AddDetection(path, virus);
   rows.SetChecked(0, true);
   JournalSink sink(kQuarantinedAction, rows);
   const Status deleted = sink.DeleteSameFile(*folder, path.substr(slash + 1), identity);

@@ -1,6 +1,7 @@
 #include "repair/JournalEntry.h"
 
 #include "platform/HexText.h"
+#include "scan/RegistryLocations.h"
 
 namespace korbu {
 namespace {
@@ -86,10 +87,12 @@ bool IsItemName(const std::string& name) {
 
 struct ToJsonVisitor {
   json operator()(const RegistryChange& c) const {
-    json j{{"op", "registry"}, {"location", EscapeBytes(c.location)}, {"old", RegistryJson(c.before)},
+    json j{{"op", "registry"},
+           {"location", EscapeBytes(RegistryLocationText(c.value))},
+           {"key", EscapeBytes(c.value.keyPath)},
+           {"name", EscapeBytes(c.value.valueName)},
+           {"old", RegistryJson(c.before)},
            {"new", RegistryJson(c.after)}};
-    if (c.keyPath) j["key"] = EscapeBytes(*c.keyPath);
-    if (c.valueName) j["name"] = EscapeBytes(*c.valueName);
     if (!c.prefix.empty()) j["prefix"] = EscapeBytes(c.prefix);
     if (!c.volume.empty()) j["volume"] = EscapeBytes(c.volume);
     if (c.created) j["created"] = EscapeBytes(*c.created);
@@ -149,8 +152,16 @@ Expected<JournalRecord> RecordFromJson(const std::string& op, const Fields& f) {
     if (!prefix) return prefix.error();
     if (!volume) return volume.error();
     if (!created) return created.error();
-    return RegistryChange{std::move(*location), std::move(*key),   std::move(*name),
-                          std::move(*before),   std::move(*after), prefix->value_or(std::string()),
+    // The root is named by the location; a record without key and name apart
+    // (an older one) is read by splitting its location at its last backslash.
+    std::optional<RegistryValueLocation> value;
+    if (*key && *name) {
+      if (const auto split = SplitRegistryLocation(*location)) value = RegistryValueLocation{split->root, **key, **name};
+    } else {
+      value = ParseRegistryLocation(*location);
+    }
+    if (!value) return Damaged("location");
+    return RegistryChange{std::move(*value), std::move(*before), std::move(*after), prefix->value_or(std::string()),
                           volume->value_or(std::string()), std::move(*created)};
   }
   if (op == "ini") {
@@ -320,7 +331,7 @@ bool IsNote(const JournalRecord& record) {
 
 std::string ObjectOf(const JournalRecord& record) {
   struct Visitor {
-    std::string operator()(const RegistryChange& c) const { return "registry value " + c.location; }
+    std::string operator()(const RegistryChange& c) const { return "registry value " + RegistryLocationText(c.value); }
     std::string operator()(const IniChange& c) const { return c.path + " [" + c.section + "] " + c.key; }
     std::string operator()(const ReplaceChange& c) const { return c.path; }
     std::string operator()(const DeleteChange& c) const { return c.path; }

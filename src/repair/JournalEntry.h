@@ -17,6 +17,7 @@
 
 #include "platform/Expected.h"
 #include "repair/KeptFilesRecord.h"
+#include "scan/RegistryValueLocation.h"
 
 namespace korbu {
 
@@ -46,10 +47,9 @@ struct RegistryData {
 
 /// A registry value set or removed.
 struct RegistryChange {
-  std::string location;  // the registry location, as a row names one
-  // The key and the value's name, kept apart: a value's name may hold a backslash.
-  std::optional<std::string> keyPath;
-  std::optional<std::string> valueName;
+  // Stored as its location text beside its key and name: records written before
+  // the key and name were kept apart hold the text alone.
+  RegistryValueLocation value;
   std::optional<RegistryData> before;  // empty: the value did not exist
   std::optional<RegistryData> after;   // empty: the change removes it
   std::string prefix;                  // the Wine prefix it was made in; empty: the running system

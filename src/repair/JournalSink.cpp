@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/AsciiCase.h"
 #include "platform/IniFile.h"
 #include "platform/Sha256.h"
 #include "repair/CheckedCopy.h"
@@ -24,9 +25,15 @@ std::optional<RegistryData> DataOf(const std::optional<platform::RegistryValue>&
 ActionHeader Header(std::string_view action, const DetectionList& rows) {
   ActionHeader header{{}, {}, std::string(action), {}};
   for (const DetectionRow& row : rows.Rows()) {
-    if (row.checked) header.rows.push_back({row.fileName, row.virusName});
+    // The rows as the user saw them, for the history.
+    if (row.checked) header.rows.push_back({row.IsRegistry() ? RegistryLocationText(row.value) : row.path, row.virusName});
   }
   return header;
+}
+
+// A value as the rows are looked up by it: key and name apart, letter case ignored.
+std::tuple<platform::RootKey, std::string, std::string> ValueKey(const RegistryValueLocation& value) {
+  return {value.root, platform::AsciiLowered(value.keyPath), platform::AsciiLowered(value.valueName)};
 }
 
 }  // namespace
@@ -38,10 +45,13 @@ JournalSink::JournalSink(std::string_view action, const DetectionList& rows, std
       keeper_([this](const platform::WholeFileReplacement& replacement) { return KeepWholeFiles(replacement); }) {
   for (const DetectionRow& row : rows.Rows()) {
     if (!row.checked) continue;
-    // A file row is followed by the path its changes name.
-    const std::string file = IsRegistryPath(row.fileName) ? row.fileName : platform::FullPath(row.fileName);
-    rowOf_[file] = rows_.size();
-    rows_.push_back({file, row.virusName});
+    if (row.IsRegistry()) {
+      rowOfValue_[ValueKey(row.value)] = rows_.size();
+    } else {
+      // A file row is followed by the path its changes name.
+      rowOfFile_[platform::FullPath(row.path)] = rows_.size();
+    }
+    rows_.push_back({std::string(), row.virusName});
   }
 }
 
@@ -71,9 +81,13 @@ void JournalSink::NotMade() { journal_.Append(JournalEntry{0, NotMadeNote{change
 
 // The row being repaired: the one whose file or value a change names; the steps
 // that follow belong to it.
-void JournalSink::Follow(std::string_view object) {
+void JournalSink::Follow(const std::string& path) {
   // The last row of that name, as a walk over every row would find it.
-  if (const auto row = rowOf_.find(std::string(object)); row != rowOf_.end()) current_ = row->second;
+  if (const auto row = rowOfFile_.find(path); row != rowOfFile_.end()) current_ = row->second;
+}
+
+void JournalSink::Follow(const RegistryValueLocation& value) {
+  if (const auto row = rowOfValue_.find(ValueKey(value)); row != rowOfValue_.end()) current_ = row->second;
 }
 
 std::string JournalSink::CurrentVirus() const { return current_ < rows_.size() ? rows_[current_].virus : std::string(); }
@@ -223,38 +237,28 @@ Status JournalSink::RecordRegistry(const RegistryValueLocation& value, std::opti
   }
   const bool creates = after.has_value();
   const bool recorded =
-      Record(RegistryChange{RegistryLocationText(value), value.keyPath, value.valueName,
-                            DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
+      Record(RegistryChange{value, DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
                             platform::ChosenWindowsVolume(),
                             creates ? FirstMissingKey(value.root, value.keyPath) : std::nullopt});
   if (!recorded) return Refused();
   return Ok();
 }
 
-Status JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath,
-                                   std::optional<RegistryData> after) {
-  const auto path = SplitValuePath(valuePath);
-  if (!path) return Failure("a value path needs a backslash");
-  return RecordRegistry(RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)},
-                        std::move(after));
-}
-
-Status JournalSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
+Status JournalSink::WriteRegString(const RegistryValueLocation& value, std::string_view text) {
   // Stored as the registry access stores it: wide, with its terminating zero.
-  const Status recorded =
-      RecordRegistry(root, valuePath, RegistryData{platform::kRegSz, platform::RegistryStringData(text)});
+  const Status recorded = RecordRegistry(value, RegistryData{platform::kRegSz, platform::RegistryStringData(text)});
   if (!recorded) return recorded;
-  return Made(inner_.WriteRegString(root, valuePath, text));
+  return Made(inner_.WriteRegString(value, text));
 }
 
-Status JournalSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
-  const Status recorded = RecordRegistry(root, valuePath, RegistryData{platform::kRegDword, DwordData(value)});
+Status JournalSink::WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) {
+  const Status recorded = RecordRegistry(value, RegistryData{platform::kRegDword, DwordData(data)});
   if (!recorded) return recorded;
-  return Made(inner_.WriteRegDWord(root, valuePath, value));
+  return Made(inner_.WriteRegDWord(value, data));
 }
 
 Status JournalSink::DeleteRegValue(const RegistryValueLocation& value) {
-  Follow(RegistryLocationText(value));
+  Follow(value);
   // Nothing there: nothing to record, and the deletion fails as it would.
   if (!CurrentRegistryValue(value)) return inner_.DeleteRegValue(value);
   const Status recorded = RecordRegistry(value, std::nullopt);

@@ -6,9 +6,11 @@
 // cannot be written, no change is made. While the action runs it holds the
 // records' lock (see Journal.h).
 
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -53,8 +55,8 @@ class JournalSink final : public ChangeSink {
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                                   const std::string& backupName) override;
-  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
+  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override;
+  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override;
   Status DeleteRegValue(const RegistryValueLocation& value) override;
 
   /// The action's id once a change was recorded; empty before.
@@ -74,16 +76,17 @@ class JournalSink final : public ChangeSink {
   void NotMade();
   template <typename Result>
   Result Made(Result result);
-  Status RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after);
   Status RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after);
-  void Follow(std::string_view object);
+  void Follow(const std::string& path);
+  void Follow(const RegistryValueLocation& value);
   Status KeepWholeFiles(const platform::WholeFileReplacement& replacement);
   std::string CurrentVirus() const;
 
   ChangeSink& inner_;
   JournalWriter journal_;
   std::vector<ActionHeader::Row> rows_;
-  std::unordered_map<std::string, std::size_t> rowOf_;  // the last row naming each object
+  std::unordered_map<std::string, std::size_t> rowOfFile_;  // the last row naming each path
+  std::map<std::tuple<platform::RootKey, std::string, std::string>, std::size_t> rowOfValue_;  // and each value
   std::size_t current_ = 0;
   int changes_ = 0;
   int made_ = 0;

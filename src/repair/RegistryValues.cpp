@@ -52,6 +52,13 @@ std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueL
   return std::move(*read);
 }
 
+Status SetRegistryValue(const RegistryValueLocation& value, std::uint32_t type, std::string_view data) {
+  if (data.size() > 0xFFFFFFFFu) return Failure("the data is too large for a registry value");
+  auto key = RegistryKey::Create(value.root, value.keyPath);
+  if (!key) return key.error();
+  return key->SetValue(value.valueName, type, data);
+}
+
 std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath) {
   const auto value = FromValuePath(root, valuePath);
   return value ? CurrentRegistryValue(*value) : std::nullopt;

@@ -33,6 +33,10 @@ ValuePresence RegistryLocationPresence(std::string_view location);
 std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueLocation& value);
 std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath);
 
+/// Sets the value, creating its key (and missing keys above it) when needed and
+/// replacing a value of that name whatever its type.
+Status SetRegistryValue(const RegistryValueLocation& value, std::uint32_t type, std::string_view data);
+
 /// REG_DWORD data as the registry holds it: four bytes, little-endian.
 std::string DwordData(std::uint32_t value);
 

@@ -63,11 +63,11 @@ class ApplySink final : public ChangeSink {
                                   const std::string& backupName) override {
     return ReplaceKeepingBackup(folder, name, content, backupName);
   }
-  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
-    return SetRegString(root, valuePath, text);
+  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override {
+    return SetRegistryValue(value, platform::kRegSz, platform::RegistryStringData(text));
   }
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
-    return SetRegDWord(root, valuePath, value);
+  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override {
+    return SetRegistryValue(value, platform::kRegDword, DwordData(data));
   }
   Status DeleteRegValue(const RegistryValueLocation& value) override {
     return RemoveRegValue(value.root, value.keyPath, value.valueName);
@@ -188,22 +188,21 @@ Status PreviewSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
 }
 
 // A value set to the type and data it holds changes nothing, and is not listed.
-void PreviewSink::PlanRegistryWrite(platform::RootKey root, std::string_view valuePath, std::uint32_t type,
-                                    const std::string& data, std::string after) {
-  const auto current = CurrentRegistryValue(root, valuePath);
+void PreviewSink::PlanRegistryWrite(const RegistryValueLocation& value, std::uint32_t type, const std::string& data,
+                                    std::string after) {
+  const auto current = CurrentRegistryValue(value);
   if (current && current->type == type && current->data == data) return;
-  changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath), FormatRegistryData(current),
+  changes_.push_back({ChangeKind::WriteRegistry, RegistryLocationText(value), FormatRegistryData(current),
                       std::move(after), {}});
 }
 
-Status PreviewSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
-  PlanRegistryWrite(root, valuePath, platform::kRegSz, platform::RegistryStringData(text),
-                    "\"" + std::string(text) + "\"");
+Status PreviewSink::WriteRegString(const RegistryValueLocation& value, std::string_view text) {
+  PlanRegistryWrite(value, platform::kRegSz, platform::RegistryStringData(text), "\"" + std::string(text) + "\"");
   return Ok();
 }
 
-Status PreviewSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
-  PlanRegistryWrite(root, valuePath, platform::kRegDword, DwordData(value), "dword:" + std::to_string(value));
+Status PreviewSink::WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) {
+  PlanRegistryWrite(value, platform::kRegDword, DwordData(data), "dword:" + std::to_string(data));
   return Ok();
 }
 

@@ -83,8 +83,8 @@ class ChangeSink {
 
   // Each registry change says whether it was made (or would be tried), and if
   // not, why.
-  virtual Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) = 0;
-  virtual Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) = 0;
+  virtual Status WriteRegString(const RegistryValueLocation& value, std::string_view text) = 0;
+  virtual Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) = 0;
   /// Removes exactly that value, whatever its name holds.
   virtual Status DeleteRegValue(const RegistryValueLocation& value) = 0;
 };
@@ -116,11 +116,11 @@ class ForwardingSink : public ChangeSink {
                                   const std::string& backupName) override {
     return inner_.ReplaceFileKeepingBackup(folder, name, content, backupName);
   }
-  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
-    return inner_.WriteRegString(root, valuePath, text);
+  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override {
+    return inner_.WriteRegString(value, text);
   }
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
-    return inner_.WriteRegDWord(root, valuePath, value);
+  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override {
+    return inner_.WriteRegDWord(value, data);
   }
   Status DeleteRegValue(const RegistryValueLocation& value) override { return inner_.DeleteRegValue(value); }
 
@@ -141,8 +141,8 @@ class PreviewSink final : public ChangeSink {
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                                   const std::string& backupName) override;
-  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
+  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override;
+  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override;
   Status DeleteRegValue(const RegistryValueLocation& value) override;
 
   const std::vector<PlannedChange>& Changes() const { return changes_; }
@@ -150,8 +150,8 @@ class PreviewSink final : public ChangeSink {
   std::vector<PlannedChange> TakeChanges();
 
  private:
-  void PlanRegistryWrite(platform::RootKey root, std::string_view valuePath, std::uint32_t type,
-                         const std::string& data, std::string after);
+  void PlanRegistryWrite(const RegistryValueLocation& value, std::uint32_t type, const std::string& data,
+                         std::string after);
   std::vector<PlannedChange> changes_;
   // Items already planned for the Trash: a later step that meets the same one
   // (a file the file step and the folder step both match) finds it gone when the

@@ -27,24 +27,23 @@ namespace {
 
 constexpr const char* kDryRun = "dry run: nothing was changed";
 
-// The registry value a row names: the one the scan found, or the one its text names.
-std::optional<RegistryValueLocation> RowValue(const DetectionRow& row) {
-  if (row.registryValue) return row.registryValue;
-  return ParseRegistryLocation(row.fileName);
+// Key and name compared apart: value "a\b" of K is not value "b" of K\a.
+bool SameValue(const RegistryValueLocation& a, const RegistryValueLocation& b) {
+  return a.root == b.root && platform::EqualsIgnoringCase(a.keyPath, b.keyPath) &&
+         platform::EqualsIgnoringCase(a.valueName, b.valueName);
 }
 
 // Why an object that an action worked on is still there, as seen from outside;
 // empty when it is gone.
 std::string StillPresentReason(const DetectionRow& row) {
-  if (IsRegistryPath(row.fileName)) {
-    const auto value = RowValue(row);
-    switch (value ? RegistryValuePresence(*value) : ValuePresence::Unknown) {
+  if (row.IsRegistry()) {
+    switch (RegistryValuePresence(row.value)) {
       case ValuePresence::Absent: return std::string();
       case ValuePresence::Unknown: return "the registry value cannot be reached";
       case ValuePresence::Present: return "the registry value could not be deleted";
     }
   }
-  const std::string& fileName = row.fileName;
+  const std::string& fileName = row.path;
   const auto info = platform::GetEntryInfo(fileName);
   if (!info) return std::string();
   if (info->kind != platform::EntryKind::Regular) return "it is not a regular file";
@@ -59,7 +58,7 @@ std::string StillPresentReason(const DetectionRow& row, const std::string& fileF
   std::string reason = StillPresentReason(row);
   if (reason.empty()) return reason;
   if (!fileFailure.empty()) {
-    reason = IsRegistryPath(row.fileName) ? reason + ": " + fileFailure : "the file could not be deleted: " + fileFailure;
+    reason = row.IsRegistry() ? reason + ": " + fileFailure : "the file could not be deleted: " + fileFailure;
   }
   if (!processFailure.empty()) reason += " (" + processFailure + ")";
   return reason;
@@ -68,20 +67,12 @@ std::string StillPresentReason(const DetectionRow& row, const std::string& fileF
 // One registry value a row's repair changed, in the Wine prefix it was changed in.
 struct ChangedValue {
   std::string prefix;
-  platform::RootKey root = 0;
-  std::string keyPath;
-  std::string valueName;
+  RegistryValueLocation value;
 };
 
-std::string TextOf(const ChangedValue& value) {
-  return RegistryLocationText({value.root, value.keyPath, value.valueName});
-}
-
-// Key and name compared apart: value "a\b" of K is not value "b" of K\a.
 bool SameValue(const ChangedValue& value, const platform::RegistryWriteFailure& failure) {
-  return value.prefix == failure.system && value.root == failure.root && !failure.key &&
-         platform::EqualsIgnoringCase(value.keyPath, failure.keyPath) &&
-         platform::EqualsIgnoringCase(value.valueName, failure.valueName);
+  return value.prefix == failure.system && !failure.key &&
+         SameValue(value.value, RegistryValueLocation{failure.root, failure.keyPath, failure.valueName});
 }
 
 // Passes every change on and notes the registry values of one row's repair, so
@@ -89,31 +80,31 @@ bool SameValue(const ChangedValue& value, const platform::RegistryWriteFailure& 
 // was not deleted.
 class RowRecorder final : public ForwardingSink {
  public:
-  RowRecorder(ChangeSink& inner, const std::string& rowFile)
-      : ForwardingSink(inner), rowName_(rowFile), rowFile_(platform::FullPath(rowFile)) {}
+  RowRecorder(ChangeSink& inner, const DetectionRow& row)
+      : ForwardingSink(inner), row_(row), rowFile_(row.IsRegistry() ? std::string() : platform::FullPath(row.path)) {}
   Status EndProcesses(const std::string& imagePath) override {
     Status done = inner_.EndProcesses(imagePath);
-    if (!done && platform::FullPath(imagePath) == rowFile_) processFailure = done.error().reason;
+    if (!done && !row_.IsRegistry() && platform::FullPath(imagePath) == rowFile_) processFailure = done.error().reason;
     return done;
   }
   Status DeleteFile(const platform::Folder& folder, const std::string& name) override {
     Status done = inner_.DeleteFile(folder, name);
-    if (!done && folder.PathOf(name) == rowFile_) fileFailure = done.error().reason;
+    if (!done && !row_.IsRegistry() && folder.PathOf(name) == rowFile_) fileFailure = done.error().reason;
     return done;
   }
-  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
-    return Note(root, valuePath, inner_.WriteRegString(root, valuePath, text));
+  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override {
+    return Note(value, inner_.WriteRegString(value, text));
   }
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
-    return Note(root, valuePath, inner_.WriteRegDWord(root, valuePath, value));
+  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override {
+    return Note(value, inner_.WriteRegDWord(value, data));
   }
   // A detection's value is judged by whether it is gone afterwards, and by
   // whether its deletion holds (Wine may take it and not be able to save it).
   Status DeleteRegValue(const RegistryValueLocation& value) override {
     Status done = inner_.DeleteRegValue(value);
     if (done) {
-      changed.push_back({platform::ChosenWinePrefix(), value.root, value.keyPath, value.valueName});
-    } else if (RegistryLocationText(value) == rowName_) {
+      changed.push_back({platform::ChosenWinePrefix(), value});
+    } else if (row_.IsRegistry() && SameValue(value, row_.value)) {
       fileFailure = done.error().reason;
     }
     return done;
@@ -124,26 +115,25 @@ class RowRecorder final : public ForwardingSink {
   std::string processFailure;         // why a program running it may still run
 
  private:
-  Status Note(platform::RootKey root, std::string_view valuePath, Status done) {
-    const auto path = SplitValuePath(valuePath);
-    if (!path || !done) return done;
-    changed.push_back({platform::ChosenWinePrefix(), root, std::string(path->keyPath), std::string(path->valueName)});
+  Status Note(const RegistryValueLocation& value, Status done) {
+    if (done) changed.push_back({platform::ChosenWinePrefix(), value});
     return done;
   }
-  std::string rowName_;  // as the row names its object
-  std::string rowFile_;
+  const DetectionRow& row_;
+  std::string rowFile_;  // a file row's path, as its changes name it
 };
 
 // What one row's repair left to judge once its registry changes are made.
 struct RowWork {
   std::size_t index = 0;
-  std::string handledText;
+  RowState handled = RowState::Pending;  // the state a row gets when all went well
   std::string reason;  // set when the row is already known to stay pending
   Status repaired;     // the system repair's first failure
   std::vector<ChangedValue> changed;
   std::string fileFailure;     // why its file was not deleted, where the change said
   std::string processFailure;  // why a program running its file may still run
   std::string programFailure;  // why the program a registry row's value starts may still run
+  bool tried = true;           // false: the action leaves the row as it is
 };
 
 // The work of a row already known to stay pending.
@@ -155,10 +145,10 @@ RowWork Left(std::size_t index, std::string reason) {
 }
 
 // What a row's repair through the recorder left to judge.
-RowWork Recorded(std::size_t index, std::string_view handledText, RowRecorder& recorder, Status repaired = Ok()) {
+RowWork Recorded(std::size_t index, RowState handled, RowRecorder& recorder, Status repaired = Ok()) {
   RowWork work;
   work.index = index;
-  work.handledText = std::string(handledText);
+  work.handled = handled;
   work.repaired = std::move(repaired);
   work.changed = std::move(recorder.changed);
   work.fileFailure = std::move(recorder.fileFailure);
@@ -175,7 +165,7 @@ std::string RepairReason(const RowWork& work, const std::vector<platform::Regist
   std::vector<std::string> failed;
   for (const ChangedValue& value : work.changed) {
     for (const platform::RegistryWriteFailure& later : failedLater)
-      if (SameValue(value, later)) failed.push_back(TextOf(value) + ": " + later.reason);
+      if (SameValue(value, later)) failed.push_back(RegistryLocationText(value.value) + ": " + later.reason);
   }
   if (failed.empty()) return std::string();
   std::string reason = "the repair could not set " + failed.front();
@@ -191,8 +181,9 @@ void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
   if (index >= rows.Count()) return;  // the list was cleared while messages ran
   RowResult result{index, false, work.reason};
   const DetectionRow& row = rows.Row(index);
-  if (result.reason.empty() && !row.prefix.empty() && platform::ChosenWinePrefix().empty())
-    result.reason = "the Wine prefix it runs in (" + row.prefix + ") cannot be found: its system was not repaired";
+  const std::string prefix = row.system.PrefixFolder();
+  if (result.reason.empty() && !prefix.empty() && platform::ChosenWinePrefix().empty())
+    result.reason = "the Wine prefix it runs in (" + prefix + ") cannot be found: its system was not repaired";
   if (result.reason.empty()) {
     if (!sink.Applies()) {
       result.reason = kDryRun;
@@ -201,12 +192,14 @@ void Conclude(DetectionList& rows, const RowWork& work, ChangeSink& sink,
       if (result.reason.empty()) result.reason = RepairReason(work, failedLater);
       if (result.reason.empty()) result.reason = work.programFailure;
       if (result.reason.empty()) {
-        rows.SetInformation(index, work.handledText);
+        rows.SetState(index, work.handled);
         rows.SetChecked(index, false);
         result.handled = true;
       }
     }
   }
+  // A dry run and a row the action does not take change nothing.
+  if (!result.handled && work.tried && sink.Applies()) rows.SetState(index, RowState::Failed, result.reason);
   if (report) report(result);
 }
 
@@ -221,13 +214,12 @@ std::vector<std::string> EndWormPrograms(const DetectionList& rows, ChangeSink& 
   for (std::size_t i = 0; i < rows.Count(); ++i) {
     const DetectionRow& row = rows.Row(i);
     if (!row.checked || !IsPending(row) || !IsBrontokVerdict(row.virusName)) continue;
-    if (!IsRegistryPath(row.fileName)) {
-      if (platform::FileExists(row.fileName)) stillRunning[i] = sink.EndProcesses(row.fileName).Reason();
+    if (!row.IsRegistry()) {
+      if (platform::FileExists(row.path)) stillRunning[i] = sink.EndProcesses(row.path).Reason();
       continue;
     }
-    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
-    const auto value = RowValue(row);
-    const auto data = value ? CurrentRegistryValue(*value) : std::nullopt;
+    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.system.PrefixFolder()));
+    const auto data = CurrentRegistryValue(row.value);
     const std::string program = data ? ProgramOfRunValue(*data) : std::string();
     if (program.empty()) continue;
     if (const Status ended = sink.EndProcesses(program); !ended) {
@@ -249,7 +241,7 @@ void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
   std::vector<Group> groups;
   for (const DetectionRow& row : rows.Rows()) {
     if (!row.checked || !IsPending(row) || !row.unknownSystem.empty()) continue;
-    const platform::WindowsSystemRef system = platform::WindowsSystemRef::Named(row.prefix);
+    const platform::WindowsSystemRef system = platform::WindowsSystemRef::Named(row.system.PrefixFolder());
     platform::ScopedWindowsSystem chosen(system);
     const std::string prefix = platform::ChosenWinePrefix();
     auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.prefix == prefix; });
@@ -261,8 +253,8 @@ void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
     const auto add = [&](platform::RootKey root, const std::string& keyPath) {
       for (const std::string& key : KeyAndParents(keyPath)) group->keys.emplace_back(root, key);
     };
-    if (const auto value = IsRegistryPath(row.fileName) ? RowValue(row) : std::nullopt) add(value->root, value->keyPath);
-    if (!IsRegistryPath(row.fileName) && IsBrontokVerdict(row.virusName)) {
+    if (row.IsRegistry()) add(row.value.root, row.value.keyPath);
+    if (!row.IsRegistry() && IsBrontokVerdict(row.virusName)) {
       for (const auto& [root, keyPath] : RepairedRegistryKeys()) add(root, keyPath);
     }
   }
@@ -275,8 +267,8 @@ void ReadAhead(const DetectionList& rows, platform::RegistryBatch& batch) {
 // A program whose Windows system is unknown: its file is deleted, and no
 // system (not the current one in its place) is repaired.
 RowWork FileOnlyWork(const DetectionRow& row, std::size_t index, ChangeSink& sink) {
-  RowRecorder recorder(sink, row.fileName);
-  const bool deleted = DeleteInfectedFile(row.fileName, recorder).has_value();
+  RowRecorder recorder(sink, row);
+  const bool deleted = DeleteInfectedFile(row.path, recorder).has_value();
   std::string reason = "its Windows system is unknown (" + row.unknownSystem + "): ";
   if (!sink.Applies()) {
     reason += "only its file would be deleted";
@@ -315,9 +307,9 @@ void ActOnRows(DetectionList& rows, ChangeSink& actionSink, const PendingMessage
       Conclude(rows, FileOnlyWork(row, i, sink), sink, {}, report);
       continue;
     }
-    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.prefix));
+    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(row.system.PrefixFolder()));
     RowWork work = perRow(row, i, sink);
-    if (IsRegistryPath(row.fileName) && i < stillRunning.size()) work.programFailure = stillRunning[i];
+    if (row.IsRegistry() && i < stillRunning.size()) work.programFailure = stillRunning[i];
     if (work.reason.empty()) Run(processEvents);
     if (work.reason.empty() && batch.HasPending()) {
       deferred.push_back(std::move(work));
@@ -328,7 +320,7 @@ void ActOnRows(DetectionList& rows, ChangeSink& actionSink, const PendingMessage
   const auto failures = batch.Commit();
   for (const RowWork& work : deferred) {
     if (work.index >= rows.Count()) continue;
-    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(rows.Row(work.index).prefix));
+    platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Named(rows.Row(work.index).system.PrefixFolder()));
     Conclude(rows, work, sink, failures, report);
   }
 }
@@ -354,14 +346,18 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
                const RowReporter& report) {
   std::map<std::string, Status> repaired;
   ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i, ChangeSink& rowSink) {
-    if (!IsBrontokVerdict(row.virusName)) return Left(i, "not of the Brontok family: Clean leaves it, Delete removes it");
-    RowRecorder recorder(rowSink, row.fileName);
-    if (IsRegistryPath(row.fileName)) {
-      // Whether the value went is judged by looking afterwards.
-      if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
-      return Recorded(i, kInfoCleaned, recorder);
+    if (!IsBrontokVerdict(row.virusName)) {
+      RowWork left = Left(i, "not of the Brontok family: Clean leaves it, Delete removes it");
+      left.tried = false;
+      return left;
     }
-    return Recorded(i, kInfoCleaned, recorder, CleanSystemOnce(row.fileName, recorder, repaired));
+    RowRecorder recorder(rowSink, row);
+    if (row.IsRegistry()) {
+      // Whether the value went is judged by looking afterwards.
+      DeleteRegistryDetection(row.value, recorder);
+      return Recorded(i, RowState::Cleaned, recorder);
+    }
+    return Recorded(i, RowState::Cleaned, recorder, CleanSystemOnce(row.path, recorder, repaired));
   });
 }
 
@@ -369,19 +365,19 @@ void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pr
                 const RowReporter& report) {
   std::map<std::string, Status> systems;
   ActOnRows(rows, sink, processEvents, report, [&](const DetectionRow& row, std::size_t i, ChangeSink& rowSink) {
-    RowRecorder recorder(rowSink, row.fileName);
+    RowRecorder recorder(rowSink, row);
     Status repaired;
-    if (IsRegistryPath(row.fileName)) {
-      if (const auto value = RowValue(row)) DeleteRegistryDetection(*value, recorder);
+    if (row.IsRegistry()) {
+      DeleteRegistryDetection(row.value, recorder);
     } else if (IsBrontokVerdict(row.virusName)) {
-      repaired = CleanSystemOnce(row.fileName, recorder, systems);
-    } else if (!DeleteInfectedFile(row.fileName, recorder)) {
+      repaired = CleanSystemOnce(row.path, recorder, systems);
+    } else if (!DeleteInfectedFile(row.path, recorder)) {
       // Only what this call deleted counts, so a file already gone stays listed.
       std::string reason = StillPresentReason(row, recorder.fileFailure, recorder.processFailure);
       if (reason.empty()) reason = "the file no longer exists";
       return Left(i, std::move(reason));
     }
-    return Recorded(i, kInfoDeleted, recorder, std::move(repaired));
+    return Recorded(i, RowState::Deleted, recorder, std::move(repaired));
   });
 }
 

@@ -164,9 +164,15 @@ Status RepairSystemSettings(ChangeSink& sink) {
   for (std::size_t i = 0; i < settings.size(); ++i) {
     for (const auto& [root, path] : SettingPlaces(settings[i], SettingPath(i, settings[i]), users)) {
       // A failed write does not stop the next.
+      const auto split = SplitValuePath(path);
+      if (!split) {
+        failure.Note(Status(Failure("the setting names no value")), "could not set " + MakeRegistryLocation(root, path));
+        continue;
+      }
+      const RegistryValueLocation value{root, std::string(split->keyPath), std::string(split->valueName)};
       const Status written =
-          settings[i].isText ? sink.WriteRegString(root, path, settings[i].text) : sink.WriteRegDWord(root, path, 0);
-      failure.Note(written, "could not set " + MakeRegistryLocation(root, path));
+          settings[i].isText ? sink.WriteRegString(value, settings[i].text) : sink.WriteRegDWord(value, 0);
+      failure.Note(written, "could not set " + RegistryLocationText(value));
     }
   }
   return failure.Result();

@@ -27,17 +27,6 @@ constexpr const char* kTaken = "something else is at its place now: left as it i
 
 // ---- Registry values ----
 
-// The value a registry entry names: by its key and name where the journal kept
-// them apart (a name may hold a backslash), else by splitting its location.
-std::optional<RegistryValueLocation> EntryValue(const RegistryChange& change) {
-  const auto split = SplitRegistryLocation(change.location);
-  if (!split) return std::nullopt;
-  if (change.keyPath && change.valueName) return RegistryValueLocation{split->root, *change.keyPath, *change.valueName};
-  const auto path = SplitValuePath(split->valuePath);
-  if (!path) return std::nullopt;
-  return RegistryValueLocation{split->root, std::string(path->keyPath), std::string(path->valueName)};
-}
-
 // Registry records are undone together, as a clean makes them: the keys they
 // name read ahead in one reach per Wine prefix, the changes collected and made
 // at the end in one more, then each read back. Steps whose change did not take
@@ -47,8 +36,7 @@ class RegistryUndo {
   explicit RegistryUndo(const std::vector<const RegistryChange*>& changes) {
     std::vector<std::pair<platform::WindowsSystemRef, std::vector<std::pair<platform::RootKey, std::string>>>> keys;
     for (const RegistryChange* change : changes) {
-      const auto value = EntryValue(*change);
-      if (!value) continue;
+      const RegistryValueLocation* value = &change->value;
       const auto system = platform::WindowsSystemRef::Named(change->prefix, change->volume);
       auto group = std::find_if(keys.begin(), keys.end(), [&](const auto& g) { return g.first == system; });
       if (group == keys.end()) group = keys.insert(keys.end(), {system, {}});
@@ -62,13 +50,8 @@ class RegistryUndo {
 
   void Undo(const RegistryChange& change, std::vector<UndoStep>& steps) {
     platform::ScopedWindowsSystem chosen(platform::WindowsSystemRef::Named(change.prefix, change.volume));
-    UndoStep step{change.location, {}, UndoOutcome::Failed, std::string()};
-    const auto value = EntryValue(change);
-    if (!value) {
-      step.note = "the record is damaged";
-      steps.push_back(step);
-      return;
-    }
+    UndoStep step{RegistryLocationText(change.value), {}, UndoOutcome::Failed, std::string()};
+    const RegistryValueLocation* value = &change.value;
     if (RegistryValuePresence(*value) == ValuePresence::Unknown) {
       step.note = "the registry cannot be reached";
       steps.push_back(step);

@@ -4,38 +4,25 @@
 
 #include "platform/AsciiCase.h"
 #include "platform/Path.h"
-#include "scan/RegistryLocations.h"
 
 namespace korbu {
 
-RowKind KindOf(const DetectionRow& row) {
-  if (row.information == kInfoCleaned) return RowKind::Cleaned;
-  if (row.information == kInfoDeleted) return RowKind::Deleted;
-  if (row.information == kInfoMemory) return RowKind::Memory;
-  if (row.information == kInfoRegistry) return RowKind::Registry;
-  return RowKind::File;
+bool IsPending(const DetectionRow& row) { return row.state == RowState::Pending || row.state == RowState::Failed; }
+
+bool DetectionList::IsDetected(const std::string& path) const {
+  return std::any_of(rows_.begin(), rows_.end(), [&](const DetectionRow& row) {
+    return !row.IsRegistry() && platform::SameFileName(row.path, path);
+  });
 }
 
-bool IsPending(const DetectionRow& row) {
-  RowKind kind = KindOf(row);
-  return kind != RowKind::Cleaned && kind != RowKind::Deleted;
-}
-
-bool DetectionList::IsDetected(const std::string& fileName) const {
-  const bool registry = IsRegistryPath(fileName);
-  for (const auto& row : rows_) {
-    if (registry ? platform::EqualsIgnoringCase(row.fileName, fileName)
-                 : platform::SameFileName(row.fileName, fileName)) {
-      return true;
-    }
-  }
-  return false;
-}
-
-void DetectionList::AddDetection(const std::string& fileName, const std::string& virusName,
-                                 const std::string& information, const std::string& prefix) {
-  rows_.push_back(DetectionRow{fileName, virusName, information, false, std::nullopt, prefix, {}});
-  Changed(rows_.size() - 1);
+void DetectionList::AddDetection(std::string path, std::string virusName, DetectionKind kind,
+                                 platform::WindowsSystemRef system) {
+  DetectionRow row;
+  row.kind = kind;
+  row.path = std::move(path);
+  row.system = std::move(system);
+  row.virusName = std::move(virusName);
+  AddRow(std::move(row));
 }
 
 void DetectionList::AddRow(DetectionRow row) {
@@ -44,16 +31,23 @@ void DetectionList::AddRow(DetectionRow row) {
   Changed(rows_.size() - 1);
 }
 
-bool DetectionList::IsRegistryDetected(const std::string& location, const std::string& prefix) const {
+bool DetectionList::IsRegistryDetected(const RegistryValueLocation& value,
+                                       const platform::WindowsSystemRef& system) const {
   return std::any_of(rows_.begin(), rows_.end(), [&](const DetectionRow& row) {
-    return row.prefix == prefix && platform::EqualsIgnoringCase(row.fileName, location);
+    return row.IsRegistry() && row.system == system && row.value.root == value.root &&
+           platform::EqualsIgnoringCase(row.value.keyPath, value.keyPath) &&
+           platform::EqualsIgnoringCase(row.value.valueName, value.valueName);
   });
 }
 
-void DetectionList::AddRegistryDetection(const RegistryValueLocation& value, const std::string& virusName,
-                                         const std::string& information, const std::string& prefix) {
-  rows_.push_back(DetectionRow{RegistryLocationText(value), virusName, information, false, value, prefix, {}});
-  Changed(rows_.size() - 1);
+void DetectionList::AddRegistryDetection(const RegistryValueLocation& value, std::string virusName,
+                                         platform::WindowsSystemRef system) {
+  DetectionRow row;
+  row.kind = DetectionKind::RegistryValue;
+  row.value = value;
+  row.system = std::move(system);
+  row.virusName = std::move(virusName);
+  AddRow(std::move(row));
 }
 
 void DetectionList::SetChecked(std::size_t index, bool checked) {
@@ -64,10 +58,12 @@ void DetectionList::SetChecked(std::size_t index, bool checked) {
   Changed(index);
 }
 
-void DetectionList::SetInformation(std::size_t index, const std::string& information) {
+void DetectionList::SetState(std::size_t index, RowState state, std::string failure) {
   auto& row = rows_.at(index);
-  if (row.information == information) return;
-  row.information = information;
+  if (state != RowState::Failed) failure.clear();
+  if (row.state == state && row.failure == failure) return;
+  row.state = state;
+  row.failure = std::move(failure);
   if (!IsPending(row)) row.checked = false;
   Changed(index);
 }

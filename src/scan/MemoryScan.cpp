@@ -39,7 +39,12 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
       // the prefix the program runs in, which its repair acts on; a program
       // whose system is not proven is listed with none, and why.
       if (!path.empty() && ScanFile(path, verdict, context, frontEnd) && !list.IsDetected(path)) {
-        DetectionRow row{path, verdict, std::string(kInfoMemory), false, std::nullopt, prefixes[i], doubts[i]};
+        DetectionRow row;
+        row.kind = DetectionKind::Program;
+        row.path = path;
+        row.system = SystemOfPrefix(prefixes[i]);
+        row.virusName = verdict;
+        row.unknownSystem = doubts[i];
         if (!row.unknownSystem.empty()) showError("its Windows system is unknown: " + row.unknownSystem);
         list.AddRow(std::move(row));
       }

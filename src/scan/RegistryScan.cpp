@@ -53,10 +53,10 @@ std::string ProgramOf(const platform::RegistryValue& value, PhaseMemory* memory)
   return found->second;
 }
 
-// Judges one value whose data is known; a row it adds names prefix (see DetectionRow).
+// Judges one value whose data is known; the rows it adds name system (see DetectionRow).
 bool JudgeRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const RegistryValueLocation& location,
                    const std::optional<platform::RegistryValue>& data, PhaseMemory* memory,
-                   const std::string& prefix = {}) {
+                   const platform::WindowsSystemRef& system = {}) {
   const std::string path = data ? ProgramOf(*data, memory) : std::string();
   frontEnd.ProcessPendingMessages();
   const std::string text = RegistryLocationText(location);
@@ -83,12 +83,16 @@ bool JudgeRunValue(ScanFrontEnd& frontEnd, const ScanContext& context, const Reg
     return false;
   }
   DetectionList& list = frontEnd.Detections();
-  if (!list.IsRegistryDetected(text, prefix)) list.AddRegistryDetection(location, verdict, std::string(kInfoRegistry), prefix);
+  if (!list.IsRegistryDetected(location, system)) list.AddRegistryDetection(location, verdict, system);
+  // The program the value starts is a row of its own, so that Clean or Delete
+  // removes the worm and not only what starts it; a walk that comes to it
+  // later finds it listed.
+  if (!list.IsDetected(path)) list.AddDetection(path, verdict, DetectionKind::File, system);
   return true;
 }
 
 std::string ScanKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uint32_t rootKey,
-                    const std::string& keyPath, PhaseMemory* memory, const std::string& prefix = {}) {
+                    const std::string& keyPath, PhaseMemory* memory, const platform::WindowsSystemRef& system = {}) {
   // Reading is all the scan does, so a user without write access to a key can
   // still have it scanned.
   auto key = platform::RegistryKey::Open(rootKey, keyPath, platform::KeyAccess::Read);
@@ -99,7 +103,7 @@ std::string ScanKey(ScanFrontEnd& frontEnd, const ScanContext& context, std::uin
     if (Stopped(context)) break;
     RegistryValueLocation location{rootKey, keyPath, value.name};
     try {
-      JudgeRunValue(frontEnd, context, location, std::move(value), memory, prefix);
+      JudgeRunValue(frontEnd, context, location, std::move(value), memory, system);
     } catch (const std::exception&) {
       // One value that cannot be judged does not end the phase.
     }
@@ -125,7 +129,7 @@ void ScanSystem(ScanFrontEnd& frontEnd, const ScanContext& context, const std::s
   PhaseMemory memory;
   for (const auto& [root, keyPath] : keys) {
     if (Stopped(context)) return;
-    const std::string reason = ScanKey(frontEnd, context, root, keyPath, &memory, prefix);
+    const std::string reason = ScanKey(frontEnd, context, root, keyPath, &memory, SystemOfPrefix(prefix));
     if (reason.empty() || Stopped(context) || !memory.reportedReasons.insert(reason).second) continue;
     const std::string where = prefix.empty() ? std::string() : " (Wine prefix " + prefix + ")";
     frontEnd.ShowFileError(RootKeyName(root) + "\\" + keyPath + where, reason);
@@ -168,8 +172,9 @@ void ScanRegistry(ScanFrontEnd& frontEnd, const ScanContext& context) {
   const std::string current = platform::ChosenWinePrefix();
   std::vector<std::string> others;
   for (const DetectionRow& row : frontEnd.Detections().Rows()) {
-    if (row.prefix.empty() || platform::SamePrefixFolder(row.prefix, current)) continue;
-    if (std::find(others.begin(), others.end(), row.prefix) == others.end()) others.push_back(row.prefix);
+    const std::string prefix = row.system.PrefixFolder();
+    if (prefix.empty() || platform::SamePrefixFolder(prefix, current)) continue;
+    if (std::find(others.begin(), others.end(), prefix) == others.end()) others.push_back(prefix);
   }
   for (const std::string& prefix : others) {
     if (Stopped(context)) return;

@@ -159,7 +159,7 @@ void ScanSession::AddRow(const FileVerdictResult& result) {
       return;
     }
     DetectionList& list = frontEnd_.Detections();
-    if (!list.IsDetected(result.path)) list.AddDetection(result.path, result.verdict, std::string());
+    if (!list.IsDetected(result.path)) list.AddDetection(result.path, result.verdict);
   });
 }
 

@@ -478,7 +478,7 @@ void WindowController::ShowRowResult(const DetectionList& done, const RowResult&
   tips_.resize(detections_.Count());
   tips_[result.index] = result.handled ? std::string() : result.reason;
   const DetectionRow& row = done.Row(result.index);
-  detections_.SetInformation(result.index, row.information);
+  detections_.SetState(result.index, row.state, row.failure);
   detections_.SetChecked(result.index, row.checked);
   // Also when only the tip changed.
   view_.ShowRow(result.index, detections_.Row(result.index), tips_[result.index]);
@@ -486,7 +486,7 @@ void WindowController::ShowRowResult(const DetectionList& done, const RowResult&
 
 void WindowController::FinishAction(const DetectionList& done) {
   for (std::size_t i = 0; i < detections_.Count() && i < done.Count(); ++i) {
-    detections_.SetInformation(i, done.Row(i).information);
+    detections_.SetState(i, done.Row(i).state, done.Row(i).failure);
     detections_.SetChecked(i, done.Row(i).checked);
   }
   actionRunning_ = false;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cli/RowTexts.h"
 #include "win32app/Controls.h"
 
 namespace korbu::win32app {
@@ -48,10 +49,10 @@ void DetectionListControl::ShowRow(std::size_t index, const DetectionRow& row, c
   }
   if (tips_.size() <= index) tips_.resize(index + 1);
   tips_[index] = tip;
-  const std::string* texts[] = {&row.fileName, &row.virusName, &row.information};
+  const std::string texts[] = {RowFileName(row), row.virusName, RowInformation(row)};
   for (int column = 0; column < 3; ++column) {
-    if (CellText(index, column) == *texts[column]) continue;
-    std::wstring text = win32::Wide(*texts[column]);
+    if (CellText(index, column) == texts[column]) continue;
+    std::wstring text = win32::Wide(texts[column]);
     LVITEMW item{};
     item.iSubItem = column;
     item.pszText = text.data();

@@ -98,7 +98,7 @@ class ActionsTest : public QObject {
     Button("btnScan")->click();
     QTRY_VERIFY(!form_->Controller().ScanRunning());
     // The engine is not loaded in this test; the other virus's row is listed by hand.
-    form_->Controller().Detections().AddDetection(other_, "Eicar-Test-Signature", "");
+    form_->Controller().Detections().AddDetection(other_, "Eicar-Test-Signature");
     wormRow_ = RowOf(damage_->wormFile);
     registryRow_ = RowOf(kRunValue);
     otherRow_ = RowOf(other_);

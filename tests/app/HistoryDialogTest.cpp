@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 // Deletes the file through the journal, as the window's Delete does.
 void DeleteRecorded(const std::string& path, const std::string& actions) {
   korbu::DetectionList rows;
-  rows.AddDetection(path, "Eicar-Test-Signature", "");
+  rows.AddDetection(path, "Eicar-Test-Signature");
   rows.SetChecked(0, true);
   korbu::JournalSink sink("delete", rows, actions);
   const auto folder = korbu::platform::Folder::Open(fs::path(path).parent_path().string());

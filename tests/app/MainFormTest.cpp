@@ -33,6 +33,7 @@
 #include "app/ListControl.h"
 #include "app/MainForm.h"
 #include "app/WindowStyle.h"
+#include "scan/RegistryLocations.h"
 
 using korbu::TMainForm;
 using korbu::test::Control;
@@ -259,8 +260,8 @@ class MainFormTest : public QObject {
     auto* list = Control<QTreeWidget>(&form, "LvFound");
     auto* count = Control<QLabel>(&form, "lbFileDetCount");
     korbu::DetectionList& rows = form.Controller().Detections();
-    rows.AddDetection("/tmp/a/worm.exe", "Brontok-1", std::string(korbu::kInfoMemory));
-    rows.AddDetection("HKEY_LOCAL_MACHINE\\Software\\Run\\x", "Brontok-2", "");
+    rows.AddDetection("/tmp/a/worm.exe", "Brontok-1", korbu::DetectionKind::Program);
+    rows.AddRegistryDetection({korbu::platform::kHkeyLocalMachine, "Software\\Run", "x"}, "Brontok-2");
     QCOMPARE(list->topLevelItemCount(), 2);
     QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("/tmp/a/worm.exe"));
     QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("Brontok-1"));
@@ -275,7 +276,7 @@ class MainFormTest : public QObject {
     QCOMPARE(list->topLevelItem(0)->checkState(0), Qt::Checked);
 
     // A handled row refuses the mark, and the control shows it unchecked again.
-    rows.SetInformation(0, std::string(korbu::kInfoCleaned));
+    rows.SetState(0, korbu::RowState::Cleaned);
     QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("This object was cleaned!"));
     QCOMPARE(list->topLevelItem(0)->checkState(0), Qt::Unchecked);
     list->topLevelItem(0)->setCheckState(0, Qt::Checked);
@@ -380,7 +381,7 @@ class MainFormTest : public QObject {
     auto form = ReadyForm();
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    form->Controller().Detections().AddDetection("/tmp/worm.exe", "Brontok-1", "");
+    form->Controller().Detections().AddDetection("/tmp/worm.exe", "Brontok-1");
     auto* list = Control<QTreeWidget>(form.get(), "LvFound");
     list->setFocus();
     list->setCurrentItem(list->topLevelItem(0));
@@ -560,8 +561,8 @@ class MainFormTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     std::string deep = "/home/user";
     for (int i = 0; i < 10; ++i) deep += "/folder" + std::to_string(i);
-    form->Controller().Detections().AddDetection("/a.exe", "Brontok-1", "");
-    form->Controller().Detections().AddDetection(deep + "/worm.exe", "Brontok-1", "");
+    form->Controller().Detections().AddDetection("/a.exe", "Brontok-1");
+    form->Controller().Detections().AddDetection(deep + "/worm.exe", "Brontok-1");
     auto* list = Control<korbu::TListControl>(form.get(), "LvFound");
     const auto at = [&](int row, int column) { return list->visualRect(list->model()->index(row, column)).center(); };
     QCOMPARE(list->ToolTipAt(at(0, 0)), QString());
@@ -579,12 +580,10 @@ class MainFormTest : public QObject {
     const QString dir = korbu::test::ArtefactDir("screenshots");
     QVERIFY(form->grab().save(dir + ShotName("options")));
 
-    form->Controller().Detections().AddDetection("/home/user/Local Settings/Application Data/smss.exe",
-                                    "Brontok-1", std::string(korbu::kInfoMemory));
-    form->Controller().Detections().AddDetection(
-        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Tok-Cirrhatus",
-        "Brontok-1", std::string(korbu::kInfoRegistry));
-    form->Controller().Detections().AddDetection("/home/user/Downloads/eicar.com", "Eicar-Test-Signature", "");
+    form->Controller().Detections().AddDetection("/home/user/Local Settings/Application Data/smss.exe", "Brontok-1", korbu::DetectionKind::Program);
+    form->Controller().Detections().AddRegistryDetection(*korbu::ParseRegistryLocation(
+        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Tok-Cirrhatus"), "Brontok-1");
+    form->Controller().Detections().AddDetection("/home/user/Downloads/eicar.com", "Eicar-Test-Signature");
     form->Controller().ShowObject("/home/user/Downloads/eicar.com");
     form->Controller().ShowOperation("Scanning file(s)...");
     Control<QStackedWidget>(form.get(), "pcMain")->setCurrentWidget(Control<QWidget>(form.get(), "sheetScan"));

@@ -165,7 +165,7 @@ class ScanControlTest : public QObject {
     // The phases run on their worker until the window next takes its messages.
     QVERIFY(form_->Controller().ScanRunning());
     QVERIFY(!Control<QWidget>(form_.get(), "LvFound")->isEnabled());
-    form_->Controller().Detections().AddDetection("/proc/1/exe", "Brontok-1", "Memory was infected");
+    form_->Controller().Detections().AddDetection("/proc/1/exe", "Brontok-1", korbu::DetectionKind::Program);
     form_->Controller().Detections().SetChecked(0, true);
     form_->Controller().lvFoundClick();  // what a click in the list would run
     QVERIFY(!Control<QWidget>(form_.get(), "btnClean")->isEnabled());
@@ -218,7 +218,7 @@ class ScanControlTest : public QObject {
 
   void BackDuringTheWalkStopsItAndClearsTheList() {
     StartScan();
-    form_->Controller().Detections().AddDetection("/somewhere/else.exe", "Brontok-2", "Memory was infected");
+    form_->Controller().Detections().AddDetection("/somewhere/else.exe", "Brontok-2", korbu::DetectionKind::Program);
     ConfirmBox::SetNextAnswer(true);
     Control<QPushButton>(form_.get(), "btnBack")->click();
     QVERIFY(!form_->Controller().ScanBusy());

@@ -37,8 +37,8 @@ struct Infected {
 
 DetectionList Rows(const Infected& system) {
   DetectionList rows;
-  rows.AddDetection(system.worm, "Brontok-1", "");
-  rows.AddDetection(system.other, "Eicar-Test-Signature", "");
+  rows.AddDetection(system.worm, "Brontok-1");
+  rows.AddDetection(system.other, "Eicar-Test-Signature");
   return rows;
 }
 
@@ -95,7 +95,7 @@ TEST(CliActions, ARefusedJournalIsTheCauseOfEachRow) {
   Infected system;
   system.home.Write("data", "a file where the data folder would be");
   DetectionList rows = Rows(system);
-  rows.AddDetection("stdin", "Brontok-1", "");
+  rows.AddDetection("stdin", "Brontok-1");
   std::ostringstream out;
   Errors errors;
   const auto reasons = RunRowAction(Action::Delete, false, rows, out, errors.Sink()).reasons;

@@ -103,6 +103,34 @@ TEST(CliUndoEndToEnd, CleanIsListedAndUndoneByUndoLast) {
   EXPECT_EQ(KorbuScan("--history > /dev/full").status, 2);  // an output that cannot be written
 }
 
+// The worm a Run value starts lies outside the folder scanned: it is a row of
+// its own, and Clean removes it with the value; undo brings both back.
+TEST(CliUndoEndToEnd, CleanRemovesTheProgramARunValueStarts) {
+  test::WinePrefixFixture prefix(
+      "", "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run] 1700000000\n\"Bron-Spizaetus\"=" +
+              test::WineRegString("C:\\windows\\ShellNew\\sempalong.exe") + "\n\n");
+  test::TempTree home;
+  test::ScopedEnvironment data("XDG_DATA_HOME", home.Path("data"));
+  const std::string worm = prefix.WriteC("windows/ShellNew/sempalong.exe", test::VariantFile(3));
+  const RegistryValueLocation value{HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                                    "Bron-Spizaetus"};
+  const std::string location = RegistryLocationText(value);
+
+  const ProgramRun clean = KorbuScan("--no-memory --clean " + Quoted(home.MakeDir("scanned")));
+  ASSERT_EQ(clean.status, 1) << clean.out;
+  EXPECT_NE(clean.out.find(location + ": Brontok-4 FOUND (This object was cleaned!)"), std::string::npos) << clean.out;
+  EXPECT_NE(clean.out.find(worm + ": Brontok-4 FOUND (This object was cleaned!)"), std::string::npos) << clean.out;
+  const std::string found = "\n" + worm + ": Brontok-4 FOUND\n";
+  EXPECT_EQ(clean.out.find(found, clean.out.find(found) + 1), std::string::npos) << "listed twice:\n" << clean.out;
+  EXPECT_FALSE(fs::exists(worm));
+  EXPECT_FALSE(CurrentRegistryValue(value));
+
+  const ProgramRun undo = KorbuScan("--undo last");
+  EXPECT_EQ(undo.status, 0) << undo.out;
+  EXPECT_EQ(test::ReadFileBytes(worm), test::VariantFile(3));
+  EXPECT_TRUE(CurrentRegistryValue(value));
+}
+
 // Killed at any point of a big Delete, the program has recorded every file it
 // removed: the undo brings each back, though the records reach the disk only
 // once per action.

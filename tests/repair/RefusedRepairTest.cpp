@@ -56,13 +56,13 @@ class RefusedRepairTest : public ::testing::Test {
   void ExpectPendingWith(const std::string& start, const std::function<bool()>& restRepaired) {
     const auto passed = test::RunWithoutRoot([&] {
       DetectionList rows;
-      rows.AddDetection(damage.wormFile, "Brontok-1", "");
+      rows.AddDetection(damage.wormFile, "Brontok-1");
       rows.SetChecked(0, true);
       std::vector<RowResult> results;
       CleanRows(rows, ApplyChanges(), nullptr, [&](const RowResult& r) { results.push_back(r); });
       bool ok = Holds(results.size() == 1, "one result");
       if (!ok) return false;
-      ok &= Holds(!results[0].handled && rows.Row(0).checked && rows.Row(0).information.empty(), "pending");
+      ok &= Holds(!results[0].handled && rows.Row(0).checked && rows.Row(0).state == RowState::Failed, "pending");
       ok &= Holds(results[0].reason.starts_with(start), "the reason is \"" + results[0].reason + "\"");
       ok &= Holds(!Exists(damage.wormFile), "the worm file went");
       ok &= Holds(!Exists(prefix.DriveC("autoexec.bat")), "autoexec.bat went");

@@ -39,25 +39,25 @@ class RowLoopTest : public ::testing::Test {
 
 TEST_F(RowLoopTest, CleanRepairsWormRowsAndLeavesOthersChecked) {
   DetectionList rows;
-  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
-  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-4");
+  rows.AddDetection(damage.wormFile, "Brontok-1");
   const std::string other = damage.Prefix().WriteC("windows/eicar.com", "x");
-  rows.AddDetection(other, "Eicar-Test-Signature", "");
-  rows.AddDetection(kKeepValue, "Eicar-Test-Signature", "Registry was infected");
+  rows.AddDetection(other, "Eicar-Test-Signature");
+  rows.AddRegistryDetection(*ParseRegistryLocation(kKeepValue), "Eicar-Test-Signature");
   CheckAll(rows);
   int events = 0;
   CleanRows(rows, ApplyChanges(), [&] { ++events; }, Reporter());
 
   EXPECT_EQ(events, 2);
-  EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
-  EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
+  EXPECT_EQ(rows.Row(0).state, RowState::Cleaned);
+  EXPECT_EQ(rows.Row(1).state, RowState::Cleaned);
   EXPECT_FALSE(rows.Row(0).checked);
   EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_EQ(ReadFileBytes(damage.Hosts()), "127.0.0.1\tlocalhost");
   // Another virus: nothing done, still pending and checked.
   EXPECT_TRUE(rows.Row(2).checked);
-  EXPECT_EQ(rows.Row(2).information, "");
+  EXPECT_TRUE(IsPending(rows.Row(2)));
   EXPECT_TRUE(Exists(other));
   EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Present);
   ASSERT_EQ(results.size(), 4u);
@@ -67,10 +67,10 @@ TEST_F(RowLoopTest, CleanRepairsWormRowsAndLeavesOthersChecked) {
 
 TEST_F(RowLoopTest, CleanOfARegistryRowDoesNoSystemRepair) {
   DetectionList rows;
-  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-4");
   CheckAll(rows);
   CleanRows(rows, ApplyChanges(), nullptr, nullptr);
-  EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
+  EXPECT_EQ(rows.Row(0).state, RowState::Cleaned);
   EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string("\1\0\0\0", 4));
 }
@@ -79,9 +79,9 @@ TEST_F(RowLoopTest, CleanOfARegistryRowDoesNoSystemRepair) {
 // must not repair the same system thousands of times.
 TEST_F(RowLoopTest, TwoWormRowsOfOneSystemRunTheWholeRepairOnce) {
   DetectionList rows;
-  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  rows.AddDetection(damage.wormFile, "Brontok-1");
   const std::string second = damage.Prefix().WriteC("windows/second.exe", "MZ");
-  rows.AddDetection(second, "Brontok.Variant", "Memory was infected");
+  rows.AddDetection(second, "Brontok.Variant", DetectionKind::Program);
   CheckAll(rows);
   int events = 0;
   // Changed again between the rows: a second repair would set it back.
@@ -92,20 +92,20 @@ TEST_F(RowLoopTest, TwoWormRowsOfOneSystemRunTheWholeRepairOnce) {
   EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_FALSE(Exists(second));
-  EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
-  EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
+  EXPECT_EQ(rows.Row(0).state, RowState::Cleaned);
+  EXPECT_EQ(rows.Row(1).state, RowState::Cleaned);
 }
 
 TEST_F(RowLoopTest, ARowWhoseObjectStaysIsNotReportedCleaned) {
   DetectionList rows;
   const std::string folder = damage.Prefix().DriveC("windows/worm.exe");
   fs::create_directories(folder);  // not a file: cannot be deleted
-  rows.AddDetection(folder, "Brontok-3", "");
-  rows.AddDetection("HKEY_USERS\\S-1\\Software\\Run\\x", "Brontok-3", "Registry was infected");
+  rows.AddDetection(folder, "Brontok-3");
+  rows.AddRegistryDetection(*ParseRegistryLocation("HKEY_USERS\\S-1\\Software\\Run\\x"), "Brontok-3");
   CheckAll(rows);
   CleanRows(rows, ApplyChanges(), nullptr, Reporter());
   for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(KindOf(rows.Row(i)), i == 0 ? RowKind::File : RowKind::Registry);
+    EXPECT_EQ(rows.Row(i).state, RowState::Failed);
     EXPECT_TRUE(rows.Row(i).checked);
   }
   ASSERT_EQ(results.size(), 2u);
@@ -117,27 +117,27 @@ TEST_F(RowLoopTest, ARowWhoseObjectStaysIsNotReportedCleaned) {
 TEST_F(RowLoopTest, DeleteRemovesEachKindAndKeepsAGoneFilePending) {
   DetectionList rows;
   const std::string other = damage.Prefix().WriteC("windows/eicar.com", "x");
-  rows.AddDetection(other, "Eicar-Test-Signature", "");
-  rows.AddDetection(kKeepValue, "Eicar-Test-Signature", "Registry was infected");
-  rows.AddDetection(damage.Prefix().DriveC("windows/gone.com"), "Eicar-Test-Signature", "");
-  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  rows.AddDetection(other, "Eicar-Test-Signature");
+  rows.AddRegistryDetection(*ParseRegistryLocation(kKeepValue), "Eicar-Test-Signature");
+  rows.AddDetection(damage.Prefix().DriveC("windows/gone.com"), "Eicar-Test-Signature");
+  rows.AddDetection(damage.wormFile, "Brontok-1");
   CheckAll(rows);
   DeleteRows(rows, ApplyChanges(), nullptr, Reporter());
   EXPECT_FALSE(Exists(other));
-  EXPECT_EQ(rows.Row(0).information, "This object was deleted!");
+  EXPECT_EQ(rows.Row(0).state, RowState::Deleted);
   EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Absent);
-  EXPECT_EQ(rows.Row(1).information, "This object was deleted!");
+  EXPECT_EQ(rows.Row(1).state, RowState::Deleted);
   EXPECT_TRUE(rows.Row(2).checked);
-  EXPECT_EQ(rows.Row(2).information, "");
-  EXPECT_EQ(rows.Row(3).information, "This object was deleted!");
+  EXPECT_TRUE(IsPending(rows.Row(2)));
+  EXPECT_EQ(rows.Row(3).state, RowState::Deleted);
   EXPECT_FALSE(Exists(damage.Prefix().DriveC("autoexec.bat")));  // the full repair ran
   EXPECT_TRUE(UpdateActionButtons(rows, true).buttons.del);
 }
 
 TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
   DetectionList rows;
-  rows.AddDetection(damage.wormFile, "Brontok-1", "");
-  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  rows.AddDetection(damage.wormFile, "Brontok-1");
+  rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-4");
   CheckAll(rows);
   const std::string before = damage.Prefix().Snapshot();
   PreviewSink preview;
@@ -145,8 +145,8 @@ TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
   EXPECT_EQ(damage.Prefix().Snapshot(), before);
   ASSERT_EQ(results.size(), 2u);
   EXPECT_FALSE(results[0].handled);
-  EXPECT_EQ(rows.Row(0).information, "");
-  EXPECT_EQ(rows.Row(1).information, "Registry was infected");
+  EXPECT_TRUE(IsPending(rows.Row(0)));
+  EXPECT_TRUE(IsPending(rows.Row(1)));
   EXPECT_FALSE(preview.Changes().empty());
 }
 
@@ -154,7 +154,11 @@ TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
 // (the current one least of all) is repaired in its place.
 TEST_F(RowLoopTest, ARowOfAnUnknownSystemDeletesItsFileAndRepairsNoSystem) {
   DetectionList rows;
-  DetectionRow row{damage.wormFile, "Brontok-1", "Memory was infected", false, std::nullopt, {}, "her server is forged"};
+  DetectionRow row;
+  row.kind = DetectionKind::Program;
+  row.path = damage.wormFile;
+  row.virusName = "Brontok-1";
+  row.unknownSystem = "her server is forged";
   rows.AddRow(row);
   CheckAll(rows);
   CleanRows(rows, ApplyChanges(), nullptr, Reporter());
@@ -164,28 +168,28 @@ TEST_F(RowLoopTest, ARowOfAnUnknownSystemDeletesItsFileAndRepairsNoSystem) {
   ASSERT_EQ(results.size(), 1u);
   EXPECT_FALSE(results[0].handled);
   EXPECT_EQ(results[0].reason, "its Windows system is unknown (her server is forged): only its file was deleted");
-  EXPECT_EQ(rows.Row(0).information, "Memory was infected");
+  EXPECT_TRUE(IsPending(rows.Row(0)));
 }
 
 // The system refuses one of the repair's registry writes.
 class RefusingSink final : public ForwardingSink {
  public:
   RefusingSink() : ForwardingSink(ApplyChanges()) {}
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
-    if (valuePath == kTaskMgr) return Failure("Access is denied.");
-    return inner_.WriteRegDWord(root, valuePath, value);
+  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override {
+    if (value.keyPath + "\\" + value.valueName == kTaskMgr) return Failure("Access is denied.");
+    return inner_.WriteRegDWord(value, data);
   }
 };
 
 TEST_F(RowLoopTest, ARefusedRepairWriteKeepsTheRowPendingWithTheReason) {
   DetectionList rows;
-  rows.AddDetection(damage.wormFile, "Brontok-1", "");
+  rows.AddDetection(damage.wormFile, "Brontok-1");
   CheckAll(rows);
   RefusingSink sink;
   CleanRows(rows, sink, nullptr, Reporter());
   EXPECT_FALSE(Exists(damage.wormFile));  // the file went, the repair did not hold
   EXPECT_TRUE(rows.Row(0).checked);
-  EXPECT_EQ(rows.Row(0).information, "");
+  EXPECT_TRUE(IsPending(rows.Row(0)));
   ASSERT_EQ(results.size(), 1u);
   EXPECT_FALSE(results[0].handled);
   EXPECT_EQ(results[0].reason, std::string("the repair could not set HKEY_CURRENT_USER\\") + kTaskMgr +
@@ -206,7 +210,7 @@ TEST_F(RowLoopTest, AProgramThatCannotBeEndedGivesTheRowItsReason) {
   StubbornProgramSink sink;
   const auto reasonOf = [&](const std::string& file, const char* virus, bool clean) {
     DetectionList rows;
-    rows.AddDetection(file, virus, "");
+    rows.AddDetection(file, virus);
     CheckAll(rows);
     results.clear();
     if (clean) CleanRows(rows, sink, nullptr, Reporter());
@@ -223,7 +227,7 @@ TEST_F(RowLoopTest, AProgramThatCannotBeEndedGivesTheRowItsReason) {
 TEST_F(RowLoopTest, ARunValueWhoseProgramCannotBeEndedStaysPending) {
   StubbornProgramSink sink;
   DetectionList rows;
-  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
+  rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-4");
   CheckAll(rows);
   CleanRows(rows, sink, nullptr, Reporter());
   EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
@@ -273,8 +277,8 @@ TEST(ProcessesEndedOnceTest, OnlyFilesARunningProgramBearsAreAskedForAndEachOnce
 TEST_F(RowLoopTest, AnActionEndsTheProgramsOfEachWormFileOnce) {
   DetectionList rows;
   const std::string second = damage.Prefix().WriteC("windows/second.exe", "MZ");
-  rows.AddDetection(damage.wormFile, "Brontok-1", "");
-  rows.AddDetection(second, "Brontok-2", "");
+  rows.AddDetection(damage.wormFile, "Brontok-1");
+  rows.AddDetection(second, "Brontok-2");
   CheckAll(rows);
   CountingEndSink sink(std::vector<std::string>{damage.wormFile, second});
   DeleteRows(rows, sink, nullptr, nullptr);
@@ -288,11 +292,10 @@ TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   ASSERT_TRUE(run->SetValue("Bron\\Tok", platform::kRegSz, std::string("x\0", 2)));
   ASSERT_TRUE(run->SetValue("Tok", platform::kRegSz, std::string("y\0", 2)));  // what the text would name
   DetectionList rows;
-  rows.AddRegistryDetection({HKEY_CURRENT_USER, key, "Bron\\Tok"}, "Brontok-4", "Registry was infected");
-  EXPECT_EQ(rows.Row(0).fileName, "HKEY_CURRENT_USER\\" + key + "\\Bron\\Tok");
+  rows.AddRegistryDetection({HKEY_CURRENT_USER, key, "Bron\\Tok"}, "Brontok-4");
   CheckAll(rows);
   DeleteRows(rows, ApplyChanges(), nullptr, Reporter());
-  EXPECT_EQ(rows.Row(0).information, "This object was deleted!");
+  EXPECT_EQ(rows.Row(0).state, RowState::Deleted);
   EXPECT_FALSE(run->QueryValue("Bron\\Tok"));
   EXPECT_TRUE(run->QueryValue("Tok"));
 }
@@ -327,8 +330,8 @@ TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
     const RegistryValueLocation first{HKEY_CURRENT_USER, key, "a\\b"};
     const RegistryValueLocation second{HKEY_CURRENT_USER, key + "\\a", "b"};
     DetectionList rows;
-    rows.AddRegistryDetection(first, "Brontok-4", "Registry was infected");
-    rows.AddRegistryDetection(second, "Brontok-4", "Registry was infected");
+    rows.AddRegistryDetection(first, "Brontok-4");
+    rows.AddRegistryDetection(second, "Brontok-4");
     CheckAll(rows);
     results.clear();
     ValueRefusingSink sink(refuseFirst ? first : second);
@@ -338,7 +341,7 @@ TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
     EXPECT_FALSE(results[refused].handled);
     EXPECT_EQ(results[refused].reason, "the registry value could not be deleted: Access is denied.");
     EXPECT_TRUE(results[1 - refused].handled) << results[1 - refused].reason;
-    EXPECT_EQ(rows.Row(1 - refused).information, "This object was deleted!");
+    EXPECT_EQ(rows.Row(1 - refused).state, RowState::Deleted);
     // Put back what this round deleted, for the next.
     if (refuseFirst) {
       ASSERT_TRUE(sub->SetValue("b", platform::kRegSz, std::string("y\0", 2)));
@@ -348,8 +351,8 @@ TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
 
 TEST_F(RowLoopTest, AListClearedWhileMessagesRunEndsTheLoop) {
   DetectionList rows;
-  rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
-  rows.AddDetection(kKeepValue, "Brontok-4", "Registry was infected");
+  rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-4");
+  rows.AddRegistryDetection(*ParseRegistryLocation(kKeepValue), "Brontok-4");
   CheckAll(rows);
   CleanRows(rows, ApplyChanges(), [&] { rows.Clear(); }, Reporter());
   EXPECT_EQ(rows.Count(), 0u);

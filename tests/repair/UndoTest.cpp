@@ -80,13 +80,13 @@ class CrashingSink final : public ForwardingSink {
     Tick();
     return inner_.ReplaceFileKeepingBackup(f, n, c, b);
   }
-  Status WriteRegString(platform::RootKey r, std::string_view p, std::string_view t) override {
+  Status WriteRegString(const RegistryValueLocation& v, std::string_view t) override {
     Tick();
-    return inner_.WriteRegString(r, p, t);
+    return inner_.WriteRegString(v, t);
   }
-  Status WriteRegDWord(platform::RootKey r, std::string_view p, std::uint32_t v) override {
+  Status WriteRegDWord(const RegistryValueLocation& v, std::uint32_t d) override {
     Tick();
-    return inner_.WriteRegDWord(r, p, v);
+    return inner_.WriteRegDWord(v, d);
   }
   Status DeleteRegValue(const RegistryValueLocation& v) override {
     Tick();
@@ -100,6 +100,19 @@ class CrashingSink final : public ForwardingSink {
   int allowed_;
 };
 
+// Refuses to delete one value, named by key and name.
+class RefusingOneValue final : public ForwardingSink {
+ public:
+  explicit RefusingOneValue(RegistryValueLocation refused) : ForwardingSink(ApplyChanges()), refused_(std::move(refused)) {}
+  Status DeleteRegValue(const RegistryValueLocation& value) override {
+    if (value.keyPath == refused_.keyPath && value.valueName == refused_.valueName) return Failure("Access is denied.");
+    return inner_.DeleteRegValue(value);
+  }
+
+ private:
+  RegistryValueLocation refused_;
+};
+
 class UndoTest : public ::testing::Test {
  protected:
   test::DamagedPrefix damage;
@@ -108,8 +121,8 @@ class UndoTest : public ::testing::Test {
   // The worm file and its Run value, checked.
   DetectionList WormRows() const {
     DetectionList rows;
-    rows.AddDetection(damage.wormFile, "Brontok-1", "Memory was infected");
-    rows.AddDetection(kRunValue, "Brontok-1", "Registry was infected");
+    rows.AddDetection(damage.wormFile, "Brontok-1", DetectionKind::Program);
+    rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-1");
     for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
     return rows;
   }
@@ -168,8 +181,8 @@ TEST_F(UndoTest, CleanThenUndoLeavesEveryValueAndFileAsBefore) {
   const std::string before = State();
   DetectionList rows = WormRows();
   const std::string id = Act("clean", CleanRows, rows);
-  EXPECT_EQ(rows.Row(0).information, kInfoCleaned);
-  EXPECT_EQ(rows.Row(1).information, kInfoCleaned);
+  EXPECT_EQ(rows.Row(0).state, RowState::Cleaned);
+  EXPECT_EQ(rows.Row(1).state, RowState::Cleaned);
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_TRUE(damage.InTrash("bron"));
   ASSERT_NE(State(), before);
@@ -193,6 +206,68 @@ TEST_F(UndoTest, CleanThenUndoLeavesEveryValueAndFileAsBefore) {
   EXPECT_GT(action.changes, 20);
   EXPECT_FALSE(action.undone.empty());
   EXPECT_FALSE(UndoAction("last").error.empty());  // nothing left to undo
+}
+
+// Value "a\\b" of K and value "b" of K\\a read alike as text: with the deletion
+// of the second refused, only its row fails, and the undo brings back the first.
+TEST_F(UndoTest, ValuesOfOneLocationTextAreDeletedAndUndoneApart) {
+  const std::string key = "Software\\KorbuPair";
+  const RegistryValueLocation named{HKEY_CURRENT_USER, key, "a\\b"};
+  const RegistryValueLocation nested{HKEY_CURRENT_USER, key + "\\a", "b"};
+  for (const RegistryValueLocation& value : {named, nested}) {
+    ASSERT_TRUE(SetRegistryValue(value, platform::kRegSz, platform::RegistryStringData(value.keyPath)));
+  }
+  DetectionList rows;
+  rows.AddRegistryDetection(named, "Brontok-4");
+  rows.AddRegistryDetection(nested, "Brontok-4");
+  ASSERT_EQ(rows.Count(), 2u);
+  rows.SetChecked(0, true);
+  rows.SetChecked(1, true);
+  RefusingOneValue refusing(nested);
+  {
+    JournalSink sink("delete", rows, ActionsFolder(), refusing);
+    DeleteRows(rows, sink, PendingMessages(), RowReporter());
+  }
+  EXPECT_EQ(rows.Row(0).state, RowState::Deleted);
+  EXPECT_EQ(rows.Row(1).state, RowState::Failed);
+  EXPECT_EQ(rows.Row(1).failure, "the registry value could not be deleted: Access is denied.");
+  EXPECT_FALSE(CurrentRegistryValue(named));
+  EXPECT_TRUE(CurrentRegistryValue(nested));
+
+  const UndoReport report = UndoAction("last");
+  EXPECT_TRUE(report.Complete()) << report.error;
+  const auto back = CurrentRegistryValue(named);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->data, platform::RegistryStringData(key));
+  EXPECT_TRUE(CurrentRegistryValue(nested));
+}
+
+// Records written before key and name were kept apart hold the location alone:
+// they still read, split at the last backslash; newer ones keep a name whole.
+TEST(JournalRecords, RegistryRecordsOfBothFormsRead) {
+  const nlohmann::json old = nlohmann::json::parse(
+      R"({"op":"registry","n":4,"location":"HKEY_CURRENT_USER\\Software\\Run\\Bron-Spizaetus",)"
+      R"("old":{"type":1,"data":"x%00"},"new":null,"prefix":"/p/A"})");
+  const auto entry = EntryFromJson(old);
+  ASSERT_TRUE(entry) << entry.error().reason;
+  const auto* change = std::get_if<RegistryChange>(&entry->record);
+  ASSERT_NE(change, nullptr);
+  EXPECT_EQ(change->value.root, HKEY_CURRENT_USER);
+  EXPECT_EQ(change->value.keyPath, "Software\\Run");
+  EXPECT_EQ(change->value.valueName, "Bron-Spizaetus");
+  EXPECT_EQ(change->prefix, "/p/A");
+  ASSERT_TRUE(change->before);
+  EXPECT_EQ(change->before->data, std::string("x\0", 2));
+
+  const RegistryChange named{{HKEY_CURRENT_USER, "K", "a\\b"}, std::nullopt, RegistryData{1, "y"}, {}, {}, "K"};
+  const auto back = EntryFromJson(nlohmann::json::parse(ToJson(JournalEntry{1, named}).dump()));
+  ASSERT_TRUE(back);
+  const auto* read = std::get_if<RegistryChange>(&back->record);
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->value.keyPath, "K");
+  EXPECT_EQ(read->value.valueName, "a\\b");
+  EXPECT_EQ(read->created, std::optional<std::string>("K"));
+  EXPECT_FALSE(EntryFromJson(nlohmann::json::parse(R"({"op":"registry","n":1,"location":"no root","old":null,"new":null})")));
 }
 
 TEST_F(UndoTest, AnInterruptedActionIsUndoneForThePartDoneAndTheCutRecordIsUncertain) {
@@ -259,10 +334,10 @@ TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
   const std::string eicar = prefix.WriteC("windows/eicar.com", Eicar());
   fs::permissions(eicar, fs::perms(0755));
   DetectionList rows;
-  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.AddDetection(eicar, "Eicar-Test-Signature");
   rows.SetChecked(0, true);
   const std::string id = Act("delete", DeleteRows, rows);
-  EXPECT_EQ(rows.Row(0).information, kInfoDeleted);
+  EXPECT_EQ(rows.Row(0).state, RowState::Deleted);
   EXPECT_FALSE(Exists(eicar));
 
   const fs::path quarantine = InFolder(InFolder(ActionsFolder(), id), kQuarantineFolderName);
@@ -292,7 +367,7 @@ TEST_F(UndoTest, QuarantineIsNeuteredAndGivesTheFileBackWithItsMode) {
 TEST_F(UndoTest, ANoteThatChangedNothingIsListedAndPassedByUndoLast) {
   const std::string eicar = prefix.WriteC("windows/eicar.com", Eicar());
   DetectionList rows;
-  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.AddDetection(eicar, "Eicar-Test-Signature");
   rows.SetChecked(0, true);
   const std::string deleted = Act("delete", DeleteRows, rows);
   {
@@ -321,7 +396,7 @@ TEST_F(UndoTest, ADeleteOfTheFileJudgedLeavesAFileSwappedInUnderItsName) {
   fs::rename(eicar, eicar + ".old");
   WriteFileBytes(eicar, "someone else's letter");
   DetectionList rows;
-  rows.AddDetection(eicar, "Eicar-Test-Signature", "");
+  rows.AddDetection(eicar, "Eicar-Test-Signature");
   rows.SetChecked(0, true);
   {
     JournalSink sink("guard: quarantined", rows);
@@ -383,7 +458,7 @@ TEST_F(UndoTest, ALargeFileIsQuarantinedAndGivenBackInBoundedMemory) {
   ASSERT_TRUE(sha);
   auto deleteRow = [&] {
     DetectionList rows;
-    rows.AddDetection(big, "Some.Other.Virus", "");
+    rows.AddDetection(big, "Some.Other.Virus");
     rows.SetChecked(0, true);
     std::string reason;
     JournalSink sink("delete", rows);

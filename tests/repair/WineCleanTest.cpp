@@ -83,8 +83,8 @@ class WineClean : public ::testing::Test {
     EXPECT_TRUE(WriteRegValue(HKEY_CURRENT_USER, std::string(kRunKey) + "\\Bron-Spizaetus", platform::kRegSz, data.data(), data.size()));
     EXPECT_TRUE(WriteRegDWord(HKEY_CURRENT_USER, kPolicy, 1));
     DetectionList rows;
-    rows.AddDetection("HKEY_CURRENT_USER\\" + std::string(kRunKey) + "\\Bron-Spizaetus", "Brontok-4", "Registry was infected");
-    rows.AddDetection(tree_->Write("worm.exe", "MZ"), "Brontok-4", "");
+    rows.AddRegistryDetection(*ParseRegistryLocation("HKEY_CURRENT_USER\\" + std::string(kRunKey) + "\\Bron-Spizaetus"), "Brontok-4");
+    rows.AddDetection(tree_->Write("worm.exe", "MZ"), "Brontok-4");
     for (std::size_t i = 0; i < rows.Count(); ++i) rows.SetChecked(i, true);
     return rows;
   }
@@ -123,8 +123,8 @@ TEST_F(WineClean, ACleanAndItsUndoWhileWineRunsMakeThreeWineStartsEachAndPutBack
     JournalSink sink("clean", rows);
     CleanRows(rows, sink, nullptr, nullptr);
   }  // the action ends, and with it its hold on the records
-  ASSERT_EQ(rows.Row(0).information, "This object was cleaned!");
-  ASSERT_EQ(rows.Row(1).information, "This object was cleaned!");
+  ASSERT_EQ(rows.Row(0).state, RowState::Cleaned);
+  ASSERT_EQ(rows.Row(1).state, RowState::Cleaned);
   const long cleanCalls = wineCalls.Take();
   // As Wine's own reg tool sees the repair.
   const std::string policies = Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System");
@@ -150,7 +150,7 @@ TEST_F(WineClean, ACleanAndItsUndoWhileWineRunsMakeThreeWineStartsEachAndPutBack
   for (const char* type : kMadeTypes)
     EXPECT_EQ(platform::RegistryKey::Probe(HKEY_LOCAL_MACHINE, std::string("Software\\Classes\\") + type),
               platform::KeyState::Missing) << type;
-  EXPECT_EQ(test::ReadFileBytes(rows.Row(1).fileName), "MZ");
+  EXPECT_EQ(test::ReadFileBytes(rows.Row(1).path), "MZ");
 }
 
 TEST_F(WineClean, ARepairWineTakesButCannotSaveLeavesTheRowPending) {
@@ -164,7 +164,7 @@ TEST_F(WineClean, ARepairWineTakesButCannotSaveLeavesTheRowPending) {
   std::system(("chattr -i '" + userReg + "'").c_str());
   ASSERT_EQ(results.size(), 2u);
   for (const RowResult& result : results) {  // the file row's repair wrote HKCU too
-    EXPECT_FALSE(result.handled) << rows.Row(result.index).fileName;
+    EXPECT_FALSE(result.handled) << rows.Row(result.index).path;
     EXPECT_NE(result.reason.find("cannot save"), std::string::npos) << result.reason;
     EXPECT_NE(result.reason.find("immutable"), std::string::npos) << result.reason;
   }

@@ -166,16 +166,16 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
   bool inMemory[2] = {false, false};
   std::vector<std::string> runValues[2];
   for (const DetectionRow& row : scan.list.Rows()) {
-    listed += row.fileName + " (" + row.information + ", prefix " + row.prefix + ")\n";
-    const int owner = row.prefix.empty() || platform::SamePrefixFolder(row.prefix, prefixes_[0]) ? 0 : 1;
-    EXPECT_TRUE(row.prefix.empty() || platform::SamePrefixFolder(row.prefix, prefixes_[owner])) << row.prefix;
+    const std::string prefix = row.system.PrefixFolder();
+    listed += (row.IsRegistry() ? RegistryLocationText(row.value) : row.path) + " (prefix " + prefix + ")\n";
+    const int owner = prefix.empty() || platform::SamePrefixFolder(prefix, prefixes_[0]) ? 0 : 1;
+    EXPECT_TRUE(prefix.empty() || platform::SamePrefixFolder(prefix, prefixes_[owner])) << prefix;
     std::error_code ec;
-    if (row.information == kInfoMemory)
-      inMemory[owner] = inMemory[owner] || fs::equivalent(row.fileName, prefixes_[owner] + "/drive_c/windows/bronworm.exe", ec);
-    const auto& value = row.registryValue;
-    if (value && value->root == HKEY_CURRENT_USER && value->keyPath == kRunKey) {
-      runValues[owner].push_back(value->valueName);
-      EXPECT_EQ(row.fileName, RegistryLocationText(*value));  // shown as root\key\name
+    if (row.kind == DetectionKind::Program)
+      inMemory[owner] = inMemory[owner] || fs::equivalent(row.path, prefixes_[owner] + "/drive_c/windows/bronworm.exe", ec);
+    const RegistryValueLocation& value = row.value;
+    if (row.IsRegistry() && value.root == HKEY_CURRENT_USER && value.keyPath == kRunKey) {
+      runValues[owner].push_back(value.valueName);
     }
   }
   for (int i = 0; i < 2; ++i) {
@@ -199,7 +199,7 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
   // Read ahead and made together: at most three Wine starts per prefix.
   EXPECT_LE(cleanCalls, 6);
   for (const RowResult& result : results)
-    EXPECT_TRUE(result.handled) << rows.Row(result.index).fileName << ": " << result.reason;
+    EXPECT_TRUE(result.handled) << rows.Row(result.index).path << ": " << result.reason;
   EXPECT_FALSE(Running("bronworm.exe"));
   EXPECT_TRUE(Running("idle.exe"));
 

@@ -64,8 +64,8 @@ std::optional<bool> ScanWhileFilesBecomeUnreadable(const std::string& root) {
   if (locked.size() != 6) sound = Fail("files made unreadable: " + std::to_string(locked.size()));
   std::set<std::string> rows;
   for (const DetectionRow& row : frontEnd.list.Rows()) {
-    rows.insert(row.fileName);
-    if (locked.count(row.fileName) != 0) sound = Fail("an unreadable file got a row: " + row.fileName);
+    rows.insert(row.path);
+    if (locked.count(row.path) != 0) sound = Fail("an unreadable file got a row: " + row.path);
     if (row.virusName.rfind("Brontok-", 0) != 0) sound = Fail("row without a variant name: " + row.virusName);
   }
   for (int i = 0; i < 12; ++i) {

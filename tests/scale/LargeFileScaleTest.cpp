@@ -116,10 +116,11 @@ TEST(LargeProgram, FourGiBFileIsJudgedByBothPhasesWithoutBeingReadIntoMemory) {
   const std::int64_t registryGrowth =
       PeakGrowth([&] { listed = ScanRunValue(frontEnd, context, platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big"); });
   EXPECT_TRUE(listed);
-  ASSERT_EQ(frontEnd.list.Rows().size(), 1u);
-  EXPECT_EQ(frontEnd.list.Rows()[0].fileName, "HKEY_LOCAL_MACHINE\\" + std::string(kRunKey) + "\\Big");
+  ASSERT_EQ(frontEnd.list.Rows().size(), 2u);  // the value, and the program it starts
+  EXPECT_EQ(frontEnd.list.Rows()[0].value.valueName, "Big");
   EXPECT_EQ(frontEnd.list.Rows()[0].virusName, expected);
-  EXPECT_EQ(frontEnd.list.Rows()[0].information, std::string(kInfoRegistry));
+  EXPECT_EQ(frontEnd.list.Rows()[0].kind, DetectionKind::RegistryValue);
+  EXPECT_EQ(frontEnd.list.Rows()[1].kind, DetectionKind::File);
 
   RecordProperty("memory_phase_peak_growth_kib", std::to_string(memoryGrowth));
   RecordProperty("registry_phase_peak_growth_kib", std::to_string(registryGrowth));

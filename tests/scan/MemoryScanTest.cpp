@@ -79,10 +79,10 @@ TEST(MemoryScan, ARunningProgramTheEngineNamesIsListedOnce) {
 
   std::size_t rows = 0;
   for (const auto& row : frontEnd.list.Rows()) {
-    if (row.fileName != program) continue;
+    if (row.path != program) continue;
     ++rows;
     EXPECT_EQ(row.virusName, "Korbu.Test.Sleeper.UNOFFICIAL");  // the engine marks unsigned signatures
-    EXPECT_EQ(row.information, kInfoMemory);
+    EXPECT_EQ(row.kind, DetectionKind::Program);
   }
   EXPECT_EQ(rows, 1u);
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "cli/RowTexts.h"
 #include "dispatch/QueuedDispatcher.h"
 #include "engine/VirusClamAV.h"
 #include "scan/ScanSession.h"
@@ -61,7 +62,7 @@ struct Scan {
 
 std::vector<std::string> Names(const DetectionList& list) {
   std::vector<std::string> out;
-  for (const auto& row : list.Rows()) out.push_back(row.fileName + "|" + row.virusName + "|" + row.information);
+  for (const auto& row : list.Rows()) out.push_back(RowFileName(row) + "|" + row.virusName + "|" + RowInformation(row));
   return out;
 }
 
@@ -129,10 +130,10 @@ TEST(ScanSession, AFileAlreadyListedGetsNoSecondRow) {
   ScanOptions options;
   options.location = tree.Path();
   Scan scan(options);
-  scan.frontEnd.list.AddDetection(worm, "Brontok-5", std::string(kInfoMemory));
+  scan.frontEnd.list.AddDetection(worm, "Brontok-5", DetectionKind::Program);
   scan.Run();
   ASSERT_EQ(scan.frontEnd.list.Count(), 1u);
-  EXPECT_EQ(scan.frontEnd.list.Row(0).information, kInfoMemory);
+  EXPECT_EQ(scan.frontEnd.list.Row(0).kind, DetectionKind::Program);
 }
 
 TEST(ScanSession, AbortStopsTheWalkAndShowsTheCountsSoFar) {
@@ -251,13 +252,36 @@ TEST_F(RegistryScanTest, RunValuesNamingInfectedFilesAreListedAndNothingIsChange
   scan.Run(ScanSession::Phases{false, true});
   const std::string run = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\";
   const std::string runOnce = "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce\\";
+  // Each value is followed by the program it starts, a file row of its own.
   EXPECT_EQ(Names(scan.frontEnd.list),
             (std::vector<std::string>{run + "worm|Brontok-4|Registry was infected",
+                                      prefix.DriveC("windows/worm.exe") + "|Brontok-4|",
                                       run + "quoted|Brontok-10|Registry was infected",
+                                      prefix.DriveC("Program Files/App/app.exe") + "|Brontok-10|",
                                       run + "expand|Brontok-12|Registry was infected",
-                                      runOnce + "later|Brontok-18R|Registry was infected"}));
+                                      prefix.DriveC("windows/system32/svc.exe") + "|Brontok-12|",
+                                      runOnce + "later|Brontok-18R|Registry was infected",
+                                      prefix.LocalAppData() + "/b.exe|Brontok-18R|"}));
   // A scan reads the registry only: the value naming a missing file stays too.
   EXPECT_EQ(prefix.Snapshot(), before);
+}
+
+// Two values starting one program, and a walk over its folder: one row for it.
+TEST_F(RegistryScanTest, AProgramStartedByRunValuesIsListedOnce) {
+  const std::string system = RunKeyBlock("Run", "\"a\"=" + test::WineRegString("C:\\windows\\worm.exe") + "\n" +
+                                                    "\"b\"=" + test::WineRegString("C:\\windows\\worm.exe") + "\n");
+  test::WinePrefixFixture prefix(system, std::string());
+  prefix.WriteC("windows/worm.exe", test::VariantFile(3));
+  ScanOptions options;
+  options.location = prefix.WindowsFolder();
+  options.allFiles = true;
+  Scan scan(options);
+  scan.Run(ScanSession::Phases{false, true});
+  const std::string run = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\";
+  EXPECT_EQ(Names(scan.frontEnd.list),
+            (std::vector<std::string>{run + "a|Brontok-4|Registry was infected",
+                                      prefix.DriveC("windows/worm.exe") + "|Brontok-4|",
+                                      run + "b|Brontok-4|Registry was infected"}));
 }
 
 TEST_F(RegistryScanTest, NoPrefixMeansNoRegistryRows) {

@@ -27,7 +27,7 @@ class HistoryModelTest : public ::testing::Test {
   // Deletes the file through the journal, as a window's Delete does; the action's id.
   std::string DeleteRecorded(const std::string& path, const char* action = "delete") {
     DetectionList rows;
-    rows.AddDetection(path, "Eicar-Test-Signature", "");
+    rows.AddDetection(path, "Eicar-Test-Signature");
     rows.SetChecked(0, true);
     JournalSink sink(action, rows, Actions());
     // Split as bytes: on Windows a path object would read UTF-8 in the ANSI code page.

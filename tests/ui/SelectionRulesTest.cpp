@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "scan/DetectionList.h"
+#include "scan/RegistryLocations.h"
 #include "ui/SelectionRules.h"
 
 namespace korbu {
@@ -11,10 +12,11 @@ namespace {
 // Three pending rows (worm, other virus, worm) and one handled row.
 DetectionList MixedRows() {
   DetectionList rows;
-  rows.AddDetection("/a/worm.exe", "Brontok-4", "");
-  rows.AddDetection("/a/eicar.com", "Eicar-Test-Signature", "Memory was infected");
-  rows.AddDetection("HKEY_CURRENT_USER\\Run\\x", "Brontok.Variant", "Registry was infected");
-  rows.AddDetection("/a/done.exe", "Brontok-1", "This object was deleted!");
+  rows.AddDetection("/a/worm.exe", "Brontok-4");
+  rows.AddDetection("/a/eicar.com", "Eicar-Test-Signature", DetectionKind::Program);
+  rows.AddRegistryDetection(*ParseRegistryLocation("HKEY_CURRENT_USER\\Run\\x"), "Brontok.Variant");
+  rows.AddDetection("/a/done.exe", "Brontok-1");
+  rows.SetState(3, RowState::Deleted);
   return rows;
 }
 
@@ -53,7 +55,7 @@ TEST(SelectionTest, SelectAllSkipsHandledRowsAndAListClickKeepsTheRest) {
 
 TEST(SelectionTest, RemovingOneMarkUnchecksTheBoxOnly) {
   DetectionList rows;
-  for (const char* name : {"/x/1", "/x/2", "/x/3"}) rows.AddDetection(name, "Brontok-2", "");
+  for (const char* name : {"/x/1", "/x/2", "/x/3"}) rows.AddDetection(name, "Brontok-2");
   bool box = true;
   SelectAllClicked(rows, box);
   ListClicked(rows, box);
@@ -70,7 +72,8 @@ TEST(SelectionTest, UpdateActionButtonsNeverEnablesTheBox) {
   EXPECT_FALSE(UpdateActionButtons(rows, false).selectAllEnabled);
   EXPECT_FALSE(UpdateActionButtons(DetectionList(), true).selectAllEnabled);
   DetectionList done;
-  done.AddDetection("/x", "Brontok-1", "This object was cleaned!");
+  done.AddDetection("/x", "Brontok-1");
+  done.SetState(0, RowState::Cleaned);
   const ActionControls controls = UpdateActionButtons(done, true);
   EXPECT_FALSE(controls.selectAllEnabled);
   EXPECT_FALSE(controls.buttons.clean);

@@ -67,7 +67,7 @@ class WindowControllerTest : public ::testing::Test {
     Start();
     view_.location = std::string();
     ScanToTheWalk();
-    for (const auto& [file, virus] : rows) controller_->Detections().AddDetection(file, virus, "");
+    for (const auto& [file, virus] : rows) controller_->Detections().AddDetection(file, virus);
     controller_->Session().WaitForEnd();
   }
 
@@ -163,7 +163,7 @@ TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEn
   EXPECT_EQ(view_.page, WindowPage::Scan);
   EXPECT_EQ(view_.stopCaption, "Stop");
   EXPECT_FALSE(view_.On(WindowControl::Back));
-  controller_->Detections().AddDetection(tree_.Path("docs/tool.exe"), "Brontok-2", "Memory was infected");
+  controller_->Detections().AddDetection(tree_.Path("docs/tool.exe"), "Brontok-2", DetectionKind::Program);
   controller_->LvFoundItemChecked(0, true);
   controller_->lvFoundClick();
   EXPECT_FALSE(view_.On(WindowControl::Clean) || view_.On(WindowControl::Delete));
@@ -174,7 +174,7 @@ TEST_F(WindowControllerTest, AScanListsTheWormAndKeepsTheActionsClosedUntilItsEn
 
   ASSERT_EQ(view_.rows.size(), 2u);
   EXPECT_FALSE(view_.rows[0].first.checked);
-  EXPECT_EQ(view_.rows[1].first.fileName, worm_);
+  EXPECT_EQ(view_.rows[1].first.path, worm_);
   EXPECT_EQ(view_.rows[1].first.virusName, "Brontok-1");
   EXPECT_EQ(view_.Text(WindowLabel::DetectedCount), "2");
   EXPECT_EQ(view_.Text(WindowLabel::InfoScan), "2 file(s) and 2 Folder(s) scanned. Scan is finished...");
@@ -225,7 +225,7 @@ TEST_F(WindowControllerTest, SeveralVerdictWorkersShowTheRowsOfOneInWalkOrder) {
     controller_->Session().SetVerdictWorkers(workers);
     ScanToTheWalk();
     controller_->Session().WaitForEnd();
-    for (const auto& [row, tip] : view_.rows) shown[workers > 1].push_back(row.fileName + " " + row.virusName);
+    for (const auto& [row, tip] : view_.rows) shown[workers > 1].push_back(row.path + " " + row.virusName);
     controller_->btnBackClick();
   }
   EXPECT_EQ(shown[0].size(), 49u);
@@ -263,7 +263,7 @@ TEST_F(WindowControllerTest, StopAsksAndStopsOnlyAWalkThatStillRuns) {
 TEST_F(WindowControllerTest, BackDuringTheWalkStopsItAndClearsTheList) {
   Start();
   ScanToTheWalk();
-  controller_->Detections().AddDetection(worm_, "Brontok-1", "Memory was infected");
+  controller_->Detections().AddDetection(worm_, "Brontok-1", DetectionKind::Program);
   controller_->btnBackClick();
   EXPECT_FALSE(controller_->ScanBusy());
   EXPECT_EQ(view_.page, WindowPage::Options);
@@ -297,7 +297,7 @@ TEST_F(WindowControllerTest, TheSelectAllBoxIsNeverLeftTickedWithoutPendingRows)
   EXPECT_FALSE(view_.On(WindowControl::Clean));
   controller_->btnDeleteClick();
   controller_->WaitForWork();
-  EXPECT_EQ(view_.rows[0].first.information, "This object was deleted!");
+  EXPECT_EQ(view_.rows[0].first.state, RowState::Deleted);
   EXPECT_FALSE(view_.selectAll);
   EXPECT_FALSE(view_.On(WindowControl::SelectAll));
   EXPECT_FALSE(view_.On(WindowControl::Delete));
@@ -312,7 +312,7 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
   // Each result shows while the next row's file is still there.
   bool firstShownAlone = false;
   view_.onRow = [&](std::size_t index) {
-    firstShownAlone = firstShownAlone || (index == 1 && view_.rows[1].first.information == kInfoDeleted &&
+    firstShownAlone = firstShownAlone || (index == 1 && view_.rows[1].first.state == RowState::Deleted &&
                                           std::filesystem::exists(second));
   };
   const std::size_t actionsBefore = ActionHistory()->size();
@@ -381,16 +381,16 @@ TEST(PhaseRelayTest, RowsReachTheWindowWithThePrefixTheirProgramRunsIn) {
   PhaseRelay relay(window, dispatcher);
   relay.Begin();
   std::thread worker([&] {
-    relay.Detections().AddDetection("C:\\w\\worm.exe", "Brontok-1", std::string(kInfoMemory), "/p/B");
+    relay.Detections().AddDetection("C:\\w\\worm.exe", "Brontok-1", DetectionKind::Program, platform::WindowsSystemRef::Prefix("/p/B"));
     relay.Detections().AddRegistryDetection({platform::kHkeyCurrentUser, "Software\\Run", "w"}, "Brontok-1",
-                                            std::string(kInfoRegistry), "/p/B");
+                                            platform::WindowsSystemRef::Prefix("/p/B"));
   });
   dispatcher.WaitWithMessages([&] { return window.list.Count() == 2; });
   worker.join();
   ASSERT_EQ(window.list.Count(), 2u);
-  EXPECT_EQ(window.list.Row(0).prefix, "/p/B");
-  EXPECT_EQ(window.list.Row(1).prefix, "/p/B");
-  EXPECT_TRUE(window.list.Row(1).registryValue.has_value());
+  EXPECT_EQ(window.list.Row(0).system, platform::WindowsSystemRef::Prefix("/p/B"));
+  EXPECT_EQ(window.list.Row(1).system, platform::WindowsSystemRef::Prefix("/p/B"));
+  EXPECT_EQ(window.list.Row(1).value.valueName, "w");
 }
 
 }  // namespace

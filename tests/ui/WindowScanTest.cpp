@@ -67,7 +67,7 @@ TEST_F(WindowScanTest, FilesOverTheLimitAreCountedAfterTheSummaryAndNamedInTheTi
 #endif
   Scan();
   ASSERT_EQ(view_.rows.size(), 1U);
-  EXPECT_EQ(view_.rows[0].first.fileName, worm);
+  EXPECT_EQ(view_.rows[0].first.path, worm);
   const std::string summary = "2 file(s) and 2 Folder(s) scanned. Scan is finished...";
   const std::string tip = view_.tips[WindowLabel::InfoScan];
   EXPECT_NE(tip.find(big + ": over the size limit of 100 KiB"), std::string::npos) << tip;
@@ -96,7 +96,7 @@ TEST_F(WindowScanTest, AFileNamedIsJudgedAloneWhileItsFolderIsSelected) {
   view_.location = FolderToSelect(worm) + "/";
   Scan();
   ASSERT_EQ(view_.rows.size(), 1U);
-  EXPECT_EQ(view_.rows[0].first.fileName, worm);
+  EXPECT_EQ(view_.rows[0].first.path, worm);
   EXPECT_EQ(view_.Text(WindowLabel::InfoScan), "1 file(s) and 0 Folder(s) scanned. Scan is finished...");
   EXPECT_EQ(view_.stopCaption, "Exit");
   EXPECT_TRUE(view_.On(WindowControl::SelectAll));
@@ -116,8 +116,8 @@ TEST_F(WindowScanTest, AFileNamedIsJudgedAloneWhileItsFolderIsSelected) {
   tree_.Write("elsewhere/third.exe", test::VariantFile(3));
   Scan();
   ASSERT_EQ(view_.rows.size(), 1U);
-  EXPECT_NE(view_.rows[0].first.fileName, worm);
-  EXPECT_NE(view_.rows[0].first.fileName, other);
+  EXPECT_NE(view_.rows[0].first.path, worm);
+  EXPECT_NE(view_.rows[0].first.path, other);
   controller_->SetFileTarget(std::string());  // a folder dropped
   EXPECT_EQ(view_.scanTip, "");
 }

@@ -288,7 +288,7 @@ TEST_F(Win32WindowTest, TheLayoutFollowsTheScreenDpi) {
   const std::string dpi = std::to_string(ScreenDpi());
   Screenshot(window_->Handle(), ("win32-options-" + dpi + "dpi").c_str());
   window_->ShowPage(WindowPage::Scan);
-  window_->Controller().Detections().AddDetection("C:\\windows\\ShellNew\\sempalong.exe", "Brontok-4", "");
+  window_->Controller().Detections().AddDetection("C:\\windows\\ShellNew\\sempalong.exe", "Brontok-4");
   ListView_SetItemState(window_->Control(kLvFound), 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   SetFocus(window_->Control(kLvFound));
   Settle();
@@ -301,8 +301,8 @@ TEST_F(Win32WindowTest, ARowsTipShowsTheWholeNameTheColumnCuts) {
   std::string deep = "C:";
   for (int i = 0; i < 12; ++i) deep += "\\folder" + std::to_string(i);
   deep += "\\worm.exe";
-  window_->Controller().Detections().AddDetection("C:\\a.exe", "Brontok-1", "");
-  window_->Controller().Detections().AddDetection(deep, "Brontok-1", "");
+  window_->Controller().Detections().AddDetection("C:\\a.exe", "Brontok-1");
+  window_->Controller().Detections().AddDetection(deep, "Brontok-1");
   DetectionListControl& list = window_->List();
   EXPECT_EQ(list.InfoTip(0), "");
   EXPECT_EQ(list.InfoTip(1), deep);
@@ -503,7 +503,7 @@ TEST_F(Win32WindowTest, TheHistoryListsADeleteAndRestoresItAfterTheQuestion) {
   const std::string actions = tree_.Path("data/actions");
   {
     DetectionList rows;
-    rows.AddDetection(file, "Eicar-Test-Signature", "");
+    rows.AddDetection(file, "Eicar-Test-Signature");
     rows.SetChecked(0, true);
     JournalSink sink("delete", rows, actions);
     const auto folder = platform::Folder::Open(tree_.Path("deleted"));

@@ -114,21 +114,22 @@ TEST_F(SystemClean, TheCleanActionUndoesTheDamageAndKeepsEverythingElse) {
   ASSERT_EQ(DWord(kHkeyCurrentUser, std::string(kAdvanced) + "Hidden"), 2u);
   ASSERT_EQ(Text(platform::kHkeyClassesRoot, "exefile\\shell\\open\\command\\"), "\"%1\" %* " + worm_);
 
-  // The registry scan lists the Run value; the file row is what the walk would add.
+  // The registry scan lists the Run value and the program it starts.
   ListOnly scan;
   ScanRegistry(scan, ScanContext{});
   const std::string location = "HKEY_CURRENT_USER\\" + std::string(kRun) + "Bron-Spizaetus";
-  ASSERT_TRUE(scan.list.IsDetected(location));
-  EXPECT_FALSE(scan.list.IsDetected("HKEY_CURRENT_USER\\" + std::string(kRun) + "KorbuKeep"));
-  scan.list.AddDetection(worm_, "Brontok-1", "");
+  const std::string runKey = std::string(kRun).substr(0, std::string(kRun).size() - 1);
+  ASSERT_TRUE(scan.list.IsRegistryDetected({kHkeyCurrentUser, runKey, "Bron-Spizaetus"}, {}));
+  EXPECT_FALSE(scan.list.IsRegistryDetected({kHkeyCurrentUser, runKey, "KorbuKeep"}, {}));
+  EXPECT_TRUE(scan.list.IsDetected(worm_));
   for (std::size_t i = 0; i < scan.list.Count(); ++i) scan.list.SetChecked(i, true);
 
   std::vector<RowResult> results;
   CleanRows(scan.list, ApplyChanges(), [] {}, [&](const RowResult& r) { results.push_back(r); });
   for (std::size_t i = 0; i < scan.list.Count(); ++i) {
     const auto& row = scan.list.Row(i);
-    if (row.fileName == location || row.fileName == worm_) {
-      EXPECT_EQ(row.information, kInfoCleaned) << row.fileName;
+    if (row.IsRegistry() ? row.value.valueName == "Bron-Spizaetus" : row.path == worm_) {
+      EXPECT_EQ(row.state, RowState::Cleaned) << row.path << row.value.valueName;
     }
   }
   EXPECT_FALSE(platform::FileExists(worm_));
