@@ -6,6 +6,8 @@
 #   clean:  ROWS worm stand-ins (forged variant-table checksums, own detection).
 # Prints the seconds of each binary and the ratio old/new. Build the old binary
 # from the commit to compare against (e.g. a release build of main).
+# KORBU_BENCH_KINDS="delete" measures one kind alone (an old Clean of 10,000 rows
+# takes about an hour).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 old=$1; new=$2; rows=${3:-10000}
@@ -38,7 +40,7 @@ run() {  # BINARY KIND -> seconds
 
 echo "| action | rows | old s | new s | old/new |"
 echo "|---|---|---|---|---|"
-for kind in delete clean; do
+for kind in ${KORBU_BENCH_KINDS:-delete clean}; do
   o=$(run "$old" "$kind"); n=$(run "$new" "$kind")
   printf '| %s | %s | %.1f | %.1f | %.1f |\n' "$kind" "$rows" "$o" "$n" "$(echo "$o / $n" | bc -l)"
 done
