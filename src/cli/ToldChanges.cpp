@@ -42,19 +42,19 @@ Status ToldChanges::ReplaceFileKeepingBackup(const platform::Folder& folder, con
   return Keep(inner_.ReplaceFileKeepingBackup(folder, name, content, backupName));
 }
 
-Status ToldChanges::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
-  (void)preview_.WriteRegString(root, valuePath, text);
-  return Keep(inner_.WriteRegString(root, valuePath, text));
+Status ToldChanges::WriteRegString(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::string_view text) {
+  (void)preview_.WriteRegString(system, root, valuePath, text);
+  return Keep(inner_.WriteRegString(system, root, valuePath, text));
 }
 
-Status ToldChanges::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
-  (void)preview_.WriteRegDWord(root, valuePath, value);
-  return Keep(inner_.WriteRegDWord(root, valuePath, value));
+Status ToldChanges::WriteRegDWord(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
+  (void)preview_.WriteRegDWord(system, root, valuePath, value);
+  return Keep(inner_.WriteRegDWord(system, root, valuePath, value));
 }
 
-Status ToldChanges::DeleteRegValue(const RegistryValueLocation& value) {
-  (void)preview_.DeleteRegValue(value);
-  return Keep(inner_.DeleteRegValue(value));
+Status ToldChanges::DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) {
+  (void)preview_.DeleteRegValue(system, value);
+  return Keep(inner_.DeleteRegValue(system, value));
 }
 
 std::vector<std::string> ToldChanges::TakeMade() {

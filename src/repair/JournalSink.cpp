@@ -6,7 +6,6 @@
 #include "platform/Sha256.h"
 #include "repair/CheckedCopy.h"
 #include "platform/Path.h"
-#include "platform/WindowsSystemChoice.h"
 #include "repair/KeptFiles.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
@@ -148,7 +147,7 @@ Status JournalSink::KeepWholeFiles(const platform::WholeFileReplacement& replace
   auto quarantine = journal_.Quarantine();
   if (!journal_.Error().empty()) return Refused();
   if (!quarantine) return quarantine.error().Context("the files it replaces could not be kept");
-  auto kept = KeepReplacedFiles(replacement, *quarantine, kept_, platform::ChosenWindowsVolume());
+  auto kept = KeepReplacedFiles(replacement, *quarantine, kept_, volume_);
   if (!kept) return kept.error();
   if (!Record(std::move(*kept))) return Refused();
   return Ok();
@@ -216,50 +215,54 @@ Status JournalSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
 // a backslash), the Wine prefix or mounted Windows volume it belongs to, its data
 // before and after as exact bytes, and the topmost key the change creates, which
 // undo removes again once it is empty.
-Status JournalSink::RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after) {
+Status JournalSink::RecordRegistry(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                   std::optional<RegistryData> after) {
   // What cannot be read cannot be recorded, and so is not changed.
-  if (RegistryValuePresence(value) == ValuePresence::Unknown) {
+  if (RegistryValuePresence(system, value) == ValuePresence::Unknown) {
     return Failure("its current data cannot be read to be recorded");
   }
   const bool creates = after.has_value();
+  const platform::WindowsSystemRef identity = system.Identity();
+  // The hive files a write to a volume replaces are kept as that volume's.
+  volume_ = identity.VolumeFolder();
   const bool recorded =
       Record(RegistryChange{RegistryLocationText(value), value.keyPath, value.valueName,
-                            DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
-                            platform::ChosenWindowsVolume(),
-                            creates ? FirstMissingKey(value.root, value.keyPath) : std::nullopt});
+                            DataOf(CurrentRegistryValue(system, value)), std::move(after), identity.PrefixFolder(),
+                            identity.VolumeFolder(),
+                            creates ? FirstMissingKey(system, value.root, value.keyPath) : std::nullopt});
   if (!recorded) return Refused();
   return Ok();
 }
 
-Status JournalSink::RecordRegistry(platform::RootKey root, std::string_view valuePath,
-                                   std::optional<RegistryData> after) {
+Status JournalSink::RecordRegistry(const platform::WindowsSystem& system, platform::RootKey root,
+                                   std::string_view valuePath, std::optional<RegistryData> after) {
   const auto path = SplitValuePath(valuePath);
   if (!path) return Failure("a value path needs a backslash");
-  return RecordRegistry(RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)},
+  return RecordRegistry(system, RegistryValueLocation{root, std::string(path->keyPath), std::string(path->valueName)},
                         std::move(after));
 }
 
-Status JournalSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
+Status JournalSink::WriteRegString(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::string_view text) {
   // Stored as the registry access stores it: wide, with its terminating zero.
   const Status recorded =
-      RecordRegistry(root, valuePath, RegistryData{platform::kRegSz, platform::RegistryStringData(text)});
+      RecordRegistry(system, root, valuePath, RegistryData{platform::kRegSz, platform::RegistryStringData(text)});
   if (!recorded) return recorded;
-  return Made(inner_.WriteRegString(root, valuePath, text));
+  return Made(inner_.WriteRegString(system, root, valuePath, text));
 }
 
-Status JournalSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
-  const Status recorded = RecordRegistry(root, valuePath, RegistryData{platform::kRegDword, DwordData(value)});
+Status JournalSink::WriteRegDWord(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
+  const Status recorded = RecordRegistry(system, root, valuePath, RegistryData{platform::kRegDword, DwordData(value)});
   if (!recorded) return recorded;
-  return Made(inner_.WriteRegDWord(root, valuePath, value));
+  return Made(inner_.WriteRegDWord(system, root, valuePath, value));
 }
 
-Status JournalSink::DeleteRegValue(const RegistryValueLocation& value) {
+Status JournalSink::DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) {
   Follow(RegistryLocationText(value));
   // Nothing there: nothing to record, and the deletion fails as it would.
-  if (!CurrentRegistryValue(value)) return inner_.DeleteRegValue(value);
-  const Status recorded = RecordRegistry(value, std::nullopt);
+  if (!CurrentRegistryValue(system, value)) return inner_.DeleteRegValue(system, value);
+  const Status recorded = RecordRegistry(system, value, std::nullopt);
   if (!recorded) return recorded;
-  return Made(inner_.DeleteRegValue(value));
+  return Made(inner_.DeleteRegValue(system, value));
 }
 
 std::unique_ptr<JournalSink> RecordedChanges(std::string_view action, const DetectionList& rows) {

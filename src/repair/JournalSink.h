@@ -53,9 +53,9 @@ class JournalSink final : public ChangeSink {
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                                   const std::string& backupName) override;
-  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override;
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
-  Status DeleteRegValue(const RegistryValueLocation& value) override;
+  Status WriteRegString(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::string_view text) override;
+  Status WriteRegDWord(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::uint32_t value) override;
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override;
 
   /// The action's id once a change was recorded; empty before.
   const std::string& Id() const { return journal_.Id(); }
@@ -74,8 +74,10 @@ class JournalSink final : public ChangeSink {
   void NotMade();
   template <typename Result>
   Result Made(Result result);
-  Status RecordRegistry(platform::RootKey root, std::string_view valuePath, std::optional<RegistryData> after);
-  Status RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after);
+  Status RecordRegistry(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath,
+                        std::optional<RegistryData> after);
+  Status RecordRegistry(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                        std::optional<RegistryData> after);
   void Follow(std::string_view object);
   Status KeepWholeFiles(const platform::WholeFileReplacement& replacement);
   std::string CurrentVirus() const;
@@ -89,6 +91,9 @@ class JournalSink final : public ChangeSink {
   int made_ = 0;
   int quarantined_ = 0;
   int kept_ = 0;
+  // The mounted Windows volume of the latest registry change, whose hives a
+  // write replaces; empty for another system.
+  std::string volume_;
   // Files the registry backend replaces whole while the action runs are kept
   // with it (see KeptFiles.h).
   platform::ScopedWholeFileKeeper keeper_;

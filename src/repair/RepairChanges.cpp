@@ -63,14 +63,14 @@ class ApplySink final : public ChangeSink {
                                   const std::string& backupName) override {
     return ReplaceKeepingBackup(folder, name, content, backupName);
   }
-  Status WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) override {
-    return SetRegString(root, valuePath, text);
+  Status WriteRegString(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::string_view text) override {
+    return SetRegString(system, root, valuePath, text);
   }
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
-    return SetRegDWord(root, valuePath, value);
+  Status WriteRegDWord(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+    return SetRegDWord(system, root, valuePath, value);
   }
-  Status DeleteRegValue(const RegistryValueLocation& value) override {
-    return RemoveRegValue(value.root, value.keyPath, value.valueName);
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override {
+    return RemoveRegValue(system, value.root, value.keyPath, value.valueName);
   }
 };
 
@@ -188,27 +188,28 @@ Status PreviewSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
 }
 
 // A value set to the type and data it holds changes nothing, and is not listed.
-void PreviewSink::PlanRegistryWrite(platform::RootKey root, std::string_view valuePath, std::uint32_t type,
-                                    const std::string& data, std::string after) {
-  const auto current = CurrentRegistryValue(root, valuePath);
+void PreviewSink::PlanRegistryWrite(const platform::WindowsSystem& system, platform::RootKey root,
+                                    std::string_view valuePath, std::uint32_t type, const std::string& data,
+                                    std::string after) {
+  const auto current = CurrentRegistryValue(system, root, valuePath);
   if (current && current->type == type && current->data == data) return;
   changes_.push_back({ChangeKind::WriteRegistry, MakeRegistryLocation(root, valuePath), FormatRegistryData(current),
                       std::move(after), {}});
 }
 
-Status PreviewSink::WriteRegString(platform::RootKey root, std::string_view valuePath, std::string_view text) {
-  PlanRegistryWrite(root, valuePath, platform::kRegSz, platform::RegistryStringData(text),
+Status PreviewSink::WriteRegString(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::string_view text) {
+  PlanRegistryWrite(system, root, valuePath, platform::kRegSz, platform::RegistryStringData(text),
                     "\"" + std::string(text) + "\"");
   return Ok();
 }
 
-Status PreviewSink::WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
-  PlanRegistryWrite(root, valuePath, platform::kRegDword, DwordData(value), "dword:" + std::to_string(value));
+Status PreviewSink::WriteRegDWord(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::uint32_t value) {
+  PlanRegistryWrite(system, root, valuePath, platform::kRegDword, DwordData(value), "dword:" + std::to_string(value));
   return Ok();
 }
 
-Status PreviewSink::DeleteRegValue(const RegistryValueLocation& value) {
-  const auto current = CurrentRegistryValue(value);
+Status PreviewSink::DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) {
+  const auto current = CurrentRegistryValue(system, value);
   if (!current) return Failure("the value does not exist");  // nothing there to delete
   changes_.push_back({ChangeKind::DeleteRegistry, RegistryLocationText(value),
                       FormatRegistryData(current), "(none)", {}});

@@ -2,12 +2,13 @@
 
 #include <charconv>
 #include <chrono>
+#include <memory>
 #include <exception>
 #include <new>
 #include <thread>
 
 #include "platform/Processes.h"
-#include "platform/WindowsSystem.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -15,16 +16,14 @@ namespace {
 constexpr std::string_view kNtPrefix = "\\??\\";
 constexpr std::string_view kSystemRootPrefix = "\\SystemRoot";
 
-// A path in an NT kernel form names a file of the Windows system; it is made a
-// Windows path and then the native path of that file.
-std::string ImagePathOf(const std::string& raw, std::string& windowsFolder, bool& windowsFolderRead) {
+// A path in an NT kernel form names a file of the Windows system the process
+// table is of, the one the program runs on; it is made a Windows path and then
+// the native path of that file.
+std::string ImagePathOf(const std::string& raw, std::shared_ptr<platform::WindowsSystem>& running) {
   if (!raw.starts_with(kNtPrefix) && !raw.starts_with(kSystemRootPrefix)) return raw;
-  if (!windowsFolderRead) {
-    windowsFolder = platform::WindowsDirectoryPath();
-    windowsFolderRead = true;
-  }
-  std::string windowsPath = FixUpImagePath(raw, windowsFolder);
-  std::string native = platform::NativePath(windowsPath);
+  if (!running) running = platform::DefaultWindowsSystem();
+  std::string windowsPath = FixUpImagePath(raw, running->WindowsDirectoryPath());
+  std::string native = running->NativePath(windowsPath);
   return native.empty() ? windowsPath : native;
 }
 
@@ -60,10 +59,9 @@ Status TProcessManager::Refresh() {
 
   auto snapshot = platform::SnapshotProcesses();
   if (!snapshot) return snapshot.error();
-  std::string windowsFolder;
-  bool windowsFolderRead = false;
+  std::shared_ptr<platform::WindowsSystem> running;
   for (const platform::ProcessInfo& process : *snapshot) {
-    imagePaths_.push_back(ImagePathOf(process.imagePath, windowsFolder, windowsFolderRead));
+    imagePaths_.push_back(ImagePathOf(process.imagePath, running));
     processIds_.push_back(std::to_string(process.id));
     basePriorities_.push_back(std::to_string(process.basePriority));
     threadCounts_.push_back(std::to_string(process.threadCount));

@@ -32,6 +32,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 #include "support/WinePrefixFixture.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu::cli {
 namespace {
@@ -56,7 +57,7 @@ std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 std::string TaskMgr() {
   const auto value = CurrentRegistryValue(
-      HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr");
+      *platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr");
   return value ? std::to_string(value->type) + ":" + value->data : "(none)";
 }
 

@@ -11,6 +11,7 @@
 #include "scan/RegistryLocations.h"
 #include "platform/Registry.h"
 #include "services/MiniReg.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -114,20 +115,20 @@ TEST_F(RowLoopTest, CleanRepairsWormRowsAndLeavesOthersChecked) {
   rows.AddDetection(kKeepValue, "Eicar-Test-Signature", "Registry was infected");
   CheckAll(rows);
   int events = 0;
-  CleanRows(rows, ApplyChanges(), [&] { ++events; }, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), [&] { ++events; }, Reporter());
 
   EXPECT_EQ(events, 2);
   EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
   EXPECT_EQ(rows.Row(1).information, "This object was cleaned!");
   EXPECT_FALSE(rows.Row(0).checked);
-  EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kRunValue), ValuePresence::Absent);
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_EQ(ReadFileBytes(damage.Hosts()), "127.0.0.1\tlocalhost");
   // Another virus: nothing done, still pending and checked.
   EXPECT_TRUE(rows.Row(2).checked);
   EXPECT_EQ(rows.Row(2).information, "");
   EXPECT_TRUE(Exists(other));
-  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Present);
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kKeepValue), ValuePresence::Present);
   ASSERT_EQ(results.size(), 4u);
   EXPECT_FALSE(results[2].handled);
   EXPECT_FALSE(results[2].reason.empty());
@@ -137,7 +138,7 @@ TEST_F(RowLoopTest, CleanOfARegistryRowDoesNoSystemRepair) {
   DetectionList rows;
   rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
   CheckAll(rows);
-  CleanRows(rows, ApplyChanges(), nullptr, nullptr);
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, nullptr);
   EXPECT_EQ(rows.Row(0).information, "This object was cleaned!");
   EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string("\1\0\0\0", 4));
@@ -153,7 +154,7 @@ TEST_F(RowLoopTest, TwoWormRowsOfOneSystemRunTheWholeRepairOnce) {
   CheckAll(rows);
   int events = 0;
   // Changed again between the rows: a second repair would set it back.
-  CleanRows(rows, ApplyChanges(), [&] {
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), [&] {
     if (events++ == 0) damage.Prefix().WriteC("autoexec.bat", "pause");
   }, nullptr);
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string(4, '\0'));
@@ -171,7 +172,7 @@ TEST_F(RowLoopTest, ARowWhoseObjectStaysIsNotReportedCleaned) {
   rows.AddDetection(folder, "Brontok-3", "");
   rows.AddDetection("HKEY_USERS\\S-1\\Software\\Run\\x", "Brontok-3", "Registry was infected");
   CheckAll(rows);
-  CleanRows(rows, ApplyChanges(), nullptr, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, Reporter());
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(KindOf(rows.Row(i)), i == 0 ? RowKind::File : RowKind::Registry);
     EXPECT_TRUE(rows.Row(i).checked);
@@ -190,10 +191,10 @@ TEST_F(RowLoopTest, DeleteRemovesEachKindAndKeepsAGoneFilePending) {
   rows.AddDetection(damage.Prefix().DriveC("windows/gone.com"), "Eicar-Test-Signature", "");
   rows.AddDetection(damage.wormFile, "Brontok-1", "");
   CheckAll(rows);
-  DeleteRows(rows, ApplyChanges(), nullptr, Reporter());
+  DeleteRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, Reporter());
   EXPECT_FALSE(Exists(other));
   EXPECT_EQ(rows.Row(0).information, "This object was deleted!");
-  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Absent);
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kKeepValue), ValuePresence::Absent);
   EXPECT_EQ(rows.Row(1).information, "This object was deleted!");
   EXPECT_TRUE(rows.Row(2).checked);
   EXPECT_EQ(rows.Row(2).information, "");
@@ -209,7 +210,7 @@ TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
   CheckAll(rows);
   const std::string before = damage.Prefix().Snapshot();
   PreviewSink preview;
-  DeleteRows(rows, preview, nullptr, Reporter());
+  DeleteRows(rows, platform::DefaultWindowsSystem(), preview, nullptr, Reporter());
   EXPECT_EQ(damage.Prefix().Snapshot(), before);
   ASSERT_EQ(results.size(), 2u);
   EXPECT_FALSE(results[0].handled);
@@ -225,7 +226,7 @@ TEST_F(RowLoopTest, ARowOfAnUnknownSystemDeletesItsFileAndRepairsNoSystem) {
   DetectionRow row{damage.wormFile, "Brontok-1", "Memory was infected", false, std::nullopt, {}, "her server is forged"};
   rows.AddRow(row);
   CheckAll(rows);
-  CleanRows(rows, ApplyChanges(), nullptr, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, Reporter());
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string("\1\0\0\0", 4));
@@ -239,9 +240,9 @@ TEST_F(RowLoopTest, ARowOfAnUnknownSystemDeletesItsFileAndRepairsNoSystem) {
 class RefusingSink final : public ForwardingSink {
  public:
   RefusingSink() : ForwardingSink(ApplyChanges()) {}
-  Status WriteRegDWord(platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
+  Status WriteRegDWord(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath, std::uint32_t value) override {
     if (valuePath == kTaskMgr) return Failure("Access is denied.");
-    return inner_.WriteRegDWord(root, valuePath, value);
+    return inner_.WriteRegDWord(system, root, valuePath, value);
   }
 };
 
@@ -250,7 +251,7 @@ TEST_F(RowLoopTest, ARefusedRepairWriteKeepsTheRowPendingWithTheReason) {
   rows.AddDetection(damage.wormFile, "Brontok-1", "");
   CheckAll(rows);
   RefusingSink sink;
-  CleanRows(rows, sink, nullptr, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
   EXPECT_FALSE(Exists(damage.wormFile));  // the file went, the repair did not hold
   EXPECT_TRUE(rows.Row(0).checked);
   EXPECT_EQ(rows.Row(0).information, "");
@@ -277,8 +278,8 @@ TEST_F(RowLoopTest, AProgramThatCannotBeEndedGivesTheRowItsReason) {
     rows.AddDetection(file, virus, "");
     CheckAll(rows);
     results.clear();
-    if (clean) CleanRows(rows, sink, nullptr, Reporter());
-    else DeleteRows(rows, sink, nullptr, Reporter());
+    if (clean) CleanRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
+    else DeleteRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
     return results.size() == 1 && !results[0].handled ? results[0].reason : std::string("(handled)");
   };
   const std::string expected = "the file could not be deleted: Text file busy (process 7: Access is denied.)";
@@ -293,8 +294,8 @@ TEST_F(RowLoopTest, ARunValueWhoseProgramCannotBeEndedStaysPending) {
   DetectionList rows;
   rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
   CheckAll(rows);
-  CleanRows(rows, sink, nullptr, Reporter());
-  EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
+  CleanRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kRunValue), ValuePresence::Absent);
   ASSERT_EQ(results.size(), 1u);
   EXPECT_FALSE(results[0].handled);
   EXPECT_EQ(results[0].reason, "the program its value starts could not be ended: process 7: Access is denied.");
@@ -345,13 +346,13 @@ TEST_F(RowLoopTest, AnActionEndsTheProgramsOfEachWormFileOnce) {
   rows.AddDetection(second, "Brontok-2", "");
   CheckAll(rows);
   CountingEndSink sink(std::vector<std::string>{damage.wormFile, second});
-  DeleteRows(rows, sink, nullptr, nullptr);
+  DeleteRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, nullptr);
   EXPECT_EQ(sink.asked, (std::map<std::string, int>{{damage.wormFile, 1}, {second, 1}}));
 }
 
 TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-  auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
+  auto run = platform::DefaultWindowsSystem()->OpenKey(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
   ASSERT_TRUE(run);
   ASSERT_TRUE(run->SetValue("Bron\\Tok", platform::kRegSz, std::string("x\0", 2)));
   ASSERT_TRUE(run->SetValue("Tok", platform::kRegSz, std::string("y\0", 2)));  // what the text would name
@@ -359,7 +360,7 @@ TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   rows.AddRegistryDetection({HKEY_CURRENT_USER, key, "Bron\\Tok"}, "Brontok-4", "Registry was infected");
   EXPECT_EQ(rows.Row(0).fileName, "HKEY_CURRENT_USER\\" + key + "\\Bron\\Tok");
   CheckAll(rows);
-  DeleteRows(rows, ApplyChanges(), nullptr, Reporter());
+  DeleteRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, Reporter());
   EXPECT_EQ(rows.Row(0).information, "This object was deleted!");
   EXPECT_FALSE(run->QueryValue("Bron\\Tok"));
   EXPECT_TRUE(run->QueryValue("Tok"));
@@ -369,11 +370,11 @@ TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
 class ValueRefusingSink final : public ForwardingSink {
  public:
   explicit ValueRefusingSink(RegistryValueLocation refused) : ForwardingSink(ApplyChanges()), refused_(std::move(refused)) {}
-  Status DeleteRegValue(const RegistryValueLocation& value) override {
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override {
     if (value.root == refused_.root && value.keyPath == refused_.keyPath && value.valueName == refused_.valueName) {
       return Failure("Access is denied.");
     }
-    return inner_.DeleteRegValue(value);
+    return inner_.DeleteRegValue(system, value);
   }
 
  private:
@@ -384,10 +385,10 @@ class ValueRefusingSink final : public ForwardingSink {
 // only the row whose deletion was refused stays pending.
 TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
   const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-  auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
+  auto run = platform::DefaultWindowsSystem()->OpenKey(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
   ASSERT_TRUE(run);
   ASSERT_TRUE(run->SetValue("a\\b", platform::kRegSz, std::string("x\0", 2)));
-  auto sub = platform::RegistryKey::Create(HKEY_CURRENT_USER, key + "\\a");
+  auto sub = platform::DefaultWindowsSystem()->CreateKey(HKEY_CURRENT_USER, key + "\\a");
   ASSERT_TRUE(sub);
   ASSERT_TRUE(sub->SetValue("b", platform::kRegSz, std::string("y\0", 2)));
   for (const bool refuseFirst : {true, false}) {
@@ -400,7 +401,7 @@ TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
     CheckAll(rows);
     results.clear();
     ValueRefusingSink sink(refuseFirst ? first : second);
-    DeleteRows(rows, sink, nullptr, Reporter());
+    DeleteRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
     ASSERT_EQ(results.size(), 2u);
     const std::size_t refused = refuseFirst ? 0 : 1;
     EXPECT_FALSE(results[refused].handled);
@@ -419,10 +420,10 @@ TEST_F(RowLoopTest, AListClearedWhileMessagesRunEndsTheLoop) {
   rows.AddDetection(kRunValue, "Brontok-4", "Registry was infected");
   rows.AddDetection(kKeepValue, "Brontok-4", "Registry was infected");
   CheckAll(rows);
-  CleanRows(rows, ApplyChanges(), [&] { rows.Clear(); }, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), [&] { rows.Clear(); }, Reporter());
   EXPECT_EQ(rows.Count(), 0u);
   EXPECT_TRUE(results.empty());
-  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Present);
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kKeepValue), ValuePresence::Present);
 }
 
 }  // namespace
