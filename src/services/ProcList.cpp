@@ -7,6 +7,7 @@
 #include <new>
 #include <thread>
 
+#include "platform/FolderHandle.h"
 #include "platform/Processes.h"
 #include "platform/SystemFactory.h"
 
@@ -123,6 +124,15 @@ void KillProcessByPath(const std::string& path) {
 
 Status EndProcessesOfFile(const std::string& path) {
   if (path.empty()) return Ok();
+  // The file is told by its folder, held without following a link: a link
+  // swapped in at its name, or for a folder on its way, leads to no other
+  // program, whose processes would be ended in its place. Without a regular
+  // file there, only a process reported under that very path is of it.
+  std::optional<platform::FileStatus> file;
+  if (const auto parent = platform::OpenParent(path)) {
+    auto status = parent->first.StatusOf(parent->second);
+    if (status && status->kind == platform::EntryKind::Regular) file = std::move(*status);
+  }
   constexpr int kRounds = 50;  // up to about two and a half seconds
   std::string refused;  // the last reason a request to end one was refused
   for (int round = 0; round < kRounds; ++round) {
@@ -131,7 +141,7 @@ Status EndProcessesOfFile(const std::string& path) {
     bool running = false;
     for (const platform::ProcessInfo& process : *processes) {
       if (process.id == platform::CurrentProcessId() || process.imagePath.empty()) continue;
-      if (process.imagePath != path && !platform::SameImageFile(process.imagePath, path)) continue;
+      if (process.imagePath != path && !(file && platform::SameImageFile(process.imagePath, *file))) continue;
       running = true;
       const Status ended = platform::TerminateProcessRunning(process.id, process.imagePath);
       if (!ended) refused = "process " + std::to_string(process.id) + ": " + ended.error().reason;
