@@ -1,30 +1,12 @@
 #include "scan/MemoryScan.h"
 
 #include <exception>
-#include <map>
-#include <memory>
-
-#include "platform/SystemFactory.h"
 
 #include "scan/FileVerdict.h"
 #include "scan/ScanTexts.h"
 #include "services/ProcList.h"
 
 namespace korbu {
-namespace {
-
-// A Windows program's image is opened through the system it runs in, so that
-// one of a prefix another user controls stays inside it; any other program is
-// one of this machine, opened by its path.
-platform::OpenedFile OpenImage(const std::string& path, const std::string& prefix,
-                               std::map<std::string, std::shared_ptr<platform::WindowsSystem>>& systems) {
-  if (prefix.empty()) return platform::OpenedFile::Open(path);
-  auto& system = systems[prefix];
-  if (!system) system = platform::OpenOrUnreachable(platform::WindowsSystemRef::Prefix(prefix));
-  return system->OpenFile(path);
-}
-
-}  // namespace
 
 void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
   TProcessManager processes;
@@ -36,7 +18,6 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
   const auto& prefixes = processes.WinePrefixes();
   const auto& doubts = processes.WineSystemDoubts();
   DetectionList& list = frontEnd.Detections();
-  std::map<std::string, std::shared_ptr<platform::WindowsSystem>> systems;
   // The first entry is the scanner itself.
   for (std::size_t i = 1; i < paths.size(); ++i) {
     if (context.stop != nullptr && context.stop->load()) return;
@@ -49,8 +30,7 @@ void ScanMemory(ScanFrontEnd& frontEnd, const ScanContext& context) {
       // regular file, so no separate look at the name comes first. The row keeps
       // the prefix the program runs in, which its repair acts on; a program
       // whose system is not proven is listed with none, and why.
-      platform::OpenedFile image = path.empty() ? platform::OpenedFile() : OpenImage(path, prefixes[i], systems);
-      if (!path.empty() && ScanOpenedFile(image, path, verdict, context, frontEnd) && !list.IsDetected(path)) {
+      if (!path.empty() && ScanFile(path, verdict, context, frontEnd) && !list.IsDetected(path)) {
         DetectionRow row{path, verdict, std::string(kInfoMemory), false, std::nullopt, prefixes[i], doubts[i]};
         if (!row.unknownSystem.empty()) frontEnd.ShowFileError(path, "its Windows system is unknown: " + row.unknownSystem);
         list.AddRow(std::move(row));
