@@ -7,7 +7,6 @@
 #include "cli/RowTexts.h"
 #include "cli/ScanReport.h"
 #include "cli/ToldChanges.h"
-#include "platform/WindowsSystemChoice.h"
 #include "repair/JournalSink.h"
 #include "repair/RowActions.h"
 #include "repair/VirusClean.h"
@@ -25,7 +24,8 @@ std::string ActionName(Action action) {
   return std::string();
 }
 
-ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
+ActionOutcome RunRowAction(Action action, bool dryRun, const std::shared_ptr<platform::WindowsSystem>& system,
+                           DetectionList& rows, std::ostream& out,
                            const std::function<void(const ScanError&)>& onError) {
   ActionOutcome outcome;
   outcome.reasons.resize(rows.Count());
@@ -40,7 +40,7 @@ ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std:
   };
   // A system that cannot be written without losing data (a mounted Windows
   // volume that is read-only, hibernated or holds a dirty hive) is not touched.
-  if (const Status writable = dryRun ? Ok() : platform::ChosenSystemWritable(); !writable) {
+  if (const Status writable = dryRun ? Ok() : system->Writable(); !writable) {
     for (std::size_t i = 0; i < rows.Count(); ++i) {
       out << DetectionLine(rows.Row(i)) << "\n";
       notHandled(i, "nothing was changed: " + writable.error().reason);
@@ -86,9 +86,9 @@ ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std:
     }
   };
   if (action == Action::Clean) {
-    CleanRows(rows, sink, PendingMessages(), report);
+    CleanRows(rows, system, sink, PendingMessages(), report);
   } else {
-    DeleteRows(rows, sink, PendingMessages(), report);
+    DeleteRows(rows, system, sink, PendingMessages(), report);
   }
   TellRecordedAction(journal.get(), out, outcome);
   out.flush();

@@ -3,12 +3,14 @@
 // every row of the finished scan.
 
 #include <functional>
+#include <memory>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 #include "cli/CommandLine.h"
 #include "cli/ScanReport.h"
+#include "platform/WindowsSystem.h"
 #include "scan/DetectionList.h"
 
 namespace korbu {
@@ -32,8 +34,10 @@ struct ActionOutcome {
 /// stands afterwards and a dry run's planned changes; each row the action could
 /// not handle goes to onError with its cause (a dry run's rows are not errors).
 /// The row of standard input is never acted on: it names no file. Nothing is
-/// asked. Does nothing for Action::None.
-ActionOutcome RunRowAction(Action action, bool dryRun, DetectionList& rows, std::ostream& out,
+/// asked. Does nothing for Action::None. Rows naming no system act on system
+/// (the scan's), which must be writable.
+ActionOutcome RunRowAction(Action action, bool dryRun, const std::shared_ptr<platform::WindowsSystem>& system,
+                           DetectionList& rows, std::ostream& out,
                            const std::function<void(const ScanError&)>& onError);
 
 /// The end of an action that records its changes (none for a dry run): forces

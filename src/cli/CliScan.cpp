@@ -27,7 +27,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TemporaryFolder.h"
 #include "platform/Path.h"
-#include "platform/WindowsSystemChoice.h"
+#include "platform/SystemFactory.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanTexts.h"
 
@@ -93,7 +93,7 @@ int RunCli(const std::vector<std::string>& args) {
 
   // Rescue mode: the Windows system of the scan and the repair is the
   // installation on the mounted volume, for the whole command.
-  std::optional<platform::ScopedWindowsSystem> rescue;
+  std::shared_ptr<platform::WindowsSystem> system;
   std::vector<std::string> pathsToScan = options.paths;
   if (options.fileList) {
     Expected<std::vector<std::string>> listed = ReadFileList(*options.fileList);
@@ -102,24 +102,26 @@ int RunCli(const std::vector<std::string>& args) {
   }
   if (options.windows) {
     const std::string root = platform::FullPath(*options.windows);
-    rescue.emplace(platform::WindowsSystemRef::Volume(root));
-    if (const Status found = platform::ChosenSystemFound(); !found) {
+    system = platform::OpenOrUnreachable(platform::WindowsSystemRef::Volume(root));
+    if (const Status found = system->Found(); !found) {
       return Fail("no Windows installation at " + root + ": " + found.error().reason);
     }
-    if (pathsToScan.empty()) pathsToScan = platform::SystemUserFolders();
+    if (pathsToScan.empty()) pathsToScan = system->UserFolders();
     // Said at once, before a scan, a dry run or a clean: the scan goes on all
     // the same, and the user knows before the changes are asked for that they
     // would be refused.
-    for (const std::string& note : platform::ChosenSystemNotes()) {
+    for (const std::string& note : system->Notes()) {
       std::cerr << "korbu-scan: " << ReadableFileName(note) << "\n";
     }
-    if (const Status writable = platform::ChosenSystemWritable(); !writable) {
+    if (const Status writable = system->Writable(); !writable) {
       const bool acting = options.action != Action::None && !options.dryRun;
       std::cerr << "korbu-scan: "
                 << ReadableFileName((acting ? "nothing will be changed: " : "--clean and --delete will change nothing: ") +
                                     writable.error().reason)
                 << "\n";
     }
+  } else {
+    system = platform::DefaultWindowsSystem();
   }
 
   // The session walks no folder of its own: the PATHs follow, one by one.
@@ -171,10 +173,10 @@ int RunCli(const std::vector<std::string>& args) {
                                    std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));
   // A plain Linux machine scanning a stick has no Windows registry, which is no error.
   if (options.registry && !options.windows) {
-    if (const Status found = platform::ChosenSystemFound(); !found) {
+    if (const Status found = system->Found(); !found) {
       std::cerr << "korbu-scan: no registry to scan: " << ReadableFileName(found.error().reason) << "\n";
     }
-    for (const std::string& note : platform::ChosenSystemNotes()) {
+    for (const std::string& note : system->Notes()) {
       std::cerr << "korbu-scan: " << ReadableFileName(note) << "\n";
     }
   }
@@ -201,6 +203,7 @@ int RunCli(const std::vector<std::string>& args) {
     session.SetRemoteEngine(startup->RemoteEngine());
     session.SetVerdictWorkers(options.jobs);
     session.SetVerdictCache(verdicts.get());
+    session.SetWindowsSystem(system);
     PathScan paths(session, dispatcher, options, *filter, [&](const ScanError& e) {
       totals.errors.push_back(e);
       report.Error(ErrorLine(e));
@@ -273,7 +276,7 @@ int RunCli(const std::vector<std::string>& args) {
     std::vector<ScanError> notHandled;
     const auto onError = [&](const ScanError& e) { notHandled.push_back(e); };
     outcome = target ? TransferRows(options.action == Action::Move, *target, options.dryRun, rows, actionText, onError)
-                     : RunRowAction(options.action, options.dryRun, rows, actionText, onError);
+                     : RunRowAction(options.action, options.dryRun, system, rows, actionText, onError);
     report.Action(actionText.str());
     for (const ScanError& e : notHandled) {
       totals.errors.push_back(e);

@@ -42,19 +42,21 @@ Status ToldChanges::ReplaceFileKeepingBackup(const platform::Folder& folder, con
   return Keep(inner_.ReplaceFileKeepingBackup(folder, name, content, backupName));
 }
 
-Status ToldChanges::WriteRegString(const RegistryValueLocation& value, std::string_view text) {
-  (void)preview_.WriteRegString(value, text);
-  return Keep(inner_.WriteRegString(value, text));
+Status ToldChanges::WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                   std::string_view text) {
+  (void)preview_.WriteRegString(system, value, text);
+  return Keep(inner_.WriteRegString(system, value, text));
 }
 
-Status ToldChanges::WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) {
-  (void)preview_.WriteRegDWord(value, data);
-  return Keep(inner_.WriteRegDWord(value, data));
+Status ToldChanges::WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                  std::uint32_t data) {
+  (void)preview_.WriteRegDWord(system, value, data);
+  return Keep(inner_.WriteRegDWord(system, value, data));
 }
 
-Status ToldChanges::DeleteRegValue(const RegistryValueLocation& value) {
-  (void)preview_.DeleteRegValue(value);
-  return Keep(inner_.DeleteRegValue(value));
+Status ToldChanges::DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) {
+  (void)preview_.DeleteRegValue(system, value);
+  return Keep(inner_.DeleteRegValue(system, value));
 }
 
 std::vector<std::string> ToldChanges::TakeMade() {

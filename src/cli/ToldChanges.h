@@ -23,9 +23,11 @@ class ToldChanges final : public ForwardingSink {
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                                   const std::string& backupName) override;
-  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override;
-  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override;
-  Status DeleteRegValue(const RegistryValueLocation& value) override;
+  Status WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                        std::string_view text) override;
+  Status WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                       std::uint32_t data) override;
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override;
 
   /// The changes made since the last call, each described for people.
   std::vector<std::string> TakeMade();

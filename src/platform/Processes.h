@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Expected.h"
+#include "platform/FolderHandle.h"
 
 namespace korbu::platform {
 
@@ -55,6 +56,10 @@ Status TerminateProcessRunning(std::uint32_t id, const std::string& image);
 /// other names (a Wine drive letter's link, a different letter case on Windows)
 /// lead to it.
 bool SameImageFile(const std::string& a, const std::string& b);
+
+/// True when an image path names the file of that status (found through its
+/// held folder, Folder::StatusOf), through whatever links lead to it there.
+bool SameImageFile(const std::string& image, const FileStatus& file);
 
 /// The program's own process id.
 std::uint32_t CurrentProcessId();

@@ -122,13 +122,6 @@ class RegistryKey {
     virtual Status Delete(std::string_view name) = 0;
   };
 
-  /// The key of the thread's chosen system (WindowsSystemChoice.h), as
-  /// WindowsSystem::OpenKey, CreateKey, ProbeKey and DeleteEmptyKey.
-  static Expected<RegistryKey> Open(RootKey root, std::string_view keyPath, KeyAccess access);
-  static Expected<RegistryKey> Create(RootKey root, std::string_view keyPath);
-  static KeyState Probe(RootKey root, std::string_view keyPath);
-  static Status DeleteEmptyKey(RootKey root, std::string_view keyPath);
-
   /// A key a backend opened, with the access it was opened for.
   explicit RegistryKey(std::unique_ptr<State> state);
   RegistryKey(RegistryKey&& other) noexcept;
@@ -186,9 +179,6 @@ class RegistryBatch {
   RegistryBatch& operator=(const RegistryBatch&) = delete;
   /// Collected changes that were not committed are dropped.
   ~RegistryBatch();
-
-  /// WindowsSystem::Prefetch of the thread's chosen system.
-  Status Prefetch(const std::vector<std::pair<RootKey, std::string>>& keys);
 
   /// True while collected changes wait for Commit.
   bool HasPending() const;

@@ -8,6 +8,7 @@
 #include "platform/win32/RunningSystem.h"
 #else
 #include "platform/rescue/VolumeSystem.h"
+#include "platform/wine/WinePrefix.h"
 #include "platform/wine/WinePrefixSystem.h"
 #endif
 
@@ -43,5 +44,20 @@ std::shared_ptr<WindowsSystem> OpenOrUnreachable(const WindowsSystemRef& ref) {
 }
 
 std::shared_ptr<WindowsSystem> DefaultWindowsSystem() { return OpenOrUnreachable({}); }
+
+std::shared_ptr<WindowsSystem> ResolveSystem(const WindowsSystemRef& ref, const std::shared_ptr<WindowsSystem>& scanned) {
+  if (scanned && (ref.kind == WindowsSystemRef::Kind::Default || scanned->Is(ref))) return scanned;
+  return OpenOrUnreachable(ref);
+}
+
+bool SamePrefixFolder(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  (void)a;
+  (void)b;
+  return false;
+#else
+  return wine::SamePrefixFolder(a, b);
+#endif
+}
 
 }  // namespace korbu::platform

@@ -25,4 +25,14 @@ std::shared_ptr<WindowsSystem> OpenOrUnreachable(const WindowsSystemRef& ref);
 /// The default system (OpenOrUnreachable of Default).
 std::shared_ptr<WindowsSystem> DefaultWindowsSystem();
 
+/// The system a row or a journal record names, where Default stands for the
+/// system its scan ran on (scanned; null for the default one) and a record of
+/// scanned itself is served by it; any other is opened afresh.
+std::shared_ptr<WindowsSystem> ResolveSystem(const WindowsSystemRef& ref,
+                                             const std::shared_ptr<WindowsSystem>& scanned = nullptr);
+
+/// True when two folders are the same Wine prefix, whatever links lead to it
+/// (false on Windows, where there are none).
+bool SamePrefixFolder(const std::string& a, const std::string& b);
+
 }  // namespace korbu::platform

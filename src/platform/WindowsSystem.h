@@ -45,8 +45,12 @@ struct WindowsSystemRef {
   }
   /// The system a detection row or a journal record names: the mounted Windows
   /// volume where it names one, else its Wine prefix, else Default (a row of the
-  /// system its scan ran on, whichever that was).
-  static WindowsSystemRef Named(std::string_view prefix, std::string_view volume = {});
+  /// system its scan ran on, whichever that was: see ResolveSystem).
+  static WindowsSystemRef Named(std::string_view prefix, std::string_view volume = {}) {
+    if (!volume.empty()) return Volume(std::string(volume));
+    if (!prefix.empty()) return Prefix(std::string(prefix));
+    return {};
+  }
 
   /// The prefix folder, for a record's prefix field; empty for another kind.
   std::string PrefixFolder() const { return kind == Kind::WinePrefix ? root : std::string(); }
@@ -207,4 +211,3 @@ class WindowsSystem {
 std::string SystemEntryName(const Folder& folder, const std::string& name);
 
 }  // namespace korbu::platform
-#include "platform/WindowsSystemChoice.h"  // the thread's chosen system, until every caller names its own

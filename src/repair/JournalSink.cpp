@@ -7,7 +7,6 @@
 #include "platform/Sha256.h"
 #include "repair/CheckedCopy.h"
 #include "platform/Path.h"
-#include "platform/WindowsSystemChoice.h"
 #include "repair/KeptFiles.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
@@ -162,7 +161,7 @@ Status JournalSink::KeepWholeFiles(const platform::WholeFileReplacement& replace
   auto quarantine = journal_.Quarantine();
   if (!journal_.Error().empty()) return Refused();
   if (!quarantine) return quarantine.error().Context("the files it replaces could not be kept");
-  auto kept = KeepReplacedFiles(replacement, *quarantine, kept_, platform::ChosenWindowsVolume());
+  auto kept = KeepReplacedFiles(replacement, *quarantine, kept_, volume_);
   if (!kept) return kept.error();
   if (!Record(std::move(*kept))) return Refused();
   return Ok();
@@ -230,40 +229,47 @@ Status JournalSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
 // a backslash), the Wine prefix or mounted Windows volume it belongs to, its data
 // before and after as exact bytes, and the topmost key the change creates, which
 // undo removes again once it is empty.
-Status JournalSink::RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after) {
+Status JournalSink::RecordRegistry(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                   std::optional<RegistryData> after) {
   // What cannot be read cannot be recorded, and so is not changed.
-  if (RegistryValuePresence(value) == ValuePresence::Unknown) {
+  if (RegistryValuePresence(system, value) == ValuePresence::Unknown) {
     return Failure("its current data cannot be read to be recorded");
   }
   const bool creates = after.has_value();
+  const platform::WindowsSystemRef identity = system.Identity();
+  // The hive files a write to a volume replaces are kept as that volume's.
+  volume_ = identity.VolumeFolder();
   const bool recorded =
-      Record(RegistryChange{value, DataOf(CurrentRegistryValue(value)), std::move(after), platform::ChosenWinePrefix(),
-                            platform::ChosenWindowsVolume(),
-                            creates ? FirstMissingKey(value.root, value.keyPath) : std::nullopt});
+      Record(RegistryChange{value, DataOf(CurrentRegistryValue(system, value)), std::move(after), identity.PrefixFolder(),
+                            identity.VolumeFolder(),
+                            creates ? FirstMissingKey(system, value.root, value.keyPath) : std::nullopt});
   if (!recorded) return Refused();
   return Ok();
 }
 
-Status JournalSink::WriteRegString(const RegistryValueLocation& value, std::string_view text) {
+Status JournalSink::WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                   std::string_view text) {
   // Stored as the registry access stores it: wide, with its terminating zero.
-  const Status recorded = RecordRegistry(value, RegistryData{platform::kRegSz, platform::RegistryStringData(text)});
+  const Status recorded =
+      RecordRegistry(system, value, RegistryData{platform::kRegSz, platform::RegistryStringData(text)});
   if (!recorded) return recorded;
-  return Made(inner_.WriteRegString(value, text));
+  return Made(inner_.WriteRegString(system, value, text));
 }
 
-Status JournalSink::WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) {
-  const Status recorded = RecordRegistry(value, RegistryData{platform::kRegDword, DwordData(data)});
+Status JournalSink::WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                  std::uint32_t data) {
+  const Status recorded = RecordRegistry(system, value, RegistryData{platform::kRegDword, DwordData(data)});
   if (!recorded) return recorded;
-  return Made(inner_.WriteRegDWord(value, data));
+  return Made(inner_.WriteRegDWord(system, value, data));
 }
 
-Status JournalSink::DeleteRegValue(const RegistryValueLocation& value) {
+Status JournalSink::DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) {
   Follow(value);
   // Nothing there: nothing to record, and the deletion fails as it would.
-  if (!CurrentRegistryValue(value)) return inner_.DeleteRegValue(value);
-  const Status recorded = RecordRegistry(value, std::nullopt);
+  if (!CurrentRegistryValue(system, value)) return inner_.DeleteRegValue(system, value);
+  const Status recorded = RecordRegistry(system, value, std::nullopt);
   if (!recorded) return recorded;
-  return Made(inner_.DeleteRegValue(value));
+  return Made(inner_.DeleteRegValue(system, value));
 }
 
 std::unique_ptr<JournalSink> RecordedChanges(std::string_view action, const DetectionList& rows) {

@@ -55,9 +55,11 @@ class JournalSink final : public ChangeSink {
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                                   const std::string& backupName) override;
-  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override;
-  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override;
-  Status DeleteRegValue(const RegistryValueLocation& value) override;
+  Status WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                        std::string_view text) override;
+  Status WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                       std::uint32_t data) override;
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override;
 
   /// The action's id once a change was recorded; empty before.
   const std::string& Id() const { return journal_.Id(); }
@@ -76,7 +78,8 @@ class JournalSink final : public ChangeSink {
   void NotMade();
   template <typename Result>
   Result Made(Result result);
-  Status RecordRegistry(const RegistryValueLocation& value, std::optional<RegistryData> after);
+  Status RecordRegistry(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                        std::optional<RegistryData> after);
   void Follow(const std::string& path);
   void Follow(const RegistryValueLocation& value);
   Status KeepWholeFiles(const platform::WholeFileReplacement& replacement);
@@ -92,6 +95,9 @@ class JournalSink final : public ChangeSink {
   int made_ = 0;
   int quarantined_ = 0;
   int kept_ = 0;
+  // The mounted Windows volume of the latest registry change, whose hives a
+  // write replaces; empty for another system.
+  std::string volume_;
   // Files the registry backend replaces whole while the action runs are kept
   // with it (see KeptFiles.h).
   platform::ScopedWholeFileKeeper keeper_;

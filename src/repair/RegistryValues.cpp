@@ -11,7 +11,6 @@ namespace {
 
 using platform::KeyAccess;
 using platform::KeyState;
-using platform::RegistryKey;
 
 std::optional<RegistryValueLocation> FromValuePath(platform::RootKey root, std::string_view valuePath) {
   const auto path = SplitValuePath(valuePath);
@@ -21,47 +20,48 @@ std::optional<RegistryValueLocation> FromValuePath(platform::RootKey root, std::
 
 }  // namespace
 
-ValuePresence RegistryValuePresence(const RegistryValueLocation& value) {
-  switch (RegistryKey::Probe(value.root, value.keyPath)) {
+ValuePresence RegistryValuePresence(const platform::WindowsSystem& system, const RegistryValueLocation& value) {
+  switch (system.ProbeKey(value.root, value.keyPath)) {
     case KeyState::Unreachable: return ValuePresence::Unknown;
     case KeyState::Missing: return ValuePresence::Absent;
     case KeyState::Exists: break;
   }
-  const auto key = RegistryKey::Open(value.root, value.keyPath, KeyAccess::Read);
+  const auto key = system.OpenKey(value.root, value.keyPath, KeyAccess::Read);
   if (!key) return platform::IsNotFound(key.error()) ? ValuePresence::Absent : ValuePresence::Unknown;
   const auto read = key->QueryValue(value.valueName);
   if (read) return ValuePresence::Present;
   return platform::IsNotFound(read.error()) ? ValuePresence::Absent : ValuePresence::Unknown;
 }
 
-ValuePresence RegistryValuePresence(platform::RootKey root, std::string_view valuePath) {
+ValuePresence RegistryValuePresence(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath) {
   const auto value = FromValuePath(root, valuePath);
-  return value ? RegistryValuePresence(*value) : ValuePresence::Unknown;
+  return value ? RegistryValuePresence(system, *value) : ValuePresence::Unknown;
 }
 
-ValuePresence RegistryLocationPresence(std::string_view location) {
+ValuePresence RegistryLocationPresence(const platform::WindowsSystem& system, std::string_view location) {
   const auto value = ParseRegistryLocation(location);
-  return value ? RegistryValuePresence(*value) : ValuePresence::Unknown;
+  return value ? RegistryValuePresence(system, *value) : ValuePresence::Unknown;
 }
 
-std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueLocation& value) {
-  const auto key = RegistryKey::Open(value.root, value.keyPath, KeyAccess::Read);
+std::optional<platform::RegistryValue> CurrentRegistryValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) {
+  const auto key = system.OpenKey(value.root, value.keyPath, KeyAccess::Read);
   if (!key) return std::nullopt;
   auto read = key->QueryValue(value.valueName);
   if (!read) return std::nullopt;
   return std::move(*read);
 }
 
-Status SetRegistryValue(const RegistryValueLocation& value, std::uint32_t type, std::string_view data) {
+Status SetRegistryValue(const platform::WindowsSystem& system, const RegistryValueLocation& value, std::uint32_t type,
+                        std::string_view data) {
   if (data.size() > 0xFFFFFFFFu) return Failure("the data is too large for a registry value");
-  auto key = RegistryKey::Create(value.root, value.keyPath);
+  auto key = system.CreateKey(value.root, value.keyPath);
   if (!key) return key.error();
   return key->SetValue(value.valueName, type, data);
 }
 
-std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath) {
+std::optional<platform::RegistryValue> CurrentRegistryValue(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath) {
   const auto value = FromValuePath(root, valuePath);
-  return value ? CurrentRegistryValue(*value) : std::nullopt;
+  return value ? CurrentRegistryValue(system, *value) : std::nullopt;
 }
 
 std::string DwordData(std::uint32_t value) {
@@ -99,9 +99,9 @@ std::vector<std::string> KeyAndParents(std::string_view keyPath) {
   return keys;
 }
 
-std::optional<std::string> FirstMissingKey(platform::RootKey root, std::string_view keyPath) {
+std::optional<std::string> FirstMissingKey(const platform::WindowsSystem& system, platform::RootKey root, std::string_view keyPath) {
   for (const std::string& key : KeyAndParents(keyPath)) {
-    switch (RegistryKey::Probe(root, key)) {
+    switch (system.ProbeKey(root, key)) {
       case KeyState::Exists: continue;
       case KeyState::Missing: return key;
       case KeyState::Unreachable: return std::nullopt;

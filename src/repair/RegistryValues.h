@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "platform/WindowsSystem.h"
 #include "scan/RegistryLocations.h"
 
 namespace korbu {
@@ -20,22 +21,23 @@ enum class ValuePresence {
 };
 
 /// Whether the value exists.
-ValuePresence RegistryValuePresence(const RegistryValueLocation& value);
+ValuePresence RegistryValuePresence(const platform::WindowsSystem& system, const RegistryValueLocation& value);
 
 /// Whether the value at root + value path (key path, "\", value name) exists.
-ValuePresence RegistryValuePresence(platform::RootKey root, std::string_view valuePath);
+ValuePresence RegistryValuePresence(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath);
 
 /// Whether the value a registry location names exists; Unknown for a text that
 /// is no registry location.
-ValuePresence RegistryLocationPresence(std::string_view location);
+ValuePresence RegistryLocationPresence(const platform::WindowsSystem& system, std::string_view location);
 
 /// The value's type and data, when it exists.
-std::optional<platform::RegistryValue> CurrentRegistryValue(const RegistryValueLocation& value);
-std::optional<platform::RegistryValue> CurrentRegistryValue(platform::RootKey root, std::string_view valuePath);
+std::optional<platform::RegistryValue> CurrentRegistryValue(const platform::WindowsSystem& system, const RegistryValueLocation& value);
+std::optional<platform::RegistryValue> CurrentRegistryValue(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath);
 
 /// Sets the value, creating its key (and missing keys above it) when needed and
 /// replacing a value of that name whatever its type.
-Status SetRegistryValue(const RegistryValueLocation& value, std::uint32_t type, std::string_view data);
+Status SetRegistryValue(const platform::WindowsSystem& system, const RegistryValueLocation& value, std::uint32_t type,
+                        std::string_view data);
 
 /// REG_DWORD data as the registry holds it: four bytes, little-endian.
 std::string DwordData(std::uint32_t value);
@@ -52,6 +54,6 @@ std::vector<std::string> KeyAndParents(std::string_view keyPath);
 /// The first key of keyPath, from the root down, that does not exist: the
 /// topmost key a write there would create. Empty when the key exists or the
 /// registry cannot tell.
-std::optional<std::string> FirstMissingKey(platform::RootKey root, std::string_view keyPath);
+std::optional<std::string> FirstMissingKey(const platform::WindowsSystem& system, platform::RootKey root, std::string_view keyPath);
 
 }  // namespace korbu

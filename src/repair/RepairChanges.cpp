@@ -63,14 +63,16 @@ class ApplySink final : public ChangeSink {
                                   const std::string& backupName) override {
     return ReplaceKeepingBackup(folder, name, content, backupName);
   }
-  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override {
-    return SetRegistryValue(value, platform::kRegSz, platform::RegistryStringData(text));
+  Status WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                        std::string_view text) override {
+    return SetRegistryValue(system, value, platform::kRegSz, platform::RegistryStringData(text));
   }
-  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override {
-    return SetRegistryValue(value, platform::kRegDword, DwordData(data));
+  Status WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                       std::uint32_t data) override {
+    return SetRegistryValue(system, value, platform::kRegDword, DwordData(data));
   }
-  Status DeleteRegValue(const RegistryValueLocation& value) override {
-    return RemoveRegValue(value.root, value.keyPath, value.valueName);
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override {
+    return RemoveRegValue(system, value.root, value.keyPath, value.valueName);
   }
 };
 
@@ -188,26 +190,29 @@ Status PreviewSink::ReplaceFileKeepingBackup(const platform::Folder& folder, con
 }
 
 // A value set to the type and data it holds changes nothing, and is not listed.
-void PreviewSink::PlanRegistryWrite(const RegistryValueLocation& value, std::uint32_t type, const std::string& data,
-                                    std::string after) {
-  const auto current = CurrentRegistryValue(value);
+void PreviewSink::PlanRegistryWrite(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                    std::uint32_t type, const std::string& data, std::string after) {
+  const auto current = CurrentRegistryValue(system, value);
   if (current && current->type == type && current->data == data) return;
   changes_.push_back({ChangeKind::WriteRegistry, RegistryLocationText(value), FormatRegistryData(current),
                       std::move(after), {}});
 }
 
-Status PreviewSink::WriteRegString(const RegistryValueLocation& value, std::string_view text) {
-  PlanRegistryWrite(value, platform::kRegSz, platform::RegistryStringData(text), "\"" + std::string(text) + "\"");
+Status PreviewSink::WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                   std::string_view text) {
+  PlanRegistryWrite(system, value, platform::kRegSz, platform::RegistryStringData(text),
+                    "\"" + std::string(text) + "\"");
   return Ok();
 }
 
-Status PreviewSink::WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) {
-  PlanRegistryWrite(value, platform::kRegDword, DwordData(data), "dword:" + std::to_string(data));
+Status PreviewSink::WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                  std::uint32_t data) {
+  PlanRegistryWrite(system, value, platform::kRegDword, DwordData(data), "dword:" + std::to_string(data));
   return Ok();
 }
 
-Status PreviewSink::DeleteRegValue(const RegistryValueLocation& value) {
-  const auto current = CurrentRegistryValue(value);
+Status PreviewSink::DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) {
+  const auto current = CurrentRegistryValue(system, value);
   if (!current) return Failure("the value does not exist");  // nothing there to delete
   changes_.push_back({ChangeKind::DeleteRegistry, RegistryLocationText(value),
                       FormatRegistryData(current), "(none)", {}});

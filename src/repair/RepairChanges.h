@@ -15,6 +15,7 @@
 #include "platform/Expected.h"
 #include "platform/FolderHandle.h"
 #include "platform/Registry.h"
+#include "platform/WindowsSystem.h"
 #include "scan/RegistryValueLocation.h"
 
 namespace korbu {
@@ -81,12 +82,14 @@ class ChangeSink {
   virtual Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name,
                                           const std::string& content, const std::string& backupName) = 0;
 
-  // Each registry change says whether it was made (or would be tried), and if
-  // not, why.
-  virtual Status WriteRegString(const RegistryValueLocation& value, std::string_view text) = 0;
-  virtual Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) = 0;
+  // Each registry change acts on the registry of the system given, and says
+  // whether it was made (or would be tried), and if not, why.
+  virtual Status WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                                std::string_view text) = 0;
+  virtual Status WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                               std::uint32_t data) = 0;
   /// Removes exactly that value, whatever its name holds.
-  virtual Status DeleteRegValue(const RegistryValueLocation& value) = 0;
+  virtual Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) = 0;
 };
 
 /// The sink that performs every change on the real system.
@@ -116,13 +119,15 @@ class ForwardingSink : public ChangeSink {
                                   const std::string& backupName) override {
     return inner_.ReplaceFileKeepingBackup(folder, name, content, backupName);
   }
-  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override {
-    return inner_.WriteRegString(value, text);
+  Status WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                        std::string_view text) override {
+    return inner_.WriteRegString(system, value, text);
   }
-  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override {
-    return inner_.WriteRegDWord(value, data);
+  Status WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                       std::uint32_t data) override {
+    return inner_.WriteRegDWord(system, value, data);
   }
-  Status DeleteRegValue(const RegistryValueLocation& value) override { return inner_.DeleteRegValue(value); }
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override { return inner_.DeleteRegValue(system, value); }
 
  protected:
   ChangeSink& inner_;
@@ -141,17 +146,19 @@ class PreviewSink final : public ChangeSink {
                        std::string_view key, std::string_view value) override;
   Status ReplaceFileKeepingBackup(const platform::Folder& folder, const std::string& name, const std::string& content,
                                   const std::string& backupName) override;
-  Status WriteRegString(const RegistryValueLocation& value, std::string_view text) override;
-  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override;
-  Status DeleteRegValue(const RegistryValueLocation& value) override;
+  Status WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                        std::string_view text) override;
+  Status WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                       std::uint32_t data) override;
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override;
 
   const std::vector<PlannedChange>& Changes() const { return changes_; }
   /// The changes recorded so far, leaving none.
   std::vector<PlannedChange> TakeChanges();
 
  private:
-  void PlanRegistryWrite(const RegistryValueLocation& value, std::uint32_t type, const std::string& data,
-                         std::string after);
+  void PlanRegistryWrite(const platform::WindowsSystem& system, const RegistryValueLocation& value, std::uint32_t type,
+                         const std::string& data, std::string after);
   std::vector<PlannedChange> changes_;
   // Items already planned for the Trash: a later step that meets the same one
   // (a file the file step and the folder step both match) finds it gone when the

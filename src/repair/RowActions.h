@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "platform/WindowsSystem.h"
 #include "repair/RepairChanges.h"
 #include "scan/DetectionList.h"
 
@@ -34,9 +36,11 @@ using RowReporter = std::function<void(const RowResult&)>;
 /// stays pending and checked, and its result tells why.
 /// processEvents runs after each repaired row; report then gets the row, before
 /// the next row is repaired.
+/// A row acts on the system it names; one that names none, on system (the one
+/// its scan ran on; null for the one the program runs with).
 /// With a sink that does not apply, no row changes. Call UpdateActionButtons after.
-void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
-               const RowReporter& report);
+void CleanRows(DetectionList& rows, const std::shared_ptr<platform::WindowsSystem>& system, ChangeSink& sink,
+               const PendingMessages& processEvents, const RowReporter& report);
 
 /// "Delete" over the checked rows: a registry row loses its value, a worm-family
 /// file row gets the full repair (once per system, as for CleanRows), any other
@@ -44,7 +48,7 @@ void CleanRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& pro
 /// ended first as for CleanRows. A row reads "This object was deleted!" only when
 /// its object is gone afterwards (for a plain file: when this call deleted it)
 /// and its repair's registry values took effect. Same callbacks as CleanRows.
-void DeleteRows(DetectionList& rows, ChangeSink& sink, const PendingMessages& processEvents,
-                const RowReporter& report);
+void DeleteRows(DetectionList& rows, const std::shared_ptr<platform::WindowsSystem>& system, ChangeSink& sink,
+                const PendingMessages& processEvents, const RowReporter& report);
 
 }  // namespace korbu

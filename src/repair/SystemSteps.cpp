@@ -11,7 +11,6 @@
 #include "platform/Path.h"
 #include "platform/Wildcard.h"
 #include "platform/WindowsSystem.h"
-#include "platform/WindowsSystemChoice.h"
 #include "repair/FirstFailure.h"
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
@@ -27,12 +26,10 @@ using platform::EntryInfo;
 using platform::EntryKind;
 
 // A folder of the Windows system held open; empty without a system or folder.
-std::optional<platform::Folder> HeldFolder(const std::string& windowsPath) {
+std::optional<platform::Folder> HeldFolder(const platform::WindowsSystem& system, const std::string& windowsPath) {
   if (windowsPath.empty()) return std::nullopt;
-  return platform::OpenSystemFolder(windowsPath);
+  return system.OpenSystemFolder(windowsPath);
 }
-
-std::optional<platform::Folder> SpecialFolder(int csidl) { return platform::OpenSpecialFolder(csidl); }
 
 // The entries of a held folder that match a mask, listed before anything is
 // changed; a folder that cannot be listed to its end is an error, since what it
@@ -152,15 +149,15 @@ std::vector<std::pair<platform::RootKey, std::string>> SettingPlaces(const Setti
   return places;
 }
 
-Status RepairSystemSettings(ChangeSink& sink) {
+Status RepairSystemSettings(const platform::WindowsSystem& system, ChangeSink& sink) {
   FirstFailure failure;
-  if (const auto windows = HeldFolder(platform::WindowsDirectoryPath())) {
+  if (const auto windows = HeldFolder(system, system.WindowsDirectoryPath())) {
     const std::string name = platform::SystemEntryName(*windows, "system.ini");
     failure.Note(sink.WriteIniValue(*windows, name, "boot", "shell", "Explorer.exe"),
                  "could not set " + name + " [boot] shell");
   }
   const auto& settings = RegistrySettings();
-  const std::vector<std::string> users = platform::SystemUsers();
+  const std::vector<std::string> users = system.Users();
   for (std::size_t i = 0; i < settings.size(); ++i) {
     for (const auto& [root, path] : SettingPlaces(settings[i], SettingPath(i, settings[i]), users)) {
       // A failed write does not stop the next.
@@ -171,17 +168,17 @@ Status RepairSystemSettings(ChangeSink& sink) {
       }
       const RegistryValueLocation value{root, std::string(split->keyPath), std::string(split->valueName)};
       const Status written =
-          settings[i].isText ? sink.WriteRegString(value, settings[i].text) : sink.WriteRegDWord(value, 0);
+          settings[i].isText ? sink.WriteRegString(system, value, settings[i].text) : sink.WriteRegDWord(system, value, 0);
       failure.Note(written, "could not set " + RegistryLocationText(value));
     }
   }
   return failure.Result();
 }
 
-std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys() {
+std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys(const platform::WindowsSystem& system) {
   std::vector<std::pair<platform::RootKey, std::string>> keys;
   const auto& settings = RegistrySettings();
-  const std::vector<std::string> users = platform::SystemUsers();
+  const std::vector<std::string> users = system.Users();
   for (std::size_t i = 0; i < settings.size(); ++i) {
     for (const auto& [root, path] : SettingPlaces(settings[i], SettingPath(i, settings[i]), users)) {
       if (const auto split = SplitValuePath(path)) keys.emplace_back(root, std::string(split->keyPath));
@@ -190,8 +187,8 @@ std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys() {
   return keys;
 }
 
-Status DeleteWormFiles(ChangeSink& sink) {
-  const auto root = SpecialFolder(platform::kCsidlLocalAppData);
+Status DeleteWormFiles(const platform::WindowsSystem& system, ChangeSink& sink) {
+  const auto root = system.OpenSpecialFolder(platform::kCsidlLocalAppData);
   if (!root) return Ok();
   FirstFailure failure;
   // Only real folders are entered; a link is moved away as a link at most. Each
@@ -214,10 +211,10 @@ Status DeleteWormFiles(ChangeSink& sink) {
   return failure.Result();
 }
 
-Status RepairAutoexec(ChangeSink& sink) {
-  const std::string windows = platform::WindowsDirectoryPath();
+Status RepairAutoexec(const platform::WindowsSystem& system, ChangeSink& sink) {
+  const std::string windows = system.WindowsDirectoryPath();
   if (windows.empty()) return Ok();
-  const auto drive = HeldFolder(windows.substr(0, 1) + ":\\");
+  const auto drive = HeldFolder(system, windows.substr(0, 1) + ":\\");
   if (!drive) return Ok();
   const platform::Folder& folder = *drive;
   const std::string name = platform::SystemEntryName(folder, "Autoexec.bat");
@@ -230,9 +227,9 @@ Status RepairAutoexec(ChangeSink& sink) {
   return DeleteUnlessReadOnly(folder, *info, sink);
 }
 
-Status RepairHostsFile(ChangeSink& sink) {
-  const std::string system = platform::SystemDirectoryPath();
-  const auto etc = HeldFolder(system.empty() ? system : system + "\\drivers\\etc");
+Status RepairHostsFile(const platform::WindowsSystem& system, ChangeSink& sink) {
+  const std::string folders = system.SystemDirectoryPath();
+  const auto etc = HeldFolder(system, folders.empty() ? folders : folders + "\\drivers\\etc");
   if (!etc) return Ok();
   const platform::Folder& folder = *etc;
   const std::string name = platform::SystemEntryName(folder, "hosts");
@@ -250,8 +247,8 @@ Status RepairHostsFile(ChangeSink& sink) {
   return failure.Result();
 }
 
-Status DeleteMarkedHtmlFiles(ChangeSink& sink) {
-  const auto folder = SpecialFolder(platform::kCsidlMyPictures);
+Status DeleteMarkedHtmlFiles(const platform::WindowsSystem& system, ChangeSink& sink) {
+  const auto folder = system.OpenSpecialFolder(platform::kCsidlMyPictures);
   if (!folder) return Ok();
   const auto entries = Entries(*folder, "*.html");
   if (!entries) return entries.error();
@@ -264,9 +261,9 @@ Status DeleteMarkedHtmlFiles(ChangeSink& sink) {
   return failure.Result();
 }
 
-Status DeleteWormTasks(ChangeSink& sink) {
-  const std::string windows = platform::WindowsDirectoryPath();
-  const auto folder = HeldFolder(windows.empty() ? windows : windows + "\\Tasks");
+Status DeleteWormTasks(const platform::WindowsSystem& system, ChangeSink& sink) {
+  const std::string windows = system.WindowsDirectoryPath();
+  const auto folder = HeldFolder(system, windows.empty() ? windows : windows + "\\Tasks");
   if (!folder) return Ok();
   const auto entries = Entries(*folder, "*.job");
   if (!entries) return entries.error();
@@ -286,8 +283,8 @@ Status DeleteWormTasks(ChangeSink& sink) {
   return failure.Result();
 }
 
-Status DeleteWormFolders(ChangeSink& sink) {
-  const auto folder = SpecialFolder(platform::kCsidlLocalAppData);
+Status DeleteWormFolders(const platform::WindowsSystem& system, ChangeSink& sink) {
+  const auto folder = system.OpenSpecialFolder(platform::kCsidlLocalAppData);
   if (!folder) return Ok();
   const auto entries = Entries(*folder, "*bron*");
   if (!entries) return entries.error();

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
@@ -11,7 +13,8 @@
 #include "platform/Path.h"
 #include "platform/Registry.h"
 #include "platform/Sha256.h"
-#include "platform/WindowsSystemChoice.h"
+#include "platform/SystemFactory.h"
+#include "platform/WindowsSystem.h"
 #include "repair/KeptFiles.h"
 #include "repair/Quarantine.h"
 #include "repair/RegistryValues.h"
@@ -43,22 +46,21 @@ class RegistryUndo {
       group->second.emplace_back(value->root, value->keyPath);
     }
     for (const auto& [system, list] : keys) {
-      platform::ScopedWindowsSystem chosen(system);
-      (void)batch_.Prefetch(list);  // a failure shows in the records' own steps
+      (void)SystemOf(system).Prefetch(list);  // a failure shows in the records' own steps
     }
   }
 
   void Undo(const RegistryChange& change, std::vector<UndoStep>& steps) {
-    platform::ScopedWindowsSystem chosen(platform::WindowsSystemRef::Named(change.prefix, change.volume));
+    const platform::WindowsSystem& system = SystemOf(platform::WindowsSystemRef::Named(change.prefix, change.volume));
     UndoStep step{RegistryLocationText(change.value), {}, UndoOutcome::Failed, std::string()};
     const RegistryValueLocation* value = &change.value;
-    if (RegistryValuePresence(*value) == ValuePresence::Unknown) {
+    if (RegistryValuePresence(system, *value) == ValuePresence::Unknown) {
       step.note = "the registry cannot be reached";
       steps.push_back(step);
       return;
     }
     std::optional<RegistryData> now;
-    if (const auto current = CurrentRegistryValue(*value)) now = RegistryData{current->type, current->data};
+    if (const auto current = CurrentRegistryValue(system, *value)) now = RegistryData{current->type, current->data};
     if (now == change.before) {
       step.outcome = UndoOutcome::AlreadyAsBefore;
     } else if (now != change.after) {
@@ -67,22 +69,22 @@ class RegistryUndo {
     } else {
       Status restored;
       if (change.before) {
-        auto key = platform::RegistryKey::Create(value->root, value->keyPath);
+        auto key = system.CreateKey(value->root, value->keyPath);
         restored = key ? key->SetValue(value->valueName, change.before->type, change.before->data) : Status(key.error());
       } else {
-        auto key = platform::RegistryKey::Open(value->root, value->keyPath, platform::KeyAccess::Write);
+        auto key = system.OpenKey(value->root, value->keyPath, platform::KeyAccess::Write);
         restored = key ? key->DeleteValue(value->valueName) : Status(key.error());
       }
       if (restored) {
         step.outcome = UndoOutcome::Restored;
-        Remember(steps.size(), *value, false);
+        Remember(system, steps.size(), *value, false);
       } else {
         step.note = "the registry value cannot be written: " + restored.error().reason;
       }
     }
     steps.push_back(step);
     const bool absentNow = step.outcome == UndoOutcome::AlreadyAsBefore || step.outcome == UndoOutcome::Restored;
-    if (!change.before && absentNow) RemoveCreatedKeys(change, *value, steps);
+    if (!change.before && absentNow) RemoveCreatedKeys(system, change, *value, steps);
   }
 
   // Makes the collected changes; the steps whose change did not take effect say why.
@@ -111,14 +113,23 @@ class RegistryUndo {
     bool key = false;
   };
 
-  void Remember(std::size_t step, const RegistryValueLocation& value, bool key) {
-    if (batch_.HasPending()) pending_.push_back({step, platform::ChosenWinePrefix(), value, key});
+  void Remember(const platform::WindowsSystem& system, std::size_t step, const RegistryValueLocation& value,
+                bool key) {
+    if (batch_.HasPending()) pending_.push_back({step, system.Identity().PrefixFolder(), value, key});
+  }
+
+  // The system a record names, opened once for the undo.
+  const platform::WindowsSystem& SystemOf(const platform::WindowsSystemRef& ref) {
+    for (const auto& [named, system] : systems_) {
+      if (named == ref) return *system;
+    }
+    return *systems_.emplace_back(ref, platform::ResolveSystem(ref)).second;
   }
 
   // The keys the action created for the value, deepest first, each only while
   // it holds nothing.
-  void RemoveCreatedKeys(const RegistryChange& change, const RegistryValueLocation& value,
-                         std::vector<UndoStep>& steps) {
+  void RemoveCreatedKeys(const platform::WindowsSystem& system, const RegistryChange& change,
+                         const RegistryValueLocation& value, std::vector<UndoStep>& steps) {
     if (!change.created) return;
     const std::string& created = *change.created;
     if (created.empty() || !(value.keyPath == created || value.keyPath.starts_with(created + "\\"))) return;
@@ -126,7 +137,7 @@ class RegistryUndo {
     std::erase_if(keys, [&](const std::string& key) { return key.size() < created.size(); });
     for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
       UndoStep step{RootKeyName(value.root) + "\\" + *key, kCreatedKey, UndoOutcome::Restored, std::string()};
-      const Status removed = platform::RegistryKey::DeleteEmptyKey(value.root, *key);
+      const Status removed = system.DeleteEmptyKey(value.root, *key);
       if (!removed && platform::IsNotFound(removed.error())) continue;  // gone already
       if (!removed) {
         const bool stillUsed = removed.error().reason == kKeyNotEmpty;
@@ -135,7 +146,7 @@ class RegistryUndo {
         steps.push_back(step);
         return;
       }
-      Remember(steps.size(), RegistryValueLocation{value.root, *key, std::string()}, true);
+      Remember(system, steps.size(), RegistryValueLocation{value.root, *key, std::string()}, true);
       steps.push_back(step);
     }
   }
@@ -144,6 +155,7 @@ class RegistryUndo {
 
   platform::RegistryBatch batch_;
   std::vector<Pending> pending_;
+  std::vector<std::pair<platform::WindowsSystemRef, std::shared_ptr<platform::WindowsSystem>>> systems_;
 };
 
 // ---- Files: each reached through its folder, held open without following links ----
@@ -526,8 +538,8 @@ Status VolumesWritable(const ActionRecord& action) {
     if (change && !change->volume.empty()) volumes.insert(change->volume);
   }
   for (const std::string& volume : volumes) {
-    const platform::ScopedWindowsSystem chosen(platform::WindowsSystemRef::Volume(volume));
-    if (Status writable = platform::ChosenSystemWritable(); !writable) return writable;
+    const auto system = platform::ResolveSystem(platform::WindowsSystemRef::Volume(volume));
+    if (Status writable = system->Writable(); !writable) return writable;
   }
   return Ok();
 }

@@ -5,7 +5,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
-#include "platform/WindowsSystemChoice.h"
+#include "platform/SystemFactory.h"
 #include "repair/FirstFailure.h"
 #include "scan/RegistryLocations.h"
 #include "services/TextUtils.h"
@@ -33,14 +33,15 @@ Status DeleteInfectedFile(const std::string& path, ChangeSink& sink) {
   return Failure(deleted.error().reason + " (" + cause.error().reason + ")", deleted.error().code);
 }
 
-bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink) {
+bool DeleteRegistryDetection(const platform::WindowsSystem& system, const std::string& location, ChangeSink& sink) {
   const auto value = ParseRegistryLocation(location);
   if (!value) return false;  // no registry location, or one that names no value
-  return DeleteRegistryDetection(*value, sink);
+  return DeleteRegistryDetection(system, *value, sink);
 }
 
-bool DeleteRegistryDetection(const RegistryValueLocation& value, ChangeSink& sink) {
-  return sink.DeleteRegValue(value).has_value();
+bool DeleteRegistryDetection(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                             ChangeSink& sink) {
+  return sink.DeleteRegValue(system, value).has_value();
 }
 
 namespace {
@@ -57,23 +58,23 @@ Status Contained(Step step) {
 }
 
 // A step on a user's own folders: for each user where the system keeps them
-// apart (a mounted Windows installation), with that user chosen.
+// apart (a mounted Windows installation), on that user's system.
 template <typename Step>
-Status ForEachUser(Step step) {
-  const std::vector<std::string> users = platform::SystemUsers();
-  if (users.empty()) return Contained(step);
-  const std::string volume = platform::CurrentWindowsSystem().root;
+Status ForEachUser(const platform::WindowsSystem& system, Step step) {
+  const std::vector<std::string> users = system.Users();
+  if (users.empty()) return Contained([&] { return step(system); });
+  const std::string volume = system.Identity().root;
   FirstFailure failure;
   for (const std::string& user : users) {
-    platform::ScopedWindowsSystem chosen(platform::WindowsSystemRef::Volume(volume, user));
-    failure.Note(Contained(step));
+    const auto userSystem = platform::OpenOrUnreachable(platform::WindowsSystemRef::Volume(volume, user));
+    failure.Note(Contained([&] { return step(*userSystem); }));
   }
   return failure.Result();
 }
 
 }  // namespace
 
-CleanResult CleanSystem(const std::string& path, ChangeSink& sink) {
+CleanResult CleanSystem(const platform::WindowsSystem& system, const std::string& path, ChangeSink& sink) {
   CleanResult result;
   FirstFailure failure;
   // The file's own failure is the row's, told by the sink's DeleteFile; only
@@ -82,13 +83,13 @@ CleanResult CleanSystem(const std::string& path, ChangeSink& sink) {
     result.deleted = DeleteInfectedFile(path, sink).has_value();
     return Ok();
   }));
-  failure.Note(Contained([&] { return RepairSystemSettings(sink); }));
-  failure.Note(ForEachUser([&] { return DeleteWormFiles(sink); }));
-  failure.Note(Contained([&] { return RepairAutoexec(sink); }));
-  failure.Note(Contained([&] { return RepairHostsFile(sink); }));
-  failure.Note(ForEachUser([&] { return DeleteMarkedHtmlFiles(sink); }));
-  failure.Note(Contained([&] { return DeleteWormTasks(sink); }));
-  failure.Note(ForEachUser([&] { return DeleteWormFolders(sink); }));
+  failure.Note(Contained([&] { return RepairSystemSettings(system, sink); }));
+  failure.Note(ForEachUser(system, [&](const platform::WindowsSystem& user) { return DeleteWormFiles(user, sink); }));
+  failure.Note(Contained([&] { return RepairAutoexec(system, sink); }));
+  failure.Note(Contained([&] { return RepairHostsFile(system, sink); }));
+  failure.Note(ForEachUser(system, [&](const platform::WindowsSystem& user) { return DeleteMarkedHtmlFiles(user, sink); }));
+  failure.Note(Contained([&] { return DeleteWormTasks(system, sink); }));
+  failure.Note(ForEachUser(system, [&](const platform::WindowsSystem& user) { return DeleteWormFolders(user, sink); }));
   result.repaired = failure.Result();
   return result;
 }

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/WindowsSystem.h"
 #include "repair/RepairChanges.h"
 
 namespace korbu {
@@ -28,10 +29,12 @@ Status DeleteInfectedFile(const std::string& path, ChangeSink& sink = ApplyChang
 
 /// Deletes the registry value that a registry location names (the key stays).
 /// False for a text that is no registry location or names no value.
-bool DeleteRegistryDetection(const std::string& location, ChangeSink& sink = ApplyChanges());
+bool DeleteRegistryDetection(const platform::WindowsSystem& system, const std::string& location,
+                             ChangeSink& sink = ApplyChanges());
 
 /// Deletes exactly that registry value (the key stays); false when it names no value.
-bool DeleteRegistryDetection(const RegistryValueLocation& value, ChangeSink& sink = ApplyChanges());
+bool DeleteRegistryDetection(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                             ChangeSink& sink = ApplyChanges());
 
 /// What CleanSystem achieved: whether the detected file went, and the first
 /// failure among the system steps (each worded "could not ...").
@@ -45,8 +48,9 @@ struct CleanResult {
 /// Every file step acts through folders it holds open (see platform::Folder): a
 /// folder swapped for a link while it runs is refused, never followed. Where
 /// the system keeps its users apart (a mounted Windows installation), the steps
-/// on a user's folders run for each user, with that user chosen.
-CleanResult CleanSystem(const std::string& path, ChangeSink& sink = ApplyChanges());
+/// on a user's folders run for each user, on that user's system.
+CleanResult CleanSystem(const platform::WindowsSystem& system, const std::string& path,
+                        ChangeSink& sink = ApplyChanges());
 
 // Each system step below tries all of its changes and gives the first failure:
 // a change refused, or a folder or file it had to read that could not be read.
@@ -57,36 +61,36 @@ CleanResult CleanSystem(const std::string& path, ChangeSink& sink = ApplyChanges
 /// commands and policies set back: sixteen writes, each tried whatever the others do.
 /// Where the system keeps its users apart, a user's setting is written for each
 /// of them below HKEY_USERS.
-Status RepairSystemSettings(ChangeSink& sink = ApplyChanges());
+Status RepairSystemSettings(const platform::WindowsSystem& system, ChangeSink& sink = ApplyChanges());
 
 /// The registry keys RepairSystemSettings writes to, so that they (and the keys
 /// above them) can be read ahead in one go.
-std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys();
+std::vector<std::pair<platform::RootKey, std::string>> RepairedRegistryKeys(const platform::WindowsSystem& system);
 
 /// Moves every file named "*Bron*.*" under the local application-data folder, at
 /// any depth, to the recycle bin; read-only flags are cleared first and files in
 /// use stay. Links are moved as links and never entered.
-Status DeleteWormFiles(ChangeSink& sink = ApplyChanges());
+Status DeleteWormFiles(const platform::WindowsSystem& system, ChangeSink& sink = ApplyChanges());
 
 /// Deletes "Autoexec.bat" at the root of the Windows drive when its whole text is
 /// "pause" in any letter case; one of more than 4 KiB is not even read.
-Status RepairAutoexec(ChangeSink& sink = ApplyChanges());
+Status RepairAutoexec(const platform::WindowsSystem& system, ChangeSink& sink = ApplyChanges());
 
 /// Resets the hosts file to "127.0.0.1<TAB>localhost", keeping the old content
 /// in hosts.bak (or hosts.bak.N when that exists). Only a regular file of at most
 /// kMaxReplacedFileBytes is touched, and one that already holds exactly that line
 /// is left alone.
-Status RepairHostsFile(ChangeSink& sink = ApplyChanges());
+Status RepairHostsFile(const platform::WindowsSystem& system, ChangeSink& sink = ApplyChanges());
 
 /// Deletes the ".html" pages directly in the pictures folder that hold the
 /// worm's marker text; read-only pages stay.
-Status DeleteMarkedHtmlFiles(ChangeSink& sink = ApplyChanges());
+Status DeleteMarkedHtmlFiles(const platform::WindowsSystem& system, ChangeSink& sink = ApplyChanges());
 
 /// Deletes the worm's scheduled-task files from the Tasks folder of Windows.
-Status DeleteWormTasks(ChangeSink& sink = ApplyChanges());
+Status DeleteWormTasks(const platform::WindowsSystem& system, ChangeSink& sink = ApplyChanges());
 
 /// Moves the visible entries named "*bron*" directly in the local
 /// application-data folder to the recycle bin.
-Status DeleteWormFolders(ChangeSink& sink = ApplyChanges());
+Status DeleteWormFolders(const platform::WindowsSystem& system, ChangeSink& sink = ApplyChanges());
 
 }  // namespace korbu

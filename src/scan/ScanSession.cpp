@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cache/VerdictCache.h"
+#include "platform/SystemFactory.h"
 #include "scan/FileVerdict.h"
 #include "scan/MemoryScan.h"
 #include "scan/RegistryScan.h"
@@ -53,7 +54,7 @@ void ScanSession::RunScan(const Phases& phases) {
   frontEnd_.ProcessPendingMessages();
   ApplyScanOptions();
   if (phases.memory && !phasesStop_) ScanMemory(frontEnd_, context_);
-  if (phases.registry && !phasesStop_) ScanRegistry(frontEnd_, context_);
+  if (phases.registry && !phasesStop_) ScanRegistry(frontEnd_, context_, *system_);
   StartFileSearch();
 }
 
@@ -68,6 +69,7 @@ void ScanSession::ApplyScanOptions() {
   criteria.Size.Max = kWalkSizeLimit;
   context_.engine = remote_ != nullptr ? static_cast<EngineScanner*>(remote_) : engine_;
   context_.stop = &phasesStop_;
+  system_ = chosenSystem_ ? chosenSystem_ : platform::DefaultWindowsSystem();
   if (engine_ != nullptr && remote_ == nullptr) {
     const unsigned word = (kScanOptionsWord | (options.archive ? kArchiveScanBit : 0u) | options.engineBitsAdded) &
                           ~unsigned{options.engineBitsRemoved};

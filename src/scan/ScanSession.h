@@ -14,6 +14,7 @@
 #include "engine/ClamAV.h"
 #include "engine/ClamdScanner.h"
 #include "findfile/FindFile.h"
+#include "platform/WindowsSystem.h"
 #include "scan/OrderedVerdicts.h"
 #include "scan/ScanContext.h"
 #include "scan/ScanFrontEnd.h"
@@ -98,6 +99,12 @@ class ScanSession {
   /// empty when it uses the cache.
   const std::string& CacheProblem() const { return cacheProblem_; }
 
+  /// The Windows system the scans look after (the registry phase reads it, the
+  /// rows' actions repair it); null, the default, for the one the program runs
+  /// with, opened afresh for each scan. Set between scans.
+  void SetWindowsSystem(std::shared_ptr<platform::WindowsSystem> system) { chosenSystem_ = std::move(system); }
+  /// The system of the current (or last) scan, set with its options; null before.
+  const std::shared_ptr<platform::WindowsSystem>& System() const { return system_; }
   /// The engine and heuristic option of the current (or last) scan.
   const ScanContext& Context() const { return context_; }
 
@@ -140,6 +147,8 @@ class ScanSession {
   TClamAV* engine_;
   ClamdScanner* remote_ = nullptr;
   ScanContext context_;
+  std::shared_ptr<platform::WindowsSystem> chosenSystem_;
+  std::shared_ptr<platform::WindowsSystem> system_;
   cache::VerdictCache* cache_ = nullptr;
   std::string cacheProblem_;
   unsigned verdictWorkers_ = 0;

@@ -89,26 +89,26 @@ std::string CutArguments(std::string_view command) {
 
 bool HasDriveLetter(std::string_view text) { return text.size() >= 2 && text[1] == ':'; }
 
-std::string LocateInSystemDirs(std::string_view name) {
-  const std::string folders[] = {platform::WindowsCurrentDirectoryPath(),
-                                 platform::WindowsDirectoryPath(), platform::SystemDirectoryPath()};
+std::string LocateInSystemDirs(const platform::WindowsSystem& system, std::string_view name) {
+  const std::string folders[] = {system.CurrentDirectoryPath(),
+                                 system.WindowsDirectoryPath(), system.SystemDirectoryPath()};
   for (const auto& folder : folders) {
     if (folder.empty()) continue;
-    std::string candidate = platform::NativePath(folder + "\\" + std::string(name));
+    std::string candidate = system.NativePath(folder + "\\" + std::string(name));
     if (!candidate.empty() && platform::FileExists(candidate)) return candidate;
   }
   // Not found: the name stays as the system itself would read it, never against
   // the scanner's own current directory.
-  return platform::NativePath(name);
+  return system.NativePath(name);
 }
 
-std::string CommandLineToFilePath(std::string_view commandLine) {
+std::string CommandLineToFilePath(const platform::WindowsSystem& system, std::string_view commandLine) {
   const std::string text = StripChar('"', commandLine);
-  if (!HasDriveLetter(text)) return LocateInSystemDirs(CutArguments(text));
+  if (!HasDriveLetter(text)) return LocateInSystemDirs(system, CutArguments(text));
   const auto cut = text.find_last_of("\\:");
   // The second character is a colon, so there always is a folder part.
   const std::string folder = text.substr(0, cut + 1);
-  return platform::NativePath(folder + CleanFileName(std::string_view(text).substr(cut + 1)));
+  return system.NativePath(folder + CleanFileName(std::string_view(text).substr(cut + 1)));
 }
 
 }  // namespace korbu

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/WindowsSystem.h"
+
 namespace korbu {
 
 /// The text with every occurrence of the character removed.
@@ -40,13 +42,13 @@ bool HasDriveLetter(std::string_view text);
 /// directory, the Windows folder and the system folder, each followed by '\' and
 /// the name. When none exists, the native path of the name as the system itself
 /// would take it (relative to its current directory). Empty without a system.
-std::string LocateInSystemDirs(std::string_view name);
+std::string LocateInSystemDirs(const platform::WindowsSystem& system, std::string_view name);
 
 /// The native path of the program file that a startup command line names: double
 /// quotes removed; with a drive letter, the folder part up to the last '\' or ':'
 /// followed by CleanFileName of the rest; otherwise LocateInSystemDirs of
 /// CutArguments. Environment variables are not expanded. Empty when the path
 /// cannot be mapped to the system.
-std::string CommandLineToFilePath(std::string_view commandLine);
+std::string CommandLineToFilePath(const platform::WindowsSystem& system, std::string_view commandLine);
 
 }  // namespace korbu

@@ -2,12 +2,14 @@
 
 #include <charconv>
 #include <chrono>
+#include <memory>
 #include <exception>
 #include <new>
 #include <thread>
 
+#include "platform/FolderHandle.h"
 #include "platform/Processes.h"
-#include "platform/WindowsSystem.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -15,16 +17,14 @@ namespace {
 constexpr std::string_view kNtPrefix = "\\??\\";
 constexpr std::string_view kSystemRootPrefix = "\\SystemRoot";
 
-// A path in an NT kernel form names a file of the Windows system; it is made a
-// Windows path and then the native path of that file.
-std::string ImagePathOf(const std::string& raw, std::string& windowsFolder, bool& windowsFolderRead) {
+// A path in an NT kernel form names a file of the Windows system the process
+// table is of, the one the program runs on; it is made a Windows path and then
+// the native path of that file.
+std::string ImagePathOf(const std::string& raw, std::shared_ptr<platform::WindowsSystem>& running) {
   if (!raw.starts_with(kNtPrefix) && !raw.starts_with(kSystemRootPrefix)) return raw;
-  if (!windowsFolderRead) {
-    windowsFolder = platform::WindowsDirectoryPath();
-    windowsFolderRead = true;
-  }
-  std::string windowsPath = FixUpImagePath(raw, windowsFolder);
-  std::string native = platform::NativePath(windowsPath);
+  if (!running) running = platform::DefaultWindowsSystem();
+  std::string windowsPath = FixUpImagePath(raw, running->WindowsDirectoryPath());
+  std::string native = running->NativePath(windowsPath);
   return native.empty() ? windowsPath : native;
 }
 
@@ -61,10 +61,9 @@ Status TProcessManager::Refresh() {
 
   auto snapshot = platform::SnapshotProcesses();
   if (!snapshot) return snapshot.error();
-  std::string windowsFolder;
-  bool windowsFolderRead = false;
+  std::shared_ptr<platform::WindowsSystem> running;
   for (const platform::ProcessInfo& process : *snapshot) {
-    imagePaths_.push_back(ImagePathOf(process.imagePath, windowsFolder, windowsFolderRead));
+    imagePaths_.push_back(ImagePathOf(process.imagePath, running));
     processIds_.push_back(std::to_string(process.id));
     basePriorities_.push_back(std::to_string(process.basePriority));
     threadCounts_.push_back(std::to_string(process.threadCount));
@@ -127,6 +126,15 @@ void KillProcessByPath(const std::string& path) {
 
 Status EndProcessesOfFile(const std::string& path) {
   if (path.empty()) return Ok();
+  // The file is told by its folder, held without following a link: a link
+  // swapped in at its name, or for a folder on its way, leads to no other
+  // program, whose processes would be ended in its place. Without a regular
+  // file there, only a process reported under that very path is of it.
+  std::optional<platform::FileStatus> file;
+  if (const auto parent = platform::OpenParent(path)) {
+    auto status = parent->first.StatusOf(parent->second);
+    if (status && status->kind == platform::EntryKind::Regular) file = std::move(*status);
+  }
   constexpr int kRounds = 50;  // up to about two and a half seconds
   std::string refused;  // the last reason a request to end one was refused
   for (int round = 0; round < kRounds; ++round) {
@@ -135,7 +143,7 @@ Status EndProcessesOfFile(const std::string& path) {
     bool running = false;
     for (const platform::ProcessInfo& process : *processes) {
       if (process.id == platform::CurrentProcessId() || process.imagePath.empty()) continue;
-      if (process.imagePath != path && !platform::SameImageFile(process.imagePath, path)) continue;
+      if (process.imagePath != path && !(file && platform::SameImageFile(process.imagePath, *file))) continue;
       running = true;
       const Status ended = platform::TerminateProcessRunning(process.id, process.imagePath);
       if (!ended) refused = "process " + std::to_string(process.id) + ": " + ended.error().reason;

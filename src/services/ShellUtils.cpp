@@ -15,22 +15,30 @@ bool RecycleFile(const std::string& path) {
   }
 }
 
-std::string GetSpecialFolderPath(int csidl) { return platform::SpecialFolderPath(csidl); }
+std::string GetSpecialFolderPath(const platform::WindowsSystem& system, int csidl) {
+  return system.SpecialFolderPath(csidl);
+}
 
-std::string GetPicturesFolder() { return GetSpecialFolderPath(platform::kCsidlMyPictures); }
+std::string GetPicturesFolder(const platform::WindowsSystem& system) {
+  return GetSpecialFolderPath(system, platform::kCsidlMyPictures);
+}
 
-std::string GetWindowsDir() { return platform::NativeFolder(platform::WindowsDirectoryPath()); }
+std::string GetWindowsDir(const platform::WindowsSystem& system) {
+  return system.NativeFolder(system.WindowsDirectoryPath());
+}
 
-std::string GetSystemDir() { return platform::NativeFolder(platform::SystemDirectoryPath()); }
+std::string GetSystemDir(const platform::WindowsSystem& system) {
+  return system.NativeFolder(system.SystemDirectoryPath());
+}
 
-bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
+bool WriteIniValue(const platform::WindowsSystem& system, std::string_view section, std::string_view key, std::string_view value,
                    const std::string& fileName) {
   if (fileName.empty()) return false;
   std::string path = fileName;
   if (platform::ExtractFilePath(fileName).empty()) {
-    const std::string windows = platform::WindowsDirectoryPath();
+    const std::string windows = system.WindowsDirectoryPath();
     if (windows.empty()) return false;
-    path = platform::NativePath(windows + "\\" + fileName);
+    path = system.NativePath(windows + "\\" + fileName);
     if (path.empty()) return false;
   }
   return platform::WriteIniString(path, section, key, value);

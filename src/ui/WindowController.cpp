@@ -198,7 +198,7 @@ void WindowController::btnScanClick() {
       [this] {
         try {
           ScanMemory(relay_, session_->Context());
-          ScanRegistry(relay_, session_->Context());
+          ScanRegistry(relay_, session_->Context(), *session_->System());
           if (!scanningFile_.empty() && !relay_.StopAsked()) JudgeFileTarget();
         } catch (const PhaseRelay::Stopped&) {
           // Asked to stop: the phase ends here, the walk does not start.
@@ -455,10 +455,10 @@ void WindowController::RunAction(const char* action, RowLoop loop) {
   rows->SetChangeHandler(nullptr);
   const std::string name = action;
   action_.Start(
-      [this, rows, name, loop] {
+      [this, rows, name, loop, system = session_->System()] {
         // Every change is journaled first, so that korbu-scan --undo can reverse it.
         const auto journal = RecordedChanges(name, *rows);
-        loop(*rows, *journal, nullptr, [this, &rows](const RowResult& result) {
+        loop(*rows, system, *journal, nullptr, [this, &rows](const RowResult& result) {
           dispatcher_.RunOnMainThread([&] { ShowRowResult(*rows, result); });
         });
       },

@@ -114,7 +114,8 @@ class WindowController final : public ScanFrontEnd {
   void ShowDetectedCount();
   void SetSelectAll(bool checked);
   void ApplyButtons(bool clean, bool del);
-  using RowLoop = void (*)(DetectionList&, ChangeSink&, const PendingMessages&, const RowReporter&);
+  using RowLoop = void (*)(DetectionList&, const std::shared_ptr<platform::WindowsSystem>&, ChangeSink&,
+                          const PendingMessages&, const RowReporter&);
   void RunAction(const char* action, RowLoop loop);
   void ShowRowResult(const DetectionList& done, const RowResult& result);
   void FinishAction(const DetectionList& done);

@@ -16,6 +16,7 @@
 #include "app/FolderTree.h"
 #include "app/ListControl.h"
 #include "app/MainForm.h"
+#include "platform/SystemFactory.h"
 #include "repair/RegistryValues.h"
 #include "support/TempTree.h"
 
@@ -157,7 +158,7 @@ class ActionsTest : public QObject {
     QCOMPARE(Item(registryRow_)->text(2), kCleaned);
     QVERIFY(!Checked(wormRow_));
     QVERIFY(!Exists(damage_->wormFile));
-    QCOMPARE(korbu::RegistryLocationPresence(kRunValue), korbu::ValuePresence::Absent);
+    QCOMPARE(korbu::RegistryLocationPresence(*korbu::platform::DefaultWindowsSystem(), kRunValue), korbu::ValuePresence::Absent);
     QCOMPARE(korbu::test::ReadFileBytes(damage_->Hosts()), std::string("127.0.0.1\tlocalhost"));
     // Another virus's row is left as it was, and can still be deleted.
     QCOMPARE(Item(otherRow_)->text(2), QString());

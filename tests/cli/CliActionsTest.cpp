@@ -20,6 +20,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 #include "support/WinePrefixFixture.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu::cli {
 namespace {
@@ -68,7 +69,7 @@ TEST(CliActions, CleanPrintsEachRowAndARowItLeavesIsAnError) {
   DetectionList rows = Rows(system);
   std::ostringstream out;
   Errors errors;
-  RunRowAction(Action::Clean, false, rows, out, errors.Sink());
+  RunRowAction(Action::Clean, false, platform::DefaultWindowsSystem(), rows, out, errors.Sink());
   EXPECT_EQ(RowLines(out.str()), system.worm + ": Brontok-1 FOUND (This object was cleaned!)\n" + system.other +
                                      ": Eicar-Test-Signature FOUND\n");
   ASSERT_EQ(errors.list.size(), 1u);
@@ -83,7 +84,7 @@ TEST(CliActions, CleanPrintsEachRowAndARowItLeavesIsAnError) {
 
   std::ostringstream deleted;
   Errors none;
-  RunRowAction(Action::Delete, false, rows, deleted, none.Sink());
+  RunRowAction(Action::Delete, false, platform::DefaultWindowsSystem(), rows, deleted, none.Sink());
   EXPECT_EQ(RowLines(deleted.str()), system.other + ": Eicar-Test-Signature FOUND (This object was deleted!)\n");
   EXPECT_TRUE(none.list.empty());
   EXPECT_FALSE(fs::exists(system.other));
@@ -98,7 +99,7 @@ TEST(CliActions, ARefusedJournalIsTheCauseOfEachRow) {
   rows.AddDetection("stdin", "Brontok-1");
   std::ostringstream out;
   Errors errors;
-  const auto reasons = RunRowAction(Action::Delete, false, rows, out, errors.Sink()).reasons;
+  const auto reasons = RunRowAction(Action::Delete, false, platform::DefaultWindowsSystem(), rows, out, errors.Sink()).reasons;
   ASSERT_EQ(errors.list.size(), 3u) << out.str();
   EXPECT_EQ(errors.list[0].file, "stdin");  // never acted on: it names no file
   EXPECT_EQ(errors.list[0].reason, "standard input is no file: there is nothing to clean or delete");

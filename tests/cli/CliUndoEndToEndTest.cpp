@@ -32,6 +32,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 #include "support/WinePrefixFixture.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu::cli {
 namespace {
@@ -56,7 +57,7 @@ std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 std::string TaskMgr() {
   const auto value = CurrentRegistryValue(
-      HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr");
+      *platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableTaskMgr");
   return value ? std::to_string(value->type) + ":" + value->data : "(none)";
 }
 
@@ -123,12 +124,12 @@ TEST(CliUndoEndToEnd, CleanRemovesTheProgramARunValueStarts) {
   const std::string found = "\n" + worm + ": Brontok-4 FOUND\n";
   EXPECT_EQ(clean.out.find(found, clean.out.find(found) + 1), std::string::npos) << "listed twice:\n" << clean.out;
   EXPECT_FALSE(fs::exists(worm));
-  EXPECT_FALSE(CurrentRegistryValue(value));
+  EXPECT_FALSE(CurrentRegistryValue(*platform::DefaultWindowsSystem(), value));
 
   const ProgramRun undo = KorbuScan("--undo last");
   EXPECT_EQ(undo.status, 0) << undo.out;
   EXPECT_EQ(test::ReadFileBytes(worm), test::VariantFile(3));
-  EXPECT_TRUE(CurrentRegistryValue(value));
+  EXPECT_TRUE(CurrentRegistryValue(*platform::DefaultWindowsSystem(), value));
 }
 
 // Killed at any point of a big Delete, the program has recorded every file it

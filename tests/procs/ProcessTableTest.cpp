@@ -161,6 +161,29 @@ TEST(KillByPath, EndsEveryProcessOfThatFileAndNothingElse) {
   EXPECT_TRUE(bystander.Running());
 }
 
+// The file whose programs are ended is the one at that path itself: a link put
+// in its place, or in place of a folder on its way, leads to no other program.
+TEST(EndProcessesOfFile, EndsTheFileAtThePathAndNothingALinkLeadsTo) {
+  TempTree tree;
+  const std::string bystander = CopySleeper(tree, "sshd");
+  tree.MakeDir("worm");
+  const std::string worm = CopySleeper(tree, "worm/sshd");
+  ChildProcess other = StartFrom(bystander);
+  ChildProcess running = StartFrom(worm);
+  ASSERT_TRUE(other.Started() && running.Started());
+
+  fs::create_symlink(bystander, tree.Path("link.exe"));
+  EXPECT_TRUE(EndProcessesOfFile(tree.Path("link.exe")));
+  fs::create_directory_symlink(tree.Path(""), tree.Path("folder"));
+  EXPECT_TRUE(EndProcessesOfFile(tree.Path("folder/sshd")));
+  EXPECT_TRUE(other.Running());
+  EXPECT_TRUE(running.Running());
+
+  EXPECT_TRUE(EndProcessesOfFile(worm));
+  EXPECT_EQ(running.WaitForEnd(kEndLimit), SIGKILL);
+  EXPECT_TRUE(other.Running());
+}
+
 // Asking to end the program's own image must leave the program alive.
 TEST(KillByPath, NeverEndsTheScannerItself) {
   if (!InPrivateCopy()) return RunInPrivateCopy("KillByPath.NeverEndsTheScannerItself");

@@ -15,6 +15,7 @@
 #include "RegistryTestPrefix.h"
 #include "platform/Utf16Text.h"
 #include "platform/Registry.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu::platform {
 namespace {
@@ -45,7 +46,7 @@ std::vector<std::string> Names(const RegistryKey& key) {
 std::string W(std::string_view text) { return RegistryStringData(text); }
 
 std::optional<std::string> Query(RootKey root, const char* key, std::string_view name) {
-  auto opened = RegistryKey::Open(root, key, KeyAccess::Read);
+  auto opened = DefaultWindowsSystem()->OpenKey(root, key, KeyAccess::Read);
   if (!opened) return std::nullopt;
   auto value = opened->QueryValue(name);
   if (!value) return std::nullopt;
@@ -62,27 +63,27 @@ TEST(WineRegistry, RootsMapToThePrefixFiles) {
   EXPECT_EQ(Query(kHkeyClassesRoot, "exefile\\shell\\open\\command", ""), W("\"%1\" %*"));
 
   for (RootKey root : {kHkeyUsers, kHkeyPerformanceData, kHkeyCurrentConfig, kHkeyDynData, RootKey{0}}) {
-    EXPECT_FALSE(RegistryKey::Open(root, "", KeyAccess::Read)) << root;
-    EXPECT_FALSE(RegistryKey::Create(root, "Software")) << root;
+    EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(root, "", KeyAccess::Read)) << root;
+    EXPECT_FALSE(DefaultWindowsSystem()->CreateKey(root, "Software")) << root;
   }
-  EXPECT_TRUE(RegistryKey::Open(kHkeyLocalMachine, "", KeyAccess::Read));
-  EXPECT_TRUE(RegistryKey::Open(kHkeyLocalMachine, "SOFTWARE\\microsoft", KeyAccess::Read));
-  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, "Software\\Micro", KeyAccess::Read));
-  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, "Software\\\\Wine", KeyAccess::Read));
+  EXPECT_TRUE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "", KeyAccess::Read));
+  EXPECT_TRUE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "SOFTWARE\\microsoft", KeyAccess::Read));
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "Software\\Micro", KeyAccess::Read));
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "Software\\\\Wine", KeyAccess::Read));
 }
 
 TEST(WineRegistry, NothingOpensWithoutAPrefix) {
   test::TempTree empty;
   empty.Write("system.reg", test::kSampleSystemReg);  // no user.reg, no drive_c: no prefix
   ScopedEnv env("WINEPREFIX", empty.Path());
-  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Read));
-  EXPECT_FALSE(RegistryKey::Create(kHkeyLocalMachine, "Software\\New"));
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::Read));
+  EXPECT_FALSE(DefaultWindowsSystem()->CreateKey(kHkeyLocalMachine, "Software\\New"));
   EXPECT_EQ(ReadFileBytes(empty.Path("system.reg")), test::kSampleSystemReg);
 }
 
 TEST(WineRegistry, ValuesOfEveryTypeComeBackAsWritten) {
   TestPrefix prefix;
-  auto key = RegistryKey::Create(kHkeyLocalMachine, kTypes);
+  auto key = DefaultWindowsSystem()->CreateKey(kHkeyLocalMachine, kTypes);
   ASSERT_TRUE(key);
   EXPECT_EQ(Names(*key), (std::vector<std::string>{"", "Binary", "Dword", "Expand", "Long", "Multi", "Qword"}));
   EXPECT_EQ(key->QueryValue("multi")->data, Utf16LeBytes(std::u16string(u"one\0two\0\0", 9)));
@@ -116,7 +117,7 @@ TEST(WineRegistry, ValuesOfEveryTypeComeBackAsWritten) {
 TEST(WineRegistry, AChangeLeavesEveryOtherByteOfTheFile) {
   TestPrefix prefix;
   const std::string userBefore = prefix.UserText();
-  auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  auto key = DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
   ASSERT_TRUE(key);
   ASSERT_TRUE(key->SetValue("alpha", kRegSz, W("D:\\other.exe")));
   EXPECT_EQ(prefix.SystemText(), ReplaceOnce(std::string(test::kSampleSystemReg), "\"Alpha\"=\"C:\\\\windows\\\\alpha.exe\"",
@@ -132,7 +133,7 @@ TEST(WineRegistry, AChangeLeavesEveryOtherByteOfTheFile) {
 
 TEST(WineRegistry, AnyNameAndDataRoundTripsThroughTheFileAsWineWritesThem) {
   TestPrefix prefix;
-  auto key = RegistryKey::Create(kHkeyCurrentUser, "Software\\Caf\xc3\xa9");
+  auto key = DefaultWindowsSystem()->CreateKey(kHkeyCurrentUser, "Software\\Caf\xc3\xa9");
   ASSERT_TRUE(key);
   ASSERT_TRUE(key->SetValue("Pr\xc3\xa9" "f\xe2\x82\xac", kRegSz, W("C:\\Caf\xc3\xa9\\\xe4\xb8\xad.exe")));
   const std::string file = prefix.UserText();
@@ -158,18 +159,18 @@ TEST(WineRegistry, AnyNameAndDataRoundTripsThroughTheFileAsWineWritesThem) {
     EXPECT_EQ(found->type, value.type);
     EXPECT_EQ(found->data, value.data);
   }
-  EXPECT_FALSE(RegistryKey::Open(kHkeyCurrentUser, "Software\\Other", KeyAccess::Read));
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, "Software\\Other", KeyAccess::Read));
   ASSERT_TRUE(key->DeleteValue(std::string("A\0B", 3)));
   EXPECT_EQ(key->EnumValues()->size(), 3u);
 }
 
 TEST(WineRegistry, CreateMakesMissingParentsAndDefaultValuesStandAlone) {
   TestPrefix prefix;
-  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, "Software\\A", KeyAccess::Read));
-  auto key = RegistryKey::Create(kHkeyLocalMachine, "Software\\A\\B\\C");
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "Software\\A", KeyAccess::Read));
+  auto key = DefaultWindowsSystem()->CreateKey(kHkeyLocalMachine, "Software\\A\\B\\C");
   ASSERT_TRUE(key);
-  EXPECT_TRUE(RegistryKey::Open(kHkeyLocalMachine, "Software\\a", KeyAccess::Read));
-  EXPECT_TRUE(RegistryKey::Open(kHkeyLocalMachine, "Software\\A\\b\\c\\", KeyAccess::Read));
+  EXPECT_TRUE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "Software\\a", KeyAccess::Read));
+  EXPECT_TRUE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "Software\\A\\b\\c\\", KeyAccess::Read));
   EXPECT_EQ(key->EnumValues()->size(), 0u);
 
   ASSERT_TRUE(key->SetValue("", kRegSz, std::string("default\0", 8)));
@@ -180,35 +181,35 @@ TEST(WineRegistry, CreateMakesMissingParentsAndDefaultValuesStandAlone) {
 
   // Creating a key that exists writes nothing.
   const std::string before = prefix.SystemText();
-  EXPECT_TRUE(RegistryKey::Create(kHkeyLocalMachine, "software\\a\\b"));
-  EXPECT_TRUE(RegistryKey::Create(kHkeyClassesRoot, "exefile"));
+  EXPECT_TRUE(DefaultWindowsSystem()->CreateKey(kHkeyLocalMachine, "software\\a\\b"));
+  EXPECT_TRUE(DefaultWindowsSystem()->CreateKey(kHkeyClassesRoot, "exefile"));
   EXPECT_EQ(prefix.SystemText(), before);
 }
 
 TEST(WineRegistry, OnlyEmptyKeysAreDeleted) {
   TestPrefix prefix;
   const std::string before = prefix.SystemText();
-  auto key = RegistryKey::Create(kHkeyLocalMachine, "Software\\A\\B");
+  auto key = DefaultWindowsSystem()->CreateKey(kHkeyLocalMachine, "Software\\A\\B");
   ASSERT_TRUE(key);
   ASSERT_TRUE(key->SetValue("v", kRegDword, std::string(4, '\0')));
-  const Status withSubkey = RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, "Software\\A");
+  const Status withSubkey = DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, "Software\\A");
   ASSERT_FALSE(withSubkey);
   EXPECT_FALSE(IsNotFound(withSubkey.error()));
-  EXPECT_FALSE(RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, "Software\\A\\B"));  // a value
+  EXPECT_FALSE(DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, "Software\\A\\B"));  // a value
   ASSERT_TRUE(key->DeleteValue("v"));
-  ASSERT_TRUE(RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, "Software\\A\\B"));
+  ASSERT_TRUE(DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, "Software\\A\\B"));
   // A key that only held B was never written on its own, as Wine does not.
-  const Status gone = RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, "Software\\A");
+  const Status gone = DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, "Software\\A");
   ASSERT_FALSE(gone);
   EXPECT_TRUE(IsNotFound(gone.error()));
   EXPECT_EQ(prefix.SystemText(), before);
-  EXPECT_FALSE(RegistryKey::DeleteEmptyKey(kHkeyLocalMachine, ""));
+  EXPECT_FALSE(DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, ""));
 }
 
 TEST(WineRegistry, AccessIsWhatTheKeyWasOpenedFor) {
   TestPrefix prefix;
-  auto reader = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Read);
-  auto writer = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Write);
+  auto reader = DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::Read);
+  auto writer = DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::Write);
   ASSERT_TRUE(reader && writer);
   EXPECT_FALSE(reader->SetValue("x", kRegDword, std::string(4, '\0')));
   EXPECT_FALSE(reader->DeleteValue("Alpha"));
@@ -220,14 +221,14 @@ TEST(WineRegistry, AccessIsWhatTheKeyWasOpenedFor) {
 TEST(WineRegistry, AFileThatIsNoRegistryIsNeitherReadNorWritten) {
   const std::string junk = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n\"x\"=\"y\"\n";
   TestPrefix prefix(junk);
-  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, "", KeyAccess::Read));
-  EXPECT_FALSE(RegistryKey::Create(kHkeyLocalMachine, "Software"));
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "", KeyAccess::Read));
+  EXPECT_FALSE(DefaultWindowsSystem()->CreateKey(kHkeyLocalMachine, "Software"));
   EXPECT_EQ(prefix.SystemText(), junk);
 }
 
 TEST(WineRegistry, AChangeMadeByAnotherWriterAfterOpeningIsKept) {
   TestPrefix prefix;
-  auto first = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  auto first = DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
   ASSERT_TRUE(first);
   // Another program changes the file after this key was opened and read.
   WriteFileBytes(prefix.SystemReg(),
@@ -245,7 +246,7 @@ TEST(WineRegistry, ConcurrentWritersLoseNoChange) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &failures] {
       for (int i = 0; i < kEach; ++i) {
-        auto key = RegistryKey::Create(kHkeyCurrentUser, "Software\\Load");
+        auto key = DefaultWindowsSystem()->CreateKey(kHkeyCurrentUser, "Software\\Load");
         const std::string name = "v" + std::to_string(t) + "_" + std::to_string(i);
         if (!key || !key->SetValue(name, kRegDword, std::string(4, static_cast<char>(i)))) ++failures[static_cast<std::size_t>(t)];
       }
@@ -253,7 +254,7 @@ TEST(WineRegistry, ConcurrentWritersLoseNoChange) {
   }
   for (std::thread& thread : threads) thread.join();
   for (int f : failures) EXPECT_EQ(f, 0);
-  auto key = RegistryKey::Open(kHkeyCurrentUser, "Software\\Load", KeyAccess::Read);
+  auto key = DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, "Software\\Load", KeyAccess::Read);
   ASSERT_TRUE(key);
   EXPECT_EQ(key->EnumValues()->size(), static_cast<std::size_t>(kThreads * kEach));
   // Racing creators make the key's section once.
@@ -270,7 +271,7 @@ TEST(WineRegistry, AKilledWriterLeavesTheOldOrTheNewFile) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::Write);
+    auto key = DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::Write);
     for (unsigned i = 0; key; ++i) (void)key->SetValue("Counter", kRegDword, std::string(4, static_cast<char>(i)));
     ::_exit(1);
   }
@@ -289,7 +290,7 @@ TEST(WineRegistry, AKilledWriterLeavesTheOldOrTheNewFile) {
   ASSERT_EQ(lineEnd - line, 24u);
   EXPECT_EQ(after.substr(0, line) + after.substr(lineEnd + 1),
             std::string(test::kSampleSystemReg));
-  auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  auto key = DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
   ASSERT_TRUE(key);
   EXPECT_TRUE(key->SetValue("After", kRegSz, std::string("ok\0", 3)));
 }
@@ -333,15 +334,15 @@ std::string ServerDirName(const std::string& prefixFolder) {
 void ExpectFilesLeftAlone(const TestPrefix& prefix) {
   ScopedEnv noWine("WINE", "/nonexistent/wine");
   const std::string before = prefix.SystemText();
-  EXPECT_FALSE(RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite));
-  EXPECT_EQ(RegistryKey::Probe(kHkeyLocalMachine, kRun), KeyState::Unreachable);
-  auto root = RegistryKey::Open(kHkeyLocalMachine, "", KeyAccess::ReadWrite);
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite));
+  EXPECT_EQ(DefaultWindowsSystem()->ProbeKey(kHkeyLocalMachine, kRun), KeyState::Unreachable);
+  auto root = DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, "", KeyAccess::ReadWrite);
   ASSERT_TRUE(root);
   EXPECT_FALSE(root->SetValue("New", kRegDword, std::string(4, '\0')));
-  EXPECT_FALSE(RegistryKey::Create(kHkeyLocalMachine, "Software\\Missing"));
+  EXPECT_FALSE(DefaultWindowsSystem()->CreateKey(kHkeyLocalMachine, "Software\\Missing"));
   {
     RegistryBatch batch;
-    auto made = RegistryKey::Create(kHkeyLocalMachine, "Software\\Missing");
+    auto made = DefaultWindowsSystem()->CreateKey(kHkeyLocalMachine, "Software\\Missing");
     ASSERT_TRUE(made);  // collected, to be made at the commit
     EXPECT_TRUE(made->SetValue("New", kRegDword, std::string(4, '\0')));
     const auto failures = batch.Commit();
@@ -379,7 +380,7 @@ TEST(WineRegistry, FilesAreLeftAloneWhileWineServerRuns) {
     if (!hadBase) fs::remove(base, ec);
   }
   // A lock file that nobody holds is what a server leaves when it ends.
-  auto key = RegistryKey::Open(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
+  auto key = DefaultWindowsSystem()->OpenKey(kHkeyLocalMachine, kRun, KeyAccess::ReadWrite);
   ASSERT_TRUE(key);
   EXPECT_TRUE(key->SetValue("New", kRegDword, std::string(4, '\0')));
 }

@@ -18,6 +18,7 @@
 #include "support/TestFrontEnds.h"
 #include "platform/Registry.h"
 #include "services/MiniReg.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -87,16 +88,16 @@ TEST_F(WineInterop, ValuesPassBothWaysAndDeletionsReachWine) {
   ASSERT_EQ(Wine("wine reg add 'HKCU\\Software\\Korbu' /v Number /t REG_DWORD /d 42 /f"), 0);
   ASSERT_EQ(Wine("wineserver -w"), 0);
   std::string text;
-  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\FromWine", text));
+  ASSERT_TRUE(ReadRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\FromWine", text));
   EXPECT_EQ(text, "from wine");
   std::vector<unsigned char> block;
-  ASSERT_TRUE(ReadRegValue(kHkeyCurrentUser, "Software\\Korbu\\Number", platform::kRegDword, block));
+  ASSERT_TRUE(ReadRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\Number", platform::kRegDword, block));
   EXPECT_EQ(block, (std::vector<unsigned char>{42, 0, 0, 0}));
 
   // The backend writes, Wine reads.
-  ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\FromKorbu", "written by korbu"));
-  ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\Deep\\Er\\Quoted", "a \"b\" \\c"));
-  ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\Accented", "caf\xc3\xa9 \xe2\x82\xac"));
+  ASSERT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\FromKorbu", "written by korbu"));
+  ASSERT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\Deep\\Er\\Quoted", "a \"b\" \\c"));
+  ASSERT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\Accented", "caf\xc3\xa9 \xe2\x82\xac"));
   std::string output;
   ASSERT_EQ(Wine("wine reg query 'HKCU\\Software\\Korbu' /v FromKorbu", &output), 0);
   EXPECT_NE(output.find("written by korbu"), std::string::npos) << output;
@@ -108,13 +109,13 @@ TEST_F(WineInterop, ValuesPassBothWaysAndDeletionsReachWine) {
   // backend's values must read back the same.
   ASSERT_EQ(Wine("wine reg add 'HKCU\\Software\\Korbu' /v Touch /t REG_SZ /d x /f"), 0);
   ASSERT_EQ(Wine("wineserver -w"), 0);
-  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Accented", text));
+  ASSERT_TRUE(ReadRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\Accented", text));
   EXPECT_EQ(text, "caf\xc3\xa9 \xe2\x82\xac");
-  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Deep\\Er\\Quoted", text));
+  ASSERT_TRUE(ReadRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\Deep\\Er\\Quoted", text));
   EXPECT_EQ(text, "a \"b\" \\c");
 
   // A value deleted by the backend is gone for Wine.
-  ASSERT_TRUE(DeleteRegValue(kHkeyCurrentUser, "Software\\Korbu\\FromWine"));
+  ASSERT_TRUE(DeleteRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\FromWine"));
   EXPECT_NE(Wine("wine reg query 'HKCU\\Software\\Korbu' /v FromWine"), 0);
   EXPECT_EQ(Wine("wine reg query 'HKCU\\Software\\Korbu' /v Number"), 0);
   ASSERT_EQ(Wine("wineserver -w"), 0);
@@ -125,18 +126,18 @@ TEST_F(WineInterop, WhileTheServerRunsCallsGoThroughWineAndReadBack) {
   // Wine's server holds this value; the file on disk does not have it yet.
   ASSERT_EQ(Wine("wine reg add 'HKCU\\Software\\Korbu' /v Fresh /t REG_SZ /d 'seen live' /f"), 0);
   std::string text;
-  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Fresh", text));
+  ASSERT_TRUE(ReadRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\Fresh", text));
   EXPECT_EQ(text, "seen live");
 
   // One by one, and grouped by a batch: odd names and data survive the trip.
-  EXPECT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", "kept \"q\" \\ caf\xc3\xa9"));
+  EXPECT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", "kept \"q\" \\ caf\xc3\xa9"));
   {
     platform::RegistryBatch batch;
-    auto key = platform::RegistryKey::Create(kHkeyCurrentUser, "Software\\Korbu\\New");
+    auto key = platform::DefaultWindowsSystem()->CreateKey(kHkeyCurrentUser, "Software\\Korbu\\New");
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->SetValue("a\\b", platform::kRegDword, std::string("\x07\0\0\0", 4)));
     EXPECT_TRUE(key->SetValue("", platform::kRegSz, platform::RegistryStringData("def")));
-    EXPECT_TRUE(DeleteRegValue(kHkeyCurrentUser, "Software\\Korbu\\Fresh"));
+    EXPECT_TRUE(DeleteRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\Fresh"));
     EXPECT_TRUE(batch.Commit().empty());
   }
   std::string output;
@@ -151,10 +152,10 @@ TEST_F(WineInterop, WhileTheServerRunsCallsGoThroughWineAndReadBack) {
   // After the server ends, the files hold what was written through it.
   ASSERT_EQ(Wine("wineserver -k"), 0);
   Wine("wineserver -w");
-  ASSERT_TRUE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", text));
+  ASSERT_TRUE(ReadRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\WhileRunning", text));
   EXPECT_EQ(text, "kept \"q\" \\ caf\xc3\xa9");
-  EXPECT_FALSE(ReadRegString(kHkeyCurrentUser, "Software\\Korbu\\Fresh", text));
-  EXPECT_TRUE(WriteRegString(kHkeyCurrentUser, "Software\\Korbu\\AfterServer", "kept"));
+  EXPECT_FALSE(ReadRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\Fresh", text));
+  EXPECT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, "Software\\Korbu\\AfterServer", "kept"));
 }
 
 // What the lister from inside Wine shows of a key: one value a line.
@@ -206,7 +207,7 @@ TEST_F(WineInterop, AnyNameAndDataPassBothRoutesExactlyAndNoKeyNameFakesAnother)
   const std::string phantom = std::string(kRun) + "\\x\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]";
   const auto runNames = [&] {
     std::vector<std::string> names;
-    if (auto run = platform::RegistryKey::Open(kHkeyCurrentUser, kRun, platform::KeyAccess::Read))
+    if (auto run = platform::DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, kRun, platform::KeyAccess::Read))
       if (auto values = run->EnumValues())
         for (const RegistryValue& value : *values) names.push_back(value.name);
     return names;
@@ -216,10 +217,10 @@ TEST_F(WineInterop, AnyNameAndDataPassBothRoutesExactlyAndNoKeyNameFakesAnother)
   ASSERT_EQ(Wine("wineserver -p"), 0);
   {
     platform::RegistryBatch batch;
-    auto key = platform::RegistryKey::Create(kHkeyCurrentUser, keyPath);
+    auto key = platform::DefaultWindowsSystem()->CreateKey(kHkeyCurrentUser, keyPath);
     ASSERT_TRUE(key);
     for (const RegistryValue& value : odd) ASSERT_TRUE(key->SetValue(value.name, value.type, value.data));
-    auto hidden = platform::RegistryKey::Create(kHkeyCurrentUser, phantom);
+    auto hidden = platform::DefaultWindowsSystem()->CreateKey(kHkeyCurrentUser, phantom);
     ASSERT_TRUE(hidden);
     ASSERT_TRUE(hidden->SetValue("Phantom", kRegSz, platform::RegistryStringData("C:\\x.exe")));
     const auto failures = batch.Commit();
@@ -228,7 +229,7 @@ TEST_F(WineInterop, AnyNameAndDataPassBothRoutesExactlyAndNoKeyNameFakesAnother)
   std::string output;
   ASSERT_EQ(Wine(lister, &output), 0);
   EXPECT_TRUE(SameValues(Listed(output), odd)) << output;
-  auto live = platform::RegistryKey::Open(kHkeyCurrentUser, keyPath, platform::KeyAccess::ReadWrite);
+  auto live = platform::DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, keyPath, platform::KeyAccess::ReadWrite);
   ASSERT_TRUE(live);
   EXPECT_TRUE(SameValues(*live->EnumValues(), odd)) << Describe(*live->EnumValues());
   std::vector<std::string> names = runNames();
@@ -243,7 +244,7 @@ TEST_F(WineInterop, AnyNameAndDataPassBothRoutesExactlyAndNoKeyNameFakesAnother)
   // Saved by Wine as its server ends, and read back from its file.
   ASSERT_EQ(Wine("wineserver -k"), 0);
   Wine("wineserver -w");
-  auto saved = platform::RegistryKey::Open(kHkeyCurrentUser, keyPath, platform::KeyAccess::ReadWrite);
+  auto saved = platform::DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, keyPath, platform::KeyAccess::ReadWrite);
   ASSERT_TRUE(saved);
   EXPECT_TRUE(SameValues(*saved->EnumValues(), odd)) << Describe(*saved->EnumValues());
   names = runNames();
@@ -261,13 +262,13 @@ TEST_F(WineInterop, AnyNameAndDataPassBothRoutesExactlyAndNoKeyNameFakesAnother)
 TEST_F(WineInterop, AWineThatCannotAnswerIsAnErrorNeverAnEmptyKey) {
   Wine("wineserver -p");  // a server that stays, if none runs yet
   ScopedEnv failing("WINE", "/bin/false");
-  const auto key = platform::RegistryKey::Open(kHkeyCurrentUser, kRun, platform::KeyAccess::Read);
+  const auto key = platform::DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, kRun, platform::KeyAccess::Read);
   ASSERT_FALSE(key);
   EXPECT_FALSE(platform::IsNotFound(key.error()));
-  EXPECT_EQ(platform::RegistryKey::Probe(kHkeyCurrentUser, kRun), platform::KeyState::Unreachable);
+  EXPECT_EQ(platform::DefaultWindowsSystem()->ProbeKey(kHkeyCurrentUser, kRun), platform::KeyState::Unreachable);
   // The scan says so, once.
   test::ListOnlyFrontEnd scan;
-  ScanRegistry(scan, ScanContext{});
+  ScanRegistry(scan, ScanContext{}, *platform::DefaultWindowsSystem());
   ASSERT_EQ(scan.errors.size(), 1u);
   EXPECT_NE(scan.errors[0].find("Wine"), std::string::npos) << scan.errors[0];
   EXPECT_EQ(scan.list.Count(), 0u);
@@ -280,7 +281,7 @@ TEST_F(WineInterop, AWineThatCannotAnswerIsAnErrorNeverAnEmptyKey) {
 TEST_F(WineInterop, AWineThatEndsBeforeReadingItsRequestFailsTheCommitNotTheProgram) {
   Wine("wineserver -p");
   platform::RegistryBatch batch;
-  auto key = platform::RegistryKey::Create(kHkeyCurrentUser, kRun);
+  auto key = platform::DefaultWindowsSystem()->CreateKey(kHkeyCurrentUser, kRun);
   ASSERT_TRUE(key) << key.error().reason;
   ASSERT_TRUE(key->SetValue("large", platform::kRegSz, std::string(1 << 20, 'a')));
   const std::string closing = tree_->Path("closing-wine");

@@ -9,6 +9,7 @@
 
 #include "services/MiniReg.h"
 #include "support/CrcForge.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu::test {
 namespace fs = std::filesystem;
@@ -108,7 +109,7 @@ FileLock::~FileLock() {
 
 std::optional<std::string> RegData(unsigned root, std::string_view valuePath, unsigned type) {
   std::vector<unsigned char> block;
-  if (!ReadRegValue(root, valuePath, type, block)) return std::nullopt;
+  if (!ReadRegValue(*platform::DefaultWindowsSystem(), root, valuePath, type, block)) return std::nullopt;
   return std::string(block.begin(), block.end());
 }
 

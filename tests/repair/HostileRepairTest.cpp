@@ -16,6 +16,7 @@
 
 #include "DamagedPrefix.h"
 #include "repair/VirusClean.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -105,7 +106,7 @@ TEST(HostileRepairTest, NothingOutsideThePrefixChangesWhileFoldersAreSwappedForL
     {
       Swapper swapper(folders, outside.Path());
       const auto twins = Snapshot(outside.Path());
-      CleanSystem(damage.wormFile);
+      CleanSystem(*platform::DefaultWindowsSystem(), damage.wormFile);
       swapper.Stop();
       swaps += swapper.Swaps();
       if (Snapshot(outside.Path()) != twins) ++escapes;
@@ -129,7 +130,7 @@ TEST(HostileRepairTest, HugeSparseFilesAreLeftAloneAndEveryLaterStepStillRuns) {
     if (::truncate(path.c_str(), kTebibyte) != 0) GTEST_SKIP() << "no sparse file of 1 TiB here: " << path;
   }
   const std::string page = prefix.Pictures() + "/big.html";
-  CleanSystem(damage.wormFile);
+  CleanSystem(*platform::DefaultWindowsSystem(), damage.wormFile);
   for (const std::string& path : huge) EXPECT_EQ(fs::file_size(path), static_cast<std::uintmax_t>(kTebibyte)) << path;
   EXPECT_FALSE(Exists(damage.Hosts() + ".bak"));
   // The steps after them all ran: worm files, pages, tasks, folders.

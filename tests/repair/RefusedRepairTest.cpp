@@ -20,6 +20,7 @@
 #include "repair/RowActions.h"
 #include "support/NobodysFiles.h"
 #include "scan/RegistryLocations.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -59,7 +60,7 @@ class RefusedRepairTest : public ::testing::Test {
       rows.AddDetection(damage.wormFile, "Brontok-1");
       rows.SetChecked(0, true);
       std::vector<RowResult> results;
-      CleanRows(rows, ApplyChanges(), nullptr, [&](const RowResult& r) { results.push_back(r); });
+      CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, [&](const RowResult& r) { results.push_back(r); });
       bool ok = Holds(results.size() == 1, "one result");
       if (!ok) return false;
       ok &= Holds(!results[0].handled && rows.Row(0).checked && rows.Row(0).state == RowState::Failed, "pending");

@@ -12,6 +12,7 @@
 #include "ui/SelectionRules.h"
 #include "platform/Registry.h"
 #include "services/MiniReg.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -46,20 +47,20 @@ TEST_F(RowLoopTest, CleanRepairsWormRowsAndLeavesOthersChecked) {
   rows.AddRegistryDetection(*ParseRegistryLocation(kKeepValue), "Eicar-Test-Signature");
   CheckAll(rows);
   int events = 0;
-  CleanRows(rows, ApplyChanges(), [&] { ++events; }, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), [&] { ++events; }, Reporter());
 
   EXPECT_EQ(events, 2);
   EXPECT_EQ(rows.Row(0).state, RowState::Cleaned);
   EXPECT_EQ(rows.Row(1).state, RowState::Cleaned);
   EXPECT_FALSE(rows.Row(0).checked);
-  EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kRunValue), ValuePresence::Absent);
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_EQ(ReadFileBytes(damage.Hosts()), "127.0.0.1\tlocalhost");
   // Another virus: nothing done, still pending and checked.
   EXPECT_TRUE(rows.Row(2).checked);
   EXPECT_TRUE(IsPending(rows.Row(2)));
   EXPECT_TRUE(Exists(other));
-  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Present);
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kKeepValue), ValuePresence::Present);
   ASSERT_EQ(results.size(), 4u);
   EXPECT_FALSE(results[2].handled);
   EXPECT_FALSE(results[2].reason.empty());
@@ -69,7 +70,7 @@ TEST_F(RowLoopTest, CleanOfARegistryRowDoesNoSystemRepair) {
   DetectionList rows;
   rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-4");
   CheckAll(rows);
-  CleanRows(rows, ApplyChanges(), nullptr, nullptr);
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, nullptr);
   EXPECT_EQ(rows.Row(0).state, RowState::Cleaned);
   EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string("\1\0\0\0", 4));
@@ -85,7 +86,7 @@ TEST_F(RowLoopTest, TwoWormRowsOfOneSystemRunTheWholeRepairOnce) {
   CheckAll(rows);
   int events = 0;
   // Changed again between the rows: a second repair would set it back.
-  CleanRows(rows, ApplyChanges(), [&] {
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), [&] {
     if (events++ == 0) damage.Prefix().WriteC("autoexec.bat", "pause");
   }, nullptr);
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string(4, '\0'));
@@ -103,7 +104,7 @@ TEST_F(RowLoopTest, ARowWhoseObjectStaysIsNotReportedCleaned) {
   rows.AddDetection(folder, "Brontok-3");
   rows.AddRegistryDetection(*ParseRegistryLocation("HKEY_USERS\\S-1\\Software\\Run\\x"), "Brontok-3");
   CheckAll(rows);
-  CleanRows(rows, ApplyChanges(), nullptr, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, Reporter());
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(rows.Row(i).state, RowState::Failed);
     EXPECT_TRUE(rows.Row(i).checked);
@@ -122,10 +123,10 @@ TEST_F(RowLoopTest, DeleteRemovesEachKindAndKeepsAGoneFilePending) {
   rows.AddDetection(damage.Prefix().DriveC("windows/gone.com"), "Eicar-Test-Signature");
   rows.AddDetection(damage.wormFile, "Brontok-1");
   CheckAll(rows);
-  DeleteRows(rows, ApplyChanges(), nullptr, Reporter());
+  DeleteRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, Reporter());
   EXPECT_FALSE(Exists(other));
   EXPECT_EQ(rows.Row(0).state, RowState::Deleted);
-  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Absent);
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kKeepValue), ValuePresence::Absent);
   EXPECT_EQ(rows.Row(1).state, RowState::Deleted);
   EXPECT_TRUE(rows.Row(2).checked);
   EXPECT_TRUE(IsPending(rows.Row(2)));
@@ -141,7 +142,7 @@ TEST_F(RowLoopTest, ADryRunMarksNothingAndChangesNothing) {
   CheckAll(rows);
   const std::string before = damage.Prefix().Snapshot();
   PreviewSink preview;
-  DeleteRows(rows, preview, nullptr, Reporter());
+  DeleteRows(rows, platform::DefaultWindowsSystem(), preview, nullptr, Reporter());
   EXPECT_EQ(damage.Prefix().Snapshot(), before);
   ASSERT_EQ(results.size(), 2u);
   EXPECT_FALSE(results[0].handled);
@@ -161,7 +162,7 @@ TEST_F(RowLoopTest, ARowOfAnUnknownSystemDeletesItsFileAndRepairsNoSystem) {
   row.unknownSystem = "her server is forged";
   rows.AddRow(row);
   CheckAll(rows);
-  CleanRows(rows, ApplyChanges(), nullptr, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, Reporter());
   EXPECT_FALSE(Exists(damage.wormFile));
   EXPECT_TRUE(Exists(damage.Prefix().DriveC("autoexec.bat")));
   EXPECT_EQ(test::RegData(HKEY_CURRENT_USER, kTaskMgr, platform::kRegDword), std::string("\1\0\0\0", 4));
@@ -175,9 +176,10 @@ TEST_F(RowLoopTest, ARowOfAnUnknownSystemDeletesItsFileAndRepairsNoSystem) {
 class RefusingSink final : public ForwardingSink {
  public:
   RefusingSink() : ForwardingSink(ApplyChanges()) {}
-  Status WriteRegDWord(const RegistryValueLocation& value, std::uint32_t data) override {
+  Status WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& value,
+                       std::uint32_t data) override {
     if (value.keyPath + "\\" + value.valueName == kTaskMgr) return Failure("Access is denied.");
-    return inner_.WriteRegDWord(value, data);
+    return inner_.WriteRegDWord(system, value, data);
   }
 };
 
@@ -186,7 +188,7 @@ TEST_F(RowLoopTest, ARefusedRepairWriteKeepsTheRowPendingWithTheReason) {
   rows.AddDetection(damage.wormFile, "Brontok-1");
   CheckAll(rows);
   RefusingSink sink;
-  CleanRows(rows, sink, nullptr, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
   EXPECT_FALSE(Exists(damage.wormFile));  // the file went, the repair did not hold
   EXPECT_TRUE(rows.Row(0).checked);
   EXPECT_TRUE(IsPending(rows.Row(0)));
@@ -213,8 +215,8 @@ TEST_F(RowLoopTest, AProgramThatCannotBeEndedGivesTheRowItsReason) {
     rows.AddDetection(file, virus);
     CheckAll(rows);
     results.clear();
-    if (clean) CleanRows(rows, sink, nullptr, Reporter());
-    else DeleteRows(rows, sink, nullptr, Reporter());
+    if (clean) CleanRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
+    else DeleteRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
     return results.size() == 1 && !results[0].handled ? results[0].reason : std::string("(handled)");
   };
   const std::string expected = "the file could not be deleted: Text file busy (process 7: Access is denied.)";
@@ -229,8 +231,8 @@ TEST_F(RowLoopTest, ARunValueWhoseProgramCannotBeEndedStaysPending) {
   DetectionList rows;
   rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-4");
   CheckAll(rows);
-  CleanRows(rows, sink, nullptr, Reporter());
-  EXPECT_EQ(RegistryLocationPresence(kRunValue), ValuePresence::Absent);
+  CleanRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kRunValue), ValuePresence::Absent);
   ASSERT_EQ(results.size(), 1u);
   EXPECT_FALSE(results[0].handled);
   EXPECT_EQ(results[0].reason, "the program its value starts could not be ended: process 7: Access is denied.");
@@ -281,20 +283,20 @@ TEST_F(RowLoopTest, AnActionEndsTheProgramsOfEachWormFileOnce) {
   rows.AddDetection(second, "Brontok-2");
   CheckAll(rows);
   CountingEndSink sink(std::vector<std::string>{damage.wormFile, second});
-  DeleteRows(rows, sink, nullptr, nullptr);
+  DeleteRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, nullptr);
   EXPECT_EQ(sink.asked, (std::map<std::string, int>{{damage.wormFile, 1}, {second, 1}}));
 }
 
 TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
   const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-  auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
+  auto run = platform::DefaultWindowsSystem()->OpenKey(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
   ASSERT_TRUE(run);
   ASSERT_TRUE(run->SetValue("Bron\\Tok", platform::kRegSz, std::string("x\0", 2)));
   ASSERT_TRUE(run->SetValue("Tok", platform::kRegSz, std::string("y\0", 2)));  // what the text would name
   DetectionList rows;
   rows.AddRegistryDetection({HKEY_CURRENT_USER, key, "Bron\\Tok"}, "Brontok-4");
   CheckAll(rows);
-  DeleteRows(rows, ApplyChanges(), nullptr, Reporter());
+  DeleteRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, Reporter());
   EXPECT_EQ(rows.Row(0).state, RowState::Deleted);
   EXPECT_FALSE(run->QueryValue("Bron\\Tok"));
   EXPECT_TRUE(run->QueryValue("Tok"));
@@ -304,11 +306,11 @@ TEST_F(RowLoopTest, ARegistryRowDeletesExactlyItsValueWhateverItsName) {
 class ValueRefusingSink final : public ForwardingSink {
  public:
   explicit ValueRefusingSink(RegistryValueLocation refused) : ForwardingSink(ApplyChanges()), refused_(std::move(refused)) {}
-  Status DeleteRegValue(const RegistryValueLocation& value) override {
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override {
     if (value.root == refused_.root && value.keyPath == refused_.keyPath && value.valueName == refused_.valueName) {
       return Failure("Access is denied.");
     }
-    return inner_.DeleteRegValue(value);
+    return inner_.DeleteRegValue(system, value);
   }
 
  private:
@@ -319,10 +321,10 @@ class ValueRefusingSink final : public ForwardingSink {
 // only the row whose deletion was refused stays pending.
 TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
   const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-  auto run = platform::RegistryKey::Open(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
+  auto run = platform::DefaultWindowsSystem()->OpenKey(HKEY_CURRENT_USER, key, platform::KeyAccess::ReadWrite);
   ASSERT_TRUE(run);
   ASSERT_TRUE(run->SetValue("a\\b", platform::kRegSz, std::string("x\0", 2)));
-  auto sub = platform::RegistryKey::Create(HKEY_CURRENT_USER, key + "\\a");
+  auto sub = platform::DefaultWindowsSystem()->CreateKey(HKEY_CURRENT_USER, key + "\\a");
   ASSERT_TRUE(sub);
   ASSERT_TRUE(sub->SetValue("b", platform::kRegSz, std::string("y\0", 2)));
   for (const bool refuseFirst : {true, false}) {
@@ -335,7 +337,7 @@ TEST_F(RowLoopTest, OfTwoValuesThatReadAlikeOnlyTheRefusedOneStays) {
     CheckAll(rows);
     results.clear();
     ValueRefusingSink sink(refuseFirst ? first : second);
-    DeleteRows(rows, sink, nullptr, Reporter());
+    DeleteRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, Reporter());
     ASSERT_EQ(results.size(), 2u);
     const std::size_t refused = refuseFirst ? 0 : 1;
     EXPECT_FALSE(results[refused].handled);
@@ -354,10 +356,10 @@ TEST_F(RowLoopTest, AListClearedWhileMessagesRunEndsTheLoop) {
   rows.AddRegistryDetection(*ParseRegistryLocation(kRunValue), "Brontok-4");
   rows.AddRegistryDetection(*ParseRegistryLocation(kKeepValue), "Brontok-4");
   CheckAll(rows);
-  CleanRows(rows, ApplyChanges(), [&] { rows.Clear(); }, Reporter());
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), [&] { rows.Clear(); }, Reporter());
   EXPECT_EQ(rows.Count(), 0u);
   EXPECT_TRUE(results.empty());
-  EXPECT_EQ(RegistryLocationPresence(kKeepValue), ValuePresence::Present);
+  EXPECT_EQ(RegistryLocationPresence(*platform::DefaultWindowsSystem(), kKeepValue), ValuePresence::Present);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "repair/RegistryValues.h"
 #include "repair/VirusClean.h"
 #include "scan/RegistryLocations.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -47,7 +48,7 @@ TEST(IsBrontokVerdictTest, MatchesTheWordInAnyCase) {
 }
 
 TEST_F(SystemRepairTest, SettingsAreWrittenBackExactly) {
-  EXPECT_TRUE(RepairSystemSettings());
+  EXPECT_TRUE(RepairSystemSettings(*platform::DefaultWindowsSystem()));
   EXPECT_EQ(ReadFileBytes(prefix.WindowsFolder() + "/system.ini"),
             "[boot]\r\nshell=Explorer.exe\r\nsystem.drv=system.drv\r\n");
   const std::string adv = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced\\";
@@ -81,7 +82,7 @@ TEST_F(SystemRepairTest, FilesBehindLinksAreNotWritten) {
   fs::remove(hosts);
   test::WriteFileBytes(damage.Outside("hosts"), "mine\n");
   fs::create_symlink(damage.Outside("hosts"), hosts);
-  EXPECT_TRUE(RepairHostsFile());
+  EXPECT_TRUE(RepairHostsFile(*platform::DefaultWindowsSystem()));
   EXPECT_EQ(ReadFileBytes(damage.Outside("hosts")), "mine\n");
   EXPECT_FALSE(Exists(hosts + ".bak"));
 
@@ -89,7 +90,7 @@ TEST_F(SystemRepairTest, FilesBehindLinksAreNotWritten) {
   const std::string elsewhere = damage.Outside("real.ini");
   test::WriteFileBytes(elsewhere, "[boot]\nshell=x\n");
   fs::create_symlink(elsewhere, prefix.WindowsFolder() + "/SYSTEM.INI");
-  EXPECT_FALSE(RepairSystemSettings());  // the link is refused, and says so
+  EXPECT_FALSE(RepairSystemSettings(*platform::DefaultWindowsSystem()));  // the link is refused, and says so
   EXPECT_EQ(ReadFileBytes(elsewhere), "[boot]\nshell=x\n");
   EXPECT_TRUE(fs::is_symlink(prefix.WindowsFolder() + "/SYSTEM.INI"));
 }
@@ -98,7 +99,7 @@ TEST_F(SystemRepairTest, WormFilesGoToTheTrashButLockedAndLinkedOnesDoNot) {
   test::FileLock lock(Local("Bron-locked.dat"));
   ASSERT_TRUE(lock.Held());
   fs::permissions(Local("Bron-locked.dat"), fs::perms::owner_write, fs::perm_options::remove);
-  EXPECT_TRUE(DeleteWormFiles());
+  EXPECT_TRUE(DeleteWormFiles(*platform::DefaultWindowsSystem()));
 
   EXPECT_FALSE(Exists(Local("a/b/c/.Bronto.exe")));
   EXPECT_EQ(ReadFileBytes(damage.Trashed(".Bronto.exe")), "deep");
@@ -122,7 +123,7 @@ TEST_F(SystemRepairTest, WormFilesGoToTheTrashButLockedAndLinkedOnesDoNot) {
 }
 
 TEST_F(SystemRepairTest, VisibleWormFoldersGoToTheTrash) {
-  EXPECT_TRUE(DeleteWormFolders());
+  EXPECT_TRUE(DeleteWormFolders(*platform::DefaultWindowsSystem()));
   EXPECT_FALSE(Exists(Local("bron")));
   EXPECT_EQ(ReadFileBytes(damage.Trashed("bron/worm.dll")), "folder content");
   EXPECT_EQ(ReadFileBytes(damage.Trashed("Bronze.txt")), "user file");
@@ -135,29 +136,29 @@ TEST_F(SystemRepairTest, AutoexecGoesOnlyWhenItIsExactlyPause) {
   const std::string autoexec = prefix.DriveC("autoexec.bat");
   for (const char* kept : {"pause\r\n", "echo off\r\npause", " pause"}) {
     test::WriteFileBytes(autoexec, kept);
-    EXPECT_TRUE(RepairAutoexec());
+    EXPECT_TRUE(RepairAutoexec(*platform::DefaultWindowsSystem()));
     EXPECT_EQ(ReadFileBytes(autoexec), kept);
   }
   test::WriteFileBytes(autoexec, "PAUSE");
-  EXPECT_TRUE(RepairAutoexec());
+  EXPECT_TRUE(RepairAutoexec(*platform::DefaultWindowsSystem()));
   EXPECT_FALSE(Exists(autoexec));
 }
 
 TEST_F(SystemRepairTest, HostsFileIsResetToLoopbackAndTheOldOneKept) {
   const std::string hosts = damage.Hosts();
   test::WriteFileBytes(hosts + ".bak", "an older backup");
-  EXPECT_TRUE(RepairHostsFile());
+  EXPECT_TRUE(RepairHostsFile(*platform::DefaultWindowsSystem()));
   EXPECT_EQ(ReadFileBytes(hosts), "127.0.0.1\tlocalhost");
   EXPECT_EQ(ReadFileBytes(hosts + ".bak"), "an older backup");
   EXPECT_EQ(ReadFileBytes(hosts + ".bak.1"), "127.0.0.1 localhost\n10.1.2.3 intranet\n");
 
-  EXPECT_TRUE(RepairHostsFile());  // already sound: no further backup
+  EXPECT_TRUE(RepairHostsFile(*platform::DefaultWindowsSystem()));  // already sound: no further backup
   EXPECT_FALSE(Exists(hosts + ".bak.2"));
   EXPECT_EQ(ReadFileBytes(hosts), "127.0.0.1\tlocalhost");
 }
 
 TEST_F(SystemRepairTest, MarkedPagesGoOnlyFromThePicturesFolderItself) {
-  EXPECT_TRUE(DeleteMarkedHtmlFiles());
+  EXPECT_TRUE(DeleteMarkedHtmlFiles(*platform::DefaultWindowsSystem()));
   EXPECT_FALSE(Exists(Pictures("big.html")));
   EXPECT_TRUE(Exists(Pictures("plain.html")));      // other letter case
   EXPECT_TRUE(Exists(Pictures("sub/deep.html")));   // subfolders are not examined
@@ -174,13 +175,13 @@ TEST_F(SystemRepairTest, MarkedPagesGoFromWinesLinkIntoTheHomeOnly) {
     std::ofstream(target + "/big.html", std::ios::binary) << page;
     fs::remove(prefix.Pictures());
     fs::create_directory_symlink(target, prefix.Pictures());
-    EXPECT_TRUE(DeleteMarkedHtmlFiles());
+    EXPECT_TRUE(DeleteMarkedHtmlFiles(*platform::DefaultWindowsSystem()));
     EXPECT_EQ(Exists(target + "/big.html"), target == damage.Outside("pictures")) << target;
   }
 }
 
 TEST_F(SystemRepairTest, JobFilesNeedMarkAAndEitherOther) {
-  EXPECT_TRUE(DeleteWormTasks());
+  EXPECT_TRUE(DeleteWormTasks(*platform::DefaultWindowsSystem()));
   EXPECT_FALSE(Exists(Tasks("A-and-C.job")));
   EXPECT_FALSE(Exists(Tasks("A-and-B.job")));
   EXPECT_TRUE(Exists(Tasks("B-and-C.job")));
@@ -188,7 +189,7 @@ TEST_F(SystemRepairTest, JobFilesNeedMarkAAndEitherOther) {
 }
 
 TEST_F(SystemRepairTest, CleanSystemOnAMissingFileStillRepairs) {
-  const CleanResult result = CleanSystem(prefix.DriveC("windows/gone.exe"));
+  const CleanResult result = CleanSystem(*platform::DefaultWindowsSystem(), prefix.DriveC("windows/gone.exe"));
   EXPECT_FALSE(result.deleted);
   EXPECT_TRUE(result.repaired) << result.repaired.Reason();
   EXPECT_FALSE(Exists(prefix.DriveC("autoexec.bat")));
@@ -220,20 +221,20 @@ TEST_F(SystemRepairTest, DeleteRegistryDetectionRemovesOnlyTheValue) {
   const std::string before = prefix.Snapshot();
   for (const char* bad : {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\Bron-Spizaetus", "hkey_current_user\\x\\y",
                           "HKEY_NOWHERE\\Software\\x", "C:\\windows\\x.exe"}) {
-    EXPECT_FALSE(DeleteRegistryDetection(bad)) << bad;
+    EXPECT_FALSE(DeleteRegistryDetection(*platform::DefaultWindowsSystem(), bad)) << bad;
   }
   EXPECT_EQ(prefix.Snapshot(), before);
 
-  EXPECT_TRUE(DeleteRegistryDetection("HKEY_CURRENT_USER\\" + run + "Bron-Spizaetus"));
-  EXPECT_EQ(RegistryValuePresence(HKEY_CURRENT_USER, run + "Bron-Spizaetus"), ValuePresence::Absent);
-  EXPECT_EQ(RegistryValuePresence(HKEY_CURRENT_USER, run + "Keep"), ValuePresence::Present);
-  EXPECT_FALSE(DeleteRegistryDetection("HKEY_CURRENT_USER\\" + run + "Bron-Spizaetus"));
+  EXPECT_TRUE(DeleteRegistryDetection(*platform::DefaultWindowsSystem(), "HKEY_CURRENT_USER\\" + run + "Bron-Spizaetus"));
+  EXPECT_EQ(RegistryValuePresence(*platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, run + "Bron-Spizaetus"), ValuePresence::Absent);
+  EXPECT_EQ(RegistryValuePresence(*platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, run + "Keep"), ValuePresence::Present);
+  EXPECT_FALSE(DeleteRegistryDetection(*platform::DefaultWindowsSystem(), "HKEY_CURRENT_USER\\" + run + "Bron-Spizaetus"));
 }
 
 TEST_F(SystemRepairTest, APreviewChangesNothingAndTellsWhatWouldChange) {
   const std::string before = prefix.Snapshot();
   PreviewSink preview;
-  EXPECT_TRUE(CleanSystem(damage.wormFile, preview).deleted);
+  EXPECT_TRUE(CleanSystem(*platform::DefaultWindowsSystem(), damage.wormFile, preview).deleted);
   EXPECT_EQ(prefix.Snapshot(), before);
   EXPECT_FALSE(Exists(damage.Trashed("")));
 
@@ -274,7 +275,7 @@ TEST(NoPrefixTest, NothingOutsideAWindowsSystemIsTouched) {
   test::ScopedEnvironment data("XDG_DATA_HOME", home.Path("data"));
   const fs::path cwd = fs::current_path();
   fs::current_path(home.Root());
-  EXPECT_FALSE(CleanSystem(home.Path("missing.exe")).deleted);
+  EXPECT_FALSE(CleanSystem(*platform::DefaultWindowsSystem(), home.Path("missing.exe")).deleted);
   fs::current_path(cwd);
   for (const char* name : {"Bronze.txt", ".local/share/Bron.txt", "AppData/Local/Bron.txt", "Pictures/page.html"}) {
     EXPECT_EQ(ReadFileBytes(home.Path(name)), name[0] == 'P' ? "JowoBot #VM Community" : "mine") << name;

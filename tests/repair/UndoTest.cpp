@@ -21,6 +21,7 @@
 #include "repair/Undo.h"
 #include "scan/RegistryLocations.h"
 #include "services/MiniReg.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -80,17 +81,19 @@ class CrashingSink final : public ForwardingSink {
     Tick();
     return inner_.ReplaceFileKeepingBackup(f, n, c, b);
   }
-  Status WriteRegString(const RegistryValueLocation& v, std::string_view t) override {
+  Status WriteRegString(const platform::WindowsSystem& system, const RegistryValueLocation& v,
+                        std::string_view t) override {
     Tick();
-    return inner_.WriteRegString(v, t);
+    return inner_.WriteRegString(system, v, t);
   }
-  Status WriteRegDWord(const RegistryValueLocation& v, std::uint32_t d) override {
+  Status WriteRegDWord(const platform::WindowsSystem& system, const RegistryValueLocation& v,
+                       std::uint32_t d) override {
     Tick();
-    return inner_.WriteRegDWord(v, d);
+    return inner_.WriteRegDWord(system, v, d);
   }
-  Status DeleteRegValue(const RegistryValueLocation& v) override {
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& v) override {
     Tick();
-    return inner_.DeleteRegValue(v);
+    return inner_.DeleteRegValue(system, v);
   }
 
  private:
@@ -104,9 +107,9 @@ class CrashingSink final : public ForwardingSink {
 class RefusingOneValue final : public ForwardingSink {
  public:
   explicit RefusingOneValue(RegistryValueLocation refused) : ForwardingSink(ApplyChanges()), refused_(std::move(refused)) {}
-  Status DeleteRegValue(const RegistryValueLocation& value) override {
+  Status DeleteRegValue(const platform::WindowsSystem& system, const RegistryValueLocation& value) override {
     if (value.keyPath == refused_.keyPath && value.valueName == refused_.valueName) return Failure("Access is denied.");
-    return inner_.DeleteRegValue(value);
+    return inner_.DeleteRegValue(system, value);
   }
 
  private:
@@ -147,7 +150,7 @@ class UndoTest : public ::testing::Test {
     }
     for (const std::string& location : Locations()) {
       const auto split = SplitRegistryLocation(location);
-      const auto value = split ? CurrentRegistryValue(split->root, split->valuePath) : std::nullopt;
+      const auto value = split ? CurrentRegistryValue(*platform::DefaultWindowsSystem(), split->root, split->valuePath) : std::nullopt;
       lines.push_back(location + " = " + (value ? std::to_string(value->type) + ":" + EscapeBytes(value->data) : "(none)"));
     }
     std::sort(lines.begin(), lines.end());
@@ -161,7 +164,7 @@ class UndoTest : public ::testing::Test {
   template <typename Loop>
   static std::string Act(const char* action, Loop loop, DetectionList& rows) {
     JournalSink sink(action, rows);
-    loop(rows, sink, PendingMessages(), RowReporter());
+    loop(rows, platform::DefaultWindowsSystem(), sink, PendingMessages(), RowReporter());
     EXPECT_TRUE(sink.Error().empty()) << sink.Error();
     return sink.Id();
   }
@@ -169,7 +172,7 @@ class UndoTest : public ::testing::Test {
   static std::uint32_t Dword(std::string_view policy) {
     std::uint32_t value = 0xFFFFFFFF;
     std::vector<unsigned char> data;
-    if (ReadRegValue(HKEY_CURRENT_USER, std::string(kPolicies) + std::string(policy), platform::kRegDword, data) &&
+    if (ReadRegValue(*platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, std::string(kPolicies) + std::string(policy), platform::kRegDword, data) &&
         data.size() == 4) {
       value = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
     }
@@ -215,7 +218,7 @@ TEST_F(UndoTest, ValuesOfOneLocationTextAreDeletedAndUndoneApart) {
   const RegistryValueLocation named{HKEY_CURRENT_USER, key, "a\\b"};
   const RegistryValueLocation nested{HKEY_CURRENT_USER, key + "\\a", "b"};
   for (const RegistryValueLocation& value : {named, nested}) {
-    ASSERT_TRUE(SetRegistryValue(value, platform::kRegSz, platform::RegistryStringData(value.keyPath)));
+    ASSERT_TRUE(SetRegistryValue(*platform::DefaultWindowsSystem(), value, platform::kRegSz, platform::RegistryStringData(value.keyPath)));
   }
   DetectionList rows;
   rows.AddRegistryDetection(named, "Brontok-4");
@@ -226,20 +229,20 @@ TEST_F(UndoTest, ValuesOfOneLocationTextAreDeletedAndUndoneApart) {
   RefusingOneValue refusing(nested);
   {
     JournalSink sink("delete", rows, ActionsFolder(), refusing);
-    DeleteRows(rows, sink, PendingMessages(), RowReporter());
+    DeleteRows(rows, platform::DefaultWindowsSystem(), sink, PendingMessages(), RowReporter());
   }
   EXPECT_EQ(rows.Row(0).state, RowState::Deleted);
   EXPECT_EQ(rows.Row(1).state, RowState::Failed);
   EXPECT_EQ(rows.Row(1).failure, "the registry value could not be deleted: Access is denied.");
-  EXPECT_FALSE(CurrentRegistryValue(named));
-  EXPECT_TRUE(CurrentRegistryValue(nested));
+  EXPECT_FALSE(CurrentRegistryValue(*platform::DefaultWindowsSystem(), named));
+  EXPECT_TRUE(CurrentRegistryValue(*platform::DefaultWindowsSystem(), nested));
 
   const UndoReport report = UndoAction("last");
   EXPECT_TRUE(report.Complete()) << report.error;
-  const auto back = CurrentRegistryValue(named);
+  const auto back = CurrentRegistryValue(*platform::DefaultWindowsSystem(), named);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->data, platform::RegistryStringData(key));
-  EXPECT_TRUE(CurrentRegistryValue(nested));
+  EXPECT_TRUE(CurrentRegistryValue(*platform::DefaultWindowsSystem(), nested));
 }
 
 // Records written before key and name were kept apart hold the location alone:
@@ -270,6 +273,31 @@ TEST(JournalRecords, RegistryRecordsOfBothFormsRead) {
   EXPECT_FALSE(EntryFromJson(nlohmann::json::parse(R"({"op":"registry","n":1,"location":"no root","old":null,"new":null})")));
 }
 
+// The rows act on the system their scan ran on, and the undo on the one its
+// records name, whichever prefix the environment names meanwhile.
+TEST_F(UndoTest, CleanAndUndoActOnTheScannedSystemNotTheOneTheEnvironmentNames) {
+  const auto scanned = platform::OpenOrUnreachable(platform::WindowsSystemRef::Prefix(prefix.Folder()));
+  test::WinePrefixFixture elsewhere;  // WINEPREFIX names this one from here on
+  const std::string untouched = elsewhere.Snapshot();
+  std::string id;
+  {
+    DetectionList rows = WormRows();
+    JournalSink sink("clean", rows);
+    CleanRows(rows, scanned, sink, PendingMessages(), RowReporter());
+    ASSERT_TRUE(sink.Error().empty()) << sink.Error();
+    id = sink.Id();
+    EXPECT_EQ(rows.Row(0).state, RowState::Cleaned);
+    EXPECT_EQ(rows.Row(1).state, RowState::Cleaned);
+  }
+  EXPECT_EQ(RegistryLocationPresence(*scanned, kRunValue), ValuePresence::Absent);
+  EXPECT_EQ(elsewhere.Snapshot(), untouched);
+
+  const UndoReport report = UndoAction(id);
+  EXPECT_TRUE(report.Complete()) << report.error;
+  EXPECT_EQ(RegistryLocationPresence(*scanned, kRunValue), ValuePresence::Present);
+  EXPECT_EQ(elsewhere.Snapshot(), untouched);
+}
+
 TEST_F(UndoTest, AnInterruptedActionIsUndoneForThePartDoneAndTheCutRecordIsUncertain) {
   const std::string before = State();
   DetectionList rows = WormRows();
@@ -279,7 +307,7 @@ TEST_F(UndoTest, AnInterruptedActionIsUndoneForThePartDoneAndTheCutRecordIsUncer
   {
     CrashingSink crash(8);
     JournalSink sink("clean", rows, ActionsFolder(), crash);
-    EXPECT_THROW(CleanRows(rows, sink, {}, {}), std::runtime_error);
+    EXPECT_THROW(CleanRows(rows, platform::DefaultWindowsSystem(), sink, {}, {}), std::runtime_error);
     id = sink.Id();
   }
   EXPECT_FALSE(Exists(damage.wormFile));
@@ -305,7 +333,7 @@ TEST_F(UndoTest, WhatChangedSinceTheActionIsLeftAloneAndReported) {
   ASSERT_FALSE(id.empty());
   // The user writes a hosts file, sets a policy again and makes an Autoexec.bat.
   WriteFileBytes(damage.Hosts(), "user's own\n");
-  ASSERT_TRUE(WriteRegDWord(HKEY_CURRENT_USER, std::string(kPolicies) + "System\\DisableCMD", 7));
+  ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, std::string(kPolicies) + "System\\DisableCMD", 7));
   const std::string autoexec = prefix.WriteC("autoexec.bat", "rem mine");
 
   const UndoReport report = UndoAction(id);
@@ -462,7 +490,7 @@ TEST_F(UndoTest, ALargeFileIsQuarantinedAndGivenBackInBoundedMemory) {
     rows.SetChecked(0, true);
     std::string reason;
     JournalSink sink("delete", rows);
-    DeleteRows(rows, sink, {}, [&](const RowResult& result) { reason = result.reason; });
+    DeleteRows(rows, platform::DefaultWindowsSystem(), sink, {}, [&](const RowResult& result) { reason = result.reason; });
     return reason;
   };
   // Where the quarantine cannot be written, the row says why and the file stays.
@@ -493,7 +521,7 @@ TEST_F(UndoTest, NothingChangesWhenTheJournalCannotBeWritten) {
   const std::string notAFolder = blocked.Write("data", "a file where the data folder should be");
   DetectionList rows = WormRows();
   JournalSink sink("clean", rows, notAFolder + "/korbu/actions");
-  CleanRows(rows, sink, {}, {});
+  CleanRows(rows, platform::DefaultWindowsSystem(), sink, {}, {});
   EXPECT_FALSE(sink.Error().empty());
   EXPECT_TRUE(Exists(damage.wormFile));
   EXPECT_EQ(Dword("System\\DisableTaskMgr"), 1u);

@@ -18,6 +18,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
 #include "support/WineCallCounter.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -80,8 +81,8 @@ class WineClean : public ::testing::Test {
   // The worm's Run value and file, and DisableTaskMgr = 1; the rows a scan would list.
   DetectionList Plant(const std::string& runData) {
     const std::string data = runData;
-    EXPECT_TRUE(WriteRegValue(HKEY_CURRENT_USER, std::string(kRunKey) + "\\Bron-Spizaetus", platform::kRegSz, data.data(), data.size()));
-    EXPECT_TRUE(WriteRegDWord(HKEY_CURRENT_USER, kPolicy, 1));
+    EXPECT_TRUE(WriteRegValue(*platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, std::string(kRunKey) + "\\Bron-Spizaetus", platform::kRegSz, data.data(), data.size()));
+    EXPECT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, kPolicy, 1));
     DetectionList rows;
     rows.AddRegistryDetection(*ParseRegistryLocation("HKEY_CURRENT_USER\\" + std::string(kRunKey) + "\\Bron-Spizaetus"), "Brontok-4");
     rows.AddDetection(tree_->Write("worm.exe", "MZ"), "Brontok-4");
@@ -111,17 +112,17 @@ TEST_F(WineClean, ACleanAndItsUndoWhileWineRunsMakeThreeWineStartsEachAndPutBack
   const char* const kMadeTypes[] = {"batfile", "comfile", "piffile", "regfile", "scrfile"};
   for (const char* type : kMadeTypes) {
     const std::string key = std::string("Software\\Classes\\") + type;
-    (void)DeleteRegValue(HKEY_LOCAL_MACHINE, key + "\\shell\\open\\command\\");
+    (void)DeleteRegValue(*platform::DefaultWindowsSystem(), HKEY_LOCAL_MACHINE, key + "\\shell\\open\\command\\");
     for (const char* below : {"\\shell\\open\\command", "\\shell\\open", "\\shell", ""})
-      (void)platform::RegistryKey::DeleteEmptyKey(HKEY_LOCAL_MACHINE, key + below);
-    ASSERT_EQ(platform::RegistryKey::Probe(HKEY_LOCAL_MACHINE, key), platform::KeyState::Missing);
+      (void)platform::DefaultWindowsSystem()->DeleteEmptyKey(HKEY_LOCAL_MACHINE, key + below);
+    ASSERT_EQ(platform::DefaultWindowsSystem()->ProbeKey(HKEY_LOCAL_MACHINE, key), platform::KeyState::Missing);
   }
 
   test::WineCallCounter wineCalls(tree_->Path());
 
   {
     JournalSink sink("clean", rows);
-    CleanRows(rows, sink, nullptr, nullptr);
+    CleanRows(rows, platform::DefaultWindowsSystem(), sink, nullptr, nullptr);
   }  // the action ends, and with it its hold on the records
   ASSERT_EQ(rows.Row(0).state, RowState::Cleaned);
   ASSERT_EQ(rows.Row(1).state, RowState::Cleaned);
@@ -144,11 +145,11 @@ TEST_F(WineClean, ACleanAndItsUndoWhileWineRunsMakeThreeWineStartsEachAndPutBack
   // As a Windows program reads them now: the same bytes as before the clean.
   EXPECT_EQ(Output(lister), before);
   std::vector<unsigned char> policy;
-  ASSERT_TRUE(ReadRegValue(HKEY_CURRENT_USER, kPolicy, platform::kRegDword, policy));
+  ASSERT_TRUE(ReadRegValue(*platform::DefaultWindowsSystem(), HKEY_CURRENT_USER, kPolicy, platform::kRegDword, policy));
   EXPECT_EQ(policy, (std::vector<unsigned char>{1, 0, 0, 0}));
   // The keys the clean made are gone again, down to the first one it made.
   for (const char* type : kMadeTypes)
-    EXPECT_EQ(platform::RegistryKey::Probe(HKEY_LOCAL_MACHINE, std::string("Software\\Classes\\") + type),
+    EXPECT_EQ(platform::DefaultWindowsSystem()->ProbeKey(HKEY_LOCAL_MACHINE, std::string("Software\\Classes\\") + type),
               platform::KeyState::Missing) << type;
   EXPECT_EQ(test::ReadFileBytes(rows.Row(1).path), "MZ");
 }
@@ -160,7 +161,7 @@ TEST_F(WineClean, ARepairWineTakesButCannotSaveLeavesTheRowPending) {
   if (std::system(("chattr +i '" + userReg + "' 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "user.reg cannot be made immutable here (chattr needs root and a file system that has the flag)";
   std::vector<RowResult> results;
-  CleanRows(rows, ApplyChanges(), nullptr, [&](const RowResult& r) { results.push_back(r); });
+  CleanRows(rows, platform::DefaultWindowsSystem(), ApplyChanges(), nullptr, [&](const RowResult& r) { results.push_back(r); });
   std::system(("chattr -i '" + userReg + "'").c_str());
   ASSERT_EQ(results.size(), 2u);
   for (const RowResult& result : results) {  // the file row's repair wrote HKCU too

@@ -17,7 +17,6 @@
 #include "detect/VariantTable.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
-#include "platform/WindowsSystemChoice.h"
 #include "repair/JournalSink.h"
 #include "repair/RowActions.h"
 #include "repair/Undo.h"
@@ -29,6 +28,7 @@
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"
 #include "support/WineCallCounter.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -82,17 +82,17 @@ struct Repaired {
 };
 
 Repaired ReadRepaired(const std::string& prefix) {
-  platform::ScopedWindowsSystem system(platform::WindowsSystemRef::Prefix(prefix));
+  const auto system = platform::OpenOrUnreachable(platform::WindowsSystemRef::Prefix(prefix));
   constexpr const char* kPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
   constexpr const char* kExeOpen = "Software\\Classes\\exefile\\shell\\open\\command";
   platform::RegistryBatch batch;
-  (void)batch.Prefetch({{HKEY_CURRENT_USER, kRunKey}, {HKEY_CURRENT_USER, kPolicies}, {HKEY_LOCAL_MACHINE, kExeOpen}});
+  (void)system->Prefetch({{HKEY_CURRENT_USER, kRunKey}, {HKEY_CURRENT_USER, kPolicies}, {HKEY_LOCAL_MACHINE, kExeOpen}});
   Repaired read;
-  if (auto key = platform::RegistryKey::Open(HKEY_CURRENT_USER, kRunKey, platform::KeyAccess::Read))
+  if (auto key = system->OpenKey(HKEY_CURRENT_USER, kRunKey, platform::KeyAccess::Read))
     if (auto values = key->EnumValues())
       for (const platform::RegistryValue& value : *values) read.runNames.push_back(value.name);
-  const auto data = [](platform::RootKey root, const char* key, const char* name) {
-    auto opened = platform::RegistryKey::Open(root, key, platform::KeyAccess::Read);
+  const auto data = [&](platform::RootKey root, const char* key, const char* name) {
+    auto opened = system->OpenKey(root, key, platform::KeyAccess::Read);
     auto value = opened ? opened->QueryValue(name) : Expected<platform::RegistryValue>(Failure("no key"));
     return value ? value->data : std::string();
   };
@@ -161,7 +161,7 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
 
   test::ListOnlyFrontEnd scan;
   ScanMemory(scan, ScanContext{});
-  ScanRegistry(scan, ScanContext{});
+  ScanRegistry(scan, ScanContext{}, *platform::DefaultWindowsSystem());
   std::string listed;
   bool inMemory[2] = {false, false};
   std::vector<std::string> runValues[2];
@@ -191,7 +191,7 @@ TEST_F(WineWorm, OneCleanStopsTheWormsOfTwoPrefixesAndRepairsEachForGood) {
   std::string actionId;
   {
     JournalSink journal("clean", rows);
-    CleanRows(rows, journal, nullptr, [&](const RowResult& r) { results.push_back(r); });
+    CleanRows(rows, platform::DefaultWindowsSystem(), journal, nullptr, [&](const RowResult& r) { results.push_back(r); });
     actionId = journal.Id();
   }  // the action ends, and with it its hold on the records
   const long cleanCalls = wineCalls.Take();

@@ -15,6 +15,7 @@
 #include "services/MiniReg.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempTree.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -69,14 +70,14 @@ class RegistryOnFullDisk : public ::testing::Test {
 };
 
 TEST_F(RegistryOnFullDisk, WritesFailAndTheOldFileSurvivesWhole) {
-  auto key = platform::RegistryKey::Open(platform::kHkeyLocalMachine, kRunKey, platform::KeyAccess::ReadWrite);
+  auto key = platform::DefaultWindowsSystem()->OpenKey(platform::kHkeyLocalMachine, kRunKey, platform::KeyAccess::ReadWrite);
   if (!key) GTEST_SKIP() << "the handwritten prefix is not taken for a Wine prefix here";
   const std::string original = ReadFileBytes(SystemReg());
   const std::string big(8192, 'x');
 
   disk_.Fill(disk_.Mounted() ? 0 : original.size() + 64);
   EXPECT_FALSE(key->SetValue("Big", platform::kRegSz, big + '\0'));
-  EXPECT_FALSE(WriteRegString(platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big", big));
+  EXPECT_FALSE(WriteRegString(*platform::DefaultWindowsSystem(), platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big", big));
   if (disk_.Mounted()) {
     // Even a smaller file needs room of its own before it can replace the old one.
     EXPECT_FALSE(key->DeleteValue("Tray"));
@@ -84,16 +85,16 @@ TEST_F(RegistryOnFullDisk, WritesFailAndTheOldFileSurvivesWhole) {
   EXPECT_EQ(ReadFileBytes(SystemReg()), original);
   EXPECT_TRUE(Leftovers().empty()) << Leftovers().front();
   std::string tray;
-  EXPECT_TRUE(ReadRegString(platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Tray", tray));
+  EXPECT_TRUE(ReadRegString(*platform::DefaultWindowsSystem(), platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Tray", tray));
   EXPECT_EQ(tray, "C:\\windows\\tray.exe");
 
   // With room again the very same write succeeds: the failure was the disk's.
   disk_.Free();
-  EXPECT_TRUE(WriteRegString(platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big", big));
+  EXPECT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big", big));
   std::string back;
-  EXPECT_TRUE(ReadRegString(platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big", back));
+  EXPECT_TRUE(ReadRegString(*platform::DefaultWindowsSystem(), platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big", back));
   EXPECT_EQ(back, big);
-  EXPECT_TRUE(ReadRegString(platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Tray", tray));
+  EXPECT_TRUE(ReadRegString(*platform::DefaultWindowsSystem(), platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Tray", tray));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/Registry.h"
 #include "scan/FileVerdict.h"
 #include "support/TempTree.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -73,7 +74,7 @@ class WinePrefixFixture : public ::testing::Test {
 };
 
 TEST_F(WinePrefixFixture, WriteKeepsAnotherWritersChangeMadeSinceTheKeyWasOpened) {
-  auto key = platform::RegistryKey::Open(platform::kHkeyLocalMachine,
+  auto key = platform::DefaultWindowsSystem()->OpenKey(platform::kHkeyLocalMachine,
                                          "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                                          platform::KeyAccess::ReadWrite);
   if (!key) GTEST_SKIP() << "the handwritten prefix is not taken for a Wine prefix here";
@@ -91,7 +92,7 @@ TEST_F(WinePrefixFixture, WriteKeepsAnotherWritersChangeMadeSinceTheKeyWasOpened
 }
 
 TEST_F(WinePrefixFixture, VanishedRegistryFileFailsTheWrite) {
-  auto key = platform::RegistryKey::Open(platform::kHkeyLocalMachine,
+  auto key = platform::DefaultWindowsSystem()->OpenKey(platform::kHkeyLocalMachine,
                                          "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                                          platform::KeyAccess::ReadWrite);
   if (!key) GTEST_SKIP() << "the handwritten prefix is not taken for a Wine prefix here";

@@ -23,6 +23,7 @@
 #include "scan/ScanContext.h"
 #include "support/WinePrefixFixture.h"
 #include "support/TestFrontEnds.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -114,7 +115,7 @@ TEST(LargeProgram, FourGiBFileIsJudgedByBothPhasesWithoutBeingReadIntoMemory) {
   FrontEnd frontEnd;
   bool listed = false;
   const std::int64_t registryGrowth =
-      PeakGrowth([&] { listed = ScanRunValue(frontEnd, context, platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big"); });
+      PeakGrowth([&] { listed = ScanRunValue(frontEnd, context, *platform::DefaultWindowsSystem(), platform::kHkeyLocalMachine, std::string(kRunKey) + "\\Big"); });
   EXPECT_TRUE(listed);
   ASSERT_EQ(frontEnd.list.Rows().size(), 2u);  // the value, and the program it starts
   EXPECT_EQ(frontEnd.list.Rows()[0].value.valueName, "Big");

@@ -8,6 +8,7 @@
 #include "ShellFixture.h"
 #include "platform/FileSystem.h"
 #include "services/ShellUtils.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -64,24 +65,24 @@ TEST(CommandLineText, CutArgumentsAndDriveLetters) {
 TEST(CommandLinePath, FullPathsKeepTheirFolderAndLoseTheirArguments) {
   FakePrefix prefix;
   const auto tool = prefix.WriteC("Program Files/Tool/Tool.EXE");
-  EXPECT_EQ(CommandLineToFilePath("\"C:\\Program Files\\Tool\\tool.exe\" /background"), tool);
-  EXPECT_EQ(CommandLineToFilePath("C:\\PROGRAM FILES\\tool\\TOOL.exe -k netsvcs"), tool);
+  EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), "\"C:\\Program Files\\Tool\\tool.exe\" /background"), tool);
+  EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), "C:\\PROGRAM FILES\\tool\\TOOL.exe -k netsvcs"), tool);
   // A folder part that reaches into the arguments names a missing file.
-  EXPECT_EQ(CommandLineToFilePath("C:\\Program Files\\Tool\\tool.exe /log:C:\\tmp\\l.txt"),
+  EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), "C:\\Program Files\\Tool\\tool.exe /log:C:\\tmp\\l.txt"),
             prefix.DriveC("Program Files/Tool/tool.exe /log:C:/tmp/l.txt"));
 }
 
 TEST(CommandLinePath, BareProgramsAreFoundInTheSystemFolders) {
   FakePrefix prefix;
   const auto rundll = prefix.WriteC("windows/system32/rundll32.exe");
-  EXPECT_EQ(CommandLineToFilePath("rundll32.exe shell32.dll,Control_RunDLL"), rundll);
-  EXPECT_EQ(CommandLineToFilePath("\"RUNDLL32.EXE\" shell32.dll"), rundll);
-  EXPECT_EQ(LocateInSystemDirs("regedit.exe"), prefix.DriveC("windows/system32/regedit.exe"));  // not yet there
+  EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), "rundll32.exe shell32.dll,Control_RunDLL"), rundll);
+  EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), "\"RUNDLL32.EXE\" shell32.dll"), rundll);
+  EXPECT_EQ(LocateInSystemDirs(*platform::DefaultWindowsSystem(), "regedit.exe"), prefix.DriveC("windows/system32/regedit.exe"));  // not yet there
   const auto regedit = prefix.WriteC("windows/regedit.exe");
-  EXPECT_EQ(LocateInSystemDirs("regedit.exe"), regedit);
+  EXPECT_EQ(LocateInSystemDirs(*platform::DefaultWindowsSystem(), "regedit.exe"), regedit);
   // The current directory of a Windows program (its system folder) comes first.
   prefix.WriteC("windows/twin.exe");
-  EXPECT_EQ(LocateInSystemDirs("twin.exe"), prefix.WriteC("windows/system32/twin.exe"));
+  EXPECT_EQ(LocateInSystemDirs(*platform::DefaultWindowsSystem(), "twin.exe"), prefix.WriteC("windows/system32/twin.exe"));
 }
 
 TEST(CommandLinePath, NothingIsLookedForOnTheLinuxSide) {
@@ -90,19 +91,19 @@ TEST(CommandLinePath, NothingIsLookedForOnTheLinuxSide) {
   ScopedCurrentDirectory cwd(tree.Path());
   {
     FakePrefix prefix;
-    EXPECT_EQ(CommandLineToFilePath("ghost.exe /q"), prefix.DriveC("windows/system32/ghost.exe"));
-    EXPECT_EQ(CommandLineToFilePath(""), "");
+    EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), "ghost.exe /q"), prefix.DriveC("windows/system32/ghost.exe"));
+    EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), ""), "");
   }
   tree.Write("home/.wine/drive_c/windows/system32/ghost.exe", "MZ");  // no registry files: no prefix
   ScopedEnv noPrefix("WINEPREFIX", std::nullopt);
   ScopedEnv home("HOME", tree.Path("home"));
-  EXPECT_EQ(GetWindowsDir(), "");
-  EXPECT_EQ(GetSystemDir(), "");
-  EXPECT_EQ(GetSpecialFolderPath(28), "");
-  EXPECT_EQ(LocateInSystemDirs("ghost.exe"), "");
-  EXPECT_EQ(CommandLineToFilePath("ghost.exe"), "");
-  EXPECT_EQ(CommandLineToFilePath("C:\\windows\\system32\\ghost.exe"), "");
-  EXPECT_FALSE(WriteIniValue("boot", "shell", "Explorer.exe", "system.ini"));
+  EXPECT_EQ(GetWindowsDir(*platform::DefaultWindowsSystem()), "");
+  EXPECT_EQ(GetSystemDir(*platform::DefaultWindowsSystem()), "");
+  EXPECT_EQ(GetSpecialFolderPath(*platform::DefaultWindowsSystem(), 28), "");
+  EXPECT_EQ(LocateInSystemDirs(*platform::DefaultWindowsSystem(), "ghost.exe"), "");
+  EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), "ghost.exe"), "");
+  EXPECT_EQ(CommandLineToFilePath(*platform::DefaultWindowsSystem(), "C:\\windows\\system32\\ghost.exe"), "");
+  EXPECT_FALSE(WriteIniValue(*platform::DefaultWindowsSystem(), "boot", "shell", "Explorer.exe", "system.ini"));
   EXPECT_FALSE(fs::exists(tree.Path("system.ini")));
 }
 #endif

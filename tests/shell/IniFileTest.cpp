@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "ShellFixture.h"
+#include "platform/SystemFactory.h"
 #include "services/ShellUtils.h"
 
 namespace korbu::platform {
@@ -84,9 +85,9 @@ TEST(IniFile, WritesRegularFilesOnly) {
 TEST(IniFile, BareNamesLiveInTheWindowsFolder) {
   test::FakePrefix prefix;
   const auto ini = prefix.WriteC("windows/SYSTEM.INI", "[boot]\r\nshell=Explorer.exe sys.exe\r\n");
-  ASSERT_TRUE(korbu::WriteIniValue("boot", "shell", "Explorer.exe", "system.ini"));
+  ASSERT_TRUE(korbu::WriteIniValue(*DefaultWindowsSystem(), "boot", "shell", "Explorer.exe", "system.ini"));
   EXPECT_EQ(ReadFileBytes(ini), "[boot]\r\nshell=Explorer.exe\r\n");
-  ASSERT_TRUE(korbu::WriteIniValue("boot", "shell", "x", "win.ini"));
+  ASSERT_TRUE(korbu::WriteIniValue(*DefaultWindowsSystem(), "boot", "shell", "x", "win.ini"));
   EXPECT_EQ(ReadFileBytes(prefix.DriveC("windows/win.ini")), "[boot]\r\nshell=x\r\n");
 }
 

@@ -13,6 +13,7 @@
 #include "services/ShellUtils.h"
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -65,7 +66,7 @@ TEST(WindowsServices, RecyclesAndFindsTheShellFolders) {
   EXPECT_FALSE(platform::FileExists(file));
   EXPECT_TRUE(RecycleFile(tree.Path("gone")));
   EXPECT_FALSE(RecycleFile(tree.Path("gone")));
-  EXPECT_TRUE(platform::DirectoryExists(GetSpecialFolderPath(28)));
+  EXPECT_TRUE(platform::DirectoryExists(GetSpecialFolderPath(*platform::DefaultWindowsSystem(), 28)));
 }
 
 }  // namespace

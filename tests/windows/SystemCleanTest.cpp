@@ -21,6 +21,7 @@
 #include "support/CrcForge.h"
 #include "support/TempTree.h"
 #include "support/TestFrontEnds.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu {
 namespace {
@@ -43,13 +44,13 @@ bool MayDamageThisSystem() {
 
 std::optional<std::uint32_t> DWord(RootKey root, const std::string& valuePath) {
   std::vector<unsigned char> block;
-  if (!ReadRegValue(root, valuePath, platform::kRegDword, block) || block.size() != 4) return std::nullopt;
+  if (!ReadRegValue(*platform::DefaultWindowsSystem(), root, valuePath, platform::kRegDword, block) || block.size() != 4) return std::nullopt;
   return static_cast<std::uint32_t>(block[0] | block[1] << 8 | block[2] << 16 | static_cast<unsigned>(block[3]) << 24);
 }
 
 std::optional<std::string> Text(RootKey root, const std::string& valuePath) {
   std::string text;
-  if (!ReadRegString(root, valuePath, text)) return std::nullopt;
+  if (!ReadRegString(*platform::DefaultWindowsSystem(), root, valuePath, text)) return std::nullopt;
   return text;
 }
 
@@ -59,7 +60,7 @@ class SystemClean : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!MayDamageThisSystem()) GTEST_SKIP() << "changes this system's registry; set KORBU_WINDOWS_DAMAGE_TESTS=1";
-    windows_ = platform::WindowsDirectoryPath();
+    windows_ = platform::DefaultWindowsSystem()->WindowsDirectoryPath();
     ASSERT_FALSE(windows_.empty());
     worm_ = windows_ + "\\KorbuShellNew\\sempalong.exe";
     test::WriteFileBytes(worm_, test::VariantFile(1));
@@ -74,21 +75,21 @@ class SystemClean : public ::testing::Test {
     const std::string damaged = "[boot]\r\nshell=Explorer.exe " + worm_ + "\r\nsystem.drv=system.drv\r\n" + iniBefore_;
     ASSERT_TRUE(platform::ReplaceFileAtomically(ini_, damaged));
     const std::string a = kAdvanced, p = kPolicies, run = kRun;
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, a + "Hidden", 2));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, a + "HideFileExt", 1));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, a + "SuperHidden", 1));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, a + "ShowSuperHidden", 1));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, a + "KorbuUnrelated", 7));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, p + "Explorer\\NoFolderOptions", 1));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, p + "System\\DisableTaskMgr", 1));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, p + "System\\DisableRegistryTools", 1));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, p + "System\\DisableCMD", 1));
-    ASSERT_TRUE(WriteRegDWord(kHkeyCurrentUser, p + "System\\KorbuUnrelated", 1));
-    ASSERT_TRUE(WriteRegString(kHkeyLocalMachine, kSafeBoot, worm_));
-    ASSERT_TRUE(WriteRegString(kHkeyLocalMachine, kExeOpen, "\"%1\" %* " + worm_));
-    ASSERT_TRUE(WriteRegString(kHkeyLocalMachine, kScrOpen, worm_ + " \"%1\""));
-    ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, run + "Bron-Spizaetus", worm_));
-    ASSERT_TRUE(WriteRegString(kHkeyCurrentUser, run + "KorbuKeep", windows_ + "\\notepad.exe"));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, a + "Hidden", 2));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, a + "HideFileExt", 1));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, a + "SuperHidden", 1));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, a + "ShowSuperHidden", 1));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, a + "KorbuUnrelated", 7));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, p + "Explorer\\NoFolderOptions", 1));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, p + "System\\DisableTaskMgr", 1));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, p + "System\\DisableRegistryTools", 1));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, p + "System\\DisableCMD", 1));
+    ASSERT_TRUE(WriteRegDWord(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, p + "System\\KorbuUnrelated", 1));
+    ASSERT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyLocalMachine, kSafeBoot, worm_));
+    ASSERT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyLocalMachine, kExeOpen, "\"%1\" %* " + worm_));
+    ASSERT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyLocalMachine, kScrOpen, worm_ + " \"%1\""));
+    ASSERT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, run + "Bron-Spizaetus", worm_));
+    ASSERT_TRUE(WriteRegString(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, run + "KorbuKeep", windows_ + "\\notepad.exe"));
   }
 
   void TearDown() override {
@@ -96,9 +97,9 @@ class SystemClean : public ::testing::Test {
     platform::SetFileAttributes(worm_, platform::kAttrNormal);
     platform::DeleteFile(worm_);
     platform::RemoveDirectory(platform::ExtractFilePath(worm_));
-    DeleteRegValue(kHkeyCurrentUser, std::string(kRun) + "KorbuKeep");
-    DeleteRegValue(kHkeyCurrentUser, std::string(kAdvanced) + "KorbuUnrelated");
-    DeleteRegValue(kHkeyCurrentUser, std::string(kPolicies) + "System\\KorbuUnrelated");
+    DeleteRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, std::string(kRun) + "KorbuKeep");
+    DeleteRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, std::string(kAdvanced) + "KorbuUnrelated");
+    DeleteRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, std::string(kPolicies) + "System\\KorbuUnrelated");
   }
 
   std::string windows_;
@@ -116,7 +117,7 @@ TEST_F(SystemClean, TheCleanActionUndoesTheDamageAndKeepsEverythingElse) {
 
   // The registry scan lists the Run value and the program it starts.
   ListOnly scan;
-  ScanRegistry(scan, ScanContext{});
+  ScanRegistry(scan, ScanContext{}, *platform::DefaultWindowsSystem());
   const std::string location = "HKEY_CURRENT_USER\\" + std::string(kRun) + "Bron-Spizaetus";
   const std::string runKey = std::string(kRun).substr(0, std::string(kRun).size() - 1);
   ASSERT_TRUE(scan.list.IsRegistryDetected({kHkeyCurrentUser, runKey, "Bron-Spizaetus"}, {}));
@@ -125,7 +126,7 @@ TEST_F(SystemClean, TheCleanActionUndoesTheDamageAndKeepsEverythingElse) {
   for (std::size_t i = 0; i < scan.list.Count(); ++i) scan.list.SetChecked(i, true);
 
   std::vector<RowResult> results;
-  CleanRows(scan.list, ApplyChanges(), [] {}, [&](const RowResult& r) { results.push_back(r); });
+  CleanRows(scan.list, platform::DefaultWindowsSystem(), ApplyChanges(), [] {}, [&](const RowResult& r) { results.push_back(r); });
   for (std::size_t i = 0; i < scan.list.Count(); ++i) {
     const auto& row = scan.list.Row(i);
     if (row.IsRegistry() ? row.value.valueName == "Bron-Spizaetus" : row.path == worm_) {
@@ -168,7 +169,7 @@ TEST_F(SystemClean, AMissingFileStillGetsTheSystemRepaired) {
   Plant();
   if (HasFatalFailure()) return;
   const std::string missing = windows_ + "\\KorbuShellNew\\gone.exe";
-  EXPECT_FALSE(CleanSystem(missing).deleted);
+  EXPECT_FALSE(CleanSystem(*platform::DefaultWindowsSystem(), missing).deleted);
   EXPECT_TRUE(platform::FileExists(worm_));  // only the named file is the detected one
   EXPECT_EQ(DWord(kHkeyCurrentUser, std::string(kPolicies) + "System\\DisableTaskMgr"), 0u);
   EXPECT_EQ(Text(kHkeyLocalMachine, kSafeBoot), "cmd.exe");
@@ -177,8 +178,8 @@ TEST_F(SystemClean, AMissingFileStillGetsTheSystemRepaired) {
   EXPECT_EQ(ini->find(worm_), std::string::npos);
   // CleanSystem leaves Run values to the registry rows.
   EXPECT_EQ(Text(kHkeyCurrentUser, std::string(kRun) + "Bron-Spizaetus"), worm_);
-  EXPECT_TRUE(DeleteRegistryDetection("HKEY_CURRENT_USER\\" + std::string(kRun) + "Bron-Spizaetus"));
-  EXPECT_FALSE(DeleteRegistryDetection("HKEY_CURRENT_USER\\" + std::string(kRun) + "Bron-Spizaetus"));
+  EXPECT_TRUE(DeleteRegistryDetection(*platform::DefaultWindowsSystem(), "HKEY_CURRENT_USER\\" + std::string(kRun) + "Bron-Spizaetus"));
+  EXPECT_FALSE(DeleteRegistryDetection(*platform::DefaultWindowsSystem(), "HKEY_CURRENT_USER\\" + std::string(kRun) + "Bron-Spizaetus"));
 }
 
 }  // namespace

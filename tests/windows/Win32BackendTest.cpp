@@ -13,9 +13,9 @@
 #include "platform/Registry.h"
 #include "platform/Utf16Text.h"
 #include "platform/Trash.h"
-#include "platform/WindowsEnvironment.h"
 #include "platform/WindowsSystem.h"
 #include "support/TempTree.h"
+#include "platform/SystemFactory.h"
 
 namespace korbu::platform {
 namespace {
@@ -23,7 +23,7 @@ namespace {
 constexpr std::string_view kTestKey = "Software\\KorbuWindowsTest";
 
 TEST(Win32Registry, RoundTripsEveryValueKindAndDeletes) {
-  auto key = RegistryKey::Create(kHkeyCurrentUser, std::string(kTestKey) + "\\Sub");
+  auto key = DefaultWindowsSystem()->CreateKey(kHkeyCurrentUser, std::string(kTestKey) + "\\Sub");
   ASSERT_TRUE(key);
   const std::string text("C:\\x.exe\0", 9);
   const std::string binary("\x00\x01\xff", 3);
@@ -33,7 +33,7 @@ TEST(Win32Registry, RoundTripsEveryValueKindAndDeletes) {
   std::string big(70000, 'a');
   ASSERT_TRUE(key->SetValue("Big", kRegBinary, big));
 
-  auto reread = RegistryKey::Open(kHkeyCurrentUser, std::string(kTestKey) + "\\sub", KeyAccess::Read);
+  auto reread = DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, std::string(kTestKey) + "\\sub", KeyAccess::Read);
   ASSERT_TRUE(reread);
   auto value = reread->QueryValue("TEXT");
   ASSERT_TRUE(value);
@@ -58,13 +58,13 @@ TEST(Win32Registry, RoundTripsEveryValueKindAndDeletes) {
   EXPECT_TRUE(key->DeleteValue("Bin"));
   EXPECT_FALSE(key->DeleteValue("Bin"));
   EXPECT_FALSE(reread->QueryValue("Bin"));
-  EXPECT_FALSE(RegistryKey::Open(kHkeyCurrentUser, "Software\\\\Korbu", KeyAccess::Read));
-  EXPECT_FALSE(RegistryKey::Open(kHkeyCurrentUser, "Software\\NoSuchKorbuKey", KeyAccess::Read));
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, "Software\\\\Korbu", KeyAccess::Read));
+  EXPECT_FALSE(DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, "Software\\NoSuchKorbuKey", KeyAccess::Read));
 }
 
 TEST(Win32Registry, NamesOfAnyUnitsAndExactDataRoundTripAndEmptyKeysGo) {
   const std::string path = std::string(kTestKey) + "\\Wide";
-  auto key = RegistryKey::Create(kHkeyCurrentUser, path);
+  auto key = DefaultWindowsSystem()->CreateKey(kHkeyCurrentUser, path);
   ASSERT_TRUE(key);
   // Outside the ANSI code page, a lone surrogate (WTF-8), a zero unit inside.
   const std::string names[] = {"Tok\xe4\xb8\xad\xe6\x96\x87", "lone \xed\xa0\x80", std::string("zero\0in", 7)};
@@ -82,13 +82,13 @@ TEST(Win32Registry, NamesOfAnyUnitsAndExactDataRoundTripAndEmptyKeysGo) {
     EXPECT_EQ(one->data, data);
   }
   EXPECT_EQ(RegistryText(data), "/lang=\xe4\xb8\xad \xe2\x82\xac");
-  const Status full = RegistryKey::DeleteEmptyKey(kHkeyCurrentUser, path);
+  const Status full = DefaultWindowsSystem()->DeleteEmptyKey(kHkeyCurrentUser, path);
   ASSERT_FALSE(full);
   EXPECT_FALSE(IsNotFound(full.error()));
   for (const std::string& name : names) ASSERT_TRUE(key->DeleteValue(name)) << name;
   EXPECT_TRUE(IsNotFound(key->DeleteValue(names[2]).error()));
-  ASSERT_TRUE(RegistryKey::DeleteEmptyKey(kHkeyCurrentUser, path));
-  EXPECT_EQ(RegistryKey::Probe(kHkeyCurrentUser, path), KeyState::Missing);
+  ASSERT_TRUE(DefaultWindowsSystem()->DeleteEmptyKey(kHkeyCurrentUser, path));
+  EXPECT_EQ(DefaultWindowsSystem()->ProbeKey(kHkeyCurrentUser, path), KeyState::Missing);
 }
 
 TEST(Win32Registry, TheRunKeysCanBeWrittenAndRead) {
@@ -98,10 +98,10 @@ TEST(Win32Registry, TheRunKeysCanBeWrittenAndRead) {
                         "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"};
   for (RootKey root : roots) {
     for (const char* path : keys) {
-      auto key = RegistryKey::Create(root, path);
+      auto key = DefaultWindowsSystem()->CreateKey(root, path);
       ASSERT_TRUE(key) << path;
       ASSERT_TRUE(key->SetValue("KorbuProbe", kRegSz, std::string("C:\\probe.exe\0", 13)));
-      auto back = RegistryKey::Open(root, path, KeyAccess::Read)->QueryValue("korbuprobe");
+      auto back = DefaultWindowsSystem()->OpenKey(root, path, KeyAccess::Read)->QueryValue("korbuprobe");
       ASSERT_TRUE(back) << path;
       EXPECT_EQ(back->data, std::string("C:\\probe.exe\0", 13));
       EXPECT_TRUE(key->DeleteValue("KorbuProbe"));
@@ -110,20 +110,20 @@ TEST(Win32Registry, TheRunKeysCanBeWrittenAndRead) {
 }
 
 TEST(Win32System, FoldersAndPathsAreNative) {
-  const std::string windows = WindowsDirectoryPath();
+  const std::string windows = DefaultWindowsSystem()->WindowsDirectoryPath();
   ASSERT_FALSE(windows.empty());
   EXPECT_TRUE(DirectoryExists(windows));
-  EXPECT_TRUE(DirectoryExists(SystemDirectoryPath()));
-  EXPECT_EQ(NativeFolder(windows + "\\"), windows);
+  EXPECT_TRUE(DirectoryExists(DefaultWindowsSystem()->SystemDirectoryPath()));
+  EXPECT_EQ(DefaultWindowsSystem()->NativeFolder(windows + "\\"), windows);
   auto root = GetEntryInfo(windows.substr(0, 3));  // "C:\" is no search result
   ASSERT_TRUE(root);
   EXPECT_EQ(root->kind, EntryKind::Directory);
-  EXPECT_EQ(NativePath("C:\\a\\.\\b\\..\\x.exe"), "C:\\a\\x.exe");
-  EXPECT_EQ(NativePath("\\\\server\\share\\x"), "");
-  const std::string appData = SpecialFolderPath(kCsidlLocalAppData);
+  EXPECT_EQ(DefaultWindowsSystem()->NativePath("C:\\a\\.\\b\\..\\x.exe"), "C:\\a\\x.exe");
+  EXPECT_EQ(DefaultWindowsSystem()->NativePath("\\\\server\\share\\x"), "");
+  const std::string appData = DefaultWindowsSystem()->SpecialFolderPath(kCsidlLocalAppData);
   EXPECT_TRUE(DirectoryExists(appData)) << appData;
-  EXPECT_EQ(SpecialFolderPath(12345), "");
-  EXPECT_EQ(ExpandWindowsEnvironment("%SystemRoot%\\x %NoSuchKorbuVar% 100%"),
+  EXPECT_EQ(DefaultWindowsSystem()->SpecialFolderPath(12345), "");
+  EXPECT_EQ(DefaultWindowsSystem()->ExpandEnvironment("%SystemRoot%\\x %NoSuchKorbuVar% 100%"),
             windows + "\\x %NoSuchKorbuVar% 100%");
 }
 

@@ -144,6 +144,12 @@ bool SameImageFile(const std::string& a, const std::string& b) {
   return S_ISREG(first.st_mode) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool SameImageFile(const std::string& image, const FileStatus& file) {
+  struct stat st {};
+  if (image.empty() || ::stat(image.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return static_cast<std::uint64_t>(st.st_dev) == file.device && static_cast<std::uint64_t>(st.st_ino) == file.index;
+}
+
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 }  // namespace korbu::platform

@@ -180,6 +180,12 @@ bool SameImageFile(const std::string& a, const std::string& b) {
          first->nFileIndexHigh == second->nFileIndexHigh && first->nFileIndexLow == second->nFileIndexLow;
 }
 
+bool SameImageFile(const std::string& image, const FileStatus& file) {
+  const auto info = image.empty() ? std::nullopt : FileIdentity(image);
+  return info && info->dwVolumeSerialNumber == file.device &&
+         ((static_cast<std::uint64_t>(info->nFileIndexHigh) << 32) | info->nFileIndexLow) == file.index;
+}
+
 Status TerminateProcessRunning(std::uint32_t id, const std::string& image) {
   if (Status target = CanTarget(id); !target) return target;
   if (image.empty()) return Failure("the program the process runs is not known");
