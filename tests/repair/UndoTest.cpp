@@ -475,7 +475,7 @@ std::pair<std::string, long> InChild(const std::function<std::string()>& work) {
 }
 
 TEST_F(UndoTest, ALargeFileIsQuarantinedAndGivenBackInBoundedMemory) {
-  constexpr off_t kSize = 32 << 20;  // read whole, it would add twice as much at the peak
+  constexpr off_t kSize = 64 << 20;  // read whole, it would add twice as much at the peak
   const std::string big = prefix.WriteC("big.bin", "head");
   ASSERT_EQ(::truncate(big.c_str(), kSize), 0);
   const auto shaOf = [](const std::string& path) {
@@ -511,7 +511,7 @@ TEST_F(UndoTest, ALargeFileIsQuarantinedAndGivenBackInBoundedMemory) {
     return deleted + "|" + (report.Complete() ? "complete" : "incomplete");
   });
   EXPECT_EQ(reason, "|complete");
-  EXPECT_LT(grown, kSize / 2 / 1024) << "KiB more at the peak, whatever the size (about 11 MiB under ASan)";
+  EXPECT_LT(grown, kSize / 2 / 1024) << "KiB more at the peak, whatever the size (11 to 19 MiB under ASan, by the machine's load)";
   EXPECT_EQ(shaOf(big), sha);
 }
 #endif
