@@ -28,10 +28,10 @@ ValuePresence RegistryValuePresence(const RegistryValueLocation& value) {
     case KeyState::Exists: break;
   }
   const auto key = RegistryKey::Open(value.root, value.keyPath, KeyAccess::Read);
-  if (!key) return platform::IsNotFound(key.error()) ? ValuePresence::Absent : ValuePresence::Unknown;
+  if (!key) return key.error().kind == ErrorKind::NotFound ? ValuePresence::Absent : ValuePresence::Unknown;
   const auto read = key->QueryValue(value.valueName);
   if (read) return ValuePresence::Present;
-  return platform::IsNotFound(read.error()) ? ValuePresence::Absent : ValuePresence::Unknown;
+  return read.error().kind == ErrorKind::NotFound ? ValuePresence::Absent : ValuePresence::Unknown;
 }
 
 ValuePresence RegistryValuePresence(platform::RootKey root, std::string_view valuePath) {

@@ -263,7 +263,7 @@ TEST_F(WineInterop, AWineThatCannotAnswerIsAnErrorNeverAnEmptyKey) {
   ScopedEnv failing("WINE", "/bin/false");
   const auto key = platform::RegistryKey::Open(kHkeyCurrentUser, kRun, platform::KeyAccess::Read);
   ASSERT_FALSE(key);
-  EXPECT_FALSE(platform::IsNotFound(key.error()));
+  EXPECT_NE(key.error().kind, ErrorKind::NotFound);
   EXPECT_EQ(platform::RegistryKey::Probe(kHkeyCurrentUser, kRun), platform::KeyState::Unreachable);
   // The scan says so, once.
   test::ListOnlyFrontEnd scan;
