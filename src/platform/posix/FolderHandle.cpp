@@ -332,7 +332,10 @@ Status NewFile::SetOwner(std::uint32_t owner, std::uint32_t group) {
 
 Status NewFile::GiveOwnerIfPermitted(std::uint32_t owner, std::uint32_t group) {
   const Status given = SetOwner(owner, group);
-  if (!given && given.error().code == EPERM) return Ok();
+  if (given) return given;
+  // Not permitted, or no owners on this file system (a FUSE one may say either).
+  const int code = given.error().code;
+  if (code == EPERM || code == EOPNOTSUPP || code == ENOSYS) return Ok();
   return given;
 }
 
