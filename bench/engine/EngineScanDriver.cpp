@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<korbu::EngineStartup> startup = korbu::MakeEngineStartup(database);
   const korbu::EngineInfo info = korbu::StartEngine(*startup);
   if (!info.active) {
-    std::fprintf(stderr, "engine not loaded: %s\n", info.problem.c_str());
+    std::fprintf(stderr, "engine not loaded: %s\n", info.loaded.Reason().c_str());
     return 2;
   }
   korbu::TClamAV& engine = *startup->Engine();

@@ -13,8 +13,8 @@ namespace korbu::bench {
 class OwnDetectionOnly final : public EngineStartup {
  public:
   void CreateEngine() override {}
-  bool LibraryAvailable() override { return false; }
-  bool LoadDatabase() override { return false; }
+  Status LibraryAvailable() override { return Failure("the own detection alone"); }
+  Status LoadDatabase() override { return Failure("the own detection alone"); }
   std::uint32_t SignatureCount() override { return 0; }
   std::pair<std::string, std::string> DatabaseVersions() override { return {}; }
   std::pair<std::string, std::string> DatabaseDates() override { return {}; }

@@ -40,10 +40,10 @@ class SlowEngine final : public EngineStartup {
  public:
   explicit SlowEngine(double seconds) : seconds_(seconds) {}
   void CreateEngine() override {}
-  bool LibraryAvailable() override { return false; }
-  bool LoadDatabase() override {
+  Status LibraryAvailable() override { return Failure("no engine in this benchmark"); }
+  Status LoadDatabase() override {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds_));
-    return false;
+    return Failure("no engine in this benchmark");
   }
   std::uint32_t SignatureCount() override { return 0; }
   std::pair<std::string, std::string> DatabaseVersions() override { return {}; }

@@ -44,8 +44,11 @@ std::optional<std::string> ReadOwnFile(const std::string& path, std::uint64_t ma
 
 Status WriteOwnFile(const std::string& path, const std::string& content) {
   // Whatever else is at the name (a link, a file of someone else's) goes unread.
-  if (platform::GetEntryInfo(path) && !platform::SharedFile::Open(path)) platform::DeleteFile(path);
-  if (!platform::ReplaceFileAtomically(path, content)) return Failure("cannot write " + path);
+  // One that cannot be removed makes the write fail, and says why.
+  if (platform::GetEntryInfo(path) && !platform::SharedFile::Open(path)) static_cast<void>(platform::DeleteFile(path));
+  if (Status written = platform::ReplaceFileAtomically(path, content); !written) {
+    return written.error().Context("cannot write " + path);
+  }
   return Ok();
 }
 
@@ -74,16 +77,17 @@ std::vector<platform::EntryInfo> EntriesOf(const std::string& path) {
   return entries;
 }
 
+// What cannot be removed stays, as a failed listing's entries do.
 void RemoveTree(const std::string& path) {
   for (const platform::EntryInfo& entry : EntriesOf(path)) {
     const std::string inner = Join(path, entry.name);
     if (entry.kind == platform::EntryKind::Directory) {
       RemoveTree(inner);
     } else {
-      platform::DeleteFile(inner);
+      static_cast<void>(platform::DeleteFile(inner));
     }
   }
-  platform::RemoveDirectory(path);
+  static_cast<void>(platform::RemoveDirectory(path));
 }
 
 std::string ShortName(const std::string& setDigest) { return setDigest.substr(0, 16); }
@@ -185,7 +189,7 @@ Status CacheIndex::Use(const ContextEntry& context, const DatabaseSet* set) {
   for (const platform::EntryInfo& entry : EntriesOf(records)) {
     if (needed.count(entry.name) == 0) stale.push_back(entry.name);
   }
-  for (const std::string& name : stale) platform::DeleteFile(Join(records, name));
+  for (const std::string& name : stale) static_cast<void>(platform::DeleteFile(Join(records, name)));
   const std::string small = Join(folder_, kSmallEnginesFolder);
   stale.clear();
   const std::string suffix = "-" + ShortName(context.set);
@@ -296,7 +300,7 @@ Expected<CacheIndex::SmallEngineFolders> CacheIndex::SmallEngine(const std::stri
   json record = {{"kind", static_cast<int>(plan.kind)}, {"reason", plan.reason}, {"new_signatures", plan.newSignatures}};
   if (filled) filled = WriteOwnFile(Join(building, "plan.json"), record.dump() + "\n");
   // Moved into place whole, never over a plan another scan put there.
-  const auto held = platform::Folder::Hold(small);
+  const auto held = platform::Folder::Open(small);
   if (!filled || !held || !held->MoveTo(platform::ExtractFileName(building), *held, name)) RemoveTree(building);
   if (!filled) return filled.error();
   // Another scan may have put the same plan there first; either will do.

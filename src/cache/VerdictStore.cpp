@@ -87,7 +87,8 @@ Status VerdictStore::Load() {
   Expected<platform::SharedFile> file = platform::SharedFile::Open(path);
   if (!file) {
     // Anything at the name that is not the user's own file is put aside, unread.
-    if (platform::GetEntryInfo(path)) platform::DeleteFile(path);
+    // One that cannot be removed makes the new store fail to be written, and says why.
+    if (platform::GetEntryInfo(path)) static_cast<void>(platform::DeleteFile(path));
     return Create(std::min(kInitialSlots, maxSlots_));
   }
   unsigned char header[kHeaderSize];
@@ -122,7 +123,9 @@ Status VerdictStore::Create(std::uint32_t slots) {
   const std::string seed = NewSeed();
   std::string content = Header(slots, seed);
   content.resize(kHeaderSize + std::size_t{slots} * kSlotSize, '\0');
-  if (!platform::ReplaceFileAtomically(path, content)) return Failure("cannot write " + path);
+  if (Status written = platform::ReplaceFileAtomically(path, content); !written) {
+    return written.error().Context("cannot write " + path);
+  }
   Expected<platform::SharedFile> file = platform::SharedFile::Open(path);
   if (!file) return file.error().Context(path);
   seed_ = seed;
@@ -291,7 +294,9 @@ Status VerdictStore::Grow() {
   content.append(reinterpret_cast<const char*>(table_.data()), table_.size());
   const std::string path = platform::IncludeTrailingDelimiter(folder_) + kStoreFileName;
   file_.reset();
-  if (!platform::ReplaceFileAtomically(path, content)) return Failure("cannot write " + path);
+  if (Status written = platform::ReplaceFileAtomically(path, content); !written) {
+    return written.error().Context("cannot write " + path);
+  }
   Expected<platform::SharedFile> file = platform::SharedFile::Open(path);
   if (!file) return file.error();
   file_ = std::make_unique<platform::SharedFile>(std::move(*file));

@@ -98,9 +98,14 @@ ActionOutcome RunRowAction(Action action, bool dryRun, const std::shared_ptr<pla
 void TellRecordedAction(JournalSink* journal, std::ostream& out, ActionOutcome& outcome) {
   if (journal == nullptr) return;
   // The records are on the disk before the user is told of them; a failure to
-  // force them is the journal's error, told below.
-  if (!journal->Finish() && journal->Error().empty()) out << "Changes refused: the undo journal was not written\n";
-  if (!journal->Error().empty()) out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
+  // force them is the journal's error, told below; records of an action that
+  // changed nothing that stay are said.
+  const Status finished = journal->Finish();
+  if (!journal->Error().empty()) {
+    out << "Changes refused: " << ReadableFileName(journal->Error()) << "\n";
+  } else if (!finished) {
+    out << ReadableFileName(finished.error().reason) << "\n";
+  }
   // An action that changed nothing has no record; one refused part way has one
   // for what it changed before.
   if (journal->ChangesMade() > 0) {

@@ -83,7 +83,7 @@ int RunCli(const std::vector<std::string>& args) {
   std::optional<platform::Folder> target;
   if (options.targetFolder) {
     const std::string dir = platform::FullPath(*options.targetFolder);
-    Expected<platform::Folder> held = platform::Folder::Hold(dir);
+    Expected<platform::Folder> held = platform::Folder::Open(dir);
     if (!held) return Fail("cannot use " + dir + " for --" + ActionName(options.action) + ": " + held.error().reason);
     if (const Status trusted = platform::CheckTrustedFolder(dir); !trusted) {
       return Fail("cannot use " + dir + " for --" + ActionName(options.action) + ": " + trusted.error().reason);
@@ -152,13 +152,13 @@ int RunCli(const std::vector<std::string>& args) {
   PrintEngineText(engineText, engine);
   if (!options.noSummary) report.Info(engineText.str());
   // Databases the user named must load: a scan without them would pass for one with them.
-  if (!options.databases.empty() && options.engine && !engine.databaseLoaded) {
+  if (!options.databases.empty() && options.engine && !engine.loaded) {
     std::string named;
     for (const std::string& database : options.databases) named += (named.empty() ? "" : ", ") + database;
-    return Fail("the databases of " + named + " did not load: " + engine.problem);
+    return Fail("the databases of " + named + " did not load: " + engine.loaded.Reason());
   }
   // So is the clamd the user named: without it every file would be an error.
-  if (options.clamd && !engine.databaseLoaded) return Fail("clamd did not answer: " + engine.problem);
+  if (options.clamd && !engine.loaded) return Fail("clamd did not answer: " + engine.loaded.Reason());
   if (options.clamd && options.maxScanSize != 0) {
     std::cerr << "korbu-scan: --max-scansize does not reach clamd: its MaxScanSize setting decides\n";
   }
@@ -167,7 +167,7 @@ int RunCli(const std::vector<std::string>& args) {
   }
   // Otherwise a note on standard error, not one of the scan's errors (nor of its log),
   // and a warning in the summary.
-  if (!engine.problem.empty()) std::cerr << "korbu-scan: engine not loaded: " << engine.problem << "\n";
+  if (!engine.loaded) std::cerr << "korbu-scan: engine not loaded: " << engine.loaded.Reason() << "\n";
   ScanTotals totals;
   totals.warnings = EngineWarnings(engine, options.engine,
                                    std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));

@@ -39,7 +39,7 @@ ActionOutcome TransferRows(bool move, const platform::Folder& target, bool dryRu
       reason = why;
       if (onError) onError(ScanError{row.path, why});
     };
-    const auto folder = platform::Folder::Hold(platform::ExtractFilePath(path));
+    const auto folder = platform::Folder::Open(platform::ExtractFilePath(path));
     if (!folder) {
       fail(folder.error().Context("its folder cannot be reached safely").reason);
       continue;

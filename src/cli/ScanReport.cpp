@@ -92,7 +92,7 @@ std::string SummaryBlock(std::size_t detections, const ScanTotals& totals) {
 
 void PrintEngineText(std::ostream& out, const EngineInfo& engine) {
   out << (engine.libraryLoaded ? "DLL loaded." : "DLL NOT loaded.") << "\n"
-      << (engine.databaseLoaded ? "Database loaded." : "Database NOT loaded.") << "\n"
+      << (engine.loaded ? "Database loaded." : "Database NOT loaded.") << "\n"
       << "Build: " << kBuildText << "\n"
       << "Engine Version: " << (engine.engineVersion.empty() ? kEngineVersionText : engine.engineVersion) << "\n"
       << "Virus Signature: " << SignatureLabel(engine.signatureCount) << "\n"
@@ -107,7 +107,7 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   nlohmann::json doc;
   nlohmann::json e;
   e["library_loaded"] = engine.libraryLoaded;
-  e["database_loaded"] = engine.databaseLoaded;
+  e["database_loaded"] = engine.loaded.has_value();
   e["active"] = engine.active;
   // The figure the text gives ("Virus Signature: N viruses"): the engine's and the own.
   e["signatures"] = std::uint64_t{engine.signatureCount} + kVariantCount;
@@ -116,7 +116,7 @@ std::string JsonReport(const EngineInfo& engine, const DetectionList& rows, cons
   PutText(e, "daily_version", engine.dailyVersion);
   PutText(e, "main_date", engine.mainDate);
   PutText(e, "daily_date", engine.dailyDate);
-  if (!engine.problem.empty()) PutText(e, "not_loaded_reason", engine.problem);
+  if (!engine.loaded) PutText(e, "not_loaded_reason", engine.loaded.Reason());
   if (!engine.engineVersion.empty()) PutText(e, "engine_version", engine.engineVersion);
   doc["engine"] = e;
   nlohmann::json list = nlohmann::json::array();

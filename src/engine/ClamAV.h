@@ -11,6 +11,7 @@
 
 #include "engine/EngineScanner.h"
 #include "engine/LibClamAV.h"
+#include "platform/Expected.h"
 
 namespace korbu {
 
@@ -114,8 +115,8 @@ class TClamAV : public EngineScanner {
     std::string chosenFolder;                  // given by the user; empty for the default choice
     std::vector<std::string> chosenPaths;      // given instead: files, or several folders
     std::optional<std::string> decidedFolder;  // decided at its first use
-    bool loaded = false;                       // the last load activated the engine
-    std::string problem;                       // why it did not; empty before any load
+    /// Ok when the last load activated the engine, else why it did not.
+    Status loaded = Failure("not set up yet");
   };
   DatabaseSetup& Databases() { return databases_; }
   const DatabaseSetup& Databases() const { return databases_; }

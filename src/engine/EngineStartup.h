@@ -22,18 +22,17 @@ class EngineStartup {
 
   /// Creates the one engine component, inactive.
   virtual void CreateEngine() = 0;
-  /// True when the engine library and all its entries were loaded.
-  virtual bool LibraryAvailable() = 0;
-  /// True when the databases were found, verified and loaded into an active engine.
-  virtual bool LoadDatabase() = 0;
+  /// Ok when the engine library and all its entries were loaded, else why not.
+  virtual Status LibraryAvailable() = 0;
+  /// Ok when the databases were found, verified and loaded into an active
+  /// engine; else why the engine is not loaded (the folder tried and the reason).
+  virtual Status LoadDatabase() = 0;
 
   /// Signatures the engine loaded, without the own variant table.
   virtual std::uint32_t SignatureCount() = 0;
   /// (main, daily), each empty when that database is missing.
   virtual std::pair<std::string, std::string> DatabaseVersions() = 0;
   virtual std::pair<std::string, std::string> DatabaseDates() = 0;
-  /// Why the engine is not loaded (the folder tried and the reason); empty when it is.
-  virtual std::string NotLoadedReason() { return {}; }
 
   /// The engine the steps made, for the scans to use; null before CreateEngine and
   /// for a start-up without a real engine. It lives as long as the process.
@@ -68,8 +67,9 @@ inline constexpr char kClamdVariable[] = "KORBU_CLAMD";
 std::unique_ptr<EngineStartup> MakeWindowEngineStartup();
 
 /// Runs the three steps (create, library, databases) and gathers what the front
-/// ends show of the engine. Without loadDatabases the last step is left out and
-/// the engine stays inactive. Exceptions of the steps reach the caller.
+/// ends show of the engine, the database step's Status among it. Without
+/// loadDatabases the last step is left out and the engine stays inactive.
+/// Exceptions of the steps reach the caller.
 EngineInfo StartEngine(EngineStartup& startup, bool loadDatabases = true);
 
 }  // namespace korbu

@@ -32,8 +32,11 @@ class ClamAVStartup final : public EngineStartup {
       engine_->SetTempFolder(*folder);
     }
   }
-  bool LibraryAvailable() override { return EngineLibraryAvailable(); }
-  bool LoadDatabase() override { return refused_.empty() && LoadVirusDatabase(); }
+  Status LibraryAvailable() override { return EngineLibraryAvailable(); }
+  Status LoadDatabase() override {
+    if (!refused_.empty()) return Failure(refused_);
+    return LoadVirusDatabase();
+  }
   std::uint32_t SignatureCount() override { return GetSignatureCount(); }
   std::pair<std::string, std::string> DatabaseVersions() override {
     std::pair<std::string, std::string> versions;
@@ -44,10 +47,6 @@ class ClamAVStartup final : public EngineStartup {
     std::pair<std::string, std::string> dates;
     GetDatabaseDates(dates.first, dates.second);
     return dates;
-  }
-  std::string NotLoadedReason() override {
-    if (!refused_.empty()) return refused_;
-    return engine_ ? GetEngineInfo(*engine_).problem : "not set up yet";
   }
   TClamAV* Engine() override { return engine_; }
 
@@ -73,15 +72,14 @@ std::unique_ptr<EngineStartup> MakeEngineStartupWith(std::vector<std::string> da
 EngineInfo StartEngine(EngineStartup& startup, bool loadDatabases) {
   EngineInfo info;
   startup.CreateEngine();
-  info.libraryLoaded = startup.LibraryAvailable();
-  info.databaseLoaded = loadDatabases && startup.LoadDatabase();
+  info.libraryLoaded = startup.LibraryAvailable().has_value();
+  info.loaded = loadDatabases ? startup.LoadDatabase() : Failure("the databases were not loaded, as asked");
   TClamAV* engine = startup.Engine();
-  info.active = (engine != nullptr && engine->Active()) || (startup.RemoteEngine() != nullptr && info.databaseLoaded);
+  info.active = (engine != nullptr && engine->Active()) || (startup.RemoteEngine() != nullptr && info.loaded);
   info.signatureCount = startup.SignatureCount();
   std::tie(info.mainVersion, info.dailyVersion) = startup.DatabaseVersions();
   std::tie(info.mainDate, info.dailyDate) = startup.DatabaseDates();
   if (engine != nullptr) info.databaseFolder = DatabasesShown(*engine);
-  info.problem = loadDatabases ? startup.NotLoadedReason() : "the databases were not loaded, as asked";
   info.engineVersion = startup.EngineVersion();
   return info;
 }

@@ -17,24 +17,24 @@ class ClamdStartup final : public EngineStartup {
     Expected<ClamdAddress> address = ParseClamdAddress(addressText_);
     scanner_ = address ? std::make_unique<ClamdScanner>(std::move(*address)) : std::make_unique<ClamdScanner>(address.error());
   }
-  bool LibraryAvailable() override {
-    if (!scanner_) return false;
+  Status LibraryAvailable() override {
+    if (!scanner_) return asked_;
     Expected<ClamdVersion> version = scanner_->QueryVersion();
     if (!version) {
-      problem_ = version.error().reason;
-      return false;
+      asked_ = version.error();
+      return asked_;
     }
     version_ = std::move(*version);
-    return true;
+    asked_ = Ok();
+    return asked_;
   }
-  bool LoadDatabase() override {
-    if (!version_) return false;
+  // Without an answer to the version, the reason is the one it failed with.
+  Status LoadDatabase() override {
+    if (!version_) return asked_;
     if (version_->database.empty()) {
-      problem_ = "clamd at " + addressText_ + " tells no database version: \"" + version_->line + "\"";
-      return false;
+      return Failure("clamd at " + addressText_ + " tells no database version: \"" + version_->line + "\"");
     }
-    problem_.clear();
-    return true;
+    return Ok();
   }
   // clamd does not tell how many signatures it loaded.
   std::uint32_t SignatureCount() override { return 0; }
@@ -44,7 +44,6 @@ class ClamdStartup final : public EngineStartup {
   std::pair<std::string, std::string> DatabaseDates() override {
     return {std::string(), version_ ? version_->date : std::string()};
   }
-  std::string NotLoadedReason() override { return scanner_ ? problem_ : "not set up yet"; }
   ClamdScanner* RemoteEngine() override { return scanner_.get(); }
   std::string EngineVersion() override {
     return (version_ ? version_->engine : std::string("clamd")) + " (clamd at " + addressText_ + ")";
@@ -54,7 +53,7 @@ class ClamdStartup final : public EngineStartup {
   std::string addressText_;
   std::unique_ptr<ClamdScanner> scanner_;
   std::optional<ClamdVersion> version_;
-  std::string problem_ = "clamd not asked yet";
+  Status asked_ = Failure("clamd not asked yet");  // the version query's outcome
 };
 
 }  // namespace

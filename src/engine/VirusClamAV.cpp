@@ -115,13 +115,14 @@ void CreateVirusEngine() {
   VirusEngine->SetScanOptions(kInitialScanOptions);
 }
 
-bool EngineLibraryAvailable() {
-  if (!VirusEngine) return false;
+Status EngineLibraryAvailable() {
+  if (!VirusEngine) return Failure("not set up yet");
   VirusEngine->SetActive(false);
-  return VirusEngine->LibraryLoaded();
+  if (!VirusEngine->LibraryLoaded()) return Failure("no engine library: " + EngineLibraryProblem());
+  return Ok();
 }
 
-bool LoadVirusDatabase() { return VirusEngine && LoadDatabases(*VirusEngine); }
+Status LoadVirusDatabase() { return VirusEngine ? LoadDatabases(*VirusEngine) : Failure("not set up yet"); }
 
 std::uint32_t GetSignatureCount() { return VirusEngine ? VirusEngine->SignatureCount() : 0; }
 
@@ -189,28 +190,28 @@ std::string DatabaseFile(const std::string& folder, const char* name) {
   return haveCvd ? cvd : std::string();
 }
 
-bool LoadDatabases(TClamAV& engine) {
+Status LoadDatabases(TClamAV& engine) {
   TClamAV::DatabaseSetup& setup = engine.Databases();
+  std::string problem;
   // One folder for every step, so the answer speaks of what the engine loaded.
   if (!setup.chosenPaths.empty()) {
-    setup.problem = LoadPathsProblem(engine, setup.chosenPaths);
-    setup.loaded = setup.problem.empty();
-    return setup.loaded;
+    problem = LoadPathsProblem(engine, setup.chosenPaths);
+  } else {
+    std::string folder = DatabaseFolder(engine);
+    if (!folder.empty()) engine.SetDBDir(folder);
+    problem = LoadProblem(engine, folder);
   }
-  std::string folder = DatabaseFolder(engine);
-  if (!folder.empty()) engine.SetDBDir(folder);
-  setup.problem = LoadProblem(engine, folder);
-  setup.loaded = setup.problem.empty();
+  setup.loaded = problem.empty() ? Ok() : Status(Failure(std::move(problem)));
   return setup.loaded;
 }
 
-std::string DatabaseProblem(const TClamAV& engine) { return engine.Databases().problem; }
+std::string DatabaseProblem(const TClamAV& engine) { return engine.Databases().loaded.Reason(); }
 
 EngineInfo GetEngineInfo(TClamAV& engine) {
   EngineInfo info;
   const TClamAV::DatabaseSetup& setup = engine.Databases();
   info.libraryLoaded = engine.LibraryLoaded();
-  info.databaseLoaded = setup.loaded;
+  info.loaded = setup.loaded;
   info.active = engine.Active();
   info.signatureCount = engine.SignatureCount();
   info.databaseFolder = DatabasesShown(engine);
@@ -219,7 +220,6 @@ EngineInfo GetEngineInfo(TClamAV& engine) {
   info.dailyVersion = dailyHeader.version;
   info.mainDate = mainHeader.date;
   info.dailyDate = dailyHeader.date;
-  if (!setup.loaded) info.problem = setup.problem.empty() ? "not set up yet" : setup.problem;
   return info;
 }
 

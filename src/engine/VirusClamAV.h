@@ -29,12 +29,12 @@ inline constexpr std::uint16_t kInitialScanOptions = 1023;
 /// binding the engine library. A second call replaces the engine made before.
 void CreateVirusEngine();
 
-/// Keeps VirusEngine inactive and tells whether the engine library was bound.
-/// False when there is no VirusEngine.
-bool EngineLibraryAvailable();
+/// Keeps VirusEngine inactive; Ok when the engine library was bound, else why
+/// not (also when there is no VirusEngine).
+Status EngineLibraryAvailable();
 
-/// LoadDatabases of VirusEngine; false when there is none.
-bool LoadVirusDatabase();
+/// LoadDatabases of VirusEngine; a failure when there is none.
+Status LoadVirusDatabase();
 
 /// Signatures loaded by VirusEngine; 0 when none were (or there is no engine).
 std::uint32_t GetSignatureCount();
@@ -76,18 +76,20 @@ std::string ChooseDatabaseFolder(const std::string& chosen, const std::string& e
 std::string DatabaseFile(const std::string& folder, const char* name);
 
 /// Checks that both databases are in the engine's database folder and verify,
-/// then activates the engine on that folder. True only when it became active.
-bool LoadDatabases(TClamAV& engine);
+/// then activates the engine on that folder. Ok only when it became active;
+/// else why not, naming the folder it tried: no engine library (and where it
+/// was looked for), a missing database, one that failed verification, or the
+/// engine's load error.
+Status LoadDatabases(TClamAV& engine);
 
-/// Why the engine's last LoadDatabases did not load it, naming the folder it
-/// tried: no engine library (and where it was looked for), a missing database,
-/// one that failed verification, or the engine's load error. Empty after a load.
+/// The reason of the engine's last LoadDatabases; empty after a load.
 std::string DatabaseProblem(const TClamAV& engine);
 
 /// Everything the front ends show about the engine.
 struct EngineInfo {
-  bool libraryLoaded = false;   // "DLL loaded." / "DLL NOT loaded."
-  bool databaseLoaded = false;  // "Database loaded." / "Database NOT loaded."
+  bool libraryLoaded = false;  // "DLL loaded." / "DLL NOT loaded."
+  /// Ok for "Database loaded."; else "Database NOT loaded." and why.
+  Status loaded = Failure("not set up yet");
   bool active = false;
   std::uint32_t signatureCount = 0;  // loaded by the engine, without the own 16
   std::string databaseFolder;
@@ -95,7 +97,6 @@ struct EngineInfo {
   std::string dailyVersion;
   std::string mainDate;
   std::string dailyDate;
-  std::string problem;  // why the engine is not loaded; empty when it is
   /// The version of an engine that is not the program's own (a clamd's, and
   /// where it listens); empty for the program's own.
   std::string engineVersion;

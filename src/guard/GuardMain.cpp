@@ -83,10 +83,10 @@ int RunGuard(const std::vector<std::string>& args) {
 
   const std::unique_ptr<EngineStartup> startup = MakeEngineStartup(options.database.value_or(std::string()));
   const EngineInfo engine = StartEngine(*startup, true);
-  if (options.database && !engine.databaseLoaded) {
-    return Fail("the databases of " + *options.database + " did not load: " + engine.problem);
+  if (options.database && !engine.loaded) {
+    return Fail("the databases of " + *options.database + " did not load: " + engine.loaded.Reason());
   }
-  if (!engine.problem.empty()) std::cerr << "korbu-guard: engine not loaded: " << engine.problem << "\n";
+  if (!engine.loaded) std::cerr << "korbu-guard: engine not loaded: " << engine.loaded.Reason() << "\n";
   TClamAV* scanner = startup->Engine();
   if (scanner != nullptr) scanner->SetScanOptions(kScanOptionsWord);
 

@@ -20,8 +20,8 @@ Expected<std::string> QuarantineFound(const std::string& path, const std::string
   if (slash == std::string::npos || slash + 1 == path.size()) return Failure("not a file's path: " + path);
   // Folder::Open refuses a path through a link: a folder swapped for one since
   // the file was judged does not lead elsewhere.
-  const std::optional<platform::Folder> folder = platform::Folder::Open(slash == 0 ? "/" : path.substr(0, slash));
-  if (!folder) return Failure("cannot open the folder of " + path);
+  const Expected<platform::Folder> folder = platform::Folder::Open(slash == 0 ? "/" : path.substr(0, slash));
+  if (!folder) return folder.error().Context("cannot open the folder of " + path);
   DetectionList rows;
   rows.AddDetection(path, virus);
   rows.SetChecked(0, true);

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Expected.h"
+
 namespace korbu::platform {
 
 /// A file open for writing whose writes reach the disk on Sync. Moves, never
@@ -33,8 +35,8 @@ class DurableFile {
 };
 
 /// Makes a folder and its missing parents, the new ones private to the user.
-/// True when a real folder is there afterwards.
-bool MakePrivateFolders(const std::string& path);
+/// Ok when a real folder is there afterwards, else why not (naming the folder).
+Status MakePrivateFolders(const std::string& path);
 
 /// The folder for the program's own records: $XDG_DATA_HOME/korbu, else
 /// ~/.local/share/korbu; on Windows %LOCALAPPDATA%\KORBU. Empty when there is no

@@ -15,7 +15,7 @@ class ExclusiveLock {
  public:
   /// Takes the lock on the file name of the folder (a regular file, created
   /// private to the user when missing), waiting up to wait for its holder to let
-  /// go; the error's code is kLockBusy when it did not.
+  /// go; an ErrorKind::Busy when it did not.
   static Expected<ExclusiveLock> Take(const Folder& folder, const std::string& name, std::chrono::milliseconds wait);
 
   ExclusiveLock(ExclusiveLock&& other) noexcept;
@@ -29,8 +29,5 @@ class ExclusiveLock {
   explicit ExclusiveLock(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_;
 };
-
-/// The error code of Take when another holder kept the lock.
-inline constexpr int kLockBusy = -11;
 
 }  // namespace korbu::platform

@@ -2,7 +2,7 @@
 // A result that carries its reason: either a value or an Error saying what failed.
 // C++20 has no std::expected; this is a small one in the spirit of LLVM's Expected.
 //
-//   Expected<Folder> folder = Folder::Hold(path);
+//   Expected<Folder> folder = Folder::Open(path);
 //   if (!folder) return folder.error();          // passes the reason up
 //   Status done = folder->DeleteFile(name);
 //   if (!done) note = done.error().reason;        // "Permission denied"
@@ -22,6 +22,9 @@ namespace korbu {
 enum class ErrorKind {
   Other,
   NameTaken,  // something else already bears the name a new entry was to get
+  NotFound,   // the registry (or a hive) answered: no such key or value
+  Busy,       // another holder kept a lock for longer than was waited
+  Untrusted,  // the program's own records are not the running user's own
 };
 
 /// What failed, for people, the system's own code where there is one, and the
@@ -41,6 +44,8 @@ struct Error {
 
 /// Makes an Error from a text of our own (no system code).
 inline Error Failure(std::string reason, int code = 0) { return Error{std::move(reason), code}; }
+/// The same for a failure of a kind callers tell apart.
+inline Error Failure(std::string reason, ErrorKind kind) { return Error{std::move(reason), 0, kind}; }
 
 template <typename T>
 class [[nodiscard]] Expected {

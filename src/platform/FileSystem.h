@@ -73,17 +73,18 @@ Status ListSubfolders(const std::string& folder, const std::function<bool(const 
 
 /// Sets the attributes of a file or folder from Windows bits: on POSIX only the
 /// read-only bit has an effect (it takes the owner's write permission away).
-bool SetFileAttributes(const std::string& path, std::uint32_t attributes);
+/// A link's attributes are never set.
+Status SetFileAttributes(const std::string& path, std::uint32_t attributes);
 
 /// True when the file can be opened for reading and writing with nobody else
 /// allowed to use it at the same time; false when it is in use or not openable.
 bool CanOpenExclusively(const std::string& path);
 
 /// Removes a file or a symbolic link (never what a link points to). Refuses folders.
-bool DeleteFile(const std::string& path);
+Status DeleteFile(const std::string& path);
 
 /// Removes an empty folder.
-bool RemoveDirectory(const std::string& path);
+Status RemoveDirectory(const std::string& path);
 
 /// How a file is shared with other programs while it is open for reading.
 enum class ShareMode {
@@ -150,8 +151,7 @@ class MappedFile {
 /// Writes a file as a whole and atomically: the content goes to a temporary file in
 /// the same folder, is flushed, and replaces the target by a rename, so that any
 /// failure or crash leaves either the old file or the new one. A target that exists
-/// and is not a regular file is refused. Returns false on any failure, and then the
-/// old file is untouched.
-bool ReplaceFileAtomically(const std::string& path, const std::string& content);
+/// and is not a regular file is refused. On any failure the old file is untouched.
+Status ReplaceFileAtomically(const std::string& path, const std::string& content);
 
 }  // namespace korbu::platform

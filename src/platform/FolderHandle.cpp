@@ -11,12 +11,10 @@ namespace korbu::platform {
 
 std::string Folder::PathOf(const std::string& name) const { return IncludeTrailingDelimiter(path_) + name; }
 
-std::optional<std::string> Folder::ReadFile(const std::string& name, std::uint64_t maxBytes) const {
+Expected<std::string> Folder::ReadFile(const std::string& name, std::uint64_t maxBytes) const {
   auto file = OpenFile(name);
-  if (!file) return std::nullopt;
-  auto content = ReadToEnd(*file, maxBytes);
-  if (!content) return std::nullopt;
-  return std::move(*content);
+  if (!file) return file.error();
+  return ReadToEnd(*file, maxBytes);
 }
 
 Expected<std::string> ReadToEnd(InputFile& file, std::uint64_t maxBytes) {
@@ -71,7 +69,7 @@ Expected<std::pair<Folder, std::string>> OpenParent(const std::string& path) {
   const std::string name = ExtractFileName(full);
   const std::string folder = ExtractFilePath(full);
   if (name.empty() || name == "." || name == ".." || folder.empty()) return Failure("the path ends in no name");
-  auto opened = Folder::Hold(folder);
+  auto opened = Folder::Open(folder);
   if (!opened) return opened.error();
   return std::make_pair(std::move(*opened), name);
 }

@@ -55,24 +55,23 @@ class NewFile;
 
 class Folder {
  public:
-  /// Opens a real folder by its path, made absolute first; empty when any
-  /// component is a link or no folder, or it cannot be opened.
-  static std::optional<Folder> Open(const std::string& path);
-  /// As Open, saying why not: which component is a link, missing or no folder,
-  /// or what the system said.
-  static Expected<Folder> Hold(const std::string& path);
+  /// Opens a real folder by its path, made absolute first; fails when any
+  /// component is a link or no folder, or it cannot be opened, saying which
+  /// component and why.
+  static Expected<Folder> Open(const std::string& path);
 
-  /// A real subfolder by its name (one component); empty for a link or anything
+  /// A real subfolder by its name (one component); fails for a link or anything
   /// else.
-  std::optional<Folder> Child(const std::string& name) const;
+  Expected<Folder> Child(const std::string& name) const;
 
   /// The path the folder was opened by.
   const std::string& Path() const { return path_; }
   /// The path of an entry of the folder, for messages and records.
   std::string PathOf(const std::string& name) const;
 
-  /// The entry of that name, a link described as a link.
-  std::optional<EntryInfo> Entry(const std::string& name) const;
+  /// The entry of that name, a link described as a link; fails when nothing is
+  /// there or it cannot be examined.
+  Expected<EntryInfo> Entry(const std::string& name) const;
 
   /// Calls visit for each entry whose name matches the Windows wildcard mask, as
   /// ListFolder does, and fails as it does.
@@ -80,11 +79,11 @@ class Folder {
 
   /// Opens a regular file of the folder for reading (never a link, never blocking
   /// on a FIFO).
-  std::optional<InputFile> OpenFile(const std::string& name) const;
+  Expected<InputFile> OpenFile(const std::string& name) const;
 
-  /// The whole content of a regular file of the folder; empty when it cannot be
+  /// The whole content of a regular file of the folder; fails when it cannot be
   /// read or holds more than maxBytes (then nothing beyond that is read).
-  std::optional<std::string> ReadFile(const std::string& name, std::uint64_t maxBytes) const;
+  Expected<std::string> ReadFile(const std::string& name, std::uint64_t maxBytes) const;
 
   /// Sets the attributes of a file or folder from Windows bits, as
   /// SetFileAttributes does (never through a link).
@@ -97,14 +96,10 @@ class Folder {
   /// Removes a file or a link (never what it points to); refuses folders.
   Status DeleteFile(const std::string& name) const;
 
-  /// Creates a new file with that content and flushes it; false when the name is
-  /// taken (nothing is ever replaced) or the write fails (then nothing stays).
-  bool CreateNewFile(const std::string& name, const std::string& content) const;
-
-  /// Replaces a regular file's content atomically (a temporary file in this folder,
-  /// flushed, renamed over it); creates it when absent. Anything but a regular file
-  /// at the name is refused.
-  bool ReplaceContent(const std::string& name, const std::string& content) const;
+  /// Creates a new file with that content and flushes it. Nothing is ever
+  /// replaced: a name in use is an ErrorKind::NameTaken; a failed write leaves
+  /// nothing behind.
+  Status CreateNewFile(const std::string& name, const std::string& content) const;
 
   /// Moves an entry (a link as a link) into another folder under a new name,
   /// never replacing what is there: a new name in use is an ErrorKind::NameTaken.
@@ -148,9 +143,11 @@ class Folder {
   /// that a file put in its place meanwhile is never lost.
   Status RemoveIfSame(const std::string& name, const FileStatus& expected) const;
 
-  /// Replaces a regular file's content atomically, as ReplaceContent does,
-  /// saying why not. The new file keeps the old one's owner and permission
-  /// bits, except set-user-ID and set-group-ID, which no rewritten file keeps.
+  /// Replaces a regular file's content atomically (a temporary file in this
+  /// folder, flushed, renamed over it); creates it when absent. Anything but a
+  /// regular file at the name is refused. The new file keeps the old one's owner
+  /// and permission bits, except set-user-ID and set-group-ID, which no
+  /// rewritten file keeps.
   Status RewriteFile(const std::string& name, std::string_view content) const;
 
   /// The platform's handle of the folder (a file descriptor on POSIX), for the
@@ -185,6 +182,10 @@ class NewFile {
   /// Windows, which keeps no POSIX owner. Clears set-user-ID and set-group-ID,
   /// so set the mode after it.
   Status SetOwner(std::uint32_t owner, std::uint32_t group);
+  /// SetOwner where the owner may be given. Where it may not (a user giving a
+  /// file away, a file system without owners) the file stays the writer's, as
+  /// any file it writes, and that is Ok; any other failure is the error.
+  Status GiveOwnerIfPermitted(std::uint32_t owner, std::uint32_t group);
   /// Sets the permission bits on the open file (on Windows: read-only when the
   /// owner may not write).
   Status SetMode(unsigned mode);

@@ -177,7 +177,7 @@ Status WriteIniString(const Folder& folder, const std::string& name, std::string
   if (const auto info = folder.Entry(name)) {
     if (info->kind != EntryKind::Regular) return Failure(folder.PathOf(name) + " is not a regular file");
     auto old = folder.ReadFile(name, kMaxIniFileBytes);
-    if (!old) return Failure(folder.PathOf(name) + " cannot be read, or is larger than an INI file can be");
+    if (!old) return old.error().Context("cannot read " + folder.PathOf(name));
     content = std::move(*old);
   }
   const auto updated = WithIniEntry(content, section, key, value);

@@ -86,13 +86,9 @@ std::string RegistryText(std::string_view data);
 /// Text as REG_SZ data: its UTF-16LE units and one zero unit.
 std::string RegistryStringData(std::string_view text);
 
-/// The error code of a key or value that does not exist: the registry answered.
-/// Any other error means the registry could not be asked or refused the call.
-/// No system's code: a file the backend could not find is no missing key.
-inline constexpr int kRegistryNotFound = -2;
-
-/// True for the error of a key or value that does not exist.
-inline bool IsNotFound(const Error& error) { return error.code == kRegistryNotFound; }
+// A key or value that does not exist fails as an ErrorKind::NotFound: the
+// registry answered. Any other error means the registry could not be asked or
+// refused the call; a file the backend could not find is no missing key.
 
 /// What an open key may be used for.
 enum class KeyAccess {
@@ -134,7 +130,7 @@ class RegistryKey {
   /// order of the file); an empty list when it holds none.
   Expected<std::vector<RegistryValue>> EnumValues() const;
 
-  /// One value by name (empty name: the default value); IsNotFound when it does
+  /// One value by name (empty name: the default value); ErrorKind::NotFound when it does
   /// not exist.
   Expected<RegistryValue> QueryValue(std::string_view name) const;
 
@@ -143,7 +139,7 @@ class RegistryKey {
   Status SetValue(std::string_view name, std::uint32_t type, std::string_view data);
 
   /// Removes one value (empty name: the default value); the key and its other
-  /// values stay. IsNotFound when the value did not exist.
+  /// values stay. ErrorKind::NotFound when the value did not exist.
   Status DeleteValue(std::string_view name);
 
  private:

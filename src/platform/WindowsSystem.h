@@ -78,7 +78,7 @@ class WindowsSystem {
 
   // --- Its registry (Registry.h) ---
 
-  /// Opens an existing key (nothing is created). Fails (IsNotFound) when the key
+  /// Opens an existing key (nothing is created). Fails (ErrorKind::NotFound) when the key
   /// does not exist, and with the reason when the root cannot be opened, the key
   /// path is malformed (an empty component, as in "a\\b", or a zero byte) or the
   /// registry cannot be reached.
@@ -92,7 +92,7 @@ class WindowsSystem {
   /// be asked: a value that cannot be read is gone only in the first case.
   virtual KeyState ProbeKey(RootKey root, std::string_view keyPath) const = 0;
 
-  /// Removes a key that holds no values and no subkeys. Fails (IsNotFound) when
+  /// Removes a key that holds no values and no subkeys. Fails (ErrorKind::NotFound) when
   /// there is no such key, and with the reason when it is not empty.
   virtual Status DeleteEmptyKey(RootKey root, std::string_view keyPath) const = 0;
 

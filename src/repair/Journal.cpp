@@ -6,6 +6,7 @@
 #include "platform/DurableFile.h"
 #include "platform/Path.h"
 #include "platform/SystemError.h"
+#include "repair/FirstFailure.h"
 
 namespace korbu {
 namespace {
@@ -57,7 +58,7 @@ std::string OctalMode(unsigned mode) {
 }
 
 Error RecordsUnusable(const std::string& where, const Error& why) {
-  return Failure("the undo records in " + where + " cannot be used: " + why.reason, why.code);
+  return why.Context("the undo records in " + where + " cannot be used");
 }
 
 }  // namespace
@@ -78,7 +79,7 @@ Status CheckOwnRecord(const platform::FileStatus& status, const std::string& pat
   std::string owner = status.owner ? "user " + std::to_string(*status.owner) : std::string("another user");
   return Failure(path + " is not the user's own (owner " + owner + ", mode " + OctalMode(status.mode) +
                      "): the records must belong to the user running korbu and be writable by nobody else",
-                 kRecordsUntrusted);
+                 ErrorKind::Untrusted);
 }
 
 bool ActionRecord::UndoneCompletely() const {
@@ -93,10 +94,12 @@ Expected<ActionStore> ActionStore::Open(const std::string& actionsFolder, bool c
   std::string data = platform::ExtractFilePath(actionsFolder);
   while (data.size() > 1 && platform::IsPathDelimiter(data.back()) && data.back() != ':') data.pop_back();
   const std::string name = platform::ExtractFileName(actionsFolder);
-  if (create && !platform::MakePrivateFolders(actionsFolder)) {
-    return RecordsUnusable(actionsFolder, platform::LastSystemError().Context("it cannot be created"));
+  if (create) {
+    if (Status made = platform::MakePrivateFolders(actionsFolder); !made) {
+      return RecordsUnusable(actionsFolder, made.error().Context("it cannot be created"));
+    }
   }
-  auto dataFolder = platform::Folder::Hold(data);
+  auto dataFolder = platform::Folder::Open(data);
   if (!dataFolder) return RecordsUnusable(actionsFolder, dataFolder.error());
   const auto dataStatus = dataFolder->OwnStatus();
   if (!dataStatus) return RecordsUnusable(actionsFolder, dataStatus.error());
@@ -128,10 +131,10 @@ Expected<std::vector<std::string>> ActionStore::Ids() const {
 Expected<platform::ExclusiveLock> ActionStore::Lock() const {
   auto lock = platform::ExclusiveLock::Take(actions_, std::string(kLockName), kRecordsLockWait);
   if (lock) return lock;
-  if (lock.error().code == platform::kLockBusy) {
+  if (lock.error().kind == ErrorKind::Busy) {
     return Failure("another korbu action or undo is working on the records in " + actions_.Path() +
                        "; try again once it has ended",
-                   platform::kLockBusy);
+                   ErrorKind::Busy);
   }
   return RecordsUnusable(actions_.Path(), lock.error());
 }
@@ -142,7 +145,7 @@ Expected<platform::Folder> OwnSubfolder(const platform::Folder& folder, std::str
   if (!child) {
     const auto status = folder.StatusOf(std::string(name));
     if (!status) return status.error();
-    return Failure(path + " is not a real folder", kRecordsUntrusted);
+    return Failure(path + " is not a real folder", ErrorKind::Untrusted);
   }
   const auto status = child->OwnStatus();
   if (!status) return status.error();
@@ -211,11 +214,13 @@ JournalWriter::JournalWriter(std::string actionsFolder, ActionHeader header)
   header_.id.clear();
 }
 
+// The owner's explicit Finish or Discard reports; what is left here has no one
+// to tell.
 JournalWriter::~JournalWriter() {
   if (entries_ == 0 && !keep_) {
-    Discard();
+    [[maybe_unused]] const Status discarded = Discard();
   } else {
-    (void)Finish();
+    Finish();
   }
 }
 
@@ -237,21 +242,29 @@ bool JournalWriter::Fail(std::string why) {
 
 // A copy in the quarantine of an action that changed nothing belongs to a file
 // that was never deleted.
-void JournalWriter::Discard() {
-  if (!folder_) return;
+// What cannot be listed or deleted stays, in the user's own private folder.
+Status JournalWriter::Discard() {
+  if (!folder_) return Ok();
+  FirstFailure failed;
   if (quarantine_) {
-    // What cannot be listed or deleted stays, in the user's own private folder.
-    (void)quarantine_->List("*", [&](const platform::EntryInfo& entry) {
-      if (entry.kind == platform::EntryKind::Regular) (void)quarantine_->DeleteFile(entry.name);
+    const Status listed = quarantine_->List("*", [&](const platform::EntryInfo& entry) {
+      if (entry.kind == platform::EntryKind::Regular) {
+        failed.Note(quarantine_->DeleteFile(entry.name), quarantine_->PathOf(entry.name));
+      }
       return true;
     });
-    (void)folder_->RemoveEmptyFolder(std::string(kQuarantineFolderName));
+    failed.Note(listed, quarantine_->Path());
+    failed.Note(folder_->RemoveEmptyFolder(std::string(kQuarantineFolderName)), quarantine_->Path());
   }
   journal_.reset();
-  (void)folder_->DeleteFile(std::string(kJournalFileName));
-  (void)store_->Folder().RemoveEmptyFolder(header_.id);
+  failed.Note(folder_->DeleteFile(std::string(kJournalFileName)), folder_->PathOf(std::string(kJournalFileName)));
+  failed.Note(store_->Folder().RemoveEmptyFolder(header_.id), folder_->Path());
+  const std::string path = folder_->Path();
   quarantine_.reset();
   folder_.reset();
+  const Status done = failed.Result();
+  if (!done) return done.error().Context("the records of an action that changed nothing stay in " + path);
+  return Ok();
 }
 
 bool JournalWriter::Start() {
@@ -278,9 +291,10 @@ bool JournalWriter::Start() {
     if (written) written = journal->Commit();
     if (written) written = store->Folder().Sync();
     if (!written) {
-      (void)store->Folder().RemoveEmptyFolder(id);
+      std::string why = "cannot write the undo journal in " + folder->Path() + ": " + written.error().reason;
+      if (Status gone = store->Folder().RemoveEmptyFolder(id); !gone) why += "; it stays: " + gone.error().reason;
       header_.id.clear();
-      return Fail("cannot write the undo journal in " + folder->Path() + ": " + written.error().reason);
+      return Fail(std::move(why));
     }
     store_.emplace(std::move(*store));
     lock_.emplace(std::move(*lock));

@@ -48,10 +48,7 @@ std::string UtcNow();
 /// The path of a file or folder inside a folder.
 std::string InFolder(const std::string& folder, std::string_view name);
 
-/// The error code of records that are not the running user's own.
-inline constexpr int kRecordsUntrusted = -13;
-
-/// Why a file or folder of the records cannot be trusted (code kRecordsUntrusted);
+/// Why a file or folder of the records cannot be trusted (ErrorKind::Untrusted);
 /// Ok when it is the running user's own (see platform::IsPrivateToUser).
 Status CheckOwnRecord(const platform::FileStatus& status, const std::string& path);
 
@@ -132,7 +129,8 @@ class JournalWriter {
   /// The action's quarantine folder, made at its first use.
   Expected<platform::Folder> Quarantine();
   /// Removes the action's records again: for an action that changed nothing.
-  void Discard();
+  /// What cannot be removed stays and is the error (the first, naming it).
+  Status Discard();
   /// Keeps the records of an action that changed nothing when the writer goes:
   /// a note of what was seen (a refused program), for the history.
   void KeepWithoutEntries() { keep_ = true; }

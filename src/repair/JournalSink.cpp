@@ -54,8 +54,17 @@ JournalSink::JournalSink(std::string_view action, const DetectionList& rows, std
   }
 }
 
+// An action that changed nothing leaves no record; Finish said what stays.
 JournalSink::~JournalSink() {
-  if (made_ == 0) journal_.Discard();
+  if (made_ == 0) {
+    [[maybe_unused]] const Status discarded = journal_.Discard();
+  }
+}
+
+Status JournalSink::Finish() {
+  if (made_ == 0) return journal_.Discard();
+  if (!journal_.Finish()) return Refused();
+  return Ok();
 }
 
 bool JournalSink::Record(JournalRecord record) {

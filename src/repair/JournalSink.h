@@ -67,9 +67,10 @@ class JournalSink final : public ChangeSink {
   const std::string& Error() const { return journal_.Error(); }
   /// How many of the recorded changes were made.
   int ChangesMade() const { return made_; }
-  /// Forces the action's records to the disk (which ending the sink does too);
-  /// false, with Error set, when that failed.
-  bool Finish() { return journal_.Finish(); }
+  /// Forces the action's records to the disk (which ending the sink does too),
+  /// or removes them for an action that changed nothing; the failure (with
+  /// Error set when the records could not be written) or what stays.
+  Status Finish();
 
  private:
   bool Record(JournalRecord record);

@@ -42,7 +42,9 @@ Status PutBack(const platform::Folder& folder, const KeptFile& kept, const platf
   if (record->ownership.owner && record->ownership.group) {
     // Where the file system has no owners to give (FAT, NTFS without a user
     // mapping) the file stays the writer's, as the file it replaces was.
-    (void)file->SetOwner(*record->ownership.owner, *record->ownership.group);
+    if (Status owned = file->GiveOwnerIfPermitted(*record->ownership.owner, *record->ownership.group); !owned) {
+      return owned;
+    }
   }
   if (Status moded = file->SetMode(record->ownership.mode & 0777u); !moded) return moded;
   if (Status placed = file->CommitReplacing(); !placed) return placed;

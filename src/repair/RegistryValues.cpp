@@ -27,10 +27,10 @@ ValuePresence RegistryValuePresence(const platform::WindowsSystem& system, const
     case KeyState::Exists: break;
   }
   const auto key = system.OpenKey(value.root, value.keyPath, KeyAccess::Read);
-  if (!key) return platform::IsNotFound(key.error()) ? ValuePresence::Absent : ValuePresence::Unknown;
+  if (!key) return key.error().kind == ErrorKind::NotFound ? ValuePresence::Absent : ValuePresence::Unknown;
   const auto read = key->QueryValue(value.valueName);
   if (read) return ValuePresence::Present;
-  return platform::IsNotFound(read.error()) ? ValuePresence::Absent : ValuePresence::Unknown;
+  return read.error().kind == ErrorKind::NotFound ? ValuePresence::Absent : ValuePresence::Unknown;
 }
 
 ValuePresence RegistryValuePresence(const platform::WindowsSystem& system, platform::RootKey root, std::string_view valuePath) {

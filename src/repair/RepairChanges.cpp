@@ -25,8 +25,12 @@ Status ReplaceKeepingBackup(const platform::Folder& folder, const std::string& n
   if (!backup->Content().Write(old->bytes)) return platform::LastSystemError().Context(folder.PathOf(backupName));
   // The copy belongs to whom the file belongs (root repairing a user's hosts
   // file leaves the user a copy to read); no copy needs a set-ID bit.
-  if (old->status.owner && old->status.group) (void)backup->SetOwner(*old->status.owner, *old->status.group);
-  Status kept = backup->SetMode(old->status.mode & ~platform::kSetIdBits);
+  Status kept = Ok();
+  if (old->status.owner && old->status.group) {
+    kept = backup->GiveOwnerIfPermitted(*old->status.owner, *old->status.group);
+    if (!kept) kept = kept.error().Context(folder.PathOf(backupName));
+  }
+  if (kept) kept = backup->SetMode(old->status.mode & ~platform::kSetIdBits);
   if (kept) kept = backup->Commit();
   if (!kept) return kept;
   return folder.RewriteFile(name, content);

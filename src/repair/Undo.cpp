@@ -138,7 +138,7 @@ class RegistryUndo {
     for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
       UndoStep step{RootKeyName(value.root) + "\\" + *key, kCreatedKey, UndoOutcome::Restored, std::string()};
       const Status removed = system.DeleteEmptyKey(value.root, *key);
-      if (!removed && platform::IsNotFound(removed.error())) continue;  // gone already
+      if (!removed && removed.error().kind == ErrorKind::NotFound) continue;  // gone already
       if (!removed) {
         const bool stillUsed = removed.error().reason == kKeyNotEmpty;
         step.outcome = stillUsed ? UndoOutcome::LeftAlone : UndoOutcome::Failed;
@@ -169,7 +169,7 @@ Expected<Place> HoldPlace(const std::string& path) {
   std::string folder = platform::ExtractFilePath(path);
   const std::string name = platform::ExtractFileName(path);
   if (folder.empty() || name.empty() || name == "." || name == "..") return Failure("the record is damaged");
-  auto held = platform::Folder::Hold(folder);
+  auto held = platform::Folder::Open(folder);
   if (!held) return held.error().Context("its folder cannot be reached safely");
   return Place{std::move(*held), name};
 }
@@ -359,7 +359,7 @@ UndoStep UndoCopy(const CopyChange& change, bool sourceBack) {
 Status ForgetTrashRecord(const std::string& trashedAt) {
   const std::size_t files = trashedAt.rfind("/files/");
   if (files == std::string::npos) return Ok();
-  const auto info = platform::Folder::Hold(trashedAt.substr(0, files) + "/info");
+  const auto info = platform::Folder::Open(trashedAt.substr(0, files) + "/info");
   if (!info) return info.error();
   return info->DeleteFile(trashedAt.substr(files + 7) + ".trashinfo");
 }
@@ -627,7 +627,7 @@ Expected<std::vector<ActionSummary>> ActionHistory(const std::string& actionsFol
   if (!ids) return ids.error();
   for (const std::string& id : *ids) {
     const auto action = (*store)->Read(id);
-    if (!action && action.error().code == kRecordsUntrusted) return action.error();
+    if (!action && action.error().kind == ErrorKind::Untrusted) return action.error();
     if (!action) continue;  // no journal of ours: nothing to list
     ActionSummary summary{id, action->header.time, action->header.action, action->header.rows, 0,
                           static_cast<int>(action->unreadable.size()), std::string(), {}};

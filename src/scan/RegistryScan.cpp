@@ -98,9 +98,9 @@ std::string ScanKey(ScanFrontEnd& frontEnd, const ScanContext& context, const pl
   // Reading is all the scan does, so a user without write access to a key can
   // still have it scanned.
   auto key = system.OpenKey(rootKey, keyPath, platform::KeyAccess::Read);
-  if (!key) return platform::IsNotFound(key.error()) ? std::string() : key.error().reason;
+  if (!key) return key.error().kind == ErrorKind::NotFound ? std::string() : key.error().reason;
   auto values = key->EnumValues();
-  if (!values) return platform::IsNotFound(values.error()) ? std::string() : values.error().reason;
+  if (!values) return values.error().kind == ErrorKind::NotFound ? std::string() : values.error().reason;
   for (platform::RegistryValue& value : *values) {
     if (Stopped(context)) break;
     RegistryValueLocation location{rootKey, keyPath, value.name};

@@ -25,28 +25,6 @@ bool IsFileLocked(const std::string& path) {
   return !parent->first.CanOpenExclusively(parent->second);
 }
 
-bool RemoveFile(const std::string& path) {
-  const auto parent = platform::OpenParent(path);
-  return parent && parent->first.DeleteFile(parent->second);
-}
-
-std::optional<std::string> ReadSmallFile(const std::string& path, std::uint64_t maxBytes) {
-  const auto parent = platform::OpenParent(path);
-  if (!parent) return std::nullopt;
-  return parent->first.ReadFile(parent->second, maxBytes);
-}
-
-bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content, const std::string& backupPath,
-                              std::uint64_t maxBytes) {
-  const auto parent = platform::OpenParent(path);
-  const auto backup = platform::OpenParent(backupPath);
-  if (!parent || !backup) return false;
-  const auto old = parent->first.ReadFile(parent->second, maxBytes);
-  if (!old) return false;
-  if (!backup->first.CreateNewFile(backup->second, *old)) return false;
-  return parent->first.ReplaceContent(parent->second, content);
-}
-
 void ForEachFolderBelow(const platform::Folder& root, const std::string& mask,
                         const std::function<void(const platform::Folder&, const std::vector<platform::EntryInfo>&)>& visit) {
   // An explicit stack, so that a deep tree cannot exhaust ours: each pending
@@ -71,7 +49,7 @@ void ForEachFolderBelow(const platform::Folder& root, const std::string& mask,
       auto [depth, name] = std::move(pending.back());
       pending.pop_back();
       chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(depth), chain.end());
-      next = chain.back().Child(name);
+      if (auto child = chain.back().Child(name)) next = std::move(*child);
     }
     if (!next) return;
     chain.push_back(std::move(*next));

@@ -28,20 +28,6 @@ class FileReadError : public std::runtime_error {
   std::string path_;
 };
 
-/// Removes a file or a symbolic link (never what it points to); refuses folders.
-bool RemoveFile(const std::string& path);
-
-/// The whole content of a regular file when it holds at most maxBytes; empty when
-/// it is larger, cannot be read, or a link is on its path.
-std::optional<std::string> ReadSmallFile(const std::string& path, std::uint64_t maxBytes);
-
-/// Saves the current content of the regular file at path as a new file at
-/// backupPath, then replaces the file's content atomically; nothing is replaced
-/// when the copy fails, the backup's name is taken, or the file holds more than
-/// maxBytes.
-bool ReplaceFileKeepingBackup(const std::string& path, const std::string& content, const std::string& backupPath,
-                              std::uint64_t maxBytes);
-
 /// Visits a folder and every real folder below it, depth first, a folder before
 /// its subfolders, subfolders in listing order: visit gets the held folder and its
 /// entries matching the mask, listed before visit changes anything. Links are
@@ -71,7 +57,7 @@ bool IsFileLocked(const std::string& path);
 void DeleteFilesRecursive(const std::string& pathWithMask);
 
 /// The whole content of a regular file, zero bytes included. Meant for files of
-/// the program's own; a file the repair examines is read with ReadSmallFile.
+/// the program's own; a file the repair examines is read through its held folder.
 /// Throws FileReadError when the file cannot be opened or read.
 std::string ReadFileToString(const std::string& path);
 

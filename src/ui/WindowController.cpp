@@ -18,6 +18,20 @@
 #include "ui/StartLocation.h"
 
 namespace korbu {
+namespace {
+
+// A step that throws has failed for what it throws with.
+Status FailureOf(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return Failure(e.what());
+  } catch (...) {
+    return Failure("the engine failed unexpectedly");
+  }
+}
+
+}  // namespace
 
 WindowController::WindowController(WindowView& view, MainThreadDispatcher& dispatcher,
                                    std::unique_ptr<EngineStartup> engine)
@@ -69,21 +83,22 @@ void WindowController::FormActivate() {
 }
 
 // On the start-up worker.
+// A step that fails leaves the engine as it is (scans still have the own
+// detection); its reason is what the window shows of the engine's state.
 void WindowController::RunEngineSteps() {
   try {
     engine_->CreateEngine();
     SplashStatus("DLL initialization...");
     SplashStatus(engine_->LibraryAvailable() ? "DLL loaded." : "DLL NOT loaded.");
     SplashStatus("Database initialization...");
-    bool loaded = false;
     try {
-      loaded = engine_->LoadDatabase();
+      engineState_ = engine_->LoadDatabase();
     } catch (...) {
-      loaded = false;
+      engineState_ = FailureOf(std::current_exception());
     }
-    SplashStatus(loaded ? "Database loaded." : "Database NOT loaded.");
+    SplashStatus(engineState_ ? "Database loaded." : "Database NOT loaded.");
   } catch (...) {
-    // The engine stays as it is; scans still have the own detection.
+    engineState_ = FailureOf(std::current_exception());
   }
 }
 
@@ -125,13 +140,7 @@ void WindowController::ShowEngineInfo() {
   } catch (...) {
   }
   view_.SetText(WindowLabel::Signatures, SignatureLabel(count));
-  std::string reason;
-  try {
-    reason = engine_->NotLoadedReason();
-  } catch (...) {
-    reason.clear();
-  }
-  view_.SetTip(WindowLabel::Signatures, reason);
+  view_.SetTip(WindowLabel::Signatures, engineState_.Reason());
   std::pair<std::string, std::string> versions;
   try {
     versions = engine_->DatabaseVersions();

@@ -138,6 +138,8 @@ class WindowController final : public ScanFrontEnd {
   bool selectAll_ = false;
   bool selectAllEnabled_ = false;
   bool startupFinished_ = false;
+  // The engine steps' outcome: written by the start-up worker before it ends.
+  Status engineState_ = Failure("not set up yet");
   bool phasesRunning_ = false;   // memory and registry phases, before the walk
   bool actionRunning_ = false;   // "Clean" or "Delete" works through the rows
   bool closePending_ = false;    // closed while one of the two ran

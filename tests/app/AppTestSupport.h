@@ -32,14 +32,14 @@ class ScriptedEngine final : public EngineStartup {
       : script_(std::move(script)), calls_(std::move(calls)) {}
 
   void CreateEngine() override { Note("create"); }
-  bool LibraryAvailable() override {
+  Status LibraryAvailable() override {
     Note("library");
-    return script_.library;
+    return script_.library ? Ok() : Failure("no engine library");
   }
-  bool LoadDatabase() override {
+  Status LoadDatabase() override {
     Note("database");
     if (script_.failLoad) throw std::runtime_error("cannot read main.cvd");
-    return script_.database;
+    return script_.database ? Ok() : Failure(script_.reason);
   }
   std::uint32_t SignatureCount() override { return script_.signatures; }
   std::pair<std::string, std::string> DatabaseVersions() override {
@@ -47,7 +47,6 @@ class ScriptedEngine final : public EngineStartup {
     return script_.versions;
   }
   std::pair<std::string, std::string> DatabaseDates() override { return script_.dates; }
-  std::string NotLoadedReason() override { return script_.reason; }
 
  private:
   void Note(const char* step) {

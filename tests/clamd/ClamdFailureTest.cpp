@@ -149,9 +149,9 @@ TEST_F(ClamdFailure, TheWindowsStartUpTakesTheClamdTheEnvironmentNames) {
   const EngineInfo info = StartEngine(*startup);
   ASSERT_NE(startup->RemoteEngine(), nullptr);
   EXPECT_EQ(startup->Engine(), nullptr);
-  EXPECT_FALSE(info.databaseLoaded);
+  EXPECT_FALSE(info.loaded);
   EXPECT_FALSE(info.active);
-  EXPECT_NE(info.problem.find(socket), std::string::npos) << info.problem;
+  EXPECT_NE(info.loaded.Reason().find(socket), std::string::npos) << info.loaded.Reason();
   EXPECT_NE(info.engineVersion.find("clamd at " + socket), std::string::npos);
 }
 

@@ -434,6 +434,30 @@ std::vector<std::string> DetectedFiles(const nlohmann::json& doc) {
 // Relative odd names, as a shell user types them: none may be read as the walk's
 // criteria list (";" splits, "<" takes away the subfolders, blanks are trimmed).
 // A named file is judged whatever its name; decoys sit where a misreading leads.
+#ifndef _WIN32  // standard error is not kept there
+// An engine left off says why, in text and in JSON, and the own detection scans.
+TEST(CliEndToEnd, AnEngineNotStartedSaysWhyAndTheOwnDetectionScans) {
+  TempTree tree;
+  tree.Write("files/worm.exe", test::VariantFile(8));
+  const std::string reason = "the databases were not loaded, as asked";
+  for (bool json : {false, true}) {
+    std::vector<std::string> args = {"--no-memory", "--no-registry", "--no-cache", "--no-engine", tree.Path("files")};
+    if (json) args.insert(args.begin(), "--json");
+    ScanRun run = Scan(args);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("korbu-scan: engine not loaded: " + reason + "\n"), std::string::npos) << run.err;
+    if (json) {
+      const nlohmann::json doc = nlohmann::json::parse(run.out);
+      EXPECT_EQ(doc["engine"]["not_loaded_reason"], reason);
+      EXPECT_FALSE(doc["engine"]["database_loaded"].get<bool>());
+    } else {
+      EXPECT_NE(run.out.find("Database NOT loaded.\n"), std::string::npos) << run.out;
+      EXPECT_NE(run.out.find("FOUND"), std::string::npos) << run.out;
+    }
+  }
+}
+#endif
+
 TEST(CliEndToEnd, PathsAreTakenLiterallySeveralInOrderAndFilesWhateverTheirName) {
   TempTree tree;
   const auto semi = tree.Write("a;b/w.exe", test::VariantFile(1));

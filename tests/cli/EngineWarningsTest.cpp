@@ -32,7 +32,7 @@ TEST(EngineWarnings, TheNewerSetTellsAndAWeekIsStillCurrent) {
 
 TEST(EngineWarnings, AnEngineNotLoadedIsWarnedOfUnlessTurnedOff) {
   EngineInfo engine;
-  engine.problem = "main.cvd or main.cld is missing";
+  engine.loaded = Failure("main.cvd or main.cld is missing");
   const auto today = sys_days(2026y / December / 10);
   EXPECT_EQ(EngineWarnings(engine, true, today),
             std::vector<std::string>{"Engine: not loaded, the own detection alone"});

@@ -57,8 +57,8 @@ TEST_F(EngineBinding, LibclamavHiddenFromTheLoaderMeansNoLibraryAndOwnDetection)
   EXPECT_FALSE(LoadVirusDatabase());
   EngineInfo info = GetEngineInfo(*VirusEngine);
   EXPECT_FALSE(info.active);
-  EXPECT_NE(info.problem.find("no engine library"), std::string::npos) << info.problem;
-  EXPECT_NE(info.problem.find(tree.Path()), std::string::npos) << info.problem;
+  EXPECT_NE(info.loaded.Reason().find("no engine library"), std::string::npos) << info.loaded.Reason();
+  EXPECT_NE(info.loaded.Reason().find(tree.Path()), std::string::npos) << info.loaded.Reason();
 }
 
 TEST_F(EngineBinding, RealLibraryBesideTheExecutableBindsAllEntries) {

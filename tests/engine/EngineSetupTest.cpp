@@ -113,7 +113,7 @@ TEST_F(EngineSetup, LoadsFromTheOneDatabaseFolder) {
 
   EngineInfo info = GetEngineInfo(*VirusEngine);
   EXPECT_TRUE(info.libraryLoaded);
-  EXPECT_TRUE(info.databaseLoaded);
+  EXPECT_TRUE(info.loaded);
   EXPECT_TRUE(info.active);
   EXPECT_EQ(info.signatureCount, 12u);
   EXPECT_EQ(info.databaseFolder, folder + "/");
@@ -134,14 +134,14 @@ TEST_F(EngineSetup, TheTemporaryFolderOfTmpdirIsUsedOnlyWhenNoOtherUserCanChange
     test::ScopedEnvironment tmpdir("TMPDIR", open);
     const EngineInfo info = StartEngine(*MakeEngineStartup(databases));
     EXPECT_FALSE(info.active);
-    EXPECT_FALSE(info.databaseLoaded);
-    EXPECT_EQ(info.problem, "cannot keep temporary files in " + open + " (TMPDIR): " + open +
+    EXPECT_FALSE(info.loaded);
+    EXPECT_EQ(info.loaded.Reason(), "cannot keep temporary files in " + open + " (TMPDIR): " + open +
                                 " may be written by other users and is not sticky");
   }
   const std::string own = tree_.MakeDir("own");
   test::ScopedEnvironment tmpdir("TMPDIR", own);
   const EngineInfo info = StartEngine(*MakeEngineStartup(databases));
-  EXPECT_TRUE(info.active) << info.problem;
+  EXPECT_TRUE(info.active) << info.loaded.Reason();
 }
 #endif
 
@@ -188,9 +188,9 @@ TEST_F(EngineSetup, LoadedOnlyWhenTheEngineBecameActive) {
   SetDatabaseFolder(*VirusEngine, Databases("good-nobuild"));
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_FALSE(VirusEngine->Active());
-  EXPECT_FALSE(GetEngineInfo(*VirusEngine).databaseLoaded);
-  EXPECT_NE(GetEngineInfo(*VirusEngine).problem.find("the engine did not load it: build: fake"), std::string::npos)
-      << GetEngineInfo(*VirusEngine).problem;
+  EXPECT_FALSE(GetEngineInfo(*VirusEngine).loaded);
+  EXPECT_NE(GetEngineInfo(*VirusEngine).loaded.Reason().find("the engine did not load it: build: fake"), std::string::npos)
+      << GetEngineInfo(*VirusEngine).loaded.Reason();
 }
 
 TEST_F(EngineSetup, MissingOrUnverifiedDatabaseIsNotLoaded) {

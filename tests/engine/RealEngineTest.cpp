@@ -124,7 +124,7 @@ TEST_F(RealEngine, MissingOrTamperedDatabasesAreNotLoaded) {
   EXPECT_FALSE(LoadVirusDatabase());
   EXPECT_EQ(GetSignatureCount(), 0u);  // shown as "16 viruses"
   EngineInfo info = GetEngineInfo(*VirusEngine);
-  EXPECT_EQ(info.problem, "database folder \"" + db + "/\": daily.cvd or daily.cld is missing");
+  EXPECT_EQ(info.loaded.Reason(), "database folder \"" + db + "/\": daily.cvd or daily.cld is missing");
   EXPECT_EQ(info.mainVersion, "6");
   EXPECT_EQ(info.dailyVersion, "");
   EXPECT_EQ(info.dailyDate, "");
@@ -149,7 +149,7 @@ TEST_F(RealEngine, FreshclamFolderWithCldLoadsAndDetects) {
   EXPECT_EQ(info.signatureCount, 17u);
   EXPECT_EQ(info.dailyVersion, "3");
   EXPECT_EQ(info.dailyDate, "22 Jun 2021");
-  EXPECT_EQ(info.problem, "");
+  EXPECT_EQ(info.loaded.Reason(), "");
   VirusEngine->SetScanOptions(878);
   EXPECT_EQ(VirusEngine->Scan(tree_.Write("eicar.com", kEicar)), "Eicar-Test-Signature");
 }

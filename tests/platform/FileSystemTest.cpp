@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/ExclusiveLock.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 #include "platform/Path.h"
@@ -247,7 +248,7 @@ TEST(Files, AMoveOntoATakenNameIsThatKindOfError) {
   TempTree tree;
   tree.Write("a", "mine");
   tree.Write("b", "theirs");
-  const auto folder = Folder::Hold(tree.Path());
+  const auto folder = Folder::Open(tree.Path());
   ASSERT_TRUE(folder);
   const Status onto = folder->MoveTo("a", *folder, "b");
   ASSERT_FALSE(onto);
@@ -259,6 +260,79 @@ TEST(Files, AMoveOntoATakenNameIsThatKindOfError) {
   EXPECT_NE(missing.error().code, 0);
   EXPECT_TRUE(folder->MoveTo("a", *folder, "c"));
   EXPECT_EQ(test::ReadFileBytes(tree.Path("c")), "mine");
+}
+
+// The system's code of a failure; 0 for a success.
+template <typename Result>
+int CodeOf(const Result& result) {
+  return result ? 0 : result.error().code;
+}
+
+// Every refusal comes back with its own reason and, where a caller acts on it,
+// its kind: never a reason left behind by an earlier call.
+TEST(Files, EachFailureSaysItsOwnReason) {
+  TempTree tree;
+  tree.Write("small", "abcd");
+  tree.MakeDir("sub");
+  const auto folder = Folder::Open(tree.Path());
+  ASSERT_TRUE(folder);
+
+  const auto notFolder = folder->Child("small");
+  ASSERT_FALSE(notFolder);
+  const auto missing = folder->Child("missing");
+  ASSERT_FALSE(missing);
+  EXPECT_NE(missing.error().code, 0);
+  EXPECT_NE(missing.error().reason.find("missing"), std::string::npos) << missing.error().reason;
+
+  const auto tooLarge = folder->ReadFile("small", 3);
+  ASSERT_FALSE(tooLarge);
+  EXPECT_NE(tooLarge.error().reason.find("more than 3 bytes"), std::string::npos) << tooLarge.error().reason;
+  const auto folderRead = folder->ReadFile("sub", 100);
+  ASSERT_FALSE(folderRead);
+  EXPECT_NE(folderRead.error().reason.find("sub"), std::string::npos) << folderRead.error().reason;
+  ASSERT_TRUE(folder->ReadFile("small", 4));
+
+  const Status taken = folder->CreateNewFile("small", "new");
+  ASSERT_FALSE(taken);
+  EXPECT_EQ(taken.error().kind, ErrorKind::NameTaken) << taken.error().reason;
+  EXPECT_EQ(test::ReadFileBytes(tree.Path("small")), "abcd");
+  EXPECT_TRUE(folder->CreateNewFile("fresh", "new"));
+  EXPECT_EQ(test::ReadFileBytes(tree.Path("fresh")), "new");
+
+  const Status onFolder = ReplaceFileAtomically(tree.Path("sub"), "x");
+  ASSERT_FALSE(onFolder);
+  EXPECT_EQ(onFolder.error().reason, "it is not a regular file");
+  const Status noFolder = ReplaceFileAtomically(tree.Path("nofolder/f"), "x");
+  ASSERT_FALSE(noFolder);
+  EXPECT_NE(noFolder.error().code, 0);
+  EXPECT_NE(CodeOf(DeleteFile(tree.Path("sub"))), 0);
+  EXPECT_NE(CodeOf(SetFileAttributes(tree.Path("missing"), kAttrNormal)), 0);
+#ifndef _WIN32
+  fs::create_directory_symlink(tree.Path("sub"), tree.Path("link"));
+  const auto through = Folder::Open(tree.Path("link/inner"));
+  ASSERT_FALSE(through);
+  EXPECT_NE(through.error().reason.find("link is a link"), std::string::npos) << through.error().reason;
+  EXPECT_EQ(CodeOf(folder->Child("link")), ELOOP);
+  EXPECT_EQ(CodeOf(SetFileAttributes(tree.Path("link"), kAttrNormal)), ELOOP);
+  EXPECT_EQ(missing.error().code, ENOENT);
+#endif
+}
+
+// A lock another holder keeps is that kind of failure, told apart from a
+// lock file that cannot be made.
+TEST(Files, ALockHeldElsewhereIsBusy) {
+  TempTree tree;
+  const auto folder = Folder::Open(tree.Path());
+  ASSERT_TRUE(folder);
+  const auto first = ExclusiveLock::Take(*folder, "lock", std::chrono::milliseconds(0));
+  ASSERT_TRUE(first) << first.Reason();
+  const auto second = ExclusiveLock::Take(*folder, "lock", std::chrono::milliseconds(0));
+  ASSERT_FALSE(second);
+  EXPECT_EQ(second.error().kind, ErrorKind::Busy) << second.error().reason;
+  tree.MakeDir("folder");
+  const auto notFile = ExclusiveLock::Take(*folder, "folder", std::chrono::milliseconds(0));
+  ASSERT_FALSE(notFile);
+  EXPECT_NE(notFile.error().kind, ErrorKind::Busy);
 }
 
 }  // namespace

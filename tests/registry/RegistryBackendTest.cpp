@@ -194,14 +194,14 @@ TEST(WineRegistry, OnlyEmptyKeysAreDeleted) {
   ASSERT_TRUE(key->SetValue("v", kRegDword, std::string(4, '\0')));
   const Status withSubkey = DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, "Software\\A");
   ASSERT_FALSE(withSubkey);
-  EXPECT_FALSE(IsNotFound(withSubkey.error()));
+  EXPECT_NE(withSubkey.error().kind, ErrorKind::NotFound);
   EXPECT_FALSE(DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, "Software\\A\\B"));  // a value
   ASSERT_TRUE(key->DeleteValue("v"));
   ASSERT_TRUE(DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, "Software\\A\\B"));
   // A key that only held B was never written on its own, as Wine does not.
   const Status gone = DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, "Software\\A");
   ASSERT_FALSE(gone);
-  EXPECT_TRUE(IsNotFound(gone.error()));
+  EXPECT_EQ(gone.error().kind, ErrorKind::NotFound);
   EXPECT_EQ(prefix.SystemText(), before);
   EXPECT_FALSE(DefaultWindowsSystem()->DeleteEmptyKey(kHkeyLocalMachine, ""));
 }

@@ -264,7 +264,7 @@ TEST_F(WineInterop, AWineThatCannotAnswerIsAnErrorNeverAnEmptyKey) {
   ScopedEnv failing("WINE", "/bin/false");
   const auto key = platform::DefaultWindowsSystem()->OpenKey(kHkeyCurrentUser, kRun, platform::KeyAccess::Read);
   ASSERT_FALSE(key);
-  EXPECT_FALSE(platform::IsNotFound(key.error()));
+  EXPECT_NE(key.error().kind, ErrorKind::NotFound);
   EXPECT_EQ(platform::DefaultWindowsSystem()->ProbeKey(kHkeyCurrentUser, kRun), platform::KeyState::Unreachable);
   // The scan says so, once.
   test::ListOnlyFrontEnd scan;

@@ -117,7 +117,7 @@ TEST(RefusedChangeTest, ClearingTheAttributesOfALinkSaysItIsALink) {
   test::TempTree tree;
   tree.Write("target", "x");
   fs::create_symlink(tree.Path("target"), tree.Path("link"));
-  const auto folder = platform::Folder::Hold(tree.Path());
+  const auto folder = platform::Folder::Open(tree.Path());
   ASSERT_TRUE(folder);
   errno = ENOSPC;
   const Status cleared = ApplyChanges().ClearAttributes(*folder, "link");

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "DamagedPrefix.h"
+#include "platform/Path.h"
 #include "platform/Sha256.h"
 #include "repair/JournalSink.h"
 #include "repair/RegistryValues.h"
@@ -412,6 +413,32 @@ TEST_F(UndoTest, ANoteThatChangedNothingIsListedAndPassedByUndoLast) {
   EXPECT_EQ(report.id, deleted);
   EXPECT_TRUE(report.Complete());
   EXPECT_EQ(ReadFileBytes(eicar), Eicar());
+}
+
+// An action that changed nothing leaves no records; what of them cannot be
+// removed is said, not passed over.
+TEST_F(UndoTest, TheRecordsOfAnActionThatChangedNothingGoOrSayWhatStays) {
+  const ActionHeader header{{}, {}, "clean", {{"/srv/worm.exe", "Worm.Test"}}};
+  std::string stays;
+  {
+    JournalWriter writer(ActionsFolder(), header);
+    ASSERT_TRUE(writer.Start()) << writer.Error();
+    stays = platform::IncludeTrailingDelimiter(ActionsFolder()) + writer.Id();
+    WriteFileBytes(stays + "/stray", "not the journal's");
+    const Status discarded = writer.Discard();
+    ASSERT_FALSE(discarded);
+    EXPECT_EQ(discarded.error().code, ENOTEMPTY);
+    EXPECT_NE(discarded.error().reason.find("stay in " + stays), std::string::npos) << discarded.error().reason;
+  }
+  EXPECT_EQ(ReadFileBytes(stays + "/stray"), "not the journal's");
+  std::string gone;
+  {
+    JournalWriter writer(ActionsFolder(), header);
+    ASSERT_TRUE(writer.Start()) << writer.Error();
+    gone = platform::IncludeTrailingDelimiter(ActionsFolder()) + writer.Id();
+    EXPECT_TRUE(writer.Discard());
+  }
+  EXPECT_FALSE(Exists(gone));
 }
 
 TEST_F(UndoTest, ADeleteOfTheFileJudgedLeavesAFileSwappedInUnderItsName) {

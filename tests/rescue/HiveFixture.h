@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Expected.h"
+
 namespace korbu::test {
 
 /// A value placed in the root key of a new hive, its name given as UTF-16 units
@@ -35,6 +37,13 @@ void MarkHiveDirty(const std::string& path);
 template <typename Result>
 int ErrorCode(const Result& result) {
   return result ? 0 : result.error().code;
+}
+
+/// The kind of a failed result; none for a success.
+template <typename Result>
+std::optional<ErrorKind> KindOf(const Result& result) {
+  if (result) return std::nullopt;
+  return result.error().kind;
 }
 
 /// A hive opened for changes through libhivex; changes are written by Commit.

@@ -127,8 +127,8 @@ TEST(Hive, RefusesWhatWouldLoseData) {
   {
     Hive readOnly = OpenHive(tree, "SOFTWARE", Hive::Access::Read);
     EXPECT_EQ(test::ErrorCode(readOnly.SetValue("Big", {"A", 4, test::DwordData(0)})), EROFS);
-    EXPECT_EQ(test::ErrorCode(readOnly.Values("Missing")), kHiveNotFound);
-    EXPECT_EQ(test::ErrorCode(readOnly.Value("Big", "Missing")), kHiveNotFound);
+    EXPECT_EQ(test::KindOf(readOnly.Values("Missing")), ErrorKind::NotFound);
+    EXPECT_EQ(test::KindOf(readOnly.Value("Big", "Missing")), ErrorKind::NotFound);
     EXPECT_FALSE(readOnly.Values("Big\\\\x")) << "an empty component";
   }
 

@@ -53,7 +53,7 @@ TEST(InstallationRegistry, RootKeysLandInTheirHivesOnCommit) {
   EXPECT_EQ(ReadHiveValue(volume.UserHive("bob"), kPolicies, "DisableCMD"), (HiveData{4, DwordData(0)}));
   EXPECT_FALSE(ReadHiveValue(volume.UserHive("alice"), kPolicies, "DisableCMD"));
 
-  EXPECT_EQ(test::ErrorCode(registry.Values(kHkeyUsers, "nobody\\Software")), kHiveNotFound);
+  EXPECT_EQ(test::KindOf(registry.Values(kHkeyUsers, "nobody\\Software")), ErrorKind::NotFound);
   EXPECT_FALSE(registry.Values(kHkeyCurrentConfig, "Software"));
   InstallationRegistry noUser(Find(volume));
   EXPECT_FALSE(noUser.Values(kHkeyCurrentUser, kPolicies));

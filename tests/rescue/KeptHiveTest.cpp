@@ -44,9 +44,11 @@ class KeptHive : public ::testing::Test {
     test::WriteEmptyHive(hivePath_);
     test::HiveEdit(hivePath_).SetString("Software\\Run", "Worm", "C:\\worm.exe").Commit();
     test::WriteFileBytes(tree_.Path("hive/NTUSER.DAT.LOG1"), std::string(1024, 'l'));
-    folder_ = platform::Folder::Open(tree_.Path("hive"));
-    quarantine_ = platform::Folder::Open(tree_.MakeDir("quarantine"));
-    ASSERT_TRUE(folder_ && quarantine_);
+    auto folder = platform::Folder::Open(tree_.Path("hive"));
+    auto quarantine = platform::Folder::Open(tree_.MakeDir("quarantine"));
+    ASSERT_TRUE(folder && quarantine);
+    folder_ = std::move(*folder);
+    quarantine_ = std::move(*quarantine);
   }
 
   // Deletes the worm's value with the keeper in place; what it recorded goes to kept.

@@ -102,21 +102,20 @@ class FakeEngine final : public EngineStartup {
   bool library = false;
   bool database = false;
   std::uint32_t signatures = 0;
-  std::string reason;
+  std::string reason;  // why the databases do not load
   TClamAV* engine = nullptr;  // what start-up hands the scans
   ClamdScanner* remote = nullptr;  // a clamd that judges in its place
   std::string engineVersion;
   std::function<void()> whileLoading;  // runs on the loading thread
   void CreateEngine() override {}
-  bool LibraryAvailable() override { return library; }
-  bool LoadDatabase() override {
+  Status LibraryAvailable() override { return library ? Ok() : Failure("no engine library"); }
+  Status LoadDatabase() override {
     if (whileLoading) whileLoading();
-    return database;
+    return database ? Ok() : Failure(reason);
   }
   std::uint32_t SignatureCount() override { return signatures; }
   std::pair<std::string, std::string> DatabaseVersions() override { return {"6", ""}; }
   std::pair<std::string, std::string> DatabaseDates() override { return {"22 Jun 2021", ""}; }
-  std::string NotLoadedReason() override { return reason; }
   TClamAV* Engine() override { return engine; }
   ClamdScanner* RemoteEngine() override { return remote; }
   std::string EngineVersion() override { return engineVersion; }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "FakeWindowView.h"
@@ -127,6 +128,18 @@ TEST_F(WindowControllerTest, StartUpLoadsOffTheMainThreadReportingEachStepOnce) 
   EXPECT_TRUE(view_.tips[WindowLabel::CvdDateMain].starts_with("Engine: databases of 22 Jun 2021, "));
   EXPECT_EQ(view_.tips[WindowLabel::CvdDateDaily], view_.tips[WindowLabel::CvdDateMain]);
   EXPECT_TRUE(view_.OptionChecked(ScanOption::Archive));
+}
+
+// A step that throws is a failed step: the window shows what it threw with
+// where it shows why the engine is off, and start-up still ends.
+TEST_F(WindowControllerTest, AnEngineStepThatThrowsShowsItsReason) {
+  engine_->database = true;
+  engine_->whileLoading = [] { throw std::runtime_error("cannot read main.cvd: Input/output error"); };
+  Start();
+  EXPECT_EQ(view_.splash.back(), "Database NOT loaded.");
+  EXPECT_EQ(view_.tips[WindowLabel::Signatures], "cannot read main.cvd: Input/output error");
+  EXPECT_TRUE(view_.On(WindowControl::OptionsPage));
+  EXPECT_TRUE(controller_->StartupFinished());
 }
 
 TEST_F(WindowControllerTest, ScansUseTheEngineThatStartUpMade) {

@@ -94,9 +94,10 @@ class SystemClean : public ::testing::Test {
 
   void TearDown() override {
     if (!MayDamageThisSystem()) return;
-    platform::SetFileAttributes(worm_, platform::kAttrNormal);
-    platform::DeleteFile(worm_);
-    platform::RemoveDirectory(platform::ExtractFilePath(worm_));
+    // What the clean removed already is not there to remove.
+    static_cast<void>(platform::SetFileAttributes(worm_, platform::kAttrNormal));
+    static_cast<void>(platform::DeleteFile(worm_));
+    static_cast<void>(platform::RemoveDirectory(platform::ExtractFilePath(worm_)));
     DeleteRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, std::string(kRun) + "KorbuKeep");
     DeleteRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, std::string(kAdvanced) + "KorbuUnrelated");
     DeleteRegValue(*platform::DefaultWindowsSystem(), kHkeyCurrentUser, std::string(kPolicies) + "System\\KorbuUnrelated");

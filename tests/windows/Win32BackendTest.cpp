@@ -84,9 +84,9 @@ TEST(Win32Registry, NamesOfAnyUnitsAndExactDataRoundTripAndEmptyKeysGo) {
   EXPECT_EQ(RegistryText(data), "/lang=\xe4\xb8\xad \xe2\x82\xac");
   const Status full = DefaultWindowsSystem()->DeleteEmptyKey(kHkeyCurrentUser, path);
   ASSERT_FALSE(full);
-  EXPECT_FALSE(IsNotFound(full.error()));
+  EXPECT_NE(full.error().kind, ErrorKind::NotFound);
   for (const std::string& name : names) ASSERT_TRUE(key->DeleteValue(name)) << name;
-  EXPECT_TRUE(IsNotFound(key->DeleteValue(names[2]).error()));
+  EXPECT_EQ(key->DeleteValue(names[2]).error().kind, ErrorKind::NotFound);
   ASSERT_TRUE(DefaultWindowsSystem()->DeleteEmptyKey(kHkeyCurrentUser, path));
   EXPECT_EQ(DefaultWindowsSystem()->ProbeKey(kHkeyCurrentUser, path), KeyState::Missing);
 }

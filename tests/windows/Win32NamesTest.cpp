@@ -118,7 +118,9 @@ TEST(Win32Files, EveryNameAndDepthIsListedReadHeldAndDeleted) {
     auto parent = OpenParent(path);
     ASSERT_TRUE(parent);
     EXPECT_EQ(parent->second, name);
-    EXPECT_EQ(parent->first.ReadFile(name, 100), name);
+    const auto read = parent->first.ReadFile(name, 100);
+    ASSERT_TRUE(read) << read.Reason();
+    EXPECT_EQ(*read, name);
     ASSERT_TRUE(parent->first.SetAttributes(name, kAttrReadOnly));
     EXPECT_FALSE(parent->first.DeleteFile(name));
     ASSERT_TRUE(parent->first.SetAttributes(name, kAttrNormal));

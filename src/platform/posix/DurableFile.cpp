@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/SystemError.h"
 #include "platform/posix/PosixSupport.h"
 
 namespace korbu::platform {
@@ -49,13 +50,22 @@ bool DurableFile::Write(std::string_view bytes) {
 
 bool DurableFile::Sync() { return RetryOnEintr([&] { return ::fsync(Fd(handle_)); }) == 0; }
 
-bool MakePrivateFolders(const std::string& path) {
-  if (path.empty()) return false;
+Status MakePrivateFolders(const std::string& path) {
+  if (path.empty()) return Failure("no folder given", EINVAL);
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return Ok();
+    return Failure(path + " is not a folder", ENOTDIR);
+  }
   const std::string parent = ParentOf(path);
-  if (parent != path && !MakePrivateFolders(parent)) return false;
-  return ::mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  if (parent != path) {
+    if (Status made = MakePrivateFolders(parent); !made) return made;
+  }
+  if (::mkdir(path.c_str(), 0700) == 0) return Ok();
+  const Error failed = LastSystemError().Context(path);
+  // Made by another meanwhile is as good.
+  if (failed.code == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Ok();
+  return failed;
 }
 
 std::string ProgramDataFolder() {

@@ -24,7 +24,7 @@ Expected<ExclusiveLock> ExclusiveLock::Take(const Folder& folder, const std::str
   const auto deadline = std::chrono::steady_clock::now() + wait;
   while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) return LastSystemError().Context(folder.PathOf(name));
-    if (std::chrono::steady_clock::now() >= deadline) return Failure("held by another program", kLockBusy);
+    if (std::chrono::steady_clock::now() >= deadline) return Failure("held by another program", ErrorKind::Busy);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return ExclusiveLock(fd.Release());

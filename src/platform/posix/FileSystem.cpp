@@ -135,16 +135,18 @@ Status ListSubfolders(const std::string& folder, const std::function<bool(const 
   }), "*", visit, true);
 }
 
-bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+Status SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (::lstat(path.c_str(), &st) != 0) return LastSystemError();
+  if (S_ISLNK(st.st_mode)) return Failure("it is a symbolic link, whose attributes are never set", ELOOP);
   mode_t mode = st.st_mode & 07777;
   if ((attributes & kAttrReadOnly) != 0) {
     mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
   } else {
     mode |= S_IWUSR;
   }
-  return ::chmod(path.c_str(), mode) == 0;
+  if (::chmod(path.c_str(), mode) != 0) return LastSystemError();
+  return Ok();
 }
 
 bool CanOpenExclusively(const std::string& path) {
@@ -160,14 +162,16 @@ bool CanOpenExclusively(const std::string& path) {
   return true;
 }
 
-bool DeleteFile(const std::string& path) {
-  if (path.empty()) return false;
-  return ::unlink(path.c_str()) == 0;
+Status DeleteFile(const std::string& path) {
+  if (path.empty()) return Failure("no path", EINVAL);
+  if (::unlink(path.c_str()) != 0) return LastSystemError();
+  return Ok();
 }
 
-bool RemoveDirectory(const std::string& path) {
-  if (path.empty()) return false;
-  return ::rmdir(path.c_str()) == 0;
+Status RemoveDirectory(const std::string& path) {
+  if (path.empty()) return Failure("no path", EINVAL);
+  if (::rmdir(path.c_str()) != 0) return LastSystemError();
+  return Ok();
 }
 
 std::optional<InputFile> InputFile::Open(const std::string& path, ShareMode share) {
@@ -268,33 +272,35 @@ MappedFile::~MappedFile() {
   if (data_ != nullptr) ::munmap(const_cast<unsigned char*>(data_), static_cast<std::size_t>(size_));
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
+Status ReplaceFileAtomically(const std::string& path, const std::string& content) {
   struct stat old {};
   const bool existed = ::lstat(path.c_str(), &old) == 0;
-  if (existed && !S_ISREG(old.st_mode)) return false;
+  if (existed && !S_ISREG(old.st_mode)) return Failure("it is not a regular file", EINVAL);
   std::string temp = ExtractFilePath(path) + "." + ExtractFileName(path) + ".XXXXXX";
   UniqueFd fd(::mkstemp(temp.data()));
-  if (!fd.Valid()) return false;
-  bool ok = true;
+  if (!fd.Valid()) return LastSystemError().Context("a new file beside it");
+  // The first failure is the one told; a write that takes nothing says so itself.
+  Status written = Ok();
   std::size_t done = 0;
-  while (ok && done < content.size()) {
+  while (written && done < content.size()) {
     ssize_t wrote = RetryOnEintr([&] { return ::write(fd.Get(), content.data() + done, content.size() - done); });
-    if (wrote <= 0) ok = false;
+    if (wrote < 0) written = LastSystemError();
+    else if (wrote == 0) written = Failure("nothing more could be written", EIO);
     else done += static_cast<std::size_t>(wrote);
   }
-  if (ok && existed) ok = ::fchmod(fd.Get(), old.st_mode & 07777) == 0;
-  if (ok) ok = ::fsync(fd.Get()) == 0;
-  if (::close(fd.Release()) != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
+  if (written && existed && ::fchmod(fd.Get(), old.st_mode & 07777) != 0) written = LastSystemError();
+  if (written && ::fsync(fd.Get()) != 0) written = LastSystemError();
+  if (::close(fd.Release()) != 0 && written) written = LastSystemError();
+  if (written && ::rename(temp.c_str(), path.c_str()) != 0) written = LastSystemError();
+  if (!written) {
     ::unlink(temp.c_str());
-    return false;
+    return written;
   }
   // Make the rename itself durable.
   UniqueFd dir(::open(ExtractFilePath(path).empty() ? "." : ExtractFilePath(path).c_str(),
                       O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Valid()) ::fsync(dir.Get());
-  return true;
+  return Ok();
 }
 
 }  // namespace korbu::platform

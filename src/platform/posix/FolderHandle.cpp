@@ -86,7 +86,7 @@ bool IsPrivateToUser(const FileStatus& status) {
 }
 
 Status CheckTrustedFolder(const std::string& path) {
-  Expected<Folder> held = Folder::Hold(path);
+  Expected<Folder> held = Folder::Open(path);
   if (!held) return held.error();
   for (std::string at = FullPath(path);; at = at.substr(0, at.rfind('/'))) {
     if (at.empty()) at = "/";
@@ -102,7 +102,7 @@ Status CheckTrustedFolder(const std::string& path) {
   }
 }
 
-Expected<Folder> Folder::Hold(const std::string& path) {
+Expected<Folder> Folder::Open(const std::string& path) {
   const std::string full = FullPath(path);
   if (full.empty() || full.front() != '/') return Failure("not a full path: " + path, EINVAL);
   UniqueFd fd(RetryOnEintr([] { return ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
@@ -126,23 +126,17 @@ Expected<Folder> Folder::Hold(const std::string& path) {
   return Folder(std::make_shared<const Handle>(fd.Release()), full);
 }
 
-std::optional<Folder> Folder::Open(const std::string& path) {
-  auto folder = Hold(path);
-  if (!folder) return std::nullopt;
-  return std::move(*folder);
-}
-
-std::optional<Folder> Folder::Child(const std::string& name) const {
-  if (!IsPlainName(name)) return std::nullopt;
+Expected<Folder> Folder::Child(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
   UniqueFd fd(OpenSubfolder(handle_->fd, name.c_str()));
-  if (!fd.Valid()) return std::nullopt;
+  if (!fd.Valid()) return OpenError(handle_->fd, name, errno, "a folder").Context(path_);
   return Folder(std::make_shared<const Handle>(fd.Release()), PathOf(name));
 }
 
-std::optional<EntryInfo> Folder::Entry(const std::string& name) const {
-  if (!IsPlainName(name)) return std::nullopt;
+Expected<EntryInfo> Folder::Entry(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
   struct stat st {};
-  if (::fstatat(handle_->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  if (::fstatat(handle_->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return LastSystemError().Context(PathOf(name));
   return posix::EntryFromStat(name.c_str(), st);
 }
 
@@ -152,9 +146,9 @@ Status Folder::List(const std::string& mask, const std::function<bool(const Entr
       RetryOnEintr([&] { return ::openat(handle_->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }), mask, visit);
 }
 
-std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
+Expected<InputFile> Folder::OpenFile(const std::string& name) const {
   auto held = OpenRegular(name);
-  if (!held) return std::nullopt;
+  if (!held) return held.error();
   return std::move(held->file);
 }
 
@@ -267,9 +261,11 @@ Status Folder::DeleteFile(const std::string& name) const {
   return Ok();
 }
 
-bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
+Status Folder::CreateNewFile(const std::string& name, const std::string& content) const {
   auto file = BeginFile(name);
-  return file && file->Content().Write(content) && file->Commit();
+  if (!file) return file.error();
+  if (!file->Content().Write(content)) return LastSystemError().Context(PathOf(name));
+  return file->Commit();
 }
 
 Status Folder::RewriteFile(const std::string& name, std::string_view content) const {
@@ -280,17 +276,14 @@ Status Folder::RewriteFile(const std::string& name, std::string_view content) co
   if (!file) return file.error();
   if (!file->Content().Write(content)) return LastSystemError().Context(name);
   if (old) {
-    // Root rewriting a user's file leaves it the user's. Where the owner cannot
-    // be given, the file becomes the writer's own, as any rewrite makes it.
-    (void)file->SetOwner(*old->owner, *old->group);
+    // Root rewriting a user's file leaves it the user's.
+    if (const Status owned = file->GiveOwnerIfPermitted(*old->owner, *old->group); !owned) {
+      return owned.error().Context(PathOf(name));
+    }
     const Status mode = file->SetMode(old->mode & ~kSetIdBits);
     if (!mode) return mode;
   }
   return file->CommitReplacing();
-}
-
-bool Folder::ReplaceContent(const std::string& name, const std::string& content) const {
-  return RewriteFile(name, content).has_value();
 }
 
 Status Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName) const {
@@ -335,6 +328,15 @@ Status NewFile::SetOwner(std::uint32_t owner, std::uint32_t group) {
     return LastSystemError();
   }
   return Ok();
+}
+
+Status NewFile::GiveOwnerIfPermitted(std::uint32_t owner, std::uint32_t group) {
+  const Status given = SetOwner(owner, group);
+  if (given) return given;
+  // Not permitted, or no owners on this file system (a FUSE one may say either).
+  const int code = given.error().code;
+  if (code == EPERM || code == EOPNOTSUPP || code == ENOSYS) return Ok();
+  return given;
 }
 
 Status NewFile::SetMode(unsigned mode) {

@@ -56,8 +56,8 @@ std::string ProgramCacheFolder() {
 Status EnsurePrivateFolder(const std::string& path) {
   if (path.empty()) return Failure("no folder given");
   const auto slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !MakePrivateFolders(path.substr(0, slash))) {
-    return Failure("cannot make " + path.substr(0, slash));
+  if (slash != std::string::npos && slash > 0) {
+    if (Status made = MakePrivateFolders(path.substr(0, slash)); !made) return made.error().Context("cannot make it");
   }
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return LastSystemError().Context(path);
   UniqueFd fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));

@@ -197,7 +197,7 @@ Expected<std::string> MoveToTrash(const Folder& folder, const std::string& name)
   if (IsSameOrInside(trashFolder, item) || IsSameOrInside(item, trashFolder)) {
     return Failure("it is the trash, holds it or is in it");
   }
-  const auto trash = Folder::Hold(trashFolder);
+  const auto trash = Folder::Open(trashFolder);
   if (!trash) return trash.error();
   const auto files = trash->Child("files");
   const auto infos = trash->Child("info");
@@ -212,10 +212,9 @@ Expected<std::string> MoveToTrash(const Folder& folder, const std::string& name)
     const std::string trashName = TrashName(name, attempt);
     const std::string infoName = trashName + std::string(kInfoSuffix);
     // Created exclusively: the record reserves the name against other trashers.
-    if (!infos->CreateNewFile(infoName, info)) {
-      const Error failed = LastSystemError().Context("the trash's record cannot be written");
-      if (infos->Entry(infoName)) continue;
-      return failed;
+    if (const Status reserved = infos->CreateNewFile(infoName, info); !reserved) {
+      if (reserved.error().kind == ErrorKind::NameTaken) continue;
+      return reserved.error().Context("the trash's record cannot be written");
     }
     const Status moved = folder.MoveTo(name, *files, trashName);
     if (moved) return trashFolder + "/files/" + trashName;

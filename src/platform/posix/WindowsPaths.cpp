@@ -151,7 +151,8 @@ std::optional<Folder> WindowsPathMap::OpenFolder(std::string_view windowsPath) c
     if (!folder) return std::nullopt;
     folder = folder->Child(SystemEntryName(*folder, part));
   }
-  return folder;
+  if (!folder) return std::nullopt;
+  return std::move(*folder);
 }
 
 }  // namespace korbu::platform::posix

@@ -42,7 +42,7 @@ constexpr std::size_t kVkName = 0x18;
 constexpr std::size_t kVkType = 0x10;
 constexpr std::uint16_t kVkCompressedName = 0x0001;
 
-Error NotFound(std::string what) { return Failure(std::move(what), kHiveNotFound); }
+Error NotFound(std::string what) { return Failure(std::move(what), ErrorKind::NotFound); }
 
 // libhivex's errno, or a text of ours when it set none.
 Error HivexError(std::string_view what) {
@@ -385,7 +385,7 @@ Expected<TreeModel> ModelOfKeys(std::string bytes, const std::vector<std::string
   for (const std::string& path : paths) {
     auto node = state.Key(path, false);
     if (!node) {
-      if (node.error().code == kHiveNotFound) continue;
+      if (node.error().kind == ErrorKind::NotFound) continue;
       return node.error();
     }
     auto values = state.ValuesOf(*node);

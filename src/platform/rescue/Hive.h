@@ -12,7 +12,7 @@
 //
 // Key paths use '\' between components and are relative to the hive's root (the
 // empty path is the root); names compare ignoring ASCII letter case. A missing
-// key or value fails with the code kHiveNotFound.
+// key or value fails as an ErrorKind::NotFound.
 
 #include <cstdint>
 #include <memory>
@@ -25,9 +25,6 @@
 #include "platform/rescue/HiveLogs.h"
 
 namespace korbu::platform::rescue {
-
-/// The error code of a key or value that does not exist (ENOENT).
-inline constexpr int kHiveNotFound = 2;
 
 struct HiveValue {
   std::string name;  // WTF-8; empty for the default value

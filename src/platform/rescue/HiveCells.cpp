@@ -184,7 +184,7 @@ std::size_t StoreData(std::string& hive, const std::string& data, CellRanges& ed
 Status RemoveValueCells(std::string& hive, std::size_t keyCell, std::size_t index, CellRanges& edited) {
   auto list = ReadValueList(hive, keyCell);
   if (!list) return list.error();
-  if (index >= list->offsets.size()) return Failure("no such value", kHiveNotFound);
+  if (index >= list->offsets.size()) return Failure("no such value", ErrorKind::NotFound);
   std::vector<std::uint32_t> kept = list->offsets;
   kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(index));
   const std::size_t vk = FileOffset(list->offsets[index]);
@@ -201,7 +201,7 @@ Status StoreValueCells(std::string& hive, std::size_t keyCell, const HiveValue& 
   if (value.data.size() >= kInlineData) return Failure("the value's data is too large for a hive", EINVAL);
   auto list = ReadValueList(hive, keyCell);
   if (!list) return list.error();
-  if (replace != std::string::npos && replace >= list->offsets.size()) return Failure("no such value", kHiveNotFound);
+  if (replace != std::string::npos && replace >= list->offsets.size()) return Failure("no such value", ErrorKind::NotFound);
 
   const std::size_t data = StoreData(hive, value.data, edited);
   const std::size_t vk = Allocate(hive, kVkName - 4 + name->bytes.size(), edited);

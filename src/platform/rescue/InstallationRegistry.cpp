@@ -26,7 +26,7 @@ std::string Join(std::string_view a, std::string_view b) {
   return std::string(a) + "\\" + std::string(b);
 }
 
-Error NotFound(std::string what) { return Failure(std::move(what), kHiveNotFound); }
+Error NotFound(std::string what) { return Failure(std::move(what), ErrorKind::NotFound); }
 
 }  // namespace
 
@@ -102,7 +102,7 @@ Status InstallationRegistry::CheckWritable() {
     Status status = Ok();
     const auto root = Folder::Open(installation_.root);
     if (!root) {
-      status = LastSystemError().Context("cannot open " + installation_.root);
+      status = root.error().Context("cannot open " + installation_.root);
     } else if (Status rw = CheckWritableVolume(*root); !rw) {
       status = rw;
     } else {
@@ -118,7 +118,7 @@ Expected<InstallationRegistry::OpenHive*> InstallationRegistry::Reach(const Targ
   auto found = hives_.find(key);
   if (found == hives_.end()) {
     auto folder = Folder::Open(target.folder);
-    if (!folder) return LastSystemError().Context("cannot open " + target.folder);
+    if (!folder) return folder.error().Context("cannot open " + target.folder);
     found = hives_.emplace(key, std::make_unique<OpenHive>(OpenHive{std::move(*folder), {}, {}})).first;
   }
   OpenHive& open = *found->second;

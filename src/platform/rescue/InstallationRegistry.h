@@ -41,7 +41,7 @@ class InstallationRegistry {
   /// the changes made so far stay where they were made.
   void SetCurrentUser(std::string user) { currentUser_ = std::move(user); }
 
-  /// The subkeys and the values of a key; kHiveNotFound when it is missing.
+  /// The subkeys and the values of a key; ErrorKind::NotFound when it is missing.
   Expected<std::vector<std::string>> Subkeys(std::uint32_t root, std::string_view keyPath);
   Expected<std::vector<HiveValue>> Values(std::uint32_t root, std::string_view keyPath);
 
@@ -49,7 +49,7 @@ class InstallationRegistry {
   Status CreateKey(std::uint32_t root, std::string_view keyPath);
   /// Sets a value, creating the key (and those above it) when missing.
   Status SetValue(std::uint32_t root, std::string_view keyPath, const HiveValue& value);
-  /// Removes one value; kHiveNotFound when it is not there.
+  /// Removes one value; ErrorKind::NotFound when it is not there.
   Status DeleteValue(std::uint32_t root, std::string_view keyPath, std::string_view name);
   /// Removes a key holding no values and no subkeys.
   Status DeleteEmptyKey(std::uint32_t root, std::string_view keyPath);

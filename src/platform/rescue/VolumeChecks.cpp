@@ -14,7 +14,7 @@ namespace {
 // Reads the first bytes of a file; fewer when it is shorter.
 Expected<std::string> ReadHead(const Folder& folder, const std::string& name, std::size_t count) {
   auto file = folder.OpenFile(name);
-  if (!file) return LastSystemError().Context("cannot open " + folder.PathOf(name));
+  if (!file) return file.error().Context("cannot open " + folder.PathOf(name));
   std::string head(count, '\0');
   const std::int64_t got = file->ReadAt(head.data(), count, 0);
   if (got < 0) return LastSystemError().Context("cannot read " + folder.PathOf(name));

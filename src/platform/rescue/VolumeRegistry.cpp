@@ -42,7 +42,7 @@ Result InSession(const WindowsSystemRef& system, const std::function<Result(Inst
   if (!session) return session.error();
   Result result = call(*session->registry);
   // What the hives lack is missing as the registry interface says it.
-  if (!result && result.error().code == kHiveNotFound) return Error{result.error().reason, kRegistryNotFound};
+  if (!result && result.error().kind == ErrorKind::NotFound) return Failure(result.error().reason, ErrorKind::NotFound);
   if (session->own && session->registry->HasPending()) {
     const auto lost = session->registry->Commit();
     if (!lost.empty()) return Failure(lost.front().reason);
@@ -80,7 +80,7 @@ struct VolumeKey final : RegistryKey::State {
     for (RegistryValue& value : *values) {
       if (EqualsIgnoringCase(value.name, name)) return std::move(value);
     }
-    return Failure("no such value", kRegistryNotFound);
+    return Failure("no such value", ErrorKind::NotFound);
   }
 
   Status Set(std::string_view name, std::uint32_t type, std::string_view data) override {
@@ -122,7 +122,7 @@ Expected<RegistryKey> VolumeSystem::CreateKey(RootKey root, std::string_view key
 KeyState VolumeSystem::ProbeKey(RootKey root, std::string_view keyPath) const {
   const Status exists = Exists(ref_, root, keyPath);
   if (exists) return KeyState::Exists;
-  return IsNotFound(exists.error()) ? KeyState::Missing : KeyState::Unreachable;
+  return exists.error().kind == ErrorKind::NotFound ? KeyState::Missing : KeyState::Unreachable;
 }
 
 Status VolumeSystem::DeleteEmptyKey(RootKey root, std::string_view keyPath) const {

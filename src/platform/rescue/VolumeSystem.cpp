@@ -140,7 +140,7 @@ Status VolumeSystem::Writable() const {
   if (!installation_) return installation_.error();
   const WindowsInstallation& found = **installation_;
   const auto root = Folder::Open(found.root);
-  if (!root) return LastSystemError().Context("cannot open " + found.root);
+  if (!root) return root.error().Context("cannot open " + found.root);
   // Every reason at once, each hive named: the user mends them all in one go.
   std::vector<std::string> reasons;
   if (Status writable = CheckWritableVolume(*root); !writable) reasons.push_back(writable.Reason());
@@ -148,7 +148,7 @@ Status VolumeSystem::Writable() const {
   for (const auto& [folderPath, name] : RepairedHives(found)) {
     const auto folder = Folder::Open(folderPath);
     if (!folder) {
-      reasons.push_back(LastSystemError().Context("cannot open " + folderPath).reason);
+      reasons.push_back(folder.error().Context("cannot open " + folderPath).reason);
     } else if (Status clean = CheckHiveClean(*folder, name); !clean) {
       reasons.push_back(clean.Reason());
     }

@@ -59,8 +59,8 @@ std::optional<std::vector<std::string>> Components(char drive, std::string_view 
   return parts;
 }
 
-// The subfolder of that name ignoring case; empty when missing or a link.
-std::optional<Folder> Subfolder(const Folder& folder, const std::string& name) {
+// The subfolder of that name ignoring case; fails when missing or a link.
+Expected<Folder> Subfolder(const Folder& folder, const std::string& name) {
   return folder.Child(SystemEntryName(folder, name));
 }
 
@@ -142,19 +142,23 @@ Expected<WindowsInstallation> FindWindowsInstallation(const std::string& rootPat
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(rootPath.c_str(), nullptr), &std::free);
   if (!real) return LastSystemError().Context("cannot open " + rootPath);
   const auto root = Folder::Open(real.get());
-  if (!root) return LastSystemError().Context("cannot open " + rootPath);
+  if (!root) return root.error().Context("cannot open " + rootPath);
 
   WindowsInstallation installation;
   installation.root = root->Path();
   std::optional<Folder> windows;
   std::optional<Folder> config;
   for (const char* name : {"Windows", "WINNT"}) {
-    windows = Subfolder(*root, name);
-    if (!windows) continue;
-    const auto system = Subfolder(*windows, "System32");
-    config = system ? Subfolder(*system, "config") : std::nullopt;
-    if (config && !FileName(*config, "SOFTWARE").empty()) break;
-    windows.reset();
+    auto found = Subfolder(*root, name);
+    if (!found) continue;
+    const auto system = Subfolder(*found, "System32");
+    if (!system) continue;
+    auto configFolder = Subfolder(*system, "config");
+    if (configFolder && !FileName(*configFolder, "SOFTWARE").empty()) {
+      windows = std::move(*found);
+      config = std::move(*configFolder);
+      break;
+    }
   }
   if (!windows) {
     return Failure(rootPath + " holds no Windows\\System32\\config\\SOFTWARE: not the root of a Windows system volume");
@@ -200,7 +204,8 @@ std::string InstallationPath(const WindowsInstallation& installation, std::strin
   for (std::size_t i = 0; i < parts->size(); ++i) {
     const std::string name = folder ? SystemEntryName(*folder, (*parts)[i]) : (*parts)[i];
     path = IncludeTrailingDelimiter(path) + name;
-    if (folder) folder = i + 1 < parts->size() ? folder->Child(name) : std::nullopt;
+    if (!folder || i + 1 == parts->size()) continue;
+    folder = folder->Child(name);
   }
   return path;
 }
@@ -213,7 +218,8 @@ std::optional<Folder> OpenInstallationFolder(const WindowsInstallation& installa
     if (!folder) return std::nullopt;
     folder = Subfolder(*folder, part);
   }
-  return folder;
+  if (!folder) return std::nullopt;
+  return std::move(*folder);
 }
 
 }  // namespace korbu::platform::rescue

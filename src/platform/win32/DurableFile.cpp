@@ -4,6 +4,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/SystemError.h"
 #include "platform/win32/WindowsSupport.h"
 
 namespace korbu::platform {
@@ -39,15 +40,21 @@ bool DurableFile::Write(std::string_view bytes) {
 
 bool DurableFile::Sync() { return ::FlushFileBuffers(H(handle_)) != 0; }
 
-bool MakePrivateFolders(const std::string& path) {
-  if (path.empty()) return false;
-  if (DirectoryExists(path)) return true;
+Status MakePrivateFolders(const std::string& path) {
+  if (path.empty()) return Failure("no folder given", ERROR_BAD_PATHNAME);
+  if (DirectoryExists(path)) return Ok();
   std::string parent = ExtractFilePath(path);
   while (parent.size() > 3 && IsPathDelimiter(parent.back())) parent.pop_back();
-  if (!parent.empty() && parent != path && !MakePrivateFolders(parent)) return false;
+  if (!parent.empty() && parent != path) {
+    if (Status made = MakePrivateFolders(parent); !made) return made;
+  }
   // The user's own profile folder already keeps others out.
   const auto wide = win32::WidePath(path);
-  return wide && (::CreateDirectoryW(wide->c_str(), nullptr) != 0 || DirectoryExists(path));
+  if (!wide) return LastSystemError().Context(path);
+  if (::CreateDirectoryW(wide->c_str(), nullptr) != 0) return Ok();
+  const Error failed = LastSystemError().Context(path);
+  if (DirectoryExists(path)) return Ok();  // made by another meanwhile
+  return failed;
 }
 
 std::string ProgramDataFolder() {

@@ -22,7 +22,7 @@ Expected<ExclusiveLock> ExclusiveLock::Take(const Folder& folder, const std::str
     OVERLAPPED whole{};
     if (::LockFileEx(h.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) break;
     if (::GetLastError() != ERROR_LOCK_VIOLATION) return LastSystemError().Context(folder.PathOf(name));
-    if (std::chrono::steady_clock::now() >= deadline) return Failure("held by another program", kLockBusy);
+    if (std::chrono::steady_clock::now() >= deadline) return Failure("held by another program", ErrorKind::Busy);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return ExclusiveLock(reinterpret_cast<std::intptr_t>(h.Release()));

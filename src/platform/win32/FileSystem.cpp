@@ -116,9 +116,16 @@ Status ListSubfolders(const std::string& folder, const std::function<bool(const 
   });
 }
 
-bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+Status SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   const auto wide = WidePath(path);
-  return wide && ::SetFileAttributesW(wide->c_str(), attributes) != 0;
+  if (!wide) return LastSystemError();
+  const DWORD old = ::GetFileAttributesW(wide->c_str());
+  if (old == INVALID_FILE_ATTRIBUTES) return LastSystemError();
+  if ((old & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return Failure("it is a link (reparse point), whose attributes are never set", ERROR_CANT_ACCESS_FILE);
+  }
+  if (!::SetFileAttributesW(wide->c_str(), attributes)) return LastSystemError();
+  return Ok();
 }
 
 bool CanOpenExclusively(const std::string& path) {
@@ -129,14 +136,16 @@ bool CanOpenExclusively(const std::string& path) {
   return h.Valid() && ::GetFileType(h.Get()) == FILE_TYPE_DISK;
 }
 
-bool DeleteFile(const std::string& path) {
+Status DeleteFile(const std::string& path) {
   const auto wide = WidePath(path);
-  return wide && ::DeleteFileW(wide->c_str()) != 0;
+  if (!wide || !::DeleteFileW(wide->c_str())) return LastSystemError();
+  return Ok();
 }
 
-bool RemoveDirectory(const std::string& path) {
+Status RemoveDirectory(const std::string& path) {
   const auto wide = WidePath(path);
-  return wide && ::RemoveDirectoryW(wide->c_str()) != 0;
+  if (!wide || !::RemoveDirectoryW(wide->c_str())) return LastSystemError();
+  return Ok();
 }
 
 std::optional<InputFile> InputFile::Open(const std::string& path, ShareMode share) {
@@ -247,36 +256,45 @@ MappedFile::~MappedFile() {
   if (data_ != nullptr) ::UnmapViewOfFile(data_);
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
+Status ReplaceFileAtomically(const std::string& path, const std::string& content) {
   const auto wide = WidePath(path);
-  if (!wide) return false;
+  if (!wide) return LastSystemError();
   const DWORD old = ::GetFileAttributesW(wide->c_str());
   if (old != INVALID_FILE_ATTRIBUTES &&
       (old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
-    return false;
+    return Failure("it is not a regular file", ERROR_INVALID_FUNCTION);
   }
-  const auto temp = WidePath(ExtractFilePath(path) + "~" + ExtractFileName(path) + "." +
-                             std::to_string(::GetCurrentProcessId()) + ".tmp");
-  if (!temp) return false;
-  bool ok = false;
+  const std::string tempPath = ExtractFilePath(path) + "~" + ExtractFileName(path) + "." +
+                               std::to_string(::GetCurrentProcessId()) + ".tmp";
+  const auto temp = WidePath(tempPath);
+  if (!temp) return LastSystemError();
+  Status written = Ok();
   {
     UniqueHandle h(::CreateFileW(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.Valid()) return false;
-    ok = true;
+    if (!h.Valid()) return LastSystemError().Context("a new file beside it");
     std::size_t done = 0;
-    while (ok && done < content.size()) {
+    while (written && done < content.size()) {
       const std::size_t left = content.size() - done;
       const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
       DWORD wrote = 0;
-      if (!::WriteFile(h.Get(), content.data() + done, chunk, &wrote, nullptr) || wrote == 0) ok = false;
+      if (!::WriteFile(h.Get(), content.data() + done, chunk, &wrote, nullptr)) {
+        written = LastSystemError();
+      } else if (wrote == 0) {
+        written = Failure("nothing more could be written", ERROR_WRITE_FAULT);
+      }
       done += wrote;
     }
-    if (ok) ok = ::FlushFileBuffers(h.Get()) != 0;
+    if (written && !::FlushFileBuffers(h.Get())) written = LastSystemError();
   }
-  if (ok) ok = ::MoveFileExW(temp->c_str(), wide->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok) ::DeleteFileW(temp->c_str());
-  return ok;
+  if (written && !::MoveFileExW(temp->c_str(), wide->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    written = LastSystemError();
+  }
+  if (!written) {
+    ::DeleteFileW(temp->c_str());
+    return written;
+  }
+  return Ok();
 }
 
 }  // namespace korbu::platform

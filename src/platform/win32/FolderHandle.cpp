@@ -65,56 +65,48 @@ bool WriteAll(HANDLE h, const std::string& content) {
 
 }  // namespace
 
-std::optional<Folder> Folder::Open(const std::string& path) {
-  auto held = Hold(path);
-  if (!held) return std::nullopt;
-  return std::move(*held);
-}
-
-std::optional<Folder> Folder::Child(const std::string& name) const {
-  if (!IsPlainName(name)) return std::nullopt;
+Expected<Folder> Folder::Child(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
   auto handle = HoldFolder(PathOf(name), handle_);
-  if (!handle) return std::nullopt;
+  if (!handle) return handle.error();
   return Folder(std::move(*handle), PathOf(name));
 }
 
-std::optional<EntryInfo> Folder::Entry(const std::string& name) const {
-  if (!IsPlainName(name)) return std::nullopt;
-  return GetEntryInfo(PathOf(name));
+Expected<EntryInfo> Folder::Entry(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  // A mask is no name; anything else that fails, fails in the system's call.
+  if (name.find_first_of("*?") != std::string::npos) return NotPlain(name);
+  auto entry = GetEntryInfo(PathOf(name));
+  if (!entry) return LastSystemError().Context(PathOf(name));
+  return std::move(*entry);
 }
 
 Status Folder::List(const std::string& mask, const std::function<bool(const EntryInfo&)>& visit) const {
   return ListFolder(path_, mask, visit);
 }
 
-std::optional<InputFile> Folder::OpenFile(const std::string& name) const {
-  if (!IsPlainName(name)) return std::nullopt;
-  const auto wide = WidePath(PathOf(name));
-  if (!wide) return std::nullopt;
+Expected<InputFile> Folder::OpenFile(const std::string& name) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  const std::string path = PathOf(name);
+  const auto wide = WidePath(path);
+  if (!wide) return LastSystemError().Context(path);
   UniqueHandle h(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!h.Valid() || ::GetFileType(h.Get()) != FILE_TYPE_DISK) return std::nullopt;
+  if (!h.Valid()) return LastSystemError().Context(path);
+  if (::GetFileType(h.Get()) != FILE_TYPE_DISK) return Failure(path + " is not a regular file");
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(h.Get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-    return std::nullopt;
+  if (!::GetFileInformationByHandle(h.Get(), &info)) return LastSystemError().Context(path);
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return Failure(path + " is a link (reparse point), not followed", ERROR_CANT_ACCESS_FILE);
   }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Failure(path + " is a folder, not a regular file", ERROR_DIRECTORY);
   const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   return InputFile(reinterpret_cast<std::intptr_t>(h.Release()), size);
 }
 
 Status Folder::SetAttributes(const std::string& name, std::uint32_t attributes) const {
   if (!IsPlainName(name)) return NotPlain(name);
-  const std::string path = PathOf(name);
-  const auto wide = WidePath(path);
-  if (!wide) return LastSystemError();
-  const DWORD old = ::GetFileAttributesW(wide->c_str());
-  if (old == INVALID_FILE_ATTRIBUTES) return LastSystemError();
-  if ((old & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return Failure("it is a link (reparse point), whose attributes are never set", ERROR_CANT_ACCESS_FILE);
-  }
-  if (!platform::SetFileAttributes(path, attributes)) return LastSystemError();
-  return Ok();
+  return platform::SetFileAttributes(PathOf(name), attributes);
 }
 
 bool Folder::CanOpenExclusively(const std::string& name) const {
@@ -123,26 +115,30 @@ bool Folder::CanOpenExclusively(const std::string& name) const {
 
 Status Folder::DeleteFile(const std::string& name) const {
   if (!IsPlainName(name)) return NotPlain(name);
-  if (!platform::DeleteFile(PathOf(name))) return LastSystemError();
+  const auto wide = WidePath(PathOf(name));
+  if (!wide || !::DeleteFileW(wide->c_str())) return LastSystemError();
   return Ok();
 }
 
-bool Folder::CreateNewFile(const std::string& name, const std::string& content) const {
-  if (!IsPlainName(name)) return false;
-  const auto path = WidePath(PathOf(name));
-  if (!path) return false;
-  bool ok = false;
+Status Folder::CreateNewFile(const std::string& name, const std::string& content) const {
+  if (!IsPlainName(name)) return NotPlain(name);
+  const std::string where = PathOf(name);
+  const auto path = WidePath(where);
+  if (!path) return LastSystemError().Context(where);
+  Status written = Ok();
   {
     UniqueHandle h(::CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.Valid()) return false;
-    ok = WriteAll(h.Get(), content) && ::FlushFileBuffers(h.Get()) != 0;
+    if (!h.Valid()) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+        return Error{"something else is already at " + where, static_cast<int>(error), ErrorKind::NameTaken};
+      }
+      return SystemError(static_cast<int>(error)).Context(where);
+    }
+    if (!WriteAll(h.Get(), content) || ::FlushFileBuffers(h.Get()) == 0) written = LastSystemError().Context(where);
   }
-  if (!ok) ::DeleteFileW(path->c_str());
-  return ok;
-}
-
-bool Folder::ReplaceContent(const std::string& name, const std::string& content) const {
-  return IsPlainName(name) && ReplaceFileAtomically(PathOf(name), content);
+  if (!written) ::DeleteFileW(path->c_str());
+  return written;
 }
 
 Status Folder::MoveTo(const std::string& name, const Folder& target, const std::string& newName) const {
@@ -207,12 +203,12 @@ Expected<FileStatus> StatusOfHandle(HANDLE h) {
 bool IsPrivateToUser(const FileStatus&) { return true; }
 
 Status CheckTrustedFolder(const std::string& path) {
-  Expected<Folder> held = Folder::Hold(path);
+  Expected<Folder> held = Folder::Open(path);
   if (!held) return held.error();
   return Ok();
 }
 
-Expected<Folder> Folder::Hold(const std::string& path) {
+Expected<Folder> Folder::Open(const std::string& path) {
   const std::string full = FullPath(path);
   if (full.size() < 3 || full[1] != ':') return SystemError(ERROR_BAD_PATHNAME).Context(path);
   std::string current = full.substr(0, 2) + "\\";
@@ -243,7 +239,7 @@ Expected<FileStatus> Folder::StatusOf(const std::string& name) const {
 
 Expected<Folder::HeldFile> Folder::OpenRegular(const std::string& name) const {
   auto file = OpenFile(name);
-  if (!file) return LastSystemError().Context(PathOf(name));
+  if (!file) return file.error();
   auto status = StatusOfHandle(reinterpret_cast<HANDLE>(file->handle_));
   if (!status) return status.error();
   return HeldFile{std::move(*file), *status};
@@ -314,8 +310,8 @@ Expected<NewFile> Folder::BeginFile(const std::string& name) const {
 }
 
 Status Folder::RewriteFile(const std::string& name, std::string_view content) const {
-  if (!ReplaceContent(name, std::string(content))) return LastSystemError().Context(PathOf(name));
-  return Ok();
+  if (!IsPlainName(name)) return NotPlain(name);
+  return ReplaceFileAtomically(PathOf(name), std::string(content));
 }
 
 NewFile::~NewFile() {
@@ -325,6 +321,8 @@ NewFile::~NewFile() {
 }
 
 Status NewFile::SetOwner(std::uint32_t, std::uint32_t) { return Ok(); }  // no POSIX owner on Windows
+
+Status NewFile::GiveOwnerIfPermitted(std::uint32_t owner, std::uint32_t group) { return SetOwner(owner, group); }
 
 Status NewFile::SetMode(unsigned mode) {
   FILE_BASIC_INFO info{};

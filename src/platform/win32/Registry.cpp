@@ -38,7 +38,7 @@ HKEY RootHandle(RootKey root) { return reinterpret_cast<HKEY>(static_cast<ULONG_
 
 Error FromStatus(LONG status) {
   Error error = SystemError(static_cast<int>(status));
-  if (status == ERROR_FILE_NOT_FOUND) error.code = kRegistryNotFound;
+  if (status == ERROR_FILE_NOT_FOUND) error.kind = ErrorKind::NotFound;
   return error;
 }
 
@@ -94,7 +94,7 @@ KeyState RunningSystem::ProbeKey(RootKey root, std::string_view keyPath) const {
   if (!PathText(keyPath)) return KeyState::Missing;
   const auto key = win32::OpenKey(root, keyPath, KEY_READ);
   if (key) return KeyState::Exists;
-  return IsNotFound(key.error()) ? KeyState::Missing : KeyState::Unreachable;
+  return key.error().kind == ErrorKind::NotFound ? KeyState::Missing : KeyState::Unreachable;
 }
 
 Expected<RegistryKey> RunningSystem::CreateKey(RootKey root, std::string_view keyPath) const {

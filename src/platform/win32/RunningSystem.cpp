@@ -40,7 +40,9 @@ std::string RunningSystem::NativeFolder(std::string_view windowsPath) const {
 
 std::optional<Folder> RunningSystem::OpenSystemFolder(std::string_view windowsPath) const {
   if (windowsPath.empty()) return std::nullopt;
-  return Folder::Open(std::string(windowsPath));
+  auto held = Folder::Open(std::string(windowsPath));
+  if (!held) return std::nullopt;
+  return std::move(*held);
 }
 
 std::optional<Folder> RunningSystem::OpenSpecialFolder(int csidl) const {

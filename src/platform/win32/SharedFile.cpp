@@ -72,7 +72,9 @@ Status EnsurePrivateFolder(const std::string& path) {
   if (path.empty()) return Failure("no folder given");
   std::string parent = ExtractFilePath(path);
   while (parent.size() > 3 && IsPathDelimiter(parent.back())) parent.pop_back();
-  if (parent.size() > 3 && !MakePrivateFolders(parent)) return Failure("cannot make " + parent);
+  if (parent.size() > 3) {
+    if (Status made = MakePrivateFolders(parent); !made) return made.error().Context("cannot make it");
+  }
   const auto wide = win32::WidePath(path);
   if (!wide) return Failure("not a name Windows can hold").Context(path);
   if (!::CreateDirectoryW(wide->c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {

@@ -149,7 +149,9 @@ std::optional<Folder> PrefixSystem::OpenSpecialFolder(int csidl) const {
       target.compare(0, home.size(), home) != 0 || target[home.size()] != '/') {
     return std::nullopt;
   }
-  return Folder::Open(target);
+  auto held = Folder::Open(target);
+  if (!held) return std::nullopt;
+  return std::move(*held);
 }
 
 RegistryKeyList PrefixSystem::SpecialFolderRegistryKeys() const { return {{kHkeyCurrentUser, kShellFolders}}; }

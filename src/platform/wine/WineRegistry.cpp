@@ -15,7 +15,7 @@ namespace {
 
 using winereg::Operation;
 
-Error NotFound(std::string_view what) { return Error{"no such " + std::string(what), kRegistryNotFound}; }
+Error NotFound(std::string_view what) { return Failure("no such " + std::string(what), ErrorKind::NotFound); }
 
 bool Live(const KeyPlace& place) { return WineServerRunning(place.prefix); }
 
@@ -140,7 +140,7 @@ KeyState PrefixSystem::ProbeKey(RootKey root, std::string_view keyPath) const {
   if (!place) return SplitKeyPath(keyPath) ? KeyState::Unreachable : KeyState::Missing;
   const Status exists = Exists(*place);
   if (exists) return KeyState::Exists;
-  return IsNotFound(exists.error()) ? KeyState::Missing : KeyState::Unreachable;
+  return exists.error().kind == ErrorKind::NotFound ? KeyState::Missing : KeyState::Unreachable;
 }
 
 Expected<RegistryKey> PrefixSystem::CreateKey(RootKey root, std::string_view keyPath) const {
@@ -150,7 +150,7 @@ Expected<RegistryKey> PrefixSystem::CreateKey(RootKey root, std::string_view key
   // changes nothing), so it need not be read first.
   const bool collected = Live(*place) && CurrentBatch() != nullptr;
   const Status exists = collected ? Status(NotFound("key")) : Exists(*place);
-  if (!exists && !IsNotFound(exists.error())) return exists.error();
+  if (!exists && exists.error().kind != ErrorKind::NotFound) return exists.error();
   if (!exists) {
     Status made;
     if (Live(*place)) {
@@ -160,10 +160,10 @@ Expected<RegistryKey> PrefixSystem::CreateKey(RootKey root, std::string_view key
       made = ModifyRegistryFile(*place, [&](const WineRegistryText& current) -> Expected<std::string> {
         if (auto text = current.WithKey(path, Now())) return std::move(*text);
         // Someone may have made the key meanwhile; then there is nothing to write.
-        if (current.KeyExists(path)) return Failure("made meanwhile", -1);
+        if (current.KeyExists(path)) return Failure("made meanwhile", ErrorKind::NameTaken);
         return Failure("the key cannot be named in the registry file");
       });
-      if (!made && made.error().code == -1) made = Ok();
+      if (!made && made.error().kind == ErrorKind::NameTaken) made = Ok();
     }
     if (!made) return made.error();
   }

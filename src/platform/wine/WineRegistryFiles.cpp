@@ -90,7 +90,9 @@ Status ModifyRegistryFile(const KeyPlace& place,
   if (!text) return text.error();
   auto changed = edit(**text);
   if (!changed) return changed.error();
-  if (!ReplaceFileAtomically(place.file, *changed)) return LastSystemError().Context("cannot write " + place.file);
+  if (Status written = ReplaceFileAtomically(place.file, *changed); !written) {
+    return written.error().Context("cannot write " + place.file);
+  }
   return Ok();
 }
 

@@ -82,7 +82,7 @@ Status TookEffect(const Operation& op, const Result& done, const Expected<LiveKe
       return Failure("the key was not made");
     case Operation::Kind::DeleteEmptyKey:
       if (done.outcome == Result::Outcome::NotEmpty) return Failure("the key is not empty");
-      if (done.outcome == Result::Outcome::NotFound) return Error{"no such key", kRegistryNotFound};
+      if (done.outcome == Result::Outcome::NotFound) return Failure("no such key", ErrorKind::NotFound);
       if (!*after) return Ok();
       return Failure("the key is still there");
     case Operation::Kind::Read: break;
