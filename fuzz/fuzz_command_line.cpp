@@ -4,6 +4,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
+#include "platform/SystemFactory.h"
 #include "services/CommandLine.h"
 
 using korbu::fuzz::Check;
@@ -31,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   (void)korbu::CutArguments(text);
   (void)korbu::HasDriveLetter(text);
-  (void)korbu::CommandLineToFilePath(text);
+  // The system the program runs with, as a scan with no other one given.
+  static const auto system = korbu::platform::DefaultWindowsSystem();
+  (void)korbu::CommandLineToFilePath(*system, text);
   return 0;
 }

@@ -270,7 +270,9 @@ void ReadAhead(const DetectionList& rows, const std::shared_ptr<platform::Window
     }
   }
   for (const Group& group : groups) {
-    (void)group.system->Prefetch(group.keys);  // a failure shows in the rows' own results
+    // Reading ahead only saves reaches of the registry: where it fails, each row
+    // reads for itself, and its own result says what could not be read.
+    if (const Status read = group.system->Prefetch(group.keys); !read) continue;
   }
 }
 

@@ -46,7 +46,9 @@ class RegistryUndo {
       group->second.emplace_back(value->root, value->keyPath);
     }
     for (const auto& [system, list] : keys) {
-      (void)SystemOf(system).Prefetch(list);  // a failure shows in the records' own steps
+      // Reading ahead only saves reaches of the registry: where it fails, each
+      // record reads for itself, and its own step says what could not be read.
+      if (const Status read = SystemOf(system).Prefetch(list); !read) continue;
     }
   }
 
