@@ -270,6 +270,12 @@ plant_damage() {
     wine_reg add "$policy_key" /v DisableTaskMgr /t REG_DWORD /d 1 /f &&
     mkdir -p "$shellnew" && cp "$worm" "$shellnew/sempalong.exe"
 }
+# Planted once the last program's wineserver has ended: a reg call that meets a
+# server on its way out fails, so a failed planting is tried once more.
+plant_damage_settled() {
+  timeout 30 wineserver -w >/dev/null 2>&1
+  plant_damage || { sleep 1; timeout 30 wineserver -w >/dev/null 2>&1; plant_damage; }
+}
 # What a clean must leave: the worm's value and file gone, the other value kept,
 # Task Manager allowed again.
 check_cleaned() {
@@ -308,14 +314,14 @@ PY
 }
 if [ -z "$worm" ] || [ ! -f "$worm" ]; then
   fail "the Linux scan of the tree named no table variant to plant"
-elif ! plant_damage; then
+elif ! plant_damage_settled; then
   fail "planting the worm's file and registry values (Windows side)"
 else
   timeout 120 "$wine" "$build/korbu-scan.exe" --no-memory --clean --json 'C:\windows\ShellNew' \
     >"$work/win-clean.json" 2>"$work/win-clean.err"
   win_status=$?
   check_cleaned "korbu-scan.exe"
-  if ! plant_damage; then
+  if ! plant_damage_settled; then
     fail "planting the worm's file and registry values (Linux side)"
   else
     # The Linux build refuses registry writes while the prefix's wineserver runs.
