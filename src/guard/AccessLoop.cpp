@@ -17,7 +17,9 @@
 namespace korbu::guard {
 namespace {
 
-constexpr std::uint64_t kPermission = FAN_OPEN_PERM | FAN_OPEN_EXEC_PERM;
+constexpr std::uint64_t kPermission = FAN_OPEN_PERM | FAN_OPEN_EXEC_PERM | FAN_ACCESS_PERM;
+// What a file that cannot be an image needs no verdict for.
+constexpr std::uint64_t kPlainAccess = FAN_OPEN_PERM | FAN_ACCESS_PERM;
 
 std::string WhyNotWhole(const FileVerdictResult& result) {
   if (!result.error.empty()) return result.error;
@@ -57,6 +59,7 @@ AccessLoop::AccessLoop(FanotifyGroup& group, const ScanContext& context, GuardRe
       report_(report),
       timeout_(timeout),
       marks_(group),
+      newFileFolders_(group),
       ownPid_(static_cast<int>(::getpid())),
       spinners_(spinners) {
   workers_ = std::make_unique<JudgeWorkers>(workers, [this](Judgement& judgement) { Judge(judgement); });
@@ -101,10 +104,12 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
     };
     Clock::time_point next;
     if (pending_.NextDeadline(next)) until(next);
-    // While written files gather, their arrival wakes nobody.
-    fds[2].events = writtenDue_ ? 0 : POLLIN;
+    // While written files gather, their arrival wakes nobody: a descriptor polled
+    // for no event would still be woken by each.
+    fds[2].fd = writtenDue_ ? -1 : group_.WrittenFd();
     if (writtenDue_) until(*writtenDue_);
     if (workers_->JudgingInBackground()) until(raiseDue);
+    if (Clock::time_point folders; newFileFolders_.NextDeadline(folders)) until(folders);
     const int ready = ::poll(fds, count, wait);
     if (ready < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) break;
@@ -116,6 +121,7 @@ void AccessLoop::Run(int stopFd, int watchFd, const std::function<void()>& onWat
     }
     if (count == 4 && (fds[3].revents & (POLLPRI | POLLERR)) != 0 && onWatch) onWatch();
     LetExpiredGo(false);
+    newFileFolders_.EndDue(Clock::now());
     // Now and then, not after each event: it takes the workers' lock.
     if (const Clock::time_point now = Clock::now(); now >= raiseDue) {
       workers_->RaiseStarved(now, kStarvedAfter);
@@ -155,9 +161,17 @@ void AccessLoop::AnswerAccess(int eventFd, std::uint64_t mask, int pid, Response
   struct stat st {};
   if (::fstat(eventFd, &st) != 0 || !S_ISREG(st.st_mode)) return batch.Allow(eventFd);
   const bool exec = (mask & FAN_OPEN_EXEC_PERM) != 0;
-  // A plain open matters only as Wine loading a Windows program, whose image
-  // begins with "MZ": a file just made, still empty, cannot be one.
-  if (!exec && st.st_size < 2) return batch.Allow(eventFd);
+  // A plain open or a read matters only as Wine loading a Windows program,
+  // whose image begins with "MZ": a file just made, still empty, cannot be one.
+  if (!exec && st.st_size < 2) {
+    // Before the answer: the maker's next file in that folder is not asked about.
+    if ((mask & FAN_OPEN_PERM) != 0) {
+      if (const std::string why = newFileFolders_.Made(eventFd, st, PendingAccesses::Clock::now()); !why.empty()) {
+        report_.Info(why);
+      }
+    }
+    return batch.Allow(eventFd);
+  }
   const bool markable = marks_.MayMark(st);
   if (!exec && !markable && CannotBeWindowsImage(eventFd)) return batch.Allow(eventFd);
   const int fd = ::dup(eventFd);  // the file's own, while eventFd stays to be answered
@@ -165,7 +179,7 @@ void AccessLoop::AnswerAccess(int eventFd, std::uint64_t mask, int pid, Response
   if (!file.IsOpen()) return batch.Allow(eventFd);
   const IgnoreMarks::Before before = markable ? marks_.Prepare(file) : IgnoreMarks::Before{};
   if (!exec && CannotBeWindowsImage(eventFd)) {
-    Ignore(file, before, FAN_OPEN_PERM);
+    Ignore(file, before, kPlainAccess);
     return batch.Allow(eventFd);
   }
   if (CacheLookup(context_.cache, file).Clean()) {
@@ -207,6 +221,7 @@ bool AccessLoop::ReadWritten() {
     std::string name = PathOfDescriptor(eventFd);
     written.push_back(Judgement{Judgement::Kind::Written, std::move(file), eventFd, std::move(name), event->pid});
   }
+  if (!written.empty()) newFileFolders_.Written(PendingAccesses::Clock::now());
   workers_->PushAll(std::move(written));
   return static_cast<std::size_t>(got) + sizeof(fanotify_event_metadata) > sizeof buffer;
 }

@@ -4,7 +4,8 @@
 // guard's own accesses, anything that is not a regular file, a plain open of a
 // file that is no Windows image, a file the verdict cache knows clean), and asks
 // the kernel to stop asking about such a file while it stays as it is; the rest
-// goes to the workers. Files closed after writing are read in batches a moment
+// goes to the workers. In a folder files are being made in, reads ask instead
+// of plain opens for a while (NewFileFolders). Files closed after writing are read in batches a moment
 // after the first of them, and judged by the workers. An access still waiting at
 // its deadline is let go and reported. While accesses come in a burst, idle
 // processors are kept from sleeping (IdleSpinners).
@@ -21,6 +22,7 @@
 #include "guard/IdleSpinners.h"
 #include "guard/IgnoreMarks.h"
 #include "guard/JudgeWorkers.h"
+#include "guard/NewFileFolders.h"
 #include "guard/PendingAccesses.h"
 #include "guard/ResponseBatch.h"
 #include "scan/ScanContext.h"
@@ -67,6 +69,7 @@ class AccessLoop {
   std::chrono::milliseconds timeout_;
   PendingAccesses pending_;
   IgnoreMarks marks_;
+  NewFileFolders newFileFolders_;
   std::optional<PendingAccesses::Clock::time_point> writtenDue_;
   const int ownPid_;
   std::unique_ptr<JudgeWorkers> workers_;

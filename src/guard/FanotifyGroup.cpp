@@ -15,6 +15,12 @@ namespace korbu::guard {
 namespace {
 
 constexpr std::uint64_t kOpens = FAN_OPEN_EXEC_PERM | FAN_OPEN_PERM;
+constexpr std::uint64_t kAccesses = kOpens | FAN_ACCESS_PERM;
+constexpr std::uint64_t kChildOpens = FAN_OPEN_PERM | FAN_EVENT_ON_CHILD;
+constexpr std::uint64_t kChildReads = FAN_ACCESS_PERM | FAN_EVENT_ON_CHILD;
+// Only the new kind of ignore mask applies to a folder's files; a folder's must
+// outlive their changes.
+constexpr unsigned int kIgnoreInFolder = FAN_MARK_IGNORE | FAN_MARK_IGNORED_SURV_MODIFY;
 
 Error SystemFailure(const std::string& what) {
   const int code = errno;
@@ -98,12 +104,50 @@ int FanotifyGroup::IgnoreOpens(int fd, std::uint64_t mask) {
   // Evictable: the mark holds no inode in memory, and goes with it. Without
   // FAN_MARK_IGNORED_SURV_MODIFY the kernel clears it on the file's first change.
   const int marked =
-      ::fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_IGNORED_MASK | FAN_MARK_EVICTABLE, mask & kOpens, fd, nullptr);
+      ::fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_IGNORED_MASK | FAN_MARK_EVICTABLE, mask & kAccesses, fd, nullptr);
   return marked == 0 ? 0 : errno;
 }
 
 void FanotifyGroup::StopIgnoringOpens(int fd) {
-  (void)::fanotify_mark(fd_, FAN_MARK_REMOVE | FAN_MARK_IGNORED_MASK, kOpens, fd, nullptr);
+  (void)::fanotify_mark(fd_, FAN_MARK_REMOVE | FAN_MARK_IGNORED_MASK, kAccesses, fd, nullptr);
+}
+
+int FanotifyGroup::AskAtReadsInFolder(int dirFd) {
+  // Reads ask before opens stop asking: never a moment with neither.
+  if (::fanotify_mark(fd_, FAN_MARK_ADD, kChildReads, dirFd, nullptr) != 0) return errno;
+  if (::fanotify_mark(fd_, FAN_MARK_ADD | kIgnoreInFolder, kChildOpens, dirFd, nullptr) != 0) {
+    const int error = errno;
+    StopAskingAtReadsInFolder(dirFd);
+    return error;
+  }
+  return 0;
+}
+
+bool FanotifyGroup::AskAtOpensInFolder(int dirFd) {
+  return ::fanotify_mark(fd_, FAN_MARK_REMOVE | kIgnoreInFolder, kChildOpens, dirFd, nullptr) == 0 ||
+         errno == ENOENT;
+}
+
+void FanotifyGroup::StopAskingAtReadsInFolder(int dirFd) {
+  (void)::fanotify_mark(fd_, FAN_MARK_REMOVE, kChildReads, dirFd, nullptr);
+}
+
+int FanotifyGroup::AskAtReadsOnMount(int fd) {
+  if (::fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_MOUNT, FAN_ACCESS_PERM, fd, nullptr) != 0) return errno;
+  if (::fanotify_mark(fd_, FAN_MARK_REMOVE | FAN_MARK_MOUNT, FAN_OPEN_PERM, fd, nullptr) != 0) {
+    const int error = errno;
+    StopAskingAtReadsOnMount(fd);
+    return error;
+  }
+  return 0;
+}
+
+bool FanotifyGroup::AskAtOpensOnMount(int fd) {
+  return ::fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_MOUNT, FAN_OPEN_PERM, fd, nullptr) == 0;
+}
+
+void FanotifyGroup::StopAskingAtReadsOnMount(int fd) {
+  (void)::fanotify_mark(fd_, FAN_MARK_REMOVE | FAN_MARK_MOUNT, FAN_ACCESS_PERM, fd, nullptr);
 }
 
 }  // namespace korbu::guard

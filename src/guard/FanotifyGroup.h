@@ -39,14 +39,35 @@ class FanotifyGroup {
   /// keep the others from being given. Thread-safe.
   void AnswerAll(const fanotify_response* responses, std::size_t count);
 
-  /// Stops the kernel from asking about the opens in mask (FAN_OPEN_PERM,
-  /// FAN_OPEN_EXEC_PERM) of the file fd names until the file is modified,
+  /// Stops the kernel from asking about the accesses in mask (FAN_OPEN_PERM,
+  /// FAN_OPEN_EXEC_PERM, FAN_ACCESS_PERM) of the file fd names until the file is modified,
   /// through whatever name or mount, or its inode leaves memory. 0, or the
   /// kernel's error: EINVAL where it keeps no evictable marks (before 5.19),
   /// ENOSPC where the group has as many marks as it may.
   int IgnoreOpens(int fd, std::uint64_t mask);
   /// Asks about every open of the file again.
   void StopIgnoringOpens(int fd);
+
+  /// For the files in the folder dirFd names (its own entries, not those of its
+  /// subfolders): asks before each read instead of at each plain open, so that a
+  /// file created there waits for nobody while an image can still not be read
+  /// unjudged (Wine reads a program's headers before it maps them). Executions
+  /// still ask. 0, or the kernel's error (before 6.0 it cannot ignore a folder's
+  /// files).
+  int AskAtReadsInFolder(int dirFd);
+  /// Plain opens in the folder ask again; its reads still ask. False when the
+  /// kernel refused: then reads must go on asking.
+  bool AskAtOpensInFolder(int dirFd);
+  /// Reads in the folder no longer ask.
+  void StopAskingAtReadsInFolder(int dirFd);
+  /// The same for the whole mount fd is on (a watched one): its reads ask, then
+  /// its plain opens stop asking. 0 or the kernel's error.
+  int AskAtReadsOnMount(int fd);
+  /// Plain opens on the mount ask again; its reads still ask. False when the
+  /// kernel refused: then reads must go on asking.
+  bool AskAtOpensOnMount(int fd);
+  /// Reads on the mount no longer ask.
+  void StopAskingAtReadsOnMount(int fd);
 
   /// The permission events' descriptor.
   int Fd() const { return fd_; }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -84,6 +85,55 @@ TEST(FanotifyGroupTest, AnIgnoredFileRaisesNoEventUntilItIsWritten) {
   EXPECT_EQ(WaitChild(asking, 5s), 0);
   ::close(events[0]);
   ::close(fd);
+}
+
+TEST(FanotifyGroupTest, WhereReadsAskInsteadOfOpensNewFilesWaitForNobodyAndEveryReadAsks) {
+  if (const std::string why = GuardSandbox::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  GuardSandbox sandbox;
+  std::filesystem::create_directories(sandbox.Watched("new"));
+  WriteFileBytes(sandbox.Watched("old.txt"), "old");
+  const int folder = ::open(sandbox.Watched("new").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  Expected<guard::FanotifyGroup> group = guard::FanotifyGroup::Create();
+  ASSERT_TRUE(group) << group.error().reason;
+  ASSERT_TRUE(group->MarkMount(sandbox.Watched()));
+  // How many times the child's access asked (each waits for this test's
+  // answer); -1 when it failed or did not end.
+  const auto asks = [&](pid_t child) {
+    int asked = 0;
+    for (const auto end = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < end;) {
+      if (const int status = WaitChild(child, 0ms); status >= 0) return status == 0 ? asked : -1;
+      pollfd ready{group->Fd(), POLLIN, 0};
+      if (::poll(&ready, 1, 20) <= 0) continue;
+      for (const int fd : ReadOpens(*group, 1)) {
+        EXPECT_TRUE(group->Answer(fd, true));
+        ::close(fd);
+        ++asked;
+      }
+    }
+    return -1;
+  };
+  const int error = group->AskAtReadsInFolder(folder);
+  if (error == EINVAL) GTEST_SKIP() << "the kernel cannot ignore a folder's files (before 6.0)";
+  ASSERT_EQ(error, 0) << std::strerror(error);
+  EXPECT_EQ(asks(StartCreate(sandbox.Watched("new/a.txt"))), 0);
+  EXPECT_EQ(asks(StartRead(sandbox.Watched("new/a.txt"))), 1);
+  EXPECT_EQ(asks(StartCreate(sandbox.Watched("b.txt"))), 1);  // another folder asks at opens
+  ASSERT_TRUE(group->AskAtOpensInFolder(folder));
+  EXPECT_EQ(asks(StartCreate(sandbox.Watched("new/c.txt"))), 1);
+  EXPECT_EQ(asks(StartRead(sandbox.Watched("new/c.txt"))), 2);  // until reads stop asking
+
+  // The same for the whole mount; executions go on asking.
+  ASSERT_EQ(group->AskAtReadsOnMount(folder), 0);
+  EXPECT_EQ(asks(StartCreate(sandbox.Watched("d.txt"))), 0);
+  EXPECT_EQ(asks(StartRead(sandbox.Watched("old.txt"))), 1);
+  std::filesystem::copy_file("/bin/true", sandbox.Watched("true"));
+  EXPECT_GE(asks(StartProgram(sandbox.Watched("true"))), 1);
+  ASSERT_TRUE(group->AskAtOpensOnMount(folder));
+  group->StopAskingAtReadsOnMount(folder);
+  group->StopAskingAtReadsInFolder(folder);
+  EXPECT_EQ(asks(StartRead(sandbox.Watched("new/c.txt"))), 1);
+  ::close(folder);
 }
 
 }  // namespace

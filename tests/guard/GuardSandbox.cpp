@@ -198,6 +198,25 @@ pid_t StartOpen(const std::string& path) {
   return child;
 }
 
+pid_t StartRead(const std::string& path) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    char head[2];
+    ::_exit(fd >= 0 && ::read(fd, head, sizeof head) >= 0 ? 0 : 100 + errno);
+  }
+  return child;
+}
+
+pid_t StartCreate(const std::string& path) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ::_exit(fd >= 0 && ::write(fd, "new", 3) == 3 ? 0 : 100 + errno);
+  }
+  return child;
+}
+
 int WaitChild(pid_t child, std::chrono::milliseconds within) {
   const auto end = std::chrono::steady_clock::now() + within;
   while (true) {

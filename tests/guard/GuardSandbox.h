@@ -90,6 +90,12 @@ int RunProgram(const std::string& path);
 
 /// A child that opens path for reading and exits 0 when it could, else 100 + errno.
 pid_t StartOpen(const std::string& path);
+/// A child that opens path and reads its first bytes (as Wine reads an image's
+/// headers): 0 when it could, else 100 + errno.
+pid_t StartRead(const std::string& path);
+/// A child that makes the file path (it must not exist) and writes it: 0 when
+/// it could, else 100 + errno.
+pid_t StartCreate(const std::string& path);
 /// A child that starts path as a program: its exit status, or 100 + errno when
 /// it could not be started.
 pid_t StartProgram(const std::string& path);
