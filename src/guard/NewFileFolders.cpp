@@ -1,25 +1,30 @@
 #include "guard/NewFileFolders.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "guard/AccessLoop.h"
+#include "guard/MountTable.h"
+#include "platform/FileSystem.h"
 
 namespace korbu::guard {
 
 namespace {
 
-// So that a mount stacked on the path meanwhile is never marked in its place.
-bool SameMount(int a, int b) {
-  struct statx first{};
-  struct statx second{};
-  return ::statx(a, "", AT_EMPTY_PATH, STATX_MNT_ID, &first) == 0 &&
-         ::statx(b, "", AT_EMPTY_PATH, STATX_MNT_ID, &second) == 0 && (first.stx_mask & STATX_MNT_ID) != 0 &&
-         (second.stx_mask & STATX_MNT_ID) != 0 && first.stx_mnt_id == second.stx_mnt_id;
+std::optional<std::uint64_t> MountIdOf(int fd) {
+  struct statx status {};
+  if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &status) != 0 ||
+      (status.stx_mask & STATX_MNT_ID) == 0) {
+    return std::nullopt;
+  }
+  return status.stx_mnt_id;
 }
 
 }  // namespace
@@ -29,6 +34,57 @@ NewFileFolders::~NewFileFolders() {
     if (!treated.opensUnasked || AskAtOpens(treated)) StopAskingAtReads(treated);
     ::close(treated.fd);
   }
+  for (const auto& [id, root] : mountRoots_) {
+    if (root.fd >= 0) ::close(root.fd);
+  }
+}
+
+const NewFileFolders::MountRoot& NewFileFolders::RootOf(std::uint64_t mountId, dev_t device) {
+  if (const auto known = mountRoots_.find(mountId); known != mountRoots_.end()) {
+    struct stat st {};
+    if (known->second.fd < 0 || (::fstat(known->second.fd, &st) == 0 && st.st_dev == device)) return known->second;
+    // The id of a mount that went, given to a new one.
+    ::close(known->second.fd);
+    mountRoots_.erase(known);
+  }
+  MountRoot root;
+  const std::optional<std::string> table =
+      platform::ReadWholeFile("/proc/self/mountinfo", platform::ShareMode::DenyNone);
+  for (const MountEntry& mount : table ? ParseMountInfo(*table) : std::vector<MountEntry>()) {
+    if (static_cast<std::uint64_t>(mount.id) != mountId) continue;
+    // Opened once; the mount point of a watched mount is root's choice, and a
+    // mount point cannot be renamed while mounted.
+    const int fd = ::open(mount.mountPoint.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 && MountIdOf(fd) == mountId) {
+      root.fd = fd;
+      root.path = mount.mountPoint;
+    } else if (fd >= 0) {
+      ::close(fd);
+    }
+    break;
+  }
+  return mountRoots_.emplace(mountId, std::move(root)).first->second;
+}
+
+int NewFileFolders::OpenFolderOf(int eventFd, dev_t device, const std::string& path, std::string& name) {
+  const std::optional<std::uint64_t> mountId = MountIdOf(eventFd);
+  if (!mountId) return -1;
+  const MountRoot& root = RootOf(*mountId, device);
+  if (root.fd < 0 || !IsBelow(path, root.path) || path.size() <= root.path.size()) return -1;
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 >= path.size()) return -1;
+  name = path.substr(slash + 1);
+  std::string relative =
+      slash < root.path.size() ? std::string() : path.substr(root.path.size(), slash - root.path.size());
+  while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
+  if (relative.empty()) relative = ".";
+  // Within the event's mount alone, past no link: another user's folders may
+  // change meanwhile, and neither a link nor a mount of hers (a file system
+  // server that never answers) may lead the event thread elsewhere.
+  open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(::syscall(SYS_openat2, root.fd, relative.c_str(), &how, sizeof how));
 }
 
 bool NewFileFolders::AskAtReads(const Treated& treated) {
@@ -78,19 +134,14 @@ void NewFileFolders::Schedule(const Key& key, Treated& folder, Clock::time_point
 
 std::string NewFileFolders::Made(int eventFd, const struct stat& st, Clock::time_point now) {
   if (!enabled_ || treated_.size() >= kMostFolders) return std::string();
-  const std::string path = PathOfDescriptor(eventFd);
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash + 1 >= path.size() || path[0] != '/') return std::string();
-  const std::string where = slash == 0 ? std::string("/") : path.substr(0, slash);
-  // Opening a folder raises no event (the group asks about files alone). The
-  // folder must hold the file now; renamed meanwhile, it is passed by.
-  const int fd = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  std::string name;
+  const int fd = OpenFolderOf(eventFd, st.st_dev, PathOfDescriptor(eventFd), name);
   if (fd < 0) return std::string();
-  struct stat self{};
-  struct stat file{};
-  if (!SameMount(fd, eventFd) || ::fstat(fd, &self) != 0 ||
-      ::fstatat(fd, path.c_str() + slash + 1, &file, AT_SYMLINK_NOFOLLOW) != 0 || file.st_dev != st.st_dev ||
-      file.st_ino != st.st_ino) {
+  // The folder must hold the file now; renamed meanwhile, it is passed by.
+  struct stat self {};
+  struct stat file {};
+  if (::fstat(fd, &self) != 0 || ::fstatat(fd, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 ||
+      file.st_dev != st.st_dev || file.st_ino != st.st_ino) {
     ::close(fd);
     return std::string();
   }

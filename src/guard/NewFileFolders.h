@@ -74,6 +74,15 @@ class NewFileFolders {
     Key folder;
     unsigned generation;
   };
+  struct MountRoot {
+    int fd = -1;  // O_PATH; -1 when it could not be found
+    std::string path;
+  };
+  /// The root of the mount with this id (of the volume device), opened once.
+  const MountRoot& RootOf(std::uint64_t mountId, dev_t device);
+  /// The folder that holds the event's file (on device; path: its path now,
+  /// name: set to its last component), or -1.
+  int OpenFolderOf(int eventFd, dev_t device, const std::string& path, std::string& name);
   void Schedule(const Key& key, Treated& folder, Clock::time_point at);
   /// A folder on the volume with fd was treated now: its mount is when enough
   /// were.
@@ -90,6 +99,7 @@ class NewFileFolders {
   std::multimap<Clock::time_point, Due> deadlines_;
   std::vector<Clock::time_point> recentFolders_;
   Clock::time_point lastWritten_;
+  std::map<std::uint64_t, MountRoot> mountRoots_;
 };
 
 }  // namespace korbu::guard
