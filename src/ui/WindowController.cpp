@@ -463,16 +463,26 @@ void WindowController::RunAction(const char* action, RowLoop loop) {
   auto rows = std::make_shared<DetectionList>(detections_);
   rows->SetChangeHandler(nullptr);
   const std::string name = action;
+  // Set by the worker before it ends, read once it has.
+  auto problem = std::make_shared<std::string>();
   action_.Start(
-      [this, rows, name, loop, system = session_->System()] {
+      [this, rows, name, loop, problem, system = session_->System()] {
         // Every change is journaled first, so that korbu-scan --undo can reverse it.
         const auto journal = RecordedChanges(name, *rows);
         loop(*rows, system, *journal, nullptr, [this, &rows](const RowResult& result) {
           dispatcher_.RunOnMainThread([&] { ShowRowResult(*rows, result); });
         });
+        // The records are on the disk before the action is over; a journal that
+        // refused changes is why rows stayed as they were, and the user is told.
+        const Status finished = journal->Finish();
+        if (!journal->Error().empty()) {
+          *problem = "Changes refused: " + cli::ReadableFileName(journal->Error());
+        } else if (!finished) {
+          *problem = cli::ReadableFileName(finished.error().reason);
+        }
       },
       // A row that fails stays pending; the rows before it keep what the loop did.
-      [this, rows](std::exception_ptr) { FinishAction(*rows); });
+      [this, rows, problem](std::exception_ptr) { FinishAction(*rows, *problem); });
 }
 
 // The count of rows done stands in the status line while the action runs.
@@ -493,7 +503,7 @@ void WindowController::ShowRowResult(const DetectionList& done, const RowResult&
   view_.ShowRow(result.index, detections_.Row(result.index), tips_[result.index]);
 }
 
-void WindowController::FinishAction(const DetectionList& done) {
+void WindowController::FinishAction(const DetectionList& done, const std::string& problem) {
   for (std::size_t i = 0; i < detections_.Count() && i < done.Count(); ++i) {
     detections_.SetState(i, done.Row(i).state, done.Row(i).failure);
     detections_.SetChecked(i, done.Row(i).checked);
@@ -509,6 +519,7 @@ void WindowController::FinishAction(const DetectionList& done) {
   view_.SetEnabled(WindowControl::SelectAll, selectAllEnabled_);
   ApplyButtons(controls.buttons.clean, controls.buttons.del);
   if (PendingCount(detections_) == 0) SetSelectAll(false);
+  if (!problem.empty()) view_.ShowMessage(problem);
   if (closePending_) view_.CloseWindow();
 }
 

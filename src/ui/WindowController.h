@@ -118,7 +118,8 @@ class WindowController final : public ScanFrontEnd {
                           const PendingMessages&, const RowReporter&);
   void RunAction(const char* action, RowLoop loop);
   void ShowRowResult(const DetectionList& done, const RowResult& result);
-  void FinishAction(const DetectionList& done);
+  /// problem: what the journal refused, told to the user when not empty.
+  void FinishAction(const DetectionList& done, const std::string& problem);
   void ShowActionProgress();
   void WalkBegin();
   void WalkFinish();

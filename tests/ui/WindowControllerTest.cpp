@@ -356,6 +356,22 @@ TEST_F(WindowControllerTest, ActionsShowEachResultAtOnceAndWhyARowStays) {
   EXPECT_EQ(history->back().rows.size(), 3u);
 }
 
+// A journal that cannot be written changes nothing: every row stays, and the
+// window says why once the action ends.
+TEST_F(WindowControllerTest, ARefusedJournalLeavesTheRowsAndIsToldAtTheEnd) {
+  const std::string first = tree_.Write("a.exe", "a");
+  ListOf({{first, "Other"}});
+  test::WriteFileBytes(prefix_.Path("data"), "a file where the data folder would be");
+  controller_->cbSelAllClick(true);
+  const std::size_t before = view_.messages.size();
+  controller_->btnDeleteClick();
+  controller_->WaitForWork();
+  EXPECT_TRUE(std::filesystem::exists(first));
+  EXPECT_NE(view_.rows[0].first.state, RowState::Deleted);
+  ASSERT_EQ(view_.messages.size(), before + 1);
+  EXPECT_EQ(view_.messages.back().rfind("Changes refused: ", 0), 0u) << view_.messages.back();
+}
+
 TEST(ActionProgressTest, CountsAreGroupedAndTheCloseIsAnnounced) {
   EXPECT_EQ(ActionProgressText("delete", 1234, 10000, false), "Deleting 1,234 of 10,000");
   EXPECT_EQ(ActionProgressText("clean", 0, 7, true), "Cleaning 0 of 7 - the window closes when this has ended");
