@@ -27,6 +27,20 @@ Error SystemFailure(const std::string& what) {
   return Error{what + ": " + std::generic_category().message(code), code};
 }
 
+// Reads ask (reads, on the object of scope) before opens stop asking (the
+// second change): never a moment with neither. 0, or the kernel's error, with
+// the first change undone.
+int AskAtReadsFirst(int group, int fd, unsigned int scope, std::uint64_t reads, unsigned int stopFlags,
+                    std::uint64_t stopMask) {
+  if (::fanotify_mark(group, FAN_MARK_ADD | scope, reads, fd, nullptr) != 0) return errno;
+  if (::fanotify_mark(group, stopFlags | scope, stopMask, fd, nullptr) != 0) {
+    const int error = errno;
+    (void)::fanotify_mark(group, FAN_MARK_REMOVE | scope, reads, fd, nullptr);
+    return error;
+  }
+  return 0;
+}
+
 int MakeGroup(unsigned int kind) {
   return ::fanotify_init(kind | FAN_CLOEXEC | FAN_NONBLOCK | FAN_UNLIMITED_QUEUE,
                          O_RDONLY | O_LARGEFILE | O_CLOEXEC | O_NOATIME);
@@ -113,14 +127,7 @@ void FanotifyGroup::StopIgnoringOpens(int fd) {
 }
 
 int FanotifyGroup::AskAtReadsInFolder(int dirFd) {
-  // Reads ask before opens stop asking: never a moment with neither.
-  if (::fanotify_mark(fd_, FAN_MARK_ADD, kChildReads, dirFd, nullptr) != 0) return errno;
-  if (::fanotify_mark(fd_, FAN_MARK_ADD | kIgnoreInFolder, kChildOpens, dirFd, nullptr) != 0) {
-    const int error = errno;
-    StopAskingAtReadsInFolder(dirFd);
-    return error;
-  }
-  return 0;
+  return AskAtReadsFirst(fd_, dirFd, 0, kChildReads, FAN_MARK_ADD | kIgnoreInFolder, kChildOpens);
 }
 
 bool FanotifyGroup::AskAtOpensInFolder(int dirFd) {
@@ -133,13 +140,7 @@ void FanotifyGroup::StopAskingAtReadsInFolder(int dirFd) {
 }
 
 int FanotifyGroup::AskAtReadsOnMount(int fd) {
-  if (::fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_MOUNT, FAN_ACCESS_PERM, fd, nullptr) != 0) return errno;
-  if (::fanotify_mark(fd_, FAN_MARK_REMOVE | FAN_MARK_MOUNT, FAN_OPEN_PERM, fd, nullptr) != 0) {
-    const int error = errno;
-    StopAskingAtReadsOnMount(fd);
-    return error;
-  }
-  return 0;
+  return AskAtReadsFirst(fd_, fd, FAN_MARK_MOUNT, FAN_ACCESS_PERM, FAN_MARK_REMOVE, FAN_OPEN_PERM);
 }
 
 bool FanotifyGroup::AskAtOpensOnMount(int fd) {
