@@ -66,10 +66,12 @@ const NewFileFolders::MountRoot& NewFileFolders::RootOf(std::uint64_t mountId, d
   return mountRoots_.emplace(mountId, std::move(root)).first->second;
 }
 
-int NewFileFolders::OpenFolderOf(int eventFd, dev_t device, const std::string& path, std::string& name) {
-  const std::optional<std::uint64_t> mountId = MountIdOf(eventFd);
-  if (!mountId) return -1;
-  const MountRoot& root = RootOf(*mountId, device);
+int NewFileFolders::OpenFolderOf(int eventFd, dev_t device, const std::string& path, std::string& name,
+                                 std::uint64_t& mountId) {
+  const std::optional<std::uint64_t> id = MountIdOf(eventFd);
+  if (!id) return -1;
+  mountId = *id;
+  const MountRoot& root = RootOf(mountId, device);
   if (root.fd < 0 || !IsBelow(path, root.path) || path.size() <= root.path.size()) return -1;
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash + 1 >= path.size()) return -1;
@@ -103,11 +105,11 @@ void NewFileFolders::StopAskingAtReads(const Treated& treated) {
   }
 }
 
-void NewFileFolders::TreatMountOnceBusy(int fd, dev_t device, Clock::time_point now) {
+void NewFileFolders::TreatMountOnceBusy(int fd, std::uint64_t mountId, Clock::time_point now) {
   std::erase_if(recentFolders_, [&](Clock::time_point at) { return now - at > kFoldersWithin; });
   recentFolders_.push_back(now);
   if (recentFolders_.size() < kFoldersForMount) return;
-  const Key key{device, 0};
+  const Key key{true, mountId, 0};
   const auto known = treated_.find(key);
   if (known != treated_.end()) {
     Treated& mount = known->second;
@@ -135,7 +137,8 @@ void NewFileFolders::Schedule(const Key& key, Treated& folder, Clock::time_point
 std::string NewFileFolders::Made(int eventFd, const struct stat& st, Clock::time_point now) {
   if (!enabled_ || treated_.size() >= kMostFolders) return std::string();
   std::string name;
-  const int fd = OpenFolderOf(eventFd, st.st_dev, PathOfDescriptor(eventFd), name);
+  std::uint64_t mountId = 0;
+  const int fd = OpenFolderOf(eventFd, st.st_dev, PathOfDescriptor(eventFd), name, mountId);
   if (fd < 0) return std::string();
   // The folder must hold the file now; renamed meanwhile, it is passed by.
   struct stat self {};
@@ -145,7 +148,7 @@ std::string NewFileFolders::Made(int eventFd, const struct stat& st, Clock::time
     ::close(fd);
     return std::string();
   }
-  const Key key{self.st_dev, self.st_ino};
+  const Key key{false, static_cast<std::uint64_t>(self.st_dev), static_cast<std::uint64_t>(self.st_ino)};
   if (const auto known = treated_.find(key); known != treated_.end()) {
     // Its opens ask again, and a file was made there since.
     ::close(fd);
@@ -153,7 +156,7 @@ std::string NewFileFolders::Made(int eventFd, const struct stat& st, Clock::time
     if (!folder.opensUnasked && AskAtReads(folder)) {
       folder.opensUnasked = true;
       Schedule(key, folder, now + kOpensUnasked);
-      TreatMountOnceBusy(folder.fd, self.st_dev, now);
+      TreatMountOnceBusy(folder.fd, mountId, now);
     }
     return std::string();
   }
@@ -168,7 +171,7 @@ std::string NewFileFolders::Made(int eventFd, const struct stat& st, Clock::time
   }
   Treated& folder = treated_.emplace(key, Treated{fd, true, 0, false, now}).first->second;
   Schedule(key, folder, now + kOpensUnasked);
-  TreatMountOnceBusy(fd, self.st_dev, now);
+  TreatMountOnceBusy(fd, mountId, now);
   return std::string();
 }
 

@@ -15,10 +15,10 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <compare>
 #include <cstdint>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "guard/FanotifyGroup.h"
@@ -61,8 +61,13 @@ class NewFileFolders {
   bool NextDeadline(Clock::time_point& next) const;
 
  private:
-  // A folder's volume and inode; a mount's volume and 0.
-  using Key = std::pair<dev_t, ino_t>;
+  // A folder by its volume and inode, or a mount by its id (two mounts of one
+  // volume are watched apart).
+  struct Key {
+    bool mount;
+    std::uint64_t first, second;
+    auto operator<=>(const Key&) const = default;
+  };
   struct Treated {
     int fd;
     bool opensUnasked;
@@ -81,12 +86,12 @@ class NewFileFolders {
   /// The root of the mount with this id (of the volume device), opened once.
   const MountRoot& RootOf(std::uint64_t mountId, dev_t device);
   /// The folder that holds the event's file (on device; path: its path now,
-  /// name: set to its last component), or -1.
-  int OpenFolderOf(int eventFd, dev_t device, const std::string& path, std::string& name);
+  /// name: set to its last component, mountId: to its mount's id), or -1.
+  int OpenFolderOf(int eventFd, dev_t device, const std::string& path, std::string& name, std::uint64_t& mountId);
   void Schedule(const Key& key, Treated& folder, Clock::time_point at);
-  /// A folder on the volume with fd was treated now: its mount is when enough
+  /// A folder on the mount fd is on was treated now: the mount is when enough
   /// were.
-  void TreatMountOnceBusy(int fd, dev_t device, Clock::time_point now);
+  void TreatMountOnceBusy(int fd, std::uint64_t mountId, Clock::time_point now);
   bool AskAtReads(const Treated& treated);
   bool AskAtOpens(const Treated& treated);
   void StopAskingAtReads(const Treated& treated);
